@@ -1,0 +1,13 @@
+#pragma once
+
+#include <QString>
+
+#include <functional>
+
+namespace corvessa {
+
+// Looks up the interface text for an English key; the caller passes its
+// translation (Loc::text in the program), so value code here needs no table.
+using TextLookup = std::function<QString(const QString& english)>;
+
+} // namespace corvessa

@@ -1,0 +1,32 @@
+#pragma once
+
+#include "platform/DisplayInfo.h"
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace corvessa {
+
+// The connected displays. Backends: XRandRDisplayList (the X server) and
+// SyntheticDisplayList (a settable list for tests and machines without X).
+class DisplayList {
+public:
+    virtual ~DisplayList() = default;
+
+    // Every active display, the primary one first. Read afresh on each call, so a
+    // monitor plugged in or a mode changed shows at the next call.
+    virtual std::vector<DisplayInfo> displays() const = 0;
+
+    std::optional<DisplayInfo> display(uint32_t id) const;
+    std::optional<DisplayInfo> primary() const;
+
+    // The process-wide list. Unless one was installed, the first call picks the X
+    // server's when it can be reached, else a synthetic list with one 1920x1080
+    // display at 60 Hz, so the program still runs without X.
+    static std::shared_ptr<DisplayList> current();
+    // Installs the process-wide list; null goes back to the automatic choice.
+    static void setCurrent(std::shared_ptr<DisplayList> list);
+};
+
+} // namespace corvessa

@@ -1,0 +1,78 @@
+#pragma once
+
+#include <QByteArray>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QJsonValue>
+#include <QObject>
+#include <QString>
+
+#include <mutex>
+#include <optional>
+
+namespace corvessa {
+
+// The typed user-defaults store: bool, integer, double, string, data, array and
+// dictionary values kept in one JSON file, rewritten atomically (temporary file
+// and rename) on every change. A value of another type than the one asked for
+// reads as absent. Data keeps its bytes exactly (stored as {"$data": base64}).
+// Integers and doubles are both numbers: an integral number reads as either,
+// a fractional one only as a double. A corrupt file is set aside (renamed with a
+// ".corrupt" suffix) rather than overwritten, and the store starts empty.
+// Thread-safe.
+class UserDefaults : public QObject {
+    Q_OBJECT
+public:
+    explicit UserDefaults(QString path, QObject* parent = nullptr);
+
+    // The program's store at XdgPaths::defaultsFile(). Tests that change HOME call
+    // reopenStandard() to point it at the new file.
+    static UserDefaults& standard();
+    static void reopenStandard();
+
+    QString path() const;
+    // Reloads from disk (dropping unsaved state is impossible: every change is saved).
+    void reload();
+
+    bool contains(const QString& key) const;
+    std::optional<QJsonValue> object(const QString& key) const; // raw stored value
+
+    std::optional<bool> boolValue(const QString& key) const;
+    std::optional<qint64> integer(const QString& key) const;
+    std::optional<double> doubleValue(const QString& key) const;
+    std::optional<QString> string(const QString& key) const;
+    std::optional<QByteArray> data(const QString& key) const;
+    std::optional<QJsonArray> array(const QString& key) const;
+    std::optional<QJsonObject> dictionary(const QString& key) const;
+    // An array whose every element is a string; absent otherwise.
+    std::optional<QStringList> stringArray(const QString& key) const;
+
+    void setBool(const QString& key, bool value);
+    void setInteger(const QString& key, qint64 value);
+    void setDouble(const QString& key, double value);
+    void setString(const QString& key, const QString& value);
+    void setData(const QString& key, const QByteArray& value);
+    void setArray(const QString& key, const QJsonArray& value);
+    void setDictionary(const QString& key, const QJsonObject& value);
+    void setStringArray(const QString& key, const QStringList& value);
+    void remove(const QString& key);
+
+    // The last error of writing the file (empty after a good write).
+    QString lastError() const;
+
+signals:
+    // Emitted on the thread that made the change.
+    void valueChanged(const QString& key);
+
+private:
+    void put(const QString& key, const QJsonValue& value);
+    void loadLocked();
+    bool saveLocked();
+
+    mutable std::mutex m_mutex;
+    QString m_path;
+    QJsonObject m_values;
+    QString m_lastError;
+};
+
+} // namespace corvessa

@@ -1,0 +1,55 @@
+#pragma once
+
+#include "platform/KeyCodeMap.h"
+#include "prefs/HotKeyAction.h"
+
+#include <QJsonObject>
+#include <QJsonValue>
+#include <QString>
+#include <QtGlobal>
+
+#include <map>
+#include <optional>
+
+namespace corvessa {
+
+// A shortcut: a stored key code (ANSI keyboard position, see KeyCodeMap) and the
+// Carbon modifier bits. Values of any size are kept as read, so a stored binding
+// is never silently changed; KeyCodeMap decides what can actually be grabbed.
+class KeyBinding {
+public:
+    static constexpr qint64 command = KeyCodeMap::commandBit;
+    static constexpr qint64 shift = KeyCodeMap::shiftBit;
+    static constexpr qint64 option = KeyCodeMap::optionBit;
+    static constexpr qint64 control = KeyCodeMap::controlBit;
+
+    qint64 keyCode = 0;
+    qint64 modifiers = 0;
+
+    bool operator==(const KeyBinding&) const = default;
+
+    // The action's default: its default key with control + option.
+    static KeyBinding defaultFor(HotKeyAction action);
+
+    // The modifier symbols (⌃⌥⇧⌘, in that order, each when set) then the key name.
+    QString display() const;
+
+    // The names of the 64 named keys; "Space" and "Return" in the interface
+    // language, so the map is built anew on each call.
+    static std::map<qint64, QString> names();
+    // The key's name, or "Key <code>" for a key without one.
+    static QString keyName(qint64 code);
+
+    // Qt's modifiers as stored bits (Meta is command); other flags give nothing.
+    static qint64 carbon(Qt::KeyboardModifiers modifiers);
+
+    // {"keyCode": n, "modifiers": n}.
+    QJsonObject toJson() const;
+    // Both members must be integral numbers; extra members are ignored.
+    static std::optional<KeyBinding> fromJson(const QJsonValue& value);
+};
+
+// An action's binding; an action may have none.
+using KeyBindingMap = std::map<HotKeyAction, KeyBinding>;
+
+} // namespace corvessa

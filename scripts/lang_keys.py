@@ -2,7 +2,7 @@
 """List the English texts the program looks up, and check the translation tables.
 
 A key is the string-literal first argument of Loc::text(...), Loc::fill(...) or
-Loc::mark(...) in Recorder/**/*.h and *.cpp (adjacent literals are joined, a
+Loc::mark(...) or textKey(...) in Recorder/**/*.h and *.cpp (adjacent literals are joined, a
 QStringLiteral/QString/u"..."_s wrapper is looked through). Every table in
 Recorder/resources/lang/ must hold every key.
 
@@ -117,6 +117,11 @@ def keys_in(path):
         if (toks[i] == ("id", "Loc") and toks[i + 1] == ("op", "::") and toks[i + 2][0] == "id"
                 and toks[i + 2][1] in LOOKUPS and toks[i + 3] == ("op", "(")):
             key = first_literal(toks, i + 4)
+            if key is not None:
+                found.append(key)
+        # textKey("...") marks a text kept in the tables where Loc is out of reach.
+        elif toks[i] == ("id", "textKey") and toks[i + 1] == ("op", "("):
+            key = first_literal(toks, i + 2)
             if key is not None:
                 found.append(key)
     return found

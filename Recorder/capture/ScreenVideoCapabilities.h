@@ -29,7 +29,7 @@ struct ScreenVideoCapabilities {
     static constexpr int defaultShortSide = 1080;
     static constexpr double defaultFrameRate = 30;
     // The English key of the native-size label.
-    static constexpr const char* nativeKey = "Native";
+    static constexpr const char* nativeKey = textKey("Native");
 
     // A whole display: its frame in pixels, its refresh rate rounded to whole fps.
     static ScreenVideoCapabilities forDisplay(const DisplayInfo& display);

@@ -1,5 +1,7 @@
 #include "platform/XRandRDisplayList.h"
 
+#include "platform/X11ErrorTrap.h"
+
 #include <QGuiApplication>
 #include <QHash>
 #include <QRect>
@@ -47,49 +49,6 @@ DisplayPtr openDisplay(const QString& name)
     const QByteArray n = name.toLocal8Bit();
     return DisplayPtr(XOpenDisplay(name.isEmpty() ? nullptr : n.constData()));
 }
-
-// Xlib reports protocol errors through one process-wide handler whose default
-// exits the program. An output can vanish between listing and querying it, so
-// while our requests run, errors on our own connection are counted instead;
-// errors on other connections go on to the handler that was installed before.
-class ErrorTrap {
-public:
-    explicit ErrorTrap(Display* display) : m_lock(mutex()), m_display(display)
-    {
-        s_display = display;
-        s_errors = 0;
-        s_previous = XSetErrorHandler(&ErrorTrap::handle);
-    }
-    ~ErrorTrap()
-    {
-        XSync(m_display, False);
-        XSetErrorHandler(s_previous);
-        s_display = nullptr;
-    }
-    ErrorTrap(const ErrorTrap&) = delete;
-    ErrorTrap& operator=(const ErrorTrap&) = delete;
-
-private:
-    static std::mutex& mutex()
-    {
-        static std::mutex m;
-        return m;
-    }
-    static int handle(Display* display, XErrorEvent* event)
-    {
-        if (display == s_display) {
-            ++s_errors;
-            return 0;
-        }
-        return s_previous ? s_previous(display, event) : 0;
-    }
-
-    std::unique_lock<std::mutex> m_lock;
-    Display* m_display;
-    static inline Display* s_display = nullptr;
-    static inline XErrorHandler s_previous = nullptr;
-    static inline int s_errors = 0;
-};
 
 QByteArray readEdid(Display* display, RROutput output)
 {
@@ -164,6 +123,7 @@ void refreshQtScreens()
 // Without a matching Qt screen a point is a pixel.
 void applyQtGeometry(XRandRDisplayList::Output& out, const QRect& pixels)
 {
+    out.pixels = QRectF(pixels);
     QtScreens& s = qtScreens();
     std::lock_guard lock(s.mutex);
     const auto it = s.byName.constFind(out.name);
@@ -217,16 +177,35 @@ QString XRandRDisplayList::uuidFromEdid(const QByteArray& edid, const QString& o
         .toUpper();
 }
 
+namespace {
+
+std::vector<XRandRDisplayList::Output>::const_iterator primaryOf(const std::vector<XRandRDisplayList::Output>& outputs)
+{
+    const auto primary = std::find_if(outputs.begin(), outputs.end(),
+                                      [](const XRandRDisplayList::Output& o) { return o.isPrimary; });
+    return primary == outputs.end() ? outputs.begin() : primary;
+}
+
+} // namespace
+
+ScreenCoordinates XRandRDisplayList::coordinates(const std::vector<Output>& outputs)
+{
+    if (outputs.empty())
+        return {};
+    std::vector<ScreenCoordinates::Screen> screens;
+    screens.reserve(outputs.size());
+    for (const Output& o : outputs)
+        screens.push_back({o.pixels.isEmpty() ? o.frame : o.pixels, o.frame});
+    return ScreenCoordinates(primaryOf(outputs)->frame, std::move(screens));
+}
+
 std::vector<DisplayInfo> XRandRDisplayList::fromOutputs(std::vector<Output> outputs)
 {
     if (outputs.empty())
         return {};
-    auto primary = std::find_if(outputs.begin(), outputs.end(), [](const Output& o) { return o.isPrimary; });
-    if (primary == outputs.end())
-        primary = outputs.begin();
+    const QString primaryName = primaryOf(outputs)->name;
     // Global y runs up from the primary display's bottom edge.
-    const QPointF origin(primary->frame.left(), primary->frame.bottom());
-    const QString primaryName = primary->name;
+    const ScreenCoordinates coords = coordinates(outputs);
 
     std::vector<DisplayInfo> result;
     result.reserve(outputs.size());
@@ -235,7 +214,7 @@ std::vector<DisplayInfo> XRandRDisplayList::fromOutputs(std::vector<Output> outp
         d.id = DisplayInfo::idForName(o.name);
         d.name = o.name;
         d.uuid = uuidFromEdid(o.edid, o.name);
-        d.frame = QRectF(o.frame.left() - origin.x(), origin.y() - o.frame.bottom(), o.frame.width(), o.frame.height());
+        d.frame = coords.toGlobal(o.frame);
         d.scale = o.scale;
         d.refreshRate = o.refreshRate;
         d.isPrimary = o.name == primaryName;
@@ -253,6 +232,11 @@ std::vector<DisplayInfo> XRandRDisplayList::fromOutputs(std::vector<Output> outp
 
 std::vector<DisplayInfo> XRandRDisplayList::displays() const
 {
+    return fromOutputs(outputs());
+}
+
+std::vector<XRandRDisplayList::Output> XRandRDisplayList::outputs() const
+{
     DisplayPtr display = openDisplay(m_displayName);
     if (!display)
         return {};
@@ -268,7 +252,7 @@ std::vector<DisplayInfo> XRandRDisplayList::displays() const
                        (major > 1 || (major == 1 && minor >= 3));
     std::vector<Output> outputs;
     if (randr) {
-        ErrorTrap trap(dpy);
+        X11ErrorTrap trap(dpy);
         // The current configuration, without making the server probe the outputs.
         ResourcesPtr resources(XRRGetScreenResourcesCurrent(dpy, root));
         const RROutput primaryOutput = XRRGetOutputPrimary(dpy, root);
@@ -302,7 +286,7 @@ std::vector<DisplayInfo> XRandRDisplayList::displays() const
         applyQtGeometry(out, QRect(0, 0, DisplayWidth(dpy, screen), DisplayHeight(dpy, screen)));
         outputs.push_back(std::move(out));
     }
-    return fromOutputs(std::move(outputs));
+    return outputs;
 }
 
 } // namespace corvessa

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/DisplayList.h"
+#include "platform/ScreenCoordinates.h"
 
 #include <QByteArray>
 #include <QRectF>
@@ -27,6 +28,7 @@ public:
         QString name;
         QByteArray edid;
         QRectF frame;
+        QRectF pixels; // where its pixels lie on the root window; empty: the same as frame
         double scale = 1;
         double refreshRate = 0;
         bool isPrimary = false;
@@ -35,6 +37,13 @@ public:
     // the primary output's bottom left, y up), the primary first and the others by
     // position. When no output is marked primary, the first one is taken as such.
     static std::vector<DisplayInfo> fromOutputs(std::vector<Output> outputs);
+
+    // The server's outputs as they are now, before the conversion to global
+    // points; empty when the display cannot be opened.
+    std::vector<Output> outputs() const;
+    // The conversions for a layout: its primary output (the marked one, else the
+    // first) and every output's pixels and points.
+    static ScreenCoordinates coordinates(const std::vector<Output>& outputs);
 
     // "VVVV-PPPP-SSSSSSSS": the EDID's manufacturer id, product code and serial
     // number in hex. The output name when the EDID is short, has no valid header or

@@ -4,9 +4,11 @@
 #include "platform/UserDefaults.h"
 #include "platform/XdgPaths.h"
 #include "prefs/HotKeyBindings.h"
+#include "prefs/HotKeyCenter.h"
 #include "prefs/Loc.h"
 #include "prefs/RecorderModelServices.h"
 #include "prefs/SecurityScope.h"
+#include "prefs/TeleprompterServices.h"
 #include "prefs/VideoQuality.h"
 
 #include <QCoreApplication>
@@ -74,6 +76,39 @@ void write(const QString& key, int v) { store().setInteger(key, v); }
 void write(const QString& key, double v) { store().setDouble(key, v); }
 void write(const QString& key, bool v) { store().setBool(key, v); }
 void write(const QString& key, const QString& v) { store().setString(key, v); }
+
+// ---- Reading a profile's settings: a value of the wrong type counts as absent ----
+
+// An integer setting: any number, its fraction cut off, within [lo, hi].
+std::optional<int> profileInt(const QJsonObject& settings, const QString& key, int lo, int hi)
+{
+    const QJsonValue v = settings.value(key);
+    if (!v.isDouble())
+        return std::nullopt;
+    const double whole = std::trunc(v.toDouble());
+    if (!(whole >= lo && whole <= hi)) // also refuses NaN
+        return std::nullopt;
+    return int(whole);
+}
+
+// A number setting, clamped into [lo, hi].
+std::optional<double> profileDouble(const QJsonObject& settings, const QString& key, double lo, double hi)
+{
+    const QJsonValue v = settings.value(key);
+    if (!v.isDouble() || std::isnan(v.toDouble()))
+        return std::nullopt;
+    return std::clamp(v.toDouble(), lo, hi);
+}
+
+std::optional<bool> profileBool(const QJsonObject& settings, const QString& key)
+{
+    const QJsonValue v = settings.value(key);
+    return v.isBool() ? std::optional(v.toBool()) : std::nullopt;
+}
+
+// Profile sizes stay within what cameras deliver.
+constexpr int kProfileCameraLongSide = 4096;
+constexpr int kProfileCameraShortSide = 2160;
 
 std::mutex& sharedMutex()
 {
@@ -297,6 +332,172 @@ void Prefs::setIsRecording(bool value)
 {
     m_isRecording = value;
     emit changed(QStringLiteral("isRecording"));
+}
+
+// ---- Profiles ----
+
+QJsonObject Prefs::snapshot() const
+{
+    QJsonObject s;
+    s.insert(QStringLiteral("fps"), m_fps);
+    s.insert(QStringLiteral("qualityTier"), m_qualityTier);
+    s.insert(QStringLiteral("customMbps"), m_customMbps);
+    s.insert(QStringLiteral("outputSize"), m_outputSize);
+    s.insert(QStringLiteral("countdown"), m_countdown);
+    s.insert(QStringLiteral("cursorTheme"), m_cursorTheme);
+    s.insert(QStringLiteral("cursorArt"), m_cursorArt);
+    s.insert(QStringLiteral("cursorArrow"), m_cursorArrow);
+    s.insert(QStringLiteral("cursorSize"), m_cursorSize);
+    s.insert(QStringLiteral("cursorSizeSys"), m_cursorSizeSys);
+    s.insert(QStringLiteral("shadowUp"), m_shadowUp);
+    s.insert(QStringLiteral("shadowDown"), m_shadowDown);
+    s.insert(QStringLiteral("focusFrac"), m_focusFrac);
+    s.insert(QStringLiteral("focusLive"), m_focusLive);
+    s.insert(QStringLiteral("focusCrisp"), m_focusCrisp);
+    s.insert(QStringLiteral("focusSpeed"), m_focusSpeed);
+    s.insert(QStringLiteral("focusMode"), m_focusMode);
+    s.insert(QStringLiteral("penTool"), m_penTool);
+    s.insert(QStringLiteral("penWidth"), m_penWidth);
+    s.insert(QStringLiteral("penColor"), m_penColor);
+    s.insert(QStringLiteral("cameraRes"), m_cameraRes);
+    s.insert(QStringLiteral("cameraFPS"), m_cameraFPS);
+    s.insert(QStringLiteral("cameraSizeID"), m_cameraSizeID);
+    s.insert(QStringLiteral("cameraFrameRate"), m_cameraFrameRate);
+    s.insert(QStringLiteral("cameraBurn"), m_cameraBurn);
+    s.insert(QStringLiteral("cameraMirrored"), m_cameraMirrored);
+    s.insert(QStringLiteral("cameraShape"), m_cameraShape);
+    s.insert(QStringLiteral("cameraRadius"), m_cameraRadius);
+    s.insert(QStringLiteral("cameraPreviewW"), m_cameraPreviewW);
+    s.insert(QStringLiteral("soundTick"), m_soundTick);
+    s.insert(QStringLiteral("soundStart"), m_soundStart);
+    s.insert(QStringLiteral("soundEnd"), m_soundEnd);
+    s.insert(QStringLiteral("compactRecordingBar"), m_compactRecordingBar);
+    s.insert(QStringLiteral("prompterSpeed"), TeleprompterServices::currentSpeed());
+    s.insert(QStringLiteral("prompterOpacity"), TeleprompterServices::currentOpacity());
+    s.insert(QStringLiteral("prompterFont"), TeleprompterServices::currentFontSize());
+    s.insert(HotKeyBindings::defaultsKey, HotKeyBindings::toJson(m_bindings));
+    return s;
+}
+
+void Prefs::apply(const QJsonObject& settings)
+{
+    const auto integer = [&](const char* key, int lo, int hi) {
+        return profileInt(settings, QString::fromLatin1(key), lo, hi);
+    };
+    const auto number = [&](const char* key, double lo, double hi) {
+        return profileDouble(settings, QString::fromLatin1(key), lo, hi);
+    };
+    const auto flag = [&](const char* key) { return profileBool(settings, QString::fromLatin1(key)); };
+
+    if (const auto v = integer("fps", 1, 120))
+        setFps(*v);
+
+    // Older profiles carry the two-step "quality" (0 or 1), taken as the tier.
+    if (const auto v = integer("qualityTier", 0, 3))
+        setQualityTier(*v);
+    else if (const auto legacy = integer("quality", 0, 1))
+        setQualityTier(*legacy);
+
+    if (const auto v = number("customMbps", VideoQuality::customMinMbps, VideoQuality::customMaxMbps))
+        setCustomMbps(*v);
+    if (const auto v = integer("outputSize", 0, 4320); v && (*v == 0 || *v >= 120))
+        setOutputSize(*v);
+    if (const auto v = flag("countdown"))
+        setCountdown(*v);
+    if (const auto v = flag("soundTick"))
+        setSoundTick(*v);
+    if (const auto v = flag("soundStart"))
+        setSoundStart(*v);
+    if (const auto v = flag("soundEnd"))
+        setSoundEnd(*v);
+    if (const auto v = flag("compactRecordingBar"))
+        setCompactRecordingBar(*v);
+
+    if (const auto v = number("prompterSpeed", 10, 200))
+        TeleprompterServices::assignSpeed(*v);
+    if (const auto v = number("prompterOpacity", 0.3, 1))
+        TeleprompterServices::assignOpacity(*v);
+    if (const auto v = number("prompterFont", 14, 72))
+        TeleprompterServices::assignFontSize(*v);
+
+    if (const auto v = integer("cursorTheme", 0, 2))
+        setCursorTheme(*v);
+    if (const auto v = integer("cursorArt", 0, 8))
+        setCursorArt(*v);
+    if (const auto v = integer("cursorArrow", 0, 9))
+        setCursorArrow(*v);
+    if (const auto v = number("cursorSize", 0.5, 2))
+        setCursorSize(*v);
+    if (const auto v = number("cursorSizeSys", 0.5, 5))
+        setCursorSizeSys(*v);
+    if (const auto v = number("shadowUp", 0, 1))
+        setShadowUp(*v);
+    if (const auto v = number("shadowDown", 0, 1))
+        setShadowDown(*v);
+    if (const auto v = number("focusFrac", 0.15, 0.7))
+        setFocusFrac(*v);
+    if (const auto v = flag("focusLive"))
+        setFocusLive(*v);
+    if (const auto v = flag("focusCrisp"))
+        setFocusCrisp(*v);
+    if (const auto v = integer("focusSpeed", 0, 2))
+        setFocusSpeed(*v);
+    if (const auto v = integer("focusMode", 0, 1))
+        setFocusMode(*v);
+    if (const auto v = integer("penTool", 0, 5))
+        setPenTool(*v);
+    if (const auto v = number("penWidth", 2, 24))
+        setPenWidth(*v);
+    if (const auto v = integer("penColor", 0, 11))
+        setPenColor(*v);
+
+    // Size and resolution go together; an explicit size comes second and wins.
+    if (const auto r = integer("cameraRes", 120, 2160)) {
+        setCameraRes(*r);
+        setCameraSizeID(cameraSizeForRes(*r));
+    }
+    if (const QJsonValue id = settings.value(QStringLiteral("cameraSizeID")); id.isString()) {
+        const auto size = VideoDimensions::fromId(id.toString());
+        if (size && size->longSide() <= kProfileCameraLongSide && size->shortSide() <= kProfileCameraShortSide) {
+            // Stored in its plain form ("1280x720"), as the start-up read does.
+            setCameraSizeID(size->id());
+            setCameraRes(size->shortSide());
+        }
+    }
+    // Fps and frame rate go together; the exact frame rate comes second and wins.
+    if (const auto f = integer("cameraFPS", 1, 120)) {
+        setCameraFPS(*f);
+        setCameraFrameRate(double(*f));
+    }
+    if (const auto v = number("cameraFrameRate", 0.1, 120)) {
+        setCameraFrameRate(*v);
+        setCameraFPS(std::max(1, int(std::lround(*v))));
+    }
+
+    if (const auto v = flag("cameraBurn"))
+        setCameraBurn(*v);
+    if (const auto v = flag("cameraMirrored"))
+        setCameraMirrored(*v);
+    if (const auto v = integer("cameraShape", 0, 2))
+        setCameraShape(*v);
+    if (const auto v = number("cameraRadius", 0, 0.5))
+        setCameraRadius(*v);
+    if (const auto v = number("cameraPreviewW", 120, 480))
+        setCameraPreviewW(*v);
+
+    // Shortcuts: a malformed object changes nothing; a well-formed one replaces
+    // the bindings of the actions it names and keeps the others.
+    if (const auto decoded = HotKeyBindings::fromJson(settings.value(HotKeyBindings::defaultsKey))) {
+        KeyBindingMap merged = m_bindings;
+        for (const auto& [action, binding] : *decoded) {
+            // A global shortcut without command or control would swallow ordinary
+            // typing everywhere; such an entry keeps the current binding.
+            if (binding.modifiers & (KeyBinding::command | KeyBinding::control))
+                merged[action] = binding;
+        }
+        setBindings(merged);
+        HotKeyCenter::shared().apply(m_bindings);
+    }
 }
 
 QString Prefs::shortcutsTakenMessage(const QStringList& titles)

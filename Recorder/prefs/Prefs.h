@@ -3,6 +3,7 @@
 #include "capture/VideoDimensions.h"
 #include "prefs/KeyBinding.h"
 
+#include <QJsonObject>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -129,6 +130,25 @@ public:
     void setBindings(const KeyBindingMap& value);
     void setBinding(HotKeyAction action, const KeyBinding& binding);
     void removeBinding(HotKeyAction action);
+
+    // ---- Profiles ----
+
+    // The settings that travel with a profile, as one flat JSON object keyed by
+    // property name ("outputSize", "focusFrac", "cameraPreviewW"), with the
+    // teleprompter's "prompterSpeed", "prompterOpacity" and "prompterFont" and the
+    // shortcuts as a nested object under "hotkeys". Not in it: the save folder,
+    // the shortcut-hints switch, the pause and launch sounds, the run-time values.
+    QJsonObject snapshot() const;
+
+    // Assigns, through the setters, every value of such an object that passes its
+    // check: integers must lie in their range (fractions are truncated first),
+    // numbers are clamped into theirs, flags must be booleans, and a value of the
+    // wrong type or out of range is skipped on its own while the rest still apply.
+    // Camera size and resolution, and camera frame rate and fps, are assigned in
+    // pairs. Shortcuts replace only the actions the object names and are then
+    // registered again (failures are left to the next registration). Reports
+    // nothing; a caller that must not apply during a recording checks first.
+    void apply(const QJsonObject& settings);
 
     // ---- Run-time values, never stored ----
 

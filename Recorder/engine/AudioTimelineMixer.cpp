@@ -1,0 +1,192 @@
+#include "engine/AudioTimelineMixer.h"
+
+#include "capture/AudioNormalizer.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace corvessa {
+
+namespace {
+
+constexpr int32_t rate = AudioNormalizer::outputRate;
+
+// Everything up to 0.95 passes untouched; above it a tanh knee keeps the sum of
+// two loud sources inside full scale instead of clipping it.
+float softKnee(float s)
+{
+    constexpr float knee = 0.95f;
+    const float a = std::fabs(s);
+    if (a <= knee)
+        return s;
+    if (std::isnan(s))
+        return 0.0f;
+    const float shaped = knee + 0.05f * std::tanh((a - knee) / 0.05f);
+    return s < 0 ? -shaped : shaped;
+}
+
+bool isMixerFormat(const AudioFormat& f)
+{
+    return f == AudioNormalizer::outputFormat();
+}
+
+} // namespace
+
+int64_t AudioTimelineMixer::outputFrame(MediaTime time, MediaTime origin)
+{
+    const MediaTime since = time - origin;
+    if (!since.isValid())
+        return 0;
+    return std::max<int64_t>(0, since.convertScale(rate).value());
+}
+
+bool AudioTimelineMixer::place(const SampleBuffer& buffer, Source source, const RecordingTimeline& timeline)
+{
+    const int64_t n = int64_t(buffer.frameCount());
+    const auto& format = buffer.audioFormat();
+    const float* data = buffer.floatData();
+    if (n < 1 || !format || !isMixerFormat(*format) || !data || !buffer.presentationTime().isValid()
+        || buffer.audioBuffers()->buffers.front().size() < size_t(n) * 2 * sizeof(float))
+        return false;
+
+    SourceState& s = state(source);
+    for (const auto& span : timeline.spans(buffer.presentationTime(), n, rate)) {
+        const int64_t v = span.input.begin;
+        const int64_t w = span.input.end;
+        const int64_t b = span.outputFrame;
+        int64_t e = b;
+        if (s.lastEnd) {
+            const int64_t e0 = *s.lastEnd;
+            const int64_t d = b - e0;
+            if (d >= -glueFrames && d <= glueFrames) {
+                // Jitter: continue where the previous run ended. But a run that is in
+                // time by its own stamp is not pushed behind the output by the glue
+                // (after a resume the output has already moved on to the cut).
+                e = e0 < m_cursor && b >= m_cursor ? m_cursor : e0;
+            } else {
+                ++m_resyncs;
+                if (d > glueFrames && d <= bridgeFrames)
+                    bridge(s, e0, b, data[2 * v], data[2 * v + 1]);
+            }
+        }
+        s.lastEnd = e + (w - v);
+        write(s, data + 2 * v, w - v, e);
+    }
+    return true;
+}
+
+void AudioTimelineMixer::write(SourceState& s, const float* frames, int64_t count, int64_t at)
+{
+    int64_t i = 0;
+    if (at < m_cursor) {
+        const int64_t late = std::min(count, m_cursor - at);
+        m_discarded += late;
+        i += late;
+    }
+    const int64_t limit = m_cursor + windowFrames;
+    while (i < count && at + i < limit) {
+        const int64_t pos = at + i;
+        const int64_t offset = pos % blockFrames;
+        const int64_t run = std::min({count - i, blockFrames - offset, limit - pos});
+        Block& block = s.blocks[pos / blockFrames];
+        for (int64_t j = 0; j < run; ++j) {
+            const int64_t slot = offset + j;
+            if (block.occupied[slot]) {
+                ++m_overlap; // the first writer of a frame wins
+                continue;
+            }
+            const float left = frames[2 * (i + j)];
+            const float right = frames[2 * (i + j) + 1];
+            // A non-finite sample would make the AAC encoder refuse the whole chunk.
+            block.samples[2 * slot] = std::isfinite(left) ? left : 0.0f;
+            block.samples[2 * slot + 1] = std::isfinite(right) ? right : 0.0f;
+            block.occupied[slot] = true;
+        }
+        i += run;
+    }
+    m_discarded += count - i; // more than a second ahead of the output
+}
+
+void AudioTimelineMixer::bridge(SourceState& s, int64_t from, int64_t to, float nextLeft, float nextRight)
+{
+    if (from < 1)
+        return;
+    const auto prev = s.blocks.find((from - 1) / blockFrames);
+    const int64_t prevSlot = (from - 1) % blockFrames;
+    if (prev == s.blocks.end() || !prev->second.occupied[prevSlot])
+        return;
+    const float l0 = prev->second.samples[2 * prevSlot];
+    const float r0 = prev->second.samples[2 * prevSlot + 1];
+    const float l1 = std::isfinite(nextLeft) ? nextLeft : 0.0f;
+    const float r1 = std::isfinite(nextRight) ? nextRight : 0.0f;
+    const int64_t gap = to - from;
+    for (int64_t k = 1; k <= gap; ++k) {
+        const int64_t pos = from + k - 1;
+        if (pos < m_cursor || pos >= m_cursor + windowFrames)
+            continue;
+        Block& block = s.blocks[pos / blockFrames];
+        const int64_t slot = pos % blockFrames;
+        if (block.occupied[slot])
+            continue;
+        const float t = float(k) / float(gap + 1);
+        block.samples[2 * slot] = l0 + (l1 - l0) * t;
+        block.samples[2 * slot + 1] = r0 + (r1 - r0) * t;
+        block.occupied[slot] = true;
+    }
+}
+
+std::optional<SampleBuffer> AudioTimelineMixer::sample(int64_t until, MediaTime origin, bool final) const
+{
+    const int64_t due = until - m_cursor;
+    if (due < blockFrames && !(final && due > 0))
+        return std::nullopt;
+    if (!origin.isValid())
+        return std::nullopt;
+    const int64_t m = std::min(due, blockFrames);
+    SampleBuffer chunk = SampleBuffer::audio(AudioNormalizer::outputFormat(), size_t(m), origin + MediaTime(m_cursor, rate));
+    float* out = chunk.floatData();
+    for (const SourceState& s : m_sources) {
+        int64_t j = 0;
+        while (j < m) {
+            const int64_t pos = m_cursor + j;
+            const int64_t offset = pos % blockFrames;
+            const int64_t run = std::min(m - j, blockFrames - offset);
+            const auto found = s.blocks.find(pos / blockFrames);
+            if (found != s.blocks.end()) {
+                const float* src = found->second.samples.data() + 2 * offset;
+                float* dst = out + 2 * j;
+                for (int64_t k = 0; k < 2 * run; ++k)
+                    dst[k] += src[k]; // frames nobody wrote are zero
+            }
+            j += run;
+        }
+    }
+    for (int64_t k = 0; k < 2 * m; ++k)
+        out[k] = softKnee(out[k]);
+    return chunk;
+}
+
+void AudioTimelineMixer::commit(int64_t frames)
+{
+    if (frames <= 0)
+        return;
+    m_cursor += frames;
+    const int64_t keep = m_cursor / blockFrames;
+    for (SourceState& s : m_sources)
+        s.blocks.erase(s.blocks.begin(), s.blocks.lower_bound(keep));
+}
+
+void AudioTimelineMixer::reset()
+{
+    *this = AudioTimelineMixer();
+}
+
+AudioTimelineMixer AudioTimelineMixer::snapshot() const
+{
+    AudioTimelineMixer copy;
+    copy.m_sources = m_sources;
+    copy.m_cursor = m_cursor;
+    return copy;
+}
+
+} // namespace corvessa

@@ -1,0 +1,79 @@
+#pragma once
+
+#include "engine/RecordingTimeline.h"
+#include "platform/MediaTime.h"
+#include "platform/SampleBuffer.h"
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <optional>
+
+namespace corvessa {
+
+// Places normalised audio (48 kHz float stereo interleaved) of up to two sources
+// at sample-exact positions on the movie's audio timeline, counted in 48 kHz
+// frames from the first video frame, and hands the mix out in 10 ms blocks.
+//
+// Small timestamp jitter is absorbed by gluing a run to the end of the source's
+// previous run; short holes are bridged, longer ones stay silent; audio that
+// arrives behind the output or more than a second ahead of it is dropped and
+// counted. Used from the engine queue only.
+class AudioTimelineMixer {
+public:
+    enum class Source { system = 0, microphone = 1 };
+
+    static constexpr int64_t blockFrames = 480;   // 10 ms
+    static constexpr int64_t glueFrames = 240;    // jitter absorbed either way (5 ms)
+    static constexpr int64_t bridgeFrames = 960;  // longest hole bridged (20 ms)
+    static constexpr int64_t windowFrames = 48000; // how far ahead of the output audio is kept (1 s)
+
+    // Output frame of a movie time: max(0, round(48000 * (time - origin))), exactly.
+    static int64_t outputFrame(MediaTime time, MediaTime origin);
+
+    // Writes the buffer's frames into the source's blocks at the positions the
+    // timeline gives them. False (and nothing placed) when the buffer is not
+    // 48 kHz float stereo interleaved, has no samples or has no time.
+    bool place(const SampleBuffer& buffer, Source source, const RecordingTimeline& timeline);
+
+    // The next chunk of the mix, up to output frame `until`, stamped
+    // origin + cursor/48000: 480 frames when at least that many are due; with
+    // `final`, whatever is due. Does not advance the cursor.
+    std::optional<SampleBuffer> sample(int64_t until, MediaTime origin, bool final) const;
+    // Advances the cursor past a chunk that was written and forgets what lies behind it.
+    void commit(int64_t frames);
+
+    void reset();
+    // A copy with the same cursor, audio and run ends, and zero counters.
+    AudioTimelineMixer snapshot() const;
+
+    int64_t cursor() const { return m_cursor; }
+    int64_t discarded() const { return m_discarded; }
+    int64_t overlap() const { return m_overlap; }
+    int64_t resyncs() const { return m_resyncs; }
+    // Output frame just after the last run placed for the source.
+    std::optional<int64_t> lastEnd(Source source) const { return state(source).lastEnd; }
+
+private:
+    struct Block {
+        std::array<float, 2 * blockFrames> samples{}; // left, right
+        std::array<bool, blockFrames> occupied{};
+    };
+    struct SourceState {
+        std::map<int64_t, Block> blocks; // by block index: frames 480 b ... 480 b + 479
+        std::optional<int64_t> lastEnd;
+    };
+
+    SourceState& state(Source s) { return m_sources[size_t(s)]; }
+    const SourceState& state(Source s) const { return m_sources[size_t(s)]; }
+    void bridge(SourceState& s, int64_t from, int64_t to, float nextLeft, float nextRight);
+    void write(SourceState& s, const float* frames, int64_t count, int64_t at);
+
+    std::array<SourceState, 2> m_sources;
+    int64_t m_cursor = 0;
+    int64_t m_discarded = 0;
+    int64_t m_overlap = 0;
+    int64_t m_resyncs = 0;
+};
+
+} // namespace corvessa

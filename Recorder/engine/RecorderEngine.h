@@ -1,0 +1,474 @@
+#pragma once
+
+#include "capture/AudioNormalizer.h"
+#include "capture/CameraMirror.h"
+#include "capture/Gains.h"
+#include "capture/LevelStats.h"
+#include "engine/AudioTimelineMixer.h"
+#include "engine/CursorTheme.h"
+#include "engine/RecordingTimeline.h"
+#include "engine/VideoSyncQueue.h"
+#include "platform/MediaTime.h"
+#include "platform/MovieWriter.h"
+#include "platform/PixelBuffer.h"
+#include "platform/RecorderError.h"
+#include "platform/SampleBuffer.h"
+#include "platform/ScreenSource.h"
+#include "platform/ScreenStreamConfig.h"
+#include "platform/SerialQueue.h"
+
+#include <QRectF>
+#include <QSize>
+#include <QSizeF>
+#include <QString>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <utility>
+#include <vector>
+
+namespace corvessa {
+
+class AudioInput;
+class CameraFeed;
+class CameraOverlayState;
+class CursorCompositor;
+class FocusState;
+class MouseTrack;
+class PointerService;
+class PowerControl;
+class SystemAudioTap;
+
+// Turns one recording request into a fragmented QuickTime movie: screen frames
+// through the compositor into an HEVC track, microphone and system audio mixed
+// into one AAC track, with pause tiers, stream loss recovery, watchdogs and the
+// recovery journal.
+//
+// Threads. Every state change happens on the engine queue "recorder.engine",
+// which also receives the capture stream's frames and microphone buffers, the
+// system-audio tap's buffers (hopped there), the heartbeat and the pause tiers.
+// Slow platform calls (starting, reconfiguring and stopping capture streams,
+// reading the window list) run on a second queue or on the caller's thread and
+// come back to the engine queue for their outcome. Nothing blocks the engine
+// queue on another queue, so no call can deadlock against a callback.
+//
+// Operations. startInner, cleanUpAfterFailedStart and stop do slow work and wait
+// for it: call them from a worker thread (never from the engine queue; from the
+// main thread only if blocking it is acceptable). pause, resume and
+// setMuteSpeakers return at once and do their work on the engine queue.
+//
+// Reporting. The engine never calls its owner except through the callbacks
+// below, which are set once before the first start and may be called from the
+// engine queue or from the thread running an operation; a receiver hops to the
+// main thread itself and must not wait there. Event lines are plain English
+// (see the Line constants); the owner classifies them by their wording.
+class RecorderEngine : public std::enable_shared_from_this<RecorderEngine> {
+    struct Passkey {};
+
+public:
+    enum class State { idle, recording, paused, finishing };
+    enum class PauseTier { instant, eco, deep };
+
+    // What is recorded.
+    struct Target {
+        enum class Kind { display, window, area };
+        Kind kind = Kind::display;
+        uint32_t displayID = 0; // display and area targets
+        uint32_t windowID = 0;  // window targets
+        QRectF rect;            // area targets: the area in the display's points, y down from its top-left
+
+        static Target display(uint32_t id) { return {Kind::display, id, 0, {}}; }
+        static Target window(uint32_t id) { return {Kind::window, 0, id, {}}; }
+        static Target area(uint32_t displayID, const QRectF& rect) { return {Kind::area, displayID, 0, rect}; }
+        bool operator==(const Target&) const = default;
+    };
+
+    // One recording request, filled by the recorder model.
+    struct Config {
+        Target target;
+        int fps = 30; // 1...120; also the stream's frame interval and the heartbeat's
+        bool systemAudio = false;
+        std::optional<QSizeF> windowSize; // window targets: points to use instead of the window's frame
+        CursorTheme cursorTheme = CursorTheme::system;
+        std::shared_ptr<FocusState> focus;
+        std::function<void(std::optional<QRectF>)> lensPreview; // the zoom view in global points; nothing hides it
+        bool focusCrisp = false;
+        int cursorArt = 0;
+        int cursorArrow = 0;
+        double shadowUp = 0.58;
+        double shadowDown = 0.7;
+        double cursorSize = 1.0;
+        std::optional<int> maxShortSide; // bound on the movie's shorter side in pixels
+        int qualityTier = 1;             // 0, 1, 2; above 2 the custom rate
+        double customMbps = 8;
+        bool muteSpeakers = false;
+        // The microphone's source name; an empty name is the default source;
+        // absent records no microphone.
+        std::optional<QString> microphoneID;
+        std::shared_ptr<CameraFeed> camera;
+        // Present when the camera is composited into the frames; absent when the
+        // camera goes to a file of its own.
+        std::shared_ptr<CameraOverlayState> cameraOverlay;
+        // The camera frame rate setting; sizes the camera file's bit rate. Passed
+        // in because the settings object lives on the main thread.
+        int cameraFPS = 15;
+        bool allowsDeviceChanges = false;
+        QString outputURL; // the movie file's path
+        // The program's own windows kept out of the recording besides every
+        // window of this process; asked again whenever the stream is rebuilt.
+        std::function<std::vector<uint32_t>()> excludedWindows;
+    };
+
+    // Counters of the recording in progress or just stopped.
+    struct Stats {
+        int64_t writtenVideo = 0;  // frames appended to the movie
+        int64_t droppedVideo = 0;  // frames that could not be written
+        int64_t repeatedVideo = 0; // of the written frames, the re-sent last picture
+        int64_t audioFrames = 0;   // 48 kHz frames handed to the audio track
+        int64_t audioDiscarded = 0;
+        int64_t audioOverlap = 0;
+        int64_t audioResyncs = 0;
+    };
+
+    // The event lines, exact.
+    struct Line {
+        static constexpr const char* noMicPermission =
+            "No microphone permission, so the microphone will not be recorded this time";
+        static constexpr const char* systemAudioFailed =
+            "System audio could not be enabled this time, will not record system audio: ";
+        static constexpr const char* started = "Started recording ";
+        static constexpr const char* paused = "Paused (instant tier)";
+        static constexpr const char* eco = "Entered eco tier";
+        static constexpr const char* deep = "Entered deep tier (capture stopped)";
+        static constexpr const char* resumed = "Resumed (previous level: ";
+        static constexpr const char* resumeFailed = "Failed to resume capture: ";
+        static constexpr const char* resumeFilled = "No new frames after resume, filled with the last frame.";
+        static constexpr const char* videoSync = "[video-sync] wait<=200ms queued=";
+        static constexpr const char* micDead =
+            "Microphone has no data (disconnected or not connected), skipping this track (screen continues "
+            "recording); reconnect the same microphone, or stop recording before selecting another device.";
+        static constexpr const char* lowDisk = "Insufficient disk space (remaining ";
+        static constexpr const char* micFormat = "Microphone format: ";
+        static constexpr const char* screenLost =
+            "Screen is temporarily unavailable (sleep, lock, or monitor disconnected), screen is frozen, will "
+            "automatically resume when available.";
+        static constexpr const char* screenRestored = "Screen restored, resuming recording.";
+        static constexpr const char* micGone =
+            "Microphone disconnected, skipping this track (screen continues recording); reconnect the same "
+            "microphone, or stop recording before selecting another device.";
+        static constexpr const char* micCouldNotConnect =
+            "Microphone track could not connect, skipping (screen continues recording); reconnect the same "
+            "microphone, or stop recording before selecting another device.";
+        static constexpr const char* videoWriteFailed = "Failed to write video: ";
+        static constexpr const char* writeError = " write error, this track has stopped (others continue): ";
+        static constexpr const char* formatChanged = " audio format changed mid-way (device changed?), skipping this segment.";
+        static constexpr const char* drainTimeout =
+            "Audio write error: final buffer could not drain before timeout; available recording saved.";
+        static constexpr const char* saveFailed = "Save failed: ";
+        static constexpr const char* audioSync = "[audio-sync] late=";
+        static constexpr const char* completed = "File completed";
+        static constexpr const char* cameraSizeChanged =
+            "Camera frame size changed (device changed?), saving as a new file.";
+        static constexpr const char* cameraWriteFailed = "Camera write failed: ";
+        static constexpr const char* cameraNotCreated = "Camera file could not be created";
+        static constexpr const char* cameraNotStarted = "Camera file could not be started: ";
+    };
+
+    // Sizes of a recording: the movie's, and the full-resolution capture's.
+    struct Sizes {
+        QSize output;
+        QSize full;
+    };
+
+    // Free bytes for the user on the file system holding `folder`; nothing when unknown.
+    using FreeSpaceProbe = std::function<std::optional<uint64_t>(const QString& folder)>;
+    // Whether the microphone may be recorded (asked once per start).
+    using MicrophoneAccess = std::function<bool()>;
+
+    // Limits and intervals.
+    static constexpr int minFps = 1;
+    static constexpr int maxFps = 120;
+    static constexpr double heartbeatMinInterval = 1.0 / 60; // never faster than 60 Hz, whatever the frame rate
+    static constexpr double audioLagSeconds = 0.350;         // audio is mixed this far behind real time
+    static constexpr double micSilenceSeconds = 4.0;
+    static constexpr double diskCheckEvery = 10.0;
+    static constexpr uint64_t lowDiskBytes = 1073741824; // below 1 GiB the owner stops the recording
+    static constexpr double streamRetryDelay = 2.0;
+    static constexpr double resumeFillDelay = 1.0;
+    static constexpr double stopDrainSeconds = 3.0;
+    static constexpr double drainPollSeconds = 0.01;
+    static constexpr double syncGraceSeconds = 0.2;
+    // A camera file that cannot be opened is tried again after this long,
+    // doubling per failure up to the maximum: a camera delivers 30 pictures a
+    // second, and a full disk or a bad folder does not heal that fast.
+    static constexpr double cameraRetryFirstDelay = 0.5;
+    static constexpr double cameraRetryMaxDelay = 8.0;
+
+    static std::shared_ptr<RecorderEngine> create();
+    explicit RecorderEngine(Passkey);
+    ~RecorderEngine();
+    RecorderEngine(const RecorderEngine&) = delete;
+    RecorderEngine& operator=(const RecorderEngine&) = delete;
+
+    // Callbacks; set them before the first start.
+    std::function<void(const QString& line)> onEvent;
+    std::function<void(std::optional<PauseTier>)> onPauseTierChange; // nothing when the pause ends
+    std::function<void(const LevelStats&)> onMicLevel;
+    std::function<void(const LevelStats&)> onSysLevel;
+    // Live gains, written by the owner at any time (the object has its own lock).
+    Gains gains;
+
+    // Services, replaceable before a start (tests, benchmarks). By default: the
+    // process-wide screen source, the real movie writer, the process-wide audio
+    // input and pointer, statvfs, the session bus's screen saver, access granted.
+    void setScreenSource(std::shared_ptr<ScreenSource> source);
+    void setWriterFactory(MovieWriterFactory factory);
+    void setAudioInput(std::shared_ptr<AudioInput> input);
+    void setPointerService(std::shared_ptr<PointerService> pointer);
+    void setFreeSpaceProbe(FreeSpaceProbe probe);
+    void setPowerControl(std::shared_ptr<PowerControl> power);
+    void setMicrophoneAccess(MicrophoneAccess access);
+    // Seconds of pause before the eco and deep tiers (10 and 180).
+    void setTierDelays(double ecoAfter, double deepAfter);
+
+    // Starts a recording and returns once the stream runs and the state is
+    // recording; an error (domain "Recorder", code 1, translated text, or the
+    // platform's own) means nothing runs and cleanUpAfterFailedStart() is due.
+    // Blocking; not on the engine queue.
+    std::optional<RecorderError> startInner(const Config& config);
+    // After a failed start: timers, tap, camera hand-off, stream and writer are
+    // gone, the partial file is deleted and the journal ended. Blocking.
+    void cleanUpAfterFailedStart();
+    // Pauses a running recording; `then` runs on the main thread once the pause
+    // is in place (not at all when nothing was recording).
+    void pause(std::function<void()> then = {});
+    void resume();
+    void setMuteSpeakers(bool mute);
+    // Ends the recording: capture stops, audio drains for at most 3 s, the movie
+    // is finished. The movie's path, or nothing when no movie was completed (or
+    // nothing was recording). Blocking; not on the engine queue.
+    std::optional<QString> stop();
+
+    // Recorded (not paused) seconds so far; any thread.
+    double effectiveSeconds() const;
+    // Read through the engine queue: any thread, also from inside a callback.
+    State state() const;
+    PauseTier tier() const;
+    Stats stats() const;
+    QSize outputSize() const;
+    std::shared_ptr<MouseTrack> mouseTrack() const;
+    // Every camera file of the recording, in order; the first one, unless it
+    // (or the last one) failed.
+    std::vector<QString> cameraFileURLs() const;
+    std::optional<QString> cameraFileURL() const;
+
+    // Pure helpers, public for their tests.
+    // The camera file beside a screen movie: "X Screen.mov" gives "X Camera.mov"
+    // for segment 0, "X Camera 2.mov" for segment 1, and so on.
+    static QString cameraFilePath(const QString& screenPath, int segment);
+    static Sizes pixelSizes(const QSizeF& points, double scale, std::optional<int> maxShortSide);
+    static int64_t bitRate(int qualityTier, double customMbps, int width, int height, int fps);
+    static const char* tierName(PauseTier tier);
+
+private:
+    // The stream of the recording, shared with the control queue that starts
+    // and stops it. `token` tells its callbacks from those of earlier streams.
+    struct StreamHandle {
+        std::shared_ptr<ScreenStream> stream;
+        uint64_t token = 0;
+    };
+
+    // Start steps.
+    void resetRecordingState();
+    std::optional<RecorderError> resolveFilter(const Config& config, ScreenFilter& filter, QSizeF& points,
+                                               std::optional<QRectF>& displayFrame, double& primaryHeight) const;
+    std::optional<RecorderError> setupWriter(int width, int height);
+    // Makes and starts a stream for `filter` and `scConfig` and installs it unless
+    // the recording it was made for is over. Not on the engine queue.
+    std::optional<RecorderError> startStream(uint64_t recording, const ScreenFilter& filter,
+                                             const ScreenStreamConfig& scConfig);
+    // A fresh filter for the stored target from the current content; `filter`
+    // holds the previous one on entry. Not on the engine queue.
+    std::optional<RecorderError> rebuildFilter(ScreenFilter& filter);
+    // A start error: domain "Recorder", code 1, the text translated.
+    RecorderError err(const char* english) const;
+    void emitLine(const QString& line);
+    void setTier(std::optional<PauseTier> tier);
+
+    // Stream output (engine queue).
+    void onScreenSample(uint64_t token, const SampleBuffer& sample);
+    void onMicrophoneSample(uint64_t token, const SampleBuffer& sample);
+    void onStreamStopped(uint64_t token);
+    void onSystemAudio(SampleBuffer buffer);
+    void retryStream();
+    void retryAttempt(uint64_t recording);
+    // Moves the recording into the loss path: frozen picture, retries every 2 s.
+    void enterLoss();
+
+    // Frame path (engine queue).
+    void handleVideo(const SampleBuffer& sample, bool force);
+    void appendVideo(const PixelBufferRef& image, MediaTime adjusted, bool repeated);
+    bool safeAppend(const std::shared_ptr<MovieWriter>& writer, MovieWriter::Input input, const SampleBuffer& sample,
+                    const QString& label);
+    SampleBuffer makeSampleBuffer(const PixelBufferRef& image, MediaTime pts) const;
+
+    // Heartbeat and watchdogs (engine queue).
+    void onHeartbeat();
+    void drainAudio(bool final);
+    void drainVideoSync(bool flush, MediaTime now);
+    bool cursorNeedsFrames();
+    void heartbeat(double minGap);
+    void checkMicAlive();
+    void checkDiskSpace();
+    void holdAwake();
+    void releaseAwake();
+
+    // Camera hooks (engine queue): pictures for a separate camera file, and the
+    // microphone for its sound. The side-file writer plugs in at handleCamera;
+    // until then its pictures are gated and dropped, and the camera mixer keeps
+    // pace with the movie so a file opened later starts in step.
+    void handleCamera(const SampleBuffer& sample, bool mirrored);
+    void handleCameraAudio(const SampleBuffer& buffer);
+    // Camera side file segments (engine queue).
+    struct CamClosing;
+    bool setupCamWriter(const SampleBuffer& sample);
+    void cameraFileFailed(const QString& line);
+    void closeCamWriter();
+    void closeCamStep(const std::shared_ptr<CamClosing>& closing);
+    void camSegmentFinished(const std::shared_ptr<MovieWriter>& writer);
+    // The writers still finishing, like a dispatch group: stop waits for none left.
+    void enterCameraFinish();
+    void leaveCameraFinish();
+    void notifyCameraFinishes(std::function<void()> done);
+
+    // Pause tiers (engine queue).
+    void schedulePauseWork(double seconds, std::function<void()> work);
+    void enterEco();
+    void enterDeep();
+    void resumeFill();
+    void finishResumeReconfiguration(uint64_t recording, PauseTier previous, std::optional<RecorderError> error);
+
+    // Stop (engine queue after the first phase).
+    struct StopRun;
+    void stopPhase2(const std::shared_ptr<StopRun>& run);
+    void stopPhase3(const std::shared_ptr<StopRun>& run);
+    void finishingStep(const std::shared_ptr<StopRun>& run);
+    void resultStep(const std::shared_ptr<StopRun>& run);
+
+    // Services.
+    std::shared_ptr<ScreenSource> m_source;
+    MovieWriterFactory m_writerFactory;
+    std::shared_ptr<AudioInput> m_audioInput;
+    std::shared_ptr<PointerService> m_pointer;
+    FreeSpaceProbe m_freeSpace;
+    std::shared_ptr<PowerControl> m_power;
+    MicrophoneAccess m_micAccess;
+    double m_ecoAfter = 10;
+    double m_deepAfter = 180;
+
+    // Everything below is touched on the engine queue only, unless noted.
+    State m_state = State::idle;
+    PauseTier m_tier = PauseTier::instant;
+    std::optional<Config> m_config;
+    uint64_t m_recording = 0; // grows at every start: stale work compares it
+    bool m_starting = false;     // a start is under way
+    bool m_startPending = false; // a start began and has not succeeded
+    StreamHandle m_stream;
+    bool m_streamAllowed = false; // a rebuilt stream may be installed
+    ScreenFilter m_filter;
+    ScreenStreamConfig m_scConfig;
+    std::unique_ptr<SystemAudioTap> m_tap;
+    std::shared_ptr<CameraFeed> m_camera;
+    std::shared_ptr<MovieWriter> m_writer;
+    bool m_hasVideoIn = false;
+    bool m_hasAudioIn = false;
+    std::shared_ptr<CursorCompositor> m_cursor;
+    std::shared_ptr<MouseTrack> m_mouseTrack; // also read by mouseTrack() under m_publicLock
+    QSize m_outputSize;
+
+    bool m_loggedColorTags = false;
+    bool m_loggedMicFormat = false;
+    AudioNormalizer m_micNormalizer;
+    AudioNormalizer m_systemNormalizer;
+    RecordingTimeline m_timeline;
+    AudioTimelineMixer m_audioMixer;
+    AudioTimelineMixer m_cameraMixer;
+    bool m_receivedMicrophone = false;
+    int m_microphoneConfigurationsInFlight = 0;
+    bool m_micOutputAttached = false;
+    int m_streamRetries = 0;
+    double m_lastMicBufferAt = 0; // host seconds
+    double m_micWatchSince = 0;
+    bool m_micDeadNotified = false;
+    bool m_restartingStream = false;
+    WorkItemRef m_retryWork;
+
+    VideoSyncQueue m_videoSync;
+    double m_lastSyncReport = 0;
+    int64_t m_matchedCameraFrames = 0;
+    int64_t m_missingCameraFrames = 0;
+    std::vector<QString> m_cameraFileURLs;
+    std::optional<QString> m_cameraFileURL;
+    std::shared_ptr<MovieWriter> m_camWriter; // the open segment
+    bool m_camHasAudio = false;
+    std::optional<QSize> m_camDim;
+    int m_camSegment = 0;
+    MediaTime m_lastCamAdjusted;
+    bool m_cameraSaveFailed = false;
+    bool m_camFailureReported = false; // the open writer's failure was already sent
+    int m_cameraFinishes = 0;
+    std::vector<std::function<void()>> m_cameraFinishWaiters;
+    CameraMirror m_camMirror;
+    int m_camFailures = 0;          // segment openings failed in a row
+    bool m_camFailureLineSent = false; // of this streak
+    double m_camRetryAt = 0;        // host seconds
+    std::shared_ptr<CameraFeed> m_suspendedCamera; // put to sleep by the deep tier
+    uint64_t m_lastPenVersion = UINT64_MAX;
+    double m_penChangedAt = 0;
+
+    bool m_sessionStarted = false;
+    MediaTime m_firstPTS;
+    MediaTime m_offset = MediaTime::zero();
+    MediaTime m_lastVideoPTS;
+    MediaTime m_lastAdjusted = MediaTime::zero();
+    bool m_resumeWaiting = false;
+    MediaTime m_resumePTS;
+    PixelBufferRef m_lastPixelBuffer;
+    MediaTime m_frameInterval = MediaTime(1, 30);
+    bool m_lastFrameSynthetic = false;
+    std::vector<WorkItemRef> m_pauseWork;
+    WorkItemRef m_resumeTimeout;
+    WorkItemRef m_heartbeatTimer;
+    bool m_awakeHeld = false;
+    uint32_t m_awakeID = 0; // on the control queue only
+
+    int64_t m_droppedVideo = 0;
+    int64_t m_writtenVideo = 0;
+    int64_t m_repeatedVideo = 0;
+    double m_lastDiskCheck = -1e9;
+    bool m_diskStopSent = false;
+    // Per writer input (the movie's two, and a camera file's).
+    using InputKey = std::pair<const MovieWriter*, MovieWriter::Input>;
+    std::map<InputKey, QString> m_inputFormats;
+    std::set<InputKey> m_brokenInputs;
+    std::map<InputKey, MediaTime> m_lastInputPTS;
+
+    std::atomic<uint64_t> m_tokenCounter{0};
+
+    // Read from other threads.
+    mutable std::mutex m_publicLock;
+    double m_effective = 0;
+
+    // Queues last: they are destroyed first, while everything their blocks may
+    // touch is still there.
+    std::unique_ptr<SerialQueue> m_control; // stream start, update and stop
+    std::unique_ptr<SerialQueue> m_q;       // "recorder.engine"
+};
+
+} // namespace corvessa

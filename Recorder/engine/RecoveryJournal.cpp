@@ -1,0 +1,226 @@
+#include "engine/RecoveryJournal.h"
+
+#include "capture/RecorderLog.h"
+#include "platform/FileReveal.h"
+#include "platform/MainQueue.h"
+#include "platform/MovieProbe.h"
+#include "platform/XdgPaths.h"
+#include "prefs/Loc.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSaveFile>
+#include <QThreadPool>
+
+#include <cmath>
+#include <mutex>
+
+namespace corvessa {
+
+namespace {
+
+// Dates are stored as seconds since 1 January 2001 UTC, the other platform's
+// reference date, so journals read the same on both.
+constexpr qint64 kReferenceDateMs = 978307200000;
+
+struct State {
+    std::mutex mutex;
+    std::optional<RecoveryJournal::Entry> entry; // the running recording's journal
+};
+
+State& state()
+{
+    static State s;
+    return s;
+}
+
+} // namespace
+
+QString RecoveryJournal::file()
+{
+    return XdgPaths::recoveryDir() + QStringLiteral("/active.json");
+}
+
+void RecoveryJournal::begin(const QString& moviePath)
+{
+    State& s = state();
+    std::lock_guard lock(s.mutex);
+    s.entry = Entry{QDateTime::currentDateTimeUtc(), {moviePath}};
+    write(*s.entry);
+}
+
+void RecoveryJournal::add(const QString& path)
+{
+    State& s = state();
+    std::lock_guard lock(s.mutex);
+    if (!s.entry || s.entry->files.contains(path))
+        return;
+    s.entry->files.append(path);
+    write(*s.entry);
+}
+
+void RecoveryJournal::end()
+{
+    State& s = state();
+    std::lock_guard lock(s.mutex);
+    s.entry.reset();
+    QFile::remove(file());
+}
+
+void RecoveryJournal::write(const Entry& entry)
+{
+    QDir().mkpath(XdgPaths::recoveryDir());
+    // QSaveFile writes a temporary file and renames it over the journal, so a
+    // crash mid-write leaves the old journal, never half of a new one.
+    QSaveFile out(file());
+    if (!out.open(QIODevice::WriteOnly))
+        return;
+    out.write(encode(entry));
+    out.commit();
+}
+
+QByteArray RecoveryJournal::encode(const Entry& entry)
+{
+    QJsonObject o;
+    o.insert(QStringLiteral("started"), double(entry.started.toMSecsSinceEpoch() - kReferenceDateMs) / 1000.0);
+    o.insert(QStringLiteral("files"), QJsonArray::fromStringList(entry.files));
+    return QJsonDocument(o).toJson(QJsonDocument::Compact);
+}
+
+std::optional<RecoveryJournal::Entry> RecoveryJournal::decode(const QByteArray& data)
+{
+    QJsonParseError error{};
+    const QJsonDocument doc = QJsonDocument::fromJson(data, &error);
+    if (error.error != QJsonParseError::NoError || !doc.isObject())
+        return std::nullopt;
+    const QJsonObject o = doc.object();
+    const QJsonValue started = o.value(QStringLiteral("started"));
+    const QJsonValue files = o.value(QStringLiteral("files"));
+    if (!started.isDouble() || !std::isfinite(started.toDouble()) || !files.isArray())
+        return std::nullopt;
+    Entry e;
+    e.started = QDateTime::fromMSecsSinceEpoch(kReferenceDateMs + qint64(std::llround(started.toDouble() * 1000)), Qt::UTC);
+    for (const QJsonValue& f : files.toArray()) {
+        if (!f.isString())
+            return std::nullopt;
+        e.files.append(f.toString());
+    }
+    return e;
+}
+
+std::vector<RecoveryJournal::Found> RecoveryJournal::inspect(const Entry& entry)
+{
+    std::vector<Found> found;
+    for (const QString& path : entry.files) {
+        if (!QFileInfo::exists(path))
+            continue;
+        const MovieProbe::Result probe = MovieProbe::probe(path);
+        Found f{path};
+        if (probe.opened && std::isfinite(probe.seconds)) {
+            f.seconds = probe.seconds;
+            f.playable = probe.playable && probe.seconds > minimumPlayableSeconds;
+        }
+        found.push_back(f);
+    }
+    return found;
+}
+
+QString RecoveryJournal::logLine(const std::vector<Found>& found)
+{
+    QStringList items;
+    for (const Found& f : found) {
+        items << QFileInfo(f.path).fileName() + QLatin1Char(' ') + QString::asprintf("%.1f", f.seconds)
+                     + QStringLiteral("s playable=") + (f.playable ? QStringLiteral("true") : QStringLiteral("false"));
+    }
+    return QStringLiteral("[recovery] last session did not finish normally; found %1 file(s): ").arg(found.size())
+           + items.join(QStringLiteral("; "));
+}
+
+QString RecoveryJournal::formatLength(double seconds)
+{
+    const long long n = std::isfinite(seconds) && seconds > 0 ? std::llround(seconds) : 0;
+    if (n < 3600)
+        return QString::asprintf("%lld:%02lld", n / 60, n % 60);
+    return QString::asprintf("%lld:%02lld:%02lld", n / 3600, (n / 60) % 60, n % 60);
+}
+
+std::optional<RecoveryJournal::Announcement> RecoveryJournal::announcement(const std::vector<Found>& found)
+{
+    if (found.empty())
+        return std::nullopt;
+    Announcement a;
+    QStringList lines;
+    for (const Found& f : found) {
+        if (!f.playable)
+            continue;
+        a.playablePaths << f.path;
+        lines << QFileInfo(f.path).fileName() + QStringLiteral("  (") + formatLength(f.seconds) + QLatin1Char(')');
+    }
+    if (!a.playablePaths.isEmpty()) {
+        a.kind = Announcement::Kind::Recovered;
+        a.title = Loc::text(QStringLiteral("Your last recording was recovered"));
+        a.message = Loc::fill(Loc::text(QStringLiteral(
+                                  "Corvessa didn't close normally last time (a crash, a power cut or a system problem), "
+                                  "but what was already recorded was saved. You may lose the last few seconds.\n\n%@")),
+                              lines.join(QLatin1Char('\n')));
+        a.buttons = {Loc::text(QStringLiteral("Show in Finder")), Loc::text(QStringLiteral("OK"))};
+    } else {
+        a.kind = Announcement::Kind::Interrupted;
+        a.title = Loc::text(QStringLiteral("The last recording was interrupted"));
+        a.message = Loc::text(QStringLiteral("Corvessa didn't close normally last time, and the recording was too short to recover."));
+        a.buttons = {Loc::text(QStringLiteral("OK"))};
+    }
+    return a;
+}
+
+std::optional<RecoveryJournal::LaunchReport> RecoveryJournal::checkNow()
+{
+    std::optional<Entry> entry;
+    {
+        State& s = state();
+        std::lock_guard lock(s.mutex);
+        // A recording of this process has begun: the journal is its own.
+        if (s.entry)
+            return std::nullopt;
+        QFile in(file());
+        if (!in.open(QIODevice::ReadOnly))
+            return std::nullopt;
+        const QByteArray data = in.readAll();
+        in.close();
+        entry = decode(data);
+        // Removed before its files are examined: a file that brought the reader
+        // down would otherwise do so at every launch.
+        QFile::remove(file());
+        if (!entry) {
+            RecorderLog::write(QStringLiteral("[recovery] the journal of the last session could not be read; removed it"));
+            return std::nullopt;
+        }
+    }
+    LaunchReport report;
+    report.found = inspect(*entry);
+    report.logLine = logLine(report.found);
+    RecorderLog::write(report.logLine);
+    report.announcement = announcement(report.found);
+    return report;
+}
+
+void RecoveryJournal::checkAtLaunch(std::function<void(const Announcement&)> announce)
+{
+    // The global pool is waited for when the application ends.
+    QThreadPool::globalInstance()->start([announce = std::move(announce)] {
+        const auto report = checkNow();
+        if (report && report->announcement && announce)
+            MainQueue::async([announce, a = *report->announcement] { announce(a); });
+    });
+}
+
+void RecoveryJournal::reveal(const Announcement& announcement)
+{
+    FileReveal::showItems(announcement.playablePaths);
+}
+
+} // namespace corvessa

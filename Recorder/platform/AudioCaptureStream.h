@@ -1,0 +1,34 @@
+#pragma once
+
+#include "platform/AudioFormat.h"
+#include "platform/SampleBuffer.h"
+
+#include <functional>
+
+namespace corvessa {
+
+// A prepared capture stream: connected, its format known, not yet delivering.
+// start() delivers buffers to the handler on the backend's own thread, with
+// presentation times on the host clock; a handler must be quick and must not
+// call back into the stream. Delivery never skips time: a gap the server reports
+// arrives as silence of its length. Destroying the stream stops it.
+class AudioCaptureStream {
+public:
+    using Handler = std::function<void(SampleBuffer)>;
+
+    virtual ~AudioCaptureStream() = default;
+
+    // Float or integer, interleaved, at the device's rate.
+    virtual AudioFormat format() const = 0;
+    // Starts (or restarts after pause) delivery. Throws AudioInputError (stage Start).
+    virtual void start(Handler handler) = 0;
+    // Suspends delivery; the stream stays connected.
+    virtual void pause() = 0;
+    // Resumes delivery after pause() with the handler given to start().
+    virtual void resume() = 0;
+    // Stops delivery for good and releases the stream; idempotent. No handler
+    // call is in progress or follows once it returns.
+    virtual void stop() = 0;
+};
+
+} // namespace corvessa

@@ -1,0 +1,66 @@
+#pragma once
+
+#include "platform/AudioCaptureStream.h"
+#include "platform/AudioDevice.h"
+#include "platform/AudioSink.h"
+
+#include <QString>
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace corvessa {
+
+// The audio input service: microphones, the default output and capture streams
+// on either. Backends: PulseAudioInput (the sound server) and SyntheticAudioInput
+// (a tone, for tests and machines without sound). Every call may block briefly
+// on the server; all are thread-safe. Failures throw AudioInputError.
+class AudioInput {
+public:
+    // Description of the private sink that carries other programs' playback while
+    // the speakers are muted. The microphone list never shows it.
+    static constexpr const char* tapDescription = "Recorder tap";
+
+    enum class SampleFormat {
+        Float32, // 32-bit float at the device's rate
+        Native,  // the device's own sample format where it is linear PCM, else Float32
+    };
+
+    struct StreamRequest {
+        QString source;                          // a source name; empty: the default source
+        SampleFormat format = SampleFormat::Float32;
+        uint32_t maxChannels = 2;                // the device's channel count, capped
+        QString streamName = QStringLiteral("Recorder microphone");
+    };
+
+    virtual ~AudioInput() = default;
+
+    // The capture devices a user would call microphones: no monitors of outputs
+    // and no "Recorder tap". The server's default source is marked.
+    virtual std::vector<AudioDevice> sources() = 0;
+    // The default output device; none when the server has no output.
+    virtual std::optional<AudioSink> defaultSink() = 0;
+
+    // A prepared stream on a microphone.
+    virtual std::unique_ptr<AudioCaptureStream> openSource(const StreamRequest& request) = 0;
+    // A prepared stream on what the default output plays, as float32 stereo. With
+    // `muteSpeakers` the other programs' playback is moved onto a private sink for
+    // the stream's life, so the speakers stay silent while it is captured; the
+    // program's own streams stay where they are. Stopping or destroying the stream
+    // moves everything back.
+    virtual std::unique_ptr<AudioCaptureStream> openSystemAudio(bool muteSpeakers) = 0;
+
+    // Undoes a private tap sink left behind by a process that died while muting:
+    // its streams go back, the default output is restored, the sink is removed.
+    // Returns how many were undone.
+    virtual int recoverLeftoverTaps() = 0;
+
+    // The process-wide service: PulseAudio unless one was installed (or
+    // CORVESSA_AUDIO=synthetic is set in the environment).
+    static std::shared_ptr<AudioInput> current();
+    // Installs the process-wide service; null goes back to the automatic choice.
+    static void setCurrent(std::shared_ptr<AudioInput> input);
+};
+
+} // namespace corvessa

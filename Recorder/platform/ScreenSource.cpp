@@ -1,0 +1,68 @@
+#include "platform/ScreenSource.h"
+
+#include "platform/SyntheticScreenSource.h"
+#include "platform/X11ScreenSource.h"
+
+#include <QByteArray>
+
+#include <cmath>
+#include <mutex>
+
+namespace corvessa {
+
+namespace {
+
+constexpr int kMaxSide = 16384;
+
+std::mutex g_mutex;
+std::shared_ptr<ScreenSource> g_current;
+
+RecorderError invalid(const QString& message)
+{
+    return screenCaptureError(ScreenCaptureErrorCode::InvalidConfiguration, message);
+}
+
+} // namespace
+
+std::shared_ptr<ScreenSource> ScreenSource::current()
+{
+    std::lock_guard lock(g_mutex);
+    if (!g_current) {
+        if (qgetenv("CORVESSA_SCREEN") != "synthetic" && X11ScreenSource::isAvailable())
+            g_current = std::make_shared<X11ScreenSource>();
+        else
+            g_current = std::make_shared<SyntheticScreenSource>();
+    }
+    return g_current;
+}
+
+void ScreenSource::setCurrent(std::shared_ptr<ScreenSource> source)
+{
+    std::lock_guard lock(g_mutex);
+    g_current = std::move(source);
+}
+
+std::optional<RecorderError> ScreenSource::checkConfiguration(const ScreenStreamConfig& config)
+{
+    if (config.width <= 0 || config.height <= 0 || config.width > kMaxSide || config.height > kMaxSide) {
+        return invalid(QStringLiteral("The capture size %1x%2 is out of range.").arg(config.width).arg(config.height));
+    }
+    if (config.pixelFormat == PixelFormat::NV12VideoRange && (config.width % 2 != 0 || config.height % 2 != 0)) {
+        return invalid(QStringLiteral("The capture size %1x%2 must be even for NV12.").arg(config.width).arg(config.height));
+    }
+    if (config.pixelFormat != PixelFormat::NV12VideoRange && config.pixelFormat != PixelFormat::BGRA)
+        return invalid(QStringLiteral("The capture pixel format is not supported."));
+    if (!config.minimumFrameInterval.isValid() || config.minimumFrameInterval <= MediaTime::zero())
+        return invalid(QStringLiteral("The minimum frame interval must be a positive time."));
+    if (config.queueDepth < 1)
+        return invalid(QStringLiteral("The queue depth must be at least 1."));
+    if (config.sourceRect) {
+        const QRectF& r = *config.sourceRect;
+        if (!std::isfinite(r.x()) || !std::isfinite(r.y()) || !std::isfinite(r.width()) || !std::isfinite(r.height()) ||
+            r.width() <= 0 || r.height() <= 0)
+            return invalid(QStringLiteral("The area to record is empty."));
+    }
+    return std::nullopt;
+}
+
+} // namespace corvessa

@@ -1,0 +1,53 @@
+#pragma once
+
+#include "platform/AudioInput.h"
+#include "platform/AudioInputError.h"
+
+#include <atomic>
+#include <mutex>
+#include <optional>
+
+namespace corvessa {
+
+// An audio input without a sound server: one tone microphone and one output,
+// both settable, streams of a sine tone, and failures on request. It counts
+// the muting routes in use so that tests can see them undone. Thread-safe.
+class SyntheticAudioInput : public AudioInput {
+public:
+    SyntheticAudioInput();
+
+    std::vector<AudioDevice> sources() override;
+    std::optional<AudioSink> defaultSink() override;
+    std::unique_ptr<AudioCaptureStream> openSource(const StreamRequest& request) override;
+    std::unique_ptr<AudioCaptureStream> openSystemAudio(bool muteSpeakers) override;
+    int recoverLeftoverTaps() override;
+
+    void setSources(std::vector<AudioDevice> sources);
+    void setDefaultSink(std::optional<AudioSink> sink);
+    void setTone(double frequency, float amplitude);
+    // Makes the given stage fail with `detail` from now on; nothing (nullopt) ends that.
+    void failAt(std::optional<AudioInputError::Stage> stage, const QString& detail = QStringLiteral("Synthetic failure"));
+    void setLeftoverTaps(int count);
+
+    // Muting routes set up and not yet undone.
+    int activeRoutes() const;
+    // Streams opened so far.
+    int openedStreams() const;
+
+private:
+    void check(AudioInputError::Stage stage) const;
+
+    mutable std::mutex m_mutex;
+    std::vector<AudioDevice> m_sources;
+    std::optional<AudioSink> m_sink;
+    double m_frequency = 440;
+    float m_amplitude = 0.25f;
+    std::optional<AudioInputError::Stage> m_failStage;
+    QString m_failDetail;
+    int m_leftovers = 0;
+    // Shared with the streams' stop callbacks, which may outlive this object.
+    std::shared_ptr<std::atomic<int>> m_routes = std::make_shared<std::atomic<int>>(0);
+    int m_opened = 0;
+};
+
+} // namespace corvessa

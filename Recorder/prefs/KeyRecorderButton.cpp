@@ -1,0 +1,99 @@
+#include "prefs/KeyRecorderButton.h"
+
+#include "prefs/Loc.h"
+#include "prefs/LocNotifier.h"
+#include "prefs/Prefs.h"
+#include "prefs/ShortcutCapture.h"
+
+#include <QApplication>
+#include <QFontDatabase>
+#include <QFontInfo>
+#include <QKeyEvent>
+#include <QPalette>
+
+namespace corvessa {
+
+namespace {
+
+// The system orange of the other platform's controls, kept for the capture state.
+const QColor kCaptureColor(255, 149, 0);
+
+} // namespace
+
+KeyRecorderButton::KeyRecorderButton(HotKeyAction action, Prefs& prefs, ShortcutCapture& capture, QWidget* parent)
+    : QPushButton(parent)
+    , m_action(action)
+    , m_prefs(prefs)
+    , m_capture(capture)
+{
+    // Body size in the monospaced face, so ⌃⌥P and ⌃⌥W line up in the list.
+    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    // Platforms without a theme hand back the proportional font.
+    if (!QFontInfo(font).fixedPitch()) {
+        font.setFamilies({QStringLiteral("monospace")});
+        font.setStyleHint(QFont::Monospace);
+    }
+    const QFont body = QApplication::font();
+    if (body.pointSizeF() > 0)
+        font.setPointSizeF(body.pointSizeF());
+    setFont(font);
+    setFixedWidth(buttonWidth);
+
+    connect(this, &QPushButton::clicked, this, &KeyRecorderButton::toggleCapture);
+    connect(&m_capture, &ShortcutCapture::recordingChanged, this, &KeyRecorderButton::refresh);
+    connect(&m_prefs, &Prefs::changed, this, [this](const QString& name) {
+        if (name == QLatin1String("bindings"))
+            refresh();
+    });
+    connect(&LocNotifier::instance(), &LocNotifier::languageChanged, this, &KeyRecorderButton::refresh);
+    refresh();
+}
+
+bool KeyRecorderButton::isCapturing() const
+{
+    return m_capture.recording() == m_action;
+}
+
+void KeyRecorderButton::toggleCapture()
+{
+    // Clicking another button while one captures moves the capture here.
+    m_capture.setRecording(isCapturing() ? std::nullopt : std::optional(m_action));
+    m_prefs.setHotkeyMessage(std::nullopt);
+}
+
+void KeyRecorderButton::refresh()
+{
+    QPalette palette = QApplication::palette(this);
+    if (isCapturing()) {
+        setText(Loc::text(QStringLiteral("Press New Shortcut…")));
+        palette.setColor(QPalette::Button, kCaptureColor);
+        palette.setColor(QPalette::ButtonText, Qt::white);
+    } else {
+        const KeyBindingMap& bindings = m_prefs.bindings();
+        auto it = bindings.find(m_action);
+        setText(it != bindings.end() ? it->second.display() : Loc::text(QStringLiteral("Not Set")));
+    }
+    setPalette(palette);
+}
+
+bool KeyRecorderButton::event(QEvent* event)
+{
+    if (m_capture.recording()) {
+        switch (event->type()) {
+        case QEvent::ShortcutOverride:
+            // Menu and window shortcuts must not eat the combination being typed.
+            event->accept();
+            return true;
+        case QEvent::KeyPress:
+            // Before QWidget::event, which would turn Tab into a focus move.
+            if (m_capture.handle(*static_cast<QKeyEvent*>(event)))
+                return true;
+            break;
+        default:
+            break;
+        }
+    }
+    return QPushButton::event(event);
+}
+
+} // namespace corvessa

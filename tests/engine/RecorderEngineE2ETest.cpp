@@ -1,0 +1,225 @@
+#include "engine/EngineTestSupport.h"
+
+#include "engine/RecoveryJournal.h"
+#include "platform/MovieProbe.h"
+#include "platform/MovieTestSupport.h"
+#include "platform/SyntheticScreenStream.h"
+#include "support/ChildProcess.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonObject>
+
+#include <gtest/gtest.h>
+
+#include <QProcess>
+#include <QStandardPaths>
+
+#include <csignal>
+#include <cmath>
+
+using namespace corvessa;
+using namespace corvessa::test;
+
+// Whole recordings through the real writer (libx265 + AAC into fragmented
+// QuickTime) from the synthetic screen and its tone microphone, read back with
+// ffprobe and libavformat.
+
+namespace {
+
+constexpr const char* kChildMovie = "CORVESSA_E2E_CHILD_MOVIE";
+
+struct Probed {
+    QJsonObject video;
+    QJsonObject audio;
+    int videoStreams = 0;
+    int audioStreams = 0;
+    double duration = 0;
+};
+
+Probed ffprobeStreams(const QString& path)
+{
+    Probed p;
+    const QJsonObject json = ffprobe(path);
+    for (const auto& s : json.value(QStringLiteral("streams")).toArray()) {
+        const QJsonObject o = s.toObject();
+        if (o.value(QStringLiteral("codec_type")).toString() == QStringLiteral("video")) {
+            p.video = o;
+            ++p.videoStreams;
+        } else if (o.value(QStringLiteral("codec_type")).toString() == QStringLiteral("audio")) {
+            p.audio = o;
+            ++p.audioStreams;
+        }
+    }
+    p.duration = json.value(QStringLiteral("format")).toObject().value(QStringLiteral("duration")).toString().toDouble();
+    return p;
+}
+
+void expectMovieStreams(const QString& path, int width, int height)
+{
+    const Probed p = ffprobeStreams(path);
+    ASSERT_EQ(p.videoStreams, 1) << path.toStdString();
+    ASSERT_EQ(p.audioStreams, 1);
+    EXPECT_EQ(p.video.value(QStringLiteral("codec_name")).toString(), QStringLiteral("hevc"));
+    EXPECT_EQ(p.video.value(QStringLiteral("codec_tag_string")).toString(), QStringLiteral("hvc1"));
+    EXPECT_EQ(p.video.value(QStringLiteral("width")).toInt(), width);
+    EXPECT_EQ(p.video.value(QStringLiteral("height")).toInt(), height);
+    EXPECT_EQ(p.video.value(QStringLiteral("color_primaries")).toString(), QStringLiteral("bt709"));
+    EXPECT_EQ(p.audio.value(QStringLiteral("codec_name")).toString(), QStringLiteral("aac"));
+    EXPECT_EQ(p.audio.value(QStringLiteral("sample_rate")).toString(), QStringLiteral("48000"));
+    EXPECT_EQ(p.audio.value(QStringLiteral("channels")).toInt(), 2);
+}
+
+} // namespace
+
+TEST(RecorderEngineE2E, RecordsAPlayableFragmentedMovie)
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("ffprobe")).isEmpty())
+        GTEST_SKIP() << "ffprobe is not installed";
+    MovieFolder folder(QStringLiteral("RecorderEngineE2E"));
+    EngineHarness h(true);
+    auto config = h.config();
+    config.outputURL = folder.file(QStringLiteral("Display 4s.mov"));
+    ASSERT_FALSE(h.engine->startInner(config));
+    spin(4.5);
+    const auto path = h.engine->stop();
+    ASSERT_TRUE(path);
+    const auto stats = h.engine->stats();
+    const double recorded = h.engine->effectiveSeconds() + 1.0 / 30;
+    EXPECT_NEAR(recorded, 4.5, 0.3);
+    EXPECT_EQ(stats.droppedVideo, 0);
+
+    expectMovieStreams(*path, 320, 180);
+    const MovieProbe::Result probe = MovieProbe::probe(*path);
+    ASSERT_TRUE(probe.playable);
+    const MovieProbe::Stream* video = probe.firstOf(MovieProbe::Stream::Kind::Video);
+    const MovieProbe::Stream* audio = probe.firstOf(MovieProbe::Stream::Kind::Audio);
+    ASSERT_TRUE(video && audio);
+    EXPECT_EQ(video->packets, stats.writtenVideo);
+    EXPECT_NEAR(double(video->packets), recorded * 30, 4);
+    EXPECT_NEAR(video->seconds, recorded, 0.1);
+    EXPECT_NEAR(audio->seconds, recorded, 0.1);
+    // A key frame at least every 2 s, and the movie in fragments.
+    ASSERT_FALSE(video->keyTimes.empty());
+    for (size_t i = 1; i < video->keyTimes.size(); ++i)
+        EXPECT_LE(video->keyTimes[i] - video->keyTimes[i - 1], 2.05);
+    EXPECT_GE(countBoxes(*path, "moof"), 2);
+}
+
+TEST(RecorderEngineE2E, PausedTimeIsLeftOutOfTheMovie)
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("ffprobe")).isEmpty())
+        GTEST_SKIP() << "ffprobe is not installed";
+    MovieFolder folder(QStringLiteral("RecorderEngineE2E"));
+    EngineHarness h(true);
+    h.engine->setTierDelays(0.5, 60);
+    auto config = h.config();
+    config.outputURL = folder.file(QStringLiteral("Paused 1.5+1.5s.mov"));
+    ASSERT_FALSE(h.engine->startInner(config));
+    spin(1.5);
+    h.engine->pause();
+    ASSERT_TRUE(h.events.waitFor(QString::fromUtf8(RecorderEngine::Line::eco), 2));
+    spin(1.0);
+    h.engine->resume();
+    spin(1.5);
+    const auto path = h.engine->stop();
+    ASSERT_TRUE(path);
+    const double recorded = h.engine->effectiveSeconds() + 1.0 / 30;
+    EXPECT_NEAR(recorded, 3.0, 0.3);
+
+    expectMovieStreams(*path, 320, 180);
+    const MovieProbe::Result probe = MovieProbe::probe(*path);
+    const MovieProbe::Stream* video = probe.firstOf(MovieProbe::Stream::Kind::Video);
+    const MovieProbe::Stream* audio = probe.firstOf(MovieProbe::Stream::Kind::Audio);
+    ASSERT_TRUE(video && audio);
+    EXPECT_NEAR(video->seconds, recorded, 0.1);
+    EXPECT_NEAR(audio->seconds, recorded, 0.1);
+    EXPECT_NEAR(double(video->packets), recorded * 30, 4);
+}
+
+TEST(RecorderEngineE2E, LargerFramesAndAnotherRate)
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("ffprobe")).isEmpty())
+        GTEST_SKIP() << "ffprobe is not installed";
+    MovieFolder folder(QStringLiteral("RecorderEngineE2E"));
+    EngineHarness h(true, QSizeF(640, 360));
+    auto config = h.config(24);
+    config.outputURL = folder.file(QStringLiteral("Display 640x360 at 24.mov"));
+    config.cursorTheme = CursorTheme::system;
+    ASSERT_FALSE(h.engine->startInner(config));
+    spin(2.5);
+    const auto path = h.engine->stop();
+    ASSERT_TRUE(path);
+    const double recorded = h.engine->effectiveSeconds() + 1.0 / 24;
+    expectMovieStreams(*path, 640, 360);
+    const MovieProbe::Result probe = MovieProbe::probe(*path);
+    const MovieProbe::Stream* video = probe.firstOf(MovieProbe::Stream::Kind::Video);
+    ASSERT_TRUE(video);
+    EXPECT_NEAR(double(video->packets), recorded * 24, 4);
+    EXPECT_NEAR(video->seconds, recorded, 0.1);
+}
+
+// The child half of the crash test: records until it is killed. Disabled, so it
+// runs only when the parent starts this program for it.
+TEST(RecorderEngineE2E, DISABLED_ChildRecordsUntilKilled)
+{
+    const QString moviePath = qEnvironmentVariable(kChildMovie);
+    ASSERT_FALSE(moviePath.isEmpty()) << "runs as the child of KilledRecordingStillPlaysAndIsFoundAtLaunch";
+    auto audio = std::make_shared<SyntheticAudioInput>();
+    auto source = std::make_shared<SyntheticScreenSource>(
+        std::vector<DisplayInfo>{testDisplay(QStringLiteral("TEST-1"), QRectF(0, 0, 320, 180))}, std::vector<WindowInfo>{});
+    source->setAudioInput(audio);
+    auto engine = RecorderEngine::create();
+    engine->setScreenSource(source);
+    engine->setAudioInput(audio);
+    engine->setPowerControl(std::make_shared<SyntheticPowerControl>());
+    RecorderEngine::Config config;
+    config.target = RecorderEngine::Target::display(DisplayInfo::idForName(QStringLiteral("TEST-1")));
+    config.microphoneID = QString();
+    config.cursorTheme = CursorTheme::hidden;
+    config.outputURL = moviePath;
+    ASSERT_FALSE(engine->startInner(config));
+    QFile marker(moviePath + QStringLiteral(".started"));
+    ASSERT_TRUE(marker.open(QIODevice::WriteOnly));
+    marker.close();
+    spin(120);
+}
+
+TEST(RecorderEngineE2E, KilledRecordingStillPlaysAndIsFoundAtLaunch)
+{
+    MovieFolder folder(QStringLiteral("RecorderEngineE2E"));
+    TempHome home; // the child inherits it: its journal lands here
+    const QString moviePath = folder.file(QStringLiteral("Killed.mov"));
+    QFile::remove(moviePath);
+    QFile::remove(moviePath + QStringLiteral(".started"));
+
+    QStringList environment = QProcess::systemEnvironment();
+    environment << QStringLiteral("%1=%2").arg(QString::fromLatin1(kChildMovie), moviePath);
+    auto child = ChildProcess::start(QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath(),
+                                     {QStringLiteral("--gtest_also_run_disabled_tests"),
+                                      QStringLiteral("--gtest_filter=RecorderEngineE2E.DISABLED_ChildRecordsUntilKilled")},
+                                     environment);
+    ASSERT_TRUE(child);
+    ASSERT_TRUE(waitUntil([&] { return QFile::exists(moviePath + QStringLiteral(".started")); }, 20));
+    spin(4.5); // past two fragments
+    ::kill(child->pid(), SIGKILL);
+    ASSERT_TRUE(child->waitFinished(5000));
+    QFile::remove(moviePath + QStringLiteral(".started"));
+
+    ASSERT_TRUE(QFile::exists(RecoveryJournal::file()));
+    const MovieProbe::Result probe = MovieProbe::probe(moviePath);
+    EXPECT_TRUE(probe.playable);
+    EXPECT_GT(probe.seconds, 1.5);
+
+    const auto report = RecoveryJournal::checkNow();
+    ASSERT_TRUE(report);
+    EXPECT_FALSE(QFile::exists(RecoveryJournal::file()));
+    ASSERT_EQ(report->found.size(), 1u);
+    EXPECT_TRUE(report->found[0].playable);
+    EXPECT_TRUE(report->logLine.startsWith(
+        QStringLiteral("[recovery] last session did not finish normally; found 1 file(s): Killed.mov ")))
+        << report->logLine.toStdString();
+    ASSERT_TRUE(report->announcement);
+    EXPECT_EQ(report->announcement->kind, RecoveryJournal::Announcement::Kind::Recovered);
+}

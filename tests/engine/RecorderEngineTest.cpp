@@ -1,0 +1,810 @@
+#include "engine/EngineTestSupport.h"
+
+#include "engine/FocusState.h"
+#include "engine/RecoveryJournal.h"
+#include "platform/AudioCaptureStream.h"
+#include "platform/AudioInputError.h"
+#include "platform/UserDefaults.h"
+
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+using namespace corvessa;
+using namespace corvessa::test;
+using Line = RecorderEngine::Line;
+using Tier = RecorderEngine::PauseTier;
+
+namespace {
+
+RecorderError lostError()
+{
+    return RecorderError{QStringLiteral("ScreenCapture"), 3, QStringLiteral("The display went to sleep")};
+}
+
+// A microphone that is there but never delivers a sample.
+class SilentAudioInput : public AudioInput {
+public:
+    class Stream : public AudioCaptureStream {
+    public:
+        AudioFormat format() const override { return AudioFormat::floatFormat(48000, 1); }
+        void start(Handler) override {}
+        void pause() override {}
+        void resume() override {}
+        void stop() override {}
+    };
+    std::vector<AudioDevice> sources() override
+    {
+        return {{QStringLiteral("silent"), QStringLiteral("Silent"), AudioFormat::floatFormat(48000, 1), true}};
+    }
+    std::optional<AudioSink> defaultSink() override { return std::nullopt; }
+    std::unique_ptr<AudioCaptureStream> openSource(const StreamRequest&) override { return std::make_unique<Stream>(); }
+    std::unique_ptr<AudioCaptureStream> openSystemAudio(bool) override { return std::make_unique<Stream>(); }
+    int recoverLeftoverTaps() override { return 0; }
+};
+
+} // namespace
+
+// MARK: - Sizes and rates
+
+TEST(RecorderEngineSizes, WorkedExamples)
+{
+    auto retina = RecorderEngine::pixelSizes(QSizeF(1440, 900), 2, 1080);
+    EXPECT_EQ(retina.full, QSize(2880, 1800));
+    EXPECT_EQ(retina.output, QSize(1728, 1080));
+
+    EXPECT_EQ(RecorderEngine::pixelSizes(QSizeF(301, 201), 1, std::nullopt).output, QSize(300, 200));
+    EXPECT_EQ(RecorderEngine::pixelSizes(QSizeF(1, 1), 1, std::nullopt).output, QSize(2, 2));
+    // A short side already within the bound is left alone.
+    EXPECT_EQ(RecorderEngine::pixelSizes(QSizeF(1280, 720), 1, 1080).output, QSize(1280, 720));
+    // Halves round away from zero before the odd side drops one: 4.5 -> 5 -> 4.
+    EXPECT_EQ(RecorderEngine::pixelSizes(QSizeF(4.5, 6.5), 1, std::nullopt).output, QSize(4, 6));
+}
+
+TEST(RecorderEngineSizes, BitRates)
+{
+    EXPECT_EQ(RecorderEngine::bitRate(1, 0, 1920, 1080, 30), 6000000);
+    EXPECT_EQ(RecorderEngine::bitRate(0, 0, 3840, 2160, 60), 15294727);
+    EXPECT_EQ(RecorderEngine::bitRate(2, 0, 1280, 720, 30), 6272421);
+    EXPECT_EQ(RecorderEngine::bitRate(3, 100, 1920, 1080, 30), 60000000);
+    EXPECT_EQ(RecorderEngine::bitRate(3, 0.2, 1920, 1080, 30), 500000);
+    EXPECT_EQ(RecorderEngine::bitRate(3, 8, 1920, 1080, 30), 8000000);
+    EXPECT_EQ(RecorderEngine::bitRate(0, 0, 2, 2, 30), 80);
+    EXPECT_EQ(RecorderEngine::bitRate(-3, 0, 1920, 1080, 30), 3000000);
+}
+
+// MARK: - A recording from start to stop
+
+TEST(RecorderEngine, RecordsAndFinishesAMovie)
+{
+    EngineHarness h;
+    const auto config = h.config();
+    ASSERT_FALSE(h.engine->startInner(config));
+    EXPECT_EQ(h.engine->state(), RecorderEngine::State::recording);
+    EXPECT_EQ(h.events.count(QStringLiteral("Started recording 320x180@30")), 1);
+    EXPECT_TRUE(waitUntil([&] { return h.power->holdCount() == 1; }, 2));
+    EXPECT_TRUE(QFile::exists(RecoveryJournal::file()));
+
+    ASSERT_TRUE(waitUntil([&] { return h.videoFrames() >= 30; }, 5));
+    EXPECT_GT(h.engine->effectiveSeconds(), 0.5);
+    const auto path = h.engine->stop();
+    ASSERT_TRUE(path);
+    EXPECT_EQ(*path, config.outputURL);
+    EXPECT_EQ(h.engine->state(), RecorderEngine::State::idle);
+
+    auto w = h.writer();
+    ASSERT_TRUE(w);
+    EXPECT_EQ(w->status(), MovieWriter::Status::Completed);
+    ASSERT_TRUE(w->sessionStart() && w->sessionEnd());
+    const double movieSeconds = (*w->sessionEnd() - *w->sessionStart()).seconds();
+    // The audio track reaches the end of the last frame.
+    EXPECT_NEAR(double(w->appendedAudioFrames()) / 48000.0, movieSeconds, 0.011);
+    const auto video = w->appended(MovieWriter::Input::Video);
+    ASSERT_FALSE(video.empty());
+    EXPECT_EQ(video.front().time, *w->sessionStart());
+    EXPECT_EQ(video.front().width, 320);
+    EXPECT_EQ(video.front().height, 180);
+    for (size_t i = 1; i < video.size(); ++i)
+        EXPECT_LT(video[i - 1].time, video[i].time);
+
+    const auto settings = w->settings();
+    ASSERT_TRUE(settings.video && settings.audio);
+    EXPECT_EQ(settings.video->width, 320);
+    EXPECT_EQ(settings.video->expectedFrameRate, 30);
+    EXPECT_FALSE(settings.video->allowFrameReordering);
+    EXPECT_TRUE(settings.video->colorTags);
+    EXPECT_EQ(settings.audio->sampleRate, 48000);
+    EXPECT_EQ(settings.audio->channels, 2);
+    EXPECT_EQ(settings.audio->bitRate, 128000);
+    EXPECT_EQ(settings.fragmentInterval, 2.0);
+
+    const auto lines = h.events.lines();
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines.back(), QStringLiteral("File completed"));
+    EXPECT_TRUE(lines[lines.size() - 2].startsWith(QStringLiteral("[audio-sync] late=")));
+    EXPECT_EQ(h.events.countStartingWith(QStringLiteral("Microphone format: 48000 Hz, 1 channel(s), 32 bit, flags=0x")), 1);
+    EXPECT_GT(h.events.micLevels(), 10);
+    EXPECT_FALSE(QFile::exists(RecoveryJournal::file()));
+    EXPECT_TRUE(waitUntil([&] { return h.power->holdCount() == 0; }, 2));
+
+    // A stop with nothing recording changes nothing, and neither does a
+    // clean-up meant for failed starts: the finished movie stays.
+    h.events.clear();
+    EXPECT_FALSE(h.engine->stop());
+    h.engine->cleanUpAfterFailedStart();
+    EXPECT_TRUE(h.events.lines().empty());
+    EXPECT_TRUE(QFile::exists(*path));
+    EXPECT_EQ(w->status(), MovieWriter::Status::Completed);
+}
+
+TEST(RecorderEngine, SameEngineRecordsAgain)
+{
+    EngineHarness h;
+    ASSERT_FALSE(h.engine->startInner(h.config()));
+    ASSERT_TRUE(waitUntil([&] { return h.videoFrames(0) >= 5; }, 5));
+    ASSERT_TRUE(h.engine->stop());
+    auto second = h.config();
+    second.outputURL = QDir(h.home.path()).filePath(QStringLiteral("Second.mov"));
+    ASSERT_FALSE(h.engine->startInner(second));
+    ASSERT_TRUE(waitUntil([&] { return h.videoFrames(1) >= 5; }, 5));
+    EXPECT_EQ(h.engine->stop(), second.outputURL);
+    EXPECT_EQ(h.engine->stats().writtenVideo, int64_t(h.videoFrames(1)));
+}
+
+// MARK: - Start errors
+
+TEST(RecorderEngineStart, RefusesFrameRatesOutsideOneTo120)
+{
+    EngineHarness h;
+    for (int fps : {0, -5, 121, 1000}) {
+        const auto error = h.engine->startInner(h.config(fps));
+        ASSERT_TRUE(error) << fps;
+        EXPECT_EQ(error->domain, QStringLiteral("Recorder"));
+        EXPECT_EQ(error->code, 1);
+        EXPECT_EQ(error->message, QStringLiteral("The frame rate must be between 1 and 120 frames per second."));
+        h.engine->cleanUpAfterFailedStart();
+        EXPECT_EQ(h.engine->state(), RecorderEngine::State::idle);
+    }
+    EXPECT_TRUE(h.writers->empty());
+    EXPECT_EQ(h.source->runningStreams(), 0);
+
+    ASSERT_FALSE(h.engine->startInner(h.config(120)));
+    EXPECT_EQ(h.events.count(QStringLiteral("Started recording 320x180@120")), 1);
+}
+
+TEST(RecorderEngineStart, TargetErrors)
+{
+    EngineHarness h;
+    auto config = h.config();
+    config.target = RecorderEngine::Target::window(4242);
+    auto error = h.engine->startInner(config);
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->message, QStringLiteral("Can't find this window (it may have been closed). Please select it again."));
+    h.engine->cleanUpAfterFailedStart();
+
+    config.target = RecorderEngine::Target::area(77, QRectF(0, 0, 100, 100));
+    error = h.engine->startInner(config);
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->message, QStringLiteral("The screen containing the selection is no longer available. Please select again."));
+    h.engine->cleanUpAfterFailedStart();
+
+    h.source->setDisplays({});
+    config.target = RecorderEngine::Target::display(h.display.id);
+    error = h.engine->startInner(config);
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->message, QStringLiteral("No screen available to record"));
+    h.engine->cleanUpAfterFailedStart();
+
+    const RecorderError refused{QStringLiteral("ScreenCapture"), 9, QStringLiteral("Refused")};
+    h.source->setDisplays({h.display});
+    h.source->setContentError(refused);
+    EXPECT_EQ(h.engine->startInner(config), refused);
+    h.engine->cleanUpAfterFailedStart();
+    EXPECT_TRUE(h.writers->empty());
+}
+
+TEST(RecorderEngineStart, FailedStreamStartIsCleanedUp)
+{
+    EngineHarness h;
+    const RecorderError refused{QStringLiteral("ScreenCapture"), 9, QStringLiteral("Refused")};
+    h.source->setStartError(refused);
+    const auto config = h.config();
+    EXPECT_EQ(h.engine->startInner(config), refused);
+    ASSERT_TRUE(h.writer());
+    EXPECT_TRUE(QFile::exists(config.outputURL));
+    h.engine->cleanUpAfterFailedStart();
+    EXPECT_EQ(h.writer()->status(), MovieWriter::Status::Cancelled);
+    EXPECT_FALSE(QFile::exists(config.outputURL));
+    EXPECT_FALSE(QFile::exists(RecoveryJournal::file()));
+    EXPECT_EQ(h.power->holdCount(), 0);
+
+    // The same engine starts normally afterwards.
+    h.source->setStartError(std::nullopt);
+    ASSERT_FALSE(h.engine->startInner(config));
+    EXPECT_EQ(h.source->runningStreams(), 1);
+}
+
+TEST(RecorderEngineStart, ASecondStartLeavesTheRunningRecordingAlone)
+{
+    EngineHarness h;
+    ASSERT_FALSE(h.engine->startInner(h.config()));
+    const auto error = h.engine->startInner(h.config());
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->message, QStringLiteral("A recording is already in progress."));
+    // The owner cleans up after every failed start; that must not end this one.
+    h.engine->cleanUpAfterFailedStart();
+    EXPECT_EQ(h.engine->state(), RecorderEngine::State::recording);
+    EXPECT_EQ(h.source->runningStreams(), 1);
+    ASSERT_TRUE(waitUntil([&] { return h.videoFrames() >= 3; }, 5));
+    ASSERT_TRUE(h.engine->stop());
+}
+
+TEST(RecorderEngineStart, ConcurrentStartsRunOneRecording)
+{
+    EngineHarness h;
+    std::optional<RecorderError> a, b;
+    std::thread first([&] { a = h.engine->startInner(h.config()); });
+    std::thread second([&] { b = h.engine->startInner(h.config()); });
+    first.join();
+    second.join();
+    EXPECT_NE(bool(a), bool(b));
+    const auto& refused = a ? a : b;
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->message, QStringLiteral("A recording is already in progress."));
+    EXPECT_EQ(h.writers->size(), 1u);
+    EXPECT_EQ(h.source->runningStreams(), 1);
+    EXPECT_EQ(h.engine->state(), RecorderEngine::State::recording);
+}
+
+TEST(RecorderEngineStart, VanishedDisplayRecordsThePrimary)
+{
+    EngineHarness h;
+    auto other = testDisplay(QStringLiteral("TEST-2"), QRectF(320, 0, 160, 90), 1, false);
+    h.source->setDisplays({other, h.display});
+    auto config = h.config();
+    config.target = RecorderEngine::Target::display(12345);
+    ASSERT_FALSE(h.engine->startInner(config));
+    EXPECT_EQ(h.events.count(QStringLiteral("Started recording 320x180@30")), 1);
+}
+
+TEST(RecorderEngineStart, SizesOfTheTargets)
+{
+    {
+        EngineHarness h(false, QSizeF(1440, 900));
+        h.source->setDisplays({testDisplay(QStringLiteral("TEST-1"), QRectF(0, 0, 1440, 900), 2)});
+        auto config = h.config(30, false);
+        config.maxShortSide = 1080;
+        ASSERT_FALSE(h.engine->startInner(config));
+        EXPECT_EQ(h.events.count(QStringLiteral("Started recording 1728x1080@30")), 1);
+        ASSERT_EQ(h.source->runningConfigurations().size(), 1u);
+        EXPECT_EQ(h.source->runningConfigurations()[0].width, 1728);
+        EXPECT_EQ(h.source->runningConfigurations()[0].height, 1080);
+        EXPECT_EQ(h.writer()->settings().video->width, 1728);
+        h.engine->stop();
+
+        // A crisp zoom captures at full size and writes the movie's size.
+        config.focus = std::make_shared<FocusState>();
+        config.focusCrisp = true;
+        ASSERT_FALSE(h.engine->startInner(config));
+        ASSERT_EQ(h.source->runningConfigurations().size(), 1u);
+        EXPECT_EQ(h.source->runningConfigurations()[0].width, 2880);
+        EXPECT_EQ(h.source->runningConfigurations()[0].height, 1800);
+        EXPECT_EQ(h.writer(1)->settings().video->width, 1728);
+        EXPECT_EQ(h.writer(1)->settings().video->height, 1080);
+        ASSERT_TRUE(waitUntil([&] { return h.videoFrames(1) >= 3; }, 5));
+        const auto frames = h.writer(1)->appended(MovieWriter::Input::Video);
+        EXPECT_EQ(frames.front().width, 1728);
+        h.engine->stop();
+    }
+    {
+        EngineHarness h;
+        WindowInfo window;
+        window.id = 0x400001;
+        window.ownerPid = 99999;
+        window.frame = QRectF(10, 10, 301, 201);
+        window.displayId = h.display.id;
+        h.source->setWindows({window});
+        auto config = h.config(30, false);
+        config.target = RecorderEngine::Target::window(window.id);
+        ASSERT_FALSE(h.engine->startInner(config));
+        EXPECT_EQ(h.events.count(QStringLiteral("Started recording 300x200@30")), 1);
+        h.engine->stop();
+
+        config.target = RecorderEngine::Target::area(h.display.id, QRectF(5, 5, 1, 1));
+        ASSERT_FALSE(h.engine->startInner(config));
+        EXPECT_EQ(h.events.count(QStringLiteral("Started recording 2x2@30")), 1);
+        ASSERT_EQ(h.source->runningConfigurations().size(), 1u);
+        EXPECT_EQ(h.source->runningConfigurations()[0].sourceRect, QRectF(5, 5, 1, 1));
+    }
+}
+
+TEST(RecorderEngineStart, RefusedMicrophoneRecordsWithoutIt)
+{
+    EngineHarness h;
+    h.engine->setMicrophoneAccess([] { return false; });
+    ASSERT_FALSE(h.engine->startInner(h.config()));
+    EXPECT_EQ(h.events.count(line(Line::noMicPermission)), 1);
+    ASSERT_EQ(h.source->runningConfigurations().size(), 1u);
+    EXPECT_FALSE(h.source->runningConfigurations()[0].captureMicrophone);
+    ASSERT_TRUE(waitUntil([&] { return h.videoFrames() >= 10; }, 5));
+    ASSERT_TRUE(h.engine->stop());
+    EXPECT_EQ(h.writer()->appendedAudioFrames(), 0u);
+}
+
+TEST(RecorderEngineStart, SystemAudioFailureIsNotFatal)
+{
+    EngineHarness h;
+    h.audio->failAt(AudioInputError::Stage::Connect, QStringLiteral("Connection refused"));
+    auto config = h.config(30, false);
+    config.systemAudio = true;
+    ASSERT_FALSE(h.engine->startInner(config));
+    const auto failed = h.events.firstStartingWith(line(Line::systemAudioFailed));
+    ASSERT_TRUE(failed);
+    EXPECT_GT(failed->size(), QString::fromUtf8(Line::systemAudioFailed).size());
+    EXPECT_EQ(h.engine->state(), RecorderEngine::State::recording);
+    EXPECT_EQ(UserDefaults::standard().integer(QStringLiteral("sysAudioAuth")), std::optional<qint64>(2));
+}
+
+TEST(RecorderEngineStart, SystemAudioIsMixedIn)
+{
+    EngineHarness h;
+    auto config = h.config(30, false);
+    config.systemAudio = true;
+    ASSERT_FALSE(h.engine->startInner(config));
+    EXPECT_EQ(h.events.countStartingWith(line(Line::systemAudioFailed)), 0);
+    ASSERT_TRUE(waitUntil([&] { return h.writer()->appendedAudioFrames() >= 24000; }, 5));
+    ASSERT_TRUE(h.engine->stop());
+}
+
+// MARK: - Pause tiers
+
+TEST(RecorderEnginePause, TiersAndResumeFromDeep)
+{
+    EngineHarness h;
+    h.engine->setTierDelays(0.3, 0.8);
+    ASSERT_FALSE(h.engine->startInner(h.config()));
+    ASSERT_TRUE(waitUntil([&] { return h.videoFrames() >= 15; }, 5));
+
+    std::atomic<bool> called{false};
+    h.engine->pause([&] { called = true; });
+    ASSERT_TRUE(waitUntil([&] { return called.load(); }, 2));
+    EXPECT_EQ(h.engine->state(), RecorderEngine::State::paused);
+    const double effectiveAtPause = h.engine->effectiveSeconds();
+
+    ASSERT_TRUE(h.events.waitFor(line(Line::eco), 2));
+    ASSERT_EQ(h.source->runningConfigurations().size(), 1u);
+    EXPECT_EQ(h.source->runningConfigurations()[0].minimumFrameInterval, MediaTime(1, 1));
+    ASSERT_TRUE(h.events.waitFor(line(Line::deep), 2));
+    EXPECT_TRUE(waitUntil([&] { return h.source->runningStreams() == 0; }, 2));
+    EXPECT_TRUE(waitUntil([&] { return h.power->holdCount() == 0; }, 2));
+    const size_t framesWhilePaused = h.videoFrames();
+    spin(0.3);
+    EXPECT_EQ(h.videoFrames(), framesWhilePaused);
+    EXPECT_DOUBLE_EQ(h.engine->effectiveSeconds(), effectiveAtPause);
+
+    h.engine->resume();
+    ASSERT_TRUE(h.events.waitFor(QStringLiteral("Resumed (previous level: deep)"), 3));
+    EXPECT_EQ(h.source->runningStreams(), 1);
+    EXPECT_EQ(h.source->runningConfigurations()[0].minimumFrameInterval, MediaTime(1, 30));
+    EXPECT_TRUE(waitUntil([&] { return h.power->holdCount() == 1; }, 2));
+    ASSERT_TRUE(waitUntil([&] { return h.videoFrames() >= framesWhilePaused + 15; }, 5));
+
+    const auto tiers = h.events.tiers();
+    const std::vector<std::optional<Tier>> expected{Tier::instant, Tier::eco, Tier::deep, std::nullopt};
+    EXPECT_EQ(tiers, expected);
+    EXPECT_EQ(h.events.count(line(Line::paused)), 1);
+
+    ASSERT_TRUE(h.engine->stop());
+    // The movie leaves the pause out: it lasts the recorded time only.
+    auto w = h.writer();
+    const double movie = (*w->sessionEnd() - *w->sessionStart()).seconds();
+    EXPECT_NEAR(movie, h.engine->effectiveSeconds() + 1.0 / 30, 0.05);
+    EXPECT_LT(movie, double(w->appended(MovieWriter::Input::Video).size()) / 30 + 0.5);
+}
+
+TEST(RecorderEnginePause, ShortPauseAndEcoResume)
+{
+    EngineHarness h;
+    h.engine->setTierDelays(0.3, 60);
+    ASSERT_FALSE(h.engine->startInner(h.config()));
+    ASSERT_TRUE(waitUntil([&] { return h.videoFrames() >= 5; }, 5));
+
+    h.engine->pause();
+    ASSERT_TRUE(h.events.waitFor(line(Line::paused), 2));
+    h.engine->resume();
+    ASSERT_TRUE(h.events.waitFor(QStringLiteral("Resumed (previous level: instant)"), 2));
+    EXPECT_EQ(h.events.count(line(Line::eco)), 0);
+
+    h.engine->pause();
+    ASSERT_TRUE(h.events.waitFor(line(Line::eco), 2));
+    h.engine->resume();
+    ASSERT_TRUE(h.events.waitFor(QStringLiteral("Resumed (previous level: eco)"), 2));
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            const auto c = h.source->runningConfigurations();
+            return c.size() == 1 && c[0].minimumFrameInterval == MediaTime(1, 30);
+        },
+        2));
+    // Only the one stream: an eco resume reconfigures, it does not rebuild.
+    EXPECT_EQ(h.source->runningStreams(), 1);
+    // A pause cuts the timeline once per pause.
+    EXPECT_EQ(h.events.count(line(Line::paused)), 2);
+}
+
+TEST(RecorderEnginePause, PauseWhileIdleDoesNothing)
+{
+    EngineHarness h;
+    std::atomic<bool> called{false};
+    h.engine->pause([&] { called = true; });
+    h.engine->resume();
+    spin(0.2);
+    EXPECT_FALSE(called.load());
+    EXPECT_TRUE(h.events.lines().empty());
+    EXPECT_TRUE(h.events.tiers().empty());
+}
+
+TEST(RecorderEnginePause, ResumeOnAStillScreenFillsWithTheLastFrame)
+{
+    EngineHarness h;
+    ASSERT_FALSE(h.engine->startInner(h.config()));
+    ASSERT_TRUE(waitUntil([&] { return h.videoFrames() >= 5; }, 5));
+    h.source->setDeliveryPaused(true);
+    h.engine->pause();
+    ASSERT_TRUE(h.events.waitFor(line(Line::paused), 2));
+    h.engine->resume();
+    ASSERT_TRUE(h.events.waitFor(line(Line::resumeFilled), 2.5));
+    EXPECT_EQ(h.events.count(line(Line::resumeFilled)), 1);
+    // The heartbeat then keeps the movie going with the last picture.
+    const size_t filled = h.videoFrames();
+    ASSERT_TRUE(waitUntil([&] { return h.videoFrames() > filled; }, 2));
+    EXPECT_GT(h.engine->stats().repeatedVideo, 0);
+}
+
+TEST(RecorderEnginePause, StopWhilePaused)
+{
+    EngineHarness h;
+    ASSERT_FALSE(h.engine->startInner(h.config()));
+    ASSERT_TRUE(waitUntil([&] { return h.videoFrames() >= 10; }, 5));
+    h.engine->pause();
+    ASSERT_TRUE(h.events.waitFor(line(Line::paused), 2));
+    spin(0.3);
+    const auto path = h.engine->stop();
+    ASSERT_TRUE(path);
+    auto w = h.writer();
+    const auto video = w->appended(MovieWriter::Input::Video);
+    // The movie ends one frame after the last frame before the pause.
+    EXPECT_EQ(*w->sessionEnd(), video.back().time + MediaTime(1, 30));
+    EXPECT_EQ(h.events.tiers().back(), std::nullopt);
+}
+
+// MARK: - Stream loss and retry
+
+TEST(RecorderEngineLoss, LostStreamIsRetriedUntilItComesBack)
+{
+    EngineHarness h;
+    ASSERT_FALSE(h.engine->startInner(h.config()));
+    ASSERT_TRUE(waitUntil([&] { return h.videoFrames() >= 5; }, 5));
+
+    h.source->setStartError(lostError());
+    h.source->interruptStreams(lostError());
+    ASSERT_TRUE(h.events.waitFor(line(Line::screenLost), 2));
+    const int64_t repeatedBefore = h.engine->stats().repeatedVideo;
+    // The first retry fails; the heartbeat keeps the frozen picture going.
+    spin(2.6);
+    EXPECT_EQ(h.events.count(line(Line::screenRestored)), 0);
+    EXPECT_GT(h.engine->stats().repeatedVideo, repeatedBefore);
+    EXPECT_EQ(h.engine->state(), RecorderEngine::State::recording);
+
+    h.source->setStartError(std::nullopt);
+    ASSERT_TRUE(h.events.waitFor(line(Line::screenRestored), 3));
+    EXPECT_EQ(h.events.count(line(Line::screenLost)), 1);
+    EXPECT_EQ(h.source->runningStreams(), 1);
+    const size_t restored = h.videoFrames();
+    ASSERT_TRUE(waitUntil([&] { return h.videoFrames() >= restored + 10; }, 3));
+    ASSERT_TRUE(h.engine->stop());
+}
+
+TEST(RecorderEngineLoss, GoneMicrophoneIsDroppedAtTheRetry)
+{
+    EngineHarness h;
+    ASSERT_FALSE(h.engine->startInner(h.config()));
+    ASSERT_TRUE(waitUntil([&] { return h.videoFrames() >= 5; }, 5));
+    h.audio->setSources({});
+    h.source->interruptStreams(lostError());
+    ASSERT_TRUE(h.events.waitFor(line(Line::screenRestored), 4));
+    EXPECT_EQ(h.events.count(line(Line::micGone)), 1);
+    ASSERT_EQ(h.source->runningConfigurations().size(), 1u);
+    EXPECT_FALSE(h.source->runningConfigurations()[0].captureMicrophone);
+}
+
+TEST(RecorderEngineLoss, ThirdFailedRebuildGivesUpTheMicrophone)
+{
+    EngineHarness h;
+    ASSERT_FALSE(h.engine->startInner(h.config()));
+    ASSERT_TRUE(waitUntil([&] { return h.videoFrames() >= 5; }, 5));
+    h.source->setStartError(lostError());
+    h.source->interruptStreams(lostError());
+    ASSERT_TRUE(h.events.waitFor(line(Line::micCouldNotConnect), 8.5));
+    EXPECT_EQ(h.events.count(line(Line::micCouldNotConnect)), 1);
+    h.source->setStartError(std::nullopt);
+    ASSERT_TRUE(h.events.waitFor(line(Line::screenRestored), 3));
+    EXPECT_FALSE(h.source->runningConfigurations()[0].captureMicrophone);
+}
+
+TEST(RecorderEngineLoss, RetryOfAnEarlierRecordingNeverStartsAStreamInALaterOne)
+{
+    EngineHarness h;
+    ASSERT_FALSE(h.engine->startInner(h.config()));
+    ASSERT_TRUE(waitUntil([&] { return h.videoFrames() >= 5; }, 5));
+    h.source->interruptStreams(lostError());
+    ASSERT_TRUE(h.events.waitFor(line(Line::screenLost), 2));
+    ASSERT_TRUE(h.engine->stop());
+
+    auto second = h.config();
+    second.outputURL = QDir(h.home.path()).filePath(QStringLiteral("Second.mov"));
+    ASSERT_FALSE(h.engine->startInner(second));
+    h.events.clear();
+    spin(2.8); // past the old retry's time
+    EXPECT_EQ(h.source->runningStreams(), 1);
+    EXPECT_EQ(h.events.count(line(Line::screenRestored)), 0);
+    ASSERT_TRUE(h.engine->stop());
+    EXPECT_EQ(h.source->runningStreams(), 0);
+}
+
+TEST(RecorderEngineLoss, StopDuringLossEndsTheRetries)
+{
+    EngineHarness h;
+    ASSERT_FALSE(h.engine->startInner(h.config()));
+    ASSERT_TRUE(waitUntil([&] { return h.videoFrames() >= 5; }, 5));
+    h.source->interruptStreams(lostError());
+    ASSERT_TRUE(h.events.waitFor(line(Line::screenLost), 2));
+    ASSERT_TRUE(h.engine->stop());
+    spin(2.5);
+    EXPECT_EQ(h.source->runningStreams(), 0);
+    EXPECT_EQ(h.events.count(line(Line::screenRestored)), 0);
+}
+
+TEST(RecorderEngineLoss, LossWhilePausedIsSilentAndResumeRebuilds)
+{
+    EngineHarness h;
+    ASSERT_FALSE(h.engine->startInner(h.config()));
+    ASSERT_TRUE(waitUntil([&] { return h.videoFrames() >= 5; }, 5));
+    h.engine->pause();
+    ASSERT_TRUE(h.events.waitFor(line(Line::paused), 2));
+    h.source->interruptStreams(lostError());
+    spin(0.3);
+    EXPECT_EQ(h.events.count(line(Line::screenLost)), 0);
+    h.engine->resume();
+    ASSERT_TRUE(h.events.waitFor(QStringLiteral("Resumed (previous level: instant)"), 3));
+    EXPECT_EQ(h.source->runningStreams(), 1);
+}
+
+TEST(RecorderEngineLoss, PauseAndResumeDuringLossLeaveOneRebuild)
+{
+    EngineHarness h;
+    h.engine->setTierDelays(0.2, 60);
+    ASSERT_FALSE(h.engine->startInner(h.config()));
+    ASSERT_TRUE(waitUntil([&] { return h.videoFrames() >= 5; }, 5));
+    h.source->interruptStreams(lostError());
+    ASSERT_TRUE(h.events.waitFor(line(Line::screenLost), 2));
+    h.engine->pause();
+    ASSERT_TRUE(h.events.waitFor(line(Line::eco), 2));
+    h.engine->resume();
+    ASSERT_TRUE(h.events.waitFor(QStringLiteral("Resumed (previous level: eco)"), 2));
+    ASSERT_TRUE(h.events.waitFor(line(Line::screenRestored), 3));
+    spin(0.3);
+    EXPECT_EQ(h.source->runningStreams(), 1);
+    EXPECT_EQ(h.events.count(line(Line::screenRestored)), 1);
+    EXPECT_EQ(h.events.countStartingWith(line(Line::resumeFailed)), 0);
+    ASSERT_EQ(h.source->runningConfigurations().size(), 1u);
+    EXPECT_EQ(h.source->runningConfigurations()[0].minimumFrameInterval, MediaTime(1, 30));
+}
+
+TEST(RecorderEngineLoss, FailedResumeGoesIntoTheLossPath)
+{
+    EngineHarness h;
+    h.engine->setTierDelays(0.2, 0.4);
+    ASSERT_FALSE(h.engine->startInner(h.config()));
+    ASSERT_TRUE(waitUntil([&] { return h.videoFrames() >= 5; }, 5));
+    h.engine->pause();
+    ASSERT_TRUE(h.events.waitFor(line(Line::deep), 2));
+
+    const RecorderError refused{QStringLiteral("ScreenCapture"), 4, QStringLiteral("Capture refused")};
+    h.source->setStartError(refused);
+    h.engine->resume();
+    ASSERT_TRUE(h.events.waitFor(QStringLiteral("Failed to resume capture: Capture refused"), 3));
+    ASSERT_TRUE(h.events.waitFor(line(Line::screenLost), 1));
+    EXPECT_EQ(h.events.countStartingWith(QStringLiteral("Resumed (previous level:")), 0);
+    const size_t frames = h.videoFrames();
+    // The last picture keeps the recording going meanwhile.
+    ASSERT_TRUE(waitUntil([&] { return h.videoFrames() > frames; }, 2.5));
+
+    h.source->setStartError(std::nullopt);
+    ASSERT_TRUE(h.events.waitFor(line(Line::screenRestored), 3));
+    EXPECT_EQ(h.source->runningStreams(), 1);
+    ASSERT_TRUE(waitUntil([&] { return h.videoFrames() >= 3; }, 5));
+    ASSERT_TRUE(h.engine->stop());
+}
+
+TEST(RecorderEngineLoss, ClosedWindowDuringDeepPause)
+{
+    EngineHarness h;
+    WindowInfo window;
+    window.id = 0x500001;
+    window.frame = QRectF(0, 0, 200, 100);
+    window.displayId = h.display.id;
+    h.source->setWindows({window});
+    h.engine->setTierDelays(0.2, 0.4);
+    auto config = h.config(30, false);
+    config.target = RecorderEngine::Target::window(window.id);
+    ASSERT_FALSE(h.engine->startInner(config));
+    ASSERT_TRUE(waitUntil([&] { return h.videoFrames() >= 5; }, 5));
+    h.engine->pause();
+    ASSERT_TRUE(h.events.waitFor(line(Line::deep), 2));
+    h.source->removeWindow(window.id);
+    h.engine->resume();
+    ASSERT_TRUE(h.events.waitFor(QStringLiteral("Failed to resume capture: Can't find this window."), 3));
+    EXPECT_TRUE(h.events.waitFor(line(Line::screenLost), 1));
+}
+
+// MARK: - Watchdogs
+
+TEST(RecorderEngineWatchdogs, LowDiskSpaceIsReportedOnce)
+{
+    EngineHarness h;
+    std::atomic<int> probes{0};
+    h.engine->setFreeSpaceProbe([&](const QString& folder) -> std::optional<uint64_t> {
+        EXPECT_EQ(folder, QFileInfo(h.config().outputURL).absolutePath());
+        ++probes;
+        return uint64_t(1073741823);
+    });
+    ASSERT_FALSE(h.engine->startInner(h.config()));
+    ASSERT_TRUE(h.events.waitForPrefix(line(Line::lowDisk), 2));
+    EXPECT_EQ(h.events.count(QStringLiteral("Insufficient disk space (remaining 1023 MB), stopped and saved automatically.")), 1);
+    spin(0.5);
+    EXPECT_EQ(probes.load(), 1);
+    EXPECT_EQ(h.engine->state(), RecorderEngine::State::recording);
+}
+
+TEST(RecorderEngineWatchdogs, OneGibibyteIsEnoughAndChecksAreTenSecondsApart)
+{
+    EngineHarness h;
+    std::atomic<int> probes{0};
+    h.engine->setFreeSpaceProbe([&](const QString&) -> std::optional<uint64_t> {
+        ++probes;
+        return uint64_t(1073741824);
+    });
+    ASSERT_FALSE(h.engine->startInner(h.config()));
+    spin(1.5);
+    EXPECT_EQ(h.events.countStartingWith(line(Line::lowDisk)), 0);
+    EXPECT_EQ(probes.load(), 1);
+}
+
+TEST(RecorderEngineWatchdogs, UnknownFreeSpaceSaysNothing)
+{
+    EngineHarness h;
+    h.engine->setFreeSpaceProbe([](const QString&) -> std::optional<uint64_t> { return std::nullopt; });
+    ASSERT_FALSE(h.engine->startInner(h.config()));
+    spin(0.5);
+    EXPECT_EQ(h.events.countStartingWith(line(Line::lowDisk)), 0);
+}
+
+TEST(RecorderEngineWatchdogs, SilentMicrophoneIsReportedOnce)
+{
+    EngineHarness h;
+    h.source->setAudioInput(std::make_shared<SilentAudioInput>());
+    ASSERT_FALSE(h.engine->startInner(h.config()));
+    spin(3.0);
+    EXPECT_EQ(h.events.count(line(Line::micDead)), 0);
+    ASSERT_TRUE(h.events.waitFor(line(Line::micDead), 3));
+    spin(0.5);
+    EXPECT_EQ(h.events.count(line(Line::micDead)), 1);
+    // Screen recording goes on.
+    const size_t frames = h.videoFrames();
+    ASSERT_TRUE(waitUntil([&] { return h.videoFrames() > frames + 5; }, 2));
+}
+
+TEST(RecorderEngineWatchdogs, LiveMicrophoneIsNotReported)
+{
+    EngineHarness h;
+    ASSERT_FALSE(h.engine->startInner(h.config()));
+    spin(4.6);
+    EXPECT_EQ(h.events.count(line(Line::micDead)), 0);
+}
+
+// MARK: - Writer failures
+
+TEST(RecorderEngineWriter, ThrowingVideoInputStopsOnlyThatTrack)
+{
+    EngineHarness h;
+    h.configureWriter = [](RecordingMovieWriter& w) {
+        w.throwOnAppend(MovieWriter::Input::Video, QStringLiteral("encoder exploded"));
+    };
+    ASSERT_FALSE(h.engine->startInner(h.config()));
+    ASSERT_TRUE(h.events.waitForPrefix(QStringLiteral("Screen write error"), 3));
+    spin(0.5);
+    EXPECT_EQ(h.events.count(QStringLiteral("Screen write error, this track has stopped (others continue): encoder exploded")), 1);
+    EXPECT_EQ(h.videoFrames(), 0u);
+    // The audio track goes on.
+    EXPECT_TRUE(waitUntil([&] { return h.writer()->appendedAudioFrames() > 4800; }, 3));
+}
+
+TEST(RecorderEngineWriter, FailedWriterIsReportedAndSaveFails)
+{
+    EngineHarness h;
+    const RecorderError full{MovieWriter::errorDomain, 28, QStringLiteral("No space left on device")};
+    ASSERT_FALSE(h.engine->startInner(h.config()));
+    ASSERT_TRUE(waitUntil([&] { return h.videoFrames() >= 5; }, 5));
+    h.writer()->failOnNextAppend(full);
+    ASSERT_TRUE(h.events.waitForPrefix(line(Line::videoWriteFailed), 3));
+    EXPECT_LE(h.events.count(QStringLiteral("Failed to write video: No space left on device")), 1);
+    EXPECT_FALSE(h.engine->stop());
+    EXPECT_EQ(h.events.count(QStringLiteral("Save failed: No space left on device")), 1);
+    EXPECT_EQ(h.events.count(line(Line::completed)), 0);
+    // The journal stays, so the next launch reports the file.
+    EXPECT_TRUE(QFile::exists(RecoveryJournal::file()));
+    EXPECT_EQ(h.engine->state(), RecorderEngine::State::idle);
+}
+
+TEST(RecorderEngineWriter, FinishErrorIsASaveFailure)
+{
+    EngineHarness h;
+    h.configureWriter = [](RecordingMovieWriter& w) {
+        w.setFinishError(RecorderError{MovieWriter::errorDomain, 5, QStringLiteral("I/O error")});
+    };
+    ASSERT_FALSE(h.engine->startInner(h.config()));
+    ASSERT_TRUE(waitUntil([&] { return h.videoFrames() >= 3; }, 5));
+    EXPECT_FALSE(h.engine->stop());
+    EXPECT_EQ(h.events.count(QStringLiteral("Save failed: I/O error")), 1);
+    EXPECT_TRUE(QFile::exists(RecoveryJournal::file()));
+}
+
+TEST(RecorderEngineWriter, AudioThatCannotDrainTimesOutAfterThreeSeconds)
+{
+    EngineHarness h;
+    ASSERT_FALSE(h.engine->startInner(h.config()));
+    ASSERT_TRUE(waitUntil([&] { return h.videoFrames() >= 10; }, 5));
+    h.writer()->setReady(MovieWriter::Input::Audio, false);
+    const auto started = std::chrono::steady_clock::now();
+    const auto path = h.engine->stop();
+    const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    ASSERT_TRUE(path);
+    EXPECT_GE(took, 2.9);
+    EXPECT_LT(took, 4.5);
+    EXPECT_EQ(h.events.count(line(Line::drainTimeout)), 1);
+    EXPECT_EQ(h.events.lines().back(), line(Line::completed));
+}
+
+TEST(RecorderEngineWriter, StopBeforeTheFirstFrameGivesNothing)
+{
+    EngineHarness h;
+    h.source->setDeliveryPaused(true);
+    ASSERT_FALSE(h.engine->startInner(h.config()));
+    spin(0.3);
+    EXPECT_FALSE(h.engine->stop());
+    const auto calls = h.writer()->calls();
+    ASSERT_FALSE(calls.empty());
+    EXPECT_EQ(calls.back().kind, RecordingMovieWriter::CallKind::CancelWriting);
+    EXPECT_EQ(h.events.count(line(Line::completed)), 0);
+    EXPECT_EQ(h.events.countStartingWith(line(Line::audioSync)), 0);
+    EXPECT_FALSE(QFile::exists(RecoveryJournal::file()));
+    EXPECT_EQ(h.engine->state(), RecorderEngine::State::idle);
+}
+
+TEST(RecorderEngineWriter, StillScreenStillGetsAFrameEveryNinetyPercentOfASecond)
+{
+    EngineHarness h;
+    ASSERT_FALSE(h.engine->startInner(h.config()));
+    ASSERT_TRUE(waitUntil([&] { return h.videoFrames() >= 3; }, 5));
+    h.source->setDeliveryPaused(true);
+    spin(0.3);
+    const size_t still = h.videoFrames();
+    spin(2.0);
+    // Hidden cursor, no pen, zoom or camera: one re-sent frame per 0.9 s.
+    const size_t added = h.videoFrames() - still;
+    EXPECT_GE(added, 1u);
+    EXPECT_LE(added, 3u);
+}

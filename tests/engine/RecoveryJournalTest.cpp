@@ -1,0 +1,302 @@
+#include "engine/RecoveryJournal.h"
+
+#include "platform/FFmpegMovieWriter.h"
+#include "platform/MainQueue.h"
+#include "platform/PixelBuffer.h"
+#include "platform/SampleBuffer.h"
+#include "platform/XdgPaths.h"
+#include "support/TempHome.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTest>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <future>
+
+using namespace corvessa;
+using Found = RecoveryJournal::Found;
+using Kind = RecoveryJournal::Announcement::Kind;
+
+namespace {
+
+QByteArray readFile(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void writeFile(const QString& path, const QByteArray& data)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(data);
+}
+
+std::optional<RecoveryJournal::Entry> journalOnDisk()
+{
+    return RecoveryJournal::decode(readFile(RecoveryJournal::file()));
+}
+
+// A small real movie lasting `seconds`: a 16x16 picture a second (or every
+// frame for short ones), the last lasting to the end.
+void writeMovie(const QString& path, double seconds)
+{
+    MovieWriter::Settings s;
+    s.path = path;
+    MovieWriter::VideoSettings v;
+    v.width = 16;
+    v.height = 16;
+    v.expectedFrameRate = 30;
+    v.averageBitRate = 10000;
+    s.video = v;
+    FFmpegMovieWriter w(s);
+    ASSERT_TRUE(w.startWriting());
+    const MediaTime start(1000, 1);
+    w.startSession(start);
+    auto picture = PixelBuffer::create(16, 16, PixelFormat::BGRA);
+    const MediaTime step = seconds >= 2 ? MediaTime(1, 1) : MediaTime(1, 30);
+    for (int i = 0; step.multiplied(i).seconds() < seconds - 1e-9; ++i) {
+        picture = PixelBuffer::create(16, 16, PixelFormat::BGRA);
+        picture->fill(uint8_t(i * 10), 0, 0);
+        while (!w.isReadyForMoreMediaData(MovieWriter::Input::Video))
+            QThread::msleep(1);
+        ASSERT_TRUE(w.append(MovieWriter::Input::Video, SampleBuffer::video(picture, start + step.multiplied(i), step)));
+    }
+    w.endSession(start + MediaTime::fromSeconds(seconds));
+    std::promise<void> done;
+    w.finishWriting([&done] { done.set_value(); });
+    done.get_future().wait();
+    ASSERT_EQ(w.status(), MovieWriter::Status::Completed);
+}
+
+QStringList logLines()
+{
+    QStringList out;
+    for (const QByteArray& line : readFile(XdgPaths::logFile()).split('\n')) {
+        if (!line.isEmpty())
+            out << QString::fromUtf8(line).section(QLatin1Char(' '), 1); // without the time stamp
+    }
+    return out;
+}
+
+} // namespace
+
+TEST(RecoveryJournal, EncodesTheStartAndTheFiles)
+{
+    const RecoveryJournal::Entry e{QDateTime(QDate(2001, 1, 1), QTime(0, 1, 30, 500), Qt::UTC),
+                                   {QStringLiteral("/m/Rec 1.mov"), QStringLiteral("/m/Rec 1 Camera.mov")}};
+    const QByteArray bytes = RecoveryJournal::encode(e);
+    EXPECT_FALSE(bytes.contains('\n')) << "compact";
+    const QJsonObject o = QJsonDocument::fromJson(bytes).object();
+    EXPECT_EQ(o.size(), 2);
+    EXPECT_DOUBLE_EQ(o.value(QStringLiteral("started")).toDouble(), 90.5); // seconds since 2001-01-01 UTC
+    EXPECT_EQ(RecoveryJournal::decode(bytes), e);
+
+    // What the other platform writes reads the same.
+    const auto other = RecoveryJournal::decode(R"({"files":["\/a.mov"],"started":786000000.25})");
+    ASSERT_TRUE(other);
+    EXPECT_EQ(other->files, QStringList{QStringLiteral("/a.mov")});
+    EXPECT_EQ(other->started, QDateTime(QDate(2025, 11, 28), QTime(5, 20, 0, 250), Qt::UTC));
+}
+
+TEST(RecoveryJournal, RejectsJournalsItCannotDecode)
+{
+    for (const char* bad : {"", "not json", "[]", R"({"files":["/a.mov"]})", R"({"started":1})",
+                            R"({"started":"yesterday","files":[]})", R"({"started":1,"files":"/a.mov"})",
+                            R"({"started":1,"files":["/a.mov",3]})"}) {
+        EXPECT_FALSE(RecoveryJournal::decode(bad)) << bad;
+    }
+    EXPECT_TRUE(RecoveryJournal::decode(R"({"started":0,"files":[]})"));
+}
+
+TEST(RecoveryJournal, BeginAddAndEndKeepTheFileInStep)
+{
+    test::TempHome home;
+    EXPECT_EQ(RecoveryJournal::file(), home.file(QStringLiteral(".local/share/Recorder/Recovery/active.json")));
+
+    // Nothing to add to before a recording begins.
+    RecoveryJournal::add(QStringLiteral("/m/early.mov"));
+    EXPECT_FALSE(QFile::exists(RecoveryJournal::file()));
+
+    const QDateTime before = QDateTime::currentDateTimeUtc().addMSecs(-1);
+    RecoveryJournal::begin(QStringLiteral("/m/first.mov"));
+    RecoveryJournal::begin(QStringLiteral("/m/Rec.mov")); // replaces the first
+    auto e = journalOnDisk();
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->files, QStringList{QStringLiteral("/m/Rec.mov")});
+    EXPECT_GE(e->started, before);
+    EXPECT_LE(e->started, QDateTime::currentDateTimeUtc().addMSecs(1));
+
+    RecoveryJournal::add(QStringLiteral("/m/Rec Camera.mov"));
+    RecoveryJournal::add(QStringLiteral("/m/Rec Camera 2.mov"));
+    EXPECT_EQ(journalOnDisk()->files, (QStringList{QStringLiteral("/m/Rec.mov"), QStringLiteral("/m/Rec Camera.mov"),
+                                                   QStringLiteral("/m/Rec Camera 2.mov")}));
+
+    // A file already listed writes nothing: the journal is not recreated.
+    QFile::remove(RecoveryJournal::file());
+    RecoveryJournal::add(QStringLiteral("/m/Rec Camera.mov"));
+    RecoveryJournal::add(QStringLiteral("/m/Rec.mov"));
+    EXPECT_FALSE(QFile::exists(RecoveryJournal::file()));
+    RecoveryJournal::add(QStringLiteral("/m/Rec Camera 3.mov"));
+    EXPECT_EQ(journalOnDisk()->files.size(), 4);
+
+    RecoveryJournal::end();
+    EXPECT_FALSE(QFile::exists(RecoveryJournal::file()));
+    RecoveryJournal::add(QStringLiteral("/m/late.mov"));
+    EXPECT_FALSE(QFile::exists(RecoveryJournal::file()));
+    RecoveryJournal::end(); // again: harmless
+    // No temporary files are left beside the journal.
+    EXPECT_TRUE(QDir(XdgPaths::recoveryDir()).entryList(QDir::Files).isEmpty());
+}
+
+TEST(RecoveryJournal, FormatsLengthsInWholeSeconds)
+{
+    EXPECT_EQ(RecoveryJournal::formatLength(45.0), "0:45");
+    EXPECT_EQ(RecoveryJournal::formatLength(75.4), "1:15");
+    EXPECT_EQ(RecoveryJournal::formatLength(44.5), "0:45"); // halves away from zero
+    EXPECT_EQ(RecoveryJournal::formatLength(3599.6), "1:00:00");
+    EXPECT_EQ(RecoveryJournal::formatLength(3725), "1:02:05");
+    EXPECT_EQ(RecoveryJournal::formatLength(0), "0:00");
+    EXPECT_EQ(RecoveryJournal::formatLength(std::nan("")), "0:00");
+}
+
+TEST(RecoveryJournal, LogLineListsEveryFoundFile)
+{
+    EXPECT_EQ(RecoveryJournal::logLine({}), "[recovery] last session did not finish normally; found 0 file(s): ");
+    EXPECT_EQ(RecoveryJournal::logLine({{QStringLiteral("/m/Rec.mov"), 45.04, true}, {QStringLiteral("/m/Rec Camera.mov"), 0.1, false}}),
+              "[recovery] last session did not finish normally; found 2 file(s): Rec.mov 45.0s playable=true; "
+              "Rec Camera.mov 0.1s playable=false");
+}
+
+TEST(RecoveryJournal, AnnouncesRecoveredOrInterruptedRecordings)
+{
+    EXPECT_FALSE(RecoveryJournal::announcement({}));
+
+    const auto recovered = RecoveryJournal::announcement(
+        {{QStringLiteral("/m/Rec.mov"), 45.0, true}, {QStringLiteral("/m/Rec Camera.mov"), 0.1, false},
+         {QStringLiteral("/m/Rec Camera 2.mov"), 3725, true}});
+    ASSERT_TRUE(recovered);
+    EXPECT_EQ(recovered->kind, Kind::Recovered);
+    EXPECT_EQ(recovered->title, "Your last recording was recovered");
+    EXPECT_EQ(recovered->message,
+              "Corvessa didn't close normally last time (a crash, a power cut or a system problem), but what was already "
+              "recorded was saved. You may lose the last few seconds.\n\nRec.mov  (0:45)\nRec Camera 2.mov  (1:02:05)");
+    EXPECT_EQ(recovered->buttons, (QStringList{QStringLiteral("Show in Finder"), QStringLiteral("OK")}));
+    EXPECT_EQ(recovered->playablePaths, (QStringList{QStringLiteral("/m/Rec.mov"), QStringLiteral("/m/Rec Camera 2.mov")}));
+
+    const auto interrupted = RecoveryJournal::announcement({{QStringLiteral("/m/Rec.mov"), 0.2, false}});
+    ASSERT_TRUE(interrupted);
+    EXPECT_EQ(interrupted->kind, Kind::Interrupted);
+    EXPECT_EQ(interrupted->title, "The last recording was interrupted");
+    EXPECT_EQ(interrupted->message, "Corvessa didn't close normally last time, and the recording was too short to recover.");
+    EXPECT_EQ(interrupted->buttons, QStringList{QStringLiteral("OK")});
+    EXPECT_TRUE(interrupted->playablePaths.isEmpty());
+}
+
+TEST(RecoveryJournal, LaunchCheckReportsWhatStillPlays)
+{
+    test::TempHome home;
+    const QString movie = home.file(QStringLiteral("Videos/Recorder 2026-12-07 22.30.35.mov"));
+    const QString camera = home.file(QStringLiteral("Videos/Recorder 2026-12-07 22.30.35 Camera.mov"));
+    const QString notAMovie = home.file(QStringLiteral("Videos/notes.mov"));
+    QDir().mkpath(home.file(QStringLiteral("Videos")));
+    writeMovie(movie, 45.0);
+    writeMovie(camera, 0.1);
+    writeFile(notAMovie, "plain text, not a movie");
+    writeFile(RecoveryJournal::file(),
+              RecoveryJournal::encode({QDateTime::currentDateTimeUtc(), {movie, home.file(QStringLiteral("gone.mov")), camera, notAMovie}}));
+
+    const auto report = RecoveryJournal::checkNow();
+    ASSERT_TRUE(report);
+    EXPECT_FALSE(QFile::exists(RecoveryJournal::file())) << "the journal is consumed";
+    ASSERT_EQ(report->found.size(), 3u) << "the missing file is left out";
+    EXPECT_EQ(report->found[0].path, movie);
+    EXPECT_NEAR(report->found[0].seconds, 45.0, 0.001);
+    EXPECT_TRUE(report->found[0].playable);
+    EXPECT_NEAR(report->found[1].seconds, 0.1, 0.001);
+    EXPECT_FALSE(report->found[1].playable);
+    EXPECT_EQ(report->found[2], (Found{notAMovie, 0, false}));
+    EXPECT_EQ(report->logLine,
+              "[recovery] last session did not finish normally; found 3 file(s): Recorder 2026-12-07 22.30.35.mov 45.0s "
+              "playable=true; Recorder 2026-12-07 22.30.35 Camera.mov 0.1s playable=false; notes.mov 0.0s playable=false");
+    EXPECT_TRUE(logLines().contains(report->logLine));
+    ASSERT_TRUE(report->announcement);
+    EXPECT_EQ(report->announcement->kind, Kind::Recovered);
+    EXPECT_TRUE(report->announcement->message.endsWith(QStringLiteral("\n\nRecorder 2026-12-07 22.30.35.mov  (0:45)")));
+    EXPECT_EQ(report->announcement->playablePaths, QStringList{movie});
+
+    // Consumed: the next launch finds nothing.
+    EXPECT_FALSE(RecoveryJournal::checkNow());
+}
+
+TEST(RecoveryJournal, LaunchCheckWithoutSurvivingFilesShowsNothing)
+{
+    test::TempHome home;
+    EXPECT_FALSE(RecoveryJournal::checkNow()) << "no journal";
+
+    writeFile(RecoveryJournal::file(), RecoveryJournal::encode({QDateTime::currentDateTimeUtc(), {home.file(QStringLiteral("gone.mov"))}}));
+    const auto report = RecoveryJournal::checkNow();
+    ASSERT_TRUE(report);
+    EXPECT_TRUE(report->found.empty());
+    EXPECT_FALSE(report->announcement);
+    EXPECT_FALSE(QFile::exists(RecoveryJournal::file()));
+    EXPECT_TRUE(logLines().contains(QStringLiteral("[recovery] last session did not finish normally; found 0 file(s): ")));
+
+    // Only a movie too short to keep: interrupted.
+    const QString shortMovie = home.file(QStringLiteral("short.mov"));
+    writeMovie(shortMovie, 0.2);
+    writeFile(RecoveryJournal::file(), RecoveryJournal::encode({QDateTime::currentDateTimeUtc(), {shortMovie}}));
+    const auto interrupted = RecoveryJournal::checkNow();
+    ASSERT_TRUE(interrupted && interrupted->announcement);
+    EXPECT_EQ(interrupted->announcement->kind, Kind::Interrupted);
+    EXPECT_FALSE(interrupted->found[0].playable);
+}
+
+TEST(RecoveryJournal, ABrokenJournalIsRemovedNotMetAgain)
+{
+    test::TempHome home;
+    writeFile(RecoveryJournal::file(), "{\"started\": 12, \"files\": [");
+    EXPECT_FALSE(RecoveryJournal::checkNow());
+    EXPECT_FALSE(QFile::exists(RecoveryJournal::file()));
+    EXPECT_TRUE(logLines().contains(QStringLiteral("[recovery] the journal of the last session could not be read; removed it")));
+    EXPECT_FALSE(RecoveryJournal::checkNow());
+}
+
+TEST(RecoveryJournal, LaunchCheckLeavesTheJournalOfARecordingInProgress)
+{
+    test::TempHome home;
+    // A recording started before the launch check got to run.
+    RecoveryJournal::begin(home.file(QStringLiteral("now.mov")));
+    EXPECT_FALSE(RecoveryJournal::checkNow());
+    ASSERT_TRUE(journalOnDisk());
+    EXPECT_EQ(journalOnDisk()->files, QStringList{home.file(QStringLiteral("now.mov"))});
+    RecoveryJournal::end();
+}
+
+TEST(RecoveryJournal, CheckAtLaunchAnnouncesOnTheMainThread)
+{
+    test::TempHome home;
+    const QString movie = home.file(QStringLiteral("Rec.mov"));
+    writeMovie(movie, 2.0);
+    writeFile(RecoveryJournal::file(), RecoveryJournal::encode({QDateTime::currentDateTimeUtc(), {movie}}));
+
+    std::optional<RecoveryJournal::Announcement> got;
+    bool onMain = false;
+    RecoveryJournal::checkAtLaunch([&](const RecoveryJournal::Announcement& a) {
+        onMain = MainQueue::isCurrent();
+        got = a;
+    });
+    EXPECT_TRUE(QTest::qWaitFor([&] { return got.has_value(); }, 30000));
+    EXPECT_TRUE(onMain);
+    ASSERT_TRUE(got);
+    EXPECT_EQ(got->kind, Kind::Recovered);
+    EXPECT_EQ(got->playablePaths, QStringList{movie});
+    EXPECT_FALSE(QFile::exists(RecoveryJournal::file()));
+}

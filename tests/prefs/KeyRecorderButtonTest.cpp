@@ -1,0 +1,225 @@
+#include "platform/SyntheticGlobalHotKeys.h"
+#include "platform/UserDefaults.h"
+#include "prefs/HotKeyBindings.h"
+#include "prefs/HotKeyCenter.h"
+#include "prefs/KeyRecorderButton.h"
+#include "prefs/Loc.h"
+#include "prefs/Prefs.h"
+#include "prefs/ShortcutCapture.h"
+#include "support/TempHome.h"
+
+#include <QApplication>
+#include <QFontInfo>
+#include <QImage>
+#include <QVBoxLayout>
+#include <QWidget>
+#include <QtTest/QTest>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+using namespace corvessa;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+constexpr qint64 kCtrlOpt = 0x1800;
+const Qt::KeyboardModifiers kCtrlAlt = Qt::ControlModifier | Qt::AltModifier;
+
+// The shortcut list as the settings window builds it: one button per action
+// sharing one capture, over a synthetic hot-key service holding the defaults.
+class KeyRecorderButtonTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        Loc::setTableDirectory(u":/lang"_s);
+        UserDefaults::standard().setString(u"language"_s, u"en"_s);
+        Loc::load();
+        Prefs::resetShared();
+        prefs = &Prefs::shared();
+        center = std::make_unique<HotKeyCenter>(service);
+        center->apply(prefs->bindings());
+        capture = std::make_unique<ShortcutCapture>(*prefs, *center);
+        window = std::make_unique<QWidget>();
+        auto* layout = new QVBoxLayout(window.get());
+        for (HotKeyAction a : HotKeyActions::allCases()) {
+            buttons[a] = new KeyRecorderButton(a, *prefs, *capture, window.get());
+            layout->addWidget(buttons[a]);
+        }
+        window->show();
+    }
+
+    void TearDown() override
+    {
+        window.reset();
+        capture.reset();
+        center.reset();
+        Prefs::resetShared();
+    }
+
+    KeyRecorderButton& button(HotKeyAction a) { return *buttons.at(a); }
+    void click(HotKeyAction a) { QTest::mouseClick(&button(a), Qt::LeftButton); }
+    void type(HotKeyAction a, Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+    {
+        QTest::keyClick(&button(a), key, modifiers);
+    }
+    KeyBinding binding(HotKeyAction a) const { return prefs->bindings().at(a); }
+
+    test::TempHome home;
+    std::shared_ptr<SyntheticGlobalHotKeys> service = std::make_shared<SyntheticGlobalHotKeys>();
+    Prefs* prefs = nullptr;
+    std::unique_ptr<HotKeyCenter> center;
+    std::unique_ptr<ShortcutCapture> capture;
+    std::unique_ptr<QWidget> window;
+    std::map<HotKeyAction, KeyRecorderButton*> buttons;
+};
+
+TEST_F(KeyRecorderButtonTest, ShowsTheShortcutInAMonospacedFaceAt130Points)
+{
+    prefs->setBinding(HotKeyAction::pause, {35, kCtrlOpt});
+    prefs->removeBinding(HotKeyAction::pen);
+    EXPECT_EQ(button(HotKeyAction::pause).text(), u"⌃⌥P"_s);
+    EXPECT_EQ(button(HotKeyAction::pen).text(), u"Not Set"_s);
+    EXPECT_EQ(button(HotKeyAction::start).width(), 130);
+    EXPECT_TRUE(QFontInfo(button(HotKeyAction::start).font()).fixedPitch());
+    EXPECT_EQ(button(HotKeyAction::start).font().pointSizeF(), QApplication::font().pointSizeF());
+    EXPECT_FALSE(button(HotKeyAction::start).grab().isNull()) << "renders offscreen";
+}
+
+TEST_F(KeyRecorderButtonTest, ClicksStartMoveAndCancelCapture)
+{
+    const QColor idle = button(HotKeyAction::start).palette().color(QPalette::Button);
+    prefs->setHotkeyMessage(u"left over"_s);
+
+    click(HotKeyAction::start);
+    EXPECT_EQ(capture->recording(), HotKeyAction::start);
+    EXPECT_EQ(button(HotKeyAction::start).text(), u"Press New Shortcut…"_s);
+    EXPECT_EQ(button(HotKeyAction::start).palette().color(QPalette::Button), QColor(255, 149, 0));
+    EXPECT_EQ(prefs->hotkeyMessage(), std::nullopt);
+    EXPECT_EQ(service->registrationCount(), 0) << "our grabs would swallow the keys being typed";
+
+    click(HotKeyAction::stop);
+    EXPECT_EQ(capture->recording(), HotKeyAction::stop);
+    EXPECT_EQ(button(HotKeyAction::start).text(), u"⌃⌥R"_s);
+    EXPECT_EQ(button(HotKeyAction::start).palette().color(QPalette::Button), idle);
+    EXPECT_EQ(button(HotKeyAction::stop).text(), u"Press New Shortcut…"_s);
+
+    prefs->setHotkeyMessage(u"left over"_s);
+    click(HotKeyAction::stop);
+    EXPECT_EQ(capture->recording(), std::nullopt);
+    EXPECT_EQ(button(HotKeyAction::stop).text(), u"⌃⌥S"_s);
+    EXPECT_EQ(prefs->hotkeyMessage(), std::nullopt);
+    EXPECT_EQ(service->registrationCount(), 15);
+}
+
+TEST_F(KeyRecorderButtonTest, SpaceOnAFocusedButtonStartsCapture)
+{
+    type(HotKeyAction::zoomIn, Qt::Key_Space);
+    EXPECT_EQ(capture->recording(), HotKeyAction::zoomIn);
+}
+
+TEST_F(KeyRecorderButtonTest, TypedShortcutIsStoredRegisteredAndShown)
+{
+    click(HotKeyAction::start);
+    type(HotKeyAction::start, Qt::Key_Control, Qt::ControlModifier); // the modifier comes first
+    EXPECT_EQ(capture->recording(), HotKeyAction::start);
+    type(HotKeyAction::start, Qt::Key_K, Qt::ControlModifier | Qt::ShiftModifier);
+
+    EXPECT_EQ(capture->recording(), std::nullopt);
+    EXPECT_EQ(binding(HotKeyAction::start), (KeyBinding{40, 0x1200}));
+    EXPECT_EQ(button(HotKeyAction::start).text(), u"⌃⇧K"_s);
+    EXPECT_EQ(prefs->hotkeyMessage(), std::nullopt);
+    EXPECT_EQ(service->registrationCount(), 15);
+    EXPECT_EQ(service->combination(0), (std::pair<qint64, qint64>{40, 0x1200}));
+    EXPECT_FALSE(service->press(15, kCtrlOpt)) << "the old combination is given up";
+    const auto stored = HotKeyBindings::decode(*UserDefaults::standard().data(u"hotkeys"_s));
+    ASSERT_TRUE(stored);
+    EXPECT_EQ(stored->at(HotKeyAction::start), (KeyBinding{40, 0x1200}));
+}
+
+TEST_F(KeyRecorderButtonTest, KeysThatQtWouldTakeForItselfAreCaptured)
+{
+    // Tab would move the focus, Shift+1 arrives as "!" and Super as Meta.
+    click(HotKeyAction::pen);
+    type(HotKeyAction::pen, Qt::Key_Tab, Qt::ControlModifier);
+    EXPECT_EQ(binding(HotKeyAction::pen), (KeyBinding{48, 0x1000}));
+
+    click(HotKeyAction::pen);
+    type(HotKeyAction::pen, Qt::Key_Exclam, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(binding(HotKeyAction::pen), (KeyBinding{18, 0x1200}));
+
+    click(HotKeyAction::pen);
+    type(HotKeyAction::pen, Qt::Key_F5, Qt::MetaModifier);
+    EXPECT_EQ(binding(HotKeyAction::pen), (KeyBinding{96, 0x100}));
+}
+
+TEST_F(KeyRecorderButtonTest, EscapeEndsCaptureWithoutAChange)
+{
+    click(HotKeyAction::pause);
+    type(HotKeyAction::pause, Qt::Key_Escape);
+    EXPECT_EQ(capture->recording(), std::nullopt);
+    EXPECT_EQ(binding(HotKeyAction::pause), KeyBinding::defaultFor(HotKeyAction::pause));
+    EXPECT_EQ(service->registrationCount(), 15);
+}
+
+TEST_F(KeyRecorderButtonTest, KeysThatCannotWorkKeepCapturingAndSayWhy)
+{
+    click(HotKeyAction::pause);
+    type(HotKeyAction::pause, Qt::Key_P, Qt::AltModifier | Qt::ShiftModifier);
+    EXPECT_EQ(capture->recording(), HotKeyAction::pause);
+    EXPECT_EQ(prefs->hotkeyMessage(), u"Include ⌘ or ⌃, or the shortcut won't work."_s);
+
+    type(HotKeyAction::pause, Qt::Key_Adiaeresis, Qt::ControlModifier);
+    EXPECT_EQ(capture->recording(), HotKeyAction::pause);
+    EXPECT_EQ(prefs->hotkeyMessage(), u"This key can't be used for a shortcut. Please choose a different one."_s);
+    EXPECT_EQ(binding(HotKeyAction::pause), KeyBinding::defaultFor(HotKeyAction::pause));
+    EXPECT_EQ(service->registrationCount(), 0);
+}
+
+TEST_F(KeyRecorderButtonTest, ShortcutOfAnotherActionIsRefused)
+{
+    click(HotKeyAction::pause);
+    type(HotKeyAction::pause, Qt::Key_R, kCtrlAlt);
+    EXPECT_EQ(capture->recording(), std::nullopt);
+    EXPECT_EQ(prefs->hotkeyMessage(), u"⌃⌥R is already used for “Start Recording”. Please choose a different one."_s);
+    EXPECT_EQ(binding(HotKeyAction::pause), KeyBinding::defaultFor(HotKeyAction::pause));
+    EXPECT_EQ(service->registrationCount(), 15);
+}
+
+TEST_F(KeyRecorderButtonTest, ShortcutHeldByAnotherProgramPutsTheOldOneBack)
+{
+    service->holdExternally(40, 0x1200);
+    click(HotKeyAction::start);
+    type(HotKeyAction::start, Qt::Key_K, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(prefs->hotkeyMessage(), u"⌃⇧K is used by another app. Please choose a different one."_s);
+    EXPECT_EQ(binding(HotKeyAction::start), KeyBinding::defaultFor(HotKeyAction::start));
+    EXPECT_EQ(button(HotKeyAction::start).text(), u"⌃⌥R"_s);
+    EXPECT_TRUE(service->press(15, kCtrlOpt)) << "the old shortcut works again";
+
+    // An action that had no shortcut has none again.
+    prefs->removeBinding(HotKeyAction::pen);
+    click(HotKeyAction::pen);
+    type(HotKeyAction::pen, Qt::Key_K, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_FALSE(prefs->bindings().contains(HotKeyAction::pen));
+    EXPECT_EQ(button(HotKeyAction::pen).text(), u"Not Set"_s);
+}
+
+TEST_F(KeyRecorderButtonTest, ClosingTheListMidCaptureBringsTheHotKeysBack)
+{
+    center->setEscape(true);
+    click(HotKeyAction::focus);
+    EXPECT_EQ(service->registrationCount(), 0);
+    window.reset();
+    capture.reset();
+    EXPECT_EQ(service->registrationCount(), 16);
+}
+
+TEST_F(KeyRecorderButtonTest, NothingIsTakenWhenNothingIsCaptured)
+{
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_R, kCtrlAlt);
+    EXPECT_FALSE(capture->handle(press));
+    EXPECT_EQ(prefs->hotkeyMessage(), std::nullopt);
+}
+
+} // namespace

@@ -16,6 +16,8 @@ struct EngineLineTemplates {
     static constexpr const char* writeError = textKey("%@ write error, this track has stopped (others continue): %@");
     static constexpr const char* formatChanged =
         textKey("%@ audio format changed mid-way (device changed?), skipping this segment.");
+    static constexpr const char* cameraWriteFailed = textKey("Camera write failed: %@");
+    static constexpr const char* cameraNotStarted = textKey("Camera file could not be started: %@");
 };
 
 } // namespace corvessa

@@ -1,7 +1,6 @@
 #include "engine/MouseTrack.h"
 #include "platform/X11PointerService.h"
-#include "support/XvfbClient.h"
-#include "support/XvfbFixture.h"
+#include "support/XvfbTest.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -15,26 +14,9 @@ using namespace corvessa;
 
 namespace {
 
-class MouseTrackXvfb : public ::testing::Test {
+class MouseTrackXvfb : public test::XvfbTest {
 protected:
-    static void SetUpTestSuite()
-    {
-        s_xvfb = new test::XvfbFixture;
-        s_xvfb->start(&s_error);
-    }
-    static void TearDownTestSuite()
-    {
-        delete s_xvfb;
-        s_xvfb = nullptr;
-    }
-    void SetUp() override
-    {
-        if (!test::XvfbFixture::isInstalled())
-            GTEST_SKIP() << "Xvfb is not installed";
-        ASSERT_TRUE(s_xvfb->isRunning()) << s_error.toStdString();
-        client = std::make_unique<test::XvfbClient>(s_xvfb->display());
-        ASSERT_TRUE(client->isOpen());
-    }
+    MouseTrackXvfb() : XvfbTest(Client::open) {}
 
     // Runs the event loop until the condition holds (at most a few seconds).
     static bool pumpUntil(const std::function<bool()>& condition)
@@ -50,10 +32,6 @@ protected:
         }
         return true;
     }
-
-    static inline test::XvfbFixture* s_xvfb = nullptr;
-    static inline QString s_error;
-    std::unique_ptr<test::XvfbClient> client;
 };
 
 } // namespace

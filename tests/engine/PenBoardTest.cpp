@@ -1,6 +1,7 @@
 #include "engine/PenBoard.h"
 
 #include "platform/DisplayInfo.h"
+#include "support/ImageCoverage.h"
 
 #include <QImage>
 
@@ -13,6 +14,8 @@
 #include <thread>
 
 using namespace corvessa;
+using test::isBlank;
+using test::touched;
 
 namespace {
 
@@ -34,21 +37,6 @@ QImage ink(PenBoard& board)
 {
     const auto s = board.inkSurface();
     return s ? *s->image : QImage();
-}
-
-QRect touched(const QImage& img)
-{
-    QRect r;
-    for (int y = 0; y < img.height(); ++y)
-        for (int x = 0; x < img.width(); ++x)
-            if (qAlpha(img.pixel(x, y)) != 0)
-                r = r.united(QRect(x, y, 1, 1));
-    return r;
-}
-
-bool isBlank(const QImage& img)
-{
-    return touched(img).isEmpty();
 }
 
 } // namespace

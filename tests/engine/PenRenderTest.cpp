@@ -1,6 +1,7 @@
 #include "engine/PenRender.h"
 
 #include "engine/PenTool.h"
+#include "support/ImageCoverage.h"
 
 #include <QImage>
 #include <QPainter>
@@ -12,6 +13,8 @@
 #include <string>
 
 using namespace corvessa;
+using test::isBlank;
+using test::touched;
 
 namespace {
 
@@ -54,22 +57,6 @@ int solidRun(const QImage& img, int fixed, bool row)
     for (int i = 0; i < len; ++i)
         n += qAlpha(row ? img.pixel(i, fixed) : img.pixel(fixed, i)) == 255;
     return n;
-}
-
-// The smallest rectangle holding every touched pixel.
-QRect touched(const QImage& img)
-{
-    QRect r;
-    for (int y = 0; y < img.height(); ++y)
-        for (int x = 0; x < img.width(); ++x)
-            if (qAlpha(img.pixel(x, y)) != 0)
-                r = r.united(QRect(x, y, 1, 1));
-    return r;
-}
-
-bool isBlank(const QImage& img)
-{
-    return touched(img).isEmpty();
 }
 
 PenStroke stroke(PenTool tool, double width, std::vector<QPointF> pts, std::vector<double> pressures = {}, int color = 0)

@@ -1,5 +1,5 @@
 #include "platform/XRandRDisplayList.h"
-#include "support/XvfbFixture.h"
+#include "support/XvfbTest.h"
 
 #include <gtest/gtest.h>
 
@@ -7,27 +7,7 @@ using namespace corvessa;
 
 namespace {
 
-class XRandRDisplayListXvfb : public ::testing::Test {
-protected:
-    static void SetUpTestSuite()
-    {
-        s_xvfb = new test::XvfbFixture;
-        s_xvfb->start(&s_error);
-    }
-    static void TearDownTestSuite()
-    {
-        delete s_xvfb;
-        s_xvfb = nullptr;
-    }
-    void SetUp() override
-    {
-        if (!test::XvfbFixture::isInstalled())
-            GTEST_SKIP() << "Xvfb is not installed";
-        ASSERT_TRUE(s_xvfb->isRunning()) << s_error.toStdString();
-    }
-    static inline test::XvfbFixture* s_xvfb = nullptr;
-    static inline QString s_error;
-};
+class XRandRDisplayListXvfb : public test::XvfbTest {};
 
 } // namespace
 

@@ -1,6 +1,5 @@
 #include "platform/X11PointerService.h"
-#include "support/XvfbClient.h"
-#include "support/XvfbFixture.h"
+#include "support/XvfbTest.h"
 
 #include <QElapsedTimer>
 #include <QProcess>
@@ -15,26 +14,9 @@ using namespace corvessa;
 
 namespace {
 
-class X11PointerXvfb : public ::testing::Test {
+class X11PointerXvfb : public test::XvfbTest {
 protected:
-    static void SetUpTestSuite()
-    {
-        s_xvfb = new test::XvfbFixture;
-        s_xvfb->start(&s_error);
-    }
-    static void TearDownTestSuite()
-    {
-        delete s_xvfb;
-        s_xvfb = nullptr;
-    }
-    void SetUp() override
-    {
-        if (!test::XvfbFixture::isInstalled())
-            GTEST_SKIP() << "Xvfb is not installed";
-        ASSERT_TRUE(s_xvfb->isRunning()) << s_error.toStdString();
-        client = std::make_unique<test::XvfbClient>(s_xvfb->display());
-        ASSERT_TRUE(client->isOpen());
-    }
+    X11PointerXvfb() : XvfbTest(Client::open) {}
 
     // The server applies cursor changes as the pointer moves; give it a moment.
     static bool eventually(const std::function<bool()>& condition)
@@ -56,10 +38,6 @@ protected:
             return false;
         return QProcess::execute(program, args) == 0;
     }
-
-    static inline test::XvfbFixture* s_xvfb = nullptr;
-    static inline QString s_error;
-    std::unique_ptr<test::XvfbClient> client;
 };
 
 } // namespace

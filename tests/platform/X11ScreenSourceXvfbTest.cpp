@@ -3,7 +3,7 @@
 #include "platform/SyntheticAudioInput.h"
 #include "platform/X11ScreenSource.h"
 #include "platform/X11ScreenStream.h"
-#include "support/XvfbFixture.h"
+#include "support/XvfbTest.h"
 
 #include <QElapsedTimer>
 #include <QThread>
@@ -257,23 +257,14 @@ ScreenStreamConfig bgraConfig(int width = kScreenWidth, int height = kScreenHeig
     return c;
 }
 
-class X11ScreenSourceXvfb : public ::testing::Test {
+class X11ScreenSourceXvfb : public test::XvfbTest {
 protected:
-    static void SetUpTestSuite()
-    {
-        s_xvfb = new test::XvfbFixture(QStringLiteral("1280x800x24"));
-        s_xvfb->start(&s_error);
-    }
-    static void TearDownTestSuite()
-    {
-        delete s_xvfb;
-        s_xvfb = nullptr;
-    }
+    static void SetUpTestSuite() { startServer(QStringLiteral("%1x%2x24").arg(kScreenWidth).arg(kScreenHeight)); }
     void SetUp() override
     {
-        if (!test::XvfbFixture::isInstalled())
-            GTEST_SKIP() << "Xvfb is not installed";
-        ASSERT_TRUE(s_xvfb->isRunning()) << s_error.toStdString();
+        XvfbTest::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
         painter = std::make_unique<Painter>(s_xvfb->display());
         ASSERT_TRUE(painter->isOpen());
         source = std::make_shared<X11ScreenSource>(s_xvfb->display());
@@ -314,8 +305,6 @@ protected:
         ASSERT_FALSE(error.has_value()) << error->message.toStdString();
     }
 
-    static inline test::XvfbFixture* s_xvfb = nullptr;
-    static inline QString s_error;
     std::unique_ptr<Painter> painter;
     std::shared_ptr<X11ScreenSource> source;
     SerialQueue queue{"test.capture"};

@@ -7,7 +7,7 @@
 #include "prefs/Loc.h"
 #include "prefs/Prefs.h"
 #include "support/TempHome.h"
-#include "support/XvfbFixture.h"
+#include "support/XvfbTest.h"
 
 #include <QFile>
 #include <QtTest/QTest>
@@ -91,24 +91,13 @@ private:
     Display* m_display;
 };
 
-class HotKeyCenterXvfb : public ::testing::Test {
+class HotKeyCenterXvfb : public test::XvfbTest {
 protected:
-    static void SetUpTestSuite()
-    {
-        s_xvfb = new test::XvfbFixture;
-        s_xvfb->start(&s_error);
-    }
-    static void TearDownTestSuite()
-    {
-        delete s_xvfb;
-        s_xvfb = nullptr;
-    }
-
     void SetUp() override
     {
-        if (!test::XvfbFixture::isInstalled())
-            GTEST_SKIP() << "Xvfb is not installed";
-        ASSERT_TRUE(s_xvfb->isRunning()) << s_error.toStdString();
+        XvfbTest::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
         Loc::setTableDirectory(u":/lang"_s);
         UserDefaults::standard().setString(u"language"_s, u"en"_s);
         Loc::load();
@@ -148,9 +137,6 @@ protected:
         QFile f(XdgPaths::logFile());
         return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
     }
-
-    static inline test::XvfbFixture* s_xvfb = nullptr;
-    static inline QString s_error;
 
     test::TempHome home;
     std::unique_ptr<OtherClient> other;

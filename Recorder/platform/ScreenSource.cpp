@@ -65,4 +65,21 @@ std::optional<RecorderError> ScreenSource::checkConfiguration(const ScreenStream
     return std::nullopt;
 }
 
+std::optional<RecorderError> ScreenSource::checkStart(bool running, bool stopped, const ScreenStreamConfig& config,
+                                                     const SerialQueue* queue)
+{
+    if (running || stopped) {
+        return screenCaptureError(ScreenCaptureErrorCode::InvalidConfiguration,
+                                  running ? QStringLiteral("The capture stream is already running.")
+                                          : QStringLiteral("The capture stream was stopped."));
+    }
+    if (auto error = checkConfiguration(config))
+        return error;
+    if (!queue) {
+        return screenCaptureError(ScreenCaptureErrorCode::InvalidConfiguration,
+                                  QStringLiteral("The capture stream has no output queue."));
+    }
+    return std::nullopt;
+}
+
 } // namespace corvessa

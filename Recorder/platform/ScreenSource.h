@@ -76,6 +76,10 @@ public:
     // positive (or odd for NV12) or above 16384, a frame interval that is not a
     // positive time, a queue depth below 1, an empty or non-finite area.
     static std::optional<RecorderError> checkConfiguration(const ScreenStreamConfig& config);
+    // Why a stream cannot start: already running, already stopped, a bad
+    // configuration or no output queue; nothing when it can.
+    static std::optional<RecorderError> checkStart(bool running, bool stopped, const ScreenStreamConfig& config,
+                                                   const SerialQueue* queue);
 };
 
 } // namespace corvessa

@@ -128,21 +128,16 @@ uint64_t SyntheticScreenStream::framesDelivered() const
 std::optional<RecorderError> SyntheticScreenStream::start()
 {
     ScreenStreamConfig config;
+    bool running = false;
+    bool stopped = false;
     {
         std::lock_guard lock(m_mutex);
-        if (m_running || m_finished) {
-            return screenCaptureError(ScreenCaptureErrorCode::InvalidConfiguration,
-                                      m_running ? QStringLiteral("The capture stream is already running.")
-                                                : QStringLiteral("The capture stream was stopped."));
-        }
+        running = m_running;
+        stopped = m_finished;
         config = m_config;
     }
-    if (auto error = ScreenSource::checkConfiguration(config))
+    if (auto error = ScreenSource::checkStart(running, stopped, config, m_queue))
         return error;
-    if (!m_queue) {
-        return screenCaptureError(ScreenCaptureErrorCode::InvalidConfiguration,
-                                  QStringLiteral("The capture stream has no output queue."));
-    }
     if (m_env.startCheck) {
         if (auto error = m_env.startCheck(m_filter))
             return error;

@@ -1191,21 +1191,16 @@ void X11ScreenStream::wake() const
 std::optional<RecorderError> X11ScreenStream::start()
 {
     ScreenStreamConfig config;
+    bool running = false;
+    bool stopped = false;
     {
         std::lock_guard lock(m_mutex);
-        if (m_started || m_stopRequested) {
-            return screenCaptureError(ScreenCaptureErrorCode::InvalidConfiguration,
-                                      m_started ? QStringLiteral("The capture stream is already running.")
-                                                : QStringLiteral("The capture stream was stopped."));
-        }
+        running = m_started;
+        stopped = m_stopRequested;
         config = m_config;
     }
-    if (auto error = ScreenSource::checkConfiguration(config))
+    if (auto error = ScreenSource::checkStart(running, stopped, config, m_queue))
         return error;
-    if (!m_queue) {
-        return screenCaptureError(ScreenCaptureErrorCode::InvalidConfiguration,
-                                  QStringLiteral("The capture stream has no output queue."));
-    }
     if (m_wakeFd < 0) {
         return screenCaptureError(ScreenCaptureErrorCode::StartFailed,
                                   QStringLiteral("The capture thread could not be set up."));

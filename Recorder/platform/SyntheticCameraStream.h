@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/CameraDelivery.h"
+
 #include "platform/CameraStream.h"
 #include "platform/CameraStreamOutput.h"
 #include "platform/PixelBufferPool.h"
@@ -70,7 +72,7 @@ public:
     static std::optional<uint32_t> frameNumber(const PixelBuffer& buffer);
 
 private:
-    struct Shared;
+    using Shared = CameraDelivery;
     void tick();
     void scheduleLocked();
 

@@ -58,48 +58,6 @@ bool isFullRange(const v4l2_pix_format& pix)
 
 } // namespace
 
-struct V4L2CameraStream::Shared {
-    SerialQueue* queue = nullptr;
-    CameraStreamOutput output;
-    std::recursive_mutex callMutex; // held during an output call; stop() takes it
-    // One per start; late deliveries of an earlier start are dropped. Written under callMutex.
-    std::atomic<uint64_t> generation{0};
-    bool stopped = true; // guarded by callMutex
-    std::atomic<int> pending{0};
-
-    static void frame(const std::shared_ptr<Shared>& self, uint64_t generation, SampleBuffer sample)
-    {
-        self->pending.fetch_add(1);
-        self->queue->async([self, generation, sample = std::move(sample)] {
-            {
-                std::lock_guard lock(self->callMutex);
-                if (!self->stopped && self->generation == generation && self->output.onFrame)
-                    self->output.onFrame(sample);
-            }
-            self->pending.fetch_sub(1);
-        });
-    }
-    static void drops(const std::shared_ptr<Shared>& self, uint64_t generation, int count)
-    {
-        self->queue->async([self, generation, count] {
-            std::lock_guard lock(self->callMutex);
-            if (!self->stopped && self->generation == generation && self->output.onDrop)
-                self->output.onDrop(count);
-        });
-    }
-    static void ended(const std::shared_ptr<Shared>& self, uint64_t generation, CameraError error)
-    {
-        self->queue->async([self, generation, error = std::move(error)] {
-            std::lock_guard lock(self->callMutex);
-            if (self->stopped || self->generation != generation)
-                return;
-            self->stopped = true;
-            if (self->output.onStop)
-                self->output.onStop(error);
-        });
-    }
-};
-
 V4L2CameraStream::V4L2CameraStream(std::shared_ptr<V4L2Io> io, int fd, CameraDevice device, SerialQueue* queue,
                                    CameraStreamOutput output)
     : m_io(std::move(io)), m_fd(fd), m_device(std::move(device)), m_shared(std::make_shared<Shared>())

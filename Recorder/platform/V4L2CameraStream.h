@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/CameraDelivery.h"
+
 #include "platform/CameraFrameDecoder.h"
 #include "platform/CameraStream.h"
 #include "platform/CameraStreamOutput.h"
@@ -52,7 +54,7 @@ public:
     static CameraError systemError(CameraErrorCode code, int error);
 
 private:
-    struct Shared;
+    using Shared = CameraDelivery;
     struct Mapping {
         void* start = nullptr;
         size_t length = 0;

@@ -811,18 +811,7 @@ void RecorderEngine::cleanUpAfterFailedStart()
             return;
         m_startPending = false;
         clean = true;
-        if (m_heartbeatTimer)
-            m_heartbeatTimer->cancel();
-        m_heartbeatTimer.reset();
-        if (m_mouseTrack)
-            m_mouseTrack->stop();
-        if (m_cursor && m_config && m_config->lensPreview)
-            m_config->lensPreview(std::nullopt);
-        releaseAwake();
-        tap = std::move(m_tap);
-        if (m_camera)
-            m_camera->setOnSample({});
-        m_camera.reset();
+        tap = detachFeeds();
         if (m_config && m_config->camera)
             m_config->camera->setOnSample({});
         stream = std::exchange(m_stream, {});
@@ -1395,6 +1384,22 @@ void RecorderEngine::holdAwake()
     });
 }
 
+std::unique_ptr<SystemAudioTap> RecorderEngine::detachFeeds()
+{
+    if (m_heartbeatTimer)
+        m_heartbeatTimer->cancel();
+    m_heartbeatTimer.reset();
+    if (m_mouseTrack)
+        m_mouseTrack->stop();
+    if (m_cursor && m_config && m_config->lensPreview)
+        m_config->lensPreview(std::nullopt);
+    releaseAwake();
+    if (m_camera)
+        m_camera->setOnSample({});
+    m_camera.reset();
+    return std::move(m_tap);
+}
+
 void RecorderEngine::releaseAwake()
 {
     if (!m_awakeHeld)
@@ -1857,18 +1862,7 @@ std::optional<QString> RecorderEngine::stop()
         if (m_state != State::recording && m_state != State::paused)
             return;
         stopping = true;
-        if (m_heartbeatTimer)
-            m_heartbeatTimer->cancel();
-        m_heartbeatTimer.reset();
-        if (m_mouseTrack)
-            m_mouseTrack->stop();
-        if (m_cursor && m_config && m_config->lensPreview)
-            m_config->lensPreview(std::nullopt);
-        releaseAwake();
-        tap = std::move(m_tap);
-        if (m_camera)
-            m_camera->setOnSample({});
-        m_camera.reset();
+        tap = detachFeeds();
         // Stopped in the deep tier: the owner's camera is handed back running.
         if (auto camera = std::exchange(m_suspendedCamera, nullptr))
             camera->resume();

@@ -328,6 +328,10 @@ private:
     void checkDiskSpace();
     void holdAwake();
     void releaseAwake();
+    // Cuts off what feeds a recording: heartbeat, cursor tracking, the lens
+    // outline, keep-awake and the camera. On the engine queue; returns the tap,
+    // which is stopped outside it.
+    std::unique_ptr<SystemAudioTap> detachFeeds();
 
     // Camera hooks (engine queue): pictures for a separate camera file, and the
     // microphone for its sound. The side-file writer plugs in at handleCamera;

@@ -1,0 +1,552 @@
+// Records one scene twice at 1920x1080, 30 fps, with microphone and system
+// audio: once through our engine (X11 screen source, PulseAudio input) and once
+// with ffmpeg (x11grab + two pulse inputs mixed, libx265 ultrafast + AAC into
+// fragmented QuickTime). Everything runs privately: an Xvfb, a PulseAudio
+// daemon with a "speakers" sink and a stand-in microphone, and a scene (this
+// program with --scene) that shows a moving square on dark grey, flashes the
+// screen white for one frame every second and plays a 1 kHz beep at the same
+// moments into both sinks; the flashes follow the playback clock, so each
+// starts when its beep reaches the sinks.
+//
+//   bench_av_compare [--seconds N]      (default 60)
+//
+// Prints for both: CPU seconds per recorded second, peak memory, frames
+// written against expected, and the beep-minus-flash offset at start and end.
+
+#include "engine/RecorderEngine.h"
+#include "platform/PulseAudioInput.h"
+#include "platform/SyntheticPowerControl.h"
+#include "platform/X11ScreenSource.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <numeric>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+// X11 last: its macros clash with names in Qt.
+#include <pulse/error.h>
+#include <pulse/simple.h>
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+using namespace corvessa;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr int kWidth = 1920;
+constexpr int kHeight = 1080;
+constexpr int kFps = 30;
+constexpr int kRate = 48000;
+constexpr double kBeepSeconds = 0.05;
+
+double seconds(const timeval& t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; }
+
+// ---------------------------------------------------------------- the scene
+
+int64_t nowNs()
+{
+    timespec t{};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return int64_t(t.tv_sec) * 1000000000LL + t.tv_nsec;
+}
+
+// Plays the beeps (one every whole second from 1 s on) into the speakers and
+// the microphone sink, keeping the small buffers full. For each beep it
+// publishes when the sink plays it (now + latency - what is queued after it),
+// so the picture's flash follows the playback clock even when the sink ran dry
+// for a moment on a loaded machine.
+void playBeeps(double total, std::atomic<int64_t>* beepAt, std::atomic<bool>* failed, std::atomic<bool>* stop)
+{
+    pa_sample_spec spec{PA_SAMPLE_S16LE, kRate, 1};
+    pa_buffer_attr attr{};
+    attr.maxlength = uint32_t(-1);
+    attr.tlength = uint32_t(kRate * 2 / 20); // 50 ms
+    attr.prebuf = uint32_t(-1);
+    attr.minreq = uint32_t(-1);
+    attr.fragsize = uint32_t(-1);
+    int err = 0;
+    pa_simple* speakers =
+        pa_simple_new(nullptr, "scene", PA_STREAM_PLAYBACK, "speakers", "beeps", &spec, nullptr, &attr, &err);
+    pa_simple* mic = pa_simple_new(nullptr, "scene", PA_STREAM_PLAYBACK, "mic", "beeps", &spec, nullptr, &attr, &err);
+    if (!speakers || !mic) {
+        std::fprintf(stderr, "scene: no playback: %s\n", pa_strerror(err));
+        failed->store(true);
+        return;
+    }
+    const long n = long(kBeepSeconds * kRate);
+    constexpr long kChunk = 480;
+    std::vector<int16_t> chunk(kChunk);
+    for (long i = 0; i < long(total * kRate) && !stop->load(); i += kChunk) {
+        for (long j = 0; j < kChunk; ++j) {
+            const long k = i + j;
+            const long in = k % kRate;
+            double v = 0;
+            if (k >= kRate && in < n) {
+                const double ramp = std::min({1.0, in / (0.002 * kRate), (n - in) / (0.002 * kRate)});
+                v = 16000 * ramp * std::sin(2 * M_PI * 1000.0 * in / kRate);
+            }
+            chunk[size_t(j)] = int16_t(v);
+        }
+        pa_simple_write(speakers, chunk.data(), chunk.size() * 2, &err);
+        pa_simple_write(mic, chunk.data(), chunk.size() * 2, &err);
+        const long beep = (i + kChunk - 1) / kRate * kRate; // a second's start inside this chunk
+        if (beep >= kRate && beep >= i) {
+            const pa_usec_t latency = pa_simple_get_latency(speakers, &err);
+            const int64_t queuedAfter = int64_t(i + kChunk - beep) * 1000000000LL / kRate;
+            beepAt->store(nowNs() + int64_t(latency) * 1000 - queuedAfter);
+        }
+    }
+    pa_simple_free(speakers);
+    pa_simple_free(mic);
+}
+
+// Draws until killed or done: the moving square 60 times a second, and white
+// for 33 ms from the moment each beep plays.
+int runScene(double total)
+{
+    Display* dpy = XOpenDisplay(nullptr);
+    if (!dpy) {
+        std::fprintf(stderr, "scene: no display\n");
+        return 1;
+    }
+    const int screen = DefaultScreen(dpy);
+    XSetWindowAttributes attrs{};
+    attrs.override_redirect = True;
+    attrs.background_pixel = 0x202020;
+    const Window win = XCreateWindow(dpy, RootWindow(dpy, screen), 0, 0, kWidth, kHeight, 0, CopyFromParent,
+                                     InputOutput, CopyFromParent, CWOverrideRedirect | CWBackPixel, &attrs);
+    XMapRaised(dpy, win);
+    const GC gc = XCreateGC(dpy, win, 0, nullptr);
+    XSync(dpy, False);
+
+    std::atomic<int64_t> beepAt{0};
+    std::atomic<bool> failed{false};
+    std::atomic<bool> stop{false};
+    std::thread audio(playBeeps, total, &beepAt, &failed, &stop);
+
+    const int64_t t0 = nowNs();
+    const int64_t end = t0 + int64_t(total * 1e9);
+    constexpr int64_t kTick = 1000000000LL / 60;
+    constexpr int64_t kFlash = 1000000000LL / 30;
+    int64_t nextTick = t0;
+    int64_t flashUntil = 0;
+    long tick = 0;
+    while (!failed.load() && nowNs() < end) {
+        const int64_t pending = beepAt.load();
+        const int64_t now = nowNs();
+        int64_t wake = nextTick;
+        if (pending > now && pending < wake)
+            wake = pending;
+        if (flashUntil > now && flashUntil < wake)
+            wake = flashUntil;
+        timespec ts{time_t(wake / 1000000000LL), long(wake % 1000000000LL)};
+        clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr);
+        const int64_t t = nowNs();
+        if (pending != 0 && t >= pending - 500000) {
+            int64_t seen = pending;
+            beepAt.compare_exchange_strong(seen, 0);
+            flashUntil = pending + kFlash;
+        }
+        if (t >= nextTick - 500000) {
+            nextTick += kTick;
+            ++tick;
+        }
+        const bool flash = t < flashUntil;
+        XSetForeground(dpy, gc, flash ? 0xffffff : 0x202020);
+        XFillRectangle(dpy, win, gc, 0, 0, kWidth, kHeight);
+        if (!flash) {
+            const int x = int((tick * 8) % (kWidth - 200));
+            const int y = int(300 + 200 * std::sin(tick / 40.0));
+            XSetForeground(dpy, gc, 0x3070c0);
+            XFillRectangle(dpy, win, gc, x, y, 200, 200);
+        }
+        XSync(dpy, False);
+    }
+    stop.store(true);
+    audio.join();
+    XCloseDisplay(dpy);
+    return failed.load() ? 1 : 0;
+}
+
+// ---------------------------------------------------------------- helpers
+
+void spin(double secs)
+{
+    const auto end = Clock::now() + std::chrono::duration<double>(secs);
+    while (Clock::now() < end) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
+QByteArray run(const QString& program, const QStringList& args)
+{
+    QProcess p;
+    p.setProcessChannelMode(QProcess::SeparateChannels);
+    p.start(program, args);
+    p.waitForFinished(-1);
+    return p.readAllStandardOutput();
+}
+
+double peakSelfMiB()
+{
+    QFile f(QStringLiteral("/proc/self/status"));
+    if (!f.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : f.readAll().split('\n'))
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
+    return 0;
+}
+
+struct Analysis {
+    long long frames = -1;
+    std::vector<double> offsets; // beep - flash, seconds, in order
+    int flashes = 0;
+    int beeps = 0;
+};
+
+// Flashes by a jump of mean luma, beeps by the first loud sample after quiet.
+Analysis analyse(const QString& movie)
+{
+    Analysis a;
+    a.frames = run(QStringLiteral("ffprobe"),
+                   {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-select_streams"), QStringLiteral("v:0"),
+                    QStringLiteral("-count_frames"), QStringLiteral("-show_entries"),
+                    QStringLiteral("stream=nb_read_frames"), QStringLiteral("-of"), QStringLiteral("csv=p=0"), movie})
+                   .trimmed()
+                   .toLongLong();
+    const QList<QByteArray> ptsLines =
+        run(QStringLiteral("ffprobe"), {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-select_streams"),
+                                        QStringLiteral("v:0"), QStringLiteral("-show_entries"),
+                                        QStringLiteral("frame=pts_time"), QStringLiteral("-of"),
+                                        QStringLiteral("csv=p=0"), movie})
+            .split('\n');
+    std::vector<double> pts;
+    for (const auto& l : ptsLines)
+        if (!l.trimmed().isEmpty())
+            pts.push_back(l.trimmed().toDouble());
+    const double audioStart =
+        run(QStringLiteral("ffprobe"), {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-select_streams"),
+                                        QStringLiteral("a:0"), QStringLiteral("-show_entries"),
+                                        QStringLiteral("stream=start_time"), QStringLiteral("-of"),
+                                        QStringLiteral("csv=p=0"), movie})
+            .trimmed()
+            .toDouble();
+    const QByteArray luma = run(
+        QStringLiteral("ffmpeg"),
+        {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-i"), movie, QStringLiteral("-map"),
+         QStringLiteral("0:v:0"), QStringLiteral("-fps_mode"), QStringLiteral("passthrough"), QStringLiteral("-vf"),
+         QStringLiteral("scale=32:18,format=gray"), QStringLiteral("-f"), QStringLiteral("rawvideo"), QStringLiteral("-")});
+    const QByteArray pcm = run(QStringLiteral("ffmpeg"),
+                               {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-i"), movie,
+                                QStringLiteral("-map"), QStringLiteral("0:a:0"), QStringLiteral("-ac"), QStringLiteral("1"),
+                                QStringLiteral("-ar"), QString::number(kRate), QStringLiteral("-f"),
+                                QStringLiteral("s16le"), QStringLiteral("-")});
+
+    std::vector<double> flashes;
+    const int px = 32 * 18;
+    const size_t nFrames = std::min(pts.size(), size_t(luma.size() / px));
+    double prev = -1;
+    for (size_t i = 0; i < nFrames; ++i) {
+        const auto* p = reinterpret_cast<const uint8_t*>(luma.constData()) + i * px;
+        const double mean = std::accumulate(p, p + px, 0.0) / px;
+        if (prev >= 0 && mean - prev > 80)
+            flashes.push_back(pts[i]);
+        prev = mean;
+    }
+    std::vector<double> beeps;
+    const auto* s = reinterpret_cast<const int16_t*>(pcm.constData());
+    const size_t n = size_t(pcm.size() / 2);
+    long lastLoud = -kRate;
+    for (size_t i = 0; i < n; ++i) {
+        if (std::abs(int(s[i])) > 2000) {
+            if (long(i) - lastLoud > kRate * 3 / 10)
+                beeps.push_back(audioStart + double(i) / kRate);
+            lastLoud = long(i);
+        }
+    }
+    a.flashes = int(flashes.size());
+    a.beeps = int(beeps.size());
+    for (double f : flashes) {
+        double best = 1e9;
+        for (double b : beeps)
+            if (std::abs(b - f) < std::abs(best))
+                best = b - f;
+        if (std::abs(best) < 0.5)
+            a.offsets.push_back(best);
+    }
+    return a;
+}
+
+void report(const char* name, double cpuPerSecond, double peakMiB, const Analysis& a, double expected)
+{
+    std::printf("%s\n", name);
+    std::printf("  CPU per recorded second: %.3f s\n", cpuPerSecond);
+    std::printf("  peak memory:             %.0f MiB\n", peakMiB);
+    std::printf("  frames written:          %lld of %.0f expected\n", a.frames, expected);
+    std::printf("  flashes/beeps found:     %d/%d, paired %zu\n", a.flashes, a.beeps, a.offsets.size());
+    if (a.offsets.size() >= 2) {
+        const size_t k = std::min<size_t>(3, a.offsets.size() / 2);
+        double start = 0, end = 0;
+        for (size_t i = 0; i < k; ++i) {
+            start += a.offsets[i] / double(k);
+            end += a.offsets[a.offsets.size() - 1 - i] / double(k);
+        }
+        const auto [lo, hi] = std::minmax_element(a.offsets.begin(), a.offsets.end());
+        std::printf("  A/V offset (beep-flash): start %+.1f ms, end %+.1f ms, drift %+.1f ms (range %+.1f..%+.1f ms)\n",
+                    start * 1000, end * 1000, (end - start) * 1000, *lo * 1000, *hi * 1000);
+    } else {
+        std::printf("  A/V offset: not enough pairs\n");
+    }
+    std::fflush(stdout);
+}
+
+// The capture's X connections may outlive the engine by a moment; the server
+// going away at teardown is then expected and not a failure.
+int quietIOError(Display*)
+{
+    std::fflush(stdout);
+    _exit(0);
+}
+
+struct Children {
+    std::vector<pid_t> pids;
+    ~Children()
+    {
+        for (auto it = pids.rbegin(); it != pids.rend(); ++it) {
+            kill(*it, SIGTERM);
+            waitpid(*it, nullptr, 0);
+        }
+    }
+};
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc == 3 && std::strcmp(argv[1], "--scene") == 0)
+        return runScene(std::atof(argv[2]));
+
+    QCoreApplication app(argc, argv);
+    double secs = 60;
+    const QStringList args = app.arguments();
+    for (int i = 1; i < args.size(); ++i) {
+        if (args[i] == QStringLiteral("--seconds") && i + 1 < args.size()) {
+            secs = args[++i].toDouble();
+        } else {
+            std::fprintf(stderr, "usage: %s [--seconds N]\n", argv[0]);
+            return 2;
+        }
+    }
+    if (!(secs >= 5)) {
+        std::fprintf(stderr, "--seconds must be at least 5\n");
+        return 2;
+    }
+
+    QTemporaryDir dir;
+    const QDir d(dir.path());
+    Children children;
+
+    // Xvfb; it picks a free display and writes the number to a pipe.
+    int fds[2];
+    if (pipe(fds) != 0)
+        return 1;
+    const pid_t xvfb = fork();
+    if (xvfb == 0) {
+        close(fds[0]);
+        const std::string fd = std::to_string(fds[1]);
+        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1920x1080x24", "+extension", "Composite",
+               "-nolisten", "tcp", "-noreset", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    children.pids.push_back(xvfb);
+    close(fds[1]);
+    char buf[32] = {};
+    const ssize_t got = read(fds[0], buf, sizeof buf - 1);
+    close(fds[0]);
+    if (got <= 0) {
+        std::fprintf(stderr, "Xvfb did not start\n");
+        return 1;
+    }
+    const QString display = QStringLiteral(":") + QString::fromLatin1(buf, int(got)).trimmed();
+    qputenv("DISPLAY", display.toUtf8());
+
+    // PulseAudio: "speakers" (default sink) and "mic" whose monitor is the stand-in microphone.
+    for (const char* sub : {"runtime", "home", "state"})
+        d.mkpath(QString::fromLatin1(sub));
+    QFile::setPermissions(d.filePath(QStringLiteral("runtime")), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const QString socket = d.filePath(QStringLiteral("runtime/native"));
+    {
+        QFile script(d.filePath(QStringLiteral("daemon.pa")));
+        script.open(QIODevice::WriteOnly);
+        script.write(QStringLiteral("load-module module-native-protocol-unix auth-anonymous=1 socket=%1\n"
+                                    "load-module module-null-sink sink_name=speakers\n"
+                                    "load-module module-null-sink sink_name=mic\n"
+                                    "load-module module-remap-source master=mic.monitor source_name=stand_in_mic\n"
+                                    "set-default-sink speakers\n"
+                                    "set-default-source stand_in_mic\n")
+                         .arg(socket)
+                         .toUtf8());
+        QFile conf(d.filePath(QStringLiteral("client.conf")));
+        conf.open(QIODevice::WriteOnly);
+        conf.write("autospawn = no\n");
+    }
+    qputenv("HOME", d.filePath(QStringLiteral("home")).toUtf8());
+    qputenv("XDG_CONFIG_HOME", d.filePath(QStringLiteral("home/.config")).toUtf8());
+    qputenv("XDG_RUNTIME_DIR", d.filePath(QStringLiteral("runtime")).toUtf8());
+    qputenv("PULSE_RUNTIME_PATH", d.filePath(QStringLiteral("runtime")).toUtf8());
+    qputenv("PULSE_STATE_PATH", d.filePath(QStringLiteral("state")).toUtf8());
+    qputenv("PULSE_CLIENTCONFIG", d.filePath(QStringLiteral("client.conf")).toUtf8());
+    const std::string paScript = d.filePath(QStringLiteral("daemon.pa")).toStdString();
+    const std::string paLog = d.filePath(QStringLiteral("pulse.log")).toStdString();
+    const pid_t pulse = fork();
+    if (pulse == 0) {
+        const int logFd = ::open(paLog.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(logFd, 2);
+        execlp("pulseaudio", "pulseaudio", "-n", "--daemonize=no", "--system=no", "--exit-idle-time=-1",
+               "--disable-shm=yes", "--use-pid-file=no", "--realtime=no", "--high-priority=no", "--log-target=stderr",
+               "-F", paScript.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    children.pids.push_back(pulse);
+    qputenv("PULSE_SERVER", (QStringLiteral("unix:") + socket).toUtf8());
+    for (int i = 0; i < 100 && !QFile::exists(socket); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    if (!QFile::exists(socket)) {
+        std::fprintf(stderr, "pulseaudio did not start (log %s)\n", paLog.c_str());
+        return 1;
+    }
+
+    // The scene runs through both recordings.
+    const double sceneSeconds = 2 * secs + 25;
+    const pid_t scene = fork();
+    if (scene == 0) {
+        const std::string self = QCoreApplication::applicationFilePath().toStdString();
+        const std::string t = std::to_string(sceneSeconds);
+        execl(self.c_str(), self.c_str(), "--scene", t.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    children.pids.push_back(scene);
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+
+    std::printf("%.0f s at %dx%d@%d, display %s\n", secs, kWidth, kHeight, kFps, qPrintable(display));
+
+    // ffmpeg first: it is then the only child reaped so far, so RUSAGE_CHILDREN is its own.
+    const QString ffMovie = d.filePath(QStringLiteral("ffmpeg.mov"));
+    rusage before{}, after{};
+    getrusage(RUSAGE_CHILDREN, &before);
+    const auto ff0 = Clock::now();
+    QProcess ff;
+    ff.setProcessChannelMode(QProcess::SeparateChannels);
+    ff.start(QStringLiteral("ffmpeg"),
+             {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y"), QStringLiteral("-thread_queue_size"),
+              QStringLiteral("512"), QStringLiteral("-f"), QStringLiteral("x11grab"), QStringLiteral("-framerate"),
+              QString::number(kFps), QStringLiteral("-video_size"), QStringLiteral("1920x1080"), QStringLiteral("-i"),
+              display, QStringLiteral("-thread_queue_size"), QStringLiteral("512"), QStringLiteral("-f"),
+              QStringLiteral("pulse"), QStringLiteral("-i"), QStringLiteral("stand_in_mic"),
+              QStringLiteral("-thread_queue_size"), QStringLiteral("512"), QStringLiteral("-f"), QStringLiteral("pulse"),
+              QStringLiteral("-i"), QStringLiteral("speakers.monitor"), QStringLiteral("-filter_complex"),
+              QStringLiteral("[1:a][2:a]amix=inputs=2[a]"), QStringLiteral("-map"), QStringLiteral("0:v"),
+              QStringLiteral("-map"), QStringLiteral("[a]"), QStringLiteral("-c:v"), QStringLiteral("libx265"),
+              QStringLiteral("-preset"), QStringLiteral("ultrafast"), QStringLiteral("-pix_fmt"),
+              QStringLiteral("yuv420p"), QStringLiteral("-c:a"), QStringLiteral("aac"), QStringLiteral("-t"),
+              QString::number(secs), QStringLiteral("-movflags"), QStringLiteral("frag_keyframe+empty_moov+default_base_moof"),
+              QStringLiteral("-f"), QStringLiteral("mov"), ffMovie});
+    ff.waitForFinished(-1);
+    const double ffWall = std::chrono::duration<double>(Clock::now() - ff0).count();
+    getrusage(RUSAGE_CHILDREN, &after);
+    if (ff.exitCode() != 0)
+        std::fprintf(stderr, "ffmpeg failed: %s\n", ff.readAllStandardError().constData());
+    const double ffCpu = seconds(after.ru_utime) + seconds(after.ru_stime) - seconds(before.ru_utime) -
+                         seconds(before.ru_stime);
+    const double ffPeak = double(after.ru_maxrss) / 1024.0;
+    std::printf("ffmpeg took %.1f s of wall time\n", ffWall);
+
+    // Our engine.
+    const QString ourMovie = d.filePath(QStringLiteral("engine.mov"));
+    auto source = std::make_shared<X11ScreenSource>(display);
+    auto audio = std::make_shared<PulseAudioInput>();
+    source->setAudioInput(audio);
+    RecorderError contentError;
+    const auto content = source->content(&contentError);
+    if (!content || content->displays.empty()) {
+        std::fprintf(stderr, "no display to record\n");
+        return 1;
+    }
+    auto engine = RecorderEngine::create();
+    engine->setScreenSource(source);
+    engine->setAudioInput(audio);
+    engine->setPowerControl(std::make_shared<SyntheticPowerControl>());
+    QStringList lines;
+    engine->onEvent = [&lines](const QString& line) { lines << line; };
+    RecorderEngine::Config config;
+    config.target = RecorderEngine::Target::display(content->displays.front().id);
+    config.fps = kFps;
+    config.systemAudio = true;
+    config.microphoneID = QStringLiteral("stand_in_mic");
+    config.cursorTheme = CursorTheme::hidden;
+    config.outputURL = ourMovie;
+    rusage self0{}, self1{};
+    getrusage(RUSAGE_SELF, &self0);
+    if (auto error = engine->startInner(config)) {
+        std::fprintf(stderr, "engine start failed: %s\n", qPrintable(error->message));
+        return 1;
+    }
+    spin(secs);
+    const auto path = engine->stop();
+    getrusage(RUSAGE_SELF, &self1);
+    const double ourCpu =
+        seconds(self1.ru_utime) + seconds(self1.ru_stime) - seconds(self0.ru_utime) - seconds(self0.ru_stime);
+    const double ourPeak = peakSelfMiB();
+    if (!path) {
+        std::fprintf(stderr, "engine gave no movie\n");
+        for (const auto& l : lines)
+            std::fprintf(stderr, "  %s\n", qPrintable(l));
+        return 1;
+    }
+    // The time of the last frame after the first, plus that frame's own duration.
+    const double recorded = engine->effectiveSeconds() + 1.0 / kFps;
+    const auto stats = engine->stats();
+
+    report("Corvessa engine (X11ScreenSource + PulseAudioInput, mic + system audio)", ourCpu / recorded, ourPeak,
+           analyse(*path), recorded * kFps);
+    std::printf("  engine counters: written %lld, dropped %lld, repeated %lld\n", (long long)stats.writtenVideo,
+                (long long)stats.droppedVideo, (long long)stats.repeatedVideo);
+    report("ffmpeg (x11grab + 2x pulse amix, libx265 ultrafast + AAC, fragmented mov)", ffCpu / secs, ffPeak,
+           analyse(ffMovie), secs * kFps);
+    std::printf("  CPU ratio engine/ffmpeg: %.2f\n", (ourCpu / recorded) / (ffCpu / secs));
+    if (qEnvironmentVariableIsSet("AV_COMPARE_KEEP")) {
+        QFile::copy(*path, qEnvironmentVariable("AV_COMPARE_KEEP") + QStringLiteral("/engine.mov"));
+        QFile::copy(ffMovie, qEnvironmentVariable("AV_COMPARE_KEEP") + QStringLiteral("/ffmpeg.mov"));
+    }
+    engine.reset();
+    source.reset();
+    audio.reset();
+    XSetIOErrorHandler(quietIOError);
+    return 0;
+}

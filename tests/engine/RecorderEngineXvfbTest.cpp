@@ -24,6 +24,8 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/extensions/Xrandr.h>
+// After gtest: Xlib defines macros (None, Bool) that clash with it.
+#include "support/Painter.h"
 
 using namespace corvessa;
 using namespace corvessa::test;
@@ -39,62 +41,6 @@ constexpr int kScreenHeight = 480;
 constexpr uint32_t kRed = 0xff0000;
 constexpr uint32_t kGreen = 0x00ff00;
 constexpr uint32_t kBlue = 0x0000ff;
-
-// Plain windows in known colours from a foreign client (no _NET_WM_PID, so the
-// engine's own-process rule leaves them in). No window manager runs under Xvfb:
-// a window is where it was created.
-class Painter {
-public:
-    explicit Painter(const QString& display) : m_display(XOpenDisplay(display.toLocal8Bit().constData())) {}
-    ~Painter()
-    {
-        if (m_display)
-            XCloseDisplay(m_display);
-    }
-    Painter(const Painter&) = delete;
-    Painter& operator=(const Painter&) = delete;
-
-    bool isOpen() const { return m_display != nullptr; }
-
-    uint32_t window(const QRect& r, uint32_t colour, bool mapped = true)
-    {
-        const Window w = XCreateSimpleWindow(m_display, DefaultRootWindow(m_display), r.x(), r.y(),
-                                             unsigned(r.width()), unsigned(r.height()), 0, 0, colour);
-        if (mapped)
-            XMapWindow(m_display, w);
-        sync();
-        return uint32_t(w);
-    }
-    void map(uint32_t w)
-    {
-        XMapRaised(m_display, Window(w));
-        sync();
-    }
-    void destroy(uint32_t w)
-    {
-        XDestroyWindow(m_display, Window(w));
-        sync();
-    }
-    // A RandR event for every client listening, without changing the layout.
-    void pokeRandr()
-    {
-        const Window root = DefaultRootWindow(m_display);
-        XRRScreenResources* res = XRRGetScreenResourcesCurrent(m_display, root);
-        if (res && res->noutput > 0) {
-            const long value = ++m_pokes;
-            XRRChangeOutputProperty(m_display, res->outputs[0], XInternAtom(m_display, "CORVESSA_TEST_POKE", False),
-                                    XA_INTEGER, 32, PropModeReplace, reinterpret_cast<const unsigned char*>(&value), 1);
-        }
-        if (res)
-            XRRFreeScreenResources(res);
-        sync();
-    }
-    void sync() { XSync(m_display, False); }
-
-private:
-    Display* m_display;
-    long m_pokes = 0;
-};
 
 // A small window inside `parent` that changes colour 40 times a second from a
 // connection and thread of its own: the screen source sends frames only for
@@ -354,7 +300,7 @@ TEST_F(RecorderEngineXvfb, ProgramWindowsAreInNoFrameWhileForeignOnesAre)
     };
     // The program's window exists, hidden, before the start, as a toolbar does;
     // it is shown over the foreign one while recording.
-    program = painter->window(QRect(200, 150, 300, 200), kGreen, false);
+    program = painter->window(QRect(200, 150, 300, 200), kGreen, 0, false);
     ASSERT_FALSE(h.engine->startInner(c));
     spin(0.5);
     painter->map(program);

@@ -8,7 +8,7 @@
 #include "capture/AudioNormalizer.h"
 #include "engine/AudioTimelineMixer.h"
 #include "engine/RecordingTimeline.h"
-#include "platform/SampleBuffer.h"
+#include "platform/core/SampleBuffer.h"
 
 #include <sys/resource.h>
 #include <time.h>

@@ -14,9 +14,9 @@
 // written against expected, and the beep-minus-flash offset at start and end.
 
 #include "engine/RecorderEngine.h"
-#include "platform/PulseAudioInput.h"
-#include "platform/SyntheticPowerControl.h"
-#include "platform/X11ScreenSource.h"
+#include "platform/pulse/PulseAudioInput.h"
+#include "platform/synthetic/SyntheticPowerControl.h"
+#include "platform/x11/X11ScreenSource.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -17,15 +17,15 @@
 // worst wall-clock milliseconds per frame; the process is pinned to one CPU.
 
 #include "capture/CameraOverlayState.h"
-#include "engine/CursorCompositor.h"
-#include "engine/CursorLayer.h"
-#include "engine/CursorStyle.h"
-#include "engine/BubbleMask.h"
-#include "engine/FocusState.h"
-#include "engine/MouseTrack.h"
-#include "engine/PenBoard.h"
-#include "engine/SwsScaler.h"
-#include "platform/SyntheticPointerService.h"
+#include "engine/compositor/CursorCompositor.h"
+#include "engine/compositor/CursorLayer.h"
+#include "engine/compositor/CursorStyle.h"
+#include "engine/compositor/BubbleMask.h"
+#include "engine/compositor/FocusState.h"
+#include "engine/compositor/MouseTrack.h"
+#include "engine/compositor/PenBoard.h"
+#include "engine/compositor/SwsScaler.h"
+#include "platform/synthetic/SyntheticPointerService.h"
 
 extern "C" {
 #include <libavfilter/avfilter.h>

@@ -11,10 +11,10 @@
 
 #include "engine/RecorderEngine.h"
 #include "platform/DisplayInfo.h"
-#include "platform/MovieProbe.h"
-#include "platform/SyntheticAudioInput.h"
-#include "platform/SyntheticPowerControl.h"
-#include "platform/SyntheticScreenSource.h"
+#include "platform/ffmpeg/MovieProbe.h"
+#include "platform/synthetic/SyntheticAudioInput.h"
+#include "platform/synthetic/SyntheticPowerControl.h"
+#include "platform/synthetic/SyntheticScreenSource.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -9,9 +9,9 @@
 // full (a real recording would drop them; here they wait, so that every preset
 // encodes the same frames), the file's bit rate and how long finishing took.
 
-#include "platform/FFmpegMovieWriter.h"
-#include "platform/PixelBuffer.h"
-#include "platform/SampleBuffer.h"
+#include "platform/ffmpeg/FFmpegMovieWriter.h"
+#include "platform/core/PixelBuffer.h"
+#include "platform/core/SampleBuffer.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -10,10 +10,10 @@
 //
 // Options: --seconds N, --no-toolbar (nothing excluded), --fps N.
 
-#include "platform/PixelBuffer.h"
-#include "platform/SerialQueue.h"
-#include "platform/X11ScreenSource.h"
-#include "platform/X11ScreenStream.h"
+#include "platform/core/PixelBuffer.h"
+#include "platform/core/SerialQueue.h"
+#include "platform/x11/X11ScreenSource.h"
+#include "platform/x11/X11ScreenStream.h"
 
 #include <QCoreApplication>
 

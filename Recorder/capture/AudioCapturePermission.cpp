@@ -1,11 +1,11 @@
 #include "capture/AudioCapturePermission.h"
 
 #include "capture/AudioLevel.h"
-#include "capture/RecorderLog.h"
+#include "platform/core/RecorderLog.h"
 #include "capture/SystemAudioTap.h"
-#include "platform/MainQueue.h"
-#include "platform/SerialQueue.h"
-#include "platform/UserDefaults.h"
+#include "platform/core/MainQueue.h"
+#include "platform/core/SerialQueue.h"
+#include "platform/core/UserDefaults.h"
 
 #include <algorithm>
 #include <charconv>

@@ -1,6 +1,6 @@
 #include "capture/AudioLevel.h"
 
-#include "platform/SampleBuffer.h"
+#include "platform/core/SampleBuffer.h"
 
 #include <algorithm>
 #include <cmath>

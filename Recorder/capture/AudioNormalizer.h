@@ -1,8 +1,8 @@
 #pragma once
 
-#include "platform/AudioFormat.h"
-#include "platform/MediaTime.h"
-#include "platform/SampleBuffer.h"
+#include "platform/core/AudioFormat.h"
+#include "platform/core/MediaTime.h"
+#include "platform/core/SampleBuffer.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -2,11 +2,11 @@
 
 #include "capture/CameraPreview.h"
 #include "capture/CameraSession.h"
-#include "capture/RecorderLog.h"
-#include "platform/FFmpegHandles.h"
-#include "platform/HostClock.h"
-#include "platform/MainQueue.h"
-#include "platform/PixelBufferPool.h"
+#include "platform/core/RecorderLog.h"
+#include "platform/ffmpeg/FFmpegHandles.h"
+#include "platform/core/HostClock.h"
+#include "platform/core/MainQueue.h"
+#include "platform/core/PixelBufferPool.h"
 
 #include <QLocale>
 

@@ -5,10 +5,10 @@
 #include "capture/TextLookup.h"
 #include "capture/VideoDimensions.h"
 #include "platform/CameraService.h"
-#include "platform/MediaTime.h"
-#include "platform/PixelBuffer.h"
-#include "platform/SampleBuffer.h"
-#include "platform/SerialQueue.h"
+#include "platform/core/MediaTime.h"
+#include "platform/core/PixelBuffer.h"
+#include "platform/core/SampleBuffer.h"
+#include "platform/core/SerialQueue.h"
 
 #include <QString>
 

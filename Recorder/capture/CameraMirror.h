@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/PixelBufferPool.h"
-#include "platform/SampleBuffer.h"
+#include "platform/core/PixelBufferPool.h"
+#include "platform/core/SampleBuffer.h"
 
 #include <QSize>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/MediaTime.h"
-#include "platform/PixelBuffer.h"
+#include "platform/core/MediaTime.h"
+#include "platform/core/PixelBuffer.h"
 
 #include <QRectF>
 

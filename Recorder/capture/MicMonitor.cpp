@@ -4,7 +4,7 @@
 #include "capture/LocalizedText.h"
 #include "platform/AudioInput.h"
 #include "platform/AudioInputError.h"
-#include "platform/SerialQueue.h"
+#include "platform/core/SerialQueue.h"
 
 #include <algorithm>
 

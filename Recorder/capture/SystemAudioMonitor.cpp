@@ -4,7 +4,7 @@
 #include "capture/AudioLevel.h"
 #include "capture/LocalizedText.h"
 #include "capture/SystemAudioTap.h"
-#include "platform/UserDefaults.h"
+#include "platform/core/UserDefaults.h"
 
 namespace corvessa {
 

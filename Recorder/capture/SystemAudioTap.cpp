@@ -1,7 +1,7 @@
 #include "capture/SystemAudioTap.h"
 
 #include "capture/LocalizedText.h"
-#include "capture/RecorderLog.h"
+#include "platform/core/RecorderLog.h"
 #include "platform/AudioInput.h"
 #include "platform/AudioInputError.h"
 

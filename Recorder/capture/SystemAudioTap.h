@@ -2,9 +2,9 @@
 
 #include "capture/TextLookup.h"
 #include "platform/AudioCaptureStream.h"
-#include "platform/AudioFormat.h"
-#include "platform/SampleBuffer.h"
-#include "platform/SerialQueue.h"
+#include "platform/core/AudioFormat.h"
+#include "platform/core/SampleBuffer.h"
+#include "platform/core/SerialQueue.h"
 
 #include <QString>
 

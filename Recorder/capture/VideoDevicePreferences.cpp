@@ -1,6 +1,6 @@
 #include "capture/VideoDevicePreferences.h"
 
-#include "platform/UserDefaults.h"
+#include "platform/core/UserDefaults.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>

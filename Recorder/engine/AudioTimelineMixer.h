@@ -1,8 +1,8 @@
 #pragma once
 
 #include "engine/RecordingTimeline.h"
-#include "platform/MediaTime.h"
-#include "platform/SampleBuffer.h"
+#include "platform/core/MediaTime.h"
+#include "platform/core/SampleBuffer.h"
 
 #include <array>
 #include <cstdint>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/SampleBuffer.h"
+#include "platform/core/SampleBuffer.h"
 
 #include <functional>
 #include <memory>

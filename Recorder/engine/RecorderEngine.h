@@ -5,17 +5,17 @@
 #include "capture/Gains.h"
 #include "capture/LevelStats.h"
 #include "engine/AudioTimelineMixer.h"
-#include "engine/CursorTheme.h"
+#include "engine/compositor/CursorTheme.h"
 #include "engine/RecordingTimeline.h"
 #include "engine/VideoSyncQueue.h"
-#include "platform/MediaTime.h"
+#include "platform/core/MediaTime.h"
 #include "platform/MovieWriter.h"
-#include "platform/PixelBuffer.h"
+#include "platform/core/PixelBuffer.h"
 #include "platform/RecorderError.h"
-#include "platform/SampleBuffer.h"
+#include "platform/core/SampleBuffer.h"
 #include "platform/ScreenSource.h"
 #include "platform/ScreenStreamConfig.h"
-#include "platform/SerialQueue.h"
+#include "platform/core/SerialQueue.h"
 
 #include <QRectF>
 #include <QSize>

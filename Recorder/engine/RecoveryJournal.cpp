@@ -1,10 +1,10 @@
 #include "engine/RecoveryJournal.h"
 
-#include "capture/RecorderLog.h"
-#include "platform/FileReveal.h"
-#include "platform/MainQueue.h"
-#include "platform/MovieProbe.h"
-#include "platform/XdgPaths.h"
+#include "platform/core/RecorderLog.h"
+#include "platform/dbus/FileReveal.h"
+#include "platform/core/MainQueue.h"
+#include "platform/ffmpeg/MovieProbe.h"
+#include "platform/core/XdgPaths.h"
 #include "prefs/Loc.h"
 
 #include <QDir>

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "capture/CameraOverlayState.h"
-#include "platform/MediaTime.h"
-#include "platform/PixelBuffer.h"
+#include "platform/core/MediaTime.h"
+#include "platform/core/PixelBuffer.h"
 
 #include <QRectF>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/AudioFormat.h"
-#include "platform/SampleBuffer.h"
+#include "platform/core/AudioFormat.h"
+#include "platform/core/SampleBuffer.h"
 
 #include <functional>
 

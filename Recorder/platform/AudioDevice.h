@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/AudioFormat.h"
+#include "platform/core/AudioFormat.h"
 
 #include <QString>
 

@@ -1,7 +1,7 @@
 #include "platform/AudioInput.h"
 
-#include "platform/PulseAudioInput.h"
-#include "platform/SyntheticAudioInput.h"
+#include "platform/pulse/PulseAudioInput.h"
+#include "platform/synthetic/SyntheticAudioInput.h"
 
 #include <QByteArray>
 

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "platform/CameraStreamOutput.h"
-#include "platform/SampleBuffer.h"
-#include "platform/SerialQueue.h"
+#include "platform/core/SampleBuffer.h"
+#include "platform/core/SerialQueue.h"
 
 #include <atomic>
 #include <memory>

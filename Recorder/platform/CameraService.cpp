@@ -1,7 +1,7 @@
 #include "platform/CameraService.h"
 
-#include "platform/SyntheticCameraService.h"
-#include "platform/V4L2CameraService.h"
+#include "platform/synthetic/SyntheticCameraService.h"
+#include "platform/v4l2/V4L2CameraService.h"
 
 #include <QByteArray>
 

@@ -2,8 +2,8 @@
 
 #include "platform/CameraDevice.h"
 #include "platform/CameraError.h"
-#include "platform/MediaTime.h"
-#include "platform/PixelFormat.h"
+#include "platform/core/MediaTime.h"
+#include "platform/core/PixelFormat.h"
 
 #include <cstdint>
 #include <optional>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/CameraError.h"
-#include "platform/SampleBuffer.h"
+#include "platform/core/SampleBuffer.h"
 
 #include <functional>
 

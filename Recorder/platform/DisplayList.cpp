@@ -1,7 +1,7 @@
 #include "platform/DisplayList.h"
 
-#include "platform/SyntheticDisplayList.h"
-#include "platform/XRandRDisplayList.h"
+#include "platform/synthetic/SyntheticDisplayList.h"
+#include "platform/x11/XRandRDisplayList.h"
 
 #include <mutex>
 

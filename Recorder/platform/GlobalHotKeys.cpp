@@ -1,7 +1,7 @@
 #include "platform/GlobalHotKeys.h"
 
-#include "platform/SyntheticGlobalHotKeys.h"
-#include "platform/X11GlobalHotKeys.h"
+#include "platform/synthetic/SyntheticGlobalHotKeys.h"
+#include "platform/x11/X11GlobalHotKeys.h"
 
 #include <cstdio>
 

@@ -1,6 +1,6 @@
 #include "platform/MovieWriter.h"
 
-#include "platform/FFmpegMovieWriter.h"
+#include "platform/ffmpeg/FFmpegMovieWriter.h"
 
 namespace corvessa {
 

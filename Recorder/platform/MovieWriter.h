@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/MediaTime.h"
+#include "platform/core/MediaTime.h"
 #include "platform/RecorderError.h"
 
 #include <QString>

@@ -1,7 +1,7 @@
 #include "platform/PointerService.h"
 
-#include "platform/SyntheticPointerService.h"
-#include "platform/X11PointerService.h"
+#include "platform/synthetic/SyntheticPointerService.h"
+#include "platform/x11/X11PointerService.h"
 
 #include <mutex>
 

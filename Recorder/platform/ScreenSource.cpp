@@ -1,7 +1,7 @@
 #include "platform/ScreenSource.h"
 
-#include "platform/SyntheticScreenSource.h"
-#include "platform/X11ScreenSource.h"
+#include "platform/synthetic/SyntheticScreenSource.h"
+#include "platform/x11/X11ScreenSource.h"
 
 #include <QByteArray>
 

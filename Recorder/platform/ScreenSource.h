@@ -2,7 +2,7 @@
 
 #include "platform/DisplayInfo.h"
 #include "platform/RecorderError.h"
-#include "platform/SampleBuffer.h"
+#include "platform/core/SampleBuffer.h"
 #include "platform/ScreenStreamConfig.h"
 #include "platform/WindowInfo.h"
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/MediaTime.h"
-#include "platform/PixelFormat.h"
+#include "platform/core/MediaTime.h"
+#include "platform/core/PixelFormat.h"
 #include "platform/RecorderError.h"
 
 #include <QRectF>

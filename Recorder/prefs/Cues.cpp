@@ -1,9 +1,9 @@
 #include "prefs/Cues.h"
 
-#include "capture/RecorderLog.h"
-#include "platform/MainQueue.h"
-#include "platform/Resources.h"
-#include "platform/SerialQueue.h"
+#include "platform/core/RecorderLog.h"
+#include "platform/core/MainQueue.h"
+#include "platform/core/Resources.h"
+#include "platform/core/SerialQueue.h"
 
 #include <QtEndian>
 

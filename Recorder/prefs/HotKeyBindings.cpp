@@ -1,7 +1,7 @@
 #include "prefs/HotKeyBindings.h"
 
-#include "capture/RecorderLog.h"
-#include "platform/UserDefaults.h"
+#include "platform/core/RecorderLog.h"
+#include "platform/core/UserDefaults.h"
 
 #include <QJsonDocument>
 #include <QJsonParseError>

@@ -1,9 +1,9 @@
 #include "prefs/HotKeyCenter.h"
 
-#include "capture/RecorderLog.h"
+#include "platform/core/RecorderLog.h"
 #include "platform/GlobalHotKeys.h"
-#include "platform/KeyCodeMap.h"
-#include "platform/MainQueue.h"
+#include "platform/x11/KeyCodeMap.h"
+#include "platform/core/MainQueue.h"
 #include "prefs/Prefs.h"
 
 namespace corvessa {

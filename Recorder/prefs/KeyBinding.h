@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/KeyCodeMap.h"
+#include "platform/x11/KeyCodeMap.h"
 #include "prefs/HotKeyAction.h"
 
 #include <QJsonObject>

@@ -1,6 +1,6 @@
 #include "prefs/Loc.h"
 
-#include "platform/UserDefaults.h"
+#include "platform/core/UserDefaults.h"
 #include "prefs/LocNotifier.h"
 
 #include <QFile>

@@ -1,7 +1,7 @@
 #include "prefs/PerfProbe.h"
 
-#include "capture/RecorderLog.h"
-#include "platform/HostClock.h"
+#include "platform/core/RecorderLog.h"
+#include "platform/core/HostClock.h"
 
 #include <QCoreApplication>
 #include <QTimer>

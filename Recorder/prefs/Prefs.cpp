@@ -1,8 +1,8 @@
 #include "prefs/Prefs.h"
 
 #include "platform/DisplayList.h"
-#include "platform/UserDefaults.h"
-#include "platform/XdgPaths.h"
+#include "platform/core/UserDefaults.h"
+#include "platform/core/XdgPaths.h"
 #include "prefs/HotKeyBindings.h"
 #include "prefs/HotKeyCenter.h"
 #include "prefs/Loc.h"

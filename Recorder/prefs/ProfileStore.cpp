@@ -1,7 +1,7 @@
 #include "prefs/ProfileStore.h"
 
-#include "platform/UserDefaults.h"
-#include "platform/XdgPaths.h"
+#include "platform/core/UserDefaults.h"
+#include "platform/core/XdgPaths.h"
 #include "prefs/Loc.h"
 #include "prefs/Prefs.h"
 #include "prefs/RecorderModelServices.h"

@@ -1,6 +1,6 @@
 #include "prefs/ProfilesPanel.h"
 
-#include "platform/XdgPaths.h"
+#include "platform/core/XdgPaths.h"
 #include "prefs/Loc.h"
 #include "prefs/LocNotifier.h"
 #include "prefs/Prefs.h"

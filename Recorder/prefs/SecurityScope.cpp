@@ -1,6 +1,6 @@
 #include "prefs/SecurityScope.h"
 
-#include "platform/UserDefaults.h"
+#include "platform/core/UserDefaults.h"
 
 #include <QDir>
 #include <QFile>

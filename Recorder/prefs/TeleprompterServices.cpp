@@ -1,6 +1,6 @@
 #include "prefs/TeleprompterServices.h"
 
-#include "platform/UserDefaults.h"
+#include "platform/core/UserDefaults.h"
 
 namespace corvessa {
 

@@ -1,8 +1,8 @@
 #include "capture/AudioCapturePermission.h"
 #include "capture/SystemAudioMonitor.h"
 #include "platform/AudioInput.h"
-#include "platform/PulseAudioInput.h"
-#include "platform/UserDefaults.h"
+#include "platform/pulse/PulseAudioInput.h"
+#include "platform/core/UserDefaults.h"
 #include "support/PulseFixture.h"
 #include "support/TempHome.h"
 

@@ -1,7 +1,7 @@
 #include "capture/AudioCapturePermission.h"
 #include "platform/AudioInputError.h"
-#include "platform/SyntheticAudioInput.h"
-#include "platform/UserDefaults.h"
+#include "platform/synthetic/SyntheticAudioInput.h"
+#include "platform/core/UserDefaults.h"
 #include "support/TempHome.h"
 
 #include <QFile>

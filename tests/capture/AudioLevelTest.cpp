@@ -1,5 +1,5 @@
 #include "capture/AudioLevel.h"
-#include "platform/SampleBuffer.h"
+#include "platform/core/SampleBuffer.h"
 
 #include <gtest/gtest.h>
 

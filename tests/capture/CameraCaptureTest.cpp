@@ -1,10 +1,10 @@
 #include "capture/CameraCapture.h"
 #include "capture/CameraPreview.h"
 #include "capture/CameraSession.h"
-#include "platform/MainQueue.h"
-#include "platform/SyntheticCameraService.h"
-#include "platform/SyntheticCameraStream.h"
-#include "platform/XdgPaths.h"
+#include "platform/core/MainQueue.h"
+#include "platform/synthetic/SyntheticCameraService.h"
+#include "platform/synthetic/SyntheticCameraStream.h"
+#include "platform/core/XdgPaths.h"
 #include "support/TempHome.h"
 
 #include <QCoreApplication>

@@ -5,8 +5,8 @@
 #include "capture/SystemAudioTap.h"
 #include "platform/AudioInput.h"
 #include "platform/AudioInputError.h"
-#include "platform/PulseAudioInput.h"
-#include "platform/UserDefaults.h"
+#include "platform/pulse/PulseAudioInput.h"
+#include "platform/core/UserDefaults.h"
 #include "support/TempHome.h"
 
 #include <QFile>

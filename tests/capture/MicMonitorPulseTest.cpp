@@ -2,7 +2,7 @@
 #include "capture/OutputDevice.h"
 #include "capture/SystemAudioTap.h"
 #include "platform/AudioInput.h"
-#include "platform/PulseAudioInput.h"
+#include "platform/pulse/PulseAudioInput.h"
 #include "support/PulseFixture.h"
 
 #include <QTest>

@@ -1,6 +1,6 @@
 #include "capture/MicMonitor.h"
 #include "platform/AudioInputError.h"
-#include "platform/SyntheticAudioInput.h"
+#include "platform/synthetic/SyntheticAudioInput.h"
 
 #include <QTest>
 

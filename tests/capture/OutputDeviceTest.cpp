@@ -1,6 +1,6 @@
 #include "capture/OutputDevice.h"
 #include "platform/AudioInputError.h"
-#include "platform/SyntheticAudioInput.h"
+#include "platform/synthetic/SyntheticAudioInput.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "capture/OwnedPixels.h"
 
-#include "platform/PixelBufferPool.h"
+#include "platform/core/PixelBufferPool.h"
 
 #include <gtest/gtest.h>
 

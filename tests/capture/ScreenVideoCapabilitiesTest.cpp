@@ -1,6 +1,6 @@
 #include "capture/ScreenVideoCapabilities.h"
 
-#include "platform/SyntheticDisplayList.h"
+#include "platform/synthetic/SyntheticDisplayList.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 #include "capture/AudioCapturePermission.h"
 #include "capture/SystemAudioMonitor.h"
 #include "platform/AudioInputError.h"
-#include "platform/SyntheticAudioInput.h"
-#include "platform/UserDefaults.h"
+#include "platform/synthetic/SyntheticAudioInput.h"
+#include "platform/core/UserDefaults.h"
 #include "support/TempHome.h"
 
 #include <QTest>

@@ -1,8 +1,8 @@
 #include "capture/AudioLevel.h"
 #include "capture/SystemAudioTap.h"
 #include "platform/AudioInput.h"
-#include "platform/HostClock.h"
-#include "platform/PulseAudioInput.h"
+#include "platform/core/HostClock.h"
+#include "platform/pulse/PulseAudioInput.h"
 #include "support/PulseFixture.h"
 #include "support/TempHome.h"
 

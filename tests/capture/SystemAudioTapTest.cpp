@@ -1,6 +1,6 @@
 #include "capture/SystemAudioTap.h"
 #include "platform/AudioInputError.h"
-#include "platform/SyntheticAudioInput.h"
+#include "platform/synthetic/SyntheticAudioInput.h"
 #include "support/TempHome.h"
 
 #include <QFile>

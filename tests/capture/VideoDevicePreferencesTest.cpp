@@ -1,7 +1,7 @@
 #include "capture/VideoDevicePreferences.h"
 
-#include "platform/UserDefaults.h"
-#include "platform/XdgPaths.h"
+#include "platform/core/UserDefaults.h"
+#include "platform/core/XdgPaths.h"
 #include "support/TempHome.h"
 
 #include <QJsonDocument>

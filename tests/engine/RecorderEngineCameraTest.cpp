@@ -5,11 +5,11 @@
 #include "engine/CameraCaptureFeed.h"
 #include "engine/CameraFeed.h"
 #include "engine/RecoveryJournal.h"
-#include "platform/HostClock.h"
-#include "platform/MovieProbe.h"
+#include "platform/core/HostClock.h"
+#include "platform/ffmpeg/MovieProbe.h"
 #include "platform/MovieTestSupport.h"
-#include "platform/PixelBuffer.h"
-#include "platform/SyntheticCameraService.h"
+#include "platform/core/PixelBuffer.h"
+#include "platform/synthetic/SyntheticCameraService.h"
 
 #include <QFile>
 #include <QFileInfo>

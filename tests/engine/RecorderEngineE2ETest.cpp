@@ -1,9 +1,9 @@
 #include "engine/EngineTestSupport.h"
 
 #include "engine/RecoveryJournal.h"
-#include "platform/MovieProbe.h"
+#include "platform/ffmpeg/MovieProbe.h"
 #include "platform/MovieTestSupport.h"
-#include "platform/SyntheticScreenStream.h"
+#include "platform/synthetic/SyntheticScreenStream.h"
 #include "support/ChildProcess.h"
 
 #include <QFile>

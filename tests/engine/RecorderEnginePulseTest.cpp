@@ -1,7 +1,7 @@
 #include "engine/EngineTestSupport.h"
 
 #include "platform/AudioInput.h"
-#include "platform/MovieProbe.h"
+#include "platform/ffmpeg/MovieProbe.h"
 #include "platform/MovieTestSupport.h"
 #include "support/PulseFixture.h"
 

@@ -1,10 +1,10 @@
 #include "engine/EngineTestSupport.h"
 
-#include "engine/FocusState.h"
+#include "engine/compositor/FocusState.h"
 #include "engine/RecoveryJournal.h"
 #include "platform/AudioCaptureStream.h"
 #include "platform/AudioInputError.h"
-#include "platform/UserDefaults.h"
+#include "platform/core/UserDefaults.h"
 
 #include <QFile>
 

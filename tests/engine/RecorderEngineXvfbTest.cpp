@@ -1,10 +1,10 @@
 #include "engine/EngineTestSupport.h"
 
-#include "platform/MovieProbe.h"
+#include "platform/ffmpeg/MovieProbe.h"
 #include "platform/MovieTestSupport.h"
-#include "platform/X11PointerService.h"
-#include "platform/X11ScreenSource.h"
-#include "platform/XRandRDisplayList.h"
+#include "platform/x11/X11PointerService.h"
+#include "platform/x11/X11ScreenSource.h"
+#include "platform/x11/XRandRDisplayList.h"
 #include "support/XvfbTest.h"
 
 #include <QElapsedTimer>

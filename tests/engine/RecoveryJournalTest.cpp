@@ -1,10 +1,10 @@
 #include "engine/RecoveryJournal.h"
 
-#include "platform/FFmpegMovieWriter.h"
-#include "platform/MainQueue.h"
-#include "platform/PixelBuffer.h"
-#include "platform/SampleBuffer.h"
-#include "platform/XdgPaths.h"
+#include "platform/ffmpeg/FFmpegMovieWriter.h"
+#include "platform/core/MainQueue.h"
+#include "platform/core/PixelBuffer.h"
+#include "platform/core/SampleBuffer.h"
+#include "platform/core/XdgPaths.h"
 #include "support/TempHome.h"
 
 #include <QDir>

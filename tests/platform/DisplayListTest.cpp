@@ -1,6 +1,6 @@
 #include "platform/DisplayList.h"
-#include "platform/SyntheticDisplayList.h"
-#include "platform/XRandRDisplayList.h"
+#include "platform/synthetic/SyntheticDisplayList.h"
+#include "platform/x11/XRandRDisplayList.h"
 
 #include <gtest/gtest.h>
 

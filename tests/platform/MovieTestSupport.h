@@ -1,10 +1,10 @@
 #pragma once
 
-#include "platform/AudioFormat.h"
-#include "platform/MediaTime.h"
+#include "platform/core/AudioFormat.h"
+#include "platform/core/MediaTime.h"
 #include "platform/MovieWriter.h"
-#include "platform/PixelBuffer.h"
-#include "platform/SampleBuffer.h"
+#include "platform/core/PixelBuffer.h"
+#include "platform/core/SampleBuffer.h"
 
 #include <QByteArray>
 #include <QDir>

@@ -1,6 +1,6 @@
 #include "platform/PointerService.h"
-#include "platform/SyntheticPointerService.h"
-#include "platform/X11PointerService.h"
+#include "platform/synthetic/SyntheticPointerService.h"
+#include "platform/x11/X11PointerService.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "platform/XdgPaths.h"
+#include "platform/core/XdgPaths.h"
 #include "prefs/Cues.h"
 #include "support/PulseFixture.h"
 #include "support/TempHome.h"

@@ -1,5 +1,5 @@
-#include "platform/Resources.h"
-#include "platform/XdgPaths.h"
+#include "platform/core/Resources.h"
+#include "platform/core/XdgPaths.h"
 #include "prefs/Cues.h"
 #include "support/TempHome.h"
 

@@ -1,5 +1,5 @@
-#include "platform/SyntheticGlobalHotKeys.h"
-#include "platform/UserDefaults.h"
+#include "platform/synthetic/SyntheticGlobalHotKeys.h"
+#include "platform/core/UserDefaults.h"
 #include "prefs/HotKeyBindings.h"
 #include "prefs/HotKeyCenter.h"
 #include "prefs/KeyRecorderButton.h"

@@ -1,7 +1,7 @@
 #include "prefs/PerfCounters.h"
 #include "prefs/PerfProbe.h"
 
-#include "platform/XdgPaths.h"
+#include "platform/core/XdgPaths.h"
 #include "support/TempHome.h"
 
 #include <QCoreApplication>

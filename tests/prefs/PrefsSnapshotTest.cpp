@@ -1,6 +1,6 @@
 #include "platform/GlobalHotKeys.h"
-#include "platform/SyntheticGlobalHotKeys.h"
-#include "platform/UserDefaults.h"
+#include "platform/synthetic/SyntheticGlobalHotKeys.h"
+#include "platform/core/UserDefaults.h"
 #include "prefs/HotKeyBindings.h"
 #include "prefs/HotKeyCenter.h"
 #include "prefs/Loc.h"

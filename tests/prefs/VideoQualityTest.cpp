@@ -1,4 +1,4 @@
-#include "platform/UserDefaults.h"
+#include "platform/core/UserDefaults.h"
 #include "prefs/Loc.h"
 #include "prefs/VideoQuality.h"
 #include "support/TempHome.h"

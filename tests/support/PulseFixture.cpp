@@ -1,7 +1,7 @@
 #include "support/PulseFixture.h"
 
 #include "platform/AudioInputError.h"
-#include "platform/PulseContext.h"
+#include "platform/pulse/PulseContext.h"
 
 #include <QDataStream>
 #include <QDir>

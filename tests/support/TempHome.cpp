@@ -1,6 +1,6 @@
 #include "support/TempHome.h"
 
-#include "platform/UserDefaults.h"
+#include "platform/core/UserDefaults.h"
 
 #include <cstdlib>
 

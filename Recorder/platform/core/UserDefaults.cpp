@@ -1,0 +1,270 @@
+#include "platform/core/UserDefaults.h"
+
+#include "platform/core/XdgPaths.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QSaveFile>
+
+#include <cmath>
+#include <cstdio>
+#include <memory>
+
+namespace corvessa {
+
+namespace {
+
+const QString kDataTag = QStringLiteral("$data");
+
+bool isDataWrapper(const QJsonValue& v)
+{
+    if (!v.isObject())
+        return false;
+    const QJsonObject o = v.toObject();
+    return o.size() == 1 && o.value(kDataTag).isString();
+}
+
+std::mutex& standardMutex()
+{
+    static std::mutex m;
+    return m;
+}
+
+std::unique_ptr<UserDefaults>& standardSlot()
+{
+    static std::unique_ptr<UserDefaults> s;
+    return s;
+}
+
+} // namespace
+
+UserDefaults::UserDefaults(QString path, QObject* parent)
+    : QObject(parent), m_path(std::move(path))
+{
+    std::lock_guard lock(m_mutex);
+    loadLocked();
+}
+
+UserDefaults& UserDefaults::standard()
+{
+    std::lock_guard lock(standardMutex());
+    auto& slot = standardSlot();
+    if (!slot)
+        slot = std::make_unique<UserDefaults>(XdgPaths::defaultsFile());
+    return *slot;
+}
+
+void UserDefaults::reopenStandard()
+{
+    UserDefaults& s = standard();
+    std::lock_guard lock(s.m_mutex);
+    s.m_path = XdgPaths::defaultsFile();
+    s.loadLocked();
+}
+
+QString UserDefaults::path() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_path;
+}
+
+void UserDefaults::reload()
+{
+    std::lock_guard lock(m_mutex);
+    loadLocked();
+}
+
+void UserDefaults::loadLocked()
+{
+    m_values = QJsonObject();
+    QFile f(m_path);
+    if (!f.exists())
+        return;
+    if (!f.open(QIODevice::ReadOnly)) {
+        // Unreadable: keep the file as it is and work from an empty store in memory.
+        m_lastError = QStringLiteral("cannot read %1: %2").arg(m_path, f.errorString());
+        std::fprintf(stderr, "[defaults] %s\n", qPrintable(m_lastError));
+        return;
+    }
+    const QByteArray bytes = f.readAll();
+    f.close();
+    QJsonParseError err{};
+    const QJsonDocument doc = QJsonDocument::fromJson(bytes, &err);
+    if (err.error != QJsonParseError::NoError || !doc.isObject()) {
+        // Never overwrite what we could not read: set it aside for the user.
+        const QString aside = m_path + QStringLiteral(".corrupt-")
+            + QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+        QFile::rename(m_path, aside);
+        m_lastError = QStringLiteral("%1 is not a valid settings file (%2); kept as %3")
+                          .arg(m_path, err.error != QJsonParseError::NoError ? err.errorString() : QStringLiteral("not an object"), aside);
+        std::fprintf(stderr, "[defaults] %s\n", qPrintable(m_lastError));
+        return;
+    }
+    m_values = doc.object();
+}
+
+bool UserDefaults::saveLocked()
+{
+    const QFileInfo info(m_path);
+    if (!QDir().mkpath(info.absolutePath())) {
+        m_lastError = QStringLiteral("cannot create %1").arg(info.absolutePath());
+        return false;
+    }
+    QSaveFile f(m_path);
+    if (!f.open(QIODevice::WriteOnly)) {
+        m_lastError = QStringLiteral("cannot write %1: %2").arg(m_path, f.errorString());
+        return false;
+    }
+    const QByteArray bytes = QJsonDocument(m_values).toJson(QJsonDocument::Indented);
+    if (f.write(bytes) != bytes.size() || !f.commit()) {
+        m_lastError = QStringLiteral("cannot write %1: %2").arg(m_path, f.errorString());
+        return false;
+    }
+    m_lastError.clear();
+    return true;
+}
+
+void UserDefaults::put(const QString& key, const QJsonValue& value)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        if (value.isUndefined())
+            m_values.remove(key);
+        else
+            m_values.insert(key, value);
+        if (!saveLocked())
+            std::fprintf(stderr, "[defaults] %s\n", qPrintable(m_lastError));
+    }
+    emit valueChanged(key);
+}
+
+QString UserDefaults::lastError() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_lastError;
+}
+
+bool UserDefaults::contains(const QString& key) const
+{
+    std::lock_guard lock(m_mutex);
+    return m_values.contains(key);
+}
+
+std::optional<QJsonValue> UserDefaults::object(const QString& key) const
+{
+    std::lock_guard lock(m_mutex);
+    const auto it = m_values.constFind(key);
+    if (it == m_values.constEnd())
+        return std::nullopt;
+    return it.value();
+}
+
+std::optional<bool> UserDefaults::boolValue(const QString& key) const
+{
+    const auto v = object(key);
+    if (!v || !v->isBool())
+        return std::nullopt;
+    return v->toBool();
+}
+
+std::optional<qint64> UserDefaults::integer(const QString& key) const
+{
+    const auto v = object(key);
+    if (!v || !v->isDouble())
+        return std::nullopt;
+    const QVariant var = v->toVariant();
+    if (var.typeId() == QMetaType::LongLong || var.typeId() == QMetaType::Int)
+        return var.toLongLong();
+    const double d = v->toDouble();
+    // An integral double within range reads as an integer; 2^63 itself does not fit.
+    if (std::isfinite(d) && d == std::trunc(d) && std::fabs(d) < 9.2233720368547758e18)
+        return qint64(d);
+    return std::nullopt;
+}
+
+std::optional<double> UserDefaults::doubleValue(const QString& key) const
+{
+    const auto v = object(key);
+    if (!v || !v->isDouble())
+        return std::nullopt;
+    return v->toDouble();
+}
+
+std::optional<QString> UserDefaults::string(const QString& key) const
+{
+    const auto v = object(key);
+    if (!v || !v->isString())
+        return std::nullopt;
+    return v->toString();
+}
+
+std::optional<QByteArray> UserDefaults::data(const QString& key) const
+{
+    const auto v = object(key);
+    if (!v || !isDataWrapper(*v))
+        return std::nullopt;
+    auto decoded = QByteArray::fromBase64Encoding(v->toObject().value(kDataTag).toString().toLatin1(),
+                                                  QByteArray::AbortOnBase64DecodingErrors);
+    if (!decoded)
+        return std::nullopt;
+    return *decoded;
+}
+
+std::optional<QJsonArray> UserDefaults::array(const QString& key) const
+{
+    const auto v = object(key);
+    if (!v || !v->isArray())
+        return std::nullopt;
+    return v->toArray();
+}
+
+std::optional<QJsonObject> UserDefaults::dictionary(const QString& key) const
+{
+    const auto v = object(key);
+    if (!v || !v->isObject() || isDataWrapper(*v))
+        return std::nullopt;
+    return v->toObject();
+}
+
+std::optional<QStringList> UserDefaults::stringArray(const QString& key) const
+{
+    const auto a = array(key);
+    if (!a)
+        return std::nullopt;
+    QStringList out;
+    for (const auto& e : *a) {
+        if (!e.isString())
+            return std::nullopt;
+        out << e.toString();
+    }
+    return out;
+}
+
+void UserDefaults::setBool(const QString& key, bool value) { put(key, QJsonValue(value)); }
+void UserDefaults::setInteger(const QString& key, qint64 value) { put(key, QJsonValue(value)); }
+void UserDefaults::setDouble(const QString& key, double value)
+{
+    // JSON has no NaN or infinity; such a value is not stored.
+    if (!std::isfinite(value)) {
+        remove(key);
+        return;
+    }
+    put(key, QJsonValue(value));
+}
+void UserDefaults::setString(const QString& key, const QString& value) { put(key, QJsonValue(value)); }
+void UserDefaults::setData(const QString& key, const QByteArray& value)
+{
+    put(key, QJsonObject{{kDataTag, QString::fromLatin1(value.toBase64())}});
+}
+void UserDefaults::setArray(const QString& key, const QJsonArray& value) { put(key, value); }
+void UserDefaults::setDictionary(const QString& key, const QJsonObject& value) { put(key, value); }
+void UserDefaults::setStringArray(const QString& key, const QStringList& value)
+{
+    put(key, QJsonArray::fromStringList(value));
+}
+void UserDefaults::remove(const QString& key) { put(key, QJsonValue(QJsonValue::Undefined)); }
+
+} // namespace corvessa

@@ -1,0 +1,875 @@
+#include "platform/ffmpeg/FFmpegMovieWriter.h"
+
+#include "platform/ffmpeg/FFmpegHandles.h"
+#include "platform/core/PixelBuffer.h"
+#include "platform/core/SampleBuffer.h"
+#include "platform/core/SerialQueue.h"
+
+extern "C" {
+#include <libavutil/channel_layout.h>
+#include <libavutil/dict.h>
+#include <libavutil/opt.h>
+}
+
+#include <QFile>
+
+#include <algorithm>
+#include <cmath>
+#include <deque>
+#include <mutex>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace corvessa {
+
+namespace {
+
+// Video time stamps count 1/90000 s: exact for 24, 25, 30, 50, 60 and 120 fps
+// and fine enough for the irregular times of a screen that changes now and then.
+constexpr int kVideoTimescale = 90000;
+// Audio pieces that start within this many samples of where the last one ended
+// are taken as contiguous: their times were rounded, not cut.
+constexpr int64_t kAudioSlack = 2;
+// How far the muxer may run one track ahead while waiting for the other. Its
+// default of 10 s would keep that much video out of the file (and lose it in a
+// crash) whenever a movie has no sound to interleave with.
+constexpr int64_t kMaxInterleaveDelta = 1000000; // microseconds
+// A stretch of missing audio is filled with silence in pieces of this many
+// samples, so a long gap never needs a long buffer.
+constexpr int64_t kSilenceChunk = 48000;
+// Slices converted in parallel from BGRA or NV12 to the encoder's 4:2:0.
+constexpr int kConversionThreads = 4;
+
+AVPixelFormat avFormat(PixelFormat f)
+{
+    switch (f) {
+    case PixelFormat::BGRA:
+        return AV_PIX_FMT_BGRA;
+    case PixelFormat::NV12VideoRange:
+        return AV_PIX_FMT_NV12;
+    }
+    return AV_PIX_FMT_NONE;
+}
+
+size_t pixelBytes(const PixelBuffer& p)
+{
+    size_t n = 0;
+    for (size_t i = 0; i < p.planeCount(); ++i)
+        n += p.plane(i).bytesPerRow * size_t(p.plane(i).height);
+    return n;
+}
+
+bool isRegularFile(const QString& path)
+{
+    struct stat st{};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+} // namespace
+
+// Everything the writer thread works on. Jobs hold it by shared_ptr, so it
+// outlives a writer object destroyed while they still run.
+struct FFmpegMovieWriter::Core {
+    explicit Core(Settings s) : settings(std::move(s)) {}
+
+    const Settings settings;
+
+    // Shared between callers and the writer thread.
+    mutable std::mutex mutex;
+    Status status = Status::Unknown;
+    std::optional<RecorderError> error;
+    bool sessionStarted = false;
+    MediaTime sessionStart;
+    MediaTime endTime;
+    bool videoFinished = false;
+    bool audioFinished = false;
+    bool finishing = false;
+    MediaTime lastVideoPts;
+    int queuedFrames = 0;
+    size_t queuedVideoBytes = 0;
+    int64_t queuedAudioFrames = 0;
+
+    // The writer thread's own (set up by startWriting before any job exists).
+    AVOutputContextPtr format;
+    AVCodecContextPtr video;
+    AVStream* videoStream = nullptr;
+    AVFramePtr videoFrame;
+    SwsContextPtr sws;
+    int swsWidth = 0, swsHeight = 0;
+    AVPixelFormat swsFormat = AV_PIX_FMT_NONE;
+    AVCodecContextPtr audio;
+    AVStream* audioStream = nullptr;
+    AVFramePtr audioFrame;
+    AVPacketPtr packet;
+
+    // Video packets are written one behind, so that each one's duration can be
+    // the distance to the next: a still screen gives long frames, not gaps.
+    AVPacketPtr heldVideo;
+    bool hasHeld = false;
+    int64_t heldNominalDuration = 0;
+    std::deque<int64_t> nominalDurations; // of the frames inside the encoder, in order
+    int64_t defaultFrameTicks = kVideoTimescale / 30;
+    int64_t lastVideoTicks = -1;
+    int64_t lastKeyTicks = 0;
+    bool keySeen = false;
+    int64_t keyIntervalTicks = 2 * kVideoTimescale;
+
+    // Audio: interleaved samples waiting to fill an encoder frame.
+    std::vector<float> fifo;
+    size_t fifoRead = 0;       // floats already consumed from the front of `fifo`
+    int64_t fifoStart = 0;     // movie sample position of the first unconsumed sample
+    int64_t audioNext = 0;     // movie sample position where the next piece belongs
+    int64_t audioPadding = 0;  // the encoder's priming delay, in samples
+
+    bool fileOpened = false;
+    int64_t flushedPosition = 0;
+
+    bool isWriting() const
+    {
+        std::lock_guard lock(mutex);
+        return status == Status::Writing;
+    }
+
+    int channels() const { return settings.audio ? settings.audio->channels : 0; }
+
+    // Opens the file, the encoders and writes the header.
+    std::optional<RecorderError> open();
+    std::optional<RecorderError> openVideo(const VideoSettings& v);
+    std::optional<RecorderError> openAudio(const AudioSettings& a);
+
+    // Marks the writer failed (once) and lets go of the file.
+    void fail(const QString& what, int code)
+    {
+        {
+            std::lock_guard lock(mutex);
+            if (status == Status::Writing) {
+                status = Status::Failed;
+                error = RecorderError{MovieWriter::errorDomain, code, what + QStringLiteral(": ") + ffmpegErrorText(code)};
+            }
+        }
+        close();
+    }
+
+    // Lets go of the file and the encoders. Frames and packets stay until the
+    // core goes, as a failure can come from inside a loop that still holds them.
+    void close()
+    {
+        if (heldVideo)
+            av_packet_unref(heldVideo.get());
+        hasHeld = false;
+        format.reset(); // closes the file
+        sws.reset();
+        video.reset();
+        audio.reset();
+        videoStream = audioStream = nullptr;
+    }
+
+    bool write(AVPacket* pkt, AVCodecContext* codec, AVStream* stream)
+    {
+        av_packet_rescale_ts(pkt, codec->time_base, stream->time_base);
+        pkt->stream_index = stream->index;
+        int r = av_interleaved_write_frame(format.get(), pkt);
+        // The muxer writes nothing between fragments, so output means a fragment
+        // was completed: push all of it to the file now, not when the next
+        // fragment fills the buffer, or a crash would tear it.
+        if (r >= 0 && avio_tell(format->pb) != flushedPosition) {
+            avio_flush(format->pb);
+            flushedPosition = avio_tell(format->pb);
+        }
+        if (r >= 0 && format->pb->error < 0)
+            r = format->pb->error;
+        if (r < 0) {
+            fail(QStringLiteral("The movie file could not be written"), r);
+            return false;
+        }
+        return true;
+    }
+
+    void encodeVideo(const PixelBufferRef& pixels, MediaTime at, MediaTime duration);
+    bool convert(const PixelBuffer& pixels);
+    bool drainVideo();
+    bool writeHeldVideo(int64_t duration);
+
+    void encodeAudio(const std::vector<float>& samples, int64_t position);
+    void pushAudio(const float* samples, int64_t count);
+    bool encodeAudioFrames(bool flushAll);
+    bool drainAudio();
+
+    void finish();
+};
+
+std::optional<RecorderError> FFmpegMovieWriter::Core::open()
+{
+    const QByteArray path = QFile::encodeName(settings.path);
+    AVFormatContext* raw = nullptr;
+    int r = avformat_alloc_output_context2(&raw, nullptr, "mov", path.constData());
+    if (r < 0 || !raw)
+        return RecorderError{errorDomain, r, QStringLiteral("The movie file could not be created: ") + ffmpegErrorText(r)};
+    format.reset(raw);
+    packet.reset(av_packet_alloc());
+    if (!packet)
+        return RecorderError{errorDomain, AVERROR(ENOMEM), QStringLiteral("Out of memory")};
+
+    if (settings.video) {
+        if (auto e = openVideo(*settings.video))
+            return e;
+    }
+    if (settings.audio) {
+        if (auto e = openAudio(*settings.audio))
+            return e;
+    }
+
+    r = avio_open(&format->pb, path.constData(), AVIO_FLAG_WRITE);
+    if (r < 0)
+        return RecorderError{errorDomain, r, QStringLiteral("The movie file could not be created: ") + ffmpegErrorText(r)};
+    fileOpened = true;
+
+    AVDictionary* options = nullptr;
+    av_dict_set(&options, "movflags", "frag_keyframe+empty_moov+default_base_moof", 0);
+    av_dict_set_int(&options, "frag_duration", std::max<int64_t>(1, std::llround(settings.fragmentInterval * 1e6)), 0);
+    format->max_interleave_delta = kMaxInterleaveDelta;
+    r = avformat_write_header(format.get(), &options);
+    av_dict_free(&options);
+    // The header must be on disk now: a crash before the first fragment still
+    // leaves a file that says what it is, and a full disk shows up here.
+    if (r >= 0) {
+        avio_flush(format->pb);
+        flushedPosition = avio_tell(format->pb);
+        if (format->pb->error < 0)
+            r = format->pb->error;
+    }
+    if (r < 0)
+        return RecorderError{errorDomain, r, QStringLiteral("The movie file could not be written: ") + ffmpegErrorText(r)};
+    return std::nullopt;
+}
+
+std::optional<RecorderError> FFmpegMovieWriter::Core::openVideo(const VideoSettings& v)
+{
+    auto failure = [](int code, const QString& text) {
+        return RecorderError{errorDomain, code, text};
+    };
+    if (v.width <= 0 || v.height <= 0)
+        return failure(AVERROR(EINVAL), QStringLiteral("The movie size %1x%2 is not valid").arg(v.width).arg(v.height));
+    const AVCodec* codec = avcodec_find_encoder_by_name("libx265");
+    if (!codec)
+        return failure(AVERROR_ENCODER_NOT_FOUND, QStringLiteral("No HEVC encoder (libx265) is available"));
+    video.reset(avcodec_alloc_context3(codec));
+    if (!video)
+        return failure(AVERROR(ENOMEM), QStringLiteral("Out of memory"));
+
+    const int fps = v.expectedFrameRate > 0 ? v.expectedFrameRate : 30;
+    const double keySeconds = v.maxKeyFrameInterval > 0 ? v.maxKeyFrameInterval : 2.0;
+    const int keyint = std::max(1, int(std::lround(keySeconds * fps)));
+    defaultFrameTicks = std::max<int64_t>(1, kVideoTimescale / fps);
+    keyIntervalTicks = std::max<int64_t>(1, std::llround(keySeconds * kVideoTimescale));
+
+    AVCodecContext* c = video.get();
+    c->width = encodedSide(v.width);
+    c->height = encodedSide(v.height);
+    c->pix_fmt = AV_PIX_FMT_YUV420P;
+    c->time_base = {1, kVideoTimescale};
+    c->framerate = {fps, 1};
+    c->bit_rate = std::max(v.averageBitRate, minimumVideoBitRate);
+    c->gop_size = keyint;
+    c->max_b_frames = v.allowFrameReordering ? -1 : 0;
+    // Let x265 pick its frame threads: with one, every frame waits for the last
+    // to be encoded and a 1080p stream falls behind.
+    c->thread_count = 0;
+    c->color_range = AVCOL_RANGE_MPEG;
+    if (v.colorTags) {
+        c->color_primaries = AVCOL_PRI_BT709;
+        c->color_trc = AVCOL_TRC_IEC61966_2_1;
+        c->colorspace = AVCOL_SPC_BT709;
+    }
+    if (format->oformat->flags & AVFMT_GLOBALHEADER)
+        c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+
+    const QString preset = v.speedPreset.isEmpty() ? defaultSpeedPreset : v.speedPreset;
+    QString params = QStringLiteral("keyint=%1:open-gop=0:info=0:log-level=error").arg(keyint);
+    if (!v.allowFrameReordering)
+        params += QStringLiteral(":bframes=0");
+    AVDictionary* options = nullptr;
+    av_dict_set(&options, "preset", preset.toUtf8().constData(), 0);
+    av_dict_set(&options, "x265-params", params.toUtf8().constData(), 0);
+    av_dict_set(&options, "forced-idr", "1", 0);
+    const int r = avcodec_open2(c, codec, &options);
+    av_dict_free(&options);
+    if (r < 0)
+        return failure(r, QStringLiteral("The HEVC encoder could not be started: ") + ffmpegErrorText(r));
+
+    videoStream = avformat_new_stream(format.get(), nullptr);
+    if (!videoStream)
+        return failure(AVERROR(ENOMEM), QStringLiteral("Out of memory"));
+    avcodec_parameters_from_context(videoStream->codecpar, c);
+    videoStream->codecpar->codec_tag = MKTAG('h', 'v', 'c', '1');
+    videoStream->time_base = c->time_base;
+
+    videoFrame.reset(av_frame_alloc());
+    heldVideo.reset(av_packet_alloc());
+    if (!videoFrame || !heldVideo)
+        return failure(AVERROR(ENOMEM), QStringLiteral("Out of memory"));
+    videoFrame->format = c->pix_fmt;
+    videoFrame->width = c->width;
+    videoFrame->height = c->height;
+    videoFrame->color_range = c->color_range;
+    videoFrame->color_primaries = c->color_primaries;
+    videoFrame->color_trc = c->color_trc;
+    videoFrame->colorspace = c->colorspace;
+    if (const int e = av_frame_get_buffer(videoFrame.get(), 0); e < 0)
+        return failure(e, QStringLiteral("Out of memory"));
+    return std::nullopt;
+}
+
+std::optional<RecorderError> FFmpegMovieWriter::Core::openAudio(const AudioSettings& a)
+{
+    auto failure = [](int code, const QString& text) {
+        return RecorderError{errorDomain, code, text};
+    };
+    if (a.sampleRate <= 0 || a.channels <= 0)
+        return failure(AVERROR(EINVAL), QStringLiteral("The audio format %1 Hz, %2 channels is not valid").arg(a.sampleRate).arg(a.channels));
+    const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_AAC);
+    if (!codec)
+        return failure(AVERROR_ENCODER_NOT_FOUND, QStringLiteral("No AAC encoder is available"));
+    audio.reset(avcodec_alloc_context3(codec));
+    if (!audio)
+        return failure(AVERROR(ENOMEM), QStringLiteral("Out of memory"));
+    AVCodecContext* c = audio.get();
+    c->sample_fmt = AV_SAMPLE_FMT_FLTP;
+    c->sample_rate = a.sampleRate;
+    av_channel_layout_default(&c->ch_layout, a.channels);
+    c->bit_rate = a.bitRate;
+    c->time_base = {1, a.sampleRate};
+    if (format->oformat->flags & AVFMT_GLOBALHEADER)
+        c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    const int r = avcodec_open2(c, codec, nullptr);
+    if (r < 0)
+        return failure(r, QStringLiteral("The AAC encoder could not be started: ") + ffmpegErrorText(r));
+    audioPadding = c->initial_padding;
+
+    audioStream = avformat_new_stream(format.get(), nullptr);
+    if (!audioStream)
+        return failure(AVERROR(ENOMEM), QStringLiteral("Out of memory"));
+    avcodec_parameters_from_context(audioStream->codecpar, c);
+    audioStream->time_base = c->time_base;
+
+    audioFrame.reset(av_frame_alloc());
+    if (!audioFrame)
+        return failure(AVERROR(ENOMEM), QStringLiteral("Out of memory"));
+    audioFrame->format = c->sample_fmt;
+    audioFrame->sample_rate = c->sample_rate;
+    av_channel_layout_copy(&audioFrame->ch_layout, &c->ch_layout);
+    audioFrame->nb_samples = c->frame_size > 0 ? c->frame_size : 1024;
+    if (const int e = av_frame_get_buffer(audioFrame.get(), 0); e < 0)
+        return failure(e, QStringLiteral("Out of memory"));
+    return std::nullopt;
+}
+
+bool FFmpegMovieWriter::Core::convert(const PixelBuffer& pixels)
+{
+    const AVPixelFormat src = avFormat(pixels.format());
+    if (!sws || swsWidth != pixels.width() || swsHeight != pixels.height() || swsFormat != src) {
+        sws.reset(sws_alloc_context());
+        if (sws) {
+            SwsContext* c = sws.get();
+            av_opt_set_int(c, "srcw", pixels.width(), 0);
+            av_opt_set_int(c, "srch", pixels.height(), 0);
+            av_opt_set_int(c, "src_format", src, 0);
+            av_opt_set_int(c, "dstw", video->width, 0);
+            av_opt_set_int(c, "dsth", video->height, 0);
+            av_opt_set_int(c, "dst_format", AV_PIX_FMT_YUV420P, 0);
+            av_opt_set_int(c, "sws_flags", SWS_BILINEAR, 0);
+            // Converting a 4K picture takes one core about a frame's time at
+            // 30 fps; in slices it keeps up.
+            av_opt_set_int(c, "threads", kConversionThreads, 0);
+            if (sws_init_context(c, nullptr, nullptr) < 0)
+                sws.reset();
+        }
+        if (!sws) {
+            fail(QStringLiteral("The picture could not be converted"), AVERROR(EINVAL));
+            return false;
+        }
+        // Screen pictures are BT.709 (NV12 in video range, BGRA full range);
+        // the movie is BT.709 video range, as its colour tags say.
+        const int* bt709 = sws_getCoefficients(SWS_CS_ITU709);
+        const int srcFullRange = pixels.format() == PixelFormat::BGRA ? 1 : 0;
+        sws_setColorspaceDetails(sws.get(), bt709, srcFullRange, bt709, 0, 0, 1 << 16, 1 << 16);
+        swsWidth = pixels.width();
+        swsHeight = pixels.height();
+        swsFormat = src;
+    }
+    if (const int r = av_frame_make_writable(videoFrame.get()); r < 0) {
+        fail(QStringLiteral("The picture could not be converted"), r);
+        return false;
+    }
+    // The picture, lent to FFmpeg as a frame it must not free.
+    AVFramePtr source(av_frame_alloc());
+    if (source) {
+        source->format = src;
+        source->width = pixels.width();
+        source->height = pixels.height();
+        for (size_t i = 0; i < pixels.planeCount() && i < 4; ++i) {
+            source->data[i] = pixels.plane(i).data;
+            source->linesize[i] = int(pixels.plane(i).bytesPerRow);
+        }
+        source->buf[0] = av_buffer_create(pixels.plane(0).data, 1, [](void*, uint8_t*) {}, nullptr, AV_BUFFER_FLAG_READONLY);
+    }
+    if (!source || !source->buf[0]) {
+        fail(QStringLiteral("The picture could not be converted"), AVERROR(ENOMEM));
+        return false;
+    }
+    if (const int r = sws_scale_frame(sws.get(), videoFrame.get(), source.get()); r < 0) {
+        fail(QStringLiteral("The picture could not be converted"), r);
+        return false;
+    }
+    return true;
+}
+
+void FFmpegMovieWriter::Core::encodeVideo(const PixelBufferRef& pixels, MediaTime at, MediaTime duration)
+{
+    if (!isWriting() || !video)
+        return;
+    if (!convert(*pixels))
+        return;
+    int64_t ticks = at.convertScale(kVideoTimescale).value();
+    if (ticks <= lastVideoTicks)
+        ticks = lastVideoTicks + 1; // two times closer than one tick
+    lastVideoTicks = ticks;
+
+    // The encoder counts its key frame interval in frames; a screen that is still
+    // for a while sends few frames, so the interval is also kept in time here.
+    const bool forceKey = !keySeen || ticks - lastKeyTicks >= keyIntervalTicks - defaultFrameTicks / 2;
+    if (forceKey) {
+        keySeen = true;
+        lastKeyTicks = ticks;
+    }
+    videoFrame->pict_type = forceKey ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
+    videoFrame->pts = ticks;
+    const int64_t nominal = duration.isValid() && duration > MediaTime::zero()
+                                ? std::max<int64_t>(1, duration.convertScale(kVideoTimescale).value())
+                                : defaultFrameTicks;
+    nominalDurations.push_back(nominal);
+
+    const int r = avcodec_send_frame(video.get(), videoFrame.get());
+    if (r < 0) {
+        fail(QStringLiteral("The video could not be encoded"), r);
+        return;
+    }
+    drainVideo();
+}
+
+bool FFmpegMovieWriter::Core::drainVideo()
+{
+    for (;;) {
+        const int r = avcodec_receive_packet(video.get(), packet.get());
+        if (r == AVERROR(EAGAIN) || r == AVERROR_EOF)
+            return true;
+        if (r < 0) {
+            fail(QStringLiteral("The video could not be encoded"), r);
+            return false;
+        }
+        if (packet->flags & AV_PKT_FLAG_KEY)
+            lastKeyTicks = std::max(lastKeyTicks, packet->pts);
+        int64_t nominal = defaultFrameTicks;
+        if (!nominalDurations.empty()) {
+            nominal = nominalDurations.front();
+            nominalDurations.pop_front();
+        }
+        if (hasHeld) {
+            const int64_t gap = packet->dts - heldVideo->dts;
+            if (!writeHeldVideo(gap > 0 ? gap : heldNominalDuration)) {
+                av_packet_unref(packet.get());
+                return false;
+            }
+        }
+        av_packet_move_ref(heldVideo.get(), packet.get());
+        hasHeld = true;
+        heldNominalDuration = nominal;
+    }
+}
+
+bool FFmpegMovieWriter::Core::writeHeldVideo(int64_t duration)
+{
+    hasHeld = false;
+    heldVideo->duration = duration;
+    return write(heldVideo.get(), video.get(), videoStream);
+}
+
+void FFmpegMovieWriter::Core::pushAudio(const float* samples, int64_t count)
+{
+    const int ch = channels();
+    // The encoder's priming output stands in for the movie's first samples, so
+    // the input starts that far in and every sample keeps its movie time.
+    if (audioNext < audioPadding) {
+        const int64_t skip = std::min(count, audioPadding - audioNext);
+        audioNext += skip;
+        samples += skip * ch;
+        count -= skip;
+    }
+    if (count <= 0)
+        return;
+    if (fifoRead == fifo.size()) {
+        fifo.clear();
+        fifoRead = 0;
+        fifoStart = audioNext;
+    }
+    if (samples)
+        fifo.insert(fifo.end(), samples, samples + count * ch);
+    else
+        fifo.resize(fifo.size() + size_t(count * ch), 0.0f);
+    audioNext += count;
+}
+
+void FFmpegMovieWriter::Core::encodeAudio(const std::vector<float>& samples, int64_t position)
+{
+    if (!isWriting() || !audio)
+        return;
+    const int ch = channels();
+    const int64_t count = int64_t(samples.size()) / ch;
+    int64_t skip = 0;
+    if (position > audioNext + kAudioSlack) {
+        // A gap: keep the track continuous with silence.
+        int64_t gap = position - audioNext;
+        while (gap > 0) {
+            const int64_t n = std::min(gap, kSilenceChunk);
+            pushAudio(nullptr, n);
+            gap -= n;
+            if (!encodeAudioFrames(false))
+                return;
+        }
+    } else if (position < audioNext - kAudioSlack) {
+        skip = std::min(count, audioNext - position); // overlaps what was written
+    }
+    pushAudio(samples.data() + skip * ch, count - skip);
+    encodeAudioFrames(false);
+}
+
+bool FFmpegMovieWriter::Core::encodeAudioFrames(bool flushAll)
+{
+    const int ch = channels();
+    const int64_t frameSize = audio->frame_size > 0 ? audio->frame_size : 1024;
+    for (;;) {
+        const int64_t available = int64_t(fifo.size() - fifoRead) / ch;
+        if (available == 0 || (available < frameSize && !flushAll))
+            break;
+        const int64_t n = std::min(available, frameSize);
+        if (const int r = av_frame_make_writable(audioFrame.get()); r < 0) {
+            fail(QStringLiteral("The audio could not be encoded"), r);
+            return false;
+        }
+        audioFrame->nb_samples = int(n);
+        const float* in = fifo.data() + fifoRead;
+        for (int c = 0; c < ch; ++c) {
+            auto* out = reinterpret_cast<float*>(audioFrame->data[c]);
+            for (int64_t i = 0; i < n; ++i)
+                out[i] = in[i * ch + c];
+        }
+        audioFrame->pts = fifoStart;
+        fifoRead += size_t(n * ch);
+        fifoStart += n;
+        const int r = avcodec_send_frame(audio.get(), audioFrame.get());
+        if (r < 0) {
+            fail(QStringLiteral("The audio could not be encoded"), r);
+            return false;
+        }
+        if (!drainAudio())
+            return false;
+    }
+    if (fifoRead > 0 && fifoRead * 2 >= fifo.size()) {
+        fifo.erase(fifo.begin(), fifo.begin() + ptrdiff_t(fifoRead));
+        fifoRead = 0;
+    }
+    return true;
+}
+
+bool FFmpegMovieWriter::Core::drainAudio()
+{
+    for (;;) {
+        const int r = avcodec_receive_packet(audio.get(), packet.get());
+        if (r == AVERROR(EAGAIN) || r == AVERROR_EOF)
+            return true;
+        if (r < 0) {
+            fail(QStringLiteral("The audio could not be encoded"), r);
+            return false;
+        }
+        if (!write(packet.get(), audio.get(), audioStream))
+            return false;
+    }
+}
+
+void FFmpegMovieWriter::Core::finish()
+{
+    if (!isWriting())
+        return;
+    MediaTime end;
+    MediaTime start;
+    {
+        std::lock_guard lock(mutex);
+        end = endTime;
+        start = sessionStart;
+    }
+    const bool hasEnd = end.isValid() && start.isValid();
+
+    if (video) {
+        if (const int r = avcodec_send_frame(video.get(), nullptr); r < 0 && r != AVERROR_EOF) {
+            fail(QStringLiteral("The video could not be encoded"), r);
+            return;
+        }
+        if (!drainVideo())
+            return;
+        if (hasHeld) {
+            int64_t duration = heldNominalDuration;
+            if (hasEnd) {
+                const int64_t endTicks = (end - start).convertScale(kVideoTimescale).value();
+                if (endTicks > heldVideo->pts)
+                    duration = endTicks - heldVideo->pts;
+            }
+            if (!writeHeldVideo(duration))
+                return;
+        }
+    }
+    if (audio) {
+        if (hasEnd) {
+            // Drop what lies past the end of the movie.
+            const int64_t endSample = (end - start).convertScale(audio->sample_rate).value();
+            const int ch = channels();
+            const int64_t available = int64_t(fifo.size() - fifoRead) / ch;
+            const int64_t keep = std::clamp<int64_t>(endSample - fifoStart, 0, available);
+            fifo.resize(fifoRead + size_t(keep * ch));
+        }
+        if (!encodeAudioFrames(true))
+            return;
+        if (const int r = avcodec_send_frame(audio.get(), nullptr); r < 0 && r != AVERROR_EOF) {
+            fail(QStringLiteral("The audio could not be encoded"), r);
+            return;
+        }
+        if (!drainAudio())
+            return;
+    }
+    int r = av_write_trailer(format.get());
+    if (r >= 0 && format->pb->error < 0)
+        r = format->pb->error;
+    if (r >= 0)
+        r = avio_closep(&format->pb);
+    if (r < 0) {
+        fail(QStringLiteral("The movie file could not be written"), r);
+        return;
+    }
+    {
+        std::lock_guard lock(mutex);
+        if (status == Status::Writing)
+            status = Status::Completed;
+    }
+    close();
+}
+
+// --- FFmpegMovieWriter ---
+
+FFmpegMovieWriter::FFmpegMovieWriter(Settings settings)
+    : m_core(std::make_shared<Core>(std::move(settings)))
+    , m_queue(std::make_unique<SerialQueue>("movie.writer", SerialQueue::QoS::UserInitiated))
+{
+}
+
+FFmpegMovieWriter::~FFmpegMovieWriter()
+{
+    bool abandon = false;
+    {
+        std::lock_guard lock(m_core->mutex);
+        if (m_core->status == Status::Writing && !m_core->finishing) {
+            m_core->status = Status::Cancelled;
+            abandon = true;
+        }
+    }
+    if (abandon)
+        m_queue->async([core = m_core] { core->close(); });
+    m_queue.reset(); // runs what is queued, a finish included, then ends the thread
+}
+
+int FFmpegMovieWriter::encodedSide(int side)
+{
+    return std::max(minimumVideoSide, side + (side & 1));
+}
+
+const MovieWriter::Settings& FFmpegMovieWriter::settings() const
+{
+    return m_core->settings;
+}
+
+bool FFmpegMovieWriter::startWriting()
+{
+    Core& c = *m_core;
+    {
+        std::lock_guard lock(c.mutex);
+        if (c.status != Status::Unknown)
+            return false;
+    }
+    if (!c.settings.video && !c.settings.audio) {
+        std::lock_guard lock(c.mutex);
+        c.status = Status::Failed;
+        c.error = RecorderError{errorDomain, AVERROR(EINVAL), QStringLiteral("A movie needs a video or an audio input")};
+        return false;
+    }
+    if (auto e = c.open()) {
+        c.close();
+        // A half-made movie is of no use. Only a file this writer opened is
+        // removed, and never anything but a plain file (think of /dev/full).
+        if (c.fileOpened && isRegularFile(c.settings.path))
+            ::unlink(QFile::encodeName(c.settings.path).constData());
+        std::lock_guard lock(c.mutex);
+        c.status = Status::Failed;
+        c.error = std::move(e);
+        return false;
+    }
+    std::lock_guard lock(c.mutex);
+    c.status = Status::Writing;
+    return true;
+}
+
+void FFmpegMovieWriter::startSession(MediaTime sourceTime)
+{
+    std::lock_guard lock(m_core->mutex);
+    if (m_core->status != Status::Writing || m_core->sessionStarted || !sourceTime.isValid())
+        return;
+    m_core->sessionStarted = true;
+    m_core->sessionStart = sourceTime;
+}
+
+bool FFmpegMovieWriter::isReadyForMoreMediaData(Input input) const
+{
+    const Core& c = *m_core;
+    std::lock_guard lock(c.mutex);
+    if (c.status != Status::Writing || c.finishing || !hasInput(input))
+        return false;
+    if (input == Input::Video)
+        return !c.videoFinished && c.queuedFrames < maxQueuedFrames
+               && (c.queuedFrames == 0 || c.queuedVideoBytes < maxQueuedVideoBytes);
+    return !c.audioFinished && c.queuedAudioFrames < int64_t(maxQueuedAudioSeconds * c.settings.audio->sampleRate);
+}
+
+bool FFmpegMovieWriter::append(Input input, const SampleBuffer& sample)
+{
+    if (!isReadyForMoreMediaData(input))
+        return false;
+    const MediaTime pts = sample.presentationTime();
+    if (!pts.isValid())
+        return false;
+    auto core = m_core;
+
+    if (input == Input::Video) {
+        PixelBufferRef pixels = sample.imageBuffer();
+        if (!pixels || avFormat(pixels->format()) == AV_PIX_FMT_NONE)
+            return false;
+        const size_t bytes = pixelBytes(*pixels);
+        MediaTime at;
+        {
+            std::lock_guard lock(core->mutex);
+            if (!core->sessionStarted || (core->lastVideoPts.isValid() && pts <= core->lastVideoPts))
+                return false;
+            core->lastVideoPts = pts;
+            // Before the session or past its end: taken, and not part of the movie.
+            if (pts < core->sessionStart || (core->endTime.isValid() && pts >= core->endTime))
+                return true;
+            at = pts - core->sessionStart;
+            ++core->queuedFrames;
+            core->queuedVideoBytes += bytes;
+        }
+        m_queue->async([core, pixels = std::move(pixels), at, duration = sample.duration(), bytes] {
+            core->encodeVideo(pixels, at, duration);
+            std::lock_guard lock(core->mutex);
+            --core->queuedFrames;
+            core->queuedVideoBytes -= bytes;
+        });
+        return true;
+    }
+
+    const AudioSettings& a = *core->settings.audio;
+    const auto& fmt = sample.audioFormat();
+    const float* data = sample.floatData(0);
+    if (!fmt || !data || !fmt->isInterleaved() || int(fmt->channelsPerFrame) != a.channels
+        || fmt->sampleRate != double(a.sampleRate))
+        return false;
+    int64_t frames = int64_t(sample.frameCount());
+    if (frames <= 0 || sample.audioBuffers()->buffers[0].size() < size_t(frames) * fmt->bytesPerFrame)
+        return false;
+    int64_t position = 0;
+    {
+        std::lock_guard lock(core->mutex);
+        if (!core->sessionStarted)
+            return false;
+        position = (pts - core->sessionStart).convertScale(a.sampleRate).value();
+        int64_t first = 0;
+        if (position < 0) {
+            first = std::min(frames, -position); // before the session
+            position = 0;
+        }
+        if (core->endTime.isValid()) {
+            const int64_t endSample = (core->endTime - core->sessionStart).convertScale(a.sampleRate).value();
+            frames = std::min(frames, std::max<int64_t>(first, endSample - position + first));
+        }
+        if (frames - first <= 0)
+            return true;
+        std::vector<float> samples(data + first * a.channels, data + frames * a.channels);
+        frames -= first;
+        core->queuedAudioFrames += frames;
+        m_queue->async([core, samples = std::move(samples), position, frames] {
+            core->encodeAudio(samples, position);
+            std::lock_guard lock(core->mutex);
+            core->queuedAudioFrames -= frames;
+        });
+    }
+    return true;
+}
+
+void FFmpegMovieWriter::markAsFinished(Input input)
+{
+    std::lock_guard lock(m_core->mutex);
+    (input == Input::Video ? m_core->videoFinished : m_core->audioFinished) = true;
+}
+
+void FFmpegMovieWriter::endSession(MediaTime sourceTime)
+{
+    std::lock_guard lock(m_core->mutex);
+    if (m_core->status == Status::Writing && sourceTime.isValid())
+        m_core->endTime = sourceTime;
+}
+
+void FFmpegMovieWriter::finishWriting(std::function<void()> completion)
+{
+    {
+        std::lock_guard lock(m_core->mutex);
+        if (m_core->status == Status::Writing)
+            m_core->finishing = true;
+    }
+    m_queue->async([core = m_core, completion = std::move(completion)] {
+        core->finish();
+        if (completion)
+            completion();
+    });
+}
+
+void FFmpegMovieWriter::cancelWriting()
+{
+    {
+        std::lock_guard lock(m_core->mutex);
+        if (m_core->status == Status::Completed || m_core->status == Status::Failed
+            || m_core->status == Status::Cancelled)
+            return;
+        m_core->status = Status::Cancelled;
+    }
+    m_queue->sync([core = m_core] { core->close(); });
+}
+
+MovieWriter::Status FFmpegMovieWriter::status() const
+{
+    std::lock_guard lock(m_core->mutex);
+    return m_core->status;
+}
+
+std::optional<RecorderError> FFmpegMovieWriter::error() const
+{
+    std::lock_guard lock(m_core->mutex);
+    return m_core->status == Status::Failed ? m_core->error : std::nullopt;
+}
+
+} // namespace corvessa

@@ -1,0 +1,50 @@
+#pragma once
+
+#include "platform/ffmpeg/FFmpegHandles.h"
+#include "platform/core/PixelBuffer.h"
+
+#include <QRect>
+
+#include <cstddef>
+#include <cstdint>
+
+namespace corvessa {
+
+// Scales a 32-bit BGRX picture (what the X server hands out; the fourth byte is
+// ignored) into a pixel buffer: BGRA with opaque alpha, or NV12 in video range
+// with the BT.709 matrix. libswscale does the work; its context is kept while
+// the sizes and formats stay the same. Not thread-safe: one per capture thread.
+class FrameScaler {
+public:
+    enum class Fit {
+        Stretch,   // the picture fills the buffer, whatever its aspect
+        AspectFit, // the picture keeps its aspect, centred, black around it
+    };
+
+    FrameScaler();
+    ~FrameScaler();
+    FrameScaler(const FrameScaler&) = delete;
+    FrameScaler& operator=(const FrameScaler&) = delete;
+
+    // False when the sizes are not positive or libswscale refuses them.
+    bool scale(const uint8_t* bgrx, int width, int height, size_t bytesPerRow, PixelBuffer& target,
+               Fit fit = Fit::Stretch);
+
+    // Where a picture of the given size lands in a target of `target` size. For
+    // AspectFit the rectangle is centred and, so that NV12's 2x2 chroma blocks stay
+    // whole, its edges are even; a picture whose aspect differs from the target's
+    // by no more than that rounding fills the target.
+    static QRect placement(int width, int height, const QSize& target, Fit fit);
+
+private:
+    bool prepare(int srcWidth, int srcHeight, int dstWidth, int dstHeight, PixelFormat format);
+
+    SwsContextPtr m_context;
+    int m_srcWidth = 0;
+    int m_srcHeight = 0;
+    int m_dstWidth = 0;
+    int m_dstHeight = 0;
+    PixelFormat m_format = PixelFormat::BGRA;
+};
+
+} // namespace corvessa

@@ -1,0 +1,159 @@
+#include "platform/pulse/PulseAudioInput.h"
+
+#include "platform/AudioInputError.h"
+#include "platform/pulse/PulseCaptureStream.h"
+#include "platform/pulse/PulseFormat.h"
+#include "platform/pulse/PulseTapRoute.h"
+
+#include <algorithm>
+
+#include <pulse/error.h>
+
+namespace corvessa {
+
+namespace {
+
+AudioFormat formatOrFloat(const pa_sample_spec& spec)
+{
+    if (auto f = audioFormatFromPulse(spec))
+        return *f;
+    return AudioFormat::floatFormat(spec.rate, spec.channels);
+}
+
+AudioSink toSink(const PulseContext::SinkEntry& e)
+{
+    AudioSink s;
+    s.name = e.name;
+    s.description = e.description;
+    s.monitorSource = e.monitorSource;
+    s.activePort = e.activePort;
+    s.activePortDescription = e.activePortDescription;
+    s.nativeFormat = formatOrFloat(e.spec);
+    s.properties = e.properties;
+    return s;
+}
+
+} // namespace
+
+PulseAudioInput::PulseAudioInput(QString clientName) : m_clientName(std::move(clientName)) {}
+
+std::vector<AudioDevice> PulseAudioInput::microphones(const std::vector<PulseContext::SourceEntry>& sources,
+                                                      const QString& defaultSource)
+{
+    std::vector<AudioDevice> devices;
+    for (const auto& s : sources) {
+        if (s.monitorOfSink != PA_INVALID_INDEX || s.properties.value(QStringLiteral("device.class")) == u"monitor")
+            continue;
+        if (s.description == QLatin1String(AudioInput::tapDescription)
+            || s.name.startsWith(QLatin1String(PulseTapRoute::sinkName)))
+            continue;
+        devices.push_back({s.name, s.description, formatOrFloat(s.spec), s.name == defaultSource});
+    }
+    return devices;
+}
+
+std::optional<AudioSink> PulseAudioInput::effectiveDefaultSink(const std::vector<PulseContext::SinkEntry>& sinks,
+                                                               const QString& defaultSink)
+{
+    auto byName = [&](const QString& name) -> const PulseContext::SinkEntry* {
+        auto it = std::find_if(sinks.begin(), sinks.end(), [&](const auto& s) { return s.name == name; });
+        return it == sinks.end() ? nullptr : &*it;
+    };
+    const auto* sink = byName(defaultSink);
+    if (sink && PulseTapRoute::isTapSink(sink->name, sink->properties)) {
+        const auto* previous = byName(sink->properties.value(QLatin1String(PulseTapRoute::previousProperty)));
+        if (previous)
+            sink = previous;
+    }
+    if (!sink)
+        return std::nullopt;
+    return toSink(*sink);
+}
+
+std::vector<AudioDevice> PulseAudioInput::sources()
+{
+    PulseContext c(m_clientName);
+    PulseContext::Lock lock(c);
+    const auto defaults = c.defaults();
+    const auto list = c.sources();
+    if (!defaults || !list)
+        throw AudioInputError(AudioInputError::Stage::Connect, c.errorText());
+    return microphones(*list, defaults->source);
+}
+
+std::optional<AudioSink> PulseAudioInput::defaultSink()
+{
+    PulseContext c(m_clientName);
+    PulseContext::Lock lock(c);
+    const auto defaults = c.defaults();
+    const auto sinks = c.sinks();
+    if (!defaults || !sinks)
+        throw AudioInputError(AudioInputError::Stage::Connect, c.errorText());
+    return effectiveDefaultSink(*sinks, defaults->sink);
+}
+
+std::unique_ptr<AudioCaptureStream> PulseAudioInput::openSource(const StreamRequest& request)
+{
+    auto c = std::make_shared<PulseContext>(m_clientName);
+    AudioFormat format;
+    {
+        PulseContext::Lock lock(*c);
+        const auto defaults = c->defaults();
+        const auto list = c->sources();
+        if (!defaults || !list)
+            throw AudioInputError(AudioInputError::Stage::Format, c->errorText());
+        const QString name = request.source.isEmpty() ? defaults->source : request.source;
+        auto it = std::find_if(list->begin(), list->end(), [&](const auto& s) { return s.name == name; });
+        if (it == list->end())
+            throw AudioInputError(AudioInputError::Stage::Format, PulseContext::errorText(PA_ERR_NOENTITY));
+        pa_sample_spec spec = it->spec;
+        spec.channels = uint8_t(std::clamp<uint32_t>(spec.channels, 1, std::max<uint32_t>(1, request.maxChannels)));
+        if (!pa_sample_spec_valid(&spec))
+            throw AudioInputError(AudioInputError::Stage::Format, PulseContext::errorText(PA_ERR_INVALID));
+        format = AudioFormat::floatFormat(spec.rate, spec.channels);
+        if (request.format == SampleFormat::Native)
+            format = formatOrFloat(spec);
+    }
+    return std::make_unique<PulseCaptureStream>(c, request.source, format, request.streamName);
+}
+
+std::unique_ptr<AudioCaptureStream> PulseAudioInput::openSystemAudio(bool muteSpeakers)
+{
+    auto c = std::make_shared<PulseContext>(m_clientName);
+    std::unique_ptr<PulseTapRoute> route;
+    QString monitor, sink;
+    uint32_t rate = 0;
+    bool nullSink = true;
+    if (muteSpeakers) {
+        route = std::make_unique<PulseTapRoute>(c);
+        monitor = route->monitorSource();
+        sink = route->sink();
+        rate = route->sampleSpec().rate;
+    } else {
+        PulseContext::Lock lock(*c);
+        const auto defaults = c->defaults();
+        const auto sinks = c->sinks();
+        if (!defaults || !sinks)
+            throw AudioInputError(AudioInputError::Stage::Format, c->errorText());
+        auto it = std::find_if(sinks->begin(), sinks->end(), [&](const auto& s) { return s.name == defaults->sink; });
+        if (it == sinks->end())
+            throw AudioInputError(AudioInputError::Stage::Format, PulseContext::errorText(PA_ERR_NOENTITY));
+        monitor = it->monitorSource;
+        sink = it->name;
+        rate = it->spec.rate;
+        nullSink = it->driver == u"module-null-sink.c";
+    }
+    if (monitor.isEmpty() || rate == 0)
+        throw AudioInputError(AudioInputError::Stage::Format, PulseContext::errorText(PA_ERR_NOENTITY));
+    return std::make_unique<PulseCaptureStream>(c, monitor, AudioFormat::floatFormat(rate, 2),
+                                                QStringLiteral("Recorder system audio"), std::move(route), sink,
+                                                nullSink);
+}
+
+int PulseAudioInput::recoverLeftoverTaps()
+{
+    PulseContext c(m_clientName);
+    return PulseTapRoute::recoverLeftovers(c);
+}
+
+} // namespace corvessa

@@ -1,0 +1,32 @@
+#pragma once
+
+#include "platform/AudioInput.h"
+#include "platform/pulse/PulseContext.h"
+
+namespace corvessa {
+
+// The audio input service on the PulseAudio server (also PipeWire's PulseAudio
+// service). Each query opens a short connection; each stream has its own.
+class PulseAudioInput : public AudioInput {
+public:
+    explicit PulseAudioInput(QString clientName = QStringLiteral("Recorder"));
+
+    std::vector<AudioDevice> sources() override;
+    std::optional<AudioSink> defaultSink() override;
+    std::unique_ptr<AudioCaptureStream> openSource(const StreamRequest& request) override;
+    std::unique_ptr<AudioCaptureStream> openSystemAudio(bool muteSpeakers) override;
+    int recoverLeftoverTaps() override;
+
+    // The microphones among the server's sources: no monitors, nothing of the tap.
+    static std::vector<AudioDevice> microphones(const std::vector<PulseContext::SourceEntry>& sources,
+                                                const QString& defaultSource);
+    // The sink as the program sees it. While a tap route is the default, the
+    // output it replaced stands in for it (that is what the user hears).
+    static std::optional<AudioSink> effectiveDefaultSink(const std::vector<PulseContext::SinkEntry>& sinks,
+                                                         const QString& defaultSink);
+
+private:
+    QString m_clientName;
+};
+
+} // namespace corvessa

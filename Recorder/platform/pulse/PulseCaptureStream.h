@@ -1,0 +1,75 @@
+#pragma once
+
+#include "platform/AudioCaptureStream.h"
+#include "platform/core/CaptureClock.h"
+#include "platform/pulse/PulseContext.h"
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include <pulse/stream.h>
+
+namespace corvessa {
+
+class PulseKeepAlive;
+class PulseTapRoute;
+
+// A PulseAudio record stream, connected corked by the constructor and uncorked
+// by start(). Buffers are stamped with the host time of their first frame: the
+// time of reading less what is buffered and the server's latency, kept
+// contiguous by a CaptureClock.
+class PulseCaptureStream : public AudioCaptureStream {
+public:
+    // About 10 ms per buffer: the mixers work in 10 ms blocks and the meters
+    // want a steady flow.
+    static constexpr int fragmentMs = 10;
+
+    // Connects a record stream on `source` (a name; empty for the server's
+    // default) in `format`. The route, when given, is released when the stream
+    // stops. For a sink's monitor, `monitoredSink` names the sink, which is kept
+    // rendering promptly while the stream runs (PulseKeepAlive; `nullSink` when
+    // it is one). Throws AudioInputError (stage Format or Stream).
+    PulseCaptureStream(std::shared_ptr<PulseContext> context, const QString& source, const AudioFormat& format,
+                       const QString& streamName, std::unique_ptr<PulseTapRoute> route = nullptr,
+                       const QString& monitoredSink = {}, bool nullSink = false);
+    ~PulseCaptureStream() override;
+
+    AudioFormat format() const override { return m_format; }
+    void start(Handler handler) override;
+    void pause() override;
+    void resume() override;
+    void stop() override;
+
+    // The source the stream records from, as the server resolved it.
+    QString sourceName() const;
+
+    // One read from the server as a buffer of whole frames: `partial` holds the
+    // bytes of an incomplete frame from the read before and keeps this read's
+    // remainder. Null `data` is a hole: silence of `bytes` length. Nothing when
+    // not even one frame is complete yet.
+    static std::optional<SampleBuffer> assemble(const AudioFormat& format, std::vector<std::byte>& partial,
+                                                const void* data, size_t bytes, MediaTime pts);
+
+private:
+    void drain();
+    void deliver(const void* data, size_t bytes, int64_t measuredNs);
+    bool cork(bool corked);
+    bool setCorked(bool corked);
+    void keepAwake(bool on);
+    int64_t bytesToNs(size_t bytes) const;
+
+    std::shared_ptr<PulseContext> m_context;
+    std::unique_ptr<PulseTapRoute> m_route;
+    QString m_monitoredSink;
+    bool m_nullSink;
+    std::unique_ptr<PulseKeepAlive> m_keepAlive; // while running
+    AudioFormat m_format;
+    pa_stream* m_stream = nullptr;
+    // Loop lock guards everything below.
+    Handler m_handler;
+    CaptureClock m_clock;
+    std::vector<std::byte> m_partial; // bytes of an incomplete frame kept for the next read
+};
+
+} // namespace corvessa

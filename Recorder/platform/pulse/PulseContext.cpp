@@ -1,0 +1,372 @@
+#include "platform/pulse/PulseContext.h"
+
+#include "platform/AudioInputError.h"
+
+#include <pulse/error.h>
+#include <pulse/proplist.h>
+#include <pulse/rtclock.h>
+
+#include <unistd.h>
+
+namespace corvessa {
+
+namespace {
+
+void signalLoop(pa_threaded_mainloop* loop)
+{
+    pa_threaded_mainloop_signal(loop, 0);
+}
+
+} // namespace
+
+PulseContext::PulseContext(const QString& clientName)
+{
+    m_loop = pa_threaded_mainloop_new();
+    if (!m_loop)
+        throw AudioInputError(AudioInputError::Stage::Connect, errorText(PA_ERR_INTERNAL));
+
+    pa_proplist* props = pa_proplist_new();
+    pa_proplist_sets(props, PA_PROP_APPLICATION_NAME, clientName.toUtf8().constData());
+    pa_proplist_sets(props, PA_PROP_APPLICATION_ID, "corvessa");
+    m_context = pa_context_new_with_proplist(pa_threaded_mainloop_get_api(m_loop), nullptr, props);
+    pa_proplist_free(props);
+    if (!m_context) {
+        pa_threaded_mainloop_free(m_loop);
+        throw AudioInputError(AudioInputError::Stage::Connect, errorText(PA_ERR_INTERNAL));
+    }
+    pa_context_set_state_callback(
+        m_context, [](pa_context*, void* loop) { signalLoop(static_cast<pa_threaded_mainloop*>(loop)); }, m_loop);
+
+    int error = 0;
+    if (pa_context_connect(m_context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+        error = pa_context_errno(m_context);
+    } else if (pa_threaded_mainloop_start(m_loop) < 0) {
+        error = PA_ERR_INTERNAL;
+    } else {
+        Lock lock(*this);
+        const bool ready = waitUntil(
+            [this] {
+                const pa_context_state_t s = pa_context_get_state(m_context);
+                return s == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(s);
+            },
+            connectTimeoutMs);
+        if (!ready)
+            error = PA_ERR_TIMEOUT;
+        else if (pa_context_get_state(m_context) != PA_CONTEXT_READY)
+            error = pa_context_errno(m_context) ? pa_context_errno(m_context) : PA_ERR_CONNECTIONREFUSED;
+    }
+    if (error) {
+        const QString text = errorText(error);
+        close();
+        throw AudioInputError(AudioInputError::Stage::Connect, text);
+    }
+}
+
+PulseContext::~PulseContext()
+{
+    close();
+}
+
+void PulseContext::close()
+{
+    if (!m_loop)
+        return;
+    if (m_context) {
+        {
+            Lock lock(*this);
+            pa_context_set_state_callback(m_context, nullptr, nullptr);
+            pa_context_disconnect(m_context);
+        }
+    }
+    pa_threaded_mainloop_stop(m_loop);
+    if (m_context)
+        pa_context_unref(m_context);
+    pa_threaded_mainloop_free(m_loop);
+    m_context = nullptr;
+    m_loop = nullptr;
+}
+
+PulseContext::Lock::Lock(const PulseContext& c)
+    : m_loop(c.m_loop), m_held(!pa_threaded_mainloop_in_thread(c.m_loop))
+{
+    if (m_held)
+        pa_threaded_mainloop_lock(m_loop);
+}
+
+PulseContext::Lock::~Lock()
+{
+    if (m_held)
+        pa_threaded_mainloop_unlock(m_loop);
+}
+
+bool PulseContext::await(pa_operation* op) const
+{
+    if (!op)
+        return false;
+    pa_operation_set_state_callback(
+        op, [](pa_operation*, void* loop) { signalLoop(static_cast<pa_threaded_mainloop*>(loop)); }, m_loop);
+    while (pa_operation_get_state(op) == PA_OPERATION_RUNNING) {
+        if (!isReady()) {
+            pa_operation_cancel(op);
+            break;
+        }
+        pa_threaded_mainloop_wait(m_loop);
+    }
+    const bool done = pa_operation_get_state(op) == PA_OPERATION_DONE;
+    pa_operation_set_state_callback(op, nullptr, nullptr);
+    pa_operation_unref(op);
+    return done;
+}
+
+bool PulseContext::waitUntil(const std::function<bool()>& done, int timeoutMs) const
+{
+    // A timer event wakes the wait when the deadline passes; the loop has no timed wait.
+    struct Deadline {
+        pa_threaded_mainloop* loop;
+        bool passed = false;
+    } deadline{m_loop};
+    pa_time_event* timer = nullptr;
+    if (timeoutMs >= 0) {
+        timer = pa_context_rttime_new(
+            m_context, pa_rtclock_now() + pa_usec_t(timeoutMs) * 1000,
+            [](pa_mainloop_api*, pa_time_event*, const timeval*, void* userdata) {
+                auto* d = static_cast<Deadline*>(userdata);
+                d->passed = true;
+                signalLoop(d->loop);
+            },
+            &deadline);
+    }
+    while (!done() && !deadline.passed) {
+        const pa_context_state_t s = pa_context_get_state(m_context);
+        if (!PA_CONTEXT_IS_GOOD(s))
+            break;
+        pa_threaded_mainloop_wait(m_loop);
+    }
+    if (timer) {
+        pa_mainloop_api* api = pa_threaded_mainloop_get_api(m_loop);
+        api->time_free(timer);
+    }
+    return done();
+}
+
+void PulseContext::signal() const
+{
+    signalLoop(m_loop);
+}
+
+bool PulseContext::isReady() const
+{
+    return m_context && pa_context_get_state(m_context) == PA_CONTEXT_READY;
+}
+
+QString PulseContext::errorText() const
+{
+    const int code = m_context ? pa_context_errno(m_context) : PA_ERR_INTERNAL;
+    return errorText(code ? code : PA_ERR_UNKNOWN);
+}
+
+QString PulseContext::errorText(int code)
+{
+    const char* text = pa_strerror(code);
+    return text ? QString::fromUtf8(text) : QStringLiteral("PulseAudio error %1").arg(code);
+}
+
+namespace {
+
+QString utf8(const char* s)
+{
+    return s ? QString::fromUtf8(s) : QString();
+}
+
+// Gathers the entries of a list query until its end marker.
+template <typename Entry>
+struct Collector {
+    const PulseContext* owner;
+    std::vector<Entry> entries;
+    bool failed = false;
+};
+
+template <typename Entry, typename Info>
+void collect(Collector<Entry>* c, const Info* info, int eol, Entry (*convert)(const Info&))
+{
+    if (eol < 0)
+        c->failed = true;
+    if (eol == 0 && info)
+        c->entries.push_back(convert(*info));
+    if (eol != 0)
+        c->owner->signal();
+}
+
+PulseContext::SinkEntry sinkEntry(const pa_sink_info& i)
+{
+    PulseContext::SinkEntry e;
+    e.index = i.index;
+    e.name = utf8(i.name);
+    e.description = utf8(i.description);
+    e.monitorSource = utf8(i.monitor_source_name);
+    if (i.active_port) {
+        e.activePort = utf8(i.active_port->name);
+        e.activePortDescription = utf8(i.active_port->description);
+    }
+    e.driver = utf8(i.driver);
+    e.ownerModule = i.owner_module;
+    e.spec = i.sample_spec;
+    e.properties = PulseContext::properties(i.proplist);
+    return e;
+}
+
+PulseContext::SourceEntry sourceEntry(const pa_source_info& i)
+{
+    PulseContext::SourceEntry e;
+    e.index = i.index;
+    e.name = utf8(i.name);
+    e.description = utf8(i.description);
+    e.monitorOfSink = i.monitor_of_sink;
+    e.spec = i.sample_spec;
+    e.properties = PulseContext::properties(i.proplist);
+    return e;
+}
+
+PulseContext::SinkInputEntry sinkInputEntry(const pa_sink_input_info& i)
+{
+    PulseContext::SinkInputEntry e;
+    e.index = i.index;
+    e.sink = i.sink;
+    e.properties = PulseContext::properties(i.proplist);
+    return e;
+}
+
+} // namespace
+
+std::optional<PulseContext::Defaults> PulseContext::defaults() const
+{
+    struct Slot {
+        const PulseContext* owner;
+        Defaults d;
+        bool got = false;
+    } slot{this, {}, false};
+    pa_operation* op = pa_context_get_server_info(
+        m_context,
+        [](pa_context*, const pa_server_info* i, void* ud) {
+            auto* s = static_cast<Slot*>(ud);
+            if (i) {
+                s->d = {utf8(i->default_sink_name), utf8(i->default_source_name)};
+                s->got = true;
+            }
+            s->owner->signal();
+        },
+        &slot);
+    if (!await(op) || !slot.got)
+        return std::nullopt;
+    return slot.d;
+}
+
+std::optional<std::vector<PulseContext::SinkEntry>> PulseContext::sinks() const
+{
+    Collector<SinkEntry> c{this, {}};
+    pa_operation* op = pa_context_get_sink_info_list(
+        m_context,
+        [](pa_context*, const pa_sink_info* i, int eol, void* ud) {
+            collect(static_cast<Collector<SinkEntry>*>(ud), i, eol, &sinkEntry);
+        },
+        &c);
+    if (!await(op) || c.failed)
+        return std::nullopt;
+    return std::move(c.entries);
+}
+
+std::optional<std::vector<PulseContext::SourceEntry>> PulseContext::sources() const
+{
+    Collector<SourceEntry> c{this, {}};
+    pa_operation* op = pa_context_get_source_info_list(
+        m_context,
+        [](pa_context*, const pa_source_info* i, int eol, void* ud) {
+            collect(static_cast<Collector<SourceEntry>*>(ud), i, eol, &sourceEntry);
+        },
+        &c);
+    if (!await(op) || c.failed)
+        return std::nullopt;
+    return std::move(c.entries);
+}
+
+std::optional<std::vector<PulseContext::SinkInputEntry>> PulseContext::sinkInputs() const
+{
+    Collector<SinkInputEntry> c{this, {}};
+    pa_operation* op = pa_context_get_sink_input_info_list(
+        m_context,
+        [](pa_context*, const pa_sink_input_info* i, int eol, void* ud) {
+            collect(static_cast<Collector<SinkInputEntry>*>(ud), i, eol, &sinkInputEntry);
+        },
+        &c);
+    if (!await(op) || c.failed)
+        return std::nullopt;
+    return std::move(c.entries);
+}
+
+std::optional<uint32_t> PulseContext::loadModule(const QString& name, const QString& arguments) const
+{
+    struct Slot {
+        const PulseContext* owner;
+        uint32_t index = PA_INVALID_INDEX;
+    } slot{this};
+    pa_operation* op = pa_context_load_module(
+        m_context, name.toUtf8().constData(), arguments.toUtf8().constData(),
+        [](pa_context*, uint32_t index, void* ud) {
+            auto* s = static_cast<Slot*>(ud);
+            s->index = index;
+            s->owner->signal();
+        },
+        &slot);
+    if (!await(op) || slot.index == PA_INVALID_INDEX)
+        return std::nullopt;
+    return slot.index;
+}
+
+bool PulseContext::unloadModule(uint32_t index) const
+{
+    SuccessSlot slot{this};
+    return await(pa_context_unload_module(m_context, index, &successCallback, &slot)) && slot.success;
+}
+
+bool PulseContext::setDefaultSink(const QString& name) const
+{
+    SuccessSlot slot{this};
+    return await(pa_context_set_default_sink(m_context, name.toUtf8().constData(), &successCallback, &slot))
+        && slot.success;
+}
+
+bool PulseContext::moveSinkInput(uint32_t input, uint32_t sink) const
+{
+    SuccessSlot slot{this};
+    return await(pa_context_move_sink_input_by_index(m_context, input, sink, &successCallback, &slot)) && slot.success;
+}
+
+bool PulseContext::moveSinkInput(uint32_t input, const QString& sink) const
+{
+    SuccessSlot slot{this};
+    return await(pa_context_move_sink_input_by_name(m_context, input, sink.toUtf8().constData(), &successCallback,
+                                                    &slot))
+        && slot.success;
+}
+
+QMap<QString, QString> PulseContext::properties(const pa_proplist* list)
+{
+    QMap<QString, QString> map;
+    if (!list)
+        return map;
+    void* state = nullptr;
+    while (const char* key = pa_proplist_iterate(list, &state)) {
+        if (const char* value = pa_proplist_gets(list, key))
+            map.insert(QString::fromUtf8(key), QString::fromUtf8(value));
+    }
+    return map;
+}
+
+void PulseContext::successCallback(pa_context*, int success, void* userdata)
+{
+    auto* slot = static_cast<SuccessSlot*>(userdata);
+    slot->success = success;
+    slot->owner->signal();
+}
+
+} // namespace corvessa

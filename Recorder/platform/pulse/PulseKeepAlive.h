@@ -1,0 +1,40 @@
+#pragma once
+
+#include "platform/pulse/PulseContext.h"
+
+#include <QString>
+
+#include <memory>
+
+#include <pulse/stream.h>
+
+namespace corvessa {
+
+// A silent, low-latency playback stream on a sink, so that its monitor delivers
+// promptly and steadily. An idle sink (or one whose players buffer seconds
+// ahead) renders in blocks of up to two seconds, and its monitor then stays
+// silent until the current block ends; a stream that asks for a short buffer
+// keeps it rendering in small steps from then on. A null sink does not render
+// afresh for a new stream, so one is suspended and resumed once, which restarts
+// its clock (harmless: nothing real plays there). It carries roleProperty =
+// "keepalive", which a tap route leaves where it is.
+class PulseKeepAlive {
+public:
+    static constexpr const char* role = "keepalive";
+    static constexpr int bufferMs = 20;
+
+    // Lock not held. `restartSink` asks for the suspend and resume. Throws
+    // AudioInputError (stage Stream).
+    PulseKeepAlive(std::shared_ptr<PulseContext> context, const QString& sink, uint32_t rate, bool restartSink);
+    ~PulseKeepAlive();
+    PulseKeepAlive(const PulseKeepAlive&) = delete;
+    PulseKeepAlive& operator=(const PulseKeepAlive&) = delete;
+
+private:
+    void fill(size_t bytes);
+
+    std::shared_ptr<PulseContext> m_context;
+    pa_stream* m_stream = nullptr;
+};
+
+} // namespace corvessa

@@ -1,0 +1,330 @@
+#include "platform/pulse/PulseTapRoute.h"
+
+#include "platform/AudioInput.h"
+#include "platform/AudioInputError.h"
+#include "platform/pulse/PulseKeepAlive.h"
+
+#include <QFile>
+#include <QRegularExpression>
+
+#include <atomic>
+#include <limits>
+#include <cerrno>
+#include <csignal>
+#include <unistd.h>
+
+#include <pulse/subscribe.h>
+
+namespace corvessa {
+
+namespace {
+
+constexpr const char* processIdProperty = "application.process.id";
+
+const PulseContext::SinkEntry* findSink(const std::vector<PulseContext::SinkEntry>& sinks, const QString& name)
+{
+    for (const auto& s : sinks)
+        if (s.name == name)
+            return &s;
+    return nullptr;
+}
+
+const PulseContext::SinkEntry* findSink(const std::vector<PulseContext::SinkEntry>& sinks, uint32_t index)
+{
+    for (const auto& s : sinks)
+        if (s.index == index)
+            return &s;
+    return nullptr;
+}
+
+bool isTap(const PulseContext::SinkEntry& s)
+{
+    return PulseTapRoute::isTapSink(s.name, s.properties);
+}
+
+// Where streams go when a tap sink is undone: the output it replaced, else the
+// current default, else any real output.
+const PulseContext::SinkEntry* restoreTarget(const std::vector<PulseContext::SinkEntry>& sinks,
+                                             const QString& previous, const QString& currentDefault)
+{
+    for (const QString& name : {previous, currentDefault}) {
+        const auto* s = name.isEmpty() ? nullptr : findSink(sinks, name);
+        if (s && !isTap(*s))
+            return s;
+    }
+    for (const auto& s : sinks)
+        if (!isTap(s))
+            return &s;
+    return nullptr;
+}
+
+} // namespace
+
+PulseTapRoute::PulseTapRoute(std::shared_ptr<PulseContext> context) : m_context(std::move(context))
+{
+    setUp();
+}
+
+PulseTapRoute::~PulseTapRoute()
+{
+    release();
+}
+
+void PulseTapRoute::setUp()
+{
+    const PulseContext& c = *m_context;
+    PulseContext::Lock lock(c);
+    auto fail = [&](int code = 0) {
+        const QString text = code ? PulseContext::errorText(code) : c.errorText();
+        throw AudioInputError(AudioInputError::Stage::Route, text);
+    };
+
+    // A sink left by a crashed run would otherwise become our "previous" output.
+    recoverLocked(c);
+
+    const auto defaults = c.defaults();
+    const auto sinks = c.sinks();
+    if (!defaults || !sinks)
+        fail();
+    const PulseContext::SinkEntry* previous = findSink(*sinks, defaults->sink);
+    if (previous && isTap(*previous)) // another live route: chain to what it replaced
+        previous = restoreTarget(*sinks, previous->properties.value(previousProperty), {});
+    if (!previous)
+        fail(PA_ERR_NOENTITY);
+    m_previous = previous->name;
+
+    static std::atomic<int> serial{0};
+    m_sink = QString::fromLatin1(sinkName);
+    if (findSink(*sinks, m_sink))
+        m_sink += QStringLiteral("_%1_%2").arg(::getpid()).arg(++serial);
+
+    const auto module = c.loadModule(QStringLiteral("module-null-sink"),
+                                     moduleArguments(m_sink, ::getpid(), m_previous, previous->spec.rate));
+    if (!module)
+        fail();
+
+    const auto withTap = c.sinks();
+    const PulseContext::SinkEntry* tap = withTap ? findSink(*withTap, m_sink) : nullptr;
+    if (!tap) {
+        const QString text = c.errorText();
+        c.unloadModule(*module);
+        throw AudioInputError(AudioInputError::Stage::Route, text);
+    }
+    m_sinkIndex = tap->index;
+    m_monitor = tap->monitorSource;
+    m_spec = tap->spec;
+
+    // Streams that start while the route stands are placed as they appear.
+    pa_context_set_subscribe_callback(
+        c.context(),
+        [](pa_context*, pa_subscription_event_type_t type, uint32_t index, void* self) {
+            static_cast<PulseTapRoute*>(self)->onSinkInputEvent(type, index);
+        },
+        this);
+    PulseContext::SuccessSlot subscribed{&c};
+    const bool ok = c.await(pa_context_subscribe(c.context(), PA_SUBSCRIPTION_MASK_SINK_INPUT,
+                                                 &PulseContext::successCallback, &subscribed))
+        && subscribed.success && c.setDefaultSink(m_sink);
+    m_active = ok;
+    const auto inputs = ok ? c.sinkInputs() : std::nullopt;
+    if (!inputs) {
+        const QString text = c.errorText();
+        pa_context_set_subscribe_callback(c.context(), nullptr, nullptr);
+        undo(c, *tap, m_previous, m_moved);
+        m_active = false;
+        m_sinkIndex = PA_INVALID_INDEX;
+        throw AudioInputError(AudioInputError::Stage::Route, text);
+    }
+    for (const auto& input : *inputs)
+        placeNewStream(input);
+}
+
+void PulseTapRoute::onSinkInputEvent(pa_subscription_event_type_t type, uint32_t index)
+{
+    if (!m_active || (type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) != PA_SUBSCRIPTION_EVENT_SINK_INPUT)
+        return;
+    const auto kind = type & PA_SUBSCRIPTION_EVENT_TYPE_MASK;
+    if (kind == PA_SUBSCRIPTION_EVENT_REMOVE) {
+        m_moved.erase(index);
+        return;
+    }
+    if (kind != PA_SUBSCRIPTION_EVENT_NEW)
+        return;
+    // Runs on the loop thread: ask without waiting. release() stops these callbacks
+    // before `this` goes: it turns m_active off and then waits for later replies,
+    // which the server sends in order.
+    pa_operation* op = pa_context_get_sink_input_info(
+        m_context->context(), index,
+        [](pa_context*, const pa_sink_input_info* info, int eol, void* self) {
+            auto* route = static_cast<PulseTapRoute*>(self);
+            if (eol == 0 && info && route->m_active)
+                route->placeNewStream({info->index, info->sink, PulseContext::properties(info->proplist)});
+        },
+        this);
+    if (op)
+        pa_operation_unref(op);
+}
+
+void PulseTapRoute::placeNewStream(const PulseContext::SinkInputEntry& input)
+{
+    if (input.properties.value(QLatin1String(roleProperty)) == QLatin1String(PulseKeepAlive::role))
+        return; // put where it belongs by its owner
+    const bool own = isOwnStream(input.properties, ::getpid());
+    pa_context* ctx = m_context->context();
+    pa_operation* op = nullptr;
+    const bool onLoopThread = pa_threaded_mainloop_in_thread(m_context->mainloop());
+    if (own && input.sink == m_sinkIndex) {
+        if (onLoopThread)
+            op = pa_context_move_sink_input_by_name(ctx, input.index, m_previous.toUtf8().constData(), nullptr, nullptr);
+        else
+            m_context->moveSinkInput(input.index, m_previous);
+    } else if (!own && input.sink != m_sinkIndex) {
+        m_moved[input.index] = input.sink;
+        if (onLoopThread)
+            op = pa_context_move_sink_input_by_index(ctx, input.index, m_sinkIndex, nullptr, nullptr);
+        else if (!m_context->moveSinkInput(input.index, m_sinkIndex))
+            m_moved.erase(input.index); // a stream that refuses to move stays where it is
+    }
+    if (op)
+        pa_operation_unref(op);
+}
+
+void PulseTapRoute::release()
+{
+    if (!m_context || m_sinkIndex == PA_INVALID_INDEX)
+        return;
+    bool done = false;
+    {
+        const PulseContext& c = *m_context;
+        PulseContext::Lock lock(c);
+        m_active = false;
+        if (c.isReady()) {
+            pa_context_set_subscribe_callback(c.context(), nullptr, nullptr);
+            PulseContext::SuccessSlot slot{&c};
+            c.await(pa_context_subscribe(c.context(), PA_SUBSCRIPTION_MASK_NULL, &PulseContext::successCallback,
+                                         &slot));
+            if (const auto sinks = c.sinks()) {
+                if (const auto* tap = findSink(*sinks, m_sink))
+                    undo(c, *tap, m_previous, m_moved);
+                done = true;
+            }
+        }
+    }
+    if (!done) {
+        // Our connection died; the server may still be there.
+        try {
+            PulseContext fresh(QStringLiteral("Recorder"));
+            PulseContext::Lock lock(fresh);
+            if (const auto sinks = fresh.sinks())
+                if (const auto* tap = findSink(*sinks, m_sink))
+                    undo(fresh, *tap, m_previous, m_moved);
+        } catch (const AudioInputError&) {
+            // No server: nothing is left to restore until it returns; the next launch does it.
+        }
+    }
+    m_sinkIndex = PA_INVALID_INDEX;
+    m_moved.clear();
+}
+
+void PulseTapRoute::undo(const PulseContext& c, const PulseContext::SinkEntry& sink, const QString& previous,
+                         const std::map<uint32_t, uint32_t>& moved)
+{
+    const auto sinks = c.sinks();
+    const auto defaults = c.defaults();
+    if (!sinks)
+        return;
+    const auto* target = restoreTarget(*sinks, previous, defaults ? defaults->sink : QString());
+    if (const auto inputs = c.sinkInputs()) {
+        for (const auto& input : *inputs) {
+            if (input.sink != sink.index)
+                continue;
+            const PulseContext::SinkEntry* to = target;
+            if (auto it = moved.find(input.index); it != moved.end()) {
+                const auto* original = findSink(*sinks, it->second);
+                if (original && !isTap(*original))
+                    to = original;
+            }
+            if (to)
+                c.moveSinkInput(input.index, to->index);
+        }
+    }
+    if (target && defaults && defaults->sink == sink.name)
+        c.setDefaultSink(target->name);
+    if (sink.ownerModule != PA_INVALID_INDEX)
+        c.unloadModule(sink.ownerModule);
+}
+
+int PulseTapRoute::recoverLeftovers(PulseContext& context)
+{
+    PulseContext::Lock lock(context);
+    return recoverLocked(context);
+}
+
+int PulseTapRoute::recoverLocked(const PulseContext& c)
+{
+    const auto sinks = c.sinks();
+    if (!sinks)
+        return 0;
+    int undone = 0;
+    for (const auto& s : *sinks) {
+        if (isTap(s) && ownerIsGone(s.properties)) {
+            undo(c, s, s.properties.value(QString::fromLatin1(previousProperty)), {});
+            ++undone;
+        }
+    }
+    return undone;
+}
+
+bool PulseTapRoute::isTapSink(const QString& name, const QMap<QString, QString>& properties)
+{
+    const QString base = QString::fromLatin1(sinkName);
+    return name == base || name.startsWith(base + QLatin1Char('_'))
+        || properties.contains(QString::fromLatin1(ownerProperty));
+}
+
+bool PulseTapRoute::isOwnStream(const QMap<QString, QString>& properties, pid_t self)
+{
+    if (properties.contains(QString::fromLatin1(roleProperty)))
+        return true;
+    bool ok = false;
+    const qint64 pid = properties.value(QString::fromLatin1(processIdProperty)).toLongLong(&ok);
+    return ok && pid == self;
+}
+
+bool PulseTapRoute::ownerIsGone(const QMap<QString, QString>& properties)
+{
+    bool ok = false;
+    const qint64 pid = properties.value(QString::fromLatin1(ownerProperty)).toLongLong(&ok);
+    if (!ok || pid <= 0 || pid > std::numeric_limits<pid_t>::max())
+        return true;
+    if (::kill(pid_t(pid), 0) != 0 && errno == ESRCH)
+        return true;
+    // A killed process whose parent has not reaped it yet still answers kill().
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (stat.open(QIODevice::ReadOnly)) {
+        const QByteArray text = stat.readAll();
+        const qsizetype close = text.lastIndexOf(')'); // the command name may hold spaces
+        if (close >= 0 && close + 2 < text.size() && text[close + 2] == 'Z')
+            return true;
+    }
+    return false;
+}
+
+QString PulseTapRoute::moduleArguments(const QString& name, pid_t owner, const QString& previous, uint32_t rate)
+{
+    // Property values are quoted with ' inside the argument's "..."; a name that
+    // needs more than that is left out rather than risk a refused module.
+    static const QRegularExpression plainName(QStringLiteral("^[A-Za-z0-9._:@+-]+$"));
+    QString props = QStringLiteral("device.description='%1' %2=%3")
+                        .arg(QString::fromLatin1(AudioInput::tapDescription), QString::fromLatin1(ownerProperty))
+                        .arg(owner);
+    if (plainName.match(previous).hasMatch())
+        props += QStringLiteral(" %1='%2'").arg(QString::fromLatin1(previousProperty), previous);
+    QString args = QStringLiteral("sink_name=%1").arg(name);
+    if (rate > 0)
+        args += QStringLiteral(" rate=%1").arg(rate);
+    args += QStringLiteral(" channels=2 sink_properties=\"%1\"").arg(props);
+    return args;
+}
+
+} // namespace corvessa

@@ -1,0 +1,84 @@
+#pragma once
+
+#include "platform/pulse/PulseContext.h"
+
+#include <QMap>
+#include <QString>
+
+#include <map>
+#include <memory>
+#include <sys/types.h>
+
+namespace corvessa {
+
+// Keeps the speakers silent while system audio is captured. Muting a sink on
+// PulseAudio also silences its monitor, so instead a private null sink, "Recorder
+// tap", becomes the default output and the other programs' playback streams are
+// moved onto it; its monitor carries the sound and nothing reaches the speakers.
+// Streams that start meanwhile are moved as they appear. The program's own
+// playback (same process id, or marked with roleProperty) stays on the real output.
+//
+// release() (also run by the destructor) moves every stream back, restores the
+// default output and removes the sink. A sink left behind by a process that died
+// is undone by recoverLeftovers().
+class PulseTapRoute {
+public:
+    static constexpr const char* sinkName = "recorder_tap";
+    // Properties of the tap sink: the owning process and the output it replaced.
+    static constexpr const char* ownerProperty = "corvessa.tap.pid";
+    static constexpr const char* previousProperty = "corvessa.tap.previous";
+    // The program's own playback streams carry this property (any value), so a
+    // route never moves them; helper processes that play for us set it too.
+    static constexpr const char* roleProperty = "corvessa.role";
+
+    // Sets the route up on the connection (lock not held). Throws AudioInputError
+    // (stage Route) after undoing what it did.
+    explicit PulseTapRoute(std::shared_ptr<PulseContext> context);
+    ~PulseTapRoute();
+    PulseTapRoute(const PulseTapRoute&) = delete;
+    PulseTapRoute& operator=(const PulseTapRoute&) = delete;
+
+    const QString& sink() const { return m_sink; }
+    const QString& monitorSource() const { return m_monitor; }
+    const QString& previousSink() const { return m_previous; }
+    const pa_sample_spec& sampleSpec() const { return m_spec; }
+
+    // Moves everything back and removes the sink; idempotent. Best effort: when the
+    // connection is gone, a fresh one is used.
+    void release();
+
+    // Undoes every tap sink whose owning process is gone (lock not held). Returns
+    // how many.
+    static int recoverLeftovers(PulseContext& context);
+
+    // Whether a sink is a tap sink, by its name or its owner property.
+    static bool isTapSink(const QString& name, const QMap<QString, QString>& properties);
+    // Whether a playback stream belongs to the process `self`.
+    static bool isOwnStream(const QMap<QString, QString>& properties, pid_t self);
+    // Whether the process that made a tap sink is gone. A sink without a readable
+    // owner counts as left behind.
+    static bool ownerIsGone(const QMap<QString, QString>& properties);
+    // The module arguments of a tap sink. The previous output is left out when its
+    // name cannot be quoted safely.
+    static QString moduleArguments(const QString& sinkName, pid_t owner, const QString& previous, uint32_t rate);
+
+private:
+    void setUp();
+    static int recoverLocked(const PulseContext& c);
+    void onSinkInputEvent(pa_subscription_event_type_t type, uint32_t index);
+    void placeNewStream(const PulseContext::SinkInputEntry& input);
+    // Moves the streams off `sink`, restores the default output, unloads the module.
+    static void undo(const PulseContext& c, const PulseContext::SinkEntry& sink, const QString& previous,
+                     const std::map<uint32_t, uint32_t>& moved);
+
+    std::shared_ptr<PulseContext> m_context;
+    QString m_sink;
+    QString m_monitor;
+    QString m_previous;
+    uint32_t m_sinkIndex = PA_INVALID_INDEX;
+    pa_sample_spec m_spec{};
+    bool m_active = false;                 // loop lock
+    std::map<uint32_t, uint32_t> m_moved;  // stream -> its sink before the move; loop lock
+};
+
+} // namespace corvessa

@@ -1,0 +1,215 @@
+#include "platform/synthetic/SyntheticCameraService.h"
+
+#include "platform/synthetic/SyntheticCameraStream.h"
+
+#include <algorithm>
+#include <mutex>
+
+namespace corvessa {
+
+struct SyntheticCameraService::Hub {
+    mutable std::mutex mutex;
+    std::vector<CameraDevice> devices;
+    std::optional<CameraError> openError;
+    std::optional<CameraError> configureError;
+    std::optional<CameraError> startError;
+    std::vector<SyntheticCameraStream*> streams;
+    CameraDeviceObservers observers;
+
+    bool hasDevice(const QString& id) const
+    {
+        return std::any_of(devices.begin(), devices.end(), [&](const CameraDevice& d) { return d.id == id; });
+    }
+};
+
+CameraDevice SyntheticCameraService::defaultDevice()
+{
+    auto single = [](int rate) { return CameraFormat::Intervals{MediaTime(1, rate), MediaTime(1, rate), {}}; };
+    CameraDevice device;
+    device.id = QStringLiteral("synthetic-camera");
+    device.name = QStringLiteral("Synthetic Camera");
+    device.formats = {
+        CameraFormat{640, 480, CameraPixelFormat::YUYV, {single(30), single(15)}},
+        CameraFormat{1280, 720, CameraPixelFormat::YUYV, {{MediaTime(1, 30), MediaTime(1, 1), {}}}},
+        CameraFormat{1920, 1080, CameraPixelFormat::MJPEG, {single(60), single(30)}},
+    };
+    return device;
+}
+
+SyntheticCameraService::SyntheticCameraService() : SyntheticCameraService(std::vector<CameraDevice>{defaultDevice()})
+{
+}
+
+SyntheticCameraService::SyntheticCameraService(std::vector<CameraDevice> devices) : m_hub(std::make_shared<Hub>())
+{
+    m_hub->devices = std::move(devices);
+}
+
+SyntheticCameraService::~SyntheticCameraService() = default;
+
+std::vector<CameraDevice> SyntheticCameraService::devices()
+{
+    std::lock_guard lock(m_hub->mutex);
+    return m_hub->devices;
+}
+
+std::unique_ptr<CameraStream> SyntheticCameraService::open(const QString& id, SerialQueue* queue,
+                                                           CameraStreamOutput output, CameraError* error)
+{
+    auto fail = [&](CameraError e) -> std::unique_ptr<CameraStream> {
+        if (error)
+            *error = std::move(e);
+        return nullptr;
+    };
+    if (!queue)
+        return fail({CameraErrorCode::OpenFailed, QStringLiteral("The camera stream has no output queue."), 0});
+    CameraDevice device;
+    {
+        std::lock_guard lock(m_hub->mutex);
+        if (m_hub->openError)
+            return fail(*m_hub->openError);
+        auto it = std::find_if(m_hub->devices.begin(), m_hub->devices.end(),
+                               [&](const CameraDevice& d) { return d.id == id; });
+        if (it == m_hub->devices.end())
+            return fail({CameraErrorCode::NotFound, QStringLiteral("No camera has the id ") + id, 0});
+        device = *it;
+    }
+
+    std::weak_ptr<Hub> weak = m_hub;
+    SyntheticCameraStream::Environment env;
+    env.configureCheck = [weak]() -> std::optional<CameraError> {
+        auto hub = weak.lock();
+        if (!hub)
+            return std::nullopt;
+        std::lock_guard lock(hub->mutex);
+        return hub->configureError;
+    };
+    env.startCheck = [weak, id]() -> std::optional<CameraError> {
+        auto hub = weak.lock();
+        if (!hub)
+            return std::nullopt;
+        std::lock_guard lock(hub->mutex);
+        if (!hub->hasDevice(id))
+            return CameraError{CameraErrorCode::Disconnected, QStringLiteral("The camera is gone."), 0};
+        return hub->startError;
+    };
+    env.destroyed = [weak](SyntheticCameraStream* stream) {
+        if (auto hub = weak.lock()) {
+            std::lock_guard lock(hub->mutex);
+            std::erase(hub->streams, stream);
+        }
+    };
+    auto stream = std::make_unique<SyntheticCameraStream>(std::move(device), queue, std::move(output), std::move(env));
+    std::lock_guard lock(m_hub->mutex);
+    m_hub->streams.push_back(stream.get());
+    return stream;
+}
+
+CameraService::Observation SyntheticCameraService::observeDevices(DevicesChanged handler)
+{
+    return m_hub->observers.add(std::move(handler));
+}
+
+void SyntheticCameraService::addDevice(CameraDevice device)
+{
+    CameraDeviceChange change;
+    {
+        std::lock_guard lock(m_hub->mutex);
+        if (m_hub->hasDevice(device.id))
+            return;
+        m_hub->devices.push_back(device);
+        change.added.push_back(std::move(device));
+    }
+    m_hub->observers.notify(change);
+}
+
+template <typename F>
+void SyntheticCameraService::forStreams(const QString& id, F&& f)
+{
+    // Under the lock, so that no stream is destroyed meanwhile; what the streams
+    // do here only posts to queues.
+    std::lock_guard lock(m_hub->mutex);
+    for (SyntheticCameraStream* stream : m_hub->streams) {
+        if (stream->device().id == id)
+            f(*stream);
+    }
+}
+
+void SyntheticCameraService::disconnect(const QString& id)
+{
+    CameraDeviceChange change;
+    {
+        std::lock_guard lock(m_hub->mutex);
+        auto it = std::find_if(m_hub->devices.begin(), m_hub->devices.end(),
+                               [&](const CameraDevice& d) { return d.id == id; });
+        if (it == m_hub->devices.end())
+            return;
+        change.removed.push_back(*it);
+        m_hub->devices.erase(it);
+    }
+    forStreams(id, [](SyntheticCameraStream& s) {
+        s.interrupt({CameraErrorCode::Disconnected, QStringLiteral("No such device"), 19});
+    });
+    m_hub->observers.notify(change);
+}
+
+void SyntheticCameraService::changeFrameSize(const QString& id, QSize size)
+{
+    forStreams(id, [size](SyntheticCameraStream& s) { s.setFrameSize(size); });
+}
+
+void SyntheticCameraService::interrupt(const QString& id, const CameraError& error)
+{
+    forStreams(id, [&error](SyntheticCameraStream& s) { s.interrupt(error); });
+}
+
+void SyntheticCameraService::reportDrops(const QString& id, int count)
+{
+    forStreams(id, [count](SyntheticCameraStream& s) { s.reportDrops(count); });
+}
+
+void SyntheticCameraService::setOpenError(std::optional<CameraError> error)
+{
+    std::lock_guard lock(m_hub->mutex);
+    m_hub->openError = std::move(error);
+}
+
+void SyntheticCameraService::setConfigureError(std::optional<CameraError> error)
+{
+    std::lock_guard lock(m_hub->mutex);
+    m_hub->configureError = std::move(error);
+}
+
+void SyntheticCameraService::setStartError(std::optional<CameraError> error)
+{
+    std::lock_guard lock(m_hub->mutex);
+    m_hub->startError = std::move(error);
+}
+
+int SyntheticCameraService::runningStreams() const
+{
+    std::lock_guard lock(m_hub->mutex);
+    return int(std::count_if(m_hub->streams.begin(), m_hub->streams.end(),
+                             [](SyntheticCameraStream* s) { return s->isRunning(); }));
+}
+
+std::vector<CameraStream::ActiveFormat> SyntheticCameraService::runningFormats() const
+{
+    std::lock_guard lock(m_hub->mutex);
+    std::vector<CameraStream::ActiveFormat> formats;
+    for (SyntheticCameraStream* s : m_hub->streams) {
+        if (s->isRunning()) {
+            if (auto f = s->activeFormat())
+                formats.push_back(*f);
+        }
+    }
+    return formats;
+}
+
+int SyntheticCameraService::openStreams() const
+{
+    std::lock_guard lock(m_hub->mutex);
+    return int(m_hub->streams.size());
+}
+
+} // namespace corvessa

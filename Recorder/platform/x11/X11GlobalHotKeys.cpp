@@ -1,0 +1,201 @@
+#include "platform/x11/X11GlobalHotKeys.h"
+
+#include "platform/x11/KeyCodeMap.h"
+#include "platform/x11/X11ErrorTrap.h"
+
+#include <QCoreApplication>
+#include <QMetaObject>
+#include <QSocketNotifier>
+
+namespace corvessa {
+// Named before the X headers, whose Status macro would hide it.
+using HotKeyStatus = GlobalHotKeys::Status;
+} // namespace corvessa
+
+// X11 last: its macros (None, Bool, Status, Success) clash with names in Qt.
+#include <X11/XKBlib.h>
+#include <X11/Xlib.h>
+#include <X11/keysym.h>
+
+namespace corvessa {
+
+namespace {
+
+// Which modifier bit Num Lock sets on this server; Mod2 on nearly every setup,
+// taken as such when the modifier map does not say.
+unsigned findNumLockMask(Display* display)
+{
+    unsigned mask = Mod2Mask;
+    const KeyCode numLock = XKeysymToKeycode(display, XK_Num_Lock);
+    XModifierKeymap* map = XGetModifierMapping(display);
+    if (!map)
+        return mask;
+    if (numLock != 0) {
+        for (int mod = 0; mod < 8; ++mod) {
+            for (int k = 0; k < map->max_keypermod; ++k) {
+                if (map->modifiermap[mod * map->max_keypermod + k] == numLock)
+                    mask = 1u << mod;
+            }
+        }
+    }
+    XFreeModifiermap(map);
+    return mask;
+}
+
+constexpr unsigned kCombinationMask = ShiftMask | ControlMask | Mod1Mask | Mod4Mask;
+
+} // namespace
+
+X11GlobalHotKeys::X11GlobalHotKeys(const QString& displayName)
+{
+    const QByteArray name = displayName.toLocal8Bit();
+    m_display = XOpenDisplay(displayName.isEmpty() ? nullptr : name.constData());
+    if (!m_display)
+        return;
+    m_root = DefaultRootWindow(m_display);
+    m_numLockMask = findNumLockMask(m_display);
+    // Held keys then repeat as presses alone, which tells a repeat from a new press.
+    Bool supported = False;
+    XkbSetDetectableAutoRepeat(m_display, True, &supported);
+    XFlush(m_display);
+
+    // Without an event loop nothing could read the presses; registrations still work.
+    if (QCoreApplication::instance()) {
+        m_notifier = std::make_unique<QSocketNotifier>(ConnectionNumber(m_display), QSocketNotifier::Read);
+        QObject::connect(m_notifier.get(), &QSocketNotifier::activated, m_notifier.get(),
+                         [this] { processPendingEvents(); });
+    }
+}
+
+X11GlobalHotKeys::~X11GlobalHotKeys()
+{
+    m_notifier.reset();
+    // Closing the connection releases its grabs.
+    if (m_display)
+        XCloseDisplay(m_display);
+}
+
+std::set<unsigned> X11GlobalHotKeys::lockVariants() const
+{
+    return {0u, unsigned(LockMask), m_numLockMask, LockMask | m_numLockMask};
+}
+
+unsigned X11GlobalHotKeys::relevantModifiers(unsigned state) const
+{
+    return state & kCombinationMask & ~(LockMask | m_numLockMask);
+}
+
+int X11GlobalHotKeys::grab(const Grab& g)
+{
+    int error = 0;
+    {
+        X11ErrorTrap trap(m_display);
+        for (unsigned lock : lockVariants())
+            XGrabKey(m_display, int(g.keycode), g.modifiers | lock, m_root, False, GrabModeAsync, GrabModeAsync);
+        error = trap.sync();
+    }
+    if (error != 0)
+        ungrab(g); // the variants that were granted
+    scheduleProcessing();
+    return error;
+}
+
+void X11GlobalHotKeys::ungrab(const Grab& g)
+{
+    {
+        // Ungrabbing a combination we do not hold is harmless; the trap is for a
+        // keycode the server has stopped knowing.
+        X11ErrorTrap trap(m_display);
+        for (unsigned lock : lockVariants())
+            XUngrabKey(m_display, int(g.keycode), g.modifiers | lock, m_root);
+    }
+    m_held.erase(g.keycode);
+    scheduleProcessing();
+}
+
+HotKeyStatus X11GlobalHotKeys::registerKey(int id, qint64 keyCode, qint64 modifiers)
+{
+    unregisterKey(id);
+    if (!m_display)
+        return HotKeyStatus::unavailable;
+    const std::optional<quint32> sym = KeyCodeMap::keysym(keyCode);
+    if (!sym)
+        return HotKeyStatus::unmappable;
+    const KeyCode keycode = XKeysymToKeycode(m_display, KeySym(*sym));
+    if (keycode == 0)
+        return HotKeyStatus::unmappable;
+
+    const Grab g{keycode, relevantModifiers(KeyCodeMap::x11Modifiers(modifiers))};
+    // The server lets a client grab the same combination twice; the second grab
+    // silently replaces the first, so our own clashes are caught here.
+    for (const auto& [other, held] : m_grabs) {
+        if (held.keycode == g.keycode && held.modifiers == g.modifiers)
+            return HotKeyStatus::duplicate;
+    }
+    if (grab(g) != 0)
+        return HotKeyStatus::taken;
+    m_grabs[id] = g;
+    return HotKeyStatus::registered;
+}
+
+void X11GlobalHotKeys::unregisterKey(int id)
+{
+    auto it = m_grabs.find(id);
+    if (it == m_grabs.end())
+        return;
+    const Grab g = it->second;
+    m_grabs.erase(it);
+    ungrab(g);
+}
+
+bool X11GlobalHotKeys::isRegistered(int id) const
+{
+    return m_grabs.contains(id);
+}
+
+int X11GlobalHotKeys::registrationCount() const
+{
+    return int(m_grabs.size());
+}
+
+void X11GlobalHotKeys::scheduleProcessing()
+{
+    if (m_notifier)
+        QMetaObject::invokeMethod(m_notifier.get(), [this] { processPendingEvents(); }, Qt::QueuedConnection);
+}
+
+void X11GlobalHotKeys::processPendingEvents()
+{
+    if (!m_display)
+        return;
+    while (XPending(m_display) > 0) {
+        XEvent event;
+        XNextEvent(m_display, &event);
+        switch (event.type) {
+        case KeyPress: {
+            const unsigned keycode = event.xkey.keycode;
+            const unsigned modifiers = relevantModifiers(event.xkey.state);
+            // Only an exact match is ours: anything else is left alone, never
+            // taken for some default action.
+            for (const auto& [id, g] : m_grabs) {
+                if (g.keycode == keycode && g.modifiers == modifiers) {
+                    if (m_held.insert(keycode).second)
+                        pressed(id);
+                    break;
+                }
+            }
+            break;
+        }
+        case KeyRelease:
+            m_held.erase(event.xkey.keycode);
+            break;
+        case MappingNotify:
+            XRefreshKeyboardMapping(&event.xmapping);
+            break;
+        default:
+            break;
+        }
+    }
+}
+
+} // namespace corvessa

@@ -1,0 +1,83 @@
+#pragma once
+
+#include "platform/ScreenSource.h"
+#include "platform/x11/X11ScreenSource.h"
+
+#include <QString>
+
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+namespace corvessa {
+
+class AudioCaptureStream;
+class AudioInput;
+
+// A capture stream on an X server, running on a thread and a connection of its
+// own. The top-level windows are redirected with XComposite, so every window
+// keeps its whole picture in a pixmap of its own:
+// - a display or an area is read from the screen as shown, and wherever a
+//   window on the exclusion lists lies, the picture is rebuilt from the root
+//   background and the pixmaps of the other windows in stacking order, so the
+//   excluded windows never appear, not even the parts of them on top;
+// - a window is read from its own pixmap, so windows covering it do not matter.
+// XDamage tells when something changed: a frame is made only then (and once at
+// start), no sooner than the minimum frame interval after the last one. Pixels
+// are read with XShm, scaled and converted with libswscale into pooled buffers,
+// stamped with the host clock and handed to the output queue. A display that
+// RandR no longer lists, or a window that is destroyed, ends the stream with
+// onStop. The microphone, when asked for, is a PulseAudio capture stream whose
+// buffers go to the same queue; its failure while running does not stop the
+// screen (the engine notices the silence).
+class X11ScreenStream : public ScreenStream {
+public:
+    // `audioInput`: where the microphone comes from; null means AudioInput::current().
+    X11ScreenStream(QString displayName, X11ScreenSource::Layout layout, ScreenFilter filter, ScreenStreamConfig config,
+                    SerialQueue* queue, ScreenStreamOutput output, std::shared_ptr<AudioInput> audioInput = nullptr);
+    ~X11ScreenStream() override;
+
+    std::optional<RecorderError> start() override;
+    std::optional<RecorderError> updateConfiguration(const ScreenStreamConfig& config) override;
+    void stop() override;
+
+    // What the capture thread has done so far, for benchmarks and tests.
+    struct Statistics {
+        uint64_t frames = 0;        // handed to the output queue
+        uint64_t skippedBusy = 0;   // frames put off because `queueDepth` frames were still waiting
+        uint64_t repairs = 0;       // frames in which excluded windows were painted over
+        double readSeconds = 0;     // reading pixels from the server (wall clock)
+        double convertSeconds = 0;  // scaling and conversion (wall clock)
+        double threadCpuSeconds = 0; // CPU time of the capture thread
+    };
+    Statistics statistics() const;
+
+private:
+    struct Shared;
+    struct Capture;
+    void run(std::shared_ptr<Capture> capture);
+    void wake() const;
+    std::optional<RecorderError> startMicrophone(const ScreenStreamConfig& config);
+
+    const QString m_displayName;
+    const X11ScreenSource::Layout m_layout;
+    const ScreenFilter m_filter;
+    SerialQueue* const m_queue;
+    const std::shared_ptr<AudioInput> m_audioInput;
+    std::shared_ptr<Shared> m_shared;
+
+    std::mutex m_mutex; // guards the fields below
+    ScreenStreamConfig m_config;
+    bool m_configChanged = false;
+    bool m_stopRequested = false;
+    bool m_started = false;
+    std::thread m_thread;
+    std::unique_ptr<AudioCaptureStream> m_microphone;
+    mutable std::mutex m_statsMutex;
+    Statistics m_stats;
+    int m_wakeFd = -1;
+};
+
+} // namespace corvessa

@@ -1,0 +1,62 @@
+#pragma once
+
+#include "platform/DisplayList.h"
+#include "platform/core/ScreenCoordinates.h"
+
+#include <QByteArray>
+#include <QRectF>
+#include <QString>
+
+namespace corvessa {
+
+// The X server's displays through RandR: every connected output driven by a
+// CRTC. Each call opens its own short connection, so it may be used from any
+// thread and sees layout changes at once. When the display cannot be opened the
+// list is empty.
+class XRandRDisplayList : public DisplayList {
+public:
+    // displayName: the X display to ask, e.g. ":1"; empty means $DISPLAY.
+    explicit XRandRDisplayList(QString displayName = {});
+
+    std::vector<DisplayInfo> displays() const override;
+
+    // Whether the X display can be opened.
+    static bool isAvailable(const QString& displayName = {});
+
+    // One output in the X server's layout: points with y down.
+    struct Output {
+        QString name;
+        QByteArray edid;
+        QRectF frame;
+        QRectF pixels; // where its pixels lie on the root window; empty: the same as frame
+        double scale = 1;
+        double refreshRate = 0;
+        bool isPrimary = false;
+    };
+    // The display list for a layout: frames turned into global points (origin at
+    // the primary output's bottom left, y up), the primary first and the others by
+    // position. When no output is marked primary, the first one is taken as such.
+    static std::vector<DisplayInfo> fromOutputs(std::vector<Output> outputs);
+
+    // The server's outputs as they are now, before the conversion to global
+    // points; empty when the display cannot be opened.
+    std::vector<Output> outputs() const;
+    // The conversions for a layout: its primary output (the marked one, else the
+    // first) and every output's pixels and points.
+    static ScreenCoordinates coordinates(const std::vector<Output>& outputs);
+
+    // "VVVV-PPPP-SSSSSSSS": the EDID's manufacturer id, product code and serial
+    // number in hex. The output name when the EDID is short, has no valid header or
+    // carries none of the three.
+    static QString uuidFromEdid(const QByteArray& edid, const QString& outputName);
+
+    // Refresh rate of a mode timing in Hz; 0 when the timing is incomplete.
+    // Interlaced modes show twice the frames, double-scanned ones half.
+    static double refreshRate(unsigned long dotClock, unsigned hTotal, unsigned vTotal, bool interlace = false,
+                              bool doubleScan = false);
+
+private:
+    QString m_displayName;
+};
+
+} // namespace corvessa

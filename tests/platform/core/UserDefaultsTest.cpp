@@ -1,0 +1,157 @@
+#include "platform/core/UserDefaults.h"
+#include "platform/core/XdgPaths.h"
+#include "support/TempHome.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QSignalSpy>
+
+#include <gtest/gtest.h>
+
+using namespace corvessa;
+
+namespace {
+
+void writeFile(const QString& path, const QByteArray& bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+}
+
+} // namespace
+
+TEST(UserDefaults, TypedValuesSurviveAReopen)
+{
+    test::TempHome home;
+    const QString path = XdgPaths::defaultsFile();
+    {
+        UserDefaults d(path);
+        d.setBool("b", true);
+        d.setInteger("i", -9007199254740993LL); // not representable as a double
+        d.setDouble("d", 0.1);
+        d.setString("s", QStringLiteral("Grüße %@"));
+        d.setData("data", QByteArray("\x00\xff\x10 raw", 8));
+        d.setArray("a", QJsonArray{1, "two"});
+        d.setDictionary("o", QJsonObject{{"k", 3}});
+        d.setStringArray("langs", {"de", "fr"});
+        EXPECT_TRUE(d.lastError().isEmpty());
+    }
+    UserDefaults d(path);
+    EXPECT_EQ(d.boolValue("b"), true);
+    EXPECT_EQ(d.integer("i"), -9007199254740993LL);
+    EXPECT_EQ(d.doubleValue("d"), 0.1);
+    EXPECT_EQ(d.string("s"), QStringLiteral("Grüße %@"));
+    EXPECT_EQ(d.data("data"), QByteArray("\x00\xff\x10 raw", 8));
+    EXPECT_EQ(d.array("a"), (QJsonArray{1, "two"}));
+    EXPECT_EQ(d.dictionary("o"), (QJsonObject{{"k", 3}}));
+    EXPECT_EQ(d.stringArray("langs"), (QStringList{"de", "fr"}));
+}
+
+TEST(UserDefaults, WrongTypeReadsAsAbsent)
+{
+    test::TempHome home;
+    UserDefaults d(XdgPaths::defaultsFile());
+    d.setString("s", "yes");
+    d.setBool("b", true);
+    d.setDouble("frac", 2.5);
+    d.setInteger("n", 7);
+    d.setData("data", "xyz");
+    d.setArray("mixed", QJsonArray{"a", 1});
+
+    EXPECT_FALSE(d.boolValue("s"));
+    EXPECT_FALSE(d.integer("s"));
+    EXPECT_FALSE(d.integer("b"));       // a bool is not a number
+    EXPECT_FALSE(d.string("b"));
+    EXPECT_FALSE(d.integer("frac"));    // a fraction is not an integer
+    EXPECT_EQ(d.doubleValue("n"), 7.0); // an integer is also a double
+    EXPECT_FALSE(d.dictionary("data")); // data is not a dictionary
+    EXPECT_FALSE(d.data("s"));
+    EXPECT_FALSE(d.stringArray("mixed"));
+    EXPECT_TRUE(d.array("mixed"));
+    EXPECT_FALSE(d.string("missing"));
+    EXPECT_FALSE(d.contains("missing"));
+}
+
+TEST(UserDefaults, RemoveAndChangeSignal)
+{
+    test::TempHome home;
+    UserDefaults d(XdgPaths::defaultsFile());
+    QSignalSpy spy(&d, &UserDefaults::valueChanged);
+    d.setInteger("k", 1);
+    d.remove("k");
+    ASSERT_EQ(spy.count(), 2);
+    EXPECT_EQ(spy.at(1).at(0).toString(), QStringLiteral("k"));
+    EXPECT_FALSE(d.contains("k"));
+    EXPECT_FALSE(UserDefaults(XdgPaths::defaultsFile()).contains("k"));
+}
+
+TEST(UserDefaults, CorruptFileIsKeptAsideNotOverwritten)
+{
+    test::TempHome home;
+    const QString path = XdgPaths::defaultsFile();
+    writeFile(path, "{ \"a\": 1, broken");
+    UserDefaults d(path);
+    EXPECT_FALSE(d.contains("a"));
+    EXPECT_FALSE(d.lastError().isEmpty());
+    d.setInteger("b", 2);
+
+    const QStringList aside = QDir(QFileInfo(path).absolutePath()).entryList({"defaults.json.corrupt-*"});
+    ASSERT_EQ(aside.size(), 1);
+    QFile kept(QFileInfo(path).absolutePath() + "/" + aside.first());
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    EXPECT_EQ(kept.readAll(), QByteArray("{ \"a\": 1, broken"));
+    EXPECT_EQ(UserDefaults(path).integer("b"), 2);
+}
+
+TEST(UserDefaults, TopLevelThatIsNotAnObjectIsCorrupt)
+{
+    test::TempHome home;
+    const QString path = XdgPaths::defaultsFile();
+    writeFile(path, "[1,2,3]");
+    UserDefaults d(path);
+    EXPECT_FALSE(d.lastError().isEmpty());
+    EXPECT_FALSE(QFile::exists(path));
+}
+
+TEST(UserDefaults, InvalidDataWrapperReadsAsAbsent)
+{
+    test::TempHome home;
+    const QString path = XdgPaths::defaultsFile();
+    writeFile(path, R"({"d": {"$data": "***not base64***"}})");
+    EXPECT_FALSE(UserDefaults(path).data("d"));
+}
+
+TEST(UserDefaults, UnwritableFolderReportsAndKeepsValuesInMemory)
+{
+    test::TempHome home;
+    const QString blocker = home.file("blocked");
+    writeFile(blocker, "a file where a folder should be");
+    UserDefaults d(blocker + "/Recorder/defaults.json");
+    d.setString("s", "kept");
+    EXPECT_FALSE(d.lastError().isEmpty());
+    EXPECT_EQ(d.string("s"), QStringLiteral("kept"));
+}
+
+TEST(UserDefaults, NonFiniteDoubleIsNotStored)
+{
+    test::TempHome home;
+    UserDefaults d(XdgPaths::defaultsFile());
+    d.setDouble("x", 1.0);
+    d.setDouble("x", std::numeric_limits<double>::infinity());
+    EXPECT_FALSE(d.contains("x"));
+}
+
+TEST(UserDefaults, StandardFollowsHome)
+{
+    test::TempHome home;
+    UserDefaults::standard().setString("where", "first");
+    EXPECT_TRUE(QFile::exists(home.file(".config/Recorder/defaults.json")));
+    {
+        test::TempHome other;
+        EXPECT_FALSE(UserDefaults::standard().contains("where"));
+    }
+    EXPECT_EQ(UserDefaults::standard().string("where"), QStringLiteral("first"));
+}

@@ -1,0 +1,41 @@
+#include "platform/x11/XRandRDisplayList.h"
+#include "support/XvfbTest.h"
+
+#include <gtest/gtest.h>
+
+using namespace corvessa;
+
+namespace {
+
+class XRandRDisplayListXvfb : public test::XvfbTest {};
+
+} // namespace
+
+TEST_F(XRandRDisplayListXvfb, ReadsTheServersScreen)
+{
+    const QString display = s_xvfb->display();
+    EXPECT_EQ(qgetenv("DISPLAY"), display.toLocal8Bit());
+    EXPECT_TRUE(XRandRDisplayList::isAvailable(display));
+    const auto displays = XRandRDisplayList(display).displays();
+    ASSERT_EQ(displays.size(), 1u);
+    const DisplayInfo& d = displays[0];
+    EXPECT_TRUE(d.isPrimary);
+    EXPECT_EQ(d.frame, QRectF(0, 0, 1280, 800));
+    EXPECT_EQ(d.scale, 1);
+    EXPECT_EQ(d.id, DisplayInfo::idForName(d.name));
+    EXPECT_FALSE(d.uuid.isEmpty());
+    EXPECT_GE(d.refreshRate, 0);
+    // $DISPLAY is the fixture's server.
+    EXPECT_EQ(XRandRDisplayList().displays(), displays);
+}
+
+TEST_F(XRandRDisplayListXvfb, OutputsGiveTheConversionsOfTheLayout)
+{
+    const auto outputs = XRandRDisplayList(s_xvfb->display()).outputs();
+    ASSERT_EQ(outputs.size(), 1u);
+    EXPECT_EQ(outputs[0].pixels, QRectF(0, 0, 1280, 800));
+    const ScreenCoordinates c = XRandRDisplayList::coordinates(outputs);
+    EXPECT_EQ(c.primaryHeight(), 800);
+    EXPECT_EQ(c.globalFromPixel(QPointF(0, 0)), QPointF(0, 800));
+    EXPECT_EQ(c.globalFromPixel(QPointF(1279, 799)), QPointF(1279, 1));
+}

@@ -1,0 +1,708 @@
+#include "platform/core/PixelBuffer.h"
+#include "platform/core/SerialQueue.h"
+#include "platform/synthetic/SyntheticAudioInput.h"
+#include "platform/x11/X11ScreenSource.h"
+#include "platform/x11/X11ScreenStream.h"
+#include "support/XvfbTest.h"
+
+#include <QElapsedTimer>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+
+#include <unistd.h>
+
+// X11 last: its macros clash with names in Qt and GoogleTest.
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/extensions/Xrandr.h>
+// After gtest: Xlib defines macros (None, Bool) that clash with it.
+#include "support/Painter.h"
+
+using namespace corvessa;
+using corvessa::test::Painter;
+
+namespace {
+
+constexpr uint32_t kRed = 0xff0000;
+constexpr uint32_t kGreen = 0x00ff00;
+constexpr uint32_t kBlue = 0x0000ff;
+constexpr uint32_t kYellow = 0xffff00;
+constexpr uint32_t kGrey = 0x808080;
+constexpr uint32_t kCyan = 0x00ffff;
+constexpr uint32_t kBlack = 0x000000;
+constexpr int kScreenWidth = 1280;
+constexpr int kScreenHeight = 800;
+
+// Collects what a stream delivers on its queue.
+struct Collector {
+    std::mutex mutex;
+    std::condition_variable changed;
+    int frames = 0;
+    int microphoneBuffers = 0;
+    PixelBufferRef latest;
+    MediaTime lastTime;
+    bool timesIncrease = true;
+    bool wrongThread = false;
+    std::optional<RecorderError> stopError;
+    int stops = 0;
+    // Runs on every frame, on the queue.
+    std::function<void(const PixelBuffer&)> inspect;
+    SerialQueue* queue = nullptr;
+
+    ScreenStreamOutput output()
+    {
+        ScreenStreamOutput out;
+        out.onScreen = [this](const SampleBuffer& s) {
+            std::lock_guard lock(mutex);
+            if (queue && !queue->isCurrent())
+                wrongThread = true;
+            if (lastTime.isValid() && !(s.presentationTime() > lastTime))
+                timesIncrease = false;
+            lastTime = s.presentationTime();
+            latest = s.imageBuffer();
+            ++frames;
+            if (inspect && latest)
+                inspect(*latest);
+            changed.notify_all();
+        };
+        out.onMicrophone = [this](const SampleBuffer&) {
+            std::lock_guard lock(mutex);
+            ++microphoneBuffers;
+            changed.notify_all();
+        };
+        out.onStop = [this](const RecorderError& e) {
+            std::lock_guard lock(mutex);
+            stopError = e;
+            ++stops;
+            changed.notify_all();
+        };
+        return out;
+    }
+
+    bool waitFor(const std::function<bool()>& condition, int ms = 5000)
+    {
+        std::unique_lock lock(mutex);
+        return changed.wait_for(lock, std::chrono::milliseconds(ms), condition);
+    }
+    // Waits for a frame that satisfies `check`.
+    bool waitForFrame(const std::function<bool(const PixelBuffer&)>& check, int ms = 5000)
+    {
+        return waitFor([&] { return latest && check(*latest); }, ms);
+    }
+    int frameCount()
+    {
+        std::lock_guard lock(mutex);
+        return frames;
+    }
+    int microphoneCount()
+    {
+        std::lock_guard lock(mutex);
+        return microphoneBuffers;
+    }
+    std::optional<RecorderError> stopped()
+    {
+        std::lock_guard lock(mutex);
+        return stopError;
+    }
+    int stopCount()
+    {
+        std::lock_guard lock(mutex);
+        return stops;
+    }
+    PixelBufferRef last()
+    {
+        std::lock_guard lock(mutex);
+        return latest;
+    }
+};
+
+uint32_t pixel(const PixelBuffer& b, int x, int y)
+{
+    const uint8_t* p = b.baseAddress(0) + size_t(y) * b.bytesPerRow(0) + size_t(x) * 4;
+    return uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0];
+}
+
+uint8_t alpha(const PixelBuffer& b, int x, int y)
+{
+    return b.baseAddress(0)[size_t(y) * b.bytesPerRow(0) + size_t(x) * 4 + 3];
+}
+
+bool near(uint32_t a, uint32_t b, int tolerance = 6)
+{
+    for (int shift : {0, 8, 16}) {
+        if (std::abs(int((a >> shift) & 0xff) - int((b >> shift) & 0xff)) > tolerance)
+            return false;
+    }
+    return true;
+}
+
+int count(const PixelBuffer& b, uint32_t colour)
+{
+    int n = 0;
+    for (int y = 0; y < b.height(); ++y) {
+        for (int x = 0; x < b.width(); ++x)
+            n += near(pixel(b, x, y), colour) ? 1 : 0;
+    }
+    return n;
+}
+
+ScreenStreamConfig bgraConfig(int width = kScreenWidth, int height = kScreenHeight)
+{
+    ScreenStreamConfig c;
+    c.width = width;
+    c.height = height;
+    c.pixelFormat = PixelFormat::BGRA;
+    c.minimumFrameInterval = MediaTime(1, 60);
+    return c;
+}
+
+class X11ScreenSourceXvfb : public test::XvfbTest {
+protected:
+    static void SetUpTestSuite() { startServer(QStringLiteral("%1x%2x24").arg(kScreenWidth).arg(kScreenHeight)); }
+    void SetUp() override
+    {
+        XvfbTest::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
+        painter = std::make_unique<Painter>(s_xvfb->display());
+        ASSERT_TRUE(painter->isOpen());
+        source = std::make_shared<X11ScreenSource>(s_xvfb->display());
+        collector.queue = &queue;
+    }
+    void TearDown() override
+    {
+        if (stream)
+            stream->stop();
+        stream.reset();
+        painter.reset(); // its windows go with its connection
+    }
+
+    uint32_t displayId()
+    {
+        const auto content = source->content();
+        return content && !content->displays.empty() ? content->displays.front().id : 0;
+    }
+    ScreenFilter displayFilter()
+    {
+        ScreenFilter f;
+        f.kind = ScreenFilter::Kind::Display;
+        f.displayId = displayId();
+        return f;
+    }
+    static ScreenFilter windowFilter(Window w)
+    {
+        ScreenFilter f;
+        f.kind = ScreenFilter::Kind::Window;
+        f.windowId = uint32_t(w);
+        return f;
+    }
+    void startStream(const ScreenFilter& filter, const ScreenStreamConfig& config)
+    {
+        stream = source->makeStream(filter, config, &queue, collector.output());
+        ASSERT_TRUE(stream);
+        const auto error = stream->start();
+        ASSERT_FALSE(error.has_value()) << error->message.toStdString();
+    }
+
+    std::unique_ptr<Painter> painter;
+    std::shared_ptr<X11ScreenSource> source;
+    SerialQueue queue{"test.capture"};
+    Collector collector;
+    std::unique_ptr<ScreenStream> stream;
+};
+
+} // namespace
+
+TEST_F(X11ScreenSourceXvfb, ContentListsTheDisplayAndTheWindowsFrontToBack)
+{
+    const Window red = painter->window(QRect(100, 120, 200, 150), kRed);
+    painter->setUtf8Title(red, QStringLiteral("Rot – ünïcødé"));
+    painter->setClass(red, "red", "RedApp");
+    painter->setPid(red, 4242);
+    const Window blue = painter->window(QRect(250, 200, 300, 100), kBlue);
+    XStoreName(painter->display(), blue, "Plain Latin-1 \xe9t\xe9");
+    // A frame holding a client, as a reparenting window manager makes them.
+    const Window frame = painter->window(QRect(700, 300, 320, 240), kGrey);
+    const Window client = painter->window(QRect(10, 30, 300, 200), kGreen, frame);
+    painter->setWmState(client);
+    painter->setUtf8Title(client, QStringLiteral("Managed"));
+    painter->sync();
+
+    RecorderError error;
+    const auto content = source->content(&error);
+    ASSERT_TRUE(content) << error.message.toStdString();
+    ASSERT_EQ(content->displays.size(), 1u);
+    EXPECT_EQ(content->displays[0].frame, QRectF(0, 0, kScreenWidth, kScreenHeight));
+    const uint32_t display = content->displays[0].id;
+
+    ASSERT_EQ(content->windows.size(), 3u);
+    // Front to back: the last mapped is on top.
+    const WindowInfo& managed = content->windows[0];
+    EXPECT_EQ(managed.id, uint32_t(client)); // the client, not its frame
+    EXPECT_EQ(managed.title, QStringLiteral("Managed"));
+    EXPECT_EQ(managed.frame, QRectF(700, 300, 320, 240)); // the frame's bounds
+    const WindowInfo& b = content->windows[1];
+    EXPECT_EQ(b.id, uint32_t(blue));
+    EXPECT_EQ(b.title, QString::fromUtf8("Plain Latin-1 été"));
+    EXPECT_EQ(b.ownerPid, 0);
+    const WindowInfo& r = content->windows[2];
+    EXPECT_EQ(r.id, uint32_t(red));
+    EXPECT_EQ(r.title, QString::fromUtf8("Rot – ünïcødé"));
+    EXPECT_EQ(r.appName, QStringLiteral("RedApp"));
+    EXPECT_EQ(r.ownerPid, 4242);
+    EXPECT_EQ(r.frame, QRectF(100, 120, 200, 150));
+    EXPECT_EQ(r.layer, 0);
+    EXPECT_TRUE(r.onScreen);
+    EXPECT_EQ(r.displayId, display);
+
+    // An unmapped window is not among the root's shown children.
+    XUnmapWindow(painter->display(), blue);
+    painter->sync();
+    const auto after = source->content();
+    ASSERT_TRUE(after);
+    EXPECT_EQ(after->windows.size(), 2u);
+}
+
+TEST_F(X11ScreenSourceXvfb, WithoutAServerContentAndStartReportErrors)
+{
+    // A display number nobody serves: the connection fails at once.
+    auto nowhere = std::make_shared<X11ScreenSource>(QStringLiteral("unix:59999"));
+    RecorderError error;
+    EXPECT_FALSE(nowhere->content(&error));
+    EXPECT_EQ(error.domain, ScreenCaptureErrorDomain);
+    EXPECT_EQ(error.code, int(ScreenCaptureErrorCode::ServerUnavailable));
+    EXPECT_FALSE(error.message.isEmpty());
+
+    ScreenFilter filter;
+    filter.displayId = 1;
+    auto s = nowhere->makeStream(filter, bgraConfig(), &queue, collector.output());
+    const auto startError = s->start();
+    ASSERT_TRUE(startError);
+    EXPECT_EQ(startError->code, int(ScreenCaptureErrorCode::ServerUnavailable));
+    s->stop();
+}
+
+TEST_F(X11ScreenSourceXvfb, StartRefusesMissingTargetsAndBadConfigurations)
+{
+    ScreenFilter unknownDisplay;
+    unknownDisplay.displayId = DisplayInfo::idForName(QStringLiteral("HDMI-9"));
+    auto s = source->makeStream(unknownDisplay, bgraConfig(), &queue, collector.output());
+    auto error = s->start();
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code, int(ScreenCaptureErrorCode::DisplayUnavailable));
+
+    const Window red = painter->window(QRect(10, 10, 50, 50), kRed);
+    painter->destroy(red);
+    s = source->makeStream(windowFilter(red), bgraConfig(), &queue, collector.output());
+    error = s->start();
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code, int(ScreenCaptureErrorCode::WindowUnavailable));
+
+    ScreenStreamConfig odd = bgraConfig(641, 480);
+    odd.pixelFormat = PixelFormat::NV12VideoRange;
+    s = source->makeStream(displayFilter(), odd, &queue, collector.output());
+    error = s->start();
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code, int(ScreenCaptureErrorCode::InvalidConfiguration));
+
+    ScreenStreamConfig outside = bgraConfig(100, 100);
+    outside.sourceRect = QRectF(5000, 5000, 100, 100);
+    s = source->makeStream(displayFilter(), outside, &queue, collector.output());
+    error = s->start();
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code, int(ScreenCaptureErrorCode::InvalidConfiguration));
+    EXPECT_EQ(collector.frameCount(), 0);
+}
+
+TEST_F(X11ScreenSourceXvfb, DisplayFramesShowForeignWindowsAndNeverTheExcludedOnes)
+{
+    painter->window(QRect(100, 100, 400, 300), kRed);
+    // Excluded by id, over the red window's right part.
+    const Window green = painter->window(QRect(400, 150, 200, 100), kGreen);
+    // Excluded by pid (ours), over the red window's lower part.
+    const Window yellow = painter->window(QRect(150, 350, 100, 120), kYellow);
+    painter->setPid(yellow, getpid());
+    // A foreign window on top of an excluded one stays.
+    painter->window(QRect(550, 200, 100, 100), kBlue);
+    // A frame holding an excluded client goes as a whole.
+    const Window frame = painter->window(QRect(800, 400, 200, 150), kGrey);
+    const Window client = painter->window(QRect(5, 20, 190, 125), kCyan, frame);
+
+    ScreenFilter filter = displayFilter();
+    filter.excludedWindows = {uint32_t(green), uint32_t(client)};
+    filter.excludedPids = {int64_t(getpid())};
+    std::atomic<int> leaks{0};
+    collector.inspect = [&](const PixelBuffer& b) {
+        if (count(b, kGreen) + count(b, kYellow) + count(b, kCyan) + count(b, kGrey) > 0)
+            ++leaks;
+    };
+    startStream(filter, bgraConfig());
+    ASSERT_TRUE(collector.waitForFrame([](const PixelBuffer& b) { return near(pixel(b, 120, 120), kRed); }));
+    const PixelBufferRef frame0 = collector.last();
+    ASSERT_EQ(frame0->width(), kScreenWidth);
+    EXPECT_EQ(leaks.load(), 0);
+    // Under the excluded windows: what the screen would show without them.
+    EXPECT_TRUE(near(pixel(*frame0, 450, 200), kRed));    // red under green
+    EXPECT_TRUE(near(pixel(*frame0, 550, 160), kBlack));  // root under green
+    EXPECT_TRUE(near(pixel(*frame0, 200, 380), kRed));    // red under yellow
+    EXPECT_TRUE(near(pixel(*frame0, 200, 450), kBlack));  // root under yellow
+    EXPECT_TRUE(near(pixel(*frame0, 575, 225), kBlue));   // blue over green
+    EXPECT_TRUE(near(pixel(*frame0, 900, 500), kBlack));  // the excluded frame
+    EXPECT_EQ(alpha(*frame0, 10, 10), 255);
+
+    // The excluded window moves across the red one; no frame shows it.
+    for (int step = 0; step < 10; ++step) {
+        const int before = collector.frameCount();
+        painter->move(green, 100 + step * 40, 120 + step * 20);
+        collector.waitFor([&] { return collector.frames > before; }, 2000);
+    }
+    painter->raise(green);
+    QThread::msleep(200);
+    EXPECT_EQ(leaks.load(), 0);
+    EXPECT_TRUE(collector.waitForFrame([](const PixelBuffer& b) { return count(b, kRed) > 0; }));
+    stream->stop();
+    std::lock_guard lock(collector.mutex);
+    EXPECT_FALSE(collector.wrongThread);
+    EXPECT_TRUE(collector.timesIncrease);
+}
+
+TEST_F(X11ScreenSourceXvfb, Nv12FramesCarryBt709VideoRangeAndColourTags)
+{
+    painter->window(QRect(0, 0, 640, 400), kRed);
+    ScreenStreamConfig config = bgraConfig(640, 400); // half the screen each way
+    config.pixelFormat = PixelFormat::NV12VideoRange;
+    startStream(displayFilter(), config);
+    ASSERT_TRUE(collector.waitFor([&] { return collector.frames > 0; }));
+    const PixelBufferRef f = collector.last();
+    ASSERT_EQ(f->format(), PixelFormat::NV12VideoRange);
+    ASSERT_EQ(f->width(), 640);
+    // Red in BT.709 video range: Y 63, Cb 102, Cr 240; the top-left quarter of the screen.
+    const uint8_t y = f->baseAddress(0)[size_t(50) * f->bytesPerRow(0) + 50];
+    const uint8_t* cbcr = f->baseAddress(1) + size_t(25) * f->bytesPerRow(1) + 50;
+    EXPECT_NEAR(y, 63, 3);
+    EXPECT_NEAR(cbcr[0], 102, 3);
+    EXPECT_NEAR(cbcr[1], 240, 3);
+    // Black outside it: Y 16.
+    EXPECT_NEAR(f->baseAddress(0)[size_t(300) * f->bytesPerRow(0) + 500], 16, 2);
+    EXPECT_EQ(f->attachment(PixelAttachmentKey::FrameStatus).toInt(), int(FrameStatus::Complete));
+    EXPECT_EQ(f->attachment(PixelAttachmentKey::ColorPrimaries).toString(), ColorTag::PrimariesBT709);
+    EXPECT_EQ(f->attachment(PixelAttachmentKey::TransferFunction).toString(), ColorTag::TransferSRGB);
+    EXPECT_EQ(f->attachment(PixelAttachmentKey::YCbCrMatrix).toString(), ColorTag::MatrixBT709);
+}
+
+TEST_F(X11ScreenSourceXvfb, WindowTargetReadsTheWindowEvenWhenCovered)
+{
+    const Window red = painter->window(QRect(200, 200, 300, 200), kRed);
+    painter->window(QRect(150, 150, 500, 400), kBlue); // covers all of it
+    startStream(windowFilter(red), bgraConfig(300, 200));
+    ASSERT_TRUE(collector.waitFor([&] { return collector.frames > 0; }));
+    const PixelBufferRef f = collector.last();
+    EXPECT_EQ(count(*f, kRed), 300 * 200);
+
+    // A change of the covered window makes a new frame.
+    const int before = collector.frameCount();
+    painter->recolour(red, kYellow);
+    ASSERT_TRUE(collector.waitFor([&] { return collector.frames > before; }));
+    EXPECT_TRUE(collector.waitForFrame([](const PixelBuffer& b) { return near(pixel(b, 150, 100), kYellow); }));
+
+    // Resized, the window keeps its aspect in the unchanged output: black above and below.
+    XResizeWindow(painter->display(), red, 300, 100);
+    painter->sync();
+    ASSERT_TRUE(collector.waitForFrame([](const PixelBuffer& b) {
+        return near(pixel(b, 150, 10), kBlack) && near(pixel(b, 150, 100), kYellow) && near(pixel(b, 150, 190), kBlack);
+    }));
+}
+
+TEST_F(X11ScreenSourceXvfb, WindowInsideAFrameIsReadWithItsFrame)
+{
+    const Window frame = painter->window(QRect(100, 100, 220, 160), kGrey);
+    const Window client = painter->window(QRect(10, 30, 200, 120), kGreen, frame);
+    painter->setWmState(client);
+    startStream(windowFilter(client), bgraConfig(220, 160));
+    ASSERT_TRUE(collector.waitFor([&] { return collector.frames > 0; }));
+    const PixelBufferRef f = collector.last();
+    EXPECT_TRUE(near(pixel(*f, 5, 5), kGrey));
+    EXPECT_TRUE(near(pixel(*f, 110, 90), kGreen));
+
+    // The client going away ends the stream, even though only its frame was read.
+    painter->destroy(client);
+    ASSERT_TRUE(collector.waitFor([&] { return collector.stops > 0; }));
+    EXPECT_EQ(collector.stopped()->code, int(ScreenCaptureErrorCode::WindowUnavailable));
+}
+
+TEST_F(X11ScreenSourceXvfb, AreaTargetIsACropOfItsDisplay)
+{
+    painter->window(QRect(100, 100, 200, 200), kRed);
+    painter->window(QRect(300, 100, 200, 200), kBlue);
+    ScreenStreamConfig config = bgraConfig(200, 100);
+    config.sourceRect = QRectF(200, 150, 200, 100); // half red, half blue
+    startStream(displayFilter(), config);
+    ASSERT_TRUE(collector.waitFor([&] { return collector.frames > 0; }));
+    const PixelBufferRef f = collector.last();
+    EXPECT_EQ(count(*f, kRed), 100 * 100);
+    EXPECT_EQ(count(*f, kBlue), 100 * 100);
+    EXPECT_TRUE(near(pixel(*f, 99, 50), kRed));
+    EXPECT_TRUE(near(pixel(*f, 100, 50), kBlue));
+
+    // A change outside the area makes no frame; one inside does.
+    const Window far = painter->window(QRect(900, 600, 50, 50), kGreen);
+    painter->recolour(far, kYellow);
+    QThread::msleep(300);
+    EXPECT_EQ(collector.frameCount(), 1);
+    painter->window(QRect(290, 190, 20, 20), kYellow);
+    EXPECT_TRUE(collector.waitForFrame([](const PixelBuffer& b) { return near(pixel(b, 100, 50), kYellow); }));
+}
+
+TEST_F(X11ScreenSourceXvfb, FramesComeOnlyWhenSomethingChanged)
+{
+    const Window w = painter->window(QRect(100, 100, 100, 100), kRed);
+    startStream(displayFilter(), bgraConfig(640, 400));
+    ASSERT_TRUE(collector.waitFor([&] { return collector.frames > 0; }));
+    QThread::msleep(500);
+    EXPECT_EQ(collector.frameCount(), 1) << "a still screen makes no frames";
+
+    painter->recolour(w, kBlue);
+    ASSERT_TRUE(collector.waitForFrame([](const PixelBuffer& b) { return near(pixel(b, 75, 75), kBlue); }, 2000));
+    const int afterChange = collector.frameCount();
+    QThread::msleep(300);
+    EXPECT_EQ(collector.frameCount(), afterChange);
+}
+
+TEST_F(X11ScreenSourceXvfb, FramesKeepTheMinimumInterval)
+{
+    const Window w = painter->window(QRect(100, 100, 100, 100), kRed);
+    ScreenStreamConfig config = bgraConfig(320, 200);
+    config.minimumFrameInterval = MediaTime(1, 10);
+    startStream(displayFilter(), config);
+    ASSERT_TRUE(collector.waitFor([&] { return collector.frames > 0; }));
+    // Changes at about 100 per second for a second.
+    QElapsedTimer clock;
+    clock.start();
+    int i = 0;
+    while (clock.elapsed() < 1000) {
+        painter->recolour(w, (i++ % 2) ? kRed : kBlue);
+        QThread::msleep(10);
+    }
+    const int frames = collector.frameCount();
+    EXPECT_GE(frames, 5);
+    EXPECT_LE(frames, 13); // 10 per second, plus the first and a little timer slack
+
+    // A faster rate while running applies at once.
+    config.minimumFrameInterval = MediaTime(1, 60);
+    ASSERT_FALSE(stream->updateConfiguration(config));
+    const int before = collector.frameCount();
+    clock.restart();
+    while (clock.elapsed() < 500) {
+        painter->recolour(w, (i++ % 2) ? kRed : kBlue);
+        QThread::msleep(5);
+    }
+    EXPECT_GE(collector.frameCount() - before, 10);
+}
+
+TEST_F(X11ScreenSourceXvfb, UpdateConfigurationChangesTheSizeWhileRunning)
+{
+    painter->window(QRect(0, 0, 640, 400), kRed);
+    startStream(displayFilter(), bgraConfig(640, 400));
+    ASSERT_TRUE(collector.waitFor([&] { return collector.frames > 0; }));
+    ScreenStreamConfig smaller = bgraConfig(320, 200);
+    ASSERT_FALSE(stream->updateConfiguration(smaller));
+    ASSERT_TRUE(collector.waitForFrame([](const PixelBuffer& b) { return b.width() == 320; }));
+    EXPECT_TRUE(near(pixel(*collector.last(), 100, 50), kRed));
+
+    ScreenStreamConfig bad = smaller;
+    bad.width = 0;
+    const auto error = stream->updateConfiguration(bad);
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code, int(ScreenCaptureErrorCode::InvalidConfiguration));
+}
+
+TEST_F(X11ScreenSourceXvfb, DestroyedWindowEndsTheStreamWithAnError)
+{
+    const Window red = painter->window(QRect(100, 100, 200, 100), kRed);
+    startStream(windowFilter(red), bgraConfig(200, 100));
+    ASSERT_TRUE(collector.waitFor([&] { return collector.frames > 0; }));
+    painter->destroy(red);
+    ASSERT_TRUE(collector.waitFor([&] { return collector.stops > 0; }));
+    EXPECT_EQ(collector.stopped()->domain, ScreenCaptureErrorDomain);
+    EXPECT_EQ(collector.stopped()->code, int(ScreenCaptureErrorCode::WindowUnavailable));
+    EXPECT_EQ(collector.stopped()->message, windowLostError().message);
+    const int frames = collector.frameCount();
+    QThread::msleep(200);
+    EXPECT_EQ(collector.frameCount(), frames);
+    EXPECT_EQ(collector.stopCount(), 1);
+}
+
+TEST_F(X11ScreenSourceXvfb, UnpluggedDisplayEndsTheStream)
+{
+    // Xvfb has a single output it cannot lose: the layout forgets it instead,
+    // and a RandR event tells the stream to look again.
+    std::atomic<bool> unplugged{false};
+    const QString name = s_xvfb->display();
+    source->setLayout([&unplugged, name] {
+        return unplugged ? std::vector<XRandRDisplayList::Output>{} : XRandRDisplayList(name).outputs();
+    });
+    startStream(displayFilter(), bgraConfig(640, 400));
+    ASSERT_TRUE(collector.waitFor([&] { return collector.frames > 0; }));
+
+    painter->pokeRandr(); // a layout change that keeps the display
+    QThread::msleep(200);
+    EXPECT_EQ(collector.stopCount(), 0);
+
+    unplugged = true;
+    painter->pokeRandr();
+    ASSERT_TRUE(collector.waitFor([&] { return collector.stops > 0; }));
+    EXPECT_EQ(collector.stopped()->code, int(ScreenCaptureErrorCode::DisplayUnavailable));
+    EXPECT_EQ(collector.stopped()->message, displayLostError().message);
+}
+
+TEST_F(X11ScreenSourceXvfb, StopEndsDeliveryAndCannotBeUndone)
+{
+    const Window w = painter->window(QRect(100, 100, 100, 100), kRed);
+    startStream(displayFilter(), bgraConfig(320, 200));
+    ASSERT_TRUE(collector.waitFor([&] { return collector.frames > 0; }));
+    stream->stop();
+    const int frames = collector.frameCount();
+    painter->recolour(w, kBlue);
+    QThread::msleep(200);
+    EXPECT_EQ(collector.frameCount(), frames);
+    EXPECT_EQ(collector.stopCount(), 0) << "onStop is not called after stop()";
+    stream->stop(); // twice is harmless
+    EXPECT_TRUE(stream->start());
+}
+
+TEST_F(X11ScreenSourceXvfb, MicrophoneIsASecondOutputOnTheSameQueue)
+{
+    auto microphone = std::make_shared<SyntheticAudioInput>();
+    source->setAudioInput(microphone);
+    ScreenStreamConfig config = bgraConfig(320, 200);
+    config.captureMicrophone = true;
+    std::atomic<bool> offQueue{false};
+    ScreenStreamOutput output = collector.output();
+    auto countMicrophone = output.onMicrophone;
+    output.onMicrophone = [&, countMicrophone](const SampleBuffer& s) {
+        if (!queue.isCurrent())
+            offQueue = true;
+        countMicrophone(s);
+    };
+    stream = source->makeStream(displayFilter(), config, &queue, output);
+    ASSERT_FALSE(stream->start());
+    ASSERT_TRUE(collector.waitFor([&] { return collector.microphoneBuffers >= 5 && collector.frames > 0; }));
+    EXPECT_FALSE(offQueue);
+
+    // Off while running: the buffers stop, the screen goes on.
+    config.captureMicrophone = false;
+    ASSERT_FALSE(stream->updateConfiguration(config));
+    QThread::msleep(50);
+    const int buffers = collector.microphoneCount();
+    QThread::msleep(100);
+    EXPECT_EQ(collector.microphoneCount(), buffers);
+    stream->stop();
+
+    // A microphone that cannot start refuses the whole start.
+    microphone->failAt(AudioInputError::Stage::Start, QStringLiteral("busy"));
+    config.captureMicrophone = true;
+    Collector second;
+    auto failing = source->makeStream(displayFilter(), config, &queue, second.output());
+    const auto error = failing->start();
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code, int(ScreenCaptureErrorCode::MicrophoneUnavailable));
+    EXPECT_TRUE(error->message.contains(QStringLiteral("busy")));
+    QThread::msleep(100);
+    EXPECT_EQ(second.frameCount(), 0);
+}
+
+TEST_F(X11ScreenSourceXvfb, ChangesHiddenUnderAnExcludedWindowStillMakeFrames)
+{
+    // The red window lies wholly under the excluded one: its changes never reach the screen.
+    const Window red = painter->window(QRect(200, 200, 100, 100), kRed);
+    const Window toolbar = painter->window(QRect(150, 150, 300, 200), kGreen);
+    ScreenFilter filter = displayFilter();
+    filter.excludedWindows = {uint32_t(toolbar)};
+    startStream(filter, bgraConfig());
+    ASSERT_TRUE(collector.waitForFrame([](const PixelBuffer& b) { return near(pixel(b, 250, 250), kRed); }));
+    EXPECT_EQ(count(*collector.last(), kGreen), 0);
+    painter->recolour(red, kBlue);
+    EXPECT_TRUE(collector.waitForFrame([](const PixelBuffer& b) { return near(pixel(b, 250, 250), kBlue); }, 2000));
+}
+
+TEST_F(X11ScreenSourceXvfb, AClientReparentedIntoAFrameTakesTheFrameOut)
+{
+    const Window frame = painter->window(QRect(300, 300, 220, 160), kGrey);
+    const Window client = painter->window(QRect(600, 100, 200, 120), kCyan);
+    painter->setPid(client, getpid());
+    ScreenFilter filter = displayFilter();
+    filter.excludedPids = {int64_t(getpid())};
+    startStream(filter, bgraConfig(640, 400));
+    ASSERT_TRUE(collector.waitForFrame([](const PixelBuffer& b) { return count(b, kGrey) > 0; }));
+    EXPECT_EQ(count(*collector.last(), kCyan), 0);
+
+    // As a window manager does when it takes the client in.
+    XReparentWindow(painter->display(), client, frame, 10, 30);
+    painter->sync();
+    EXPECT_TRUE(collector.waitForFrame([](const PixelBuffer& b) { return count(b, kGrey) == 0; }, 2000));
+    EXPECT_EQ(count(*collector.last(), kCyan), 0);
+}
+
+TEST_F(X11ScreenSourceXvfb, TranslucentWindowsAreRebuiltAsTheScreenShowsThem)
+{
+    Display* dpy = painter->display();
+    XVisualInfo info;
+    if (!XMatchVisualInfo(dpy, DefaultScreen(dpy), 32, TrueColor, &info))
+        GTEST_SKIP() << "no 32-bit visual";
+    painter->window(QRect(100, 100, 300, 300), kRed);
+    // Half-transparent grey (premultiplied) over the red window's right part.
+    XSetWindowAttributes attributes;
+    attributes.colormap = XCreateColormap(dpy, DefaultRootWindow(dpy), info.visual, AllocNone);
+    attributes.border_pixel = 0;
+    attributes.background_pixel = 0x80808080;
+    const Window glass = XCreateWindow(dpy, DefaultRootWindow(dpy), 250, 100, 300, 300, 0, 32, InputOutput,
+                                       info.visual, CWColormap | CWBorderPixel | CWBackPixel, &attributes);
+    XMapWindow(dpy, glass);
+    const Window toolbar = painter->window(QRect(0, 150, 800, 50), kGreen);
+    ScreenFilter filter = displayFilter();
+    filter.excludedWindows = {uint32_t(toolbar)};
+    startStream(filter, bgraConfig());
+    ASSERT_TRUE(collector.waitForFrame([](const PixelBuffer& b) { return near(pixel(b, 150, 120), kRed); }));
+    PixelBufferRef f = collector.last();
+    EXPECT_EQ(count(*f, kGreen), 0);
+    // Without a compositing manager the server shows such a window's colour as
+    // it is; under the toolbar the rebuild does the same.
+    EXPECT_TRUE(near(pixel(*f, 150, 175), kRed));
+    EXPECT_TRUE(near(pixel(*f, 300, 175), pixel(*f, 300, 120), 2));
+    EXPECT_TRUE(near(pixel(*f, 500, 175), pixel(*f, 500, 120), 2));
+    EXPECT_TRUE(near(pixel(*f, 700, 175), kBlack));
+
+    // Once a compositing manager announces itself, the rebuild blends: half
+    // grey over red, and over the black root.
+    const Window manager = painter->window(QRect(0, 0, 1, 1), kBlack);
+    XSetSelectionOwner(dpy, XInternAtom(dpy, "_NET_WM_CM_S0", False), manager, CurrentTime);
+    painter->sync();
+    ASSERT_TRUE(collector.waitForFrame([](const PixelBuffer& b) { return near(pixel(b, 300, 175), 0xff8080, 3); }));
+    f = collector.last();
+    EXPECT_TRUE(near(pixel(*f, 500, 175), 0x808080, 3));
+    EXPECT_TRUE(near(pixel(*f, 150, 175), kRed));
+    XFreeColormap(dpy, attributes.colormap);
+}
+
+TEST_F(X11ScreenSourceXvfb, AnUnmappedWindowTargetPausesAndComesBack)
+{
+    const Window red = painter->window(QRect(100, 100, 200, 100), kRed);
+    startStream(windowFilter(red), bgraConfig(200, 100));
+    ASSERT_TRUE(collector.waitFor([&] { return collector.frames > 0; }));
+    XUnmapWindow(painter->display(), red);
+    painter->sync();
+    QThread::msleep(200);
+    const int frames = collector.frameCount();
+    EXPECT_EQ(collector.stopCount(), 0);
+    XMapWindow(painter->display(), red);
+    painter->recolour(red, kBlue);
+    EXPECT_TRUE(collector.waitForFrame([](const PixelBuffer& b) { return near(pixel(b, 100, 50), kBlue); }));
+    EXPECT_GT(collector.frameCount(), frames);
+    EXPECT_EQ(collector.stopCount(), 0);
+}

@@ -24,7 +24,7 @@
 #include "engine/compositor/FocusState.h"
 #include "engine/compositor/MouseTrack.h"
 #include "engine/compositor/PenBoard.h"
-#include "engine/compositor/SwsScaler.h"
+#include "platform/ffmpeg/SwsScaler.h"
 #include "platform/synthetic/SyntheticPointerService.h"
 
 extern "C" {

@@ -1,4 +1,6 @@
 #include "app/SignalBridge.h"
+#include "platform/DialogPlacement.h"
+#include "platform/PlatformLoader.h"
 #include "prefs/Loc.h"
 
 #include <QApplication>
@@ -21,6 +23,7 @@ int main(int argc, char** argv)
     QApplication::setApplicationName(QStringLiteral("Corvessa"));
     QApplication::setDesktopFileName(QStringLiteral("corvessa"));
     QApplication::setQuitOnLastWindowClosed(true);
+    DialogPlacement::setWindowHints(PlatformLoader::loadWindowHints());
 
     SignalBridge signalBridge;
     QObject::connect(&signalBridge, &SignalBridge::received, &app, [](int) { QApplication::quit(); });

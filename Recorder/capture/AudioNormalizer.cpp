@@ -1,11 +1,5 @@
 #include "capture/AudioNormalizer.h"
 
-extern "C" {
-#include <libavutil/channel_layout.h>
-#include <libavutil/samplefmt.h>
-#include <libswresample/swresample.h>
-}
-
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -29,8 +23,10 @@ constexpr double maxRate = 768000;
 // rewritten into native 32-bit integers or floats.
 enum class Staging { none, int24Packed, int24Low, swap16, swap32, swap64 };
 
+using SampleType = AudioResampler::SampleType;
+
 struct Encoding {
-    AVSampleFormat sampleFormat = AV_SAMPLE_FMT_NONE; // as the converter receives it
+    std::optional<SampleType> type; // as the converter receives it
     Staging staging = Staging::none;
     uint32_t bytes = 0; // of one input sample
 };
@@ -55,20 +51,20 @@ std::optional<Encoding> encodingOf(const AudioFormat& f, std::string& error)
     const uint32_t bits = f.bitsPerChannel;
     if (f.isFloat()) {
         if (bits == 32 && e.bytes == 4)
-            e = {AV_SAMPLE_FMT_FLT, big ? Staging::swap32 : Staging::none, 4};
+            e = {SampleType::Float32, big ? Staging::swap32 : Staging::none, 4};
         else if (bits == 64 && e.bytes == 8)
-            e = {AV_SAMPLE_FMT_DBL, big ? Staging::swap64 : Staging::none, 8};
+            e = {SampleType::Float64, big ? Staging::swap64 : Staging::none, 8};
     } else if (f.formatFlags & AudioFormat::IsSignedInteger) {
         if (bits == 16 && e.bytes == 2)
-            e = {big ? AV_SAMPLE_FMT_S32 : AV_SAMPLE_FMT_S16, big ? Staging::swap16 : Staging::none, 2};
+            e = {big ? SampleType::Int32 : SampleType::Int16, big ? Staging::swap16 : Staging::none, 2};
         else if (bits == 24 && e.bytes == 3)
-            e = {AV_SAMPLE_FMT_S32, Staging::int24Packed, 3};
+            e = {SampleType::Int32, Staging::int24Packed, 3};
         else if (bits == 24 && e.bytes == 4 && !(f.formatFlags & alignedHigh))
-            e = {AV_SAMPLE_FMT_S32, Staging::int24Low, 4};
+            e = {SampleType::Int32, Staging::int24Low, 4};
         else if ((bits == 32 || bits == 24) && e.bytes == 4)
-            e = {AV_SAMPLE_FMT_S32, big ? Staging::swap32 : Staging::none, 4};
+            e = {SampleType::Int32, big ? Staging::swap32 : Staging::none, 4};
     }
-    if (e.sampleFormat == AV_SAMPLE_FMT_NONE) {
+    if (!e.type) {
         error = "Unsupported audio sample format: " + describe(f) + " in " + std::to_string(e.bytes) + " bytes";
         return std::nullopt;
     }
@@ -77,8 +73,6 @@ std::optional<Encoding> encodingOf(const AudioFormat& f, std::string& error)
         error = "Unsupported audio sample format: big-endian " + describe(f);
         return std::nullopt;
     }
-    if (!f.isInterleaved())
-        e.sampleFormat = av_get_planar_sample_fmt(e.sampleFormat);
     return e;
 }
 
@@ -141,11 +135,6 @@ void trim(SampleBuffer& b, int frames)
 
 } // namespace
 
-void AudioNormalizer::ConverterDeleter::operator()(SwrContext* context) const
-{
-    swr_free(&context);
-}
-
 AudioNormalizer::AudioNormalizer() = default;
 AudioNormalizer::~AudioNormalizer() = default;
 AudioNormalizer::AudioNormalizer(AudioNormalizer&&) noexcept = default;
@@ -169,7 +158,7 @@ std::string AudioNormalizer::formatKey(const AudioFormat& format)
 
 void AudioNormalizer::reset()
 {
-    m_converter.reset();
+    m_converter.close();
     m_inKey.clear();
     m_lastError.clear();
     m_expectedInput = MediaTime();
@@ -181,25 +170,7 @@ bool AudioNormalizer::makeConverter(const AudioFormat& format, int32_t rate)
 {
     std::string unused;
     const auto encoding = encodingOf(format, unused);
-    AVChannelLayout in{};
-    av_channel_layout_default(&in, int(format.channelsPerFrame));
-    AVChannelLayout out = AV_CHANNEL_LAYOUT_STEREO;
-    SwrContext* raw = nullptr;
-    const int made = swr_alloc_set_opts2(&raw, &out, AV_SAMPLE_FMT_FLT, outputRate, &in, encoding->sampleFormat, rate, 0, nullptr);
-    av_channel_layout_uninit(&in);
-    Converter converter(raw);
-    if (made < 0 || !converter)
-        return false;
-    if (format.channelsPerFrame == 1) {
-        // Both sides carry the mono signal at full level (the default pans it at -3 dB).
-        const double matrix[2] = {1.0, 1.0};
-        if (swr_set_matrix(converter.get(), matrix, 1) < 0)
-            return false;
-    }
-    if (swr_init(converter.get()) < 0)
-        return false;
-    m_converter = std::move(converter);
-    return true;
+    return m_converter.open({*encoding->type, !format.isInterleaved(), int(format.channelsPerFrame), rate}, outputRate);
 }
 
 SampleBuffer AudioNormalizer::outputBuffer(size_t capacity, MediaTime pts) const
@@ -209,13 +180,11 @@ SampleBuffer AudioNormalizer::outputBuffer(size_t capacity, MediaTime pts) const
 
 void AudioNormalizer::flushInto(std::vector<SampleBuffer>& out)
 {
-    SwrContext* context = m_converter.get();
-    const int capacity = swr_get_out_samples(context, 0);
+    const int capacity = m_converter.outputCapacity(0);
     if (capacity <= 0 || !m_nextOutput.isValid())
         return;
     SampleBuffer tail = outputBuffer(size_t(capacity), m_nextOutput);
-    auto* dst = reinterpret_cast<uint8_t*>(tail.floatData());
-    const int got = swr_convert(context, &dst, capacity, nullptr, 0);
+    const int got = m_converter.convert(tail.floatData(), capacity, nullptr, 0);
     if (got <= 0)
         return;
     trim(tail, got);
@@ -278,12 +247,12 @@ std::vector<SampleBuffer> AudioNormalizer::convert(const SampleBuffer& buffer)
     const auto rate = int32_t(std::lround(format->sampleRate));
     const std::string key = formatKey(*format);
     bool newRun = false;
-    if (!m_converter || key != m_inKey) {
+    if (!m_converter.isOpen() || key != m_inKey) {
         // A new device or format: the old converter's held-back audio still
         // belongs behind what it already gave out.
-        if (m_converter)
+        if (m_converter.isOpen())
             flushInto(out);
-        m_converter.reset();
+        m_converter.close();
         m_inKey = key;
         if (!makeConverter(*format, rate)) {
             m_lastError = "Cannot convert audio of format " + key + " to 48 kHz stereo";
@@ -296,8 +265,7 @@ std::vector<SampleBuffer> AudioNormalizer::convert(const SampleBuffer& buffer)
             // A hole or an overlap: finish the audio before it where it belongs and
             // start the resampler afresh, so nothing of it lands after the hole.
             flushInto(out);
-            if (swr_init(m_converter.get()) < 0) {
-                m_converter.reset();
+            if (!m_converter.restart()) {
                 m_lastError = "Cannot restart the audio converter for format " + key;
                 return out;
             }
@@ -323,15 +291,13 @@ std::vector<SampleBuffer> AudioNormalizer::convert(const SampleBuffer& buffer)
         }
     }
 
-    SwrContext* context = m_converter.get();
-    const int capacity = swr_get_out_samples(context, int(frames));
+    const int capacity = m_converter.outputCapacity(int(frames));
     if (capacity < 0) {
         m_lastError = "Audio converter failed for format " + key;
         return out;
     }
     SampleBuffer converted = outputBuffer(size_t(capacity), pts);
-    auto* dst = reinterpret_cast<uint8_t*>(converted.floatData());
-    const int got = swr_convert(context, &dst, capacity, in.data(), int(frames));
+    const int got = m_converter.convert(converted.floatData(), capacity, in.data(), int(frames));
     if (got < 0) {
         m_lastError = "Audio converter failed for format " + key;
         return out;

@@ -3,14 +3,12 @@
 #include "platform/core/AudioFormat.h"
 #include "platform/core/MediaTime.h"
 #include "platform/core/SampleBuffer.h"
+#include "platform/ffmpeg/AudioResampler.h"
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <vector>
-
-struct SwrContext;
 
 namespace corvessa {
 
@@ -55,16 +53,11 @@ public:
     const std::string& lastError() const { return m_lastError; }
 
 private:
-    struct ConverterDeleter {
-        void operator()(SwrContext* context) const;
-    };
-    using Converter = std::unique_ptr<SwrContext, ConverterDeleter>;
-
     bool makeConverter(const AudioFormat& format, int32_t rate);
     void flushInto(std::vector<SampleBuffer>& out);
     SampleBuffer outputBuffer(size_t capacity, MediaTime pts) const;
 
-    Converter m_converter;
+    AudioResampler m_converter;
     std::string m_inKey;
     std::string m_lastError;
     // Where the input's next buffer is due, to notice holes and overlaps.

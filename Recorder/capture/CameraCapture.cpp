@@ -2,11 +2,11 @@
 
 #include "capture/CameraPreview.h"
 #include "capture/CameraSession.h"
-#include "platform/core/RecorderLog.h"
-#include "platform/ffmpeg/FFmpegHandles.h"
 #include "platform/core/HostClock.h"
 #include "platform/core/MainQueue.h"
 #include "platform/core/PixelBufferPool.h"
+#include "platform/core/RecorderLog.h"
+#include "platform/ffmpeg/SwsScaler.h"
 
 #include <QLocale>
 
@@ -23,26 +23,12 @@ namespace {
 constexpr size_t kScratchIdle = 2;
 
 // Scales (and converts) a BGRA or NV12 picture into a BGRA buffer of another
-// size. One context per thread: all calls come from the camera queue.
+// size. One scaler per thread: all calls come from the camera queue.
 bool scaleInto(const PixelBuffer& from, PixelBuffer& to)
 {
-    thread_local SwsContextPtr context;
-    const bool nv12 = from.format() == PixelFormat::NV12VideoRange;
-    const AVPixelFormat format = nv12 ? AV_PIX_FMT_NV12 : AV_PIX_FMT_BGRA;
-    SwsContext* c = sws_getCachedContext(context.release(), from.width(), from.height(), format, to.width(),
-                                         to.height(), AV_PIX_FMT_BGRA, SWS_BILINEAR, nullptr, nullptr, nullptr);
-    context.reset(c);
-    if (!c)
-        return false;
-    if (nv12) {
-        const int* bt709 = sws_getCoefficients(SWS_CS_ITU709);
-        sws_setColorspaceDetails(c, bt709, 0, bt709, 1, 0, 1 << 16, 1 << 16);
-    }
-    const uint8_t* src[4] = {from.baseAddress(0), nv12 ? from.baseAddress(1) : nullptr, nullptr, nullptr};
-    const int srcStride[4] = {int(from.bytesPerRow(0)), nv12 ? int(from.bytesPerRow(1)) : 0, 0, 0};
-    uint8_t* dst[4] = {to.baseAddress(0), nullptr, nullptr, nullptr};
-    const int dstStride[4] = {int(to.bytesPerRow(0)), 0, 0, 0};
-    return sws_scale(c, src, srcStride, 0, from.height(), dst, dstStride) == to.height();
+    thread_local SwsScaler scaler;
+    return scaler.scale(SwsScaler::crop(from, QRect(0, 0, from.width(), from.height())),
+                        SwsScaler::crop(to, QRect(0, 0, to.width(), to.height())));
 }
 
 // A pooled BGRA buffer of a size; the pool follows the size.

@@ -5,7 +5,6 @@
 #include "capture/CameraOverlayState.h"
 #include "capture/OwnedPixels.h"
 #include "platform/core/RecorderLog.h"
-#include "platform/core/RecorderTryObjC.h"
 #include "capture/SystemAudioTap.h"
 #include "engine/CameraFeed.h"
 #include "engine/compositor/CursorCompositor.h"
@@ -20,15 +19,13 @@
 #include "platform/core/MainQueue.h"
 #include "platform/PointerService.h"
 #include "platform/PowerControl.h"
-#include "platform/dbus/ScreenSaverPowerControl.h"
 #include "prefs/Loc.h"
+#include "prefs/MovieBitRate.h"
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
 #include <sys/statvfs.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -52,17 +49,6 @@ QString attachmentText(const PixelBuffer& pixels, const QString& key)
     return v.typeId() == QMetaType::QString ? v.toString() : QStringLiteral("nil");
 }
 
-// The format of an audio sample, to notice a device switch mid-way.
-QString audioFormatKey(const AudioFormat& f)
-{
-    return QStringLiteral("%1/%2/%3/%4/%5")
-        .arg(int64_t(f.sampleRate))
-        .arg(f.channelsPerFrame)
-        .arg(f.bytesPerFrame)
-        .arg(f.formatFlags)
-        .arg(f.bitsPerChannel);
-}
-
 std::optional<uint64_t> statvfsFreeSpace(const QString& folder)
 {
     struct statvfs st {};
@@ -72,19 +58,6 @@ std::optional<uint64_t> statvfsFreeSpace(const QString& folder)
 }
 
 } // namespace
-
-// A camera segment being closed: it lives on here, after the engine has moved
-// on to the next segment, until its sound is written and the file finished.
-struct RecorderEngine::CamClosing {
-    std::shared_ptr<MovieWriter> writer;
-    bool hasAudio = false;
-    bool withSound = false;
-    AudioTimelineMixer mixer; // this segment's copy of the camera sound
-    MediaTime origin;
-    MediaTime end;
-    int64_t endFrame = 0;
-    double deadline = 0; // host seconds
-};
 
 // The state of one stop call, shared by the steps that run on the engine queue.
 struct RecorderEngine::StopRun {
@@ -107,10 +80,12 @@ std::shared_ptr<RecorderEngine> RecorderEngine::create()
 }
 
 RecorderEngine::RecorderEngine(Passkey)
-    : m_freeSpace(statvfsFreeSpace)
+    : m_guard([this](const QString& line) { emitLine(line); })
+    , m_cameraFile(cameraHost(), stopDrainSeconds, drainPollSeconds)
     , m_control(std::make_unique<SerialQueue>("recorder.engine.control", SerialQueue::QoS::UserInitiated))
     , m_q(std::make_unique<SerialQueue>("recorder.engine", SerialQueue::QoS::UserInitiated))
 {
+    m_services.freeSpace = statvfsFreeSpace;
     m_lastMicBufferAt = m_micWatchSince = HostClock::seconds();
 }
 
@@ -139,27 +114,27 @@ RecorderEngine::~RecorderEngine()
 
 void RecorderEngine::setScreenSource(std::shared_ptr<ScreenSource> source)
 {
-    m_q->sync([&] { m_source = std::move(source); });
+    m_q->sync([&] { m_services.source = std::move(source); });
 }
 
 void RecorderEngine::setWriterFactory(MovieWriterFactory factory)
 {
-    m_q->sync([&] { m_writerFactory = std::move(factory); });
+    m_q->sync([&] { m_services.writerFactory = std::move(factory); });
 }
 
 void RecorderEngine::setAudioInput(std::shared_ptr<AudioInput> input)
 {
-    m_q->sync([&] { m_audioInput = std::move(input); });
+    m_q->sync([&] { m_services.audioInput = std::move(input); });
 }
 
 void RecorderEngine::setPointerService(std::shared_ptr<PointerService> pointer)
 {
-    m_q->sync([&] { m_pointer = std::move(pointer); });
+    m_q->sync([&] { m_services.pointer = std::move(pointer); });
 }
 
 void RecorderEngine::setFreeSpaceProbe(FreeSpaceProbe probe)
 {
-    m_q->sync([&] { m_freeSpace = probe ? std::move(probe) : FreeSpaceProbe(statvfsFreeSpace); });
+    m_q->sync([&] { m_services.freeSpace = probe ? std::move(probe) : FreeSpaceProbe(statvfsFreeSpace); });
 }
 
 void RecorderEngine::setPowerControl(std::shared_ptr<PowerControl> power)
@@ -170,7 +145,7 @@ void RecorderEngine::setPowerControl(std::shared_ptr<PowerControl> power)
 
 void RecorderEngine::setMicrophoneAccess(MicrophoneAccess access)
 {
-    m_q->sync([&] { m_micAccess = std::move(access); });
+    m_q->sync([&] { m_services.micAccess = std::move(access); });
 }
 
 void RecorderEngine::setTierDelays(double ecoAfter, double deepAfter)
@@ -185,8 +160,7 @@ void RecorderEngine::setTierDelays(double ecoAfter, double deepAfter)
 
 double RecorderEngine::effectiveSeconds() const
 {
-    std::lock_guard lock(m_publicLock);
-    return m_effective;
+    return *m_effective.lock();
 }
 
 RecorderEngine::State RecorderEngine::state() const
@@ -235,64 +209,18 @@ std::shared_ptr<MouseTrack> RecorderEngine::mouseTrack() const
 std::vector<QString> RecorderEngine::cameraFileURLs() const
 {
     std::vector<QString> urls;
-    m_q->sync([&] { urls = m_cameraFileURLs; });
+    m_q->sync([&] { urls = m_cameraFile.cameraFileURLs(); });
     return urls;
 }
 
 std::optional<QString> RecorderEngine::cameraFileURL() const
 {
     std::optional<QString> url;
-    m_q->sync([&] { url = m_cameraFileURL; });
+    m_q->sync([&] { url = m_cameraFile.cameraFileURL(); });
     return url;
 }
 
-QString RecorderEngine::cameraFilePath(const QString& screenPath, int segment)
-{
-    const QFileInfo info(screenPath);
-    QString base = info.completeBaseName();
-    static const QString screenSuffix = QStringLiteral(" Screen");
-    if (base.endsWith(screenSuffix))
-        base.chop(screenSuffix.size());
-    const QString suffix =
-        segment == 0 ? QStringLiteral(" Camera") : QStringLiteral(" Camera ") + QString::number(segment + 1);
-    return QDir(info.path()).filePath(base + suffix + QStringLiteral(".mov"));
-}
-
-// MARK: - Pure helpers
-
-RecorderEngine::Sizes RecorderEngine::pixelSizes(const QSizeF& points, double scale, std::optional<int> maxShortSide)
-{
-    const double fullW = points.width() * scale;
-    const double fullH = points.height() * scale;
-    // Nearest integer (halves away from zero), even, at least 2.
-    auto side = [](double v) {
-        int64_t n = std::llround(v);
-        if (n % 2 != 0)
-            n -= 1;
-        return int(std::clamp<int64_t>(n, 2, INT32_MAX - 1));
-    };
-    double w = fullW, h = fullH;
-    const double shortSide = std::min(fullW, fullH);
-    if (maxShortSide && shortSide > *maxShortSide && shortSide > 0) {
-        const double k = double(*maxShortSide) / shortSide;
-        w = fullW * k;
-        h = fullH * k;
-    }
-    return {QSize(side(w), side(h)), QSize(side(fullW), side(fullH))};
-}
-
-int64_t RecorderEngine::bitRate(int qualityTier, double customMbps, int width, int height, int fps)
-{
-    if (qualityTier > 2) {
-        if (!(customMbps > 0.5))
-            return 500000;
-        return int64_t(std::min(customMbps, 60.0) * 1000000);
-    }
-    const double base = qualityTier == 2 ? 12.0 : qualityTier == 1 ? 6.0 : 3.0;
-    const int64_t pixels = int64_t(width) * int64_t(height);
-    const double rate = base * std::pow(double(pixels) / 2073600.0, 0.8) * std::pow(double(fps) / 30.0, 0.75) * 1e6;
-    return int64_t(rate);
-}
+// MARK: - Helpers
 
 const char* RecorderEngine::tierName(PauseTier tier)
 {
@@ -307,9 +235,18 @@ const char* RecorderEngine::tierName(PauseTier tier)
     return "instant";
 }
 
-RecorderError RecorderEngine::err(const char* english) const
+RecorderError RecorderEngine::err(const char* english)
 {
     return RecorderError{QStringLiteral("Recorder"), 1, Loc::text(QString::fromUtf8(english))};
+}
+
+std::optional<RecorderError> RecorderEngine::targetError(const RecordingTarget::Found& found)
+{
+    if (found.contentError)
+        return found.contentError;
+    if (found.missing)
+        return err(found.missing);
+    return std::nullopt;
 }
 
 void RecorderEngine::emitLine(const QString& line)
@@ -348,7 +285,6 @@ void RecorderEngine::resetRecordingState()
     m_offset = m_lastAdjusted = MediaTime::zero();
     m_timeline = RecordingTimeline{};
     m_audioMixer.reset();
-    m_cameraMixer.reset();
     m_micNormalizer.reset();
     m_systemNormalizer.reset();
     m_lastPixelBuffer.reset();
@@ -357,25 +293,19 @@ void RecorderEngine::resetRecordingState()
     m_cursor.reset();
     m_mouseTrack.reset();
     m_videoSync.reset();
-    m_inputFormats.clear();
-    m_lastInputPTS.clear();
-    m_brokenInputs.clear();
-    m_cameraFileURLs.clear();
-    m_cameraFileURL.reset();
-    m_camWriter.reset();
-    m_camHasAudio = false;
-    m_camDim.reset();
-    m_camSegment = 0;
-    m_lastCamAdjusted = MediaTime::invalid();
-    m_cameraSaveFailed = m_camFailureReported = m_camFailureLineSent = false;
-    m_camFailures = 0;
-    m_camRetryAt = 0;
+    m_guard.reset();
     m_suspendedCamera.reset();
     // Ink drawn before the recording is no change during it: it must not cost
     // the first 0.7 s a frame per interval.
     m_lastPenVersion = PenBoard::shared().version();
     m_penChangedAt = 0;
     m_lastMicBufferAt = m_micWatchSince = HostClock::seconds();
+    cancelScheduledWork();
+    *m_effective.lock() = 0;
+}
+
+void RecorderEngine::cancelScheduledWork()
+{
     for (auto& w : m_pauseWork)
         w->cancel();
     m_pauseWork.clear();
@@ -385,158 +315,22 @@ void RecorderEngine::resetRecordingState()
     if (m_retryWork)
         m_retryWork->cancel();
     m_retryWork.reset();
-    std::lock_guard lock(m_publicLock);
-    m_effective = 0;
 }
 
-std::optional<RecorderError> RecorderEngine::resolveFilter(const Config& config, ScreenFilter& filter, QSizeF& points,
-                                                           std::optional<QRectF>& displayFrame,
-                                                           double& primaryHeight) const
+std::optional<RecorderError> RecorderEngine::setupWriter(const Config& config, const MovieWriterFactory& factory,
+                                                         QSize size)
 {
-    if (!m_source)
-        return err(Loc::mark("No screen available to record"));
-    RecorderError contentError;
-    std::optional<ShareableContent> content = m_source->content(&contentError);
-    if (!content)
-        return contentError;
-
-    filter = ScreenFilter{};
-    // Every window of this process stays out, and whatever else the owner names.
-    filter.excludedPids = {int64_t(::getpid())};
-    if (config.excludedWindows)
-        filter.excludedWindows = config.excludedWindows();
-
-    primaryHeight = 0;
-    for (const auto& d : content->displays)
-        if (d.isPrimary)
-            primaryHeight = d.frame.height();
-
-    const Target& target = config.target;
-    auto displayWithID = [&](uint32_t id) -> const DisplayInfo* {
-        for (const auto& d : content->displays)
-            if (d.id == id)
-                return &d;
-        return nullptr;
-    };
-
-    switch (target.kind) {
-    case Target::Kind::display:
-    case Target::Kind::area: {
-        const DisplayInfo* display = displayWithID(target.displayID);
-        if (!display && target.kind == Target::Kind::area)
-            return err(Loc::mark("The screen containing the selection is no longer available. Please select again."));
-        if (!display)
-            for (const auto& d : content->displays)
-                if (d.isPrimary) {
-                    display = &d;
-                    break;
-                }
-        if (!display && !content->displays.empty())
-            display = &content->displays.front();
-        if (!display)
-            return err(Loc::mark("No screen available to record"));
-        filter.kind = ScreenFilter::Kind::Display;
-        filter.displayId = display->id;
-        filter.pointPixelScale = display->scale > 0 ? display->scale : 1;
-        filter.contentRect = display->frame;
-        displayFrame = display->frame;
-        points = target.kind == Target::Kind::area ? target.rect.size() : display->frame.size();
-        break;
-    }
-    case Target::Kind::window: {
-        const WindowInfo* window = nullptr;
-        for (const auto& w : content->windows)
-            if (w.id == target.windowID && w.onScreen) {
-                window = &w;
-                break;
-            }
-        if (!window)
-            return err(Loc::mark("Can't find this window (it may have been closed). Please select it again."));
-        filter.kind = ScreenFilter::Kind::Window;
-        filter.windowId = window->id;
-        const DisplayInfo* display = displayWithID(window->displayId);
-        filter.pointPixelScale = display && display->scale > 0 ? display->scale : 1;
-        filter.contentRect = window->frame;
-        displayFrame.reset();
-        points = config.windowSize ? *config.windowSize : window->frame.size();
-        break;
-    }
-    }
-    return std::nullopt;
-}
-
-std::optional<RecorderError> RecorderEngine::rebuildFilter(ScreenFilter& filter)
-{
-    // Not on the engine queue: the window list can take a while.
-    std::optional<Config> config;
-    m_q->sync([&] { config = m_config; });
-    if (!config)
-        return err(Loc::mark("No screen available to record"));
-    if (!m_source)
-        return err(Loc::mark("No screen available to record"));
-    RecorderError contentError;
-    std::optional<ShareableContent> content = m_source->content(&contentError);
-    if (!content)
-        return contentError;
-
-    ScreenFilter made;
-    made.excludedPids = {int64_t(::getpid())};
-    if (config->excludedWindows)
-        made.excludedWindows = config->excludedWindows();
-    const Target& target = config->target;
-    if (target.kind == Target::Kind::window) {
-        const WindowInfo* window = nullptr;
-        for (const auto& w : content->windows)
-            if (w.id == target.windowID) {
-                window = &w;
-                break;
-            }
-        if (!window)
-            return err(Loc::mark("Can't find this window."));
-        made.kind = ScreenFilter::Kind::Window;
-        made.windowId = window->id;
-        made.pointPixelScale = filter.pointPixelScale;
-        made.contentRect = window->frame;
-    } else {
-        const DisplayInfo* display = nullptr;
-        for (const auto& d : content->displays)
-            if (d.id == target.displayID) {
-                display = &d;
-                break;
-            }
-        if (!display && !content->displays.empty())
-            display = &content->displays.front();
-        if (!display)
-            return err(Loc::mark("No screen available to record"));
-        made.kind = ScreenFilter::Kind::Display;
-        made.displayId = display->id;
-        made.pointPixelScale = display->scale > 0 ? display->scale : 1;
-        made.contentRect = display->frame;
-    }
-    filter = made;
-    return std::nullopt;
-}
-
-std::optional<RecorderError> RecorderEngine::setupWriter(int width, int height)
-{
-    // Not on the engine queue; the writer is installed as soon as it exists, so a
-    // failed start can cancel it.
-    std::optional<Config> config;
-    MovieWriterFactory factory;
-    m_q->sync([&] {
-        config = m_config;
-        factory = m_writerFactory;
-    });
-    QFile::remove(config->outputURL);
+    QFile::remove(config.outputURL);
 
     MovieWriter::Settings settings;
-    settings.path = config->outputURL;
+    settings.path = config.outputURL;
     settings.fragmentInterval = 2.0;
     MovieWriter::VideoSettings video;
-    video.width = width;
-    video.height = height;
-    video.averageBitRate = bitRate(config->qualityTier, config->customMbps, width, height, config->fps);
-    video.expectedFrameRate = config->fps;
+    video.width = size.width();
+    video.height = size.height();
+    video.averageBitRate =
+        MovieBitRate::screen(config.qualityTier, config.customMbps, size.width(), size.height(), config.fps);
+    video.expectedFrameRate = config.fps;
     video.maxKeyFrameInterval = 2.0;
     video.allowFrameReordering = false;
     video.colorTags = true;
@@ -556,17 +350,16 @@ std::optional<RecorderError> RecorderEngine::setupWriter(int width, int height)
             return e;
         return err(Loc::mark("Can't start writing the file."));
     }
-    RecoveryJournal::begin(config->outputURL);
+    RecoveryJournal::begin(config.outputURL);
     return std::nullopt;
 }
 
-std::optional<RecorderError> RecorderEngine::startStream(uint64_t recording, const ScreenFilter& filter,
-                                                         const ScreenStreamConfig& scConfig)
+std::optional<RecorderError> RecorderEngine::startStream(uint64_t recording,
+                                                         const std::shared_ptr<ScreenSource>& source,
+                                                         const ScreenFilter& filter, const ScreenStreamConfig& scConfig)
 {
     // Not on the engine queue: starting capture may wait for the X server or
     // the sound server.
-    std::shared_ptr<ScreenSource> source;
-    m_q->sync([&] { source = m_source; });
     if (!source)
         return err(Loc::mark("No screen available to record"));
 
@@ -610,18 +403,46 @@ std::optional<RecorderError> RecorderEngine::startStream(uint64_t recording, con
     return std::nullopt;
 }
 
+RecorderEngine::Rebuild RecorderEngine::rebuildRequest() const
+{
+    // Only while recording or paused, so there is a configuration.
+    Rebuild rebuild;
+    rebuild.source = m_services.source;
+    rebuild.target = m_config->target;
+    rebuild.excludedWindows = m_config->excludedWindows;
+    rebuild.filter = m_filter;
+    rebuild.sc = m_scConfig;
+    return rebuild;
+}
+
+std::optional<RecorderError> RecorderEngine::rebuildFilter(Rebuild& rebuild)
+{
+    // Not on the engine queue: the window list can take a while.
+    const RecordingTarget::Found found =
+        rebuild.target.resolve(rebuild.source.get(), rebuild.excludedWindows, std::nullopt,
+                               RecordingTarget::atRebuild(rebuild.filter.pointPixelScale));
+    if (auto e = targetError(found))
+        return e;
+    rebuild.filter = found.filter;
+    return std::nullopt;
+}
+
 std::optional<RecorderError> RecorderEngine::startInner(const Config& given)
 {
     bool busy = false;
     uint64_t recording = 0;
+    Services services;
     m_q->sync([&] {
         busy = m_state != State::idle || m_starting;
         if (busy)
             return;
         resetRecordingState();
         m_config = given;
+        m_cameraFile.begin(given.outputURL, given.cameraFPS, m_services.writerFactory);
         m_starting = m_startPending = true;
         recording = m_recording;
+        // Everything the start needs of the services, read once.
+        services = m_services;
     });
     if (busy)
         return err(Loc::mark("A recording is already in progress."));
@@ -638,13 +459,13 @@ std::optional<RecorderError> RecorderEngine::startInner(const Config& given)
     Config config = given;
 
     // Target and sizes.
-    ScreenFilter filter;
-    QSizeF points;
-    std::optional<QRectF> displayFrame;
-    double primaryHeight = 0;
-    if (auto e = resolveFilter(config, filter, points, displayFrame, primaryHeight))
+    const RecordingTarget::Found found = config.target.resolve(services.source.get(), config.excludedWindows,
+                                                               config.windowSize, RecordingTarget::atStart());
+    if (auto e = targetError(found))
         return e;
-    const Sizes sizes = pixelSizes(points, filter.pointPixelScale, config.maxShortSide);
+    const ScreenFilter& filter = found.filter;
+    const RecordingTarget::Sizes sizes =
+        RecordingTarget::pixelSizes(found.points, filter.pointPixelScale, config.maxShortSide);
     const bool crisp = config.focus && config.focusCrisp && sizes.full != sizes.output;
     const QSize captureSize = crisp ? sizes.full : sizes.output;
 
@@ -659,21 +480,19 @@ std::optional<RecorderError> RecorderEngine::startInner(const Config& given)
     sc.showsCursor = false; // the compositor draws its own
 
     // Cursor tracking and the compositor.
-    std::shared_ptr<PointerService> pointer;
-    m_q->sync([&] { pointer = m_pointer; });
-    auto track = MouseTrack::create(pointer ? pointer : PointerService::current());
+    auto track = MouseTrack::create(services.pointer ? services.pointer : PointerService::current());
     track->start(config.target.kind == Target::Kind::window ? std::optional<uint32_t>(config.target.windowID)
                                                             : std::nullopt);
     CursorCompositor::Region region;
     if (config.target.kind == Target::Kind::display)
-        region = CursorCompositor::Region::display(displayFrame.value_or(QRectF()));
+        region = CursorCompositor::Region::display(found.displayFrame.value_or(QRectF()));
     else if (config.target.kind == Target::Kind::area)
-        region = CursorCompositor::Region::area(displayFrame.value_or(QRectF()), config.target.rect);
+        region = CursorCompositor::Region::area(found.displayFrame.value_or(QRectF()), config.target.rect);
     else
         region = CursorCompositor::Region::window();
     auto compositor = std::make_shared<CursorCompositor>(track, region, config.cursorSize, sizes.output,
                                                          config.cursorTheme != CursorTheme::hidden, crisp, config.focus,
-                                                         primaryHeight);
+                                                         found.primaryHeight);
     compositor->setNativeSystemAppearance(config.cursorTheme == CursorTheme::system && config.cursorArrow == 0
                                           && std::abs(config.cursorSize - 1.0) <= 0.01);
     compositor->setShadow(config.shadowUp, config.shadowDown);
@@ -682,16 +501,32 @@ std::optional<RecorderError> RecorderEngine::startInner(const Config& given)
     compositor->setCamOverlay(config.cameraOverlay);
 
     // Microphone.
-    MicrophoneAccess access;
-    m_q->sync([&] { access = m_micAccess; });
-    std::vector<QString> lines;
     if (config.microphoneID) {
-        if (!access || access()) {
+        if (!services.micAccess || services.micAccess()) {
             sc.captureMicrophone = true;
             sc.microphoneDeviceId = *config.microphoneID;
         } else {
             config.microphoneID.reset();
-            emitLine(QString::fromUtf8(Line::noMicPermission));
+            emitLine(Line::noMicPermission());
+        }
+    }
+
+    // System audio: not fatal when it cannot be had.
+    std::unique_ptr<SystemAudioTap> tap;
+    if (config.systemAudio) {
+        tap = std::make_unique<SystemAudioTap>(config.muteSpeakers, [](const QString& s) { return Loc::text(s); },
+                                               services.audioInput);
+        try {
+            tap->prepare();
+        } catch (const SystemAudioTap::TapError& e) {
+            tap->stop();
+            tap.reset();
+            config.systemAudio = false;
+            {
+                std::lock_guard lock(AudioCapturePermission::verificationLock());
+                AudioCapturePermission::recordVerdictLocked(false);
+            }
+            emitLine(Line::systemAudioFailed({e.errorDescription}));
         }
     }
 
@@ -706,35 +541,13 @@ std::optional<RecorderError> RecorderEngine::startInner(const Config& given)
         m_streamAllowed = true;
     });
 
-    // System audio: not fatal when it cannot be had.
-    std::unique_ptr<SystemAudioTap> tap;
-    if (config.systemAudio) {
-        std::shared_ptr<AudioInput> input;
-        m_q->sync([&] { input = m_audioInput; });
-        tap = std::make_unique<SystemAudioTap>(config.muteSpeakers, [](const QString& s) { return Loc::text(s); },
-                                               input);
-        try {
-            tap->prepare();
-        } catch (const SystemAudioTap::TapError& e) {
-            tap->stop();
-            tap.reset();
-            config.systemAudio = false;
-            {
-                std::lock_guard lock(AudioCapturePermission::verificationLock());
-                AudioCapturePermission::recordVerdictLocked(false);
-            }
-            emitLine(QString::fromUtf8(Line::systemAudioFailed) + e.errorDescription);
-        }
-        m_q->sync([&] { m_config->systemAudio = config.systemAudio; });
-    }
-
-    if (auto e = setupWriter(sizes.output.width(), sizes.output.height())) {
+    if (auto e = setupWriter(config, services.writerFactory, sizes.output)) {
         if (tap)
             tap->stop();
         return e;
     }
 
-    if (auto e = startStream(recording, filter, sc)) {
+    if (auto e = startStream(recording, services.source, filter, sc)) {
         if (tap)
             tap->stop();
         return e;
@@ -756,7 +569,7 @@ std::optional<RecorderError> RecorderEngine::startInner(const Config& given)
         } catch (const SystemAudioTap::TapError& e) {
             tap->stop();
             tap.reset();
-            emitLine(QString::fromUtf8(Line::systemAudioFailed) + e.errorDescription);
+            emitLine(Line::systemAudioFailed({e.errorDescription}));
         }
     }
 
@@ -792,8 +605,8 @@ std::optional<RecorderError> RecorderEngine::startInner(const Config& given)
             2ms);
         output = m_outputSize;
     });
-    emitLine(QString::fromUtf8(Line::started) + QString::number(output.width()) + QLatin1Char('x')
-             + QString::number(output.height()) + QLatin1Char('@') + QString::number(config.fps));
+    emitLine(Line::started(
+        {QString::number(output.width()), QString::number(output.height()), QString::number(config.fps)}));
     return std::nullopt;
 }
 
@@ -870,11 +683,9 @@ void RecorderEngine::onMicrophoneSample(uint64_t token, const SampleBuffer& give
     if (!m_loggedMicFormat && buffer.audioFormat()) {
         m_loggedMicFormat = true;
         const AudioFormat& f = *buffer.audioFormat();
-        emitLine(QString::fromUtf8(Line::micFormat) + QString::number(int64_t(f.sampleRate)) + QStringLiteral(" Hz, ")
-                 + QString::number(f.channelsPerFrame) + QStringLiteral(" channel(s), ")
-                 + QString::number(f.bitsPerChannel) + QStringLiteral(" bit, flags=0x")
-                 + QString::number(f.formatFlags, 16) + QStringLiteral(", ") + QString::number(f.bytesPerFrame)
-                 + QStringLiteral(" bytes per frame"));
+        emitLine(Line::micFormat({QString::number(int64_t(f.sampleRate)), QString::number(f.channelsPerFrame),
+                                  QString::number(f.bitsPerChannel), QString::number(f.formatFlags, 16),
+                                  QString::number(f.bytesPerFrame)}));
     }
     m_lastMicBufferAt = HostClock::seconds();
     m_micDeadNotified = false;
@@ -933,7 +744,7 @@ void RecorderEngine::enterLoss()
         m_control->async([stream] { stream->stop(); });
     }
     m_restartingStream = true;
-    emitLine(QString::fromUtf8(Line::screenLost));
+    emitLine(Line::screenLost());
     retryStream();
 }
 
@@ -961,11 +772,10 @@ void RecorderEngine::retryAttempt(uint64_t recording)
     }
     const bool checkMic = m_config && m_config->microphoneID && m_scConfig.captureMicrophone;
     const QString micID = checkMic ? *m_config->microphoneID : QString();
-    ScreenStreamConfig sc = m_scConfig;
-    std::shared_ptr<AudioInput> input = m_audioInput;
-    ScreenFilter previous = m_filter;
+    std::shared_ptr<AudioInput> input = m_services.audioInput;
+    Rebuild rebuild = rebuildRequest();
     std::weak_ptr<RecorderEngine> weak = weak_from_this();
-    m_control->async([weak, recording, checkMic, micID, sc, input, previous]() mutable {
+    m_control->async([weak, recording, checkMic, micID, input, rebuild]() mutable {
         auto self = weak.lock();
         if (!self)
             return;
@@ -983,31 +793,30 @@ void RecorderEngine::retryAttempt(uint64_t recording)
                 micGone = true;
             }
             if (micGone)
-                sc.captureMicrophone = false;
+                rebuild.sc.captureMicrophone = false;
         }
-        ScreenFilter filter = previous;
-        std::optional<RecorderError> error = self->rebuildFilter(filter);
+        std::optional<RecorderError> error = self->rebuildFilter(rebuild);
         if (!error)
-            error = self->startStream(recording, filter, sc);
+            error = self->startStream(recording, rebuild.source, rebuild.filter, rebuild.sc);
         self->m_q->async([weak, recording, micGone, error] {
             auto self = weak.lock();
             if (!self || recording != self->m_recording || !self->m_streamAllowed)
                 return;
             if (micGone && self->m_scConfig.captureMicrophone) {
                 self->m_scConfig.captureMicrophone = false;
-                self->emitLine(QString::fromUtf8(Line::micGone));
+                self->emitLine(Line::micGone());
             }
             if (!error) {
                 self->m_restartingStream = false;
                 self->m_streamRetries = 0;
-                self->emitLine(QString::fromUtf8(Line::screenRestored));
+                self->emitLine(Line::screenRestored());
                 return;
             }
             self->m_streamRetries += 1;
             if (self->m_streamRetries > 2 && self->m_scConfig.captureMicrophone) {
                 self->m_scConfig.captureMicrophone = false;
                 self->m_streamRetries = 0;
-                self->emitLine(QString::fromUtf8(Line::micCouldNotConnect));
+                self->emitLine(Line::micCouldNotConnect());
             }
             self->retryStream();
         });
@@ -1126,8 +935,7 @@ void RecorderEngine::handleVideo(const SampleBuffer& sample, bool force)
     m_lastVideoPTS = pts;
     m_lastAdjusted = *adjusted;
     m_lastFrameSynthetic = force;
-    std::lock_guard lock(m_publicLock);
-    m_effective = (*adjusted - m_firstPTS).seconds();
+    *m_effective.lock() = (*adjusted - m_firstPTS).seconds();
 }
 
 void RecorderEngine::appendVideo(const PixelBufferRef& image, MediaTime adjusted, bool repeated)
@@ -1142,49 +950,14 @@ void RecorderEngine::appendVideo(const PixelBufferRef& image, MediaTime adjusted
         ++m_droppedVideo;
         return;
     }
-    if (safeAppend(m_writer, MovieWriter::Input::Video, *sample, Loc::text(QStringLiteral("Screen")))) {
+    if (m_guard.safeAppend(*m_writer, MovieWriter::Input::Video, *sample, Loc::text(QStringLiteral("Screen")))) {
         ++m_writtenVideo;
         if (repeated)
             ++m_repeatedVideo;
     } else if (m_writer->status() == MovieWriter::Status::Failed) {
         const auto e = m_writer->error();
-        emitLine(QString::fromUtf8(Line::videoWriteFailed) + (e ? e->message : QStringLiteral("?")));
+        emitLine(Line::videoWriteFailed({e ? e->message : QStringLiteral("?")}));
     }
-}
-
-bool RecorderEngine::safeAppend(const std::shared_ptr<MovieWriter>& writer, MovieWriter::Input input,
-                                const SampleBuffer& sample, const QString& label)
-{
-    const InputKey key{writer.get(), input};
-    if (m_brokenInputs.count(key))
-        return false;
-    if (const auto& format = sample.audioFormat()) {
-        const QString formatKey = audioFormatKey(*format);
-        auto it = m_inputFormats.find(key);
-        if (it != m_inputFormats.end() && it->second != formatKey) {
-            emitLine(label + QString::fromUtf8(Line::formatChanged));
-            return false;
-        }
-        if (it == m_inputFormats.end())
-            m_inputFormats.emplace(key, formatKey);
-    }
-    const MediaTime pts = sample.presentationTime();
-    if (auto it = m_lastInputPTS.find(key); it != m_lastInputPTS.end() && pts <= it->second)
-        return false;
-
-    bool accepted = false;
-    RecorderError error;
-    const bool ran = recorderTry([&] { accepted = writer->append(input, sample); }, &error);
-    if (!ran) {
-        m_brokenInputs.insert(key);
-        emitLine(label + QString::fromUtf8(Line::writeError)
-                 + (error.message.isEmpty() ? Loc::text(QStringLiteral("Unknown")) : error.message));
-        return false;
-    }
-    if (!accepted)
-        return false;
-    m_lastInputPTS[key] = pts;
-    return true;
 }
 
 // MARK: - Heartbeat and watchdogs
@@ -1200,6 +973,16 @@ void RecorderEngine::onHeartbeat()
     checkDiskSpace();
 }
 
+bool RecorderEngine::recordsAudio() const
+{
+    return m_config && (m_config->systemAudio || m_config->microphoneID || m_receivedMicrophone);
+}
+
+bool RecorderEngine::recordsMicrophone() const
+{
+    return m_config && (m_config->microphoneID || m_receivedMicrophone);
+}
+
 void RecorderEngine::drainAudio(bool final)
 {
     if (!m_sessionStarted || !m_config)
@@ -1208,39 +991,14 @@ void RecorderEngine::drainAudio(bool final)
                                 : m_timeline.boundary(HostClock::now() - MediaTime::fromSeconds(audioLagSeconds));
     const int64_t frames = AudioTimelineMixer::outputFrame(end, m_firstPTS);
 
-    const bool recordsAudio = m_config->systemAudio || m_config->microphoneID || m_receivedMicrophone;
-    if (recordsAudio) {
-        if (m_writer && m_hasAudioIn && m_writer->status() == MovieWriter::Status::Writing) {
-            while (m_writer->isReadyForMoreMediaData(MovieWriter::Input::Audio)) {
-                std::optional<SampleBuffer> chunk = m_audioMixer.sample(frames, m_firstPTS, final);
-                if (!chunk)
-                    break;
-                if (!safeAppend(m_writer, MovieWriter::Input::Audio, *chunk, QStringLiteral("Mixed audio")))
-                    break;
-                m_audioMixer.commit(int64_t(chunk->frameCount()));
-            }
-        }
+    if (recordsAudio()) {
+        if (m_writer && m_hasAudioIn && m_writer->status() == MovieWriter::Status::Writing)
+            m_guard.appendSound(*m_writer, m_audioMixer, frames, m_firstPTS, final, QStringLiteral("Mixed audio"));
     } else if (m_audioMixer.cursor() < frames) {
         m_audioMixer.commit(frames - m_audioMixer.cursor());
     }
-
-    // Camera file sound: the microphone alone. Without a file open, or without
-    // a microphone, the camera mixer keeps pace silently, so that a file opened
-    // later starts in step.
-    if (m_camWriter && m_camHasAudio && (m_config->microphoneID || m_receivedMicrophone)) {
-        if (m_camWriter->status() != MovieWriter::Status::Writing)
-            return;
-        while (m_camWriter->isReadyForMoreMediaData(MovieWriter::Input::Audio)) {
-            std::optional<SampleBuffer> chunk = m_cameraMixer.sample(frames, m_firstPTS, final);
-            if (!chunk)
-                break;
-            if (!safeAppend(m_camWriter, MovieWriter::Input::Audio, *chunk, QStringLiteral("Camera audio")))
-                break;
-            m_cameraMixer.commit(int64_t(chunk->frameCount()));
-        }
-    } else if (m_cameraMixer.cursor() < frames) {
-        m_cameraMixer.commit(frames - m_cameraMixer.cursor());
-    }
+    // The camera file's sound: the microphone alone.
+    m_cameraFile.drainSound(frames, m_firstPTS, final, recordsMicrophone());
 }
 
 void RecorderEngine::drainVideoSync(bool flush, MediaTime now)
@@ -1277,11 +1035,9 @@ void RecorderEngine::drainVideoSync(bool flush, MediaTime now)
     }
     const double nowSeconds = now.seconds();
     if (nowSeconds - m_lastSyncReport >= 5 && m_config && m_config->cameraOverlay) {
-        emitLine(QString::fromUtf8(Line::videoSync) + QString::number(m_videoSync.count()) + QStringLiteral(" pixels=")
-                 + QString::number(m_videoSync.bytes() / 1024) + QStringLiteral("KB dropped=")
-                 + QString::number(m_videoSync.dropped()) + QStringLiteral(" matched=")
-                 + QString::number(m_matchedCameraFrames) + QStringLiteral(" missing=")
-                 + QString::number(m_missingCameraFrames));
+        emitLine(Line::videoSync({QString::number(m_videoSync.count()), QString::number(m_videoSync.bytes() / 1024),
+                                  QString::number(m_videoSync.dropped()), QString::number(m_matchedCameraFrames),
+                                  QString::number(m_missingCameraFrames)}));
         m_lastSyncReport = nowSeconds;
     }
 }
@@ -1342,7 +1098,7 @@ void RecorderEngine::checkMicAlive()
     const double silence = HostClock::seconds() - std::max(m_lastMicBufferAt, m_micWatchSince);
     if (silence > micSilenceSeconds) {
         m_micDeadNotified = true;
-        emitLine(QString::fromUtf8(Line::micDead));
+        emitLine(Line::micDead());
     }
 }
 
@@ -1355,13 +1111,12 @@ void RecorderEngine::checkDiskSpace()
         return;
     m_lastDiskCheck = now;
     const QString folder = QFileInfo(m_config->outputURL).absolutePath();
-    const std::optional<uint64_t> free = m_freeSpace ? m_freeSpace(folder) : std::nullopt;
+    const std::optional<uint64_t> free = m_services.freeSpace ? m_services.freeSpace(folder) : std::nullopt;
     if (!free)
         return;
     if (*free < lowDiskBytes) {
         m_diskStopSent = true;
-        emitLine(QString::fromUtf8(Line::lowDisk) + QString::number(*free / 1048576)
-                 + QStringLiteral(" MB), stopped and saved automatically."));
+        emitLine(Line::lowDisk({QString::number(*free / 1048576)}));
     }
 }
 
@@ -1379,7 +1134,7 @@ void RecorderEngine::holdAwake()
         if (!self || self->m_awakeID)
             return;
         if (!self->m_power)
-            self->m_power = std::make_shared<ScreenSaverPowerControl>([](const QString& line) { RecorderLog::write(line); });
+            self->m_power = PowerControl::create([](const QString& line) { RecorderLog::write(line); });
         self->m_awakeID = self->m_power->holdDisplayAwake(reason);
     });
 }
@@ -1418,238 +1173,21 @@ void RecorderEngine::releaseAwake()
 
 // MARK: - Camera hooks
 
-void RecorderEngine::handleCamera(const SampleBuffer& given, bool mirrored)
+void RecorderEngine::handleCamera(const SampleBuffer& sample, bool mirrored)
 {
-    // The separate camera file is written from here; until a recording has its
-    // first frame and runs, pictures have no place on its timeline. Pictures
-    // still queued when the camera was detached are dropped too.
-    const PixelBufferRef& pixels = given.imageBuffer();
-    if (!pixels || !m_camera || m_state != State::recording || !m_sessionStarted || m_resumeWaiting)
+    // Until a recording has its first frame and runs, pictures have no place on
+    // the camera file's timeline. Pictures still queued when the camera was
+    // detached are dropped too.
+    if (!sample.imageBuffer() || !m_camera || m_state != State::recording || !m_sessionStarted || m_resumeWaiting)
         return;
-    const MediaTime pts = given.presentationTime();
+    const MediaTime pts = sample.presentationTime();
     if (!pts.isValid() || (m_resumePTS.isValid() && pts < m_resumePTS) || pts < m_firstPTS)
         return;
-
-    const QSize dim(pixels->width(), pixels->height());
-    if (m_camWriter && m_camDim && *m_camDim != dim) {
-        closeCamWriter();
-        emitLine(QString::fromUtf8(Line::cameraSizeChanged));
-    }
-
-    SampleBuffer sample = given;
-    if (mirrored) {
-        std::optional<SampleBuffer> flipped = m_camMirror.sample(given);
-        if (!flipped)
-            return;
-        sample = std::move(*flipped);
-    }
-    if (!m_camWriter && !setupCamWriter(sample))
+    if (m_cameraFile.write(sample, mirrored, movieClock()))
         return;
-    // Also a writer that failed on the leader or in the background.
-    if (m_camWriter->status() != MovieWriter::Status::Failed) {
-        if (m_camWriter->status() != MovieWriter::Status::Writing
-            || !m_camWriter->isReadyForMoreMediaData(MovieWriter::Input::Video))
-            return;
-        const MediaTime adjusted = pts - m_offset;
-        std::optional<SampleBuffer> retimed = MediaTime::retimed(sample, adjusted);
-        if (!retimed)
-            return;
-        m_lastCamAdjusted = adjusted;
-        if (safeAppend(m_camWriter, MovieWriter::Input::Video, *retimed, QStringLiteral("Camera picture"))
-            || m_camWriter->status() != MovieWriter::Status::Failed)
-            return;
-    }
     // The file is broken for good: no more pictures for this recording.
-    const auto e = m_camWriter->error();
-    emitLine(QString::fromUtf8(Line::cameraWriteFailed) + (e && !e->message.isEmpty() ? e->message : QStringLiteral("?")));
-    m_cameraSaveFailed = true;
-    m_camFailureReported = true;
     m_camera->setOnSample({});
     m_camera.reset();
-}
-
-bool RecorderEngine::setupCamWriter(const SampleBuffer& sample)
-{
-    const PixelBufferRef& pixels = sample.imageBuffer();
-    if (!pixels || !m_config)
-        return false;
-    // After a failure, pictures wait for the back-off instead of each trying
-    // (and reporting) again.
-    if (m_camFailures > 0 && HostClock::seconds() < m_camRetryAt)
-        return false;
-
-    const int width = pixels->width();
-    const int height = pixels->height();
-    const QString path = cameraFilePath(m_config->outputURL, m_camSegment);
-    QFile::remove(path);
-
-    MovieWriter::Settings settings;
-    settings.path = path;
-    settings.fragmentInterval = 2.0;
-    MovieWriter::VideoSettings video;
-    video.width = width;
-    video.height = height;
-    video.averageBitRate = int64_t(width) * int64_t(height) * int64_t(std::max(1, m_config->cameraFPS)) / 10;
-    video.expectedFrameRate = 0; // the camera sets its own pace
-    video.allowFrameReordering = false;
-    video.colorTags = false;
-    settings.video = video;
-    settings.audio = MovieWriter::AudioSettings{48000, 2, 128000};
-
-    std::shared_ptr<MovieWriter> writer = m_writerFactory ? m_writerFactory(settings) : MovieWriter::create(settings);
-    if (!writer) {
-        cameraFileFailed(QString::fromUtf8(Line::cameraNotCreated));
-        return false;
-    }
-    if (!writer->hasInput(MovieWriter::Input::Video)) {
-        cameraFileFailed(QString());
-        return false;
-    }
-    if (!writer->startWriting()) {
-        const auto e = writer->error();
-        cameraFileFailed(QString::fromUtf8(Line::cameraNotStarted)
-                         + (e && !e->message.isEmpty() ? e->message : QStringLiteral("?")));
-        return false;
-    }
-    // Every segment shares the screen movie's time zero.
-    writer->startSession(m_firstPTS);
-
-    m_camWriter = writer;
-    m_camHasAudio = writer->hasInput(MovieWriter::Input::Audio);
-    m_camDim = QSize(width, height);
-    m_camFailureReported = false;
-    m_camFailures = 0;
-    m_camFailureLineSent = false;
-    if (m_camSegment == 0)
-        m_cameraFileURL = path;
-    m_cameraFileURLs.push_back(path);
-    m_camSegment += 1;
-    RecoveryJournal::add(path);
-
-    // Until the camera's first picture the segment shows black, so that its
-    // pictures keep their places on the movie's timeline.
-    const MediaTime gap = sample.presentationTime() - m_offset - m_firstPTS;
-    if (gap.isValid() && gap > m_frameInterval) {
-        if (PixelBufferRef black = PixelBuffer::create(width, height, PixelFormat::BGRA))
-            if (std::optional<SampleBuffer> leader = MediaTime::image(black, m_firstPTS, gap))
-                safeAppend(writer, MovieWriter::Input::Video, *leader, QStringLiteral("Camera leader"));
-    }
-    drainAudio(false);
-    return true;
-}
-
-void RecorderEngine::cameraFileFailed(const QString& line)
-{
-    // One line per streak of failures: the camera keeps delivering, the cause
-    // usually stays.
-    if (!line.isEmpty() && !m_camFailureLineSent) {
-        m_camFailureLineSent = true;
-        emitLine(line);
-    }
-    const double delay = std::min(cameraRetryFirstDelay * std::pow(2.0, std::min(m_camFailures, 16)), cameraRetryMaxDelay);
-    m_camFailures += 1;
-    m_camRetryAt = HostClock::seconds() + delay;
-}
-
-void RecorderEngine::closeCamWriter()
-{
-    std::shared_ptr<MovieWriter> writer = std::exchange(m_camWriter, nullptr);
-    const bool hasAudio = std::exchange(m_camHasAudio, false);
-    m_camDim.reset();
-    m_camFailureReported = false;
-    if (!writer || writer->status() != MovieWriter::Status::Writing || !m_config)
-        return;
-
-    auto closing = std::make_shared<CamClosing>();
-    closing->writer = writer;
-    closing->hasAudio = hasAudio;
-    closing->withSound = hasAudio && (m_config->microphoneID || m_receivedMicrophone);
-    closing->origin = m_firstPTS;
-    closing->end = (m_lastCamAdjusted.isValid() ? m_lastCamAdjusted : m_lastAdjusted) + m_frameInterval;
-    closing->endFrame = AudioTimelineMixer::outputFrame(closing->end, m_firstPTS);
-    closing->mixer = m_cameraMixer.snapshot();
-    // The next segment's sound goes on from where this one ends.
-    if (m_cameraMixer.cursor() < closing->endFrame)
-        m_cameraMixer.commit(closing->endFrame - m_cameraMixer.cursor());
-    enterCameraFinish();
-    closing->deadline = HostClock::seconds() + stopDrainSeconds;
-    closeCamStep(closing);
-}
-
-void RecorderEngine::closeCamStep(const std::shared_ptr<CamClosing>& closing)
-{
-    const std::shared_ptr<MovieWriter>& writer = closing->writer;
-    if (closing->withSound && writer->status() == MovieWriter::Status::Writing) {
-        while (writer->isReadyForMoreMediaData(MovieWriter::Input::Audio)) {
-            std::optional<SampleBuffer> chunk = closing->mixer.sample(closing->endFrame, closing->origin, true);
-            if (!chunk)
-                break;
-            if (!safeAppend(writer, MovieWriter::Input::Audio, *chunk, QStringLiteral("Camera audio")))
-                break;
-            closing->mixer.commit(int64_t(chunk->frameCount()));
-        }
-        if (closing->mixer.cursor() < closing->endFrame && HostClock::seconds() < closing->deadline
-            && !m_brokenInputs.count({writer.get(), MovieWriter::Input::Audio})) {
-            auto self = shared_from_this();
-            m_q->asyncAfter(seconds(drainPollSeconds), [self, closing] { self->closeCamStep(closing); });
-            return;
-        }
-    }
-    if (writer->status() != MovieWriter::Status::Writing) {
-        m_cameraSaveFailed = true;
-        leaveCameraFinish();
-        return;
-    }
-    writer->markAsFinished(MovieWriter::Input::Video);
-    if (closing->hasAudio)
-        writer->markAsFinished(MovieWriter::Input::Audio);
-    writer->endSession(closing->end);
-    auto self = shared_from_this();
-    // The writer travels to the engine queue, so it is let go there and not on
-    // its own thread.
-    writer->finishWriting([self, writer]() mutable {
-        self->m_q->async([self, writer = std::move(writer)] { self->camSegmentFinished(writer); });
-    });
-}
-
-void RecorderEngine::camSegmentFinished(const std::shared_ptr<MovieWriter>& writer)
-{
-    if (writer->status() != MovieWriter::Status::Completed) {
-        m_cameraSaveFailed = true;
-        const auto e = writer->error();
-        emitLine(QString::fromUtf8(Line::cameraWriteFailed)
-                 + (e && !e->message.isEmpty() ? e->message : QStringLiteral("?")));
-    }
-    for (const MovieWriter::Input input : {MovieWriter::Input::Video, MovieWriter::Input::Audio}) {
-        const InputKey key{writer.get(), input};
-        m_inputFormats.erase(key);
-        m_lastInputPTS.erase(key);
-        m_brokenInputs.erase(key);
-    }
-    leaveCameraFinish();
-}
-
-void RecorderEngine::enterCameraFinish()
-{
-    m_cameraFinishes += 1;
-}
-
-void RecorderEngine::leaveCameraFinish()
-{
-    m_cameraFinishes = std::max(m_cameraFinishes - 1, 0);
-    if (m_cameraFinishes > 0)
-        return;
-    std::vector<std::function<void()>> waiters = std::exchange(m_cameraFinishWaiters, {});
-    for (auto& w : waiters)
-        m_q->async(std::move(w));
-}
-
-void RecorderEngine::notifyCameraFinishes(std::function<void()> done)
-{
-    if (m_cameraFinishes == 0)
-        m_q->async(std::move(done));
-    else
-        m_cameraFinishWaiters.push_back(std::move(done));
 }
 
 void RecorderEngine::handleCameraAudio(const SampleBuffer& buffer)
@@ -1657,7 +1195,46 @@ void RecorderEngine::handleCameraAudio(const SampleBuffer& buffer)
     if (!m_config || m_config->cameraOverlay || !m_camera || !m_sessionStarted
         || (m_state != State::recording && m_state != State::paused))
         return;
-    m_cameraMixer.place(buffer, AudioTimelineMixer::Source::microphone, m_timeline);
+    m_cameraFile.placeSound(buffer, m_timeline);
+}
+
+CameraSideFile::MovieClock RecorderEngine::movieClock() const
+{
+    CameraSideFile::MovieClock clock;
+    clock.origin = m_firstPTS;
+    clock.offset = m_offset;
+    clock.frameInterval = m_frameInterval;
+    clock.lastAdjusted = m_lastAdjusted;
+    clock.withSound = recordsMicrophone();
+    return clock;
+}
+
+CameraSideFile::Host RecorderEngine::cameraHost()
+{
+    // Every call comes on the engine queue while the engine runs it, so the
+    // engine can be held from there on.
+    CameraSideFile::Host host;
+    host.emitLine = [this](const QString& line) { emitLine(line); };
+    host.addToJournal = [](const QString& path) { RecoveryJournal::add(path); };
+    host.segmentOpened = [this] { drainAudio(false); };
+    host.post = [this](std::function<void()> work) {
+        m_q->async([self = shared_from_this(), work = std::move(work)] { work(); });
+    };
+    host.postAfter = [this](double delay, std::function<void()> work) {
+        m_q->asyncAfter(seconds(delay), [self = shared_from_this(), work = std::move(work)] { work(); });
+    };
+    host.finishWriting = [this](const std::shared_ptr<MovieWriter>& writer, std::function<void()> done) {
+        finishOnQueue(*writer, std::move(done));
+    };
+    return host;
+}
+
+void RecorderEngine::finishOnQueue(MovieWriter& writer, std::function<void()> done)
+{
+    auto self = shared_from_this();
+    writer.finishWriting([self, done = std::move(done)]() mutable {
+        self->m_q->async([self, done = std::move(done)] { done(); });
+    });
 }
 
 // MARK: - Pause and resume
@@ -1687,7 +1264,7 @@ void RecorderEngine::pause(std::function<void()> then)
         if (self->m_resumeTimeout)
             self->m_resumeTimeout->cancel();
         self->m_resumeTimeout.reset();
-        self->emitLine(QString::fromUtf8(Line::paused));
+        self->emitLine(Line::paused());
         self->schedulePauseWork(self->m_ecoAfter, [weak] {
             if (auto self = weak.lock())
                 self->enterEco();
@@ -1709,7 +1286,7 @@ void RecorderEngine::enterEco()
         const ScreenStreamConfig sc = m_scConfig;
         m_control->async([stream, sc] { stream->updateConfiguration(sc); });
     }
-    emitLine(QString::fromUtf8(Line::eco));
+    emitLine(Line::eco());
 }
 
 void RecorderEngine::enterDeep()
@@ -1724,7 +1301,7 @@ void RecorderEngine::enterDeep()
         m_suspendedCamera = m_camera;
     }
     releaseAwake();
-    emitLine(QString::fromUtf8(Line::deep));
+    emitLine(Line::deep());
 }
 
 void RecorderEngine::resume()
@@ -1768,16 +1345,13 @@ void RecorderEngine::resume()
             self->finishResumeReconfiguration(recording, previous, std::nullopt);
         } else if (previous == PauseTier::deep || !self->m_stream.stream) {
             // Dropped by the deep tier, or lost while paused: made anew.
-            const ScreenStreamConfig sc = self->m_scConfig;
-            const ScreenFilter previousFilter = self->m_filter;
-            self->m_control->async([weak, recording, previous, sc, previousFilter] {
+            self->m_control->async([weak, recording, previous, rebuild = self->rebuildRequest()]() mutable {
                 auto self = weak.lock();
                 if (!self)
                     return;
-                ScreenFilter filter = previousFilter;
-                std::optional<RecorderError> error = self->rebuildFilter(filter);
+                std::optional<RecorderError> error = self->rebuildFilter(rebuild);
                 if (!error)
-                    error = self->startStream(recording, filter, sc);
+                    error = self->startStream(recording, rebuild.source, rebuild.filter, rebuild.sc);
                 self->m_q->async([weak, recording, previous, error] {
                     if (auto self = weak.lock())
                         self->finishResumeReconfiguration(recording, previous, error);
@@ -1812,13 +1386,13 @@ void RecorderEngine::finishResumeReconfiguration(uint64_t recording, PauseTier p
     if (recording != m_recording)
         return;
     if (error) {
-        emitLine(QString::fromUtf8(Line::resumeFailed) + error->message);
+        emitLine(Line::resumeFailed({error->message}));
         // Without working capture the recording would stay frozen for good: it
         // goes the way of a lost stream, retrying until capture is back.
         if (m_state == State::recording && m_streamAllowed)
             enterLoss();
     } else {
-        emitLine(QString::fromUtf8(Line::resumed) + QString::fromUtf8(tierName(previous)) + QLatin1Char(')'));
+        emitLine(Line::resumed({QString::fromUtf8(tierName(previous))}));
     }
     m_microphoneConfigurationsInFlight = std::max(m_microphoneConfigurationsInFlight - 1, 0);
     if (m_microphoneConfigurationsInFlight == 0) {
@@ -1832,7 +1406,7 @@ void RecorderEngine::resumeFill()
     m_resumeTimeout.reset();
     if (!m_resumeWaiting || !m_lastPixelBuffer)
         return;
-    emitLine(QString::fromUtf8(Line::resumeFilled));
+    emitLine(Line::resumeFilled());
     handleVideo(makeSampleBuffer(m_lastPixelBuffer, HostClock::now()), true);
 }
 
@@ -1868,15 +1442,7 @@ std::optional<QString> RecorderEngine::stop()
             camera->resume();
         stream = std::exchange(m_stream, {});
         m_streamAllowed = false;
-        for (auto& w : m_pauseWork)
-            w->cancel();
-        m_pauseWork.clear();
-        if (m_resumeTimeout)
-            m_resumeTimeout->cancel();
-        m_resumeTimeout.reset();
-        if (m_retryWork)
-            m_retryWork->cancel();
-        m_retryWork.reset();
+        cancelScheduledWork();
     });
     if (!stopping)
         return std::nullopt;
@@ -1916,8 +1482,7 @@ void RecorderEngine::stopPhase3(const std::shared_ptr<StopRun>& run)
     // Nothing was written: no movie.
     if (m_writer)
         m_writer->cancelWriting();
-    if (m_camWriter)
-        m_camWriter->cancelWriting();
+    m_cameraFile.cancel();
     m_state = State::idle;
     RecoveryJournal::end();
     run->finish(std::nullopt);
@@ -1928,69 +1493,46 @@ void RecorderEngine::finishingStep(const std::shared_ptr<StopRun>& run)
     drainAudio(true);
     const MediaTime end = m_lastAdjusted + m_frameInterval;
     const int64_t endFrame = AudioTimelineMixer::outputFrame(end, m_firstPTS);
-    const bool recordsAudio = m_config && (m_config->systemAudio || m_config->microphoneID || m_receivedMicrophone);
-    const bool audioPending = recordsAudio && m_audioMixer.cursor() < endFrame
+    const bool audioPending = recordsAudio() && m_audioMixer.cursor() < endFrame
                               && m_writer->status() == MovieWriter::Status::Writing && m_hasAudioIn
-                              && !m_brokenInputs.count({m_writer.get(), MovieWriter::Input::Audio});
-    // A broken camera sound input is not waited for, like the movie's.
-    const bool cameraAudioPending = m_camWriter && m_camHasAudio && m_cameraMixer.cursor() < endFrame
-                                    && m_camWriter->status() == MovieWriter::Status::Writing
-                                    && !m_brokenInputs.count({m_camWriter.get(), MovieWriter::Input::Audio});
-    if (audioPending || cameraAudioPending) {
+                              && !m_guard.isBroken(*m_writer, MovieWriter::Input::Audio);
+    if (audioPending || m_cameraFile.soundPending(endFrame)) {
         if (HostClock::seconds() < run->deadline) {
             auto self = shared_from_this();
             m_q->asyncAfter(seconds(drainPollSeconds), [self, run] { self->finishingStep(run); });
             return;
         }
-        emitLine(QString::fromUtf8(Line::drainTimeout));
+        emitLine(Line::drainTimeout());
     }
 
     m_writer->markAsFinished(MovieWriter::Input::Video);
     if (m_hasAudioIn)
         m_writer->markAsFinished(MovieWriter::Input::Audio);
     m_writer->endSession(end);
+    m_cameraFile.finish(end);
     auto self = shared_from_this();
-    if (m_camWriter && m_camWriter->status() == MovieWriter::Status::Writing) {
-        m_camWriter->markAsFinished(MovieWriter::Input::Video);
-        if (m_camHasAudio)
-            m_camWriter->markAsFinished(MovieWriter::Input::Audio);
-        m_camWriter->endSession(end);
-        enterCameraFinish();
-        m_camWriter->finishWriting([self] { self->m_q->async([self] { self->leaveCameraFinish(); }); });
-    }
-    enterCameraFinish();
-    m_writer->finishWriting([self] { self->m_q->async([self] { self->leaveCameraFinish(); }); });
-    // The movie, the open camera segment and any earlier one still closing.
-    notifyCameraFinishes([self, run] { self->resultStep(run); });
+    // The movie, then the open camera segment and any earlier one still closing.
+    finishOnQueue(*m_writer, [self, run] {
+        self->m_cameraFile.notifyCameraFinishes([self, run] { self->resultStep(run); });
+    });
 }
 
 void RecorderEngine::resultStep(const std::shared_ptr<StopRun>& run)
 {
     if (m_writer->status() != MovieWriter::Status::Completed) {
-        const auto e = m_writer->error();
-        emitLine(QString::fromUtf8(Line::saveFailed) + (e && !e->message.isEmpty() ? e->message : QStringLiteral("?")));
+        emitLine(Line::saveFailed({EngineLine::reason(m_writer->error())}));
         m_state = State::idle;
         run->finish(std::nullopt);
         return;
     }
-    if (m_camWriter && m_camWriter->status() != MovieWriter::Status::Completed) {
-        m_cameraFileURL.reset();
-        m_cameraSaveFailed = true;
-        if (!m_camFailureReported) {
-            const auto e = m_camWriter->error();
-            emitLine(QString::fromUtf8(Line::cameraWriteFailed)
-                     + (e && !e->message.isEmpty() ? e->message : QStringLiteral("?")));
-        }
-    }
+    m_cameraFile.checkResult();
     const QString url = m_config ? m_config->outputURL : QString();
     // A camera file that failed keeps the journal, so the next launch names the files.
-    if (!m_cameraSaveFailed)
+    if (!m_cameraFile.cameraSaveFailed())
         RecoveryJournal::end();
-    emitLine(QString::fromUtf8(Line::audioSync) + QString::number(m_audioMixer.discarded()) + QStringLiteral(" overlap=")
-             + QString::number(m_audioMixer.overlap()) + QStringLiteral(" resync=")
-             + QString::number(m_audioMixer.resyncs()) + QStringLiteral(" frames=")
-             + QString::number(m_audioMixer.cursor()));
-    emitLine(QString::fromUtf8(Line::completed));
+    emitLine(Line::audioSync({QString::number(m_audioMixer.discarded()), QString::number(m_audioMixer.overlap()),
+                              QString::number(m_audioMixer.resyncs()), QString::number(m_audioMixer.cursor())}));
+    emitLine(Line::completed());
     m_state = State::idle;
     run->finish(url);
 }

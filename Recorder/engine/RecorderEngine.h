@@ -1,17 +1,21 @@
 #pragma once
 
 #include "capture/AudioNormalizer.h"
-#include "capture/CameraMirror.h"
 #include "capture/Gains.h"
 #include "capture/LevelStats.h"
 #include "engine/AudioTimelineMixer.h"
+#include "engine/CameraSideFile.h"
 #include "engine/compositor/CursorTheme.h"
+#include "engine/EngineLines.h"
+#include "engine/RecordingTarget.h"
 #include "engine/RecordingTimeline.h"
 #include "engine/VideoSyncQueue.h"
+#include "engine/WriterInputGuard.h"
+#include "platform/core/Guarded.h"
 #include "platform/core/MediaTime.h"
 #include "platform/MovieWriter.h"
 #include "platform/core/PixelBuffer.h"
-#include "platform/RecorderError.h"
+#include "platform/core/RecorderError.h"
 #include "platform/core/SampleBuffer.h"
 #include "platform/ScreenSource.h"
 #include "platform/ScreenStreamConfig.h"
@@ -25,11 +29,8 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
-#include <set>
 #include <utility>
 #include <vector>
 
@@ -67,7 +68,9 @@ class SystemAudioTap;
 // below, which are set once before the first start and may be called from the
 // engine queue or from the thread running an operation; a receiver hops to the
 // main thread itself and must not wait there. Event lines are plain English
-// (see the Line constants); the owner classifies them by their wording.
+// (see EngineLines); the owner classifies them by their wording.
+//
+// Owned by the engine queue ("recorder.engine"), except where a field says otherwise.
 class RecorderEngine : public std::enable_shared_from_this<RecorderEngine> {
     struct Passkey {};
 
@@ -76,18 +79,7 @@ public:
     enum class PauseTier { instant, eco, deep };
 
     // What is recorded.
-    struct Target {
-        enum class Kind { display, window, area };
-        Kind kind = Kind::display;
-        uint32_t displayID = 0; // display and area targets
-        uint32_t windowID = 0;  // window targets
-        QRectF rect;            // area targets: the area in the display's points, y down from its top-left
-
-        static Target display(uint32_t id) { return {Kind::display, id, 0, {}}; }
-        static Target window(uint32_t id) { return {Kind::window, 0, id, {}}; }
-        static Target area(uint32_t displayID, const QRectF& rect) { return {Kind::area, displayID, 0, rect}; }
-        bool operator==(const Target&) const = default;
-    };
+    using Target = RecordingTarget;
 
     // One recording request, filled by the recorder model.
     struct Config {
@@ -137,54 +129,7 @@ public:
     };
 
     // The event lines, exact.
-    struct Line {
-        static constexpr const char* noMicPermission =
-            "No microphone permission, so the microphone will not be recorded this time";
-        static constexpr const char* systemAudioFailed =
-            "System audio could not be enabled this time, will not record system audio: ";
-        static constexpr const char* started = "Started recording ";
-        static constexpr const char* paused = "Paused (instant tier)";
-        static constexpr const char* eco = "Entered eco tier";
-        static constexpr const char* deep = "Entered deep tier (capture stopped)";
-        static constexpr const char* resumed = "Resumed (previous level: ";
-        static constexpr const char* resumeFailed = "Failed to resume capture: ";
-        static constexpr const char* resumeFilled = "No new frames after resume, filled with the last frame.";
-        static constexpr const char* videoSync = "[video-sync] wait<=200ms queued=";
-        static constexpr const char* micDead =
-            "Microphone has no data (disconnected or not connected), skipping this track (screen continues "
-            "recording); reconnect the same microphone, or stop recording before selecting another device.";
-        static constexpr const char* lowDisk = "Insufficient disk space (remaining ";
-        static constexpr const char* micFormat = "Microphone format: ";
-        static constexpr const char* screenLost =
-            "Screen is temporarily unavailable (sleep, lock, or monitor disconnected), screen is frozen, will "
-            "automatically resume when available.";
-        static constexpr const char* screenRestored = "Screen restored, resuming recording.";
-        static constexpr const char* micGone =
-            "Microphone disconnected, skipping this track (screen continues recording); reconnect the same "
-            "microphone, or stop recording before selecting another device.";
-        static constexpr const char* micCouldNotConnect =
-            "Microphone track could not connect, skipping (screen continues recording); reconnect the same "
-            "microphone, or stop recording before selecting another device.";
-        static constexpr const char* videoWriteFailed = "Failed to write video: ";
-        static constexpr const char* writeError = " write error, this track has stopped (others continue): ";
-        static constexpr const char* formatChanged = " audio format changed mid-way (device changed?), skipping this segment.";
-        static constexpr const char* drainTimeout =
-            "Audio write error: final buffer could not drain before timeout; available recording saved.";
-        static constexpr const char* saveFailed = "Save failed: ";
-        static constexpr const char* audioSync = "[audio-sync] late=";
-        static constexpr const char* completed = "File completed";
-        static constexpr const char* cameraSizeChanged =
-            "Camera frame size changed (device changed?), saving as a new file.";
-        static constexpr const char* cameraWriteFailed = "Camera write failed: ";
-        static constexpr const char* cameraNotCreated = "Camera file could not be created";
-        static constexpr const char* cameraNotStarted = "Camera file could not be started: ";
-    };
-
-    // Sizes of a recording: the movie's, and the full-resolution capture's.
-    struct Sizes {
-        QSize output;
-        QSize full;
-    };
+    using Line = EngineLines;
 
     // Free bytes for the user on the file system holding `folder`; nothing when unknown.
     using FreeSpaceProbe = std::function<std::optional<uint64_t>(const QString& folder)>;
@@ -204,11 +149,6 @@ public:
     static constexpr double stopDrainSeconds = 3.0;
     static constexpr double drainPollSeconds = 0.01;
     static constexpr double syncGraceSeconds = 0.2;
-    // A camera file that cannot be opened is tried again after this long,
-    // doubling per failure up to the maximum: a camera delivers 30 pictures a
-    // second, and a full disk or a bad folder does not heal that fast.
-    static constexpr double cameraRetryFirstDelay = 0.5;
-    static constexpr double cameraRetryMaxDelay = 8.0;
 
     static std::shared_ptr<RecorderEngine> create();
     explicit RecorderEngine(Passkey);
@@ -268,12 +208,7 @@ public:
     std::vector<QString> cameraFileURLs() const;
     std::optional<QString> cameraFileURL() const;
 
-    // Pure helpers, public for their tests.
-    // The camera file beside a screen movie: "X Screen.mov" gives "X Camera.mov"
-    // for segment 0, "X Camera 2.mov" for segment 1, and so on.
-    static QString cameraFilePath(const QString& screenPath, int segment);
-    static Sizes pixelSizes(const QSizeF& points, double scale, std::optional<int> maxShortSide);
-    static int64_t bitRate(int qualityTier, double customMbps, int width, int height, int fps);
+    // The name of a tier in the lines ("instant", "eco", "deep").
     static const char* tierName(PauseTier tier);
 
 private:
@@ -284,20 +219,45 @@ private:
         uint64_t token = 0;
     };
 
+    // The services recordings use; a start reads them all at once.
+    struct Services {
+        std::shared_ptr<ScreenSource> source;
+        MovieWriterFactory writerFactory;
+        std::shared_ptr<AudioInput> audioInput;
+        std::shared_ptr<PointerService> pointer;
+        FreeSpaceProbe freeSpace;
+        MicrophoneAccess micAccess;
+    };
+
+    // What making the stream anew needs, read on the engine queue.
+    struct Rebuild {
+        std::shared_ptr<ScreenSource> source;
+        Target target;
+        std::function<std::vector<uint32_t>()> excludedWindows;
+        ScreenFilter filter; // the stream's so far
+        ScreenStreamConfig sc;
+    };
+
     // Start steps.
     void resetRecordingState();
-    std::optional<RecorderError> resolveFilter(const Config& config, ScreenFilter& filter, QSizeF& points,
-                                               std::optional<QRectF>& displayFrame, double& primaryHeight) const;
-    std::optional<RecorderError> setupWriter(int width, int height);
+    // Cancels the pause tiers, the resume fill and the stream retry still to come.
+    void cancelScheduledWork();
+    // Opens the movie and installs the writer as soon as it exists, so a failed
+    // start can cancel it. Not on the engine queue.
+    std::optional<RecorderError> setupWriter(const Config& config, const MovieWriterFactory& factory, QSize size);
     // Makes and starts a stream for `filter` and `scConfig` and installs it unless
     // the recording it was made for is over. Not on the engine queue.
-    std::optional<RecorderError> startStream(uint64_t recording, const ScreenFilter& filter,
-                                             const ScreenStreamConfig& scConfig);
-    // A fresh filter for the stored target from the current content; `filter`
-    // holds the previous one on entry. Not on the engine queue.
-    std::optional<RecorderError> rebuildFilter(ScreenFilter& filter);
+    std::optional<RecorderError> startStream(uint64_t recording, const std::shared_ptr<ScreenSource>& source,
+                                             const ScreenFilter& filter, const ScreenStreamConfig& scConfig);
+    // The stream is made anew after a loss or a deep pause: rebuildRequest reads
+    // what that needs on the engine queue; rebuildFilter (not on it) finds the
+    // target again in the current content and replaces `rebuild.filter`.
+    Rebuild rebuildRequest() const;
+    static std::optional<RecorderError> rebuildFilter(Rebuild& rebuild);
     // A start error: domain "Recorder", code 1, the text translated.
-    RecorderError err(const char* english) const;
+    static RecorderError err(const char* english);
+    // A target lookup that failed, as the error to report.
+    static std::optional<RecorderError> targetError(const RecordingTarget::Found& found);
     void emitLine(const QString& line);
     void setTier(std::optional<PauseTier> tier);
 
@@ -314,12 +274,13 @@ private:
     // Frame path (engine queue).
     void handleVideo(const SampleBuffer& sample, bool force);
     void appendVideo(const PixelBufferRef& image, MediaTime adjusted, bool repeated);
-    bool safeAppend(const std::shared_ptr<MovieWriter>& writer, MovieWriter::Input input, const SampleBuffer& sample,
-                    const QString& label);
     SampleBuffer makeSampleBuffer(const PixelBufferRef& image, MediaTime pts) const;
 
     // Heartbeat and watchdogs (engine queue).
     void onHeartbeat();
+    // Whether the recording has a sound track to fill, and whether the microphone is in it.
+    bool recordsAudio() const;
+    bool recordsMicrophone() const;
     void drainAudio(bool final);
     void drainVideoSync(bool flush, MediaTime now);
     bool cursorNeedsFrames();
@@ -334,22 +295,16 @@ private:
     std::unique_ptr<SystemAudioTap> detachFeeds();
 
     // Camera hooks (engine queue): pictures for a separate camera file, and the
-    // microphone for its sound. The side-file writer plugs in at handleCamera;
-    // until then its pictures are gated and dropped, and the camera mixer keeps
-    // pace with the movie so a file opened later starts in step.
+    // microphone for its sound. Until the recording has its first frame and
+    // runs, pictures are dropped; the camera file's sound keeps pace with the
+    // movie so a file opened later starts in step.
     void handleCamera(const SampleBuffer& sample, bool mirrored);
     void handleCameraAudio(const SampleBuffer& buffer);
-    // Camera side file segments (engine queue).
-    struct CamClosing;
-    bool setupCamWriter(const SampleBuffer& sample);
-    void cameraFileFailed(const QString& line);
-    void closeCamWriter();
-    void closeCamStep(const std::shared_ptr<CamClosing>& closing);
-    void camSegmentFinished(const std::shared_ptr<MovieWriter>& writer);
-    // The writers still finishing, like a dispatch group: stop waits for none left.
-    void enterCameraFinish();
-    void leaveCameraFinish();
-    void notifyCameraFinishes(std::function<void()> done);
+    CameraSideFile::Host cameraHost();
+    CameraSideFile::MovieClock movieClock() const;
+    // Finishes a writer; `done` runs on the engine queue afterwards, and what it
+    // holds is let go there. The engine stays until then.
+    void finishOnQueue(MovieWriter& writer, std::function<void()> done);
 
     // Pause tiers (engine queue).
     void schedulePauseWork(double seconds, std::function<void()> work);
@@ -365,18 +320,11 @@ private:
     void finishingStep(const std::shared_ptr<StopRun>& run);
     void resultStep(const std::shared_ptr<StopRun>& run);
 
-    // Services.
-    std::shared_ptr<ScreenSource> m_source;
-    MovieWriterFactory m_writerFactory;
-    std::shared_ptr<AudioInput> m_audioInput;
-    std::shared_ptr<PointerService> m_pointer;
-    FreeSpaceProbe m_freeSpace;
-    std::shared_ptr<PowerControl> m_power;
-    MicrophoneAccess m_micAccess;
+    Services m_services;
+    std::shared_ptr<PowerControl> m_power; // on the control queue only
     double m_ecoAfter = 10;
     double m_deepAfter = 180;
 
-    // Everything below is touched on the engine queue only, unless noted.
     State m_state = State::idle;
     PauseTier m_tier = PauseTier::instant;
     std::optional<Config> m_config;
@@ -392,8 +340,9 @@ private:
     std::shared_ptr<MovieWriter> m_writer;
     bool m_hasVideoIn = false;
     bool m_hasAudioIn = false;
+    WriterInputGuard m_guard; // the movie's inputs
     std::shared_ptr<CursorCompositor> m_cursor;
-    std::shared_ptr<MouseTrack> m_mouseTrack; // also read by mouseTrack() under m_publicLock
+    std::shared_ptr<MouseTrack> m_mouseTrack;
     QSize m_outputSize;
 
     bool m_loggedColorTags = false;
@@ -402,7 +351,6 @@ private:
     AudioNormalizer m_systemNormalizer;
     RecordingTimeline m_timeline;
     AudioTimelineMixer m_audioMixer;
-    AudioTimelineMixer m_cameraMixer;
     bool m_receivedMicrophone = false;
     int m_microphoneConfigurationsInFlight = 0;
     bool m_micOutputAttached = false;
@@ -417,21 +365,7 @@ private:
     double m_lastSyncReport = 0;
     int64_t m_matchedCameraFrames = 0;
     int64_t m_missingCameraFrames = 0;
-    std::vector<QString> m_cameraFileURLs;
-    std::optional<QString> m_cameraFileURL;
-    std::shared_ptr<MovieWriter> m_camWriter; // the open segment
-    bool m_camHasAudio = false;
-    std::optional<QSize> m_camDim;
-    int m_camSegment = 0;
-    MediaTime m_lastCamAdjusted;
-    bool m_cameraSaveFailed = false;
-    bool m_camFailureReported = false; // the open writer's failure was already sent
-    int m_cameraFinishes = 0;
-    std::vector<std::function<void()>> m_cameraFinishWaiters;
-    CameraMirror m_camMirror;
-    int m_camFailures = 0;          // segment openings failed in a row
-    bool m_camFailureLineSent = false; // of this streak
-    double m_camRetryAt = 0;        // host seconds
+    CameraSideFile m_cameraFile;
     std::shared_ptr<CameraFeed> m_suspendedCamera; // put to sleep by the deep tier
     uint64_t m_lastPenVersion = UINT64_MAX;
     double m_penChangedAt = 0;
@@ -457,17 +391,10 @@ private:
     int64_t m_repeatedVideo = 0;
     double m_lastDiskCheck = -1e9;
     bool m_diskStopSent = false;
-    // Per writer input (the movie's two, and a camera file's).
-    using InputKey = std::pair<const MovieWriter*, MovieWriter::Input>;
-    std::map<InputKey, QString> m_inputFormats;
-    std::set<InputKey> m_brokenInputs;
-    std::map<InputKey, MediaTime> m_lastInputPTS;
 
-    std::atomic<uint64_t> m_tokenCounter{0};
+    std::atomic<uint64_t> m_tokenCounter{0}; // any thread
 
-    // Read from other threads.
-    mutable std::mutex m_publicLock;
-    double m_effective = 0;
+    Guarded<double> m_effective; // recorded seconds; read from any thread
 
     // Queues last: they are destroyed first, while everything their blocks may
     // touch is still there.

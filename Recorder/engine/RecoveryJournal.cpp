@@ -1,7 +1,7 @@
 #include "engine/RecoveryJournal.h"
 
 #include "platform/core/RecorderLog.h"
-#include "platform/dbus/FileReveal.h"
+#include "platform/FileReveal.h"
 #include "platform/core/MainQueue.h"
 #include "platform/ffmpeg/MovieProbe.h"
 #include "platform/core/XdgPaths.h"
@@ -220,7 +220,7 @@ void RecoveryJournal::checkAtLaunch(std::function<void(const Announcement&)> ann
 
 void RecoveryJournal::reveal(const Announcement& announcement)
 {
-    FileReveal::showItems(announcement.playablePaths);
+    FileReveal::current()->showItems(announcement.playablePaths);
 }
 
 } // namespace corvessa

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/core/MediaTime.h"
-#include "platform/RecorderError.h"
+#include "platform/core/RecorderError.h"
 
 #include <QString>
 

@@ -3,6 +3,8 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 
 namespace corvessa {
 
@@ -21,6 +23,9 @@ public:
     virtual uint32_t holdDisplayAwake(const QString& reason) = 0;
     // Ends a hold; 0 and unknown identifiers are ignored.
     virtual void release(uint32_t id) = 0;
+
+    // A fresh control on the desktop's own service; `log` takes its "[power]" lines.
+    static std::shared_ptr<PowerControl> create(std::function<void(const QString& line)> log);
 };
 
 } // namespace corvessa

@@ -1,12 +1,6 @@
 #include "platform/ScreenSource.h"
 
-#include "platform/synthetic/SyntheticScreenSource.h"
-#include "platform/x11/X11ScreenSource.h"
-
-#include <QByteArray>
-
 #include <cmath>
-#include <mutex>
 
 namespace corvessa {
 
@@ -14,33 +8,12 @@ namespace {
 
 constexpr int kMaxSide = 16384;
 
-std::mutex g_mutex;
-std::shared_ptr<ScreenSource> g_current;
-
 RecorderError invalid(const QString& message)
 {
     return screenCaptureError(ScreenCaptureErrorCode::InvalidConfiguration, message);
 }
 
 } // namespace
-
-std::shared_ptr<ScreenSource> ScreenSource::current()
-{
-    std::lock_guard lock(g_mutex);
-    if (!g_current) {
-        if (qgetenv("CORVESSA_SCREEN") != "synthetic" && X11ScreenSource::isAvailable())
-            g_current = std::make_shared<X11ScreenSource>();
-        else
-            g_current = std::make_shared<SyntheticScreenSource>();
-    }
-    return g_current;
-}
-
-void ScreenSource::setCurrent(std::shared_ptr<ScreenSource> source)
-{
-    std::lock_guard lock(g_mutex);
-    g_current = std::move(source);
-}
 
 std::optional<RecorderError> ScreenSource::checkConfiguration(const ScreenStreamConfig& config)
 {

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/DisplayInfo.h"
-#include "platform/RecorderError.h"
+#include "platform/core/RecorderError.h"
 #include "platform/core/SampleBuffer.h"
 #include "platform/ScreenStreamConfig.h"
 #include "platform/WindowInfo.h"

@@ -2,7 +2,7 @@
 
 #include "platform/core/MediaTime.h"
 #include "platform/core/PixelFormat.h"
-#include "platform/RecorderError.h"
+#include "platform/core/RecorderError.h"
 
 #include <QRectF>
 #include <QString>

@@ -1,5 +1,6 @@
 #include "prefs/Cues.h"
 
+#include "platform/CuePlayer.h"
 #include "platform/core/RecorderLog.h"
 #include "platform/core/MainQueue.h"
 #include "platform/core/Resources.h"
@@ -7,21 +8,12 @@
 
 #include <QtEndian>
 
-#include <pulse/context.h>
-#include <pulse/error.h>
-#include <pulse/proplist.h>
-#include <pulse/rtclock.h>
-#include <pulse/stream.h>
-#include <pulse/thread-mainloop.h>
-#include <pulse/timeval.h>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
 #include <map>
 #include <memory>
-#include <set>
 
 namespace corvessa {
 
@@ -32,9 +24,6 @@ using namespace std::chrono_literals;
 // A cue that waited this long behind a slow connection is dropped: a tick heard a
 // second late is worse than none.
 constexpr auto kStaleAfter = 1000ms;
-// How long the worker waits for a sound server that accepts the connection but
-// does not answer. Only the worker waits; callers never do.
-constexpr pa_usec_t kConnectTimeout = 2 * PA_USEC_PER_SEC;
 
 constexpr int kMinRate = 8000;
 constexpr int kMaxRate = 192000;
@@ -64,15 +53,15 @@ std::optional<Cues::Sound> reject(QString* error, const QString& why)
     return std::nullopt;
 }
 
-// Plays cues on one PulseAudio connection, made on first use and remade after the
-// server went away. Cue requests run in order on a worker queue; the streams then
-// live on the threaded main loop until they have drained.
-class CuePlayer {
+// Hands cues to the platform's player in order on a worker queue, and keeps
+// the counts and the failure streak. Requests come from any thread; the
+// player's completions come on its own thread.
+class CueQueue {
 public:
-    static CuePlayer& shared()
+    static CueQueue& shared()
     {
-        static CuePlayer player;
-        return player;
+        static CueQueue queue;
+        return queue;
     }
 
     void enqueue(Cues::Kind kind)
@@ -81,37 +70,18 @@ public:
         m_queue->async([this, kind, asked] { playNow(kind, asked); });
     }
 
-    ~CuePlayer()
+    ~CueQueue()
     {
         m_closing = true;
         m_queue.reset(); // joins the worker; what is still queued skips itself
-        if (!m_loop)
-            return;
-        pa_threaded_mainloop_lock(m_loop);
-        dropContext();
-        pa_threaded_mainloop_unlock(m_loop);
-        pa_threaded_mainloop_stop(m_loop);
-        pa_threaded_mainloop_free(m_loop);
+        if (m_player)
+            m_player->stop(); // what still plays counts as skipped
     }
 
 private:
-    enum class Outcome { finished, failed, dropped };
-
-    struct Playback {
-        CuePlayer* player;
-        Cues::Kind kind;
-        std::shared_ptr<const Cues::Sound> sound;
-        pa_stream* stream = nullptr;
-        pa_operation* drain = nullptr;
-        size_t written = 0; // bytes
-    };
-
-    struct ConnectWait {
-        pa_threaded_mainloop* loop;
-        bool timedOut = false;
-    };
-
-    CuePlayer() : m_queue(std::make_unique<SerialQueue>("cues")) {}
+    // The player is asked for first: what holds it is then made before this
+    // queue and outlives it at exit.
+    CueQueue() : m_player(CuePlayer::current()), m_queue(std::make_unique<SerialQueue>("cues")) {}
 
     // ---- worker queue ----
 
@@ -126,24 +96,31 @@ private:
             ++g_skipped;
             return;
         }
-        if (!m_loop) {
-            m_loop = pa_threaded_mainloop_new();
-            if (m_loop && pa_threaded_mainloop_start(m_loop) < 0) {
-                pa_threaded_mainloop_free(m_loop);
-                m_loop = nullptr;
+        player()->play(Cues::name(kind), sound, [this, kind](CuePlayer::Outcome outcome, const QString& reason) {
+            switch (outcome) {
+            case CuePlayer::Outcome::Finished:
+                ++g_finished;
+                m_failing = false;
+                break;
+            case CuePlayer::Outcome::Failed:
+                fail(kind, reason);
+                break;
+            case CuePlayer::Outcome::Dropped:
+                ++g_skipped;
+                break;
             }
-            if (!m_loop) {
-                fail(kind, QStringLiteral("cannot start the PulseAudio main loop"));
-                return;
-            }
+        });
+    }
+
+    // The installed player; one replaced meanwhile cuts off what it still plays.
+    CuePlayer* player()
+    {
+        auto current = CuePlayer::current();
+        if (current != m_player) {
+            m_player->stop();
+            m_player = std::move(current);
         }
-        pa_threaded_mainloop_lock(m_loop);
-        QString reason;
-        if (connect(reason))
-            startStream(kind, sound);
-        else
-            fail(kind, reason);
-        pa_threaded_mainloop_unlock(m_loop);
+        return m_player.get();
     }
 
     // Decoded cues stay for the run; a kind that cannot be read is remembered too,
@@ -160,127 +137,7 @@ private:
         return sound;
     }
 
-    // ---- under the main-loop lock ----
-
-    bool connect(QString& reason)
-    {
-        if (m_context && pa_context_get_state(m_context) == PA_CONTEXT_READY)
-            return true;
-        dropContext();
-
-        pa_proplist* props = pa_proplist_new();
-        pa_proplist_sets(props, PA_PROP_APPLICATION_NAME, "Corvessa");
-        pa_proplist_sets(props, PA_PROP_APPLICATION_ID, "corvessa");
-        m_context = pa_context_new_with_proplist(pa_threaded_mainloop_get_api(m_loop), "Corvessa", props);
-        pa_proplist_free(props);
-        if (!m_context) {
-            reason = QStringLiteral("cannot create a PulseAudio context");
-            return false;
-        }
-        pa_context_set_state_callback(m_context, &CuePlayer::contextChanged, this);
-        // Never spawn a daemon of our own for a sound effect.
-        if (pa_context_connect(m_context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
-            reason = QString::fromUtf8(pa_strerror(pa_context_errno(m_context)));
-            dropContext();
-            return false;
-        }
-
-        ConnectWait wait{m_loop};
-        pa_time_event* timer = pa_context_rttime_new(m_context, pa_rtclock_now() + kConnectTimeout,
-                                                     &CuePlayer::connectTimedOut, &wait);
-        for (;;) {
-            const pa_context_state_t state = pa_context_get_state(m_context);
-            if (state == PA_CONTEXT_READY)
-                break;
-            if (!PA_CONTEXT_IS_GOOD(state)) {
-                reason = QString::fromUtf8(pa_strerror(pa_context_errno(m_context)));
-                break;
-            }
-            if (wait.timedOut) {
-                reason = QStringLiteral("the sound server did not answer");
-                break;
-            }
-            pa_threaded_mainloop_wait(m_loop);
-        }
-        if (timer)
-            pa_threaded_mainloop_get_api(m_loop)->time_free(timer);
-        if (pa_context_get_state(m_context) == PA_CONTEXT_READY)
-            return true;
-        dropContext();
-        return false;
-    }
-
-    void dropContext()
-    {
-        const std::set<Playback*> open = m_playbacks;
-        for (Playback* p : open)
-            finish(p, Outcome::dropped, {});
-        if (!m_context)
-            return;
-        pa_context_set_state_callback(m_context, nullptr, nullptr);
-        pa_context_disconnect(m_context);
-        pa_context_unref(m_context);
-        m_context = nullptr;
-    }
-
-    void startStream(Cues::Kind kind, const std::shared_ptr<const Cues::Sound>& sound)
-    {
-        const QByteArray name = Cues::name(kind).toUtf8();
-        pa_sample_spec spec{};
-        spec.format = PA_SAMPLE_S16NE;
-        spec.rate = uint32_t(sound->sampleRate);
-        spec.channels = uint8_t(sound->channels);
-
-        pa_proplist* props = pa_proplist_new();
-        // The system-audio tap keeps streams with this role on the real speakers.
-        pa_proplist_sets(props, "corvessa.role", "cue");
-        pa_proplist_sets(props, PA_PROP_MEDIA_ROLE, "event");
-        pa_proplist_sets(props, PA_PROP_MEDIA_NAME, name.constData());
-        pa_stream* stream = pa_stream_new_with_proplist(m_context, name.constData(), &spec, nullptr, props);
-        pa_proplist_free(props);
-        if (!stream) {
-            fail(kind, QString::fromUtf8(pa_strerror(pa_context_errno(m_context))));
-            return;
-        }
-
-        auto* p = new Playback{this, kind, sound, stream};
-        m_playbacks.insert(p);
-        pa_stream_set_state_callback(stream, &CuePlayer::streamChanged, p);
-        pa_stream_set_write_callback(stream, &CuePlayer::streamWritable, p);
-        if (pa_stream_connect_playback(stream, nullptr, nullptr, PA_STREAM_NOFLAGS, nullptr, nullptr) < 0)
-            finish(p, Outcome::failed, QString::fromUtf8(pa_strerror(pa_context_errno(m_context))));
-    }
-
-    // Ends a playback: stops its callbacks, lets go of the stream and counts it.
-    void finish(Playback* p, Outcome outcome, const QString& reason)
-    {
-        pa_stream* s = p->stream;
-        pa_stream_set_state_callback(s, nullptr, nullptr);
-        pa_stream_set_write_callback(s, nullptr, nullptr);
-        if (p->drain) {
-            pa_operation_cancel(p->drain); // its callback must never see the freed playback
-            pa_operation_unref(p->drain);
-        }
-        if (PA_STREAM_IS_GOOD(pa_stream_get_state(s)))
-            pa_stream_disconnect(s);
-        pa_stream_unref(s);
-        m_playbacks.erase(p);
-        const Cues::Kind kind = p->kind;
-        delete p;
-
-        switch (outcome) {
-        case Outcome::finished:
-            ++g_finished;
-            m_failing = false;
-            break;
-        case Outcome::failed:
-            fail(kind, reason);
-            break;
-        case Outcome::dropped:
-            ++g_skipped;
-            break;
-        }
-    }
+    // ---- worker queue or the player's thread ----
 
     // One log line for the first failure of a streak; the next cue that plays
     // ends the streak.
@@ -291,67 +148,7 @@ private:
             RecorderLog::write(QStringLiteral("[cues] %1 skipped: %2").arg(Cues::name(kind), reason));
     }
 
-    // ---- main-loop callbacks (the loop lock is held) ----
-
-    static void contextChanged(pa_context*, void* userdata)
-    {
-        pa_threaded_mainloop_signal(static_cast<CuePlayer*>(userdata)->m_loop, 0);
-    }
-
-    static void connectTimedOut(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* userdata)
-    {
-        auto* wait = static_cast<ConnectWait*>(userdata);
-        wait->timedOut = true;
-        pa_threaded_mainloop_signal(wait->loop, 0);
-    }
-
-    static void streamChanged(pa_stream* s, void* userdata)
-    {
-        auto* p = static_cast<Playback*>(userdata);
-        const pa_stream_state_t state = pa_stream_get_state(s);
-        if (PA_STREAM_IS_GOOD(state))
-            return;
-        const QString reason = state == PA_STREAM_FAILED
-            ? QString::fromUtf8(pa_strerror(pa_context_errno(pa_stream_get_context(s))))
-            : QStringLiteral("the stream ended early");
-        p->player->finish(p, Outcome::failed, reason);
-    }
-
-    static void streamWritable(pa_stream* s, size_t bytes, void* userdata)
-    {
-        auto* p = static_cast<Playback*>(userdata);
-        const auto* data = reinterpret_cast<const char*>(p->sound->samples.data());
-        const size_t total = p->sound->samples.size() * sizeof(qint16);
-        const size_t n = std::min(bytes, total - p->written);
-        // No free callback: the server connection copies the bytes.
-        if (n > 0 && pa_stream_write(s, data + p->written, n, nullptr, 0, PA_SEEK_RELATIVE) < 0) {
-            p->player->finish(p, Outcome::failed, QString::fromUtf8(pa_strerror(pa_context_errno(pa_stream_get_context(s)))));
-            return;
-        }
-        p->written += n;
-        if (p->written < total)
-            return;
-        pa_stream_set_write_callback(s, nullptr, nullptr);
-        // Draining also starts playback of a cue shorter than the prebuffer.
-        p->drain = pa_stream_drain(s, &CuePlayer::streamDrained, p);
-        if (!p->drain)
-            p->player->finish(p, Outcome::failed, QString::fromUtf8(pa_strerror(pa_context_errno(pa_stream_get_context(s)))));
-    }
-
-    static void streamDrained(pa_stream* s, int success, void* userdata)
-    {
-        auto* p = static_cast<Playback*>(userdata);
-        pa_operation_unref(p->drain);
-        p->drain = nullptr;
-        if (success)
-            p->player->finish(p, Outcome::finished, {});
-        else
-            p->player->finish(p, Outcome::failed, QString::fromUtf8(pa_strerror(pa_context_errno(pa_stream_get_context(s)))));
-    }
-
-    pa_threaded_mainloop* m_loop = nullptr;
-    pa_context* m_context = nullptr;
-    std::set<Playback*> m_playbacks;
+    std::shared_ptr<CuePlayer> m_player; // worker only, once running
     std::map<Cues::Kind, std::shared_ptr<const Cues::Sound>> m_sounds; // worker only
     std::atomic<bool> m_failing{false};
     std::atomic<bool> m_closing{false};
@@ -386,7 +183,7 @@ double Cues::volume(Kind kind)
 void Cues::play(Kind kind)
 {
     ++g_requested;
-    CuePlayer::shared().enqueue(kind);
+    CueQueue::shared().enqueue(kind);
 }
 
 void Cues::previewCountdown()

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/CuePlayer.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QtGlobal>
@@ -12,7 +14,8 @@ namespace corvessa {
 
 // The program's short interface sounds: countdown ticks, the start, pause and end
 // of a recording, and the launch chime. Each is a WAV file among the bundled
-// resources ("sounds/<name>.wav"), played on the default PulseAudio sink.
+// resources ("sounds/<name>.wav"), played on the default output by the
+// platform's CuePlayer.
 //
 // Fire and forget: play() only hands the cue to a worker and returns at once, from
 // any thread. Best effort: a missing sound file is skipped silently, and without a
@@ -54,12 +57,7 @@ public:
     static Counts counts();
 
     // A decoded cue: interleaved signed 16-bit samples.
-    struct Sound {
-        int sampleRate = 0;
-        int channels = 0;
-        std::vector<qint16> samples;
-        qsizetype frames() const { return channels > 0 ? qsizetype(samples.size()) / channels : 0; }
-    };
+    using Sound = CuePlayer::Sound;
     // Reads a RIFF/WAVE file of 16-bit PCM (plain or extensible format), one or two
     // channels. Anything else gives none and, when asked for, the reason.
     static std::optional<Sound> parseWave(const QByteArray& bytes, QString* error = nullptr);

@@ -2,7 +2,7 @@
 
 #include "platform/core/RecorderLog.h"
 #include "platform/GlobalHotKeys.h"
-#include "platform/x11/KeyCodeMap.h"
+#include "platform/core/KeyCodeMap.h"
 #include "platform/core/MainQueue.h"
 #include "prefs/Prefs.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/x11/KeyCodeMap.h"
+#include "platform/core/KeyCodeMap.h"
 #include "prefs/HotKeyAction.h"
 
 #include <QJsonObject>

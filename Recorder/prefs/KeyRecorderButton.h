@@ -14,7 +14,7 @@ class ShortcutCapture;
 // it. While anything is captured, key presses that reach the button go to the
 // capture, so the shortcut can be typed right after the click.
 //
-// The preferences and the capture must outlive the button.
+// The preferences and the capture must outlive the button. Main thread.
 class KeyRecorderButton : public QPushButton {
     Q_OBJECT
 public:

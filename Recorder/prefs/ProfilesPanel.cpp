@@ -1,16 +1,12 @@
 #include "prefs/ProfilesPanel.h"
 
+#include "platform/FileReveal.h"
 #include "platform/core/XdgPaths.h"
 #include "prefs/Loc.h"
 #include "prefs/LocNotifier.h"
 #include "prefs/Prefs.h"
 #include "prefs/ProfileStore.h"
 
-#include <QDBusConnection>
-#include <QDBusMessage>
-#include <QDBusPendingCallWatcher>
-#include <QDBusPendingReply>
-#include <QDesktopServices>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QDir>
@@ -105,26 +101,12 @@ QPixmap dot(const QColor& fill, qreal scale)
     return pixmap;
 }
 
-// The file manager through its D-Bus interface, which can select the file;
-// without one, the folder opens in whatever handles folders.
 void revealInFileManager(const QString& path, bool select)
 {
-    const QString folder = select ? QFileInfo(path).absolutePath() : path;
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!select || !bus.isConnected()) {
-        QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
-        return;
-    }
-    QDBusMessage call = QDBusMessage::createMethodCall(
-        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
-        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
-    call << QStringList{QUrl::fromLocalFile(path).toString()} << QString();
-    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call));
-    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, [folder](QDBusPendingCallWatcher* w) {
-        if (w->isError())
-            QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
-        w->deleteLater();
-    });
+    if (select)
+        FileReveal::current()->showItems({path});
+    else
+        FileReveal::current()->openFolder(path);
 }
 
 } // namespace

@@ -1,6 +1,6 @@
 #include "prefs/ShortcutCapture.h"
 
-#include "platform/x11/KeyCodeMap.h"
+#include "platform/core/KeyCodeMap.h"
 #include "prefs/HotKeyCenter.h"
 #include "prefs/Loc.h"
 #include "prefs/Prefs.h"

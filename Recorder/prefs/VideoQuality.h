@@ -1,5 +1,7 @@
 #pragma once
 
+#include "prefs/MovieBitRate.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -9,6 +11,7 @@ namespace corvessa {
 
 // The video quality tiers the "qualityTier" preference selects: 0 Low, 1 Medium,
 // 2 High with fixed bit rates, 3 Custom with the "customMbps" preference.
+// Stateless; any thread.
 class VideoQuality {
 public:
     VideoQuality() = delete;
@@ -19,8 +22,8 @@ public:
     static constexpr int custom = 3;
 
     // Megabits per second of the fixed tiers, for 1920 x 1080 at 30 frames per
-    // second; the movie writer scales them with picture size and frame rate.
-    static constexpr std::array<double, 3> targetMbps{3, 6, 12};
+    // second; the movie's bit rate scales them with picture size and frame rate.
+    static constexpr const std::array<double, 3>& targetMbps = MovieBitRate::tierMbps;
 
     // Limits and default of the custom rate.
     static constexpr double customMinMbps = 1;

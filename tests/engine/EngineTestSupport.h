@@ -139,9 +139,10 @@ inline DisplayInfo testDisplay(const QString& name, QRectF frame, double scale =
     return d;
 }
 
-inline QString line(const char* text)
+// The words a line is told by: all of it, or those before its first value.
+inline QString line(const EngineLine& text)
 {
-    return QString::fromUtf8(text);
+    return text.prefix();
 }
 
 // An engine wired to synthetic services in a temporary home: a small display,

@@ -4,6 +4,7 @@
 #include "capture/CameraOverlayState.h"
 #include "engine/CameraCaptureFeed.h"
 #include "engine/CameraFeed.h"
+#include "engine/CameraSideFile.h"
 #include "engine/RecoveryJournal.h"
 #include "platform/core/HostClock.h"
 #include "platform/ffmpeg/MovieProbe.h"
@@ -129,14 +130,16 @@ QStringList journalFiles()
 
 TEST(RecorderEngineCamera, FileNamesFollowTheScreenMovie)
 {
-    EXPECT_EQ(RecorderEngine::cameraFilePath(QStringLiteral("/m/Demo Screen.mov"), 0), QStringLiteral("/m/Demo Camera.mov"));
-    EXPECT_EQ(RecorderEngine::cameraFilePath(QStringLiteral("/m/Demo Screen.mov"), 1),
+    EXPECT_EQ(CameraSideFile::cameraFilePath(QStringLiteral("/m/Demo Screen.mov"), 0),
+              QStringLiteral("/m/Demo Camera.mov"));
+    EXPECT_EQ(CameraSideFile::cameraFilePath(QStringLiteral("/m/Demo Screen.mov"), 1),
               QStringLiteral("/m/Demo Camera 2.mov"));
-    EXPECT_EQ(RecorderEngine::cameraFilePath(QStringLiteral("/m/Demo Screen.mov"), 2),
+    EXPECT_EQ(CameraSideFile::cameraFilePath(QStringLiteral("/m/Demo Screen.mov"), 2),
               QStringLiteral("/m/Demo Camera 3.mov"));
-    EXPECT_EQ(RecorderEngine::cameraFilePath(QStringLiteral("/m/Demo.mov"), 0), QStringLiteral("/m/Demo Camera.mov"));
+    EXPECT_EQ(CameraSideFile::cameraFilePath(QStringLiteral("/m/Demo.mov"), 0),
+              QStringLiteral("/m/Demo Camera.mov"));
     // Only a trailing " Screen" goes, and only the last extension.
-    EXPECT_EQ(RecorderEngine::cameraFilePath(QStringLiteral("/m/Screen Demo.v2.mp4"), 0),
+    EXPECT_EQ(CameraSideFile::cameraFilePath(QStringLiteral("/m/Screen Demo.v2.mp4"), 0),
               QStringLiteral("/m/Screen Demo.v2 Camera.mov"));
 }
 

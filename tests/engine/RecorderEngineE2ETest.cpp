@@ -119,7 +119,7 @@ TEST(RecorderEngineE2E, PausedTimeIsLeftOutOfTheMovie)
     ASSERT_FALSE(h.engine->startInner(config));
     spin(1.5);
     h.engine->pause();
-    ASSERT_TRUE(h.events.waitFor(QString::fromUtf8(RecorderEngine::Line::eco), 2));
+    ASSERT_TRUE(h.events.waitFor(line(RecorderEngine::Line::eco), 2));
     spin(1.0);
     h.engine->resume();
     spin(1.5);

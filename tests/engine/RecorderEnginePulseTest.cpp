@@ -69,7 +69,7 @@ TEST(RecorderEnginePulse, MicrophoneAndSystemAudioGoIntoOneTrack)
     config.systemAudio = true;
     config.outputURL = folder.file(QStringLiteral("Mic and system audio.mov"));
     ASSERT_FALSE(h.engine->startInner(config));
-    EXPECT_EQ(h.events.countStartingWith(QString::fromUtf8(RecorderEngine::Line::systemAudioFailed)), 0);
+    EXPECT_EQ(h.events.countStartingWith(line(RecorderEngine::Line::systemAudioFailed)), 0);
     spin(3.0);
     const auto path = h.engine->stop();
     ASSERT_TRUE(path);
@@ -109,7 +109,7 @@ TEST(RecorderEnginePulse, QuietRoomGivesASilentTrack)
     ASSERT_TRUE(v);
     EXPECT_LT(v->second, -60.0);
     // The microphone delivered all along: no watchdog line.
-    EXPECT_EQ(h.events.count(QString::fromUtf8(RecorderEngine::Line::micDead)), 0);
+    EXPECT_EQ(h.events.count(line(RecorderEngine::Line::micDead)), 0);
 }
 
 TEST(RecorderEnginePulse, MutedSpeakersStillRecordOtherPrograms)

@@ -1,6 +1,7 @@
 #include "engine/EngineTestSupport.h"
 
 #include "engine/compositor/FocusState.h"
+#include "engine/RecordingTarget.h"
 #include "engine/RecoveryJournal.h"
 #include "platform/AudioCaptureStream.h"
 #include "platform/AudioInputError.h"
@@ -48,32 +49,20 @@ public:
 
 } // namespace
 
-// MARK: - Sizes and rates
+// MARK: - Sizes
 
 TEST(RecorderEngineSizes, WorkedExamples)
 {
-    auto retina = RecorderEngine::pixelSizes(QSizeF(1440, 900), 2, 1080);
+    auto retina = RecordingTarget::pixelSizes(QSizeF(1440, 900), 2, 1080);
     EXPECT_EQ(retina.full, QSize(2880, 1800));
     EXPECT_EQ(retina.output, QSize(1728, 1080));
 
-    EXPECT_EQ(RecorderEngine::pixelSizes(QSizeF(301, 201), 1, std::nullopt).output, QSize(300, 200));
-    EXPECT_EQ(RecorderEngine::pixelSizes(QSizeF(1, 1), 1, std::nullopt).output, QSize(2, 2));
+    EXPECT_EQ(RecordingTarget::pixelSizes(QSizeF(301, 201), 1, std::nullopt).output, QSize(300, 200));
+    EXPECT_EQ(RecordingTarget::pixelSizes(QSizeF(1, 1), 1, std::nullopt).output, QSize(2, 2));
     // A short side already within the bound is left alone.
-    EXPECT_EQ(RecorderEngine::pixelSizes(QSizeF(1280, 720), 1, 1080).output, QSize(1280, 720));
+    EXPECT_EQ(RecordingTarget::pixelSizes(QSizeF(1280, 720), 1, 1080).output, QSize(1280, 720));
     // Halves round away from zero before the odd side drops one: 4.5 -> 5 -> 4.
-    EXPECT_EQ(RecorderEngine::pixelSizes(QSizeF(4.5, 6.5), 1, std::nullopt).output, QSize(4, 6));
-}
-
-TEST(RecorderEngineSizes, BitRates)
-{
-    EXPECT_EQ(RecorderEngine::bitRate(1, 0, 1920, 1080, 30), 6000000);
-    EXPECT_EQ(RecorderEngine::bitRate(0, 0, 3840, 2160, 60), 15294727);
-    EXPECT_EQ(RecorderEngine::bitRate(2, 0, 1280, 720, 30), 6272421);
-    EXPECT_EQ(RecorderEngine::bitRate(3, 100, 1920, 1080, 30), 60000000);
-    EXPECT_EQ(RecorderEngine::bitRate(3, 0.2, 1920, 1080, 30), 500000);
-    EXPECT_EQ(RecorderEngine::bitRate(3, 8, 1920, 1080, 30), 8000000);
-    EXPECT_EQ(RecorderEngine::bitRate(0, 0, 2, 2, 30), 80);
-    EXPECT_EQ(RecorderEngine::bitRate(-3, 0, 1920, 1080, 30), 3000000);
+    EXPECT_EQ(RecordingTarget::pixelSizes(QSizeF(4.5, 6.5), 1, std::nullopt).output, QSize(4, 6));
 }
 
 // MARK: - A recording from start to stop
@@ -343,7 +332,7 @@ TEST(RecorderEngineStart, SystemAudioFailureIsNotFatal)
     ASSERT_FALSE(h.engine->startInner(config));
     const auto failed = h.events.firstStartingWith(line(Line::systemAudioFailed));
     ASSERT_TRUE(failed);
-    EXPECT_GT(failed->size(), QString::fromUtf8(Line::systemAudioFailed).size());
+    EXPECT_GT(failed->size(), line(Line::systemAudioFailed).size());
     EXPECT_EQ(h.engine->state(), RecorderEngine::State::recording);
     EXPECT_EQ(UserDefaults::standard().integer(QStringLiteral("sysAudioAuth")), std::optional<qint64>(2));
 }

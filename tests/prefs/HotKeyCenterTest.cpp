@@ -1,4 +1,4 @@
-#include "platform/x11/KeyCodeMap.h"
+#include "platform/core/KeyCodeMap.h"
 #include "platform/synthetic/SyntheticGlobalHotKeys.h"
 #include "platform/core/UserDefaults.h"
 #include "platform/core/XdgPaths.h"

@@ -8,7 +8,8 @@
 namespace corvessa {
 
 // The shape of the camera bubble at one pixel size: a coverage mask of the
-// rounded rectangle and the thin light ring drawn along its edge.
+// rounded rectangle and the thin light ring drawn along its edge. Immutable once
+// made, so any thread may read it.
 class BubbleMask {
 public:
     // What a mask is cached under: its size and its corner share in thousandths.

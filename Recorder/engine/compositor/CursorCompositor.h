@@ -6,10 +6,10 @@
 #include "engine/compositor/CursorStyle.h"
 #include "engine/compositor/NV12Planes.h"
 #include "engine/compositor/PenBoard.h"
-#include "engine/compositor/SwsScaler.h"
 #include "platform/core/MediaTime.h"
 #include "platform/core/PixelBuffer.h"
 #include "platform/core/PixelBufferPool.h"
+#include "platform/ffmpeg/SwsScaler.h"
 
 #include <QImage>
 #include <QPointF>

@@ -1,5 +1,7 @@
 #include "platform/core/MainQueue.h"
 
+#include "platform/core/RecorderLog.h"
+
 #include <QCoreApplication>
 #include <QMetaObject>
 #include <QThread>
@@ -7,7 +9,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstdio>
 #include <exception>
 #include <stdexcept>
 #include <utility>
@@ -27,9 +28,9 @@ void runGuarded(const std::function<void()>& block)
     try {
         block();
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "[queue] main: a block threw: %s\n", e.what());
+        RecorderLog::write(QStringLiteral("[queue] main: a block threw: %1").arg(QString::fromUtf8(e.what())));
     } catch (...) {
-        std::fprintf(stderr, "[queue] main: a block threw an unknown exception\n");
+        RecorderLog::write(QStringLiteral("[queue] main: a block threw an unknown exception"));
     }
 }
 
@@ -37,7 +38,7 @@ void warnNoApplication()
 {
     static std::atomic_flag warned;
     if (!warned.test_and_set())
-        std::fprintf(stderr, "[queue] main: no application object; work for the main queue is dropped\n");
+        RecorderLog::write(QStringLiteral("[queue] main: no application object; work for the main queue is dropped"));
 }
 
 void arm(Clock::time_point deadline, std::function<void()> block);

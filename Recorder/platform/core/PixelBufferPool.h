@@ -11,6 +11,7 @@ namespace corvessa {
 // Recycles pixel buffers of one size and format. A buffer handed out returns to
 // the pool when its last reference goes away (even after the pool itself is
 // gone, when it is simply freed). At most `maxIdle` buffers wait in the pool.
+// Any thread: the idle list is under the pool's lock.
 class PixelBufferPool : public std::enable_shared_from_this<PixelBufferPool> {
 public:
     static std::shared_ptr<PixelBufferPool> create(int width, int height, PixelFormat format, size_t maxIdle = 8);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/RecorderError.h"
+#include "platform/core/RecorderError.h"
 
 #include <functional>
 

@@ -1,8 +1,9 @@
 #include "platform/core/SerialQueue.h"
 
+#include "platform/core/RecorderLog.h"
+
 #include <algorithm>
 #include <condition_variable>
-#include <cstdio>
 #include <deque>
 #include <exception>
 #include <future>
@@ -66,9 +67,9 @@ void performGuarded(const std::string& label, WorkItem& item)
     try {
         item.perform();
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "[queue] %s: a block threw: %s\n", label.c_str(), e.what());
+        RecorderLog::write(QStringLiteral("[queue] %1: a block threw: %2").arg(QString::fromStdString(label), QString::fromUtf8(e.what())));
     } catch (...) {
-        std::fprintf(stderr, "[queue] %s: a block threw an unknown exception\n", label.c_str());
+        RecorderLog::write(QStringLiteral("[queue] %1: a block threw an unknown exception").arg(QString::fromStdString(label)));
     }
 }
 

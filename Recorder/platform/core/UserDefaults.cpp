@@ -1,5 +1,7 @@
 #include "platform/core/UserDefaults.h"
 
+#include "platform/core/RecorderLog.h"
+
 #include "platform/core/XdgPaths.h"
 
 #include <QDateTime>
@@ -10,7 +12,6 @@
 #include <QSaveFile>
 
 #include <cmath>
-#include <cstdio>
 #include <memory>
 
 namespace corvessa {
@@ -86,7 +87,7 @@ void UserDefaults::loadLocked()
     if (!f.open(QIODevice::ReadOnly)) {
         // Unreadable: keep the file as it is and work from an empty store in memory.
         m_lastError = QStringLiteral("cannot read %1: %2").arg(m_path, f.errorString());
-        std::fprintf(stderr, "[defaults] %s\n", qPrintable(m_lastError));
+        RecorderLog::write(QStringLiteral("[defaults] ") + m_lastError);
         return;
     }
     const QByteArray bytes = f.readAll();
@@ -100,7 +101,7 @@ void UserDefaults::loadLocked()
         QFile::rename(m_path, aside);
         m_lastError = QStringLiteral("%1 is not a valid settings file (%2); kept as %3")
                           .arg(m_path, err.error != QJsonParseError::NoError ? err.errorString() : QStringLiteral("not an object"), aside);
-        std::fprintf(stderr, "[defaults] %s\n", qPrintable(m_lastError));
+        RecorderLog::write(QStringLiteral("[defaults] ") + m_lastError);
         return;
     }
     m_values = doc.object();
@@ -136,7 +137,7 @@ void UserDefaults::put(const QString& key, const QJsonValue& value)
         else
             m_values.insert(key, value);
         if (!saveLocked())
-            std::fprintf(stderr, "[defaults] %s\n", qPrintable(m_lastError));
+            RecorderLog::write(QStringLiteral("[defaults] ") + m_lastError);
     }
     emit valueChanged(key);
 }

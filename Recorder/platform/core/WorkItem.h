@@ -8,7 +8,7 @@ namespace corvessa {
 
 // A unit of work that can be cancelled before it runs. Cancelling a work item
 // that is already running does not stop it; it only keeps it from running again
-// (for repeating timers).
+// (for repeating timers). Any thread: cancel() may race the queue that runs it.
 class WorkItem {
 public:
     explicit WorkItem(std::function<void()> block) : m_block(std::move(block)) {}

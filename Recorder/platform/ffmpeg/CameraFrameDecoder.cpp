@@ -5,6 +5,7 @@
 
 #include <climits>
 #include <cstring>
+#include <optional>
 
 namespace corvessa {
 
@@ -20,28 +21,36 @@ bool isJpeg(uint32_t pixelFormat)
     return pixelFormat == CameraPixelFormat::MJPEG || pixelFormat == CameraPixelFormat::JPEG;
 }
 
-// The full-range "J" layouts are deprecated in libswscale: the plain layout
-// with an explicit full range means the same and keeps it quiet.
-AVPixelFormat withoutJ(AVPixelFormat f, bool& fullRange)
+// The layout of a decoded JPEG picture. The full-range "J" layouts are
+// deprecated in libswscale: the plain layout with an explicit full range means
+// the same and keeps it quiet. Nothing for layouts no webcam sends (16-bit,
+// RGB or CMYK pictures).
+std::optional<SwsScaler::Format> jpegLayout(AVPixelFormat f, bool& fullRange)
 {
+    using F = SwsScaler::Format;
     switch (f) {
     case AV_PIX_FMT_YUVJ420P:
         fullRange = true;
-        return AV_PIX_FMT_YUV420P;
+        return F::YUV420P;
     case AV_PIX_FMT_YUVJ422P:
         fullRange = true;
-        return AV_PIX_FMT_YUV422P;
+        return F::YUV422P;
     case AV_PIX_FMT_YUVJ444P:
         fullRange = true;
-        return AV_PIX_FMT_YUV444P;
+        return F::YUV444P;
     case AV_PIX_FMT_YUVJ440P:
         fullRange = true;
-        return AV_PIX_FMT_YUV440P;
+        return F::YUV440P;
     case AV_PIX_FMT_YUVJ411P:
         fullRange = true;
-        return AV_PIX_FMT_YUV411P;
-    default:
-        return f;
+        return F::YUV411P;
+    case AV_PIX_FMT_YUV420P: return F::YUV420P;
+    case AV_PIX_FMT_YUV422P: return F::YUV422P;
+    case AV_PIX_FMT_YUV444P: return F::YUV444P;
+    case AV_PIX_FMT_YUV440P: return F::YUV440P;
+    case AV_PIX_FMT_YUV411P: return F::YUV411P;
+    case AV_PIX_FMT_GRAY8: return F::Gray8;
+    default: return std::nullopt;
     }
 }
 
@@ -60,8 +69,7 @@ bool CameraFrameDecoder::prepare(const Source& source, PixelFormat output)
 {
     m_pool.reset();
     m_codec.reset();
-    m_sws.reset();
-    m_swsFormat = AV_PIX_FMT_NONE;
+    m_scaler.reset();
     if (!canDecode(source.pixelFormat) || source.width <= 0 || source.height <= 0 || source.width > kMaxSide
         || source.height > kMaxSide)
         return false;
@@ -104,10 +112,8 @@ PixelBufferRef CameraFrameDecoder::decode(const uint8_t* data, size_t size)
 
     const size_t w = size_t(m_source.width);
     const size_t h = size_t(m_source.height);
-    const uint8_t* planes[4] = {};
-    int strides[4] = {};
+    SwsScaler::Picture in;
     size_t need = 0;
-    AVPixelFormat format = AV_PIX_FMT_NONE;
     switch (m_source.pixelFormat) {
     case CameraPixelFormat::YUYV:
     case CameraPixelFormat::UYVY: {
@@ -115,9 +121,9 @@ PixelBufferRef CameraFrameDecoder::decode(const uint8_t* data, size_t size)
         if (line < w * 2)
             return nullptr;
         need = line * (h - 1) + w * 2;
-        planes[0] = data;
-        strides[0] = int(line);
-        format = m_source.pixelFormat == CameraPixelFormat::YUYV ? AV_PIX_FMT_YUYV422 : AV_PIX_FMT_UYVY422;
+        in.data[0] = data;
+        in.stride[0] = int(line);
+        in.format = m_source.pixelFormat == CameraPixelFormat::YUYV ? SwsScaler::Format::YUYV : SwsScaler::Format::UYVY;
         break;
     }
     case CameraPixelFormat::NV12: {
@@ -126,10 +132,10 @@ PixelBufferRef CameraFrameDecoder::decode(const uint8_t* data, size_t size)
             return nullptr;
         // The CbCr plane follows the luma plane with the same stride.
         need = line * h + line * ((h + 1) / 2 - 1) + (w + 1) / 2 * 2;
-        planes[0] = data;
-        planes[1] = data + line * h;
-        strides[0] = strides[1] = int(line);
-        format = AV_PIX_FMT_NV12;
+        in.data[0] = data;
+        in.data[1] = data + line * h;
+        in.stride[0] = in.stride[1] = int(line);
+        in.format = SwsScaler::Format::NV12;
         break;
     }
     case CameraPixelFormat::YU12: {
@@ -141,20 +147,24 @@ PixelBufferRef CameraFrameDecoder::decode(const uint8_t* data, size_t size)
         if (chromaLine < (w + 1) / 2)
             return nullptr;
         need = line * h + chromaLine * chromaRows * 2;
-        planes[0] = data;
-        planes[1] = data + line * h;
-        planes[2] = planes[1] + chromaLine * chromaRows;
-        strides[0] = int(line);
-        strides[1] = strides[2] = int(chromaLine);
-        format = AV_PIX_FMT_YUV420P;
+        in.data[0] = data;
+        in.data[1] = data + line * h;
+        in.data[2] = in.data[1] + chromaLine * chromaRows;
+        in.stride[0] = int(line);
+        in.stride[1] = in.stride[2] = int(chromaLine);
+        in.format = SwsScaler::Format::YUV420P;
         break;
     }
     default:
         return nullptr;
     }
-    if (size < need || strides[0] <= 0)
+    if (size < need || in.stride[0] <= 0)
         return nullptr; // a short frame would be read past its end
-    return convert(format, planes, strides, m_source.fullRange, m_source.bt709);
+    in.width = m_source.width;
+    in.height = m_source.height;
+    in.matrix = m_source.bt709 ? SwsScaler::Matrix::BT709 : SwsScaler::Matrix::BT601;
+    in.fullRange = m_source.fullRange;
+    return convert(in);
 }
 
 PixelBufferRef CameraFrameDecoder::decodeJpeg(const uint8_t* data, size_t size)
@@ -176,40 +186,28 @@ PixelBufferRef CameraFrameDecoder::decodeJpeg(const uint8_t* data, size_t size)
     const AVFrame* f = m_frame.get();
     if (f->width != m_source.width || f->height != m_source.height || (f->flags & AV_FRAME_FLAG_CORRUPT))
         return nullptr;
-    bool fullRange = f->color_range != AVCOL_RANGE_MPEG; // JFIF is full range unless it says otherwise
-    const AVPixelFormat format = withoutJ(AVPixelFormat(f->format), fullRange);
-    const bool bt709 = f->colorspace == AVCOL_SPC_BT709;
-    const uint8_t* planes[4] = {f->data[0], f->data[1], f->data[2], f->data[3]};
-    const int strides[4] = {f->linesize[0], f->linesize[1], f->linesize[2], f->linesize[3]};
-    return convert(format, planes, strides, fullRange, bt709);
+    SwsScaler::Picture in;
+    in.fullRange = f->color_range != AVCOL_RANGE_MPEG; // JFIF is full range unless it says otherwise
+    const auto format = jpegLayout(AVPixelFormat(f->format), in.fullRange);
+    if (!format)
+        return nullptr;
+    in.format = *format;
+    in.width = f->width;
+    in.height = f->height;
+    for (int i = 0; i < 4; ++i) {
+        in.data[i] = f->data[i];
+        in.stride[i] = f->linesize[i];
+    }
+    in.matrix = f->colorspace == AVCOL_SPC_BT709 ? SwsScaler::Matrix::BT709 : SwsScaler::Matrix::BT601;
+    return convert(in);
 }
 
-PixelBufferRef CameraFrameDecoder::convert(AVPixelFormat format, const uint8_t* const planes[4], const int strides[4],
-                                           bool fullRange, bool bt709)
+PixelBufferRef CameraFrameDecoder::convert(const SwsScaler::Picture& picture)
 {
-    const int w = m_source.width;
-    const int h = m_source.height;
-    if (!m_sws || m_swsFormat != format || m_swsFullRange != fullRange || m_swsBt709 != bt709) {
-        const AVPixelFormat to = m_output == PixelFormat::NV12VideoRange ? AV_PIX_FMT_NV12 : AV_PIX_FMT_BGRA;
-        m_sws.reset(sws_getContext(w, h, format, w, h, to, SWS_BILINEAR, nullptr, nullptr, nullptr));
-        m_swsFormat = format;
-        if (!m_sws)
-            return nullptr;
-        m_swsFullRange = fullRange;
-        m_swsBt709 = bt709;
-        // From the camera's matrix and range to BT.709 video range (NV12) or to
-        // full-range RGB. Between two YCbCr matrices libswscale goes through RGB.
-        sws_setColorspaceDetails(m_sws.get(), sws_getCoefficients(bt709 ? SWS_CS_ITU709 : SWS_CS_ITU601),
-                                 fullRange ? 1 : 0, sws_getCoefficients(SWS_CS_ITU709),
-                                 m_output == PixelFormat::NV12VideoRange ? 0 : 1, 0, 1 << 16, 1 << 16);
-    }
-
+    // From the camera's matrix and range to BT.709 video range (NV12) or to
+    // full-range RGB. Between two YCbCr matrices libswscale goes through RGB.
     PixelBufferRef out = m_pool->take();
-    if (!out)
-        return nullptr;
-    uint8_t* dst[4] = {out->baseAddress(0), out->planeCount() > 1 ? out->baseAddress(1) : nullptr, nullptr, nullptr};
-    int dstStride[4] = {int(out->bytesPerRow(0)), out->planeCount() > 1 ? int(out->bytesPerRow(1)) : 0, 0, 0};
-    if (sws_scale(m_sws.get(), planes, strides, 0, h, dst, dstStride) != h)
+    if (!out || !m_scaler.scale(picture, SwsScaler::crop(*out, QRect(0, 0, out->width(), out->height()))))
         return nullptr;
     out->setAttachment(PixelAttachmentKey::ColorPrimaries, ColorTag::PrimariesBT709);
     out->setAttachment(PixelAttachmentKey::TransferFunction, ColorTag::TransferSRGB);

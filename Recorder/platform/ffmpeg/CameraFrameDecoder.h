@@ -1,8 +1,9 @@
 #pragma once
 
-#include "platform/ffmpeg/FFmpegHandles.h"
 #include "platform/core/PixelBuffer.h"
 #include "platform/core/PixelBufferPool.h"
+#include "platform/ffmpeg/FFmpegHandles.h"
+#include "platform/ffmpeg/SwsScaler.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -15,7 +16,8 @@ namespace corvessa {
 // with libswscale. The camera's colour matrix and range are honoured (webcams
 // are mostly BT.601; JPEG is full range), so the output is what the rest of the
 // program expects: BGRA, or NV12 in BT.709 video range. Short or corrupt frames
-// give null and leave the decoder usable. Not thread-safe: one per stream.
+// give null and leave the decoder usable. Not thread-safe: one per stream, on
+// the thread that reads its frames.
 class CameraFrameDecoder {
 public:
     // What the device delivers.
@@ -47,8 +49,7 @@ public:
 
 private:
     PixelBufferRef decodeJpeg(const uint8_t* data, size_t size);
-    PixelBufferRef convert(AVPixelFormat format, const uint8_t* const planes[4], const int strides[4], bool fullRange,
-                           bool bt709);
+    PixelBufferRef convert(const SwsScaler::Picture& picture);
 
     Source m_source;
     PixelFormat m_output = PixelFormat::BGRA;
@@ -56,11 +57,7 @@ private:
     AVCodecContextPtr m_codec;
     AVPacketPtr m_packet;
     AVFramePtr m_frame;
-    SwsContextPtr m_sws;
-    // What m_sws was made for.
-    AVPixelFormat m_swsFormat = AV_PIX_FMT_NONE;
-    bool m_swsFullRange = false;
-    bool m_swsBt709 = false;
+    SwsScaler m_scaler;
 };
 
 } // namespace corvessa

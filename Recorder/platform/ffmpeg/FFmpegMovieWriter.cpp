@@ -1,9 +1,11 @@
 #include "platform/ffmpeg/FFmpegMovieWriter.h"
 
-#include "platform/ffmpeg/FFmpegHandles.h"
+#include "platform/core/Guarded.h"
 #include "platform/core/PixelBuffer.h"
 #include "platform/core/SampleBuffer.h"
 #include "platform/core/SerialQueue.h"
+#include "platform/ffmpeg/FFmpegHandles.h"
+#include "platform/ffmpeg/SwsScaler.h"
 
 extern "C" {
 #include <libavutil/channel_layout.h>
@@ -16,7 +18,6 @@ extern "C" {
 #include <algorithm>
 #include <cmath>
 #include <deque>
-#include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -41,15 +42,9 @@ constexpr int64_t kSilenceChunk = 48000;
 // Slices converted in parallel from BGRA or NV12 to the encoder's 4:2:0.
 constexpr int kConversionThreads = 4;
 
-AVPixelFormat avFormat(PixelFormat f)
+bool isPicture(PixelFormat f)
 {
-    switch (f) {
-    case PixelFormat::BGRA:
-        return AV_PIX_FMT_BGRA;
-    case PixelFormat::NV12VideoRange:
-        return AV_PIX_FMT_NV12;
-    }
-    return AV_PIX_FMT_NONE;
+    return f == PixelFormat::BGRA || f == PixelFormat::NV12VideoRange;
 }
 
 size_t pixelBytes(const PixelBuffer& p)
@@ -69,35 +64,38 @@ bool isRegularFile(const QString& path)
 } // namespace
 
 // Everything the writer thread works on. Jobs hold it by shared_ptr, so it
-// outlives a writer object destroyed while they still run.
+// outlives a writer object destroyed while they still run. The writer thread
+// ("movie.writer") owns it, but for `shared`, which any thread reaches under its lock.
 struct FFmpegMovieWriter::Core {
     explicit Core(Settings s) : settings(std::move(s)) {}
 
     const Settings settings;
 
     // Shared between callers and the writer thread.
-    mutable std::mutex mutex;
-    Status status = Status::Unknown;
-    std::optional<RecorderError> error;
-    bool sessionStarted = false;
-    MediaTime sessionStart;
-    MediaTime endTime;
-    bool videoFinished = false;
-    bool audioFinished = false;
-    bool finishing = false;
-    MediaTime lastVideoPts;
-    int queuedFrames = 0;
-    size_t queuedVideoBytes = 0;
-    int64_t queuedAudioFrames = 0;
+    struct Shared {
+        Status status = Status::Unknown;
+        std::optional<RecorderError> error;
+        bool sessionStarted = false;
+        MediaTime sessionStart;
+        MediaTime endTime;
+        bool videoFinished = false;
+        bool audioFinished = false;
+        bool finishing = false;
+        MediaTime lastVideoPts;
+        int queuedFrames = 0;
+        size_t queuedVideoBytes = 0;
+        int64_t queuedAudioFrames = 0;
+    };
+    Guarded<Shared> shared;
 
     // The writer thread's own (set up by startWriting before any job exists).
     AVOutputContextPtr format;
     AVCodecContextPtr video;
     AVStream* videoStream = nullptr;
     AVFramePtr videoFrame;
-    SwsContextPtr sws;
-    int swsWidth = 0, swsHeight = 0;
-    AVPixelFormat swsFormat = AV_PIX_FMT_NONE;
+    // Converting a 4K picture takes one core about a frame's time at 30 fps; in
+    // slices it keeps up.
+    SwsScaler scaler{kConversionThreads};
     AVCodecContextPtr audio;
     AVStream* audioStream = nullptr;
     AVFramePtr audioFrame;
@@ -125,11 +123,7 @@ struct FFmpegMovieWriter::Core {
     bool fileOpened = false;
     int64_t flushedPosition = 0;
 
-    bool isWriting() const
-    {
-        std::lock_guard lock(mutex);
-        return status == Status::Writing;
-    }
+    bool isWriting() const { return shared.lock()->status == Status::Writing; }
 
     int channels() const { return settings.audio ? settings.audio->channels : 0; }
 
@@ -142,10 +136,11 @@ struct FFmpegMovieWriter::Core {
     void fail(const QString& what, int code)
     {
         {
-            std::lock_guard lock(mutex);
-            if (status == Status::Writing) {
-                status = Status::Failed;
-                error = RecorderError{MovieWriter::errorDomain, code, what + QStringLiteral(": ") + ffmpegErrorText(code)};
+            auto s = shared.lock();
+            if (s->status == Status::Writing) {
+                s->status = Status::Failed;
+                s->error =
+                    RecorderError{MovieWriter::errorDomain, code, what + QStringLiteral(": ") + ffmpegErrorText(code)};
             }
         }
         close();
@@ -159,7 +154,7 @@ struct FFmpegMovieWriter::Core {
             av_packet_unref(heldVideo.get());
         hasHeld = false;
         format.reset(); // closes the file
-        sws.reset();
+        scaler.reset();
         video.reset();
         audio.reset();
         videoStream = audioStream = nullptr;
@@ -367,59 +362,23 @@ std::optional<RecorderError> FFmpegMovieWriter::Core::openAudio(const AudioSetti
 
 bool FFmpegMovieWriter::Core::convert(const PixelBuffer& pixels)
 {
-    const AVPixelFormat src = avFormat(pixels.format());
-    if (!sws || swsWidth != pixels.width() || swsHeight != pixels.height() || swsFormat != src) {
-        sws.reset(sws_alloc_context());
-        if (sws) {
-            SwsContext* c = sws.get();
-            av_opt_set_int(c, "srcw", pixels.width(), 0);
-            av_opt_set_int(c, "srch", pixels.height(), 0);
-            av_opt_set_int(c, "src_format", src, 0);
-            av_opt_set_int(c, "dstw", video->width, 0);
-            av_opt_set_int(c, "dsth", video->height, 0);
-            av_opt_set_int(c, "dst_format", AV_PIX_FMT_YUV420P, 0);
-            av_opt_set_int(c, "sws_flags", SWS_BILINEAR, 0);
-            // Converting a 4K picture takes one core about a frame's time at
-            // 30 fps; in slices it keeps up.
-            av_opt_set_int(c, "threads", kConversionThreads, 0);
-            if (sws_init_context(c, nullptr, nullptr) < 0)
-                sws.reset();
-        }
-        if (!sws) {
-            fail(QStringLiteral("The picture could not be converted"), AVERROR(EINVAL));
-            return false;
-        }
-        // Screen pictures are BT.709 (NV12 in video range, BGRA full range);
-        // the movie is BT.709 video range, as its colour tags say.
-        const int* bt709 = sws_getCoefficients(SWS_CS_ITU709);
-        const int srcFullRange = pixels.format() == PixelFormat::BGRA ? 1 : 0;
-        sws_setColorspaceDetails(sws.get(), bt709, srcFullRange, bt709, 0, 0, 1 << 16, 1 << 16);
-        swsWidth = pixels.width();
-        swsHeight = pixels.height();
-        swsFormat = src;
-    }
     if (const int r = av_frame_make_writable(videoFrame.get()); r < 0) {
         fail(QStringLiteral("The picture could not be converted"), r);
         return false;
     }
-    // The picture, lent to FFmpeg as a frame it must not free.
-    AVFramePtr source(av_frame_alloc());
-    if (source) {
-        source->format = src;
-        source->width = pixels.width();
-        source->height = pixels.height();
-        for (size_t i = 0; i < pixels.planeCount() && i < 4; ++i) {
-            source->data[i] = pixels.plane(i).data;
-            source->linesize[i] = int(pixels.plane(i).bytesPerRow);
-        }
-        source->buf[0] = av_buffer_create(pixels.plane(0).data, 1, [](void*, uint8_t*) {}, nullptr, AV_BUFFER_FLAG_READONLY);
+    // Screen pictures are BT.709 (NV12 in video range, BGRA full range); the
+    // movie is BT.709 video range, as its colour tags say. The scaler's
+    // defaults are just that.
+    SwsScaler::Picture to;
+    to.format = SwsScaler::Format::YUV420P;
+    to.width = videoFrame->width;
+    to.height = videoFrame->height;
+    for (int i = 0; i < 3; ++i) {
+        to.data[i] = videoFrame->data[i];
+        to.stride[i] = videoFrame->linesize[i];
     }
-    if (!source || !source->buf[0]) {
-        fail(QStringLiteral("The picture could not be converted"), AVERROR(ENOMEM));
-        return false;
-    }
-    if (const int r = sws_scale_frame(sws.get(), videoFrame.get(), source.get()); r < 0) {
-        fail(QStringLiteral("The picture could not be converted"), r);
+    if (!scaler.scale(SwsScaler::crop(pixels, QRect(0, 0, pixels.width(), pixels.height())), to)) {
+        fail(QStringLiteral("The picture could not be converted"), scaler.lastError());
         return false;
     }
     return true;
@@ -601,13 +560,7 @@ void FFmpegMovieWriter::Core::finish()
 {
     if (!isWriting())
         return;
-    MediaTime end;
-    MediaTime start;
-    {
-        std::lock_guard lock(mutex);
-        end = endTime;
-        start = sessionStart;
-    }
+    const auto [end, start] = shared.with([](const Shared& s) { return std::pair(s.endTime, s.sessionStart); });
     const bool hasEnd = end.isValid() && start.isValid();
 
     if (video) {
@@ -656,9 +609,9 @@ void FFmpegMovieWriter::Core::finish()
         return;
     }
     {
-        std::lock_guard lock(mutex);
-        if (status == Status::Writing)
-            status = Status::Completed;
+        auto s = shared.lock();
+        if (s->status == Status::Writing)
+            s->status = Status::Completed;
     }
     close();
 }
@@ -673,14 +626,12 @@ FFmpegMovieWriter::FFmpegMovieWriter(Settings settings)
 
 FFmpegMovieWriter::~FFmpegMovieWriter()
 {
-    bool abandon = false;
-    {
-        std::lock_guard lock(m_core->mutex);
-        if (m_core->status == Status::Writing && !m_core->finishing) {
-            m_core->status = Status::Cancelled;
-            abandon = true;
-        }
-    }
+    const bool abandon = m_core->shared.with([](Core::Shared& s) {
+        if (s.status != Status::Writing || s.finishing)
+            return false;
+        s.status = Status::Cancelled;
+        return true;
+    });
     if (abandon)
         m_queue->async([core = m_core] { core->close(); });
     m_queue.reset(); // runs what is queued, a finish included, then ends the thread
@@ -699,15 +650,12 @@ const MovieWriter::Settings& FFmpegMovieWriter::settings() const
 bool FFmpegMovieWriter::startWriting()
 {
     Core& c = *m_core;
-    {
-        std::lock_guard lock(c.mutex);
-        if (c.status != Status::Unknown)
-            return false;
-    }
+    if (c.shared.lock()->status != Status::Unknown)
+        return false;
     if (!c.settings.video && !c.settings.audio) {
-        std::lock_guard lock(c.mutex);
-        c.status = Status::Failed;
-        c.error = RecorderError{errorDomain, AVERROR(EINVAL), QStringLiteral("A movie needs a video or an audio input")};
+        auto s = c.shared.lock();
+        s->status = Status::Failed;
+        s->error = RecorderError{errorDomain, AVERROR(EINVAL), QStringLiteral("A movie needs a video or an audio input")};
         return false;
     }
     if (auto e = c.open()) {
@@ -716,35 +664,35 @@ bool FFmpegMovieWriter::startWriting()
         // removed, and never anything but a plain file (think of /dev/full).
         if (c.fileOpened && isRegularFile(c.settings.path))
             ::unlink(QFile::encodeName(c.settings.path).constData());
-        std::lock_guard lock(c.mutex);
-        c.status = Status::Failed;
-        c.error = std::move(e);
+        auto s = c.shared.lock();
+        s->status = Status::Failed;
+        s->error = std::move(e);
         return false;
     }
-    std::lock_guard lock(c.mutex);
-    c.status = Status::Writing;
+    c.shared.lock()->status = Status::Writing;
     return true;
 }
 
 void FFmpegMovieWriter::startSession(MediaTime sourceTime)
 {
-    std::lock_guard lock(m_core->mutex);
-    if (m_core->status != Status::Writing || m_core->sessionStarted || !sourceTime.isValid())
+    auto s = m_core->shared.lock();
+    if (s->status != Status::Writing || s->sessionStarted || !sourceTime.isValid())
         return;
-    m_core->sessionStarted = true;
-    m_core->sessionStart = sourceTime;
+    s->sessionStarted = true;
+    s->sessionStart = sourceTime;
 }
 
 bool FFmpegMovieWriter::isReadyForMoreMediaData(Input input) const
 {
     const Core& c = *m_core;
-    std::lock_guard lock(c.mutex);
-    if (c.status != Status::Writing || c.finishing || !hasInput(input))
+    const auto s = c.shared.lock();
+    if (s->status != Status::Writing || s->finishing || !hasInput(input))
         return false;
     if (input == Input::Video)
-        return !c.videoFinished && c.queuedFrames < maxQueuedFrames
-               && (c.queuedFrames == 0 || c.queuedVideoBytes < maxQueuedVideoBytes);
-    return !c.audioFinished && c.queuedAudioFrames < int64_t(maxQueuedAudioSeconds * c.settings.audio->sampleRate);
+        return !s->videoFinished && s->queuedFrames < maxQueuedFrames
+               && (s->queuedFrames == 0 || s->queuedVideoBytes < maxQueuedVideoBytes);
+    return !s->audioFinished
+           && s->queuedAudioFrames < int64_t(maxQueuedAudioSeconds * c.settings.audio->sampleRate);
 }
 
 bool FFmpegMovieWriter::append(Input input, const SampleBuffer& sample)
@@ -758,27 +706,27 @@ bool FFmpegMovieWriter::append(Input input, const SampleBuffer& sample)
 
     if (input == Input::Video) {
         PixelBufferRef pixels = sample.imageBuffer();
-        if (!pixels || avFormat(pixels->format()) == AV_PIX_FMT_NONE)
+        if (!pixels || !isPicture(pixels->format()))
             return false;
         const size_t bytes = pixelBytes(*pixels);
         MediaTime at;
         {
-            std::lock_guard lock(core->mutex);
-            if (!core->sessionStarted || (core->lastVideoPts.isValid() && pts <= core->lastVideoPts))
+            auto s = core->shared.lock();
+            if (!s->sessionStarted || (s->lastVideoPts.isValid() && pts <= s->lastVideoPts))
                 return false;
-            core->lastVideoPts = pts;
+            s->lastVideoPts = pts;
             // Before the session or past its end: taken, and not part of the movie.
-            if (pts < core->sessionStart || (core->endTime.isValid() && pts >= core->endTime))
+            if (pts < s->sessionStart || (s->endTime.isValid() && pts >= s->endTime))
                 return true;
-            at = pts - core->sessionStart;
-            ++core->queuedFrames;
-            core->queuedVideoBytes += bytes;
+            at = pts - s->sessionStart;
+            ++s->queuedFrames;
+            s->queuedVideoBytes += bytes;
         }
         m_queue->async([core, pixels = std::move(pixels), at, duration = sample.duration(), bytes] {
             core->encodeVideo(pixels, at, duration);
-            std::lock_guard lock(core->mutex);
-            --core->queuedFrames;
-            core->queuedVideoBytes -= bytes;
+            auto s = core->shared.lock();
+            --s->queuedFrames;
+            s->queuedVideoBytes -= bytes;
         });
         return true;
     }
@@ -794,28 +742,27 @@ bool FFmpegMovieWriter::append(Input input, const SampleBuffer& sample)
         return false;
     int64_t position = 0;
     {
-        std::lock_guard lock(core->mutex);
-        if (!core->sessionStarted)
+        auto s = core->shared.lock();
+        if (!s->sessionStarted)
             return false;
-        position = (pts - core->sessionStart).convertScale(a.sampleRate).value();
+        position = (pts - s->sessionStart).convertScale(a.sampleRate).value();
         int64_t first = 0;
         if (position < 0) {
             first = std::min(frames, -position); // before the session
             position = 0;
         }
-        if (core->endTime.isValid()) {
-            const int64_t endSample = (core->endTime - core->sessionStart).convertScale(a.sampleRate).value();
+        if (s->endTime.isValid()) {
+            const int64_t endSample = (s->endTime - s->sessionStart).convertScale(a.sampleRate).value();
             frames = std::min(frames, std::max<int64_t>(first, endSample - position + first));
         }
         if (frames - first <= 0)
             return true;
         std::vector<float> samples(data + first * a.channels, data + frames * a.channels);
         frames -= first;
-        core->queuedAudioFrames += frames;
+        s->queuedAudioFrames += frames;
         m_queue->async([core, samples = std::move(samples), position, frames] {
             core->encodeAudio(samples, position);
-            std::lock_guard lock(core->mutex);
-            core->queuedAudioFrames -= frames;
+            core->shared.lock()->queuedAudioFrames -= frames;
         });
     }
     return true;
@@ -823,23 +770,23 @@ bool FFmpegMovieWriter::append(Input input, const SampleBuffer& sample)
 
 void FFmpegMovieWriter::markAsFinished(Input input)
 {
-    std::lock_guard lock(m_core->mutex);
-    (input == Input::Video ? m_core->videoFinished : m_core->audioFinished) = true;
+    auto s = m_core->shared.lock();
+    (input == Input::Video ? s->videoFinished : s->audioFinished) = true;
 }
 
 void FFmpegMovieWriter::endSession(MediaTime sourceTime)
 {
-    std::lock_guard lock(m_core->mutex);
-    if (m_core->status == Status::Writing && sourceTime.isValid())
-        m_core->endTime = sourceTime;
+    auto s = m_core->shared.lock();
+    if (s->status == Status::Writing && sourceTime.isValid())
+        s->endTime = sourceTime;
 }
 
 void FFmpegMovieWriter::finishWriting(std::function<void()> completion)
 {
     {
-        std::lock_guard lock(m_core->mutex);
-        if (m_core->status == Status::Writing)
-            m_core->finishing = true;
+        auto s = m_core->shared.lock();
+        if (s->status == Status::Writing)
+            s->finishing = true;
     }
     m_queue->async([core = m_core, completion = std::move(completion)] {
         core->finish();
@@ -851,25 +798,23 @@ void FFmpegMovieWriter::finishWriting(std::function<void()> completion)
 void FFmpegMovieWriter::cancelWriting()
 {
     {
-        std::lock_guard lock(m_core->mutex);
-        if (m_core->status == Status::Completed || m_core->status == Status::Failed
-            || m_core->status == Status::Cancelled)
+        auto s = m_core->shared.lock();
+        if (s->status == Status::Completed || s->status == Status::Failed || s->status == Status::Cancelled)
             return;
-        m_core->status = Status::Cancelled;
+        s->status = Status::Cancelled;
     }
     m_queue->sync([core = m_core] { core->close(); });
 }
 
 MovieWriter::Status FFmpegMovieWriter::status() const
 {
-    std::lock_guard lock(m_core->mutex);
-    return m_core->status;
+    return m_core->shared.lock()->status;
 }
 
 std::optional<RecorderError> FFmpegMovieWriter::error() const
 {
-    std::lock_guard lock(m_core->mutex);
-    return m_core->status == Status::Failed ? m_core->error : std::nullopt;
+    auto s = m_core->shared.lock();
+    return s->status == Status::Failed ? s->error : std::nullopt;
 }
 
 } // namespace corvessa

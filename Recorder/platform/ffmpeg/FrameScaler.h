@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/ffmpeg/FFmpegHandles.h"
 #include "platform/core/PixelBuffer.h"
+#include "platform/ffmpeg/SwsScaler.h"
 
 #include <QRect>
 
@@ -12,7 +12,7 @@ namespace corvessa {
 
 // Scales a 32-bit BGRX picture (what the X server hands out; the fourth byte is
 // ignored) into a pixel buffer: BGRA with opaque alpha, or NV12 in video range
-// with the BT.709 matrix. libswscale does the work; its context is kept while
+// with the BT.709 matrix. An SwsScaler does the work; its context is kept while
 // the sizes and formats stay the same. Not thread-safe: one per capture thread.
 class FrameScaler {
 public:
@@ -37,14 +37,7 @@ public:
     static QRect placement(int width, int height, const QSize& target, Fit fit);
 
 private:
-    bool prepare(int srcWidth, int srcHeight, int dstWidth, int dstHeight, PixelFormat format);
-
-    SwsContextPtr m_context;
-    int m_srcWidth = 0;
-    int m_srcHeight = 0;
-    int m_dstWidth = 0;
-    int m_dstHeight = 0;
-    PixelFormat m_format = PixelFormat::BGRA;
+    SwsScaler m_scaler;
 };
 
 } // namespace corvessa

@@ -6,7 +6,8 @@
 namespace corvessa {
 
 // The audio input service on the PulseAudio server (also PipeWire's PulseAudio
-// service). Each query opens a short connection; each stream has its own.
+// service). Each query opens a short connection; each stream has its own. Any
+// thread: it keeps nothing but the client name.
 class PulseAudioInput : public AudioInput {
 public:
     explicit PulseAudioInput(QString clientName = QStringLiteral("Recorder"));

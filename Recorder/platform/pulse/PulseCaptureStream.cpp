@@ -13,22 +13,6 @@
 
 namespace corvessa {
 
-namespace {
-
-// The result of a stream operation, for await().
-struct Slot {
-    const PulseContext* owner;
-    int success = 0;
-    static void callback(pa_stream*, int success, void* userdata)
-    {
-        auto* s = static_cast<Slot*>(userdata);
-        s->success = success;
-        s->owner->signal();
-    }
-};
-
-} // namespace
-
 PulseCaptureStream::PulseCaptureStream(std::shared_ptr<PulseContext> context, const QString& source,
                                        const AudioFormat& format, const QString& streamName,
                                        std::unique_ptr<PulseTapRoute> route, const QString& monitoredSink,
@@ -45,17 +29,15 @@ PulseCaptureStream::PulseCaptureStream(std::shared_ptr<PulseContext> context, co
     PulseContext::Lock lock(c);
     pa_channel_map map;
     pa_channel_map_init_auto(&map, spec->channels, PA_CHANNEL_MAP_DEFAULT);
-    pa_proplist* props = pa_proplist_new();
-    pa_proplist_sets(props, PA_PROP_MEDIA_NAME, streamName.toUtf8().constData());
-    m_stream = pa_stream_new_with_proplist(c.context(), streamName.toUtf8().constData(), &*spec, &map, props);
-    pa_proplist_free(props);
+    const QByteArray name = streamName.toUtf8();
+    const PulseProplistPtr props = pulseProperties({{PA_PROP_MEDIA_NAME, name.constData()}});
+    m_stream.reset(pa_stream_new_with_proplist(c.context(), name.constData(), &*spec, &map, props.get()));
     if (!m_stream)
         throw AudioInputError(AudioInputError::Stage::Stream, c.errorText());
 
-    pa_stream_set_state_callback(
-        m_stream, [](pa_stream*, void* self) { static_cast<PulseCaptureStream*>(self)->m_context->signal(); }, this);
     pa_stream_set_read_callback(
-        m_stream, [](pa_stream*, size_t, void* self) { static_cast<PulseCaptureStream*>(self)->drain(); }, this);
+        m_stream.get(), [](pa_stream*, size_t, void* self) { static_cast<PulseCaptureStream*>(self)->drain(); },
+        this);
 
     pa_buffer_attr attr;
     std::memset(&attr, 0xff, sizeof attr); // every field "server's choice" ...
@@ -67,19 +49,12 @@ PulseCaptureStream::PulseCaptureStream(std::shared_ptr<PulseContext> context, co
     if (m_route) // when the tap sink goes, this stream must end, not follow the default elsewhere
         flags = pa_stream_flags_t(flags | PA_STREAM_DONT_MOVE);
     const QByteArray device = source.toUtf8();
-    bool ready = pa_stream_connect_record(m_stream, source.isEmpty() ? nullptr : device.constData(), &attr, flags) == 0;
-    if (ready)
-        ready = c.waitUntil([this] {
-            const pa_stream_state_t s = pa_stream_get_state(m_stream);
-            return s == PA_STREAM_READY || !PA_STREAM_IS_GOOD(s);
-        }) && pa_stream_get_state(m_stream) == PA_STREAM_READY;
+    const bool ready =
+        pa_stream_connect_record(m_stream.get(), source.isEmpty() ? nullptr : device.constData(), &attr, flags) == 0
+        && c.waitForStream(m_stream.get());
     if (!ready) {
         const QString text = c.errorText();
-        pa_stream_set_state_callback(m_stream, nullptr, nullptr);
-        pa_stream_set_read_callback(m_stream, nullptr, nullptr);
-        pa_stream_disconnect(m_stream);
-        pa_stream_unref(m_stream);
-        m_stream = nullptr;
+        m_stream.reset();
         throw AudioInputError(AudioInputError::Stage::Stream, text);
     }
 }
@@ -92,7 +67,7 @@ PulseCaptureStream::~PulseCaptureStream()
 QString PulseCaptureStream::sourceName() const
 {
     PulseContext::Lock lock(*m_context);
-    const char* name = m_stream ? pa_stream_get_device_name(m_stream) : nullptr;
+    const char* name = m_stream ? pa_stream_get_device_name(m_stream.get()) : nullptr;
     return name ? QString::fromUtf8(name) : QString();
 }
 
@@ -103,23 +78,25 @@ bool PulseCaptureStream::cork(bool corked)
     // The latency report in hand was taken while corked, and the automatic ones
     // come up to 1.5 s apart: ask for a fresh one before the first buffer is timed.
     if (!corked) {
-        Slot slot{m_context.get()};
-        m_context->await(pa_stream_update_timing_info(m_stream, &Slot::callback, &slot));
+        PulseContext::SuccessSlot slot{m_context.get()};
+        m_context->await(pa_stream_update_timing_info(m_stream.get(), &PulseContext::streamSuccessCallback, &slot));
     }
     return true;
 }
 
 bool PulseCaptureStream::setCorked(bool corked)
 {
-    Slot slot{m_context.get()};
-    return m_context->await(pa_stream_cork(m_stream, corked ? 1 : 0, &Slot::callback, &slot)) && slot.success;
+    PulseContext::SuccessSlot slot{m_context.get()};
+    return m_context->await(
+               pa_stream_cork(m_stream.get(), corked ? 1 : 0, &PulseContext::streamSuccessCallback, &slot))
+        && slot.success;
 }
 
 void PulseCaptureStream::start(Handler handler)
 {
     {
         PulseContext::Lock lock(*m_context);
-        if (!m_stream || pa_stream_get_state(m_stream) != PA_STREAM_READY)
+        if (!m_stream || pa_stream_get_state(m_stream.get()) != PA_STREAM_READY)
             throw AudioInputError(AudioInputError::Stage::Stream, m_context->isReady()
                                                                       ? PulseContext::errorText(PA_ERR_BADSTATE)
                                                                       : m_context->errorText());
@@ -162,13 +139,7 @@ void PulseCaptureStream::stop()
     keepAwake(false);
     {
         PulseContext::Lock lock(*m_context);
-        if (m_stream) {
-            pa_stream_set_state_callback(m_stream, nullptr, nullptr);
-            pa_stream_set_read_callback(m_stream, nullptr, nullptr);
-            pa_stream_disconnect(m_stream);
-            pa_stream_unref(m_stream);
-            m_stream = nullptr;
-        }
+        m_stream.reset();
         m_handler = nullptr;
     }
     if (m_route)
@@ -196,7 +167,7 @@ void PulseCaptureStream::drain()
     while (m_stream) {
         const void* data = nullptr;
         size_t bytes = 0;
-        if (pa_stream_peek(m_stream, &data, &bytes) < 0 || bytes == 0)
+        if (pa_stream_peek(m_stream.get(), &data, &bytes) < 0 || bytes == 0)
             return;
         // The first unread byte was captured before everything buffered after it
         // here, plus the device's and the transport's latency. A monitor's audio is
@@ -204,13 +175,13 @@ void PulseCaptureStream::drain()
         // reports are samples of a saw-tooth (up to seconds with some players) that
         // would make the times jump.
         int64_t measured = HostClock::nanoseconds();
-        const size_t buffered = pa_stream_readable_size(m_stream);
+        const size_t buffered = pa_stream_readable_size(m_stream.get());
         measured -= bytesToNs(buffered == size_t(-1) ? bytes : std::max(buffered, bytes));
-        if (const pa_timing_info* t = pa_stream_get_timing_info(m_stream))
+        if (const pa_timing_info* t = pa_stream_get_timing_info(m_stream.get()))
             measured -= int64_t(t->source_usec + t->transport_usec) * 1000;
         if (m_handler)
             deliver(data, bytes, measured); // data is null for a hole: silence of that length
-        pa_stream_drop(m_stream);
+        pa_stream_drop(m_stream.get());
     }
 }
 

@@ -3,12 +3,11 @@
 #include "platform/AudioCaptureStream.h"
 #include "platform/core/CaptureClock.h"
 #include "platform/pulse/PulseContext.h"
+#include "platform/pulse/PulseHandles.h"
 
 #include <memory>
 #include <optional>
 #include <vector>
-
-#include <pulse/stream.h>
 
 namespace corvessa {
 
@@ -18,7 +17,8 @@ class PulseTapRoute;
 // A PulseAudio record stream, connected corked by the constructor and uncorked
 // by start(). Buffers are stamped with the host time of their first frame: the
 // time of reading less what is buffered and the server's latency, kept
-// contiguous by a CaptureClock.
+// contiguous by a CaptureClock. Callers on any thread; the reads run on the
+// context's loop thread, under its lock.
 class PulseCaptureStream : public AudioCaptureStream {
 public:
     // About 10 ms per buffer: the mixers work in 10 ms blocks and the meters
@@ -65,7 +65,7 @@ private:
     bool m_nullSink;
     std::unique_ptr<PulseKeepAlive> m_keepAlive; // while running
     AudioFormat m_format;
-    pa_stream* m_stream = nullptr;
+    PulseStreamPtr m_stream;
     // Loop lock guards everything below.
     Handler m_handler;
     CaptureClock m_clock;

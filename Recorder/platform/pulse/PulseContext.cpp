@@ -1,9 +1,8 @@
 #include "platform/pulse/PulseContext.h"
 
-#include "platform/AudioInputError.h"
+#include "platform/pulse/PulseHandles.h"
 
 #include <pulse/error.h>
-#include <pulse/proplist.h>
 #include <pulse/rtclock.h>
 
 #include <unistd.h>
@@ -19,46 +18,51 @@ void signalLoop(pa_threaded_mainloop* loop)
 
 } // namespace
 
-PulseContext::PulseContext(const QString& clientName)
+PulseContext::PulseContext(const QString& clientName, int timeoutMs)
 {
-    m_loop = pa_threaded_mainloop_new();
+    m_loop.reset(pa_threaded_mainloop_new());
     if (!m_loop)
-        throw AudioInputError(AudioInputError::Stage::Connect, errorText(PA_ERR_INTERNAL));
+        throw ConnectError(ConnectError::Step::MainLoop, PA_ERR_INTERNAL, errorText(PA_ERR_INTERNAL));
 
-    pa_proplist* props = pa_proplist_new();
-    pa_proplist_sets(props, PA_PROP_APPLICATION_NAME, clientName.toUtf8().constData());
-    pa_proplist_sets(props, PA_PROP_APPLICATION_ID, "corvessa");
-    m_context = pa_context_new_with_proplist(pa_threaded_mainloop_get_api(m_loop), nullptr, props);
-    pa_proplist_free(props);
-    if (!m_context) {
-        pa_threaded_mainloop_free(m_loop);
-        throw AudioInputError(AudioInputError::Stage::Connect, errorText(PA_ERR_INTERNAL));
-    }
+    const PulseProplistPtr props = pulseProperties(
+        {{PA_PROP_APPLICATION_NAME, clientName.toUtf8().constData()}, {PA_PROP_APPLICATION_ID, "corvessa"}});
+    m_context.reset(pa_context_new_with_proplist(pa_threaded_mainloop_get_api(mainloop()), nullptr, props.get()));
+    if (!m_context)
+        throw ConnectError(ConnectError::Step::Context, PA_ERR_INTERNAL, errorText(PA_ERR_INTERNAL));
     pa_context_set_state_callback(
-        m_context, [](pa_context*, void* loop) { signalLoop(static_cast<pa_threaded_mainloop*>(loop)); }, m_loop);
+        context(), [](pa_context*, void* loop) { signalLoop(static_cast<pa_threaded_mainloop*>(loop)); }, mainloop());
 
-    int error = 0;
-    if (pa_context_connect(m_context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
-        error = pa_context_errno(m_context);
-    } else if (pa_threaded_mainloop_start(m_loop) < 0) {
-        error = PA_ERR_INTERNAL;
+    // The step that failed, the server's code from it and the code whose text is told.
+    std::optional<ConnectError::Step> failed;
+    int code = PA_OK;
+    int error = PA_OK;
+    if (pa_context_connect(context(), nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+        failed = ConnectError::Step::Connect;
+        code = error = pa_context_errno(context());
+    } else if (pa_threaded_mainloop_start(mainloop()) < 0) {
+        failed = ConnectError::Step::MainLoop;
+        code = error = PA_ERR_INTERNAL;
     } else {
         Lock lock(*this);
         const bool ready = waitUntil(
             [this] {
-                const pa_context_state_t s = pa_context_get_state(m_context);
+                const pa_context_state_t s = pa_context_get_state(context());
                 return s == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(s);
             },
-            connectTimeoutMs);
-        if (!ready)
-            error = PA_ERR_TIMEOUT;
-        else if (pa_context_get_state(m_context) != PA_CONTEXT_READY)
-            error = pa_context_errno(m_context) ? pa_context_errno(m_context) : PA_ERR_CONNECTIONREFUSED;
+            timeoutMs);
+        if (!ready) {
+            failed = ConnectError::Step::Timeout;
+            code = error = PA_ERR_TIMEOUT;
+        } else if (pa_context_get_state(context()) != PA_CONTEXT_READY) {
+            failed = ConnectError::Step::Connect;
+            code = pa_context_errno(context());
+            error = code ? code : PA_ERR_CONNECTIONREFUSED;
+        }
     }
-    if (error) {
+    if (failed) {
         const QString text = errorText(error);
         close();
-        throw AudioInputError(AudioInputError::Stage::Connect, text);
+        throw ConnectError(*failed, code, text);
     }
 }
 
@@ -72,22 +76,17 @@ void PulseContext::close()
     if (!m_loop)
         return;
     if (m_context) {
-        {
-            Lock lock(*this);
-            pa_context_set_state_callback(m_context, nullptr, nullptr);
-            pa_context_disconnect(m_context);
-        }
+        Lock lock(*this);
+        pa_context_set_state_callback(context(), nullptr, nullptr);
+        pa_context_disconnect(context());
     }
-    pa_threaded_mainloop_stop(m_loop);
-    if (m_context)
-        pa_context_unref(m_context);
-    pa_threaded_mainloop_free(m_loop);
-    m_context = nullptr;
-    m_loop = nullptr;
+    pa_threaded_mainloop_stop(mainloop());
+    m_context.reset();
+    m_loop.reset();
 }
 
 PulseContext::Lock::Lock(const PulseContext& c)
-    : m_loop(c.m_loop), m_held(!pa_threaded_mainloop_in_thread(c.m_loop))
+    : m_loop(c.mainloop()), m_held(!pa_threaded_mainloop_in_thread(c.mainloop()))
 {
     if (m_held)
         pa_threaded_mainloop_lock(m_loop);
@@ -101,20 +100,20 @@ PulseContext::Lock::~Lock()
 
 bool PulseContext::await(pa_operation* op) const
 {
+    const PulseOperationPtr owned(op);
     if (!op)
         return false;
     pa_operation_set_state_callback(
-        op, [](pa_operation*, void* loop) { signalLoop(static_cast<pa_threaded_mainloop*>(loop)); }, m_loop);
+        op, [](pa_operation*, void* loop) { signalLoop(static_cast<pa_threaded_mainloop*>(loop)); }, mainloop());
     while (pa_operation_get_state(op) == PA_OPERATION_RUNNING) {
         if (!isReady()) {
             pa_operation_cancel(op);
             break;
         }
-        pa_threaded_mainloop_wait(m_loop);
+        pa_threaded_mainloop_wait(mainloop());
     }
     const bool done = pa_operation_get_state(op) == PA_OPERATION_DONE;
     pa_operation_set_state_callback(op, nullptr, nullptr);
-    pa_operation_unref(op);
     return done;
 }
 
@@ -124,11 +123,11 @@ bool PulseContext::waitUntil(const std::function<bool()>& done, int timeoutMs) c
     struct Deadline {
         pa_threaded_mainloop* loop;
         bool passed = false;
-    } deadline{m_loop};
+    } deadline{mainloop()};
     pa_time_event* timer = nullptr;
     if (timeoutMs >= 0) {
         timer = pa_context_rttime_new(
-            m_context, pa_rtclock_now() + pa_usec_t(timeoutMs) * 1000,
+            context(), pa_rtclock_now() + pa_usec_t(timeoutMs) * 1000,
             [](pa_mainloop_api*, pa_time_event*, const timeval*, void* userdata) {
                 auto* d = static_cast<Deadline*>(userdata);
                 d->passed = true;
@@ -137,13 +136,13 @@ bool PulseContext::waitUntil(const std::function<bool()>& done, int timeoutMs) c
             &deadline);
     }
     while (!done() && !deadline.passed) {
-        const pa_context_state_t s = pa_context_get_state(m_context);
+        const pa_context_state_t s = pa_context_get_state(context());
         if (!PA_CONTEXT_IS_GOOD(s))
             break;
-        pa_threaded_mainloop_wait(m_loop);
+        pa_threaded_mainloop_wait(mainloop());
     }
     if (timer) {
-        pa_mainloop_api* api = pa_threaded_mainloop_get_api(m_loop);
+        pa_mainloop_api* api = pa_threaded_mainloop_get_api(mainloop());
         api->time_free(timer);
     }
     return done();
@@ -151,17 +150,28 @@ bool PulseContext::waitUntil(const std::function<bool()>& done, int timeoutMs) c
 
 void PulseContext::signal() const
 {
-    signalLoop(m_loop);
+    signalLoop(mainloop());
+}
+
+bool PulseContext::waitForStream(pa_stream* stream) const
+{
+    pa_stream_set_state_callback(
+        stream, [](pa_stream*, void* loop) { signalLoop(static_cast<pa_threaded_mainloop*>(loop)); }, mainloop());
+    return waitUntil([stream] {
+               const pa_stream_state_t s = pa_stream_get_state(stream);
+               return s == PA_STREAM_READY || !PA_STREAM_IS_GOOD(s);
+           })
+        && pa_stream_get_state(stream) == PA_STREAM_READY;
 }
 
 bool PulseContext::isReady() const
 {
-    return m_context && pa_context_get_state(m_context) == PA_CONTEXT_READY;
+    return m_context && pa_context_get_state(context()) == PA_CONTEXT_READY;
 }
 
 QString PulseContext::errorText() const
 {
-    const int code = m_context ? pa_context_errno(m_context) : PA_ERR_INTERNAL;
+    const int code = m_context ? pa_context_errno(context()) : PA_ERR_INTERNAL;
     return errorText(code ? code : PA_ERR_UNKNOWN);
 }
 
@@ -246,7 +256,7 @@ std::optional<PulseContext::Defaults> PulseContext::defaults() const
         bool got = false;
     } slot{this, {}, false};
     pa_operation* op = pa_context_get_server_info(
-        m_context,
+        context(),
         [](pa_context*, const pa_server_info* i, void* ud) {
             auto* s = static_cast<Slot*>(ud);
             if (i) {
@@ -265,7 +275,7 @@ std::optional<std::vector<PulseContext::SinkEntry>> PulseContext::sinks() const
 {
     Collector<SinkEntry> c{this, {}};
     pa_operation* op = pa_context_get_sink_info_list(
-        m_context,
+        context(),
         [](pa_context*, const pa_sink_info* i, int eol, void* ud) {
             collect(static_cast<Collector<SinkEntry>*>(ud), i, eol, &sinkEntry);
         },
@@ -279,7 +289,7 @@ std::optional<std::vector<PulseContext::SourceEntry>> PulseContext::sources() co
 {
     Collector<SourceEntry> c{this, {}};
     pa_operation* op = pa_context_get_source_info_list(
-        m_context,
+        context(),
         [](pa_context*, const pa_source_info* i, int eol, void* ud) {
             collect(static_cast<Collector<SourceEntry>*>(ud), i, eol, &sourceEntry);
         },
@@ -293,7 +303,7 @@ std::optional<std::vector<PulseContext::SinkInputEntry>> PulseContext::sinkInput
 {
     Collector<SinkInputEntry> c{this, {}};
     pa_operation* op = pa_context_get_sink_input_info_list(
-        m_context,
+        context(),
         [](pa_context*, const pa_sink_input_info* i, int eol, void* ud) {
             collect(static_cast<Collector<SinkInputEntry>*>(ud), i, eol, &sinkInputEntry);
         },
@@ -310,7 +320,7 @@ std::optional<uint32_t> PulseContext::loadModule(const QString& name, const QStr
         uint32_t index = PA_INVALID_INDEX;
     } slot{this};
     pa_operation* op = pa_context_load_module(
-        m_context, name.toUtf8().constData(), arguments.toUtf8().constData(),
+        context(), name.toUtf8().constData(), arguments.toUtf8().constData(),
         [](pa_context*, uint32_t index, void* ud) {
             auto* s = static_cast<Slot*>(ud);
             s->index = index;
@@ -325,26 +335,26 @@ std::optional<uint32_t> PulseContext::loadModule(const QString& name, const QStr
 bool PulseContext::unloadModule(uint32_t index) const
 {
     SuccessSlot slot{this};
-    return await(pa_context_unload_module(m_context, index, &successCallback, &slot)) && slot.success;
+    return await(pa_context_unload_module(context(), index, &successCallback, &slot)) && slot.success;
 }
 
 bool PulseContext::setDefaultSink(const QString& name) const
 {
     SuccessSlot slot{this};
-    return await(pa_context_set_default_sink(m_context, name.toUtf8().constData(), &successCallback, &slot))
+    return await(pa_context_set_default_sink(context(), name.toUtf8().constData(), &successCallback, &slot))
         && slot.success;
 }
 
 bool PulseContext::moveSinkInput(uint32_t input, uint32_t sink) const
 {
     SuccessSlot slot{this};
-    return await(pa_context_move_sink_input_by_index(m_context, input, sink, &successCallback, &slot)) && slot.success;
+    return await(pa_context_move_sink_input_by_index(context(), input, sink, &successCallback, &slot)) && slot.success;
 }
 
 bool PulseContext::moveSinkInput(uint32_t input, const QString& sink) const
 {
     SuccessSlot slot{this};
-    return await(pa_context_move_sink_input_by_name(m_context, input, sink.toUtf8().constData(), &successCallback,
+    return await(pa_context_move_sink_input_by_name(context(), input, sink.toUtf8().constData(), &successCallback,
                                                     &slot))
         && slot.success;
 }
@@ -367,6 +377,11 @@ void PulseContext::successCallback(pa_context*, int success, void* userdata)
     auto* slot = static_cast<SuccessSlot*>(userdata);
     slot->success = success;
     slot->owner->signal();
+}
+
+void PulseContext::streamSuccessCallback(pa_stream*, int success, void* userdata)
+{
+    successCallback(nullptr, success, userdata);
 }
 
 } // namespace corvessa

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "platform/AudioInputError.h"
+#include "platform/pulse/PulseHandles.h"
+
 #include <QMap>
 #include <QString>
 
@@ -11,6 +14,7 @@
 #include <pulse/context.h>
 #include <pulse/introspect.h>
 #include <pulse/operation.h>
+#include <pulse/stream.h>
 #include <pulse/thread-mainloop.h>
 
 namespace corvessa {
@@ -18,20 +22,42 @@ namespace corvessa {
 // One connection to the PulseAudio server: a threaded main loop and a context,
 // owned together. The constructor connects and waits until the context is ready;
 // the server is never spawned. Calls into libpulse must hold the loop lock
-// (Lock); callbacks run on the loop's thread with the lock already held.
+// (Lock); callbacks run on the loop's thread with the lock already held. Any
+// thread, under that lock.
 class PulseContext {
 public:
     // How long a connection attempt may take before it counts as failed.
     static constexpr int connectTimeoutMs = 5000;
 
-    // Throws AudioInputError (stage Connect) with the server's error text.
-    explicit PulseContext(const QString& clientName);
+    // Why a connection could not be made: the step that failed and the server's
+    // error code from it (PA_OK where the step has none), for callers that word
+    // their own message. detail() is the server's text, as for any AudioInputError.
+    class ConnectError : public AudioInputError {
+    public:
+        enum class Step {
+            MainLoop, // the threaded main loop could not be made or started
+            Context,  // the context could not be made
+            Connect,  // the server refused or failed
+            Timeout,  // the server did not answer within the time allowed
+        };
+        ConnectError(Step step, int code, const QString& detail)
+            : AudioInputError(Stage::Connect, detail), m_step(step), m_code(code) {}
+        Step step() const { return m_step; }
+        int code() const { return m_code; }
+
+    private:
+        Step m_step;
+        int m_code;
+    };
+
+    // The client is named `clientName` on the server. Throws ConnectError.
+    explicit PulseContext(const QString& clientName, int timeoutMs = connectTimeoutMs);
     ~PulseContext();
     PulseContext(const PulseContext&) = delete;
     PulseContext& operator=(const PulseContext&) = delete;
 
-    pa_context* context() const { return m_context; }
-    pa_threaded_mainloop* mainloop() const { return m_loop; }
+    pa_context* context() const { return m_context.get(); }
+    pa_threaded_mainloop* mainloop() const { return m_loop.get(); }
 
     // Holds the loop lock; a no-op on the loop's own thread, where it is held.
     class Lock {
@@ -54,6 +80,10 @@ public:
     bool waitUntil(const std::function<bool()>& done, int timeoutMs = -1) const;
     // Wakes the waiters (from a callback).
     void signal() const;
+    // Lock held, not on the loop thread; `stream` is on this context and was just
+    // connected. Waits until it is ready or has failed; true when ready. Every
+    // later change of its state wakes the waiters too.
+    bool waitForStream(pa_stream* stream) const;
 
     bool isReady() const;
     // The server's text for the last error on this connection.
@@ -105,12 +135,15 @@ public:
         int success = 0;
     };
     static void successCallback(pa_context*, int success, void* userdata);
+    // The same for operations on a stream.
+    static void streamSuccessCallback(pa_stream*, int success, void* userdata);
 
 private:
+    // Disconnects, stops the loop's thread, then lets go of the context and the loop.
     void close();
 
-    pa_threaded_mainloop* m_loop = nullptr;
-    pa_context* m_context = nullptr;
+    PulseMainloopPtr m_loop;
+    PulseContextPtr m_context;
 };
 
 } // namespace corvessa

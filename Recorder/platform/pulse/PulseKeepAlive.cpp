@@ -14,36 +14,26 @@ PulseKeepAlive::PulseKeepAlive(std::shared_ptr<PulseContext> context, const QStr
     const PulseContext& c = *m_context;
     PulseContext::Lock lock(c);
     const pa_sample_spec spec{PA_SAMPLE_S16LE, rate ? rate : 48000, 2};
-    pa_proplist* props = pa_proplist_new();
-    pa_proplist_sets(props, PA_PROP_MEDIA_NAME, "Recorder keep-alive");
-    pa_proplist_sets(props, PulseTapRoute::roleProperty, role);
-    m_stream = pa_stream_new_with_proplist(c.context(), "Recorder keep-alive", &spec, nullptr, props);
-    pa_proplist_free(props);
+    const PulseProplistPtr props =
+        pulseProperties({{PA_PROP_MEDIA_NAME, "Recorder keep-alive"}, {PulseTapRoute::roleProperty, role}});
+    m_stream.reset(pa_stream_new_with_proplist(c.context(), "Recorder keep-alive", &spec, nullptr, props.get()));
     if (!m_stream)
         throw AudioInputError(AudioInputError::Stage::Stream, c.errorText());
 
-    pa_stream_set_state_callback(
-        m_stream, [](pa_stream*, void* self) { static_cast<PulseKeepAlive*>(self)->m_context->signal(); }, this);
     pa_stream_set_write_callback(
-        m_stream, [](pa_stream*, size_t bytes, void* self) { static_cast<PulseKeepAlive*>(self)->fill(bytes); }, this);
+        m_stream.get(),
+        [](pa_stream*, size_t bytes, void* self) { static_cast<PulseKeepAlive*>(self)->fill(bytes); }, this);
     pa_buffer_attr attr;
     std::memset(&attr, 0xff, sizeof attr);
     attr.tlength = uint32_t(pa_usec_to_bytes(pa_usec_t(bufferMs) * 1000, &spec));
     const QByteArray name = sink.toUtf8();
     const auto flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
-    bool ready = pa_stream_connect_playback(m_stream, name.constData(), &attr, flags, nullptr, nullptr) == 0;
-    if (ready)
-        ready = c.waitUntil([this] {
-            const pa_stream_state_t s = pa_stream_get_state(m_stream);
-            return s == PA_STREAM_READY || !PA_STREAM_IS_GOOD(s);
-        }) && pa_stream_get_state(m_stream) == PA_STREAM_READY;
+    const bool ready =
+        pa_stream_connect_playback(m_stream.get(), name.constData(), &attr, flags, nullptr, nullptr) == 0
+        && c.waitForStream(m_stream.get());
     if (!ready) {
         const QString text = c.errorText();
-        pa_stream_set_state_callback(m_stream, nullptr, nullptr);
-        pa_stream_set_write_callback(m_stream, nullptr, nullptr);
-        pa_stream_disconnect(m_stream);
-        pa_stream_unref(m_stream);
-        m_stream = nullptr;
+        m_stream.reset();
         throw AudioInputError(AudioInputError::Stage::Stream, text);
     }
     if (restartSink) {
@@ -58,21 +48,16 @@ PulseKeepAlive::PulseKeepAlive(std::shared_ptr<PulseContext> context, const QStr
 PulseKeepAlive::~PulseKeepAlive()
 {
     PulseContext::Lock lock(*m_context);
-    if (!m_stream)
-        return;
-    pa_stream_set_state_callback(m_stream, nullptr, nullptr);
-    pa_stream_set_write_callback(m_stream, nullptr, nullptr);
-    pa_stream_disconnect(m_stream);
-    pa_stream_unref(m_stream);
+    m_stream.reset();
 }
 
 void PulseKeepAlive::fill(size_t bytes)
 {
     void* data = nullptr;
-    if (bytes == 0 || pa_stream_begin_write(m_stream, &data, &bytes) < 0 || !data)
+    if (bytes == 0 || pa_stream_begin_write(m_stream.get(), &data, &bytes) < 0 || !data)
         return;
     std::memset(data, 0, bytes);
-    pa_stream_write(m_stream, data, bytes, nullptr, 0, PA_SEEK_RELATIVE);
+    pa_stream_write(m_stream.get(), data, bytes, nullptr, 0, PA_SEEK_RELATIVE);
 }
 
 } // namespace corvessa

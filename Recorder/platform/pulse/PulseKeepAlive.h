@@ -1,12 +1,11 @@
 #pragma once
 
 #include "platform/pulse/PulseContext.h"
+#include "platform/pulse/PulseHandles.h"
 
 #include <QString>
 
 #include <memory>
-
-#include <pulse/stream.h>
 
 namespace corvessa {
 
@@ -17,7 +16,8 @@ namespace corvessa {
 // keeps it rendering in small steps from then on. A null sink does not render
 // afresh for a new stream, so one is suspended and resumed once, which restarts
 // its clock (harmless: nothing real plays there). It carries roleProperty =
-// "keepalive", which a tap route leaves where it is.
+// "keepalive", which a tap route leaves where it is. Made and dropped by its
+// capture stream's callers; it is fed on the context's loop thread.
 class PulseKeepAlive {
 public:
     static constexpr const char* role = "keepalive";
@@ -34,7 +34,7 @@ private:
     void fill(size_t bytes);
 
     std::shared_ptr<PulseContext> m_context;
-    pa_stream* m_stream = nullptr;
+    PulseStreamPtr m_stream;
 };
 
 } // namespace corvessa

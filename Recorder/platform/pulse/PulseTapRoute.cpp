@@ -2,6 +2,7 @@
 
 #include "platform/AudioInput.h"
 #include "platform/AudioInputError.h"
+#include "platform/pulse/PulseHandles.h"
 #include "platform/pulse/PulseKeepAlive.h"
 
 #include <QFile>
@@ -153,16 +154,14 @@ void PulseTapRoute::onSinkInputEvent(pa_subscription_event_type_t type, uint32_t
     // Runs on the loop thread: ask without waiting. release() stops these callbacks
     // before `this` goes: it turns m_active off and then waits for later replies,
     // which the server sends in order.
-    pa_operation* op = pa_context_get_sink_input_info(
+    const PulseOperationPtr asked(pa_context_get_sink_input_info(
         m_context->context(), index,
         [](pa_context*, const pa_sink_input_info* info, int eol, void* self) {
             auto* route = static_cast<PulseTapRoute*>(self);
             if (eol == 0 && info && route->m_active)
                 route->placeNewStream({info->index, info->sink, PulseContext::properties(info->proplist)});
         },
-        this);
-    if (op)
-        pa_operation_unref(op);
+        this));
 }
 
 void PulseTapRoute::placeNewStream(const PulseContext::SinkInputEntry& input)
@@ -171,22 +170,21 @@ void PulseTapRoute::placeNewStream(const PulseContext::SinkInputEntry& input)
         return; // put where it belongs by its owner
     const bool own = isOwnStream(input.properties, ::getpid());
     pa_context* ctx = m_context->context();
-    pa_operation* op = nullptr;
+    PulseOperationPtr op; // not waited for on the loop thread: the move goes on by itself
     const bool onLoopThread = pa_threaded_mainloop_in_thread(m_context->mainloop());
     if (own && input.sink == m_sinkIndex) {
         if (onLoopThread)
-            op = pa_context_move_sink_input_by_name(ctx, input.index, m_previous.toUtf8().constData(), nullptr, nullptr);
+            op.reset(pa_context_move_sink_input_by_name(ctx, input.index, m_previous.toUtf8().constData(), nullptr,
+                                                        nullptr));
         else
             m_context->moveSinkInput(input.index, m_previous);
     } else if (!own && input.sink != m_sinkIndex) {
         m_moved[input.index] = input.sink;
         if (onLoopThread)
-            op = pa_context_move_sink_input_by_index(ctx, input.index, m_sinkIndex, nullptr, nullptr);
+            op.reset(pa_context_move_sink_input_by_index(ctx, input.index, m_sinkIndex, nullptr, nullptr));
         else if (!m_context->moveSinkInput(input.index, m_sinkIndex))
             m_moved.erase(input.index); // a stream that refuses to move stays where it is
     }
-    if (op)
-        pa_operation_unref(op);
 }
 
 void PulseTapRoute::release()

@@ -20,7 +20,8 @@ namespace corvessa {
 //
 // release() (also run by the destructor) moves every stream back, restores the
 // default output and removes the sink. A sink left behind by a process that died
-// is undone by recoverLeftovers().
+// is undone by recoverLeftovers(). Owned by the capture stream it feeds; new
+// streams are placed on the context's loop thread, under its lock.
 class PulseTapRoute {
 public:
     static constexpr const char* sinkName = "recorder_tap";

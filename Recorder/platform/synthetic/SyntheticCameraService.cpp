@@ -1,25 +1,29 @@
 #include "platform/synthetic/SyntheticCameraService.h"
 
+#include "platform/core/Guarded.h"
 #include "platform/synthetic/SyntheticCameraStream.h"
 
 #include <algorithm>
-#include <mutex>
 
 namespace corvessa {
 
+// Shared with the streams, which may outlive the service. Any thread.
 struct SyntheticCameraService::Hub {
-    mutable std::mutex mutex;
-    std::vector<CameraDevice> devices;
-    std::optional<CameraError> openError;
-    std::optional<CameraError> configureError;
-    std::optional<CameraError> startError;
-    std::vector<SyntheticCameraStream*> streams;
-    CameraDeviceObservers observers;
+    struct State {
+        std::vector<CameraDevice> devices;
+        std::optional<CameraError> openError;
+        std::optional<CameraError> configureError;
+        std::optional<CameraError> startError;
+        std::vector<SyntheticCameraStream*> streams; // alive; each removes itself when destroyed
 
-    bool hasDevice(const QString& id) const
-    {
-        return std::any_of(devices.begin(), devices.end(), [&](const CameraDevice& d) { return d.id == id; });
-    }
+        std::vector<CameraDevice>::iterator device(const QString& id)
+        {
+            return std::find_if(devices.begin(), devices.end(), [&](const CameraDevice& d) { return d.id == id; });
+        }
+        bool hasDevice(const QString& id) { return device(id) != devices.end(); }
+    };
+    Guarded<State> state;
+    CameraDeviceObservers observers;
 };
 
 CameraDevice SyntheticCameraService::defaultDevice()
@@ -42,15 +46,14 @@ SyntheticCameraService::SyntheticCameraService() : SyntheticCameraService(std::v
 
 SyntheticCameraService::SyntheticCameraService(std::vector<CameraDevice> devices) : m_hub(std::make_shared<Hub>())
 {
-    m_hub->devices = std::move(devices);
+    m_hub->state.lock()->devices = std::move(devices);
 }
 
 SyntheticCameraService::~SyntheticCameraService() = default;
 
 std::vector<CameraDevice> SyntheticCameraService::devices()
 {
-    std::lock_guard lock(m_hub->mutex);
-    return m_hub->devices;
+    return m_hub->state.with([](const Hub::State& s) { return s.devices; });
 }
 
 std::unique_ptr<CameraStream> SyntheticCameraService::open(const QString& id, SerialQueue* queue,
@@ -65,12 +68,11 @@ std::unique_ptr<CameraStream> SyntheticCameraService::open(const QString& id, Se
         return fail({CameraErrorCode::OpenFailed, QStringLiteral("The camera stream has no output queue."), 0});
     CameraDevice device;
     {
-        std::lock_guard lock(m_hub->mutex);
-        if (m_hub->openError)
-            return fail(*m_hub->openError);
-        auto it = std::find_if(m_hub->devices.begin(), m_hub->devices.end(),
-                               [&](const CameraDevice& d) { return d.id == id; });
-        if (it == m_hub->devices.end())
+        auto state = m_hub->state.lock();
+        if (state->openError)
+            return fail(*state->openError);
+        auto it = state->device(id);
+        if (it == state->devices.end())
             return fail({CameraErrorCode::NotFound, QStringLiteral("No camera has the id ") + id, 0});
         device = *it;
     }
@@ -81,27 +83,23 @@ std::unique_ptr<CameraStream> SyntheticCameraService::open(const QString& id, Se
         auto hub = weak.lock();
         if (!hub)
             return std::nullopt;
-        std::lock_guard lock(hub->mutex);
-        return hub->configureError;
+        return hub->state.with([](const Hub::State& s) { return s.configureError; });
     };
     env.startCheck = [weak, id]() -> std::optional<CameraError> {
         auto hub = weak.lock();
         if (!hub)
             return std::nullopt;
-        std::lock_guard lock(hub->mutex);
-        if (!hub->hasDevice(id))
+        auto state = hub->state.lock();
+        if (!state->hasDevice(id))
             return CameraError{CameraErrorCode::Disconnected, QStringLiteral("The camera is gone."), 0};
-        return hub->startError;
+        return state->startError;
     };
     env.destroyed = [weak](SyntheticCameraStream* stream) {
-        if (auto hub = weak.lock()) {
-            std::lock_guard lock(hub->mutex);
-            std::erase(hub->streams, stream);
-        }
+        if (auto hub = weak.lock())
+            std::erase(hub->state.lock()->streams, stream);
     };
     auto stream = std::make_unique<SyntheticCameraStream>(std::move(device), queue, std::move(output), std::move(env));
-    std::lock_guard lock(m_hub->mutex);
-    m_hub->streams.push_back(stream.get());
+    m_hub->state.lock()->streams.push_back(stream.get());
     return stream;
 }
 
@@ -114,10 +112,10 @@ void SyntheticCameraService::addDevice(CameraDevice device)
 {
     CameraDeviceChange change;
     {
-        std::lock_guard lock(m_hub->mutex);
-        if (m_hub->hasDevice(device.id))
+        auto state = m_hub->state.lock();
+        if (state->hasDevice(device.id))
             return;
-        m_hub->devices.push_back(device);
+        state->devices.push_back(device);
         change.added.push_back(std::move(device));
     }
     m_hub->observers.notify(change);
@@ -128,8 +126,8 @@ void SyntheticCameraService::forStreams(const QString& id, F&& f)
 {
     // Under the lock, so that no stream is destroyed meanwhile; what the streams
     // do here only posts to queues.
-    std::lock_guard lock(m_hub->mutex);
-    for (SyntheticCameraStream* stream : m_hub->streams) {
+    auto state = m_hub->state.lock();
+    for (SyntheticCameraStream* stream : state->streams) {
         if (stream->device().id == id)
             f(*stream);
     }
@@ -139,13 +137,12 @@ void SyntheticCameraService::disconnect(const QString& id)
 {
     CameraDeviceChange change;
     {
-        std::lock_guard lock(m_hub->mutex);
-        auto it = std::find_if(m_hub->devices.begin(), m_hub->devices.end(),
-                               [&](const CameraDevice& d) { return d.id == id; });
-        if (it == m_hub->devices.end())
+        auto state = m_hub->state.lock();
+        auto it = state->device(id);
+        if (it == state->devices.end())
             return;
         change.removed.push_back(*it);
-        m_hub->devices.erase(it);
+        state->devices.erase(it);
     }
     forStreams(id, [](SyntheticCameraStream& s) {
         s.interrupt({CameraErrorCode::Disconnected, QStringLiteral("No such device"), 19});
@@ -170,34 +167,31 @@ void SyntheticCameraService::reportDrops(const QString& id, int count)
 
 void SyntheticCameraService::setOpenError(std::optional<CameraError> error)
 {
-    std::lock_guard lock(m_hub->mutex);
-    m_hub->openError = std::move(error);
+    m_hub->state.lock()->openError = std::move(error);
 }
 
 void SyntheticCameraService::setConfigureError(std::optional<CameraError> error)
 {
-    std::lock_guard lock(m_hub->mutex);
-    m_hub->configureError = std::move(error);
+    m_hub->state.lock()->configureError = std::move(error);
 }
 
 void SyntheticCameraService::setStartError(std::optional<CameraError> error)
 {
-    std::lock_guard lock(m_hub->mutex);
-    m_hub->startError = std::move(error);
+    m_hub->state.lock()->startError = std::move(error);
 }
 
 int SyntheticCameraService::runningStreams() const
 {
-    std::lock_guard lock(m_hub->mutex);
-    return int(std::count_if(m_hub->streams.begin(), m_hub->streams.end(),
+    auto state = m_hub->state.lock();
+    return int(std::count_if(state->streams.begin(), state->streams.end(),
                              [](SyntheticCameraStream* s) { return s->isRunning(); }));
 }
 
 std::vector<CameraStream::ActiveFormat> SyntheticCameraService::runningFormats() const
 {
-    std::lock_guard lock(m_hub->mutex);
+    auto state = m_hub->state.lock();
     std::vector<CameraStream::ActiveFormat> formats;
-    for (SyntheticCameraStream* s : m_hub->streams) {
+    for (SyntheticCameraStream* s : state->streams) {
         if (s->isRunning()) {
             if (auto f = s->activeFormat())
                 formats.push_back(*f);
@@ -208,8 +202,7 @@ std::vector<CameraStream::ActiveFormat> SyntheticCameraService::runningFormats()
 
 int SyntheticCameraService::openStreams() const
 {
-    std::lock_guard lock(m_hub->mutex);
-    return int(m_hub->streams.size());
+    return m_hub->state.with([](const Hub::State& s) { return int(s.streams.size()); });
 }
 
 } // namespace corvessa

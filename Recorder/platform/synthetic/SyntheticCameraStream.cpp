@@ -2,57 +2,18 @@
 
 #include "platform/core/HostClock.h"
 #include "platform/ScreenStreamConfig.h"
+#include "platform/synthetic/SyntheticPattern.h"
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <cstring>
 
 namespace corvessa {
 
 namespace {
 
-constexpr uint8_t kWhiteLuma = 235;
-constexpr uint8_t kBlackLuma = 16;
 // No more pictures than this wait for the output queue, as with a real camera.
 constexpr int kMaxPending = 2;
-
-// Paints a grey level (white or black) into a rectangle; NV12 chroma goes
-// neutral over the 2x2 blocks the rectangle covers.
-void paintGrey(PixelBuffer& b, int x0, int y0, int x1, int y1, bool white)
-{
-    x0 = std::clamp(x0, 0, b.width());
-    x1 = std::clamp(x1, 0, b.width());
-    y0 = std::clamp(y0, 0, b.height());
-    y1 = std::clamp(y1, 0, b.height());
-    if (x0 >= x1 || y0 >= y1)
-        return;
-    if (b.format() == PixelFormat::BGRA) {
-        const uint8_t v = white ? 255 : 0;
-        for (int y = y0; y < y1; ++y) {
-            uint8_t* row = b.baseAddress(0) + size_t(y) * b.bytesPerRow(0);
-            for (int x = x0; x < x1; ++x) {
-                uint8_t* p = row + size_t(x) * 4;
-                p[0] = p[1] = p[2] = v;
-                p[3] = 255;
-            }
-        }
-        return;
-    }
-    for (int y = y0; y < y1; ++y)
-        std::memset(b.baseAddress(0) + size_t(y) * b.bytesPerRow(0) + size_t(x0), white ? kWhiteLuma : kBlackLuma,
-                    size_t(x1 - x0));
-    for (int y = y0 / 2; y < (y1 + 1) / 2; ++y)
-        std::memset(b.baseAddress(1) + size_t(y) * b.bytesPerRow(1) + size_t(x0 / 2) * 2, 128,
-                    size_t((x1 + 1) / 2 - x0 / 2) * 2);
-}
-
-int level(const PixelBuffer& b, int x, int y)
-{
-    if (b.format() == PixelFormat::BGRA)
-        return b.baseAddress(0)[size_t(y) * b.bytesPerRow(0) + size_t(x) * 4 + 1];
-    return b.baseAddress(0)[size_t(y) * b.bytesPerRow(0) + size_t(x)];
-}
 
 } // namespace
 
@@ -77,10 +38,10 @@ std::optional<CameraError> SyntheticCameraStream::configure(const Request& reque
         if (auto error = m_env.configureCheck())
             return error;
     }
-    std::lock_guard lock(m_mutex);
-    if (m_running)
+    auto state = m_state.lock();
+    if (state->running)
         return CameraError{CameraErrorCode::ConfigurationFailed, QStringLiteral("The camera is running."), 0};
-    if (m_gone)
+    if (state->gone)
         return CameraError{CameraErrorCode::Disconnected, QStringLiteral("The camera is gone."), 0};
     if (request.formatIndex < 0 || size_t(request.formatIndex) >= m_device.formats.size())
         return CameraError{CameraErrorCode::FormatRejected, QStringLiteral("No such format."), 0};
@@ -88,14 +49,13 @@ std::optional<CameraError> SyntheticCameraStream::configure(const Request& reque
     const MediaTime interval = format.frameInterval(request.frameRate);
     if (!interval.isValid() || !PixelBufferPool::create(format.width, format.height, request.output))
         return CameraError{CameraErrorCode::FormatRejected, QStringLiteral("The format cannot be delivered."), 0};
-    m_active = ActiveFormat{format.width, format.height, format.pixelFormat, interval, request.output};
+    state->active = ActiveFormat{format.width, format.height, format.pixelFormat, interval, request.output};
     return std::nullopt;
 }
 
 std::optional<CameraStream::ActiveFormat> SyntheticCameraStream::activeFormat() const
 {
-    std::lock_guard lock(m_mutex);
-    return m_active;
+    return m_state.with([](const State& s) { return s.active; });
 }
 
 std::optional<CameraError> SyntheticCameraStream::start()
@@ -106,27 +66,35 @@ std::optional<CameraError> SyntheticCameraStream::start()
     }
     // The output lock first, as an output call that asks the stream something holds it.
     std::lock_guard call(m_shared->callMutex);
-    std::lock_guard lock(m_mutex);
-    if (m_gone)
+    auto state = m_state.lock();
+    if (state->gone)
         return CameraError{CameraErrorCode::Disconnected, QStringLiteral("The camera is gone."), 0};
-    if (!m_active)
+    if (!state->active)
         return CameraError{CameraErrorCode::StartFailed, QStringLiteral("The camera is not configured."), 0};
-    if (m_running)
+    if (state->running)
         return std::nullopt;
     m_shared->generation.fetch_add(1);
     m_shared->stopped = false;
-    m_running = true;
-    scheduleLocked();
+    state->running = true;
+    schedule(*state);
     return std::nullopt;
 }
 
-void SyntheticCameraStream::scheduleLocked()
+void SyntheticCameraStream::schedule(State& state)
 {
-    if (m_timer)
-        m_timer->cancel();
+    if (state.timer)
+        state.timer->cancel();
     const auto interval =
-        std::chrono::nanoseconds(std::max<int64_t>(1'000'000, int64_t(m_active->frameInterval.seconds() * 1e9)));
-    m_timer = m_frames.scheduleTimer(std::chrono::nanoseconds(0), interval, [this] { tick(); });
+        std::chrono::nanoseconds(std::max<int64_t>(1'000'000, int64_t(state.active->frameInterval.seconds() * 1e9)));
+    state.timer = m_frames.scheduleTimer(std::chrono::nanoseconds(0), interval, [this] { tick(); });
+}
+
+void SyntheticCameraStream::halt(State& state)
+{
+    state.running = false;
+    if (state.timer)
+        state.timer->cancel();
+    state.timer.reset();
 }
 
 void SyntheticCameraStream::stop()
@@ -135,13 +103,7 @@ void SyntheticCameraStream::stop()
         std::lock_guard call(m_shared->callMutex);
         m_shared->stopped = true;
     }
-    {
-        std::lock_guard lock(m_mutex);
-        m_running = false;
-        if (m_timer)
-            m_timer->cancel();
-        m_timer.reset();
-    }
+    halt(*m_state.lock());
     // A picture being made now finishes before stop returns (and is then dropped).
     if (!m_frames.isCurrent())
         m_frames.sync([] {});
@@ -149,23 +111,19 @@ void SyntheticCameraStream::stop()
 
 bool SyntheticCameraStream::isRunning() const
 {
-    std::lock_guard lock(m_mutex);
-    return m_running;
+    return m_state.with([](const State& s) { return s.running; });
 }
 
 void SyntheticCameraStream::interrupt(const CameraError& error)
 {
     uint64_t generation = 0;
     {
-        std::lock_guard lock(m_mutex);
+        auto state = m_state.lock();
         if (error.code == CameraErrorCode::Disconnected)
-            m_gone = true;
-        if (!m_running)
+            state->gone = true;
+        if (!state->running)
             return;
-        m_running = false;
-        if (m_timer)
-            m_timer->cancel();
-        m_timer.reset();
+        halt(*state);
         generation = m_shared->generation.load();
     }
     Shared::ended(m_shared, generation, error);
@@ -173,8 +131,7 @@ void SyntheticCameraStream::interrupt(const CameraError& error)
 
 void SyntheticCameraStream::setFrameSize(QSize size)
 {
-    std::lock_guard lock(m_mutex);
-    m_frameSize = size;
+    m_state.lock()->frameSize = size;
 }
 
 void SyntheticCameraStream::reportDrops(int count)
@@ -194,16 +151,16 @@ void SyntheticCameraStream::tick()
     uint32_t number = 0;
     uint64_t generation = 0;
     {
-        std::lock_guard lock(m_mutex);
-        if (!m_running || !m_active)
+        auto state = m_state.lock();
+        if (!state->running || !state->active)
             return;
-        format = *m_active;
-        const int w = m_frameSize.isEmpty() ? format.width : m_frameSize.width();
-        const int h = m_frameSize.isEmpty() ? format.height : m_frameSize.height();
-        if (!m_pool || m_pool->width() != w || m_pool->height() != h || m_pool->format() != format.output)
-            m_pool = PixelBufferPool::create(w, h, format.output, kMaxPending + 2);
-        pool = m_pool;
-        number = m_number++;
+        format = *state->active;
+        const QSize size = state->frameSize.isEmpty() ? QSize(format.width, format.height) : state->frameSize;
+        if (!state->pool || state->pool->width() != size.width() || state->pool->height() != size.height() ||
+            state->pool->format() != format.output)
+            state->pool = PixelBufferPool::create(size.width(), size.height(), format.output, kMaxPending + 2);
+        pool = state->pool;
+        number = state->number++;
         generation = m_shared->generation.load();
     }
     if (!pool)
@@ -225,29 +182,13 @@ void SyntheticCameraStream::tick()
 
 void SyntheticCameraStream::drawPattern(PixelBuffer& b, uint32_t number)
 {
-    const int w = b.width();
-    const int h = b.height();
     b.fill(kBackground.r, kBackground.g, kBackground.b);
-    if (w >= counterBits * blockSize && h >= blockSize) {
-        for (int bit = 0; bit < counterBits; ++bit) {
-            const bool one = (number >> (counterBits - 1 - bit)) & 1u;
-            paintGrey(b, bit * blockSize, 0, (bit + 1) * blockSize, blockSize, one);
-        }
-    }
-    const int x = int((uint64_t(number) * barWidth) % uint64_t(std::max(1, w)));
-    paintGrey(b, x, 2 * blockSize, x + barWidth, h, true);
+    SyntheticPattern::drawCounterAndBar(b, number);
 }
 
 std::optional<uint32_t> SyntheticCameraStream::frameNumber(const PixelBuffer& b)
 {
-    if (b.width() < counterBits * blockSize || b.height() < blockSize)
-        return std::nullopt;
-    uint32_t number = 0;
-    for (int bit = 0; bit < counterBits; ++bit) {
-        const int v = level(b, bit * blockSize + blockSize / 2, blockSize / 2);
-        number = (number << 1) | (v > 200 ? 1u : 0u);
-    }
-    return number;
+    return SyntheticPattern::readCounter(b, 200);
 }
 
 } // namespace corvessa

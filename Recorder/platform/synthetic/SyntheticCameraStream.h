@@ -4,34 +4,31 @@
 
 #include "platform/CameraStream.h"
 #include "platform/CameraStreamOutput.h"
+#include "platform/core/Guarded.h"
 #include "platform/core/PixelBufferPool.h"
 #include "platform/core/SerialQueue.h"
+#include "platform/synthetic/SyntheticPattern.h"
 
 #include <QSize>
 
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 
 namespace corvessa {
 
 // A camera stream without a camera: a moving pattern at the configured size and
 // frame duration, made on a queue of its own and delivered to the output queue
-// like a real camera's pictures. The pattern tells frames apart and stands out
-// from the synthetic screen's grey:
-// - a green background (kBackground);
-// - in the top `blockSize` rows, 32 blocks of `blockSize` pixels: the frame
-//   number in binary, most significant bit first, white for 1 and black for 0;
-// - below them a white bar `barWidth` pixels wide that moves `barWidth` pixels
-//   to the right with every frame, wrapping round at the right edge.
+// like a real camera's pictures. The pattern is the frame's counter and moving
+// bar (SyntheticPattern) on a green background (kBackground), which stands out
+// from the synthetic screen's grey.
 // Made by SyntheticCameraService, which can refuse it, end it as an unplugged
 // camera would, and change the size of its pictures under way.
 class SyntheticCameraStream : public CameraStream {
 public:
-    static constexpr int blockSize = 4;
-    static constexpr int counterBits = 32;
-    static constexpr int barWidth = 8;
+    static constexpr int blockSize = SyntheticPattern::blockSize;
+    static constexpr int counterBits = SyntheticPattern::counterBits;
+    static constexpr int barWidth = SyntheticPattern::barWidth;
     struct Rgb {
         uint8_t r, g, b;
     };
@@ -73,21 +70,23 @@ public:
 
 private:
     using Shared = CameraDelivery;
+    struct State {
+        std::optional<ActiveFormat> active;
+        QSize frameSize; // overrides the configured size when not empty
+        bool running = false;
+        bool gone = false; // unplugged: never starts again
+        WorkItemRef timer;
+        std::shared_ptr<PixelBufferPool> pool;
+        uint32_t number = 0;
+    };
     void tick();
-    void scheduleLocked();
+    void schedule(State& state);
+    static void halt(State& state);
 
     const CameraDevice m_device;
     Environment m_env;
     std::shared_ptr<Shared> m_shared;
-
-    mutable std::mutex m_mutex; // guards the fields below
-    std::optional<ActiveFormat> m_active;
-    QSize m_frameSize; // overrides the configured size when not empty
-    bool m_running = false;
-    bool m_gone = false; // unplugged: never starts again
-    WorkItemRef m_timer;
-    std::shared_ptr<PixelBufferPool> m_pool;
-    uint32_t m_number = 0;
+    Guarded<State> m_state; // any thread
 
     // Last, so that it goes first: its thread ends before the fields it uses.
     SerialQueue m_frames{"synthetic.camera", SerialQueue::QoS::UserInitiated};

@@ -1,6 +1,6 @@
 #include "platform/synthetic/SyntheticGlobalHotKeys.h"
 
-#include "platform/x11/KeyCodeMap.h"
+#include "platform/core/KeyCodeMap.h"
 
 namespace corvessa {
 

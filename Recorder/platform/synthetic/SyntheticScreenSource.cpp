@@ -1,38 +1,40 @@
 #include "platform/synthetic/SyntheticScreenSource.h"
 
+#include "platform/core/Guarded.h"
 #include "platform/synthetic/SyntheticAudioInput.h"
 #include "platform/synthetic/SyntheticDisplayList.h"
 #include "platform/synthetic/SyntheticScreenStream.h"
 
 #include <algorithm>
 #include <atomic>
-#include <mutex>
 
 namespace corvessa {
 
-// Shared with the streams, which may outlive the source.
+// Shared with the streams, which may outlive the source. Any thread.
 struct SyntheticScreenSource::Hub {
-    mutable std::mutex mutex; // guards everything but `paused`
-    std::vector<DisplayInfo> displays;
-    std::vector<WindowInfo> windows;
-    std::optional<RecorderError> contentError;
-    std::optional<RecorderError> startError;
-    std::shared_ptr<AudioInput> audio = std::make_shared<SyntheticAudioInput>();
-    std::vector<SyntheticScreenStream*> streams; // alive; each removes itself when destroyed
+    struct State {
+        std::vector<DisplayInfo> displays;
+        std::vector<WindowInfo> windows;
+        std::optional<RecorderError> contentError;
+        std::optional<RecorderError> startError;
+        std::shared_ptr<AudioInput> audio = std::make_shared<SyntheticAudioInput>();
+        std::vector<SyntheticScreenStream*> streams; // alive; each removes itself when destroyed
+    };
+    Guarded<State> state;
     std::atomic<bool> paused{false};
 
     std::optional<RecorderError> startCheck(const ScreenFilter& filter) const
     {
-        std::lock_guard lock(mutex);
-        if (startError)
-            return startError;
+        auto s = state.lock();
+        if (s->startError)
+            return s->startError;
         if (filter.kind == ScreenFilter::Kind::Display) {
-            const bool found = std::any_of(displays.begin(), displays.end(),
+            const bool found = std::any_of(s->displays.begin(), s->displays.end(),
                                            [&](const DisplayInfo& d) { return d.id == filter.displayId; });
             if (!found)
                 return displayMissingError();
         } else {
-            const bool found = std::any_of(windows.begin(), windows.end(),
+            const bool found = std::any_of(s->windows.begin(), s->windows.end(),
                                            [&](const WindowInfo& w) { return w.id == filter.windowId; });
             if (!found)
                 return windowMissingError();
@@ -49,21 +51,22 @@ SyntheticScreenSource::SyntheticScreenSource()
 SyntheticScreenSource::SyntheticScreenSource(std::vector<DisplayInfo> displays, std::vector<WindowInfo> windows)
     : m_hub(std::make_shared<Hub>())
 {
-    m_hub->displays = std::move(displays);
-    m_hub->windows = std::move(windows);
+    auto state = m_hub->state.lock();
+    state->displays = std::move(displays);
+    state->windows = std::move(windows);
 }
 
 SyntheticScreenSource::~SyntheticScreenSource() = default;
 
 std::optional<ShareableContent> SyntheticScreenSource::content(RecorderError* error)
 {
-    std::lock_guard lock(m_hub->mutex);
-    if (m_hub->contentError) {
+    auto state = m_hub->state.lock();
+    if (state->contentError) {
         if (error)
-            *error = *m_hub->contentError;
+            *error = *state->contentError;
         return std::nullopt;
     }
-    return ShareableContent{m_hub->displays, m_hub->windows};
+    return ShareableContent{state->displays, state->windows};
 }
 
 std::unique_ptr<ScreenStream> SyntheticScreenSource::makeStream(const ScreenFilter& filter,
@@ -84,35 +87,30 @@ std::unique_ptr<ScreenStream> SyntheticScreenSource::makeStream(const ScreenFilt
     };
     env.audio = audioInput();
     env.destroyed = [weak](SyntheticScreenStream* stream) {
-        if (auto hub = weak.lock()) {
-            std::lock_guard lock(hub->mutex);
-            std::erase(hub->streams, stream);
-        }
+        if (auto hub = weak.lock())
+            std::erase(hub->state.lock()->streams, stream);
     };
     auto stream = std::make_unique<SyntheticScreenStream>(filter, config, queue, std::move(output), std::move(env));
-    std::lock_guard lock(m_hub->mutex);
-    m_hub->streams.push_back(stream.get());
+    m_hub->state.lock()->streams.push_back(stream.get());
     return stream;
 }
 
 void SyntheticScreenSource::setDisplays(std::vector<DisplayInfo> displays)
 {
-    std::lock_guard lock(m_hub->mutex);
-    m_hub->displays = std::move(displays);
+    m_hub->state.lock()->displays = std::move(displays);
 }
 
 void SyntheticScreenSource::setWindows(std::vector<WindowInfo> windows)
 {
-    std::lock_guard lock(m_hub->mutex);
-    m_hub->windows = std::move(windows);
+    m_hub->state.lock()->windows = std::move(windows);
 }
 
 template <typename Pick>
 void SyntheticScreenSource::interruptWhere(Pick pick, const RecorderError& error)
 {
     // Under the hub's lock, so that no stream is destroyed meanwhile.
-    std::lock_guard lock(m_hub->mutex);
-    for (SyntheticScreenStream* stream : m_hub->streams) {
+    auto state = m_hub->state.lock();
+    for (SyntheticScreenStream* stream : state->streams) {
         if (pick(stream->filter()))
             stream->interrupt(error);
     }
@@ -120,34 +118,26 @@ void SyntheticScreenSource::interruptWhere(Pick pick, const RecorderError& error
 
 void SyntheticScreenSource::removeDisplay(uint32_t id)
 {
-    {
-        std::lock_guard lock(m_hub->mutex);
-        std::erase_if(m_hub->displays, [&](const DisplayInfo& d) { return d.id == id; });
-    }
+    std::erase_if(m_hub->state.lock()->displays, [&](const DisplayInfo& d) { return d.id == id; });
     interruptWhere([id](const ScreenFilter& f) { return f.kind == ScreenFilter::Kind::Display && f.displayId == id; },
                    displayLostError());
 }
 
 void SyntheticScreenSource::removeWindow(uint32_t id)
 {
-    {
-        std::lock_guard lock(m_hub->mutex);
-        std::erase_if(m_hub->windows, [&](const WindowInfo& w) { return w.id == id; });
-    }
+    std::erase_if(m_hub->state.lock()->windows, [&](const WindowInfo& w) { return w.id == id; });
     interruptWhere([id](const ScreenFilter& f) { return f.kind == ScreenFilter::Kind::Window && f.windowId == id; },
                    windowLostError());
 }
 
 void SyntheticScreenSource::setContentError(std::optional<RecorderError> error)
 {
-    std::lock_guard lock(m_hub->mutex);
-    m_hub->contentError = std::move(error);
+    m_hub->state.lock()->contentError = std::move(error);
 }
 
 void SyntheticScreenSource::setStartError(std::optional<RecorderError> error)
 {
-    std::lock_guard lock(m_hub->mutex);
-    m_hub->startError = std::move(error);
+    m_hub->state.lock()->startError = std::move(error);
 }
 
 void SyntheticScreenSource::interruptStreams(const RecorderError& error)
@@ -167,28 +157,26 @@ bool SyntheticScreenSource::isDeliveryPaused() const
 
 std::shared_ptr<AudioInput> SyntheticScreenSource::audioInput() const
 {
-    std::lock_guard lock(m_hub->mutex);
-    return m_hub->audio;
+    return m_hub->state.with([](const Hub::State& s) { return s.audio; });
 }
 
 void SyntheticScreenSource::setAudioInput(std::shared_ptr<AudioInput> input)
 {
-    std::lock_guard lock(m_hub->mutex);
-    m_hub->audio = input ? std::move(input) : std::make_shared<SyntheticAudioInput>();
+    m_hub->state.lock()->audio = input ? std::move(input) : std::make_shared<SyntheticAudioInput>();
 }
 
 int SyntheticScreenSource::runningStreams() const
 {
-    std::lock_guard lock(m_hub->mutex);
-    return int(std::count_if(m_hub->streams.begin(), m_hub->streams.end(),
+    auto state = m_hub->state.lock();
+    return int(std::count_if(state->streams.begin(), state->streams.end(),
                              [](const SyntheticScreenStream* s) { return s->isRunning(); }));
 }
 
 std::vector<ScreenStreamConfig> SyntheticScreenSource::runningConfigurations() const
 {
-    std::lock_guard lock(m_hub->mutex);
+    auto state = m_hub->state.lock();
     std::vector<ScreenStreamConfig> result;
-    for (const SyntheticScreenStream* s : m_hub->streams) {
+    for (const SyntheticScreenStream* s : state->streams) {
         if (s->isRunning())
             result.push_back(s->configuration());
     }

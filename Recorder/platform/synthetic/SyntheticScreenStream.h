@@ -1,36 +1,34 @@
 #pragma once
 
 #include "platform/AudioInput.h"
+#include "platform/ScreenSource.h"
+#include "platform/core/Guarded.h"
 #include "platform/core/PixelBuffer.h"
 #include "platform/core/PixelBufferPool.h"
-#include "platform/ScreenSource.h"
 #include "platform/core/SerialQueue.h"
+#include "platform/synthetic/SyntheticPattern.h"
 
-#include <atomic>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 
 namespace corvessa {
 
+struct ScreenDelivery;
+
 // A capture stream without a screen: a moving test pattern at the configured
 // size and frame interval, made on a queue of its own and delivered to the
 // output queue like a real stream's frames, with a tone as the microphone.
-// The pattern carries the frame's number, so that a test can tell frames apart
-// and check their order after they went through a pipeline:
-// - a mid-grey background;
-// - in the top `blockSize` rows, 32 blocks of `blockSize` pixels: the frame
-//   number in binary, most significant bit first, white for 1 and black for 0;
-// - below them, a white bar `barWidth` pixels wide that moves `barWidth` pixels
-//   to the right with every frame, wrapping round at the right edge.
+// The pattern is a mid-grey background with the frame's counter and moving bar
+// (SyntheticPattern), so that a test can tell frames apart and check their
+// order after they went through a pipeline.
 // Made by SyntheticScreenSource, which can refuse its start, pause its frames
 // and end it as a lost display or window would.
 class SyntheticScreenStream : public ScreenStream {
 public:
-    static constexpr int blockSize = 4;
-    static constexpr int counterBits = 32;
-    static constexpr int barWidth = 8;
+    static constexpr int blockSize = SyntheticPattern::blockSize;
+    static constexpr int counterBits = SyntheticPattern::counterBits;
+    static constexpr int barWidth = SyntheticPattern::barWidth;
 
     // What the stream asks of its source.
     struct Environment {
@@ -38,7 +36,7 @@ public:
         std::function<std::optional<RecorderError>(const ScreenFilter&)> startCheck;
         // While true, no frames are made (a screen where nothing changes).
         std::function<bool()> paused;
-        // The microphone; null means AudioInput::current().
+        // The microphone; never null.
         std::shared_ptr<AudioInput> audio;
         // Called once from the destructor.
         std::function<void(SyntheticScreenStream*)> destroyed;
@@ -71,25 +69,28 @@ public:
     static std::optional<int> barPosition(const PixelBuffer& buffer);
 
 private:
-    struct Shared;
+    struct State {
+        ScreenStreamConfig config;
+        bool running = false;
+        bool finished = false; // stopped or interrupted: never starts again
+        WorkItemRef timer;
+        std::shared_ptr<PixelBufferPool> pool;
+        uint32_t number = 0;
+        std::unique_ptr<AudioCaptureStream> microphone;
+    };
+
     void tick();
-    void scheduleLocked();
+    void schedule(State& state);
+    // No more frames, and no start again.
+    static void finish(State& state);
     std::optional<RecorderError> startMicrophone(const ScreenStreamConfig& config);
     void stopMicrophone();
 
     const ScreenFilter m_filter;
     SerialQueue* const m_queue;
     Environment m_env;
-    std::shared_ptr<Shared> m_shared;
-
-    mutable std::mutex m_mutex; // guards the fields below
-    ScreenStreamConfig m_config;
-    bool m_running = false;
-    bool m_finished = false; // stopped or interrupted: never starts again
-    WorkItemRef m_timer;
-    std::shared_ptr<PixelBufferPool> m_pool;
-    uint32_t m_number = 0;
-    std::unique_ptr<AudioCaptureStream> m_microphone;
+    const std::shared_ptr<ScreenDelivery> m_delivery;
+    Guarded<State> m_state; // any thread
 
     // Last, so that it goes first: its thread ends before the fields it uses.
     SerialQueue m_frames{"synthetic.screen", SerialQueue::QoS::UserInteractive};

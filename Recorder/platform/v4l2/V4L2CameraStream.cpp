@@ -4,9 +4,7 @@
 #include "platform/core/SerialQueue.h"
 
 #include <linux/videodev2.h>
-#include <sys/eventfd.h>
 #include <sys/mman.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -64,7 +62,6 @@ V4L2CameraStream::V4L2CameraStream(std::shared_ptr<V4L2Io> io, int fd, CameraDev
 {
     m_shared->queue = queue;
     m_shared->output = std::move(output);
-    m_wake = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
 }
 
 V4L2CameraStream::~V4L2CameraStream()
@@ -76,8 +73,6 @@ V4L2CameraStream::~V4L2CameraStream()
     }
     if (m_fd >= 0)
         m_io->close(m_fd);
-    if (m_wake >= 0)
-        ::close(m_wake);
 }
 
 CameraError V4L2CameraStream::systemError(CameraErrorCode code, int error)
@@ -255,7 +250,7 @@ std::optional<CameraError> V4L2CameraStream::start()
     stopLocked(); // a stream that ended by itself
     if (!m_active || m_buffers.empty())
         return CameraError{CameraErrorCode::StartFailed, QStringLiteral("The camera is not configured."), 0};
-    if (m_wake < 0)
+    if (!m_wake.isValid())
         return systemError(CameraErrorCode::StartFailed, EMFILE);
 
     // Drivers keep the duration, but another program may have changed it while we were stopped.
@@ -304,15 +299,9 @@ void V4L2CameraStream::stopLocked()
     if (!m_running && !m_thread.joinable())
         return;
     if (m_thread.joinable()) {
-        const uint64_t one = 1;
-        if (::write(m_wake, &one, sizeof one) < 0) {
-            // An eventfd write fails only when its counter is full: the thread is woken either way.
-        }
+        m_wake.wake();
         m_thread.join();
-        uint64_t drained = 0;
-        if (::read(m_wake, &drained, sizeof drained) < 0) {
-            // Nothing to drain.
-        }
+        m_wake.drain(); // the next start's thread must not see this stop
     }
     if (m_running) {
         // Also takes every buffer back from the driver.
@@ -337,7 +326,7 @@ void V4L2CameraStream::fail(uint64_t generation, const CameraError& error)
 void V4L2CameraStream::run(uint64_t generation, MediaTime interval)
 {
     for (;;) {
-        pollfd fds[2] = {{m_fd, POLLIN, 0}, {m_wake, POLLIN, 0}};
+        pollfd fds[2] = {{m_fd, POLLIN, 0}, {m_wake.fd(), POLLIN, 0}};
         const int r = m_io->poll(fds, 2, kPollTimeoutMs);
         if (r < 0) {
             const int e = errno;

@@ -5,6 +5,7 @@
 #include "platform/ffmpeg/CameraFrameDecoder.h"
 #include "platform/CameraStream.h"
 #include "platform/CameraStreamOutput.h"
+#include "platform/core/WakeFd.h"
 #include "platform/v4l2/V4L2Io.h"
 
 #include <linux/videodev2.h>
@@ -73,7 +74,7 @@ private:
     const int m_fd;
     const CameraDevice m_device;
     std::shared_ptr<Shared> m_shared;
-    int m_wake = -1; // eventfd that ends the poll
+    const WakeFd m_wake; // ends the poll thread's wait
 
     mutable std::mutex m_mutex; // guards the control state below
     std::optional<ActiveFormat> m_active;

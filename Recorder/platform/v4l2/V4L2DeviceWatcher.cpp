@@ -3,7 +3,6 @@
 #include <QFile>
 
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/inotify.h>
 #include <unistd.h>
 
@@ -16,8 +15,7 @@ V4L2DeviceWatcher::V4L2DeviceWatcher(QString directory, std::function<void()> ch
     : m_changed(std::move(changed)), m_settle(settle)
 {
     m_inotify = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    m_wake = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (m_inotify < 0 || m_wake < 0)
+    if (m_inotify < 0 || !m_wake.isValid())
         return;
     m_watch = inotify_add_watch(m_inotify, QFile::encodeName(directory).constData(),
                                 IN_CREATE | IN_DELETE | IN_ATTRIB | IN_MOVED_FROM | IN_MOVED_TO);
@@ -29,10 +27,7 @@ V4L2DeviceWatcher::V4L2DeviceWatcher(QString directory, std::function<void()> ch
 V4L2DeviceWatcher::~V4L2DeviceWatcher()
 {
     if (m_thread.joinable()) {
-        const uint64_t one = 1;
-        if (::write(m_wake, &one, sizeof one) < 0) {
-            // Only a full counter refuses a write, and then the thread is awake anyway.
-        }
+        m_wake.wake();
         if (m_thread.get_id() == std::this_thread::get_id())
             m_thread.detach();
         else
@@ -40,8 +35,6 @@ V4L2DeviceWatcher::~V4L2DeviceWatcher()
     }
     if (m_inotify >= 0)
         ::close(m_inotify);
-    if (m_wake >= 0)
-        ::close(m_wake);
 }
 
 bool V4L2DeviceWatcher::isVideoNode(const char* name)
@@ -53,7 +46,7 @@ void V4L2DeviceWatcher::run()
 {
     bool pending = false;
     for (;;) {
-        pollfd fds[2] = {{m_inotify, POLLIN, 0}, {m_wake, POLLIN, 0}};
+        pollfd fds[2] = {{m_inotify, POLLIN, 0}, {m_wake.fd(), POLLIN, 0}};
         // While a burst is under way, wait for it to settle; otherwise for the next event.
         const int r = ::poll(fds, 2, pending ? int(m_settle.count()) : -1);
         if (r < 0) {

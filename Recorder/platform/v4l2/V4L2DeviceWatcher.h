@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/core/WakeFd.h"
+
 #include <QString>
 
 #include <chrono>
@@ -36,7 +38,7 @@ private:
     const std::chrono::milliseconds m_settle;
     int m_inotify = -1;
     int m_watch = -1;
-    int m_wake = -1;
+    const WakeFd m_wake; // ends the thread's wait
     std::thread m_thread;
 };
 

@@ -1,6 +1,6 @@
 #include "platform/x11/X11GlobalHotKeys.h"
 
-#include "platform/x11/KeyCodeMap.h"
+#include "platform/core/KeyCodeMap.h"
 #include "platform/x11/X11ErrorTrap.h"
 
 #include <QCoreApplication>
@@ -13,8 +13,9 @@ using HotKeyStatus = GlobalHotKeys::Status;
 } // namespace corvessa
 
 // X11 last: its macros (None, Bool, Status, Success) clash with names in Qt.
+#include "platform/x11/X11Handles.h"
+
 #include <X11/XKBlib.h>
-#include <X11/Xlib.h>
 #include <X11/keysym.h>
 
 namespace corvessa {
@@ -27,7 +28,7 @@ unsigned findNumLockMask(Display* display)
 {
     unsigned mask = Mod2Mask;
     const KeyCode numLock = XKeysymToKeycode(display, XK_Num_Lock);
-    XModifierKeymap* map = XGetModifierMapping(display);
+    const XModifierKeymapPtr map(XGetModifierMapping(display));
     if (!map)
         return mask;
     if (numLock != 0) {
@@ -38,7 +39,6 @@ unsigned findNumLockMask(Display* display)
             }
         }
     }
-    XFreeModifiermap(map);
     return mask;
 }
 
@@ -46,22 +46,28 @@ constexpr unsigned kCombinationMask = ShiftMask | ControlMask | Mod1Mask | Mod4M
 
 } // namespace
 
+// Closing the connection releases its grabs.
+struct X11GlobalHotKeys::Connection {
+    X11DisplayPtr display;
+};
+
 X11GlobalHotKeys::X11GlobalHotKeys(const QString& displayName)
 {
-    const QByteArray name = displayName.toLocal8Bit();
-    m_display = XOpenDisplay(displayName.isEmpty() ? nullptr : name.constData());
-    if (!m_display)
+    X11DisplayPtr display = openX11Display(displayName);
+    if (!display)
         return;
-    m_root = DefaultRootWindow(m_display);
-    m_numLockMask = findNumLockMask(m_display);
+    Display* dpy = display.get();
+    m_connection = std::make_unique<Connection>(Connection{std::move(display)});
+    m_root = DefaultRootWindow(dpy);
+    m_numLockMask = findNumLockMask(dpy);
     // Held keys then repeat as presses alone, which tells a repeat from a new press.
     Bool supported = False;
-    XkbSetDetectableAutoRepeat(m_display, True, &supported);
-    XFlush(m_display);
+    XkbSetDetectableAutoRepeat(dpy, True, &supported);
+    XFlush(dpy);
 
     // Without an event loop nothing could read the presses; registrations still work.
     if (QCoreApplication::instance()) {
-        m_notifier = std::make_unique<QSocketNotifier>(ConnectionNumber(m_display), QSocketNotifier::Read);
+        m_notifier = std::make_unique<QSocketNotifier>(ConnectionNumber(dpy), QSocketNotifier::Read);
         QObject::connect(m_notifier.get(), &QSocketNotifier::activated, m_notifier.get(),
                          [this] { processPendingEvents(); });
     }
@@ -69,10 +75,13 @@ X11GlobalHotKeys::X11GlobalHotKeys(const QString& displayName)
 
 X11GlobalHotKeys::~X11GlobalHotKeys()
 {
+    // The notifier watches the connection's socket: it goes first.
     m_notifier.reset();
-    // Closing the connection releases its grabs.
-    if (m_display)
-        XCloseDisplay(m_display);
+}
+
+_XDisplay* X11GlobalHotKeys::display() const
+{
+    return m_connection ? m_connection->display.get() : nullptr;
 }
 
 std::set<unsigned> X11GlobalHotKeys::lockVariants() const
@@ -89,9 +98,9 @@ int X11GlobalHotKeys::grab(const Grab& g)
 {
     int error = 0;
     {
-        X11ErrorTrap trap(m_display);
+        X11ErrorTrap trap(display());
         for (unsigned lock : lockVariants())
-            XGrabKey(m_display, int(g.keycode), g.modifiers | lock, m_root, False, GrabModeAsync, GrabModeAsync);
+            XGrabKey(display(), int(g.keycode), g.modifiers | lock, m_root, False, GrabModeAsync, GrabModeAsync);
         error = trap.sync();
     }
     if (error != 0)
@@ -105,9 +114,9 @@ void X11GlobalHotKeys::ungrab(const Grab& g)
     {
         // Ungrabbing a combination we do not hold is harmless; the trap is for a
         // keycode the server has stopped knowing.
-        X11ErrorTrap trap(m_display);
+        X11ErrorTrap trap(display());
         for (unsigned lock : lockVariants())
-            XUngrabKey(m_display, int(g.keycode), g.modifiers | lock, m_root);
+            XUngrabKey(display(), int(g.keycode), g.modifiers | lock, m_root);
     }
     m_held.erase(g.keycode);
     scheduleProcessing();
@@ -116,12 +125,12 @@ void X11GlobalHotKeys::ungrab(const Grab& g)
 HotKeyStatus X11GlobalHotKeys::registerKey(int id, qint64 keyCode, qint64 modifiers)
 {
     unregisterKey(id);
-    if (!m_display)
+    if (!display())
         return HotKeyStatus::unavailable;
     const std::optional<quint32> sym = KeyCodeMap::keysym(keyCode);
     if (!sym)
         return HotKeyStatus::unmappable;
-    const KeyCode keycode = XKeysymToKeycode(m_display, KeySym(*sym));
+    const KeyCode keycode = XKeysymToKeycode(display(), KeySym(*sym));
     if (keycode == 0)
         return HotKeyStatus::unmappable;
 
@@ -166,11 +175,11 @@ void X11GlobalHotKeys::scheduleProcessing()
 
 void X11GlobalHotKeys::processPendingEvents()
 {
-    if (!m_display)
+    if (!display())
         return;
-    while (XPending(m_display) > 0) {
+    while (XPending(display()) > 0) {
         XEvent event;
-        XNextEvent(m_display, &event);
+        XNextEvent(display(), &event);
         switch (event.type) {
         case KeyPress: {
             const unsigned keycode = event.xkey.keycode;

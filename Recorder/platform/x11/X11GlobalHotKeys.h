@@ -32,7 +32,7 @@ public:
 
     // Whether the display could be opened; without it every registration is
     // refused as unavailable.
-    bool isConnected() const { return m_display != nullptr; }
+    bool isConnected() const { return m_connection != nullptr; }
 
     Status registerKey(int id, qint64 keyCode, qint64 modifiers) override;
     void unregisterKey(int id) override;
@@ -61,7 +61,10 @@ private:
     // notifier will not see them.
     void scheduleProcessing();
 
-    _XDisplay* m_display = nullptr;
+    struct Connection; // X types stay in the .cpp: Xlib's macros clash with Qt
+    _XDisplay* display() const;
+
+    std::unique_ptr<Connection> m_connection; // null without a display
     unsigned long m_root = 0;
     unsigned m_numLockMask = 0;
     std::map<int, Grab> m_grabs;

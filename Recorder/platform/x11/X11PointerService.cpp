@@ -7,9 +7,7 @@
 #include <cstring>
 
 // X11 last: its macros (None, Bool, Status, Success) clash with names in Qt.
-#include <X11/Xlib.h>
-#include <X11/extensions/Xfixes.h>
-#include <X11/extensions/Xrandr.h>
+#include "platform/x11/X11Handles.h"
 
 namespace corvessa {
 
@@ -18,14 +16,10 @@ namespace {
 // Opening fails fast when there is no server, but not every 16 ms.
 constexpr std::chrono::seconds kReopenDelay(2);
 
-struct XFreeDeleter {
-    void operator()(void* p) const { XFree(p); }
-};
-
 } // namespace
 
 struct X11PointerService::Connection {
-    Display* display = nullptr;
+    X11DisplayPtr display;
     Window root = 0;
     bool randr = false;
     int randrEventBase = 0;
@@ -35,12 +29,6 @@ struct X11PointerService::Connection {
     ScreenCoordinates coords;
     std::optional<CursorImage> lastCursor;
     double lastCursorScale = 1;
-
-    ~Connection()
-    {
-        if (display)
-            XCloseDisplay(display);
-    }
 };
 
 X11PointerService::X11PointerService(QString displayName) : m_displayName(std::move(displayName)) {}
@@ -59,14 +47,14 @@ X11PointerService::Connection* X11PointerService::connection()
     const auto now = std::chrono::steady_clock::now();
     if (now < m_nextOpen)
         return nullptr;
-    const QByteArray name = m_displayName.toLocal8Bit();
-    Display* display = XOpenDisplay(m_displayName.isEmpty() ? nullptr : name.constData());
-    if (!display) {
+    X11DisplayPtr connection = openX11Display(m_displayName);
+    if (!connection) {
         m_nextOpen = now + kReopenDelay;
         return nullptr;
     }
+    Display* display = connection.get();
     auto c = std::make_unique<Connection>();
-    c->display = display;
+    c->display = std::move(connection);
     c->root = DefaultRootWindow(display);
 
     int errorBase = 0;
@@ -95,9 +83,10 @@ X11PointerService::Connection* X11PointerService::connection()
 void X11PointerService::refreshLayout(Connection& c)
 {
     // Layout changes come as RandR events; nothing else is selected on this connection.
-    while (XPending(c.display) > 0) {
+    Display* dpy = c.display.get();
+    while (XPending(dpy) > 0) {
         XEvent event;
-        XNextEvent(c.display, &event);
+        XNextEvent(dpy, &event);
         if (c.randr && event.type >= c.randrEventBase && event.type < c.randrEventBase + RRNumberEvents) {
             XRRUpdateConfiguration(&event);
             c.layoutStale = true;
@@ -110,8 +99,8 @@ void X11PointerService::refreshLayout(Connection& c)
     if (!outputs.empty()) {
         c.coords = XRandRDisplayList::coordinates(outputs);
     } else {
-        const int screen = DefaultScreen(c.display);
-        c.coords = ScreenCoordinates(QRectF(0, 0, DisplayWidth(c.display, screen), DisplayHeight(c.display, screen)));
+        const int screen = DefaultScreen(dpy);
+        c.coords = ScreenCoordinates(QRectF(0, 0, DisplayWidth(dpy, screen), DisplayHeight(dpy, screen)));
     }
 }
 
@@ -130,7 +119,7 @@ std::optional<PointerState> X11PointerService::state()
     int winY = 0;
     unsigned int mask = 0;
     // False: the pointer is on another X screen of this display.
-    if (!XQueryPointer(c->display, c->root, &rootReturn, &child, &rootX, &rootY, &winX, &winY, &mask))
+    if (!XQueryPointer(c->display.get(), c->root, &rootReturn, &child, &rootX, &rootY, &winX, &winY, &mask))
         return std::nullopt;
     // Button 1 is the logical primary button; a left-handed mapping already swapped it.
     return PointerState{c->coords.globalFromPixel(QPointF(rootX, rootY)), (mask & Button1Mask) != 0};
@@ -143,7 +132,7 @@ std::optional<CursorImage> X11PointerService::cursorImage()
     if (!c || !c->xfixes)
         return std::nullopt;
     refreshLayout(*c);
-    std::unique_ptr<XFixesCursorImage, XFreeDeleter> raw(XFixesGetCursorImage(c->display));
+    XFreed<XFixesCursorImage> raw(XFixesGetCursorImage(c->display.get()));
     if (!raw)
         return std::nullopt;
     // Cursor images are device pixels; the screen under the pointer gives their size in points.
@@ -189,15 +178,16 @@ std::optional<QRectF> X11PointerService::windowFrame(uint32_t windowId)
     QRectF pixels;
     {
         // The window may be gone: its errors must not reach the default handler, which exits.
-        X11ErrorTrap trap(c->display);
+        Display* dpy = c->display.get();
+        X11ErrorTrap trap(dpy);
         XWindowAttributes attributes;
         std::memset(&attributes, 0, sizeof attributes);
-        if (!XGetWindowAttributes(c->display, Window(windowId), &attributes) || trap.sync() != 0)
+        if (!XGetWindowAttributes(dpy, Window(windowId), &attributes) || trap.sync() != 0)
             return std::nullopt;
         int x = 0;
         int y = 0;
         Window child = 0;
-        if (!XTranslateCoordinates(c->display, Window(windowId), c->root, 0, 0, &x, &y, &child) || trap.sync() != 0)
+        if (!XTranslateCoordinates(dpy, Window(windowId), c->root, 0, 0, &x, &y, &child) || trap.sync() != 0)
             return std::nullopt;
         // (x, y) is inside the border; the window's picture includes it.
         const int border = attributes.border_width;

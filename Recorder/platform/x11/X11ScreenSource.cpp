@@ -7,22 +7,11 @@
 #include <cstring>
 
 // X11 last: its macros (None, Bool, Status, Success) clash with names in Qt.
-#include <X11/Xlib.h>
+#include "platform/x11/X11Handles.h"
 
 namespace corvessa {
 
 namespace {
-
-struct DisplayCloser {
-    void operator()(Display* d) const { XCloseDisplay(d); }
-};
-using DisplayPtr = std::unique_ptr<Display, DisplayCloser>;
-
-DisplayPtr openDisplay(const QString& name)
-{
-    const QByteArray n = name.toLocal8Bit();
-    return DisplayPtr(XOpenDisplay(name.isEmpty() ? nullptr : n.constData()));
-}
 
 struct Candidate {
     Window topLevel = 0;
@@ -51,13 +40,19 @@ X11ScreenSource::X11ScreenSource(QString displayName) : m_displayName(std::move(
 
 bool X11ScreenSource::isAvailable(const QString& displayName)
 {
-    return openDisplay(displayName) != nullptr;
+    return openX11Display(displayName) != nullptr;
 }
 
 void X11ScreenSource::setLayout(Layout layout)
 {
     std::lock_guard lock(m_mutex);
     m_layout = std::move(layout);
+}
+
+void X11ScreenSource::setAudioInputProvider(AudioInputProvider provider)
+{
+    std::lock_guard lock(m_mutex);
+    m_audioInputProvider = std::move(provider);
 }
 
 void X11ScreenSource::setAudioInput(std::shared_ptr<AudioInput> input)
@@ -77,7 +72,7 @@ X11ScreenSource::Layout X11ScreenSource::layout() const
 
 std::optional<ShareableContent> X11ScreenSource::content(RecorderError* error)
 {
-    DisplayPtr display = openDisplay(m_displayName);
+    X11DisplayPtr display = openX11Display(m_displayName);
     if (!display) {
         if (error) {
             *error = screenCaptureError(ScreenCaptureErrorCode::ServerUnavailable,
@@ -172,10 +167,14 @@ std::unique_ptr<ScreenStream> X11ScreenSource::makeStream(const ScreenFilter& fi
                                                           SerialQueue* queue, ScreenStreamOutput output)
 {
     std::shared_ptr<AudioInput> input;
+    AudioInputProvider provider;
     {
         std::lock_guard lock(m_mutex);
         input = m_audioInput;
+        provider = m_audioInputProvider;
     }
+    if (!input && provider)
+        input = provider();
     return std::make_unique<X11ScreenStream>(m_displayName, layout(), filter, config, queue, std::move(output),
                                              std::move(input));
 }

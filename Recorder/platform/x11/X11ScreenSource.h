@@ -33,9 +33,11 @@ public:
     // server cannot lose); the default reads RandR.
     void setLayout(Layout layout);
 
-    // Where streams take the microphone from; null (the default) means
-    // AudioInput::current() at the time a stream starts.
+    // Where streams take the microphone from. Without one, `provider` is asked
+    // each time a stream is made (the loader gives the process-wide service).
     void setAudioInput(std::shared_ptr<AudioInput> input);
+    using AudioInputProvider = std::function<std::shared_ptr<AudioInput>()>;
+    void setAudioInputProvider(AudioInputProvider provider);
 
     // Whether the X display can be opened.
     static bool isAvailable(const QString& displayName = {});
@@ -47,6 +49,7 @@ private:
     mutable std::mutex m_mutex;
     Layout m_layout;
     std::shared_ptr<AudioInput> m_audioInput;
+    AudioInputProvider m_audioInputProvider;
 };
 
 } // namespace corvessa

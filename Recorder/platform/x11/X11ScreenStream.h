@@ -1,20 +1,22 @@
 #pragma once
 
 #include "platform/ScreenSource.h"
+#include "platform/core/Guarded.h"
+#include "platform/core/WakeFd.h"
 #include "platform/x11/X11ScreenSource.h"
 
 #include <QString>
 
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <thread>
 
 namespace corvessa {
 
 class AudioCaptureStream;
 class AudioInput;
+class X11CaptureSession;
+struct ScreenDelivery;
 
 // A capture stream on an X server, running on a thread and a connection of its
 // own. The top-level windows are redirected with XComposite, so every window
@@ -31,10 +33,11 @@ class AudioInput;
 // RandR no longer lists, or a window that is destroyed, ends the stream with
 // onStop. The microphone, when asked for, is a PulseAudio capture stream whose
 // buffers go to the same queue; its failure while running does not stop the
-// screen (the engine notices the silence).
+// screen (the engine notices the silence). Callable from any thread; the
+// capture thread owns everything on the server (X11CaptureSession).
 class X11ScreenStream : public ScreenStream {
 public:
-    // `audioInput`: where the microphone comes from; null means AudioInput::current().
+    // `audioInput`: where the microphone comes from; without one the microphone cannot start.
     X11ScreenStream(QString displayName, X11ScreenSource::Layout layout, ScreenFilter filter, ScreenStreamConfig config,
                     SerialQueue* queue, ScreenStreamOutput output, std::shared_ptr<AudioInput> audioInput = nullptr);
     ~X11ScreenStream() override;
@@ -55,10 +58,17 @@ public:
     Statistics statistics() const;
 
 private:
-    struct Shared;
-    struct Capture;
-    void run(std::shared_ptr<Capture> capture);
-    void wake() const;
+    // What the caller's threads and the capture thread share.
+    struct Control {
+        ScreenStreamConfig config;
+        bool configChanged = false;
+        bool stopRequested = false;
+        bool started = false;
+        std::thread thread;
+        std::unique_ptr<AudioCaptureStream> microphone;
+    };
+
+    void run(X11CaptureSession& session, ScreenStreamConfig config);
     std::optional<RecorderError> startMicrophone(const ScreenStreamConfig& config);
 
     const QString m_displayName;
@@ -66,18 +76,10 @@ private:
     const ScreenFilter m_filter;
     SerialQueue* const m_queue;
     const std::shared_ptr<AudioInput> m_audioInput;
-    std::shared_ptr<Shared> m_shared;
-
-    std::mutex m_mutex; // guards the fields below
-    ScreenStreamConfig m_config;
-    bool m_configChanged = false;
-    bool m_stopRequested = false;
-    bool m_started = false;
-    std::thread m_thread;
-    std::unique_ptr<AudioCaptureStream> m_microphone;
-    mutable std::mutex m_statsMutex;
-    Statistics m_stats;
-    int m_wakeFd = -1;
+    const std::shared_ptr<ScreenDelivery> m_delivery;
+    const WakeFd m_wake; // ends the capture thread's poll: stop or a new configuration
+    Guarded<Control> m_control;
+    Guarded<Statistics> m_stats;
 };
 
 } // namespace corvessa

@@ -3,25 +3,16 @@
 #include <QByteArray>
 #include <QList>
 
-#include <memory>
-
 // X11 last: its macros (None, Bool, Status, Success) clash with names in Qt.
+#include "platform/x11/X11Handles.h"
+
 #include <X11/Xatom.h>
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
 
 namespace corvessa {
 
 namespace {
 
-struct XFreer {
-    void operator()(void* p) const
-    {
-        if (p)
-            XFree(p);
-    }
-};
-using XData = std::unique_ptr<unsigned char, XFreer>;
+using XData = XFreed<unsigned char>;
 
 // Xlib caches interned atoms per connection, so asking again costs no round trip.
 Atom atom(Display* display, const char* name)
@@ -77,17 +68,13 @@ QString decodeText(Display* display, const Property& p)
     text.encoding = p.type;
     text.format = p.format;
     text.nitems = p.count;
-    char** list = nullptr;
+    char** raw = nullptr;
     int n = 0;
-    QString result;
-    if (Xutf8TextPropertyToTextList(display, &text, &list, &n) >= Success && list) {
-        if (n > 0 && list[0])
-            result = QString::fromUtf8(list[0]);
-        XFreeStringList(list);
-    } else {
-        result = QString::fromLatin1(bytes, length);
-    }
-    return result;
+    const int status = Xutf8TextPropertyToTextList(display, &text, &raw, &n);
+    const XStringListPtr list(raw);
+    if (status < Success || !list)
+        return QString::fromLatin1(bytes, length);
+    return n > 0 && list.get()[0] ? QString::fromUtf8(list.get()[0]) : QString();
 }
 
 } // namespace
@@ -138,7 +125,7 @@ std::vector<X11WindowProperties::WindowId> X11WindowProperties::children(_XDispl
     unsigned int count = 0;
     if (!XQueryTree(display, window, &root, &parent, &kids, &count))
         return {};
-    std::unique_ptr<Window, XFreer> owned(kids);
+    const XFreed<Window> owned(kids);
     return std::vector<WindowId>(kids, kids + count);
 }
 
@@ -153,7 +140,7 @@ X11WindowProperties::WindowId X11WindowProperties::topLevel(_XDisplay* display, 
         unsigned int count = 0;
         if (!XQueryTree(display, current, &rootReturn, &parent, &kids, &count))
             return 0;
-        std::unique_ptr<Window, XFreer> owned(kids);
+        const XFreed<Window> owned(kids);
         if (parent == root)
             return current;
         current = parent;

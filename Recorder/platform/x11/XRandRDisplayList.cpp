@@ -14,41 +14,13 @@
 #include <mutex>
 
 // X11 last: its macros (None, Bool, Status, Success) clash with names in Qt.
+#include "platform/x11/X11Handles.h"
+
 #include <X11/Xatom.h>
-#include <X11/Xlib.h>
-#include <X11/extensions/Xrandr.h>
 
 namespace corvessa {
 
 namespace {
-
-struct DisplayCloser {
-    void operator()(Display* d) const { XCloseDisplay(d); }
-};
-struct ResourcesFree {
-    void operator()(XRRScreenResources* r) const { XRRFreeScreenResources(r); }
-};
-struct OutputInfoFree {
-    void operator()(XRROutputInfo* o) const { XRRFreeOutputInfo(o); }
-};
-struct CrtcInfoFree {
-    void operator()(XRRCrtcInfo* c) const { XRRFreeCrtcInfo(c); }
-};
-struct XFreer {
-    void operator()(unsigned char* p) const { XFree(p); }
-};
-
-using DisplayPtr = std::unique_ptr<Display, DisplayCloser>;
-using ResourcesPtr = std::unique_ptr<XRRScreenResources, ResourcesFree>;
-using OutputInfoPtr = std::unique_ptr<XRROutputInfo, OutputInfoFree>;
-using CrtcInfoPtr = std::unique_ptr<XRRCrtcInfo, CrtcInfoFree>;
-using XDataPtr = std::unique_ptr<unsigned char, XFreer>;
-
-DisplayPtr openDisplay(const QString& name)
-{
-    const QByteArray n = name.toLocal8Bit();
-    return DisplayPtr(XOpenDisplay(name.isEmpty() ? nullptr : n.constData()));
-}
 
 QByteArray readEdid(Display* display, RROutput output)
 {
@@ -65,7 +37,7 @@ QByteArray readEdid(Display* display, RROutput output)
         // Length is in 32-bit units: up to 512 bytes covers the base block and extensions.
         const int status = XRRGetOutputProperty(display, output, atom, 0, 128, False, False, AnyPropertyType, &type,
                                                 &format, &count, &after, &raw);
-        XDataPtr data(raw);
+        XFreed<unsigned char> data(raw);
         if (status == Success && data && format == 8 && count > 0)
             return QByteArray(reinterpret_cast<const char*>(data.get()), qsizetype(count));
     }
@@ -143,7 +115,7 @@ XRandRDisplayList::XRandRDisplayList(QString displayName) : m_displayName(std::m
 
 bool XRandRDisplayList::isAvailable(const QString& displayName)
 {
-    return openDisplay(displayName) != nullptr;
+    return openX11Display(displayName) != nullptr;
 }
 
 double XRandRDisplayList::refreshRate(unsigned long dotClock, unsigned hTotal, unsigned vTotal, bool interlace,
@@ -237,7 +209,7 @@ std::vector<DisplayInfo> XRandRDisplayList::displays() const
 
 std::vector<XRandRDisplayList::Output> XRandRDisplayList::outputs() const
 {
-    DisplayPtr display = openDisplay(m_displayName);
+    X11DisplayPtr display = openX11Display(m_displayName);
     if (!display)
         return {};
     Display* dpy = display.get();
@@ -254,14 +226,14 @@ std::vector<XRandRDisplayList::Output> XRandRDisplayList::outputs() const
     if (randr) {
         X11ErrorTrap trap(dpy);
         // The current configuration, without making the server probe the outputs.
-        ResourcesPtr resources(XRRGetScreenResourcesCurrent(dpy, root));
+        XRRScreenResourcesPtr resources(XRRGetScreenResourcesCurrent(dpy, root));
         const RROutput primaryOutput = XRRGetOutputPrimary(dpy, root);
         for (int i = 0; resources && i < resources->noutput; ++i) {
             const RROutput id = resources->outputs[i];
-            OutputInfoPtr info(XRRGetOutputInfo(dpy, resources.get(), id));
+            XRROutputInfoPtr info(XRRGetOutputInfo(dpy, resources.get(), id));
             if (!info || info->connection != RR_Connected || info->crtc == 0)
                 continue;
-            CrtcInfoPtr crtc(XRRGetCrtcInfo(dpy, resources.get(), info->crtc));
+            XRRCrtcInfoPtr crtc(XRRGetCrtcInfo(dpy, resources.get(), info->crtc));
             if (!crtc || crtc->mode == None || crtc->width == 0 || crtc->height == 0)
                 continue;
             Output out;

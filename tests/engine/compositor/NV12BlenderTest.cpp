@@ -1,7 +1,7 @@
 #include "engine/compositor/BubbleMask.h"
 #include "engine/compositor/NV12Blender.h"
 #include "engine/compositor/ShadowBlur.h"
-#include "engine/compositor/SwsScaler.h"
+#include "platform/ffmpeg/SwsScaler.h"
 
 #include <QImage>
 

@@ -12,8 +12,11 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <fstream>
 #include <functional>
 #include <mutex>
+#include <sstream>
+#include <string>
 
 #include <unistd.h>
 
@@ -148,6 +151,27 @@ int count(const PixelBuffer& b, uint32_t colour)
     for (int y = 0; y < b.height(); ++y) {
         for (int x = 0; x < b.width(); ++x)
             n += near(pixel(b, x, y), colour) ? 1 : 0;
+    }
+    return n;
+}
+
+// System V shared-memory segments this process made that still exist (one
+// marked for removal lives on while anyone is attached).
+int ownShmSegments()
+{
+    std::ifstream table("/proc/sysvipc/shm");
+    std::string line;
+    std::getline(table, line); // the header
+    int n = 0;
+    while (std::getline(table, line)) {
+        std::istringstream fields(line);
+        long long key = 0;
+        long long id = 0;
+        long long perms = 0;
+        unsigned long long size = 0;
+        long long creator = 0;
+        if (fields >> key >> id >> perms >> size >> creator && creator == getpid())
+            ++n;
     }
     return n;
 }
@@ -574,6 +598,23 @@ TEST_F(X11ScreenSourceXvfb, StopEndsDeliveryAndCannotBeUndone)
     EXPECT_EQ(collector.stopCount(), 0) << "onStop is not called after stop()";
     stream->stop(); // twice is harmless
     EXPECT_TRUE(stream->start());
+}
+
+TEST_F(X11ScreenSourceXvfb, AStoppedStreamLeavesNoSharedMemoryBehind)
+{
+    const int before = ownShmSegments();
+    painter->window(QRect(100, 100, 400, 300), kRed);
+    const Window green = painter->window(QRect(200, 150, 200, 100), kGreen);
+    ScreenFilter filter = displayFilter();
+    filter.excludedWindows = {uint32_t(green)};
+    startStream(filter, bgraConfig(640, 400));
+    ASSERT_TRUE(collector.waitForFrame([](const PixelBuffer& b) { return count(b, kRed) > 0; }));
+    const int during = ownShmSegments();
+    if (during == before)
+        GTEST_SKIP() << "the server offers no XShm";
+    EXPECT_EQ(during, before + 2) << "one segment for the screen, one for rebuilding under the excluded window";
+    stream->stop();
+    EXPECT_EQ(ownShmSegments(), before);
 }
 
 TEST_F(X11ScreenSourceXvfb, MicrophoneIsASecondOutputOnTheSameQueue)

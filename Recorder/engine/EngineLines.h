@@ -1,0 +1,60 @@
+#pragma once
+
+#include "capture/TextLookup.h"
+#include "engine/EngineLine.h"
+
+namespace corvessa {
+
+// Every event line the engine sends, each written once. The lines the owner
+// shows translated go through textKey(): the translation tables hold them as
+// they stand here, values as "%@", and the owner's reverse lookup translates a
+// formatted line by them. The others stay English.
+struct EngineLines {
+    static constexpr EngineLine noMicPermission{
+        textKey("No microphone permission, so the microphone will not be recorded this time")};
+    static constexpr EngineLine systemAudioFailed{
+        textKey("System audio could not be enabled this time, will not record system audio: %@")};
+    static constexpr EngineLine started{"Started recording %@x%@@%@"};
+    static constexpr EngineLine paused{"Paused (instant tier)"};
+    static constexpr EngineLine eco{"Entered eco tier"};
+    static constexpr EngineLine deep{"Entered deep tier (capture stopped)"};
+    static constexpr EngineLine resumed{"Resumed (previous level: %@)"};
+    static constexpr EngineLine resumeFailed{"Failed to resume capture: %@"};
+    static constexpr EngineLine resumeFilled{"No new frames after resume, filled with the last frame."};
+    static constexpr EngineLine videoSync{
+        "[video-sync] wait<=200ms queued=%@ pixels=%@KB dropped=%@ matched=%@ missing=%@"};
+    static constexpr EngineLine micDead{
+        textKey("Microphone has no data (disconnected or not connected), skipping this track (screen continues "
+                "recording); reconnect the same microphone, or stop recording before selecting another device.")};
+    static constexpr EngineLine lowDisk{
+        textKey("Insufficient disk space (remaining %@ MB), stopped and saved automatically.")};
+    static constexpr EngineLine micFormat{
+        "Microphone format: %@ Hz, %@ channel(s), %@ bit, flags=0x%@, %@ bytes per frame"};
+    static constexpr EngineLine screenLost{
+        textKey("Screen is temporarily unavailable (sleep, lock, or monitor disconnected), screen is frozen, will "
+                "automatically resume when available.")};
+    static constexpr EngineLine screenRestored{"Screen restored, resuming recording."};
+    static constexpr EngineLine micGone{
+        textKey("Microphone disconnected, skipping this track (screen continues recording); reconnect the same "
+                "microphone, or stop recording before selecting another device.")};
+    static constexpr EngineLine micCouldNotConnect{
+        textKey("Microphone track could not connect, skipping (screen continues recording); reconnect the same "
+                "microphone, or stop recording before selecting another device.")};
+    static constexpr EngineLine videoWriteFailed{"Failed to write video: %@"};
+    // The track's label, then the writer's message.
+    static constexpr EngineLine writeError{textKey("%@ write error, this track has stopped (others continue): %@")};
+    static constexpr EngineLine formatChanged{
+        textKey("%@ audio format changed mid-way (device changed?), skipping this segment.")};
+    static constexpr EngineLine drainTimeout{
+        textKey("Audio write error: final buffer could not drain before timeout; available recording saved.")};
+    static constexpr EngineLine saveFailed{textKey("Save failed: %@")};
+    static constexpr EngineLine audioSync{"[audio-sync] late=%@ overlap=%@ resync=%@ frames=%@"};
+    static constexpr EngineLine completed{"File completed"};
+    static constexpr EngineLine cameraSizeChanged{
+        textKey("Camera frame size changed (device changed?), saving as a new file.")};
+    static constexpr EngineLine cameraWriteFailed{textKey("Camera write failed: %@")};
+    static constexpr EngineLine cameraNotCreated{textKey("Camera file could not be created")};
+    static constexpr EngineLine cameraNotStarted{textKey("Camera file could not be started: %@")};
+};
+
+} // namespace corvessa

@@ -1,0 +1,52 @@
+#pragma once
+
+#include "platform/core/MediaTime.h"
+#include "platform/MovieWriter.h"
+#include "platform/core/SampleBuffer.h"
+
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <set>
+#include <utility>
+
+namespace corvessa {
+
+class AudioTimelineMixer;
+
+// Appends to movie writers so that one bad input cannot stop the others: an
+// input whose writer threw is not written again, audio whose format changes
+// mid-way is refused, and a time that does not move past the input's last one
+// is dropped. Kept per writer input (the movie's two, and a camera file's).
+// Owned by the engine queue ("recorder.engine").
+class WriterInputGuard {
+public:
+    // Receives the event lines about refused and broken inputs.
+    explicit WriterInputGuard(std::function<void(const QString& line)> emitLine);
+
+    // Appends `sample` to `input`; whether the writer took it. `label` names the
+    // track in the lines.
+    bool safeAppend(MovieWriter& writer, MovieWriter::Input input, const SampleBuffer& sample, const QString& label);
+
+    // Moves the mixer's sound up to `frames` into the writer's audio input, as far
+    // as the writer takes it now.
+    void appendSound(MovieWriter& writer, AudioTimelineMixer& mixer, int64_t frames, MediaTime origin, bool final,
+                     const QString& label);
+
+    bool isBroken(const MovieWriter& writer, MovieWriter::Input input) const;
+    // Drops what is kept about a writer that is done.
+    void forget(const MovieWriter& writer);
+    void reset();
+
+private:
+    using InputKey = std::pair<const MovieWriter*, MovieWriter::Input>;
+
+    std::function<void(const QString& line)> m_emitLine;
+    std::map<InputKey, QString> m_inputFormats;
+    std::set<InputKey> m_brokenInputs;
+    std::map<InputKey, MediaTime> m_lastInputPTS;
+};
+
+} // namespace corvessa

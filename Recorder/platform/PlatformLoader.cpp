@@ -1,0 +1,236 @@
+#include "platform/PlatformLoader.h"
+
+#include "platform/AudioInput.h"
+#include "platform/CameraService.h"
+#include "platform/CuePlayer.h"
+#include "platform/DisplayList.h"
+#include "platform/FileReveal.h"
+#include "platform/GlobalHotKeys.h"
+#include "platform/MovieWriter.h"
+#include "platform/PointerService.h"
+#include "platform/PowerControl.h"
+#include "platform/ScreenSource.h"
+#include "platform/WindowHints.h"
+#include "platform/core/RecorderLog.h"
+#include "platform/dbus/FileManagerReveal.h"
+#include "platform/dbus/ScreenSaverPowerControl.h"
+#include "platform/ffmpeg/FFmpegMovieWriter.h"
+#include "platform/pulse/PulseAudioInput.h"
+#include "platform/pulse/PulseCuePlayer.h"
+#include "platform/synthetic/SyntheticAudioInput.h"
+#include "platform/synthetic/SyntheticCameraService.h"
+#include "platform/synthetic/SyntheticDisplayList.h"
+#include "platform/synthetic/SyntheticGlobalHotKeys.h"
+#include "platform/synthetic/SyntheticPointerService.h"
+#include "platform/synthetic/SyntheticScreenSource.h"
+#include "platform/v4l2/V4L2CameraService.h"
+#include "platform/x11/X11GlobalHotKeys.h"
+#include "platform/x11/X11PointerService.h"
+#include "platform/x11/X11ScreenSource.h"
+#include "platform/x11/X11WindowHints.h"
+#include "platform/x11/XRandRDisplayList.h"
+
+#include <mutex>
+
+namespace corvessa {
+
+namespace {
+
+// The installed instance of one service: loaded on first use, replaceable by
+// tests and by the program's start-up.
+template <typename Service>
+class Slot {
+public:
+    template <typename Load>
+    std::shared_ptr<Service> get(Load load)
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_service)
+            m_service = load();
+        return m_service;
+    }
+    void set(std::shared_ptr<Service> service)
+    {
+        std::lock_guard lock(m_mutex);
+        m_service = std::move(service);
+    }
+
+private:
+    std::mutex m_mutex;
+    std::shared_ptr<Service> m_service;
+};
+
+template <typename Service>
+Slot<Service>& slot()
+{
+    static Slot<Service> s;
+    return s;
+}
+
+} // namespace
+
+bool PlatformLoader::wantsSynthetic(const char* variable)
+{
+    return qgetenv(variable) == "synthetic";
+}
+
+std::shared_ptr<ScreenSource> PlatformLoader::loadScreenSource()
+{
+    if (!wantsSynthetic("CORVESSA_SCREEN") && X11ScreenSource::isAvailable()) {
+        auto source = std::make_shared<X11ScreenSource>();
+        source->setAudioInputProvider([] { return AudioInput::current(); });
+        return source;
+    }
+    return std::make_shared<SyntheticScreenSource>();
+}
+
+std::shared_ptr<AudioInput> PlatformLoader::loadAudioInput()
+{
+    // No automatic fallback to the tone: a meter showing a tone where the server
+    // is missing would hide the problem from the user.
+    if (wantsSynthetic("CORVESSA_AUDIO"))
+        return std::make_shared<SyntheticAudioInput>();
+    return std::make_shared<PulseAudioInput>();
+}
+
+std::shared_ptr<CuePlayer> PlatformLoader::loadCuePlayer()
+{
+    // No synthetic fallback: without a sound server cues are skipped, and said so
+    // once in the log, rather than played nowhere.
+    return std::make_shared<PulseCuePlayer>();
+}
+
+std::shared_ptr<CameraService> PlatformLoader::loadCameraService()
+{
+    // A machine without a camera still gets the real service: it lists
+    // nothing and notices a camera plugged in later.
+    if (wantsSynthetic("CORVESSA_CAMERA"))
+        return std::make_shared<SyntheticCameraService>();
+    return std::make_shared<V4L2CameraService>();
+}
+
+std::shared_ptr<DisplayList> PlatformLoader::loadDisplayList()
+{
+    if (XRandRDisplayList::isAvailable())
+        return std::make_shared<XRandRDisplayList>();
+    return std::make_shared<SyntheticDisplayList>(SyntheticDisplayList::defaultDisplays());
+}
+
+std::shared_ptr<PointerService> PlatformLoader::loadPointerService()
+{
+    if (X11PointerService::isAvailable())
+        return std::make_shared<X11PointerService>();
+    return std::make_shared<SyntheticPointerService>();
+}
+
+std::shared_ptr<GlobalHotKeys> PlatformLoader::loadGlobalHotKeys()
+{
+    auto x11 = std::make_shared<X11GlobalHotKeys>();
+    if (x11->isConnected())
+        return x11;
+    RecorderLog::write(QStringLiteral("[hotkeys] no X display: global shortcuts are off"));
+    return std::make_shared<SyntheticGlobalHotKeys>();
+}
+
+std::shared_ptr<FileReveal> PlatformLoader::loadFileReveal()
+{
+    // Without a session bus it opens the folders instead, so it serves everywhere.
+    return std::make_shared<FileManagerReveal>();
+}
+
+std::shared_ptr<WindowHints> PlatformLoader::loadWindowHints()
+{
+    // Does nothing where the windows are not on an X server (the offscreen platform).
+    return std::make_shared<X11WindowHints>();
+}
+
+std::shared_ptr<PowerControl> PlatformLoader::loadPowerControl(std::function<void(const QString&)> log)
+{
+    return std::make_shared<ScreenSaverPowerControl>(std::move(log));
+}
+
+// The services' accessors.
+
+std::shared_ptr<ScreenSource> ScreenSource::current()
+{
+    return slot<ScreenSource>().get(PlatformLoader::loadScreenSource);
+}
+void ScreenSource::setCurrent(std::shared_ptr<ScreenSource> source)
+{
+    slot<ScreenSource>().set(std::move(source));
+}
+
+std::shared_ptr<AudioInput> AudioInput::current()
+{
+    return slot<AudioInput>().get(PlatformLoader::loadAudioInput);
+}
+void AudioInput::setCurrent(std::shared_ptr<AudioInput> input)
+{
+    slot<AudioInput>().set(std::move(input));
+}
+
+std::shared_ptr<CameraService> CameraService::current()
+{
+    return slot<CameraService>().get(PlatformLoader::loadCameraService);
+}
+void CameraService::setCurrent(std::shared_ptr<CameraService> service)
+{
+    slot<CameraService>().set(std::move(service));
+}
+
+std::shared_ptr<CuePlayer> CuePlayer::current()
+{
+    return slot<CuePlayer>().get(PlatformLoader::loadCuePlayer);
+}
+void CuePlayer::setCurrent(std::shared_ptr<CuePlayer> player)
+{
+    slot<CuePlayer>().set(std::move(player));
+}
+
+std::shared_ptr<DisplayList> DisplayList::current()
+{
+    return slot<DisplayList>().get(PlatformLoader::loadDisplayList);
+}
+void DisplayList::setCurrent(std::shared_ptr<DisplayList> list)
+{
+    slot<DisplayList>().set(std::move(list));
+}
+
+std::shared_ptr<PointerService> PointerService::current()
+{
+    return slot<PointerService>().get(PlatformLoader::loadPointerService);
+}
+void PointerService::setCurrent(std::shared_ptr<PointerService> service)
+{
+    slot<PointerService>().set(std::move(service));
+}
+
+std::shared_ptr<GlobalHotKeys> GlobalHotKeys::current()
+{
+    return slot<GlobalHotKeys>().get(PlatformLoader::loadGlobalHotKeys);
+}
+void GlobalHotKeys::setCurrent(std::shared_ptr<GlobalHotKeys> service)
+{
+    slot<GlobalHotKeys>().set(std::move(service));
+}
+
+std::shared_ptr<FileReveal> FileReveal::current()
+{
+    return slot<FileReveal>().get(PlatformLoader::loadFileReveal);
+}
+void FileReveal::setCurrent(std::shared_ptr<FileReveal> reveal)
+{
+    slot<FileReveal>().set(std::move(reveal));
+}
+
+std::shared_ptr<PowerControl> PowerControl::create(std::function<void(const QString&)> log)
+{
+    return PlatformLoader::loadPowerControl(std::move(log));
+}
+
+std::shared_ptr<MovieWriter> MovieWriter::create(MovieWriter::Settings settings)
+{
+    return std::make_shared<FFmpegMovieWriter>(std::move(settings));
+}
+
+} // namespace corvessa

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QByteArray>
+
+#include <functional>
+#include <memory>
+
+class QString;
+
+namespace corvessa {
+
+class AudioInput;
+class CameraService;
+class CuePlayer;
+class DisplayList;
+class FileReveal;
+class GlobalHotKeys;
+class PointerService;
+class PowerControl;
+class ScreenSource;
+class WindowHints;
+
+// The one place that decides which backend serves each platform service: the
+// real one (X11, PulseAudio, V4L2, FFmpeg, D-Bus) where its server or device
+// can be reached, otherwise the synthetic twin, so the program keeps running
+// on a machine without them. Three switches force a twin for tests and demos:
+//
+//   CORVESSA_SCREEN=synthetic   the moving test pattern instead of the X server
+//   CORVESSA_AUDIO=synthetic    the tone microphone instead of PulseAudio
+//   CORVESSA_CAMERA=synthetic   the pattern camera instead of V4L2
+//
+// The services' own current() accessors ask the loader once and keep the
+// answer until setCurrent() replaces it. Any thread.
+class PlatformLoader {
+public:
+    PlatformLoader() = delete;
+
+    // Whether a switch above asks for the synthetic twin.
+    static bool wantsSynthetic(const char* variable);
+
+    static std::shared_ptr<ScreenSource> loadScreenSource();
+    static std::shared_ptr<AudioInput> loadAudioInput();
+    static std::shared_ptr<CameraService> loadCameraService();
+    static std::shared_ptr<CuePlayer> loadCuePlayer();
+    static std::shared_ptr<DisplayList> loadDisplayList();
+    static std::shared_ptr<PointerService> loadPointerService();
+    static std::shared_ptr<GlobalHotKeys> loadGlobalHotKeys();
+    static std::shared_ptr<FileReveal> loadFileReveal();
+    static std::shared_ptr<WindowHints> loadWindowHints();
+    // A fresh hold on the display's wakefulness; `log` takes its "[power]" lines.
+    static std::shared_ptr<PowerControl> loadPowerControl(std::function<void(const QString&)> log);
+};
+
+} // namespace corvessa

@@ -1,0 +1,56 @@
+#pragma once
+
+#include "platform/ScreenStreamConfig.h"
+
+#include <QSize>
+#include <QString>
+
+#include <optional>
+
+// Last: X11's macros clash with names in Qt.
+#include "platform/x11/X11Handles.h"
+
+namespace corvessa {
+
+// A capture stream's own connection to the X server and what the server offers
+// on it: the root window and its pixel format, and the extensions capture
+// needs (Composite, Damage, XFixes) or uses when present (XShm, RandR, Shape).
+// Owned by the capture thread.
+class X11CaptureDisplay {
+public:
+    // Connects and checks the extensions and the root's pixel format; an error
+    // when the server cannot be captured.
+    std::optional<RecorderError> open(const QString& displayName);
+    // Closes the connection; what lives on it must be gone.
+    void close() { m_connection.reset(); }
+    // The server is gone. Xlib must not touch the connection again (its I/O
+    // error handler would end the process), so it is left unclosed.
+    void abandon() { (void)m_connection.release(); }
+
+    explicit operator bool() const { return m_connection != nullptr; }
+    Display* get() const { return m_connection.get(); }
+    int screen() const { return m_screen; }
+    Window root() const { return m_root; }
+    Visual* rootVisual() const { return m_rootVisual; }
+    int rootDepth() const { return m_rootDepth; }
+    QSize rootSize() const;
+    int damageEvent() const { return m_damageEvent; }
+    int fixesEvent() const { return m_fixesEvent; }
+    int randrEvent() const { return m_randrEvent; } // -1 without RandR
+    bool hasShape() const { return m_shape; }
+    bool hasShm() const { return m_shm; }
+
+private:
+    X11DisplayPtr m_connection;
+    int m_screen = 0;
+    Window m_root = 0;
+    Visual* m_rootVisual = nullptr;
+    int m_rootDepth = 0;
+    int m_damageEvent = 0;
+    int m_fixesEvent = 0;
+    int m_randrEvent = -1;
+    bool m_shape = false;
+    bool m_shm = false;
+};
+
+} // namespace corvessa

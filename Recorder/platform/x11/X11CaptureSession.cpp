@@ -1,0 +1,241 @@
+#include "platform/x11/XRandRDisplayList.h"
+
+// What the parts below need of Qt, before X11's macros exist.
+#include <QRect>
+#include <QRegion>
+#include <QSize>
+
+#include <algorithm>
+
+// Last: X11's macros clash with names in Qt.
+#include "platform/x11/X11CaptureSession.h"
+#include "platform/x11/X11ErrorTrap.h"
+#include "platform/x11/X11ExclusionRepair.h"
+#include "platform/x11/X11Handles.h"
+#include "platform/x11/X11PixelReader.h"
+#include "platform/x11/X11WindowStack.h"
+#include "platform/x11/X11WindowTarget.h"
+
+namespace corvessa {
+
+namespace {
+
+QRect rootPixels(const XRandRDisplayList::Output& o)
+{
+    return (o.pixels.isEmpty() ? o.frame : o.pixels).toAlignedRect();
+}
+
+} // namespace
+
+// What lives on the server, by target. The redirection serves both: a window's
+// own pixmap exists only while it is redirected.
+struct X11CaptureSession::Parts {
+    Parts(const X11CaptureDisplay& display)
+        : redirection(display.get(), display.root()), reader(display.get(), display.hasShm())
+    {
+    }
+    CompositeRedirection redirection;
+    X11PixelReader reader; // the frame itself
+    std::unique_ptr<X11WindowStack> stack; // display and area targets
+    std::unique_ptr<X11ExclusionRepair> repair;
+    std::unique_ptr<X11WindowTarget> target; // window targets
+};
+
+X11CaptureSession::X11CaptureSession(ScreenFilter filter, ScreenStreamConfig config)
+    : m_filter(std::move(filter)), m_config(std::move(config))
+{
+}
+
+X11CaptureSession::~X11CaptureSession()
+{
+    close();
+}
+
+void X11CaptureSession::close()
+{
+    if (!m_display)
+        return;
+    {
+        X11ErrorTrap trap(m_display.get());
+        m_parts.reset();
+    }
+    m_display.close();
+}
+
+void X11CaptureSession::abandon()
+{
+    (void)m_parts.release();
+    m_display.abandon();
+}
+
+std::optional<RecorderError> X11CaptureSession::open(const QString& displayName)
+{
+    if (auto error = m_display.open(displayName))
+        return error;
+    Display* dpy = m_display.get();
+    X11ErrorTrap trap(dpy);
+    m_parts = std::make_unique<Parts>(m_display);
+    if (m_display.randrEvent() >= 0) {
+        XRRSelectInput(dpy, m_display.root(),
+                       RRScreenChangeNotifyMask | RRCrtcChangeNotifyMask | RROutputChangeNotifyMask |
+                           RROutputPropertyNotifyMask);
+    }
+    if (trap.sync() != 0) {
+        return screenCaptureError(ScreenCaptureErrorCode::StartFailed,
+                                  QStringLiteral("The X server refused to redirect windows for capture."));
+    }
+    if (isWindowTarget()) {
+        m_parts->target = std::make_unique<X11WindowTarget>(m_display, m_filter.windowId);
+        return m_parts->target->open(trap);
+    }
+    m_parts->stack = std::make_unique<X11WindowStack>(m_display, m_filter);
+    m_parts->repair = std::make_unique<X11ExclusionRepair>(m_display);
+    m_parts->stack->open(trap);
+    m_parts->repair->open(trap);
+    if (trap.sync() != 0) {
+        return screenCaptureError(ScreenCaptureErrorCode::StartFailed,
+                                  QStringLiteral("The X server refused to report screen changes."));
+    }
+    return std::nullopt;
+}
+
+void X11CaptureSession::reconfigure(const ScreenStreamConfig& config)
+{
+    if (config.sourceRect != m_config.sourceRect)
+        m_layoutChanged = true;
+    m_config = config;
+    m_dirty = true;
+}
+
+void X11CaptureSession::markLost(RecorderError error)
+{
+    if (!m_lost)
+        m_lost = std::move(error);
+}
+
+void X11CaptureSession::checkWindowLost()
+{
+    if (m_parts->target->isLost())
+        markLost(windowLostError());
+}
+
+void X11CaptureSession::applyLayout(std::vector<XRandRDisplayList::Output> layout)
+{
+    m_layoutChanged = false;
+    if (isWindowTarget())
+        return;
+    const auto it = std::find_if(layout.begin(), layout.end(), [&](const XRandRDisplayList::Output& o) {
+        return DisplayInfo::idForName(o.name) == m_filter.displayId;
+    });
+    if (it == layout.end()) {
+        markLost(m_running ? displayLostError() : displayMissingError());
+        return;
+    }
+    QRect pixels = rootPixels(*it);
+    // The root may be smaller than the layout while a mode change is in progress.
+    pixels &= QRect(QPoint(0, 0), m_display.rootSize());
+    QRect next = pixels;
+    if (m_config.sourceRect) {
+        const QRectF& s = *m_config.sourceRect;
+        const double scale = it->scale > 0 ? it->scale : 1;
+        next = QRectF(pixels.x() + s.x() * scale, pixels.y() + s.y() * scale, s.width() * scale, s.height() * scale)
+                   .toAlignedRect() &
+               pixels;
+    }
+    if (next.isEmpty()) {
+        if (!m_running) {
+            markLost(screenCaptureError(ScreenCaptureErrorCode::InvalidConfiguration,
+                                        QStringLiteral("The area to record lies outside its display.")));
+        }
+        return; // while running, a bad area keeps the last good one
+    }
+    if (next != m_area) {
+        m_area = next;
+        m_dirty = true;
+    }
+}
+
+void X11CaptureSession::handleEvents(X11ErrorTrap& trap, bool queuedOnly)
+{
+    Display* dpy = m_display.get();
+    while (XEventsQueued(dpy, queuedOnly ? QueuedAlready : QueuedAfterReading) > 0) {
+        XEvent e;
+        XNextEvent(dpy, &e);
+        handle(trap, e);
+    }
+}
+
+bool X11CaptureSession::hasQueuedEvents() const
+{
+    return XEventsQueued(m_display.get(), QueuedAlready) > 0;
+}
+
+void X11CaptureSession::handle(X11ErrorTrap& trap, XEvent& e)
+{
+    Parts& p = *m_parts;
+    if (e.type == m_display.damageEvent() + XDamageNotify) {
+        const auto& damage = reinterpret_cast<const XDamageNotifyEvent&>(e);
+        if (p.target ? p.target->handleDamage(trap, damage) : p.stack->handleDamage(trap, damage, m_area))
+            m_dirty = true;
+        return;
+    }
+    if (e.type == m_display.fixesEvent() + XFixesSelectionNotify) {
+        if (p.repair)
+            p.repair->compositorChanged();
+        m_dirty = true;
+        return;
+    }
+    const int randr = m_display.randrEvent();
+    if (randr >= 0 && (e.type == randr + RRScreenChangeNotify || e.type == randr + RRNotify)) {
+        XRRUpdateConfiguration(&e);
+        m_layoutChanged = true;
+        return;
+    }
+    if (p.target) {
+        if (p.target->handleEvent(trap, e))
+            m_dirty = true;
+        checkWindowLost();
+    } else if (e.type == PropertyNotify) {
+        if (p.repair->rootPropertyChanged(trap, e.xproperty))
+            m_dirty = true;
+    } else if (p.stack->handleEvent(trap, e, m_area)) {
+        m_dirty = true;
+    }
+}
+
+X11PixelView X11CaptureSession::frame(X11ErrorTrap& trap)
+{
+    const X11PixelView view = grab(trap);
+    m_dirty = false;
+    return view;
+}
+
+X11PixelView X11CaptureSession::grab(X11ErrorTrap& trap)
+{
+    Parts& p = *m_parts;
+    if (p.target) {
+        const X11PixelView view = p.target->grab(trap, p.reader);
+        checkWindowLost();
+        return view;
+    }
+    if (m_area.isEmpty())
+        return {};
+    const X11PixelView frame =
+        p.reader.read(trap, m_display.root(), m_display.rootVisual(), m_display.rootDepth(), m_area);
+    if (!frame)
+        return {};
+    // Events that came before the picture describe the screen it shows: an
+    // excluded window mapped just before the read is painted over too.
+    handleEvents(trap, true);
+    if (m_lost)
+        return {};
+    p.repair->repair(trap, frame, m_area, *p.stack);
+    return frame;
+}
+
+uint64_t X11CaptureSession::repairs() const
+{
+    return m_parts && m_parts->repair ? m_parts->repair->repairs() : 0;
+}
+
+} // namespace corvessa

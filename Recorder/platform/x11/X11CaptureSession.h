@@ -1,0 +1,84 @@
+#pragma once
+
+#include "platform/ScreenStreamConfig.h"
+#include "platform/x11/X11PixelView.h"
+#include "platform/x11/XRandRDisplayList.h"
+
+#include <QRect>
+#include <QString>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <vector>
+
+// Last: X11's macros clash with names in Qt.
+#include "platform/x11/X11CaptureDisplay.h"
+
+namespace corvessa {
+
+// Everything a capture stream has on the X server: its connection, the
+// redirection of the top-level windows and, by target, the window stack with
+// the exclusion repair (a display or an area) or the window target. Turns the
+// server's events into "a new frame is due" and reads that frame. Owned by the
+// capture thread.
+class X11CaptureSession {
+public:
+    X11CaptureSession(ScreenFilter filter, ScreenStreamConfig config);
+    ~X11CaptureSession();
+    X11CaptureSession(const X11CaptureSession&) = delete;
+    X11CaptureSession& operator=(const X11CaptureSession&) = delete;
+
+    // Connects, redirects the windows and watches the target; an error when
+    // the server or the target cannot be captured.
+    std::optional<RecorderError> open(const QString& displayName);
+    // Frees what lives on the server, then closes the connection.
+    void close();
+    // The server is gone: everything is left unfreed and the connection unclosed.
+    void abandon();
+
+    // From now on a display or window that goes away is lost, not missing.
+    void setRunning() { m_running = true; }
+    // A new configuration; the next frame is due at once.
+    void reconfigure(const ScreenStreamConfig& config);
+    // The layout decides what a display or an area covers on the root.
+    void applyLayout(std::vector<XRandRDisplayList::Output> layout);
+    // A RandR event or a new area asks for the layout again.
+    bool layoutPending() const { return m_layoutChanged; }
+
+    // Handles the events already read, or every one the server has sent.
+    void handleEvents(X11ErrorTrap& trap, bool queuedOnly);
+    // Whether events wait in Xlib's queue, where poll() on the socket cannot see them.
+    bool hasQueuedEvents() const;
+    bool isDirty() const { return m_dirty; }
+    // Reads the next picture and marks the screen as captured; an empty view
+    // when there is none to make now.
+    X11PixelView frame(X11ErrorTrap& trap);
+
+    // Why the stream must end: the target or the server went away.
+    const std::optional<RecorderError>& lost() const { return m_lost; }
+    bool isWindowTarget() const { return m_filter.kind == ScreenFilter::Kind::Window; }
+    Display* display() const { return m_display.get(); }
+    // Frames in which excluded windows were painted over.
+    uint64_t repairs() const;
+
+private:
+    struct Parts;
+    void handle(X11ErrorTrap& trap, XEvent& e);
+    void markLost(RecorderError error);
+    void checkWindowLost();
+    X11PixelView grab(X11ErrorTrap& trap);
+
+    const ScreenFilter m_filter;
+    ScreenStreamConfig m_config;
+    bool m_running = false;
+    X11CaptureDisplay m_display;
+    std::unique_ptr<Parts> m_parts; // freed under a trap before the connection closes
+
+    QRect m_area; // root pixels captured (display and area targets)
+    bool m_dirty = true; // the first frame is always made
+    bool m_layoutChanged = false;
+    std::optional<RecorderError> m_lost;
+};
+
+} // namespace corvessa

@@ -1,0 +1,171 @@
+#include "platform/x11/X11WindowProperties.h"
+
+#include <QByteArray>
+
+#include <algorithm>
+#include <cstring>
+
+// Last: X11's macros clash with names in Qt.
+#include "platform/x11/X11ExclusionRepair.h"
+
+#include <X11/extensions/shape.h>
+
+namespace corvessa {
+
+namespace {
+
+// Copies (or, for windows with alpha, blends premultiplied) `part` into `frame`
+// at `at`.
+void blit(const X11PixelView& frame, const QPoint& at, const X11PixelView& part, bool blend)
+{
+    for (int y = 0; y < part.height; ++y) {
+        const uint8_t* src = part.data + size_t(y) * part.bytesPerRow;
+        uint8_t* dst = frame.data + size_t(at.y() + y) * frame.bytesPerRow + size_t(at.x()) * 4;
+        if (!blend) {
+            std::memcpy(dst, src, size_t(part.width) * 4);
+            continue;
+        }
+        for (int x = 0; x < part.width; ++x, src += 4, dst += 4) {
+            const unsigned a = src[3];
+            if (a == 255) {
+                std::memcpy(dst, src, 4);
+            } else if (a != 0) {
+                for (int c = 0; c < 3; ++c)
+                    dst[c] = uint8_t(std::min(255u, src[c] + (dst[c] * (255 - a) + 127) / 255));
+            }
+        }
+    }
+}
+
+void fillBlack(const X11PixelView& frame, const QRect& r)
+{
+    for (int y = r.top(); y <= r.bottom(); ++y)
+        std::memset(frame.data + size_t(y) * frame.bytesPerRow + size_t(r.x()) * 4, 0, size_t(r.width()) * 4);
+}
+
+Atom internAtom(Display* dpy, const QByteArray& name)
+{
+    return XInternAtom(dpy, name.constData(), False);
+}
+
+} // namespace
+
+X11ExclusionRepair::X11ExclusionRepair(const X11CaptureDisplay& display)
+    : m_display(display), m_dpy(display.get()), m_reader(display.get(), display.hasShm()),
+      m_rootPmapAtom(internAtom(m_dpy, "_XROOTPMAP_ID")), m_esetrootAtom(internAtom(m_dpy, "ESETROOT_PMAP_ID")),
+      m_compositorAtom(internAtom(m_dpy, "_NET_WM_CM_S" + QByteArray::number(display.screen())))
+{
+}
+
+void X11ExclusionRepair::open(X11ErrorTrap& trap)
+{
+    XFixesSelectSelectionInput(m_dpy, m_display.root(), m_compositorAtom,
+                               XFixesSetSelectionOwnerNotifyMask | XFixesSelectionWindowDestroyNotifyMask |
+                                   XFixesSelectionClientCloseNotifyMask);
+    compositorChanged();
+    loadWallpaper(trap);
+}
+
+void X11ExclusionRepair::compositorChanged()
+{
+    m_compositorRunning = XGetSelectionOwner(m_dpy, m_compositorAtom) != None;
+}
+
+bool X11ExclusionRepair::rootPropertyChanged(X11ErrorTrap& trap, const XPropertyEvent& e)
+{
+    if (e.window != m_display.root() || (e.atom != m_rootPmapAtom && e.atom != m_esetrootAtom))
+        return false;
+    loadWallpaper(trap);
+    return true;
+}
+
+void X11ExclusionRepair::loadWallpaper(X11ErrorTrap& trap)
+{
+    m_wallpaper = X11WindowProperties::rootPixmap(m_dpy, m_display.root());
+    m_wallpaperSize = {};
+    if (!m_wallpaper)
+        return;
+    const auto geometry = X11PixelReader::geometry(trap, m_dpy, m_wallpaper);
+    if (!geometry || geometry->depth != m_display.rootDepth()) {
+        m_wallpaper = 0;
+        return;
+    }
+    m_wallpaperSize = geometry->size;
+}
+
+QRegion X11ExclusionRepair::boundingShape(X11ErrorTrap& trap, const X11WindowStack::TopLevel& t)
+{
+    if (!m_display.hasShape())
+        return QRegion(t.outer);
+    Bool boundingShaped = False;
+    Bool clipShaped = False;
+    int x = 0;
+    int y = 0;
+    int xc = 0;
+    int yc = 0;
+    unsigned w = 0;
+    unsigned h = 0;
+    unsigned wc = 0;
+    unsigned hc = 0;
+    const bool queried =
+        XShapeQueryExtents(m_dpy, t.id, &boundingShaped, &x, &y, &w, &h, &clipShaped, &xc, &yc, &wc, &hc);
+    if (trap.sync() != 0 || !queried || !boundingShaped)
+        return QRegion(t.outer);
+    int count = 0;
+    int ordering = 0;
+    XFreed<XRectangle> rects(XShapeGetRectangles(m_dpy, t.id, ShapeBounding, &count, &ordering));
+    if (trap.sync() != 0)
+        return QRegion(t.outer);
+    QRegion region;
+    // The shape is relative to the window's origin, inside its border.
+    const QPoint origin = t.outer.topLeft() + QPoint(t.border, t.border);
+    for (int i = 0; rects && i < count; ++i) {
+        const XRectangle& r = rects.get()[i];
+        region += QRect(origin.x() + r.x, origin.y() + r.y, r.width, r.height);
+    }
+    return region;
+}
+
+void X11ExclusionRepair::repair(X11ErrorTrap& trap, const X11PixelView& frame, const QRect& area,
+                                X11WindowStack& stack)
+{
+    const QRegion region = stack.excludedRegion(area);
+    stack.ageGhosts();
+    if (region.isEmpty())
+        return;
+    ++m_repairs;
+    const int rootDepth = m_display.rootDepth();
+    const QPoint origin = area.topLeft();
+    for (const QRect& r : region) {
+        X11PixelView bg;
+        if (m_wallpaper && QRect(QPoint(0, 0), m_wallpaperSize).contains(r))
+            bg = m_reader.read(trap, m_wallpaper, m_display.rootVisual(), rootDepth, r);
+        if (bg)
+            blit(frame, r.topLeft() - origin, bg, false);
+        else
+            fillBlack(frame, r.translated(-origin));
+    }
+    for (X11WindowStack::TopLevel& t : stack.windows()) {
+        if (!t.shows() || t.excluded || !t.known)
+            continue;
+        QRegion part = region.intersected(t.outer);
+        if (part.isEmpty())
+            continue;
+        if (t.depth != rootDepth && t.depth != 32)
+            continue; // no way to read it as 32-bit pixels
+        if (!stack.watch(trap, t))
+            continue; // gone; its DestroyNotify follows
+        part &= boundingShape(trap, t);
+        if (part.isEmpty() || !stack.ensurePixmap(trap, t))
+            continue;
+        const bool blend = t.depth == 32 && rootDepth != 32 && m_compositorRunning;
+        for (const QRect& r : part) {
+            const X11PixelView p =
+                m_reader.read(trap, t.pixmap.get(), t.visual, t.depth, r.translated(-t.outer.topLeft()));
+            if (p)
+                blit(frame, r.topLeft() - origin, p, blend);
+        }
+    }
+}
+
+} // namespace corvessa

@@ -1,0 +1,14 @@
+#pragma once
+
+#include "platform/WindowHints.h"
+
+namespace corvessa {
+
+// Sets EWMH properties on the program's windows through Qt's own X
+// connection. Main thread.
+class X11WindowHints : public WindowHints {
+public:
+    void showOnAllDesktops(QWindow* window) override;
+};
+
+} // namespace corvessa

@@ -1,0 +1,297 @@
+#include "platform/x11/X11WindowProperties.h"
+
+#include <algorithm>
+#include <cstring>
+
+// Last: X11's macros clash with names in Qt.
+#include "platform/x11/X11WindowStack.h"
+
+namespace corvessa {
+
+namespace {
+
+// An excluded window that moved or vanished may leave its picture on the screen
+// until the server repaints there; its old place is rebuilt for a few frames.
+constexpr int kGhostFrames = 3;
+// Windows looked at for an excluded pid or id: the top-level, the client inside
+// a window manager's frame and a wrapper between them; more is never needed.
+constexpr int kFamilyDepth = 2;
+constexpr size_t kFamilyMax = 16;
+
+} // namespace
+
+X11WindowStack::X11WindowStack(const X11CaptureDisplay& display, ScreenFilter filter)
+    : m_display(display), m_dpy(display.get()), m_filter(std::move(filter))
+{
+}
+
+void X11WindowStack::open(X11ErrorTrap& trap)
+{
+    // Property changes on the root are the background's (X11ExclusionRepair).
+    XSelectInput(m_dpy, m_display.root(), SubstructureNotifyMask | PropertyChangeMask);
+    m_region = RegionHandle(m_dpy, XFixesCreateRegion(m_dpy, nullptr, 0));
+    m_rootDamage = DamageHandle(m_dpy, XDamageCreate(m_dpy, m_display.root(), XDamageReportNonEmpty));
+    for (Window w : X11WindowProperties::children(m_dpy, m_display.root())) {
+        TopLevel t;
+        t.id = w;
+        if (!readAttributes(trap, t))
+            continue;
+        if (t.shows())
+            t.excluded = isExcluded(trap, w);
+        m_stack.push_back(std::move(t));
+    }
+}
+
+bool X11WindowStack::readAttributes(X11ErrorTrap& trap, TopLevel& t)
+{
+    XWindowAttributes a;
+    std::memset(&a, 0, sizeof a);
+    // Sync either way, so that a failure is not left for the next check.
+    const bool exists = XGetWindowAttributes(m_dpy, t.id, &a);
+    if (trap.sync() != 0 || !exists)
+        return false;
+    t.outer = QRect(a.x, a.y, a.width + 2 * a.border_width, a.height + 2 * a.border_width);
+    t.border = a.border_width;
+    t.viewable = a.map_state == IsViewable;
+    t.inputOnly = a.c_class == InputOnly;
+    t.depth = a.depth;
+    t.visual = a.visual;
+    t.known = true;
+    return true;
+}
+
+bool X11WindowStack::isExcluded(X11ErrorTrap& trap, Window topLevel)
+{
+    if (m_filter.excludedPids.empty() && m_filter.excludedWindows.empty())
+        return false;
+    std::vector<X11WindowProperties::WindowId> family = X11WindowProperties::family(m_dpy, topLevel, kFamilyDepth);
+    if (family.size() > kFamilyMax)
+        family.resize(kFamilyMax);
+    const auto& windows = m_filter.excludedWindows;
+    const auto& pids = m_filter.excludedPids;
+    bool excluded = false;
+    for (auto w : family) {
+        if (std::find(windows.begin(), windows.end(), uint32_t(w)) != windows.end()) {
+            excluded = true;
+            break;
+        }
+        if (!pids.empty()) {
+            const int64_t pid = X11WindowProperties::pid(m_dpy, w);
+            if (pid != 0 && std::find(pids.begin(), pids.end(), pid) != pids.end()) {
+                excluded = true;
+                break;
+            }
+        }
+    }
+    trap.sync(); // a child that vanished midway is no error of ours
+    return excluded;
+}
+
+std::vector<X11WindowStack::TopLevel>::iterator X11WindowStack::position(Window id)
+{
+    return std::find_if(m_stack.begin(), m_stack.end(), [&](const TopLevel& t) { return t.id == id; });
+}
+
+X11WindowStack::TopLevel* X11WindowStack::find(Window id)
+{
+    const auto it = position(id);
+    return it == m_stack.end() ? nullptr : &*it;
+}
+
+void X11WindowStack::moveAbove(Window id, Window sibling)
+{
+    const auto it = position(id);
+    if (it == m_stack.end())
+        return;
+    TopLevel moved = std::move(*it);
+    m_stack.erase(it);
+    const auto below = position(sibling);
+    m_stack.insert(sibling == None || below == m_stack.end() ? m_stack.begin() : below + 1, std::move(moved));
+}
+
+void X11WindowStack::forget(X11ErrorTrap& trap, TopLevel& t)
+{
+    if (t.excluded && t.shows())
+        m_ghosts.emplace_back(t.outer, kGhostFrames);
+    t.pixmap.reset();
+    if (t.damage) {
+        // Fails when the window (and with it the damage) is already gone;
+        // the error must not count against the next request.
+        t.damage.reset();
+        trap.sync();
+    }
+}
+
+bool X11WindowStack::remove(X11ErrorTrap& trap, Window id, const QRect& area)
+{
+    const auto it = position(id);
+    if (it == m_stack.end())
+        return false;
+    const bool shown = it->shows() && it->outer.intersects(area);
+    forget(trap, *it);
+    m_stack.erase(it);
+    return shown;
+}
+
+bool X11WindowStack::handleDamage(X11ErrorTrap& trap, const XDamageNotifyEvent& e, const QRect& area)
+{
+    if (m_rootDamage && e.damage == m_rootDamage.get()) {
+        // Changes elsewhere on the root (another display, outside the area) make no frame.
+        XDamageSubtract(m_dpy, e.damage, None, m_region.get());
+        int count = 0;
+        XRectangle bounds{};
+        XFreed<XRectangle> rects(XFixesFetchRegionAndBounds(m_dpy, m_region.get(), &count, &bounds));
+        return trap.sync() != 0 || QRect(bounds.x, bounds.y, bounds.width, bounds.height).intersects(area);
+    }
+    // A window rebuilt under an excluded one: its changes there never reach the screen.
+    for (TopLevel& t : m_stack) {
+        if (t.damage && t.damage.get() == e.damage) {
+            XDamageSubtract(m_dpy, e.damage, None, None);
+            trap.sync();
+            return !excludedRegion(area).intersected(t.outer).isEmpty();
+        }
+    }
+    return false;
+}
+
+bool X11WindowStack::handleEvent(X11ErrorTrap& trap, const XEvent& e, const QRect& area)
+{
+    const Window root = m_display.root();
+    switch (e.type) {
+    case CreateNotify: {
+        const XCreateWindowEvent& c = e.xcreatewindow;
+        if (c.parent != root || find(c.window))
+            return false;
+        TopLevel t;
+        t.id = c.window;
+        t.outer = QRect(c.x, c.y, c.width + 2 * c.border_width, c.height + 2 * c.border_width);
+        t.border = c.border_width;
+        m_stack.push_back(std::move(t)); // new windows start on top
+        return false;
+    }
+    case DestroyNotify: {
+        const XDestroyWindowEvent& d = e.xdestroywindow;
+        return d.event == root && remove(trap, d.window, area);
+    }
+    case ReparentNotify: {
+        const XReparentEvent& r = e.xreparent;
+        if (r.event != root)
+            return false;
+        if (r.parent == root) {
+            if (find(r.window))
+                return false;
+            TopLevel t;
+            t.id = r.window;
+            if (!readAttributes(trap, t))
+                return false;
+            if (t.shows())
+                t.excluded = isExcluded(trap, t.id);
+            const bool shown = t.outer.intersects(area);
+            m_stack.push_back(std::move(t));
+            return shown;
+        }
+        const bool shown = remove(trap, r.window, area);
+        // A client moved into a frame: the frame now carries its pid and id.
+        if (TopLevel* frame = find(r.parent); frame && frame->shows())
+            frame->excluded = isExcluded(trap, frame->id);
+        return shown;
+    }
+    case ConfigureNotify: {
+        const XConfigureEvent& c = e.xconfigure;
+        TopLevel* t = c.event == root ? find(c.window) : nullptr;
+        if (!t)
+            return false;
+        const QRect before = t->outer;
+        const QRect after(c.x, c.y, c.width + 2 * c.border_width, c.height + 2 * c.border_width);
+        if (before.size() != after.size())
+            t->pixmap.reset(); // a resized window has a new pixmap
+        if (t->excluded && t->shows() && before != after)
+            m_ghosts.emplace_back(before, kGhostFrames);
+        t->outer = after;
+        t->border = c.border_width;
+        const bool shown = t->shows() && (before.intersects(area) || after.intersects(area));
+        moveAbove(c.window, c.above);
+        return shown;
+    }
+    case MapNotify: {
+        TopLevel* t = e.xmap.event == root ? find(e.xmap.window) : nullptr;
+        if (!t)
+            return false;
+        t->pixmap.reset();
+        if (!readAttributes(trap, *t))
+            return false; // already gone again
+        t->viewable = true;
+        if (!t->inputOnly)
+            t->excluded = isExcluded(trap, t->id);
+        return t->outer.intersects(area);
+    }
+    case UnmapNotify: {
+        TopLevel* t = e.xunmap.event == root ? find(e.xunmap.window) : nullptr;
+        if (!t)
+            return false;
+        const bool shown = t->shows() && t->outer.intersects(area);
+        forget(trap, *t);
+        t->viewable = false;
+        return shown;
+    }
+    case CirculateNotify: {
+        const XCirculateEvent& c = e.xcirculate;
+        if (c.event != root)
+            return false;
+        const auto it = position(c.window);
+        if (it == m_stack.end())
+            return false;
+        TopLevel moved = std::move(*it);
+        m_stack.erase(it);
+        const bool shown = moved.outer.intersects(area);
+        if (c.place == PlaceOnTop)
+            m_stack.push_back(std::move(moved));
+        else
+            m_stack.insert(m_stack.begin(), std::move(moved));
+        return shown;
+    }
+    default:
+        return false;
+    }
+}
+
+QRegion X11WindowStack::excludedRegion(const QRect& area) const
+{
+    QRegion region;
+    for (const TopLevel& t : m_stack) {
+        if (t.excluded && t.shows())
+            region += t.outer & area;
+    }
+    for (const auto& ghost : m_ghosts)
+        region += ghost.first & area;
+    return region;
+}
+
+void X11WindowStack::ageGhosts()
+{
+    for (auto& ghost : m_ghosts)
+        --ghost.second;
+    std::erase_if(m_ghosts, [](const auto& g) { return g.second <= 0; });
+}
+
+bool X11WindowStack::ensurePixmap(X11ErrorTrap& trap, TopLevel& t)
+{
+    if (t.pixmap)
+        return true;
+    t.pixmap = PixmapHandle(m_dpy, XCompositeNameWindowPixmap(m_dpy, t.id));
+    if (trap.sync() != 0) {
+        t.pixmap = PixmapHandle();
+        return false;
+    }
+    return true;
+}
+
+bool X11WindowStack::watch(X11ErrorTrap& trap, TopLevel& t)
+{
+    if (t.damage)
+        return true;
+    t.damage = DamageHandle(m_dpy, XDamageCreate(m_dpy, t.id, XDamageReportNonEmpty));
+    return trap.sync() == 0;
+}
+
+} // namespace corvessa

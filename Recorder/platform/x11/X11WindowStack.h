@@ -1,0 +1,86 @@
+#pragma once
+
+#include "platform/ScreenStreamConfig.h"
+
+#include <QRect>
+#include <QRegion>
+
+#include <utility>
+#include <vector>
+
+// Last: X11's macros clash with names in Qt.
+#include "platform/x11/X11CaptureDisplay.h"
+#include "platform/x11/X11Handles.h"
+
+namespace corvessa {
+
+// The root's children (the top-level windows) in stacking order, kept up to
+// date from the server's events, with the damage bookkeeping a display or area
+// capture needs: the root's damage says when the captured area changed, and a
+// window rebuilt under an excluded one gets a damage (and its own pixmap) of
+// its own, since its changes there never reach the screen. Windows on the
+// filter's exclusion lists are marked, and the places they lately left are
+// remembered for a few frames. Owned by the capture thread.
+class X11WindowStack {
+public:
+    // A top-level window as the stack tracks it.
+    struct TopLevel {
+        Window id = 0;
+        QRect outer; // root pixels, border included
+        int border = 0;
+        bool viewable = false;
+        bool inputOnly = false;
+        bool known = false; // depth and visual read
+        int depth = 0;
+        Visual* visual = nullptr;
+        bool excluded = false;
+        PixmapHandle pixmap;
+        DamageHandle damage; // only on windows that were rebuilt under an excluded one
+
+        bool shows() const { return viewable && !inputOnly; }
+    };
+
+    X11WindowStack(const X11CaptureDisplay& display, ScreenFilter filter);
+
+    // Watches the root's children and reads them as they are; the caller's
+    // next sync tells whether the server refused.
+    void open(X11ErrorTrap& trap);
+
+    // A change among the root's children; true when it shows in `area`.
+    bool handleEvent(X11ErrorTrap& trap, const XEvent& e, const QRect& area);
+    // True when the damage changed what `area` shows, or what it would show
+    // without the excluded windows; false when the damage is none of ours.
+    bool handleDamage(X11ErrorTrap& trap, const XDamageNotifyEvent& e, const QRect& area);
+
+    // Root pixels of `area` that excluded windows cover, or lately covered.
+    QRegion excludedRegion(const QRect& area) const;
+    // One frame has passed: places left long enough ago are forgotten.
+    void ageGhosts();
+
+    // Bottom to top.
+    std::vector<TopLevel>& windows() { return m_stack; }
+    // The window's own picture (border included), named afresh after a map or a resize.
+    bool ensurePixmap(X11ErrorTrap& trap, TopLevel& t);
+    // Watches the window's own changes from now on; false when it is gone.
+    bool watch(X11ErrorTrap& trap, TopLevel& t);
+
+private:
+    bool readAttributes(X11ErrorTrap& trap, TopLevel& t);
+    bool isExcluded(X11ErrorTrap& trap, Window topLevel);
+    TopLevel* find(Window id);
+    std::vector<TopLevel>::iterator position(Window id);
+    void moveAbove(Window id, Window sibling);
+    // Takes the window out of the stack; true when it showed in `area`.
+    bool remove(X11ErrorTrap& trap, Window id, const QRect& area);
+    void forget(X11ErrorTrap& trap, TopLevel& t);
+
+    const X11CaptureDisplay& m_display;
+    Display* const m_dpy;
+    const ScreenFilter m_filter;
+    DamageHandle m_rootDamage;
+    RegionHandle m_region; // what the root's damage covered, fetched per event
+    std::vector<TopLevel> m_stack;
+    std::vector<std::pair<QRect, int>> m_ghosts; // places excluded windows left, and frames to go
+};
+
+} // namespace corvessa

@@ -13,14 +13,11 @@
 // Prints for both: CPU seconds per recorded second, peak memory, frames
 // written against expected, and the beep-minus-flash offset at start and end.
 
-#include "engine/RecorderEngine.h"
-#include "platform/pulse/PulseAudioInput.h"
-#include "platform/synthetic/SyntheticPowerControl.h"
-#include "platform/x11/X11ScreenSource.h"
+#include "BenchEngine.h"
+#include "BenchRig.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QEventLoop>
 #include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
@@ -37,10 +34,7 @@
 #include <thread>
 #include <vector>
 
-#include <fcntl.h>
-#include <signal.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -52,7 +46,7 @@
 #include <X11/Xutil.h>
 
 using namespace corvessa;
-using Clock = std::chrono::steady_clock;
+using namespace benchrig;
 
 namespace {
 
@@ -61,8 +55,6 @@ constexpr int kHeight = 1080;
 constexpr int kFps = 30;
 constexpr int kRate = 48000;
 constexpr double kBeepSeconds = 0.05;
-
-double seconds(const timeval& t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; }
 
 // ---------------------------------------------------------------- the scene
 
@@ -193,24 +185,6 @@ int runScene(double total)
 
 // ---------------------------------------------------------------- helpers
 
-void spin(double secs)
-{
-    const auto end = Clock::now() + std::chrono::duration<double>(secs);
-    while (Clock::now() < end) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-}
-
-QByteArray run(const QString& program, const QStringList& args)
-{
-    QProcess p;
-    p.setProcessChannelMode(QProcess::SeparateChannels);
-    p.start(program, args);
-    p.waitForFinished(-1);
-    return p.readAllStandardOutput();
-}
-
 double peakSelfMiB()
 {
     QFile f(QStringLiteral("/proc/self/status"));
@@ -325,25 +299,6 @@ void report(const char* name, double cpuPerSecond, double peakMiB, const Analysi
     std::fflush(stdout);
 }
 
-// The capture's X connections may outlive the engine by a moment; the server
-// going away at teardown is then expected and not a failure.
-int quietIOError(Display*)
-{
-    std::fflush(stdout);
-    _exit(0);
-}
-
-struct Children {
-    std::vector<pid_t> pids;
-    ~Children()
-    {
-        for (auto it = pids.rbegin(); it != pids.rend(); ++it) {
-            kill(*it, SIGTERM);
-            waitpid(*it, nullptr, 0);
-        }
-    }
-};
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -371,87 +326,17 @@ int main(int argc, char** argv)
     const QDir d(dir.path());
     Children children;
 
-    // Xvfb; it picks a free display and writes the number to a pipe.
-    int fds[2];
-    if (pipe(fds) != 0)
+    const QString display = startXvfb(children, "1920x1080x24");
+    if (display.isEmpty())
         return 1;
-    const pid_t xvfb = fork();
-    if (xvfb == 0) {
-        close(fds[0]);
-        const std::string fd = std::to_string(fds[1]);
-        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1920x1080x24", "+extension", "Composite",
-               "-nolisten", "tcp", "-noreset", static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    children.pids.push_back(xvfb);
-    close(fds[1]);
-    char buf[32] = {};
-    const ssize_t got = read(fds[0], buf, sizeof buf - 1);
-    close(fds[0]);
-    if (got <= 0) {
-        std::fprintf(stderr, "Xvfb did not start\n");
-        return 1;
-    }
-    const QString display = QStringLiteral(":") + QString::fromLatin1(buf, int(got)).trimmed();
-    qputenv("DISPLAY", display.toUtf8());
 
     // PulseAudio: "speakers" (default sink) and "mic" whose monitor is the stand-in microphone.
-    for (const char* sub : {"runtime", "home", "state"})
-        d.mkpath(QString::fromLatin1(sub));
-    QFile::setPermissions(d.filePath(QStringLiteral("runtime")), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    const QString socket = d.filePath(QStringLiteral("runtime/native"));
-    {
-        QFile script(d.filePath(QStringLiteral("daemon.pa")));
-        script.open(QIODevice::WriteOnly);
-        script.write(QStringLiteral("load-module module-native-protocol-unix auth-anonymous=1 socket=%1\n"
-                                    "load-module module-null-sink sink_name=speakers\n"
-                                    "load-module module-null-sink sink_name=mic\n"
-                                    "load-module module-remap-source master=mic.monitor source_name=stand_in_mic\n"
-                                    "set-default-sink speakers\n"
-                                    "set-default-source stand_in_mic\n")
-                         .arg(socket)
-                         .toUtf8());
-        QFile conf(d.filePath(QStringLiteral("client.conf")));
-        conf.open(QIODevice::WriteOnly);
-        conf.write("autospawn = no\n");
-    }
-    qputenv("HOME", d.filePath(QStringLiteral("home")).toUtf8());
-    qputenv("XDG_CONFIG_HOME", d.filePath(QStringLiteral("home/.config")).toUtf8());
-    qputenv("XDG_RUNTIME_DIR", d.filePath(QStringLiteral("runtime")).toUtf8());
-    qputenv("PULSE_RUNTIME_PATH", d.filePath(QStringLiteral("runtime")).toUtf8());
-    qputenv("PULSE_STATE_PATH", d.filePath(QStringLiteral("state")).toUtf8());
-    qputenv("PULSE_CLIENTCONFIG", d.filePath(QStringLiteral("client.conf")).toUtf8());
-    const std::string paScript = d.filePath(QStringLiteral("daemon.pa")).toStdString();
-    const std::string paLog = d.filePath(QStringLiteral("pulse.log")).toStdString();
-    const pid_t pulse = fork();
-    if (pulse == 0) {
-        const int logFd = ::open(paLog.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        dup2(logFd, 2);
-        execlp("pulseaudio", "pulseaudio", "-n", "--daemonize=no", "--system=no", "--exit-idle-time=-1",
-               "--disable-shm=yes", "--use-pid-file=no", "--realtime=no", "--high-priority=no", "--log-target=stderr",
-               "-F", paScript.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    children.pids.push_back(pulse);
-    qputenv("PULSE_SERVER", (QStringLiteral("unix:") + socket).toUtf8());
-    for (int i = 0; i < 100 && !QFile::exists(socket); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    if (!QFile::exists(socket)) {
-        std::fprintf(stderr, "pulseaudio did not start (log %s)\n", paLog.c_str());
+    if (!startPulse(children, d))
         return 1;
-    }
 
     // The scene runs through both recordings.
     const double sceneSeconds = 2 * secs + 25;
-    const pid_t scene = fork();
-    if (scene == 0) {
-        const std::string self = QCoreApplication::applicationFilePath().toStdString();
-        const std::string t = std::to_string(sceneSeconds);
-        execl(self.c_str(), self.c_str(), "--scene", t.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    children.pids.push_back(scene);
+    startSelf(children, {"--scene", std::to_string(sceneSeconds)});
     std::this_thread::sleep_for(std::chrono::milliseconds(2500));
 
     std::printf("%.0f s at %dx%d@%d, display %s\n", secs, kWidth, kHeight, kFps, qPrintable(display));
@@ -463,20 +348,9 @@ int main(int argc, char** argv)
     const auto ff0 = Clock::now();
     QProcess ff;
     ff.setProcessChannelMode(QProcess::SeparateChannels);
-    ff.start(QStringLiteral("ffmpeg"),
-             {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y"), QStringLiteral("-thread_queue_size"),
-              QStringLiteral("512"), QStringLiteral("-f"), QStringLiteral("x11grab"), QStringLiteral("-framerate"),
-              QString::number(kFps), QStringLiteral("-video_size"), QStringLiteral("1920x1080"), QStringLiteral("-i"),
-              display, QStringLiteral("-thread_queue_size"), QStringLiteral("512"), QStringLiteral("-f"),
-              QStringLiteral("pulse"), QStringLiteral("-i"), QStringLiteral("stand_in_mic"),
-              QStringLiteral("-thread_queue_size"), QStringLiteral("512"), QStringLiteral("-f"), QStringLiteral("pulse"),
-              QStringLiteral("-i"), QStringLiteral("speakers.monitor"), QStringLiteral("-filter_complex"),
-              QStringLiteral("[1:a][2:a]amix=inputs=2[a]"), QStringLiteral("-map"), QStringLiteral("0:v"),
-              QStringLiteral("-map"), QStringLiteral("[a]"), QStringLiteral("-c:v"), QStringLiteral("libx265"),
-              QStringLiteral("-preset"), QStringLiteral("ultrafast"), QStringLiteral("-pix_fmt"),
-              QStringLiteral("yuv420p"), QStringLiteral("-c:a"), QStringLiteral("aac"), QStringLiteral("-t"),
-              QString::number(secs), QStringLiteral("-movflags"), QStringLiteral("frag_keyframe+empty_moov+default_base_moof"),
-              QStringLiteral("-f"), QStringLiteral("mov"), ffMovie});
+    ff.start(QStringLiteral("ffmpeg"), ffmpegGrabArgs(display, kWidth, kHeight, kFps, secs,
+                                                      {QStringLiteral("stand_in_mic"), QStringLiteral("speakers.monitor")},
+                                                      ffMovie));
     ff.waitForFinished(-1);
     const double ffWall = std::chrono::duration<double>(Clock::now() - ff0).count();
     getrusage(RUSAGE_CHILDREN, &after);
@@ -489,34 +363,13 @@ int main(int argc, char** argv)
 
     // Our engine.
     const QString ourMovie = d.filePath(QStringLiteral("engine.mov"));
-    auto source = std::make_shared<X11ScreenSource>(display);
-    auto audio = std::make_shared<PulseAudioInput>();
-    source->setAudioInput(audio);
-    RecorderError contentError;
-    const auto content = source->content(&contentError);
-    if (!content || content->displays.empty()) {
-        std::fprintf(stderr, "no display to record\n");
-        return 1;
-    }
-    auto engine = RecorderEngine::create();
-    engine->setScreenSource(source);
-    engine->setAudioInput(audio);
-    engine->setPowerControl(std::make_shared<SyntheticPowerControl>());
-    QStringList lines;
-    engine->onEvent = [&lines](const QString& line) { lines << line; };
-    RecorderEngine::Config config;
-    config.target = RecorderEngine::Target::display(content->displays.front().id);
-    config.fps = kFps;
-    config.systemAudio = true;
-    config.microphoneID = QStringLiteral("stand_in_mic");
-    config.cursorTheme = CursorTheme::hidden;
-    config.outputURL = ourMovie;
     rusage self0{}, self1{};
     getrusage(RUSAGE_SELF, &self0);
-    if (auto error = engine->startInner(config)) {
-        std::fprintf(stderr, "engine start failed: %s\n", qPrintable(error->message));
+    auto recording = startEngineRecording(display, kFps, ourMovie);
+    if (!recording)
         return 1;
-    }
+    auto& engine = recording->engine;
+    const QStringList& lines = recording->lines;
     spin(secs);
     const auto path = engine->stop();
     getrusage(RUSAGE_SELF, &self1);
@@ -544,9 +397,7 @@ int main(int argc, char** argv)
         QFile::copy(*path, qEnvironmentVariable("AV_COMPARE_KEEP") + QStringLiteral("/engine.mov"));
         QFile::copy(ffMovie, qEnvironmentVariable("AV_COMPARE_KEEP") + QStringLiteral("/ffmpeg.mov"));
     }
-    engine.reset();
-    source.reset();
-    audio.reset();
+    recording.reset();
     XSetIOErrorHandler(quietIOError);
     return 0;
 }

@@ -9,6 +9,7 @@
 // resident memory (VmHWM), frames written against frames expected, frames
 // dropped and repeated, and the time from stop() to the finished file.
 
+#include "SyntheticBenchEngine.h"
 #include "engine/RecorderEngine.h"
 #include "platform/DisplayInfo.h"
 #include "platform/ffmpeg/MovieProbe.h"
@@ -64,19 +65,8 @@ void spin(double seconds)
 int recordOne(int width, int height, int fps, double seconds, CursorTheme cursor)
 {
     QTemporaryDir dir;
-    DisplayInfo display;
-    display.name = QStringLiteral("BENCH-1");
-    display.id = DisplayInfo::idForName(display.name);
-    display.frame = QRectF(0, 0, width, height);
-    display.isPrimary = true;
     auto audio = std::make_shared<SyntheticAudioInput>();
-    auto source = std::make_shared<SyntheticScreenSource>(std::vector<DisplayInfo>{display}, std::vector<WindowInfo>{});
-    source->setAudioInput(audio);
-
-    auto engine = RecorderEngine::create();
-    engine->setScreenSource(source);
-    engine->setAudioInput(audio);
-    engine->setPowerControl(std::make_shared<SyntheticPowerControl>());
+    auto [display, source, engine] = benchrig::syntheticEngine(width, height, audio);
     QStringList lines;
     engine->onEvent = [&lines](const QString& line) { lines << line; };
 

@@ -62,8 +62,12 @@ std::optional<uint64_t> statvfsFreeSpace(const QString& folder)
 // The state of one stop call, shared by the steps that run on the engine queue.
 struct RecorderEngine::StopRun {
     std::promise<std::optional<QString>> result;
+    std::shared_future<std::optional<QString>> future = result.get_future().share();
     double deadline = 0; // host seconds
     bool done = false;
+    // Begun by the engine itself; `claimed` once a stop() call has waited for it.
+    bool selfStarted = false;
+    bool claimed = false;
 
     void finish(std::optional<QString> url)
     {
@@ -274,7 +278,8 @@ void RecorderEngine::resetRecordingState()
     m_config.reset();
     m_stream = {};
     m_streamAllowed = false;
-    m_loggedMicFormat = m_diskStopSent = m_sessionStarted = m_receivedMicrophone = false;
+    m_loggedMicFormat = m_diskStopSent = m_writerFailSent = m_sessionStarted = m_receivedMicrophone = false;
+    m_stopRun.reset();
     m_lastFrameSynthetic = m_resumeWaiting = m_micOutputAttached = m_micDeadNotified = m_restartingStream = false;
     m_lastDiskCheck = -1e9;
     m_lastSyncReport = 0;
@@ -455,6 +460,12 @@ std::optional<RecorderError> RecorderEngine::startInner(const Config& given)
         return err(Loc::mark("The frame rate must be between 1 and 120 frames per second."));
     if (given.outputURL.isEmpty())
         return err(Loc::mark("Can't start writing the file."));
+    // The disk watchdog would stop such a recording at its first check.
+    if (services.freeSpace) {
+        const std::optional<uint64_t> free = services.freeSpace(QFileInfo(given.outputURL).absolutePath());
+        if (free && *free < lowDiskBytes)
+            return err(Loc::mark("Not enough free disk space to record: at least 1 GB is needed."));
+    }
 
     Config config = given;
 
@@ -964,6 +975,7 @@ void RecorderEngine::appendVideo(const PixelBufferRef& image, MediaTime adjusted
 
 void RecorderEngine::onHeartbeat()
 {
+    checkWriter();
     const MediaTime now = HostClock::now();
     drainVideoSync(false, now);
     const double interval = std::max(1.0 / std::max(1, m_config ? m_config->fps : 30), heartbeatMinInterval);
@@ -1114,10 +1126,21 @@ void RecorderEngine::checkDiskSpace()
     const std::optional<uint64_t> free = m_services.freeSpace ? m_services.freeSpace(folder) : std::nullopt;
     if (!free)
         return;
-    if (*free < lowDiskBytes) {
+    // A writer that has failed already is reported as a failed save, never as saved.
+    if (*free < lowDiskBytes && m_writer && m_writer->status() == MovieWriter::Status::Writing) {
         m_diskStopSent = true;
         emitLine(Line::lowDisk({QString::number(*free / 1048576)}));
     }
+}
+
+void RecorderEngine::checkWriter()
+{
+    if ((m_state != State::recording && m_state != State::paused) || m_writerFailSent || !m_writer
+        || m_writer->status() != MovieWriter::Status::Failed)
+        return;
+    m_writerFailSent = true;
+    emitLine(Line::saveFailed({EngineLine::reason(m_writer->error())}));
+    stopFromQueue();
 }
 
 void RecorderEngine::holdAwake()
@@ -1425,25 +1448,24 @@ void RecorderEngine::setMuteSpeakers(bool mute)
 std::optional<QString> RecorderEngine::stop()
 {
     auto run = std::make_shared<StopRun>();
-    std::future<std::optional<QString>> result = run->result.get_future();
     StreamHandle stream;
     std::unique_ptr<SystemAudioTap> tap;
+    std::shared_ptr<StopRun> joined;
     bool stopping = false;
 
     // First phase: everything that feeds the recording is cut off, on the engine
     // queue so no callback sees a half-changed engine.
     m_q->sync([&] {
-        if (m_state != State::recording && m_state != State::paused)
+        // A stop the engine began on its own answers the first caller after it.
+        if (m_stopRun && m_stopRun->selfStarted && !m_stopRun->claimed) {
+            m_stopRun->claimed = true;
+            joined = m_stopRun;
             return;
-        stopping = true;
-        tap = detachFeeds();
-        // Stopped in the deep tier: the owner's camera is handed back running.
-        if (auto camera = std::exchange(m_suspendedCamera, nullptr))
-            camera->resume();
-        stream = std::exchange(m_stream, {});
-        m_streamAllowed = false;
-        cancelScheduledWork();
+        }
+        stopping = beginStop(run, stream, tap);
     });
+    if (joined)
+        return joined->future.get();
     if (!stopping)
         return std::nullopt;
     // The tap's last buffers may still be on their way to the engine queue; they
@@ -1455,7 +1477,43 @@ std::optional<QString> RecorderEngine::stop()
 
     auto self = shared_from_this();
     m_q->async([self, run] { self->stopPhase2(run); });
-    return result.get();
+    return run->future.get();
+}
+
+bool RecorderEngine::beginStop(const std::shared_ptr<StopRun>& run, StreamHandle& stream,
+                               std::unique_ptr<SystemAudioTap>& tap)
+{
+    if ((m_state != State::recording && m_state != State::paused) || (m_stopRun && !m_stopRun->done))
+        return false;
+    m_stopRun = run;
+    tap = detachFeeds();
+    // Stopped in the deep tier: the owner's camera is handed back running.
+    if (auto camera = std::exchange(m_suspendedCamera, nullptr))
+        camera->resume();
+    stream = std::exchange(m_stream, {});
+    m_streamAllowed = false;
+    cancelScheduledWork();
+    return true;
+}
+
+void RecorderEngine::stopFromQueue()
+{
+    auto run = std::make_shared<StopRun>();
+    run->selfStarted = true;
+    StreamHandle stream;
+    std::unique_ptr<SystemAudioTap> tap;
+    if (!beginStop(run, stream, tap))
+        return;
+    // Stopping the tap and the stream waits for their threads, which may be
+    // waiting for this queue: done on the control queue, then back here.
+    auto self = shared_from_this();
+    m_control->async([self, run, stream, tap = std::shared_ptr<SystemAudioTap>(std::move(tap))] {
+        if (tap)
+            tap->stop();
+        if (stream.stream)
+            stream.stream->stop();
+        self->m_q->async([self, run] { self->stopPhase2(run); });
+    });
 }
 
 void RecorderEngine::stopPhase2(const std::shared_ptr<StopRun>& run)
@@ -1520,7 +1578,8 @@ void RecorderEngine::finishingStep(const std::shared_ptr<StopRun>& run)
 void RecorderEngine::resultStep(const std::shared_ptr<StopRun>& run)
 {
     if (m_writer->status() != MovieWriter::Status::Completed) {
-        emitLine(Line::saveFailed({EngineLine::reason(m_writer->error())}));
+        if (!m_writerFailSent)
+            emitLine(Line::saveFailed({EngineLine::reason(m_writer->error())}));
         m_state = State::idle;
         run->finish(std::nullopt);
         return;

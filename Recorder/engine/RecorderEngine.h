@@ -287,6 +287,9 @@ private:
     void heartbeat(double minGap);
     void checkMicAlive();
     void checkDiskSpace();
+    // A writer that failed on its own thread (a full disk) ends the recording:
+    // said once, then stopped as by stop().
+    void checkWriter();
     void holdAwake();
     void releaseAwake();
     // Cuts off what feeds a recording: heartbeat, cursor tracking, the lens
@@ -315,6 +318,11 @@ private:
 
     // Stop (engine queue after the first phase).
     struct StopRun;
+    // The first phase of a stop, on the engine queue: false when there is no
+    // recording to stop. The tap and the stream are stopped outside it.
+    bool beginStop(const std::shared_ptr<StopRun>& run, StreamHandle& stream, std::unique_ptr<SystemAudioTap>& tap);
+    // A stop the engine begins itself, from its queue; a later stop() waits for it.
+    void stopFromQueue();
     void stopPhase2(const std::shared_ptr<StopRun>& run);
     void stopPhase3(const std::shared_ptr<StopRun>& run);
     void finishingStep(const std::shared_ptr<StopRun>& run);
@@ -391,6 +399,8 @@ private:
     int64_t m_repeatedVideo = 0;
     double m_lastDiskCheck = -1e9;
     bool m_diskStopSent = false;
+    bool m_writerFailSent = false;        // "Save failed" was said while recording
+    std::shared_ptr<StopRun> m_stopRun; // the stop under way, or the last one
 
     std::atomic<uint64_t> m_tokenCounter{0}; // any thread
 

@@ -3,6 +3,7 @@
 #include "platform/core/RecorderLog.h"
 #include "platform/FileReveal.h"
 #include "platform/core/MainQueue.h"
+#include "platform/core/RegularFile.h"
 #include "platform/ffmpeg/MovieProbe.h"
 #include "platform/core/XdgPaths.h"
 #include "prefs/Loc.h"
@@ -14,10 +15,12 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSaveFile>
+#include <QSet>
 #include <QThreadPool>
 
 #include <cmath>
 #include <mutex>
+#include <utility>
 
 namespace corvessa {
 
@@ -26,6 +29,10 @@ namespace {
 // Dates are stored as seconds since 1 January 2001 UTC, the other platform's
 // reference date, so journals read the same on both.
 constexpr qint64 kReferenceDateMs = 978307200000;
+
+// A journal names a few paths; even the most it lists, each as long as a path
+// can be, fits many times over.
+constexpr qint64 kMaxJournalBytes = 1 << 20;
 
 struct State {
     std::mutex mutex;
@@ -67,8 +74,20 @@ void RecoveryJournal::end()
 {
     State& s = state();
     std::lock_guard lock(s.mutex);
-    s.entry.reset();
-    QFile::remove(file());
+    const std::optional<Entry> ended = std::exchange(s.entry, std::nullopt);
+    QFile journal(file());
+    if (journal.remove() || !journal.exists())
+        return;
+    // Its folder no longer lets it go (made read-only): a journal left as it is
+    // would be taken for a crash at every launch. Marked finished, with no files
+    // for a reader that does not know the mark to report.
+    const QString why = journal.errorString();
+    Entry done{ended ? ended->started : QDateTime::currentDateTimeUtc(), {}, true};
+    write(done);
+    const auto stored = decode(RegularFile::read(file(), kMaxJournalBytes).bytes);
+    RecorderLog::write(QStringLiteral("[recovery] could not remove the journal (%1); %2")
+                           .arg(why, stored && stored->finished ? QStringLiteral("marked it finished")
+                                                                : QStringLiteral("could not mark it finished either")));
 }
 
 void RecoveryJournal::write(const Entry& entry)
@@ -77,6 +96,9 @@ void RecoveryJournal::write(const Entry& entry)
     // QSaveFile writes a temporary file and renames it over the journal, so a
     // crash mid-write leaves the old journal, never half of a new one.
     QSaveFile out(file());
+    // In a folder that turned read-only the journal is rewritten in place: a
+    // write torn by a crash then reads as invalid and is left alone.
+    out.setDirectWriteFallback(true);
     if (!out.open(QIODevice::WriteOnly))
         return;
     out.write(encode(entry));
@@ -88,6 +110,8 @@ QByteArray RecoveryJournal::encode(const Entry& entry)
     QJsonObject o;
     o.insert(QStringLiteral("started"), double(entry.started.toMSecsSinceEpoch() - kReferenceDateMs) / 1000.0);
     o.insert(QStringLiteral("files"), QJsonArray::fromStringList(entry.files));
+    if (entry.finished)
+        o.insert(QStringLiteral("finished"), true);
     return QJsonDocument(o).toJson(QJsonDocument::Compact);
 }
 
@@ -109,20 +133,49 @@ std::optional<RecoveryJournal::Entry> RecoveryJournal::decode(const QByteArray& 
             return std::nullopt;
         e.files.append(f.toString());
     }
+    e.finished = o.value(QStringLiteral("finished")).toBool(false);
     return e;
 }
 
 std::vector<RecoveryJournal::Found> RecoveryJournal::inspect(const Entry& entry)
 {
+    return inspect(entry, std::chrono::steady_clock::now() + inspectTimeLimit);
+}
+
+std::vector<RecoveryJournal::Found> RecoveryJournal::inspect(const Entry& entry,
+                                                             std::chrono::steady_clock::time_point deadline)
+{
     std::vector<Found> found;
+    QSet<QString> seen;
     for (const QString& path : entry.files) {
-        if (!QFileInfo::exists(path))
+        if (seen.contains(path))
             continue;
-        const MovieProbe::Result probe = MovieProbe::probe(path);
+        if (seen.size() == maximumFiles)
+            break;
+        seen.insert(path);
+        // We write absolute paths only; a relative one would name a file
+        // wherever this process happens to run.
+        if (!QDir::isAbsolutePath(path))
+            continue;
+        // Only a regular file can be one of our movies: a FIFO would block the
+        // reader for ever, and a device or a folder is no recording. One that is
+        // there but cannot be opened is reported, as not playable.
+        const RegularFile movie(path);
+        const bool there = movie.isOpen()
+            || (movie.status() == RegularFile::Status::Unreadable && QFileInfo(path).isFile());
+        if (!there)
+            continue;
         Found f{path};
-        if (probe.opened && std::isfinite(probe.seconds)) {
-            f.seconds = probe.seconds;
-            f.playable = probe.playable && probe.seconds > minimumPlayableSeconds;
+        if (movie.isOpen()) {
+            // The very file checked above, whatever the path names by now.
+            const MovieProbe::Result probe = MovieProbe::probe(movie.openedPath(), deadline);
+            if (probe.opened && std::isfinite(probe.seconds)) {
+                f.seconds = probe.seconds;
+                f.playable = probe.playable && probe.seconds > minimumPlayableSeconds;
+            }
+            if (probe.timedOut)
+                RecorderLog::write(QStringLiteral("[recovery] stopped reading %1 at the time limit; it may be longer")
+                                       .arg(QFileInfo(path).fileName()));
         }
         found.push_back(f);
     }
@@ -186,19 +239,20 @@ std::optional<RecoveryJournal::LaunchReport> RecoveryJournal::checkNow()
         // A recording of this process has begun: the journal is its own.
         if (s.entry)
             return std::nullopt;
-        QFile in(file());
-        if (!in.open(QIODevice::ReadOnly))
+        // Read without blocking and only as a regular file of a sane size; one
+        // that cannot be read or decoded stays where it is and is reported to
+        // nobody.
+        const RegularFile::Contents read = RegularFile::read(file(), kMaxJournalBytes);
+        if (read.status != RegularFile::Status::Open || read.tooLarge)
             return std::nullopt;
-        const QByteArray data = in.readAll();
-        in.close();
-        entry = decode(data);
+        entry = decode(read.bytes);
+        if (!entry)
+            return std::nullopt;
         // Removed before its files are examined: a file that brought the reader
         // down would otherwise do so at every launch.
         QFile::remove(file());
-        if (!entry) {
-            RecorderLog::write(QStringLiteral("[recovery] the journal of the last session could not be read; removed it"));
+        if (entry->finished)
             return std::nullopt;
-        }
     }
     LaunchReport report;
     report.found = inspect(*entry);

@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <chrono>
 #include <functional>
 #include <optional>
 #include <vector>
@@ -24,6 +25,9 @@ public:
     struct Entry {
         QDateTime started;
         QStringList files; // the movie first, then camera files, without duplicates
+        // The recording ended cleanly but the journal could not be removed (its
+        // folder turned read-only): nothing to recover.
+        bool finished = false;
 
         bool operator==(const Entry&) const = default;
     };
@@ -57,6 +61,14 @@ public:
 
     // A file shorter than this is not worth recovering.
     static constexpr double minimumPlayableSeconds = 0.2;
+    // A recording lists its movie and one file per camera it opened, a handful
+    // even with many camera changes; each listed file costs a read of a movie,
+    // so a journal listing more (or repeating itself) is examined up to this.
+    static constexpr int maximumFiles = 64;
+    // How long the launch check may spend reading movies, all files together:
+    // an hour of recording reads in a few seconds from a local disk. It bounds
+    // how long quitting soon after launch waits for the check.
+    static constexpr std::chrono::seconds inspectTimeLimit{20};
 
     RecoveryJournal() = delete;
 
@@ -68,22 +80,29 @@ public:
     // Adds a file to the running journal; nothing without one, nothing for a
     // file already listed.
     static void add(const QString& path);
-    // Forgets the running journal and deletes its file.
+    // Forgets the running journal and deletes its file; a file that cannot be
+    // deleted is logged and marked finished instead.
     static void end();
     // Stores an entry in the journal file (atomically). Callers hold the lock.
     static void write(const Entry& entry);
 
-    // The journal's bytes: {"started": seconds since 2001-01-01 UTC, "files": [...]}.
+    // The journal's bytes: {"started": seconds since 2001-01-01 UTC, "files": [...]},
+    // and "finished": true in a journal marked finished.
     static QByteArray encode(const Entry& entry);
     static std::optional<Entry> decode(const QByteArray& data);
 
-    // Examines the listed files in order; missing ones are left out.
+    // Examines the listed files in order, each once and at most maximumFiles;
+    // missing ones and anything but regular files (folders, devices, FIFOs) are
+    // left out. Reading stops at the deadline: files not read by then are
+    // reported with what is known.
     static std::vector<Found> inspect(const Entry& entry);
+    static std::vector<Found> inspect(const Entry& entry, std::chrono::steady_clock::time_point deadline);
 
     // The launch check, all at once on the calling thread: takes a journal left
-    // behind (deleting it, also when it cannot be decoded, so that a broken one
-    // is not met again at every launch), examines its files and logs what it
-    // found. Nothing when there was no journal or this process is recording.
+    // behind (deleting it), examines its files and logs what it found. Nothing
+    // when there was no journal, when it cannot be read or decoded (it is then
+    // left where it is), when it was marked finished, or when this process is
+    // recording.
     static std::optional<LaunchReport> checkNow();
     // The same off the main thread; `announce` then runs on the main thread when
     // there is something to show. Returns at once.

@@ -94,7 +94,8 @@ public:
     // of the writer's, when the status has become completed or failed (or
     // cancelled, by a cancel in the meantime). Called when not writing, it only
     // runs the completion. The completion may hop elsewhere, but must not wait
-    // for the writer.
+    // for the writer. A file that was renamed, removed or replaced on its path
+    // meanwhile makes the finish fail: the movie is not where the owner looks.
     virtual void finishWriting(std::function<void()> completion) = 0;
     // Stops writing and closes the file as it is; returns when that is done.
     // The file is left where it is.

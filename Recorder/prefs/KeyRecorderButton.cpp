@@ -18,6 +18,32 @@ namespace {
 // The system orange of the other platform's controls, kept for the capture state.
 const QColor kCaptureColor(255, 149, 0);
 
+// A face whose glyphs really are all one width. The theme's fixed font comes
+// first, but platforms without a theme hand back the proportional one, and the
+// "monospace" alias may resolve to a proportional face when the machine's
+// fonts do not match what it names; so every candidate is checked against the
+// face it resolves to, down to the first fixed-pitch family installed.
+QFont monospacedFont()
+{
+    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    if (QFontInfo(font).fixedPitch())
+        return font;
+    font.setFamilies({QStringLiteral("monospace")});
+    font.setStyleHint(QFont::TypeWriter);
+    font.setFixedPitch(true);
+    if (QFontInfo(font).fixedPitch())
+        return font;
+    for (const QString& family : QFontDatabase::families()) {
+        if (!QFontDatabase::isFixedPitch(family) || QFontDatabase::isPrivateFamily(family))
+            continue;
+        QFont candidate = font;
+        candidate.setFamilies({family});
+        if (QFontInfo(candidate).fixedPitch())
+            return candidate;
+    }
+    return font; // no fixed-pitch face installed at all
+}
+
 } // namespace
 
 KeyRecorderButton::KeyRecorderButton(HotKeyAction action, Prefs& prefs, ShortcutCapture& capture, QWidget* parent)
@@ -27,12 +53,7 @@ KeyRecorderButton::KeyRecorderButton(HotKeyAction action, Prefs& prefs, Shortcut
     , m_capture(capture)
 {
     // Body size in the monospaced face, so ⌃⌥P and ⌃⌥W line up in the list.
-    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    // Platforms without a theme hand back the proportional font.
-    if (!QFontInfo(font).fixedPitch()) {
-        font.setFamilies({QStringLiteral("monospace")});
-        font.setStyleHint(QFont::Monospace);
-    }
+    QFont font = monospacedFont();
     const QFont body = QApplication::font();
     if (body.pointSizeF() > 0)
         font.setPointSizeF(body.pointSizeF());

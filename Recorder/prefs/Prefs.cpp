@@ -459,8 +459,8 @@ void Prefs::apply(const QJsonObject& settings)
     if (const QJsonValue id = settings.value(QStringLiteral("cameraSizeID")); id.isString()) {
         const auto size = VideoDimensions::fromId(id.toString());
         if (size && size->longSide() <= kProfileCameraLongSide && size->shortSide() <= kProfileCameraShortSide) {
-            // Stored in its plain form ("1280x720"), as the start-up read does.
-            setCameraSizeID(size->id());
+            // Stored exactly as given; the start-up read brings it to its plain form.
+            setCameraSizeID(id.toString());
             setCameraRes(size->shortSide());
         }
     }

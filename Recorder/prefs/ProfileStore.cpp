@@ -1,5 +1,6 @@
 #include "prefs/ProfileStore.h"
 
+#include "platform/core/RegularFile.h"
 #include "platform/core/UserDefaults.h"
 #include "platform/core/XdgPaths.h"
 #include "prefs/Loc.h"
@@ -72,17 +73,16 @@ bool writeAtomically(const QString& path, const QByteArray& data, QString* error
     return false;
 }
 
-// The JSON object in a file, or none when it cannot be read or is not one.
+// The JSON object in a file, or none when it cannot be read or is not one. Only
+// a regular file is read, without blocking: a FIFO or a device under a
+// profile's name would otherwise stall or flood the program.
 std::optional<QJsonObject> readObject(const QString& path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly) || file.size() > kMaxProfileBytes)
-        return std::nullopt;
-    const QByteArray data = file.read(kMaxProfileBytes + 1);
-    if (data.size() > kMaxProfileBytes)
+    const RegularFile::Contents read = RegularFile::read(path, kMaxProfileBytes);
+    if (read.status != RegularFile::Status::Open || read.tooLarge)
         return std::nullopt;
     QJsonParseError error{};
-    const QJsonDocument doc = QJsonDocument::fromJson(data, &error);
+    const QJsonDocument doc = QJsonDocument::fromJson(read.bytes, &error);
     if (error.error != QJsonParseError::NoError || !doc.isObject())
         return std::nullopt;
     return doc.object();
@@ -313,12 +313,11 @@ bool ProfileStore::load(const QString& name, bool rememberVideo)
         return false;
     }
 
-    // Everything is checked before anything is applied.
+    // Everything is checked before anything is applied. Only "settings" is
+    // read: "app", "version" and "name" are written for people, not checked.
     const auto path = filePath(name);
     const auto profile = path ? readObject(*path) : std::nullopt;
-    const bool ours = profile && profile->value(QStringLiteral("app")) == QJsonValue(appName)
-        && profile->value(QStringLiteral("version")) == QJsonValue(formatVersion);
-    if (!ours || !profile->value(QStringLiteral("settings")).isObject()) {
+    if (!profile || !profile->value(QStringLiteral("settings")).isObject()) {
         setMessage(Loc::fill(Loc::text(QStringLiteral("Can't read “%@”. The file may be corrupted.")), name));
         return false;
     }

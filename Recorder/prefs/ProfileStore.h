@@ -16,8 +16,9 @@ namespace corvessa {
 //
 // pretty-printed with sorted keys, UTF-8, written atomically. "settings" is
 // Prefs::snapshot() plus, while the recorder model is registered, its
-// "micGainDB", "sysGainDB", "muteSpeakers" and "systemAudio". A file of another
-// program or format version is refused like a malformed one.
+// "micGainDB", "sysGainDB", "muteSpeakers" and "systemAudio". Reading uses
+// "settings" alone; "app", "version" and "name" are not checked. Only a regular
+// file of at most 1 MiB is read.
 //
 // The store lists the folder, writes, loads, renames and deletes (to the Trash)
 // profiles, and remembers the default profile ("defaultProfile", loaded at
@@ -78,7 +79,7 @@ public:
     // existing profile is never overwritten.
     void create(const QString& name);
     // Applies a profile. Refused while recording; a file that cannot be read, is
-    // not a profile of this program and format, or is malformed changes nothing.
+    // malformed or has no "settings" object changes nothing.
     // The model's values are applied only while it is idle. With rememberVideo,
     // the profile's screen and camera formats become the current devices'
     // remembered choices; without, the remembered choices win over the profile's.

@@ -5,6 +5,8 @@
 #include "platform/MovieTestSupport.h"
 #include "support/PulseFixture.h"
 
+#include <QJsonArray>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -37,6 +39,40 @@ std::optional<std::pair<double, double>> volume(const QString& path)
     if (!mean.hasMatch() || !max.hasMatch())
         return std::nullopt;
     return std::make_pair(mean.captured(1).toDouble(), max.captured(1).toDouble());
+}
+
+// Seconds from a movie's first frame to its first audible sample (above -50
+// dBFS, so neither digital silence nor the encoder's rounding); nothing when
+// the track has no sound at all or cannot be read.
+std::optional<double> firstSoundAfterFirstFrame(const QString& path)
+{
+    auto startOf = [&](const char* stream) -> std::optional<double> {
+        const QJsonArray streams =
+            ffprobe(path, {QStringLiteral("-select_streams"), QString::fromLatin1(stream)})
+                .value(QStringLiteral("streams"))
+                .toArray();
+        if (streams.isEmpty())
+            return std::nullopt;
+        return streams[0].toObject().value(QStringLiteral("start_time")).toString().toDouble();
+    };
+    const auto video = startOf("v:0");
+    const auto audio = startOf("a:0");
+    if (!video || !audio)
+        return std::nullopt;
+    constexpr int rate = 48000;
+    QProcess p;
+    p.start(QStandardPaths::findExecutable(QStringLiteral("ffmpeg")),
+            {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-i"), path, QStringLiteral("-map"),
+             QStringLiteral("0:a:0"), QStringLiteral("-ac"), QStringLiteral("1"), QStringLiteral("-ar"),
+             QString::number(rate), QStringLiteral("-f"), QStringLiteral("s16le"), QStringLiteral("-")});
+    if (!p.waitForFinished(60000) || p.exitCode() != 0)
+        return std::nullopt;
+    const QByteArray pcm = p.readAllStandardOutput();
+    const auto* samples = reinterpret_cast<const int16_t*>(pcm.constData());
+    for (qsizetype i = 0; i < pcm.size() / 2; ++i)
+        if (std::abs(int(samples[i])) > 100)
+            return *audio + double(i) / rate - *video;
+    return std::nullopt;
 }
 
 struct PulseHarness {
@@ -136,4 +172,28 @@ TEST(RecorderEnginePulse, MutedSpeakersStillRecordOtherPrograms)
     const auto v = volume(*path);
     ASSERT_TRUE(v);
     EXPECT_GT(v->second, -15.0);
+}
+
+TEST(RecorderEnginePulse, MicrophoneIsHeardFromTheFirstFrame)
+{
+    CORVESSA_REQUIRE_PULSE(pulse);
+    if (QStandardPaths::findExecutable(QStringLiteral("ffmpeg")).isEmpty())
+        GTEST_SKIP() << "ffmpeg is not installed";
+    // The stand-in microphone sounds all the time, so any silence at the start is ours.
+    auto tone = pulse->playTone(QString::fromLatin1(PulseFixture::micSink), 440, 8, 0.5);
+    ASSERT_TRUE(tone);
+    spin(0.5); // paplay is under way
+    PulseHarness ph(pulse);
+    EngineHarness& h = ph.h;
+    MovieFolder folder(QStringLiteral("RecorderEnginePulse"));
+    auto config = h.config();
+    config.microphoneID = QString::fromLatin1(PulseFixture::micSource);
+    config.outputURL = folder.file(QStringLiteral("Microphone from the start.mov"));
+    ASSERT_FALSE(h.engine->startInner(config));
+    spin(2.0);
+    const auto path = h.engine->stop();
+    ASSERT_TRUE(path);
+    const auto first = firstSoundAfterFirstFrame(*path);
+    ASSERT_TRUE(first) << "no sound in the movie";
+    EXPECT_LT(*first, 0.3) << "the first words would be lost";
 }

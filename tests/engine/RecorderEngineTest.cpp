@@ -647,14 +647,14 @@ TEST(RecorderEngineWatchdogs, LowDiskSpaceIsReportedOnce)
     std::atomic<int> probes{0};
     h.engine->setFreeSpaceProbe([&](const QString& folder) -> std::optional<uint64_t> {
         EXPECT_EQ(folder, QFileInfo(h.config().outputURL).absolutePath());
-        ++probes;
-        return uint64_t(1073741823);
+        // Enough at the start, then the disk fills.
+        return ++probes == 1 ? uint64_t(4) << 30 : uint64_t(1073741823);
     });
     ASSERT_FALSE(h.engine->startInner(h.config()));
     ASSERT_TRUE(h.events.waitForPrefix(line(Line::lowDisk), 2));
     EXPECT_EQ(h.events.count(QStringLiteral("Insufficient disk space (remaining 1023 MB), stopped and saved automatically.")), 1);
     spin(0.5);
-    EXPECT_EQ(probes.load(), 1);
+    EXPECT_EQ(probes.load(), 2);
     EXPECT_EQ(h.engine->state(), RecorderEngine::State::recording);
 }
 
@@ -669,7 +669,42 @@ TEST(RecorderEngineWatchdogs, OneGibibyteIsEnoughAndChecksAreTenSecondsApart)
     ASSERT_FALSE(h.engine->startInner(h.config()));
     spin(1.5);
     EXPECT_EQ(h.events.countStartingWith(line(Line::lowDisk)), 0);
-    EXPECT_EQ(probes.load(), 1);
+    EXPECT_EQ(probes.load(), 2); // the start's, then the first check's
+}
+
+TEST(RecorderEngineWatchdogs, TooLittleDiskRefusesToStart)
+{
+    EngineHarness h;
+    h.engine->setFreeSpaceProbe([](const QString&) -> std::optional<uint64_t> { return uint64_t(1073741823); });
+    const auto error = h.engine->startInner(h.config());
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->message, QStringLiteral("Not enough free disk space to record: at least 1 GB is needed."));
+    h.engine->cleanUpAfterFailedStart();
+    EXPECT_EQ(h.engine->state(), RecorderEngine::State::idle);
+    EXPECT_TRUE(h.writers->empty()); // no file was begun
+    EXPECT_FALSE(QFile::exists(h.config().outputURL));
+    EXPECT_FALSE(QFile::exists(RecoveryJournal::file()));
+    EXPECT_EQ(h.events.countStartingWith(line(Line::lowDisk)), 0);
+}
+
+TEST(RecorderEngineWatchdogs, ADiskThatFilledUnderTheWriterIsNeverCalledSaved)
+{
+    EngineHarness h;
+    std::atomic<int> probes{0};
+    h.engine->setFreeSpaceProbe([&](const QString&) -> std::optional<uint64_t> {
+        if (++probes == 1)
+            return uint64_t(4) << 30;
+        // Filled between the checks: the writer has already hit the wall.
+        if (auto w = h.writer())
+            w->failNow(RecorderError{MovieWriter::errorDomain, 28, QStringLiteral("No space left on device")});
+        return uint64_t(0);
+    });
+    ASSERT_FALSE(h.engine->startInner(h.config()));
+    ASSERT_TRUE(h.events.waitForPrefix(line(Line::saveFailed), 3));
+    EXPECT_FALSE(h.engine->stop());
+    EXPECT_EQ(h.events.countStartingWith(line(Line::lowDisk)), 0);
+    EXPECT_EQ(h.events.countStartingWith(line(Line::saveFailed)), 1);
+    EXPECT_EQ(h.events.count(line(Line::completed)), 0);
 }
 
 TEST(RecorderEngineWatchdogs, UnknownFreeSpaceSaysNothing)
@@ -749,6 +784,40 @@ TEST(RecorderEngineWriter, FinishErrorIsASaveFailure)
     EXPECT_FALSE(h.engine->stop());
     EXPECT_EQ(h.events.count(QStringLiteral("Save failed: I/O error")), 1);
     EXPECT_TRUE(QFile::exists(RecoveryJournal::file()));
+}
+
+TEST(RecorderEngineWriter, AWriterFailingOnItsOwnEndsTheRecording)
+{
+    EngineHarness h;
+    ASSERT_FALSE(h.engine->startInner(h.config()));
+    ASSERT_TRUE(waitUntil([&] { return h.videoFrames() >= 5; }, 5));
+    // The disk fills under the writer's own thread: no append is refused for it.
+    h.writer()->failNow(RecorderError{MovieWriter::errorDomain, 28, QStringLiteral("No space left on device")});
+    ASSERT_TRUE(h.events.waitFor(QStringLiteral("Save failed: No space left on device"), 3));
+    // The engine winds the recording down by itself, and says it once.
+    ASSERT_TRUE(waitUntil([&] { return h.engine->state() == RecorderEngine::State::idle; }, 5));
+    EXPECT_FALSE(h.engine->stop());
+    EXPECT_FALSE(h.engine->stop());
+    EXPECT_EQ(h.events.countStartingWith(line(Line::saveFailed)), 1);
+    EXPECT_EQ(h.events.count(line(Line::completed)), 0);
+    EXPECT_TRUE(QFile::exists(RecoveryJournal::file()));
+    EXPECT_EQ(h.writer()->status(), MovieWriter::Status::Failed);
+    // A new recording starts afresh.
+    ASSERT_FALSE(h.engine->startInner(h.config()));
+    EXPECT_EQ(h.engine->state(), RecorderEngine::State::recording);
+}
+
+TEST(RecorderEngineWriter, AStopRacingTheWritersFailureWaitsForIt)
+{
+    EngineHarness h;
+    ASSERT_FALSE(h.engine->startInner(h.config()));
+    ASSERT_TRUE(waitUntil([&] { return h.videoFrames() >= 5; }, 5));
+    h.writer()->failNow(RecorderError{MovieWriter::errorDomain, 28, QStringLiteral("No space left on device")});
+    ASSERT_TRUE(h.events.waitFor(QStringLiteral("Save failed: No space left on device"), 3));
+    // Whether or not the engine's own stop has ended yet, stop returns once it has.
+    EXPECT_FALSE(h.engine->stop());
+    EXPECT_EQ(h.engine->state(), RecorderEngine::State::idle);
+    EXPECT_EQ(h.events.countStartingWith(line(Line::saveFailed)), 1);
 }
 
 TEST(RecorderEngineWriter, AudioThatCannotDrainTimesOutAfterThreeSeconds)

@@ -3,6 +3,7 @@
 #include "platform/ffmpeg/FFmpegMovieWriter.h"
 #include "platform/core/MainQueue.h"
 #include "platform/core/PixelBuffer.h"
+#include "platform/core/RecorderLog.h"
 #include "platform/core/SampleBuffer.h"
 #include "platform/core/XdgPaths.h"
 #include "support/TempHome.h"
@@ -17,7 +18,13 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <future>
+
+#include <grp.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace corvessa;
 using Found = RecoveryJournal::Found;
@@ -86,6 +93,39 @@ QStringList logLines()
     return out;
 }
 
+QStringList recoveryLines()
+{
+    return logLines().filter(QStringLiteral("[recovery]"));
+}
+
+void makeFifo(const QString& path)
+{
+    ASSERT_EQ(mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+}
+
+// Runs `work` as a user the file permissions bind. Root ignores them, so there
+// it runs in a child process that has given root up.
+void runUnprivileged(const std::function<void()>& work)
+{
+    if (geteuid() != 0) {
+        work();
+        return;
+    }
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const uid_t nobody = 65534;
+        if (setgroups(0, nullptr) != 0 || setresgid(nobody, nobody, nobody) != 0
+            || setresuid(nobody, nobody, nobody) != 0)
+            _exit(2);
+        work();
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
 } // namespace
 
 TEST(RecoveryJournal, EncodesTheStartAndTheFiles)
@@ -98,6 +138,9 @@ TEST(RecoveryJournal, EncodesTheStartAndTheFiles)
     EXPECT_EQ(o.size(), 2);
     EXPECT_DOUBLE_EQ(o.value(QStringLiteral("started")).toDouble(), 90.5); // seconds since 2001-01-01 UTC
     EXPECT_EQ(RecoveryJournal::decode(bytes), e);
+    RecoveryJournal::Entry finished = e;
+    finished.finished = true;
+    EXPECT_EQ(RecoveryJournal::decode(RecoveryJournal::encode(finished)), finished);
 
     // What the other platform writes reads the same.
     const auto other = RecoveryJournal::decode(R"({"files":["\/a.mov"],"started":786000000.25})");
@@ -259,14 +302,116 @@ TEST(RecoveryJournal, LaunchCheckWithoutSurvivingFilesShowsNothing)
     EXPECT_FALSE(interrupted->found[0].playable);
 }
 
-TEST(RecoveryJournal, ABrokenJournalIsRemovedNotMetAgain)
+TEST(RecoveryJournal, AJournalThatCannotBeReadStaysAndIsReportedToNobody)
 {
     test::TempHome home;
-    writeFile(RecoveryJournal::file(), "{\"started\": 12, \"files\": [");
+    const QByteArray broken = "{\"started\": 12, \"files\": [";
+    writeFile(RecoveryJournal::file(), broken);
+    for (int launch = 0; launch < 2; ++launch) {
+        EXPECT_FALSE(RecoveryJournal::checkNow());
+        EXPECT_EQ(readFile(RecoveryJournal::file()), broken);
+    }
+
+    // Nor does one that is not a regular file hold the check up.
+    QFile::remove(RecoveryJournal::file());
+    makeFifo(RecoveryJournal::file());
     EXPECT_FALSE(RecoveryJournal::checkNow());
-    EXPECT_FALSE(QFile::exists(RecoveryJournal::file()));
-    EXPECT_TRUE(logLines().contains(QStringLiteral("[recovery] the journal of the last session could not be read; removed it")));
+    EXPECT_TRUE(QFileInfo::exists(RecoveryJournal::file()));
+    EXPECT_TRUE(recoveryLines().isEmpty());
+}
+
+// A FIFO would block the check (and the program's exit) for ever; a device or
+// a folder is no recording.
+TEST(RecoveryJournal, LaunchCheckLooksOnlyAtRegularFiles)
+{
+    test::TempHome home;
+    const QString movie = home.file(QStringLiteral("Rec.mov"));
+    writeMovie(movie, 2.0);
+    const QString linked = home.file(QStringLiteral("Linked.mov"));
+    ASSERT_TRUE(QFile::link(movie, linked));
+    const QString fifo = home.file(QStringLiteral("Fifo.mov"));
+    makeFifo(fifo);
+    const QString folder = home.file(QStringLiteral("Folder.mov"));
+    QDir().mkpath(folder);
+    writeFile(RecoveryJournal::file(),
+              RecoveryJournal::encode({QDateTime::currentDateTimeUtc(),
+                                       {fifo, QStringLiteral("/dev/null"), folder, QStringLiteral("Rec.mov"), linked}}));
+
+    const auto report = RecoveryJournal::checkNow();
+    ASSERT_TRUE(report);
+    ASSERT_EQ(report->found.size(), 1u);
+    EXPECT_EQ(report->found[0].path, linked) << "a link to a movie is followed";
+    EXPECT_TRUE(report->found[0].playable);
+}
+
+TEST(RecoveryJournal, LaunchCheckLooksAtEachFileOnceAndAtMostSoMany)
+{
+    test::TempHome home;
+    const QString movie = home.file(QStringLiteral("Rec.mov"));
+    const QString beyond = home.file(QStringLiteral("Beyond.mov"));
+    writeMovie(movie, 2.0);
+    writeMovie(beyond, 2.0);
+    QStringList files;
+    for (int i = 0; i < 1001; ++i)
+        files << movie;
+    for (int i = 1; i < RecoveryJournal::maximumFiles; ++i)
+        files << home.file(QStringLiteral("gone %1.mov").arg(i)) << movie;
+    files << beyond;
+    writeFile(RecoveryJournal::file(), RecoveryJournal::encode({QDateTime::currentDateTimeUtc(), files}));
+
+    const auto report = RecoveryJournal::checkNow();
+    ASSERT_TRUE(report);
+    ASSERT_EQ(report->found.size(), 1u);
+    EXPECT_EQ(report->found[0].path, movie);
+}
+
+TEST(RecoveryJournal, ReadingAMovieStopsAtTheDeadline)
+{
+    test::TempHome home;
+    const QString movie = home.file(QStringLiteral("Rec.mov"));
+    writeMovie(movie, 2.0);
+    const RecoveryJournal::Entry entry{QDateTime::currentDateTimeUtc(), {movie}};
+
+    const auto late = RecoveryJournal::inspect(entry, std::chrono::steady_clock::now());
+    ASSERT_EQ(late.size(), 1u) << "still found";
+    EXPECT_FALSE(late[0].playable);
+    EXPECT_EQ(recoveryLines(), QStringList{QStringLiteral("[recovery] stopped reading Rec.mov at the time limit; it may be longer")});
+
+    const auto inTime = RecoveryJournal::inspect(entry);
+    ASSERT_EQ(inTime.size(), 1u);
+    EXPECT_TRUE(inTime[0].playable);
+}
+
+// A folder made read-only keeps the journal after a clean finish; it must not be
+// taken for a crash at every launch.
+TEST(RecoveryJournal, AJournalThatCannotBeRemovedIsMarkedFinished)
+{
+    test::TempHome home;
+    const QString movie = home.file(QStringLiteral("Rec.mov"));
+    writeMovie(movie, 2.0);
+    // Made while the folder could still be written, open to whoever records.
+    RecorderLog::write(QStringLiteral("[test] begins"));
+    writeFile(RecoveryJournal::file(), RecoveryJournal::encode({QDateTime::currentDateTimeUtc(), {movie}}));
+    ASSERT_EQ(chmod(QFile::encodeName(home.path()).constData(), 0755), 0);
+    for (const QString& f : {RecoveryJournal::file(), XdgPaths::logFile()})
+        ASSERT_EQ(chmod(QFile::encodeName(f).constData(), 0666), 0);
+    const QByteArray folder = QFile::encodeName(XdgPaths::recoveryDir());
+    ASSERT_EQ(chmod(folder.constData(), 0555), 0);
+
+    runUnprivileged([&] {
+        RecoveryJournal::begin(movie);
+        RecoveryJournal::end();
+    });
+    ASSERT_EQ(chmod(folder.constData(), 0755), 0);
+
+    const auto left = journalOnDisk();
+    ASSERT_TRUE(left);
+    EXPECT_TRUE(left->finished);
+    EXPECT_TRUE(left->files.isEmpty()) << "nothing for a reader that does not know the mark";
+    EXPECT_EQ(recoveryLines().filter(QStringLiteral("[recovery] could not remove the journal")).size(), 1);
     EXPECT_FALSE(RecoveryJournal::checkNow());
+    EXPECT_TRUE(recoveryLines().filter(QStringLiteral("last session")).isEmpty());
+    EXPECT_FALSE(QFile::exists(RecoveryJournal::file())) << "removed once the folder allows it";
 }
 
 TEST(RecoveryJournal, LaunchCheckLeavesTheJournalOfARecordingInProgress)

@@ -6,11 +6,18 @@
 #include "prefs/Loc.h"
 #include "prefs/Prefs.h"
 #include "prefs/ShortcutCapture.h"
+#include "support/ChildProcess.h"
 #include "support/TempHome.h"
 
 #include <QApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QFontDatabase>
 #include <QFontInfo>
+#include <QFontMetricsF>
 #include <QImage>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <QVBoxLayout>
 #include <QWidget>
 #include <QtTest/QTest>
@@ -18,6 +25,8 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+
+#include <sys/wait.h>
 
 using namespace corvessa;
 using namespace Qt::StringLiterals;
@@ -82,9 +91,51 @@ TEST_F(KeyRecorderButtonTest, ShowsTheShortcutInAMonospacedFaceAt130Points)
     EXPECT_EQ(button(HotKeyAction::pause).text(), u"⌃⌥P"_s);
     EXPECT_EQ(button(HotKeyAction::pen).text(), u"Not Set"_s);
     EXPECT_EQ(button(HotKeyAction::start).width(), 130);
-    EXPECT_TRUE(QFontInfo(button(HotKeyAction::start).font()).fixedPitch());
+    const QFont face = button(HotKeyAction::start).font();
+    EXPECT_TRUE(QFontInfo(face).fixedPitch()) << QFontInfo(face).family().toStdString();
+    EXPECT_EQ(QFontMetricsF(face).horizontalAdvance(u"iiii"_s), QFontMetricsF(face).horizontalAdvance(u"WWWW"_s));
     EXPECT_EQ(button(HotKeyAction::start).font().pointSizeF(), QApplication::font().pointSizeF());
     EXPECT_FALSE(button(HotKeyAction::start).grab().isNull()) << "renders offscreen";
+}
+
+// A machine whose "monospace" names a proportional face (fonts installed
+// later, a user's alias): the same test in a child whose font configuration
+// says so, as it is read once per process.
+TEST(KeyRecorderButtonFonts, StaysMonospacedWhenTheMonospaceAliasIsProportional)
+{
+    QString proportional;
+    bool anyFixed = false;
+    for (const QString& family : QFontDatabase::families()) {
+        const bool fixed = QFontDatabase::isFixedPitch(family);
+        anyFixed = anyFixed || fixed;
+        if (!fixed && proportional.isEmpty() && !QFontDatabase::isPrivateFamily(family))
+            proportional = family;
+    }
+    if (!anyFixed || proportional.isEmpty() || !QFile::exists(u"/etc/fonts/fonts.conf"_s))
+        GTEST_SKIP() << "needs a fixed-pitch and a proportional font and the system's font configuration";
+    QTemporaryDir dir;
+    QFile conf(dir.filePath(u"fonts.conf"_s));
+    ASSERT_TRUE(conf.open(QIODevice::WriteOnly));
+    conf.write(u"<?xml version=\"1.0\"?>\n<!DOCTYPE fontconfig SYSTEM \"fonts.dtd\">\n<fontconfig>\n"
+               "  <include ignore_missing=\"yes\">/etc/fonts/fonts.conf</include>\n"
+               "  <match target=\"pattern\">\n"
+               "    <test name=\"family\"><string>monospace</string></test>\n"
+               "    <edit name=\"family\" mode=\"prepend\" binding=\"strong\"><string>%1</string></edit>\n"
+               "  </match>\n</fontconfig>\n"_s.arg(proportional.toHtmlEscaped())
+                   .toUtf8());
+    conf.close();
+    QStringList environment = QProcess::systemEnvironment();
+    environment << u"FONTCONFIG_FILE="_s + conf.fileName();
+    const QString log = dir.filePath(u"child.log"_s);
+    auto child = corvessa::test::ChildProcess::start(
+        QFileInfo(u"/proc/self/exe"_s).canonicalFilePath(),
+        {u"--gtest_filter=KeyRecorderButtonTest.ShowsTheShortcutInAMonospacedFaceAt130Points"_s}, environment, log);
+    ASSERT_TRUE(child);
+    ASSERT_TRUE(child->waitFinished(60000));
+    QFile output(log);
+    output.open(QIODevice::ReadOnly);
+    ASSERT_TRUE(child->status() && WIFEXITED(*child->status()) && WEXITSTATUS(*child->status()) == 0)
+        << output.readAll().right(2000).toStdString();
 }
 
 TEST_F(KeyRecorderButtonTest, ClicksStartMoveAndCancelCapture)

@@ -328,9 +328,11 @@ TEST_F(PrefsSnapshotTest, CameraSizeAndResolutionGoTogether)
     p.apply(QJsonObject{{u"cameraSizeID"_s, u"2160x4096"_s}});
     EXPECT_EQ(p.cameraSizeID(), u"2160x4096"_s);
     EXPECT_EQ(p.cameraRes(), 2160);
-    // Stored in its plain form.
+    // Stored exactly as given; only the next start-up brings it to its plain form.
     p.apply(QJsonObject{{u"cameraSizeID"_s, u"1920xx1080"_s}});
-    EXPECT_EQ(p.cameraSizeID(), u"1920x1080"_s);
+    EXPECT_EQ(p.cameraSizeID(), u"1920xx1080"_s);
+    EXPECT_EQ(p.cameraRes(), 1080);
+    EXPECT_EQ(UserDefaults::standard().string(u"cameraSizeID"_s), u"1920xx1080"_s);
 }
 
 TEST_F(PrefsSnapshotTest, CameraFrameRateWinsOverFps)

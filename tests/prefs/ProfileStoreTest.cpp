@@ -19,6 +19,10 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <vector>
+
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace corvessa;
@@ -369,11 +373,6 @@ TEST_F(ProfileStoreTest, FilesThatAreNotProfilesOfOursChangeNothing)
         {"an array", "[{\"app\": \"Recorder\"}]"},
         {"no settings", withTop([](QJsonObject& t) { t.remove(u"settings"_s); })},
         {"settings not an object", withTop([](QJsonObject& t) { t[u"settings"_s] = QJsonArray{1}; })},
-        {"another app", withTop([](QJsonObject& t) { t[u"app"_s] = u"Other"_s; })},
-        {"no app", withTop([](QJsonObject& t) { t.remove(u"app"_s); })},
-        {"another version", withTop([](QJsonObject& t) { t[u"version"_s] = 2; })},
-        {"version as text", withTop([](QJsonObject& t) { t[u"version"_s] = u"1"_s; })},
-        {"no version", withTop([](QJsonObject& t) { t.remove(u"version"_s); })},
         {"far too large", QByteArray(2 << 20, ' ') + withTop([](QJsonObject&) {})},
     };
 
@@ -402,18 +401,47 @@ TEST_F(ProfileStoreTest, FilesThatAreNotProfilesOfOursChangeNothing)
     EXPECT_EQ(model.mic, -20);
 }
 
+// Only "settings" is read: "app", "version" and "name" say what wrote the file,
+// and whatever they hold the settings load.
+TEST_F(ProfileStoreTest, OnlyTheSettingsObjectIsRead)
+{
+    profiles().create(u"Good"_s);
+    const QJsonObject good = readJson(fileOf(u"Good"_s));
+    const std::vector<std::pair<const char*, std::function<void(QJsonObject&)>>> cases = {
+        {"another app", [](QJsonObject& t) { t[u"app"_s] = u"Other"_s; }},
+        {"another version", [](QJsonObject& t) { t[u"version"_s] = 2; }},
+        {"version as text", [](QJsonObject& t) { t[u"version"_s] = u"1"_s; }},
+        {"another name", [](QJsonObject& t) { t[u"name"_s] = QJsonArray{}; }},
+        {"settings alone", [](QJsonObject& t) { t = QJsonObject{{u"settings"_s, t[u"settings"_s]}}; }},
+    };
+    int fps = 11;
+    for (const auto& [what, change] : cases) {
+        SCOPED_TRACE(what);
+        QJsonObject top = good;
+        QJsonObject settings = top[u"settings"_s].toObject();
+        settings[u"fps"_s] = ++fps;
+        top[u"settings"_s] = settings;
+        change(top);
+        ASSERT_TRUE(writeFile(fileOf(u"Other"_s), QJsonDocument(top).toJson()));
+        EXPECT_TRUE(profiles().load(u"Other"_s, true));
+        EXPECT_EQ(prefs().fps(), fps);
+    }
+}
+
 TEST_F(ProfileStoreTest, UnreadableOrMissingFilesChangeNothing)
 {
     profiles().create(u"Good"_s);
     const QByteArray content = readAll(fileOf(u"Good"_s));
     const QJsonObject before = prefs().snapshot();
 
-    // Missing, a folder in the file's place, a dangling link, a name that
-    // would leave the folder.
+    // Missing, a folder in the file's place, a dangling link, a FIFO (which
+    // must not block), an endless device, a name that would leave the folder.
     ASSERT_TRUE(QDir().mkpath(fileOf(u"Folder"_s)));
     ASSERT_TRUE(QFile::link(profiles().folder() + u"/nowhere"_s, fileOf(u"Dangling"_s)));
+    ASSERT_EQ(mkfifo(QFile::encodeName(fileOf(u"Fifo"_s)).constData(), 0600), 0);
+    ASSERT_TRUE(QFile::link(u"/dev/zero"_s, fileOf(u"Zero"_s)));
     ASSERT_TRUE(writeFile(profiles().folder() + u"/../Outside.json"_s, content));
-    for (const QString& name : {u"Missing"_s, u"Folder"_s, u"Dangling"_s, u"../Outside"_s}) {
+    for (const QString& name : {u"Missing"_s, u"Folder"_s, u"Dangling"_s, u"Fifo"_s, u"Zero"_s, u"../Outside"_s}) {
         SCOPED_TRACE(name.toStdString());
         EXPECT_FALSE(profiles().load(name, true));
         EXPECT_EQ(profiles().message(), Loc::fill(u"Can't read “%@”. The file may be corrupted."_s, name));

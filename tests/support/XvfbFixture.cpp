@@ -129,6 +129,19 @@ bool XvfbFixture::start(QString* error)
     return false;
 }
 
+void XvfbFixture::kill()
+{
+    if (!m_process)
+        return;
+    if (m_keepAlive) {
+        XCloseDisplay(m_keepAlive);
+        m_keepAlive = nullptr;
+    }
+    m_killedPid = m_process->processId();
+    m_process->kill();
+    m_process->waitForFinished(5000);
+}
+
 void XvfbFixture::stop()
 {
     if (!m_process)
@@ -143,6 +156,14 @@ void XvfbFixture::stop()
         m_process->waitForFinished(2000);
     }
     m_process.reset();
+    // A killed server leaves its lock and socket behind, which would keep the
+    // number from later runs; they go only now, so that nobody else's server
+    // answers at this number while the test still runs.
+    if (m_killedPid && lockIsOurs(m_number, m_killedPid)) {
+        QFile::remove(QStringLiteral("/tmp/.X11-unix/X%1").arg(m_number));
+        QFile::remove(lockFile(m_number));
+    }
+    m_killedPid = 0;
     m_number = -1;
     if (m_hadDisplay)
         qputenv("DISPLAY", m_previousDisplay);

@@ -31,6 +31,10 @@ public:
     // reason in *error when no server could be started.
     bool start(QString* error = nullptr);
     void stop();
+    // Kills the server at once, as a crash would; DISPLAY still names it.
+    // Connections of the test's own must be closed first: Xlib's default
+    // handler ends the program when it finds one broken.
+    void kill();
     bool isRunning() const;
 
     // ":N" while running.
@@ -42,6 +46,7 @@ private:
     std::unique_ptr<QProcess> m_process;
     _XDisplay* m_keepAlive = nullptr;
     int m_number = -1;
+    qint64 m_killedPid = 0; // its lock and socket are left to remove
     bool m_hadDisplay = false;
     QByteArray m_previousDisplay;
 };

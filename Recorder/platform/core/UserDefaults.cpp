@@ -1,7 +1,7 @@
 #include "platform/core/UserDefaults.h"
 
 #include "platform/core/RecorderLog.h"
-
+#include "platform/core/RegularFile.h"
 #include "platform/core/XdgPaths.h"
 
 #include <QDateTime>
@@ -81,30 +81,36 @@ void UserDefaults::reload()
 void UserDefaults::loadLocked()
 {
     m_values = QJsonObject();
-    QFile f(m_path);
-    if (!f.exists())
+    const RegularFile::Contents read = RegularFile::read(m_path, maximumFileBytes);
+    if (read.status == RegularFile::Status::Missing)
         return;
-    if (!f.open(QIODevice::ReadOnly)) {
+    if (read.status == RegularFile::Status::Unreadable) {
         // Unreadable: keep the file as it is and work from an empty store in memory.
-        m_lastError = QStringLiteral("cannot read %1: %2").arg(m_path, f.errorString());
+        m_lastError = QStringLiteral("cannot read %1: %2").arg(m_path, read.error);
         RecorderLog::write(QStringLiteral("[defaults] ") + m_lastError);
         return;
     }
-    const QByteArray bytes = f.readAll();
-    f.close();
+    if (read.status == RegularFile::Status::NotRegular || read.tooLarge) {
+        setAsideLocked(read.error);
+        return;
+    }
     QJsonParseError err{};
-    const QJsonDocument doc = QJsonDocument::fromJson(bytes, &err);
+    const QJsonDocument doc = QJsonDocument::fromJson(read.bytes, &err);
     if (err.error != QJsonParseError::NoError || !doc.isObject()) {
-        // Never overwrite what we could not read: set it aside for the user.
-        const QString aside = m_path + QStringLiteral(".corrupt-")
-            + QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-HHmmss"));
-        QFile::rename(m_path, aside);
-        m_lastError = QStringLiteral("%1 is not a valid settings file (%2); kept as %3")
-                          .arg(m_path, err.error != QJsonParseError::NoError ? err.errorString() : QStringLiteral("not an object"), aside);
-        RecorderLog::write(QStringLiteral("[defaults] ") + m_lastError);
+        setAsideLocked(err.error != QJsonParseError::NoError ? err.errorString() : QStringLiteral("not an object"));
         return;
     }
     m_values = doc.object();
+}
+
+void UserDefaults::setAsideLocked(const QString& reason)
+{
+    // Never overwrite what we could not read: set it aside for the user.
+    const QString aside = m_path + QStringLiteral(".corrupt-")
+        + QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    QFile::rename(m_path, aside);
+    m_lastError = QStringLiteral("%1 is not a valid settings file (%2); kept as %3").arg(m_path, reason, aside);
+    RecorderLog::write(QStringLiteral("[defaults] ") + m_lastError);
 }
 
 bool UserDefaults::saveLocked()

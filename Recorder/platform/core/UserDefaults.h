@@ -18,11 +18,18 @@ namespace corvessa {
 // reads as absent. Data keeps its bytes exactly (stored as {"$data": base64}).
 // Integers and doubles are both numbers: an integral number reads as either,
 // a fractional one only as a double. A corrupt file is set aside (renamed with a
-// ".corrupt" suffix) rather than overwritten, and the store starts empty.
+// ".corrupt-<time>" suffix) rather than overwritten, and the store starts empty;
+// so is anything at the path that is not a regular file, or one too large to be
+// ours. Loading never blocks on what sits at the path (a FIFO, a device).
 // Thread-safe.
 class UserDefaults : public QObject {
     Q_OBJECT
 public:
+    // The store holds a few dozen settings and the shortcut table, a few
+    // kilobytes. 16 MiB leaves room for a thousand times that, yet bounds what a
+    // stray file can cost: parsing it takes about twice its size again.
+    static constexpr qint64 maximumFileBytes = qint64(16) << 20;
+
     explicit UserDefaults(QString path, QObject* parent = nullptr);
 
     // The program's store at XdgPaths::defaultsFile(). Tests that change HOME call
@@ -67,6 +74,7 @@ signals:
 private:
     void put(const QString& key, const QJsonValue& value);
     void loadLocked();
+    void setAsideLocked(const QString& reason);
     bool saveLocked();
 
     mutable std::mutex m_mutex;

@@ -16,10 +16,14 @@ extern "C" {
 #include <QFile>
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <cmath>
 #include <deque>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace corvessa {
@@ -35,10 +39,16 @@ constexpr int64_t kAudioSlack = 2;
 // How far the muxer may run one track ahead while waiting for the other. Its
 // default of 10 s would keep that much video out of the file (and lose it in a
 // crash) whenever a movie has no sound to interleave with.
-constexpr int64_t kMaxInterleaveDelta = 1000000; // microseconds
+constexpr int64_t kMaxInterleaveDelta = 500000; // microseconds
 // A stretch of missing audio is filled with silence in pieces of this many
 // samples, so a long gap never needs a long buffer.
 constexpr int64_t kSilenceChunk = 48000;
+// A fragment is cut once this much movie time has gone into the muxer since the
+// last cut, so that a killed process loses at most about this much plus the
+// newest frame's wait (up to 0.9 s on a still screen) and the sound's lag.
+constexpr double kCutEverySeconds = 1.0;
+// Bytes handed to the file at once.
+constexpr int kFileBufferSize = 256 * 1024;
 // Slices converted in parallel from BGRA or NV12 to the encoder's 4:2:0.
 constexpr int kConversionThreads = 4;
 
@@ -68,6 +78,7 @@ bool isRegularFile(const QString& path)
 // ("movie.writer") owns it, but for `shared`, which any thread reaches under its lock.
 struct FFmpegMovieWriter::Core {
     explicit Core(Settings s) : settings(std::move(s)) {}
+    ~Core() { close(); }
 
     const Settings settings;
 
@@ -122,6 +133,17 @@ struct FFmpegMovieWriter::Core {
 
     bool fileOpened = false;
     int64_t flushedPosition = 0;
+    // The movie file, written through our own I/O context so that its identity
+    // is known and a torn fragment can be cut off.
+    int fd = -1;
+    dev_t fileDevice = 0;
+    ino_t fileInode = 0;
+    int64_t filePosition = 0;
+    // The file's length up to the end of the last fragment that reached it whole.
+    int64_t completeEnd = 0;
+    double lastCutSeconds = 0;
+    // Test seam: the file system refuses bytes past this offset (ENOSPC); -1 = never.
+    std::atomic<int64_t> noSpaceAfter{-1};
 
     bool isWriting() const { return shared.lock()->status == Status::Writing; }
 
@@ -132,7 +154,9 @@ struct FFmpegMovieWriter::Core {
     std::optional<RecorderError> openVideo(const VideoSettings& v);
     std::optional<RecorderError> openAudio(const AudioSettings& a);
 
-    // Marks the writer failed (once) and lets go of the file.
+    // Marks the writer failed (once) and lets go of the file, cut back to its
+    // last whole fragment: a write that failed half-way (a full disk) leaves a
+    // torn one that players stumble over.
     void fail(const QString& what, int code)
     {
         {
@@ -143,17 +167,28 @@ struct FFmpegMovieWriter::Core {
                     RecorderError{MovieWriter::errorDomain, code, what + QStringLiteral(": ") + ffmpegErrorText(code)};
             }
         }
+        if (fd >= 0 && completeEnd > 0)
+            (void)::ftruncate(fd, completeEnd);
         close();
     }
 
     // Lets go of the file and the encoders. Frames and packets stay until the
     // core goes, as a failure can come from inside a loop that still holds them.
+    // Bytes still buffered belong to an unfinished fragment and are dropped.
     void close()
     {
         if (heldVideo)
             av_packet_unref(heldVideo.get());
         hasHeld = false;
-        format.reset(); // closes the file
+        if (format && format->pb) {
+            av_freep(&format->pb->buffer);
+            avio_context_free(&format->pb);
+        }
+        format.reset();
+        if (fd >= 0) {
+            ::close(fd);
+            fd = -1;
+        }
         scaler.reset();
         video.reset();
         audio.reset();
@@ -164,22 +199,45 @@ struct FFmpegMovieWriter::Core {
     {
         av_packet_rescale_ts(pkt, codec->time_base, stream->time_base);
         pkt->stream_index = stream->index;
+        const double end = double(pkt->dts + pkt->duration) * av_q2d(stream->time_base);
         int r = av_interleaved_write_frame(format.get(), pkt);
+        // The muxer's own cut comes every fragment interval; with a still screen
+        // that is too seldom for a crash to lose little, so cut sooner.
+        if (r >= 0 && end - lastCutSeconds >= kCutEverySeconds) {
+            lastCutSeconds = end;
+            r = av_write_frame(format.get(), nullptr);
+        }
         // The muxer writes nothing between fragments, so output means a fragment
         // was completed: push all of it to the file now, not when the next
         // fragment fills the buffer, or a crash would tear it.
-        if (r >= 0 && avio_tell(format->pb) != flushedPosition) {
-            avio_flush(format->pb);
-            flushedPosition = avio_tell(format->pb);
-        }
-        if (r >= 0 && format->pb->error < 0)
-            r = format->pb->error;
+        if (r >= 0)
+            r = pushToFile();
         if (r < 0) {
             fail(QStringLiteral("The movie file could not be written"), r);
             return false;
         }
         return true;
     }
+
+    // Flushes the muxer's output to the file; the file then ends on a whole
+    // fragment (or the header).
+    int pushToFile()
+    {
+        if (avio_tell(format->pb) != flushedPosition) {
+            avio_flush(format->pb);
+            flushedPosition = avio_tell(format->pb);
+        }
+        if (format->pb->error < 0)
+            return format->pb->error;
+        completeEnd = filePosition;
+        return 0;
+    }
+
+    static int writeFile(void* opaque, uint8_t* data, int size);
+    static int64_t seekFile(void* opaque, int64_t offset, int whence);
+    int openFile(const QByteArray& path);
+    // The path still names the file this writer opened.
+    bool fileStillAtPath() const;
 
     void encodeVideo(const PixelBufferRef& pixels, MediaTime at, MediaTime duration);
     bool convert(const PixelBuffer& pixels);
@@ -215,7 +273,7 @@ std::optional<RecorderError> FFmpegMovieWriter::Core::open()
             return e;
     }
 
-    r = avio_open(&format->pb, path.constData(), AVIO_FLAG_WRITE);
+    r = openFile(path);
     if (r < 0)
         return RecorderError{errorDomain, r, QStringLiteral("The movie file could not be created: ") + ffmpegErrorText(r)};
     fileOpened = true;
@@ -228,15 +286,76 @@ std::optional<RecorderError> FFmpegMovieWriter::Core::open()
     av_dict_free(&options);
     // The header must be on disk now: a crash before the first fragment still
     // leaves a file that says what it is, and a full disk shows up here.
-    if (r >= 0) {
-        avio_flush(format->pb);
-        flushedPosition = avio_tell(format->pb);
-        if (format->pb->error < 0)
-            r = format->pb->error;
-    }
+    if (r >= 0)
+        r = pushToFile();
     if (r < 0)
         return RecorderError{errorDomain, r, QStringLiteral("The movie file could not be written: ") + ffmpegErrorText(r)};
     return std::nullopt;
+}
+
+int FFmpegMovieWriter::Core::openFile(const QByteArray& path)
+{
+    fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return AVERROR(errno);
+    fileOpened = true;
+    struct stat st{};
+    if (::fstat(fd, &st) != 0)
+        return AVERROR(errno);
+    fileDevice = st.st_dev;
+    fileInode = st.st_ino;
+    auto* buffer = static_cast<unsigned char*>(av_malloc(kFileBufferSize));
+    if (!buffer)
+        return AVERROR(ENOMEM);
+    format->pb = avio_alloc_context(buffer, kFileBufferSize, 1, this, nullptr, &Core::writeFile, &Core::seekFile);
+    if (!format->pb) {
+        av_free(buffer);
+        return AVERROR(ENOMEM);
+    }
+    return 0;
+}
+
+int FFmpegMovieWriter::Core::writeFile(void* opaque, uint8_t* data, int size)
+{
+    auto* c = static_cast<Core*>(opaque);
+    int64_t allowed = size;
+    const int64_t limit = c->noSpaceAfter.load();
+    if (limit >= 0)
+        allowed = std::clamp<int64_t>(limit - c->filePosition, 0, size);
+    int64_t done = 0;
+    while (done < allowed) {
+        const ssize_t n = ::write(c->fd, data + done, size_t(allowed - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            c->filePosition += done;
+            return AVERROR(errno);
+        }
+        done += n;
+    }
+    c->filePosition += done;
+    return allowed < size ? AVERROR(ENOSPC) : size;
+}
+
+int64_t FFmpegMovieWriter::Core::seekFile(void* opaque, int64_t offset, int whence)
+{
+    auto* c = static_cast<Core*>(opaque);
+    if (whence & AVSEEK_SIZE) {
+        struct stat st{};
+        return ::fstat(c->fd, &st) == 0 ? int64_t(st.st_size) : AVERROR(errno);
+    }
+    const off_t at = ::lseek(c->fd, offset, whence & ~AVSEEK_FORCE);
+    if (at < 0)
+        return AVERROR(errno);
+    c->filePosition = at;
+    return at;
+}
+
+bool FFmpegMovieWriter::Core::fileStillAtPath() const
+{
+    struct stat st{};
+    return ::stat(QFile::encodeName(settings.path).constData(), &st) == 0 && st.st_dev == fileDevice
+           && st.st_ino == fileInode;
 }
 
 std::optional<RecorderError> FFmpegMovieWriter::Core::openVideo(const VideoSettings& v)
@@ -268,8 +387,8 @@ std::optional<RecorderError> FFmpegMovieWriter::Core::openVideo(const VideoSetti
     c->bit_rate = std::max(v.averageBitRate, minimumVideoBitRate);
     c->gop_size = keyint;
     c->max_b_frames = v.allowFrameReordering ? -1 : 0;
-    // Let x265 pick its frame threads: with one, every frame waits for the last
-    // to be encoded and a 1080p stream falls behind.
+    // One frame thread (below); x265 still spreads each picture's rows over
+    // the cores.
     c->thread_count = 0;
     c->color_range = AVCOL_RANGE_MPEG;
     if (v.colorTags) {
@@ -281,11 +400,17 @@ std::optional<RecorderError> FFmpegMovieWriter::Core::openVideo(const VideoSetti
         c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
 
     const QString preset = v.speedPreset.isEmpty() ? defaultSpeedPreset : v.speedPreset;
-    QString params = QStringLiteral("keyint=%1:open-gop=0:info=0:log-level=error").arg(keyint);
+    // frame-threads: the wrapper overrides the tuning's one frame thread with
+    // its own count (0 = several), and each frame thread holds a picture back.
+    QString params = QStringLiteral("keyint=%1:open-gop=0:info=0:log-level=error:frame-threads=1").arg(keyint);
     if (!v.allowFrameReordering)
         params += QStringLiteral(":bframes=0");
     AVDictionary* options = nullptr;
     av_dict_set(&options, "preset", preset.toUtf8().constData(), 0);
+    // No look-ahead and one frame thread: each picture leaves the encoder as it
+    // goes in. Otherwise x265 holds about a dozen, which on a still screen (a
+    // frame every 0.9 s) is ten seconds that a crash would lose.
+    av_dict_set(&options, "tune", "zerolatency", 0);
     av_dict_set(&options, "x265-params", params.toUtf8().constData(), 0);
     av_dict_set(&options, "forced-idr", "1", 0);
     const int r = avcodec_open2(c, codec, &options);
@@ -600,12 +725,20 @@ void FFmpegMovieWriter::Core::finish()
             return;
     }
     int r = av_write_trailer(format.get());
-    if (r >= 0 && format->pb->error < 0)
-        r = format->pb->error;
     if (r >= 0)
-        r = avio_closep(&format->pb);
+        r = pushToFile();
     if (r < 0) {
         fail(QStringLiteral("The movie file could not be written"), r);
+        return;
+    }
+    // Renamed, removed or replaced by another while it was written: the movie
+    // is not where the owner will look for it.
+    if (!fileStillAtPath()) {
+        fail(QStringLiteral("The movie file was moved or removed while recording"), AVERROR(ENOENT));
+        return;
+    }
+    if (::close(std::exchange(fd, -1)) != 0) {
+        fail(QStringLiteral("The movie file could not be written"), AVERROR(errno));
         return;
     }
     {
@@ -682,6 +815,13 @@ void FFmpegMovieWriter::startSession(MediaTime sourceTime)
     s->sessionStart = sourceTime;
 }
 
+int FFmpegMovieWriter::queuedFrameLimit() const
+{
+    const auto& video = m_core->settings.video;
+    const int rate = video && video->expectedFrameRate > 0 ? video->expectedFrameRate : 30;
+    return std::max(maxQueuedFrames, int(std::ceil(rate * maxQueuedVideoSeconds)));
+}
+
 bool FFmpegMovieWriter::isReadyForMoreMediaData(Input input) const
 {
     const Core& c = *m_core;
@@ -689,7 +829,7 @@ bool FFmpegMovieWriter::isReadyForMoreMediaData(Input input) const
     if (s->status != Status::Writing || s->finishing || !hasInput(input))
         return false;
     if (input == Input::Video)
-        return !s->videoFinished && s->queuedFrames < maxQueuedFrames
+        return !s->videoFinished && s->queuedFrames < queuedFrameLimit()
                && (s->queuedFrames == 0 || s->queuedVideoBytes < maxQueuedVideoBytes);
     return !s->audioFinished
            && s->queuedAudioFrames < int64_t(maxQueuedAudioSeconds * c.settings.audio->sampleRate);
@@ -804,6 +944,11 @@ void FFmpegMovieWriter::cancelWriting()
         s->status = Status::Cancelled;
     }
     m_queue->sync([core = m_core] { core->close(); });
+}
+
+void FFmpegMovieWriter::simulateFullDiskAfter(int64_t bytes)
+{
+    m_core->noSpaceAfter = bytes;
 }
 
 MovieWriter::Status FFmpegMovieWriter::status() const

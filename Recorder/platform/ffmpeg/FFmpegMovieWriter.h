@@ -18,8 +18,10 @@ class SerialQueue;
 // picture's size differs from the movie's), encoding and muxing run on the
 // writer's own thread, fed by a bounded queue; isReadyForMoreMediaData() is
 // false while that queue is full. A failed encode or write (a full disk) makes
-// the status failed with the reason. Each completed fragment is pushed to the
-// file at once.
+// the status failed with the reason, and the file is cut back to its last whole
+// fragment. Each completed fragment is pushed to the file at once, and a
+// fragment is cut at least every second of movie time. At the finish the path
+// must still name the file that was opened, or the save has failed.
 class FFmpegMovieWriter final : public MovieWriter {
 public:
     // Measured with bench/movie_writer_presets (synthetic desktop, 1080p30,
@@ -32,9 +34,13 @@ public:
     static constexpr int64_t minimumVideoBitRate = 1000;
     // libx265 refuses pictures smaller than this on either side.
     static constexpr int minimumVideoSide = 16;
-    // Queue bounds: about a quarter second of 30 fps video, never more than
-    // 128 MiB of frames (three 4K frames), and two seconds of audio.
+    // Queue bounds: a second of video at the expected rate (at least 8
+    // frames), so a busy moment of the machine delays frames instead of losing
+    // them, never more than 128 MiB of frames (ten 4K NV12 frames), and two
+    // seconds of audio.
     static constexpr int maxQueuedFrames = 8;
+    static constexpr double maxQueuedVideoSeconds = 1.0;
+    int queuedFrameLimit() const;
     static constexpr size_t maxQueuedVideoBytes = size_t(128) << 20;
     static constexpr double maxQueuedAudioSeconds = 2.0;
 
@@ -56,6 +62,10 @@ public:
     // The picture size written to the file for a requested size: each side made
     // even and at least minimumVideoSide.
     static int encodedSide(int side);
+
+    // For tests: the file system refuses every byte past `bytes` of the file, as
+    // a full disk does (ENOSPC).
+    void simulateFullDiskAfter(int64_t bytes);
 
 private:
     struct Core;

@@ -30,6 +30,12 @@ QString name(const char* n)
     return n ? QString::fromUtf8(n) : QString();
 }
 
+// libavformat asks this between reads; non-zero stops the read under way.
+int pastDeadline(void* opaque)
+{
+    return MovieProbe::Deadline::clock::now() >= *static_cast<const MovieProbe::Deadline*>(opaque) ? 1 : 0;
+}
+
 } // namespace
 
 const MovieProbe::Stream* MovieProbe::Result::firstOf(Stream::Kind kind) const
@@ -43,17 +49,30 @@ const MovieProbe::Stream* MovieProbe::Result::firstOf(Stream::Kind kind) const
 
 MovieProbe::Result MovieProbe::probe(const QString& path)
 {
+    return probe(path, Deadline::max());
+}
+
+MovieProbe::Result MovieProbe::probe(const QString& path, Deadline deadline)
+{
     Result result;
-    AVFormatContext* raw = nullptr;
+    AVFormatContext* raw = avformat_alloc_context();
+    if (!raw) {
+        result.error = ffmpegErrorText(AVERROR(ENOMEM));
+        return result;
+    }
+    raw->interrupt_callback = AVIOInterruptCB{pastDeadline, &deadline};
+    // On failure avformat_open_input frees the context itself.
     int r = avformat_open_input(&raw, QFile::encodeName(path).constData(), nullptr, nullptr);
     if (r < 0) {
         result.error = ffmpegErrorText(r);
+        result.timedOut = pastDeadline(&deadline) != 0;
         return result;
     }
     AVInputContextPtr input(raw);
     r = avformat_find_stream_info(input.get(), nullptr);
     if (r < 0) {
         result.error = ffmpegErrorText(r);
+        result.timedOut = pastDeadline(&deadline) != 0;
         return result;
     }
     result.opened = true;
@@ -104,8 +123,14 @@ MovieProbe::Result MovieProbe::probe(const QString& path)
             ++result.streams[i].packets;
         }
         av_packet_unref(packet.get());
+        // Data already buffered is read without asking the callback.
+        if (pastDeadline(&deadline)) {
+            readResult = AVERROR_EXIT;
+            break;
+        }
     }
 
+    result.timedOut = readResult != AVERROR_EOF && pastDeadline(&deadline) != 0;
     torn = torn || readResult != AVERROR_EOF;
 
     for (unsigned i = 0; i < count; ++i) {

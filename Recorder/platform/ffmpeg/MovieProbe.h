@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include <chrono>
 #include <cstdint>
 #include <vector>
 
@@ -38,13 +39,20 @@ public:
         QString error;         // why it did not
         bool playable = false; // an audio or video stream that can be decoded has packets
         double seconds = 0;    // the longest such stream's length
+        // The deadline came first: what is above covers only what was read by then.
+        bool timedOut = false;
         std::vector<Stream> streams;
 
         const Stream* firstOf(Stream::Kind kind) const;
     };
 
+    using Deadline = std::chrono::steady_clock::time_point;
+
     // Reads every packet; for a long movie that takes as long as reading the file.
     static Result probe(const QString& path);
+    // The same, giving up at the deadline (a slow disk, a huge file): libavformat
+    // is interrupted inside its reads, and the result says so.
+    static Result probe(const QString& path, Deadline deadline);
 };
 
 } // namespace corvessa

@@ -70,6 +70,28 @@ std::optional<AudioSink> PulseAudioInput::effectiveDefaultSink(const std::vector
     return toSink(*sink);
 }
 
+const PulseContext::SinkEntry* PulseAudioInput::sinkBehind(const QString& source,
+                                                           const std::vector<PulseContext::SourceEntry>& sources,
+                                                           const std::vector<PulseContext::SinkEntry>& sinks)
+{
+    QString name = source;
+    // A few filters deep at most: a chain that loops back ends here too.
+    for (int depth = 0; depth < 4; ++depth) {
+        auto it = std::find_if(sources.begin(), sources.end(), [&](const auto& s) { return s.name == name; });
+        if (it == sources.end())
+            return nullptr;
+        if (it->monitorOfSink != PA_INVALID_INDEX) {
+            auto sink = std::find_if(sinks.begin(), sinks.end(),
+                                     [&](const auto& s) { return s.index == it->monitorOfSink; });
+            return sink == sinks.end() ? nullptr : &*sink;
+        }
+        name = it->properties.value(QStringLiteral("device.master_device"));
+        if (name.isEmpty())
+            return nullptr;
+    }
+    return nullptr;
+}
+
 std::vector<AudioDevice> PulseAudioInput::sources()
 {
     PulseContext c(m_clientName);
@@ -96,11 +118,14 @@ std::unique_ptr<AudioCaptureStream> PulseAudioInput::openSource(const StreamRequ
 {
     auto c = std::make_shared<PulseContext>(m_clientName);
     AudioFormat format;
+    QString monitoredSink;
+    bool nullSink = false;
     {
         PulseContext::Lock lock(*c);
         const auto defaults = c->defaults();
         const auto list = c->sources();
-        if (!defaults || !list)
+        const auto sinks = c->sinks();
+        if (!defaults || !list || !sinks)
             throw AudioInputError(AudioInputError::Stage::Format, c->errorText());
         const QString name = request.source.isEmpty() ? defaults->source : request.source;
         auto it = std::find_if(list->begin(), list->end(), [&](const auto& s) { return s.name == name; });
@@ -113,8 +138,16 @@ std::unique_ptr<AudioCaptureStream> PulseAudioInput::openSource(const StreamRequ
         format = AudioFormat::floatFormat(spec.rate, spec.channels);
         if (request.format == SampleFormat::Native)
             format = formatOrFloat(spec);
+        // A microphone made of a sink's monitor (a virtual one) starts only when
+        // that sink next renders, up to two seconds away on an idle null sink:
+        // the sink is kept awake as for system audio.
+        if (const auto* sink = sinkBehind(name, *list, *sinks)) {
+            monitoredSink = sink->name;
+            nullSink = sink->driver == u"module-null-sink.c";
+        }
     }
-    return std::make_unique<PulseCaptureStream>(c, request.source, format, request.streamName);
+    return std::make_unique<PulseCaptureStream>(c, request.source, format, request.streamName, nullptr, monitoredSink,
+                                                nullSink);
 }
 
 std::unique_ptr<AudioCaptureStream> PulseAudioInput::openSystemAudio(bool muteSpeakers)

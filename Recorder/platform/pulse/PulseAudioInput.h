@@ -26,6 +26,13 @@ public:
     static std::optional<AudioSink> effectiveDefaultSink(const std::vector<PulseContext::SinkEntry>& sinks,
                                                          const QString& defaultSink);
 
+    // The sink whose monitor `source` records, directly or through filter
+    // sources on it (a remapped or echo-cancelled monitor, as virtual
+    // microphones are made); nothing for a source of its own.
+    static const PulseContext::SinkEntry* sinkBehind(const QString& source,
+                                                     const std::vector<PulseContext::SourceEntry>& sources,
+                                                     const std::vector<PulseContext::SinkEntry>& sinks);
+
 private:
     QString m_clientName;
 };

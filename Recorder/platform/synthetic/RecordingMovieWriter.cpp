@@ -254,6 +254,15 @@ void RecordingMovieWriter::failOnNextAppend(RecorderError error)
     m_failNext = std::move(error);
 }
 
+void RecordingMovieWriter::failNow(RecorderError error)
+{
+    std::lock_guard lock(m_mutex);
+    if (m_status != Status::Writing)
+        return;
+    m_status = Status::Failed;
+    m_error = std::move(error);
+}
+
 void RecordingMovieWriter::throwOnAppend(Input input, QString message)
 {
     std::lock_guard lock(m_mutex);

@@ -65,6 +65,8 @@ public:
     void setRefuseAppends(Input input, bool refuse);
     // The next append fails the whole writer with this error.
     void failOnNextAppend(RecorderError error);
+    // Fails the writer now, as a write on its own thread does (a full disk).
+    void failNow(RecorderError error);
     // Every append to the input throws std::runtime_error with this message.
     void throwOnAppend(Input input, QString message);
     void setFinishError(std::optional<RecorderError> error);

@@ -21,11 +21,11 @@ public:
     // Connects and checks the extensions and the root's pixel format; an error
     // when the server cannot be captured.
     std::optional<RecorderError> open(const QString& displayName);
-    // Closes the connection; what lives on it must be gone.
+    // Closes the connection; what lives on it must be gone. Also after the
+    // server went away.
     void close() { m_connection.reset(); }
-    // The server is gone. Xlib must not touch the connection again (its I/O
-    // error handler would end the process), so it is left unclosed.
-    void abandon() { (void)m_connection.release(); }
+    // The server went away under the connection: every call on it fails at once.
+    bool isLost() const { return X11ConnectionLoss::isLost(m_connection.get()); }
 
     explicit operator bool() const { return m_connection != nullptr; }
     Display* get() const { return m_connection.get(); }

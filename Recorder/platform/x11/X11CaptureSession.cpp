@@ -31,11 +31,12 @@ QRect rootPixels(const XRandRDisplayList::Output& o)
 // own pixmap exists only while it is redirected.
 struct X11CaptureSession::Parts {
     Parts(const X11CaptureDisplay& display)
-        : redirection(display.get(), display.root()), reader(display.get(), display.hasShm())
+        : redirection(display.get(), display.root()),
+          readers{{display.get(), display.hasShm()}, {display.get(), display.hasShm()}}
     {
     }
     CompositeRedirection redirection;
-    X11PixelReader reader; // the frame itself
+    X11PixelReader readers[kReaders]; // the frames themselves
     std::unique_ptr<X11WindowStack> stack; // display and area targets
     std::unique_ptr<X11ExclusionRepair> repair;
     std::unique_ptr<X11WindowTarget> target; // window targets
@@ -60,12 +61,6 @@ void X11CaptureSession::close()
         m_parts.reset();
     }
     m_display.close();
-}
-
-void X11CaptureSession::abandon()
-{
-    (void)m_parts.release();
-    m_display.abandon();
 }
 
 std::optional<RecorderError> X11CaptureSession::open(const QString& displayName)
@@ -203,25 +198,26 @@ void X11CaptureSession::handle(X11ErrorTrap& trap, XEvent& e)
     }
 }
 
-X11PixelView X11CaptureSession::frame(X11ErrorTrap& trap)
+X11PixelView X11CaptureSession::frame(X11ErrorTrap& trap, int reader)
 {
-    const X11PixelView view = grab(trap);
+    const X11PixelView view = grab(trap, reader);
     m_dirty = false;
     return view;
 }
 
-X11PixelView X11CaptureSession::grab(X11ErrorTrap& trap)
+X11PixelView X11CaptureSession::grab(X11ErrorTrap& trap, int reader)
 {
     Parts& p = *m_parts;
+    X11PixelReader& r = p.readers[reader];
     if (p.target) {
-        const X11PixelView view = p.target->grab(trap, p.reader);
+        const X11PixelView view = p.target->grab(trap, r);
         checkWindowLost();
         return view;
     }
     if (m_area.isEmpty())
         return {};
     const X11PixelView frame =
-        p.reader.read(trap, m_display.root(), m_display.rootVisual(), m_display.rootDepth(), m_area);
+        r.read(trap, m_display.root(), m_display.rootVisual(), m_display.rootDepth(), m_area);
     if (!frame)
         return {};
     // Events that came before the picture describe the screen it shows: an

@@ -32,10 +32,9 @@ public:
     // Connects, redirects the windows and watches the target; an error when
     // the server or the target cannot be captured.
     std::optional<RecorderError> open(const QString& displayName);
-    // Frees what lives on the server, then closes the connection.
+    // Frees what lives on the server, then closes the connection; after the
+    // server went away only our side is freed.
     void close();
-    // The server is gone: everything is left unfreed and the connection unclosed.
-    void abandon();
 
     // From now on a display or window that goes away is lost, not missing.
     void setRunning() { m_running = true; }
@@ -51,12 +50,17 @@ public:
     // Whether events wait in Xlib's queue, where poll() on the socket cannot see them.
     bool hasQueuedEvents() const;
     bool isDirty() const { return m_dirty; }
-    // Reads the next picture and marks the screen as captured; an empty view
-    // when there is none to make now.
-    X11PixelView frame(X11ErrorTrap& trap);
+    // Pictures that can be held at once: each reader keeps its last one until it reads again.
+    static constexpr int kReaders = 2;
+    // Reads the next picture with reader `reader` (below kReaders) and marks the
+    // screen as captured; an empty view when there is none to make now. The view
+    // stays valid until that reader reads again.
+    X11PixelView frame(X11ErrorTrap& trap, int reader);
 
-    // Why the stream must end: the target or the server went away.
+    // Why the stream must end: the target went away.
     const std::optional<RecorderError>& lost() const { return m_lost; }
+    // The server went away: nothing more comes from it.
+    bool serverLost() const { return m_display.isLost(); }
     bool isWindowTarget() const { return m_filter.kind == ScreenFilter::Kind::Window; }
     Display* display() const { return m_display.get(); }
     // Frames in which excluded windows were painted over.
@@ -67,7 +71,7 @@ private:
     void handle(X11ErrorTrap& trap, XEvent& e);
     void markLost(RecorderError error);
     void checkWindowLost();
-    X11PixelView grab(X11ErrorTrap& trap);
+    X11PixelView grab(X11ErrorTrap& trap, int reader);
 
     const ScreenFilter m_filter;
     ScreenStreamConfig m_config;

@@ -111,7 +111,7 @@ int X11GlobalHotKeys::grab(const Grab& g)
 
 void X11GlobalHotKeys::ungrab(const Grab& g)
 {
-    {
+    if (display()) {
         // Ungrabbing a combination we do not hold is harmless; the trap is for a
         // keycode the server has stopped knowing.
         X11ErrorTrap trap(display());
@@ -125,7 +125,7 @@ void X11GlobalHotKeys::ungrab(const Grab& g)
 HotKeyStatus X11GlobalHotKeys::registerKey(int id, qint64 keyCode, qint64 modifiers)
 {
     unregisterKey(id);
-    if (!display())
+    if (!checkConnection())
         return HotKeyStatus::unavailable;
     const std::optional<quint32> sym = KeyCodeMap::keysym(keyCode);
     if (!sym)
@@ -141,7 +141,10 @@ HotKeyStatus X11GlobalHotKeys::registerKey(int id, qint64 keyCode, qint64 modifi
         if (held.keycode == g.keycode && held.modifiers == g.modifiers)
             return HotKeyStatus::duplicate;
     }
-    if (grab(g) != 0)
+    const int error = grab(g);
+    if (!checkConnection())
+        return HotKeyStatus::unavailable;
+    if (error != 0)
         return HotKeyStatus::taken;
     m_grabs[id] = g;
     return HotKeyStatus::registered;
@@ -175,7 +178,7 @@ void X11GlobalHotKeys::scheduleProcessing()
 
 void X11GlobalHotKeys::processPendingEvents()
 {
-    if (!display())
+    if (!checkConnection())
         return;
     while (XPending(display()) > 0) {
         XEvent event;
@@ -205,6 +208,27 @@ void X11GlobalHotKeys::processPendingEvents()
             break;
         }
     }
+    checkConnection(); // XPending may have found the server gone
+}
+
+bool X11GlobalHotKeys::isConnected() const
+{
+    return display() && !X11ConnectionLoss::isLost(display());
+}
+
+bool X11GlobalHotKeys::checkConnection()
+{
+    if (display() && X11ConnectionLoss::isLost(display())) {
+        // The socket stays readable at its end: the notifier would fire for
+        // ever. Disabled before the socket closes; it may be the sender of this
+        // very call, so it stays until we go.
+        if (m_notifier)
+            m_notifier->setEnabled(false);
+        m_connection.reset(); // the grabs went with the server
+        m_grabs.clear();
+        m_held.clear();
+    }
+    return display() != nullptr;
 }
 
 } // namespace corvessa

@@ -19,6 +19,7 @@ namespace corvessa {
 // without Num Lock and Caps Lock, since the server matches the lock state too.
 // A grab the server refuses (another client holds it) fails the registration.
 // Presses arrive on our connection and are read on the main thread's event loop.
+// When the server goes away, reading stops and every registration is refused.
 //
 // The keyboard mapping is read when a combination is registered; a later layout
 // change does not move existing grabs.
@@ -30,9 +31,9 @@ public:
     X11GlobalHotKeys(const X11GlobalHotKeys&) = delete;
     X11GlobalHotKeys& operator=(const X11GlobalHotKeys&) = delete;
 
-    // Whether the display could be opened; without it every registration is
-    // refused as unavailable.
-    bool isConnected() const { return m_connection != nullptr; }
+    // Whether the display could be opened and is still there; without it every
+    // registration is refused as unavailable.
+    bool isConnected() const;
 
     Status registerKey(int id, qint64 keyCode, qint64 modifiers) override;
     void unregisterKey(int id) override;
@@ -60,6 +61,9 @@ private:
     // Events may have been read into Xlib's queue by a sync, where the socket
     // notifier will not see them.
     void scheduleProcessing();
+    // Whether the connection is usable; one whose server went away is closed,
+    // its notifier stopped and its grabs forgotten.
+    bool checkConnection();
 
     struct Connection; // X types stay in the .cpp: Xlib's macros clash with Qt
     _XDisplay* display() const;

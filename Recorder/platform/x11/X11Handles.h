@@ -8,6 +8,7 @@
 // Include this header last: X11's macros (None, Bool, Status, Success) clash
 // with names in Qt.
 
+#include "platform/x11/X11ConnectionLoss.h"
 #include "platform/x11/X11ErrorTrap.h"
 
 #include <QByteArray>
@@ -32,7 +33,12 @@ namespace corvessa {
 
 // Client-side memory Xlib hands out, each freed its own way.
 struct X11Free {
-    void operator()(Display* d) const { XCloseDisplay(d); }
+    // Safe after the server went away: Xlib then only frees memory.
+    void operator()(Display* d) const
+    {
+        XCloseDisplay(d);
+        X11ConnectionLoss::forget(d);
+    }
     void operator()(XImage* image) const { XDestroyImage(image); }
     void operator()(XRRScreenResources* r) const { XRRFreeScreenResources(r); }
     void operator()(XRROutputInfo* o) const { XRRFreeOutputInfo(o); }
@@ -60,11 +66,14 @@ using XStringListPtr = std::unique_ptr<char*, X11Free>;
 template <typename T>
 using XFreed = std::unique_ptr<T, X11XFree>;
 
-// A connection to the X display `name` ("" for $DISPLAY); null when it cannot be opened.
+// A connection to the X display `name` ("" for $DISPLAY); null when it cannot be
+// opened. Losing the server does not end the program: X11ConnectionLoss says so.
 inline X11DisplayPtr openX11Display(const QString& name)
 {
     const QByteArray n = name.toLocal8Bit();
-    return X11DisplayPtr(XOpenDisplay(name.isEmpty() ? nullptr : n.constData()));
+    Display* display = XOpenDisplay(name.isEmpty() ? nullptr : n.constData());
+    X11ConnectionLoss::watch(display);
+    return X11DisplayPtr(display);
 }
 
 // One server-side resource of our connection, given back when its owner goes.

@@ -42,9 +42,14 @@ bool X11PointerService::isAvailable(const QString& displayName)
 
 X11PointerService::Connection* X11PointerService::connection()
 {
+    const auto now = std::chrono::steady_clock::now();
+    if (m_connection && X11ConnectionLoss::isLost(m_connection->display.get())) {
+        // The server went away: answer nothing, and look for a new one now and then.
+        m_connection.reset();
+        m_nextOpen = now + kReopenDelay;
+    }
     if (m_connection)
         return m_connection.get();
-    const auto now = std::chrono::steady_clock::now();
     if (now < m_nextOpen)
         return nullptr;
     X11DisplayPtr connection = openX11Display(m_displayName);
@@ -118,7 +123,7 @@ std::optional<PointerState> X11PointerService::state()
     int winX = 0;
     int winY = 0;
     unsigned int mask = 0;
-    // False: the pointer is on another X screen of this display.
+    // False: the pointer is on another X screen of this display, or the server went away.
     if (!XQueryPointer(c->display.get(), c->root, &rootReturn, &child, &rootX, &rootY, &winX, &winY, &mask))
         return std::nullopt;
     // Button 1 is the logical primary button; a left-handed mapping already swapped it.

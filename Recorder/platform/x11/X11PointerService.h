@@ -13,8 +13,8 @@ namespace corvessa {
 // The X server's pointer: position and buttons by XQueryPointer, the cursor
 // image, hot spot and name by XFixes (converted once per cursor serial), window
 // frames from the window's own geometry. One connection of its own, opened on
-// first use and kept; without a display every call answers nothing, and opening
-// is retried at most every two seconds. Screen layout changes arrive as RandR
+// first use and kept until its server goes away; without a display every call
+// answers nothing, and opening is retried at most every two seconds. Screen layout changes arrive as RandR
 // events on that connection and refresh the pixel-to-point conversion.
 class X11PointerService : public PointerService {
 public:

@@ -34,6 +34,12 @@ uint32_t displayFor(const QRectF& pixels, const std::vector<XRandRDisplayList::O
     return best;
 }
 
+RecorderError serverUnavailableError()
+{
+    return screenCaptureError(ScreenCaptureErrorCode::ServerUnavailable,
+                              QStringLiteral("Can't connect to the X display."));
+}
+
 } // namespace
 
 X11ScreenSource::X11ScreenSource(QString displayName) : m_displayName(std::move(displayName)) {}
@@ -74,10 +80,8 @@ std::optional<ShareableContent> X11ScreenSource::content(RecorderError* error)
 {
     X11DisplayPtr display = openX11Display(m_displayName);
     if (!display) {
-        if (error) {
-            *error = screenCaptureError(ScreenCaptureErrorCode::ServerUnavailable,
-                                        QStringLiteral("Can't connect to the X display."));
-        }
+        if (error)
+            *error = serverUnavailableError();
         return std::nullopt;
     }
     Display* dpy = display.get();
@@ -159,6 +163,12 @@ std::optional<ShareableContent> X11ScreenSource::content(RecorderError* error)
         // out only when its geometry could not be read at all.
         trap.sync();
         content.windows.push_back(std::move(info));
+    }
+    if (X11ConnectionLoss::isLost(dpy)) {
+        // The server went away while it was asked: what was read is not the screen.
+        if (error)
+            *error = serverUnavailableError();
+        return std::nullopt;
     }
     return content;
 }

@@ -8,6 +8,7 @@
 #include "platform/ffmpeg/FrameScaler.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <future>
 #include <utility>
@@ -26,7 +27,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// While `queueDepth` frames wait on the output queue, look again this soon.
+// While `queueDepth` frames wait on the output queue, or every reader still
+// holds a picture being converted, look again this soon.
 constexpr auto kBusyRetry = std::chrono::milliseconds(4);
 
 double threadCpuSeconds()
@@ -39,6 +41,12 @@ double threadCpuSeconds()
 double secondsSince(Clock::time_point start)
 {
     return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+RecorderError serverLostError()
+{
+    return screenCaptureError(ScreenCaptureErrorCode::ServerUnavailable,
+                              QStringLiteral("The connection to the X server was lost."));
 }
 
 } // namespace
@@ -173,15 +181,58 @@ X11ScreenStream::Statistics X11ScreenStream::statistics() const
     return m_stats.with([](const Statistics& s) { return s; });
 }
 
+// Scaling and conversion run beside the capture thread, so a read never waits
+// for the conversion of the frame before and happens at its tick even when the
+// CPU is busy: short-lived pictures are read while they are on screen. Each of
+// the session's readers holds its picture until the conversion is done with it.
+struct X11ScreenStream::Converter {
+    std::atomic<bool> holding[X11CaptureSession::kReaders] = {};
+    FrameScaler scaler;                   // owned by `queue`
+    std::shared_ptr<PixelBufferPool> pool; // owned by `queue`
+    SerialQueue queue{"x11.capture.convert", SerialQueue::QoS::UserInteractive}; // last: goes first
+
+    int freeReader() const
+    {
+        for (int i = 0; i < X11CaptureSession::kReaders; ++i)
+            if (!holding[i].load())
+                return i;
+        return -1;
+    }
+};
+
+void X11ScreenStream::convert(Converter& c, int reader, X11PixelView view, MediaTime pts, ScreenStreamConfig config,
+                              bool windowTarget)
+{
+    const double cpuStart = threadCpuSeconds();
+    const auto start = Clock::now();
+    if (!c.pool || c.pool->width() != config.width || c.pool->height() != config.height ||
+        c.pool->format() != config.pixelFormat) {
+        c.pool = PixelBufferPool::create(config.width, config.height, config.pixelFormat,
+                                         size_t(config.queueDepth) + 2 + X11CaptureSession::kReaders);
+    }
+    PixelBufferRef buffer = c.pool->take();
+    const FrameScaler::Fit fit = windowTarget ? FrameScaler::Fit::AspectFit : FrameScaler::Fit::Stretch;
+    const bool made = buffer && c.scaler.scale(view.data, view.width, view.height, view.bytesPerRow, *buffer, fit);
+    c.holding[reader].store(false);
+    if (made)
+        ScreenDelivery::frame(m_delivery, std::move(buffer), pts, config.minimumFrameInterval);
+    const double seconds = secondsSince(start);
+    const double cpu = threadCpuSeconds() - cpuStart;
+    m_stats.with([&](Statistics& s) {
+        s.frames += made ? 1 : 0;
+        s.convertSeconds += seconds;
+        s.threadCpuSeconds += cpu;
+    });
+}
+
 void X11ScreenStream::run(X11CaptureSession& session, ScreenStreamConfig config)
 {
     session.setRunning();
     const int xfd = ConnectionNumber(session.display());
-    FrameScaler scaler;
-    std::shared_ptr<PixelBufferPool> pool;
+    // Goes before the session: conversions in flight read the session's readers.
+    auto converter = std::make_unique<Converter>();
     Clock::time_point nextAllowed = Clock::now();
-    const double cpuStart = threadCpuSeconds();
-    Statistics stats;
+    double cpuCounted = threadCpuSeconds();
 
     for (;;) {
         {
@@ -205,22 +256,24 @@ void X11ScreenStream::run(X11CaptureSession& session, ScreenStreamConfig config)
         }
 
         const auto now = Clock::now();
-        const MediaTime intervalTime = config.minimumFrameInterval;
-        const auto interval = std::chrono::nanoseconds(int64_t(intervalTime.seconds() * 1e9));
-        const bool busy = m_delivery->pending.load() >= config.queueDepth;
+        const auto interval = std::chrono::nanoseconds(int64_t(config.minimumFrameInterval.seconds() * 1e9));
+        const int reader = converter->freeReader();
+        const bool busy = m_delivery->pending.load() >= config.queueDepth || reader < 0;
         X11PixelView view;
         MediaTime pts;
-        Clock::time_point readStart;
+        double readSeconds = 0;
+        uint64_t skipped = 0;
         {
             X11ErrorTrap trap(session.display());
             session.handleEvents(trap, false);
             if (!session.lost() && !session.layoutPending() && session.isDirty() && now >= nextAllowed) {
                 if (busy) {
-                    ++stats.skippedBusy;
+                    skipped = 1;
                 } else {
-                    readStart = Clock::now();
+                    const auto readStart = Clock::now();
                     pts = HostClock::now();
-                    view = session.frame(trap);
+                    view = session.frame(trap, reader);
+                    readSeconds = secondsSince(readStart);
                     // Frames keep to a grid of intervals while the screen keeps
                     // changing, so the rate holds on average despite wake-up
                     // latency; after a quiet spell the grid starts afresh.
@@ -229,30 +282,29 @@ void X11ScreenStream::run(X11CaptureSession& session, ScreenStreamConfig config)
                 }
             }
         }
+        if (session.serverLost()) {
+            ScreenDelivery::ended(m_delivery, serverLostError());
+            break;
+        }
         if (session.lost()) {
             ScreenDelivery::ended(m_delivery, *session.lost());
             break;
         }
         if (view) {
-            stats.readSeconds += secondsSince(readStart);
-            const auto convertStart = Clock::now();
-            if (!pool || pool->width() != config.width || pool->height() != config.height ||
-                pool->format() != config.pixelFormat) {
-                pool = PixelBufferPool::create(config.width, config.height, config.pixelFormat,
-                                               size_t(config.queueDepth) + 2);
-            }
-            PixelBufferRef buffer = pool->take();
-            const FrameScaler::Fit fit =
-                session.isWindowTarget() ? FrameScaler::Fit::AspectFit : FrameScaler::Fit::Stretch;
-            if (buffer && scaler.scale(view.data, view.width, view.height, view.bytesPerRow, *buffer, fit)) {
-                ScreenDelivery::frame(m_delivery, std::move(buffer), pts, intervalTime);
-                ++stats.frames;
-            }
-            stats.convertSeconds += secondsSince(convertStart);
+            converter->holding[reader].store(true);
+            converter->queue.async([this, c = converter.get(), reader, view, pts, config,
+                                    windowTarget = session.isWindowTarget()] {
+                convert(*c, reader, view, pts, config, windowTarget);
+            });
         }
-        stats.repairs = session.repairs();
-        stats.threadCpuSeconds = threadCpuSeconds() - cpuStart;
-        m_stats.with([&](Statistics& s) { s = stats; });
+        const double cpuNow = threadCpuSeconds();
+        m_stats.with([&](Statistics& s) {
+            s.skippedBusy += skipped;
+            s.readSeconds += readSeconds;
+            s.repairs = session.repairs();
+            s.threadCpuSeconds += cpuNow - cpuCounted;
+        });
+        cpuCounted = cpuNow;
         // The trap's syncs read whatever the server had sent meanwhile into
         // Xlib's queue, where poll() cannot see it.
         if (session.layoutPending() || session.hasQueuedEvents())
@@ -276,11 +328,8 @@ void X11ScreenStream::run(X11CaptureSession& session, ScreenStreamConfig config)
             char byte = 0;
             serverGone = recv(xfd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) == 0; // end of stream
         }
-        if (serverGone) {
-            ScreenDelivery::ended(m_delivery,
-                                  screenCaptureError(ScreenCaptureErrorCode::ServerUnavailable,
-                                                     QStringLiteral("The connection to the X server was lost.")));
-            session.abandon();
+        if (serverGone || session.serverLost()) {
+            ScreenDelivery::ended(m_delivery, serverLostError());
             break;
         }
     }

@@ -3,6 +3,7 @@
 #include "platform/ScreenSource.h"
 #include "platform/core/Guarded.h"
 #include "platform/core/WakeFd.h"
+#include "platform/x11/X11PixelView.h"
 #include "platform/x11/X11ScreenSource.h"
 
 #include <QString>
@@ -28,13 +29,15 @@ struct ScreenDelivery;
 // - a window is read from its own pixmap, so windows covering it do not matter.
 // XDamage tells when something changed: a frame is made only then (and once at
 // start), no sooner than the minimum frame interval after the last one. Pixels
-// are read with XShm, scaled and converted with libswscale into pooled buffers,
-// stamped with the host clock and handed to the output queue. A display that
-// RandR no longer lists, or a window that is destroyed, ends the stream with
-// onStop. The microphone, when asked for, is a PulseAudio capture stream whose
+// are read with XShm and stamped with the host clock on the capture thread;
+// a converter queue beside it scales and converts them with libswscale into
+// pooled buffers and hands them to the output queue. A display that
+// RandR no longer lists, a window that is destroyed or a server that goes away
+// ends the stream with onStop. The microphone, when asked for, is a PulseAudio capture stream whose
 // buffers go to the same queue; its failure while running does not stop the
 // screen (the engine notices the silence). Callable from any thread; the
-// capture thread owns everything on the server (X11CaptureSession).
+// capture thread owns everything on the server (X11CaptureSession), the
+// converter queue its scaler and buffer pool.
 class X11ScreenStream : public ScreenStream {
 public:
     // `audioInput`: where the microphone comes from; without one the microphone cannot start.
@@ -53,7 +56,7 @@ public:
         uint64_t repairs = 0;       // frames in which excluded windows were painted over
         double readSeconds = 0;     // reading pixels from the server (wall clock)
         double convertSeconds = 0;  // scaling and conversion (wall clock)
-        double threadCpuSeconds = 0; // CPU time of the capture thread
+        double threadCpuSeconds = 0; // CPU time of the capture thread and its converter
     };
     Statistics statistics() const;
 
@@ -68,7 +71,11 @@ private:
         std::unique_ptr<AudioCaptureStream> microphone;
     };
 
+    struct Converter;
     void run(X11CaptureSession& session, ScreenStreamConfig config);
+    // On the converter's queue: scales and hands over the picture `reader` holds, then frees the reader.
+    void convert(Converter& c, int reader, X11PixelView view, MediaTime pts, ScreenStreamConfig config,
+                 bool windowTarget);
     std::optional<RecorderError> startMicrophone(const ScreenStreamConfig& config);
 
     const QString m_displayName;

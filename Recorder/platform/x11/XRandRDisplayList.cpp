@@ -249,6 +249,8 @@ std::vector<XRandRDisplayList::Output> XRandRDisplayList::outputs() const
             outputs.push_back(std::move(out));
         }
     }
+    if (X11ConnectionLoss::isLost(dpy))
+        return {}; // the server went away while it was asked
     if (outputs.empty()) {
         // No RandR 1.3, or no output reported: the X screen is the one display.
         const int screen = DefaultScreen(dpy);

@@ -9,6 +9,11 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <vector>
+
+#include <sys/stat.h>
+
 using namespace corvessa;
 
 namespace {
@@ -19,6 +24,18 @@ void writeFile(const QString& path, const QByteArray& bytes)
     QFile f(path);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.write(bytes);
+}
+
+QStringList asideFiles(const QString& path)
+{
+    return QDir(QFileInfo(path).absolutePath())
+        .entryList({QFileInfo(path).fileName() + ".corrupt-*"}, QDir::AllEntries | QDir::System | QDir::Hidden);
+}
+
+QByteArray logText()
+{
+    QFile f(XdgPaths::logFile());
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 } // namespace
@@ -104,6 +121,58 @@ TEST(UserDefaults, CorruptFileIsKeptAsideNotOverwritten)
     ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
     EXPECT_EQ(kept.readAll(), QByteArray("{ \"a\": 1, broken"));
     EXPECT_EQ(UserDefaults(path).integer("b"), 2);
+}
+
+// Each of these would have hung the start (a FIFO), run out of memory (an endless
+// device) or cost several times its size: kept aside like a corrupt file, and
+// said in the log.
+TEST(UserDefaults, WhatIsNotARegularFileOfSaneSizeIsKeptAside)
+{
+    const QByteArray oversized = "{\"a\": \"" + QByteArray(UserDefaults::maximumFileBytes, 'x') + "\"}";
+    const std::vector<std::pair<const char*, std::function<void(const QString&)>>> cases = {
+        {"a link to an endless device", [](const QString& p) { ASSERT_TRUE(QFile::link("/dev/zero", p)); }},
+        {"a FIFO", [](const QString& p) { ASSERT_EQ(mkfifo(QFile::encodeName(p).constData(), 0600), 0); }},
+        {"a folder", [](const QString& p) { ASSERT_TRUE(QDir().mkpath(p)); }},
+        {"valid JSON over the limit", [&](const QString& p) { writeFile(p, oversized); }},
+    };
+    for (const auto& [what, make] : cases) {
+        SCOPED_TRACE(what);
+        test::TempHome home;
+        const QString path = XdgPaths::defaultsFile();
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        make(path);
+        UserDefaults d(path);
+        EXPECT_FALSE(d.contains("a"));
+        EXPECT_FALSE(d.lastError().isEmpty());
+        EXPECT_FALSE(QFileInfo(path).exists() || QFileInfo(path).isSymLink()) << "moved aside";
+        const QStringList aside = asideFiles(path);
+        ASSERT_EQ(aside.size(), 1);
+        EXPECT_TRUE(logText().contains("[defaults] " + d.lastError().toUtf8()));
+        d.setInteger("b", 2);
+        EXPECT_EQ(UserDefaults(path).integer("b"), 2);
+        EXPECT_EQ(asideFiles(path), aside) << "what was kept aside is left alone";
+    }
+}
+
+TEST(UserDefaults, ALinkToASettingsFileIsFollowed)
+{
+    test::TempHome home;
+    const QString path = XdgPaths::defaultsFile();
+    writeFile(home.file("dotfiles/defaults.json"), R"({"a": 1})");
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    ASSERT_TRUE(QFile::link(home.file("dotfiles/defaults.json"), path));
+    EXPECT_EQ(UserDefaults(path).integer("a"), 1);
+    EXPECT_TRUE(asideFiles(path).isEmpty());
+}
+
+TEST(UserDefaults, CorruptFileIsSaidInTheLog)
+{
+    test::TempHome home;
+    const QString path = XdgPaths::defaultsFile();
+    writeFile(path, "{ broken");
+    UserDefaults d(path);
+    EXPECT_TRUE(d.lastError().contains(asideFiles(path).value(0, "<none>")));
+    EXPECT_TRUE(logText().contains("[defaults] " + d.lastError().toUtf8()));
 }
 
 TEST(UserDefaults, TopLevelThatIsNotAnObjectIsCorrupt)

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QFileInfo>
 #include <QJsonArray>
 
 #include <csignal>
@@ -385,7 +386,7 @@ TEST(FFmpegMovieWriter, SaysItIsBusyWhileItsQueueIsFull)
         }
     }
     EXPECT_TRUE(sawBusy);
-    EXPECT_LE(accepted, FFmpegMovieWriter::maxQueuedFrames + 8);
+    EXPECT_LE(accepted, w.queuedFrameLimit() + 8);
     // It catches up and takes more.
     bool ready = false;
     for (int i = 0; i < 10000 && !ready; ++i) {
@@ -597,12 +598,13 @@ TEST(FFmpegMovieWriter, AMovieCutShortByKillStillPlays)
         execve("/proc/self/exe", argv, envp.data());
         _exit(127);
     }
-    // Kill it once two fragments are on disk: when the third has begun, the
-    // second is complete.
+    // Kill it once more than four seconds are on disk in whole fragments:
+    // fragments are cut about every second, and when the sixth has begun the
+    // fifth is complete.
     bool ready = false;
     for (int i = 0; i < 300 && !ready; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        ready = countBoxes(path, "moof") >= 3;
+        ready = countBoxes(path, "moof") >= 6;
         if (waitpid(child, nullptr, WNOHANG) == child) {
             FAIL() << "the writer process ended by itself";
         }
@@ -617,7 +619,7 @@ TEST(FFmpegMovieWriter, AMovieCutShortByKillStillPlays)
     ASSERT_TRUE(probe.opened) << probe.error.toStdString();
     EXPECT_TRUE(probe.playable);
     EXPECT_GT(probe.seconds, 0.2);
-    // At least the two complete fragments.
+    // At least the complete fragments.
     EXPECT_GE(probe.seconds, 3.9);
     const auto* video = probe.firstOf(MovieProbe::Stream::Kind::Video);
     ASSERT_TRUE(video);
@@ -628,4 +630,120 @@ TEST(FFmpegMovieWriter, AMovieCutShortByKillStillPlays)
     if (!json.isEmpty()) {
         EXPECT_EQ(json[QStringLiteral("streams")].toArray().size(), 2);
     }
+}
+
+// --- The file under the writer ---
+
+namespace {
+
+// Whether the file is a run of whole top-level boxes, nothing torn at its end.
+bool wholeBoxes(const QString& path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray d = f.readAll();
+    qint64 at = 0;
+    while (at + 8 <= d.size()) {
+        auto byte = [&](qint64 i) { return quint64(quint8(d[at + i])); };
+        quint64 size = byte(0) << 24 | byte(1) << 16 | byte(2) << 8 | byte(3);
+        if (size == 1 && at + 16 <= d.size()) {
+            size = 0;
+            for (int i = 8; i < 16; ++i)
+                size = size << 8 | byte(i);
+        }
+        if (size < 8)
+            return false;
+        at += qint64(size);
+    }
+    return at == d.size();
+}
+
+// What ffmpeg says while decoding every packet of the file; empty when all is well.
+QString decodeErrors(const QString& path)
+{
+    const QString exe = QStandardPaths::findExecutable(QStringLiteral("ffmpeg"));
+    if (exe.isEmpty())
+        return {};
+    QProcess p;
+    p.start(exe, {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-i"), path, QStringLiteral("-f"),
+                  QStringLiteral("null"), QStringLiteral("-")});
+    if (!p.waitForFinished(60000))
+        return QStringLiteral("ffmpeg did not finish");
+    return QString::fromUtf8(p.readAllStandardError()).trimmed();
+}
+
+} // namespace
+
+TEST(FFmpegMovieWriter, AFullDiskLeavesOnlyWholeFragments)
+{
+    MovieFolder folder(QStringLiteral("FFmpegMovieWriter"));
+    const QString path = folder.file(QStringLiteral("full-disk.mov"));
+    FFmpegMovieWriter w(movieSettings(path, 320, 240, 30));
+    ASSERT_TRUE(w.startWriting());
+    const MediaTime start = hostBase();
+    w.startSession(start);
+    bool armed = false;
+    int i = 0;
+    for (; i < 30 * 30 && w.status() == Status::Writing; ++i) {
+        appendWhenReady(w, Input::Video, *MediaTime::image(testPicture(320, 240, PixelFormat::BGRA, i), start + MediaTime(i, 30), MediaTime(1, 30)));
+        appendWhenReady(w, Input::Audio, tone(i * 1600, 1600, start + MediaTime(i * 1600, 48000)));
+        // Once a few fragments are down, the disk fills a little way into the next one.
+        if (!armed && countBoxes(path, "moof") >= 3) {
+            w.simulateFullDiskAfter(QFileInfo(path).size() + 100);
+            armed = true;
+        }
+        if (armed)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    ASSERT_TRUE(armed);
+    ASSERT_EQ(w.status(), Status::Failed) << "after " << i << " frames";
+    EXPECT_TRUE(w.error()->message.contains(ffmpegErrorText(AVERROR(ENOSPC)))) << w.error()->message.toStdString();
+
+    EXPECT_TRUE(wholeBoxes(path));
+    EXPECT_EQ(decodeErrors(path), QString());
+    const auto probe = MovieProbe::probe(path);
+    EXPECT_TRUE(probe.playable);
+    const auto* video = probe.firstOf(MovieProbe::Stream::Kind::Video);
+    ASSERT_TRUE(video);
+    EXPECT_GE(video->packets, 30);
+}
+
+TEST(FFmpegMovieWriter, AFileMovedOrReplacedWhileWrittenIsNotCompleted)
+{
+    MovieFolder folder(QStringLiteral("FFmpegMovieWriter"));
+    auto recordWhile = [&](const QString& name, const std::function<void(const QString&)>& meddle) {
+        const QString path = folder.file(name);
+        FFmpegMovieWriter w(movieSettings(path, 64, 64, 30, false));
+        EXPECT_TRUE(w.startWriting());
+        w.startSession(hostBase());
+        for (int i = 0; i < 10; ++i)
+            appendWhenReady(w, Input::Video, *MediaTime::image(testPicture(64, 64, PixelFormat::BGRA, i), hostBase() + MediaTime(i, 30), MediaTime(1, 30)));
+        meddle(path);
+        w.markAsFinished(Input::Video);
+        w.endSession(hostBase() + MediaTime(10, 30));
+        EXPECT_TRUE(finishAndWait(w));
+        return std::pair(w.status(), w.error().value_or(RecorderError{}).message);
+    };
+    // Left alone, the same recording completes.
+    EXPECT_EQ(recordWhile(QStringLiteral("kept.mov"), [](const QString&) {}).first, Status::Completed);
+
+    const auto renamed = recordWhile(QStringLiteral("renamed.mov"), [](const QString& path) {
+        ASSERT_TRUE(QFile::rename(path, path + QStringLiteral(".elsewhere")));
+    });
+    EXPECT_EQ(renamed.first, Status::Failed);
+    EXPECT_TRUE(renamed.second.contains(QStringLiteral("moved or removed"))) << renamed.second.toStdString();
+
+    const auto replaced = recordWhile(QStringLiteral("replaced.mov"), [&](const QString& path) {
+        const QString other = folder.file(QStringLiteral("someone-else.txt"));
+        QFile f(other);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("not a movie");
+        f.close();
+        ASSERT_TRUE(::rename(QFile::encodeName(other).constData(), QFile::encodeName(path).constData()) == 0);
+    });
+    EXPECT_EQ(replaced.first, Status::Failed);
+    QFile onPath(folder.file(QStringLiteral("replaced.mov")));
+    ASSERT_TRUE(onPath.open(QIODevice::ReadOnly));
+    EXPECT_EQ(onPath.readAll(), QByteArray("not a movie")); // someone else's file is left alone
 }

@@ -612,7 +612,10 @@ TEST_F(X11ScreenSourceXvfb, AStoppedStreamLeavesNoSharedMemoryBehind)
     const int during = ownShmSegments();
     if (during == before)
         GTEST_SKIP() << "the server offers no XShm";
-    EXPECT_EQ(during, before + 2) << "one segment for the screen, one for rebuilding under the excluded window";
+    // One for rebuilding under the excluded window, and one per screen reader
+    // used so far (the second is taken while the first picture is converted).
+    EXPECT_GE(during, before + 2);
+    EXPECT_LE(during, before + 3);
     stream->stop();
     EXPECT_EQ(ownShmSegments(), before);
 }

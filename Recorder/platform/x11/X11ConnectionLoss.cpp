@@ -1,0 +1,112 @@
+#include "platform/x11/X11ConnectionLoss.h"
+
+#include <mutex>
+#include <unordered_map>
+
+#include <dlfcn.h>
+
+#include <X11/Xlib.h>
+
+namespace corvessa {
+
+namespace {
+
+// libX11 1.7 and later call a connection's exit handler after the I/O error
+// handler; the default one exits. Looked up at run time, so an older library
+// still loads (and exits on a loss, as it always did).
+using ExitHandler = void (*)(Display*, void*);
+using SetExitHandler = void (*)(Display*, ExitHandler, void*);
+
+struct Connection {
+    int opens = 0; // a freed Display's address may be handed out again before forget()
+    bool lost = false;
+};
+
+struct Registry {
+    std::mutex mutex;
+    std::unordered_map<Display*, Connection> connections;
+    XIOErrorHandler previous = nullptr;
+};
+
+// Never destroyed: a connection may break while the program exits.
+Registry& registry()
+{
+    static auto* r = new Registry;
+    return *r;
+}
+
+SetExitHandler setExitHandler()
+{
+    static const auto f = reinterpret_cast<SetExitHandler>(dlsym(RTLD_DEFAULT, "XSetIOErrorExitHandler"));
+    return f;
+}
+
+// Called with the display unlocked: nothing here may call Xlib on it.
+void markLost(Display* display, void*)
+{
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    if (const auto it = r.connections.find(display); it != r.connections.end())
+        it->second.lost = true;
+}
+
+int handleIOError(Display* display)
+{
+    Registry& r = registry();
+    XIOErrorHandler previous = nullptr;
+    {
+        std::lock_guard lock(r.mutex);
+        if (r.connections.contains(display))
+            return 0; // the exit handler, markLost, follows
+        previous = r.previous;
+    }
+    return previous ? previous(display) : 0;
+}
+
+} // namespace
+
+void X11ConnectionLoss::watch(_XDisplay* display)
+{
+    if (!display)
+        return;
+    Registry& r = registry();
+    {
+        std::lock_guard lock(r.mutex);
+        Connection& c = r.connections[display];
+        c.opens += 1;
+        c.lost = false;
+    }
+    if (const SetExitHandler set = setExitHandler())
+        set(display, &markLost, nullptr);
+    // Set again at every open: a toolkit that set its own since then keeps it
+    // for its connections, behind ours.
+    const XIOErrorHandler current = XSetIOErrorHandler(&handleIOError);
+    if (current != &handleIOError) {
+        std::lock_guard lock(r.mutex);
+        r.previous = current;
+    }
+}
+
+void X11ConnectionLoss::forget(_XDisplay* display)
+{
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    const auto it = r.connections.find(display);
+    if (it != r.connections.end() && --it->second.opens <= 0)
+        r.connections.erase(it);
+}
+
+bool X11ConnectionLoss::isLost(_XDisplay* display)
+{
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    const auto it = r.connections.find(display);
+    return it != r.connections.end() && it->second.lost;
+}
+
+bool X11ConnectionLoss::isSurvivable()
+{
+    return setExitHandler() != nullptr;
+}
+
+} // namespace corvessa

@@ -1,0 +1,179 @@
+// How late the microphone starts in a movie. A private PulseAudio daemon has a
+// virtual microphone as many desktops make one: a null sink "mic" whose monitor
+// is remapped into a source ("stand_in_mic"), with another program (paplay)
+// playing a tone into the sink all along. The engine records a few seconds
+// from it (and from the monitor itself) on the synthetic screen through the
+// real writer, several times, and each movie is decoded with ffmpeg.
+//
+//   bench_mic_start [--runs N] [--seconds S]    (defaults 5 and 2)
+//
+// Prints, per microphone, the first audible sample minus the first frame in
+// each movie, and their median and worst.
+
+#include "SyntheticBenchEngine.h"
+#include "BenchRig.h"
+
+#include "engine/RecorderEngine.h"
+#include "platform/pulse/PulseAudioInput.h"
+#include "platform/synthetic/SyntheticPowerControl.h"
+#include "platform/synthetic/SyntheticScreenSource.h"
+
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+using namespace corvessa;
+using benchrig::run;
+using benchrig::spin;
+
+namespace {
+
+constexpr int kRate = 48000;
+// Anything above digital silence and the encoder's rounding: -50 dBFS.
+constexpr int kAudible = 100;
+
+double startTime(const QString& movie, const char* stream)
+{
+    return run(QStringLiteral("ffprobe"),
+               {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-select_streams"),
+                QString::fromLatin1(stream), QStringLiteral("-show_entries"), QStringLiteral("stream=start_time"),
+                QStringLiteral("-of"), QStringLiteral("csv=p=0"), movie})
+        .trimmed()
+        .toDouble();
+}
+
+// Seconds from the first frame to the first audible sample; negative when the
+// movie has no sound at all.
+double firstSoundAfterFirstFrame(const QString& movie)
+{
+    const QByteArray pcm = run(QStringLiteral("ffmpeg"),
+                               {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-i"), movie,
+                                QStringLiteral("-map"), QStringLiteral("0:a:0"), QStringLiteral("-ac"),
+                                QStringLiteral("1"), QStringLiteral("-ar"), QString::number(kRate),
+                                QStringLiteral("-f"), QStringLiteral("s16le"), QStringLiteral("-")});
+    const auto* s = reinterpret_cast<const int16_t*>(pcm.constData());
+    const size_t n = size_t(pcm.size() / 2);
+    for (size_t i = 0; i < n; ++i)
+        if (std::abs(int(s[i])) > kAudible)
+            return startTime(movie, "a:0") + double(i) / kRate - startTime(movie, "v:0");
+    return -1;
+}
+
+// A 16-bit stereo WAV of a 440 Hz tone at half scale.
+bool writeTone(const QString& path, double secs)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly))
+        return false;
+    const uint32_t frames = uint32_t(secs * kRate);
+    const uint32_t bytes = frames * 4;
+    auto u32 = [&](uint32_t v) { f.write(reinterpret_cast<const char*>(&v), 4); };
+    auto u16 = [&](uint16_t v) { f.write(reinterpret_cast<const char*>(&v), 2); };
+    f.write("RIFF");
+    u32(36 + bytes);
+    f.write("WAVEfmt ");
+    u32(16), u16(1), u16(2), u32(kRate), u32(kRate * 4), u16(4), u16(16);
+    f.write("data");
+    u32(bytes);
+    std::vector<int16_t> pcm(size_t(frames) * 2);
+    for (uint32_t i = 0; i < frames; ++i)
+        pcm[2 * i] = pcm[2 * i + 1] = int16_t(16384 * std::sin(2 * M_PI * 440 * i / kRate));
+    return f.write(reinterpret_cast<const char*>(pcm.data()), qint64(pcm.size() * 2)) == qint64(pcm.size() * 2);
+}
+
+// One recording from `microphone`: the start latency in seconds, or nothing.
+std::optional<double> measure(const QString& microphone, double secs, const QString& movie)
+{
+    auto audio = std::make_shared<PulseAudioInput>();
+    auto [display, source, engine] = benchrig::syntheticEngine(640, 360, audio);
+    RecorderEngine::Config config;
+    config.target = RecorderEngine::Target::display(display.id);
+    config.fps = 30;
+    config.microphoneID = microphone;
+    config.cursorTheme = CursorTheme::hidden;
+    config.outputURL = movie;
+    if (auto error = engine->startInner(config)) {
+        std::fprintf(stderr, "engine start failed: %s\n", qPrintable(error->message));
+        return std::nullopt;
+    }
+    spin(secs);
+    const auto path = engine->stop();
+    if (!path)
+        return std::nullopt;
+    const double latency = firstSoundAfterFirstFrame(*path);
+    QFile::remove(*path);
+    if (latency < 0)
+        return std::nullopt;
+    return latency;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    int runs = 5;
+    double secs = 2;
+    const QStringList args = app.arguments();
+    for (int i = 1; i < args.size(); ++i) {
+        if (args[i] == QStringLiteral("--runs") && i + 1 < args.size()) {
+            runs = args[++i].toInt();
+        } else if (args[i] == QStringLiteral("--seconds") && i + 1 < args.size()) {
+            secs = args[++i].toDouble();
+        } else {
+            std::fprintf(stderr, "usage: %s [--runs N] [--seconds S]\n", argv[0]);
+            return 2;
+        }
+    }
+    if (runs < 1 || !(secs >= 1)) {
+        std::fprintf(stderr, "--runs must be at least 1 and --seconds at least 1\n");
+        return 2;
+    }
+
+    std::printf("microphone start latency (first audible sample - first frame), %d runs of %.1f s\n", runs, secs);
+    int failures = 0;
+    for (const char* microphone : {"stand_in_mic", "mic.monitor"}) {
+        std::vector<double> ms;
+        for (int i = 0; i < runs; ++i) {
+            // Each run from a cold start, as the first recording after login:
+            // a new daemon, and the tone playing from another program as a voice would.
+            QTemporaryDir dir;
+            const QDir d(dir.path());
+            benchrig::Children children;
+            const QString tone = d.filePath(QStringLiteral("tone.wav"));
+            if (!benchrig::startPulse(children, d) || !writeTone(tone, secs + 5)) {
+                std::fprintf(stderr, "pulseaudio did not start\n");
+                return 1;
+            }
+            QProcess player;
+            player.start(QStringLiteral("paplay"),
+                         {QStringLiteral("--latency-msec=20"), QStringLiteral("--device=mic"), tone});
+            if (!player.waitForStarted()) {
+                std::fprintf(stderr, "paplay did not start\n");
+                return 1;
+            }
+            spin(0.5);
+            const auto latency = measure(QString::fromLatin1(microphone), secs, d.filePath(QStringLiteral("mic.mov")));
+            if (latency)
+                ms.push_back(*latency * 1000);
+            else
+                ++failures;
+            player.kill();
+            player.waitForFinished();
+        }
+        std::printf("  %-13s", microphone);
+        for (double v : ms)
+            std::printf(" %6.0f", v);
+        if (!ms.empty()) {
+            std::sort(ms.begin(), ms.end());
+            std::printf("   median %.0f ms, worst %.0f ms", ms[ms.size() / 2], ms.back());
+        }
+        std::printf("\n");
+        std::fflush(stdout);
+    }
+    if (failures)
+        std::printf("  %d recording(s) gave no movie or no sound\n", failures);
+    return failures ? 1 : 0;
+}

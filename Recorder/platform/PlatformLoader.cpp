@@ -149,79 +149,21 @@ std::shared_ptr<PowerControl> PlatformLoader::loadPowerControl(std::function<voi
     return std::make_shared<ScreenSaverPowerControl>(std::move(log));
 }
 
-// The services' accessors.
+// The services' accessors: each keeps its installed instance in its own slot.
+#define CORVESSA_SERVICE_ACCESSORS(Service, load)                                                                   \
+    std::shared_ptr<Service> Service::current() { return slot<Service>().get(PlatformLoader::load); }              \
+    void Service::setCurrent(std::shared_ptr<Service> service) { slot<Service>().set(std::move(service)); }
 
-std::shared_ptr<ScreenSource> ScreenSource::current()
-{
-    return slot<ScreenSource>().get(PlatformLoader::loadScreenSource);
-}
-void ScreenSource::setCurrent(std::shared_ptr<ScreenSource> source)
-{
-    slot<ScreenSource>().set(std::move(source));
-}
+CORVESSA_SERVICE_ACCESSORS(ScreenSource, loadScreenSource)
+CORVESSA_SERVICE_ACCESSORS(AudioInput, loadAudioInput)
+CORVESSA_SERVICE_ACCESSORS(CameraService, loadCameraService)
+CORVESSA_SERVICE_ACCESSORS(CuePlayer, loadCuePlayer)
+CORVESSA_SERVICE_ACCESSORS(DisplayList, loadDisplayList)
+CORVESSA_SERVICE_ACCESSORS(PointerService, loadPointerService)
+CORVESSA_SERVICE_ACCESSORS(GlobalHotKeys, loadGlobalHotKeys)
+CORVESSA_SERVICE_ACCESSORS(FileReveal, loadFileReveal)
 
-std::shared_ptr<AudioInput> AudioInput::current()
-{
-    return slot<AudioInput>().get(PlatformLoader::loadAudioInput);
-}
-void AudioInput::setCurrent(std::shared_ptr<AudioInput> input)
-{
-    slot<AudioInput>().set(std::move(input));
-}
-
-std::shared_ptr<CameraService> CameraService::current()
-{
-    return slot<CameraService>().get(PlatformLoader::loadCameraService);
-}
-void CameraService::setCurrent(std::shared_ptr<CameraService> service)
-{
-    slot<CameraService>().set(std::move(service));
-}
-
-std::shared_ptr<CuePlayer> CuePlayer::current()
-{
-    return slot<CuePlayer>().get(PlatformLoader::loadCuePlayer);
-}
-void CuePlayer::setCurrent(std::shared_ptr<CuePlayer> player)
-{
-    slot<CuePlayer>().set(std::move(player));
-}
-
-std::shared_ptr<DisplayList> DisplayList::current()
-{
-    return slot<DisplayList>().get(PlatformLoader::loadDisplayList);
-}
-void DisplayList::setCurrent(std::shared_ptr<DisplayList> list)
-{
-    slot<DisplayList>().set(std::move(list));
-}
-
-std::shared_ptr<PointerService> PointerService::current()
-{
-    return slot<PointerService>().get(PlatformLoader::loadPointerService);
-}
-void PointerService::setCurrent(std::shared_ptr<PointerService> service)
-{
-    slot<PointerService>().set(std::move(service));
-}
-
-std::shared_ptr<GlobalHotKeys> GlobalHotKeys::current()
-{
-    return slot<GlobalHotKeys>().get(PlatformLoader::loadGlobalHotKeys);
-}
-void GlobalHotKeys::setCurrent(std::shared_ptr<GlobalHotKeys> service)
-{
-    slot<GlobalHotKeys>().set(std::move(service));
-}
-
-std::shared_ptr<FileReveal> FileReveal::current()
-{
-    return slot<FileReveal>().get(PlatformLoader::loadFileReveal);
-}
-void FileReveal::setCurrent(std::shared_ptr<FileReveal> reveal)
-{
-    slot<FileReveal>().set(std::move(reveal));
-}
+#undef CORVESSA_SERVICE_ACCESSORS
 
 std::shared_ptr<PowerControl> PowerControl::create(std::function<void(const QString&)> log)
 {

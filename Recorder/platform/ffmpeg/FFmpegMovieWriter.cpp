@@ -77,10 +77,18 @@ bool isRegularFile(const QString& path)
 // outlives a writer object destroyed while they still run. The writer thread
 // ("movie.writer") owns it, but for `shared`, which any thread reaches under its lock.
 struct FFmpegMovieWriter::Core {
-    explicit Core(Settings s) : settings(std::move(s)) {}
+    explicit Core(Settings s) : settings(std::move(s)), frameLimit(frameLimitFor(settings)) {}
     ~Core() { close(); }
 
     const Settings settings;
+    // Video frames the queue holds at most, from the expected rate.
+    const int frameLimit;
+
+    static int frameLimitFor(const Settings& settings)
+    {
+        const int rate = settings.video && settings.video->expectedFrameRate > 0 ? settings.video->expectedFrameRate : 30;
+        return std::max(maxQueuedFrames, int(std::ceil(rate * maxQueuedVideoSeconds)));
+    }
 
     // Shared between callers and the writer thread.
     struct Shared {
@@ -817,9 +825,7 @@ void FFmpegMovieWriter::startSession(MediaTime sourceTime)
 
 int FFmpegMovieWriter::queuedFrameLimit() const
 {
-    const auto& video = m_core->settings.video;
-    const int rate = video && video->expectedFrameRate > 0 ? video->expectedFrameRate : 30;
-    return std::max(maxQueuedFrames, int(std::ceil(rate * maxQueuedVideoSeconds)));
+    return m_core->frameLimit;
 }
 
 bool FFmpegMovieWriter::isReadyForMoreMediaData(Input input) const
@@ -829,7 +835,7 @@ bool FFmpegMovieWriter::isReadyForMoreMediaData(Input input) const
     if (s->status != Status::Writing || s->finishing || !hasInput(input))
         return false;
     if (input == Input::Video)
-        return !s->videoFinished && s->queuedFrames < queuedFrameLimit()
+        return !s->videoFinished && s->queuedFrames < c.frameLimit
                && (s->queuedFrames == 0 || s->queuedVideoBytes < maxQueuedVideoBytes);
     return !s->audioFinished
            && s->queuedAudioFrames < int64_t(maxQueuedAudioSeconds * c.settings.audio->sampleRate);

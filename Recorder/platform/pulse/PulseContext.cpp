@@ -189,22 +189,37 @@ QString utf8(const char* s)
 }
 
 // Gathers the entries of a list query until its end marker.
-template <typename Entry>
+template <typename Entry, typename Info>
 struct Collector {
     const PulseContext* owner;
+    Entry (*convert)(const Info&);
     std::vector<Entry> entries;
     bool failed = false;
 };
 
 template <typename Entry, typename Info>
-void collect(Collector<Entry>* c, const Info* info, int eol, Entry (*convert)(const Info&))
+void collect(pa_context*, const Info* info, int eol, void* userdata)
 {
+    auto* c = static_cast<Collector<Entry, Info>*>(userdata);
     if (eol < 0)
         c->failed = true;
     if (eol == 0 && info)
-        c->entries.push_back(convert(*info));
+        c->entries.push_back(c->convert(*info));
     if (eol != 0)
         c->owner->signal();
+}
+
+// One of the server's lists: `request` is a pa_context_get_*_info_list call,
+// `convert` turns each answer into our entry.
+template <typename Entry, typename Info>
+std::optional<std::vector<Entry>> list(const PulseContext& owner,
+                                       pa_operation* (*request)(pa_context*, void (*)(pa_context*, const Info*, int, void*), void*),
+                                       Entry (*convert)(const Info&))
+{
+    Collector<Entry, Info> c{&owner, convert, {}};
+    if (!owner.await(request(owner.context(), &collect<Entry, Info>, &c)) || c.failed)
+        return std::nullopt;
+    return std::move(c.entries);
 }
 
 PulseContext::SinkEntry sinkEntry(const pa_sink_info& i)
@@ -273,44 +288,17 @@ std::optional<PulseContext::Defaults> PulseContext::defaults() const
 
 std::optional<std::vector<PulseContext::SinkEntry>> PulseContext::sinks() const
 {
-    Collector<SinkEntry> c{this, {}};
-    pa_operation* op = pa_context_get_sink_info_list(
-        context(),
-        [](pa_context*, const pa_sink_info* i, int eol, void* ud) {
-            collect(static_cast<Collector<SinkEntry>*>(ud), i, eol, &sinkEntry);
-        },
-        &c);
-    if (!await(op) || c.failed)
-        return std::nullopt;
-    return std::move(c.entries);
+    return list(*this, pa_context_get_sink_info_list, &sinkEntry);
 }
 
 std::optional<std::vector<PulseContext::SourceEntry>> PulseContext::sources() const
 {
-    Collector<SourceEntry> c{this, {}};
-    pa_operation* op = pa_context_get_source_info_list(
-        context(),
-        [](pa_context*, const pa_source_info* i, int eol, void* ud) {
-            collect(static_cast<Collector<SourceEntry>*>(ud), i, eol, &sourceEntry);
-        },
-        &c);
-    if (!await(op) || c.failed)
-        return std::nullopt;
-    return std::move(c.entries);
+    return list(*this, pa_context_get_source_info_list, &sourceEntry);
 }
 
 std::optional<std::vector<PulseContext::SinkInputEntry>> PulseContext::sinkInputs() const
 {
-    Collector<SinkInputEntry> c{this, {}};
-    pa_operation* op = pa_context_get_sink_input_info_list(
-        context(),
-        [](pa_context*, const pa_sink_input_info* i, int eol, void* ud) {
-            collect(static_cast<Collector<SinkInputEntry>*>(ud), i, eol, &sinkInputEntry);
-        },
-        &c);
-    if (!await(op) || c.failed)
-        return std::nullopt;
-    return std::move(c.entries);
+    return list(*this, pa_context_get_sink_input_info_list, &sinkInputEntry);
 }
 
 std::optional<uint32_t> PulseContext::loadModule(const QString& name, const QString& arguments) const

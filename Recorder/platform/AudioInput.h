@@ -6,6 +6,7 @@
 
 #include <QString>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -34,6 +35,9 @@ public:
         QString streamName = QStringLiteral("Recorder microphone");
     };
 
+    // Ends the observation when the last copy is dropped.
+    using Observation = std::shared_ptr<void>;
+
     virtual ~AudioInput() = default;
 
     // The capture devices a user would call microphones: no monitors of outputs
@@ -55,6 +59,15 @@ public:
     // its streams go back, the default output is restored, the sink is removed.
     // Returns how many were undone.
     virtual int recoverLeftoverTaps() = 0;
+
+    // Calls `changed`, on a thread of the service, whenever a microphone appears
+    // or disappears or the default one changes; sometimes more often (outputs
+    // coming and going too), so receivers compare sources() with what they had.
+    // A call already under way may still finish after the observation ends, so
+    // handlers hold their receivers weakly and hop to their own thread. Never
+    // throws: where the server cannot be reached, or once it goes away, nothing
+    // more is called and the log says so.
+    [[nodiscard]] virtual Observation observeSources(std::function<void()> changed) = 0;
 
     // The process-wide service: PulseAudio unless one was installed (or
     // CORVESSA_AUDIO=synthetic is set in the environment).

@@ -14,6 +14,8 @@ struct DisplayInfo {
     QString name;           // the RandR output name, e.g. "DP-1"
     QString uuid;           // per-device key: EDID vendor-product-serial in hex, else the output name
     QRectF frame;           // global points: origin at the primary display's bottom left, y up
+    QRectF visibleFrame;    // the frame less panels and docks, in global points; the frame when unknown
+    QString label;          // the monitor's own name (EDID), else the output name
     double scale = 1;       // device pixel ratio (pixels per point)
     double refreshRate = 0; // Hz; 0 when unknown
     bool isPrimary = false;

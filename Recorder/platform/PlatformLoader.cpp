@@ -7,8 +7,10 @@
 #include "platform/FileReveal.h"
 #include "platform/GlobalHotKeys.h"
 #include "platform/MovieWriter.h"
+#include "platform/Permissions.h"
 #include "platform/PointerService.h"
 #include "platform/PowerControl.h"
+#include "platform/ProbedPermissions.h"
 #include "platform/ScreenSource.h"
 #include "platform/WindowHints.h"
 #include "platform/core/RecorderLog.h"
@@ -17,15 +19,19 @@
 #include "platform/ffmpeg/FFmpegMovieWriter.h"
 #include "platform/pulse/PulseAudioInput.h"
 #include "platform/pulse/PulseCuePlayer.h"
+#include "platform/pulse/PulseMicrophoneAccess.h"
 #include "platform/synthetic/SyntheticAudioInput.h"
 #include "platform/synthetic/SyntheticCameraService.h"
 #include "platform/synthetic/SyntheticDisplayList.h"
 #include "platform/synthetic/SyntheticGlobalHotKeys.h"
 #include "platform/synthetic/SyntheticPointerService.h"
 #include "platform/synthetic/SyntheticScreenSource.h"
+#include "platform/v4l2/V4L2CameraAccess.h"
 #include "platform/v4l2/V4L2CameraService.h"
+#include "platform/v4l2/V4L2SystemIo.h"
 #include "platform/x11/X11GlobalHotKeys.h"
 #include "platform/x11/X11PointerService.h"
+#include "platform/x11/X11ScreenAccess.h"
 #include "platform/x11/X11ScreenSource.h"
 #include "platform/x11/X11WindowHints.h"
 #include "platform/x11/XRandRDisplayList.h"
@@ -149,6 +155,27 @@ std::shared_ptr<PowerControl> PlatformLoader::loadPowerControl(std::function<voi
     return std::make_shared<ScreenSaverPowerControl>(std::move(log));
 }
 
+std::shared_ptr<Permissions> PlatformLoader::loadPermissions()
+{
+    // Asked at each probe, not now: a backend installed later is what counts.
+    using Access = Permissions::Access;
+    ProbedPermissions::Probes probes;
+    probes.screen = [] {
+        const bool x11 = dynamic_cast<X11ScreenSource*>(ScreenSource::current().get()) != nullptr;
+        return x11 ? X11ScreenAccess::probe() : Access::granted;
+    };
+    probes.microphone = [] {
+        const bool pulse = dynamic_cast<PulseAudioInput*>(AudioInput::current().get()) != nullptr;
+        return pulse ? PulseMicrophoneAccess::probe() : Access::granted;
+    };
+    auto camera = std::make_shared<V4L2CameraAccess>(std::make_shared<V4L2SystemIo>());
+    probes.camera = [camera] {
+        const bool v4l2 = dynamic_cast<V4L2CameraService*>(CameraService::current().get()) != nullptr;
+        return v4l2 ? camera->probe() : Access::granted;
+    };
+    return std::make_shared<ProbedPermissions>(std::move(probes));
+}
+
 // The services' accessors: each keeps its installed instance in its own slot.
 #define CORVESSA_SERVICE_ACCESSORS(Service, load)                                                                   \
     std::shared_ptr<Service> Service::current() { return slot<Service>().get(PlatformLoader::load); }              \
@@ -162,6 +189,7 @@ CORVESSA_SERVICE_ACCESSORS(DisplayList, loadDisplayList)
 CORVESSA_SERVICE_ACCESSORS(PointerService, loadPointerService)
 CORVESSA_SERVICE_ACCESSORS(GlobalHotKeys, loadGlobalHotKeys)
 CORVESSA_SERVICE_ACCESSORS(FileReveal, loadFileReveal)
+CORVESSA_SERVICE_ACCESSORS(Permissions, loadPermissions)
 
 #undef CORVESSA_SERVICE_ACCESSORS
 

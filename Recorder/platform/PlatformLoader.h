@@ -15,6 +15,7 @@ class CuePlayer;
 class DisplayList;
 class FileReveal;
 class GlobalHotKeys;
+class Permissions;
 class PointerService;
 class PowerControl;
 class ScreenSource;
@@ -47,6 +48,9 @@ public:
     static std::shared_ptr<GlobalHotKeys> loadGlobalHotKeys();
     static std::shared_ptr<FileReveal> loadFileReveal();
     static std::shared_ptr<WindowHints> loadWindowHints();
+    // Probes each kind while its real backend is in use; a synthetic twin or an
+    // installed fake is granted.
+    static std::shared_ptr<Permissions> loadPermissions();
     // A fresh hold on the display's wakefulness; `log` takes its "[power]" lines.
     static std::shared_ptr<PowerControl> loadPowerControl(std::function<void(const QString&)> log);
 };

@@ -45,6 +45,7 @@ public:
     std::unique_ptr<AudioCaptureStream> openSource(const StreamRequest&) override { return std::make_unique<Stream>(); }
     std::unique_ptr<AudioCaptureStream> openSystemAudio(bool) override { return std::make_unique<Stream>(); }
     int recoverLeftoverTaps() override { return 0; }
+    Observation observeSources(std::function<void()>) override { return std::make_shared<char>(0); }
 };
 
 } // namespace

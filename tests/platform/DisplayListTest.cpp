@@ -70,6 +70,8 @@ TEST(SyntheticDisplayList, ReportsWhatItWasGiven)
     EXPECT_EQ(list.display(DisplayInfo::idForName("HDMI-1")), left);
     EXPECT_FALSE(list.display(12345));
     EXPECT_EQ(main.uuid, "DP-1");
+    EXPECT_EQ(main.label, "DP-1");
+    EXPECT_EQ(main.visibleFrame, main.frame);
     EXPECT_EQ(main.id, DisplayInfo::idForName("DP-1"));
 
     // Without a marked primary, the first display stands in.
@@ -177,6 +179,53 @@ TEST(XRandRDisplayList, UuidIsTheEdidIdentityInHex)
     Output o = output("DP-1", QRectF(0, 0, 100, 100), true);
     o.edid = dell;
     EXPECT_EQ(XRandRDisplayList::fromOutputs({o}).at(0).uuid, "10AC-A0C4-4C4A3831");
+}
+
+TEST(XRandRDisplayList, LabelIsTheMonitorNameDescriptor)
+{
+    // Descriptor 2 names the monitor: three zero bytes, tag 0xFC, a zero, then
+    // up to 13 characters ended by a line feed and padded with spaces.
+    auto named = [](const QByteArray& text, int at = 72) {
+        QByteArray e = edid(0x10AC, 0xA0C4, 1);
+        e.replace(at, 5, QByteArray::fromHex("000000fc00"));
+        e.replace(at + 5, 13, (text + "\n" + QByteArray(13, ' ')).left(13));
+        return e;
+    };
+    EXPECT_EQ(XRandRDisplayList::labelFromEdid(named("DELL U2720Q"), "DP-1"), "DELL U2720Q");
+    EXPECT_EQ(XRandRDisplayList::labelFromEdid(named("ABCDEFGHIJKLM", 108), "DP-1"), "ABCDEFGHIJKLM");
+    // No descriptor, an empty or unprintable one, or no EDID: the output name.
+    for (const QByteArray& e : {edid(1, 2, 3), named(""), named("Bad\x01Name"), named("x").left(100), QByteArray()})
+        EXPECT_EQ(XRandRDisplayList::labelFromEdid(e, "HDMI-1"), "HDMI-1");
+
+    Output o = output("DP-1", QRectF(0, 0, 100, 100), true);
+    o.edid = named("Studio");
+    EXPECT_EQ(XRandRDisplayList::fromOutputs({o}).at(0).label, "Studio");
+}
+
+TEST(XRandRDisplayList, VisibleFrameIsTheWorkAreaOnEachDisplay)
+{
+    // A panel 30 pixels high along the top of a 2x primary: 15 points off its
+    // top; the second display, right of it, is untouched by the panel.
+    Output hidpi = output("eDP-1", QRectF(0, 0, 1440, 900), true);
+    hidpi.pixels = QRectF(0, 0, 2880, 1800);
+    hidpi.scale = 2;
+    Output side = output("DP-1", QRectF(1440, 0, 1920, 1080));
+    side.pixels = QRectF(2880, 0, 1920, 1080);
+    for (Output* o : {&hidpi, &side})
+        o->workArea = QRectF(0, 30, 4800, 1770);
+    const auto displays = XRandRDisplayList::fromOutputs({hidpi, side});
+    ASSERT_EQ(displays.size(), 2u);
+    EXPECT_EQ(displays[0].visibleFrame, QRectF(0, 0, 1440, 885));
+    EXPECT_EQ(displays[1].visibleFrame, QRectF(1440, -180, 1920, 1050));
+    for (const DisplayInfo& d : displays)
+        EXPECT_TRUE(d.frame.contains(d.visibleFrame)) << d.name.toStdString();
+
+    // Unknown, or missing the display: the whole frame.
+    for (const QRectF& area : {QRectF(), QRectF(9000, 0, 10, 10)}) {
+        side.workArea = area;
+        const auto d = XRandRDisplayList::fromOutputs({side}).at(0);
+        EXPECT_EQ(d.visibleFrame, d.frame);
+    }
 }
 
 TEST(XRandRDisplayList, RefreshRateFromModeTiming)

@@ -1,8 +1,10 @@
 #include "platform/pulse/PulseAudioInput.h"
 
 #include "platform/AudioInputError.h"
+#include "platform/core/RecorderLog.h"
 #include "platform/pulse/PulseCaptureStream.h"
 #include "platform/pulse/PulseFormat.h"
+#include "platform/pulse/PulseSourceWatcher.h"
 #include "platform/pulse/PulseTapRoute.h"
 
 #include <algorithm>
@@ -181,6 +183,16 @@ std::unique_ptr<AudioCaptureStream> PulseAudioInput::openSystemAudio(bool muteSp
     return std::make_unique<PulseCaptureStream>(c, monitor, AudioFormat::floatFormat(rate, 2),
                                                 QStringLiteral("Recorder system audio"), std::move(route), sink,
                                                 nullSink);
+}
+
+AudioInput::Observation PulseAudioInput::observeSources(std::function<void()> changed)
+{
+    try {
+        return std::make_shared<PulseSourceWatcher>(m_clientName, std::move(changed));
+    } catch (const AudioInputError& e) {
+        RecorderLog::write(QStringLiteral("[audio] microphone changes are not observed: %1").arg(e.detail()));
+        return std::make_shared<char>(0); // an observation of nothing
+    }
 }
 
 int PulseAudioInput::recoverLeftoverTaps()

@@ -17,6 +17,8 @@ public:
     std::unique_ptr<AudioCaptureStream> openSource(const StreamRequest& request) override;
     std::unique_ptr<AudioCaptureStream> openSystemAudio(bool muteSpeakers) override;
     int recoverLeftoverTaps() override;
+    // A PulseSourceWatcher on a connection of its own per observation.
+    Observation observeSources(std::function<void()> changed) override;
 
     // The microphones among the server's sources: no monitors, nothing of the tap.
     static std::vector<AudioDevice> microphones(const std::vector<PulseContext::SourceEntry>& sources,

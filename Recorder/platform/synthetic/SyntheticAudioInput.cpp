@@ -87,10 +87,20 @@ int SyntheticAudioInput::recoverLeftoverTaps()
     return std::exchange(m_leftovers, 0);
 }
 
+AudioInput::Observation SyntheticAudioInput::observeSources(std::function<void()> changed)
+{
+    return m_sourceObservers.add(std::move(changed));
+}
+
 void SyntheticAudioInput::setSources(std::vector<AudioDevice> sources)
 {
-    std::lock_guard lock(m_mutex);
-    m_sources = std::move(sources);
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_sources == sources)
+            return;
+        m_sources = std::move(sources);
+    }
+    m_sourceObservers.notify();
 }
 
 void SyntheticAudioInput::setDefaultSink(std::optional<AudioSink> sink)

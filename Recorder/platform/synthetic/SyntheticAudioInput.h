@@ -2,6 +2,7 @@
 
 #include "platform/AudioInput.h"
 #include "platform/AudioInputError.h"
+#include "platform/core/ObserverList.h"
 
 #include <atomic>
 #include <mutex>
@@ -11,7 +12,8 @@ namespace corvessa {
 
 // An audio input without a sound server: one tone microphone and one output,
 // both settable, streams of a sine tone, and failures on request. It counts
-// the muting routes in use so that tests can see them undone. Thread-safe.
+// the muting routes in use so that tests can see them undone. Observers of the
+// sources are called on the thread that changes them. Thread-safe.
 class SyntheticAudioInput : public AudioInput {
 public:
     SyntheticAudioInput();
@@ -21,7 +23,9 @@ public:
     std::unique_ptr<AudioCaptureStream> openSource(const StreamRequest& request) override;
     std::unique_ptr<AudioCaptureStream> openSystemAudio(bool muteSpeakers) override;
     int recoverLeftoverTaps() override;
+    Observation observeSources(std::function<void()> changed) override;
 
+    // Tells the observers when the list differs from the one before.
     void setSources(std::vector<AudioDevice> sources);
     void setDefaultSink(std::optional<AudioSink> sink);
     void setTone(double frequency, float amplitude);
@@ -48,6 +52,7 @@ private:
     // Shared with the streams' stop callbacks, which may outlive this object.
     std::shared_ptr<std::atomic<int>> m_routes = std::make_shared<std::atomic<int>>(0);
     int m_opened = 0;
+    ObserverList<> m_sourceObservers;
 };
 
 } // namespace corvessa

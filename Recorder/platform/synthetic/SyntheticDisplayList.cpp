@@ -2,8 +2,23 @@
 
 namespace corvessa {
 
+namespace {
+
+std::vector<DisplayInfo> completed(std::vector<DisplayInfo> displays)
+{
+    for (DisplayInfo& d : displays) {
+        if (d.visibleFrame.isEmpty())
+            d.visibleFrame = d.frame;
+        if (d.label.isEmpty())
+            d.label = d.name;
+    }
+    return displays;
+}
+
+} // namespace
+
 SyntheticDisplayList::SyntheticDisplayList(std::vector<DisplayInfo> displays)
-    : m_displays(std::move(displays))
+    : m_displays(completed(std::move(displays)))
 {
 }
 
@@ -16,7 +31,7 @@ std::vector<DisplayInfo> SyntheticDisplayList::displays() const
 void SyntheticDisplayList::setDisplays(std::vector<DisplayInfo> displays)
 {
     std::lock_guard lock(m_mutex);
-    m_displays = std::move(displays);
+    m_displays = completed(std::move(displays));
 }
 
 DisplayInfo SyntheticDisplayList::makeDisplay(const QString& name, const QRectF& frame, double scale,
@@ -27,6 +42,8 @@ DisplayInfo SyntheticDisplayList::makeDisplay(const QString& name, const QRectF&
     d.name = name;
     d.uuid = name;
     d.frame = frame;
+    d.visibleFrame = frame;
+    d.label = name;
     d.scale = scale;
     d.refreshRate = refreshRate;
     d.isPrimary = isPrimary;

@@ -24,6 +24,9 @@ public:
     // link, else the by-path link); empty when there is none.
     virtual QString persistentName(const QString& node) = 0;
 
+    // access(2) for reading and writing: whether we may open the node, without
+    // waking the device as an open would.
+    virtual int access(const QString& path) = 0;
     // open(2) for reading and writing, non-blocking, close-on-exec.
     virtual int open(const QString& path) = 0;
     virtual int close(int fd) = 0;

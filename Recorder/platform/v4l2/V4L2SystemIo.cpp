@@ -64,6 +64,11 @@ QString V4L2SystemIo::persistentName(const QString& node)
     return name;
 }
 
+int V4L2SystemIo::access(const QString& path)
+{
+    return ::access(QFile::encodeName(path).constData(), R_OK | W_OK);
+}
+
 int V4L2SystemIo::open(const QString& path)
 {
     return ::open(QFile::encodeName(path).constData(), O_RDWR | O_NONBLOCK | O_CLOEXEC);

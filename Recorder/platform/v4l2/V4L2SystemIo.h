@@ -9,6 +9,7 @@ class V4L2SystemIo : public V4L2Io {
 public:
     std::vector<QString> listNodes(const QString& directory) override;
     QString persistentName(const QString& node) override;
+    int access(const QString& path) override;
     int open(const QString& path) override;
     int close(int fd) override;
     int ioctl(int fd, unsigned long request, void* argument) override;

@@ -229,4 +229,22 @@ unsigned long X11WindowProperties::rootPixmap(_XDisplay* display, WindowId root)
     return 0;
 }
 
+QRect X11WindowProperties::workArea(_XDisplay* display, WindowId root)
+{
+    const Atom area = XInternAtom(display, "_NET_WORKAREA", True);
+    if (area == None)
+        return {};
+    // Four values per desktop; the current one's, else the first.
+    const auto values = longs(readProperty(display, root, area, XA_CARDINAL));
+    const Atom current = XInternAtom(display, "_NET_CURRENT_DESKTOP", True);
+    const auto desktop = current == None ? std::vector<unsigned long>{}
+                                         : longs(readProperty(display, root, current, XA_CARDINAL, 1));
+    size_t at = desktop.empty() ? 0 : size_t(desktop.front()) * 4;
+    if (at + 4 > values.size())
+        at = 0;
+    if (values.size() < 4)
+        return {};
+    return QRect(int(long(values[at])), int(long(values[at + 1])), int(values[at + 2]), int(values[at + 3]));
+}
+
 } // namespace corvessa

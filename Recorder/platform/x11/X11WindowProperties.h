@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QRect>
 #include <QString>
 
 #include <cstdint>
@@ -46,6 +47,9 @@ public:
     // The wallpaper pixmap desktops publish on the root (_XROOTPMAP_ID or
     // ESETROOT_PMAP_ID); 0 when none.
     static unsigned long rootPixmap(_XDisplay* display, WindowId root);
+    // The window manager's _NET_WORKAREA for the current desktop (root pixels,
+    // y down): the screen less its panels and docks; empty when none is published.
+    static QRect workArea(_XDisplay* display, WindowId root);
 };
 
 } // namespace corvessa

@@ -1,6 +1,7 @@
 #include "platform/x11/XRandRDisplayList.h"
 
 #include "platform/x11/X11ErrorTrap.h"
+#include "platform/x11/X11WindowProperties.h"
 
 #include <QGuiApplication>
 #include <QHash>
@@ -131,10 +132,53 @@ double XRandRDisplayList::refreshRate(unsigned long dotClock, unsigned hTotal, u
     return double(dotClock) / (double(hTotal) * lines);
 }
 
-QString XRandRDisplayList::uuidFromEdid(const QByteArray& edid, const QString& outputName)
+namespace {
+
+// A base block of 128 bytes under its fixed header.
+bool isEdid(const QByteArray& edid)
 {
     static const QByteArray header = QByteArray::fromHex("00ffffffffffff00");
-    if (edid.size() < 128 || !edid.startsWith(header))
+    return edid.size() >= 128 && edid.startsWith(header);
+}
+
+// The part of the work area on an output, in the output's X11/Qt points; the
+// whole frame where the work area is unknown or misses the output.
+QRectF visiblePoints(const XRandRDisplayList::Output& o)
+{
+    const QRectF pixels = o.pixels.isEmpty() ? o.frame : o.pixels;
+    const QRectF visible = o.workArea.intersected(pixels);
+    if (visible.isEmpty() || pixels.isEmpty())
+        return o.frame;
+    const double sx = o.frame.width() / pixels.width();
+    const double sy = o.frame.height() / pixels.height();
+    return QRectF(o.frame.x() + (visible.x() - pixels.x()) * sx, o.frame.y() + (visible.y() - pixels.y()) * sy,
+                  visible.width() * sx, visible.height() * sy);
+}
+
+} // namespace
+
+QString XRandRDisplayList::labelFromEdid(const QByteArray& edid, const QString& outputName)
+{
+    if (!isEdid(edid))
+        return outputName;
+    // Four 18-byte descriptors; a display descriptor starts with three zero
+    // bytes and its tag, and carries up to 13 characters ended by a line feed.
+    for (int at = 54; at <= 108; at += 18) {
+        const QByteArray d = edid.mid(at, 18);
+        if (d[0] != 0 || d[1] != 0 || d[2] != 0 || uint8_t(d[3]) != 0xFC)
+            continue;
+        const QByteArray text = d.mid(5).split('\n').front().trimmed();
+        const bool printable =
+            std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c < 0x7f; });
+        if (!text.isEmpty() && printable)
+            return QString::fromLatin1(text);
+    }
+    return outputName;
+}
+
+QString XRandRDisplayList::uuidFromEdid(const QByteArray& edid, const QString& outputName)
+{
+    if (!isEdid(edid))
         return outputName;
     auto byte = [&](int i) { return uint32_t(uint8_t(edid[i])); };
     const uint32_t vendor = byte(8) << 8 | byte(9);                 // big-endian packed letters
@@ -187,6 +231,8 @@ std::vector<DisplayInfo> XRandRDisplayList::fromOutputs(std::vector<Output> outp
         d.name = o.name;
         d.uuid = uuidFromEdid(o.edid, o.name);
         d.frame = coords.toGlobal(o.frame);
+        d.visibleFrame = coords.toGlobal(visiblePoints(o));
+        d.label = labelFromEdid(o.edid, o.name);
         d.scale = o.scale;
         d.refreshRate = o.refreshRate;
         d.isPrimary = o.name == primaryName;
@@ -260,6 +306,9 @@ std::vector<XRandRDisplayList::Output> XRandRDisplayList::outputs() const
         applyQtGeometry(out, QRect(0, 0, DisplayWidth(dpy, screen), DisplayHeight(dpy, screen)));
         outputs.push_back(std::move(out));
     }
+    const QRectF workArea = X11WindowProperties::workArea(dpy, root);
+    for (Output& out : outputs)
+        out.workArea = workArea;
     return outputs;
 }
 

@@ -29,6 +29,9 @@ public:
         QByteArray edid;
         QRectF frame;
         QRectF pixels; // where its pixels lie on the root window; empty: the same as frame
+        // The root's work area (root pixels, y down; the same for every output):
+        // what panels and docks leave free. Empty when no window manager says.
+        QRectF workArea;
         double scale = 1;
         double refreshRate = 0;
         bool isPrimary = false;
@@ -36,6 +39,7 @@ public:
     // The display list for a layout: frames turned into global points (origin at
     // the primary output's bottom left, y up), the primary first and the others by
     // position. When no output is marked primary, the first one is taken as such.
+    // The visible frame is the work area's part of each output.
     static std::vector<DisplayInfo> fromOutputs(std::vector<Output> outputs);
 
     // The server's outputs as they are now, before the conversion to global
@@ -49,6 +53,9 @@ public:
     // number in hex. The output name when the EDID is short, has no valid header or
     // carries none of the three.
     static QString uuidFromEdid(const QByteArray& edid, const QString& outputName);
+    // The monitor's name from the EDID's name descriptor (tag 0xFC), e.g. "DELL
+    // U2720Q"; the output name when there is none or it is not printable ASCII.
+    static QString labelFromEdid(const QByteArray& edid, const QString& outputName);
 
     // Refresh rate of a mode timing in Hz; 0 when the timing is incomplete.
     // Interlaced modes show twice the frames, double-scanned ones half.

@@ -79,3 +79,19 @@ TEST(SyntheticAudioInputTest, CountsMutingRoutesUntilTheirStreamsStop)
     EXPECT_EQ(input.recoverLeftoverTaps(), 0);
     EXPECT_EQ(input.openedStreams(), 2);
 }
+
+TEST(SyntheticAudioInputTest, ObserversHearOfChangedSourcesUntilTheirObservationEnds)
+{
+    SyntheticAudioInput input;
+    int calls = 0;
+    auto observation = input.observeSources([&] { ++calls; });
+    auto sources = input.sources();
+    input.setSources(sources); // the same list: nothing to tell
+    EXPECT_EQ(calls, 0);
+    sources.push_back({QStringLiteral("usb"), QStringLiteral("USB"), AudioFormat::floatFormat(44100, 1), false});
+    input.setSources(sources);
+    EXPECT_EQ(calls, 1);
+    observation.reset();
+    input.setSources({});
+    EXPECT_EQ(calls, 1);
+}

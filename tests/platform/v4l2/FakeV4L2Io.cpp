@@ -110,6 +110,14 @@ QString FakeV4L2Io::persistentName(const QString& node)
     return it == m_nodes.end() ? QString() : it->second.device.persistentName;
 }
 
+int FakeV4L2Io::access(const QString& path)
+{
+    std::lock_guard lock(m_mutex);
+    auto it = m_nodes.find(path);
+    errno = it == m_nodes.end() || it->second.unplugged ? ENOENT : it->second.device.openError;
+    return errno ? -1 : 0;
+}
+
 int FakeV4L2Io::open(const QString& path)
 {
     std::lock_guard lock(m_mutex);

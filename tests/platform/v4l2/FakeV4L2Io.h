@@ -88,6 +88,8 @@ public:
 
     std::vector<QString> listNodes(const QString& directory) override;
     QString persistentName(const QString& node) override;
+    // Answers as open() would, without opening.
+    int access(const QString& path) override;
     int open(const QString& path) override;
     int close(int fd) override;
     int ioctl(int fd, unsigned long request, void* argument) override;

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+
 using namespace corvessa;
 
 namespace {
@@ -38,4 +41,29 @@ TEST_F(XRandRDisplayListXvfb, OutputsGiveTheConversionsOfTheLayout)
     EXPECT_EQ(c.primaryHeight(), 800);
     EXPECT_EQ(c.globalFromPixel(QPointF(0, 0)), QPointF(0, 800));
     EXPECT_EQ(c.globalFromPixel(QPointF(1279, 799)), QPointF(1279, 1));
+}
+
+TEST_F(XRandRDisplayListXvfb, VisibleFrameFollowsTheWorkAreaAndLabelNamesTheOutput)
+{
+    const QString display = s_xvfb->display();
+    Display* dpy = XOpenDisplay(display.toLocal8Bit().constData());
+    ASSERT_TRUE(dpy);
+    const Atom workArea = XInternAtom(dpy, "_NET_WORKAREA", False);
+    // No window manager: no work area, the whole frame is visible.
+    XDeleteProperty(dpy, DefaultRootWindow(dpy), workArea);
+    XSync(dpy, False);
+    DisplayInfo d = XRandRDisplayList(display).displays().at(0);
+    EXPECT_EQ(d.visibleFrame, d.frame);
+    EXPECT_EQ(d.label, d.name); // Xvfb publishes no EDID
+
+    // A 40-pixel panel at the top, as a window manager would publish it.
+    long area[4] = {0, 40, 1280, 760};
+    XChangeProperty(dpy, DefaultRootWindow(dpy), workArea, XA_CARDINAL, 32, PropModeReplace,
+                    reinterpret_cast<unsigned char*>(area), 4);
+    XSync(dpy, False);
+    d = XRandRDisplayList(display).displays().at(0);
+    EXPECT_EQ(d.visibleFrame, QRectF(0, 0, 1280, 760));
+    EXPECT_TRUE(d.frame.contains(d.visibleFrame));
+    XDeleteProperty(dpy, DefaultRootWindow(dpy), workArea);
+    XCloseDisplay(dpy);
 }

@@ -1,0 +1,248 @@
+#pragma once
+
+#include "capture/AudioCapturePermission.h"
+#include "capture/CameraOverlayState.h"
+#include "capture/VideoDevicePreferences.h"
+#include "model/CameraControl.h"
+#include "model/ConfirmationService.h"
+#include "model/EngineControl.h"
+#include "model/IdleMonitors.h"
+#include "model/RecorderModel.h"
+#include "model/Stealth.h"
+#include "model/ToolsFacade.h"
+#include "platform/core/UserDefaults.h"
+#include "platform/synthetic/SyntheticAudioInput.h"
+#include "platform/synthetic/SyntheticDisplayList.h"
+#include "platform/synthetic/SyntheticPermissions.h"
+#include "prefs/Prefs.h"
+#include "support/TempHome.h"
+#include "support/VirtualScheduler.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace corvessa::test {
+
+// Every collaborator of the recorder model as a fake that writes what it is
+// asked into one shared journal, so tests can check the order of calls.
+using Journal = std::vector<std::string>;
+
+class FakeEngine final : public EngineControl {
+public:
+    explicit FakeEngine(Journal& j) : journal(j) {}
+    void setCallbacks(Callbacks c) override { callbacks = std::move(c); }
+    void setGains(float m, float s) override
+    {
+        mic = m;
+        sys = s;
+    }
+    void setMuteSpeakers(bool mute) override { journal.push_back(mute ? "engine.mute(on)" : "engine.mute(off)"); }
+    double effectiveSeconds() const override { return seconds; }
+    std::optional<RecorderError> startInner(const RecorderEngine::Config&) override { return std::nullopt; }
+    void cleanUpAfterFailedStart() override {}
+    void pause(std::function<void()> then) override
+    {
+        if (then)
+            then();
+    }
+    void resume() override {}
+    std::optional<QString> stop() override { return std::nullopt; }
+    std::vector<QString> cameraFileURLs() const override { return {}; }
+
+    Journal& journal;
+    Callbacks callbacks;
+    float mic = -1;
+    float sys = -1;
+    double seconds = 0;
+};
+
+class FakeCamera final : public CameraControl {
+public:
+    explicit FakeCamera(Journal& j) : journal(j) {}
+    std::vector<CameraDevice> devices() override { return cameras; }
+    Observation observeDevices(std::function<void()> changed) override
+    {
+        onDevices = std::move(changed);
+        return std::make_shared<int>(0);
+    }
+    void setOnEvent(EventHandler h) override { onEvent = std::move(h); }
+    void setOnConnected(ConnectedHandler h) override { onConnected = std::move(h); }
+    std::optional<QString> start(const QString& id, int, int, bool previewOnly, std::optional<VideoDimensions>,
+                                 std::optional<double>) override
+    {
+        journal.push_back("camera.start(" + id.toStdString() + (previewOnly ? ",preview)" : ",full)"));
+        if (failStart)
+            return failStart;
+        ++starts;
+        token = &starts;
+        current = id;
+        preview = previewOnly;
+        return std::nullopt;
+    }
+    void stop() override
+    {
+        journal.push_back("camera.stop");
+        token = nullptr;
+    }
+    void suspend() override { journal.push_back("camera.suspend"); }
+    void resume() override { journal.push_back("camera.resume"); }
+    Token session() const override { return token; }
+    QString deviceID() const override { return current; }
+    bool isPreviewQuality() const override { return preview; }
+    std::shared_ptr<CameraOverlayState> overlay() const override { return state; }
+    std::shared_ptr<CameraCapture> capture() const override { return nullptr; }
+
+    Journal& journal;
+    std::vector<CameraDevice> cameras;
+    std::function<void()> onDevices;
+    EventHandler onEvent;
+    ConnectedHandler onConnected;
+    std::optional<QString> failStart;
+    int starts = 0;
+    Token token = nullptr;
+    QString current;
+    bool preview = true;
+    std::shared_ptr<CameraOverlayState> state = std::make_shared<CameraOverlayState>();
+};
+
+class FakeMonitors final : public IdleMonitors {
+public:
+    explicit FakeMonitors(Journal& j) : journal(j) {}
+    void startMic(const std::optional<QString>& id, LevelHandler level, ProblemHandler) override
+    {
+        journal.push_back("mic.start(" + id.value_or(QString()).toStdString() + ")");
+        micLevel = std::move(level);
+        mic = true;
+    }
+    void stopMic() override { mic = false; }
+    bool micRunning() const override { return mic; }
+    void setMicGain(float g) override { micGain = g; }
+    void startSys(bool, LevelHandler level, ProblemHandler) override
+    {
+        journal.push_back("sys.start");
+        sysLevel = std::move(level);
+        sys = true;
+    }
+    void stopSys() override { sys = false; }
+    bool sysRunning() const override { return sys; }
+    void setSysGain(float g) override { sysGain = g; }
+
+    Journal& journal;
+    LevelHandler micLevel;
+    LevelHandler sysLevel;
+    bool mic = false;
+    bool sys = false;
+    float micGain = -1;
+    float sysGain = -1;
+};
+
+class FakeTools final : public ToolsFacade {
+public:
+    explicit FakeTools(Journal& j) : journal(j) {}
+    void pickRange(RangeMode, PickCompletion completion) override { pending = std::move(completion); }
+    std::vector<WindowInfo> windowList() override { return windows; }
+    void showLensOutline(const QRectF&, bool) override { journal.push_back("tools.showLens"); }
+    void hideLensOutline() override { journal.push_back("tools.hideLens"); }
+    void hidePenOverlay() override { journal.push_back("tools.hidePen"); }
+    bool isRegionPickOpen() const override { return false; }
+
+    Journal& journal;
+    PickCompletion pending;
+    std::vector<WindowInfo> windows;
+};
+
+class FakeConfirm final : public ConfirmationService {
+public:
+    explicit FakeConfirm(Journal& j) : journal(j) {}
+    bool isShowing() const override { return showing; }
+    void abort() override
+    {
+        journal.push_back("confirm.abort");
+        showing = false;
+    }
+    Journal& journal;
+    bool showing = false;
+};
+
+// A model over fakes, a virtual clock and a defaults store in a fresh home.
+// make() builds it; tests arrange the fakes and the store first.
+class ModelHarness : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        Prefs::resetShared();
+        AudioCapturePermission::resetSession();
+        audio->setSources({mic("built_in", "Built-in Microphone", true), mic("usb", "USB Microphone")});
+        displays->setDisplays(
+            {SyntheticDisplayList::makeDisplay(QStringLiteral("DP-1"), QRectF(0, 0, 1920, 1080), 1, 60, true)});
+    }
+    void TearDown() override
+    {
+        model.reset();
+        AudioCapturePermission::resetSession();
+    }
+
+    static AudioDevice mic(const QString& name, const QString& description, bool isDefault = false)
+    {
+        AudioDevice d;
+        d.name = name;
+        d.description = description;
+        d.isDefault = isDefault;
+        return d;
+    }
+    static CameraDevice cameraDevice(const QString& id, const QString& name) { return {id, name, {}}; }
+
+    RecorderModel& make(bool startMonitoring = true)
+    {
+        RecorderModelDependencies deps;
+        deps.scheduler = &scheduler;
+        deps.defaults = &UserDefaults::standard();
+        deps.prefs = &Prefs::shared();
+        deps.videoPreferences = std::make_shared<VideoDevicePreferences>(UserDefaults::standard());
+        deps.engine = engine;
+        deps.permissions = permissions;
+        deps.probeSystemAudio = [this](double, std::function<void(bool)> done) {
+            journal.push_back("probe");
+            done(probeAnswer);
+        };
+        deps.verifySystemAudio = [this](std::function<void(bool)>) { journal.push_back("verify"); };
+        deps.audio = audio;
+        deps.camera = camera;
+        deps.monitors = monitors;
+        deps.displays = displays;
+        deps.tools = tools;
+        deps.confirm = confirm;
+        deps.stealth = stealth;
+        deps.log = [this](const QString& line) { logLines << line; };
+        deps.setEscape = [this](bool on) { journal.push_back(on ? "escape(on)" : "escape(off)"); };
+        deps.perfProbe = [this](bool run) { journal.push_back(run ? "perf.start" : "perf.stop"); };
+        model = std::make_unique<RecorderModel>(std::move(deps), startMonitoring);
+        return *model;
+    }
+
+    UserDefaults& store() { return UserDefaults::standard(); }
+    Prefs& prefs() { return Prefs::shared(); }
+    // The journal from here on.
+    void clearJournal() { journal.clear(); }
+
+    TempHome home;
+    Journal journal;
+    VirtualScheduler scheduler;
+    std::shared_ptr<FakeEngine> engine = std::make_shared<FakeEngine>(journal);
+    std::shared_ptr<FakeCamera> camera = std::make_shared<FakeCamera>(journal);
+    std::shared_ptr<FakeMonitors> monitors = std::make_shared<FakeMonitors>(journal);
+    std::shared_ptr<FakeTools> tools = std::make_shared<FakeTools>(journal);
+    std::shared_ptr<FakeConfirm> confirm = std::make_shared<FakeConfirm>(journal);
+    std::shared_ptr<Stealth> stealth = std::make_shared<Stealth>();
+    std::shared_ptr<SyntheticPermissions> permissions = std::make_shared<SyntheticPermissions>();
+    std::shared_ptr<SyntheticAudioInput> audio = std::make_shared<SyntheticAudioInput>();
+    std::shared_ptr<SyntheticDisplayList> displays = std::make_shared<SyntheticDisplayList>();
+    bool probeAnswer = true;
+    QStringList logLines;
+    std::unique_ptr<RecorderModel> model;
+};
+
+} // namespace corvessa::test

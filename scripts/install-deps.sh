@@ -12,7 +12,7 @@ packages=(
   libx11-dev libxext-dev libxcomposite-dev libxdamage-dev libxfixes-dev libxrandr-dev libxtst-dev
   # tests
   googletest libgtest-dev libgmock-dev
-  xvfb xauth pulseaudio pulseaudio-utils ffmpeg xdotool
+  xvfb xauth openbox pulseaudio pulseaudio-utils ffmpeg xdotool
   # fonts for rendering the interface under Xvfb and the offscreen platform
   fonts-dejavu-core
 )

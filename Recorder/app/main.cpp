@@ -1,14 +1,11 @@
-#include "app/SignalBridge.h"
+#include "app/AppShell.h"
 #include "platform/DialogPlacement.h"
 #include "platform/PlatformLoader.h"
+#include "platform/PowerOffNotice.h"
+#include "platform/SingleInstance.h"
 #include "prefs/Loc.h"
 
 #include <QApplication>
-#include <QKeySequence>
-#include <QPushButton>
-#include <QShortcut>
-#include <QVBoxLayout>
-#include <QWidget>
 
 #include <cstdio>
 
@@ -22,21 +19,38 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Corvessa"));
     QApplication::setDesktopFileName(QStringLiteral("corvessa"));
-    QApplication::setQuitOnLastWindowClosed(true);
+    // Closing a window never ends the program; only Quit does.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    // "--action <id>" asks the running program to do something (the launcher's
+    // actions); a plain launch asks it to show itself.
+    QString message = QStringLiteral("reopen");
+    const QStringList args = QApplication::arguments();
+    if (const qsizetype i = args.indexOf(QStringLiteral("--action")); i >= 0 && i + 1 < args.size())
+        message = QStringLiteral("action:") + args[i + 1];
+
+    AppShell* shell = nullptr;
+    const auto instance = SingleInstance::current();
+    if (!instance->claim([&shell](const QString& text) {
+            if (shell)
+                shell->handleMessage(text);
+        })) {
+        const bool delivered = instance->send(message);
+        std::fprintf(stderr, delivered ? "Corvessa is already running.\n"
+                                       : "Corvessa is already running but did not answer.\n");
+        return 0;
+    }
+
     DialogPlacement::setWindowHints(PlatformLoader::loadWindowHints());
-
-    SignalBridge signalBridge;
-    QObject::connect(&signalBridge, &SignalBridge::received, &app, [](int) { QApplication::quit(); });
-
-    QWidget window;
-    window.setWindowTitle(Loc::text(QStringLiteral("Corvessa")));
-    auto* layout = new QVBoxLayout(&window);
-    auto* quit = new QPushButton(Loc::text(QStringLiteral("Quit Corvessa")), &window);
-    layout->addWidget(quit);
-    QObject::connect(quit, &QPushButton::clicked, &app, &QApplication::quit);
-    auto* shortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q), &window);
-    QObject::connect(shortcut, &QShortcut::activated, &app, &QApplication::quit);
-    window.show();
-
-    return app.exec();
+    AppShell appShell;
+    shell = &appShell;
+    appShell.start();
+    if (message != QLatin1String("reopen"))
+        appShell.handleMessage(message);
+    const int status = app.exec();
+    shell = nullptr;
+    // Their sockets and bus objects must go while the application still exists.
+    SingleInstance::setCurrent(nullptr);
+    PowerOffNotice::setCurrent(nullptr);
+    return status;
 }

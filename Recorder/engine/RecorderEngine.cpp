@@ -451,6 +451,15 @@ std::optional<RecorderError> RecorderEngine::startInner(const Config& given)
     });
     if (busy)
         return err(Loc::mark("A recording is already in progress."));
+    // Unless one was given, the process-wide source; kept for the stream's
+    // rebuilds. Asked here, off the engine queue: finding it may reach the X server.
+    if (!services.source) {
+        services.source = ScreenSource::current();
+        m_q->sync([&] {
+            if (!m_services.source)
+                m_services.source = services.source;
+        });
+    }
     // However this start ends, another may begin afterwards.
     struct Finally {
         RecorderEngine* engine;

@@ -406,14 +406,6 @@ void RecorderModel::previewLensSize()
     }));
 }
 
-// ---- Notices ----
-
-void RecorderModel::handleEvent(const QString& line)
-{
-    if (m_deps.log)
-        m_deps.log(line);
-}
-
 QString RecorderModel::listNotation(const QStringList& names)
 {
     QStringList quoted;

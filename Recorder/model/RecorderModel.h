@@ -5,6 +5,7 @@
 #include "capture/ScreenVideoCapabilities.h"
 #include "capture/VideoDeviceChoice.h"
 #include "engine/RecorderEngine.h"
+#include "model/Hint.h"
 #include "model/LevelThrottle.h"
 #include "model/Meters.h"
 #include "model/RangeMode.h"
@@ -18,6 +19,7 @@
 #include "platform/core/Scheduler.h"
 #include "prefs/RecorderModelServices.h"
 
+#include <QDateTime>
 #include <QObject>
 #include <QRectF>
 #include <QSizeF>
@@ -258,11 +260,45 @@ public:
     std::optional<QRectF> lastLensRect() const { return m_lastLensRect; }
     bool lensHintRunning() const { return bool(m_hintTimer); }
 
+    // ---- Recording ----
+    // Starts a recording: target, access and folder checks, the countdown,
+    // then the engine. Only from an idle phase with no start under way.
+    void record();
+    bool startInFlight() const { return m_startInFlight; }
+    // Asks for a recordings folder; true when one was chosen and stored.
+    bool chooseInitialSaveFolder();
+    // "Corvessa 2024-03-05 14.07.09[ Screen].mov" in `folder`, with " 2", " 3"...
+    // before the extension while such a file exists.
+    static QString outputPath(const QString& folder, const QDateTime& start, bool separateCamera);
+    void togglePause();
+    bool resuming() const { return m_resuming; }
+    // A question during a recording, which is paused while it is open.
+    bool askPaused(const QString& title, const QString& message, const QString& ok);
+    void requestStop();
+    void stop();
+    void discard(bool thenRecord);
+    void backToReady();
+    void requestQuit();
+    void quit();
+    // Saves a running recording (or waits for the start or the save under
+    // way, at most 15 s), then calls `done`.
+    void saveAndExit(std::function<void()> done);
+    const QString& outputFile() const { return m_outputFile; }
+    static constexpr double settleLimitSeconds = 15;
+    static constexpr double resumeDelay = 0.4;
+    static constexpr double hintSeconds = 7;
+    static constexpr double silentMicHintSeconds = 15;
+
     // ---- Notices ----
     const std::optional<QString>& hint() const { return m_hint; }
     const std::optional<QString>& screenNotice() const { return m_screenNotice; }
     // An engine or camera line after its hop to the main thread.
     void handleEvent(const QString& line);
+    // Shows a hint for 7 s.
+    void flash(const QString& text);
+    std::vector<Hint> hints() const;
+    bool echoRisk() const;
+    bool micNoSignal() const;
 
     // The device list as logged: ["a", "b"].
     static QString listNotation(const QStringList& names);
@@ -330,6 +366,21 @@ private:
     void previewLensSize();
 
     bool systemAudioUsable() const;
+
+    // Recording.
+    void startFlow();
+    void countdownStep(int n, std::optional<DisplayInfo> screen);
+    void settleAndLaunch();
+    void launch();
+    void startSettled();
+    RecorderEngine::Config makeConfig();
+    void resumeSteps();
+    void finish(std::function<void(const std::optional<QString>& url)> then);
+    void restoreSources();
+    void cameraDisconnected();
+    // Runs `then` once neither a start nor a save is under way, or after 15 s.
+    void whenSettled(std::function<void()> then);
+    void runSettleWaiters();
     // Access to a device the user switched on: with it, `then`; not asked yet,
     // ask and then `then`; refused, open its settings pane.
     void askAccess(Permissions::Kind kind, const QString& pane, std::function<void()> then);
@@ -397,6 +448,17 @@ private:
     Scheduler::TimerRef m_sizePreviewTask;
     std::optional<QString> m_preferredMicID;
     std::optional<double> m_lastFocusFrac;
+    bool m_startInFlight = false;
+    bool m_stopInFlight = false;
+    std::optional<QString> m_saveFailure; // the writer's reason, when it failed mid-recording
+    bool m_resuming = false;
+    QString m_outputFile;
+    Scheduler::TimerRef m_startTimer;
+    Scheduler::TimerRef m_resumeTimer;
+    Scheduler::TimerRef m_hintClear;
+    Scheduler::TimerRef m_settleLimit;
+    std::vector<std::function<void()>> m_settleWaiters;
+    std::vector<Scheduler::TimerRef> m_fileNudges;
 
     // Work that hops to the main thread holds this weakly.
     std::shared_ptr<RecorderModel*> m_self = std::make_shared<RecorderModel*>(this);

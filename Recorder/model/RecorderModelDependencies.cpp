@@ -1,6 +1,7 @@
 #include "model/RecorderModelDependencies.h"
 
 #include "capture/AudioCapturePermission.h"
+#include "capture/OutputDevice.h"
 #include "capture/VideoDevicePreferences.h"
 #include "model/CaptureCameraControl.h"
 #include "model/CaptureIdleMonitors.h"
@@ -14,19 +15,21 @@
 #include "platform/core/MainLoopScheduler.h"
 #include "platform/core/RecorderLog.h"
 #include "platform/core/UserDefaults.h"
+#include "platform/ffmpeg/MovieProbe.h"
 #include "prefs/HotKeyCenter.h"
 #include "prefs/Loc.h"
 #include "prefs/PerfProbe.h"
 #include "prefs/Prefs.h"
+#include "prefs/SecurityScope.h"
+
+#include <QCoreApplication>
+#include <QThreadPool>
 
 #include <unistd.h>
 
 namespace corvessa {
 
-namespace {
-
-// Other programs' windows on screen, front to back.
-std::vector<WindowInfo> otherWindows()
+std::vector<WindowInfo> RecorderModelDependencies::otherWindows()
 {
     std::vector<WindowInfo> windows;
     const auto content = ScreenSource::current()->content();
@@ -38,8 +41,6 @@ std::vector<WindowInfo> otherWindows()
     }
     return windows;
 }
-
-} // namespace
 
 RecorderModelDependencies RecorderModelDependencies::platform()
 {
@@ -74,6 +75,13 @@ RecorderModelDependencies RecorderModelDependencies::platform()
         else
             PerfProbe::shared().stop();
     };
+    deps.background = [](std::function<void()> work) { QThreadPool::globalInstance()->start(std::move(work)); };
+    deps.playCue = &Cues::play;
+    deps.wallClock = [] { return QDateTime::currentDateTime(); };
+    deps.resolveSaveFolder = [] { return SecurityScope::resolve(QStringLiteral("saveFolder")); };
+    deps.isPlayable = [](const QString& path) { return MovieProbe::probe(path).playable; };
+    deps.isBuiltInSpeaker = [audio] { return OutputDevice::isBuiltInSpeaker(audio); };
+    deps.terminate = [] { QCoreApplication::quit(); };
     return deps;
 }
 

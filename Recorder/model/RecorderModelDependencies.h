@@ -2,10 +2,18 @@
 
 #include "model/Perm.h"
 
+#include "prefs/Cues.h"
+
+#include <QDateTime>
 #include <QString>
+
+#include <optional>
+
+#include "platform/WindowInfo.h"
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 namespace corvessa {
 
@@ -50,10 +58,27 @@ struct RecorderModelDependencies {
     std::function<void(bool on)> setEscape;
     // Starts (true) or stops (false) the recording-time performance probe.
     std::function<void(bool run)> perfProbe;
+    // Runs blocking work (the engine's start and stop) off the main thread.
+    std::function<void(std::function<void()> work)> background;
+    std::function<void(Cues::Kind kind)> playCue;
+    // The wall clock, for the movie's name.
+    std::function<QDateTime()> wallClock;
+    // Asks the user for a recordings folder (modal); none when cancelled.
+    std::function<std::optional<QString>()> chooseFolder;
+    // The recordings folder, opened for writing; none when unusable.
+    std::function<std::optional<QString>()> resolveSaveFolder;
+    // Whether a movie file holds anything that plays.
+    std::function<bool(const QString& path)> isPlayable;
+    // Whether the default output is the computer's own speaker.
+    std::function<bool()> isBuiltInSpeaker;
+    // Asks the application to end.
+    std::function<void()> terminate;
 
     // The program's: the platform's services, the engine, the standard defaults
     // and preferences, the main loop's scheduler.
     static RecorderModelDependencies platform();
+    // Other programs' windows on screen, front to back, from the screen source.
+    static std::vector<WindowInfo> otherWindows();
 };
 
 } // namespace corvessa

@@ -20,6 +20,8 @@ public:
     void hideLensOutline() override {}
     void hidePenOverlay() override {}
     bool isRegionPickOpen() const override { return false; }
+    void showCountdown(int, const DisplayInfo&) override {}
+    void hideCountdown() override {}
 
 private:
     std::function<std::vector<WindowInfo>()> m_windows;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/RangeMode.h"
+#include "platform/DisplayInfo.h"
 #include "platform/WindowInfo.h"
 
 #include <QRectF>
@@ -42,6 +43,10 @@ public:
     virtual void hideLensOutline() = 0;
     virtual void hidePenOverlay() = 0;
     virtual bool isRegionPickOpen() const = 0;
+    // The countdown's number, centred on the display that will be recorded;
+    // hideCountdown() ends the countdown and drops its window.
+    virtual void showCountdown(int n, const DisplayInfo& display) = 0;
+    virtual void hideCountdown() = 0;
 };
 
 } // namespace corvessa

@@ -10,12 +10,17 @@
 #include "platform/Permissions.h"
 #include "platform/PointerService.h"
 #include "platform/PowerControl.h"
+#include "platform/PowerOffNotice.h"
 #include "platform/ProbedPermissions.h"
 #include "platform/ScreenSource.h"
+#include "platform/SingleInstance.h"
 #include "platform/WindowHints.h"
 #include "platform/core/RecorderLog.h"
+#include "platform/core/SocketSingleInstance.h"
 #include "platform/dbus/FileManagerReveal.h"
+#include "platform/dbus/LogindPowerOffNotice.h"
 #include "platform/dbus/ScreenSaverPowerControl.h"
+#include "platform/dbus/SessionBusSingleInstance.h"
 #include "platform/ffmpeg/FFmpegMovieWriter.h"
 #include "platform/pulse/PulseAudioInput.h"
 #include "platform/pulse/PulseCuePlayer.h"
@@ -29,6 +34,7 @@
 #include "platform/v4l2/V4L2CameraAccess.h"
 #include "platform/v4l2/V4L2CameraService.h"
 #include "platform/v4l2/V4L2SystemIo.h"
+#include "platform/x11/X11Compositing.h"
 #include "platform/x11/X11GlobalHotKeys.h"
 #include "platform/x11/X11PointerService.h"
 #include "platform/x11/X11ScreenAccess.h"
@@ -150,6 +156,24 @@ std::shared_ptr<WindowHints> PlatformLoader::loadWindowHints()
     return std::make_shared<X11WindowHints>();
 }
 
+bool PlatformLoader::compositingActive()
+{
+    return X11Compositing::isActive();
+}
+
+std::shared_ptr<PowerOffNotice> PlatformLoader::loadPowerOffNotice()
+{
+    // Without logind it logs once and stays silent, so it serves everywhere.
+    return std::make_shared<LogindPowerOffNotice>();
+}
+
+std::shared_ptr<SingleInstance> PlatformLoader::loadSingleInstance()
+{
+    if (SessionBusSingleInstance::isAvailable())
+        return std::make_shared<SessionBusSingleInstance>();
+    return std::make_shared<SocketSingleInstance>();
+}
+
 std::shared_ptr<PowerControl> PlatformLoader::loadPowerControl(std::function<void(const QString&)> log)
 {
     return std::make_shared<ScreenSaverPowerControl>(std::move(log));
@@ -190,6 +214,8 @@ CORVESSA_SERVICE_ACCESSORS(PointerService, loadPointerService)
 CORVESSA_SERVICE_ACCESSORS(GlobalHotKeys, loadGlobalHotKeys)
 CORVESSA_SERVICE_ACCESSORS(FileReveal, loadFileReveal)
 CORVESSA_SERVICE_ACCESSORS(Permissions, loadPermissions)
+CORVESSA_SERVICE_ACCESSORS(PowerOffNotice, loadPowerOffNotice)
+CORVESSA_SERVICE_ACCESSORS(SingleInstance, loadSingleInstance)
 
 #undef CORVESSA_SERVICE_ACCESSORS
 

@@ -18,7 +18,9 @@ class GlobalHotKeys;
 class Permissions;
 class PointerService;
 class PowerControl;
+class PowerOffNotice;
 class ScreenSource;
+class SingleInstance;
 class WindowHints;
 
 // The one place that decides which backend serves each platform service: the
@@ -48,6 +50,13 @@ public:
     static std::shared_ptr<GlobalHotKeys> loadGlobalHotKeys();
     static std::shared_ptr<FileReveal> loadFileReveal();
     static std::shared_ptr<WindowHints> loadWindowHints();
+    // Whether a compositing manager runs, so translucent windows show what lies
+    // beneath; without one their transparent parts show black and need a shape
+    // mask. Asked anew each time (a manager may start or stop). Main thread.
+    static bool compositingActive();
+    static std::shared_ptr<PowerOffNotice> loadPowerOffNotice();
+    // The session bus where one runs, else a socket in the runtime folder.
+    static std::shared_ptr<SingleInstance> loadSingleInstance();
     // Probes each kind while its real backend is in use; a synthetic twin or an
     // installed fake is granted.
     static std::shared_ptr<Permissions> loadPermissions();

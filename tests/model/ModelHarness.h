@@ -41,19 +41,35 @@ public:
     }
     void setMuteSpeakers(bool mute) override { journal.push_back(mute ? "engine.mute(on)" : "engine.mute(off)"); }
     double effectiveSeconds() const override { return seconds; }
-    std::optional<RecorderError> startInner(const RecorderEngine::Config&) override { return std::nullopt; }
-    void cleanUpAfterFailedStart() override {}
+    std::optional<RecorderError> startInner(const RecorderEngine::Config& c) override
+    {
+        journal.push_back("engine.start");
+        config = c;
+        return startError;
+    }
+    void cleanUpAfterFailedStart() override { journal.push_back("engine.cleanUp"); }
     void pause(std::function<void()> then) override
     {
+        journal.push_back("engine.pause");
         if (then)
             then();
     }
-    void resume() override {}
-    std::optional<QString> stop() override { return std::nullopt; }
-    std::vector<QString> cameraFileURLs() const override { return {}; }
+    void resume() override { journal.push_back("engine.resume"); }
+    std::optional<QString> stop() override
+    {
+        journal.push_back("engine.stop");
+        if (!movie)
+            return std::nullopt;
+        return config.outputURL;
+    }
+    std::vector<QString> cameraFileURLs() const override { return cameraFiles; }
 
     Journal& journal;
     Callbacks callbacks;
+    RecorderEngine::Config config;
+    std::optional<RecorderError> startError;
+    bool movie = true; // stop() answers the output file
+    std::vector<QString> cameraFiles;
     float mic = -1;
     float sys = -1;
     double seconds = 0;
@@ -148,6 +164,8 @@ public:
     void hideLensOutline() override { journal.push_back("tools.hideLens"); }
     void hidePenOverlay() override { journal.push_back("tools.hidePen"); }
     bool isRegionPickOpen() const override { return false; }
+    void showCountdown(int n, const DisplayInfo&) override { journal.push_back("countdown(" + std::to_string(n) + ")"); }
+    void hideCountdown() override { journal.push_back("countdown.hide"); }
 
     Journal& journal;
     PickCompletion pending;
@@ -157,6 +175,12 @@ public:
 class FakeConfirm final : public ConfirmationService {
 public:
     explicit FakeConfirm(Journal& j) : journal(j) {}
+    bool ask(const QString& title, const QString&, const QString&, const QString&) override
+    {
+        journal.push_back("confirm.ask(" + title.toStdString() + ")");
+        asked << title;
+        return answer;
+    }
     bool isShowing() const override { return showing; }
     void abort() override
     {
@@ -165,6 +189,8 @@ public:
     }
     Journal& journal;
     bool showing = false;
+    bool answer = true;
+    QStringList asked;
 };
 
 // A model over fakes, a virtual clock and a defaults store in a fresh home.
@@ -219,6 +245,19 @@ protected:
         deps.log = [this](const QString& line) { logLines << line; };
         deps.setEscape = [this](bool on) { journal.push_back(on ? "escape(on)" : "escape(off)"); };
         deps.perfProbe = [this](bool run) { journal.push_back(run ? "perf.start" : "perf.stop"); };
+        // Blocking work runs when the test says, as if on another thread.
+        deps.background = [this](std::function<void()> work) { backgroundWork.push_back(std::move(work)); };
+        deps.playCue = [this](Cues::Kind kind) { journal.push_back("cue." + Cues::name(kind).toStdString()); };
+        deps.wallClock = [] { return QDateTime(QDate(2024, 3, 5), QTime(14, 7, 9)); };
+        deps.chooseFolder = [this]() -> std::optional<QString> { return chosenFolder; };
+        deps.resolveSaveFolder = [this]() -> std::optional<QString> {
+            if (!prefs().hasValidSaveFolder())
+                return std::nullopt;
+            return prefs().saveFolder();
+        };
+        deps.isPlayable = [](const QString&) { return false; };
+        deps.isBuiltInSpeaker = [this] { return builtInSpeaker; };
+        deps.terminate = [this] { journal.push_back("terminate"); };
         model = std::make_unique<RecorderModel>(std::move(deps), startMonitoring);
         return *model;
     }
@@ -240,7 +279,21 @@ protected:
     std::shared_ptr<SyntheticPermissions> permissions = std::make_shared<SyntheticPermissions>();
     std::shared_ptr<SyntheticAudioInput> audio = std::make_shared<SyntheticAudioInput>();
     std::shared_ptr<SyntheticDisplayList> displays = std::make_shared<SyntheticDisplayList>();
+    // Runs the work handed to the background, and what it posts back.
+    void runBackground()
+    {
+        while (!backgroundWork.empty()) {
+            auto work = std::move(backgroundWork.front());
+            backgroundWork.erase(backgroundWork.begin());
+            work();
+            scheduler.runPosted();
+        }
+    }
+
     bool probeAnswer = true;
+    bool builtInSpeaker = true;
+    std::optional<QString> chosenFolder;
+    std::vector<std::function<void()>> backgroundWork;
     QStringList logLines;
     std::unique_ptr<RecorderModel> model;
 };

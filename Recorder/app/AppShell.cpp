@@ -1,0 +1,314 @@
+#include "app/AppShell.h"
+
+#include "app/SignalBridge.h"
+#include "capture/AudioCapturePermission.h"
+#include "engine/RecoveryJournal.h"
+#include "model/RecorderModel.h"
+#include "model/Stealth.h"
+#include "platform/DialogPlacement.h"
+#include "platform/Permissions.h"
+#include "platform/PowerOffNotice.h"
+#include "platform/core/RecorderLog.h"
+#include "platform/core/UserDefaults.h"
+#include "prefs/Cues.h"
+#include "prefs/HotKeyCenter.h"
+#include "prefs/Loc.h"
+#include "prefs/Prefs.h"
+#include "prefs/ProfileStore.h"
+#include "toolbar/Confirm.h"
+#include "tools/ProgramTools.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QKeySequence>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QShortcut>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <QWidget>
+
+namespace corvessa {
+
+AppShell::AppShell()
+    : m_stealth(std::make_shared<Stealth>())
+{
+}
+
+AppShell::~AppShell()
+{
+    HotKeyCenter::shared().handlers.clear();
+    HotKeyCenter::shared().onEscape = nullptr;
+}
+
+void AppShell::start()
+{
+    // Every dialog of ours is left out of recordings.
+    DialogPlacement::setRegistrar([stealth = m_stealth](QWindow* window) { stealth->track(window); });
+    m_confirm = std::make_shared<Confirm>([stealth = m_stealth](QWindow* window) { stealth->track(window); });
+
+    RecorderModelDependencies deps = RecorderModelDependencies::platform();
+    deps.stealth = m_stealth;
+    deps.tools = std::make_shared<ProgramTools>(&RecorderModelDependencies::otherWindows, deps.log);
+    deps.confirm = m_confirm;
+    deps.chooseFolder = [this] { return chooseFolder(); };
+    deps.terminate = [this] {
+        m_exiting = true;
+        QCoreApplication::exit(0);
+    };
+    m_model = std::make_unique<RecorderModel>(std::move(deps));
+    RecorderModelServices::setShared(m_model.get());
+    ProfileStore::shared().applyDefaultAtLaunch();
+
+    buildBar();
+    connect(m_model.get(), &RecorderModel::changed, this, [this](RecorderModel::Field field) {
+        if (field == RecorderModel::Field::phase) {
+            // Power-off and sleep wait while a recording runs and is saved.
+            if (m_powerOff) {
+                if (m_model->phase().isActive())
+                    m_powerOff->inhibit();
+                else
+                    m_powerOff->release();
+            }
+        }
+        if (field == RecorderModel::Field::phase || field == RecorderModel::Field::elapsed
+            || field == RecorderModel::Field::currentPauseTier || field == RecorderModel::Field::screenNotice
+            || field == RecorderModel::Field::hint)
+            refreshBar();
+    });
+    m_model->onCountdown = [this](bool on) {
+        if (on) {
+            m_barHiddenForCountdown = barVisible();
+            if (m_barHiddenForCountdown)
+                m_bar->hide();
+        } else if (m_barHiddenForCountdown) {
+            m_barHiddenForCountdown = false;
+            m_bar->show();
+        }
+    };
+    m_model->onHideBar = [this] {
+        if (barVisible())
+            toggleBar();
+    };
+
+    installHotKeys();
+    m_bar->show();
+    QTimer::singleShot(250, this, [this] { deferredStart(); });
+}
+
+void AppShell::buildBar()
+{
+    m_bar = std::make_unique<QWidget>();
+    m_bar->setWindowTitle(Loc::text(QStringLiteral("Corvessa")));
+    auto* layout = new QVBoxLayout(m_bar.get());
+    m_status = new QLabel(m_bar.get());
+    layout->addWidget(m_status);
+    auto* row = new QHBoxLayout;
+    m_record = new QPushButton(m_bar.get());
+    auto* quit = new QPushButton(Loc::text(QStringLiteral("Quit Corvessa")), m_bar.get());
+    row->addWidget(m_record);
+    row->addWidget(quit);
+    layout->addLayout(row);
+    connect(m_record, &QPushButton::clicked, this, [this] {
+        RecorderModel& m = *m_model;
+        if (m.phase().isLive())
+            m.requestStop();
+        else if (m.phase().isIdle()) {
+            if (!m.phase().is(RecorderPhase::Kind::ready))
+                m.backToReady();
+            m.record();
+        }
+    });
+    connect(quit, &QPushButton::clicked, this, [this] { m_model->requestQuit(); });
+    auto* shortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q), m_bar.get());
+    connect(shortcut, &QShortcut::activated, this, [this] { m_model->requestQuit(); });
+    m_bar->winId();
+    m_stealth->track(m_bar->windowHandle());
+    refreshBar();
+}
+
+void AppShell::refreshBar()
+{
+    if (!m_status)
+        return;
+    const RecorderModel& m = *m_model;
+    const RecorderPhase& p = m.phase();
+    QString text;
+    switch (p.kind) {
+    case RecorderPhase::Kind::countdown:
+        text = QString::number(p.count);
+        break;
+    case RecorderPhase::Kind::recording:
+        text = QStringLiteral("● %1:%2").arg(int(m.elapsed()) / 60).arg(int(m.elapsed()) % 60, 2, 10, QLatin1Char('0'));
+        break;
+    case RecorderPhase::Kind::paused:
+        text = m.pauseStatusAccessibilityLabel();
+        break;
+    case RecorderPhase::Kind::finishing:
+        text = Loc::text(QStringLiteral("Saving…"));
+        break;
+    case RecorderPhase::Kind::saved:
+        text = p.url;
+        break;
+    case RecorderPhase::Kind::failed:
+        text = p.message;
+        break;
+    case RecorderPhase::Kind::ready:
+        text = m.hint().value_or(m.screenNotice().value_or(QString()));
+        break;
+    }
+    m_status->setText(text);
+    m_record->setText(p.isLive() ? Loc::text(QStringLiteral("Stop Recording")) : Loc::text(QStringLiteral("Start Recording")));
+    m_record->setEnabled(p.isIdle() || p.isLive());
+}
+
+bool AppShell::barVisible() const
+{
+    return m_bar && m_bar->isVisible();
+}
+
+void AppShell::setBarVisible(bool visible)
+{
+    if (visible == barVisible())
+        return;
+    m_bar->setVisible(visible);
+    m_model->barVisibilityChanged(visible);
+}
+
+void AppShell::toggleBar()
+{
+    setBarVisible(!barVisible());
+}
+
+void AppShell::installHotKeys()
+{
+    HotKeyCenter& center = HotKeyCenter::shared();
+    RecorderModel& m = *m_model;
+    std::map<HotKeyAction, std::function<void()>> handlers;
+    handlers[HotKeyAction::start] = [&m] {
+        // After a saved or failed recording the start key begins the next one.
+        if (!m.phase().isIdle())
+            return;
+        if (!m.phase().is(RecorderPhase::Kind::ready))
+            m.backToReady();
+        m.record();
+    };
+    handlers[HotKeyAction::pause] = [&m] { m.togglePause(); };
+    handlers[HotKeyAction::stop] = [&m] { m.requestStop(); };
+    handlers[HotKeyAction::muteMic] = [&m] {
+        m.setMicMuted(!m.micMuted());
+        m.gainChanged();
+    };
+    handlers[HotKeyAction::toggleBar] = [this] { toggleBar(); };
+    handlers[HotKeyAction::restart] = [this] { confirmDiscard(true); };
+    handlers[HotKeyAction::cancel] = [this] { confirmDiscard(false); };
+    handlers[HotKeyAction::cameraFullScreen] = [&m] { m.toggleCameraFullScreen(); };
+    center.handlers = std::move(handlers);
+    center.registerAtLaunch(Prefs::shared());
+}
+
+void AppShell::confirmDiscard(bool restart)
+{
+    RecorderModel& m = *m_model;
+    if (!m.phase().isLive() || m_confirm->isShowing())
+        return;
+    const bool ok = restart
+        ? m.askPaused(Loc::text(QStringLiteral("Restart Recording?")),
+                      Loc::text(QStringLiteral("Current recording will not be saved; recording will restart immediately.")),
+                      Loc::text(QStringLiteral("Don't Save, Restart")))
+        : m.askPaused(Loc::text(QStringLiteral("Cancel Recording?")), Loc::text(QStringLiteral("Current recording will be deleted and not saved.")),
+                      Loc::text(QStringLiteral("Delete and Cancel")));
+    if (ok)
+        m.discard(restart);
+}
+
+void AppShell::deferredStart()
+{
+    // The bar is announced: idle meters and the camera follow it.
+    m_model->barVisibilityChanged(barVisible());
+    if (Prefs::shared().soundLaunch())
+        Cues::play(Cues::Kind::launch);
+    setupCrashSafety();
+    const auto permissions = Permissions::current();
+    const bool screen = permissions->granted(Permissions::Kind::screen);
+    if (!screen && !UserDefaults::standard().boolValue(QStringLiteral("screenPrompted")).value_or(false))
+        m_model->perm().requestScreen();
+    AudioCapturePermission::verifyIfPossible(screen, [model = QPointer<RecorderModel>(m_model.get())](bool) {
+        if (model)
+            model->refreshPermissions();
+    }, &Loc::text, m_model->dependencies().audio);
+}
+
+void AppShell::setupCrashSafety()
+{
+    if (m_crashSafetyReady)
+        return;
+    m_crashSafetyReady = true;
+    QTimer::singleShot(1200, this, [] {
+        RecoveryJournal::checkAtLaunch([](const RecoveryJournal::Announcement& a) {
+            QMessageBox box(QMessageBox::Warning, a.title, a.message);
+            for (const QString& title : a.buttons)
+                box.addButton(title, QMessageBox::AcceptRole);
+            box.winId();
+            DialogPlacement::present(box.windowHandle());
+            box.exec();
+            const auto buttons = box.buttons();
+            if (a.kind == RecoveryJournal::Announcement::Kind::Recovered && !buttons.isEmpty()
+                && box.clickedButton() == buttons.first())
+                RecoveryJournal::reveal(a);
+        });
+    });
+    m_powerOff = PowerOffNotice::current();
+    m_powerOff->setOnPowerOff([this] { onPowerOff(); });
+    if (m_model->phase().isActive())
+        m_powerOff->inhibit();
+    m_signals = std::make_unique<SignalBridge>();
+    connect(m_signals.get(), &SignalBridge::received, this, &AppShell::onSignal);
+}
+
+void AppShell::onSignal(int)
+{
+    // Save first, then leave the event loop; main returns with status 0.
+    m_model->saveAndExit([this] {
+        m_exiting = true;
+        QCoreApplication::exit(0);
+    });
+}
+
+void AppShell::onPowerOff()
+{
+    m_systemExit = true;
+    m_model->saveAndExit([power = m_powerOff] { power->release(); });
+}
+
+void AppShell::handleMessage(const QString& message)
+{
+    if (message == QLatin1String("reopen")) {
+        RecorderLog::write(QStringLiteral("[app] reopen requested by another launch"));
+        if (!barVisible())
+            setBarVisible(true);
+        m_bar->raise();
+        return;
+    }
+    RecorderLog::write(QStringLiteral("[app] unknown request from another launch: ") + message.left(200));
+}
+
+std::optional<QString> AppShell::chooseFolder()
+{
+    QFileDialog dialog(nullptr, Loc::text(QStringLiteral("Choose a folder to save your screen recordings")),
+                       Prefs::shared().folderChooserStart());
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setOption(QFileDialog::ShowDirsOnly);
+    // Our own dialog, so it can be placed and kept out of recordings.
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setLabelText(QFileDialog::Accept, Loc::text(QStringLiteral("Choose")));
+    dialog.winId();
+    DialogPlacement::present(dialog.windowHandle());
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return std::nullopt;
+    return dialog.selectedFiles().first();
+}
+
+} // namespace corvessa

@@ -1,0 +1,70 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <memory>
+
+class QLabel;
+class QPushButton;
+class QWidget;
+
+namespace corvessa {
+
+class Confirm;
+class PowerOffNotice;
+class RecorderModel;
+class SignalBridge;
+class Stealth;
+
+// The program's spine: creates the recorder model with the program's own
+// services, hosts the bar, routes the global hot keys, and sees that no
+// recording is lost when the program is asked to end (a quit, SIGTERM, SIGHUP,
+// SIGINT, a power-off or sleep). Main thread.
+class AppShell : public QObject {
+    Q_OBJECT
+public:
+    AppShell();
+    ~AppShell() override;
+
+    // The start-up sequence; the crash safety and the permission checks follow
+    // 0.25 s later.
+    void start();
+    // A later launch asked this one to show itself ("reopen"), or to run an
+    // action ("action:<id>").
+    void handleMessage(const QString& message);
+
+    RecorderModel& model() { return *m_model; }
+    // Whether the bar is on screen.
+    bool barVisible() const;
+    void setBarVisible(bool visible);
+    void toggleBar();
+
+private:
+    void buildBar();
+    void refreshBar();
+    void installHotKeys();
+    void deferredStart();
+    void setupCrashSafety();
+    void onSignal(int signalNumber);
+    void onPowerOff();
+    // Asks `title` with the recording paused; on OK the recording is discarded.
+    void confirmDiscard(bool restart);
+    std::optional<QString> chooseFolder();
+
+    std::shared_ptr<Stealth> m_stealth;
+    std::shared_ptr<Confirm> m_confirm;
+    std::unique_ptr<RecorderModel> m_model;
+    std::unique_ptr<QWidget> m_bar;
+    QPointer<QLabel> m_status;
+    QPointer<QPushButton> m_record;
+    std::unique_ptr<SignalBridge> m_signals;
+    std::shared_ptr<PowerOffNotice> m_powerOff;
+    bool m_crashSafetyReady = false;
+    bool m_systemExit = false;
+    bool m_barHiddenForCountdown = false;
+    bool m_exiting = false;
+};
+
+} // namespace corvessa

@@ -1,0 +1,250 @@
+#include "ModelHarness.h"
+
+#include <QDir>
+#include <QFile>
+
+namespace corvessa::test {
+namespace {
+
+using Kind = RecorderPhase::Kind;
+
+// The recording's life with a folder chosen and every phase written down.
+class RecorderModelSessionTest : public ModelHarness {
+protected:
+    void SetUp() override
+    {
+        ModelHarness::SetUp();
+        QDir(home.path()).mkpath(QStringLiteral("Videos"));
+        folder = home.file(QStringLiteral("Videos"));
+        prefs().setSaveFolder(folder);
+    }
+
+    RecorderModel& makeWatched()
+    {
+        RecorderModel& m = make();
+        QObject::connect(&m, &RecorderModel::changed, [this, &m](RecorderModel::Field f) {
+            if (f != RecorderModel::Field::phase)
+                return;
+            const RecorderPhase& p = m.phase();
+            phases.push_back(p.is(Kind::countdown) ? "countdown" + std::to_string(p.count)
+                             : p.is(Kind::ready)    ? "ready"
+                             : p.is(Kind::recording) ? "recording"
+                             : p.is(Kind::paused)    ? "paused"
+                             : p.is(Kind::finishing) ? "finishing"
+                             : p.is(Kind::saved)     ? "saved"
+                                                     : "failed");
+        });
+        return m;
+    }
+
+    // Starts and runs through the countdown and the engine's start.
+    void startRecording(RecorderModel& m)
+    {
+        m.record();
+        scheduler.advance(3.5);
+        runBackground();
+        ASSERT_TRUE(m.phase().is(Kind::recording));
+    }
+
+    QString folder;
+    std::vector<std::string> phases;
+};
+
+TEST_F(RecorderModelSessionTest, ARecordingWalksThroughEveryPhase)
+{
+    RecorderModel& m = makeWatched();
+    m.record();
+    m.record(); // a second press while the start is under way changes nothing
+    scheduler.advance(3.0);
+    EXPECT_EQ(std::count(journal.begin(), journal.end(), "cue.tick_last"), 1);
+    scheduler.advance(0.5); // the start cue's 0.45 s
+    EXPECT_EQ(std::count(journal.begin(), journal.end(), "engine.start"), 0) << "the engine starts off the main thread";
+    runBackground();
+    EXPECT_EQ(engine->config.outputURL, QDir(folder).filePath(QStringLiteral("Corvessa 2024-03-05 14.07.09.mov")));
+    EXPECT_FALSE(engine->config.microphoneID) << "the microphone is off";
+
+    m.togglePause();
+    m.togglePause();
+    m.togglePause(); // within the 0.4 s of the resume sound: ignored
+    scheduler.advance(0.4);
+    QFile(engine->config.outputURL).open(QIODevice::WriteOnly);
+    m.stop();
+    runBackground();
+    EXPECT_EQ(phases, (std::vector<std::string>{"countdown0", "countdown3", "countdown2", "countdown1", "recording",
+                                                "paused", "recording", "finishing", "saved"}));
+    EXPECT_EQ(m.phase().url, engine->config.outputURL);
+
+    // A movie of that name exists: the next one does not replace it, and a
+    // camera writing its own file adds " Screen".
+    EXPECT_EQ(RecorderModel::outputPath(folder, QDateTime(QDate(2024, 3, 5), QTime(14, 7, 9)), false),
+              QDir(folder).filePath(QStringLiteral("Corvessa 2024-03-05 14.07.09 2.mov")));
+    EXPECT_EQ(RecorderModel::outputPath(folder, QDateTime(QDate(2024, 3, 5), QTime(14, 7, 9)), true),
+              QDir(folder).filePath(QStringLiteral("Corvessa 2024-03-05 14.07.09 Screen.mov")));
+}
+
+TEST_F(RecorderModelSessionTest, EventLinesFollowTheirRuleOrder)
+{
+    RecorderModel& m = make();
+    startRecording(m);
+    struct Row {
+        const char* line;
+        std::optional<QString> screenNotice;
+    };
+    const QString unavailable = QStringLiteral(
+        "The screen is unavailable. The image will freeze, and recording will resume automatically when it's back.");
+    const std::vector<Row> rows{
+        {"Screen is temporarily unavailable, skipping frames", unavailable},
+        {"File completed", unavailable},
+        {"Screen restored", std::nullopt},
+        {"Microphone write error: x", QStringLiteral("Microphone write error: x")},
+        {"Microphone switched to y", std::nullopt},
+        {"Audio mix unavailable: z",
+         QStringLiteral("Audio could not be combined. Your original recording is saved with separate audio tracks.")},
+        {"Camera frame late", QStringLiteral("Audio could not be combined. Your original recording is saved with separate audio tracks.")},
+    };
+    for (const Row& row : rows) {
+        m.handleEvent(QString::fromLatin1(row.line));
+        EXPECT_EQ(m.screenNotice(), row.screenNotice) << row.line;
+    }
+    EXPECT_EQ(m.cameraNotice(), QStringLiteral("Camera frame late"));
+    m.handleEvent(QStringLiteral("Camera Save failed"));
+    EXPECT_TRUE(m.phase().is(Kind::recording)) << "a camera line is only a camera notice";
+    EXPECT_EQ(logLines.last(), QStringLiteral("Camera Save failed"));
+
+    // Low disk: a notice, then the ordinary stop saves what was written.
+    QFile(engine->config.outputURL).open(QIODevice::WriteOnly);
+    m.handleEvent(QStringLiteral("Insufficient disk space, recording stopped and saved automatically"));
+    EXPECT_TRUE(m.screenNotice()->startsWith(QStringLiteral("Insufficient disk space")));
+    runBackground();
+    EXPECT_TRUE(m.phase().is(Kind::saved));
+    m.handleEvent(QStringLiteral("Save failed: late"));
+    EXPECT_TRUE(m.phase().is(Kind::saved)) << "a saved movie is not undone by a late line";
+}
+
+TEST_F(RecorderModelSessionTest, CancelDeletesTheFilesAndAFailedStopLeavesNoBrokenFile)
+{
+    RecorderModel& m = make();
+    startRecording(m);
+    const QString camera = QDir(folder).filePath(QStringLiteral("cam.mov"));
+    engine->cameraFiles = {camera};
+    QFile(engine->config.outputURL).open(QIODevice::WriteOnly);
+    QFile(camera).open(QIODevice::WriteOnly);
+    m.discard(false);
+    runBackground();
+    EXPECT_TRUE(logLines.contains(QStringLiteral("Discarded this recording (Cancel Recording)")));
+    EXPECT_FALSE(QFile::exists(engine->config.outputURL));
+    EXPECT_FALSE(QFile::exists(camera));
+    EXPECT_TRUE(m.phase().is(Kind::ready));
+    EXPECT_EQ(m.elapsed(), 0);
+
+    engine->cameraFiles.clear();
+    startRecording(m);
+    engine->movie = false;
+    QFile(engine->config.outputURL).open(QIODevice::WriteOnly); // what a failed writer left
+    m.stop();
+    runBackground();
+    EXPECT_EQ(m.phase().message, QStringLiteral("Save Failed"));
+    EXPECT_FALSE(QFile::exists(engine->config.outputURL));
+
+    // A writer failing mid-recording stops the model too, with its reason.
+    engine->movie = false;
+    m.backToReady();
+    startRecording(m);
+    m.handleEvent(QStringLiteral("Save failed: disk gone"));
+    runBackground();
+    EXPECT_EQ(m.phase().message, QStringLiteral("Save failed: disk gone"));
+}
+
+TEST_F(RecorderModelSessionTest, QuitAndSignalsWaitForWhatIsUnderWay)
+{
+    RecorderModel& m = make();
+    int done = 0;
+    m.saveAndExit([&] { ++done; });
+    EXPECT_EQ(done, 1) << "idle: at once";
+
+    // During the countdown: the start settles, then the recording is saved.
+    m.record();
+    scheduler.advance(1);
+    m.saveAndExit([&] { ++done; });
+    m.saveAndExit([&] { ++done; });
+    scheduler.advance(2.5);
+    runBackground();
+    EXPECT_EQ(done, 3);
+    EXPECT_EQ(std::count(journal.begin(), journal.end(), "engine.stop"), 1);
+    EXPECT_EQ(logLines.last(), QStringLiteral("[exit] system/signal exit while recording: saving first"));
+
+    // While saving, a quit ends the program once the save is over.
+    m.backToReady();
+    startRecording(m);
+    m.stop();
+    clearJournal();
+    m.quit();
+    EXPECT_TRUE(journal.empty());
+    runBackground();
+    EXPECT_EQ(journal.back(), "terminate");
+
+    // A save that never ends is waited for at most 15 s.
+    m.backToReady();
+    startRecording(m);
+    m.stop();
+    m.saveAndExit([&] { ++done; });
+    scheduler.advance(14.9);
+    EXPECT_EQ(done, 3);
+    scheduler.advance(0.2);
+    EXPECT_EQ(done, 4);
+}
+
+TEST_F(RecorderModelSessionTest, StopAsksWhilePausedAndCancelResumes)
+{
+    RecorderModel& m = make();
+    startRecording(m);
+    confirm->answer = false;
+    clearJournal();
+    m.requestStop();
+    std::erase_if(journal, [](const std::string& e) { return e.starts_with("tools."); });
+    EXPECT_EQ(journal, (Journal{"engine.pause", "escape(off)", "confirm.ask(Stop Recording and Save?)", "escape(off)",
+                                "cue.start"}));
+    scheduler.advance(0.4);
+    EXPECT_TRUE(m.phase().is(Kind::recording));
+
+    confirm->showing = true;
+    m.requestStop();
+    EXPECT_TRUE(m.phase().is(Kind::recording)) << "no second question";
+    confirm->showing = false;
+    confirm->answer = true;
+    m.requestStop();
+    runBackground();
+    EXPECT_TRUE(m.phase().is(Kind::saved));
+}
+
+TEST_F(RecorderModelSessionTest, StandingHints)
+{
+    store().setBool("micOn", true);
+    RecorderModel& m = make();
+    m.setMuteSpeakers(false);
+    m.setSystemAudio(true);
+    EXPECT_EQ(m.hints().size(), 1u);
+    EXPECT_EQ(m.hints()[0].icon, QStringLiteral("headphones"));
+    builtInSpeaker = false;
+    EXPECT_TRUE(m.hints().empty());
+
+    for (int i = 0; i < 16; ++i) {
+        monitors->micLevel(LevelStats{0, 0, 0});
+        scheduler.advance(1);
+    }
+    ASSERT_EQ(m.hints().size(), 1u);
+    EXPECT_EQ(m.hints()[0].icon, QStringLiteral("mic.slash"));
+    scheduler.advance(2); // no levels for 2 s
+    EXPECT_TRUE(m.hints().empty());
+
+    m.flash(QStringLiteral("a"));
+    scheduler.advance(3);
+    m.flash(QStringLiteral("b"));
+    scheduler.advance(6.9);
+    EXPECT_EQ(m.hint(), QStringLiteral("b"));
+    scheduler.advance(0.2);
+    EXPECT_FALSE(m.hint());
+}
+
+} // namespace
+} // namespace corvessa::test

@@ -3,6 +3,7 @@
 #include "app/SignalBridge.h"
 #include "capture/AudioCapturePermission.h"
 #include "engine/RecoveryJournal.h"
+#include "model/EngineControl.h"
 #include "model/RecorderModel.h"
 #include "model/Stealth.h"
 #include "platform/DialogPlacement.h"
@@ -30,7 +31,27 @@
 #include <QVBoxLayout>
 #include <QWidget>
 
+#include <cstdlib>
+
 namespace corvessa {
+
+namespace {
+
+// The engine of a running program, for a program ended by exit() from inside
+// a library: Qt does that when its connection to the X server breaks.
+std::weak_ptr<EngineControl> g_engineAtExit;
+
+void finishRecordingAtExit()
+{
+    const auto engine = g_engineAtExit.lock();
+    if (!engine)
+        return;
+    g_engineAtExit.reset();
+    RecorderLog::write(QStringLiteral("[exit] the program is ending without its event loop: finishing the recording"));
+    engine->stop();
+}
+
+} // namespace
 
 AppShell::AppShell()
     : m_stealth(std::make_shared<Stealth>())
@@ -39,6 +60,7 @@ AppShell::AppShell()
 
 AppShell::~AppShell()
 {
+    g_engineAtExit.reset();
     HotKeyCenter::shared().handlers.clear();
     HotKeyCenter::shared().onEscape = nullptr;
 }
@@ -58,6 +80,9 @@ void AppShell::start()
         m_exiting = true;
         QCoreApplication::exit(0);
     };
+    g_engineAtExit = deps.engine;
+    static const bool registered = std::atexit(finishRecordingAtExit) == 0;
+    (void)registered;
     m_model = std::make_unique<RecorderModel>(std::move(deps));
     RecorderModelServices::setShared(m_model.get());
     ProfileStore::shared().applyDefaultAtLaunch();

@@ -214,3 +214,31 @@ TEST_F(CorvessaProgramXvfb, SigtermDuringARecordingSavesItFirst)
 
 } // namespace
 } // namespace corvessa::test
+
+namespace corvessa::test {
+namespace {
+
+// Its own server, since the test ends it.
+class CorvessaServerLossXvfb : public CorvessaProgramXvfb {};
+
+TEST_F(CorvessaServerLossXvfb, AnXServerThatDiesMidRecordingLeavesAFinishedMovie)
+{
+    m_program = launch(QStringLiteral("server-loss"));
+    ASSERT_TRUE(m_program);
+    ASSERT_TRUE(waitForLog(QStringLiteral("[hotkeys] registered")));
+    chord({XK_Control_L, XK_Alt_L, XK_r});
+    ASSERT_TRUE(waitFor(recording));
+    QThread::msleep(1500);
+    // Our own connection first: Xlib would end this test program with the server.
+    XCloseDisplay(m_x);
+    m_x = nullptr;
+    m_wm.reset();
+    s_xvfb->kill();
+    ASSERT_TRUE(m_program->waitFinished(60000));
+    EXPECT_FALSE(recording()) << logText().toStdString();
+    ASSERT_EQ(movies().size(), 1);
+    EXPECT_TRUE(codecs(probe(QDir(m_folder).filePath(movies().first()))).contains(QStringLiteral("hevc")));
+}
+
+} // namespace
+} // namespace corvessa::test

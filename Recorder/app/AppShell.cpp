@@ -304,8 +304,14 @@ void AppShell::onSignal(int)
 
 void AppShell::onPowerOff()
 {
-    m_systemExit = true;
-    m_model->saveAndExit([power = m_powerOff] { power->release(); });
+    // Power-off or sleep: the ordinary stop, so that after a sleep the program
+    // shows the saved movie. The inhibitor goes once the phase is idle again.
+    if (m_model->phase().isLive()) {
+        RecorderLog::write(QStringLiteral("[power] the system is about to sleep or power off: saving the recording"));
+        m_model->stop();
+    } else if (!m_model->phase().isActive()) {
+        m_powerOff->release();
+    }
 }
 
 void AppShell::handleMessage(const QString& message)

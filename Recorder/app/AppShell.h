@@ -62,7 +62,6 @@ private:
     std::unique_ptr<SignalBridge> m_signals;
     std::shared_ptr<PowerOffNotice> m_powerOff;
     bool m_crashSafetyReady = false;
-    bool m_systemExit = false;
     bool m_barHiddenForCountdown = false;
     bool m_exiting = false;
 };

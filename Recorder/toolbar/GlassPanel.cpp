@@ -1,0 +1,32 @@
+#include "toolbar/GlassPanel.h"
+
+#include "toolbar/GlassBackground.h"
+
+#include <QPainter>
+
+#include <algorithm>
+
+namespace corvessa {
+
+GlassPanel::GlassPanel(double cornerRadius, int margin, QWidget* parent)
+    : QWidget(parent)
+    , m_cornerRadius(cornerRadius)
+    , m_margin(std::max(margin, 0))
+{
+    setAttribute(Qt::WA_TranslucentBackground);
+    setAutoFillBackground(false);
+    setContentsMargins(m_margin, m_margin, m_margin, m_margin);
+}
+
+QRectF GlassPanel::cardRect() const
+{
+    return QRectF(rect()).adjusted(m_margin, m_margin, -m_margin, -m_margin);
+}
+
+void GlassPanel::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    GlassBackground::paint(painter, cardRect(), m_cornerRadius);
+}
+
+} // namespace corvessa

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QWidget>
+
+namespace corvessa {
+
+// A translucent widget that paints the glass card, inset by a transparent
+// margin where its shadow falls; its contents margins keep children on the
+// card. The base of the floating surfaces. Main thread.
+class GlassPanel : public QWidget {
+public:
+    GlassPanel(double cornerRadius, int margin, QWidget* parent = nullptr);
+
+    double cornerRadius() const { return m_cornerRadius; }
+    int margin() const { return m_margin; }
+    // The card, in widget coordinates.
+    QRectF cardRect() const;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    double m_cornerRadius;
+    int m_margin;
+};
+
+} // namespace corvessa

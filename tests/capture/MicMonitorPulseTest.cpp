@@ -83,7 +83,7 @@ TEST_F(MicMonitorPulseTest, ReportsTheLevelsOfTheStandInMicrophone)
     EXPECT_TRUE(monitor.isRunning());
     EXPECT_EQ(monitor.deviceName(), QLatin1String(PulseFixture::micSource));
 
-    EXPECT_TRUE(QTest::qWaitFor([&] { return levels.maxPeak() > 0.6f; }, 5000)) << levels.maxPeak();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return levels.maxPeak() > 0.6f; }, 20000)) << levels.maxPeak();
     monitor.stop();
     std::lock_guard lock(levels.mutex);
     const auto loud = std::max_element(levels.seen.begin(), levels.seen.end(),

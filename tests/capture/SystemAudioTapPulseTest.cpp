@@ -109,7 +109,7 @@ TEST_F(SystemAudioTapPulseTest, CapturesWhatTheDefaultOutputPlays)
     EXPECT_EQ(tap.format()->channelsPerFrame, 2u);
     tap.start(capture.handler());
     EXPECT_TRUE(tap.isRunning());
-    EXPECT_TRUE(QTest::qWaitFor([&] { return capture.peakNow() > 0.3f; }, 5000)) << "peak " << capture.peakNow();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return capture.peakNow() > 0.3f; }, 20000)) << "peak " << capture.peakNow();
     tap.stop();
     EXPECT_FALSE(tap.isRunning());
     EXPECT_FALSE(tap.hasHandler());
@@ -139,7 +139,7 @@ TEST_F(SystemAudioTapPulseTest, NoHandlerCallFollowsStop)
             late = true;
         ++calls;
     });
-    ASSERT_TRUE(QTest::qWaitFor([&] { return calls > 3; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return calls > 3; }, 20000));
     tap.stop();
     stopped = true;
     QTest::qWait(100);
@@ -151,7 +151,7 @@ TEST_F(SystemAudioTapPulseTest, MutedTapCapturesWhileTheSpeakersStaySilent)
     CORVESSA_REQUIRE_PULSE(pulse);
     auto tone = pulse->playTone({}, 440, 60, 0.5, {}, QStringLiteral("early"));
     ASSERT_TRUE(tone);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return pulse->sinksOfStreams(QStringLiteral("early")).size() == 1; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return pulse->sinksOfStreams(QStringLiteral("early")).size() == 1; }, 20000));
 
     Capture capture;
     SystemAudioTap tap(true);
@@ -188,7 +188,7 @@ TEST_F(SystemAudioTapPulseTest, OwnStreamsStayOnTheSpeakersAndOutOfTheCapture)
     CORVESSA_REQUIRE_PULSE(pulse);
     const QStringList cue{QStringLiteral("corvessa.role=cue")};
     auto before = pulse->playTone({}, 880, 60, 0.5, cue, QStringLiteral("cue-before"));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return pulse->sinksOfStreams(QStringLiteral("cue-before")).size() == 1; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return pulse->sinksOfStreams(QStringLiteral("cue-before")).size() == 1; }, 20000));
 
     Capture capture;
     SystemAudioTap tap(true);
@@ -223,7 +223,7 @@ TEST_F(SystemAudioTapPulseTest, PauseHoldsDeliveryAndResumeRestartsIt)
     SystemAudioTap tap(false);
     tap.prepare();
     tap.start(capture.handler());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return capture.count() > 5; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return capture.count() > 5; }, 20000));
     tap.pause();
     EXPECT_FALSE(tap.isRunning());
     QTest::qWait(100); // what was already on its way
@@ -232,7 +232,7 @@ TEST_F(SystemAudioTapPulseTest, PauseHoldsDeliveryAndResumeRestartsIt)
     EXPECT_LE(capture.count(), paused + 1);
     tap.resume();
     EXPECT_TRUE(tap.isRunning());
-    EXPECT_TRUE(QTest::qWaitFor([&] { return capture.count() > paused + 5; }, 5000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return capture.count() > paused + 5; }, 20000));
     tap.stop();
 }
 
@@ -257,7 +257,7 @@ TEST_F(SystemAudioTapPulseTest, MuteChangeRebuildsAtOnceWhileRunningAndAtResumeW
     EXPECT_EQ(pulse->defaultSink(), QLatin1String(PulseFixture::speakers));
     EXPECT_FALSE(hasTapModule(pulse));
     const int before = capture.count();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return capture.count() > before + 5; }, 5000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return capture.count() > before + 5; }, 20000));
     tap.stop();
 }
 
@@ -265,7 +265,7 @@ TEST_F(SystemAudioTapPulseTest, LaunchUndoesTheTapOfAKilledProcess)
 {
     CORVESSA_REQUIRE_PULSE(pulse);
     auto tone = pulse->playTone({}, 440, 60, 0.5, {}, QStringLiteral("victim"));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return pulse->sinksOfStreams(QStringLiteral("victim")).size() == 1; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return pulse->sinksOfStreams(QStringLiteral("victim")).size() == 1; }, 20000));
 
     // The child is this program again, running only the test below that holds a
     // muting tap (libpulse refuses to work in a forked child without exec).

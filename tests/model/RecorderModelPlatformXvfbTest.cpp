@@ -31,7 +31,7 @@ protected:
     }
 
     // Runs the event loop until `done` holds; false when it never did.
-    static bool spinUntil(const std::function<bool()>& done, int ms = 10000)
+    static bool spinUntil(const std::function<bool()>& done, int ms = 20000)
     {
         QElapsedTimer timer;
         timer.start();

@@ -1,0 +1,85 @@
+#pragma once
+
+#include "platform/core/Scheduler.h"
+#include "prefs/HotKeyAction.h"
+
+#include <QList>
+#include <QObject>
+#include <QPoint>
+#include <QRect>
+#include <QSize>
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class QWindow;
+
+namespace corvessa {
+
+class TipView;
+
+// The one hover tip of the program. A control schedules its tip when the
+// pointer enters it; after `delay` the tip appears next to the control in its
+// own window: frameless, translucent, past the window manager, never focused
+// and click-through, registered with the list of windows recordings leave out.
+// A new schedule replaces any pending or visible tip, so at most one tip is on
+// screen. Leaving the control, any click, key press or scroll in the program
+// hides it. Main thread.
+class TipWindow : public QObject {
+public:
+    // How long the pointer rests on a control before its tip shows.
+    static constexpr double delay = 0.7;
+    // Gap between the control and the tip, and between the tip and the screen's edge.
+    static constexpr int gap = 4;
+
+    // The control's rectangle in global Qt coordinates; nothing when it is gone.
+    using Anchor = std::function<std::optional<QRect>()>;
+    // The display text of the key bound to an action; nothing when unbound.
+    using KeyText = std::function<std::optional<QString>(HotKeyAction)>;
+
+    // `registerWindow` puts each tip window on the list recordings leave out
+    // (the program passes Stealth::track). Without `keyText` the bindings come
+    // from Prefs::shared().
+    explicit TipWindow(Scheduler& scheduler, std::function<void(QWindow*)> registerWindow = {},
+                       KeyText keyText = {});
+    ~TipWindow() override;
+    TipWindow(const TipWindow&) = delete;
+    TipWindow& operator=(const TipWindow&) = delete;
+
+    // Replaces any pending or visible tip by a new one shown after `delay`.
+    void schedule(const QString& name, std::optional<HotKeyAction> action, Anchor anchor);
+    // Cancels the pending tip and closes the visible one.
+    void hide();
+
+    bool isPending() const { return m_pending; }
+    // The tip on screen; null when none.
+    TipView* view() const { return m_view.get(); }
+
+    // Where a tip of `size` goes (top-left, global Qt coordinates, y down) for a
+    // control at `anchor` on a screen whose usable area is `visible`: 4 pt above
+    // the control, or 4 pt below when it would cross the top; centred on it and
+    // kept 4 pt inside the usable area horizontally.
+    static QPoint placedOrigin(const QRect& anchor, const QSize& size, const QRect& visible);
+    // Which screen (by its geometry) a tip uses: the first whose area meets the
+    // anchor or holds the pointer, else `primary`; -1 when there is none.
+    static int screenIndex(const QRect& anchor, const QPoint& pointer, const QList<QRect>& screens, int primary);
+
+protected:
+    // Hides on any click, key press or scroll in the program, passing it on.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void show(const QString& name, std::optional<HotKeyAction> action, std::optional<QRect> anchor);
+
+    Scheduler& m_scheduler;
+    std::function<void(QWindow*)> m_registerWindow;
+    KeyText m_keyText;
+    Scheduler::TimerRef m_work;
+    bool m_pending = false;
+    std::unique_ptr<TipView> m_view;
+    bool m_monitoring = false;
+};
+
+} // namespace corvessa

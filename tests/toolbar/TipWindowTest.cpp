@@ -1,0 +1,162 @@
+#include "prefs/KeyBinding.h"
+#include "support/VirtualScheduler.h"
+#include "toolbar/TipModifier.h"
+#include "toolbar/TipView.h"
+#include "toolbar/TipWindow.h"
+
+#include <QCoreApplication>
+#include <QEnterEvent>
+#include <QWidget>
+#include <QtTest/QTest>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+using namespace corvessa;
+
+namespace {
+
+// One tip window on a virtual clock, with the pen bound and nothing else, and
+// the windows it registers counted.
+struct Tips {
+    VirtualScheduler clock;
+    int registered = 0;
+    TipWindow tips{clock, [this](QWindow*) { ++registered; }, [](HotKeyAction a) -> std::optional<QString> {
+                       if (a == HotKeyAction::pen)
+                           return KeyBinding::defaultFor(a).display();
+                       return std::nullopt;
+                   }};
+};
+
+std::unique_ptr<QWidget> control(QPoint at)
+{
+    auto w = std::make_unique<QWidget>();
+    w->setGeometry(QRect(at, QSize(24, 36)));
+    w->show();
+    return w;
+}
+
+void enter(QWidget& w)
+{
+    QEnterEvent e(QPointF(5, 5), QPointF(5, 5), w.mapToGlobal(QPointF(5, 5)));
+    QCoreApplication::sendEvent(&w, &e);
+}
+
+void leave(QWidget& w)
+{
+    QEvent e(QEvent::Leave);
+    QCoreApplication::sendEvent(&w, &e);
+}
+
+} // namespace
+
+TEST(TipWindow, ShowsNameAndBoundKeyOnlyAfterTheDelayAboveTheControl)
+{
+    Tips t;
+    auto pen = control({300, 400});
+    TipModifier::attach(pen.get(), t.tips, QStringLiteral("Pen"), HotKeyAction::pen);
+    enter(*pen);
+    t.clock.advance(TipWindow::delay - 0.01);
+    EXPECT_EQ(t.tips.view(), nullptr);
+    EXPECT_TRUE(t.tips.isPending());
+    t.clock.advance(0.02);
+    ASSERT_NE(t.tips.view(), nullptr);
+    EXPECT_FALSE(t.tips.isPending());
+    EXPECT_EQ(t.tips.view()->name(), QStringLiteral("Pen"));
+    EXPECT_EQ(t.tips.view()->keyText(), KeyBinding::defaultFor(HotKeyAction::pen).display());
+    EXPECT_TRUE(t.tips.view()->isVisible());
+    EXPECT_TRUE(t.tips.view()->windowFlags().testFlag(Qt::WindowTransparentForInput));
+    EXPECT_EQ(t.registered, 1);
+    const QRect tip = t.tips.view()->geometry();
+    const QRect anchor(pen->mapToGlobal(QPoint(0, 0)), pen->size());
+    EXPECT_EQ(tip.bottom() + 1 + TipWindow::gap, anchor.top());
+    EXPECT_LE(std::abs(tip.center().x() - anchor.center().x()), 1);
+}
+
+TEST(TipWindow, OneTipAtATimeAndOnlyTheLastControlsTip)
+{
+    Tips t;
+    auto a = control({100, 400});
+    auto b = control({200, 400});
+    TipModifier::attach(a.get(), t.tips, QStringLiteral("A"));
+    TipModifier::attach(b.get(), t.tips, QStringLiteral("B"));
+    enter(*a);
+    t.clock.advance(0.5);
+    enter(*b); // straight from one control to the next: no leave in between
+    t.clock.advance(0.3);
+    EXPECT_EQ(t.tips.view(), nullptr) << "the first control's tip was replaced";
+    t.clock.advance(TipWindow::delay);
+    ASSERT_NE(t.tips.view(), nullptr);
+    EXPECT_EQ(t.tips.view()->name(), QStringLiteral("B"));
+    EXPECT_EQ(t.tips.view()->keyLabel(), nullptr) << "no action, no key";
+    enter(*a);
+    EXPECT_EQ(t.tips.view(), nullptr) << "a new hover takes the old tip down at once";
+    t.clock.advance(TipWindow::delay);
+    ASSERT_NE(t.tips.view(), nullptr);
+    EXPECT_EQ(t.tips.view()->name(), QStringLiteral("A"));
+}
+
+TEST(TipWindow, LeavePressAndUnboundKeyHideOrLeaveOutTheKey)
+{
+    const struct {
+        const char* what;
+        std::function<void(QWidget&)> act;
+    } hides[] = {
+        {"leave", [](QWidget& w) { leave(w); }},
+        {"press", [](QWidget& w) { QTest::mousePress(&w, Qt::LeftButton, {}, QPoint(5, 5)); }},
+        {"key", [](QWidget& w) { QTest::keyClick(&w, Qt::Key_A); }},
+    };
+    for (const auto& h : hides) {
+        for (double rested : {0.3, 1.0}) { // pending and shown
+            Tips t;
+            auto w = control({300, 400});
+            TipModifier::attach(w.get(), t.tips, QStringLiteral("Stop"), HotKeyAction::stop);
+            enter(*w);
+            t.clock.advance(rested);
+            h.act(*w);
+            EXPECT_EQ(t.tips.view(), nullptr) << h.what << " after " << rested;
+            EXPECT_FALSE(t.tips.isPending()) << h.what << " after " << rested;
+            t.clock.advance(5);
+            EXPECT_EQ(t.tips.view(), nullptr) << h.what << ": the tip must not come back";
+        }
+    }
+    Tips t;
+    t.tips.schedule(QStringLiteral("Stop"), HotKeyAction::stop, [] { return QRect(300, 400, 24, 36); });
+    t.clock.advance(1);
+    ASSERT_NE(t.tips.view(), nullptr);
+    EXPECT_EQ(t.tips.view()->keyLabel(), nullptr) << "an action without a binding shows only its name";
+}
+
+TEST(TipWindow, PlacementStaysInsideTheUsableAreaAndFlipsBelowAtTheTop)
+{
+    const QRect visible(0, 30, 1000, 700);
+    const QSize size(120, 30);
+    const struct {
+        QRect anchor;
+        bool below;
+    } cases[] = {
+        {{500, 400, 24, 36}, false}, // mid-screen: above
+        {{500, 40, 24, 36}, true},   // toolbar at the top: below
+        {{0, 400, 24, 36}, false},   // left edge
+        {{980, 400, 24, 36}, false}, // right edge
+    };
+    for (const auto& c : cases) {
+        const QRect tip(TipWindow::placedOrigin(c.anchor, size, visible), size);
+        SCOPED_TRACE(c.anchor.x());
+        if (c.below)
+            EXPECT_EQ(tip.top(), c.anchor.bottom() + 1 + TipWindow::gap);
+        else
+            EXPECT_EQ(tip.bottom() + 1 + TipWindow::gap, c.anchor.top());
+        EXPECT_GE(tip.left(), visible.left() + TipWindow::gap);
+        EXPECT_LE(tip.right() + 1, visible.right() + 1 - TipWindow::gap);
+    }
+    const QList<QRect> screens{{0, 0, 1000, 800}, {1000, 0, 1000, 800}};
+    EXPECT_EQ(TipWindow::screenIndex({1500, 10, 24, 36}, {5000, 5}, screens, 0), 1) << "the screen the anchor meets";
+    EXPECT_EQ(TipWindow::screenIndex({5000, 10, 0, 0}, {1200, 5}, screens, 0), 1) << "else the pointer's";
+    EXPECT_EQ(TipWindow::screenIndex({5000, 10, 0, 0}, {5000, 5}, screens, 0), 0) << "else the primary";
+    EXPECT_EQ(TipWindow::screenIndex({5000, 10, 0, 0}, {5000, 5}, {}, -1), -1) << "no screen at all";
+    // Without a screen the arithmetic still gives a place.
+    const QPoint p = TipWindow::placedOrigin({10, 10, 24, 36}, size, QRect());
+    EXPECT_EQ(p.x(), -size.width() - TipWindow::gap);
+}

@@ -68,8 +68,9 @@ AppShell::~AppShell()
 void AppShell::start()
 {
     // Every dialog of ours is left out of recordings.
-    DialogPlacement::setRegistrar([stealth = m_stealth](QWindow* window) { stealth->track(window); });
-    m_confirm = std::make_shared<Confirm>([stealth = m_stealth](QWindow* window) { stealth->track(window); });
+    const auto keepOutOfRecordings = [stealth = m_stealth](QWindow* window) { stealth->track(window); };
+    DialogPlacement::setRegistrar(keepOutOfRecordings);
+    m_confirm = std::make_shared<Confirm>(keepOutOfRecordings);
 
     RecorderModelDependencies deps = RecorderModelDependencies::platform();
     deps.stealth = m_stealth;

@@ -40,7 +40,8 @@ public:
     virtual void setOnConnected(ConnectedHandler handler) = 0;
 
     // Starts a camera. An error text when it cannot even be tried; failures
-    // found later arrive as event lines.
+    // found later arrive as event lines. The caller checks that the camera is
+    // listed.
     virtual std::optional<QString> start(const QString& deviceID, int resolution, int fps, bool previewOnly,
                                          std::optional<VideoDimensions> size, std::optional<double> frameRate) = 0;
     virtual void stop() = 0;

@@ -2,9 +2,7 @@
 
 #include "capture/CameraCapture.h"
 #include "capture/CameraSession.h"
-#include "prefs/Loc.h"
 
-#include <algorithm>
 #include <utility>
 
 namespace corvessa {
@@ -42,9 +40,6 @@ std::optional<QString> CaptureCameraControl::start(const QString& deviceID, int 
                                                    bool previewOnly, std::optional<VideoDimensions> size,
                                                    std::optional<double> frameRate)
 {
-    const auto cameras = m_capture->devices();
-    if (std::none_of(cameras.begin(), cameras.end(), [&](const CameraDevice& d) { return d.id == deviceID; }))
-        return Loc::text(QString::fromUtf8(notConnectedText));
     m_capture->start(deviceID, resolution, fps, previewOnly, size, frameRate);
     return std::nullopt;
 }

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "capture/TextLookup.h"
 #include "model/CameraControl.h"
 
 namespace corvessa {
@@ -26,9 +25,6 @@ public:
     bool isPreviewQuality() const override;
     std::shared_ptr<CameraOverlayState> overlay() const override;
     std::shared_ptr<CameraCapture> capture() const override { return m_capture; }
-
-    // The start error of a camera that is not connected.
-    static constexpr const char* notConnectedText = textKey("The camera is not connected.");
 
 private:
     std::shared_ptr<CameraCapture> m_capture;

@@ -29,11 +29,6 @@ void CaptureIdleMonitors::stopMic()
     m_mic.stop();
 }
 
-bool CaptureIdleMonitors::micRunning() const
-{
-    return m_mic.isRunning();
-}
-
 void CaptureIdleMonitors::setMicGain(float gain)
 {
     m_mic.setGain(gain);
@@ -51,11 +46,6 @@ void CaptureIdleMonitors::startSys(bool muteSpeakers, LevelHandler onLevel, Prob
 void CaptureIdleMonitors::stopSys()
 {
     m_sys.stop();
-}
-
-bool CaptureIdleMonitors::sysRunning() const
-{
-    return m_sys.isRunning();
 }
 
 void CaptureIdleMonitors::setSysGain(float gain)

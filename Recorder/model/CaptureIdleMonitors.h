@@ -20,11 +20,9 @@ public:
 
     void startMic(const std::optional<QString>& deviceID, LevelHandler onLevel, ProblemHandler onProblem) override;
     void stopMic() override;
-    bool micRunning() const override;
     void setMicGain(float gain) override;
     void startSys(bool muteSpeakers, LevelHandler onLevel, ProblemHandler onProblem) override;
     void stopSys() override;
-    bool sysRunning() const override;
     void setSysGain(float gain) override;
 
 private:

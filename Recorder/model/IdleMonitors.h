@@ -24,13 +24,11 @@ public:
     // default one when none is named).
     virtual void startMic(const std::optional<QString>& deviceID, LevelHandler onLevel, ProblemHandler onProblem) = 0;
     virtual void stopMic() = 0;
-    virtual bool micRunning() const = 0;
     // The linear gain shown in the levels.
     virtual void setMicGain(float gain) = 0;
 
     virtual void startSys(bool muteSpeakers, LevelHandler onLevel, ProblemHandler onProblem) = 0;
     virtual void stopSys() = 0;
-    virtual bool sysRunning() const = 0;
     virtual void setSysGain(float gain) = 0;
 };
 

@@ -189,8 +189,6 @@ public:
     void pushMic(const LevelStats& stats);
     void pushSys(const LevelStats& stats);
     Meters& meters() { return *m_meters; }
-    LevelThrottle& micThrottle() { return m_micThrottle; }
-    LevelThrottle& sysThrottle() { return m_sysThrottle; }
 
     // ---- Camera ----
     bool cameraOn() const { return m_cameraOn; }
@@ -258,13 +256,11 @@ public:
     const std::vector<ToolMode>& modeOrder() const { return m_modeOrder; }
     const std::shared_ptr<FocusState>& focus() const { return m_focus; }
     std::optional<QRectF> lastLensRect() const { return m_lastLensRect; }
-    bool lensHintRunning() const { return bool(m_hintTimer); }
 
     // ---- Recording ----
     // Starts a recording: target, access and folder checks, the countdown,
     // then the engine. Only from an idle phase with no start under way.
     void record();
-    bool startInFlight() const { return m_startInFlight; }
     // Asks for a recordings folder; true when one was chosen and stored.
     bool chooseInitialSaveFolder();
     // "Corvessa 2024-03-05 14.07.09[ Screen].mov" in `folder`, with " 2", " 3"...
@@ -283,7 +279,6 @@ public:
     // Saves a running recording (or waits for the start or the save under
     // way, at most 15 s), then calls `done`.
     void saveAndExit(std::function<void()> done);
-    const QString& outputFile() const { return m_outputFile; }
     static constexpr double settleLimitSeconds = 15;
     static constexpr double resumeDelay = 0.4;
     static constexpr double hintSeconds = 7;

@@ -196,8 +196,11 @@ void RecorderModel::startCamera(const QString& id, bool full)
     const int resolution = prefs.cameraRes();
     const int fps = prefs.cameraFPS();
     const QString name = cameraName(id);
-    const auto error = m_deps.camera->start(id, resolution, fps, !full, VideoDimensions::fromId(prefs.cameraSizeID()),
-                                            prefs.cameraFrameRate());
+    const bool listed = std::any_of(m_cameraDevices.begin(), m_cameraDevices.end(),
+                                    [&](const CameraDevice& d) { return d.id == id; });
+    const auto error = listed ? m_deps.camera->start(id, resolution, fps, !full,
+                                                     VideoDimensions::fromId(prefs.cameraSizeID()), prefs.cameraFrameRate())
+                              : std::optional<QString>(Loc::text(QStringLiteral("The camera is not connected.")));
     if (error) {
         publish(m_cameraLive, false, Field::cameraLive);
         setCameraNotice(QStringLiteral("Camera unavailable: ") + *error);

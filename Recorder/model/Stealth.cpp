@@ -54,9 +54,4 @@ std::vector<uint32_t> Stealth::excludedWindowIds() const
     return ids;
 }
 
-int Stealth::trackedCount() const
-{
-    return int(std::count_if(m_tracked.begin(), m_tracked.end(), [](const QPointer<QWindow>& w) { return !w.isNull(); }));
-}
-
 } // namespace corvessa

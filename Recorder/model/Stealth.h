@@ -34,7 +34,6 @@ public:
     static Sharing sharing(const QWindow* window);
     // The X window ids of our top-level windows that must not be captured now.
     std::vector<uint32_t> excludedWindowIds() const;
-    int trackedCount() const;
 
 private:
     void apply(QWindow* window) const;

@@ -131,26 +131,20 @@ public:
     {
         journal.push_back("mic.start(" + id.value_or(QString()).toStdString() + ")");
         micLevel = std::move(level);
-        mic = true;
     }
-    void stopMic() override { mic = false; }
-    bool micRunning() const override { return mic; }
+    void stopMic() override {}
     void setMicGain(float g) override { micGain = g; }
     void startSys(bool, LevelHandler level, ProblemHandler) override
     {
         journal.push_back("sys.start");
         sysLevel = std::move(level);
-        sys = true;
     }
-    void stopSys() override { sys = false; }
-    bool sysRunning() const override { return sys; }
+    void stopSys() override {}
     void setSysGain(float g) override { sysGain = g; }
 
     Journal& journal;
     LevelHandler micLevel;
     LevelHandler sysLevel;
-    bool mic = false;
-    bool sys = false;
     float micGain = -1;
     float sysGain = -1;
 };

@@ -16,20 +16,19 @@
 #include "prefs/Loc.h"
 #include "prefs/Prefs.h"
 #include "prefs/ProfileStore.h"
+#include "platform/FileReveal.h"
+#include "platform/PlatformLoader.h"
 #include "toolbar/Confirm.h"
+#include "toolbar/FloatingMenu.h"
+#include "toolbar/ToolActions.h"
+#include "toolbar/ToolbarHost.h"
 #include "tools/ProgramTools.h"
 
 #include <QApplication>
 #include <QFileDialog>
-#include <QHBoxLayout>
-#include <QKeySequence>
-#include <QLabel>
 #include <QMessageBox>
-#include <QPushButton>
-#include <QShortcut>
 #include <QTimer>
-#include <QVBoxLayout>
-#include <QWidget>
+#include <QWindow>
 
 #include <cstdlib>
 
@@ -63,6 +62,8 @@ AppShell::~AppShell()
     g_engineAtExit.reset();
     HotKeyCenter::shared().handlers.clear();
     HotKeyCenter::shared().onEscape = nullptr;
+    BarView::sizeChanged = nullptr;
+    FloatingMenu::setShared(nullptr);
 }
 
 void AppShell::start()
@@ -99,107 +100,44 @@ void AppShell::start()
                     m_powerOff->release();
             }
         }
-        if (field == RecorderModel::Field::phase || field == RecorderModel::Field::elapsed
-            || field == RecorderModel::Field::currentPauseTier || field == RecorderModel::Field::screenNotice
-            || field == RecorderModel::Field::hint)
-            refreshBar();
     });
-    m_model->onCountdown = [this](bool on) {
-        if (on) {
-            m_barHiddenForCountdown = barVisible();
-            if (m_barHiddenForCountdown)
-                m_bar->hide();
-        } else if (m_barHiddenForCountdown) {
-            m_barHiddenForCountdown = false;
-            m_bar->show();
-        }
-    };
+    m_model->onCountdown = [this](bool starting) { m_toolbar->countdown(starting); };
     m_model->onHideBar = [this] {
         if (barVisible())
             toggleBar();
     };
 
     installHotKeys();
-    m_bar->show();
+    m_toolbar->setVisible(true);
     QTimer::singleShot(250, this, [this] { deferredStart(); });
 }
 
 void AppShell::buildBar()
 {
-    m_bar = std::make_unique<QWidget>();
-    m_bar->setWindowTitle(Loc::text(QStringLiteral("Corvessa")));
-    auto* layout = new QVBoxLayout(m_bar.get());
-    m_status = new QLabel(m_bar.get());
-    layout->addWidget(m_status);
-    auto* row = new QHBoxLayout;
-    m_record = new QPushButton(m_bar.get());
-    auto* quit = new QPushButton(Loc::text(QStringLiteral("Quit Corvessa")), m_bar.get());
-    row->addWidget(m_record);
-    row->addWidget(quit);
-    layout->addLayout(row);
-    connect(m_record, &QPushButton::clicked, this, [this] {
-        RecorderModel& m = *m_model;
-        if (m.phase().isLive())
-            m.requestStop();
-        else if (m.phase().isIdle()) {
-            if (!m.phase().is(RecorderPhase::Kind::ready))
-                m.backToReady();
-            m.record();
-        }
-    });
-    connect(quit, &QPushButton::clicked, this, [this] { m_model->requestQuit(); });
-    auto* shortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q), m_bar.get());
-    connect(shortcut, &QShortcut::activated, this, [this] { m_model->requestQuit(); });
-    m_bar->winId();
-    m_stealth->track(m_bar->windowHandle());
-    refreshBar();
-}
-
-void AppShell::refreshBar()
-{
-    if (!m_status)
-        return;
-    const RecorderModel& m = *m_model;
-    const RecorderPhase& p = m.phase();
-    QString text;
-    switch (p.kind) {
-    case RecorderPhase::Kind::countdown:
-        text = QString::number(p.count);
-        break;
-    case RecorderPhase::Kind::recording:
-        text = QStringLiteral("● %1:%2").arg(int(m.elapsed()) / 60).arg(int(m.elapsed()) % 60, 2, 10, QLatin1Char('0'));
-        break;
-    case RecorderPhase::Kind::paused:
-        text = m.pauseStatusAccessibilityLabel();
-        break;
-    case RecorderPhase::Kind::finishing:
-        text = Loc::text(QStringLiteral("Saving…"));
-        break;
-    case RecorderPhase::Kind::saved:
-        text = p.url;
-        break;
-    case RecorderPhase::Kind::failed:
-        text = p.message;
-        break;
-    case RecorderPhase::Kind::ready:
-        text = m.hint().value_or(m.screenNotice().value_or(QString()));
-        break;
-    }
-    m_status->setText(text);
-    m_record->setText(p.isLive() ? Loc::text(QStringLiteral("Stop Recording")) : Loc::text(QStringLiteral("Start Recording")));
-    m_record->setEnabled(p.isIdle() || p.isLive());
+    ToolbarHost::Setup setup;
+    setup.surfaces = PlatformLoader::loadFloatingSurfaces();
+    setup.clicks = PlatformLoader::loadOutsideClickMonitor();
+    setup.registerWindow = [stealth = m_stealth](QWindow* window) { stealth->track(window); };
+    setup.bar.tools = ToolActions::standIn(*m_model);
+    setup.bar.showSettings = [] {
+        RecorderLog::write(QStringLiteral("[settings] the settings window is not part of this build yet"));
+    };
+    setup.bar.reveal = [](const QStringList& paths) { FileReveal::current()->showItems(paths); };
+    setup.bar.confirmDiscard = [this](bool restart) { confirmDiscard(restart); };
+    m_toolbar = std::make_unique<ToolbarHost>(*m_model, Prefs::shared(), std::move(setup));
+    FloatingMenu::setShared(&m_toolbar->menu());
 }
 
 bool AppShell::barVisible() const
 {
-    return m_bar && m_bar->isVisible();
+    return m_toolbar && m_toolbar->isVisible();
 }
 
 void AppShell::setBarVisible(bool visible)
 {
     if (visible == barVisible())
         return;
-    m_bar->setVisible(visible);
+    m_toolbar->setVisible(visible);
     m_model->barVisibilityChanged(visible);
 }
 
@@ -321,7 +259,7 @@ void AppShell::handleMessage(const QString& message)
         RecorderLog::write(QStringLiteral("[app] reopen requested by another launch"));
         if (!barVisible())
             setBarVisible(true);
-        m_bar->raise();
+        m_toolbar->raise();
         return;
     }
     RecorderLog::write(QStringLiteral("[app] unknown request from another launch: ") + message.left(200));

@@ -6,9 +6,6 @@
 
 #include <memory>
 
-class QLabel;
-class QPushButton;
-class QWidget;
 
 namespace corvessa {
 
@@ -17,6 +14,7 @@ class PowerOffNotice;
 class RecorderModel;
 class SignalBridge;
 class Stealth;
+class ToolbarHost;
 
 // The program's spine: creates the recorder model with the program's own
 // services, hosts the bar, routes the global hot keys, and sees that no
@@ -43,7 +41,6 @@ public:
 
 private:
     void buildBar();
-    void refreshBar();
     void installHotKeys();
     void deferredStart();
     void setupCrashSafety();
@@ -56,13 +53,10 @@ private:
     std::shared_ptr<Stealth> m_stealth;
     std::shared_ptr<Confirm> m_confirm;
     std::unique_ptr<RecorderModel> m_model;
-    std::unique_ptr<QWidget> m_bar;
-    QPointer<QLabel> m_status;
-    QPointer<QPushButton> m_record;
+    std::unique_ptr<ToolbarHost> m_toolbar;
     std::unique_ptr<SignalBridge> m_signals;
     std::shared_ptr<PowerOffNotice> m_powerOff;
     bool m_crashSafetyReady = false;
-    bool m_barHiddenForCountdown = false;
     bool m_exiting = false;
 };
 

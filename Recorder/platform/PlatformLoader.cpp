@@ -5,8 +5,10 @@
 #include "platform/CuePlayer.h"
 #include "platform/DisplayList.h"
 #include "platform/FileReveal.h"
+#include "platform/FloatingSurfaces.h"
 #include "platform/GlobalHotKeys.h"
 #include "platform/MovieWriter.h"
+#include "platform/OutsideClickMonitor.h"
 #include "platform/Permissions.h"
 #include "platform/PointerService.h"
 #include "platform/PowerControl.h"
@@ -28,19 +30,25 @@
 #include "platform/synthetic/SyntheticAudioInput.h"
 #include "platform/synthetic/SyntheticCameraService.h"
 #include "platform/synthetic/SyntheticDisplayList.h"
+#include "platform/synthetic/SyntheticFloatingSurfaces.h"
 #include "platform/synthetic/SyntheticGlobalHotKeys.h"
+#include "platform/synthetic/SyntheticOutsideClickMonitor.h"
 #include "platform/synthetic/SyntheticPointerService.h"
 #include "platform/synthetic/SyntheticScreenSource.h"
 #include "platform/v4l2/V4L2CameraAccess.h"
 #include "platform/v4l2/V4L2CameraService.h"
 #include "platform/v4l2/V4L2SystemIo.h"
 #include "platform/x11/X11Compositing.h"
+#include "platform/x11/X11FloatingSurfaces.h"
 #include "platform/x11/X11GlobalHotKeys.h"
+#include "platform/x11/X11OutsideClickMonitor.h"
 #include "platform/x11/X11PointerService.h"
 #include "platform/x11/X11ScreenAccess.h"
 #include "platform/x11/X11ScreenSource.h"
 #include "platform/x11/X11WindowHints.h"
 #include "platform/x11/XRandRDisplayList.h"
+
+#include <QGuiApplication>
 
 #include <mutex>
 
@@ -159,6 +167,33 @@ std::shared_ptr<WindowHints> PlatformLoader::loadWindowHints()
 bool PlatformLoader::compositingActive()
 {
     return X11Compositing::isActive();
+}
+
+namespace {
+
+bool qtOnX11()
+{
+    return qGuiApp && QGuiApplication::platformName() == QLatin1String("xcb");
+}
+
+} // namespace
+
+std::shared_ptr<FloatingSurfaces> PlatformLoader::loadFloatingSurfaces()
+{
+    return slot<FloatingSurfaces>().get([]() -> std::shared_ptr<FloatingSurfaces> {
+        if (qtOnX11())
+            return std::make_shared<X11FloatingSurfaces>();
+        return std::make_shared<SyntheticFloatingSurfaces>();
+    });
+}
+
+std::shared_ptr<OutsideClickMonitor> PlatformLoader::loadOutsideClickMonitor()
+{
+    return slot<OutsideClickMonitor>().get([]() -> std::shared_ptr<OutsideClickMonitor> {
+        if (qtOnX11())
+            return std::make_shared<X11OutsideClickMonitor>();
+        return std::make_shared<SyntheticOutsideClickMonitor>();
+    });
 }
 
 std::shared_ptr<PowerOffNotice> PlatformLoader::loadPowerOffNotice()

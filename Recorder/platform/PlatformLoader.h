@@ -14,7 +14,9 @@ class CameraService;
 class CuePlayer;
 class DisplayList;
 class FileReveal;
+class FloatingSurfaces;
 class GlobalHotKeys;
+class OutsideClickMonitor;
 class Permissions;
 class PointerService;
 class PowerControl;
@@ -54,6 +56,13 @@ public:
     // beneath; without one their transparent parts show black and need a shape
     // mask. Asked anew each time (a manager may start or stop). Main thread.
     static bool compositingActive();
+    // The kit for the program's floating windows, one for the program: X11 when
+    // Qt runs on X, else the twin that only sets the Qt flags. Main thread.
+    static std::shared_ptr<FloatingSurfaces> loadFloatingSurfaces();
+    // Presses anywhere on the screen: X11 when Qt runs on X (its observe()
+    // answers null without XInput2), else the twin tests drive. One for the
+    // program. Main thread.
+    static std::shared_ptr<OutsideClickMonitor> loadOutsideClickMonitor();
     static std::shared_ptr<PowerOffNotice> loadPowerOffNotice();
     // The session bus where one runs, else a socket in the runtime folder.
     static std::shared_ptr<SingleInstance> loadSingleInstance();

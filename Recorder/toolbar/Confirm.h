@@ -4,7 +4,9 @@
 
 #include <QColor>
 #include <QObject>
+#include <QDialog>
 #include <QPointer>
+#include <QPushButton>
 
 #include <functional>
 #include <memory>

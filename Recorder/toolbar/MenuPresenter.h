@@ -16,8 +16,9 @@ public:
 
     // Whether the menu is open for a control at `anchor` (global coordinates).
     virtual bool isShowingFor(const QRect& anchor) const = 0;
-    // Closes the menu when it is open for `anchor`.
-    virtual void dismissIfShowing(const QRect& anchor) = 0;
+    // Closes the menu when it is open for `anchor`, recording the close as an
+    // outside one; false (and nothing changed) otherwise.
+    virtual bool dismissIfShowing(const QRect& anchor) = 0;
     // The last close by an outside click, on the scheduler's clock.
     virtual ReopenGuard outsideClose() const = 0;
 };

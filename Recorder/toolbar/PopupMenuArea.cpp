@@ -29,10 +29,8 @@ bool PopupMenuArea::openMenu()
     if (!top->windowHandle())
         return false;
     const QRect anchor = globalRect();
-    if (m_menu.isShowingFor(anchor)) {
-        m_menu.dismissIfShowing(anchor);
+    if (m_menu.dismissIfShowing(anchor))
         return true;
-    }
     if (m_menu.outsideClose().blocks(m_clock.now(), anchor))
         return true;
     if (m_open) {

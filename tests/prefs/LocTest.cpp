@@ -248,10 +248,10 @@ TEST_F(LocTest, ShippedTablesAreCompiledIn)
     Loc::setTableDirectory(QStringLiteral(":/lang"));
     setLanguage("de");
     Loc::load();
-    EXPECT_EQ(Loc::text("Quit Corvessa"), "Corvessa beenden");
+    EXPECT_EQ(Loc::text("Record"), "Aufnehmen");
     setLanguage("ja");
     Loc::load();
-    EXPECT_EQ(Loc::text("Quit Corvessa"), "Corvessa を終了");
+    EXPECT_EQ(Loc::text("Record"), "録画");
 }
 
 // --- fill ------------------------------------------------------------------

@@ -95,10 +95,12 @@ struct FakeMenu final : MenuPresenter {
     std::optional<QRect> open;
     ReopenGuard guard;
     bool isShowingFor(const QRect& anchor) const override { return open == anchor; }
-    void dismissIfShowing(const QRect& anchor) override
+    bool dismissIfShowing(const QRect& anchor) override
     {
-        if (open == anchor)
-            open.reset();
+        if (open != anchor)
+            return false;
+        open.reset();
+        return true;
     }
     ReopenGuard outsideClose() const override { return guard; }
 };

@@ -1,7 +1,8 @@
 #include "platform/x11/X11Compositing.h"
 
+#include "platform/x11/X11QtConnection.h"
+
 #include <QByteArray>
-#include <QGuiApplication>
 
 #include <X11/Xlib.h>
 
@@ -9,10 +10,7 @@ namespace corvessa {
 
 bool X11Compositing::isActive()
 {
-    if (!qGuiApp || QGuiApplication::platformName() != QLatin1String("xcb"))
-        return false;
-    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    Display* display = x11 ? x11->display() : nullptr;
+    Display* display = X11QtConnection::display();
     if (!display)
         return false;
     const QByteArray name = "_NET_WM_CM_S" + QByteArray::number(DefaultScreen(display));

@@ -1,6 +1,7 @@
 #include "platform/x11/X11WindowHints.h"
 
-#include <QGuiApplication>
+#include "platform/x11/X11QtConnection.h"
+
 #include <QWindow>
 
 #include <X11/Xatom.h>
@@ -8,23 +9,10 @@
 
 namespace corvessa {
 
-namespace {
-
-// Qt's own connection, so the property lands before Qt maps the window; none
-// off X (the offscreen platform of the tests).
-Display* qtDisplay()
-{
-    if (!qGuiApp || QGuiApplication::platformName() != QLatin1String("xcb"))
-        return nullptr;
-    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    return x11 ? x11->display() : nullptr;
-}
-
-} // namespace
-
 void X11WindowHints::showOnAllDesktops(QWindow* window)
 {
-    Display* display = qtDisplay();
+    // Qt's own connection, so the property lands before Qt maps the window.
+    Display* display = X11QtConnection::display();
     if (!display || !window)
         return;
     // EWMH: a window on desktop 0xFFFFFFFF shows on every virtual desktop.

@@ -15,8 +15,12 @@ namespace {
 constexpr int kGhostFrames = 3;
 // Windows looked at for an excluded pid or id: the top-level, the client inside
 // a window manager's frame and a wrapper between them; more is never needed.
+// A frame holds many windows of its own (openbox's has two dozen: title,
+// buttons, grips, edges), so ids are matched on the whole family, and pids,
+// which cost a round trip each, on its first kPidLookups windows.
 constexpr int kFamilyDepth = 2;
-constexpr size_t kFamilyMax = 16;
+constexpr size_t kFamilyMax = 512;
+constexpr size_t kPidLookups = 64;
 
 } // namespace
 
@@ -69,19 +73,12 @@ bool X11WindowStack::isExcluded(X11ErrorTrap& trap, Window topLevel)
         family.resize(kFamilyMax);
     const auto& windows = m_filter.excludedWindows;
     const auto& pids = m_filter.excludedPids;
-    bool excluded = false;
-    for (auto w : family) {
-        if (std::find(windows.begin(), windows.end(), uint32_t(w)) != windows.end()) {
-            excluded = true;
-            break;
-        }
-        if (!pids.empty()) {
-            const int64_t pid = X11WindowProperties::pid(m_dpy, w);
-            if (pid != 0 && std::find(pids.begin(), pids.end(), pid) != pids.end()) {
-                excluded = true;
-                break;
-            }
-        }
+    bool excluded = std::any_of(family.begin(), family.end(), [&](auto w) {
+        return std::find(windows.begin(), windows.end(), uint32_t(w)) != windows.end();
+    });
+    for (size_t i = 0; !excluded && !pids.empty() && i < std::min(family.size(), kPidLookups); ++i) {
+        const int64_t pid = X11WindowProperties::pid(m_dpy, family[i]);
+        excluded = pid != 0 && std::find(pids.begin(), pids.end(), pid) != pids.end();
     }
     trap.sync(); // a child that vanished midway is no error of ours
     return excluded;

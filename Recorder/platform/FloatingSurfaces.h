@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QRegion>
+
+class QWidget;
+class QWindow;
+
+namespace corvessa {
+
+// Stacking levels of the program's own floating windows; a higher level stays
+// above a lower one among our windows.
+enum class SurfaceLevel : int {
+    dim = 2,        // dimmed surroundings of the recorded target
+    floating = 3,   // toolbar, echo card, camera bubble, teleprompter
+    popUpMenu = 101, // floating menu, popovers
+    status = 102,   // hover tips, HUD
+    overlay = 1000, // countdown, pickers
+};
+
+// Turns top-level widgets into the program's floating surfaces: frameless,
+// translucent, never activated, on every desktop, kept in our own stacking
+// order, optionally click-through or past the window manager. Transparent
+// margins and round corners never catch clicks, and without a compositing
+// manager they are cut from the window's X shape so they never show black. Backend: X11FloatingSurfaces; the synthetic twin only sets the Qt
+// flags. Main thread.
+class FloatingSurfaces {
+public:
+    struct Options {
+        SurfaceLevel level = SurfaceLevel::floating;
+        // Past the window manager: it never moves, decorates or focuses it.
+        bool overrideRedirect = false;
+        // Clicks go through to whatever lies below.
+        bool clickThrough = false;
+    };
+
+    virtual ~FloatingSurfaces() = default;
+
+    // Sets the window flags and attributes; call before the first show().
+    virtual void prepare(QWidget* window, const Options& options) = 0;
+    // After show(): brings the surface to the top of its level and keeps
+    // every other surface of ours in level order.
+    virtual void raise(QWidget* window) = 0;
+    virtual void setClickThrough(QWidget* window, bool clickThrough) = 0;
+    // `visible` (widget coordinates) is what the user sees of the surface: the
+    // only part that takes clicks, and, without a compositing manager, the
+    // window's shape. An empty region clears both.
+    virtual void setVisibleRegion(QWidget* window, const QRegion& visible) = 0;
+    // Whether a compositing manager runs on the window's screen now.
+    virtual bool compositing() const = 0;
+};
+
+} // namespace corvessa

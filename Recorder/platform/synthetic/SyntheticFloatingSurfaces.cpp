@@ -1,0 +1,36 @@
+#include "platform/synthetic/SyntheticFloatingSurfaces.h"
+
+namespace corvessa {
+
+void SyntheticFloatingSurfaces::prepare(QWidget* window, const Options& options)
+{
+    if (window)
+        m_stack.prepare(window, options);
+}
+
+void SyntheticFloatingSurfaces::raise(QWidget* window)
+{
+    m_stack.raise(window);
+}
+
+void SyntheticFloatingSurfaces::setClickThrough(QWidget* window, bool clickThrough)
+{
+    if (SurfaceStack::Entry* e = m_stack.find(window))
+        e->options.clickThrough = clickThrough;
+}
+
+void SyntheticFloatingSurfaces::setVisibleRegion(QWidget* window, const QRegion& visible)
+{
+    if (SurfaceStack::Entry* e = m_stack.find(window))
+        e->visible = visible;
+}
+
+std::vector<QWidget*> SyntheticFloatingSurfaces::stackingOrder()
+{
+    std::vector<QWidget*> order;
+    for (const SurfaceStack::Entry* e : m_stack.visibleOrder())
+        order.push_back(e->window);
+    return order;
+}
+
+} // namespace corvessa

@@ -1,0 +1,81 @@
+#pragma once
+
+#include "platform/FloatingSurfaces.h"
+#include "platform/SurfaceStack.h"
+
+#include <QObject>
+
+#include <memory>
+#include <set>
+#include <vector>
+
+class QSocketNotifier;
+struct _XDisplay;
+
+namespace corvessa {
+
+// Floating surfaces on the X server. Qt makes the windows (flags from
+// SurfaceStack); shapes and stacking are set on a connection of our own, so a
+// server that goes away leaves the program running and our errors never reach
+// the toolkit's handler. Each request waits until Qt has sent its own, so the
+// window exists on the server first.
+//
+// Stacking: override-redirect surfaces are placed directly (the top one raised,
+// each lower one right below the one above it); managed surfaces are raised by
+// asking the window manager, lowest level first, since it owns their frames.
+// The manager answers later and may close up its frames around an
+// override-redirect surface between them (openbox does), so whenever one of
+// our frames is configured (its ConfigureNotify) and our surfaces are out of
+// order, the override-redirect surfaces are placed again.
+//
+// Shapes: click-through is an empty input shape. Without a compositing manager
+// the visible region is both the bounding and the input shape; with one, the
+// window keeps its full shape. Shapes are applied again whenever Qt makes a new
+// native window for a surface or shows it. Off X (the offscreen platform)
+// everything but the Qt flags is skipped. Main thread.
+class X11FloatingSurfaces : public QObject, public FloatingSurfaces {
+public:
+    X11FloatingSurfaces();
+    ~X11FloatingSurfaces() override;
+
+    void prepare(QWidget* window, const Options& options) override;
+    void raise(QWidget* window) override;
+    void setClickThrough(QWidget* window, bool clickThrough) override;
+    void setVisibleRegion(QWidget* window, const QRegion& visible) override;
+    bool compositing() const override;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    struct Connection; // X types stay in the .cpp: Xlib's macros clash with Qt
+
+    // Our connection, opened on first use when Qt runs on X; null off X and
+    // once the server went away. Qt's pending requests are sent first.
+    _XDisplay* display();
+    void applyShapes(SurfaceStack::Entry& entry);
+    void writeShapes(_XDisplay* dpy, unsigned long window, const SurfaceStack::Entry& entry);
+    // Places the override-redirect surfaces around the others; with
+    // `askManager`, also asks the window manager to raise the managed ones.
+    // Without it, only when our surfaces are out of order.
+    void restack(bool askManager);
+    void placeSurfaces(bool askManager);
+    void readQueuedLater();
+    struct Placed {
+        unsigned long window;
+        unsigned long top; // the window, or the frame holding it
+        bool managed;
+    };
+    // Whether the root's children hold these windows in this order, bottom first.
+    static bool inOrder(_XDisplay* dpy, const std::vector<Placed>& order);
+    void processPendingEvents();
+
+    SurfaceStack m_stack;
+    std::unique_ptr<Connection> m_connection;
+    bool m_opened = false; // opening is tried once
+    std::unique_ptr<QSocketNotifier> m_notifier;
+    // The managed surfaces' frames we watch for restacking.
+    std::set<unsigned long> m_frames;
+};
+
+} // namespace corvessa

@@ -1,0 +1,28 @@
+#pragma once
+
+#include "toolbar/MenuSpec.h"
+
+namespace corvessa {
+
+class RecorderModel;
+
+// The pop-up menus of the camera, microphone and system-audio items, built
+// afresh from the model each time a menu opens. The rows' actions hold the
+// model by reference: it lives as long as the program, longer than any menu.
+// Main thread.
+class SourceMenus {
+public:
+    SourceMenus() = delete;
+
+    // Both re-read the device lists first.
+    static MenuSpecs camera(RecorderModel& m);
+    static MenuSpecs microphone(RecorderModel& m);
+    static MenuSpecs systemAudio(RecorderModel& m);
+
+    // The note under the system-audio menu while a recording that started
+    // without system audio runs; shown as written, in every language.
+    static inline const QString systemAudioOffNote =
+        QStringLiteral("System audio was off when this recording started; enable it after stopping.");
+};
+
+} // namespace corvessa

@@ -1,0 +1,118 @@
+#include "platform/core/UserDefaults.h"
+#include "toolbar/BarPlacement.h"
+#include "toolbar/ToolbarMagnet.h"
+#include "toolbar/DisplayLayouts.h"
+
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using namespace corvessa;
+using namespace corvessa::test;
+using Dock = ToolbarMagnet::Dock;
+
+namespace {
+
+const QSizeF bar(400, 60);
+const QRectF visible(0, 0, 1920, 1055);
+
+QRectF at(const QPointF& origin, const QSizeF& size = bar)
+{
+    return QRectF(origin, size);
+}
+
+bool inside(const QRectF& r, const QRectF& v, double inset)
+{
+    return v.adjusted(inset, inset, -inset, -inset).contains(r);
+}
+
+} // namespace
+
+TEST(ToolbarMagnet, EveryCellSnapsWithin110PointsInclusiveAndNotAt111)
+{
+    for (const Dock cell : ToolbarMagnet::all) {
+        const QPointF origin = ToolbarMagnet::cellOrigin(cell, bar, visible, BarPlacement::margin);
+        EXPECT_TRUE(inside(at(origin), visible, BarPlacement::margin)) << int(cell);
+        EXPECT_EQ(ToolbarMagnet::fromRaw(int(cell)), cell);
+        for (const QPointF offset : {QPointF(110, 0), QPointF(-110, 110), QPointF(0, -110), QPointF(0, 0)})
+            EXPECT_EQ(ToolbarMagnet::nearest(at(origin + offset), visible, 16, 110), cell) << int(cell);
+        for (const QPointF offset : {QPointF(111, 0), QPointF(0, -111), QPointF(111, 111)})
+            EXPECT_EQ(ToolbarMagnet::nearest(at(origin + offset), visible, 16, 110), std::nullopt) << int(cell);
+    }
+    // Between two cells the nearer one wins.
+    const QPointF left = ToolbarMagnet::cellOrigin(Dock::bottomLeft, bar, visible, 16);
+    EXPECT_EQ(ToolbarMagnet::nearest(at(left + QPointF(100, 0)), visible, 16, 110), Dock::bottomLeft);
+    EXPECT_EQ(ToolbarMagnet::fromRaw(9), std::nullopt);
+    EXPECT_EQ(ToolbarMagnet::fromRaw(-1), std::nullopt);
+}
+
+TEST(ToolbarMagnet, CellsThatCoincideOnATooSmallScreenGoToTheLowerRawValue)
+{
+    // Narrower than the bar: the three columns share one x.
+    const QRectF narrow(0, 0, 300, 1000);
+    const QPointF bottom = ToolbarMagnet::cellOrigin(Dock::bottomRight, bar, narrow, 16);
+    EXPECT_EQ(bottom, ToolbarMagnet::cellOrigin(Dock::bottomLeft, bar, narrow, 16));
+    EXPECT_EQ(ToolbarMagnet::nearest(at(bottom), narrow, 16, 110), Dock::bottomLeft);
+    const QPointF middle = ToolbarMagnet::cellOrigin(Dock::center, bar, narrow, 16);
+    EXPECT_EQ(ToolbarMagnet::nearest(at(middle), narrow, 16, 110), Dock::middleLeft);
+    // Smaller both ways: all nine coincide, bottom left wins.
+    const QRectF tiny(0, 0, 100, 40);
+    EXPECT_EQ(ToolbarMagnet::nearest(at(ToolbarMagnet::cellOrigin(Dock::topRight, bar, tiny, 16)), tiny, 16, 110),
+              Dock::bottomLeft);
+}
+
+TEST(BarPlacement, ScreenIsTheOneHoldingTheLargerPartElseTheNearestCentre)
+{
+    const auto displays = twoDisplays();
+    EXPECT_EQ(BarPlacement::barScreen(displays, at({1600, 500}))->id, 11u); // 320 of 400 on the primary
+    EXPECT_EQ(BarPlacement::barScreen(displays, at({1800, 500}))->id, 22u); // 280 on the second
+    EXPECT_EQ(BarPlacement::barScreen(displays, at({1720, 500}))->id, 11u); // equal parts: the earlier
+    EXPECT_EQ(BarPlacement::barScreen(displays, at({3400, 900}))->id, 22u); // beyond the right edge
+    EXPECT_EQ(BarPlacement::barScreen(displays, at({-900, -400}))->id, 11u);
+    EXPECT_EQ(BarPlacement::barScreen({}, at({0, 0})), nullptr);
+}
+
+TEST(BarPlacement, OnScreenKeepsTheBar16PointsInsideAndTheLeftAndBottomWinWhenTooBig)
+{
+    const auto displays = twoDisplays();
+    const QRectF v = displays[0].visibleFrame;
+    EXPECT_EQ(BarPlacement::onScreen(displays, at({500, 500})), at({500, 500})); // already inside
+    const QRectF pulled = BarPlacement::onScreen(displays, at({1700, 1040}));
+    EXPECT_EQ(pulled, at({v.right() - 16 - bar.width(), v.bottom() - 16 - bar.height()}));
+    EXPECT_TRUE(inside(BarPlacement::onScreen(displays, at({-300, -50})), v, 16));
+    const QRectF huge = BarPlacement::onScreen(displays, at({-10, -10}, QSizeF(3000, 2000)));
+    EXPECT_EQ(huge.topLeft(), QPointF(16, 16));
+    EXPECT_EQ(huge.size(), QSizeF(3000, 2000));
+    EXPECT_EQ(BarPlacement::onScreen({}, at({-5000, 9000})), at({-5000, 9000}));
+}
+
+TEST(BarPlacement, RestoreTrustsOnlyAnchorsOnADisplayAndWholeCells)
+{
+    QTemporaryDir dir;
+    UserDefaults d(dir.filePath(QStringLiteral("defaults.json")));
+    auto displays = twoDisplays();
+    const QPointF standard(960, 180);
+    EXPECT_EQ(BarPlacement::restore(d, displays), (BarPlacement::Placement{standard, {}, {}}));
+    EXPECT_EQ(BarPlacement::restore(d, {}).anchor, QPointF(640, 180));
+    std::swap(displays[0], displays[1]); // the primary need not come first
+    EXPECT_EQ(BarPlacement::restore(d, displays).anchor, standard);
+
+    d.setDouble(QStringLiteral("barMidX"), 2500);
+    d.setDouble(QStringLiteral("barTop"), 1040); // 10 below lies above the second display
+    EXPECT_EQ(BarPlacement::restore(d, displays).anchor, standard);
+    d.setDouble(QStringLiteral("barTop"), 1020);
+    EXPECT_EQ(BarPlacement::restore(d, displays).anchor, QPointF(2500, 1020));
+
+    d.setInteger(QStringLiteral("barDockDisplay"), 22);
+    for (const QJsonValue bad : {QJsonValue(9), QJsonValue(-1), QJsonValue(2.5), QJsonValue(QStringLiteral("3"))}) {
+        if (bad.isString())
+            d.setString(QStringLiteral("barDock"), bad.toString());
+        else
+            d.setDouble(QStringLiteral("barDock"), bad.toDouble());
+        const auto p = BarPlacement::restore(d, displays);
+        EXPECT_EQ(p.dock, std::nullopt) << bad.toVariant().toString().toStdString();
+        EXPECT_EQ(p.dockDisplay, std::nullopt);
+    }
+    d.setInteger(QStringLiteral("barDock"), 4);
+    EXPECT_EQ(BarPlacement::restore(d, displays), (BarPlacement::Placement{{2500, 1020}, Dock::center, 22u}));
+}

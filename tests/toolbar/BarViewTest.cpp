@@ -1,0 +1,145 @@
+#include "model/ModelHarness.h"
+
+#include "toolbar/BarView.h"
+#include "toolbar/IconTile.h"
+#include "toolbar/SymbolView.h"
+#include "toolbar/TileButton.h"
+
+#include <QCoreApplication>
+#include <QLabel>
+
+namespace corvessa::test {
+namespace {
+
+class BarViewTest : public ModelHarness {
+protected:
+    BarView& bar()
+    {
+        if (!view) {
+            BarView::Services services;
+            services.reveal = [this](const QStringList& paths) { revealed = paths; };
+            services.confirmDiscard = [this](bool restart) { discards << restart; };
+            view = std::make_unique<BarView>(*model, prefs(), std::move(services));
+        }
+        return *view;
+    }
+    void settle()
+    {
+        QCoreApplication::processEvents();
+        QCoreApplication::processEvents();
+    }
+    // The named controls the row holds now, in the order of the row's layout.
+    QStringList controls()
+    {
+        QStringList names;
+        for (QWidget* w : bar().findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+            if (w->isVisibleTo(&bar()) && !w->objectName().isEmpty() && w->parentWidget() == &bar())
+                names << w->objectName();
+        }
+        return names;
+    }
+    TileButton* button(const char* name) { return bar().findChild<TileButton*>(QLatin1String(name)); }
+
+    void TearDown() override
+    {
+        view.reset();
+        ModelHarness::TearDown();
+    }
+
+    std::unique_ptr<BarView> view;
+    QStringList revealed;
+    QList<bool> discards;
+};
+
+TEST_F(BarViewTest, EachPhaseShowsItsOwnRow)
+{
+    make();
+    struct Case {
+        RecorderPhase phase;
+        bool compact;
+        BarView::Row row;
+        QStringList has;
+        QStringList lacks;
+    };
+    const QString movie = QStringLiteral("/tmp/movie.mov");
+    const std::vector<Case> cases{
+        {RecorderPhase::ready(), false, BarView::Row::ready,
+         {"close", "display", "window", "area", "record", "camera", "mic", "system", "magnifier", "pen", "penColor",
+          "prompter", "settings"},
+         {"pause", "stop"}},
+        {RecorderPhase::countdown(3), false, BarView::Row::countdown, {"placeholder"}, {"record", "pause"}},
+        {RecorderPhase::recording(), false, BarView::Row::recording,
+         {"layout", "status", "pause", "stop", "restart", "cancel", "camera", "mic", "system", "magnifier"},
+         {"record", "tools"}},
+        {RecorderPhase::paused(), true, BarView::Row::compact,
+         {"layout", "status", "pause", "stop", "compactMic", "compactSystem", "tools"},
+         {"restart", "cancel", "camera", "magnifier"}},
+        {RecorderPhase::finishing(), false, BarView::Row::finishing, {"saving"}, {"pause", "record"}},
+        {RecorderPhase::saved(movie), false, BarView::Row::saved, {"showInFinder", "close"}, {"record", "notice"}},
+        {RecorderPhase::failed(QStringLiteral("Disk full")), false, BarView::Row::failed, {"message", "close"},
+         {"record"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(int(c.row));
+        prefs().setCompactRecordingBar(c.compact);
+        model->setPhase(c.phase);
+        settle();
+        bar().rebuild();
+        EXPECT_EQ(bar().row(), c.row);
+        for (const QString& name : c.has)
+            EXPECT_TRUE(bar().findChild<QWidget*>(name)) << name.toStdString();
+        for (const QString& name : c.lacks)
+            EXPECT_FALSE(bar().findChild<QWidget*>(name) && bar().findChild<QWidget*>(name)->isVisibleTo(&bar()))
+                << name.toStdString();
+        // The countdown keeps the bar's height; every row is at least a control high.
+        EXPECT_GE(bar().height(), 2 * BarView::margin + IconTile::height);
+    }
+}
+
+TEST_F(BarViewTest, SavedAndFailedRowsOfferTheirWayOut)
+{
+    make();
+    engine->cameraFiles = {};
+    model->setPhase(RecorderPhase::saved(QStringLiteral("/tmp/a.mov")));
+    model->setCameraNotice(QStringLiteral("camera note"));
+    settle();
+    bar().rebuild();
+    auto* notice = bar().findChild<QLabel*>(QStringLiteral("notice"));
+    ASSERT_TRUE(notice);
+    EXPECT_EQ(notice->text(), QStringLiteral("camera note"));
+    EXPECT_EQ(button("close")->accessibleName(), QStringLiteral("Close"));
+    ASSERT_TRUE(button("showInFinder")->click());
+    EXPECT_EQ(revealed, QStringList{QStringLiteral("/tmp/a.mov")});
+    EXPECT_TRUE(model->phase().is(RecorderPhase::Kind::ready));
+
+    model->setPhase(RecorderPhase::failed(QStringLiteral("Disk full")));
+    settle();
+    bar().rebuild();
+    EXPECT_EQ(button("close")->accessibleName(), QStringLiteral("OK"));
+    button("close")->click();
+    EXPECT_TRUE(model->phase().is(RecorderPhase::Kind::ready));
+}
+
+TEST_F(BarViewTest, TargetButtonsAndDiscardControlsFollowTheirRules)
+{
+    make();
+    bar();
+    // Window mode with no window picked: only the selected target shows orange.
+    model->setPhase(RecorderPhase::ready());
+    model->chooseRange(RangeMode::window);
+    settle();
+    bar().rebuild();
+    EXPECT_TRUE(button("window")->isSelected());
+    EXPECT_FALSE(button("display")->isSelected());
+
+    // Restart and cancel go through the shell's confirmation, only while live.
+    model->setPhase(RecorderPhase::recording());
+    settle();
+    bar().rebuild();
+    button("restart")->click();
+    button("cancel")->click();
+    EXPECT_EQ(discards, (QList<bool>{true, false}));
+}
+
+} // namespace
+} // namespace corvessa::test

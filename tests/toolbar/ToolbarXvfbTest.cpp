@@ -1,0 +1,395 @@
+// The toolbar on a real X server with openbox, with and without a compositing
+// manager: where it appears, dragging and docking, its menus and outside
+// clicks, and a recording driven by the mouse alone that never shows the bar.
+// The test program's own Qt runs offscreen, so each check runs in a second run
+// of the program on the private server (the disabled tests below).
+#include "model/RecorderModel.h"
+#include "model/Stealth.h"
+#include "platform/FileReveal.h"
+#include "platform/PlatformLoader.h"
+#include "platform/core/UserDefaults.h"
+#include "prefs/Prefs.h"
+#include "support/ChildProcess.h"
+#include "support/TempHome.h"
+#include "support/XvfbTest.h"
+#include "toolbar/BarDocking.h"
+#include "toolbar/Confirm.h"
+#include "toolbar/FloatingMenu.h"
+#include "toolbar/ToolActions.h"
+#include "toolbar/ToolbarHost.h"
+#include "toolbar/ToolbarPanel.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QGuiApplication>
+#include <QProcess>
+#include <QScreen>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+
+namespace corvessa::test {
+namespace {
+
+class ToolbarXvfb : public XvfbTest, public ::testing::WithParamInterface<bool> {
+protected:
+    void run(const char* name)
+    {
+        runOnServer(QStringLiteral("ToolbarOnX.DISABLED_") + QLatin1String(name),
+                    {QStringLiteral("CORVESSA_TEST_COMPOSITOR=") + (GetParam() ? QLatin1String("1") : QLatin1String("0"))});
+    }
+};
+
+TEST_P(ToolbarXvfb, AppearsDragsDocksAndComesBackAfterARelaunch) { run("Placement"); }
+TEST_P(ToolbarXvfb, SourceMenusOpenBesideTheirItemAndCloseOnOutsideClicks) { run("Menus"); }
+TEST_P(ToolbarXvfb, RecordsWithTheMouseAloneAndNeverShowsInTheMovie) { run("Recording"); }
+INSTANTIATE_TEST_SUITE_P(Compositor, ToolbarXvfb, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "WithCompositor" : "WithoutCompositor"; });
+
+// Files the reveal requests instead of asking a file manager.
+class RecordedReveal : public FileReveal {
+public:
+    void showItems(const QStringList& paths) override { shown = paths; }
+    void openFolder(const QString&) override {}
+    QStringList shown;
+};
+
+class ToolbarOnX : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (QGuiApplication::platformName() != QLatin1String("xcb"))
+            GTEST_SKIP() << "runs only on the private X server";
+        m_x = XOpenDisplay(nullptr);
+        ASSERT_TRUE(m_x);
+        m_compositor = qEnvironmentVariable("CORVESSA_TEST_COMPOSITOR") == QLatin1String("1");
+        m_wm = ChildProcess::start(QStringLiteral("openbox"), {});
+        if (!m_wm)
+            GTEST_SKIP() << "openbox is not installed";
+        ASSERT_TRUE(waitFor([&] { return owner("WM_S0"); })) << "openbox never took the screen";
+        if (m_compositor) {
+            m_cm = ChildProcess::start(QStringLiteral("xcompmgr"), {});
+            if (!m_cm)
+                GTEST_SKIP() << "xcompmgr is not installed";
+            ASSERT_TRUE(waitFor([&] { return owner("_NET_WM_CM_S0"); })) << "xcompmgr never started";
+        }
+        Prefs::resetShared();
+        UserDefaults& d = UserDefaults::standard();
+        d.setBool(QStringLiteral("micOn"), false);
+        d.setBool(QStringLiteral("systemAudio"), false);
+        d.setBool(QStringLiteral("cameraOn"), false);
+        QDir().mkpath(home.file(QStringLiteral("Movies")));
+        Prefs::shared().setSaveFolder(home.file(QStringLiteral("Movies")));
+        m_reveal = std::make_shared<RecordedReveal>();
+        FileReveal::setCurrent(m_reveal);
+        build();
+    }
+
+    void TearDown() override
+    {
+        m_host.reset();
+        m_model.reset();
+        FileReveal::setCurrent(nullptr);
+        if (m_x)
+            XCloseDisplay(m_x);
+        m_cm.reset();
+        m_wm.reset();
+    }
+
+    bool owner(const char* selection)
+    {
+        return XGetSelectionOwner(m_x, XInternAtom(m_x, selection, False)) != None;
+    }
+
+    // The model over the program's own services and the toolbar over it.
+    void build()
+    {
+        const auto track = [stealth = m_stealth](QWindow* w) { stealth->track(w); };
+        RecorderModelDependencies deps = RecorderModelDependencies::platform();
+        deps.stealth = m_stealth;
+        m_confirm = std::make_shared<Confirm>(track);
+        deps.confirm = m_confirm;
+        deps.terminate = [] {};
+        m_model = std::make_unique<RecorderModel>(std::move(deps));
+        ToolbarHost::Setup setup;
+        setup.surfaces = PlatformLoader::loadFloatingSurfaces();
+        setup.clicks = PlatformLoader::loadOutsideClickMonitor();
+        setup.registerWindow = track;
+        setup.bar.tools = ToolActions::standIn(*m_model);
+        setup.bar.reveal = [](const QStringList& paths) { FileReveal::current()->showItems(paths); };
+        setup.bar.confirmDiscard = [this](bool restart) {
+            const bool ok = restart ? m_model->askPaused(QStringLiteral("Restart Recording?"), {}, QStringLiteral("Restart"))
+                                    : m_model->askPaused(QStringLiteral("Cancel Recording?"), {}, QStringLiteral("Delete"));
+            if (ok)
+                m_model->discard(restart);
+        };
+        m_host = std::make_unique<ToolbarHost>(*m_model, Prefs::shared(), std::move(setup));
+        m_model->onCountdown = [this](bool starting) { m_host->countdown(starting); };
+        m_host->setVisible(true);
+        ASSERT_TRUE(waitFor([&] { return m_host->panel().windowHandle()->isExposed(); }));
+        spin(300);
+    }
+
+    static bool waitFor(const std::function<bool()>& done, int ms = 15000)
+    {
+        QElapsedTimer t;
+        t.start();
+        while (!done() && t.elapsed() < ms)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        return done();
+    }
+    static void spin(int ms)
+    {
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < ms)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+
+    // XTest input at a point in Qt coordinates (points are pixels on this server).
+    void move(QPoint p)
+    {
+        XTestFakeMotionEvent(m_x, -1, p.x(), p.y(), CurrentTime);
+        XFlush(m_x);
+        spin(30);
+    }
+    void button(bool down)
+    {
+        XTestFakeButtonEvent(m_x, 1, down ? True : False, CurrentTime);
+        XFlush(m_x);
+        spin(30);
+    }
+    void click(QPoint p)
+    {
+        move(p);
+        button(true);
+        button(false);
+        spin(150);
+    }
+    QWidget* control(const char* name) { return m_host->bar().findChild<QWidget*>(QLatin1String(name)); }
+    void clickControl(const char* name)
+    {
+        // The bar comes back after a countdown; wait until it is on screen.
+        ASSERT_TRUE(waitFor([&] {
+            QWidget* w = control(name);
+            return w && w->isVisible() && m_host->panel().windowHandle()->isExposed()
+                && m_host->panel().windowOpacity() > 0.99;
+        })) << name;
+        spin(100);
+        QWidget* w = control(name);
+        click(w->mapToGlobal(w->rect().center()));
+    }
+    // The visible bar in Qt coordinates.
+    QRect barOnScreen()
+    {
+        QWidget& p = m_host->panel();
+        return QRect(p.mapToGlobal(QPoint(0, 0)), p.size()).adjusted(BarView::margin, BarView::margin,
+                                                                     -BarView::margin, -BarView::margin);
+    }
+    // The whole screen, kept as toolbar-<name>.png in $CORVESSA_TEST_ARTIFACTS.
+    QImage screenshot(const QString& name)
+    {
+        spin(200);
+        const QImage img = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
+        if (const QString dir = qEnvironmentVariable("CORVESSA_TEST_ARTIFACTS"); !dir.isEmpty()) {
+            QDir().mkpath(dir);
+            img.save(dir + QStringLiteral("/toolbar-") + name + (m_compositor ? "-cm" : "") + QStringLiteral(".png"));
+        }
+        return img;
+    }
+
+    TempHome home;
+    Display* m_x = nullptr;
+    bool m_compositor = false;
+    std::unique_ptr<ChildProcess> m_wm;
+    std::unique_ptr<ChildProcess> m_cm;
+    std::shared_ptr<Stealth> m_stealth = std::make_shared<Stealth>();
+    std::shared_ptr<Confirm> m_confirm;
+    std::shared_ptr<RecordedReveal> m_reveal;
+    std::unique_ptr<RecorderModel> m_model;
+    std::unique_ptr<ToolbarHost> m_host;
+};
+
+TEST_F(ToolbarOnX, DISABLED_Placement)
+{
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    QRect bar = barOnScreen();
+    // Centred, its top 180 pt above the bottom of the primary screen.
+    EXPECT_NEAR(bar.center().x(), screen.center().x(), 1);
+    EXPECT_EQ(screen.bottom() + 1 - bar.top(), 180);
+    const QImage shot = screenshot(QStringLiteral("ready"));
+    // The margin around the card shows the desktop, never a black or grey box.
+    const QColor corner = shot.pixelColor(bar.topLeft() - QPoint(BarView::margin - 2, BarView::margin - 2));
+    const QColor desktop = shot.pixelColor(5, 5);
+    EXPECT_LE(std::abs(corner.lightness() - desktop.lightness()), 24) << "margin shows " << corner.name().toStdString();
+
+    // Dragged by its background (the padding left of the first control) to
+    // near the top-left corner, it docks there.
+    const QPoint grip(bar.left() + 5, bar.center().y());
+    move(grip);
+    button(true);
+    for (int i = 1; i <= 10; ++i)
+        move(grip + (QPoint(60, 40) - grip) * i / 10);
+    button(false);
+    ASSERT_TRUE(waitFor([&] { return !m_host->docking().barDragging() && m_host->docking().barDock(); }));
+    EXPECT_EQ(int(*m_host->docking().barDock()), int(ToolbarMagnet::Dock::topLeft));
+    ASSERT_TRUE(waitFor([&] { return barOnScreen().topLeft() == screen.topLeft() + QPoint(16, 16); }))
+        << barOnScreen().x() << "," << barOnScreen().y();
+    UserDefaults& d = UserDefaults::standard();
+    EXPECT_EQ(d.integer(QStringLiteral("barDock")), 6);
+    EXPECT_TRUE(d.contains(QStringLiteral("barDockDisplay")));
+    EXPECT_TRUE(d.doubleValue(QStringLiteral("barMidX")) && d.doubleValue(QStringLiteral("barTop")));
+    screenshot(QStringLiteral("docked"));
+
+    // A relaunch finds it where it was left.
+    m_host.reset();
+    m_model.reset();
+    build();
+    ASSERT_TRUE(m_host->docking().barDock());
+    EXPECT_EQ(barOnScreen().topLeft(), screen.topLeft() + QPoint(16, 16));
+}
+
+TEST_F(ToolbarOnX, DISABLED_Menus)
+{
+    FloatingMenu& menu = m_host->menu();
+    // Another program's window, which must still get the click that closes the menu.
+    Window other = XCreateSimpleWindow(m_x, DefaultRootWindow(m_x), 100, 100, 300, 200, 0, 0, 0x808080);
+    XSelectInput(m_x, other, ButtonPressMask);
+    XMapRaised(m_x, other);
+    XSync(m_x, False);
+    spin(300);
+
+    QWidget* mic = control("mic");
+    ASSERT_TRUE(mic);
+    const QRect anchor(mic->mapToGlobal(QPoint(0, 0)), mic->size());
+    clickControl("mic");
+    ASSERT_TRUE(waitFor([&] { return menu.isVisible(); }));
+    // Beside its item: above the bar, which sits low on the screen, and over it horizontally.
+    const QRect card = menu.panel()->geometry().adjusted(26, 26, -26, -26);
+    EXPECT_LT(card.bottom(), barOnScreen().top());
+    EXPECT_TRUE(card.left() <= anchor.center().x() && anchor.center().x() <= card.right());
+    screenshot(QStringLiteral("mic-menu"));
+
+    // The window manager placed the other window where it liked.
+    int ox = 0, oy = 0;
+    Window child = None;
+    XTranslateCoordinates(m_x, other, DefaultRootWindow(m_x), 150, 100, &ox, &oy, &child);
+    click(QPoint(ox, oy));
+    ASSERT_TRUE(waitFor([&] { return !menu.isVisible(); }));
+    bool reached = false;
+    while (XPending(m_x)) {
+        XEvent e;
+        XNextEvent(m_x, &e);
+        reached = reached || (e.type == ButtonPress && e.xbutton.window == other);
+    }
+    EXPECT_TRUE(reached) << "the outside click never reached the other window";
+
+    // A second press on the item closes its menu and does not reopen it.
+    clickControl("mic");
+    ASSERT_TRUE(waitFor([&] { return menu.isVisible(); }));
+    clickControl("mic");
+    spin(300);
+    EXPECT_FALSE(menu.isVisible());
+    XDestroyWindow(m_x, other);
+}
+
+TEST_F(ToolbarOnX, DISABLED_Recording)
+{
+    const QRect bar = barOnScreen();
+    clickControl("record");
+    ASSERT_TRUE(waitFor([&] { return m_model->phase().is(RecorderPhase::Kind::recording); }, 20000))
+        << "phase " << int(m_model->phase().kind);
+    ASSERT_TRUE(waitFor([&] { return control("pause") != nullptr; }));
+    screenshot(QStringLiteral("recording"));
+    clickControl("pause");
+    ASSERT_TRUE(waitFor([&] { return m_model->phase().is(RecorderPhase::Kind::paused); }));
+    screenshot(QStringLiteral("paused"));
+    clickControl("layout");
+    ASSERT_TRUE(waitFor([&] { return control("compactMic") != nullptr; }));
+    screenshot(QStringLiteral("compact"));
+    clickControl("layout");
+    ASSERT_TRUE(waitFor([&] { return control("restart") != nullptr; }));
+    clickControl("pause");
+    ASSERT_TRUE(waitFor([&] { return m_model->phase().is(RecorderPhase::Kind::recording); }));
+    spin(1500);
+
+    // Stop asks first; the dialog's own button is clicked with the mouse too.
+    const auto answerDialog = [this](const QString& ok) {
+        // Looks for the question until it shows, then clicks its button.
+        auto* poll = new QTimer(qApp);
+        poll->setInterval(100);
+        QObject::connect(poll, &QTimer::timeout, [this, ok, poll] {
+            for (QWidget* w : QApplication::topLevelWidgets()) {
+                for (QAbstractButton* b : w->findChildren<QAbstractButton*>()) {
+                    if (b->isVisible() && b->text() == ok && b->window()->windowHandle()->isExposed()) {
+                        poll->deleteLater();
+                        poll->stop();
+                        click(b->mapToGlobal(b->rect().center()));
+                        return;
+                    }
+                }
+            }
+        });
+        poll->start();
+    };
+    answerDialog(QStringLiteral("Stop and Save"));
+    const QPoint pointer = control("stop")->mapToGlobal(control("stop")->rect().center());
+    clickControl("stop");
+    ASSERT_TRUE(waitFor([&] { return m_model->phase().is(RecorderPhase::Kind::saved); }, 30000))
+        << "phase " << int(m_model->phase().kind);
+    ASSERT_TRUE(waitFor([&] { return control("showInFinder") != nullptr; }));
+    screenshot(QStringLiteral("saved"));
+    const QString movie = m_model->phase().url;
+
+    // No pixel of the bar in the movie: where it stood, the desktop shows
+    // (and the drawn pointer, last seen on the stop button).
+    const QString frame = home.file(QStringLiteral("frame.png"));
+    ASSERT_EQ(QProcess::execute(QStringLiteral("ffmpeg"), {QStringLiteral("-loglevel"), QStringLiteral("error"),
+                                                           QStringLiteral("-y"), QStringLiteral("-sseof"),
+                                                           QStringLiteral("-1"), QStringLiteral("-i"), movie,
+                                                           QStringLiteral("-frames:v"), QStringLiteral("1"), frame}),
+              0);
+    const QImage picture(frame);
+    ASSERT_FALSE(picture.isNull());
+    if (const QString dir = qEnvironmentVariable("CORVESSA_TEST_ARTIFACTS"); !dir.isEmpty()) {
+        const QString stem = dir + QStringLiteral("/toolbar-recorded") + (m_compositor ? "-cm" : "");
+        QFile::remove(stem + QStringLiteral(".mov"));
+        QFile::copy(movie, stem + QStringLiteral(".mov"));
+        picture.save(stem + QStringLiteral("-last-frame.png"));
+    }
+    const QSize screen = QGuiApplication::primaryScreen()->geometry().size();
+    const double sx = double(picture.width()) / screen.width(), sy = double(picture.height()) / screen.height();
+    int bright = 0;
+    for (int y = bar.top(); y <= bar.bottom(); y += 3)
+        for (int x = bar.left(); x <= bar.right(); x += 3)
+            if ((QPoint(x, y) - pointer).manhattanLength() > 90)
+                bright += picture.pixelColor(int(x * sx), int(y * sy)).lightness() > 60;
+    EXPECT_EQ(bright, 0) << "the bar shows in " << movie.toStdString();
+
+    clickControl("showInFinder");
+    EXPECT_EQ(m_reveal->shown.value(0), movie);
+    ASSERT_TRUE(waitFor([&] { return m_model->phase().is(RecorderPhase::Kind::ready); }));
+
+    // Restart and cancel, answered with the mouse as well.
+    clickControl("record");
+    ASSERT_TRUE(waitFor([&] { return m_model->phase().is(RecorderPhase::Kind::recording); }, 20000));
+    ASSERT_TRUE(waitFor([&] { return control("restart") != nullptr; }));
+    answerDialog(QStringLiteral("Restart"));
+    clickControl("restart");
+    ASSERT_TRUE(waitFor([&] { return m_model->phase().is(RecorderPhase::Kind::recording) && control("cancel"); }, 20000));
+    answerDialog(QStringLiteral("Delete"));
+    clickControl("cancel");
+    ASSERT_TRUE(waitFor([&] { return m_model->phase().is(RecorderPhase::Kind::ready); }, 20000))
+        << "phase " << int(m_model->phase().kind) << (m_confirm->isShowing() ? ", question open" : "");
+    // Only the stopped recording stayed.
+    EXPECT_EQ(QDir(home.file(QStringLiteral("Movies"))).entryList({QStringLiteral("*.mov")}).size(), 1);
+}
+
+} // namespace
+} // namespace corvessa::test

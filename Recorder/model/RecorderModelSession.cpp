@@ -349,7 +349,7 @@ void RecorderModel::finish(std::function<void(const std::optional<QString>& url)
     const QString output = m_outputFile;
     const auto playable = m_deps.isPlayable;
     auto hop = hopper();
-    m_deps.background([=] {
+    m_deps.background([=, this] {
         const auto url = engine->stop();
         if (!url && QFileInfo::exists(output) && (!playable || !playable(output)))
             QFile::remove(output);

@@ -104,7 +104,7 @@ TEST(BarPlacement, RestoreTrustsOnlyAnchorsOnADisplayAndWholeCells)
     EXPECT_EQ(BarPlacement::restore(d, displays).anchor, QPointF(2500, 1020));
 
     d.setInteger(QStringLiteral("barDockDisplay"), 22);
-    for (const QJsonValue bad : {QJsonValue(9), QJsonValue(-1), QJsonValue(2.5), QJsonValue(QStringLiteral("3"))}) {
+    for (const QJsonValue& bad : {QJsonValue(9), QJsonValue(-1), QJsonValue(2.5), QJsonValue(QStringLiteral("3"))}) {
         if (bad.isString())
             d.setString(QStringLiteral("barDock"), bad.toString());
         else

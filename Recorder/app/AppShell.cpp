@@ -21,7 +21,12 @@
 #include "toolbar/Confirm.h"
 #include "toolbar/FloatingMenu.h"
 #include "toolbar/ToolActions.h"
+#include "toolbar/BarDocking.h"
+#include "toolbar/EchoHintController.h"
 #include "toolbar/ToolbarHost.h"
+#include "tools/CameraPreviewWindow.h"
+#include "tools/DimTarget.h"
+#include "tools/RangeDimOverlay.h"
 #include "tools/ProgramTools.h"
 
 #include <QApplication>
@@ -75,7 +80,8 @@ void AppShell::start()
 
     RecorderModelDependencies deps = RecorderModelDependencies::platform();
     deps.stealth = m_stealth;
-    deps.tools = std::make_shared<ProgramTools>(&RecorderModelDependencies::otherWindows, deps.log);
+    deps.tools = std::make_shared<ProgramTools>(&RecorderModelDependencies::otherWindows, deps.log, nullptr,
+                                                PlatformLoader::loadFloatingSurfaces(), keepOutOfRecordings);
     deps.confirm = m_confirm;
     deps.chooseFolder = [this] { return chooseFolder(); };
     deps.terminate = [this] {
@@ -109,15 +115,18 @@ void AppShell::start()
 
     installHotKeys();
     m_toolbar->setVisible(true);
+    m_preview->updatePreview();
     QTimer::singleShot(250, this, [this] { deferredStart(); });
 }
 
 void AppShell::buildBar()
 {
+    const auto surfaces = PlatformLoader::loadFloatingSurfaces();
+    const auto keepOutOfRecordings = [stealth = m_stealth](QWindow* window) { stealth->track(window); };
     ToolbarHost::Setup setup;
-    setup.surfaces = PlatformLoader::loadFloatingSurfaces();
+    setup.surfaces = surfaces;
     setup.clicks = PlatformLoader::loadOutsideClickMonitor();
-    setup.registerWindow = [stealth = m_stealth](QWindow* window) { stealth->track(window); };
+    setup.registerWindow = keepOutOfRecordings;
     setup.bar.tools = ToolActions::standIn(*m_model);
     setup.bar.showSettings = [] {
         RecorderLog::write(QStringLiteral("[settings] the settings window is not part of this build yet"));
@@ -126,6 +135,34 @@ void AppShell::buildBar()
     setup.bar.confirmDiscard = [this](bool restart) { confirmDiscard(restart); };
     m_toolbar = std::make_unique<ToolbarHost>(*m_model, Prefs::shared(), std::move(setup));
     FloatingMenu::setShared(&m_toolbar->menu());
+
+    // The windows around the recording: the camera bubble above the bar, the
+    // dimmed surroundings of the target and the echo warning card.
+    CameraPreviewWindow::Setup preview;
+    preview.surfaces = surfaces;
+    preview.registerWindow = keepOutOfRecordings;
+    preview.barRect = [this] { return std::optional<QRectF>(m_toolbar->docking().barRect()); };
+    m_preview = std::make_unique<CameraPreviewWindow>(*m_model, Prefs::shared(), UserDefaults::standard(),
+                                                      std::move(preview));
+    m_dim = std::make_unique<RangeDimOverlay>(RangeDimOverlay::Setup{surfaces, keepOutOfRecordings, {}, {}});
+    m_echo = std::make_unique<EchoHintController>(m_toolbar->panel(),
+                                                  EchoHintController::Setup{surfaces, keepOutOfRecordings});
+    m_toolbar->onModelSettled = [this] {
+        updateEchoHint();
+        m_dim->set(DimTarget::forModel(*m_model, barVisible()));
+    };
+    auto* echoTimer = new QTimer(this);
+    connect(echoTimer, &QTimer::timeout, this, [this] { updateEchoHint(); });
+    echoTimer->start(1000);
+    connect(&Prefs::shared(), &Prefs::changed, this, [this](const QString& name) {
+        if (name == QLatin1String("compactRecordingBar"))
+            QTimer::singleShot(0, this, [this] { m_echo->position(); });
+    });
+}
+
+void AppShell::updateEchoHint()
+{
+    m_echo->update(m_model->hints(), barVisible(), m_confirm->isShowing());
 }
 
 bool AppShell::barVisible() const

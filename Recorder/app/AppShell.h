@@ -9,7 +9,10 @@
 
 namespace corvessa {
 
+class CameraPreviewWindow;
 class Confirm;
+class EchoHintController;
+class RangeDimOverlay;
 class PowerOffNotice;
 class RecorderModel;
 class SignalBridge;
@@ -41,6 +44,7 @@ public:
 
 private:
     void buildBar();
+    void updateEchoHint();
     void installHotKeys();
     void deferredStart();
     void setupCrashSafety();
@@ -54,6 +58,10 @@ private:
     std::shared_ptr<Confirm> m_confirm;
     std::unique_ptr<RecorderModel> m_model;
     std::unique_ptr<ToolbarHost> m_toolbar;
+    // Declared after the bar: they are destroyed first (the card follows the bar's panel).
+    std::unique_ptr<CameraPreviewWindow> m_preview;
+    std::unique_ptr<RangeDimOverlay> m_dim;
+    std::unique_ptr<EchoHintController> m_echo;
     std::unique_ptr<SignalBridge> m_signals;
     std::shared_ptr<PowerOffNotice> m_powerOff;
     bool m_crashSafetyReady = false;

@@ -97,6 +97,9 @@ private:
     QWidget* glyphBox(const QString& symbol, const QColor& colour);
     QColor primary() const;
     QColor secondary() const;
+    // The width of a source item's name (54 to 104 pt), and of the item.
+    int nameWidth(const QString& text) const;
+    int itemWidth(const QString& text) const;
     QWidget* cameraItem();
     QWidget* micItem();
     QWidget* systemItem();

@@ -12,11 +12,13 @@
 #include "toolbar/SymbolView.h"
 #include "toolbar/VMeter.h"
 
+#include <QFontMetricsF>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <cmath>
 
 namespace corvessa {
 
@@ -41,8 +43,6 @@ QColor tintColour(SourceVisual::Tint tint, const QColor& primary, const QColor& 
 
 QWidget* BarView::menuTile(QWidget* content, int width, std::function<MenuSpecs()> specs, const QString& name)
 {
-    // A wide interface font may need more than the tile's usual width.
-    width = std::max(width, content->sizeHint().width() + 8);
     auto* tile = new IconTile({}, width);
     auto* row = new QHBoxLayout(tile);
     row->setContentsMargins(0, 0, 0, 0);
@@ -67,6 +67,20 @@ QWidget* BarView::menuTile(QWidget* content, int width, std::function<MenuSpecs(
     return tile;
 }
 
+int BarView::nameWidth(const QString& text) const
+{
+    QFont f = font();
+    f.setPointSizeF(12);
+    return std::clamp(int(std::ceil(QFontMetricsF(f).horizontalAdvance(text))) + 2, 54, 104);
+}
+
+int BarView::itemWidth(const QString& text) const
+{
+    // Icon, gap and name: a wide interface font may need more than the item's
+    // usual 98 pt.
+    return std::max(98, SymbolView::frame + 6 + nameWidth(text) + 8);
+}
+
 QWidget* BarView::cameraItem()
 {
     const SourceVisual v = SourceVisual::camera(m_model);
@@ -79,10 +93,10 @@ QWidget* BarView::cameraItem()
         glyph->setBadge(v.badge, 8, IconTile::orange());
     row->addWidget(glyph);
     QWidget* text = textLabel(v.text, 12, tintColour(v.textTint, primary(), secondary()), 0, 1);
-    text->setMinimumWidth(54);
-    text->setMaximumWidth(104);
+    text->setFixedWidth(nameWidth(v.text));
     row->addWidget(text);
-    QWidget* tile = menuTile(content, 98, [this] { return SourceMenus::camera(m_model); }, QStringLiteral("Camera"));
+    QWidget* tile = menuTile(content, itemWidth(v.text), [this] { return SourceMenus::camera(m_model); },
+                             QStringLiteral("Camera"));
     tile->setObjectName(QStringLiteral("camera"));
     return tile;
 }
@@ -100,8 +114,6 @@ QWidget* audioContent(const SourceVisual& v, Meters& meters, bool isMic, QWidget
     auto* column = new QVBoxLayout;
     column->setSpacing(3);
     column->setContentsMargins(0, 0, 0, 0);
-    text->setMinimumWidth(54);
-    text->setMaximumWidth(104);
     column->addWidget(text);
     const SourceVisual::Meter meter = v.meter.value_or(SourceVisual::Meter{});
     column->addWidget(new LEDBar(meters, isMic, meter.muted, meter.active, 7));
@@ -117,7 +129,8 @@ QWidget* BarView::micItem()
     QWidget* content = audioContent(v, m_model.meters(), true,
                                     textLabel(v.text, 12, tintColour(v.textTint, primary(), secondary()), 0, 1),
                                     tintColour(v.iconTint, primary(), secondary()));
-    QWidget* tile = menuTile(content, 98, [this] { return SourceMenus::microphone(m_model); },
+    content->findChild<QLabel*>()->setFixedWidth(nameWidth(v.text));
+    QWidget* tile = menuTile(content, itemWidth(v.text), [this] { return SourceMenus::microphone(m_model); },
                              QStringLiteral("Microphone"));
     tile->setObjectName(QStringLiteral("mic"));
     return tile;
@@ -129,7 +142,8 @@ QWidget* BarView::systemItem()
     QWidget* content = audioContent(v, m_model.meters(), false,
                                     textLabel(v.text, 12, tintColour(v.textTint, primary(), secondary()), 0, 1),
                                     tintColour(v.iconTint, primary(), secondary()));
-    QWidget* tile = menuTile(content, 98, [this] { return SourceMenus::systemAudio(m_model); },
+    content->findChild<QLabel*>()->setFixedWidth(nameWidth(v.text));
+    QWidget* tile = menuTile(content, itemWidth(v.text), [this] { return SourceMenus::systemAudio(m_model); },
                              QStringLiteral("System Audio"));
     tile->setObjectName(QStringLiteral("system"));
     return tile;

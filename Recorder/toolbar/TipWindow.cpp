@@ -1,5 +1,7 @@
 #include "toolbar/TipWindow.h"
 
+#include "platform/FloatingSurfaces.h"
+
 #include "prefs/KeyBinding.h"
 #include "prefs/Prefs.h"
 #include "toolbar/TipView.h"
@@ -8,6 +10,7 @@
 #include <QCursor>
 #include <QEvent>
 #include <QGuiApplication>
+#include <QPainterPath>
 #include <QScreen>
 #include <QWindow>
 
@@ -83,9 +86,12 @@ void TipWindow::show(const QString& name, std::optional<HotKeyAction> action, st
     m_view.reset();
     const std::optional<QString> key = action ? m_keyText(*action) : std::nullopt;
     auto view = std::make_unique<TipView>(name, key);
-    view->setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint
-                         | Qt::X11BypassWindowManagerHint | Qt::WindowDoesNotAcceptFocus
-                         | Qt::WindowTransparentForInput);
+    if (m_surfaces)
+        m_surfaces->prepare(view.get(), {SurfaceLevel::status, true, true});
+    else
+        view->setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint
+                             | Qt::X11BypassWindowManagerHint | Qt::WindowDoesNotAcceptFocus
+                             | Qt::WindowTransparentForInput);
     view->setAttribute(Qt::WA_TransparentForMouseEvents);
     view->setAttribute(Qt::WA_ShowWithoutActivating);
     view->adjustSize();
@@ -103,8 +109,17 @@ void TipWindow::show(const QString& name, std::optional<HotKeyAction> action, st
     view->winId();
     if (m_registerWindow && view->windowHandle())
         m_registerWindow(view->windowHandle());
+    if (m_surfaces) {
+        // Only the card shows, also where no compositing manager runs.
+        QPainterPath card;
+        card.addRoundedRect(view->cardRect(), TipView::cornerRadius, TipView::cornerRadius);
+        m_surfaces->setVisibleRegion(view.get(), QRegion(card.toFillPolygon().toPolygon()));
+    }
     view->show();
-    view->raise();
+    if (m_surfaces)
+        m_surfaces->raise(view.get());
+    else
+        view->raise();
     m_view = std::move(view);
 }
 

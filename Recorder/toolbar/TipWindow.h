@@ -18,6 +18,7 @@ class QWindow;
 
 namespace corvessa {
 
+class FloatingSurfaces;
 class TipView;
 
 // The one hover tip of the program. A control schedules its tip when the
@@ -48,6 +49,10 @@ public:
     TipWindow(const TipWindow&) = delete;
     TipWindow& operator=(const TipWindow&) = delete;
 
+    // Tips become floating surfaces of the status level, shaped to their card
+    // where no compositing manager runs.
+    void setSurfaces(std::shared_ptr<FloatingSurfaces> surfaces) { m_surfaces = std::move(surfaces); }
+
     // Replaces any pending or visible tip by a new one shown after `delay`.
     void schedule(const QString& name, std::optional<HotKeyAction> action, Anchor anchor);
     // Cancels the pending tip and closes the visible one.
@@ -75,6 +80,7 @@ private:
 
     Scheduler& m_scheduler;
     std::function<void(QWindow*)> m_registerWindow;
+    std::shared_ptr<FloatingSurfaces> m_surfaces;
     KeyText m_keyText;
     Scheduler::TimerRef m_work;
     bool m_pending = false;

@@ -26,6 +26,7 @@ ToolbarHost::ToolbarHost(RecorderModel& model, Prefs& prefs, Setup setup)
 {
     Scheduler& scheduler = *model.dependencies().scheduler;
     m_tips = std::make_unique<TipWindow>(scheduler, setup.registerWindow);
+    m_tips->setSurfaces(m_surfaces);
     m_menu = std::make_unique<FloatingMenu>(scheduler, m_surfaces, std::move(setup.clicks), setup.registerWindow);
 
     BarView::Services services = std::move(setup.bar);
@@ -141,6 +142,8 @@ void ToolbarHost::modelSettled()
 {
     m_menu->refresh();
     m_docking->modelChanged();
+    if (onModelSettled)
+        onModelSettled();
 }
 
 } // namespace corvessa

@@ -53,6 +53,10 @@ public:
     // whether the visibility changed.
     bool countdown(bool starting);
 
+    // Runs after each throttled model change, once the bar has followed it,
+    // for the shell's other windows (camera bubble, dim overlay).
+    std::function<void()> onModelSettled;
+
     ToolbarPanel& panel() { return *m_panel; }
     BarView& bar() { return *m_bar; }
     FloatingMenu& menu() { return *m_menu; }

@@ -3,20 +3,34 @@
 #include "model/StandInTools.h"
 #include "tools/CountdownOverlay.h"
 
+#include <memory>
+
+class QWindow;
+
 namespace corvessa {
 
-// The on-screen tools of the program: the countdown is drawn; the tools not
-// built yet answer as StandInTools does. Main thread.
+class FloatingSurfaces;
+class TargetPicker;
+
+// The on-screen tools of the program: the target picker and the countdown are
+// drawn; the tools not built yet answer as StandInTools does. Main thread.
 class ProgramTools final : public ToolsFacade {
 public:
-    // `windows` lists other programs' windows; `log` takes "[tools]" lines;
-    // `compositingActive` as for CountdownOverlay.
+    // `windows` lists the desktop's windows front to back (by default the
+    // screen source's); `log` takes "[tools]" lines; `compositingActive` as for
+    // CountdownOverlay; the picker's veils are made floating surfaces by
+    // `surfaces` (the platform's by default) and handed to `registerWindow`.
     explicit ProgramTools(std::function<std::vector<WindowInfo>()> windows = {},
                           std::function<void(const QString&)> log = {},
-                          std::function<bool()> compositingActive = {});
+                          std::function<bool()> compositingActive = {},
+                          std::shared_ptr<FloatingSurfaces> surfaces = {},
+                          std::function<void(QWindow*)> registerWindow = {});
+    ~ProgramTools() override;
 
+    // Window and area modes open the target picker; display mode has nothing to pick.
     void pickRange(RangeMode mode, PickCompletion completion) override;
-    std::vector<WindowInfo> windowList() override { return m_standIn.windowList(); }
+    // The windows the picker offers: other programs' normal windows shown now.
+    std::vector<WindowInfo> windowList() override;
     void showLensOutline(const QRectF& rect, bool armed) override { m_standIn.showLensOutline(rect, armed); }
     void hideLensOutline() override { m_standIn.hideLensOutline(); }
     void hidePenOverlay() override { m_standIn.hidePenOverlay(); }
@@ -25,8 +39,14 @@ public:
     void hideCountdown() override { m_countdown.hide(); }
 
     const CountdownOverlay& countdown() const { return m_countdown; }
+    // Made on the first pick.
+    TargetPicker* picker() const { return m_picker.get(); }
 
 private:
+    std::function<std::vector<WindowInfo>()> m_windows;
+    std::shared_ptr<FloatingSurfaces> m_surfaces;
+    std::function<void(QWindow*)> m_registerWindow;
+    std::unique_ptr<TargetPicker> m_picker;
     StandInTools m_standIn;
     CountdownOverlay m_countdown;
 };

@@ -11,6 +11,7 @@
 #include "prefs/Prefs.h"
 #include "support/ChildProcess.h"
 #include "support/TempHome.h"
+#include "support/WindowManager.h"
 #include "support/XvfbTest.h"
 #include "toolbar/BarDocking.h"
 #include "toolbar/Confirm.h"
@@ -22,7 +23,6 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QGuiApplication>
 #include <QProcess>
@@ -69,16 +69,12 @@ protected:
         m_x = XOpenDisplay(nullptr);
         ASSERT_TRUE(m_x);
         m_compositor = qEnvironmentVariable("CORVESSA_TEST_COMPOSITOR") == QLatin1String("1");
-        m_wm = ChildProcess::start(QStringLiteral("openbox"), {});
+        QString why;
+        m_wm = WindowManager::startOpenbox(m_x, &why);
         if (!m_wm)
-            GTEST_SKIP() << "openbox is not installed";
-        ASSERT_TRUE(waitFor([&] { return owner("WM_S0"); })) << "openbox never took the screen";
-        if (m_compositor) {
-            m_cm = ChildProcess::start(QStringLiteral("xcompmgr"), {});
-            if (!m_cm)
-                GTEST_SKIP() << "xcompmgr is not installed";
-            ASSERT_TRUE(waitFor([&] { return owner("_NET_WM_CM_S0"); })) << "xcompmgr never started";
-        }
+            GTEST_SKIP() << why.toStdString();
+        if (m_compositor && !(m_cm = WindowManager::startCompositor(m_x, &why)))
+            GTEST_SKIP() << why.toStdString();
         Prefs::resetShared();
         UserDefaults& d = UserDefaults::standard();
         d.setBool(QStringLiteral("micOn"), false);
@@ -100,11 +96,6 @@ protected:
             XCloseDisplay(m_x);
         m_cm.reset();
         m_wm.reset();
-    }
-
-    bool owner(const char* selection)
-    {
-        return XGetSelectionOwner(m_x, XInternAtom(m_x, selection, False)) != None;
     }
 
     // The model over the program's own services and the toolbar over it.
@@ -136,21 +127,8 @@ protected:
         spin(300);
     }
 
-    static bool waitFor(const std::function<bool()>& done, int ms = 15000)
-    {
-        QElapsedTimer t;
-        t.start();
-        while (!done() && t.elapsed() < ms)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        return done();
-    }
-    static void spin(int ms)
-    {
-        QElapsedTimer t;
-        t.start();
-        while (t.elapsed() < ms)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
+    static bool waitFor(const std::function<bool()>& done, int ms = 15000) { return WindowManager::waitFor(done, ms); }
+    static void spin(int ms) { WindowManager::spin(ms); }
 
     // XTest input at a point in Qt coordinates (points are pixels on this server).
     void move(QPoint p)
@@ -196,12 +174,8 @@ protected:
     QImage screenshot(const QString& name)
     {
         spin(200);
-        const QImage img = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
-        if (const QString dir = qEnvironmentVariable("CORVESSA_TEST_ARTIFACTS"); !dir.isEmpty()) {
-            QDir().mkpath(dir);
-            img.save(dir + QStringLiteral("/toolbar-") + name + (m_compositor ? "-cm" : "") + QStringLiteral(".png"));
-        }
-        return img;
+        WindowManager::keepScreenshot(QStringLiteral("toolbar-") + name + (m_compositor ? "-cm" : "") + QStringLiteral(".png"));
+        return QGuiApplication::primaryScreen()->grabWindow(0).toImage();
     }
 
     TempHome home;

@@ -1,0 +1,94 @@
+#include "support/WindowManager.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QPixmap>
+#include <QScreen>
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+
+namespace corvessa::test {
+
+namespace {
+
+bool owned(Display* x, const char* selection)
+{
+    return XGetSelectionOwner(x, XInternAtom(x, selection, False)) != None;
+}
+
+bool rootHas(Display* x, const char* property)
+{
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0;
+    unsigned long after = 0;
+    unsigned char* data = nullptr;
+    XGetWindowProperty(x, DefaultRootWindow(x), XInternAtom(x, property, False), 0, 1, False, AnyPropertyType, &type,
+                       &format, &count, &after, &data);
+    if (data)
+        XFree(data);
+    return type != None;
+}
+
+} // namespace
+
+std::unique_ptr<ChildProcess> WindowManager::startOpenbox(Display* x, QString* why)
+{
+    auto wm = ChildProcess::start(QStringLiteral("openbox"), {});
+    if (!wm) {
+        *why = QStringLiteral("openbox is not installed");
+        return nullptr;
+    }
+    // It owns the selection before it watches the root: a window mapped in
+    // between is never managed. The check window comes after.
+    if (!waitFor([&] { return owned(x, "WM_S0") && rootHas(x, "_NET_SUPPORTING_WM_CHECK"); })) {
+        *why = QStringLiteral("openbox never got ready");
+        return nullptr;
+    }
+    return wm;
+}
+
+std::unique_ptr<ChildProcess> WindowManager::startCompositor(Display* x, QString* why)
+{
+    auto cm = ChildProcess::start(QStringLiteral("xcompmgr"), {});
+    if (!cm) {
+        *why = QStringLiteral("xcompmgr is not installed");
+        return nullptr;
+    }
+    if (!waitFor([&] { return owned(x, "_NET_WM_CM_S0"); })) {
+        *why = QStringLiteral("xcompmgr never started");
+        return nullptr;
+    }
+    return cm;
+}
+
+bool WindowManager::waitFor(const std::function<bool()>& done, int ms)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!done() && t.elapsed() < ms)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    return done();
+}
+
+void WindowManager::spin(int ms)
+{
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < ms)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+}
+
+void WindowManager::keepScreenshot(const QString& name)
+{
+    const QString dir = qEnvironmentVariable("CORVESSA_TEST_ARTIFACTS");
+    if (dir.isEmpty() || !QGuiApplication::primaryScreen())
+        return;
+    QDir().mkpath(dir);
+    QGuiApplication::primaryScreen()->grabWindow(0).save(dir + QLatin1Char('/') + name);
+}
+
+} // namespace corvessa::test

@@ -4,6 +4,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <optional>
 
 namespace corvessa {
 
@@ -17,6 +18,7 @@ struct WindowInfo {
     int layer = 0;       // 0 for normal windows; above-normal (docks, panels, always-on-top) higher
     bool onScreen = true; // mapped and viewable
     uint32_t displayId = 0; // the display holding most of the window
+    std::optional<double> alpha; // the window's opacity (0 … 1) where it says one
 
     bool operator==(const WindowInfo&) const = default;
 };

@@ -182,6 +182,9 @@ std::vector<WindowInfo> TargetPicker::pickable(const std::vector<WindowInfo>& wi
             continue;
         if (ownPid != 0 && w.ownerPid == ownPid)
             continue;
+        // Windows made (almost) invisible are not offered.
+        if (w.alpha && !(*w.alpha > minimumAlpha))
+            continue;
         if (w.frame.width() < minimumWindowWidth || w.frame.height() < minimumWindowHeight)
             continue;
         WindowInfo offered = w;

@@ -49,6 +49,8 @@ public:
     // Smallest window offered, in points.
     static constexpr double minimumWindowWidth = 80;
     static constexpr double minimumWindowHeight = 60;
+    // A window's opacity must exceed this for it to be offered.
+    static constexpr double minimumAlpha = 0.01;
 
     // `windows`: the pickable windows, front to back, frames in window-server
     // points; read once per window pick. `registerWindow` keeps each veil out

@@ -247,7 +247,7 @@ TEST_F(RecorderModelTest, CaptureFormatsFollowTheTargetAndItsRememberedChoice)
         w.frame = QRectF(100, 100, 800, 601);
         tools->windows = {w};
         m.chooseRange(RangeMode::window);
-        tools->pending(ToolsFacade::Selection{ToolsFacade::Selection::Kind::window, 7, "App", QSizeF(800, 601)});
+        tools->pending(ToolsFacade::Selection{ToolsFacade::Selection::Kind::window, 7, "App", QSizeF(800, 601), 0, {}});
         ASSERT_TRUE(m.screenCapabilities());
         EXPECT_EQ(m.screenCapabilities()->size, (VideoDimensions{width, height})) << scale;
     }

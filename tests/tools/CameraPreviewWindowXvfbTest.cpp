@@ -27,6 +27,8 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QWidget>
+#include <QProcess>
+#include <QImage>
 #include <QWindow>
 
 #include <gtest/gtest.h>
@@ -42,6 +44,11 @@ class CameraPreviewWindowXvfb : public XvfbTest {};
 TEST_F(CameraPreviewWindowXvfb, OpensAboveTheBarSnapsToCornersAndFeedsTheCompositor)
 {
     runOnServer(QStringLiteral("CameraBubbleOnX.DISABLED_Bubble"), {QStringLiteral("CORVESSA_CAMERA=synthetic")});
+}
+
+TEST_F(CameraPreviewWindowXvfb, TheMovieShowsTheCompositedBubbleWhereTheWindowIs)
+{
+    runOnServer(QStringLiteral("CameraBubbleOnX.DISABLED_Movie"), {QStringLiteral("CORVESSA_CAMERA=synthetic")});
 }
 
 bool waitFor(const std::function<bool()>& done, int ms = 20000)
@@ -217,6 +224,45 @@ TEST_F(CameraBubbleOnX, DISABLED_Bubble)
     EXPECT_FALSE(overlay->layout().visible);
     EXPECT_EQ(overlay->layout().frame, QRectF());
     EXPECT_EQ(overlay->layout().mirrored, Prefs::shared().cameraMirrored());
+}
+
+// A display recording: the camera is in the movie where the bubble is on
+// screen, drawn by the compositor (our own windows are left out).
+TEST_F(CameraBubbleOnX, DISABLED_Movie)
+{
+    open();
+    const QRectF bubble = m_bubble->frame(); // global points, y up
+    QDir().mkpath(home.file(QStringLiteral("Movies")));
+    ASSERT_TRUE(Prefs::shared().setSaveFolder(home.file(QStringLiteral("Movies"))));
+    m_model->record();
+    ASSERT_TRUE(waitFor([&] { return m_model->phase().is(RecorderPhase::Kind::recording); }, 30000))
+        << "phase " << int(m_model->phase().kind);
+    spin(2000);
+    m_model->stop();
+    ASSERT_TRUE(waitFor([&] { return m_model->phase().is(RecorderPhase::Kind::saved); }, 30000));
+    const QString movie = m_model->phase().url;
+    const QString frame = home.file(QStringLiteral("frame.png"));
+    ASSERT_EQ(QProcess::execute(QStringLiteral("ffmpeg"),
+                                {QStringLiteral("-loglevel"), QStringLiteral("error"), QStringLiteral("-y"),
+                                 QStringLiteral("-sseof"), QStringLiteral("-1"), QStringLiteral("-i"), movie,
+                                 QStringLiteral("-frames:v"), QStringLiteral("1"), frame}),
+              0);
+    const QImage picture(frame);
+    ASSERT_FALSE(picture.isNull());
+    WindowManager::keepScreenshot(QStringLiteral("camera-bubble-recording.png"));
+    if (const QString dir = qEnvironmentVariable("CORVESSA_TEST_ARTIFACTS"); !dir.isEmpty())
+        picture.save(dir + QStringLiteral("/camera-bubble-movie-frame.png"));
+    // The bubble's centre in the movie's pixels (the primary screen fills it).
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    const double sx = double(picture.width()) / screen.width(), sy = double(picture.height()) / screen.height();
+    const QPointF centre(bubble.center().x(), screen.height() - bubble.center().y());
+    int lit = 0;
+    for (int dy = -20; dy <= 20; dy += 10)
+        for (int dx = -40; dx <= 40; dx += 10)
+            lit += picture.pixelColor(int((centre.x() + dx) * sx), int((centre.y() + dy) * sy)).lightness() > 40;
+    EXPECT_GT(lit, 20) << "no camera picture where the bubble is";
+    // Far from the bubble the desktop (black) shows.
+    EXPECT_LT(picture.pixelColor(5, 5).lightness(), 20);
 }
 
 } // namespace

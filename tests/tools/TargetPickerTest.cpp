@@ -10,6 +10,7 @@
 
 #include <cmath>
 #include <limits>
+#include <tuple>
 
 using namespace corvessa;
 
@@ -87,6 +88,12 @@ TEST(TargetPicker, OffersOtherProgramsNormalWindowsShownNowOfAtLeast80By60)
     rows.push_back({dock, false});
     rows.push_back({unknownOwner, true});
     rows.push_back({window(8, QRectF(0, 0, 400, 300)), true});
+    // A window at opacity 0.01 is not offered; a little more is.
+    for (const auto& [id, alpha, offered] : {std::tuple{9u, 0.01, false}, std::tuple{10u, 0.011, true}}) {
+        auto faded = window(id, QRectF(0, 0, 400, 300));
+        faded.alpha = alpha;
+        rows.push_back({faded, offered});
+    }
 
     std::vector<WindowInfo> all;
     std::vector<uint32_t> expected;

@@ -156,6 +156,9 @@ std::optional<ShareableContent> X11ScreenSource::content(RecorderError* error)
             info.title = X11WindowProperties::title(dpy, it->topLevel);
         info.appName = X11WindowProperties::className(dpy, it->client);
         info.layer = X11WindowProperties::layer(dpy, it->client, a.override_redirect);
+        info.alpha = X11WindowProperties::opacity(dpy, it->client);
+        if (!info.alpha && it->topLevel != it->client)
+            info.alpha = X11WindowProperties::opacity(dpy, it->topLevel);
         info.frame = coords.toWindowServer(coords.pointsFromPixels(pixels));
         info.onScreen = a.map_state == IsViewable;
         info.displayId = displayFor(pixels, outputs);

@@ -85,6 +85,14 @@ int64_t X11WindowProperties::pid(_XDisplay* display, WindowId window)
     return values.empty() ? 0 : int64_t(uint32_t(values.front()));
 }
 
+std::optional<double> X11WindowProperties::opacity(_XDisplay* display, WindowId window)
+{
+    const auto values = longs(readProperty(display, window, atom(display, "_NET_WM_WINDOW_OPACITY"), XA_CARDINAL, 1));
+    if (values.empty())
+        return std::nullopt;
+    return double(uint32_t(values.front())) / double(0xffffffffu);
+}
+
 QString X11WindowProperties::title(_XDisplay* display, WindowId window)
 {
     QString name = decodeText(display, readProperty(display, window, atom(display, "_NET_WM_NAME"),

@@ -4,6 +4,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 // Xlib's connection type, declared here so callers need no X header.
@@ -21,6 +22,8 @@ public:
 
     // _NET_WM_PID; 0 when unset.
     static int64_t pid(_XDisplay* display, WindowId window);
+    // _NET_WM_WINDOW_OPACITY as 0 … 1; nothing when unset.
+    static std::optional<double> opacity(_XDisplay* display, WindowId window);
     // _NET_WM_NAME (UTF-8), else WM_NAME in whatever encoding it carries.
     static QString title(_XDisplay* display, WindowId window);
     // The class part of WM_CLASS ("Firefox" of "Navigator", "Firefox").

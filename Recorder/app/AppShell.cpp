@@ -30,6 +30,7 @@
 #include "tools/ProgramTools.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QTimer>
@@ -271,9 +272,22 @@ void AppShell::setupCrashSafety()
 
 void AppShell::onSignal(int)
 {
+    // An open dialog (the folder chooser of a start, a question) runs an event
+    // loop of its own that would keep the program, and a start waiting on it,
+    // alive: it is answered "cancel". While recording, the save itself closes
+    // the stop question.
+    const auto closeDialogs = [] {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (auto* dialog = qobject_cast<QDialog*>(w); dialog && dialog->isVisible())
+                dialog->reject();
+        }
+    };
+    if (!m_model->phase().isLive())
+        closeDialogs();
     // Save first, then leave the event loop; main returns with status 0.
-    m_model->saveAndExit([this] {
+    m_model->saveAndExit([this, closeDialogs] {
         m_exiting = true;
+        closeDialogs();
         QCoreApplication::exit(0);
     });
 }

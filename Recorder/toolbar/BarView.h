@@ -3,7 +3,7 @@
 #include "model/RangeMode.h"
 #include "model/RecorderPhase.h"
 #include "toolbar/GlassPanel.h"
-#include "toolbar/MenuSpec.h"
+#include "toolbar/MenuRow.h"
 #include "toolbar/ToolActions.h"
 
 #include <QColor>
@@ -114,7 +114,7 @@ private:
     QWidget* noticeLine(double maxWidth, int maxLines);
     QWidget* closeButton(const QString& tip);
     // A popup-area tile over `content` whose menu is `specs`.
-    QWidget* menuTile(QWidget* content, int width, std::function<MenuSpecs()> specs, const QString& name);
+    QWidget* menuTile(QWidget* content, int width, std::function<MenuRows()> specs, const QString& name);
     // Lays a tap-or-hold layer over `control`; a tap runs `tap`.
     void tapOrHold(QWidget* control, std::function<void()> tap);
     void tip(QWidget* control, const QString& english, std::optional<HotKeyAction> action = std::nullopt);

@@ -41,7 +41,7 @@ QColor tintColour(SourceVisual::Tint tint, const QColor& primary, const QColor& 
 
 } // namespace
 
-QWidget* BarView::menuTile(QWidget* content, int width, std::function<MenuSpecs()> specs, const QString& name)
+QWidget* BarView::menuTile(QWidget* content, int width, std::function<MenuRows()> specs, const QString& name)
 {
     auto* tile = new IconTile({}, width);
     auto* row = new QHBoxLayout(tile);
@@ -160,8 +160,8 @@ QWidget* BarView::compactAudio(bool isMic)
     const SourceVisual::Meter meter = v.meter.value_or(SourceVisual::Meter{});
     row->addWidget(new VMeter(m_model.meters(), isMic, meter.muted, meter.active));
     QWidget* tile = menuTile(content, 44,
-                             isMic ? std::function<MenuSpecs()>([this] { return SourceMenus::microphone(m_model); })
-                                   : std::function<MenuSpecs()>([this] { return SourceMenus::systemAudio(m_model); }),
+                             isMic ? std::function<MenuRows()>([this] { return SourceMenus::microphone(m_model); })
+                                   : std::function<MenuRows()>([this] { return SourceMenus::systemAudio(m_model); }),
                              isMic ? QStringLiteral("Microphone") : QStringLiteral("System Audio"));
     tile->setObjectName(isMic ? QStringLiteral("compactMic") : QStringLiteral("compactSystem"));
     return tile;

@@ -80,17 +80,17 @@ void FloatingMenu::setShared(FloatingMenu* menu)
     g_shared = menu;
 }
 
-QString FloatingMenu::signatureOf(const MenuSpecs& specs)
+QString FloatingMenu::signatureOf(const MenuRows& specs)
 {
     const auto flag = [](bool b) { return b ? QStringLiteral("true") : QStringLiteral("false"); };
     QStringList parts;
-    for (const MenuSpec& spec : specs) {
-        if (const MenuSpec::Item* i = spec.asItem())
+    for (const MenuRow& spec : specs) {
+        if (const MenuRow::Item* i = spec.asItem())
             parts << QStringLiteral("item|") + i->title + u'|' + flag(i->checked) + u'|' + flag(i->enabled) + u'|'
                     + flag(i->dim);
-        else if (const MenuSpec::Note* n = spec.asNote())
+        else if (const MenuRow::Note* n = spec.asNote())
             parts << QStringLiteral("note|") + n->text;
-        else if (const MenuSpec::Slider* s = spec.asSlider())
+        else if (const MenuRow::Slider* s = spec.asSlider())
             parts << QStringLiteral("slider|") + s->title;
         else
             parts << QStringLiteral("-");
@@ -136,7 +136,7 @@ QRect FloatingMenu::visibleFrameFor(const QRect& anchor)
     return {};
 }
 
-void FloatingMenu::show(MenuSpecs specs, MenuProvider provider, const QRect& anchor, std::optional<QRect> avoiding)
+void FloatingMenu::show(MenuRows specs, MenuProvider provider, const QRect& anchor, std::optional<QRect> avoiding)
 {
     dismiss();
     m_anchorRect = anchor;
@@ -168,7 +168,7 @@ void FloatingMenu::show(MenuSpecs specs, MenuProvider provider, const QRect& anc
     }
 }
 
-void FloatingMenu::build(const MenuSpecs& rows)
+void FloatingMenu::build(const MenuRows& rows)
 {
     QPointer<FloatingMenu> self(this);
     const auto close = [self] {
@@ -219,7 +219,7 @@ void FloatingMenu::refresh()
     if (!isVisible() || !m_provider)
         return;
     const MenuProvider provider = m_provider;
-    const MenuSpecs rows = provider();
+    const MenuRows rows = provider();
     const QString signature = signatureOf(rows);
     if (signature == m_signature || !isVisible())
         return;

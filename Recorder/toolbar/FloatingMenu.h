@@ -4,7 +4,7 @@
 #include "platform/OutsideClickMonitor.h"
 #include "platform/core/Scheduler.h"
 #include "toolbar/MenuPresenter.h"
-#include "toolbar/MenuSpec.h"
+#include "toolbar/MenuRow.h"
 #include "toolbar/ReopenGuard.h"
 
 #include <QObject>
@@ -24,7 +24,7 @@ namespace corvessa {
 class FloatingMenuView;
 
 // The program's one pop-up menu: a floating, never-focused panel beside an
-// anchor (usually a toolbar control) that shows MenuSpec rows, stays out of
+// anchor (usually a toolbar control) that shows MenuRow rows, stays out of
 // recordings and closes on any press outside it. Opening a menu closes the one
 // that was open. While open it can rebuild itself from a provider, but only
 // when what it shows changed, so a slider being dragged is never replaced.
@@ -58,7 +58,7 @@ public:
     // Closes any open menu and opens one for `specs` beside `anchor`. The
     // provider, when given, re-creates the rows on refresh(). `avoiding`, when
     // given, decides above or below instead of the anchor.
-    void show(MenuSpecs specs, MenuProvider provider, const QRect& anchor, std::optional<QRect> avoiding);
+    void show(MenuRows specs, MenuProvider provider, const QRect& anchor, std::optional<QRect> avoiding);
     // Closes the menu if one is open; safe at any time.
     void dismiss();
     // Rebuilds and re-places an open menu from its provider when, and only
@@ -82,7 +82,7 @@ public:
 
     // What tells one list of rows from another: titles, texts and flags, never
     // the closures nor a slider's value.
-    static QString signatureOf(const MenuSpecs& specs);
+    static QString signatureOf(const MenuRows& specs);
     // Where the panel of `size` (card plus shadow margin) goes: centred on the
     // anchor and kept with its card `gap` inside `visible` horizontally; `gap`
     // above `measured` when there is at least as much room above as below,
@@ -102,7 +102,7 @@ protected:
 private:
     QRect measured() const { return m_avoid.value_or(m_anchorRect); }
     // Builds the content for `rows` into the panel and places it.
-    void build(const MenuSpecs& rows);
+    void build(const MenuRows& rows);
     // A press at `position` (global): outside the panel it closes the menu.
     void pressed(const QPointF& position);
     void monitorPressed(const QPointF& position, int button);

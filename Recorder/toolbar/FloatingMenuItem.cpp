@@ -10,7 +10,7 @@
 
 namespace corvessa {
 
-FloatingMenuItem::FloatingMenuItem(const MenuSpec::Item& item, std::function<void()> dismiss, QWidget* parent)
+FloatingMenuItem::FloatingMenuItem(const MenuRow::Item& item, std::function<void()> dismiss, QWidget* parent)
     : QAbstractButton(parent)
     , m_checked(item.checked)
     , m_dim(item.dim)

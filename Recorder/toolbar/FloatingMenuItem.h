@@ -1,6 +1,6 @@
 #pragma once
 
-#include "toolbar/MenuSpec.h"
+#include "toolbar/MenuRow.h"
 
 #include <QAbstractButton>
 
@@ -26,7 +26,7 @@ public:
     static constexpr double highlightOpacity = 0.85;
 
     // `dismiss` closes the menu; it runs before the item's action.
-    FloatingMenuItem(const MenuSpec::Item& item, std::function<void()> dismiss, QWidget* parent = nullptr);
+    FloatingMenuItem(const MenuRow::Item& item, std::function<void()> dismiss, QWidget* parent = nullptr);
 
     bool showsCheckMark() const { return m_checked; }
     bool isDim() const { return m_dim; }

@@ -76,7 +76,7 @@ QLabel* FloatingMenuView::secondaryLabel(const QString& text, int points, QWidge
     return label;
 }
 
-FloatingMenuView::FloatingMenuView(const MenuSpecs& specs, std::function<void()> dismiss,
+FloatingMenuView::FloatingMenuView(const MenuRows& specs, std::function<void()> dismiss,
                                    std::optional<int> maximumContentHeight, QWidget* parent)
     : GlassPanel(cornerRadius, margin, parent)
 {
@@ -84,7 +84,7 @@ FloatingMenuView::FloatingMenuView(const MenuSpecs& specs, std::function<void()>
     auto* stack = new QVBoxLayout(list);
     stack->setContentsMargins(0, 0, 0, 0);
     stack->setSpacing(rowSpacing);
-    for (const MenuSpec& spec : specs) {
+    for (const MenuRow& spec : specs) {
         QWidget* row = makeRow(spec, dismiss, list);
         m_rows.push_back(row);
         stack->addWidget(row);
@@ -115,16 +115,16 @@ FloatingMenuView::FloatingMenuView(const MenuSpecs& specs, std::function<void()>
     resize(sizeHint());
 }
 
-QWidget* FloatingMenuView::makeRow(const MenuSpec& spec, const std::function<void()>& dismiss, QWidget* parent)
+QWidget* FloatingMenuView::makeRow(const MenuRow& spec, const std::function<void()>& dismiss, QWidget* parent)
 {
-    if (const MenuSpec::Item* item = spec.asItem())
+    if (const MenuRow::Item* item = spec.asItem())
         return new FloatingMenuItem(*item, dismiss, parent);
-    if (const MenuSpec::Note* note = spec.asNote()) {
+    if (const MenuRow::Note* note = spec.asNote()) {
         QLabel* label = secondaryLabel(note->text, notePoints, parent);
         label->setContentsMargins(notePadX, notePadY, notePadX, notePadY);
         return label;
     }
-    if (const MenuSpec::Slider* slider = spec.asSlider())
+    if (const MenuRow::Slider* slider = spec.asSlider())
         return new GainSliderRow(slider->title, slider->get, slider->set, parent);
     auto* separator = new QWidget(parent);
     auto* pad = new QVBoxLayout(separator);

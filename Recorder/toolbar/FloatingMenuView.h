@@ -1,7 +1,7 @@
 #pragma once
 
 #include "toolbar/GlassPanel.h"
-#include "toolbar/MenuSpec.h"
+#include "toolbar/MenuRow.h"
 
 #include <QFont>
 
@@ -34,7 +34,7 @@ public:
     static constexpr double secondaryStrength = 0.5;
 
     // `dismiss` closes the menu; items call it before their action.
-    FloatingMenuView(const MenuSpecs& specs, std::function<void()> dismiss,
+    FloatingMenuView(const MenuRows& specs, std::function<void()> dismiss,
                      std::optional<int> maximumContentHeight = std::nullopt, QWidget* parent = nullptr);
 
     // One widget per spec, in the specs' order.
@@ -53,7 +53,7 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    QWidget* makeRow(const MenuSpec& spec, const std::function<void()>& dismiss, QWidget* parent);
+    QWidget* makeRow(const MenuRow& spec, const std::function<void()>& dismiss, QWidget* parent);
 
     std::vector<QWidget*> m_rows;
     QScrollArea* m_scroll = nullptr;

@@ -33,32 +33,32 @@ void grant(RecorderModel& m, Permissions::Kind kind, const QString& pane)
 
 // The grant row and its separator, present only without access; it can be
 // used only while nothing records.
-void addGrant(MenuSpecs& rows, const QString& title, std::function<void()> action, bool idle)
+void addGrant(MenuRows& rows, const QString& title, std::function<void()> action, bool idle)
 {
-    rows.push_back(MenuSpec::item(title, false, idle, false, std::move(action)));
-    rows.push_back(MenuSpec::separator());
+    rows.push_back(MenuRow::item(title, false, idle, false, std::move(action)));
+    rows.push_back(MenuRow::separator());
 }
 
 // One row per offered device, checked when it is the one in use, or the note
 // when none is offered. Devices can be changed only while nothing records.
 template <typename Device>
-void addDevices(MenuSpecs& rows, const std::vector<Device>& devices, const QString& none, QString Device::*key,
+void addDevices(MenuRows& rows, const std::vector<Device>& devices, const QString& none, QString Device::*key,
                 QString Device::*title, const std::optional<QString>& current, bool idle,
                 std::function<void(const QString&)> use)
 {
     if (devices.empty())
-        rows.push_back(MenuSpec::note(none));
+        rows.push_back(MenuRow::note(none));
     for (const Device& d : devices)
-        rows.push_back(MenuSpec::item(d.*title, current == d.*key, idle, false, [use, id = d.*key] { use(id); }));
+        rows.push_back(MenuRow::item(d.*title, current == d.*key, idle, false, [use, id = d.*key] { use(id); }));
 }
 } // namespace
 
-MenuSpecs SourceMenus::camera(RecorderModel& m)
+MenuRows SourceMenus::camera(RecorderModel& m)
 {
     m.refreshDevices();
     const bool idle = m.isIdle();
     const bool inUse = m.cameraOn() && m.cameraAuthorized();
-    MenuSpecs rows;
+    MenuRows rows;
     if (!m.cameraAuthorized())
         addGrant(rows, Loc::text(QStringLiteral("Grant Camera Access…")),
                  [&m] { grant(m, Permissions::Kind::camera, QStringLiteral("Privacy_Camera")); }, idle);
@@ -66,20 +66,20 @@ MenuSpecs SourceMenus::camera(RecorderModel& m)
     addDevices(rows, m.visibleCameraDevices(), Loc::text(QStringLiteral("No camera found")), &CameraDevice::id,
                &CameraDevice::name, inUse ? m.cameraID() : std::nullopt, idle,
                [&m](const QString& id) { m.useCamera(id); });
-    rows.push_back(MenuSpec::separator());
+    rows.push_back(MenuRow::separator());
 
     const QString feed = m.cameraPreviewHidden() ? Loc::text(QStringLiteral("Show Camera Feed"))
                                                  : Loc::text(QStringLiteral("Hide Camera Feed"));
-    rows.push_back(MenuSpec::item(feed, false, inUse, false,
+    rows.push_back(MenuRow::item(feed, false, inUse, false,
                                   [&m] { m.setCameraPreviewHidden(!m.cameraPreviewHidden()); }));
-    rows.push_back(MenuSpec::item(Loc::text(QStringLiteral("Full-Screen Camera")), m.cameraFullScreen(),
+    rows.push_back(MenuRow::item(Loc::text(QStringLiteral("Full-Screen Camera")), m.cameraFullScreen(),
                                   m.canToggleCameraFullScreen(), false, [&m] { m.toggleCameraFullScreen(); }));
     Prefs& prefs = *m.dependencies().prefs;
-    rows.push_back(MenuSpec::item(Loc::text(QStringLiteral("Mirror Camera Horizontally")), prefs.cameraMirrored(),
+    rows.push_back(MenuRow::item(Loc::text(QStringLiteral("Mirror Camera Horizontally")), prefs.cameraMirrored(),
                                   true, false, [&prefs] { prefs.setCameraMirrored(!prefs.cameraMirrored()); }));
     if (idle) {
         // The camera may have gone off while the menu was open.
-        rows.push_back(MenuSpec::item(Loc::text(QStringLiteral("Don't Record Camera")), false, m.cameraOn(), false,
+        rows.push_back(MenuRow::item(Loc::text(QStringLiteral("Don't Record Camera")), false, m.cameraOn(), false,
                                       [&m] {
                                           if (m.cameraOn())
                                               m.tapCamera();
@@ -88,12 +88,12 @@ MenuSpecs SourceMenus::camera(RecorderModel& m)
     return rows;
 }
 
-MenuSpecs SourceMenus::microphone(RecorderModel& m)
+MenuRows SourceMenus::microphone(RecorderModel& m)
 {
     m.refreshDevices();
     const bool idle = m.isIdle();
     const bool inUse = m.micOn() && m.micAuthorized();
-    MenuSpecs rows;
+    MenuRows rows;
     if (!m.micAuthorized())
         addGrant(rows, Loc::text(QStringLiteral("Grant Microphone Access…")),
                  [&m] { grant(m, Permissions::Kind::microphone, QStringLiteral("Privacy_Microphone")); }, idle);
@@ -103,45 +103,45 @@ MenuSpecs SourceMenus::microphone(RecorderModel& m)
                [&m](const QString& id) { m.useMic(id); });
 
     if (inUse) {
-        rows.push_back(MenuSpec::separator());
+        rows.push_back(MenuRow::separator());
         // The setter runs gainChanged() itself.
-        rows.push_back(MenuSpec::slider(Loc::text(QStringLiteral("Microphone Level")), [&m] { return m.micGainDB(); },
+        rows.push_back(MenuRow::slider(Loc::text(QStringLiteral("Microphone Level")), [&m] { return m.micGainDB(); },
                                         [&m](double dB) { m.setMicGainDB(dB); }));
-        rows.push_back(MenuSpec::item(Loc::text(QStringLiteral("Temporary Mute")), m.micMuted(), true, false, [&m] {
+        rows.push_back(MenuRow::item(Loc::text(QStringLiteral("Temporary Mute")), m.micMuted(), true, false, [&m] {
             m.setMicMuted(!m.micMuted());
             m.gainChanged();
         }));
     }
-    rows.push_back(MenuSpec::separator());
+    rows.push_back(MenuRow::separator());
     const QString toggle = m.micOn() ? Loc::text(QStringLiteral("Turn Off Microphone"))
                                      : Loc::text(QStringLiteral("Unmute Microphone"));
-    rows.push_back(MenuSpec::item(toggle, false, m.canToggleMicNow(), false, [&m] { m.tapMic(); }));
+    rows.push_back(MenuRow::item(toggle, false, m.canToggleMicNow(), false, [&m] { m.tapMic(); }));
     return rows;
 }
 
-MenuSpecs SourceMenus::systemAudio(RecorderModel& m)
+MenuRows SourceMenus::systemAudio(RecorderModel& m)
 {
     const RecorderPhase phase = m.phase();
     const bool inUse = m.systemAudio() && m.sysAuthorized();
-    MenuSpecs rows;
+    MenuRows rows;
     if (!m.sysAuthorized())
         addGrant(rows, Loc::text(QStringLiteral("Grant System Audio Access…")),
                  [&m] { m.perm().requestSystemAudio([&m] { m.refreshPermissions(); }); }, phase.isIdle());
 
     const QString speakers = m.muteSpeakers() ? Loc::text(QStringLiteral("Unmute Speakers"))
                                               : Loc::text(QStringLiteral("Mute Speakers (Record Only)"));
-    rows.push_back(MenuSpec::item(speakers, false, true, false, [&m] { m.setMuteSpeakers(!m.muteSpeakers()); }));
+    rows.push_back(MenuRow::item(speakers, false, true, false, [&m] { m.setMuteSpeakers(!m.muteSpeakers()); }));
     if (inUse) {
-        rows.push_back(MenuSpec::separator());
-        rows.push_back(MenuSpec::slider(Loc::text(QStringLiteral("System Audio Level")),
+        rows.push_back(MenuRow::separator());
+        rows.push_back(MenuRow::slider(Loc::text(QStringLiteral("System Audio Level")),
                                         [&m] { return m.sysGainDB(); }, [&m](double dB) { m.setSysGainDB(dB); }));
     }
-    rows.push_back(MenuSpec::separator());
+    rows.push_back(MenuRow::separator());
     const QString toggle = inUse ? Loc::text(QStringLiteral("Stop Recording System Audio"))
                                  : Loc::text(QStringLiteral("Start Recording System Audio"));
-    rows.push_back(MenuSpec::item(toggle, false, m.canToggleSysNow(), false, [&m] { m.tapSystem(); }));
+    rows.push_back(MenuRow::item(toggle, false, m.canToggleSysNow(), false, [&m] { m.tapSystem(); }));
     if (phase.is(RecorderPhase::Kind::recording) && !m.recSysStarted())
-        rows.push_back(MenuSpec::note(systemAudioOffNote));
+        rows.push_back(MenuRow::note(systemAudioOffNote));
     return rows;
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "toolbar/MenuSpec.h"
+#include "toolbar/MenuRow.h"
 
 namespace corvessa {
 
@@ -15,9 +15,9 @@ public:
     SourceMenus() = delete;
 
     // Both re-read the device lists first.
-    static MenuSpecs camera(RecorderModel& m);
-    static MenuSpecs microphone(RecorderModel& m);
-    static MenuSpecs systemAudio(RecorderModel& m);
+    static MenuRows camera(RecorderModel& m);
+    static MenuRows microphone(RecorderModel& m);
+    static MenuRows systemAudio(RecorderModel& m);
 
     // The note under the system-audio menu while a recording that started
     // without system audio runs; shown as written, in every language.

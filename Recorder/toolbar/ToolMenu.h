@@ -1,6 +1,6 @@
 #pragma once
 
-#include "toolbar/MenuSpec.h"
+#include "toolbar/MenuRow.h"
 #include "toolbar/ToolActions.h"
 
 namespace corvessa {
@@ -14,7 +14,7 @@ class ToolMenu {
 public:
     ToolMenu() = delete;
 
-    static MenuSpecs tools(RecorderModel& m, const ToolActions& actions);
+    static MenuRows tools(RecorderModel& m, const ToolActions& actions);
 };
 
 } // namespace corvessa

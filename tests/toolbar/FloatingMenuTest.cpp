@@ -36,11 +36,11 @@ struct Menu {
 
 const QRect anchor(380, 300, 40, 36);
 
-MenuSpecs rows(int n, bool checked = false)
+MenuRows rows(int n, bool checked = false)
 {
-    MenuSpecs specs;
+    MenuRows specs;
     for (int i = 0; i < n; ++i)
-        specs.push_back(MenuSpec::item(QStringLiteral("Row %1").arg(i), checked && i == 0, true, false, [] {}));
+        specs.push_back(MenuRow::item(QStringLiteral("Row %1").arg(i), checked && i == 0, true, false, [] {}));
     return specs;
 }
 
@@ -54,28 +54,28 @@ void hover(QWidget* w)
 
 TEST(FloatingMenu, SignatureNamesTitlesTextsAndFlagsButNeverClosuresOrSliderValues)
 {
-    const MenuSpecs example{MenuSpec::item(QStringLiteral("A"), true, true, false, [] {}), MenuSpec::separator(),
-                            MenuSpec::note(QStringLiteral("n"))};
+    const MenuRows example{MenuRow::item(QStringLiteral("A"), true, true, false, [] {}), MenuRow::separator(),
+                            MenuRow::note(QStringLiteral("n"))};
     EXPECT_EQ(FloatingMenu::signatureOf(example), QStringLiteral("item|A|true|true|false/-/note|n"));
     EXPECT_EQ(FloatingMenu::signatureOf({}), QString());
 
     int ran = 0;
-    const MenuSpecs otherAction{MenuSpec::item(QStringLiteral("A"), true, true, false, [&] { ++ran; }),
-                                MenuSpec::separator(), MenuSpec::note(QStringLiteral("n"))};
+    const MenuRows otherAction{MenuRow::item(QStringLiteral("A"), true, true, false, [&] { ++ran; }),
+                                MenuRow::separator(), MenuRow::note(QStringLiteral("n"))};
     EXPECT_EQ(FloatingMenu::signatureOf(otherAction), FloatingMenu::signatureOf(example));
     const auto slider = [](double dB) {
-        return MenuSpecs{MenuSpec::slider(QStringLiteral("Level"), [dB] { return dB; }, [](double) {})};
+        return MenuRows{MenuRow::slider(QStringLiteral("Level"), [dB] { return dB; }, [](double) {})};
     };
     EXPECT_EQ(FloatingMenu::signatureOf(slider(-48)), FloatingMenu::signatureOf(slider(6)));
     EXPECT_EQ(FloatingMenu::signatureOf(slider(0)), QStringLiteral("slider|Level"));
     EXPECT_EQ(ran, 0) << "the signature never runs an action";
 
     // Every flag of an item counts.
-    const QString base = FloatingMenu::signatureOf({MenuSpec::item(QStringLiteral("A"), false, true, false, {})});
-    for (const MenuSpec& changed : {MenuSpec::item(QStringLiteral("A"), true, true, false, {}),
-                                    MenuSpec::item(QStringLiteral("A"), false, false, false, {}),
-                                    MenuSpec::item(QStringLiteral("A"), false, true, true, {}),
-                                    MenuSpec::item(QStringLiteral("B"), false, true, false, {})})
+    const QString base = FloatingMenu::signatureOf({MenuRow::item(QStringLiteral("A"), false, true, false, {})});
+    for (const MenuRow& changed : {MenuRow::item(QStringLiteral("A"), true, true, false, {}),
+                                    MenuRow::item(QStringLiteral("A"), false, false, false, {}),
+                                    MenuRow::item(QStringLiteral("A"), false, true, true, {}),
+                                    MenuRow::item(QStringLiteral("B"), false, true, false, {})})
         EXPECT_NE(FloatingMenu::signatureOf({changed}), base);
 }
 
@@ -175,8 +175,8 @@ TEST(FloatingMenu, RefreshRebuildsOnlyWhenTheRowsChangedAndNeverWithoutProvider)
     double gain = -6;
     std::vector<double> written;
     const MenuProvider provider = [&] {
-        return MenuSpecs{MenuSpec::item(QStringLiteral("Mute"), muted, true, false, [&] { muted = !muted; }),
-                         MenuSpec::slider(QStringLiteral("Level"), [&] { return gain; },
+        return MenuRows{MenuRow::item(QStringLiteral("Mute"), muted, true, false, [&] { muted = !muted; }),
+                         MenuRow::slider(QStringLiteral("Level"), [&] { return gain; },
                                           [&](double dB) { written.push_back(dB); })};
     };
     m.menu.show(provider(), provider, anchor, std::nullopt);
@@ -219,9 +219,9 @@ TEST(FloatingMenu, ChoosingAnItemClosesFirstAndADisabledItemDoesNothing)
     Menu m;
     bool openWhenRun = true;
     int disabledRuns = 0;
-    m.menu.show({MenuSpec::item(QStringLiteral("Go"), false, true, false, [&] { openWhenRun = m.menu.isVisible(); }),
-                 MenuSpec::item(QStringLiteral("Off"), false, false, false, [&] { ++disabledRuns; }),
-                 MenuSpec::item(QStringLiteral("Dim"), false, true, true, {})},
+    m.menu.show({MenuRow::item(QStringLiteral("Go"), false, true, false, [&] { openWhenRun = m.menu.isVisible(); }),
+                 MenuRow::item(QStringLiteral("Off"), false, false, false, [&] { ++disabledRuns; }),
+                 MenuRow::item(QStringLiteral("Dim"), false, true, true, {})},
                 {}, anchor, std::nullopt);
     auto* enabled = static_cast<FloatingMenuItem*>(m.menu.view()->rows()[0]);
     auto* disabled = static_cast<FloatingMenuItem*>(m.menu.view()->rows()[1]);
@@ -274,7 +274,7 @@ TEST(FloatingMenu, PressOnAnotherControlSwitchesMenusAndTheMonitorsEchoKeepsTheN
     const auto area = [&](int x, const QString& title) {
         // Opened tight beside the control, so a press low on it is outside the menu.
         auto* a = new PopupMenuArea(m.menu, m.clock, [&m, title](const QRect& at, const QRect&) {
-            m.menu.show({MenuSpec::note(title)}, {}, at, std::nullopt);
+            m.menu.show({MenuRow::note(title)}, {}, at, std::nullopt);
         }, title, &toolbar);
         a->setGeometry(x, 10, 40, 36);
         return a;

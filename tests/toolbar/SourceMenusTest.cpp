@@ -18,7 +18,7 @@ using Kind = Permissions::Kind;
 using Tint = SourceVisual::Tint;
 
 // A row as one line: "* " when checked, " -" when disabled.
-QString line(const MenuSpec& row)
+QString line(const MenuRow& row)
 {
     if (const auto* i = row.asItem())
         return (i->checked ? QStringLiteral("* ") : QString()) + i->title
@@ -30,24 +30,24 @@ QString line(const MenuSpec& row)
     return QStringLiteral("---");
 }
 
-QStringList lines(const MenuSpecs& rows)
+QStringList lines(const MenuRows& rows)
 {
     QStringList out;
-    for (const MenuSpec& r : rows)
+    for (const MenuRow& r : rows)
         out << line(r);
     return out;
 }
 
-const MenuSpec::Item& item(const MenuSpecs& rows, const QString& title)
+const MenuRow::Item& item(const MenuRows& rows, const QString& title)
 {
-    for (const MenuSpec& r : rows) {
+    for (const MenuRow& r : rows) {
         if (r.asItem() && r.asItem()->title == title)
             return *r.asItem();
     }
     throw std::runtime_error("no row " + title.toStdString());
 }
 
-void click(const MenuSpecs& rows, const QString& title)
+void click(const MenuRows& rows, const QString& title)
 {
     item(rows, title).action();
 }
@@ -111,7 +111,7 @@ TEST_F(SourceMenusTest, CameraAndMicrophoneMenusFollowTheModel)
     RecorderModel& m = fresh(Access::granted, Access::granted, true, true);
     click(SourceMenus::microphone(m), QStringLiteral("Temporary Mute"));
     EXPECT_TRUE(m.micMuted());
-    const MenuSpecs mic = SourceMenus::microphone(m);
+    const MenuRows mic = SourceMenus::microphone(m);
     ASSERT_TRUE(mic.at(3).asSlider());
     mic[3].asSlider()->set(-12);
     EXPECT_EQ(mic[3].asSlider()->get(), -12);
@@ -165,8 +165,8 @@ TEST_F(SourceMenusTest, SystemNoteAndToolsMenu)
         m.setPhase(phase);
         for (const bool on : {false, true}) {
             m.setPenOn(on);
-            const MenuSpecs rows = ToolMenu::tools(m, actions);
-            const MenuSpec::Item& pen = item(rows, QStringLiteral("Pen"));
+            const MenuRows rows = ToolMenu::tools(m, actions);
+            const MenuRow::Item& pen = item(rows, QStringLiteral("Pen"));
             const bool works = phase.is(RecorderPhase::Kind::ready) || phase.isLive();
             EXPECT_EQ(pen.enabled, works || on) << int(phase.kind) << on;
             EXPECT_EQ(pen.checked, on);

@@ -11,7 +11,7 @@ namespace corvessa {
 // One row of a floating menu, a value: a command, a line of text, a gain
 // slider or a divider. The closures run on the main thread. The toolbar, the
 // pen menu and the tray build lists of these; the floating menu draws them.
-struct MenuSpec {
+struct MenuRow {
     struct Item {
         QString title;
         bool checked = false;
@@ -31,16 +31,16 @@ struct MenuSpec {
 
     std::variant<Item, Note, Slider, Separator> row;
 
-    static MenuSpec item(QString title, bool checked, bool enabled, bool dim, std::function<void()> action)
+    static MenuRow item(QString title, bool checked, bool enabled, bool dim, std::function<void()> action)
     {
         return {Item{std::move(title), checked, enabled, dim, std::move(action)}};
     }
-    static MenuSpec note(QString text) { return {Note{std::move(text)}}; }
-    static MenuSpec slider(QString title, std::function<double()> get, std::function<void(double)> set)
+    static MenuRow note(QString text) { return {Note{std::move(text)}}; }
+    static MenuRow slider(QString title, std::function<double()> get, std::function<void(double)> set)
     {
         return {Slider{std::move(title), std::move(get), std::move(set)}};
     }
-    static MenuSpec separator() { return {Separator{}}; }
+    static MenuRow separator() { return {Separator{}}; }
 
     const Item* asItem() const { return std::get_if<Item>(&row); }
     const Note* asNote() const { return std::get_if<Note>(&row); }
@@ -48,7 +48,7 @@ struct MenuSpec {
     bool isSeparator() const { return std::holds_alternative<Separator>(row); }
 };
 
-using MenuSpecs = std::vector<MenuSpec>;
-using MenuProvider = std::function<MenuSpecs()>;
+using MenuRows = std::vector<MenuRow>;
+using MenuProvider = std::function<MenuRows()>;
 
 } // namespace corvessa

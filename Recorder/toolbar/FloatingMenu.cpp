@@ -273,14 +273,15 @@ void FloatingMenu::monitorPressed(const QPointF& position, int button)
 
 bool FloatingMenu::eventFilter(QObject*, QEvent* event)
 {
-    if (!m_window || (event->type() != QEvent::MouseButtonPress && event->type() != QEvent::MouseButtonDblClick))
+    if (event->type() != QEvent::MouseButtonPress && event->type() != QEvent::MouseButtonDblClick)
         return false;
     const auto* mouse = static_cast<QMouseEvent*>(event);
     const int button = xButton(mouse->button());
     if (button == 0)
         return false;
     m_ownPress = OwnPress{mouse->globalPosition(), button, m_clock.now()};
-    pressed(mouse->globalPosition());
+    if (m_window)
+        pressed(mouse->globalPosition());
     return false;
 }
 

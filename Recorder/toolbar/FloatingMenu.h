@@ -124,8 +124,9 @@ private:
     ReopenGuard m_closed;
     int m_builds = 0;
 
-    // The last press our own windows saw while a menu was open, so that the
-    // monitor's report of the same press does not close the menu it opened.
+    // The last press our own windows saw, open menu or not, so that the
+    // monitor's report of the same press, which may come after the menu that
+    // press opened, neither closes that menu nor counts twice.
     struct OwnPress {
         QPointF position;
         int button = 0;

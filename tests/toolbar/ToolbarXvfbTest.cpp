@@ -7,6 +7,7 @@
 #include "model/Stealth.h"
 #include "platform/FileReveal.h"
 #include "platform/PlatformLoader.h"
+#include "platform/synthetic/SyntheticAudioInput.h"
 #include "platform/core/UserDefaults.h"
 #include "prefs/Prefs.h"
 #include "support/ChildProcess.h"
@@ -76,6 +77,9 @@ protected:
             GTEST_SKIP() << why.toStdString();
         if (m_compositor && !(m_cm = WindowManager::startCompositor(m_x, &why)))
             GTEST_SKIP() << why.toStdString();
+        // Devices of our own: the sound server of the machine (or none, or one
+        // still being spawned) must not decide whether the mic menu opens.
+        AudioInput::setCurrent(std::make_shared<SyntheticAudioInput>());
         Prefs::resetShared();
         UserDefaults& d = UserDefaults::standard();
         d.setBool(QStringLiteral("micOn"), false);
@@ -93,6 +97,7 @@ protected:
         m_host.reset();
         m_model.reset();
         FileReveal::setCurrent(nullptr);
+        AudioInput::setCurrent(nullptr);
         if (m_x)
             XCloseDisplay(m_x);
         m_cm.reset();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/MenuRow.h"
 #include "model/RangeMode.h"
 #include "platform/DisplayInfo.h"
 #include "platform/WindowInfo.h"
@@ -15,9 +16,10 @@
 namespace corvessa {
 
 // The on-screen tools as the recorder model drives them: the target picker,
-// the lens outline, the pen overlay and the region picker. The program's
-// windows implement it; until a tool exists, StandInTools answers for it.
-// Main thread.
+// the lens outline, the region picker and zoom HUD, the pen overlay, the
+// teleprompter and the floating menu. The program's windows implement it;
+// until a tool exists, StandInTools answers for it. Rectangles are global
+// points, y up. Main thread.
 class ToolsFacade {
 public:
     // What the target picker hands back.
@@ -47,6 +49,34 @@ public:
     // hideCountdown() ends the countdown and drops its window.
     virtual void showCountdown(int n, const DisplayInfo& display) = 0;
     virtual void hideCountdown() = 0;
+
+    // Magnifier. Opens the region picker over `region` (the recorded area),
+    // proposing `defaultFrac` of it; the completion gets the picked rectangle,
+    // or nothing when the pick is cancelled. The default cancels at once.
+    using RegionCompletion = std::function<void(std::optional<QRectF>)>;
+    virtual void pickRegion(const QRectF& region, double defaultFrac, RegionCompletion completion)
+    {
+        (void)region, (void)defaultFrac;
+        if (completion)
+            completion(std::nullopt);
+    }
+    // Ends an open region pick as cancelled (its completion gets nothing).
+    virtual void cancelRegionPick() {}
+    // The short zoom message, near the recorded area when there is one.
+    virtual void showZoomHUD(const QString& text, const std::optional<QRectF>& near) { (void)text, (void)near; }
+    virtual void dismissMagnifierPanel() {}
+
+    // Pen: the drawing surface over `display`.
+    virtual void showPenOverlay(const DisplayInfo& display) { (void)display; }
+
+    // Teleprompter: hiding stops its scrolling and orders it out.
+    virtual bool isTeleprompterShown() const { return false; }
+    virtual void showTeleprompter() {}
+    virtual void hideTeleprompter() {}
+
+    // The floating menu, opened beside `anchor`.
+    virtual void showMenu(MenuRows rows, const QRectF& anchor) { (void)rows, (void)anchor; }
+    virtual void dismissFloatingMenu() {}
 };
 
 } // namespace corvessa

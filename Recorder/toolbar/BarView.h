@@ -3,7 +3,7 @@
 #include "model/RangeMode.h"
 #include "model/RecorderPhase.h"
 #include "toolbar/GlassPanel.h"
-#include "toolbar/MenuRow.h"
+#include "model/MenuRow.h"
 #include "toolbar/ToolActions.h"
 
 #include <QColor>

@@ -4,7 +4,7 @@
 #include "platform/OutsideClickMonitor.h"
 #include "platform/core/Scheduler.h"
 #include "toolbar/MenuPresenter.h"
-#include "toolbar/MenuRow.h"
+#include "model/MenuRow.h"
 #include "toolbar/ReopenGuard.h"
 
 #include <QObject>

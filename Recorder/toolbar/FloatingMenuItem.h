@@ -1,6 +1,6 @@
 #pragma once
 
-#include "toolbar/MenuRow.h"
+#include "model/MenuRow.h"
 
 #include <QAbstractButton>
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "toolbar/GlassPanel.h"
-#include "toolbar/MenuRow.h"
+#include "model/MenuRow.h"
 
 #include <QFont>
 

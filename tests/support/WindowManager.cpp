@@ -48,6 +48,31 @@ std::unique_ptr<ChildProcess> WindowManager::startOpenbox(Display* x, QString* w
         *why = QStringLiteral("openbox never got ready");
         return nullptr;
     }
+    // Even then it may not watch the root yet: a window mapped before it does
+    // is never managed. It is ready once a probe window gets a frame; a probe
+    // mapped too early is dropped and another one tried.
+    bool framed = false;
+    for (int attempt = 0; attempt < 30 && !framed; ++attempt) {
+        const Window probe = XCreateSimpleWindow(x, DefaultRootWindow(x), 0, 0, 10, 10, 0, 0, 0);
+        XMapWindow(x, probe);
+        XSync(x, False);
+        framed = waitFor(
+            [&] {
+                Window root = 0, parent = 0, *children = nullptr;
+                unsigned int count = 0;
+                XQueryTree(x, probe, &root, &parent, &children, &count);
+                if (children)
+                    XFree(children);
+                return parent != root;
+            },
+            500);
+        XDestroyWindow(x, probe);
+        XSync(x, False);
+    }
+    if (!framed) {
+        *why = QStringLiteral("openbox never managed a window");
+        return nullptr;
+    }
     return wm;
 }
 

@@ -12,6 +12,7 @@
 #include "prefs/Prefs.h"
 #include "support/ChildProcess.h"
 #include "support/TempHome.h"
+#include "support/OnServerTest.h"
 #include "support/WindowManager.h"
 #include "support/XvfbTest.h"
 #include "toolbar/BarDocking.h"
@@ -62,21 +63,13 @@ public:
     QStringList shown;
 };
 
-class ToolbarOnX : public ::testing::Test {
+class ToolbarOnX : public OnServerTest {
 protected:
     void SetUp() override
     {
-        if (QGuiApplication::platformName() != QLatin1String("xcb"))
-            GTEST_SKIP() << "runs only on the private X server";
-        m_x = XOpenDisplay(nullptr);
-        ASSERT_TRUE(m_x);
-        m_compositor = qEnvironmentVariable("CORVESSA_TEST_COMPOSITOR") == QLatin1String("1");
-        QString why;
-        m_wm = WindowManager::startOpenbox(m_x, &why);
-        if (!m_wm)
-            GTEST_SKIP() << why.toStdString();
-        if (m_compositor && !(m_cm = WindowManager::startCompositor(m_x, &why)))
-            GTEST_SKIP() << why.toStdString();
+        OnServerTest::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
         // Devices of our own: the sound server of the machine (or none, or one
         // still being spawned) must not decide whether the mic menu opens.
         AudioInput::setCurrent(std::make_shared<SyntheticAudioInput>());
@@ -98,10 +91,7 @@ protected:
         m_model.reset();
         FileReveal::setCurrent(nullptr);
         AudioInput::setCurrent(nullptr);
-        if (m_x)
-            XCloseDisplay(m_x);
-        m_cm.reset();
-        m_wm.reset();
+        OnServerTest::TearDown();
     }
 
     // The model over the program's own services and the toolbar over it.
@@ -133,29 +123,6 @@ protected:
         spin(300);
     }
 
-    static bool waitFor(const std::function<bool()>& done, int ms = 15000) { return WindowManager::waitFor(done, ms); }
-    static void spin(int ms) { WindowManager::spin(ms); }
-
-    // XTest input at a point in Qt coordinates (points are pixels on this server).
-    void move(QPoint p)
-    {
-        XTestFakeMotionEvent(m_x, -1, p.x(), p.y(), CurrentTime);
-        XFlush(m_x);
-        spin(30);
-    }
-    void button(bool down)
-    {
-        XTestFakeButtonEvent(m_x, 1, down ? True : False, CurrentTime);
-        XFlush(m_x);
-        spin(30);
-    }
-    void click(QPoint p)
-    {
-        move(p);
-        button(true);
-        button(false);
-        spin(150);
-    }
     QWidget* control(const char* name) { return m_host->bar().findChild<QWidget*>(QLatin1String(name)); }
     void clickControl(const char* name)
     {
@@ -179,16 +146,10 @@ protected:
     // The whole screen, kept as toolbar-<name>.png in $CORVESSA_TEST_ARTIFACTS.
     QImage screenshot(const QString& name)
     {
-        spin(200);
-        WindowManager::keepScreenshot(QStringLiteral("toolbar-") + name + (m_compositor ? "-cm" : "") + QStringLiteral(".png"));
-        return QGuiApplication::primaryScreen()->grabWindow(0).toImage();
+        return OnServerTest::screenshot(QStringLiteral("toolbar-") + name + (m_compositor ? "-cm" : "") + QStringLiteral(".png"));
     }
 
     TempHome home;
-    Display* m_x = nullptr;
-    bool m_compositor = false;
-    std::unique_ptr<ChildProcess> m_wm;
-    std::unique_ptr<ChildProcess> m_cm;
     std::shared_ptr<Stealth> m_stealth = std::make_shared<Stealth>();
     std::shared_ptr<Confirm> m_confirm;
     std::shared_ptr<RecordedReveal> m_reveal;

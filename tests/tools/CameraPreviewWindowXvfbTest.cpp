@@ -13,6 +13,7 @@
 #include "prefs/Prefs.h"
 #include "support/ChildProcess.h"
 #include "support/TempHome.h"
+#include "support/OnServerTest.h"
 #include "support/WindowManager.h"
 #include "support/XvfbTest.h"
 #include "tools/CameraPreviewWindow.h"
@@ -51,28 +52,13 @@ TEST_F(CameraPreviewWindowXvfb, TheMovieShowsTheCompositedBubbleWhereTheWindowIs
     runOnServer(QStringLiteral("CameraBubbleOnX.DISABLED_Movie"), {QStringLiteral("CORVESSA_CAMERA=synthetic")});
 }
 
-bool waitFor(const std::function<bool()>& done, int ms = 20000)
-{
-    return WindowManager::waitFor(done, ms);
-}
-
-void spin(int ms)
-{
-    WindowManager::spin(ms);
-}
-
-class CameraBubbleOnX : public ::testing::Test {
+class CameraBubbleOnX : public OnServerTest {
 protected:
     void SetUp() override
     {
-        if (QGuiApplication::platformName() != QLatin1String("xcb"))
-            GTEST_SKIP() << "runs only on the private X server";
-        m_x = XOpenDisplay(nullptr);
-        ASSERT_TRUE(m_x);
-        QString why;
-        m_wm = WindowManager::startOpenbox(m_x, &why);
-        if (!m_wm)
-            GTEST_SKIP() << why.toStdString();
+        OnServerTest::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
         CameraService::setCurrent(nullptr);
         Prefs::resetShared();
         UserDefaults& d = UserDefaults::standard();
@@ -94,9 +80,7 @@ protected:
     {
         m_bubble.reset();
         m_model.reset();
-        if (m_x)
-            XCloseDisplay(m_x);
-        m_wm.reset();
+        OnServerTest::TearDown();
     }
 
     // A bubble as the program makes it, over a toolbar bar at `bar`.
@@ -132,8 +116,6 @@ protected:
     }
 
     TempHome home;
-    Display* m_x = nullptr;
-    std::unique_ptr<ChildProcess> m_wm;
     std::shared_ptr<Stealth> m_stealth = std::make_shared<Stealth>();
     std::unique_ptr<RecorderModel> m_model;
     std::unique_ptr<CameraPreviewWindow> m_bubble;

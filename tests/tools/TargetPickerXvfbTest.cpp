@@ -4,6 +4,7 @@
 // program on the private server (the disabled test below).
 #include "platform/DisplayInfo.h"
 #include "support/ChildProcess.h"
+#include "support/OnServerTest.h"
 #include "support/WindowManager.h"
 #include "support/XvfbTest.h"
 #include "tools/ProgramTools.h"
@@ -32,35 +33,23 @@ class TargetPickerXvfbTest : public XvfbTest {};
 
 TEST_F(TargetPickerXvfbTest, ListsClicksCancelsAndDragsOnTheServer) { runOnServer("TargetPickerOnX.DISABLED_Picks"); }
 
-bool waitFor(const std::function<bool()>& done, int ms = 30000)
-{
-    return WindowManager::waitFor(done, ms);
-}
-
 void saveShot(const QString& name)
 {
     WindowManager::keepScreenshot(name);
 }
 
-class TargetPickerOnX : public ::testing::Test {
+class TargetPickerOnX : public OnServerTest {
 protected:
     void SetUp() override
     {
-        if (QGuiApplication::platformName() != QLatin1String("xcb"))
-            GTEST_SKIP() << "runs only on the private X server";
-        m_x = XOpenDisplay(nullptr);
-        ASSERT_TRUE(m_x);
-        QString why;
-        m_wm = WindowManager::startOpenbox(m_x, &why);
-        if (!m_wm)
-            GTEST_SKIP() << why.toStdString();
+        OnServerTest::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
     }
 
     void TearDown() override
     {
-        if (m_x)
-            XCloseDisplay(m_x);
-        m_wm.reset();
+        OnServerTest::TearDown();
     }
 
     // A client window of another program (no _NET_WM_PID), placed where asked.
@@ -93,17 +82,6 @@ protected:
         return result == GrabSuccess;
     }
 
-    void move(const QPoint& p)
-    {
-        XTestFakeMotionEvent(m_x, -1, p.x(), p.y(), CurrentTime);
-        XFlush(m_x);
-    }
-    void button(bool down)
-    {
-        XTestFakeButtonEvent(m_x, 1, down ? True : False, CurrentTime);
-        XFlush(m_x);
-    }
-
     bool opened(TargetPicker* picker)
     {
         return picker && picker->isOpen() && waitFor([&] {
@@ -115,8 +93,6 @@ protected:
                });
     }
 
-    Display* m_x = nullptr;
-    std::unique_ptr<ChildProcess> m_wm;
 };
 
 TEST_F(TargetPickerOnX, DISABLED_Picks)

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "support/ChildProcess.h"
+
+#include <QImage>
+#include <QPoint>
+#include <QString>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+
+struct _XDisplay;
+
+namespace corvessa::test {
+
+// Base of the window tests that run in the second run of a test program, on
+// the private server (see XvfbTest::runOnServer): skips anywhere else, opens a
+// connection of its own, starts openbox and, when CORVESSA_TEST_COMPOSITOR is
+// "1", xcompmgr; sends input with XTest. A derived SetUp calls this one first
+// and returns when IsSkipped() or HasFatalFailure(); a derived TearDown drops
+// its windows and then calls this one.
+class OnServerTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    static bool waitFor(const std::function<bool()>& done, int ms = 30000);
+    static void spin(int ms);
+
+    // XTest input at a point in Qt coordinates (points are pixels on this server).
+    void move(QPoint p);
+    void button(bool down);
+    void click(QPoint p);
+    // One press and release of the key with this keysym.
+    void key(unsigned long keysym);
+    // The whole screen, kept as `name` in $CORVESSA_TEST_ARTIFACTS when set.
+    QImage screenshot(const QString& name);
+
+    _XDisplay* m_x = nullptr;
+    bool m_compositor = false;
+
+private:
+    std::unique_ptr<ChildProcess> m_wm;
+    std::unique_ptr<ChildProcess> m_cm;
+};
+
+} // namespace corvessa::test

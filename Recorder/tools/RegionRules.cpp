@@ -24,6 +24,11 @@ QString number(double value)
     return text;
 }
 
+bool finite(const QPointF& p)
+{
+    return std::isfinite(p.x()) && std::isfinite(p.y());
+}
+
 double clampCentre(double c, double low, double high, double half)
 {
     // Raised first, then lowered: an area smaller than the rectangle keeps it
@@ -42,7 +47,7 @@ double RegionRules::heldFraction(double fraction)
 
 bool RegionRules::accepts(const QRectF& area, const QPointF& point)
 {
-    return std::isfinite(point.x()) && std::isfinite(point.y()) && area.normalized().contains(point);
+    return finite(point) && area.normalized().contains(point);
 }
 
 QRectF RegionRules::fitted(const QRectF& area, const QPointF& centre, double fraction)
@@ -73,6 +78,9 @@ QRectF RegionRules::forDrag(const QRectF& area, const QPointF& start, const QPoi
 std::optional<QRectF> RegionRules::release(const QRectF& area, const QPointF& start, const QPointF& end,
                                           double defaultFraction)
 {
+    // A point off the number line is no press anyone made.
+    if (!finite(start) || !finite(end))
+        return std::nullopt;
     const QRectF d = clippedDrag(area, start, end);
     if (d.width() >= minimumDrag && d.height() >= minimumDrag)
         return forDrag(area, start, end);

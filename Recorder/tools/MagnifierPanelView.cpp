@@ -9,7 +9,7 @@
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QPushButton>
+#include <QToolButton>
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QVBoxLayout>
@@ -22,16 +22,16 @@ namespace corvessa {
 namespace {
 
 // A row of exclusive buttons: the segmented picker of the card.
-QButtonGroup* segments(QWidget* owner, QHBoxLayout* row, const QStringList& titles, int width)
+QButtonGroup* segments(QWidget* owner, QHBoxLayout* row, const QStringList& titles)
 {
     auto* group = new QButtonGroup(owner);
     group->setExclusive(true);
     row->setSpacing(0);
     for (int i = 0; i < titles.size(); ++i) {
-        auto* button = new QPushButton(Loc::text(titles[i]));
+        auto* button = new QToolButton; button->setText(Loc::text(titles[i]));
         button->setCheckable(true);
         button->setFocusPolicy(Qt::NoFocus);
-        button->setFixedWidth(width / int(titles.size()));
+        button->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
         group->addButton(button, i);
         row->addWidget(button);
     }
@@ -57,11 +57,12 @@ MagnifierPanelView::MagnifierPanelView(Prefs& prefs, std::function<void(int mode
     , m_setFocusMode(std::move(setFocusMode))
 {
     auto* column = new QVBoxLayout(this);
-    column->setContentsMargins(margin + padding, margin + padding, margin + padding, margin + padding);
+    // Inside the glass panel's own margin.
+    column->setContentsMargins(padding, padding, padding, padding);
     column->setSpacing(12);
 
     auto* modeRow = new QHBoxLayout;
-    m_mode = segments(this, modeRow, {QStringLiteral("Follow Cursor"), QStringLiteral("Select Region")}, cardWidth);
+    m_mode = segments(this, modeRow, {QStringLiteral("Follow Cursor"), QStringLiteral("Select Region")});
     column->addLayout(modeRow);
     connect(m_mode, &QButtonGroup::idClicked, this, [this](int mode) {
         if (m_setFocusMode)
@@ -97,7 +98,7 @@ MagnifierPanelView::MagnifierPanelView(Prefs& prefs, std::function<void(int mode
     speedRow->addStretch(1);
     auto* speedButtons = new QHBoxLayout;
     m_speed = segments(this, speedButtons,
-                       {QStringLiteral("Fast"), QStringLiteral("Medium"), QStringLiteral("Slow")}, 150);
+                       {QStringLiteral("Fast"), QStringLiteral("Medium"), QStringLiteral("Slow")});
     speedRow->addLayout(speedButtons);
     column->addLayout(speedRow);
     connect(m_speed, &QButtonGroup::idClicked, this, [this](int speed) { m_prefs.setFocusSpeed(speed); });
@@ -119,7 +120,8 @@ MagnifierPanelView::MagnifierPanelView(Prefs& prefs, std::function<void(int mode
 
     connect(&m_prefs, &Prefs::changed, this, [this] { refresh(); });
     refresh();
-    setFixedWidth(cardWidth + 2 * (margin + padding));
+    // Wider where the texts need it (fonts and languages differ).
+    setMinimumWidth(cardWidth + 2 * (margin + padding));
     adjustSize();
 }
 

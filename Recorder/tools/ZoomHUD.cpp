@@ -1,10 +1,9 @@
 #include "tools/ZoomHUD.h"
 
 #include "platform/FloatingSurfaces.h"
+#include "tools/ZoomBadge.h"
 
-#include <QFontMetricsF>
 #include <QGuiApplication>
-#include <QLabel>
 #include <QPainterPath>
 #include <QScreen>
 
@@ -16,7 +15,6 @@ namespace corvessa {
 
 namespace {
 
-constexpr double kCornerRadius = 12;
 // Fade steps: smooth at 60 Hz, and a late step only shortens the fade.
 constexpr double kFadeStep = 1.0 / 60;
 
@@ -90,7 +88,7 @@ void ZoomHUD::show(const QString& text, const std::optional<QRectF>& near)
         return;
 
     if (!m_badge) {
-        m_badge = std::make_unique<QLabel>();
+        m_badge = std::make_unique<ZoomBadge>();
         if (m_surfaces) {
             m_surfaces->prepare(m_badge.get(), {SurfaceLevel::status, true, true});
         } else {
@@ -99,28 +97,19 @@ void ZoomHUD::show(const QString& text, const std::optional<QRectF>& near)
                                     | Qt::WindowTransparentForInput);
             m_badge->setAttribute(Qt::WA_ShowWithoutActivating);
         }
-        m_badge->setAttribute(Qt::WA_TranslucentBackground);
         m_badge->setAttribute(Qt::WA_TransparentForMouseEvents);
-        m_badge->setAlignment(Qt::AlignCenter);
-        QFont font = m_badge->font();
-        font.setPointSizeF(20);
-        font.setWeight(QFont::DemiBold);
-        m_badge->setFont(font);
-        m_badge->setStyleSheet(QStringLiteral("QLabel { color: white; background: rgba(0, 0, 0, 184);"
-                                              " border-radius: %1px; }")
-                                   .arg(kCornerRadius));
         m_badge->winId();
         if (m_registerWindow && m_badge->windowHandle())
             m_registerWindow(m_badge->windowHandle());
     }
 
     m_badge->setText(text);
-    const double textWidth = QFontMetricsF(m_badge->font()).horizontalAdvance(text);
+    const double textWidth = m_badge->textWidth(text);
     const QRect frame = layout.fromGlobal(frameFor(textWidth, near, *screen)).toAlignedRect();
     m_badge->setGeometry(frame);
     if (m_surfaces) {
         QPainterPath card;
-        card.addRoundedRect(QRectF(QPointF(0, 0), frame.size()), kCornerRadius, kCornerRadius);
+        card.addRoundedRect(QRectF(QPointF(0, 0), frame.size()), ZoomBadge::cornerRadius, ZoomBadge::cornerRadius);
         m_surfaces->setVisibleRegion(m_badge.get(), QRegion(card.toFillPolygon().toPolygon()));
     }
 

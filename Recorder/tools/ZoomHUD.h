@@ -11,12 +11,12 @@
 #include <optional>
 #include <vector>
 
-class QLabel;
 class QWindow;
 
 namespace corvessa {
 
 class FloatingSurfaces;
+class ZoomBadge;
 
 // A short message of the magnifier (the zoom factor, the mode) in a dark
 // rounded badge near the top of the recorded area: shown for `holdTime`, then
@@ -50,7 +50,7 @@ public:
     // 1 while shown, down to 0 through the fade.
     double opacity() const { return m_opacity; }
     // Null before the first show.
-    QLabel* badge() const { return m_badge.get(); }
+    ZoomBadge* badge() const { return m_badge.get(); }
 
     // The badge's frame (global points) for a text `textWidth` wide: centred on
     // the anchor (`near`, else the screen), its bottom 70 points below the
@@ -69,7 +69,7 @@ private:
     std::shared_ptr<FloatingSurfaces> m_surfaces;
     std::function<void(QWindow*)> m_registerWindow;
     std::function<ScreenCoordinates()> m_layout;
-    std::unique_ptr<QLabel> m_badge;
+    std::unique_ptr<ZoomBadge> m_badge;
     Scheduler::TimerRef m_hold;
     Scheduler::TimerRef m_fade;
     double m_fadeStart = 0;

@@ -4,8 +4,6 @@
 #include "tools/RegionRules.h"
 #include "tools/ZoomHUD.h"
 
-#include <QLabel>
-
 #include <gtest/gtest.h>
 
 #include <cmath>

@@ -1,8 +1,14 @@
+#include "prefs/Prefs.h"
+#include "support/TempHome.h"
 #include "support/VirtualScheduler.h"
 #include "tools/LensOutlineView.h"
 #include "tools/LensOverlay.h"
+#include "tools/MagnifierPanel.h"
 #include "tools/RegionRules.h"
 #include "tools/ZoomHUD.h"
+
+#include <QAbstractButton>
+#include <QLabel>
 
 #include <gtest/gtest.h>
 
@@ -131,4 +137,42 @@ TEST(LensOverlay, OutlineFollowsTheRectangleFlippedAndHidesWhenTooNarrow)
     EXPECT_EQ(lens.view()->recolours(), 1) << "the same look again costs nothing";
     lens.update(std::nullopt, true);
     EXPECT_FALSE(lens.isVisible());
+}
+
+TEST(MagnifierPanel, CardOpensAboveOrBelowTheButtonAndStaysInside)
+{
+    const QRect visible(0, 0, 1280, 800);
+    const QSize size(330, 300); // card plus its transparent margin
+    const int m = MagnifierPanelView::margin, gap = MagnifierPanel::gap;
+    struct Case {
+        QRect anchor;
+        QPoint origin;
+    } const cases[] = {
+        {{600, 740, 24, 24}, {612 - 165, 740 - gap - 300 + m}}, // bar at the bottom: above
+        {{600, 4, 24, 24}, {612 - 165, 28 + gap - m}},          // bar at the very top: below
+        {{2, 740, 24, 24}, {gap - m, 740 - gap - 300 + m}},     // near the left edge: pushed in
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(MagnifierPanel::placedOrigin(visible, c.anchor, size), c.origin);
+}
+
+TEST(MagnifierPanel, ModeGoesThroughTheModelAndTheRegionLineFollowsIt)
+{
+    {
+        test::TempHome home;
+        Prefs::resetShared();
+        Prefs& prefs = Prefs::shared();
+        prefs.setFocusMode(0);
+        std::vector<int> asked;
+        MagnifierPanelView view(prefs, [&](int mode) { asked.push_back(mode); });
+        EXPECT_FALSE(view.regionShortcut()->isVisibleTo(&view));
+        view.modeButton(1)->click();
+        EXPECT_EQ(asked, std::vector<int>{1});
+        EXPECT_EQ(prefs.focusMode(), 0) << "the model decides";
+        prefs.setFocusMode(1);
+        EXPECT_TRUE(view.regionShortcut()->isVisibleTo(&view));
+        EXPECT_EQ(MagnifierPanelView::factorText(0.15), QStringLiteral("6.7×"));
+    }
+    // The next test reads the real defaults again.
+    Prefs::resetShared();
 }

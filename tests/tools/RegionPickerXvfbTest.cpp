@@ -1,16 +1,21 @@
 // The region picker on a real X server with openbox: a click gives the default
 // fraction of the area centred there, Esc cancels, and both end with the
-// "[region]" log lines. The test program's own Qt runs offscreen, so the checks
+// "[region]" log lines. Beside it the magnifier's card: a click on its controls
+// keeps it open, one outside closes it. The test program's own Qt runs offscreen, so the checks
 // run in a second run of the program on the private server (the disabled test).
 #include "platform/core/ScreenCoordinates.h"
+#include "prefs/Prefs.h"
 #include "support/ChildProcess.h"
+#include "support/TempHome.h"
 #include "support/WindowManager.h"
 #include "support/XvfbTest.h"
+#include "tools/MagnifierPanel.h"
 #include "tools/ProgramTools.h"
 #include "tools/RegionPicker.h"
 #include "tools/RegionRules.h"
 
 #include <QGuiApplication>
+#include <QAbstractButton>
 #include <QScreen>
 #include <QWindow>
 
@@ -26,6 +31,7 @@ namespace {
 class RegionPickerXvfbTest : public XvfbTest {};
 
 TEST_F(RegionPickerXvfbTest, ClickPicksAndEscCancelsOnTheServer) { runOnServer("RegionPickerOnX.DISABLED_Picks"); }
+TEST_F(RegionPickerXvfbTest, MagnifierCardOnTheServer) { runOnServer("RegionPickerOnX.DISABLED_MagnifierCard"); }
 
 class RegionPickerOnX : public ::testing::Test {
 protected:
@@ -63,6 +69,16 @@ protected:
             return picker.view() && picker.view()->windowHandle() && picker.view()->windowHandle()->isExposed()
                    && !keyboardFree();
         }, 30000);
+    }
+
+    void click(const QPoint& p)
+    {
+        XTestFakeMotionEvent(m_x, -1, p.x(), p.y(), CurrentTime);
+        XSync(m_x, False);
+        WindowManager::waitFor([] { return false; }, 100); // the pointer's arrival before the press
+        XTestFakeButtonEvent(m_x, 1, True, CurrentTime);
+        XTestFakeButtonEvent(m_x, 1, False, CurrentTime);
+        XFlush(m_x);
     }
 
     Display* m_x = nullptr;
@@ -114,6 +130,35 @@ TEST_F(RegionPickerOnX, DISABLED_Picks)
     EXPECT_FALSE(*result);
     EXPECT_EQ(lines.last(), QStringLiteral("[region] finish rect=nil"));
     EXPECT_TRUE(WindowManager::waitFor([&] { return keyboardFree(); }, 30000));
+}
+
+TEST_F(RegionPickerOnX, DISABLED_MagnifierCard)
+{
+    TempHome home;
+    Prefs::resetShared();
+    {
+        ProgramTools tools;
+        const QRect anchor(600, 700, 24, 24);
+        std::vector<int> asked;
+        tools.openMagnifierPanel(anchor, [&](int mode) { asked.push_back(mode); });
+        MagnifierPanel& panel = tools.magnifierPanel();
+        ASSERT_TRUE(WindowManager::waitFor([&] {
+            return panel.view() && panel.view()->windowHandle() && panel.view()->windowHandle()->isExposed();
+        }, 30000));
+        EXPECT_LT(panel.view()->geometry().bottom() - MagnifierPanelView::margin, anchor.top()) << "above the button";
+        WindowManager::keepScreenshot(QStringLiteral("magnifier-card.png"));
+
+        QAbstractButton* region = panel.view()->modeButton(1);
+        click(region->mapToGlobal(region->rect().center()));
+        ASSERT_TRUE(WindowManager::waitFor([&] { return !asked.empty(); }, 30000));
+        EXPECT_EQ(asked, std::vector<int>{1});
+        EXPECT_TRUE(panel.isOpen()) << "a click on the card keeps it";
+
+        click(QPoint(100, 100));
+        ASSERT_TRUE(WindowManager::waitFor([&] { return !panel.isOpen(); }, 30000));
+        EXPECT_EQ(panel.outsideClose().closedAnchor(), QRectF(anchor));
+    }
+    Prefs::resetShared();
 }
 
 } // namespace

@@ -129,6 +129,12 @@ void AppShell::buildBar()
     setup.clicks = PlatformLoader::loadOutsideClickMonitor();
     setup.registerWindow = keepOutOfRecordings;
     setup.bar.tools = ToolActions::standIn(*m_model);
+    // The magnifier's settings card; its mode segments go through the model.
+    if (auto tools = std::dynamic_pointer_cast<ProgramTools>(m_model->dependencies().tools)) {
+        setup.bar.tools.openMagnifierPanel = [tools, setMode = setup.bar.tools.setFocusMode](const QRect& anchor) {
+            tools->openMagnifierPanel(anchor, setMode);
+        };
+    }
     setup.bar.showSettings = [] {
         RecorderLog::write(QStringLiteral("[settings] the settings window is not part of this build yet"));
     };

@@ -165,11 +165,13 @@ QWidget* BarView::toolsCluster()
     return box;
 }
 
-void BarView::tapOrHold(QWidget* control, std::function<void()> tap)
+void BarView::tapOrHold(QWidget* control, std::function<void()> tap, std::function<void(const QRect&)> hold)
 {
     if (!m_services.scheduler)
         return;
-    auto* input = new TapOrHold(*m_services.scheduler, std::move(tap), [](const QRect&) {}, control);
+    if (!hold)
+        hold = [](const QRect&) {};
+    auto* input = new TapOrHold(*m_services.scheduler, std::move(tap), std::move(hold), control);
     // The tile passes its children's presses to itself; this one takes them.
     input->setAttribute(Qt::WA_TransparentForMouseEvents, false);
     input->setGeometry(control->rect());
@@ -182,10 +184,13 @@ QWidget* BarView::magnifierButton()
     TileButton* button = icon(region ? QStringLiteral("plus.viewfinder") : QStringLiteral("plus.magnifyingglass"), on,
                               on ? IconTile::orange() : secondary(), 17, {}, QStringLiteral("magnifier"));
     tip(button, region ? QStringLiteral("Magnifier · Select Region") : QStringLiteral("Magnifier"), HotKeyAction::focus);
-    // A hold opens the magnifier's settings, which come with the magnifier itself.
+    // A hold opens the magnifier's settings card beside the button.
     tapOrHold(button, [this] {
         if (m_services.tools.toggleFocus)
             m_services.tools.toggleFocus();
+    }, [this](const QRect& anchor) {
+        if (m_services.tools.openMagnifierPanel)
+            m_services.tools.openMagnifierPanel(anchor);
     });
     return button;
 }

@@ -2,7 +2,12 @@
 
 #include "platform/PlatformLoader.h"
 #include "platform/ScreenSource.h"
+#include "platform/core/MainLoopScheduler.h"
+#include "tools/LensOverlay.h"
+#include "tools/MagnifierPanel.h"
+#include "tools/RegionPicker.h"
 #include "tools/TargetPicker.h"
+#include "tools/ZoomHUD.h"
 
 #include <unistd.h>
 
@@ -16,8 +21,9 @@ ProgramTools::ProgramTools(std::function<std::vector<WindowInfo>()> windows,
     : m_windows(std::move(windows))
     , m_surfaces(std::move(surfaces))
     , m_registerWindow(std::move(registerWindow))
-    , m_standIn({}, std::move(log))
+    , m_standIn({}, log)
     , m_countdown(std::move(compositingActive))
+    , m_log(std::move(log))
 {
     if (!m_windows) {
         m_windows = [] {
@@ -47,6 +53,92 @@ void ProgramTools::pickRange(RangeMode mode, PickCompletion completion)
         m_picker = std::make_unique<TargetPicker>(m_surfaces, m_registerWindow, [this] { return windowList(); });
     }
     m_picker->pick(mode, std::move(completion));
+}
+
+// ---- Magnifier
+
+std::shared_ptr<FloatingSurfaces> ProgramTools::surfaces()
+{
+    if (!m_surfaces)
+        m_surfaces = PlatformLoader::loadFloatingSurfaces();
+    return m_surfaces;
+}
+
+LensOverlay& ProgramTools::lensOverlay()
+{
+    if (!m_lens)
+        m_lens = std::make_unique<LensOverlay>(surfaces(), m_registerWindow);
+    return *m_lens;
+}
+
+RegionPicker& ProgramTools::regionPicker()
+{
+    if (!m_regionPicker)
+        m_regionPicker = std::make_unique<RegionPicker>(surfaces(), m_registerWindow, m_log);
+    return *m_regionPicker;
+}
+
+ZoomHUD& ProgramTools::zoomHUD()
+{
+    if (!m_zoomHUD)
+        m_zoomHUD = std::make_unique<ZoomHUD>(MainLoopScheduler::shared(), surfaces(), m_registerWindow);
+    return *m_zoomHUD;
+}
+
+MagnifierPanel& ProgramTools::magnifierPanel()
+{
+    if (!m_magnifierPanel) {
+        MagnifierPanel::Setup setup;
+        setup.clock = &MainLoopScheduler::shared();
+        setup.surfaces = surfaces();
+        setup.clicks = PlatformLoader::loadOutsideClickMonitor();
+        setup.registerWindow = m_registerWindow;
+        m_magnifierPanel = std::make_unique<MagnifierPanel>(std::move(setup));
+    }
+    return *m_magnifierPanel;
+}
+
+void ProgramTools::showLensOutline(const QRectF& rect, bool armed)
+{
+    lensOverlay().update(rect, armed);
+}
+
+void ProgramTools::hideLensOutline()
+{
+    if (m_lens)
+        m_lens->hide();
+}
+
+bool ProgramTools::isRegionPickOpen() const
+{
+    return m_regionPicker && m_regionPicker->isOpen();
+}
+
+void ProgramTools::pickRegion(const QRectF& region, double defaultFrac, RegionCompletion completion)
+{
+    regionPicker().pick(region, defaultFrac, std::move(completion));
+}
+
+void ProgramTools::cancelRegionPick()
+{
+    if (m_regionPicker)
+        m_regionPicker->finish(std::nullopt);
+}
+
+void ProgramTools::showZoomHUD(const QString& text, const std::optional<QRectF>& near)
+{
+    zoomHUD().show(text, near);
+}
+
+void ProgramTools::dismissMagnifierPanel()
+{
+    if (m_magnifierPanel)
+        m_magnifierPanel->dismiss();
+}
+
+void ProgramTools::openMagnifierPanel(const QRect& anchor, std::function<void(int mode)> setFocusMode)
+{
+    magnifierPanel().show(anchor, std::move(setFocusMode));
 }
 
 } // namespace corvessa

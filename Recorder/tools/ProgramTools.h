@@ -5,12 +5,17 @@
 
 #include <memory>
 
+class QRect;
 class QWindow;
 
 namespace corvessa {
 
 class FloatingSurfaces;
+class LensOverlay;
+class MagnifierPanel;
+class RegionPicker;
 class TargetPicker;
+class ZoomHUD;
 
 // The on-screen tools of the program: the target picker and the countdown are
 // drawn; the tools not built yet answer as StandInTools does. Main thread.
@@ -31,10 +36,7 @@ public:
     void pickRange(RangeMode mode, PickCompletion completion) override;
     // The windows the picker offers: other programs' normal windows shown now.
     std::vector<WindowInfo> windowList() override;
-    void showLensOutline(const QRectF& rect, bool armed) override { m_standIn.showLensOutline(rect, armed); }
-    void hideLensOutline() override { m_standIn.hideLensOutline(); }
     void hidePenOverlay() override { m_standIn.hidePenOverlay(); }
-    bool isRegionPickOpen() const override { return m_standIn.isRegionPickOpen(); }
     void showCountdown(int n, const DisplayInfo& display) override { m_countdown.show(n, display); }
     void hideCountdown() override { m_countdown.hide(); }
 
@@ -42,13 +44,39 @@ public:
     // Made on the first pick.
     TargetPicker* picker() const { return m_picker.get(); }
 
+    // ---- Magnifier: the lens outline, the region picker, the zoom HUD and the
+    // settings card, each made on first use. Geometry in global points (y up)
+    // unless said otherwise.
+    void showLensOutline(const QRectF& rect, bool armed) override;
+    void hideLensOutline() override;
+    bool isRegionPickOpen() const override;
+    // "[region]" lines go to the log.
+    void pickRegion(const QRectF& region, double defaultFrac, RegionCompletion completion) override;
+    void cancelRegionPick() override;
+    void showZoomHUD(const QString& text, const std::optional<QRectF>& near) override;
+    void dismissMagnifierPanel() override;
+    // Opens the settings card beside the toolbar control at `anchor` (Qt global
+    // points, y down); its mode segments call `setFocusMode`.
+    void openMagnifierPanel(const QRect& anchor, std::function<void(int mode)> setFocusMode);
+    LensOverlay& lensOverlay();
+    RegionPicker& regionPicker();
+    ZoomHUD& zoomHUD();
+    MagnifierPanel& magnifierPanel();
+
 private:
+    std::shared_ptr<FloatingSurfaces> surfaces();
+
     std::function<std::vector<WindowInfo>()> m_windows;
     std::shared_ptr<FloatingSurfaces> m_surfaces;
     std::function<void(QWindow*)> m_registerWindow;
     std::unique_ptr<TargetPicker> m_picker;
     StandInTools m_standIn;
     CountdownOverlay m_countdown;
+    std::function<void(const QString&)> m_log;
+    std::unique_ptr<LensOverlay> m_lens;
+    std::unique_ptr<RegionPicker> m_regionPicker;
+    std::unique_ptr<ZoomHUD> m_zoomHUD;
+    std::unique_ptr<MagnifierPanel> m_magnifierPanel;
 };
 
 } // namespace corvessa

@@ -1,0 +1,101 @@
+#include "tools/LensOverlay.h"
+
+#include "platform/FloatingSurfaces.h"
+#include "tools/LensOutlineView.h"
+
+#include <QGuiApplication>
+#include <QScreen>
+
+#include <cmath>
+#include <utility>
+
+namespace corvessa {
+
+namespace {
+
+ScreenCoordinates qtLayout()
+{
+    QScreen* primary = QGuiApplication::primaryScreen();
+    return ScreenCoordinates(primary ? QRectF(primary->geometry()) : QRectF());
+}
+
+} // namespace
+
+LensOverlay::LensOverlay(std::shared_ptr<FloatingSurfaces> surfaces, std::function<void(QWindow*)> registerWindow,
+                         std::function<ScreenCoordinates()> coords)
+    : m_surfaces(std::move(surfaces))
+    , m_registerWindow(std::move(registerWindow))
+    , m_coords(coords ? std::move(coords) : &qtLayout)
+{
+}
+
+LensOverlay::~LensOverlay() = default;
+
+std::optional<QRect> LensOverlay::windowFrame(const std::optional<QRectF>& rect, const ScreenCoordinates& coords)
+{
+    if (!rect)
+        return std::nullopt;
+    const QRectF r = rect->normalized();
+    if (!std::isfinite(r.x()) || !std::isfinite(r.y()) || !std::isfinite(r.width()) || !std::isfinite(r.height()))
+        return std::nullopt;
+    if (r.width() <= minimumWidth || r.height() <= 0)
+        return std::nullopt;
+    return coords.fromGlobal(r).toAlignedRect();
+}
+
+QRegion LensOverlay::rimRegion(const QSize& size)
+{
+    const QRect all(QPoint(0, 0), size);
+    return QRegion(all).subtracted(QRegion(all.adjusted(rimBand, rimBand, -rimBand, -rimBand)));
+}
+
+bool LensOverlay::isVisible() const
+{
+    return m_view && m_view->isVisible();
+}
+
+void LensOverlay::hide()
+{
+    if (m_view)
+        m_view->hide();
+}
+
+void LensOverlay::update(const std::optional<QRectF>& rect, bool armed)
+{
+    const auto frame = windowFrame(rect, m_coords());
+    if (!frame) {
+        hide();
+        return;
+    }
+    if (!m_view) {
+        m_view = std::make_unique<LensOutlineView>();
+        if (m_surfaces) {
+            m_surfaces->prepare(m_view.get(), {SurfaceLevel::popUpMenu, true, true});
+        } else {
+            m_view->setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint
+                                   | Qt::X11BypassWindowManagerHint | Qt::WindowDoesNotAcceptFocus
+                                   | Qt::WindowTransparentForInput);
+            m_view->setAttribute(Qt::WA_ShowWithoutActivating);
+        }
+        m_view->setAttribute(Qt::WA_TransparentForMouseEvents);
+        m_view->setGeometry(*frame);
+        m_view->winId();
+        if (m_registerWindow && m_view->windowHandle())
+            m_registerWindow(m_view->windowHandle());
+    }
+    m_view->setArmed(armed);
+    const bool moved = m_view->geometry() != *frame;
+    if (moved)
+        m_view->setGeometry(*frame);
+    if (m_surfaces && (moved || !m_view->isVisible()))
+        m_surfaces->setVisibleRegion(m_view.get(), m_surfaces->compositing() ? QRegion() : rimRegion(frame->size()));
+    if (!m_view->isVisible()) {
+        m_view->show();
+        if (m_surfaces)
+            m_surfaces->raise(m_view.get());
+        else
+            m_view->raise();
+    }
+}
+
+} // namespace corvessa

@@ -1,0 +1,153 @@
+#include "tools/RegionPicker.h"
+
+#include "platform/FloatingSurfaces.h"
+#include "tools/RegionPickerView.h"
+#include "tools/RegionRules.h"
+
+#include <QGuiApplication>
+#include <QScreen>
+
+#include <cmath>
+#include <utility>
+
+namespace corvessa {
+
+RegionPicker::RegionPicker(std::shared_ptr<FloatingSurfaces> surfaces, std::function<void(QWindow*)> registerWindow,
+                           std::function<void(const QString&)> log)
+    : m_surfaces(std::move(surfaces))
+    , m_registerWindow(std::move(registerWindow))
+    , m_log(std::move(log))
+{
+}
+
+RegionPicker::~RegionPicker()
+{
+    finish(std::nullopt);
+}
+
+std::optional<QRectF> RegionPicker::screenFor(const QRectF& region, const std::vector<QRectF>& screens,
+                                              const std::optional<QRectF>& primary)
+{
+    const QPointF centre = region.center();
+    for (const QRectF& screen : screens) {
+        if (screen.contains(centre))
+            return screen;
+    }
+    return primary;
+}
+
+void RegionPicker::pick(const QRectF& area, double defaultFraction, Completion completion)
+{
+    finish(std::nullopt);
+
+    const QRectF region = area.normalized();
+    QScreen* primary = QGuiApplication::primaryScreen();
+    const QRectF primaryQt = primary ? QRectF(primary->geometry()) : QRectF();
+    const ScreenCoordinates coords(primaryQt);
+    std::vector<QRectF> screens;
+    for (QScreen* s : QGuiApplication::screens())
+        screens.push_back(coords.toGlobal(QRectF(s->geometry())));
+    const auto screen = screenFor(region, screens,
+                                  primary ? std::optional(coords.toGlobal(primaryQt)) : std::nullopt);
+    // An empty area has nothing to magnify; its fractions would be nonsense.
+    const bool usable = std::isfinite(region.x()) && std::isfinite(region.y()) && std::isfinite(region.width())
+                        && std::isfinite(region.height()) && region.width() > 0 && region.height() > 0;
+    if (!screen || !usable) {
+        if (completion)
+            completion(std::nullopt);
+        return;
+    }
+
+    m_completion = std::move(completion);
+    m_region = region;
+    m_screen = *screen;
+    m_defaultFraction = defaultFraction;
+    m_start.reset();
+    m_current = QPointF();
+    if (m_log) {
+        m_log(QStringLiteral("[region] pick start region=%1 screen=%2")
+                  .arg(RegionRules::describe(region), RegionRules::describe(*screen)));
+    }
+
+    const QRectF screenQt = coords.fromGlobal(*screen);
+    // Without a compositing manager a translucent veil shows black: paint the
+    // screen as it is now beneath it instead.
+    QPixmap backdrop;
+    if (m_surfaces && !m_surfaces->compositing()) {
+        for (QScreen* s : QGuiApplication::screens()) {
+            if (QRectF(s->geometry()) == screenQt)
+                backdrop = s->grabWindow(0);
+        }
+    }
+    auto* view = new RegionPickerView(*this, coords, screenQt, backdrop);
+    // Below the toolbar, so its magnifier button can still end the pick.
+    if (m_surfaces)
+        m_surfaces->prepare(view, {SurfaceLevel::dim, true, false});
+    view->setGeometry(screenQt.toAlignedRect());
+    view->winId();
+    if (m_registerWindow && view->windowHandle())
+        m_registerWindow(view->windowHandle());
+    view->show();
+    if (m_surfaces)
+        m_surfaces->raise(view);
+    else
+        view->raise();
+    m_view = view;
+    // Past the window manager nothing gets focus: take the keyboard for Esc.
+    view->grabKeyboard();
+}
+
+void RegionPicker::finish(std::optional<QRectF> rect)
+{
+    if (!m_view && !m_completion)
+        return;
+    if (m_log)
+        m_log(QStringLiteral("[region] finish rect=%1").arg(RegionRules::describe(rect)));
+    if (RegionPickerView* view = m_view) {
+        m_view = nullptr;
+        view->releaseKeyboard();
+        view->hide();
+        // It may be the one whose event ends the pick.
+        view->deleteLater();
+    }
+    m_start.reset();
+    if (auto completion = std::exchange(m_completion, {}))
+        completion(std::move(rect));
+}
+
+void RegionPicker::redraw()
+{
+    if (m_view)
+        m_view->update();
+}
+
+void RegionPicker::press(const QPointF& point)
+{
+    if (!isOpen() || !RegionRules::accepts(m_region, point))
+        return;
+    m_start = point;
+    m_current = point;
+    redraw();
+}
+
+void RegionPicker::drag(const QPointF& point)
+{
+    m_current = point;
+    redraw();
+}
+
+void RegionPicker::release(const QPointF& point)
+{
+    if (!m_start)
+        return;
+    m_current = point;
+    const QPointF start = *std::exchange(m_start, std::nullopt);
+    if (const auto rect = RegionRules::release(m_region, start, point, m_defaultFraction)) {
+        finish(rect);
+        return;
+    }
+    // A drag too small to count: the user tries again.
+    redraw();
+}
+
+} // namespace corvessa

@@ -1,0 +1,85 @@
+#pragma once
+
+#include "model/ToolsFacade.h"
+#include "platform/core/ScreenCoordinates.h"
+#include "tools/RegionPickerView.h"
+
+#include <QPointF>
+#include <QPointer>
+#include <QRectF>
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+class QWindow;
+
+namespace corvessa {
+
+class FloatingSurfaces;
+
+// Lets the user choose the part of the recorded area the magnifier locks onto:
+// a veil over the screen holding the area takes a click (the default fraction
+// centred there) or a drag (its size, with the area's aspect ratio), see
+// RegionRules. Esc or a right click cancels. The veil holds the keyboard
+// while open and lets go on every exit. Ends with one call of the completion.
+// Geometry is in global points (y up) unless said otherwise. Main thread.
+class RegionPicker {
+public:
+    using Completion = ToolsFacade::RegionCompletion;
+
+    // `log` takes the "[region]" lines; `registerWindow` keeps the veil out of
+    // recordings.
+    RegionPicker(std::shared_ptr<FloatingSurfaces> surfaces, std::function<void(QWindow*)> registerWindow,
+                 std::function<void(const QString&)> log);
+    // A pick still open ends with nothing.
+    ~RegionPicker();
+    RegionPicker(const RegionPicker&) = delete;
+    RegionPicker& operator=(const RegionPicker&) = delete;
+
+    // Opens the veil over the screen holding `region`'s centre (else the
+    // primary screen). A pick still open ends with nothing first. With no
+    // screen, or an empty region, the completion gets nothing at once.
+    void pick(const QRectF& region, double defaultFraction, Completion completion);
+    // Closes the veil, lets go of the keyboard and calls the completion once.
+    // Safe when nothing is open.
+    void finish(std::optional<QRectF> rect);
+
+    bool isOpen() const { return bool(m_view); }
+    RegionPickerView* view() const { return m_view; }
+    const QRectF& region() const { return m_region; }
+    // The screen the veil covers.
+    const QRectF& screen() const { return m_screen; }
+    // Where the press in progress began; nothing between presses.
+    const std::optional<QPointF>& start() const { return m_start; }
+    const QPointF& current() const { return m_current; }
+
+    // Input from the veil.
+    void press(const QPointF& point);
+    void drag(const QPointF& point);
+    void release(const QPointF& point);
+
+    // Which of `screens` (global frames) a pick over `region` uses: the first
+    // holding its centre, else `primary`.
+    static std::optional<QRectF> screenFor(const QRectF& region, const std::vector<QRectF>& screens,
+                                           const std::optional<QRectF>& primary);
+
+private:
+    void redraw();
+
+    std::shared_ptr<FloatingSurfaces> m_surfaces;
+    std::function<void(QWindow*)> m_registerWindow;
+    std::function<void(const QString&)> m_log;
+
+    QPointer<RegionPickerView> m_view;
+    Completion m_completion;
+    QRectF m_region;
+    QRectF m_screen;
+    double m_defaultFraction = 0;
+    std::optional<QPointF> m_start;
+    QPointF m_current;
+};
+
+} // namespace corvessa

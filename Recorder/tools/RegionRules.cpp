@@ -1,0 +1,101 @@
+#include "tools/RegionRules.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+
+namespace corvessa {
+
+namespace {
+
+// The shortest text that reads back as the same double, always with a decimal
+// point or an exponent, so 1440 is "1440.0".
+QString number(double value)
+{
+    if (std::isnan(value))
+        return QStringLiteral("nan");
+    if (std::isinf(value))
+        return value > 0 ? QStringLiteral("inf") : QStringLiteral("-inf");
+    char buffer[64];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    QString text = QString::fromLatin1(buffer, int(result.ptr - buffer));
+    if (!text.contains(QLatin1Char('.')) && !text.contains(QLatin1Char('e')))
+        text += QStringLiteral(".0");
+    return text;
+}
+
+bool finite(const QPointF& p)
+{
+    return std::isfinite(p.x()) && std::isfinite(p.y());
+}
+
+double clampCentre(double c, double low, double high, double half)
+{
+    // Raised first, then lowered: an area smaller than the rectangle keeps it
+    // flush with the far edge, as the fit never exceeds the area anyway.
+    return std::min(std::max(c, low + half), high - half);
+}
+
+} // namespace
+
+double RegionRules::heldFraction(double fraction)
+{
+    if (!std::isfinite(fraction))
+        return minimumFraction;
+    return std::clamp(fraction, minimumFraction, maximumFraction);
+}
+
+bool RegionRules::accepts(const QRectF& area, const QPointF& point)
+{
+    return finite(point) && area.normalized().contains(point);
+}
+
+QRectF RegionRules::fitted(const QRectF& area, const QPointF& centre, double fraction)
+{
+    const QRectF a = area.normalized();
+    const double w = a.width() * fraction;
+    const double h = a.height() * fraction;
+    const double cx = clampCentre(centre.x(), a.left(), a.right(), w / 2);
+    const double cy = clampCentre(centre.y(), a.top(), a.bottom(), h / 2);
+    return {cx - w / 2, cy - h / 2, w, h};
+}
+
+QRectF RegionRules::clippedDrag(const QRectF& area, const QPointF& start, const QPointF& end)
+{
+    return QRectF(start, end).normalized().intersected(area.normalized());
+}
+
+QRectF RegionRules::forDrag(const QRectF& area, const QPointF& start, const QPointF& end)
+{
+    const QRectF a = area.normalized();
+    const QRectF d = clippedDrag(a, start, end);
+    double f = 0;
+    if (a.width() > 0 && a.height() > 0)
+        f = std::max(d.width() / a.width(), d.height() / a.height());
+    return fitted(a, d.center(), heldFraction(f));
+}
+
+std::optional<QRectF> RegionRules::release(const QRectF& area, const QPointF& start, const QPointF& end,
+                                          double defaultFraction)
+{
+    // A point off the number line is no press anyone made.
+    if (!finite(start) || !finite(end))
+        return std::nullopt;
+    const QRectF d = clippedDrag(area, start, end);
+    if (d.width() >= minimumDrag && d.height() >= minimumDrag)
+        return forDrag(area, start, end);
+    const QPointF moved = end - start;
+    if (std::hypot(moved.x(), moved.y()) < clickSlop)
+        return fitted(area, start, heldFraction(defaultFraction));
+    return std::nullopt;
+}
+
+QString RegionRules::describe(const std::optional<QRectF>& rect)
+{
+    if (!rect)
+        return QStringLiteral("nil");
+    return QStringLiteral("(%1, %2, %3, %4)")
+        .arg(number(rect->x()), number(rect->y()), number(rect->width()), number(rect->height()));
+}
+
+} // namespace corvessa

@@ -1,0 +1,79 @@
+#pragma once
+
+#include "platform/core/Scheduler.h"
+#include "platform/core/ScreenCoordinates.h"
+
+#include <QRectF>
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+class QWindow;
+
+namespace corvessa {
+
+class FloatingSurfaces;
+class ZoomBadge;
+
+// A short message of the magnifier (the zoom factor, the mode) in a dark
+// rounded badge near the top of the recorded area: shown for `holdTime`, then
+// faded out over `fadeTime`. Each show restarts the wait, so quick changes keep
+// the badge up with the latest text; a show during the fade stops the fade, so
+// the new text is seen. Click-through, above everything. Main thread.
+class ZoomHUD {
+public:
+    static constexpr double holdTime = 0.9;
+    static constexpr double fadeTime = 0.25;
+    static constexpr double height = 40;
+    static constexpr double minimumWidth = 84;
+    // Room on either side of the text.
+    static constexpr double padding = 18;
+
+    // `layout` gives the screens (by default Qt's, read at each show); `clock`
+    // times the hold and the fade.
+    ZoomHUD(Scheduler& clock, std::shared_ptr<FloatingSurfaces> surfaces, std::function<void(QWindow*)> registerWindow,
+            std::function<ScreenCoordinates()> layout = {});
+    ~ZoomHUD();
+    ZoomHUD(const ZoomHUD&) = delete;
+    ZoomHUD& operator=(const ZoomHUD&) = delete;
+
+    // Shows `text` near the top of `near` (global points), or of the primary
+    // screen. Without a screen nothing happens.
+    void show(const QString& text, const std::optional<QRectF>& near);
+
+    bool isVisible() const;
+    bool isFading() const { return bool(m_fade); }
+    QString text() const;
+    // 1 while shown, down to 0 through the fade.
+    double opacity() const { return m_opacity; }
+    // Null before the first show.
+    ZoomBadge* badge() const { return m_badge.get(); }
+
+    // The badge's frame (global points) for a text `textWidth` wide: centred on
+    // the anchor (`near`, else the screen), its bottom 70 points below the
+    // anchor's top and never less than 90 points below the screen's top.
+    static QRectF frameFor(double textWidth, const std::optional<QRectF>& near, const QRectF& screen);
+    // The screen (global frames) a badge near `near` uses: the first holding its
+    // centre, else `primary`.
+    static std::optional<QRectF> screenFor(const std::optional<QRectF>& near, const std::vector<QRectF>& screens,
+                                           const std::optional<QRectF>& primary);
+
+private:
+    void startFade();
+    void setOpacity(double opacity);
+
+    Scheduler& m_clock;
+    std::shared_ptr<FloatingSurfaces> m_surfaces;
+    std::function<void(QWindow*)> m_registerWindow;
+    std::function<ScreenCoordinates()> m_layout;
+    std::unique_ptr<ZoomBadge> m_badge;
+    Scheduler::TimerRef m_hold;
+    Scheduler::TimerRef m_fade;
+    double m_fadeStart = 0;
+    double m_opacity = 1;
+};
+
+} // namespace corvessa

@@ -1,0 +1,165 @@
+// The region picker on a real X server with openbox: a click gives the default
+// fraction of the area centred there, Esc cancels, and both end with the
+// "[region]" log lines. Beside it the magnifier's card: a click on its controls
+// keeps it open, one outside closes it. The test program's own Qt runs offscreen, so the checks
+// run in a second run of the program on the private server (the disabled test).
+#include "platform/core/ScreenCoordinates.h"
+#include "prefs/Prefs.h"
+#include "support/ChildProcess.h"
+#include "support/TempHome.h"
+#include "support/WindowManager.h"
+#include "support/XvfbTest.h"
+#include "tools/MagnifierPanel.h"
+#include "tools/ProgramTools.h"
+#include "tools/RegionPicker.h"
+#include "tools/RegionRules.h"
+
+#include <QGuiApplication>
+#include <QAbstractButton>
+#include <QScreen>
+#include <QWindow>
+
+#include <gtest/gtest.h>
+
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+
+namespace corvessa::test {
+namespace {
+
+class RegionPickerXvfbTest : public XvfbTest {};
+
+TEST_F(RegionPickerXvfbTest, ClickPicksAndEscCancelsOnTheServer) { runOnServer("RegionPickerOnX.DISABLED_Picks"); }
+TEST_F(RegionPickerXvfbTest, MagnifierCardOnTheServer) { runOnServer("RegionPickerOnX.DISABLED_MagnifierCard"); }
+
+class RegionPickerOnX : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (QGuiApplication::platformName() != QLatin1String("xcb"))
+            GTEST_SKIP() << "runs only on the private X server";
+        m_x = XOpenDisplay(nullptr);
+        ASSERT_TRUE(m_x);
+        QString why;
+        m_wm = WindowManager::startOpenbox(m_x, &why);
+        if (!m_wm)
+            GTEST_SKIP() << why.toStdString();
+    }
+
+    void TearDown() override
+    {
+        if (m_x)
+            XCloseDisplay(m_x);
+        m_wm.reset();
+    }
+
+    bool keyboardFree()
+    {
+        const int result = XGrabKeyboard(m_x, DefaultRootWindow(m_x), False, GrabModeAsync, GrabModeAsync, CurrentTime);
+        if (result == GrabSuccess)
+            XUngrabKeyboard(m_x, CurrentTime);
+        XSync(m_x, False);
+        return result == GrabSuccess;
+    }
+
+    bool opened(RegionPicker& picker)
+    {
+        return WindowManager::waitFor([&] {
+            return picker.view() && picker.view()->windowHandle() && picker.view()->windowHandle()->isExposed()
+                   && !keyboardFree();
+        }, 30000);
+    }
+
+    void click(const QPoint& p)
+    {
+        XTestFakeMotionEvent(m_x, -1, p.x(), p.y(), CurrentTime);
+        XSync(m_x, False);
+        WindowManager::waitFor([] { return false; }, 100); // the pointer's arrival before the press
+        XTestFakeButtonEvent(m_x, 1, True, CurrentTime);
+        XTestFakeButtonEvent(m_x, 1, False, CurrentTime);
+        XFlush(m_x);
+    }
+
+    Display* m_x = nullptr;
+    std::unique_ptr<ChildProcess> m_wm;
+};
+
+TEST_F(RegionPickerOnX, DISABLED_Picks)
+{
+    QStringList lines;
+    ProgramTools tools({}, [&](const QString& line) { lines << line; });
+    const QRectF primary(QGuiApplication::primaryScreen()->geometry());
+    const ScreenCoordinates coords(primary);
+    // A window recording: the area is part of the screen.
+    const QRectF area(100, 120, 800, 500);
+    std::optional<std::optional<QRectF>> result;
+    tools.pickRegion(area, 0.3, [&](std::optional<QRectF> r) { result = r; });
+    ASSERT_TRUE(opened(tools.regionPicker())) << "veil shown, keyboard held";
+    EXPECT_TRUE(tools.isRegionPickOpen());
+
+    const QPointF click = coords.toGlobal(QPointF(300, 500));
+    ASSERT_TRUE(area.contains(click));
+    XTestFakeMotionEvent(m_x, -1, 300, 500, CurrentTime);
+    XSync(m_x, False);
+    WindowManager::waitFor([] { return false; }, 100); // the pointer's arrival before the press
+    WindowManager::keepScreenshot(QStringLiteral("region-picker.png"));
+    XTestFakeButtonEvent(m_x, 1, True, CurrentTime);
+    XTestFakeButtonEvent(m_x, 1, False, CurrentTime);
+    XFlush(m_x);
+    ASSERT_TRUE(WindowManager::waitFor([&] { return result.has_value(); }, 30000));
+    ASSERT_TRUE(*result);
+    const QRectF expected = RegionRules::fitted(area, click, 0.3);
+    EXPECT_EQ(**result, expected);
+    EXPECT_TRUE(WindowManager::waitFor([&] { return keyboardFree(); }, 30000)) << "the keyboard is let go";
+    EXPECT_FALSE(tools.isRegionPickOpen());
+    ASSERT_EQ(lines.size(), 2) << lines.join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(lines[0], QStringLiteral("[region] pick start region=(100.0, 120.0, 800.0, 500.0) screen=%1")
+                            .arg(RegionRules::describe(coords.toGlobal(primary))));
+    EXPECT_EQ(lines[1], QStringLiteral("[region] finish rect=") + RegionRules::describe(expected));
+
+    // Esc cancels.
+    result.reset();
+    tools.pickRegion(area, 0.3, [&](std::optional<QRectF> r) { result = r; });
+    ASSERT_TRUE(opened(tools.regionPicker()));
+    const KeyCode esc = XKeysymToKeycode(m_x, XK_Escape);
+    XTestFakeKeyEvent(m_x, esc, True, CurrentTime);
+    XTestFakeKeyEvent(m_x, esc, False, CurrentTime);
+    XFlush(m_x);
+    ASSERT_TRUE(WindowManager::waitFor([&] { return result.has_value(); }, 30000));
+    EXPECT_FALSE(*result);
+    EXPECT_EQ(lines.last(), QStringLiteral("[region] finish rect=nil"));
+    EXPECT_TRUE(WindowManager::waitFor([&] { return keyboardFree(); }, 30000));
+}
+
+TEST_F(RegionPickerOnX, DISABLED_MagnifierCard)
+{
+    TempHome home;
+    Prefs::resetShared();
+    {
+        ProgramTools tools;
+        const QRect anchor(600, 700, 24, 24);
+        std::vector<int> asked;
+        tools.openMagnifierPanel(anchor, [&](int mode) { asked.push_back(mode); });
+        MagnifierPanel& panel = tools.magnifierPanel();
+        ASSERT_TRUE(WindowManager::waitFor([&] {
+            return panel.view() && panel.view()->windowHandle() && panel.view()->windowHandle()->isExposed();
+        }, 30000));
+        EXPECT_LT(panel.view()->geometry().bottom() - MagnifierPanelView::margin, anchor.top()) << "above the button";
+        WindowManager::keepScreenshot(QStringLiteral("magnifier-card.png"));
+
+        QAbstractButton* region = panel.view()->modeButton(1);
+        click(region->mapToGlobal(region->rect().center()));
+        ASSERT_TRUE(WindowManager::waitFor([&] { return !asked.empty(); }, 30000));
+        EXPECT_EQ(asked, std::vector<int>{1});
+        EXPECT_TRUE(panel.isOpen()) << "a click on the card keeps it";
+
+        click(QPoint(100, 100));
+        ASSERT_TRUE(WindowManager::waitFor([&] { return !panel.isOpen(); }, 30000));
+        EXPECT_EQ(panel.outsideClose().closedAnchor(), QRectF(anchor));
+    }
+    Prefs::resetShared();
+}
+
+} // namespace
+} // namespace corvessa::test

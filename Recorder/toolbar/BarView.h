@@ -116,7 +116,7 @@ private:
     // A popup-area tile over `content` whose menu is `specs`.
     QWidget* menuTile(QWidget* content, int width, std::function<MenuRows()> specs, const QString& name);
     // Lays a tap-or-hold layer over `control`; a tap runs `tap`.
-    void tapOrHold(QWidget* control, std::function<void()> tap);
+    void tapOrHold(QWidget* control, std::function<void()> tap, std::function<void(const QRect&)> hold = {});
     void tip(QWidget* control, const QString& english, std::optional<HotKeyAction> action = std::nullopt);
     void add(QWidget* element);
 

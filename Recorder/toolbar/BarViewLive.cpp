@@ -165,11 +165,13 @@ QWidget* BarView::toolsCluster()
     return box;
 }
 
-void BarView::tapOrHold(QWidget* control, std::function<void()> tap)
+void BarView::tapOrHold(QWidget* control, std::function<void()> tap, std::function<void(const QRect&)> hold)
 {
     if (!m_services.scheduler)
         return;
-    auto* input = new TapOrHold(*m_services.scheduler, std::move(tap), [](const QRect&) {}, control);
+    if (!hold)
+        hold = [](const QRect&) {};
+    auto* input = new TapOrHold(*m_services.scheduler, std::move(tap), std::move(hold), control);
     // The tile passes its children's presses to itself; this one takes them.
     input->setAttribute(Qt::WA_TransparentForMouseEvents, false);
     input->setGeometry(control->rect());
@@ -184,7 +186,9 @@ QWidget* BarView::magnifierButton()
     tip(button, region ? QStringLiteral("Magnifier · Select Region") : QStringLiteral("Magnifier"), HotKeyAction::focus);
     // A hold opens the magnifier's settings, which come with the magnifier itself.
     tapOrHold(button, [this] {
-        if (m_services.tools.toggleFocus)
+        if (m_services.tools.tapMagnifier)
+            m_services.tools.tapMagnifier();
+        else if (m_services.tools.toggleFocus)
             m_services.tools.toggleFocus();
     });
     return button;
@@ -200,11 +204,17 @@ QWidget* BarView::penControls()
     TileButton* pen = icon(RecordingRowTexts::penSymbol(m_prefs.penTool()), on, on ? IconTile::orange() : secondary(),
                            17, {}, QStringLiteral("pen"));
     tip(pen, QStringLiteral("Pen"), HotKeyAction::pen);
-    // A hold opens the pen menu, which comes with the pen overlay.
-    tapOrHold(pen, [this] {
-        if (m_services.tools.setPen)
-            m_services.tools.setPen(!m_model.penOn());
-    });
+    // A hold opens the pen-tool menu.
+    tapOrHold(
+        pen,
+        [this] {
+            if (m_services.tools.setPen)
+                m_services.tools.setPen(!m_model.penOn());
+        },
+        [this](const QRect& anchor) {
+            if (m_services.tools.showPenMenu)
+                m_services.tools.showPenMenu(anchor);
+        });
     row->addWidget(pen);
     auto* swatch = new PenSwatch(PenPalette::color(PenPalette::clampedIndex(m_prefs.penColor())));
     swatch->setObjectName(QStringLiteral("penColor"));

@@ -104,5 +104,21 @@ TEST_F(Tools, LensHintMovesOnlyNearItsEdge)
     EXPECT_FALSE(m.hintCenter());
 }
 
+// A slow main thread gets at most one queued zoom rectangle; a nil is never dropped.
+TEST_F(Tools, LensSinkQueuesOneRectangle)
+{
+    RecorderModel& m = make();
+    const auto sink = m.lensSink();
+    sink(QRectF(1, 1, 10, 10));
+    sink(QRectF(2, 2, 10, 10));
+    scheduler.runPosted();
+    EXPECT_EQ(m.lastLensRect(), QRectF(1, 1, 10, 10));
+    sink(QRectF(3, 3, 10, 10));
+    sink(std::nullopt);
+    scheduler.runPosted();
+    EXPECT_FALSE(m.lastLensRect());
+    EXPECT_FALSE(tools->lens);
+}
+
 } // namespace
 } // namespace corvessa::test

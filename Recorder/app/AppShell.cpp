@@ -128,7 +128,7 @@ void AppShell::buildBar()
     setup.surfaces = surfaces;
     setup.clicks = PlatformLoader::loadOutsideClickMonitor();
     setup.registerWindow = keepOutOfRecordings;
-    setup.bar.tools = ToolActions::standIn(*m_model);
+    setup.bar.tools = ToolActions::forModel(*m_model);
     // The magnifier's settings card; its mode segments go through the model.
     if (auto tools = std::dynamic_pointer_cast<ProgramTools>(m_model->dependencies().tools)) {
         setup.bar.tools.openMagnifierPanel = [tools, setMode = setup.bar.tools.setFocusMode](const QRect& anchor) {
@@ -213,7 +213,18 @@ void AppShell::installHotKeys()
     handlers[HotKeyAction::restart] = [this] { confirmDiscard(true); };
     handlers[HotKeyAction::cancel] = [this] { confirmDiscard(false); };
     handlers[HotKeyAction::cameraFullScreen] = [&m] { m.toggleCameraFullScreen(); };
+    handlers[HotKeyAction::focus] = [&m] { m.toggleFocus(); };
+    handlers[HotKeyAction::zoomIn] = [&m] { m.zoomFocus(1); };
+    handlers[HotKeyAction::zoomOut] = [&m] { m.zoomFocus(-1); };
+    handlers[HotKeyAction::focusMode] = [&m] { m.setFocusMode(Prefs::shared().focusMode() == 1 ? 0 : 1); };
+    handlers[HotKeyAction::focusReselect] = [&m] {
+        if (Prefs::shared().focusMode() == 1)
+            m.beginRegionPick();
+    };
+    handlers[HotKeyAction::pen] = [&m] { m.setPen(!m.penOn()); };
+    handlers[HotKeyAction::prompter] = [&m] { m.togglePrompter(); };
     center.handlers = std::move(handlers);
+    center.onEscape = [&m] { m.escapePressed(); };
     center.registerAtLaunch(Prefs::shared());
 }
 

@@ -41,6 +41,10 @@ public:
     virtual void resume() = 0;
     virtual std::optional<QString> stop() = 0;
     virtual std::vector<QString> cameraFileURLs() const = 0;
+    // Replaces the recorded cursor's button state (false: drawn released), or
+    // gives it back to the real button (nothing). Main thread; no effect
+    // without a recording.
+    virtual void setMouseForceDown(std::optional<bool> down) { (void)down; }
 };
 
 } // namespace corvessa

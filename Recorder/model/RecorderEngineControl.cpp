@@ -1,5 +1,7 @@
 #include "model/RecorderEngineControl.h"
 
+#include "engine/compositor/MouseTrack.h"
+
 #include <utility>
 
 namespace corvessa {
@@ -61,6 +63,12 @@ std::optional<QString> RecorderEngineControl::stop()
 std::vector<QString> RecorderEngineControl::cameraFileURLs() const
 {
     return m_engine->cameraFileURLs();
+}
+
+void RecorderEngineControl::setMouseForceDown(std::optional<bool> down)
+{
+    if (const auto track = m_engine->mouseTrack())
+        track->setForceDown(down);
 }
 
 } // namespace corvessa

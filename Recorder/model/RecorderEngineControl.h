@@ -23,6 +23,7 @@ public:
     void resume() override;
     std::optional<QString> stop() override;
     std::vector<QString> cameraFileURLs() const override;
+    void setMouseForceDown(std::optional<bool> down) override;
 
 private:
     std::shared_ptr<RecorderEngine> m_engine;

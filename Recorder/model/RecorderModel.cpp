@@ -302,9 +302,7 @@ void RecorderModel::updateLensHint()
             return;
         if (m_phase.is(Phase::Kind::paused) && !m_hintCenter && m_lastLensRect)
             m_hintCenter = m_lastLensRect->center();
-        // Each tick moves the outline after the cursor; the magnifier's own
-        // controller draws it (a no-op until that tool exists).
-        m_hintTimer = m_scheduler.every(lensHintInterval, lensHintTolerance, [] {});
+        m_hintTimer = m_scheduler.every(lensHintInterval, lensHintTolerance, guarded([this] { tickLensHint(); }));
         return;
     }
     m_hintTimer.reset();
@@ -370,9 +368,14 @@ void RecorderModel::noteMode(ToolMode mode, bool on)
         m_modeOrder.push_back(mode);
     else if (!on)
         std::erase(m_modeOrder, mode);
+    refreshEscape();
+    emit changed(Field::modeOrder);
+}
+
+void RecorderModel::refreshEscape()
+{
     if (m_deps.setEscape)
         m_deps.setEscape(!m_modeOrder.empty() || m_deps.tools->isRegionPickOpen());
-    emit changed(Field::modeOrder);
 }
 
 void RecorderModel::setFocusOn(bool on)
@@ -393,12 +396,13 @@ void RecorderModel::previewLensSize()
         return;
     if (m_focusOn && m_hintTimer)
         return;
-    // The outline shows the zoom's share of the recorded display, centred.
-    const auto display = displayWithID(effectiveDisplayID());
-    const QRectF area = display ? display->frame : QRectF();
-    const double frac = std::clamp(m_deps.prefs->focusFrac(), minFocusFrac, maxFocusFrac);
-    QRectF lens(0, 0, area.width() * frac, area.height() * frac);
-    lens.moveCenter(area.center());
+    // The outline shows the zoom's share of the recorded area, centred.
+    QRectF area;
+    if (const auto region = finalRegionRect())
+        area = *region;
+    else if (const auto primary = m_deps.displays->primary())
+        area = primary->frame;
+    const QRectF lens = lensRect(area, area.center(), m_deps.prefs->focusFrac());
     m_deps.tools->showLensOutline(lens, m_phase.is(Phase::Kind::paused));
     m_sizePreviewTask = m_scheduler.after(lensPreviewSeconds, guarded([this] {
         if (!(m_focusOn && m_hintTimer))

@@ -7,6 +7,7 @@
 #include "engine/RecorderEngine.h"
 #include "model/Hint.h"
 #include "model/LevelThrottle.h"
+#include "model/MenuRow.h"
 #include "model/Meters.h"
 #include "model/RangeMode.h"
 #include "model/RecorderModelDependencies.h"
@@ -27,6 +28,7 @@
 #include <QStringList>
 
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -256,6 +258,36 @@ public:
     const std::vector<ToolMode>& modeOrder() const { return m_modeOrder; }
     const std::shared_ptr<FocusState>& focus() const { return m_focus; }
     std::optional<QRectF> lastLensRect() const { return m_lastLensRect; }
+    // The global Esc key: cancels an open region pick, else undoes the newest tool.
+    void escapePressed();
+    // 0 follows the cursor, 1 zooms on a picked region (any other value: 1).
+    // A change turns the magnifier off first.
+    void setFocusMode(int mode);
+    void toggleFocus();
+    // The toolbar's magnifier button.
+    void tapMagnifier();
+    // Lets the user pick the magnified region over the recorded area.
+    void beginRegionPick();
+    // A positive direction zooms in, anything else out.
+    void zoomFocus(int direction);
+    // The recorded area in global points; nothing when the target is gone.
+    std::optional<QRectF> finalRegionRect() const;
+    // The magnified share `frac` of `area` around `centre`, kept inside `area`.
+    static QRectF lensRect(const QRectF& area, const QPointF& centre, double frac);
+    // The recording's lens-preview callback: called on the engine queue with
+    // each frame's zoom rectangle (nothing: no zoom); at most one rectangle is
+    // on its way to the main thread at a time.
+    std::function<void(std::optional<QRectF>)> lensSink();
+    // Where the lens hint's outline is centred, while it runs.
+    std::optional<QPointF> hintCenter() const { return m_hintCenter; }
+    void setPen(bool on);
+    // The pen-tool menu beside `anchor` (global points).
+    void showPenMenu(const QRectF& anchor);
+    MenuRows penMenu() const;
+    // The teleprompter: its window reports whether it is shown.
+    bool prompterShown() const;
+    void setPrompterShown(bool shown);
+    void togglePrompter();
 
     // ---- Recording ----
     // Starts a recording: target, access and folder checks, the countdown,
@@ -326,6 +358,15 @@ private:
     void endRecordingTools(const Phase& old);
     void cameraBackToPreview();
     void noteMode(ToolMode mode, bool on);
+    // Holds the global Esc key exactly while a tool is on or a region pick is open.
+    void refreshEscape();
+    void applyFocusState();
+    void prepareFocusForResume();
+    void tickLensHint();
+    void regionPicked(const QRectF& region, const std::optional<QRectF>& picked);
+    void receiveLens(const std::optional<QRectF>& rect);
+    void showZoomFactor(const std::optional<QRectF>& near);
+    bool toolPhase() const;
 
     // Construction steps.
     void readStoredState();
@@ -454,6 +495,14 @@ private:
     Scheduler::TimerRef m_settleLimit;
     std::vector<std::function<void()>> m_settleWaiters;
     std::vector<Scheduler::TimerRef> m_fileNudges;
+
+    // Keeps at most one lens rectangle queued for the main thread; shared with
+    // the engine queue, which may call the sink after the model is gone.
+    struct LensGate {
+        std::mutex lensLock;
+        bool lensInFlight = false;
+    };
+    std::shared_ptr<LensGate> m_lensGate = std::make_shared<LensGate>();
 
     // Work that hops to the main thread holds this weakly.
     std::shared_ptr<RecorderModel*> m_self = std::make_shared<RecorderModel*>(this);

@@ -11,6 +11,7 @@
 #include "platform/AudioInput.h"
 #include "platform/DisplayList.h"
 #include "platform/Permissions.h"
+#include "platform/PointerService.h"
 #include "platform/ScreenSource.h"
 #include "platform/core/MainLoopScheduler.h"
 #include "platform/core/RecorderLog.h"
@@ -68,6 +69,10 @@ RecorderModelDependencies RecorderModelDependencies::platform()
     deps.log = &RecorderLog::write;
     deps.tools = std::make_shared<StandInTools>(&otherWindows, deps.log);
     deps.stealth = std::make_shared<Stealth>();
+    deps.mouseLocation = []() -> std::optional<QPointF> {
+        const auto state = PointerService::current()->state();
+        return state ? std::optional<QPointF>(state->location) : std::nullopt;
+    };
     deps.setEscape = [](bool on) { HotKeyCenter::shared().setEscape(on); };
     deps.perfProbe = [](bool run) {
         if (run)

@@ -5,6 +5,7 @@
 #include "prefs/Cues.h"
 
 #include <QDateTime>
+#include <QPointF>
 #include <QString>
 
 #include <optional>
@@ -54,6 +55,8 @@ struct RecorderModelDependencies {
     std::shared_ptr<ConfirmationService> confirm;
     std::shared_ptr<Stealth> stealth;
     std::function<void(const QString& line)> log;
+    // Where the mouse is (global points, y up); nothing when it cannot be read.
+    std::function<std::optional<QPointF>()> mouseLocation;
     // Holds or gives up the global Esc hot key.
     std::function<void(bool on)> setEscape;
     // Starts (true) or stops (false) the recording-time performance probe.

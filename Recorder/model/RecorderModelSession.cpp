@@ -189,12 +189,7 @@ RecorderEngine::Config RecorderModel::makeConfig()
                     : prefs.cursorTheme() == 2 ? CursorTheme::hidden
                                                : CursorTheme::system;
     c.focus = m_focus;
-    c.lensPreview = [hop = hopper(), this](std::optional<QRectF> rect) {
-        hop([this, rect] {
-            if (rect)
-                m_lastLensRect = rect;
-        });
-    };
+    c.lensPreview = lensSink();
     c.focusCrisp = prefs.focusCrisp();
     c.cursorArt = prefs.cursorArt();
     c.cursorArrow = prefs.cursorArrow();
@@ -273,6 +268,7 @@ void RecorderModel::togglePause()
 
 void RecorderModel::resumeSteps()
 {
+    prepareFocusForResume();
     m_deps.engine->resume();
     setPhase(Phase::recording());
 }
@@ -287,8 +283,7 @@ bool RecorderModel::askPaused(const QString& title, const QString& message, cons
         m_deps.setEscape(false);
     const bool answer = m_deps.confirm
         && m_deps.confirm->ask(title, message, ok, Loc::text(QStringLiteral("Continue Recording")));
-    if (m_deps.setEscape)
-        m_deps.setEscape(!m_modeOrder.empty() || m_deps.tools->isRegionPickOpen());
+    refreshEscape();
     if (wasRecording && !answer && m_phase.is(Phase::Kind::paused))
         togglePause();
     return answer;

@@ -186,7 +186,9 @@ QWidget* BarView::magnifierButton()
     tip(button, region ? QStringLiteral("Magnifier · Select Region") : QStringLiteral("Magnifier"), HotKeyAction::focus);
     // A hold opens the magnifier's settings card beside the button.
     tapOrHold(button, [this] {
-        if (m_services.tools.toggleFocus)
+        if (m_services.tools.tapMagnifier)
+            m_services.tools.tapMagnifier();
+        else if (m_services.tools.toggleFocus)
             m_services.tools.toggleFocus();
     }, [this](const QRect& anchor) {
         if (m_services.tools.openMagnifierPanel)
@@ -205,11 +207,17 @@ QWidget* BarView::penControls()
     TileButton* pen = icon(RecordingRowTexts::penSymbol(m_prefs.penTool()), on, on ? IconTile::orange() : secondary(),
                            17, {}, QStringLiteral("pen"));
     tip(pen, QStringLiteral("Pen"), HotKeyAction::pen);
-    // A hold opens the pen menu, which comes with the pen overlay.
-    tapOrHold(pen, [this] {
-        if (m_services.tools.setPen)
-            m_services.tools.setPen(!m_model.penOn());
-    });
+    // A hold opens the pen-tool menu.
+    tapOrHold(
+        pen,
+        [this] {
+            if (m_services.tools.setPen)
+                m_services.tools.setPen(!m_model.penOn());
+        },
+        [this](const QRect& anchor) {
+            if (m_services.tools.showPenMenu)
+                m_services.tools.showPenMenu(anchor);
+        });
     row->addWidget(pen);
     auto* swatch = new PenSwatch(PenPalette::color(PenPalette::clampedIndex(m_prefs.penColor())));
     swatch->setObjectName(QStringLiteral("penColor"));

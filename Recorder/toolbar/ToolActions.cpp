@@ -1,16 +1,25 @@
 #include "toolbar/ToolActions.h"
 
 #include "model/RecorderModel.h"
-#include "prefs/Prefs.h"
+#include "platform/core/ScreenCoordinates.h"
+#include "toolbar/ToolbarPanel.h"
 
 namespace corvessa {
 
-ToolActions ToolActions::standIn(RecorderModel& m)
+ToolActions ToolActions::forModel(RecorderModel& m)
 {
     ToolActions a;
-    a.toggleFocus = [&m] { m.setFocusOn(!m.focusOn()); };
-    a.setFocusMode = [&m](int mode) { m.dependencies().prefs->setFocusMode(mode); };
-    a.setPen = [&m](bool on) { m.setPenOn(on); };
+    a.toggleFocus = [&m] { m.toggleFocus(); };
+    a.setFocusMode = [&m](int mode) { m.setFocusMode(mode); };
+    a.beginRegionPick = [&m] { m.beginRegionPick(); };
+    a.zoomFocus = [&m](int step) { m.zoomFocus(step); };
+    a.setPen = [&m](bool on) { m.setPen(on); };
+    a.teleprompterShown = [&m] { return m.prompterShown(); };
+    a.toggleTeleprompter = [&m] { m.togglePrompter(); };
+    a.tapMagnifier = [&m] { m.tapMagnifier(); };
+    a.showPenMenu = [&m](const QRect& anchor) {
+        m.showPenMenu(ToolbarPanel::coordinates().toGlobal(QRectF(anchor)));
+    };
     return a;
 }
 

@@ -9,9 +9,9 @@ namespace corvessa {
 class RecorderModel;
 
 // The tool operations the toolbar's tool controls call: the magnifier, the
-// pen and the teleprompter. Passed in so the toolbar works before every tool
-// exists; an empty callback does nothing (and reads as "not shown"). Main
-// thread.
+// pen and the teleprompter. Passed in so the toolbar can be built with only
+// some of them (tests); an empty callback does nothing (and reads as "not
+// shown"). Main thread.
 struct ToolActions {
     std::function<void()> toggleFocus;
     std::function<void(int mode)> setFocusMode; // 0 follow the cursor, 1 selected region
@@ -21,10 +21,13 @@ struct ToolActions {
     std::function<bool()> teleprompterShown;
     std::function<void()> toggleTeleprompter;
     std::function<void(const QRect& anchor)> openMagnifierPanel; // a hold on the magnifier button (Qt global points)
+    // The magnifier button's tap (toggleFocus when unset).
+    std::function<void()> tapMagnifier;
+    // The pen button's hold: the pen-tool menu beside `anchor` (global Qt coordinates).
+    std::function<void(const QRect& anchor)> showPenMenu;
 
-    // What can be done today without the tools: the model's focus and pen
-    // flags and the focus-mode preference; the rest does nothing.
-    static ToolActions standIn(RecorderModel& m);
+    // Every operation, carried out by the model.
+    static ToolActions forModel(RecorderModel& m);
 };
 
 } // namespace corvessa

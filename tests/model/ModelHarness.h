@@ -22,6 +22,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace corvessa::test {
@@ -154,15 +155,36 @@ public:
     explicit FakeTools(Journal& j) : journal(j) {}
     void pickRange(RangeMode, PickCompletion completion) override { pending = std::move(completion); }
     std::vector<WindowInfo> windowList() override { return windows; }
-    void showLensOutline(const QRectF&, bool) override { journal.push_back("tools.showLens"); }
-    void hideLensOutline() override { journal.push_back("tools.hideLens"); }
+    void showLensOutline(const QRectF& rect, bool) override
+    {
+        journal.push_back("tools.showLens");
+        lens = rect;
+    }
+    void hideLensOutline() override
+    {
+        journal.push_back("tools.hideLens");
+        lens.reset();
+    }
     void hidePenOverlay() override { journal.push_back("tools.hidePen"); }
-    bool isRegionPickOpen() const override { return false; }
+    bool isRegionPickOpen() const override { return bool(region); }
     void showCountdown(int n, const DisplayInfo&) override { journal.push_back("countdown(" + std::to_string(n) + ")"); }
     void hideCountdown() override { journal.push_back("countdown.hide"); }
+    void pickRegion(const QRectF&, double, RegionCompletion completion) override { region = std::move(completion); }
+    void cancelRegionPick() override { finishRegion(std::nullopt); }
+    // The picker closes, then reports.
+    void finishRegion(std::optional<QRectF> rect)
+    {
+        if (auto done = std::exchange(region, {}))
+            done(rect);
+    }
+    void showZoomHUD(const QString& text, const std::optional<QRectF>&) override { hud = text; }
+    void showPenOverlay(const DisplayInfo&) override { journal.push_back("tools.showPen"); }
 
     Journal& journal;
     PickCompletion pending;
+    RegionCompletion region;
+    std::optional<QRectF> lens;
+    QString hud;
     std::vector<WindowInfo> windows;
 };
 
@@ -237,6 +259,7 @@ protected:
         deps.confirm = confirm;
         deps.stealth = stealth;
         deps.log = [this](const QString& line) { logLines << line; };
+        deps.mouseLocation = [this] { return mouse; };
         deps.setEscape = [this](bool on) { journal.push_back(on ? "escape(on)" : "escape(off)"); };
         deps.perfProbe = [this](bool run) { journal.push_back(run ? "perf.start" : "perf.stop"); };
         // Blocking work runs when the test says, as if on another thread.
@@ -284,6 +307,7 @@ protected:
         }
     }
 
+    std::optional<QPointF> mouse;
     bool probeAnswer = true;
     bool builtInSpeaker = true;
     std::optional<QString> chosenFolder;

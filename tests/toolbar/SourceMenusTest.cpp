@@ -148,7 +148,7 @@ TEST_F(SourceMenusTest, SystemNoteAndToolsMenu)
     m.setPhase(RecorderPhase::paused());
     EXPECT_EQ(lines(SourceMenus::systemAudio(m)), live) << "no note while paused";
 
-    const ToolActions actions = ToolActions::standIn(m);
+    const ToolActions actions = ToolActions::forModel(m);
     prefs().setFocusMode(1);
     EXPECT_EQ(lines(ToolMenu::tools(m, actions)),
               (QStringList{"Full-Screen Camera -", "---", "Toggle Magnifier", "Switch to Follow Cursor",

@@ -108,7 +108,7 @@ protected:
         setup.surfaces = PlatformLoader::loadFloatingSurfaces();
         setup.clicks = PlatformLoader::loadOutsideClickMonitor();
         setup.registerWindow = track;
-        setup.bar.tools = ToolActions::standIn(*m_model);
+        setup.bar.tools = ToolActions::forModel(*m_model);
         setup.bar.reveal = [](const QStringList& paths) { FileReveal::current()->showItems(paths); };
         setup.bar.confirmDiscard = [this](bool restart) {
             const bool ok = restart ? m_model->askPaused(QStringLiteral("Restart Recording?"), {}, QStringLiteral("Restart"))

@@ -110,6 +110,14 @@ void FocusState::setAnchor(std::optional<QPointF> value)
     m_anchor = value;
 }
 
+void FocusState::setAnchor(QPointF value, double touch)
+{
+    const auto anchor = finite(std::optional<QPointF>(value));
+    std::lock_guard lock(l);
+    m_anchor = anchor;
+    m_touch = touch;
+}
+
 std::optional<QPointF> FocusState::seed() const
 {
     std::lock_guard lock(l);

@@ -65,6 +65,9 @@ public:
     std::optional<QPointF> anchor() const;
     // A point that is not finite clears the anchor.
     void setAnchor(std::optional<QPointF> value);
+    // A picked region: its centre and the time of the pick, in one step, so the
+    // compositor never sees the new anchor with the old time.
+    void setAnchor(QPointF value, double touch);
     std::optional<QPointF> seed() const;
     void setSeed(std::optional<QPointF> value);
     // Reads and clears the one-shot starting point.

@@ -1,0 +1,374 @@
+// The tools the user switches on around a recording: the magnifier (zoom),
+// the pen and the teleprompter, and what Esc undoes of them.
+#include "model/RecorderModel.h"
+
+#include "engine/compositor/FocusState.h"
+#include "model/EngineControl.h"
+#include "platform/DisplayList.h"
+#include "prefs/Loc.h"
+#include "prefs/Prefs.h"
+
+#include <QLocale>
+
+#include <algorithm>
+#include <array>
+
+namespace corvessa {
+
+namespace {
+
+// The lens moves once the mouse comes within this share of the lens of an
+// edge, and then only half of the way per tick, so it glides.
+constexpr double kLensMargin = 0.14;
+constexpr double kLensGlide = 0.5;
+// Zoom steps: one press multiplies or divides the zoom factor by 1.25.
+constexpr double kZoomInStep = 1.25;
+constexpr double kZoomOutStep = 0.8;
+
+double clampFrac(double frac)
+{
+    return std::clamp(frac, RecorderModel::minFocusFrac, RecorderModel::maxFocusFrac);
+}
+
+} // namespace
+
+bool RecorderModel::toolPhase() const
+{
+    return m_phase.is(Phase::Kind::ready) || m_phase.is(Phase::Kind::recording) || m_phase.is(Phase::Kind::paused);
+}
+
+// ---- Esc ----
+
+void RecorderModel::escapePressed()
+{
+    if (m_deps.tools->isRegionPickOpen()) {
+        m_deps.tools->cancelRegionPick();
+        return;
+    }
+    if (m_modeOrder.empty())
+        return;
+    // Each press undoes the newest mode; it leaves modeOrder through its own switch.
+    switch (m_modeOrder.back()) {
+    case ToolMode::focus:
+        setFocusOn(false);
+        applyFocusState();
+        break;
+    case ToolMode::pen:
+        m_deps.tools->hidePenOverlay();
+        setPenOn(false);
+        break;
+    case ToolMode::prompter:
+        m_deps.tools->hideTeleprompter();
+        setPrompterShown(false);
+        break;
+    case ToolMode::cameraFullScreen:
+        exitCameraFullScreen();
+        break;
+    }
+}
+
+// ---- Recorded area ----
+
+std::optional<QRectF> RecorderModel::finalRegionRect() const
+{
+    switch (m_rangeMode) {
+    case RangeMode::window: {
+        if (!m_windowPick)
+            return std::nullopt;
+        const auto window = listedWindow(m_windowPick->id);
+        if (!window)
+            return std::nullopt;
+        // The recorded size hangs from the window's top-left corner.
+        const QRectF frame = globalFrame(*window);
+        const QSizeF size = m_windowPick->size;
+        return QRectF(frame.left(), frame.bottom() - size.height(), size.width(), size.height());
+    }
+    case RangeMode::area: {
+        if (!m_areaPick)
+            return std::nullopt;
+        const auto display = displayWithID(m_areaPick->display);
+        if (!display)
+            return std::nullopt;
+        // The picked rectangle counts y down from the display's top.
+        const QRectF& s = display->frame;
+        const QRectF& a = m_areaPick->rect;
+        return QRectF(s.left() + a.left(), s.bottom() - a.bottom(), a.width(), a.height());
+    }
+    case RangeMode::display:
+        break;
+    }
+    if (const auto display = displayWithID(effectiveDisplayID()))
+        return display->frame;
+    if (const auto primary = m_deps.displays->primary())
+        return primary->frame;
+    return std::nullopt;
+}
+
+QRectF RecorderModel::lensRect(const QRectF& area, const QPointF& centre, double frac)
+{
+    const double w = frac * area.width();
+    const double h = frac * area.height();
+    const double cx = std::min(std::max(centre.x(), area.left() + w / 2), area.right() - w / 2);
+    const double cy = std::min(std::max(centre.y(), area.top() + h / 2), area.bottom() - h / 2);
+    return QRectF(cx - w / 2, cy - h / 2, w, h);
+}
+
+// ---- Magnifier ----
+
+void RecorderModel::showZoomFactor(const std::optional<QRectF>& near)
+{
+    // Digits in the C locale whatever the interface language.
+    const QString text = QLocale::c().toString(1 / m_deps.prefs->focusFrac(), 'f', 1) + QChar(0x00D7);
+    m_deps.tools->showZoomHUD(text, near);
+}
+
+void RecorderModel::setFocusMode(int mode)
+{
+    // Stored values above 0 read back as 1; keep what we store readable as-is.
+    mode = mode > 0 ? 1 : 0;
+    Prefs& prefs = *m_deps.prefs;
+    if (prefs.focusMode() == mode)
+        return;
+    if (m_focusOn) {
+        setFocusOn(false);
+        applyFocusState();
+    }
+    prefs.setFocusMode(mode);
+    m_deps.tools->showZoomHUD(Loc::text(mode == 1 ? QStringLiteral("Select Region") : QStringLiteral("Follow Cursor")),
+                              finalRegionRect());
+}
+
+void RecorderModel::toggleFocus()
+{
+    // In region mode the magnifier only comes on through a pick.
+    if (m_deps.prefs->focusMode() == 1 && !m_focusOn) {
+        beginRegionPick();
+        return;
+    }
+    setFocusOn(!m_focusOn);
+    applyFocusState();
+}
+
+void RecorderModel::tapMagnifier()
+{
+    if (m_deps.prefs->focusMode() != 1) {
+        toggleFocus();
+    } else if (m_deps.tools->isRegionPickOpen()) {
+        m_deps.tools->cancelRegionPick();
+    } else if (!m_focusOn) {
+        beginRegionPick();
+    } else {
+        setFocusOn(false);
+        applyFocusState();
+    }
+}
+
+void RecorderModel::beginRegionPick()
+{
+    if (!toolPhase() || m_deps.tools->isRegionPickOpen())
+        return;
+    const auto region = finalRegionRect();
+    if (!region)
+        return;
+    m_deps.tools->dismissFloatingMenu();
+    m_deps.tools->dismissMagnifierPanel();
+    // The clicks of the pick are not the user's clicks in the recording.
+    if (m_phase.isLive())
+        m_deps.engine->setMouseForceDown(false);
+    refreshEscape();
+    m_deps.tools->pickRegion(*region, m_deps.prefs->focusFrac(),
+                             [self = std::weak_ptr<RecorderModel*>(m_self), r = *region](std::optional<QRectF> picked) {
+                                 if (const auto alive = self.lock())
+                                     (**alive).regionPicked(r, picked);
+                             });
+}
+
+void RecorderModel::regionPicked(const QRectF& r, const std::optional<QRectF>& p)
+{
+    m_deps.engine->setMouseForceDown(std::nullopt);
+    refreshEscape();
+    // A cancelled pick, or an area that has no size, changes nothing.
+    if (!p || !(r.width() > 0) || !(r.height() > 0))
+        return;
+    m_focus->setAnchor(QPointF((p->center().x() - r.left()) / r.width(), (r.bottom() - p->center().y()) / r.height()),
+                       m_scheduler.now());
+    m_deps.prefs->setFocusFrac(clampFrac(p->width() / r.width()));
+    setFocusOn(true);
+    applyFocusState();
+    showZoomFactor(r);
+}
+
+void RecorderModel::zoomFocus(int direction)
+{
+    Prefs& prefs = *m_deps.prefs;
+    // Zooming in with the magnifier off turns it on, in follow-cursor mode only.
+    if (!m_focusOn && prefs.focusMode() == 0 && direction > 0 && toolPhase()) {
+        setFocusOn(true);
+        applyFocusState();
+    }
+    const double factor = (direction > 0 ? kZoomInStep : kZoomOutStep) / prefs.focusFrac();
+    prefs.setFocusFrac(clampFrac(1 / factor));
+    showZoomFactor(finalRegionRect());
+}
+
+void RecorderModel::applyFocusState()
+{
+    // While paused the resume adds the edge (prepareFocusForResume).
+    if (!m_phase.is(Phase::Kind::paused))
+        m_focus->set(m_focusOn);
+    updateLensHint();
+}
+
+void RecorderModel::prepareFocusForResume()
+{
+    std::optional<QPointF> seed;
+    const auto r = finalRegionRect();
+    // The follow-cursor lens starts where the hint showed it during the pause.
+    if (m_focusOn && m_deps.prefs->focusMode() == 0 && m_hintCenter && r && r->width() > 0 && r->height() > 0)
+        seed = QPointF((m_hintCenter->x() - r->left()) / r->width(), (r->bottom() - m_hintCenter->y()) / r->height());
+    m_focus->setSeed(seed);
+    m_focus->set(m_focusOn);
+}
+
+void RecorderModel::tickLensHint()
+{
+    const Prefs& prefs = *m_deps.prefs;
+    const auto r = finalRegionRect();
+    const double frac = prefs.focusFrac();
+    if (prefs.focusMode() == 1) {
+        const auto anchor = m_focus->anchor();
+        if (prefs.focusLive() && r && anchor) {
+            const QPointF centre(r->left() + anchor->x() * r->width(), r->bottom() - anchor->y() * r->height());
+            m_deps.tools->showLensOutline(lensRect(*r, centre, frac), true);
+        } else {
+            m_deps.tools->hideLensOutline();
+        }
+        return;
+    }
+    const auto mouse = m_deps.mouseLocation ? m_deps.mouseLocation() : std::nullopt;
+    if (!prefs.focusLive() || !r || !mouse || !r->contains(*mouse)) {
+        m_deps.tools->hideLensOutline();
+        m_hintCenter.reset();
+        return;
+    }
+    const double w = r->width() * frac;
+    const double h = r->height() * frac;
+    const QPointF m = *mouse;
+    const QPointF c = m_hintCenter.value_or(m);
+    // Moves only when the mouse nears an edge, just far enough to keep it at the margin.
+    const auto target = [](double m, double c, double size) {
+        const double margin = kLensMargin * size;
+        if (m < c - size / 2 + margin)
+            return m + size / 2 - margin;
+        if (m > c + size / 2 - margin)
+            return m - size / 2 + margin;
+        return c;
+    };
+    QPointF n = c + (QPointF(target(m.x(), c.x(), w), target(m.y(), c.y(), h)) - c) * kLensGlide;
+    n.setX(std::min(std::max(n.x(), r->left() + w / 2), r->right() - w / 2));
+    n.setY(std::min(std::max(n.y(), r->top() + h / 2), r->bottom() - h / 2));
+    m_hintCenter = n;
+    m_deps.tools->showLensOutline(QRectF(n.x() - w / 2, n.y() - h / 2, w, h), m_phase.is(Phase::Kind::paused));
+}
+
+std::function<void(std::optional<QRectF>)> RecorderModel::lensSink()
+{
+    return [self = std::weak_ptr<RecorderModel*>(m_self), gate = m_lensGate, hop = hopper(),
+            model = this](std::optional<QRectF> rect) {
+        if (!self.lock())
+            return;
+        if (rect) {
+            std::lock_guard lock(gate->lensLock);
+            if (gate->lensInFlight)
+                return;
+            gate->lensInFlight = true;
+        }
+        // The hop runs only while the model lives.
+        hop([model, gate, rect] {
+            model->receiveLens(rect);
+            std::lock_guard lock(gate->lensLock);
+            gate->lensInFlight = false;
+        });
+    };
+}
+
+void RecorderModel::receiveLens(const std::optional<QRectF>& rect)
+{
+    m_lastLensRect = rect;
+    if (rect && m_deps.prefs->focusLive())
+        m_deps.tools->showLensOutline(*rect, false);
+    else
+        m_deps.tools->hideLensOutline();
+}
+
+// ---- Pen ----
+
+void RecorderModel::setPen(bool on)
+{
+    if (!on) {
+        m_deps.tools->hidePenOverlay();
+        setPenOn(false);
+        return;
+    }
+    if (!toolPhase() || m_penOn)
+        return;
+    const auto primary = m_deps.displays->primary();
+    const QRectF area = finalRegionRect().value_or(primary ? primary->frame : QRectF());
+    // The display under the recorded area's centre, else the primary one.
+    std::optional<DisplayInfo> screen;
+    for (const DisplayInfo& d : m_deps.displays->displays()) {
+        if (d.frame.contains(area.center())) {
+            screen = d;
+            break;
+        }
+    }
+    if (!screen)
+        screen = primary;
+    if (!screen)
+        return;
+    m_deps.tools->showPenOverlay(*screen);
+    setPenOn(true);
+}
+
+MenuRows RecorderModel::penMenu() const
+{
+    // In the order of the pen tools' numbers: pencil, line, arrow, rect, ellipse, eraser.
+    static const std::array<const char*, 6> titles{"Pencil", "Line", "Arrow", "Rectangle", "Ellipse", "Eraser"};
+    Prefs* prefs = m_deps.prefs;
+    MenuRows rows;
+    rows.push_back(MenuRow::note(Loc::text(QStringLiteral("Pen Tool"))));
+    for (int tool = 0; tool < int(titles.size()); ++tool) {
+        rows.push_back(MenuRow::item(Loc::text(QString::fromLatin1(titles[size_t(tool)])), prefs->penTool() == tool,
+                                     true, false, [prefs, tool] { prefs->setPenTool(tool); }));
+    }
+    return rows;
+}
+
+void RecorderModel::showPenMenu(const QRectF& anchor)
+{
+    m_deps.tools->showMenu(penMenu(), anchor);
+}
+
+// ---- Teleprompter ----
+
+bool RecorderModel::prompterShown() const
+{
+    return std::find(m_modeOrder.begin(), m_modeOrder.end(), ToolMode::prompter) != m_modeOrder.end();
+}
+
+void RecorderModel::setPrompterShown(bool shown)
+{
+    noteMode(ToolMode::prompter, shown);
+}
+
+void RecorderModel::togglePrompter()
+{
+    if (m_deps.tools->isTeleprompterShown())
+        m_deps.tools->hideTeleprompter();
+    else
+        m_deps.tools->showTeleprompter();
+    // The window reports its state too; this keeps the mode right without it.
+    setPrompterShown(m_deps.tools->isTeleprompterShown());
+}
+
+} // namespace corvessa

@@ -53,10 +53,10 @@ MenuNodes MenuBuilders::recordingItems(bool withRange) const
     MenuNodes items;
     if (running()) {
         const bool paused = m->phase().is(RecorderPhase::Kind::paused);
-        items.push_back(MenuNode::command(paused ? tr("Continue Recording") : tr("Pause Recording"),
+        items.push_back(MenuNode::command(paused ? Loc::text(QStringLiteral("Continue Recording")) : Loc::text(QStringLiteral("Pause Recording")),
                                           QStringLiteral("pause"), [m] { m->togglePause(); })
                             .key(keyFor(HotKeyAction::pause)));
-        items.push_back(MenuNode::command(tr("Stop Recording"), QStringLiteral("stop"), [m] { m->requestStop(); })
+        items.push_back(MenuNode::command(Loc::text(QStringLiteral("Stop Recording")), QStringLiteral("stop"), [m] { m->requestStop(); })
                             .key(keyFor(HotKeyAction::stop)));
         for (const bool restart : {true, false}) {
             const MenuContext& c = m_context;
@@ -65,7 +65,7 @@ MenuNodes MenuBuilders::recordingItems(bool withRange) const
                 if (m->phase().isLive() && !c.isConfirmShowing() && c.confirmDiscard)
                     c.confirmDiscard(restart);
             };
-            items.push_back(MenuNode::command(restart ? tr("Restart Recording…") : tr("Cancel Recording…"),
+            items.push_back(MenuNode::command(restart ? Loc::text(QStringLiteral("Restart Recording…")) : Loc::text(QStringLiteral("Cancel Recording…")),
                                               restart ? QStringLiteral("restart") : QStringLiteral("cancel"),
                                               std::move(confirm))
                                 .key(keyFor(restart ? HotKeyAction::restart : HotKeyAction::cancel)));
@@ -73,7 +73,7 @@ MenuNodes MenuBuilders::recordingItems(bool withRange) const
         return items;
     }
     const bool idle = !busy();
-    items.push_back(MenuNode::command(tr("Start Recording…"), QStringLiteral("start"),
+    items.push_back(MenuNode::command(Loc::text(QStringLiteral("Start Recording…")), QStringLiteral("start"),
                                       [c = m_context, m] {
                                           showBar(c);
                                           if (m->phase().is(RecorderPhase::Kind::ready))
@@ -88,9 +88,9 @@ MenuNodes MenuBuilders::recordingItems(bool withRange) const
         const char* title;
         const char* id;
         RangeMode mode;
-    } ranges[] = {{"Record Display", "recordDisplay", RangeMode::display},
-                  {"Record Window", "recordWindow", RangeMode::window},
-                  {"Record Area", "recordArea", RangeMode::area}};
+    } ranges[] = {{Loc::mark("Record Display"), "recordDisplay", RangeMode::display},
+                  {Loc::mark("Record Window"), "recordWindow", RangeMode::window},
+                  {Loc::mark("Record Area"), "recordArea", RangeMode::area}};
     for (const auto& r : ranges) {
         const RangeMode mode = r.mode;
         items.push_back(MenuNode::command(tr(r.title), QString::fromLatin1(r.id),
@@ -110,19 +110,19 @@ MenuNodes MenuBuilders::magnifierItems() const
     const ToolActions& tools = m_context.tools;
     Prefs* prefs = m_context.prefs;
     MenuNodes items;
-    items.push_back(MenuNode::command(tr("Zoom In"), QStringLiteral("zoomIn"), [tools] {
+    items.push_back(MenuNode::command(Loc::text(QStringLiteral("Zoom In")), QStringLiteral("zoomIn"), [tools] {
                         if (tools.zoomFocus)
                             tools.zoomFocus(1);
                     }).key(keyFor(HotKeyAction::zoomIn)));
-    items.push_back(MenuNode::command(tr("Zoom Out"), QStringLiteral("zoomOut"), [tools] {
+    items.push_back(MenuNode::command(Loc::text(QStringLiteral("Zoom Out")), QStringLiteral("zoomOut"), [tools] {
                         if (tools.zoomFocus)
                             tools.zoomFocus(-1);
                     }).key(keyFor(HotKeyAction::zoomOut)));
-    items.push_back(MenuNode::command(tr("Switch Magnifier Mode"), QStringLiteral("focusMode"), [tools, prefs] {
+    items.push_back(MenuNode::command(Loc::text(QStringLiteral("Switch Magnifier Mode")), QStringLiteral("focusMode"), [tools, prefs] {
                         if (tools.setFocusMode)
                             tools.setFocusMode(prefs->focusMode() == 1 ? 0 : 1);
                     }).key(keyFor(HotKeyAction::focusMode)));
-    items.push_back(MenuNode::command(tr("Re-select Magnifier Region"), QStringLiteral("focusReselect"),
+    items.push_back(MenuNode::command(Loc::text(QStringLiteral("Re-select Magnifier Region")), QStringLiteral("focusReselect"),
                                       [tools, prefs] {
                                           if (prefs->focusMode() == 1 && tools.beginRegionPick)
                                               tools.beginRegionPick();
@@ -135,7 +135,7 @@ MenuNodes MenuBuilders::magnifierItems() const
 MenuNode MenuBuilders::toggleBarItem(bool withKey) const
 {
     const MenuContext& c = m_context;
-    MenuNode item = MenuNode::command(c.isBarVisible() ? tr("Hide Toolbar") : tr("Show Toolbar"),
+    MenuNode item = MenuNode::command(c.isBarVisible() ? Loc::text(QStringLiteral("Hide Toolbar")) : Loc::text(QStringLiteral("Show Toolbar")),
                                       QStringLiteral("toggleBar"), [c] {
                                           if (c.toggleBar)
                                               c.toggleBar();
@@ -153,7 +153,7 @@ MenuNode MenuBuilders::penItem() const
     const RecorderPhase& phase = m->phase();
     // Elsewhere the pen can only be switched off.
     const bool enabled = phase.is(K::ready) || phase.is(K::recording) || phase.is(K::paused) || m->penOn();
-    return MenuNode::command(tr("Pen"), QStringLiteral("pen"),
+    return MenuNode::command(Loc::text(QStringLiteral("Pen")), QStringLiteral("pen"),
                              [m, tools] {
                                  if (tools.setPen)
                                      tools.setPen(!m->penOn());
@@ -166,7 +166,7 @@ MenuNode MenuBuilders::penItem() const
 MenuNode MenuBuilders::focusItem() const
 {
     const ToolActions& tools = m_context.tools;
-    return MenuNode::command(tr("Focus Magnifier"), QStringLiteral("focus"),
+    return MenuNode::command(Loc::text(QStringLiteral("Focus Magnifier")), QStringLiteral("focus"),
                              [tools] {
                                  if (tools.toggleFocus)
                                      tools.toggleFocus();
@@ -178,7 +178,7 @@ MenuNode MenuBuilders::focusItem() const
 MenuNode MenuBuilders::prompterItem() const
 {
     const ToolActions& tools = m_context.tools;
-    return MenuNode::command(tr("Teleprompter"), QStringLiteral("prompter"),
+    return MenuNode::command(Loc::text(QStringLiteral("Teleprompter")), QStringLiteral("prompter"),
                              [tools] {
                                  if (tools.toggleTeleprompter)
                                      tools.toggleTeleprompter();
@@ -190,7 +190,7 @@ MenuNode MenuBuilders::prompterItem() const
 MenuNode MenuBuilders::cameraFullScreenItem() const
 {
     RecorderModel* m = m_context.model;
-    return MenuNode::command(tr("Full-Screen Camera"), QStringLiteral("cameraFullScreen"),
+    return MenuNode::command(Loc::text(QStringLiteral("Full-Screen Camera")), QStringLiteral("cameraFullScreen"),
                              [m] { m->toggleCameraFullScreen(); })
         .check(m->cameraFullScreen())
         .enable(m->canToggleCameraFullScreen())
@@ -210,7 +210,7 @@ MenuNode MenuBuilders::resolutionMenu() const
                                .enable(!busy()));
         }
     }
-    MenuNode menu = MenuNode::menu(tr("Screen Resolution"), std::move(rows));
+    MenuNode menu = MenuNode::menu(Loc::text(QStringLiteral("Screen Resolution")), std::move(rows));
     menu.identifier = QStringLiteral("screenResolution");
     menu.enabled = m->phase().isIdle() && caps.has_value();
     return menu;
@@ -221,7 +221,7 @@ MenuNode MenuBuilders::cursorMenu() const
     Prefs* prefs = m_context.prefs;
     const bool idle = !busy();
     MenuNodes rows;
-    rows.push_back(MenuNode::command(tr("System Cursor"), QStringLiteral("cursor.system"),
+    rows.push_back(MenuNode::command(Loc::text(QStringLiteral("System Cursor")), QStringLiteral("cursor.system"),
                                      [prefs] { prefs->setCursorTheme(0); })
                        .check(prefs->cursorTheme() == 0)
                        .enable(idle));
@@ -235,11 +235,11 @@ MenuNode MenuBuilders::cursorMenu() const
                            .check(prefs->cursorTheme() == 1 && prefs->cursorArt() == i)
                            .enable(idle));
     }
-    rows.push_back(MenuNode::command(tr("No Cursor"), QStringLiteral("cursor.none"),
+    rows.push_back(MenuNode::command(Loc::text(QStringLiteral("No Cursor")), QStringLiteral("cursor.none"),
                                      [prefs] { prefs->setCursorTheme(2); })
                        .check(prefs->cursorTheme() == 2)
                        .enable(idle));
-    MenuNode menu = MenuNode::menu(tr("Cursor"), std::move(rows));
+    MenuNode menu = MenuNode::menu(Loc::text(QStringLiteral("Cursor")), std::move(rows));
     menu.identifier = QStringLiteral("cursor");
     menu.enabled = idle;
     return menu;
@@ -266,7 +266,7 @@ MenuNodes MenuBuilders::dockMenu() const
     MenuNodes items = recordingItems(false);
     items.push_back(MenuNode::divider());
     items.push_back(toggleBarItem(false));
-    items.push_back(MenuNode::command(tr("Settings…"), QStringLiteral("settings"), [c] {
+    items.push_back(MenuNode::command(Loc::text(QStringLiteral("Settings…")), QStringLiteral("settings"), [c] {
         if (c.showSettings)
             c.showSettings(QString());
     }));
@@ -282,7 +282,7 @@ MenuNodes MenuBuilders::statusMenu() const
     items.push_back(resolutionMenu());
     items.push_back(cursorMenu());
     if (m->cameraOn() && m->cameraAuthorized()) {
-        items.push_back(MenuNode::command(m->cameraPreviewHidden() ? tr("Show Camera Feed") : tr("Hide Camera Feed"),
+        items.push_back(MenuNode::command(m->cameraPreviewHidden() ? Loc::text(QStringLiteral("Show Camera Feed")) : Loc::text(QStringLiteral("Hide Camera Feed")),
                                           QStringLiteral("cameraFeed"),
                                           [m] { m->setCameraPreviewHidden(!m->cameraPreviewHidden()); }));
     }
@@ -294,16 +294,16 @@ MenuNodes MenuBuilders::statusMenu() const
     items.push_back(prompterItem());
     items.push_back(MenuNode::divider());
     items.push_back(toggleBarItem(true));
-    items.push_back(MenuNode::command(tr("About Corvessa"), QStringLiteral("about"), [c] {
+    items.push_back(MenuNode::command(Loc::text(QStringLiteral("About Corvessa")), QStringLiteral("about"), [c] {
         if (c.showSettings)
             c.showSettings(QStringLiteral("about"));
     }));
-    items.push_back(MenuNode::command(tr("Settings…"), QStringLiteral("settings"), [c] {
+    items.push_back(MenuNode::command(Loc::text(QStringLiteral("Settings…")), QStringLiteral("settings"), [c] {
                         if (c.showSettings)
                             c.showSettings(QString());
                     }).key(QString::fromLatin1(settingsKey)));
     items.push_back(MenuNode::divider());
-    items.push_back(MenuNode::command(tr("Quit Corvessa"), QStringLiteral("quit"), [c] {
+    items.push_back(MenuNode::command(Loc::text(QStringLiteral("Quit Corvessa")), QStringLiteral("quit"), [c] {
         if (c.quit)
             c.quit();
     }));
@@ -319,16 +319,16 @@ MenuNodes MenuBuilders::mainMenu() const
                 c.showSettings(pane);
         };
     };
-    MenuNode app = MenuNode::menu(tr("Corvessa"), {
-        MenuNode::command(tr("About Corvessa"), QStringLiteral("about"), settings(QStringLiteral("about"))),
+    MenuNode app = MenuNode::menu(Loc::text(QStringLiteral("Corvessa")), {
+        MenuNode::command(Loc::text(QStringLiteral("About Corvessa")), QStringLiteral("about"), settings(QStringLiteral("about"))),
         MenuNode::divider(),
-        MenuNode::command(tr("Settings…"), QStringLiteral("settings"), settings(QString()))
+        MenuNode::command(Loc::text(QStringLiteral("Settings…")), QStringLiteral("settings"), settings(QString()))
             .key(QString::fromLatin1(settingsKey)),
         MenuNode::divider(),
-        MenuNode::command(tr("Hide Corvessa"), QStringLiteral("hide"), [] { WindowCommands::hideAll(); })
+        MenuNode::command(Loc::text(QStringLiteral("Hide Corvessa")), QStringLiteral("hide"), [] { WindowCommands::hideAll(); })
             .key(QStringLiteral("Ctrl+H")),
         MenuNode::divider(),
-        MenuNode::command(tr("Quit Corvessa"), QStringLiteral("quit"), [c] {
+        MenuNode::command(Loc::text(QStringLiteral("Quit Corvessa")), QStringLiteral("quit"), [c] {
             if (c.quit)
                 c.quit();
         }).key(QString::fromLatin1(quitKey)),
@@ -340,29 +340,29 @@ MenuNodes MenuBuilders::mainMenu() const
         return MenuNode::command(tr(title), QString::fromLatin1(id), [method] { WindowCommands::edit(method); })
             .key(QString::fromLatin1(key));
     };
-    MenuNode editMenu = MenuNode::menu(tr("Edit"), {
-        edit("Undo", "undo", "Ctrl+Z"),
-        edit("Redo", "redo", "Ctrl+Shift+Z"),
+    MenuNode editMenu = MenuNode::menu(Loc::text(QStringLiteral("Edit")), {
+        edit(Loc::mark("Undo"), "undo", "Ctrl+Z"),
+        edit(Loc::mark("Redo"), "redo", "Ctrl+Shift+Z"),
         MenuNode::divider(),
-        edit("Cut", "cut", "Ctrl+X"),
-        edit("Copy", "copy", "Ctrl+C"),
-        edit("Paste", "paste", "Ctrl+V"),
-        edit("Select All", "selectAll", "Ctrl+A"),
+        edit(Loc::mark("Cut"), "cut", "Ctrl+X"),
+        edit(Loc::mark("Copy"), "copy", "Ctrl+C"),
+        edit(Loc::mark("Paste"), "paste", "Ctrl+V"),
+        edit(Loc::mark("Select All"), "selectAll", "Ctrl+A"),
     });
     editMenu.identifier = QStringLiteral("edit");
 
-    MenuNode recording = MenuNode::menu(tr("Recording"), {});
+    MenuNode recording = MenuNode::menu(Loc::text(QStringLiteral("Recording")), {});
     recording.identifier = QStringLiteral("recording");
     recording.provider = [self = *this] { return self.recordingMenu(); };
 
-    MenuNode window = MenuNode::menu(tr("Window"), {
-        MenuNode::command(tr("Minimize"), QStringLiteral("minimize"), [] { WindowCommands::minimize(); })
+    MenuNode window = MenuNode::menu(Loc::text(QStringLiteral("Window")), {
+        MenuNode::command(Loc::text(QStringLiteral("Minimize")), QStringLiteral("minimize"), [] { WindowCommands::minimize(); })
             .key(QStringLiteral("Ctrl+M")),
-        MenuNode::command(tr("Zoom"), QStringLiteral("zoom"), [] { WindowCommands::zoom(); }),
-        MenuNode::command(tr("Close Window"), QStringLiteral("closeWindow"), [] { WindowCommands::closeWindow(); })
+        MenuNode::command(Loc::text(QStringLiteral("Zoom")), QStringLiteral("zoom"), [] { WindowCommands::zoom(); }),
+        MenuNode::command(Loc::text(QStringLiteral("Close Window")), QStringLiteral("closeWindow"), [] { WindowCommands::closeWindow(); })
             .key(QStringLiteral("Ctrl+W")),
         MenuNode::divider(),
-        MenuNode::command(tr("Bring All to Front"), QStringLiteral("bringAllToFront"),
+        MenuNode::command(Loc::text(QStringLiteral("Bring All to Front")), QStringLiteral("bringAllToFront"),
                           [] { WindowCommands::bringAllToFront(); }),
     });
     window.identifier = QStringLiteral("window");
@@ -374,15 +374,15 @@ MenuNodes MenuBuilders::mainMenu() const
                 ((*links).*open)();
         };
     };
-    MenuNode help = MenuNode::menu(tr("Help"), {
-        MenuNode::command(tr("Guide"), QStringLiteral("guide"), [c] {
+    MenuNode help = MenuNode::menu(Loc::text(QStringLiteral("Help")), {
+        MenuNode::command(Loc::text(QStringLiteral("Guide")), QStringLiteral("guide"), [c] {
             if (c.showGuide)
                 c.showGuide();
         }),
-        MenuNode::command(tr("Website"), QStringLiteral("website"), link(&LinkActions::openWebsite)),
+        MenuNode::command(Loc::text(QStringLiteral("Website")), QStringLiteral("website"), link(&LinkActions::openWebsite)),
         MenuNode::divider(),
-        MenuNode::command(tr("Privacy Policy"), QStringLiteral("privacy"), link(&LinkActions::openPrivacy)),
-        MenuNode::command(tr("Terms of Service"), QStringLiteral("terms"), link(&LinkActions::openTerms)),
+        MenuNode::command(Loc::text(QStringLiteral("Privacy Policy")), QStringLiteral("privacy"), link(&LinkActions::openPrivacy)),
+        MenuNode::command(Loc::text(QStringLiteral("Terms of Service")), QStringLiteral("terms"), link(&LinkActions::openTerms)),
     });
     help.identifier = QStringLiteral("help");
 

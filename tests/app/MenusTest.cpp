@@ -5,6 +5,7 @@
 #include "app/DockActions.h"
 #include "app/LaunchArguments.h"
 #include "app/LinkActions.h"
+#include "app/MainMenu.h"
 #include "app/MenuBuilders.h"
 #include "app/MenuDump.h"
 #include "app/MenuRenderer.h"
@@ -14,6 +15,8 @@
 #include <QAction>
 #include <QFile>
 #include <QMenu>
+#include <QMenuBar>
+#include <QVBoxLayout>
 #include <QRegularExpression>
 #include <QTest>
 #include <QUrlQuery>
@@ -242,9 +245,21 @@ TEST_F(MenusTest, RendererAndShortcutsRunTheEntries)
     EXPECT_EQ(runs, 1);
     EXPECT_FALSE(menu.actions()[2]->menu()->actions()[0]->isEnabled());
 
+    // The menu bar: five menus; "Recording" is filled as it opens.
+    QWidget window;
+    new QVBoxLayout(&window);
+    QMenuBar* bar = MainMenu::install(&window, menus);
+    QStringList titles;
+    for (QAction* a : bar->actions())
+        titles << a->text();
+    EXPECT_EQ(titles, QStringList({"Corvessa", "Edit", "Recording", "Window", "Help"}));
+    QMenu* recording = bar->actions()[2]->menu();
+    model->setPhase(RecorderPhase::recording());
+    emit recording->aboutToShow();
+    EXPECT_EQ(recording->actions()[0]->objectName(), "pause");
+
     int settings = 0;
     AppShortcuts shortcuts([&settings] { ++settings; }, [this] { ++quits; });
-    QWidget window;
     window.show();
     QTest::keyClick(&window, Qt::Key_Comma, Qt::ControlModifier);
     QTest::keyClick(&window, Qt::Key_Q, Qt::ControlModifier);

@@ -1,5 +1,10 @@
 #include "app/AppShell.h"
 
+#include "app/AppShortcuts.h"
+#include "app/DiscardConfirmation.h"
+#include "app/DockActions.h"
+#include "app/LinkActions.h"
+#include "app/MenuBuilders.h"
 #include "app/SignalBridge.h"
 #include "capture/AudioCapturePermission.h"
 #include "engine/RecoveryJournal.h"
@@ -115,6 +120,7 @@ void AppShell::start()
     };
 
     installHotKeys();
+    buildMenus();
     m_toolbar->setVisible(true);
     m_preview->updatePreview();
     QTimer::singleShot(250, this, [this] { deferredStart(); });
@@ -230,17 +236,32 @@ void AppShell::installHotKeys()
 
 void AppShell::confirmDiscard(bool restart)
 {
-    RecorderModel& m = *m_model;
-    if (!m.phase().isLive() || m_confirm->isShowing())
-        return;
-    const bool ok = restart
-        ? m.askPaused(Loc::text(QStringLiteral("Restart Recording?")),
-                      Loc::text(QStringLiteral("Current recording will not be saved; recording will restart immediately.")),
-                      Loc::text(QStringLiteral("Don't Save, Restart")))
-        : m.askPaused(Loc::text(QStringLiteral("Cancel Recording?")), Loc::text(QStringLiteral("Current recording will be deleted and not saved.")),
-                      Loc::text(QStringLiteral("Delete and Cancel")));
-    if (ok)
-        m.discard(restart);
+    DiscardConfirmation::ask(*m_model, restart);
+}
+
+void AppShell::buildMenus()
+{
+    m_links = std::make_shared<LinkActions>();
+    MenuContext context;
+    context.model = m_model.get();
+    context.prefs = &Prefs::shared();
+    context.tools = ToolActions::standIn(*m_model);
+    context.links = m_links;
+    context.barVisible = [this] { return barVisible(); };
+    context.toggleBar = [this] { toggleBar(); };
+    context.showSettings = [](const QString& pane) {
+        RecorderLog::write(QStringLiteral("[settings] the settings window is not part of this build yet (pane \"")
+                           + pane + QStringLiteral("\")"));
+    };
+    // Until the settings window with its built-in guide exists, the guide on the web.
+    context.showGuide = [links = m_links] { links->openGuide(); };
+    context.quit = [this] { m_model->requestQuit(); };
+    context.confirmDiscard = [this](bool restart) { confirmDiscard(restart); };
+    context.confirmShowing = [confirm = m_confirm] { return confirm->isShowing(); };
+    m_menus = std::make_shared<MenuBuilders>(std::move(context));
+    m_dock = std::make_unique<DockActions>(m_menus, &RecorderLog::write);
+    const auto showSettings = [menus = m_menus] { menus->context().showSettings(QString()); };
+    m_shortcuts = std::make_unique<AppShortcuts>(showSettings, [this] { m_model->requestQuit(); });
 }
 
 void AppShell::deferredStart()
@@ -328,6 +349,11 @@ void AppShell::handleMessage(const QString& message)
         if (!barVisible())
             setBarVisible(true);
         m_toolbar->raise();
+        return;
+    }
+    if (message.startsWith(QLatin1String("action:"))) {
+        // The launcher's actions, as the Dock menu would run them.
+        m_dock->run(message.mid(7));
         return;
     }
     RecorderLog::write(QStringLiteral("[app] unknown request from another launch: ") + message.left(200));

@@ -9,7 +9,11 @@
 
 namespace corvessa {
 
+class AppShortcuts;
 class CameraPreviewWindow;
+class DockActions;
+class LinkActions;
+class MenuBuilders;
 class Confirm;
 class EchoHintController;
 class RangeDimOverlay;
@@ -42,7 +46,12 @@ public:
     void setBarVisible(bool visible);
     void toggleBar();
 
+    // The builders of the status, recording, Dock and main menus (for the tray
+    // and the settings window's menu bar).
+    std::shared_ptr<const MenuBuilders> menus() const { return m_menus; }
+
 private:
+    void buildMenus();
     void buildBar();
     void updateEchoHint();
     void installHotKeys();
@@ -64,6 +73,10 @@ private:
     std::unique_ptr<EchoHintController> m_echo;
     std::unique_ptr<SignalBridge> m_signals;
     std::shared_ptr<PowerOffNotice> m_powerOff;
+    std::shared_ptr<LinkActions> m_links;
+    std::shared_ptr<MenuBuilders> m_menus;
+    std::unique_ptr<DockActions> m_dock;
+    std::unique_ptr<AppShortcuts> m_shortcuts;
     bool m_crashSafetyReady = false;
     bool m_exiting = false;
 };

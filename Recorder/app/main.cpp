@@ -1,4 +1,5 @@
 #include "app/AppShell.h"
+#include "app/LaunchArguments.h"
 #include "platform/DialogPlacement.h"
 #include "platform/PlatformLoader.h"
 #include "platform/PowerOffNotice.h"
@@ -6,6 +7,8 @@
 #include "prefs/Loc.h"
 
 #include <QApplication>
+#include <QIcon>
+#include <QTimer>
 
 #include <cstdio>
 
@@ -19,15 +22,18 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Corvessa"));
     QApplication::setDesktopFileName(QStringLiteral("corvessa"));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/corvessa.png")));
     // Closing a window never ends the program; only Quit does.
     QApplication::setQuitOnLastWindowClosed(false);
 
     // "--action <id>" asks the running program to do something (the launcher's
     // actions); a plain launch asks it to show itself.
-    QString message = QStringLiteral("reopen");
-    const QStringList args = QApplication::arguments();
-    if (const qsizetype i = args.indexOf(QStringLiteral("--action")); i >= 0 && i + 1 < args.size())
-        message = QStringLiteral("action:") + args[i + 1];
+    const LaunchArguments launch = LaunchArguments::parse(QApplication::arguments());
+    if (!launch.error.isEmpty()) {
+        std::fprintf(stderr, "corvessa: %s\n", qPrintable(launch.error));
+        return 2;
+    }
+    const QString message = launch.message();
 
     AppShell* shell = nullptr;
     const auto instance = SingleInstance::current();
@@ -45,8 +51,9 @@ int main(int argc, char** argv)
     AppShell appShell;
     shell = &appShell;
     appShell.start();
+    // A first launch with an action runs it once the start-up has settled.
     if (message != QLatin1String("reopen"))
-        appShell.handleMessage(message);
+        QTimer::singleShot(500, &appShell, [&appShell, message] { appShell.handleMessage(message); });
     const int status = app.exec();
     shell = nullptr;
     // Their sockets and bus objects must go while the application still exists.

@@ -102,4 +102,34 @@ std::optional<KeyBinding> KeyBinding::fromJson(const QJsonValue& value)
     return KeyBinding{*code, *mods};
 }
 
+QString KeyBinding::keyEquivalent(const KeyBindingMap& bindings, HotKeyAction action)
+{
+    const auto found = bindings.find(action);
+    if (found == bindings.end())
+        return {};
+    const KeyBinding& binding = found->second;
+    QString key = KeyBinding::keyName(binding.keyCode);
+    if (key.size() != 1)
+        return {};
+    // The arrow keys are named by their symbols; a key sequence names them in words.
+    static const std::map<QChar, QString> arrows{{QChar(0x2190), QStringLiteral("Left")},
+                                                 {QChar(0x2192), QStringLiteral("Right")},
+                                                 {QChar(0x2191), QStringLiteral("Up")},
+                                                 {QChar(0x2193), QStringLiteral("Down")}};
+    if (const auto arrow = arrows.find(key.front()); arrow != arrows.end())
+        key = arrow->second;
+    else
+        key = key.toLower();
+    QString text;
+    if (binding.modifiers & control)
+        text += QStringLiteral("Ctrl+");
+    if (binding.modifiers & option)
+        text += QStringLiteral("Alt+");
+    if (binding.modifiers & shift)
+        text += QStringLiteral("Shift+");
+    if (binding.modifiers & command)
+        text += QStringLiteral("Meta+");
+    return text + key;
+}
+
 } // namespace corvessa

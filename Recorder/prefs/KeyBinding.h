@@ -16,6 +16,10 @@ namespace corvessa {
 // A shortcut: a stored key code (ANSI keyboard position, see KeyCodeMap) and the
 // Carbon modifier bits. Values of any size are kept as read, so a stored binding
 // is never silently changed; KeyCodeMap decides what can actually be grabbed.
+class KeyBinding;
+// An action's binding; an action may have none.
+using KeyBindingMap = std::map<HotKeyAction, KeyBinding>;
+
 class KeyBinding {
 public:
     static constexpr qint64 command = KeyCodeMap::commandBit;
@@ -40,6 +44,12 @@ public:
     // The key's name, or "Key <code>" for a key without one.
     static QString keyName(qint64 code);
 
+    // The menu key text of an action's binding in QKeySequence's portable form
+    // ("Ctrl+Alt+r"): the binding's modifiers (command is the Super key, as the
+    // global shortcut grabs it) and the key in lower case. Empty when the action
+    // has no binding or the key's name is more than one character.
+    static QString keyEquivalent(const KeyBindingMap& bindings, HotKeyAction action);
+
     // Qt's modifiers as stored bits (Meta is command); other flags give nothing.
     static qint64 carbon(Qt::KeyboardModifiers modifiers);
 
@@ -48,8 +58,5 @@ public:
     // Both members must be integral numbers; extra members are ignored.
     static std::optional<KeyBinding> fromJson(const QJsonValue& value);
 };
-
-// An action's binding; an action may have none.
-using KeyBindingMap = std::map<HotKeyAction, KeyBinding>;
 
 } // namespace corvessa

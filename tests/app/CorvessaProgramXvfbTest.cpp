@@ -58,7 +58,7 @@ protected:
         m_home.reset();
     }
 
-    std::unique_ptr<ChildProcess> launch(const QString& name)
+    std::unique_ptr<ChildProcess> launch(const QString& name, const QStringList& arguments = {})
     {
         QStringList env = QProcess::systemEnvironment();
         // The tests' own Qt draws offscreen; the program shows real windows.
@@ -66,7 +66,7 @@ protected:
         env << QStringLiteral("QT_QPA_PLATFORM=xcb") << QStringLiteral("CORVESSA_CAMERA=synthetic");
         const QString artifacts = qEnvironmentVariable("CORVESSA_TEST_ARTIFACTS");
         const QString log = artifacts.isEmpty() ? QString() : artifacts + QLatin1Char('/') + name + QStringLiteral(".out");
-        return ChildProcess::start(QStringLiteral(CORVESSA_BINARY), {}, env, log);
+        return ChildProcess::start(QStringLiteral(CORVESSA_BINARY), arguments, env, log);
     }
 
     static QString logText() 
@@ -210,6 +210,29 @@ TEST_F(CorvessaProgramXvfb, SigtermDuringARecordingSavesItFirst)
     EXPECT_FALSE(recording()) << "the journal is gone once the movie is complete";
     ASSERT_EQ(movies().size(), 1);
     EXPECT_TRUE(codecs(probe(QDir(m_folder).filePath(movies().first()))).contains(QStringLiteral("hevc")));
+}
+
+TEST_F(CorvessaProgramXvfb, LauncherActionsReachTheRunningProgram)
+{
+    m_program = launch(QStringLiteral("launcher"));
+    ASSERT_TRUE(m_program);
+    ASSERT_TRUE(waitForLog(QStringLiteral("[hotkeys] registered")));
+    const auto action = [this](const QString& id) {
+        auto sender = launch(QStringLiteral("action-") + id, {QStringLiteral("--action"), id});
+        return sender ? exitStatus(*sender, 20000) : -1;
+    };
+    EXPECT_EQ(action(QStringLiteral("nonsense")), 2) << "refused before anything is sent";
+    EXPECT_EQ(action(QStringLiteral("pause")), 0);
+    EXPECT_TRUE(waitForLog(QStringLiteral("[dock] pause is not offered now")));
+    EXPECT_EQ(action(QStringLiteral("start")), 0);
+    ASSERT_TRUE(waitFor(recording)) << logText().toStdString();
+    QThread::msleep(1000);
+    // Stop asks first; a SIGTERM while it asks saves the recording.
+    EXPECT_EQ(action(QStringLiteral("stop")), 0);
+    ASSERT_TRUE(waitForLog(QStringLiteral("[dock] stop")));
+    ::kill(m_program->pid(), SIGTERM);
+    EXPECT_EQ(exitStatus(*m_program, 60000), 0);
+    EXPECT_EQ(movies().size(), 1);
 }
 
 } // namespace

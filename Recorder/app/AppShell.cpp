@@ -126,6 +126,18 @@ void AppShell::start()
     QTimer::singleShot(250, this, [this] { deferredStart(); });
 }
 
+ToolActions AppShell::toolActions()
+{
+    ToolActions actions = ToolActions::forModel(*m_model);
+    // The magnifier's settings card; its mode segments go through the model.
+    if (auto tools = std::dynamic_pointer_cast<ProgramTools>(m_model->dependencies().tools)) {
+        actions.openMagnifierPanel = [tools, setMode = actions.setFocusMode](const QRect& anchor) {
+            tools->openMagnifierPanel(anchor, setMode);
+        };
+    }
+    return actions;
+}
+
 void AppShell::buildBar()
 {
     const auto surfaces = PlatformLoader::loadFloatingSurfaces();
@@ -134,13 +146,7 @@ void AppShell::buildBar()
     setup.surfaces = surfaces;
     setup.clicks = PlatformLoader::loadOutsideClickMonitor();
     setup.registerWindow = keepOutOfRecordings;
-    setup.bar.tools = ToolActions::forModel(*m_model);
-    // The magnifier's settings card; its mode segments go through the model.
-    if (auto tools = std::dynamic_pointer_cast<ProgramTools>(m_model->dependencies().tools)) {
-        setup.bar.tools.openMagnifierPanel = [tools, setMode = setup.bar.tools.setFocusMode](const QRect& anchor) {
-            tools->openMagnifierPanel(anchor, setMode);
-        };
-    }
+    setup.bar.tools = toolActions();
     setup.bar.showSettings = [] {
         RecorderLog::write(QStringLiteral("[settings] the settings window is not part of this build yet"));
     };
@@ -245,7 +251,7 @@ void AppShell::buildMenus()
     MenuContext context;
     context.model = m_model.get();
     context.prefs = &Prefs::shared();
-    context.tools = ToolActions::standIn(*m_model);
+    context.tools = toolActions();
     context.links = m_links;
     context.barVisible = [this] { return barVisible(); };
     context.toggleBar = [this] { toggleBar(); };

@@ -22,6 +22,7 @@ class RecorderModel;
 class SignalBridge;
 class Stealth;
 class ToolbarHost;
+struct ToolActions;
 
 // The program's spine: creates the recorder model with the program's own
 // services, hosts the bar, routes the global hot keys, and sees that no
@@ -52,6 +53,8 @@ public:
 
 private:
     void buildMenus();
+    // The tool operations the bar and the menus call.
+    ToolActions toolActions();
     void buildBar();
     void updateEchoHint();
     void installHotKeys();

@@ -35,7 +35,7 @@ protected:
         MenuContext c;
         c.model = model.get();
         c.prefs = &prefs();
-        c.tools = ToolActions::standIn(*model);
+        c.tools = ToolActions::forModel(*model);
         c.barVisible = [this] { return barShown; };
         c.toggleBar = [this] { barShown = !barShown; ++toggles; };
         c.showSettings = [this](const QString& pane) { panes << pane; };

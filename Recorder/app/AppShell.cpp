@@ -27,6 +27,7 @@
 #include "tools/CameraPreviewWindow.h"
 #include "tools/DimTarget.h"
 #include "tools/RangeDimOverlay.h"
+#include "tools/PenPalettePanel.h"
 #include "tools/ProgramTools.h"
 
 #include <QApplication>
@@ -129,6 +130,7 @@ void AppShell::buildBar()
     setup.clicks = PlatformLoader::loadOutsideClickMonitor();
     setup.registerWindow = keepOutOfRecordings;
     setup.bar.tools = ToolActions::standIn(*m_model);
+    setup.bar.tools.openPenPalette = [](const QRect& anchor) { PenPalettePanel::shared().open(anchor); };
     setup.bar.showSettings = [] {
         RecorderLog::write(QStringLiteral("[settings] the settings window is not part of this build yet"));
     };

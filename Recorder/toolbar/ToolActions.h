@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QRect>
+
 #include <functional>
 
 namespace corvessa {
@@ -18,6 +20,8 @@ struct ToolActions {
     std::function<void(bool on)> setPen;
     std::function<bool()> teleprompterShown;
     std::function<void()> toggleTeleprompter;
+    // The pen's colour palette, beside the swatch at `anchor` (Qt global points).
+    std::function<void(const QRect& anchor)> openPenPalette;
 
     // What can be done today without the tools: the model's focus and pen
     // flags and the focus-mode preference; the rest does nothing.

@@ -2,6 +2,7 @@
 
 #include "platform/PlatformLoader.h"
 #include "platform/ScreenSource.h"
+#include "tools/PenOverlay.h"
 #include "tools/TargetPicker.h"
 
 #include <unistd.h>
@@ -47,6 +48,22 @@ void ProgramTools::pickRange(RangeMode mode, PickCompletion completion)
         m_picker = std::make_unique<TargetPicker>(m_surfaces, m_registerWindow, [this] { return windowList(); });
     }
     m_picker->pick(mode, std::move(completion));
+}
+
+void ProgramTools::showPenOverlay(const DisplayInfo& display)
+{
+    if (!m_pen) {
+        if (!m_surfaces)
+            m_surfaces = PlatformLoader::loadFloatingSurfaces();
+        m_pen = std::make_unique<PenOverlay>(m_surfaces);
+    }
+    m_pen->show(display);
+}
+
+void ProgramTools::hidePenOverlay()
+{
+    if (m_pen)
+        m_pen->hide();
 }
 
 } // namespace corvessa

@@ -10,6 +10,7 @@ class QWindow;
 namespace corvessa {
 
 class FloatingSurfaces;
+class PenOverlay;
 class TargetPicker;
 
 // The on-screen tools of the program: the target picker and the countdown are
@@ -33,10 +34,14 @@ public:
     std::vector<WindowInfo> windowList() override;
     void showLensOutline(const QRectF& rect, bool armed) override { m_standIn.showLensOutline(rect, armed); }
     void hideLensOutline() override { m_standIn.hideLensOutline(); }
-    void hidePenOverlay() override { m_standIn.hidePenOverlay(); }
     bool isRegionPickOpen() const override { return m_standIn.isRegionPickOpen(); }
     void showCountdown(int n, const DisplayInfo& display) override { m_countdown.show(n, display); }
     void hideCountdown() override { m_countdown.hide(); }
+
+    // Pen: the drawing canvas over one display, made on first use.
+    void showPenOverlay(const DisplayInfo& display) override;
+    void hidePenOverlay() override;
+    PenOverlay* penOverlay() const { return m_pen.get(); }
 
     const CountdownOverlay& countdown() const { return m_countdown; }
     // Made on the first pick.
@@ -49,6 +54,7 @@ private:
     std::unique_ptr<TargetPicker> m_picker;
     StandInTools m_standIn;
     CountdownOverlay m_countdown;
+    std::unique_ptr<PenOverlay> m_pen;
 };
 
 } // namespace corvessa

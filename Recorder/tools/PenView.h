@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/core/ScreenCoordinates.h"
+#include "tools/PenInput.h"
 
 #include <QPixmap>
 #include <QRectF>
@@ -11,7 +12,6 @@
 namespace corvessa {
 
 class PenBoard;
-class PenInput;
 
 // The pen overlay's full-screen canvas: takes every press, drag and release of
 // the mouse or a tablet on its screen and hands them to the pen input, shows
@@ -31,6 +31,8 @@ public:
     // A global rectangle in this view's coordinates.
     QRectF toLocal(const QRectF& global) const;
     QPointF toLocal(const QPointF& global) const;
+    // A press went down here and is not released yet.
+    bool isStroking() const { return m_input.stroking(); }
 
 protected:
     void paintEvent(QPaintEvent* event) override;

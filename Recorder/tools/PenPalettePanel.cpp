@@ -106,7 +106,12 @@ void PenPalettePanel::show(const QRect& anchor)
 
 void PenPalettePanel::outsidePress(const QPointF& position)
 {
-    if (!m_window || m_window->geometry().contains(position.toPoint()))
+    if (!m_window)
+        return;
+    // The card, not its transparent margin: that takes no clicks, and it
+    // reaches over the swatch.
+    const int m = PaletteView::margin;
+    if (m_window->geometry().adjusted(m, m, -m, -m).contains(position.toPoint()))
         return;
     // The screen-wide report of the swatch press that opened the palette may
     // come after the palette is up.

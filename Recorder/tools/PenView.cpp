@@ -2,6 +2,7 @@
 
 #include "engine/compositor/PenBoard.h"
 #include "engine/compositor/PenRender.h"
+#include "prefs/PerfCounters.h"
 #include "tools/PenCursor.h"
 #include "tools/PenInput.h"
 
@@ -11,6 +12,8 @@
 #include <QTabletEvent>
 
 #include <cmath>
+#include <cstdint>
+#include <ctime>
 
 namespace corvessa {
 
@@ -27,6 +30,20 @@ PenView::PenView(PenBoard& board, PenInput& input, const QRectF& frame, const Sc
     setAttribute(Qt::WA_TabletTracking);
     setMouseTracking(true);
     setCursor(PenCursor::drawing());
+}
+
+void PenView::notePenLatency(quint64 eventTime)
+{
+    // X stamps events with its own 32-bit millisecond clock, which on Linux
+    // counts from the same origin as CLOCK_MONOTONIC; it wraps after 49 days.
+    timespec ts{};
+    if (eventTime == 0 || clock_gettime(CLOCK_MONOTONIC, &ts) != 0)
+        return;
+    const auto now = uint32_t(uint64_t(ts.tv_sec) * 1000 + uint64_t(ts.tv_nsec) / 1000000);
+    const uint32_t ms = now - uint32_t(eventTime);
+    // Anything longer is another clock, not a slow stroke.
+    if (ms < kLatencyCeilingMs)
+        PerfCounters::shared().addPen(ms);
 }
 
 QPointF PenView::toLocal(const QPointF& global) const
@@ -92,15 +109,18 @@ void PenView::mousePressEvent(QMouseEvent* event)
     if (event->button() != Qt::LeftButton)
         return;
     repaint(m_input.press(toGlobal(event->globalPosition()), std::nullopt));
+    notePenLatency(event->timestamp());
 }
 
 void PenView::mouseMoveEvent(QMouseEvent* event)
 {
     const QPointF g = toGlobal(event->globalPosition());
-    if (m_input.stroking())
+    if (m_input.stroking()) {
         repaint(m_input.drag(g, std::nullopt));
-    else
+        notePenLatency(event->timestamp());
+    } else {
         repaint(m_input.hover(g));
+    }
 }
 
 void PenView::mouseReleaseEvent(QMouseEvent* event)
@@ -118,11 +138,18 @@ void PenView::tabletEvent(QTabletEvent* event)
     const std::optional<double> pressure = event->pressure();
     switch (event->type()) {
     case QEvent::TabletPress:
-        if (event->button() == Qt::LeftButton)
+        if (event->button() == Qt::LeftButton) {
             repaint(m_input.press(g, pressure));
+            notePenLatency(event->timestamp());
+        }
         break;
     case QEvent::TabletMove:
-        repaint(m_input.stroking() ? m_input.drag(g, pressure) : m_input.hover(g));
+        if (m_input.stroking()) {
+            repaint(m_input.drag(g, pressure));
+            notePenLatency(event->timestamp());
+        } else {
+            repaint(m_input.hover(g));
+        }
         break;
     case QEvent::TabletRelease:
         if (event->button() == Qt::LeftButton)

@@ -7,6 +7,7 @@
 #include <QRectF>
 #include <QWidget>
 
+#include <cstdint>
 #include <optional>
 
 namespace corvessa {
@@ -42,7 +43,12 @@ protected:
     void tabletEvent(QTabletEvent* event) override;
 
 private:
+    // Pen latencies at or above this (milliseconds) are not counted.
+    static constexpr uint32_t kLatencyCeilingMs = 10000;
+
     void repaint(const QRectF& global);
+    // From the event's time to the end of its handling, into the pen timings.
+    void notePenLatency(quint64 eventTime);
 
     PenBoard& m_board;
     PenInput& m_input;

@@ -12,6 +12,7 @@
 #include "platform/synthetic/SyntheticPowerControl.h"
 #include "platform/x11/X11PointerService.h"
 #include "platform/x11/X11ScreenSource.h"
+#include "prefs/PerfCounters.h"
 #include "prefs/Prefs.h"
 #include "support/ChildProcess.h"
 #include "support/TempHome.h"
@@ -149,6 +150,7 @@ TEST_F(PenOverlayOnX, DISABLED_Draws)
     EXPECT_EQ(view->geometry(), QGuiApplication::primaryScreen()->geometry());
 
     // Qt's points are the screen's pixels here (scale 1); global y is up.
+    PerfCounters::shared().drain();
     move({300, 300});
     button(true);
     for (int x = 320; x <= 600; x += 20)
@@ -156,6 +158,7 @@ TEST_F(PenOverlayOnX, DISABLED_Draws)
     button(false);
     ASSERT_TRUE(WindowManager::waitFor([&] { return board.strokes() == 1 && board.hasInk() && !view->isStroking(); }));
 
+    EXPECT_GT(PerfCounters::shared().drain().pen.n, 0) << "the strokes' latency is timed";
     const auto snap = board.snapshotForCompositor();
     ASSERT_TRUE(snap && snap->ink);
     const QColor drawn = snap->ink->pixelColor(450, 350);

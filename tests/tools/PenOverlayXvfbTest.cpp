@@ -92,6 +92,30 @@ protected:
             XCloseDisplay(m_x);
     }
 
+    // Another program's window, past the window manager; `lowered` puts it
+    // beneath everything.
+    void foreignWindow(const QRect& r, unsigned long colour, bool lowered)
+    {
+        const Window w = XCreateSimpleWindow(m_x, DefaultRootWindow(m_x), r.x(), r.y(), r.width(), r.height(), 0, 0, colour);
+        XSetWindowAttributes attributes{};
+        attributes.override_redirect = True;
+        XChangeWindowAttributes(m_x, w, CWOverrideRedirect, &attributes);
+        XMapWindow(m_x, w);
+        if (lowered)
+            XLowerWindow(m_x, w);
+        XSync(m_x, False);
+    }
+
+    // Opens the canvas over the primary display and waits until it is shown.
+    PenView* openCanvas(ProgramTools& tools, const DisplayInfo& display)
+    {
+        tools.showPenOverlay(display);
+        PenView* view = tools.penOverlay() ? tools.penOverlay()->view() : nullptr;
+        return view && WindowManager::waitFor([&] { return view->windowHandle() && view->windowHandle()->isExposed(); })
+            ? view
+            : nullptr;
+    }
+
     void drag(const QPoint& from, const QPoint& to)
     {
         move(from);
@@ -132,30 +156,18 @@ TEST_F(PenOverlayOnX, DISABLED_Draws)
 
     // Another program's window, which must stay in sight under the canvas.
     const unsigned long blue = 0x3060c0;
-    const Window other = XCreateSimpleWindow(m_x, DefaultRootWindow(m_x), 700, 450, 400, 250, 0, 0, blue);
-    XSetWindowAttributes attributes{};
-    attributes.override_redirect = True;
-    XChangeWindowAttributes(m_x, other, CWOverrideRedirect, &attributes);
-    XMapWindow(m_x, other);
-    XSync(m_x, False);
+    foreignWindow(QRect(700, 450, 400, 250), blue, false);
     const auto screenAt = [](const QPoint& p) { return QGuiApplication::primaryScreen()->grabWindow(0).toImage().pixel(p); };
     ASSERT_TRUE(WindowManager::waitFor([&] { return (screenAt({900, 575}) & 0xffffff) == blue; }));
 
-    tools.showPenOverlay(*display);
-    ASSERT_TRUE(tools.penOverlay());
-    PenView* view = tools.penOverlay()->view();
+    PenView* view = openCanvas(tools, *display);
     ASSERT_TRUE(view);
-    ASSERT_TRUE(WindowManager::waitFor([&] { return view->windowHandle() && view->windowHandle()->isExposed(); }));
     EXPECT_TRUE(board.active());
     EXPECT_EQ(view->geometry(), QGuiApplication::primaryScreen()->geometry());
 
     // Qt's points are the screen's pixels here (scale 1); global y is up.
     PerfCounters::shared().drain();
-    move({300, 300});
-    button(true);
-    for (int x = 320; x <= 600; x += 20)
-        move({x, 300 + (x - 300) / 3});
-    button(false);
+    drag({300, 300}, {600, 400});
     ASSERT_TRUE(WindowManager::waitFor([&] { return board.strokes() == 1 && board.hasInk() && !view->isStroking(); }));
 
     EXPECT_GT(PerfCounters::shared().drain().pen.n, 0) << "the strokes' latency is timed";
@@ -169,12 +181,7 @@ TEST_F(PenOverlayOnX, DISABLED_Draws)
     WindowManager::keepScreenshot(m_compositor ? QStringLiteral("pen-overlay-composited.png")
                                                : QStringLiteral("pen-overlay.png"));
     const QImage screen = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
-    const QColor shown = screen.pixelColor(450, 350);
-    EXPECT_LE(std::abs(shown.red() - ink.red()) + std::abs(shown.green() - ink.green())
-                  + std::abs(shown.blue() - ink.blue()),
-              12)
-        << "the ink shows on the screen";
-
+    EXPECT_LE(distance(screen.pixelColor(450, 350), ink), 12) << "the ink shows on the screen";
     EXPECT_EQ(screen.pixel(900, 575) & 0xffffff, blue) << "the desktop shows through the canvas";
 
     tools.hidePenOverlay();
@@ -211,20 +218,13 @@ TEST_F(PenOverlayOnX, DISABLED_Records)
     c.excludedWindows = [&stealth] { return stealth.excludedWindowIds(); };
 
     ProgramTools tools;
-    tools.showPenOverlay(*display);
-    PenView* view = tools.penOverlay()->view();
-    ASSERT_TRUE(WindowManager::waitFor([&] { return view->windowHandle() && view->windowHandle()->isExposed(); }));
+    PenView* view = openCanvas(tools, *display);
+    ASSERT_TRUE(view);
     ASSERT_FALSE(engine->startInner(c));
     WindowManager::spin(500);
     // Another program's window opens beneath the canvas: the recording shows
     // it, since the canvas is left out of it.
-    const Window other = XCreateSimpleWindow(m_x, DefaultRootWindow(m_x), 800, 550, 300, 200, 0, 0, 0x3060c0);
-    XSetWindowAttributes attributes{};
-    attributes.override_redirect = True;
-    XChangeWindowAttributes(m_x, other, CWOverrideRedirect, &attributes);
-    XMapWindow(m_x, other);
-    XLowerWindow(m_x, other);
-    XSync(m_x, False);
+    foreignWindow(QRect(800, 550, 300, 200), 0x3060c0, true);
     drag({200, 200}, {700, 500});
     ASSERT_TRUE(WindowManager::waitFor([&] { return PenBoard::shared().hasInk() && !view->isStroking(); }));
     WindowManager::spin(1000);

@@ -32,6 +32,7 @@
 #include "tools/CameraPreviewWindow.h"
 #include "tools/DimTarget.h"
 #include "tools/RangeDimOverlay.h"
+#include "tools/PenPalettePanel.h"
 #include "tools/ProgramTools.h"
 
 #include <QApplication>
@@ -147,6 +148,7 @@ void AppShell::buildBar()
     setup.clicks = PlatformLoader::loadOutsideClickMonitor();
     setup.registerWindow = keepOutOfRecordings;
     setup.bar.tools = toolActions();
+    setup.bar.tools.openPenPalette = [](const QRect& anchor) { PenPalettePanel::shared().open(anchor); };
     setup.bar.showSettings = [] {
         RecorderLog::write(QStringLiteral("[settings] the settings window is not part of this build yet"));
     };

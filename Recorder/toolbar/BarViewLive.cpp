@@ -222,8 +222,9 @@ QWidget* BarView::penControls()
     auto* swatch = new PenSwatch(PenPalette::color(PenPalette::clampedIndex(m_prefs.penColor())));
     swatch->setObjectName(QStringLiteral("penColor"));
     tip(swatch, QStringLiteral("Pen Color"));
-    auto* click = new AnchorClick([](const QRect&) {
-        // The palette comes with the pen overlay.
+    auto* click = new AnchorClick([this](const QRect& anchor) {
+        if (m_services.tools.openPenPalette)
+            m_services.tools.openPenPalette(anchor);
     }, swatch);
     click->setGeometry(swatch->rect());
     row->addWidget(swatch);

@@ -25,6 +25,8 @@ struct ToolActions {
     std::function<void()> tapMagnifier;
     // The pen button's hold: the pen-tool menu beside `anchor` (global Qt coordinates).
     std::function<void(const QRect& anchor)> showPenMenu;
+    // The pen's colour palette, beside the swatch at `anchor` (Qt global points).
+    std::function<void(const QRect& anchor)> openPenPalette;
 
     // Every operation, carried out by the model.
     static ToolActions forModel(RecorderModel& m);

@@ -6,6 +6,7 @@
 #include "tools/LensOverlay.h"
 #include "tools/MagnifierPanel.h"
 #include "tools/RegionPicker.h"
+#include "tools/PenOverlay.h"
 #include "tools/TargetPicker.h"
 #include "tools/ZoomHUD.h"
 
@@ -139,6 +140,22 @@ void ProgramTools::dismissMagnifierPanel()
 void ProgramTools::openMagnifierPanel(const QRect& anchor, std::function<void(int mode)> setFocusMode)
 {
     magnifierPanel().show(anchor, std::move(setFocusMode));
+}
+
+// ---- Pen
+
+void ProgramTools::showPenOverlay(const DisplayInfo& display)
+{
+    if (!m_pen) {
+        m_pen = std::make_unique<PenOverlay>(surfaces());
+    }
+    m_pen->show(display);
+}
+
+void ProgramTools::hidePenOverlay()
+{
+    if (m_pen)
+        m_pen->hide();
 }
 
 } // namespace corvessa

@@ -14,6 +14,7 @@ class FloatingSurfaces;
 class LensOverlay;
 class MagnifierPanel;
 class RegionPicker;
+class PenOverlay;
 class TargetPicker;
 class ZoomHUD;
 
@@ -36,9 +37,13 @@ public:
     void pickRange(RangeMode mode, PickCompletion completion) override;
     // The windows the picker offers: other programs' normal windows shown now.
     std::vector<WindowInfo> windowList() override;
-    void hidePenOverlay() override { m_standIn.hidePenOverlay(); }
     void showCountdown(int n, const DisplayInfo& display) override { m_countdown.show(n, display); }
     void hideCountdown() override { m_countdown.hide(); }
+
+    // Pen: the drawing canvas over one display, made on first use.
+    void showPenOverlay(const DisplayInfo& display) override;
+    void hidePenOverlay() override;
+    PenOverlay* penOverlay() const { return m_pen.get(); }
 
     const CountdownOverlay& countdown() const { return m_countdown; }
     // Made on the first pick.
@@ -77,6 +82,7 @@ private:
     std::unique_ptr<RegionPicker> m_regionPicker;
     std::unique_ptr<ZoomHUD> m_zoomHUD;
     std::unique_ptr<MagnifierPanel> m_magnifierPanel;
+    std::unique_ptr<PenOverlay> m_pen;
 };
 
 } // namespace corvessa

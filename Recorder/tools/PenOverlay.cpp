@@ -1,0 +1,88 @@
+#include "tools/PenOverlay.h"
+
+#include "engine/compositor/PenBoard.h"
+#include "platform/FloatingSurfaces.h"
+#include "platform/PlatformLoader.h"
+#include "platform/core/ScreenCoordinates.h"
+#include "tools/PenView.h"
+
+#include <QGuiApplication>
+#include <QScreen>
+
+#include <utility>
+
+namespace corvessa {
+
+PenOverlay::PenOverlay(std::shared_ptr<FloatingSurfaces> surfaces, PenBoard* board, std::function<bool()> compositing)
+    : m_surfaces(surfaces ? std::move(surfaces) : PlatformLoader::loadFloatingSurfaces())
+    , m_board(board ? *board : PenBoard::shared())
+    , m_compositing(std::move(compositing))
+    , m_input(m_board)
+{
+    if (!m_compositing) {
+        m_compositing = [surfaces = m_surfaces] { return !surfaces || surfaces->compositing(); };
+    }
+}
+
+PenOverlay::~PenOverlay()
+{
+    hide();
+}
+
+void PenOverlay::show(const DisplayInfo& display)
+{
+    hide();
+    QScreen* primary = QGuiApplication::primaryScreen();
+    const ScreenCoordinates coordinates(primary ? QRectF(primary->geometry()) : QRectF());
+    const QRect placed = coordinates.fromGlobal(display.frame).toAlignedRect();
+
+    // Without a compositing manager a clear window shows black: the canvas
+    // then shows the screen as it is now, grabbed before it covers it.
+    QPixmap backdrop;
+    if (!m_compositing()) {
+        for (QScreen* screen : QGuiApplication::screens()) {
+            if (screen->geometry().contains(placed.center())) {
+                backdrop = screen->grabWindow(0);
+                break;
+            }
+        }
+    }
+
+    m_board.attach(display);
+    auto* view = new PenView(m_board, m_input, display.frame, coordinates, std::move(backdrop));
+    if (m_surfaces) {
+        FloatingSurfaces::Options options;
+        options.level = SurfaceLevel::dim;
+        // Full screen: the window manager must not fit it between its panels.
+        options.overrideRedirect = true;
+        m_surfaces->prepare(view, options);
+    } else {
+        view->setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint
+                             | Qt::WindowDoesNotAcceptFocus);
+        view->setAttribute(Qt::WA_ShowWithoutActivating);
+    }
+    view->setGeometry(placed);
+    // Left unregistered, the canvas is never captured, recording or not.
+    view->winId();
+    view->show();
+    if (m_surfaces)
+        m_surfaces->raise(view);
+    m_view = view;
+    m_board.setActive(true);
+}
+
+void PenOverlay::hide()
+{
+    m_board.setActive(false);
+    if (PenView* view = m_view) {
+        m_view = nullptr;
+        view->hide();
+        // Its own event may be the one that closes it.
+        view->deleteLater();
+    }
+    // A stroke cut short by the close ends here, so the next canvas starts afresh.
+    m_input.release();
+    m_board.detach();
+}
+
+} // namespace corvessa

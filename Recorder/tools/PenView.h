@@ -1,0 +1,60 @@
+#pragma once
+
+#include "platform/core/ScreenCoordinates.h"
+#include "tools/PenInput.h"
+
+#include <QPixmap>
+#include <QRectF>
+#include <QWidget>
+
+#include <cstdint>
+#include <optional>
+
+namespace corvessa {
+
+class PenBoard;
+
+// The pen overlay's full-screen canvas: takes every press, drag and release of
+// the mouse or a tablet on its screen and hands them to the pen input, shows
+// the board's ink, the shape being dragged and the eraser's ring, and gives
+// the pointer the pencil. Where the desktop cannot show through (no compositing
+// manager), it paints `backdrop`, the screen as it was when the pen opened,
+// under the ink. Main thread.
+class PenView : public QWidget {
+public:
+    // `frame`: the screen in global points (y up); `coordinates` turns Qt's
+    // points into global ones.
+    PenView(PenBoard& board, PenInput& input, const QRectF& frame, const ScreenCoordinates& coordinates,
+            QPixmap backdrop = {});
+
+    // A point in global points, from Qt's global points.
+    QPointF toGlobal(const QPointF& qtGlobal) const { return m_coordinates.toGlobal(qtGlobal); }
+    // A global rectangle in this view's coordinates.
+    QRectF toLocal(const QRectF& global) const;
+    QPointF toLocal(const QPointF& global) const;
+    // A press went down here and is not released yet.
+    bool isStroking() const { return m_input.stroking(); }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void tabletEvent(QTabletEvent* event) override;
+
+private:
+    // Pen latencies at or above this (milliseconds) are not counted.
+    static constexpr uint32_t kLatencyCeilingMs = 10000;
+
+    void repaint(const QRectF& global);
+    // From the event's time to the end of its handling, into the pen timings.
+    void notePenLatency(quint64 eventTime);
+
+    PenBoard& m_board;
+    PenInput& m_input;
+    QRectF m_frame;
+    ScreenCoordinates m_coordinates;
+    QPixmap m_backdrop;
+};
+
+} // namespace corvessa

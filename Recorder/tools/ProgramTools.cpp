@@ -3,12 +3,17 @@
 #include "platform/PlatformLoader.h"
 #include "platform/ScreenSource.h"
 #include "platform/core/MainLoopScheduler.h"
+#include "platform/core/ScreenCoordinates.h"
+#include "toolbar/FloatingMenu.h"
 #include "tools/LensOverlay.h"
 #include "tools/MagnifierPanel.h"
 #include "tools/RegionPicker.h"
 #include "tools/PenOverlay.h"
 #include "tools/TargetPicker.h"
 #include "tools/ZoomHUD.h"
+
+#include <QGuiApplication>
+#include <QScreen>
 
 #include <unistd.h>
 
@@ -156,6 +161,24 @@ void ProgramTools::hidePenOverlay()
 {
     if (m_pen)
         m_pen->hide();
+}
+
+// ---- Floating menu
+
+void ProgramTools::showMenu(MenuRows rows, const QRectF& anchor)
+{
+    FloatingMenu* menu = FloatingMenu::shared();
+    if (!menu)
+        return;
+    QScreen* primary = QGuiApplication::primaryScreen();
+    const ScreenCoordinates layout(primary ? QRectF(primary->geometry()) : QRectF());
+    menu->show(std::move(rows), {}, layout.fromGlobal(anchor).toAlignedRect(), std::nullopt);
+}
+
+void ProgramTools::dismissFloatingMenu()
+{
+    if (FloatingMenu* menu = FloatingMenu::shared())
+        menu->dismiss();
 }
 
 } // namespace corvessa

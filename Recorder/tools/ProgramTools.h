@@ -63,6 +63,10 @@ public:
     // Opens the settings card beside the toolbar control at `anchor` (Qt global
     // points, y down); its mode segments call `setFocusMode`.
     void openMagnifierPanel(const QRect& anchor, std::function<void(int mode)> setFocusMode);
+
+    // The toolbar's floating menu (the pen-tool menu is one).
+    void showMenu(MenuRows rows, const QRectF& anchor) override;
+    void dismissFloatingMenu() override;
     LensOverlay& lensOverlay();
     RegionPicker& regionPicker();
     ZoomHUD& zoomHUD();

@@ -62,6 +62,31 @@ QString KeyBinding::display() const
     return s + keyName(keyCode);
 }
 
+QString KeyBinding::keyEquivalent() const
+{
+    const QString key = keyName(keyCode);
+    if (key.size() != 1)
+        return {};
+    QString text;
+    if (modifiers & control)
+        text += QStringLiteral("Ctrl+");
+    if (modifiers & option)
+        text += QStringLiteral("Alt+");
+    if (modifiers & shift)
+        text += QStringLiteral("Shift+");
+    if (modifiers & command)
+        text += QStringLiteral("Meta+");
+    return text + key.toLower();
+}
+
+std::optional<KeyBinding> KeyBinding::bound(const std::map<HotKeyAction, KeyBinding>& bindings, HotKeyAction action)
+{
+    const auto found = bindings.find(action);
+    if (found == bindings.end())
+        return std::nullopt;
+    return found->second;
+}
+
 std::map<qint64, QString> KeyBinding::names()
 {
     std::map<qint64, QString> map;

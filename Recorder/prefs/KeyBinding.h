@@ -34,6 +34,14 @@ public:
     // The modifier symbols (⌃⌥⇧⌘, in that order, each when set) then the key name.
     QString display() const;
 
+    // The binding as a Qt key sequence text for a menu's shortcut column, with
+    // the modifiers the global grab uses (command is Meta, the Super key):
+    // "Ctrl+Alt+f". Empty when the key is not a single character.
+    QString keyEquivalent() const;
+
+    // The binding of `action` in `bindings`, or none when it has none.
+    static std::optional<KeyBinding> bound(const std::map<HotKeyAction, KeyBinding>& bindings, HotKeyAction action);
+
     // The names of the 64 named keys; "Space" and "Return" in the interface
     // language, so the map is built anew on each call.
     static std::map<qint64, QString> names();

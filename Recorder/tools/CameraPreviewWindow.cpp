@@ -166,29 +166,6 @@ QRectF CameraPreviewWindow::defaultFrame(const std::vector<DisplayInfo>& display
     return clampPreview(displays, frame);
 }
 
-QString CameraPreviewWindow::keyEquivalent(const Prefs& prefs)
-{
-    const auto found = prefs.bindings().find(HotKeyAction::cameraFullScreen);
-    if (found == prefs.bindings().end())
-        return {};
-    const KeyBinding& binding = found->second;
-    const QString key = KeyBinding::keyName(binding.keyCode);
-    if (key.size() != 1)
-        return {};
-    // The binding's own modifiers, as the global shortcut grabs them: command
-    // is the Super key.
-    QString text;
-    if (binding.modifiers & KeyBinding::control)
-        text += QStringLiteral("Ctrl+");
-    if (binding.modifiers & KeyBinding::option)
-        text += QStringLiteral("Alt+");
-    if (binding.modifiers & KeyBinding::shift)
-        text += QStringLiteral("Shift+");
-    if (binding.modifiers & KeyBinding::command)
-        text += QStringLiteral("Meta+");
-    return text + key.toLower();
-}
-
 double CameraPreviewWindow::previewRadius() const
 {
     return m_prefs.cameraShape() == 2 ? 0.5 : m_prefs.cameraRadius();
@@ -375,7 +352,8 @@ void CameraPreviewWindow::refreshMenu()
     if (!m_menu)
         return;
     m_fullScreenAction->setChecked(m_model.cameraFullScreen());
-    m_fullScreenAction->setShortcut(QKeySequence(keyEquivalent(m_prefs)));
+    const auto binding = KeyBinding::bound(m_prefs.bindings(), HotKeyAction::cameraFullScreen);
+    m_fullScreenAction->setShortcut(QKeySequence(binding ? binding->keyEquivalent() : QString()));
     m_mirrorAction->setChecked(m_prefs.cameraMirrored());
 }
 

@@ -138,9 +138,6 @@ public:
     // (without a bar, on the first display's visible frame); kept on screen.
     static QRectF defaultFrame(const std::vector<DisplayInfo>& displays, const QSizeF& size,
                                std::optional<QPointF> saved, std::optional<QRectF> bar);
-    // Key sequence text of a hot-key binding for a menu ("" when it has none
-    // or its key is not a single character).
-    static QString keyEquivalent(const Prefs& prefs);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -2,6 +2,7 @@
 
 #include "model/StandInTools.h"
 #include "tools/CountdownOverlay.h"
+#include "tools/Teleprompter.h"
 
 #include <memory>
 
@@ -38,6 +39,15 @@ public:
     void showCountdown(int n, const DisplayInfo& display) override { m_countdown.show(n, display); }
     void hideCountdown() override { m_countdown.hide(); }
 
+    // The teleprompter, made with the tools (its panel on the first show).
+    // `recordingActive` tells it whether to come up without taking the
+    // keyboard; connect its onShownChanged to the model.
+    bool isTeleprompterShown() const override { return m_teleprompter->isShown(); }
+    void showTeleprompter() override { m_teleprompter->show(); }
+    void hideTeleprompter() override { m_teleprompter->hide(); }
+    Teleprompter& teleprompter() { return *m_teleprompter; }
+    void setRecordingActive(std::function<bool()> recordingActive) { m_recordingActive = std::move(recordingActive); }
+
     const CountdownOverlay& countdown() const { return m_countdown; }
     // Made on the first pick.
     TargetPicker* picker() const { return m_picker.get(); }
@@ -49,6 +59,8 @@ private:
     std::unique_ptr<TargetPicker> m_picker;
     StandInTools m_standIn;
     CountdownOverlay m_countdown;
+    std::function<bool()> m_recordingActive;
+    std::unique_ptr<Teleprompter> m_teleprompter;
 };
 
 } // namespace corvessa

@@ -166,7 +166,8 @@ void PrompterPanel::sync()
     m_syncing = true;
     const bool playing = m_t.playing();
     setSymbol(m_play, playing ? QStringLiteral("pause.fill") : QStringLiteral("play.fill"));
-    m_play->setToolTip(Loc::text(playing ? QStringLiteral("Pause Scrolling") : QStringLiteral("Start Scrolling")));
+    m_play->setToolTip(playing ? Loc::text(QStringLiteral("Pause Scrolling"))
+                               : Loc::text(QStringLiteral("Start Scrolling")));
     // A value beyond a slider's range (from a profile) is shown at its end, not changed.
     m_speed->setValue(clampedToSlider(m_t.speed(), m_speed->minimum(), m_speed->maximum()));
     m_font->setValue(clampedToSlider(m_t.fontSize(), m_font->minimum(), m_font->maximum()));

@@ -13,8 +13,9 @@ namespace corvessa {
 class FloatingSurfaces;
 class TargetPicker;
 
-// The on-screen tools of the program: the target picker and the countdown are
-// drawn; the tools not built yet answer as StandInTools does. Main thread.
+// The on-screen tools of the program: the target picker, the countdown and the
+// teleprompter are drawn; the tools not built yet answer as StandInTools does.
+// Main thread.
 class ProgramTools final : public ToolsFacade {
 public:
     // `windows` lists the desktop's windows front to back (by default the

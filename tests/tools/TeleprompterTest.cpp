@@ -83,6 +83,20 @@ TEST_F(TeleprompterTest, ScrollsByElapsedTimeKeepingFractionsAndStopsAtTheEnd)
     EXPECT_EQ(shown, (std::vector<bool>{true, false}));
 }
 
+TEST_F(TeleprompterTest, PanelKeepsItsFrameAcrossLaunches)
+{
+    const QRect moved(120, 90, 520, 260);
+    {
+        Teleprompter t;
+        t.show();
+        t.panel()->setGeometry(moved);
+        t.hide();
+    }
+    Teleprompter again;
+    again.show();
+    EXPECT_EQ(again.panel()->geometry(), moved);
+}
+
 TEST_F(TeleprompterTest, ScriptShorterThanTheViewStopsAtTheFirstTick)
 {
     Teleprompter t;

@@ -1,6 +1,7 @@
 #include "tools/PrompterPanel.h"
 
 #include "prefs/Loc.h"
+#include "prefs/LocNotifier.h"
 #include "toolbar/Symbols.h"
 #include "tools/Teleprompter.h"
 
@@ -30,6 +31,8 @@ const QColor kBackground = QColor::fromRgbF(0.09f, 0.09f, 0.09f);
 const QColor kIcon = QColor(255, 255, 255, 230);
 const QColor kSecondary = QColor(255, 255, 255, 150);
 constexpr double kIconPoints = 14;
+// The English help text of a control, translated again when the language changes.
+constexpr const char* kHelpKey = "corvessa.help";
 
 int clampedToSlider(double value, int minimum, int maximum)
 {
@@ -62,31 +65,31 @@ PrompterPanel::PrompterPanel(Teleprompter& teleprompter) : m_t(teleprompter)
     row->setContentsMargins(10, 3, 12, 3);
     row->setSpacing(12);
     // The close button in the room the leading edge keeps for it.
-    QToolButton* close = button(QStringLiteral("xmark"), Loc::text(QStringLiteral("Close")));
+    QToolButton* close = button(QStringLiteral("xmark"), Loc::mark("Close"));
     close->setObjectName(QStringLiteral("prompterClose"));
     connect(close, &QToolButton::clicked, this, [this] { m_t.hide(); });
     row->addWidget(close);
     m_play = button(QStringLiteral("play.fill"), QString());
     connect(m_play, &QToolButton::clicked, this, [this] { m_t.setPlaying(!m_t.playing()); });
     row->addWidget(m_play);
-    QToolButton* rewind = button(QStringLiteral("backward.end.fill"), Loc::text(QStringLiteral("Rewind")));
+    QToolButton* rewind = button(QStringLiteral("backward.end.fill"), Loc::mark("Rewind"));
     connect(rewind, &QToolButton::clicked, this, [this] { m_t.rewind(); });
     row->addWidget(rewind);
     row->addStretch(1);
     row->addSpacing(4);
-    m_speed = slider(row, QStringLiteral("gauge.with.dots.needle.33percent"), Loc::text(QStringLiteral("Scroll Speed")),
+    m_speed = slider(row, QStringLiteral("gauge.with.dots.needle.33percent"), Loc::mark("Scroll Speed"),
                      int(Teleprompter::sliderMinSpeed), int(Teleprompter::sliderMaxSpeed));
     connect(m_speed, &QSlider::valueChanged, this, [this](int v) {
         if (!m_syncing)
             m_t.setSpeed(v);
     });
-    m_font = slider(row, QStringLiteral("textformat.size"), Loc::text(QStringLiteral("Font Size")),
+    m_font = slider(row, QStringLiteral("textformat.size"), Loc::mark("Font Size"),
                     int(Teleprompter::sliderMinFont), int(Teleprompter::sliderMaxFont));
     connect(m_font, &QSlider::valueChanged, this, [this](int v) {
         if (!m_syncing)
             m_t.setFontSize(v);
     });
-    m_opacity = slider(row, QStringLiteral("circle.lefthalf.filled"), Loc::text(QStringLiteral("Window Opacity")),
+    m_opacity = slider(row, QStringLiteral("circle.lefthalf.filled"), Loc::mark("Window Opacity"),
                        int(Teleprompter::sliderMinOpacity * 100), int(Teleprompter::sliderMaxOpacity * 100));
     connect(m_opacity, &QSlider::valueChanged, this, [this](int v) {
         if (!m_syncing)
@@ -122,6 +125,14 @@ PrompterPanel::PrompterPanel(Teleprompter& teleprompter) : m_t(teleprompter)
     m_grip->resize(14, 14);
 
     connect(&m_t, &Teleprompter::changed, this, &PrompterPanel::sync);
+    connect(&LocNotifier::instance(), &LocNotifier::languageChanged, this, [this] {
+        for (QWidget* w : findChildren<QWidget*>()) {
+            const QString help = w->property(kHelpKey).toString();
+            if (!help.isEmpty())
+                w->setToolTip(Loc::text(help));
+        }
+        sync();
+    });
     sync();
 }
 
@@ -132,7 +143,8 @@ QToolButton* PrompterPanel::button(const QString& symbol, const QString& help)
     b->setFixedSize(buttonSize, buttonSize);
     b->setIconSize(QSize(int(kIconPoints), int(kIconPoints)));
     b->setFocusPolicy(Qt::NoFocus);
-    b->setToolTip(help);
+    b->setProperty(kHelpKey, help);
+    b->setToolTip(help.isEmpty() ? QString() : Loc::text(help));
     setSymbol(b, symbol);
     return b;
 }
@@ -147,12 +159,14 @@ QSlider* PrompterPanel::slider(QHBoxLayout* row, const QString& symbol, const QS
 {
     auto* icon = new QLabel(this);
     icon->setPixmap(Symbols::pixmap(symbol, kIconPoints, kSecondary, devicePixelRatioF()));
-    icon->setToolTip(help);
+    icon->setProperty(kHelpKey, help);
+    icon->setToolTip(Loc::text(help));
     auto* s = new QSlider(Qt::Horizontal, this);
     s->setRange(minimum, maximum);
     s->setFixedWidth(sliderWidth);
     s->setFocusPolicy(Qt::NoFocus);
-    s->setToolTip(help);
+    s->setProperty(kHelpKey, help);
+    s->setToolTip(Loc::text(help));
     auto* pair = new QHBoxLayout;
     pair->setSpacing(4);
     pair->addWidget(icon);

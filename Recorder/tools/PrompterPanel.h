@@ -43,6 +43,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    // `help` is the English help text.
     QToolButton* button(const QString& symbol, const QString& help);
     QSlider* slider(QHBoxLayout* row, const QString& symbol, const QString& help, int minimum, int maximum);
     void setSymbol(QToolButton* button, const QString& symbol);

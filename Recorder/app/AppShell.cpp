@@ -34,6 +34,7 @@
 #include "tools/RangeDimOverlay.h"
 #include "tools/PenPalettePanel.h"
 #include "tools/ProgramTools.h"
+#include "tools/ShortcutHintController.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -87,8 +88,10 @@ void AppShell::start()
 
     RecorderModelDependencies deps = RecorderModelDependencies::platform();
     deps.stealth = m_stealth;
-    deps.tools = std::make_shared<ProgramTools>(&RecorderModelDependencies::otherWindows, deps.log, nullptr,
+    auto tools = std::make_shared<ProgramTools>(&RecorderModelDependencies::otherWindows, deps.log, nullptr,
                                                 PlatformLoader::loadFloatingSurfaces(), keepOutOfRecordings);
+    tools->setRecordingActive([stealth = m_stealth] { return stealth->active(); });
+    deps.tools = tools;
     deps.confirm = m_confirm;
     deps.chooseFolder = [this] { return chooseFolder(); };
     deps.terminate = [this] {
@@ -99,6 +102,8 @@ void AppShell::start()
     static const bool registered = std::atexit(finishRecordingAtExit) == 0;
     (void)registered;
     m_model = std::make_unique<RecorderModel>(std::move(deps));
+    // The teleprompter is shown and hidden from its own close button too.
+    tools->teleprompter().onShownChanged = [model = m_model.get()](bool shown) { model->setPrompterShown(shown); };
     RecorderModelServices::setShared(m_model.get());
     ProfileStore::shared().applyDefaultAtLaunch();
 
@@ -168,6 +173,10 @@ void AppShell::buildBar()
     m_dim = std::make_unique<RangeDimOverlay>(RangeDimOverlay::Setup{surfaces, keepOutOfRecordings, {}, {}});
     m_echo = std::make_unique<EchoHintController>(m_toolbar->panel(),
                                                   EchoHintController::Setup{surfaces, keepOutOfRecordings});
+    m_hints = std::make_unique<ShortcutHintController>(
+        m_toolbar->panel(), *m_model, Prefs::shared(),
+        ShortcutHintController::Setup{surfaces, keepOutOfRecordings, [this] { return m_confirm->isShowing(); },
+                                      [this] { return m_echo->card(); }});
     m_toolbar->onModelSettled = [this] {
         updateEchoHint();
         m_dim->set(DimTarget::forModel(*m_model, barVisible()));
@@ -184,6 +193,7 @@ void AppShell::buildBar()
 void AppShell::updateEchoHint()
 {
     m_echo->update(m_model->hints(), barVisible(), m_confirm->isShowing());
+    m_hints->refresh();
 }
 
 bool AppShell::barVisible() const

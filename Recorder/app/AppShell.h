@@ -19,6 +19,7 @@ class EchoHintController;
 class RangeDimOverlay;
 class PowerOffNotice;
 class RecorderModel;
+class ShortcutHintController;
 class SignalBridge;
 class Stealth;
 class ToolbarHost;
@@ -74,6 +75,8 @@ private:
     std::unique_ptr<CameraPreviewWindow> m_preview;
     std::unique_ptr<RangeDimOverlay> m_dim;
     std::unique_ptr<EchoHintController> m_echo;
+    // After the echo card, which it stacks on: destroyed before it.
+    std::unique_ptr<ShortcutHintController> m_hints;
     std::unique_ptr<SignalBridge> m_signals;
     std::shared_ptr<PowerOffNotice> m_powerOff;
     std::shared_ptr<LinkActions> m_links;

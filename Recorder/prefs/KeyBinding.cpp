@@ -62,6 +62,14 @@ QString KeyBinding::display() const
     return s + keyName(keyCode);
 }
 
+std::optional<KeyBinding> KeyBinding::bound(const std::map<HotKeyAction, KeyBinding>& bindings, HotKeyAction action)
+{
+    const auto found = bindings.find(action);
+    if (found == bindings.end())
+        return std::nullopt;
+    return found->second;
+}
+
 std::map<qint64, QString> KeyBinding::names()
 {
     std::map<qint64, QString> map;
@@ -102,13 +110,9 @@ std::optional<KeyBinding> KeyBinding::fromJson(const QJsonValue& value)
     return KeyBinding{*code, *mods};
 }
 
-QString KeyBinding::keyEquivalent(const KeyBindingMap& bindings, HotKeyAction action)
+QString KeyBinding::keyEquivalent() const
 {
-    const auto found = bindings.find(action);
-    if (found == bindings.end())
-        return {};
-    const KeyBinding& binding = found->second;
-    QString key = KeyBinding::keyName(binding.keyCode);
+    QString key = keyName(keyCode);
     if (key.size() != 1)
         return {};
     // The arrow keys are named by their symbols; a key sequence names them in words.
@@ -121,15 +125,21 @@ QString KeyBinding::keyEquivalent(const KeyBindingMap& bindings, HotKeyAction ac
     else
         key = key.toLower();
     QString text;
-    if (binding.modifiers & control)
+    if (modifiers & control)
         text += QStringLiteral("Ctrl+");
-    if (binding.modifiers & option)
+    if (modifiers & option)
         text += QStringLiteral("Alt+");
-    if (binding.modifiers & shift)
+    if (modifiers & shift)
         text += QStringLiteral("Shift+");
-    if (binding.modifiers & command)
+    if (modifiers & command)
         text += QStringLiteral("Meta+");
     return text + key;
+}
+
+QString KeyBinding::keyEquivalent(const KeyBindingMap& bindings, HotKeyAction action)
+{
+    const auto binding = bound(bindings, action);
+    return binding ? binding->keyEquivalent() : QString();
 }
 
 } // namespace corvessa

@@ -38,16 +38,22 @@ public:
     // The modifier symbols (⌃⌥⇧⌘, in that order, each when set) then the key name.
     QString display() const;
 
+    // The binding as a Qt key sequence text for a menu's shortcut column, with
+    // the modifiers the global grab uses (command is Meta, the Super key) and
+    // the key in lower case or an arrow's name: "Ctrl+Alt+f". Empty when the
+    // key's name is more than one character.
+    QString keyEquivalent() const;
+
+    // The binding of `action` in `bindings`, or none when it has none.
+    static std::optional<KeyBinding> bound(const std::map<HotKeyAction, KeyBinding>& bindings, HotKeyAction action);
+
     // The names of the 64 named keys; "Space" and "Return" in the interface
     // language, so the map is built anew on each call.
     static std::map<qint64, QString> names();
     // The key's name, or "Key <code>" for a key without one.
     static QString keyName(qint64 code);
 
-    // The menu key text of an action's binding in QKeySequence's portable form
-    // ("Ctrl+Alt+r"): the binding's modifiers (command is the Super key, as the
-    // global shortcut grabs it) and the key in lower case. Empty when the action
-    // has no binding or the key's name is more than one character.
+    // The key text of an action's binding, as above; empty when it has none.
     static QString keyEquivalent(const KeyBindingMap& bindings, HotKeyAction action);
 
     // Qt's modifiers as stored bits (Meta is command); other flags give nothing.

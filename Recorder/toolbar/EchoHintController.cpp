@@ -1,9 +1,7 @@
 #include "toolbar/EchoHintController.h"
 
-#include "platform/DisplayList.h"
 #include "platform/FloatingSurfaces.h"
-#include "platform/core/ScreenCoordinates.h"
-#include "toolbar/BarPlacement.h"
+#include "toolbar/BarSideCard.h"
 #include "toolbar/HintView.h"
 #include "toolbar/ToolbarPanel.h"
 
@@ -12,8 +10,6 @@
 #include <QRegion>
 #include <QWidget>
 
-#include <algorithm>
-#include <cmath>
 #include <utility>
 
 namespace corvessa {
@@ -31,14 +27,7 @@ EchoHintController::~EchoHintController()
 
 QPointF EchoHintController::placedOrigin(const QRectF& bar, const QSizeF& card, const QRectF& visible)
 {
-    // y up: top() is the lower edge, bottom() the upper one.
-    double y = bar.bottom() + gap;
-    if (visible.bottom() < y + card.height())
-        y = bar.top() - card.height() - gap;
-    double x = bar.center().x() - card.width() / 2;
-    x = std::max(x, visible.left() + gap);
-    x = std::min(x, visible.right() - card.width() - gap);
-    return {x, y};
+    return BarSideCard::origin(bar, card, visible, gap);
 }
 
 void EchoHintController::update(const std::vector<Hint>& hints, bool barVisible, bool confirmShowing)
@@ -96,19 +85,8 @@ void EchoHintController::position()
 {
     if (!m_card)
         return;
-    const ScreenCoordinates coords = ToolbarPanel::coordinates();
-    const QRectF panel = m_panel.frame();
-    const QRectF bar = panel.adjusted(BarPlacement::panelInset, BarPlacement::panelInset, -BarPlacement::panelInset,
-                                      -BarPlacement::panelInset);
-    const std::vector<DisplayInfo> displays = DisplayList::current()->displays();
-    const DisplayInfo* screen = BarPlacement::barScreen(displays, panel);
-    if (!screen)
-        screen = BarPlacement::primary(displays);
-    const QRectF visible = screen ? screen->visibleFrame : QRectF();
-    const QSizeF size = m_card->size();
-    const QPointF origin = placedOrigin(bar, size, visible);
-    const QPointF topLeft = coords.fromGlobal(QRectF(origin, size)).topLeft();
-    m_card->move(int(std::lround(topLeft.x())), int(std::lround(topLeft.y())));
+    const BarSideCard::Surroundings around = BarSideCard::of(m_panel);
+    BarSideCard::moveTo(m_card, placedOrigin(around.bar, QSizeF(m_card->size()), around.visible));
 }
 
 bool EchoHintController::eventFilter(QObject* watched, QEvent* event)

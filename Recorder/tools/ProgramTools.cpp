@@ -37,6 +37,11 @@ ProgramTools::ProgramTools(std::function<std::vector<WindowInfo>()> windows,
             return content ? content->windows : std::vector<WindowInfo>{};
         };
     }
+    Teleprompter::Setup prompter;
+    prompter.surfaces = [this] { return this->surfaces(); };
+    prompter.registerWindow = m_registerWindow;
+    prompter.recordingActive = [this] { return m_recordingActive && m_recordingActive(); };
+    m_teleprompter = std::make_unique<Teleprompter>(std::move(prompter));
 }
 
 ProgramTools::~ProgramTools() = default;

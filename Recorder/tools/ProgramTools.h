@@ -2,6 +2,7 @@
 
 #include "model/StandInTools.h"
 #include "tools/CountdownOverlay.h"
+#include "tools/Teleprompter.h"
 
 #include <memory>
 
@@ -18,8 +19,9 @@ class PenOverlay;
 class TargetPicker;
 class ZoomHUD;
 
-// The on-screen tools of the program: the target picker and the countdown are
-// drawn; the tools not built yet answer as StandInTools does. Main thread.
+// The on-screen tools of the program: the target picker, the countdown and the
+// teleprompter are drawn; the tools not built yet answer as StandInTools does.
+// Main thread.
 class ProgramTools final : public ToolsFacade {
 public:
     // `windows` lists the desktop's windows front to back (by default the
@@ -44,6 +46,14 @@ public:
     void showPenOverlay(const DisplayInfo& display) override;
     void hidePenOverlay() override;
     PenOverlay* penOverlay() const { return m_pen.get(); }
+    // The teleprompter, made with the tools (its panel on the first show).
+    // `recordingActive` tells it whether to come up without taking the
+    // keyboard; connect its onShownChanged to the model.
+    bool isTeleprompterShown() const override { return m_teleprompter->isShown(); }
+    void showTeleprompter() override { m_teleprompter->show(); }
+    void hideTeleprompter() override { m_teleprompter->hide(); }
+    Teleprompter& teleprompter() { return *m_teleprompter; }
+    void setRecordingActive(std::function<bool()> recordingActive) { m_recordingActive = std::move(recordingActive); }
 
     const CountdownOverlay& countdown() const { return m_countdown; }
     // Made on the first pick.
@@ -87,6 +97,8 @@ private:
     std::unique_ptr<ZoomHUD> m_zoomHUD;
     std::unique_ptr<MagnifierPanel> m_magnifierPanel;
     std::unique_ptr<PenOverlay> m_pen;
+    std::function<bool()> m_recordingActive;
+    std::unique_ptr<Teleprompter> m_teleprompter;
 };
 
 } // namespace corvessa

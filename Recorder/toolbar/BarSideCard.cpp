@@ -1,0 +1,46 @@
+#include "toolbar/BarSideCard.h"
+
+#include "platform/DisplayList.h"
+#include "platform/core/ScreenCoordinates.h"
+#include "toolbar/BarPlacement.h"
+#include "toolbar/ToolbarPanel.h"
+
+#include <QWidget>
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+namespace corvessa {
+
+BarSideCard::Surroundings BarSideCard::of(const ToolbarPanel& panel)
+{
+    const QRectF frame = panel.frame();
+    const std::vector<DisplayInfo> displays = DisplayList::current()->displays();
+    const DisplayInfo* screen = BarPlacement::barScreen(displays, frame);
+    if (!screen)
+        screen = BarPlacement::primary(displays);
+    return {BarPlacement::barOf(frame), screen ? screen->visibleFrame : QRectF()};
+}
+
+QPointF BarSideCard::origin(const QRectF& bar, const QSizeF& card, const QRectF& visible, double gap)
+{
+    // y up: top() is the lower edge, bottom() the upper one.
+    double y = bar.bottom() + gap;
+    if (visible.bottom() < y + card.height())
+        y = bar.top() - card.height() - gap;
+    double x = bar.center().x() - card.width() / 2;
+    x = std::max(x, visible.left() + edgeInset);
+    x = std::min(x, visible.right() - card.width() - edgeInset);
+    return {x, y};
+}
+
+void BarSideCard::moveTo(QWidget* card, const QPointF& origin)
+{
+    if (!card)
+        return;
+    const QPointF topLeft = ToolbarPanel::coordinates().fromGlobal(QRectF(origin, QSizeF(card->size()))).topLeft();
+    card->move(int(std::lround(topLeft.x())), int(std::lround(topLeft.y())));
+}
+
+} // namespace corvessa

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QPointF>
+#include <QRectF>
+#include <QSizeF>
+
+class QWidget;
+
+namespace corvessa {
+
+class ToolbarPanel;
+
+// Where the small cards beside the toolbar go (the echo card, the shortcut
+// hints): above the bar, or below it when there is no room above; centred on
+// the bar and kept `edgeInset` inside the screen horizontally, the right edge
+// winning when a card is too wide. Global points, y up. Stateless.
+class BarSideCard {
+public:
+    static constexpr double edgeInset = 8;
+
+    // The bar inside its panel and the usable area of the bar's screen (the
+    // primary's when the bar is on none, empty without displays).
+    struct Surroundings {
+        QRectF bar;
+        QRectF visible;
+    };
+    static Surroundings of(const ToolbarPanel& panel);
+
+    // The card's origin (its bottom-left corner) `gap` above `bar`, or `gap`
+    // below it when the card would stick out at the top of `visible`.
+    static QPointF origin(const QRectF& bar, const QSizeF& card, const QRectF& visible, double gap);
+
+    // Moves `card` so that its bottom-left corner is at `origin`.
+    static void moveTo(QWidget* card, const QPointF& origin);
+};
+
+} // namespace corvessa

@@ -1,0 +1,75 @@
+#pragma once
+
+#include "tools/ShortcutRow.h"
+
+#include <QObject>
+#include <QPointer>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+class QWidget;
+class QWindow;
+
+namespace corvessa {
+
+class FloatingSurfaces;
+class Prefs;
+class RecorderModel;
+class ShortcutHintView;
+class ToolbarPanel;
+
+// The shortcut hints beside the toolbar: a click-through floating card that
+// lists the shortcuts of the active tools, or of the phase when none is active.
+// It shows while hints are on in the preferences, the toolbar shows and no
+// confirmation is open, above the toolbar (and above the echo card when that
+// shows), or below when there is no room above. Made on first need and then
+// only shown and hidden; rebuilt only when its rows change. Refreshes itself on
+// the model's phase and tool changes and on preference changes, and follows
+// the toolbar's moves. Main thread.
+class ShortcutHintController : public QObject {
+public:
+    // Between the bar (or the echo card) and the hints.
+    static constexpr double gap = 6;
+    // Between the echo card and the hints stacked on it.
+    static constexpr double echoGap = 2;
+
+    struct Setup {
+        std::shared_ptr<FloatingSurfaces> surfaces;
+        // Keeps a window out of recordings (Stealth::track).
+        std::function<void(QWindow*)> registerWindow;
+        // Whether a confirmation dialog is open.
+        std::function<bool()> confirmShowing;
+        // The echo card's window, when it exists.
+        std::function<QWidget*()> echoCard;
+    };
+
+    ShortcutHintController(ToolbarPanel& panel, RecorderModel& model, Prefs& prefs, Setup setup);
+    ~ShortcutHintController() override;
+    ShortcutHintController(const ShortcutHintController&) = delete;
+    ShortcutHintController& operator=(const ShortcutHintController&) = delete;
+
+    // Shows, rebuilds or hides the card for the state of the moment.
+    void refresh();
+
+    QWidget* card() const { return m_card; }
+    const std::vector<ShortcutRow>& shown() const { return m_shown; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void build(const std::vector<ShortcutRow>& rows);
+    void position();
+
+    ToolbarPanel& m_panel;
+    RecorderModel& m_model;
+    Prefs& m_prefs;
+    Setup m_setup;
+    QPointer<QWidget> m_card;
+    ShortcutHintView* m_view = nullptr;
+    std::vector<ShortcutRow> m_shown;
+};
+
+} // namespace corvessa

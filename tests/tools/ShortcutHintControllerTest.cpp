@@ -1,0 +1,66 @@
+#include "model/ModelHarness.h"
+#include "platform/core/ScreenCoordinates.h"
+#include "toolbar/BarPlacement.h"
+#include "toolbar/ToolbarPanel.h"
+#include "tools/ShortcutHintController.h"
+#include "tools/ShortcutHints.h"
+
+#include <QGuiApplication>
+#include <QScreen>
+
+#include <gtest/gtest.h>
+
+namespace corvessa::test {
+namespace {
+
+class ShortcutHintControllerTest : public ModelHarness {
+protected:
+    void TearDown() override
+    {
+        DisplayList::setCurrent(nullptr);
+        ModelHarness::TearDown();
+    }
+};
+
+TEST_F(ShortcutHintControllerTest, FollowsThePhaseStacksOnTheEchoCardAndGivesWayToQuestions)
+{
+    RecorderModel& m = make(false);
+    const QRectF screen = QRectF(QGuiApplication::primaryScreen()->geometry());
+    displays->setDisplays({SyntheticDisplayList::makeDisplay(QStringLiteral("DP-1"), QRectF(QPointF(), screen.size()))});
+    DisplayList::setCurrent(displays);
+    ToolbarPanel panel(new QWidget, nullptr);
+    panel.setFrame(QRectF(100, 100, 400, 120), false);
+    panel.show();
+    QWidget echo;
+    echo.resize(200, 50);
+    bool asking = false;
+    ShortcutHintController hints(panel, m, prefs(), {nullptr, {}, [&] { return asking; }, [&] { return &echo; }});
+    const auto cardBottom = [&] { return ToolbarPanel::coordinates().toGlobal(QRectF(hints.card()->geometry())).top(); };
+    const double barTop = BarPlacement::barOf(panel.frame()).bottom();
+
+    hints.refresh();
+    ASSERT_TRUE(hints.card() && hints.card()->isVisible());
+    EXPECT_EQ(hints.shown(), ShortcutHints::rows(m, prefs()));
+    EXPECT_EQ(cardBottom(), barTop + ShortcutHintController::gap);
+
+    echo.show();
+    hints.refresh();
+    EXPECT_EQ(cardBottom(), barTop + ShortcutHintController::gap + 50 + ShortcutHintController::echoGap);
+
+    asking = true;
+    hints.refresh();
+    EXPECT_FALSE(hints.card()->isVisible()) << "a confirmation hides it";
+    asking = false;
+    hints.refresh();
+    EXPECT_TRUE(hints.card()->isVisible());
+
+    m.setPhase(RecorderPhase::saved(QStringLiteral("/tmp/a.mov")));
+    EXPECT_FALSE(hints.card()->isVisible()) << "no rows after a recording";
+    m.setPhase(RecorderPhase::ready());
+    EXPECT_TRUE(hints.card()->isVisible());
+    prefs().setShowShortcutHints(false);
+    EXPECT_FALSE(hints.card()->isVisible());
+}
+
+} // namespace
+} // namespace corvessa::test

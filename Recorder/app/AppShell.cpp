@@ -1,6 +1,9 @@
 #include "app/AppShell.h"
 
+#include "app/DockBadge.h"
+#include "app/FloatingStatusMenu.h"
 #include "app/SignalBridge.h"
+#include "app/StatusItem.h"
 #include "capture/AudioCapturePermission.h"
 #include "engine/RecoveryJournal.h"
 #include "model/EngineControl.h"
@@ -14,9 +17,11 @@
 #include "prefs/Cues.h"
 #include "prefs/HotKeyCenter.h"
 #include "prefs/Loc.h"
+#include "prefs/LocNotifier.h"
 #include "prefs/Prefs.h"
 #include "prefs/ProfileStore.h"
 #include "platform/FileReveal.h"
+#include "platform/LauncherBadge.h"
 #include "platform/PlatformLoader.h"
 #include "toolbar/Confirm.h"
 #include "toolbar/FloatingMenu.h"
@@ -32,6 +37,7 @@
 #include <QApplication>
 #include <QDialog>
 #include <QFileDialog>
+#include <QMenu>
 #include <QMessageBox>
 #include <QTimer>
 #include <QWindow>
@@ -115,6 +121,7 @@ void AppShell::start()
     };
 
     installHotKeys();
+    setupStatusItem();
     m_toolbar->setVisible(true);
     m_preview->updatePreview();
     QTimer::singleShot(250, this, [this] { deferredStart(); });
@@ -209,6 +216,51 @@ void AppShell::installHotKeys()
     handlers[HotKeyAction::cameraFullScreen] = [&m] { m.toggleCameraFullScreen(); };
     center.handlers = std::move(handlers);
     center.registerAtLaunch(Prefs::shared());
+}
+
+void AppShell::setupStatusItem()
+{
+    // Until the full status menu is built elsewhere: start and quit.
+    fillStatusMenu = [this](QMenu& menu) {
+        QAction* start = menu.addAction(Loc::text(QStringLiteral("Start Recording…")), this, [this] {
+            if (!barVisible())
+                toggleBar();
+            if (m_model->phase().is(RecorderPhase::Kind::ready))
+                m_model->record();
+        });
+        start->setEnabled(!m_model->phase().isActive());
+        menu.addSeparator();
+        menu.addAction(Loc::text(QStringLiteral("Quit Corvessa")), this, [this] { m_model->requestQuit(); });
+    };
+    StatusItem::Setup setup;
+    setup.clock = m_model->dependencies().scheduler;
+    setup.floatingRows = [this] {
+        FloatingStatusMenu::Actions actions;
+        actions.tools = ToolActions::standIn(*m_model);
+        actions.barVisible = [this] { return barVisible(); };
+        actions.toggleBar = [this] { toggleBar(); };
+        actions.showSettings = [] {
+            RecorderLog::write(QStringLiteral("[settings] the settings window is not part of this build yet"));
+        };
+        return FloatingStatusMenu::rows(*m_model, actions);
+    };
+    setup.fillStatusMenu = [this](QMenu& menu) {
+        if (fillStatusMenu)
+            fillStatusMenu(menu);
+    };
+    setup.registerWindow = [stealth = m_stealth](QWindow* window) { stealth->track(window); };
+    m_statusItem = std::make_unique<StatusItem>(std::move(setup));
+    m_statusItem->show();
+    m_statusItem->configure(m_model->phase());
+    // Glyph, click mode and launcher badge follow the phase; the tool tip the language.
+    connect(m_model.get(), &RecorderModel::changed, this, [this](RecorderModel::Field field) {
+        if (field != RecorderModel::Field::phase)
+            return;
+        m_statusItem->configure(m_model->phase());
+        DockBadge::apply(*LauncherBadge::current(), m_model->phase());
+    });
+    connect(&LocNotifier::instance(), &LocNotifier::languageChanged, this,
+            [this] { m_statusItem->configure(m_model->phase()); });
 }
 
 void AppShell::confirmDiscard(bool restart)

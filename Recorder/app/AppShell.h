@@ -4,7 +4,10 @@
 #include <QPointer>
 #include <QString>
 
+#include <functional>
 #include <memory>
+
+class QMenu;
 
 
 namespace corvessa {
@@ -16,6 +19,7 @@ class RangeDimOverlay;
 class PowerOffNotice;
 class RecorderModel;
 class SignalBridge;
+class StatusItem;
 class Stealth;
 class ToolbarHost;
 
@@ -42,10 +46,16 @@ public:
     void setBarVisible(bool visible);
     void toggleBar();
 
+    // Fills the tray's status menu, emptied, each time it opens.
+    std::function<void(QMenu&)> fillStatusMenu;
+    // The tray icon; null before start().
+    StatusItem* statusItem() const { return m_statusItem.get(); }
+
 private:
     void buildBar();
     void updateEchoHint();
     void installHotKeys();
+    void setupStatusItem();
     void deferredStart();
     void setupCrashSafety();
     void onSignal(int signalNumber);
@@ -62,6 +72,8 @@ private:
     std::unique_ptr<CameraPreviewWindow> m_preview;
     std::unique_ptr<RangeDimOverlay> m_dim;
     std::unique_ptr<EchoHintController> m_echo;
+    // Before the bar goes: its clicks reach the bar's floating menu.
+    std::unique_ptr<StatusItem> m_statusItem;
     std::unique_ptr<SignalBridge> m_signals;
     std::shared_ptr<PowerOffNotice> m_powerOff;
     bool m_crashSafetyReady = false;

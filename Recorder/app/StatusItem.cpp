@@ -1,0 +1,121 @@
+#include "app/StatusItem.h"
+
+#include "app/FloatingStatusMenu.h"
+#include "app/StatusIcon.h"
+#include "platform/core/RecorderLog.h"
+#include "platform/core/Scheduler.h"
+#include "prefs/Loc.h"
+#include "toolbar/FloatingMenu.h"
+
+#include <QCursor>
+#include <QMenu>
+#include <QWindow>
+
+namespace corvessa {
+
+namespace {
+
+// The pointer anchor's side: about an icon's size, so a second click on the
+// same icon meets the menu's anchor.
+constexpr int pointerAnchorSide = 24;
+
+QString toolTip(bool busy)
+{
+    return busy ? Loc::text(QStringLiteral("Corvessa is recording")) : Loc::text(QStringLiteral("Corvessa"));
+}
+
+} // namespace
+
+StatusItem::StatusItem(Setup setup)
+    : m_setup(std::move(setup))
+    , m_menu(std::make_unique<QMenu>())
+    , m_icon(std::make_unique<QSystemTrayIcon>())
+{
+    connect(m_menu.get(), &QMenu::aboutToShow, this, [this] { fillMenu(); });
+    m_icon->setIcon(StatusIcon::idle());
+    m_icon->setToolTip(toolTip(false));
+    m_icon->setContextMenu(m_menu.get());
+    connect(m_icon.get(), &QSystemTrayIcon::activated, this, &StatusItem::activated);
+}
+
+StatusItem::~StatusItem()
+{
+    m_icon->hide();
+}
+
+bool StatusItem::show()
+{
+    const bool tray = QSystemTrayIcon::isSystemTrayAvailable();
+    if (!tray)
+        RecorderLog::write(QStringLiteral("[tray] no system tray: the status item shows when one starts"));
+    m_icon->show();
+    return tray;
+}
+
+void StatusItem::configure(const RecorderPhase& phase)
+{
+    const bool busy = phase.isActive();
+    const QString tip = toolTip(busy);
+    if (m_icon->toolTip() != tip)
+        m_icon->setToolTip(tip);
+    if (busy == m_busy)
+        return;
+    m_busy = busy;
+    m_icon->setIcon(busy ? StatusIcon::rec() : StatusIcon::idle());
+    if (busy) {
+        m_icon->setContextMenu(nullptr);
+        m_menu->hide();
+    } else {
+        m_icon->setContextMenu(m_menu.get());
+        if (FloatingMenu* menu = floating())
+            menu->dismiss();
+    }
+}
+
+void StatusItem::activated(QSystemTrayIcon::ActivationReason reason)
+{
+    // In the idle mode the tray opens the attached menu itself on a right click.
+    if (reason == QSystemTrayIcon::Trigger || (m_busy && reason == QSystemTrayIcon::Context))
+        clicked();
+}
+
+void StatusItem::clicked()
+{
+    const QRect where = anchor();
+    if (!m_busy) {
+        m_menu->popup(m_icon->geometry().isValid() ? m_icon->geometry().bottomLeft() : QCursor::pos());
+        return;
+    }
+    FloatingMenu* menu = floating();
+    if (!menu || !m_setup.clock)
+        return;
+    FloatingStatusMenu::toggle(*menu, m_setup.clock->now(), where, m_setup.floatingRows);
+}
+
+QRect StatusItem::anchor() const
+{
+    const QRect icon = m_icon->geometry();
+    if (icon.isValid() && !icon.isEmpty())
+        return icon;
+    QRect r(0, 0, pointerAnchorSide, pointerAnchorSide);
+    r.moveCenter(QCursor::pos());
+    return r;
+}
+
+void StatusItem::fillMenu()
+{
+    m_menu->clear();
+    if (m_setup.fillStatusMenu)
+        m_setup.fillStatusMenu(*m_menu);
+    if (m_setup.registerWindow) {
+        m_menu->winId();
+        m_setup.registerWindow(m_menu->windowHandle());
+    }
+}
+
+FloatingMenu* StatusItem::floating() const
+{
+    return m_setup.floatingMenu ? m_setup.floatingMenu : FloatingMenu::shared();
+}
+
+} // namespace corvessa

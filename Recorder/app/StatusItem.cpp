@@ -18,6 +18,9 @@ namespace {
 // The pointer anchor's side: about an icon's size, so a second click on the
 // same icon meets the menu's anchor.
 constexpr int pointerAnchorSide = 24;
+// How long after the menu closed a press on the icon counts as the one that
+// closed it.
+constexpr qint64 reopenGuardMs = 150;
 
 QString toolTip(bool busy)
 {
@@ -34,7 +37,9 @@ StatusItem::StatusItem(Setup setup)
     connect(m_menu.get(), &QMenu::aboutToShow, this, [this] { fillMenu(); });
     m_icon->setIcon(StatusIcon::idle());
     m_icon->setToolTip(toolTip(false));
-    m_icon->setContextMenu(m_menu.get());
+    // The menu is not handed to the tray: some trays pop it up under the
+    // pointer on the press, where a quick release chooses its first row.
+    connect(m_menu.get(), &QMenu::aboutToHide, this, [this] { m_menuClosed.start(); });
     connect(m_icon.get(), &QSystemTrayIcon::activated, this, &StatusItem::activated);
 }
 
@@ -63,10 +68,8 @@ void StatusItem::configure(const RecorderPhase& phase)
     m_busy = busy;
     m_icon->setIcon(busy ? StatusIcon::rec() : StatusIcon::idle());
     if (busy) {
-        m_icon->setContextMenu(nullptr);
         m_menu->hide();
     } else {
-        m_icon->setContextMenu(m_menu.get());
         if (FloatingMenu* menu = floating())
             menu->dismiss();
     }
@@ -74,8 +77,9 @@ void StatusItem::configure(const RecorderPhase& phase)
 
 void StatusItem::activated(QSystemTrayIcon::ActivationReason reason)
 {
-    // In the idle mode the tray opens the attached menu itself on a right click.
-    if (reason == QSystemTrayIcon::Trigger || (m_busy && reason == QSystemTrayIcon::Context))
+    // Every press counts: the second of two quick ones comes as a double click.
+    if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::Context
+        || reason == QSystemTrayIcon::DoubleClick)
         clicked();
 }
 
@@ -83,7 +87,13 @@ void StatusItem::clicked()
 {
     const QRect where = anchor();
     if (!m_busy) {
-        m_menu->popup(m_icon->geometry().isValid() ? m_icon->geometry().bottomLeft() : QCursor::pos());
+        // The press on the icon that closed the menu does not open it again.
+        if (m_menu->isVisible() || (m_menuClosed.isValid() && m_menuClosed.elapsed() < reopenGuardMs))
+            return;
+        // Beside the icon, or beside the pointer: never under it.
+        const QRect icon = m_icon->geometry();
+        m_menu->popup(icon.isValid() && !icon.isEmpty() ? icon.bottomLeft() + QPoint(0, 1)
+                                                        : QCursor::pos() + QPoint(2, 2));
         return;
     }
     FloatingMenu* menu = floating();

@@ -3,6 +3,7 @@
 #include "model/MenuRow.h"
 #include "model/RecorderPhase.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QRect>
 #include <QSystemTrayIcon>
@@ -54,7 +55,7 @@ public:
     bool isBusy() const { return m_busy; }
     QSystemTrayIcon& trayIcon() { return *m_icon; }
     QMenu& statusMenu() { return *m_menu; }
-    // A click on the icon, as the tray reports it.
+    // A click on the icon, as the tray reports it (either button).
     void clicked();
     // Where the icon is (global, y down): its tray geometry, or a small square
     // at the pointer where the tray tells none.
@@ -68,6 +69,7 @@ private:
     Setup m_setup;
     std::unique_ptr<QMenu> m_menu;
     std::unique_ptr<QSystemTrayIcon> m_icon;
+    QElapsedTimer m_menuClosed;
     bool m_busy = false;
 };
 

@@ -82,15 +82,18 @@ protected:
         m_wm.reset();
     }
 
-    void click(const QPoint& p)
+    // A click at `p` whose button is held until `opened` holds (at most 5 s),
+    // as a hand holds it while the menu comes up.
+    bool click(const QPoint& p, const std::function<bool()>& opened)
     {
         XTestFakeMotionEvent(m_x, -1, p.x(), p.y(), CurrentTime);
         XTestFakeButtonEvent(m_x, 1, True, CurrentTime);
         XFlush(m_x);
-        // A hand holds the button a moment.
-        WindowManager::spin(120);
+        WindowManager::waitFor(opened, 5000);
+        WindowManager::spin(50);
         XTestFakeButtonEvent(m_x, 1, False, CurrentTime);
         XFlush(m_x);
+        return WindowManager::waitFor(opened);
     }
 
     Display* m_x = nullptr;
@@ -130,8 +133,11 @@ TEST_F(StatusItemOnX, DISABLED_EmbedsAndOpens)
     WindowManager::spin(300);
     WindowManager::keepScreenshot(QStringLiteral("status-item-tray.png"));
 
-    click(m_item->trayIcon().geometry().center());
-    ASSERT_TRUE(WindowManager::waitFor([&] { return m_item->statusMenu().isVisible(); })) << "the click opens the menu";
+    const auto icon = [&] { return m_item->trayIcon().geometry().center(); };
+    const auto menuShown = [&] { return m_item->statusMenu().isVisible(); };
+    const auto floatingShown = [&] { return m_floating->isVisible(); };
+    const auto floatingClosed = [&] { return !m_floating->isVisible(); };
+    ASSERT_TRUE(click(icon(), menuShown)) << "the click opens the menu";
     EXPECT_EQ(fills, 1);
     ASSERT_EQ(m_item->statusMenu().actions().size(), 1);
     EXPECT_EQ(m_item->statusMenu().actions().first()->text(), QStringLiteral("Start Recording…"));
@@ -141,8 +147,7 @@ TEST_F(StatusItemOnX, DISABLED_EmbedsAndOpens)
     m_item->statusMenu().hide();
     ASSERT_TRUE(WindowManager::waitFor([&] { return !m_item->statusMenu().isVisible(); }));
     WindowManager::spin(300);
-    click(m_item->trayIcon().geometry().center());
-    ASSERT_TRUE(WindowManager::waitFor([&] { return m_item->statusMenu().isVisible(); }));
+    ASSERT_TRUE(click(icon(), menuShown));
     EXPECT_EQ(fills, 2);
     m_item->statusMenu().hide();
     ASSERT_TRUE(WindowManager::waitFor([&] { return !m_item->statusMenu().isVisible(); }));
@@ -151,17 +156,14 @@ TEST_F(StatusItemOnX, DISABLED_EmbedsAndOpens)
     // reopen it, a later one opens it again; leaving the busy phases closes it.
     m_item->configure(RecorderPhase::countdown(3));
     WindowManager::spin(300);
-    click(m_item->trayIcon().geometry().center());
-    ASSERT_TRUE(WindowManager::waitFor([&] { return m_floating->isVisible(); })) << "the floating menu opens";
+    ASSERT_TRUE(click(icon(), floatingShown)) << "the floating menu opens";
     EXPECT_FALSE(m_item->statusMenu().isVisible());
     WindowManager::keepScreenshot(QStringLiteral("status-item-floating.png"));
     WindowManager::spin(300);
-    click(m_item->trayIcon().geometry().center());
-    ASSERT_TRUE(WindowManager::waitFor([&] { return !m_floating->isVisible(); })) << "the second click closes it";
+    ASSERT_TRUE(click(icon(), floatingClosed)) << "the second click closes it";
     WindowManager::spin(500);
     EXPECT_FALSE(m_floating->isVisible()) << "and it stays closed";
-    click(m_item->trayIcon().geometry().center());
-    ASSERT_TRUE(WindowManager::waitFor([&] { return m_floating->isVisible(); })) << "a later click opens it again";
+    ASSERT_TRUE(click(icon(), floatingShown)) << "a later click opens it again";
     m_item->configure(RecorderPhase::saved(QStringLiteral("/tmp/m.mov")));
     EXPECT_FALSE(m_floating->isVisible()) << "the idle mode closes it";
     EXPECT_EQ(fills, 2);

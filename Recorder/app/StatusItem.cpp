@@ -7,6 +7,7 @@
 #include "prefs/Loc.h"
 #include "toolbar/FloatingMenu.h"
 
+#include <QApplication>
 #include <QCursor>
 #include <QMenu>
 #include <QWindow>
@@ -21,6 +22,8 @@ constexpr int pointerAnchorSide = 24;
 // How long after the menu closed a press on the icon counts as the one that
 // closed it.
 constexpr qint64 reopenGuardMs = 150;
+// The longest the release of the press that asks for the menu is awaited.
+constexpr int releaseWaitMs = 500;
 
 QString toolTip(bool busy)
 {
@@ -41,6 +44,9 @@ StatusItem::StatusItem(Setup setup)
     // pointer on the press, where a quick release chooses its first row.
     connect(m_menu.get(), &QMenu::aboutToHide, this, [this] { m_menuClosed.start(); });
     connect(m_icon.get(), &QSystemTrayIcon::activated, this, &StatusItem::activated);
+    m_releaseWait.setSingleShot(true);
+    m_releaseWait.setInterval(releaseWaitMs);
+    connect(&m_releaseWait, &QTimer::timeout, this, &StatusItem::popUpMenu);
 }
 
 StatusItem::~StatusItem()
@@ -88,18 +94,41 @@ void StatusItem::clicked()
     const QRect where = anchor();
     if (!m_busy) {
         // The press on the icon that closed the menu does not open it again.
-        if (m_menu->isVisible() || (m_menuClosed.isValid() && m_menuClosed.elapsed() < reopenGuardMs))
+        if (m_menu->isVisible() || m_releaseWait.isActive()
+            || (m_menuClosed.isValid() && m_menuClosed.elapsed() < reopenGuardMs))
             return;
-        // Beside the icon, or beside the pointer: never under it.
-        const QRect icon = m_icon->geometry();
-        m_menu->popup(icon.isValid() && !icon.isEmpty() ? icon.bottomLeft() + QPoint(0, 1)
-                                                        : QCursor::pos() + QPoint(2, 2));
+        // The tray reports the press. A menu up before its release can take
+        // that release for a click of its own and close (a quick tap): it
+        // opens once the release has been seen.
+        qApp->installEventFilter(this);
+        m_releaseWait.start();
         return;
     }
     FloatingMenu* menu = floating();
     if (!menu || !m_setup.clock)
         return;
     FloatingStatusMenu::toggle(*menu, m_setup.clock->now(), where, m_setup.floatingRows);
+}
+
+bool StatusItem::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::MouseButtonRelease && m_releaseWait.isActive()) {
+        m_releaseWait.stop();
+        qApp->removeEventFilter(this);
+        QTimer::singleShot(0, this, &StatusItem::popUpMenu);
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void StatusItem::popUpMenu()
+{
+    qApp->removeEventFilter(this);
+    m_releaseWait.stop();
+    if (m_busy || m_menu->isVisible())
+        return;
+    // Beside the icon, or beside the pointer: never under it.
+    const QRect icon = m_icon->geometry();
+    m_menu->popup(icon.isValid() && !icon.isEmpty() ? icon.bottomLeft() + QPoint(0, 1) : QCursor::pos() + QPoint(2, 2));
 }
 
 QRect StatusItem::anchor() const

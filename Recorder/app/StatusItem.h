@@ -7,6 +7,7 @@
 #include <QObject>
 #include <QRect>
 #include <QSystemTrayIcon>
+#include <QTimer>
 
 #include <functional>
 #include <memory>
@@ -61,8 +62,13 @@ public:
     // at the pointer where the tray tells none.
     QRect anchor() const;
 
+protected:
+    // Sees the release of the press that asked for the menu.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void activated(QSystemTrayIcon::ActivationReason reason);
+    void popUpMenu();
     void fillMenu();
     FloatingMenu* floating() const;
 
@@ -70,6 +76,8 @@ private:
     std::unique_ptr<QMenu> m_menu;
     std::unique_ptr<QSystemTrayIcon> m_icon;
     QElapsedTimer m_menuClosed;
+    // Opens the menu should the release of its press never be seen.
+    QTimer m_releaseWait;
     bool m_busy = false;
 };
 

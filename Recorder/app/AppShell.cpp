@@ -252,6 +252,9 @@ void AppShell::setupStatusItem()
     m_statusItem = std::make_unique<StatusItem>(std::move(setup));
     m_statusItem->show();
     m_statusItem->configure(m_model->phase());
+    // The dock keeps a label that a program ended by a crash left behind.
+    LauncherBadge::current()->clear();
+    DockBadge::apply(*LauncherBadge::current(), m_model->phase());
     // Glyph, click mode and launcher badge follow the phase; the tool tip the language.
     connect(m_model.get(), &RecorderModel::changed, this, [this](RecorderModel::Field field) {
         if (field != RecorderModel::Field::phase)

@@ -58,7 +58,7 @@ bool StatusItem::show()
 {
     const bool tray = QSystemTrayIcon::isSystemTrayAvailable();
     if (!tray)
-        RecorderLog::write(QStringLiteral("[tray] no system tray: the status item shows when one starts"));
+        RecorderLog::write(QStringLiteral("[tray] no system tray: the status item is not shown"));
     m_icon->show();
     return tray;
 }
@@ -91,7 +91,6 @@ void StatusItem::activated(QSystemTrayIcon::ActivationReason reason)
 
 void StatusItem::clicked()
 {
-    const QRect where = anchor();
     if (!m_busy) {
         // The press on the icon that closed the menu does not open it again.
         if (m_menu->isVisible() || m_releaseWait.isActive()
@@ -107,7 +106,7 @@ void StatusItem::clicked()
     FloatingMenu* menu = floating();
     if (!menu || !m_setup.clock)
         return;
-    FloatingStatusMenu::toggle(*menu, m_setup.clock->now(), where, m_setup.floatingRows);
+    FloatingStatusMenu::toggle(*menu, m_setup.clock->now(), anchor(), m_setup.floatingRows);
 }
 
 bool StatusItem::eventFilter(QObject* watched, QEvent* event)

@@ -24,7 +24,7 @@ class Scheduler;
 // the idle glyph and a click opens the status menu, filled afresh each time it
 // opens; from a countdown until the movie is written it shows the red glyph and
 // a click opens the floating status menu instead (a second click closes it).
-// Where no tray host runs it logs one line and shows once a tray appears.
+// Where no tray host runs it logs one line and the program carries on.
 // Main thread.
 class StatusItem : public QObject {
 public:

@@ -5,7 +5,11 @@
 #include "app/DockActions.h"
 #include "app/LinkActions.h"
 #include "app/MenuBuilders.h"
+#include "app/MenuRenderer.h"
+#include "app/DockBadge.h"
+#include "app/FloatingStatusMenu.h"
 #include "app/SignalBridge.h"
+#include "app/StatusItem.h"
 #include "capture/AudioCapturePermission.h"
 #include "engine/RecoveryJournal.h"
 #include "model/EngineControl.h"
@@ -19,9 +23,11 @@
 #include "prefs/Cues.h"
 #include "prefs/HotKeyCenter.h"
 #include "prefs/Loc.h"
+#include "prefs/LocNotifier.h"
 #include "prefs/Prefs.h"
 #include "prefs/ProfileStore.h"
 #include "platform/FileReveal.h"
+#include "platform/LauncherBadge.h"
 #include "platform/PlatformLoader.h"
 #include "toolbar/Confirm.h"
 #include "toolbar/FloatingMenu.h"
@@ -39,6 +45,7 @@
 #include <QApplication>
 #include <QDialog>
 #include <QFileDialog>
+#include <QMenu>
 #include <QMessageBox>
 #include <QTimer>
 #include <QWindow>
@@ -127,6 +134,7 @@ void AppShell::start()
 
     installHotKeys();
     buildMenus();
+    setupStatusItem();
     m_toolbar->setVisible(true);
     m_preview->updatePreview();
     QTimer::singleShot(250, this, [this] { deferredStart(); });
@@ -250,6 +258,37 @@ void AppShell::installHotKeys()
     center.handlers = std::move(handlers);
     center.onEscape = [&m] { m.escapePressed(); };
     center.registerAtLaunch(Prefs::shared());
+}
+
+void AppShell::setupStatusItem()
+{
+    StatusItem::Setup setup;
+    setup.clock = m_model->dependencies().scheduler;
+    setup.floatingRows = [this] {
+        FloatingStatusMenu::Actions actions;
+        actions.tools = toolActions();
+        actions.barVisible = [this] { return barVisible(); };
+        actions.toggleBar = [this] { toggleBar(); };
+        actions.showSettings = [this] { m_menus->context().showSettings(QString()); };
+        return FloatingStatusMenu::rows(*m_model, actions);
+    };
+    setup.fillStatusMenu = [menus = m_menus](QMenu& menu) { MenuRenderer::render(&menu, menus->statusMenu()); };
+    setup.registerWindow = [stealth = m_stealth](QWindow* window) { stealth->track(window); };
+    m_statusItem = std::make_unique<StatusItem>(std::move(setup));
+    m_statusItem->show();
+    m_statusItem->configure(m_model->phase());
+    // The dock keeps a label that a program ended by a crash left behind.
+    LauncherBadge::current()->clear();
+    DockBadge::apply(*LauncherBadge::current(), m_model->phase());
+    // Glyph, click mode and launcher badge follow the phase; the tool tip the language.
+    connect(m_model.get(), &RecorderModel::changed, this, [this](RecorderModel::Field field) {
+        if (field != RecorderModel::Field::phase)
+            return;
+        m_statusItem->configure(m_model->phase());
+        DockBadge::apply(*LauncherBadge::current(), m_model->phase());
+    });
+    connect(&LocNotifier::instance(), &LocNotifier::languageChanged, this,
+            [this] { m_statusItem->configure(m_model->phase()); });
 }
 
 void AppShell::confirmDiscard(bool restart)

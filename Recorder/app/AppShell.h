@@ -4,7 +4,10 @@
 #include <QPointer>
 #include <QString>
 
+#include <functional>
 #include <memory>
+
+class QMenu;
 
 
 namespace corvessa {
@@ -21,6 +24,7 @@ class PowerOffNotice;
 class RecorderModel;
 class ShortcutHintController;
 class SignalBridge;
+class StatusItem;
 class Stealth;
 class ToolbarHost;
 struct ToolActions;
@@ -59,6 +63,7 @@ private:
     void buildBar();
     void updateEchoHint();
     void installHotKeys();
+    void setupStatusItem();
     void deferredStart();
     void setupCrashSafety();
     void onSignal(int signalNumber);
@@ -77,6 +82,8 @@ private:
     std::unique_ptr<EchoHintController> m_echo;
     // After the echo card, which it stacks on: destroyed before it.
     std::unique_ptr<ShortcutHintController> m_hints;
+    // Before the bar goes: its clicks reach the bar's floating menu.
+    std::unique_ptr<StatusItem> m_statusItem;
     std::unique_ptr<SignalBridge> m_signals;
     std::shared_ptr<PowerOffNotice> m_powerOff;
     std::shared_ptr<LinkActions> m_links;

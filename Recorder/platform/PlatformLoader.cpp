@@ -6,6 +6,7 @@
 #include "platform/DisplayList.h"
 #include "platform/FileReveal.h"
 #include "platform/FloatingSurfaces.h"
+#include "platform/LauncherBadge.h"
 #include "platform/GlobalHotKeys.h"
 #include "platform/MovieWriter.h"
 #include "platform/OutsideClickMonitor.h"
@@ -21,6 +22,7 @@
 #include "platform/core/SocketSingleInstance.h"
 #include "platform/dbus/FileManagerReveal.h"
 #include "platform/dbus/LogindPowerOffNotice.h"
+#include "platform/dbus/UnityLauncherBadge.h"
 #include "platform/dbus/ScreenSaverPowerControl.h"
 #include "platform/dbus/SessionBusSingleInstance.h"
 #include "platform/ffmpeg/FFmpegMovieWriter.h"
@@ -32,6 +34,7 @@
 #include "platform/synthetic/SyntheticDisplayList.h"
 #include "platform/synthetic/SyntheticFloatingSurfaces.h"
 #include "platform/synthetic/SyntheticGlobalHotKeys.h"
+#include "platform/synthetic/SyntheticLauncherBadge.h"
 #include "platform/synthetic/SyntheticOutsideClickMonitor.h"
 #include "platform/synthetic/SyntheticPointerService.h"
 #include "platform/synthetic/SyntheticScreenSource.h"
@@ -202,6 +205,13 @@ std::shared_ptr<PowerOffNotice> PlatformLoader::loadPowerOffNotice()
     return std::make_shared<LogindPowerOffNotice>();
 }
 
+std::shared_ptr<LauncherBadge> PlatformLoader::loadLauncherBadge()
+{
+    if (QDBusConnection::sessionBus().isConnected())
+        return std::make_shared<UnityLauncherBadge>();
+    return std::make_shared<SyntheticLauncherBadge>();
+}
+
 std::shared_ptr<SingleInstance> PlatformLoader::loadSingleInstance()
 {
     if (SessionBusSingleInstance::isAvailable())
@@ -251,6 +261,7 @@ CORVESSA_SERVICE_ACCESSORS(FileReveal, loadFileReveal)
 CORVESSA_SERVICE_ACCESSORS(Permissions, loadPermissions)
 CORVESSA_SERVICE_ACCESSORS(PowerOffNotice, loadPowerOffNotice)
 CORVESSA_SERVICE_ACCESSORS(SingleInstance, loadSingleInstance)
+CORVESSA_SERVICE_ACCESSORS(LauncherBadge, loadLauncherBadge)
 
 #undef CORVESSA_SERVICE_ACCESSORS
 

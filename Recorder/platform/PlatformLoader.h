@@ -16,6 +16,7 @@ class DisplayList;
 class FileReveal;
 class FloatingSurfaces;
 class GlobalHotKeys;
+class LauncherBadge;
 class OutsideClickMonitor;
 class Permissions;
 class PointerService;
@@ -64,6 +65,8 @@ public:
     // program. Main thread.
     static std::shared_ptr<OutsideClickMonitor> loadOutsideClickMonitor();
     static std::shared_ptr<PowerOffNotice> loadPowerOffNotice();
+    // The launcher entry's label over the session bus, else a twin that keeps it.
+    static std::shared_ptr<LauncherBadge> loadLauncherBadge();
     // The session bus where one runs, else a socket in the runtime folder.
     static std::shared_ptr<SingleInstance> loadSingleInstance();
     // Probes each kind while its real backend is in use; a synthetic twin or an

@@ -1,6 +1,7 @@
 #include "toolbar/BarSideCard.h"
 
 #include "platform/DisplayList.h"
+#include "platform/FloatingSurfaces.h"
 #include "platform/core/ScreenCoordinates.h"
 #include "toolbar/BarPlacement.h"
 #include "toolbar/ToolbarPanel.h"
@@ -41,6 +42,37 @@ void BarSideCard::moveTo(QWidget* card, const QPointF& origin)
         return;
     const QPointF topLeft = ToolbarPanel::coordinates().fromGlobal(QRectF(origin, QSizeF(card->size()))).topLeft();
     card->move(int(std::lround(topLeft.x())), int(std::lround(topLeft.y())));
+}
+
+QWidget* BarSideCard::makeWindow(const std::shared_ptr<FloatingSurfaces>& surfaces,
+                                 const std::function<void(QWindow*)>& registerWindow)
+{
+    auto* card = new QWidget;
+    card->setAttribute(Qt::WA_TranslucentBackground);
+    card->setAttribute(Qt::WA_TransparentForMouseEvents);
+    if (surfaces) {
+        FloatingSurfaces::Options options;
+        options.level = SurfaceLevel::floating;
+        options.clickThrough = true;
+        surfaces->prepare(card, options);
+    } else {
+        card->setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint
+                             | Qt::WindowDoesNotAcceptFocus | Qt::WindowTransparentForInput);
+        card->setAttribute(Qt::WA_ShowWithoutActivating);
+    }
+    card->winId();
+    if (registerWindow && card->windowHandle())
+        registerWindow(card->windowHandle());
+    return card;
+}
+
+void BarSideCard::reveal(QWidget* card, const std::shared_ptr<FloatingSurfaces>& surfaces)
+{
+    if (card->isVisible())
+        return;
+    card->show();
+    if (surfaces)
+        surfaces->raise(card);
 }
 
 } // namespace corvessa

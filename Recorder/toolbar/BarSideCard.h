@@ -4,10 +4,15 @@
 #include <QRectF>
 #include <QSizeF>
 
+#include <functional>
+#include <memory>
+
 class QWidget;
+class QWindow;
 
 namespace corvessa {
 
+class FloatingSurfaces;
 class ToolbarPanel;
 
 // Where the small cards beside the toolbar go (the echo card, the shortcut
@@ -32,6 +37,14 @@ public:
 
     // Moves `card` so that its bottom-left corner is at `origin`.
     static void moveTo(QWidget* card, const QPointF& origin);
+
+    // A new, empty card window: translucent, click-through, never focused, at
+    // the floating level of `surfaces` (a plain tool window without them), and
+    // handed to `registerWindow`. The caller owns it.
+    static QWidget* makeWindow(const std::shared_ptr<FloatingSurfaces>& surfaces,
+                               const std::function<void(QWindow*)>& registerWindow);
+    // Shows `card` if hidden, raised among our surfaces.
+    static void reveal(QWidget* card, const std::shared_ptr<FloatingSurfaces>& surfaces);
 };
 
 } // namespace corvessa

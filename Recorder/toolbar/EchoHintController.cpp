@@ -40,32 +40,13 @@ void EchoHintController::update(const std::vector<Hint>& hints, bool barVisible,
     if (!m_card || hints != m_hintShown)
         build(hints);
     position();
-    if (!m_card->isVisible()) {
-        m_card->show();
-        if (m_setup.surfaces)
-            m_setup.surfaces->raise(m_card);
-    }
+    BarSideCard::reveal(m_card, m_setup.surfaces);
 }
 
 void EchoHintController::build(const std::vector<Hint>& hints)
 {
     if (!m_card) {
-        m_card = new QWidget;
-        m_card->setAttribute(Qt::WA_TranslucentBackground);
-        m_card->setAttribute(Qt::WA_TransparentForMouseEvents);
-        if (m_setup.surfaces) {
-            FloatingSurfaces::Options options;
-            options.level = SurfaceLevel::floating;
-            options.clickThrough = true;
-            m_setup.surfaces->prepare(m_card, options);
-        } else {
-            m_card->setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint
-                                   | Qt::WindowDoesNotAcceptFocus | Qt::WindowTransparentForInput);
-            m_card->setAttribute(Qt::WA_ShowWithoutActivating);
-        }
-        m_card->winId();
-        if (m_setup.registerWindow && m_card->windowHandle())
-            m_setup.registerWindow(m_card->windowHandle());
+        m_card = BarSideCard::makeWindow(m_setup.surfaces, m_setup.registerWindow);
     }
     delete m_view;
     m_view = new HintView(hints, m_card);

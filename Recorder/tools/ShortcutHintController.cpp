@@ -47,32 +47,13 @@ void ShortcutHintController::refresh()
     if (!m_card || rows != m_shown)
         build(rows);
     position();
-    if (!m_card->isVisible()) {
-        m_card->show();
-        if (m_setup.surfaces)
-            m_setup.surfaces->raise(m_card);
-    }
+    BarSideCard::reveal(m_card, m_setup.surfaces);
 }
 
 void ShortcutHintController::build(const std::vector<ShortcutRow>& rows)
 {
     if (!m_card) {
-        m_card = new QWidget;
-        m_card->setAttribute(Qt::WA_TranslucentBackground);
-        m_card->setAttribute(Qt::WA_TransparentForMouseEvents);
-        if (m_setup.surfaces) {
-            FloatingSurfaces::Options options;
-            options.level = SurfaceLevel::floating;
-            options.clickThrough = true;
-            m_setup.surfaces->prepare(m_card, options);
-        } else {
-            m_card->setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint
-                                   | Qt::WindowDoesNotAcceptFocus | Qt::WindowTransparentForInput);
-            m_card->setAttribute(Qt::WA_ShowWithoutActivating);
-        }
-        m_card->winId();
-        if (m_setup.registerWindow && m_card->windowHandle())
-            m_setup.registerWindow(m_card->windowHandle());
+        m_card = BarSideCard::makeWindow(m_setup.surfaces, m_setup.registerWindow);
         m_shown.clear();
     }
     delete m_view;

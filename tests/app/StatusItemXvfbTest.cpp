@@ -5,6 +5,7 @@
 #include "platform/PlatformLoader.h"
 #include "platform/core/MainLoopScheduler.h"
 #include "support/ChildProcess.h"
+#include "support/OnServerTest.h"
 #include "support/WindowManager.h"
 #include "support/XvfbTest.h"
 #include "toolbar/FloatingMenu.h"
@@ -50,17 +51,13 @@ Window parentOf(Display* x, Window w)
     return parent;
 }
 
-class StatusItemOnX : public ::testing::Test {
+class StatusItemOnX : public OnServerTest {
 protected:
     void SetUp() override
     {
-        if (QGuiApplication::platformName() != QLatin1String("xcb"))
-            GTEST_SKIP() << "runs only on the private X server";
-        m_x = XOpenDisplay(nullptr);
-        ASSERT_TRUE(m_x);
-        QString why;
-        m_wm = WindowManager::startOpenbox(m_x, &why);
-        ASSERT_TRUE(m_wm) << why.toStdString();
+        OnServerTest::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
         m_tray = ChildProcess::start(QStringLiteral("trayer"),
                                      {QStringLiteral("--edge"), QStringLiteral("top"), QStringLiteral("--align"),
                                       QStringLiteral("right"), QStringLiteral("--widthtype"), QStringLiteral("pixel"),
@@ -76,10 +73,8 @@ protected:
     {
         m_item.reset();
         m_floating.reset();
-        if (m_x)
-            XCloseDisplay(m_x);
         m_tray.reset();
-        m_wm.reset();
+        OnServerTest::TearDown();
     }
 
     // A quick click at `p` (as a tap on a touchpad); whether `done` follows.
@@ -92,8 +87,6 @@ protected:
         return WindowManager::waitFor(done);
     }
 
-    Display* m_x = nullptr;
-    std::unique_ptr<ChildProcess> m_wm;
     std::unique_ptr<ChildProcess> m_tray;
     std::unique_ptr<FloatingMenu> m_floating;
     std::unique_ptr<StatusItem> m_item;

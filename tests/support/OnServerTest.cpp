@@ -76,6 +76,15 @@ void OnServerTest::key(unsigned long keysym)
     spin(30);
 }
 
+bool OnServerTest::keyboardFree()
+{
+    const int result = XGrabKeyboard(m_x, DefaultRootWindow(m_x), False, GrabModeAsync, GrabModeAsync, CurrentTime);
+    if (result == GrabSuccess)
+        XUngrabKeyboard(m_x, CurrentTime);
+    XSync(m_x, False);
+    return result == GrabSuccess;
+}
+
 QImage OnServerTest::screenshot(const QString& name)
 {
     spin(200);

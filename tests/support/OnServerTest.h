@@ -35,6 +35,8 @@ protected:
     void click(QPoint p);
     // One press and release of the key with this keysym.
     void key(unsigned long keysym);
+    // Whether another client could take the keyboard now.
+    bool keyboardFree();
     // The whole screen, kept as `name` in $CORVESSA_TEST_ARTIFACTS when set.
     QImage screenshot(const QString& name);
 

@@ -7,6 +7,7 @@
 #include "prefs/Prefs.h"
 #include "support/ChildProcess.h"
 #include "support/TempHome.h"
+#include "support/OnServerTest.h"
 #include "support/WindowManager.h"
 #include "support/XvfbTest.h"
 #include "tools/MagnifierPanel.h"
@@ -33,34 +34,18 @@ class RegionPickerXvfbTest : public XvfbTest {};
 TEST_F(RegionPickerXvfbTest, ClickPicksAndEscCancelsOnTheServer) { runOnServer("RegionPickerOnX.DISABLED_Picks"); }
 TEST_F(RegionPickerXvfbTest, MagnifierCardOnTheServer) { runOnServer("RegionPickerOnX.DISABLED_MagnifierCard"); }
 
-class RegionPickerOnX : public ::testing::Test {
+class RegionPickerOnX : public OnServerTest {
 protected:
     void SetUp() override
     {
-        if (QGuiApplication::platformName() != QLatin1String("xcb"))
-            GTEST_SKIP() << "runs only on the private X server";
-        m_x = XOpenDisplay(nullptr);
-        ASSERT_TRUE(m_x);
-        QString why;
-        m_wm = WindowManager::startOpenbox(m_x, &why);
-        if (!m_wm)
-            GTEST_SKIP() << why.toStdString();
+        OnServerTest::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
     }
 
     void TearDown() override
     {
-        if (m_x)
-            XCloseDisplay(m_x);
-        m_wm.reset();
-    }
-
-    bool keyboardFree()
-    {
-        const int result = XGrabKeyboard(m_x, DefaultRootWindow(m_x), False, GrabModeAsync, GrabModeAsync, CurrentTime);
-        if (result == GrabSuccess)
-            XUngrabKeyboard(m_x, CurrentTime);
-        XSync(m_x, False);
-        return result == GrabSuccess;
+        OnServerTest::TearDown();
     }
 
     bool opened(RegionPicker& picker)
@@ -71,18 +56,6 @@ protected:
         }, 30000);
     }
 
-    void click(const QPoint& p)
-    {
-        XTestFakeMotionEvent(m_x, -1, p.x(), p.y(), CurrentTime);
-        XSync(m_x, False);
-        WindowManager::waitFor([] { return false; }, 100); // the pointer's arrival before the press
-        XTestFakeButtonEvent(m_x, 1, True, CurrentTime);
-        XTestFakeButtonEvent(m_x, 1, False, CurrentTime);
-        XFlush(m_x);
-    }
-
-    Display* m_x = nullptr;
-    std::unique_ptr<ChildProcess> m_wm;
 };
 
 TEST_F(RegionPickerOnX, DISABLED_Picks)
@@ -100,13 +73,10 @@ TEST_F(RegionPickerOnX, DISABLED_Picks)
 
     const QPointF click = coords.toGlobal(QPointF(300, 500));
     ASSERT_TRUE(area.contains(click));
-    XTestFakeMotionEvent(m_x, -1, 300, 500, CurrentTime);
-    XSync(m_x, False);
-    WindowManager::waitFor([] { return false; }, 100); // the pointer's arrival before the press
-    WindowManager::keepScreenshot(QStringLiteral("region-picker.png"));
-    XTestFakeButtonEvent(m_x, 1, True, CurrentTime);
-    XTestFakeButtonEvent(m_x, 1, False, CurrentTime);
-    XFlush(m_x);
+    move(QPoint(300, 500));
+    screenshot(QStringLiteral("region-picker.png"));
+    button(true);
+    button(false);
     ASSERT_TRUE(WindowManager::waitFor([&] { return result.has_value(); }, 30000));
     ASSERT_TRUE(*result);
     const QRectF expected = RegionRules::fitted(area, click, 0.3);
@@ -122,10 +92,7 @@ TEST_F(RegionPickerOnX, DISABLED_Picks)
     result.reset();
     tools.pickRegion(area, 0.3, [&](std::optional<QRectF> r) { result = r; });
     ASSERT_TRUE(opened(tools.regionPicker()));
-    const KeyCode esc = XKeysymToKeycode(m_x, XK_Escape);
-    XTestFakeKeyEvent(m_x, esc, True, CurrentTime);
-    XTestFakeKeyEvent(m_x, esc, False, CurrentTime);
-    XFlush(m_x);
+    key(XK_Escape);
     ASSERT_TRUE(WindowManager::waitFor([&] { return result.has_value(); }, 30000));
     EXPECT_FALSE(*result);
     EXPECT_EQ(lines.last(), QStringLiteral("[region] finish rect=nil"));

@@ -72,16 +72,6 @@ protected:
         return w;
     }
 
-    // Whether another client could take the keyboard now.
-    bool keyboardFree()
-    {
-        const int result = XGrabKeyboard(m_x, DefaultRootWindow(m_x), False, GrabModeAsync, GrabModeAsync, CurrentTime);
-        if (result == GrabSuccess)
-            XUngrabKeyboard(m_x, CurrentTime);
-        XSync(m_x, False);
-        return result == GrabSuccess;
-    }
-
     bool opened(TargetPicker* picker)
     {
         return picker && picker->isOpen() && waitFor([&] {

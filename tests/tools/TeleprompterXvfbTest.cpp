@@ -3,6 +3,7 @@
 // program on the private server (the disabled test below).
 #include "model/Stealth.h"
 #include "support/TempHome.h"
+#include "support/OnServerTest.h"
 #include "support/WindowManager.h"
 #include "support/XvfbTest.h"
 #include "tools/ProgramTools.h"
@@ -24,25 +25,18 @@ class TeleprompterXvfbTest : public XvfbTest {};
 
 TEST_F(TeleprompterXvfbTest, ShowsOnScreenKeptOutOfRecordings) { runOnServer("TeleprompterOnX.DISABLED_Shows"); }
 
-class TeleprompterOnX : public ::testing::Test {
+class TeleprompterOnX : public OnServerTest {
 protected:
     void SetUp() override
     {
-        if (QGuiApplication::platformName() != QLatin1String("xcb"))
-            GTEST_SKIP() << "runs only on the private X server";
-        m_x = XOpenDisplay(nullptr);
-        ASSERT_TRUE(m_x);
-        QString why;
-        m_wm = WindowManager::startOpenbox(m_x, &why);
-        if (!m_wm)
-            GTEST_SKIP() << why.toStdString();
+        OnServerTest::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
     }
 
     void TearDown() override
     {
-        if (m_x)
-            XCloseDisplay(m_x);
-        m_wm.reset();
+        OnServerTest::TearDown();
     }
 
     // openbox may sit on a map request read during its start until another
@@ -62,8 +56,6 @@ protected:
     }
 
     TempHome m_home;
-    Display* m_x = nullptr;
-    std::unique_ptr<ChildProcess> m_wm;
 };
 
 TEST_F(TeleprompterOnX, DISABLED_Shows)

@@ -16,6 +16,7 @@
 #include "prefs/Loc.h"
 #include "prefs/Prefs.h"
 #include "prefs/ProfileStore.h"
+#include "settings/SettingsWindow.h"
 #include "platform/FileReveal.h"
 #include "platform/PlatformLoader.h"
 #include "toolbar/Confirm.h"
@@ -65,6 +66,7 @@ AppShell::AppShell()
 
 AppShell::~AppShell()
 {
+    SettingsWindow::discard();
     g_engineAtExit.reset();
     HotKeyCenter::shared().handlers.clear();
     HotKeyCenter::shared().onEscape = nullptr;
@@ -96,6 +98,7 @@ void AppShell::start()
     RecorderModelServices::setShared(m_model.get());
     ProfileStore::shared().applyDefaultAtLaunch();
 
+    SettingsWindow::configure({m_model.get(), &HotKeyCenter::shared(), &ProfileStore::shared(), keepOutOfRecordings});
     buildBar();
     connect(m_model.get(), &RecorderModel::changed, this, [this](RecorderModel::Field field) {
         if (field == RecorderModel::Field::phase) {
@@ -129,9 +132,7 @@ void AppShell::buildBar()
     setup.clicks = PlatformLoader::loadOutsideClickMonitor();
     setup.registerWindow = keepOutOfRecordings;
     setup.bar.tools = ToolActions::standIn(*m_model);
-    setup.bar.showSettings = [] {
-        RecorderLog::write(QStringLiteral("[settings] the settings window is not part of this build yet"));
-    };
+    setup.bar.showSettings = [this] { openSettings(); };
     setup.bar.reveal = [](const QStringList& paths) { FileReveal::current()->showItems(paths); };
     setup.bar.confirmDiscard = [this](bool restart) { confirmDiscard(restart); };
     m_toolbar = std::make_unique<ToolbarHost>(*m_model, Prefs::shared(), std::move(setup));
@@ -159,6 +160,11 @@ void AppShell::buildBar()
         if (name == QLatin1String("compactRecordingBar"))
             QTimer::singleShot(0, this, [this] { m_echo->position(); });
     });
+}
+
+void AppShell::openSettings(std::optional<SettingsPane> pane)
+{
+    SettingsWindow::show(pane);
 }
 
 void AppShell::updateEchoHint()

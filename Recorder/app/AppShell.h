@@ -4,6 +4,8 @@
 #include <QPointer>
 #include <QString>
 
+#include "settings/SettingsPane.h"
+
 #include <memory>
 
 
@@ -41,6 +43,8 @@ public:
     bool barVisible() const;
     void setBarVisible(bool visible);
     void toggleBar();
+    // Shows the settings window (on `pane`, else on the tab it had).
+    void openSettings(std::optional<SettingsPane> pane = std::nullopt);
 
 private:
     void buildBar();

@@ -68,23 +68,39 @@ void SettingsWindow::show(std::optional<SettingsPane> pane, std::optional<double
         // Invisible until placed after its first layout.
         window->setWindowOpacity(0);
         place(window, keepCenterX, top);
-        QTimer::singleShot(0, window, [weak = QPointer<SettingsFrameWindow>(window), keepCenterX, top] {
-            if (!weak || weak != s_window)
-                return;
-            const QRectF before = globalFrame(weak);
-            place(weak, keepCenterX, top);
-            weak->setWindowOpacity(1);
-            const QRectF after = globalFrame(weak);
-            if (after != before)
-                RecorderLog::write(QStringLiteral("[settings] re-placed ") + frameText(before) + QStringLiteral(" → ") +
-                                   frameText(after));
-        });
+        replaceWhenMapped(window, keepCenterX, top, 0);
     }
     if (pane)
         s_window->selectPane(*pane);
     s_window->show();
     s_window->raise();
     s_window->activateWindow();
+}
+
+void SettingsWindow::replaceWhenMapped(SettingsFrameWindow* window, std::optional<double> keepCenterX,
+                                       std::optional<double> top, int attempt)
+{
+    // The window manager frames and may move a window when it maps it, so the
+    // final placement waits for the window to be on screen (a turn of the
+    // event loop at least, and at most about a second).
+    constexpr int kAttempts = 50;
+    constexpr int kRetryMs = 20;
+    QTimer::singleShot(attempt == 0 ? 0 : kRetryMs, window,
+                       [weak = QPointer<SettingsFrameWindow>(window), keepCenterX, top, attempt] {
+                           if (!weak || weak != s_window)
+                               return;
+                           if (!weak->windowHandle()->isExposed() && attempt < kAttempts) {
+                               replaceWhenMapped(weak, keepCenterX, top, attempt + 1);
+                               return;
+                           }
+                           const QRectF before = globalFrame(weak);
+                           place(weak, keepCenterX, top);
+                           weak->setWindowOpacity(1);
+                           const QRectF after = globalFrame(weak);
+                           if (after != before)
+                               RecorderLog::write(QStringLiteral("[settings] re-placed ") + frameText(before) +
+                                                  QStringLiteral(" → ") + frameText(after));
+                       });
 }
 
 void SettingsWindow::rebuild()

@@ -9,6 +9,7 @@
 
 #include <QComboBox>
 #include <QSignalBlocker>
+#include <QVariant>
 #include <QVBoxLayout>
 
 namespace corvessa {
@@ -25,8 +26,10 @@ QComboBox* picker(QWidget* parent, const char* name)
     return box;
 }
 
+using Entries = QList<std::pair<QString, QVariant>>;
+
 // Fills a picker and selects the entry tagged `current`.
-void fill(QComboBox* box, const QList<std::pair<QString, int>>& entries, int current)
+void fill(QComboBox* box, const Entries& entries, const QVariant& current)
 {
     const QSignalBlocker block(box);
     box->clear();
@@ -37,17 +40,20 @@ void fill(QComboBox* box, const QList<std::pair<QString, int>>& entries, int cur
 
 } // namespace
 
-CaptureFormatSettings::CaptureFormatSettings(RecorderModel& model, Prefs& prefs, QWidget* parent)
+CaptureFormatSettings::CaptureFormatSettings(RecorderModel& model, Prefs& prefs, bool camera, QWidget* parent)
     : QWidget(parent)
     , m_model(model)
     , m_prefs(prefs)
+    , m_camera(camera)
 {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
-    m_size = picker(this, "screenSize");
-    m_rate = picker(this, "screenRate");
-    m_sizeRow = new SettingRow(Loc::text(QStringLiteral("Screen Resolution")), {}, m_size, this);
+    m_size = picker(this, camera ? "cameraSize" : "screenSize");
+    m_rate = picker(this, camera ? "cameraRate" : "screenRate");
+    m_sizeRow = new SettingRow(camera ? Loc::text(QStringLiteral("Resolution"))
+                                      : Loc::text(QStringLiteral("Screen Resolution")),
+                               {}, m_size, this);
     layout->addWidget(m_sizeRow);
     layout->addWidget(new SettingRow(Loc::text(QStringLiteral("Frame Rate")),
                                      Loc::text(QStringLiteral(
@@ -56,21 +62,71 @@ CaptureFormatSettings::CaptureFormatSettings(RecorderModel& model, Prefs& prefs,
 
     // A choice the model turns down leaves the picker on the value in use.
     connect(m_size, &QComboBox::activated, this, [this](int index) {
-        m_model.setScreenSize(m_size->itemData(index).toInt());
+        if (m_camera)
+            m_model.setCameraSize(m_size->itemData(index).toString());
+        else
+            m_model.setScreenSize(m_size->itemData(index).toInt());
         refresh();
     });
     connect(m_rate, &QComboBox::activated, this, [this](int index) {
-        m_model.setScreenRate(m_rate->itemData(index).toInt());
+        if (m_camera)
+            m_model.setCameraRate(m_rate->itemData(index).toDouble());
+        else
+            m_model.setScreenRate(m_rate->itemData(index).toInt());
         refresh();
     });
     connect(&m_model, &RecorderModel::changed, this, [this](RecorderModel::Field field) {
-        if (field == RecorderModel::Field::screenCapabilities || field == RecorderModel::Field::phase)
+        using F = RecorderModel::Field;
+        if (field == F::screenCapabilities || field == F::cameraCapabilities || field == F::cameraReady ||
+            field == F::cameraOn || field == F::cameraAuthorized || field == F::phase)
             refresh();
     });
-    PrefsWatch::on(this, prefs, {QStringLiteral("outputSize"), QStringLiteral("fps")}, [this] { refresh(); });
+    PrefsWatch::on(this, prefs,
+                   {QStringLiteral("outputSize"), QStringLiteral("fps"), QStringLiteral("cameraSizeID"),
+                    QStringLiteral("cameraFrameRate")},
+                   [this] { refresh(); });
 }
 
 void CaptureFormatSettings::refresh()
+{
+    if (m_camera)
+        refreshCamera();
+    else
+        refreshScreen();
+}
+
+void CaptureFormatSettings::refreshCamera()
+{
+    const TextLookup text = [](const QString& english) { return Loc::text(english); };
+    const QString notConnected = Loc::text(QStringLiteral("Not Connected"));
+    const bool available = m_model.cameraReady() && m_model.cameraOn() && m_model.cameraAuthorized();
+    const auto& caps = m_model.cameraCapabilities();
+    m_sizeRow->setDesc(available ? Loc::text(QStringLiteral("Options follow the connected device. Your choice is "
+                                                            "remembered for each device."))
+                                 : Loc::text(QStringLiteral(
+                                       "Connect a camera to choose its resolution and frame rate.")));
+    const QString sizeID = m_prefs.cameraSizeID();
+    const double rate = m_prefs.cameraFrameRate();
+    Entries sizes{{notConnected, sizeID}};
+    Entries rates{{notConnected, rate}};
+    if (available && caps) {
+        sizes.clear();
+        for (const VideoDimensions& size : caps->sizes())
+            sizes.append({size.title(), size.id()});
+        if (const auto chosen = VideoDimensions::fromId(sizeID)) {
+            rates.clear();
+            for (double r : caps->rates(*chosen))
+                rates.append({videoRateLabel(r, text), r});
+        }
+    }
+    fill(m_size, sizes, sizeID);
+    fill(m_rate, rates, rate);
+    const bool editable = m_model.canEditCameraFormat();
+    m_size->setEnabled(editable);
+    m_rate->setEnabled(editable);
+}
+
+void CaptureFormatSettings::refreshScreen()
 {
     const auto caps = m_model.screenCapabilities();
     const TextLookup text = [](const QString& english) { return Loc::text(english); };
@@ -79,8 +135,8 @@ void CaptureFormatSettings::refresh()
                                   "Options follow the connected device. Your choice is remembered for each device."))
                             : Loc::text(QStringLiteral("Select a recording source and grant screen access to choose "
                                                        "its resolution and frame rate.")));
-    QList<std::pair<QString, int>> sizes;
-    QList<std::pair<QString, int>> rates;
+    Entries sizes;
+    Entries rates;
     if (caps) {
         for (int side : caps->resolutions())
             sizes.append({caps->label(side, text), side});

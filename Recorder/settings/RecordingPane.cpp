@@ -38,7 +38,7 @@ RecordingPane::RecordingPane(Prefs& prefs, RecorderModel* model, QWidget* parent
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     if (model)
-        layout->addWidget(new CaptureFormatSettings(*model, prefs, this));
+        layout->addWidget(new CaptureFormatSettings(*model, prefs, false, this));
 
     const QStringList names = VideoQuality::names();
     std::vector<GatedSegmented::Item> items;

@@ -4,6 +4,7 @@
 #include "app/DiscardConfirmation.h"
 #include "app/DockActions.h"
 #include "app/LinkActions.h"
+#include "app/MainMenu.h"
 #include "app/MenuBuilders.h"
 #include "app/MenuRenderer.h"
 #include "app/DockBadge.h"
@@ -26,6 +27,7 @@
 #include "prefs/LocNotifier.h"
 #include "prefs/Prefs.h"
 #include "prefs/ProfileStore.h"
+#include "settings/SettingsWindow.h"
 #include "platform/FileReveal.h"
 #include "platform/LauncherBadge.h"
 #include "platform/PlatformLoader.h"
@@ -44,6 +46,7 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QMainWindow>
 #include <QFileDialog>
 #include <QMenu>
 #include <QMessageBox>
@@ -79,6 +82,7 @@ AppShell::AppShell()
 
 AppShell::~AppShell()
 {
+    SettingsWindow::discard();
     g_engineAtExit.reset();
     HotKeyCenter::shared().handlers.clear();
     HotKeyCenter::shared().onEscape = nullptr;
@@ -162,9 +166,7 @@ void AppShell::buildBar()
     setup.registerWindow = keepOutOfRecordings;
     setup.bar.tools = toolActions();
     setup.bar.tools.openPenPalette = [](const QRect& anchor) { PenPalettePanel::shared().open(anchor); };
-    setup.bar.showSettings = [] {
-        RecorderLog::write(QStringLiteral("[settings] the settings window is not part of this build yet"));
-    };
+    setup.bar.showSettings = [this] { openSettings(); };
     setup.bar.reveal = [](const QStringList& paths) { FileReveal::current()->showItems(paths); };
     setup.bar.confirmDiscard = [this](bool restart) { confirmDiscard(restart); };
     m_toolbar = std::make_unique<ToolbarHost>(*m_model, Prefs::shared(), std::move(setup));
@@ -196,6 +198,11 @@ void AppShell::buildBar()
         if (name == QLatin1String("compactRecordingBar"))
             QTimer::singleShot(0, this, [this] { m_echo->position(); });
     });
+}
+
+void AppShell::openSettings(std::optional<SettingsPane> pane)
+{
+    SettingsWindow::show(pane);
 }
 
 void AppShell::updateEchoHint()
@@ -306,10 +313,7 @@ void AppShell::buildMenus()
     context.links = m_links;
     context.barVisible = [this] { return barVisible(); };
     context.toggleBar = [this] { toggleBar(); };
-    context.showSettings = [](const QString& pane) {
-        RecorderLog::write(QStringLiteral("[settings] the settings window is not part of this build yet (pane \"")
-                           + pane + QStringLiteral("\")"));
-    };
+    context.showSettings = [this](const QString& pane) { openSettings(SettingsPanes::fromRawValue(pane)); };
     // Until the settings window with its built-in guide exists, the guide on the web.
     context.showGuide = [links = m_links] { links->openGuide(); };
     context.quit = [this] { m_model->requestQuit(); };
@@ -319,6 +323,9 @@ void AppShell::buildMenus()
     m_dock = std::make_unique<DockActions>(m_menus, &RecorderLog::write);
     const auto showSettings = [menus = m_menus] { menus->context().showSettings(QString()); };
     m_shortcuts = std::make_unique<AppShortcuts>(showSettings, [this] { m_model->requestQuit(); });
+    const auto keepOutOfRecordings = [stealth = m_stealth](QWindow* window) { stealth->track(window); };
+    SettingsWindow::configure({m_model.get(), &HotKeyCenter::shared(), &ProfileStore::shared(), keepOutOfRecordings,
+                               [menus = m_menus](QMainWindow* window) { MainMenu::install(window, menus); }});
 }
 
 void AppShell::deferredStart()

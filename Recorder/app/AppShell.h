@@ -4,6 +4,8 @@
 #include <QPointer>
 #include <QString>
 
+#include "settings/SettingsPane.h"
+
 #include <functional>
 #include <memory>
 
@@ -51,6 +53,8 @@ public:
     bool barVisible() const;
     void setBarVisible(bool visible);
     void toggleBar();
+    // Shows the settings window (on `pane`, else on the tab it had).
+    void openSettings(std::optional<SettingsPane> pane = std::nullopt);
 
     // The builders of the status, recording, Dock and main menus (for the tray
     // and the settings window's menu bar).

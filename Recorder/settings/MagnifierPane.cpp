@@ -1,0 +1,144 @@
+#include "settings/MagnifierPane.h"
+
+#include "prefs/Loc.h"
+#include "prefs/Prefs.h"
+#include "settings/GatedSegmented.h"
+#include "settings/PrefsSwitch.h"
+#include "settings/PrefsWatch.h"
+#include "settings/SettingRow.h"
+
+#include <QFontDatabase>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QSignalBlocker>
+#include <QSlider>
+#include <QVBoxLayout>
+
+#include <cmath>
+
+namespace corvessa {
+
+namespace {
+
+constexpr int kModeWidth = 240;
+constexpr int kSpeedWidth = 200;
+constexpr int kSliderWidth = 200;
+constexpr int kMagnificationWidth = 52;
+// The slider counts hundredths of the screen width.
+constexpr int kMinPercent = 15;
+constexpr int kMaxPercent = 70;
+
+} // namespace
+
+MagnifierPane::MagnifierPane(Prefs& prefs, QWidget* parent)
+    : QWidget(parent)
+    , m_prefs(prefs)
+{
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+
+    auto* mode = new GatedSegmented([&prefs] { return prefs.focusMode(); },
+                                    [&prefs](int value) { prefs.setFocusMode(value); },
+                                    {{Loc::text(QStringLiteral("Follow Cursor")), {}, 0},
+                                     {Loc::text(QStringLiteral("Select Region")), {}, 1}},
+                                    this);
+    mode->setFixedWidth(kModeWidth);
+    m_modeRow = new SettingRow(Loc::text(QStringLiteral("Magnifier Mode")), {}, mode, this);
+    layout->addWidget(m_modeRow);
+
+    auto* sizeBox = new QWidget(this);
+    auto* sizeColumn = new QVBoxLayout(sizeBox);
+    sizeColumn->setContentsMargins(0, 0, 0, 0);
+    sizeColumn->setSpacing(2);
+    auto* sliderLine = new QHBoxLayout;
+    sliderLine->setSpacing(10);
+    m_size = new QSlider(Qt::Horizontal, sizeBox);
+    m_size->setRange(kMinPercent, kMaxPercent);
+    m_size->setFixedWidth(kSliderWidth);
+    m_size->setAccessibleName(QStringLiteral("focusFrac"));
+    m_magnification = new QLabel(sizeBox);
+    m_magnification->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    m_magnification->setFixedWidth(kMagnificationWidth);
+    m_magnification->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    sliderLine->addWidget(m_size);
+    sliderLine->addWidget(m_magnification);
+    sizeColumn->addLayout(sliderLine);
+    m_area = new QLabel(sizeBox);
+    QPalette palette = m_area->palette();
+    palette.setColor(QPalette::WindowText, palette.color(QPalette::PlaceholderText));
+    m_area->setPalette(palette);
+    sizeColumn->addWidget(m_area, 0, Qt::AlignRight);
+    connect(m_size, &QSlider::valueChanged, this, [&prefs](int percent) { prefs.setFocusFrac(percent / 100.0); });
+    layout->addWidget(new SettingRow(
+        Loc::text(QStringLiteral("Magnifier Area Size")),
+        Loc::text(QStringLiteral("How large the magnified area is. Move left to make the area smaller and magnify more.")),
+        sizeBox, this));
+
+    auto* speed = new GatedSegmented([&prefs] { return prefs.focusSpeed(); },
+                                     [&prefs](int value) { prefs.setFocusSpeed(value); },
+                                     {{Loc::text(QStringLiteral("Fast")), {}, 0},
+                                      {Loc::text(QStringLiteral("Medium")), {}, 1},
+                                      {Loc::text(QStringLiteral("Slow")), {}, 2}},
+                                     this);
+    speed->setFixedWidth(kSpeedWidth);
+    layout->addWidget(new SettingRow(Loc::text(QStringLiteral("Zoom Animation Speed")),
+                                     Loc::text(QStringLiteral("How long the camera takes to push in and pull back out. "
+                                                              "Zooming out plays the same move in reverse.")),
+                                     speed, this));
+
+    layout->addWidget(new SettingRow(
+        Loc::text(QStringLiteral("Magnifier Area Outline")),
+        Loc::text(QStringLiteral(
+            "Show a gray outline around the magnified area while zoomed. It won't appear in your recording.")),
+        new PrefsSwitch(prefs, QStringLiteral("focusLive"), [](const Prefs& p) { return p.focusLive(); },
+                        [](Prefs& p, bool on) { p.setFocusLive(on); }),
+        this));
+    m_crisp = new PrefsSwitch(prefs, QStringLiteral("focusCrisp"), [](const Prefs& p) { return p.focusCrisp(); },
+                              [](Prefs& p, bool on) { p.setFocusCrisp(on); });
+    m_crispRow = new SettingRow(Loc::text(QStringLiteral("Sharper Magnification")), {}, m_crisp, this);
+    layout->addWidget(m_crispRow);
+
+    PrefsWatch::on(this, prefs,
+                   {QStringLiteral("focusMode"), QStringLiteral("focusFrac"), QStringLiteral("focusSpeed"),
+                    QStringLiteral("isRecording")},
+                   [this, mode, speed] {
+                       mode->update();
+                       speed->update();
+                       refresh();
+                   });
+}
+
+QString MagnifierPane::magnificationText(double focusFrac)
+{
+    return QString::asprintf("%.1f×", focusFrac > 0 ? 1.0 / focusFrac : 0.0);
+}
+
+QString MagnifierPane::areaText(double focusFrac)
+{
+    return Loc::fill(Loc::text(QStringLiteral("Area width is about %@%% of the screen.")),
+                     qint64(std::round(focusFrac * 100)));
+}
+
+void MagnifierPane::refresh()
+{
+    m_modeRow->setDesc(
+        m_prefs.focusMode() == 1
+            ? Loc::text(QStringLiteral("Click the magnifier, then drag a box on screen. The recording zooms into that "
+                                       "box and stays there."))
+            : Loc::text(QStringLiteral("Click the magnifier to zoom around the cursor. The view follows only when the "
+                                       "cursor reaches the edge.")));
+    const double frac = m_prefs.focusFrac();
+    if (!m_size->isSliderDown()) {
+        const QSignalBlocker block(m_size);
+        m_size->setValue(int(std::lround(frac * 100)));
+    }
+    m_magnification->setText(magnificationText(frac));
+    m_area->setText(areaText(frac));
+    const bool recording = m_prefs.isRecording();
+    m_crisp->setEnabled(!recording);
+    m_crispRow->setDesc(recording ? Loc::text(QStringLiteral("Takes effect on your next recording."))
+                                  : Loc::text(QStringLiteral("Magnified text is clearer, but uses a bit more power.")));
+}
+
+} // namespace corvessa

@@ -1,0 +1,117 @@
+#include "settings/RecordingPane.h"
+
+#include "prefs/Loc.h"
+#include "prefs/Prefs.h"
+#include "prefs/VideoQuality.h"
+#include "settings/CaptureFormatSettings.h"
+#include "settings/GatedSegmented.h"
+#include "settings/PrefsWatch.h"
+#include "settings/RecordingEstimate.h"
+#include "settings/SettingRow.h"
+
+#include <QFontDatabase>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QSignalBlocker>
+#include <QSlider>
+#include <QVBoxLayout>
+
+#include <cmath>
+
+namespace corvessa {
+
+namespace {
+
+constexpr int kTierWidth = 380;
+constexpr int kSliderWidth = 200;
+constexpr int kRateTextWidth = 96;
+// The slider counts half megabits.
+constexpr int kStepsPerMbps = 2;
+
+} // namespace
+
+RecordingPane::RecordingPane(Prefs& prefs, RecorderModel* model, QWidget* parent)
+    : QWidget(parent)
+    , m_prefs(prefs)
+{
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    if (model)
+        layout->addWidget(new CaptureFormatSettings(*model, prefs, false, this));
+
+    const QStringList names = VideoQuality::names();
+    std::vector<GatedSegmented::Item> items;
+    for (int t = VideoQuality::low; t <= VideoQuality::custom; ++t)
+        items.push_back({names[t], {}, t});
+    m_tiers = new GatedSegmented([&prefs] { return RecordingEstimate::shownTier(prefs.qualityTier()); },
+                                 [&prefs](int tier) { prefs.setQualityTier(tier); }, items, this);
+    m_tiers->setFixedWidth(kTierWidth);
+    layout->addWidget(new SettingRow(
+        Loc::text(QStringLiteral("Quality")),
+        Loc::text(QStringLiteral("Higher quality means a larger file. Still scenes produce much smaller files.")),
+        m_tiers, this));
+
+    auto* rateBox = new QWidget(this);
+    auto* rateLayout = new QHBoxLayout(rateBox);
+    rateLayout->setContentsMargins(0, 0, 0, 0);
+    rateLayout->setSpacing(10);
+    m_bitrate = new QSlider(Qt::Horizontal, rateBox);
+    m_bitrate->setRange(int(VideoQuality::customMinMbps * kStepsPerMbps),
+                        int(VideoQuality::customMaxMbps * kStepsPerMbps));
+    m_bitrate->setFixedWidth(kSliderWidth);
+    m_bitrate->setAccessibleName(QStringLiteral("customMbps"));
+    m_bitrateText = new QLabel(rateBox);
+    m_bitrateText->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    m_bitrateText->setFixedWidth(kRateTextWidth);
+    m_bitrateText->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    rateLayout->addWidget(m_bitrate);
+    rateLayout->addWidget(m_bitrateText);
+    connect(m_bitrate, &QSlider::valueChanged, this,
+            [&prefs](int steps) { prefs.setCustomMbps(double(steps) / kStepsPerMbps); });
+    m_bitrateRow = new SettingRow(Loc::text(QStringLiteral("Average Bitrate")),
+                                  Loc::text(QStringLiteral("Higher values give a clearer image and a larger file.")),
+                                  rateBox, this);
+    layout->addWidget(m_bitrateRow);
+
+    m_estimate = new QLabel(this);
+    QFont big = m_estimate->font();
+    big.setPixelSize(20);
+    big.setWeight(QFont::DemiBold);
+    m_estimate->setFont(big);
+    m_estimateRow = new SettingRow(Loc::text(QStringLiteral("Estimated Size for 10 Minutes")), {}, m_estimate, this);
+    layout->addWidget(m_estimateRow);
+
+    PrefsWatch::on(this, prefs,
+                   {QStringLiteral("qualityTier"), QStringLiteral("customMbps"), QStringLiteral("outputSize"),
+                    QStringLiteral("fps")},
+                   [this] { refresh(); });
+}
+
+QString RecordingPane::estimateText() const
+{
+    return m_estimate->text();
+}
+
+void RecordingPane::refresh()
+{
+    const int tier = m_prefs.qualityTier();
+    const double custom = m_prefs.customMbps();
+    m_tiers->update();
+    // A stored tier above Custom is recorded at the custom rate, so it shows it.
+    m_bitrateRow->setVisible(RecordingEstimate::shownTier(tier) == VideoQuality::custom);
+    if (!m_bitrate->isSliderDown()) {
+        const QSignalBlocker block(m_bitrate);
+        m_bitrate->setValue(int(std::lround(custom * kStepsPerMbps)));
+    }
+    // Formatted without the locale: never a decimal comma.
+    m_bitrateText->setText(QString::asprintf("%.1f Mbps", custom));
+
+    const VideoDimensions size = Prefs::outputPixels(m_prefs.outputSize());
+    const int fps = m_prefs.fps();
+    m_estimate->setText(
+        RecordingEstimate::rangeText(RecordingEstimate::forTier(tier, custom, size.width, size.height, fps)));
+    m_estimateRow->setDesc(RecordingEstimate::explanation(tier, custom, size.width, size.height, fps));
+}
+
+} // namespace corvessa

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "settings/SettingsPane.h"
+#include "settings/SettingsServices.h"
+
+#include <QMainWindow>
+
+#include <vector>
+
+class QActionGroup;
+class QStackedWidget;
+class QToolBar;
+
+namespace corvessa {
+
+class Prefs;
+class SettingsView;
+
+// The settings window itself: a tool bar of ten tabs over the page of the
+// chosen pane, titled after it. Esc and the close button only hide it. It is
+// built whole, in the interface language of the moment; a language change
+// replaces it (SettingsWindow). Main thread.
+class SettingsFrameWindow : public QMainWindow {
+    Q_OBJECT
+public:
+    SettingsFrameWindow(Prefs& prefs, const SettingsServices& services, QWidget* parent = nullptr);
+
+    void selectPane(SettingsPane pane);
+    SettingsPane selectedPane() const;
+    int selectedIndex() const;
+    QToolBar* tabBar() const { return m_tabs; }
+    SettingsView* view(SettingsPane pane) const { return m_views[SettingsPanes::index(pane)]; }
+
+signals:
+    // Sent whenever the window is about to close (and so to hide).
+    void closing();
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    QToolBar* m_tabs = nullptr;
+    QActionGroup* m_group = nullptr;
+    QStackedWidget* m_pages = nullptr;
+    std::vector<SettingsView*> m_views;
+};
+
+} // namespace corvessa

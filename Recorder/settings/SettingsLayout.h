@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QString>
+
+#include <optional>
+#include <utility>
+
+namespace corvessa {
+
+// The width every settings pane is laid out at: wide enough for the tab bar's
+// ten titles in the current language, never below 680 points. Measured once per
+// language. Main thread.
+class SettingsLayout {
+public:
+    SettingsLayout() = delete;
+
+    static constexpr double minimumWidth = 680;
+    // Height of the page area under the tabs; longer panes scroll.
+    static constexpr int pageHeight = 480;
+    // Title column of a row plus the gap before its control.
+    static constexpr int controlIndent = 156;
+
+    static double windowWidth();
+
+    // The width for tab titles of these measured widths (points).
+    template <typename Widths>
+    static double widthFor(const Widths& titleWidths);
+
+private:
+    static std::optional<std::pair<QString, double>> s_widthCache;
+};
+
+} // namespace corvessa
+
+#include <algorithm>
+#include <cmath>
+
+template <typename Widths>
+double corvessa::SettingsLayout::widthFor(const Widths& titleWidths)
+{
+    // Each tab: its title plus the item's margins, at least 52, plus the gap.
+    double sum = 0;
+    for (double w : titleWidths)
+        sum += std::max(std::ceil(w) + 26, 52.0) + 4;
+    return std::max(std::ceil(sum + 60), minimumWidth);
+}

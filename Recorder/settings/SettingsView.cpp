@@ -1,0 +1,123 @@
+#include "settings/SettingsView.h"
+
+#include "prefs/HotKeyCenter.h"
+#include "prefs/Loc.h"
+#include "prefs/Prefs.h"
+#include "prefs/ProfileStore.h"
+#include "settings/GeneralPane.h"
+#include "settings/MagnifierPane.h"
+#include "settings/PrefsWatch.h"
+#include "settings/RecordingPane.h"
+#include "settings/SettingsLayout.h"
+#include "settings/ShortcutsPane.h"
+#include "toolbar/Symbols.h"
+
+#include <QGraphicsOpacityEffect>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QScrollArea>
+#include <QVBoxLayout>
+
+#include <cmath>
+
+namespace corvessa {
+
+namespace {
+
+const QColor kBannerColor(255, 149, 0);
+
+QWidget* banner(QWidget* parent)
+{
+    auto* box = new QWidget(parent);
+    auto* line = new QHBoxLayout(box);
+    line->setContentsMargins(0, 0, 0, 0);
+    auto* icon = new QLabel(box);
+    icon->setPixmap(Symbols::pixmap(QStringLiteral("lock.fill"), 14, kBannerColor, parent->devicePixelRatioF()));
+    auto* text = new QLabel(Loc::text(QStringLiteral("Recording in progress. Settings on this page take effect on your "
+                                                     "next recording and can't be changed now.")),
+                            box);
+    text->setWordWrap(true);
+    QPalette palette = text->palette();
+    palette.setColor(QPalette::WindowText, kBannerColor);
+    text->setPalette(palette);
+    line->addWidget(icon, 0, Qt::AlignTop);
+    line->addWidget(text, 1);
+    return box;
+}
+
+} // namespace
+
+SettingsView::SettingsView(SettingsPane pane, Prefs& prefs, const SettingsServices& services, QWidget* parent)
+    : QWidget(parent)
+    , m_pane(pane)
+    , m_prefs(prefs)
+{
+    const int width = int(std::ceil(SettingsLayout::windowWidth()));
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    auto* scroll = new QScrollArea(this);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll->setWidgetResizable(true);
+    scroll->setFixedSize(width, SettingsLayout::pageHeight);
+    outer->addWidget(scroll);
+
+    auto* column = new QWidget(scroll);
+    auto* stack = new QVBoxLayout(column);
+    stack->setContentsMargins(28, 20, 28, 20);
+    stack->setSpacing(10);
+    if (SettingsPanes::locksWhileRecording(pane)) {
+        m_banner = banner(column);
+        stack->addWidget(m_banner);
+    }
+    m_content = makeContent(services);
+    m_content->setParent(column);
+    stack->addWidget(m_content);
+    stack->addStretch();
+    scroll->setWidget(column);
+
+    if (m_banner)
+        PrefsWatch::on(this, prefs, {QStringLiteral("isRecording")}, [this] { refreshLock(); });
+}
+
+bool SettingsView::isLocked() const
+{
+    return SettingsPanes::locksWhileRecording(m_pane) && m_prefs.isRecording();
+}
+
+QWidget* SettingsView::makeContent(const SettingsServices& services)
+{
+    switch (m_pane) {
+    case SettingsPane::general:
+        return new GeneralPane(m_prefs, services.profiles ? *services.profiles : ProfileStore::shared());
+    case SettingsPane::recording:
+        return new RecordingPane(m_prefs, services.model);
+    case SettingsPane::focus:
+        return new MagnifierPane(m_prefs);
+    case SettingsPane::shortcuts:
+        return new ShortcutsPane(m_prefs, services.hotKeys ? *services.hotKeys : HotKeyCenter::shared());
+    default:
+        break;
+    }
+    // A pane of a later build: its title stands in for its rows.
+    auto* placeholder = new QLabel(SettingsPanes::title(m_pane));
+    placeholder->setAlignment(Qt::AlignCenter);
+    placeholder->setMinimumHeight(SettingsLayout::pageHeight - 80);
+    return placeholder;
+}
+
+void SettingsView::refreshLock()
+{
+    const bool locked = isLocked();
+    m_banner->setVisible(locked);
+    m_content->setEnabled(!locked);
+    if (locked) {
+        auto* faint = new QGraphicsOpacityEffect(m_content);
+        faint->setOpacity(0.5);
+        m_content->setGraphicsEffect(faint);
+    } else {
+        m_content->setGraphicsEffect(nullptr);
+    }
+}
+
+} // namespace corvessa

@@ -1,0 +1,39 @@
+#pragma once
+
+#include "settings/SettingsPane.h"
+#include "settings/SettingsServices.h"
+
+#include <QWidget>
+
+class QLabel;
+class QScrollArea;
+
+namespace corvessa {
+
+class Prefs;
+
+// One pane of the settings window: its rows in a scrolling column of the
+// shared width and 480 points high. The recording, cursor and camera panes are
+// locked while a recording runs: a banner says why and the rows are disabled
+// and drawn faint. Panes still to come show their title. Main thread.
+class SettingsView : public QWidget {
+    Q_OBJECT
+public:
+    SettingsView(SettingsPane pane, Prefs& prefs, const SettingsServices& services, QWidget* parent = nullptr);
+
+    SettingsPane pane() const { return m_pane; }
+    // The pane's rows (the widget inside the scrolling column).
+    QWidget* content() const { return m_content; }
+    bool isLocked() const;
+
+private:
+    QWidget* makeContent(const SettingsServices& services);
+    void refreshLock();
+
+    SettingsPane m_pane;
+    Prefs& m_prefs;
+    QWidget* m_banner = nullptr;
+    QWidget* m_content = nullptr;
+};
+
+} // namespace corvessa

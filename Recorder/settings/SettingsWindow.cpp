@@ -1,0 +1,206 @@
+#include "settings/SettingsWindow.h"
+
+#include "model/RecorderModel.h"
+#include "platform/core/RecorderLog.h"
+#include "platform/core/ScreenCoordinates.h"
+#include "prefs/LocNotifier.h"
+#include "prefs/Prefs.h"
+#include "settings/SettingsFrameWindow.h"
+
+#include <QGuiApplication>
+#include <QLocale>
+#include <QScreen>
+#include <QTimer>
+#include <QWindow>
+
+#include <algorithm>
+
+namespace corvessa {
+
+SettingsServices SettingsWindow::s_services;
+QPointer<SettingsFrameWindow> SettingsWindow::s_window;
+
+namespace {
+
+ScreenCoordinates coordinates()
+{
+    QScreen* primary = QGuiApplication::primaryScreen();
+    return ScreenCoordinates(primary ? QRectF(primary->geometry()) : QRectF());
+}
+
+QString number(double value)
+{
+    QString text = QString::number(value, 'g', QLocale::FloatingPointShortest);
+    if (!text.contains(QLatin1Char('.')) && !text.contains(QLatin1Char('e')) && !text.contains(QLatin1Char('n')))
+        text += QStringLiteral(".0");
+    return text;
+}
+
+} // namespace
+
+void SettingsWindow::configure(SettingsServices services)
+{
+    s_services = std::move(services);
+    static bool following = false;
+    if (!following) {
+        following = true;
+        // Queued: the language is usually chosen from inside this very window.
+        QObject::connect(&LocNotifier::instance(), &LocNotifier::languageChanged, &LocNotifier::instance(),
+                         [] { rebuild(); }, Qt::QueuedConnection);
+    }
+}
+
+SettingsFrameWindow* SettingsWindow::window()
+{
+    return s_window.data();
+}
+
+void SettingsWindow::show(std::optional<SettingsPane> pane, std::optional<double> keepCenterX,
+                          std::optional<double> top)
+{
+    if (!s_window) {
+        auto* window = new SettingsFrameWindow(Prefs::shared(), s_services);
+        window->winId();
+        if (s_services.registerWindow)
+            s_services.registerWindow(window->windowHandle());
+        if (s_services.addMenuBar)
+            s_services.addMenuBar(window);
+        QObject::connect(window, &SettingsFrameWindow::closing, window, [] { windowClosing(); });
+        s_window = window;
+        // Invisible until placed after its first layout.
+        window->setWindowOpacity(0);
+        place(window, keepCenterX, top);
+        replaceWhenMapped(window, keepCenterX, top, 0);
+    }
+    if (pane)
+        s_window->selectPane(*pane);
+    s_window->show();
+    s_window->raise();
+    s_window->activateWindow();
+}
+
+void SettingsWindow::replaceWhenMapped(SettingsFrameWindow* window, std::optional<double> keepCenterX,
+                                       std::optional<double> top, int attempt)
+{
+    // The window manager frames and may move a window when it maps it, so the
+    // final placement waits for the window to be on screen (a turn of the
+    // event loop at least, and at most about a second).
+    constexpr int kAttempts = 50;
+    constexpr int kRetryMs = 20;
+    QTimer::singleShot(attempt == 0 ? 0 : kRetryMs, window,
+                       [weak = QPointer<SettingsFrameWindow>(window), keepCenterX, top, attempt] {
+                           if (!weak || weak != s_window)
+                               return;
+                           if (!weak->windowHandle()->isExposed() && attempt < kAttempts) {
+                               replaceWhenMapped(weak, keepCenterX, top, attempt + 1);
+                               return;
+                           }
+                           const QRectF before = globalFrame(weak);
+                           place(weak, keepCenterX, top);
+                           weak->setWindowOpacity(1);
+                           const QRectF after = globalFrame(weak);
+                           if (after != before)
+                               RecorderLog::write(QStringLiteral("[settings] re-placed ") + frameText(before) +
+                                                  QStringLiteral(" → ") + frameText(after));
+                       });
+}
+
+void SettingsWindow::rebuild()
+{
+    if (s_window && s_window->isVisible()) {
+        const int index = std::clamp(s_window->selectedIndex(), 0, int(SettingsPanes::allCases.size()) - 1);
+        const QRectF frame = globalFrame(s_window);
+        discard();
+        show(SettingsPanes::allCases[index], frame.center().x(), frame.bottom());
+        return;
+    }
+    discard();
+}
+
+void SettingsWindow::discard()
+{
+    if (!s_window)
+        return;
+    SettingsFrameWindow* old = s_window;
+    s_window = nullptr;
+    if (old->isVisible())
+        old->close();
+    old->deleteLater();
+}
+
+void SettingsWindow::windowClosing()
+{
+    RecorderModel* model = s_services.model;
+    if (!model)
+        return;
+    model->setAudioPaneOpen(false);
+    if (model->phase().is(RecorderPhase::Kind::ready))
+        model->startMonitor();
+}
+
+QRectF SettingsWindow::globalFrame(const SettingsFrameWindow* window)
+{
+    // y up, so the rectangle's bottom() is the window's top edge.
+    return coordinates().toGlobal(QRectF(window->frameGeometry()));
+}
+
+void SettingsWindow::place(SettingsFrameWindow* window, std::optional<double> keepCenterX, std::optional<double> top)
+{
+    window->adjustSize();
+    const QSize size = window->frameGeometry().size();
+    const ScreenCoordinates coords = coordinates();
+    if (!keepCenterX || !top) {
+        QScreen* screen = QGuiApplication::primaryScreen();
+        if (screen) {
+            QRect frame(QPoint(), size);
+            frame.moveCenter(screen->availableGeometry().center());
+            window->move(frame.topLeft());
+        }
+        return;
+    }
+    std::vector<Screen> screens;
+    for (QScreen* s : QGuiApplication::screens())
+        screens.push_back({coords.toGlobal(QRectF(s->geometry())), coords.toGlobal(QRectF(s->availableGeometry()))});
+    std::optional<Screen> fallback;
+    if (QScreen* primary = QGuiApplication::primaryScreen())
+        fallback = Screen{coords.toGlobal(QRectF(primary->geometry())),
+                          coords.toGlobal(QRectF(primary->availableGeometry()))};
+    const QPointF origin = placedOrigin(QSizeF(size), *keepCenterX, *top, screens, fallback);
+    const QRectF qt = coords.fromGlobal(QRectF(origin, QSizeF(size)));
+    window->move(qt.topLeft().toPoint());
+}
+
+QPointF SettingsWindow::placedOrigin(const QSizeF& size, double keepCenterX, double top,
+                                     const std::vector<Screen>& screens, std::optional<Screen> fallback)
+{
+    const double w = size.width();
+    const double h = size.height();
+    const double x = keepCenterX - w * 0.5;
+    const double y = top - h;
+    // Rectangles are y up: top() is the lowest y and bottom() the highest.
+    const QPointF probe(keepCenterX, top - 10);
+    std::optional<Screen> chosen = fallback;
+    for (const Screen& s : screens) {
+        const QRectF& f = s.frame;
+        if (probe.x() >= f.left() && probe.x() < f.right() && probe.y() >= f.top() && probe.y() < f.bottom()) {
+            chosen = s;
+            break;
+        }
+    }
+    if (!chosen)
+        return {x, y};
+    const QRectF& v = chosen->visible;
+    const double minX = v.left();
+    const double maxX = v.right();
+    const double minY = v.top();
+    const double maxY = v.bottom();
+    return {std::min(std::max(x, minX), std::max(minX, maxX - w)), std::min(std::max(y, minY), std::max(minY, maxY - h))};
+}
+
+QString SettingsWindow::frameText(const QRectF& frame)
+{
+    return QStringLiteral("(") + number(frame.x()) + QStringLiteral(", ") + number(frame.y()) + QStringLiteral(", ") +
+           number(frame.width()) + QStringLiteral(", ") + number(frame.height()) + QStringLiteral(")");
+}
+
+} // namespace corvessa

@@ -1,6 +1,7 @@
 #include "settings/SettingsWindow.h"
 
 #include "model/RecorderModel.h"
+#include "platform/QtScreenLayout.h"
 #include "platform/core/RecorderLog.h"
 #include "platform/core/ScreenCoordinates.h"
 #include "prefs/LocNotifier.h"
@@ -21,12 +22,6 @@ SettingsServices SettingsWindow::s_services;
 QPointer<SettingsFrameWindow> SettingsWindow::s_window;
 
 namespace {
-
-ScreenCoordinates coordinates()
-{
-    QScreen* primary = QGuiApplication::primaryScreen();
-    return ScreenCoordinates(primary ? QRectF(primary->geometry()) : QRectF());
-}
 
 QString number(double value)
 {
@@ -141,14 +136,14 @@ void SettingsWindow::windowClosing()
 QRectF SettingsWindow::globalFrame(const SettingsFrameWindow* window)
 {
     // y up, so the rectangle's bottom() is the window's top edge.
-    return coordinates().toGlobal(QRectF(window->frameGeometry()));
+    return QtScreenLayout::current().toGlobal(QRectF(window->frameGeometry()));
 }
 
 void SettingsWindow::place(SettingsFrameWindow* window, std::optional<double> keepCenterX, std::optional<double> top)
 {
     window->adjustSize();
     const QSize size = window->frameGeometry().size();
-    const ScreenCoordinates coords = coordinates();
+    const ScreenCoordinates coords = QtScreenLayout::current();
     if (!keepCenterX || !top) {
         QScreen* screen = QGuiApplication::primaryScreen();
         if (screen) {

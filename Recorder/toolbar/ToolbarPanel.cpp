@@ -1,6 +1,7 @@
 #include "toolbar/ToolbarPanel.h"
 
 #include "platform/FloatingSurfaces.h"
+#include "platform/QtScreenLayout.h"
 #include "platform/core/ScreenCoordinates.h"
 #include "toolbar/DragHandle.h"
 
@@ -45,8 +46,7 @@ bool ToolbarPanel::dragging() const
 
 ScreenCoordinates ToolbarPanel::coordinates()
 {
-    QScreen* primary = QGuiApplication::primaryScreen();
-    return ScreenCoordinates(primary ? QRectF(primary->geometry()) : QRectF());
+    return QtScreenLayout::current();
 }
 
 QRectF ToolbarPanel::frame() const

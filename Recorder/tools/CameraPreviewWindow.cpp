@@ -6,13 +6,14 @@
 #include "platform/DisplayList.h"
 #include "platform/FloatingSurfaces.h"
 #include "platform/PointerService.h"
+#include "platform/QtScreenLayout.h"
 #include "platform/core/ScreenCoordinates.h"
 #include "platform/core/UserDefaults.h"
 #include "prefs/KeyBinding.h"
 #include "prefs/Loc.h"
 #include "prefs/Prefs.h"
-#include "tools/PreviewView.h"
 #include "toolbar/DragHandle.h"
+#include "tools/PreviewView.h"
 
 #include <QAction>
 #include <QGuiApplication>
@@ -30,13 +31,6 @@
 namespace corvessa {
 
 namespace {
-
-// Qt coordinates (y down) from and to global points, by the primary screen now.
-ScreenCoordinates coordinates()
-{
-    QScreen* primary = QGuiApplication::primaryScreen();
-    return ScreenCoordinates(primary ? QRectF(primary->geometry()) : QRectF());
-}
 
 double area(const QRectF& r)
 {
@@ -175,7 +169,7 @@ QRectF CameraPreviewWindow::frame() const
 {
     if (!m_previewPanel)
         return {};
-    return coordinates().toGlobal(QRectF(m_previewPanel->geometry()));
+    return QtScreenLayout::current().toGlobal(QRectF(m_previewPanel->geometry()));
 }
 
 bool CameraPreviewWindow::isVisible() const
@@ -376,7 +370,7 @@ void CameraPreviewWindow::hidePreview()
 
 void CameraPreviewWindow::setFrame(const QRectF& frame)
 {
-    const QRect target = coordinates().fromGlobal(frame).toRect();
+    const QRect target = QtScreenLayout::current().fromGlobal(frame).toRect();
     m_moving = true;
     // Place and size in one request: a resize alone grows the window downwards
     // (y down), and a window manager may push that off-screen step back on

@@ -1,6 +1,7 @@
 #include "tools/LensOverlay.h"
 
 #include "platform/FloatingSurfaces.h"
+#include "platform/QtScreenLayout.h"
 #include "tools/LensOutlineView.h"
 
 #include <QGuiApplication>
@@ -13,19 +14,13 @@ namespace corvessa {
 
 namespace {
 
-ScreenCoordinates qtLayout()
-{
-    QScreen* primary = QGuiApplication::primaryScreen();
-    return ScreenCoordinates(primary ? QRectF(primary->geometry()) : QRectF());
-}
-
 } // namespace
 
 LensOverlay::LensOverlay(std::shared_ptr<FloatingSurfaces> surfaces, std::function<void(QWindow*)> registerWindow,
                          std::function<ScreenCoordinates()> coords)
     : m_surfaces(std::move(surfaces))
     , m_registerWindow(std::move(registerWindow))
-    , m_coords(coords ? std::move(coords) : &qtLayout)
+    , m_coords(coords ? std::move(coords) : &QtScreenLayout::current)
 {
 }
 

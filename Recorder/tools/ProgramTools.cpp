@@ -1,19 +1,16 @@
 #include "tools/ProgramTools.h"
 
 #include "platform/PlatformLoader.h"
+#include "platform/QtScreenLayout.h"
 #include "platform/ScreenSource.h"
 #include "platform/core/MainLoopScheduler.h"
-#include "platform/core/ScreenCoordinates.h"
 #include "toolbar/FloatingMenu.h"
 #include "tools/LensOverlay.h"
 #include "tools/MagnifierPanel.h"
-#include "tools/RegionPicker.h"
 #include "tools/PenOverlay.h"
+#include "tools/RegionPicker.h"
 #include "tools/TargetPicker.h"
 #include "tools/ZoomHUD.h"
-
-#include <QGuiApplication>
-#include <QScreen>
 
 #include <unistd.h>
 
@@ -175,9 +172,7 @@ void ProgramTools::showMenu(MenuRows rows, const QRectF& anchor)
     FloatingMenu* menu = FloatingMenu::shared();
     if (!menu)
         return;
-    QScreen* primary = QGuiApplication::primaryScreen();
-    const ScreenCoordinates layout(primary ? QRectF(primary->geometry()) : QRectF());
-    menu->show(std::move(rows), {}, layout.fromGlobal(anchor).toAlignedRect(), std::nullopt);
+    menu->show(std::move(rows), {}, QtScreenLayout::current().fromGlobal(anchor).toAlignedRect(), std::nullopt);
 }
 
 void ProgramTools::dismissFloatingMenu()

@@ -1,6 +1,7 @@
 #include "tools/ZoomHUD.h"
 
 #include "platform/FloatingSurfaces.h"
+#include "platform/QtScreenLayout.h"
 #include "tools/ZoomBadge.h"
 
 #include <QGuiApplication>
@@ -18,18 +19,6 @@ namespace {
 // Fade steps: smooth at 60 Hz, and a late step only shortens the fade.
 constexpr double kFadeStep = 1.0 / 60;
 
-ScreenCoordinates qtLayout()
-{
-    QScreen* primary = QGuiApplication::primaryScreen();
-    std::vector<ScreenCoordinates::Screen> screens;
-    for (QScreen* s : QGuiApplication::screens()) {
-        const QRectF points(s->geometry());
-        const double scale = s->devicePixelRatio();
-        screens.push_back({QRectF(points.topLeft() * scale, points.size() * scale), points});
-    }
-    return ScreenCoordinates(primary ? QRectF(primary->geometry()) : QRectF(), std::move(screens));
-}
-
 } // namespace
 
 ZoomHUD::ZoomHUD(Scheduler& clock, std::shared_ptr<FloatingSurfaces> surfaces,
@@ -37,7 +26,7 @@ ZoomHUD::ZoomHUD(Scheduler& clock, std::shared_ptr<FloatingSurfaces> surfaces,
     : m_clock(clock)
     , m_surfaces(std::move(surfaces))
     , m_registerWindow(std::move(registerWindow))
-    , m_layout(layout ? std::move(layout) : &qtLayout)
+    , m_layout(layout ? std::move(layout) : &QtScreenLayout::current)
 {
 }
 

@@ -365,8 +365,11 @@ TEST(RecorderEnginePause, TiersAndResumeFromDeep)
     const double effectiveAtPause = h.engine->effectiveSeconds();
 
     ASSERT_TRUE(h.events.waitFor(line(Line::eco), 2));
-    ASSERT_EQ(h.source->runningConfigurations().size(), 1u);
-    EXPECT_EQ(h.source->runningConfigurations()[0].minimumFrameInterval, MediaTime(1, 1));
+    // The stream takes the slower rate on the control queue, after the line.
+    EXPECT_TRUE(waitUntil([&] {
+        const auto running = h.source->runningConfigurations();
+        return running.size() == 1 && running[0].minimumFrameInterval == MediaTime(1, 1);
+    }, 5));
     ASSERT_TRUE(h.events.waitFor(line(Line::deep), 2));
     EXPECT_TRUE(waitUntil([&] { return h.source->runningStreams() == 0; }, 2));
     EXPECT_TRUE(waitUntil([&] { return h.power->holdCount() == 0; }, 2));

@@ -1,5 +1,6 @@
 // The built program, run as a user would: under Xvfb with a window manager and
 // a private sound server, driven by its global hot keys sent with XTest.
+#include "app/StatusIcon.h"
 #include "engine/RecoveryJournal.h"
 #include "platform/core/XdgPaths.h"
 #include "prefs/Prefs.h"
@@ -7,10 +8,13 @@
 #include "support/PulseFixture.h"
 #include "support/TempHome.h"
 #include "support/XvfbTest.h"
+#include "toolbar/Confirm.h"
 
 #include <QDir>
+#include <QColor>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -18,11 +22,17 @@
 #include <QStandardPaths>
 #include <QThread>
 
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
+#include <algorithm>
 #include <csignal>
+#include <cstdlib>
+#include <functional>
+#include <optional>
 #include <sys/wait.h>
 
 namespace corvessa::test {
@@ -54,6 +64,7 @@ protected:
         m_program.reset();
         if (m_x)
             XCloseDisplay(m_x);
+        m_tray.reset();
         m_wm.reset();
         m_home.reset();
     }
@@ -108,6 +119,231 @@ protected:
         return QDir(m_folder).entryList({QStringLiteral("*.mov")}, QDir::Files, QDir::Name);
     }
 
+    // trayer as the tray host at the top right, awaited until it owns the tray.
+    bool startTray()
+    {
+        m_tray = ChildProcess::start(QStringLiteral("trayer"),
+                                     {QStringLiteral("--edge"), QStringLiteral("top"), QStringLiteral("--align"),
+                                      QStringLiteral("right"), QStringLiteral("--widthtype"), QStringLiteral("pixel"),
+                                      QStringLiteral("--width"), QStringLiteral("120"), QStringLiteral("--height"),
+                                      QStringLiteral("28"), QStringLiteral("--SetDockType"), QStringLiteral("true")});
+        const Atom selection = XInternAtom(m_x, "_NET_SYSTEM_TRAY_S0", False);
+        return m_tray && waitFor([&] { return XGetSelectionOwner(m_x, selection) != None; }, 20000);
+    }
+
+    struct Shown {
+        Window id = None;
+        QRect rect;   // global, y down
+        bool inTray = false;
+        QString title;
+    };
+
+    static QString classOf(Display* x, Window w)
+    {
+        XClassHint hint{};
+        if (!XGetClassHint(x, w, &hint))
+            return {};
+        const QString cls = QString::fromLatin1(hint.res_name) + QLatin1Char('/') + QString::fromLatin1(hint.res_class);
+        XFree(hint.res_name);
+        XFree(hint.res_class);
+        return cls;
+    }
+
+    QString titleOf(Window w)
+    {
+        Atom type = None;
+        int format = 0;
+        unsigned long count = 0;
+        unsigned long rest = 0;
+        unsigned char* data = nullptr;
+        QString title;
+        if (XGetWindowProperty(m_x, w, XInternAtom(m_x, "_NET_WM_NAME", False), 0, 1024, False,
+                               XInternAtom(m_x, "UTF8_STRING", False), &type, &format, &count, &rest, &data)
+                == Success
+            && data) {
+            title = QString::fromUtf8(reinterpret_cast<const char*>(data), int(count));
+        }
+        if (data)
+            XFree(data);
+        return title;
+    }
+
+    // The program's windows on screen: its own top levels (inside the window
+    // manager's frames or not) and the icon the tray took in.
+    std::vector<Shown> shownWindows()
+    {
+        std::vector<Shown> found;
+        const Window root = DefaultRootWindow(m_x);
+        // Windows vanish while they are walked: their errors are expected.
+        const auto previous = XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
+        std::function<void(Window, bool)> walk = [&](Window w, bool inTray) {
+            XWindowAttributes a{};
+            if (w != root && (!XGetWindowAttributes(m_x, w, &a) || a.map_state != IsViewable))
+                return;
+            const QString cls = w == root ? QString() : classOf(m_x, w);
+            if (cls.contains(QLatin1String("corvessa"), Qt::CaseInsensitive)) {
+                Window child = None;
+                int x = 0;
+                int y = 0;
+                XTranslateCoordinates(m_x, w, root, 0, 0, &x, &y, &child);
+                found.push_back({w, QRect(x, y, a.width, a.height), inTray, titleOf(w)});
+                return;
+            }
+            inTray = inTray || cls.contains(QLatin1String("trayer"), Qt::CaseInsensitive);
+            Window r = None;
+            Window p = None;
+            Window* children = nullptr;
+            unsigned int count = 0;
+            if (!XQueryTree(m_x, w, &r, &p, &children, &count))
+                return;
+            const std::vector<Window> list(children, children + count);
+            if (children)
+                XFree(children);
+            for (Window c : list)
+                walk(c, inTray);
+        };
+        walk(root, false);
+        XSync(m_x, False);
+        XSetErrorHandler(previous);
+        return found;
+    }
+
+    // The tray icon: ours, taken into the tray.
+    std::optional<QRect> trayIcon()
+    {
+        for (const Shown& s : shownWindows()) {
+            if (s.inTray && !s.rect.isEmpty())
+                return s.rect;
+        }
+        return std::nullopt;
+    }
+
+    // For failure messages: the windows' ids, places and titles.
+    static QString describe(const std::vector<Shown>& list)
+    {
+        QString out;
+        for (const Shown& s : list)
+            out += QStringLiteral(" [%1 %2,%3 %4x%5 %6 %7]").arg(s.id, 0, 16).arg(s.rect.x()).arg(s.rect.y()).arg(s.rect.width()).arg(s.rect.height())
+                       .arg(s.inTray ? QStringLiteral("tray") : QString(), s.title);
+        return out;
+    }
+
+    // The program's windows once no more come or go for a while.
+    std::vector<Shown> settledWindows()
+    {
+        std::vector<Shown> last;
+        int still = 0;
+        waitFor([&] {
+            std::vector<Shown> now = shownWindows();
+            const bool same = now.size() == last.size()
+                && std::equal(now.begin(), now.end(), last.begin(), [](const Shown& a, const Shown& b) { return a.id == b.id; });
+            still = same ? still + 1 : 0;
+            last = std::move(now);
+            QThread::msleep(100);
+            return still >= 10;
+        });
+        return last;
+    }
+
+    // A window of ours not in `before` that opened up by the tray icon at `icon`
+    // (a floating window's frame holds its shadow, so it may reach above it).
+    std::optional<Shown> popUnder(const QRect& icon, const std::vector<Shown>& before)
+    {
+        for (const Shown& s : shownWindows()) {
+            if (!s.inTray && s.rect.top() <= icon.bottom() + 40
+                && std::none_of(before.begin(), before.end(), [&](const Shown& b) { return b.id == s.id; }))
+                return s;
+        }
+        return std::nullopt;
+    }
+
+    // What the screen shows in `rect`.
+    QImage grab(const QRect& rect)
+    {
+        XImage* image = XGetImage(m_x, DefaultRootWindow(m_x), rect.x(), rect.y(), unsigned(rect.width()),
+                                  unsigned(rect.height()), AllPlanes, ZPixmap);
+        if (!image)
+            return {};
+        QImage out(rect.size(), QImage::Format_RGB32);
+        for (int y = 0; y < rect.height(); ++y) {
+            for (int x = 0; x < rect.width(); ++x) {
+                const unsigned long p = XGetPixel(image, x, y);
+                out.setPixel(x, y, qRgb(int((p >> 16) & 0xff), int((p >> 8) & 0xff), int(p & 0xff)));
+            }
+        }
+        XDestroyImage(image);
+        return out;
+    }
+
+    void keepScreenshot(const QString& name)
+    {
+        const QString artifacts = qEnvironmentVariable("CORVESSA_TEST_ARTIFACTS");
+        if (artifacts.isEmpty())
+            return;
+        const Screen* s = DefaultScreenOfDisplay(m_x);
+        grab(QRect(0, 0, s->width, s->height)).save(artifacts + QLatin1Char('/') + name);
+    }
+
+    // The pixels of `rect` close to `colour`, and their centre.
+    std::pair<int, QPoint> pixelsLike(const QRect& rect, const QColor& colour, int tolerance = 40)
+    {
+        const QImage image = grab(rect);
+        int count = 0;
+        QPoint sum;
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                const QColor c = image.pixelColor(x, y);
+                if (std::abs(c.red() - colour.red()) + std::abs(c.green() - colour.green())
+                        + std::abs(c.blue() - colour.blue()) <= tolerance) {
+                    ++count;
+                    sum += QPoint(x, y);
+                }
+            }
+        }
+        return {count, count ? rect.topLeft() + sum / count : QPoint()};
+    }
+
+    void click(const QPoint& p)
+    {
+        XTestFakeMotionEvent(m_x, -1, p.x(), p.y(), CurrentTime);
+        XSync(m_x, False);
+        QThread::msleep(100);
+        XTestFakeButtonEvent(m_x, 1, True, CurrentTime);
+        XTestFakeButtonEvent(m_x, 1, False, CurrentTime);
+        XSync(m_x, False);
+    }
+
+    // Waits for the question titled `title` and confirms it with a click on its red button.
+    void confirm(const QString& title)
+    {
+        std::optional<Shown> dialog;
+        ASSERT_TRUE(waitFor([&] {
+            for (const Shown& s : shownWindows()) {
+                if (!s.inTray && s.title == title)
+                    dialog = s;
+            }
+            return dialog.has_value();
+        }, 20000)) << logText().toStdString();
+        std::pair<int, QPoint> red;
+        ASSERT_TRUE(waitFor([&] { return (red = pixelsLike(dialog->rect, Confirm::okColour())).first > 100; }, 10000))
+            << "the red button shows";
+        keepScreenshot(QStringLiteral("question.png"));
+        click(red.second);
+    }
+
+    // Whether the movie decodes to its end with hevc video and some length.
+    static bool plays(const QString& path)
+    {
+        const QJsonObject info = probe(path);
+        const double duration = info.value(QStringLiteral("format")).toObject().value(QStringLiteral("duration")).toString().toDouble();
+        QProcess decode;
+        decode.start(QStringLiteral("ffmpeg"), {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-xerror"),
+                                                QStringLiteral("-i"), path, QStringLiteral("-f"), QStringLiteral("null"),
+                                                QStringLiteral("-")});
+        return codecs(info).contains(QStringLiteral("hevc")) && duration > 0.5 && decode.waitForFinished(120000)
+            && decode.exitStatus() == QProcess::NormalExit && decode.exitCode() == 0;
+    }
+
     // ffprobe's codecs and duration of a movie.
     static QJsonObject probe(const QString& path)
     {
@@ -138,6 +374,7 @@ protected:
     PulseFixture* m_pulse = nullptr;
     std::unique_ptr<TempHome> m_home;
     std::unique_ptr<ChildProcess> m_wm;
+    std::unique_ptr<ChildProcess> m_tray;
     std::unique_ptr<ChildProcess> m_program;
     Display* m_x = nullptr;
     QString m_folder;
@@ -212,6 +449,75 @@ TEST_F(CorvessaProgramXvfb, SigtermDuringARecordingSavesItFirst)
     EXPECT_TRUE(codecs(probe(QDir(m_folder).filePath(movies().first()))).contains(QStringLiteral("hevc")));
 }
 
+TEST_F(CorvessaProgramXvfb, TheTrayIconStartsARecordingAndCtrlQSavesIt)
+{
+    ASSERT_TRUE(startTray()) << "trayer is installed by scripts/install-deps.sh";
+    m_program = launch(QStringLiteral("tray"));
+    ASSERT_TRUE(m_program);
+    ASSERT_TRUE(waitForLog(QStringLiteral("[hotkeys] registered")));
+
+    // The idle glyph shows in the tray and holds still once the tray has laid it out.
+    const QColor red = StatusIcon::recordingColour();
+    QRect icon;
+    int still = 0;
+    ASSERT_TRUE(waitFor([&] {
+        const QRect now = trayIcon().value_or(QRect());
+        still = !now.isEmpty() && now == icon ? still + 1 : 0;
+        icon = now;
+        QThread::msleep(100);
+        return still >= 5;
+    })) << "the tray takes our icon in";
+    EXPECT_LT(icon.top(), 40) << "in the tray at the top edge";
+    // Drawn: the glyph stands out from the tray's background at the icon's corner.
+    ASSERT_TRUE(waitFor([&] {
+        const QColor background = grab(icon).pixelColor(0, 0);
+        return icon.width() * icon.height() - pixelsLike(icon, background, 60).first > 10;
+    }, 10000)) << "the idle glyph is drawn";
+    EXPECT_LT(pixelsLike(icon, red).first, 5) << "and is not red";
+    keepScreenshot(QStringLiteral("tray-idle.png"));
+
+    // A click opens the status menu; its first row starts a recording.
+    auto before = settledWindows();
+    click(icon.center());
+    std::optional<Shown> menu;
+    ASSERT_TRUE(waitFor([&] { return (menu = popUnder(icon, before)).has_value(); }, 15000))
+        << "the status menu opens; shown:" << describe(shownWindows()).toStdString();
+    QThread::msleep(300);
+    keepScreenshot(QStringLiteral("tray-status-menu.png"));
+    click(QPoint(menu->rect.center().x(), menu->rect.top() + 12));
+    ASSERT_TRUE(waitFor(recording)) << logText().toStdString();
+    ASSERT_TRUE(waitFor([&] { return pixelsLike(icon, red).first > 20; })) << "the glyph turns red";
+    keepScreenshot(QStringLiteral("tray-recording.png"));
+
+    // A click opens the floating status menu, a second one closes it.
+    before = settledWindows();
+    click(icon.center());
+    std::optional<Shown> floating;
+    ASSERT_TRUE(waitFor([&] { return (floating = popUnder(icon, before)).has_value(); }, 15000))
+        << "the floating status menu opens; shown:" << describe(shownWindows()).toStdString();
+    QThread::msleep(300);
+    keepScreenshot(QStringLiteral("tray-floating-menu.png"));
+    click(icon.center());
+    ASSERT_TRUE(waitFor([&] { return !popUnder(icon, before); }, 15000)) << "the second click closes it";
+    QThread::msleep(1000);
+    EXPECT_FALSE(popUnder(icon, before)) << "and it stays closed";
+
+    // Ctrl+Q in a window of ours asks first, and the red button saves, then quits.
+    // The bar never takes the focus on a click (it floats over what is being
+    // recorded): the focus is handed to it as a window manager's keyboard would.
+    const auto bar = std::find_if(before.begin(), before.end(), [](const Shown& s) { return !s.inTray; });
+    ASSERT_NE(bar, before.end());
+    XSetInputFocus(m_x, bar->id, RevertToPointerRoot, CurrentTime);
+    XSync(m_x, False);
+    QThread::msleep(300);
+    chord({XK_Control_L, XK_q});
+    confirm(QStringLiteral("Stop Recording and Quit?"));
+    EXPECT_EQ(exitStatus(*m_program, 60000), 0) << logText().toStdString();
+    EXPECT_FALSE(recording());
+    ASSERT_EQ(movies().size(), 1);
+    EXPECT_TRUE(plays(QDir(m_folder).filePath(movies().first())));
+}
+
 TEST_F(CorvessaProgramXvfb, LauncherActionsReachTheRunningProgram)
 {
     m_program = launch(QStringLiteral("launcher"));
@@ -227,12 +533,15 @@ TEST_F(CorvessaProgramXvfb, LauncherActionsReachTheRunningProgram)
     EXPECT_EQ(action(QStringLiteral("start")), 0);
     ASSERT_TRUE(waitFor(recording)) << logText().toStdString();
     QThread::msleep(1000);
-    // Stop asks first; a SIGTERM while it asks saves the recording.
+    // Stop asks the menu item's question; its red button saves a movie that plays.
     EXPECT_EQ(action(QStringLiteral("stop")), 0);
     ASSERT_TRUE(waitForLog(QStringLiteral("[dock] stop")));
+    confirm(QStringLiteral("Stop Recording and Save?"));
+    ASSERT_TRUE(waitFor([] { return !recording(); })) << logText().toStdString();
+    ASSERT_TRUE(waitFor([&] { return movies().size() == 1; }));
+    EXPECT_TRUE(plays(QDir(m_folder).filePath(movies().first())));
     ::kill(m_program->pid(), SIGTERM);
     EXPECT_EQ(exitStatus(*m_program, 60000), 0);
-    EXPECT_EQ(movies().size(), 1);
 }
 
 } // namespace

@@ -431,8 +431,9 @@ TEST(FFmpegMovieWriter, TheEncodersThreadsKeepTheWritersPriority)
         ++started;
         errno = 0;
         const int nice = getpriority(PRIO_PROCESS, id_t(tid.toInt()));
-        if (errno == 0) // else it has ended
+        if (errno == 0) { // else it has ended
             EXPECT_EQ(nice, own) << "thread " << tid.toStdString();
+        }
     }
     EXPECT_GT(started, 1);
     ASSERT_TRUE(finishAndWait(w));

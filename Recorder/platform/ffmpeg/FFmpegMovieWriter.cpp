@@ -2,8 +2,10 @@
 
 #include "platform/core/Guarded.h"
 #include "platform/core/PixelBuffer.h"
+#include "platform/core/RecorderLog.h"
 #include "platform/core/SampleBuffer.h"
 #include "platform/core/SerialQueue.h"
+#include "platform/core/ThreadPriority.h"
 #include "platform/ffmpeg/FFmpegHandles.h"
 #include "platform/ffmpeg/SwsScaler.h"
 
@@ -21,6 +23,7 @@ extern "C" {
 #include <cmath>
 #include <deque>
 #include <fcntl.h>
+#include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -421,8 +424,19 @@ std::optional<RecorderError> FFmpegMovieWriter::Core::openVideo(const VideoSetti
     av_dict_set(&options, "tune", "zerolatency", 0);
     av_dict_set(&options, "x265-params", params.toUtf8().constData(), 0);
     av_dict_set(&options, "forced-idr", "1", 0);
-    const int r = avcodec_open2(c, codec, &options);
+    // x265 lowers its pool's threads by ten nice steps; with every CPU busy
+    // they then get a tenth of a normal thread's share, the encoder falls
+    // behind and the queue overflows. They are started while the encoder
+    // opens, so it opens where they keep their creator's priority.
+    int r = 0;
+    const bool kept = runWithPriorityKept([&] { r = avcodec_open2(c, codec, &options); });
     av_dict_free(&options);
+    if (!kept && r >= 0) {
+        static std::once_flag said;
+        std::call_once(said, [] {
+            RecorderLog::write(QStringLiteral("[writer] the encoder's threads run at lowered priority on this system"));
+        });
+    }
     if (r < 0)
         return failure(r, QStringLiteral("The HEVC encoder could not be started: ") + ffmpegErrorText(r));
 

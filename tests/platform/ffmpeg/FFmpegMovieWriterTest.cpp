@@ -1,5 +1,7 @@
 #include "platform/MovieTestSupport.h"
 
+#include "platform/core/ThreadPriority.h"
+
 #include "platform/ffmpeg/FFmpegHandles.h"
 #include "platform/ffmpeg/FFmpegMovieWriter.h"
 #include "platform/ffmpeg/MovieProbe.h"
@@ -13,6 +15,7 @@
 #include <fcntl.h>
 #include <random>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -114,6 +117,11 @@ Yuv firstFramePixel(const QString& path, int x, int y)
 std::string why(const MovieWriter& w)
 {
     return w.error().value_or(RecorderError{}).message.toStdString();
+}
+
+QStringList threadIds()
+{
+    return QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
 }
 
 } // namespace
@@ -397,6 +405,39 @@ TEST(FFmpegMovieWriter, SaysItIsBusyWhileItsQueueIsFull)
     ASSERT_TRUE(finishAndWait(w));
     EXPECT_EQ(w.status(), Status::Completed) << why(w);
     EXPECT_EQ(MovieProbe::probe(folder.file(QStringLiteral("busy.mov"))).firstOf(MovieProbe::Stream::Kind::Video)->packets, accepted);
+}
+
+// libx265 lowers its worker threads' priority, which starves the encoder
+// whenever every CPU is busy.
+TEST(FFmpegMovieWriter, TheEncodersThreadsKeepTheWritersPriority)
+{
+    if (!runWithPriorityKept([] {}))
+        GTEST_SKIP() << "this kernel cannot keep a thread's priority";
+    const QStringList before = threadIds();
+    MovieFolder folder(QStringLiteral("FFmpegMovieWriter"));
+    FFmpegMovieWriter w(movieSettings(folder.file(QStringLiteral("priority.mov")), 1920, 1080, 30, false));
+    ASSERT_TRUE(w.startWriting()) << why(w);
+    const MediaTime start = hostBase();
+    w.startSession(start);
+    auto picture = testPicture(1920, 1080, PixelFormat::NV12VideoRange, 0);
+    // Past the queue's limit: the encoder has worked on some of them.
+    for (int i = 0; i < w.queuedFrameLimit() + 5; ++i)
+        ASSERT_TRUE(appendWhenReady(w, Input::Video, *MediaTime::image(picture, start + MediaTime(i, 30), MediaTime(1, 30))));
+    const int own = getpriority(PRIO_PROCESS, 0);
+    int started = 0;
+    for (const QString& tid : threadIds()) {
+        if (before.contains(tid))
+            continue;
+        ++started;
+        errno = 0;
+        const int nice = getpriority(PRIO_PROCESS, id_t(tid.toInt()));
+        if (errno == 0) { // else it has ended
+            EXPECT_EQ(nice, own) << "thread " << tid.toStdString();
+        }
+    }
+    EXPECT_GT(started, 1);
+    ASSERT_TRUE(finishAndWait(w));
+    EXPECT_EQ(w.status(), Status::Completed) << why(w);
 }
 
 TEST(FFmpegMovieWriter, WritesPicturesTooSmallForTheEncoderAtItsSmallestSize)

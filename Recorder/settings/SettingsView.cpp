@@ -4,6 +4,7 @@
 #include "prefs/Loc.h"
 #include "prefs/Prefs.h"
 #include "prefs/ProfileStore.h"
+#include "settings/AudioPane.h"
 #include "settings/GeneralPane.h"
 #include "settings/MagnifierPane.h"
 #include "settings/PrefsWatch.h"
@@ -92,6 +93,9 @@ QWidget* SettingsView::makeContent(const SettingsServices& services)
         return new GeneralPane(m_prefs, services.profiles ? *services.profiles : ProfileStore::shared());
     case SettingsPane::recording:
         return new RecordingPane(m_prefs, services.model);
+    case SettingsPane::audio:
+        // Without a recorder model the pane has nothing to show.
+        return services.model ? static_cast<QWidget*>(new AudioPane(*services.model)) : new QWidget;
     case SettingsPane::focus:
         return new MagnifierPane(m_prefs);
     case SettingsPane::shortcuts:

@@ -5,6 +5,7 @@
 #include "prefs/Prefs.h"
 #include "prefs/ProfileStore.h"
 #include "settings/AudioPane.h"
+#include "settings/CursorPane.h"
 #include "settings/GeneralPane.h"
 #include "settings/MagnifierPane.h"
 #include "settings/PrefsWatch.h"
@@ -96,6 +97,8 @@ QWidget* SettingsView::makeContent(const SettingsServices& services)
     case SettingsPane::audio:
         // Without a recorder model the pane has nothing to show.
         return services.model ? static_cast<QWidget*>(new AudioPane(*services.model)) : new QWidget;
+    case SettingsPane::cursor:
+        return new CursorPane(m_prefs);
     case SettingsPane::focus:
         return new MagnifierPane(m_prefs);
     case SettingsPane::shortcuts:

@@ -8,6 +8,7 @@
 #include "settings/CursorPane.h"
 #include "settings/GeneralPane.h"
 #include "settings/MagnifierPane.h"
+#include "settings/PenPane.h"
 #include "settings/PrefsWatch.h"
 #include "settings/RecordingPane.h"
 #include "settings/SettingsLayout.h"
@@ -101,6 +102,8 @@ QWidget* SettingsView::makeContent(const SettingsServices& services)
         return new CursorPane(m_prefs);
     case SettingsPane::focus:
         return new MagnifierPane(m_prefs);
+    case SettingsPane::pen:
+        return new PenPane(m_prefs);
     case SettingsPane::shortcuts:
         return new ShortcutsPane(m_prefs, services.hotKeys ? *services.hotKeys : HotKeyCenter::shared());
     default:

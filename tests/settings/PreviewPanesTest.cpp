@@ -7,10 +7,14 @@
 #include "settings/CursorShadowPreview.h"
 #include "settings/CursorSizePreview.h"
 #include "settings/CursorTile.h"
+#include "settings/PenColourDot.h"
+#include "settings/PenPane.h"
+#include "settings/PenPreview.h"
 #include "settings/ResetSlider.h"
 #include "support/TempHome.h"
 
 #include <QPushButton>
+#include <QSlider>
 
 #include <gtest/gtest.h>
 
@@ -110,6 +114,27 @@ TEST_F(PreviewPanesTest, CursorPaneWritesItsPreferences)
 
     prefs.setCursorTheme(2);
     EXPECT_TRUE(pane.sizePreview()->isHidden() || !pane.sizePreview()->parentWidget()->isVisibleTo(&pane));
+}
+
+TEST_F(PreviewPanesTest, PenPaneSamplesAndColours)
+{
+    const QSizeF canvas(600, 110);
+    // Unknown tools draw the pencil's wave; the eraser draws no stroke, only its ring.
+    for (const auto& [tool, points] : {std::pair{0, 61}, {1, 2}, {2, 2}, {3, 2}, {4, 2}, {5, 0}, {9, 61}, {-1, 61}})
+        EXPECT_EQ(PenPreview::sample(tool, 0, 13, canvas).pts.size(), size_t(points)) << tool;
+    EXPECT_EQ(PenPreview::eraserRadius(13), 26);
+    EXPECT_EQ(PenPreview::eraserRadius(2), 10);
+
+    Prefs& prefs = Prefs::shared();
+    PenPane pane(prefs);
+    EXPECT_EQ(PenPane::widthText(13.9), u"13 pt"_s);
+    pane.widthSlider()->setValue(24);
+    EXPECT_EQ(prefs.penWidth(), 24);
+    pane.dots().at(3)->click();
+    EXPECT_EQ(prefs.penColor(), 3);
+    prefs.setPenColor(5);
+    for (size_t i = 0; i < pane.dots().size(); ++i)
+        EXPECT_EQ(pane.dots()[i]->isChosen(), i == 5) << "the toolbar's pick moves the ring here too";
 }
 
 } // namespace

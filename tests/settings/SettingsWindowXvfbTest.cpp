@@ -123,6 +123,7 @@ TEST_F(SettingsWindowOnX, DISABLED_Works)
     stealth.setActive(false);
 
     for (SettingsPane pane : {SettingsPane::general, SettingsPane::recording, SettingsPane::cursor, SettingsPane::focus,
+                              SettingsPane::pen,
                               SettingsPane::shortcuts}) {
         SettingsWindow::show(pane);
         EXPECT_EQ(window()->windowTitle(), SettingsPanes::title(pane));

@@ -127,7 +127,9 @@ CursorPane::CursorPane(Prefs& prefs, QWidget* parent)
 
 bool CursorPane::systemStyle() const
 {
-    return m_prefs.cursorTheme() == 0;
+    // The recording's reading of the setting, so an odd stored value shows what
+    // will be drawn.
+    return cursorThemeFromSetting(m_prefs.cursorTheme()) == CursorTheme::system;
 }
 
 void CursorPane::rebuildTiles()
@@ -154,9 +156,9 @@ void CursorPane::rebuildTiles()
 
 void CursorPane::refresh()
 {
-    const int themeSetting = m_prefs.cursorTheme();
-    m_body->setVisible(themeSetting != 2);
-    if (themeSetting == 2)
+    const CursorTheme theme = cursorThemeFromSetting(m_prefs.cursorTheme());
+    m_body->setVisible(theme != CursorTheme::hidden);
+    if (theme == CursorTheme::hidden)
         return;
     const bool system = systemStyle();
     rebuildTiles();
@@ -173,8 +175,7 @@ void CursorPane::refresh()
     m_shadowUp->refresh();
     m_shadowDown->refresh();
 
-    const CursorStyle::Look look =
-        CursorStyle::look(cursorThemeFromSetting(themeSetting), m_prefs.cursorArt(), m_prefs.cursorArrow());
+    const CursorStyle::Look look = CursorStyle::look(theme, m_prefs.cursorArt(), m_prefs.cursorArrow());
     const double size = system ? m_prefs.cursorSizeSys() : m_prefs.cursorSize();
     m_sizePreview->setLook(look, size);
     m_shadowPreview->setLook(look, size, m_prefs.shadowUp(), m_prefs.shadowDown());

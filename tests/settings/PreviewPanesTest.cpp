@@ -74,6 +74,8 @@ TEST_F(PreviewPanesTest, ShadowPreviewFollowsTheCompositorsShadow)
 
     // Released, the shadow falls further below the click point than pressed.
     const QImage both = CursorShadowPreview::render(look, 1, 0.6, 0.6);
+    if (const QString dir = qEnvironmentVariable("CORVESSA_TEST_ARTIFACTS"); !dir.isEmpty())
+        both.save(dir + u"/settings-cursor-shadow-preview.png"_s);
     const Difference released = differ(both, bare, false);
     const Difference pressed = differ(both, bare, true);
     EXPECT_GT(released.lowest - 2 * CursorShadowPreview::released.hot.y(),

@@ -178,9 +178,12 @@ void RecorderModel::startMonitor()
 {
     if (m_phase.isLive())
         return;
-    if (!m_barVisible && !m_audioPaneOpen)
-        return;
+    // With neither the bar nor the audio pane showing, nothing is metered.
     m_deps.monitors->stopMic();
+    if (!m_barVisible && !m_audioPaneOpen) {
+        startSysMonitor();
+        return;
+    }
     if (m_micOn && m_micAuthorized) {
         m_deps.monitors->startMic(
             m_micID, [this](const LevelStats& s) { pushMic(s); },

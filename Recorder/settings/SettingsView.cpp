@@ -4,8 +4,11 @@
 #include "prefs/Loc.h"
 #include "prefs/Prefs.h"
 #include "prefs/ProfileStore.h"
+#include "settings/AudioPane.h"
+#include "settings/CursorPane.h"
 #include "settings/GeneralPane.h"
 #include "settings/MagnifierPane.h"
+#include "settings/PenPane.h"
 #include "settings/PrefsWatch.h"
 #include "settings/RecordingPane.h"
 #include "settings/SettingsLayout.h"
@@ -92,8 +95,15 @@ QWidget* SettingsView::makeContent(const SettingsServices& services)
         return new GeneralPane(m_prefs, services.profiles ? *services.profiles : ProfileStore::shared());
     case SettingsPane::recording:
         return new RecordingPane(m_prefs, services.model);
+    case SettingsPane::audio:
+        // Without a recorder model the pane has nothing to show.
+        return services.model ? static_cast<QWidget*>(new AudioPane(*services.model)) : new QWidget;
+    case SettingsPane::cursor:
+        return new CursorPane(m_prefs);
     case SettingsPane::focus:
         return new MagnifierPane(m_prefs);
+    case SettingsPane::pen:
+        return new PenPane(m_prefs);
     case SettingsPane::shortcuts:
         return new ShortcutsPane(m_prefs, services.hotKeys ? *services.hotKeys : HotKeyCenter::shared());
     default:

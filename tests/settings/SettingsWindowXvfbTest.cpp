@@ -122,7 +122,8 @@ TEST_F(SettingsWindowOnX, DISABLED_Works)
     EXPECT_EQ(Stealth::sharing(window()->windowHandle()), Stealth::Sharing::none);
     stealth.setActive(false);
 
-    for (SettingsPane pane : {SettingsPane::general, SettingsPane::recording, SettingsPane::focus,
+    for (SettingsPane pane : {SettingsPane::general, SettingsPane::recording, SettingsPane::cursor, SettingsPane::focus,
+                              SettingsPane::pen,
                               SettingsPane::shortcuts}) {
         SettingsWindow::show(pane);
         EXPECT_EQ(window()->windowTitle(), SettingsPanes::title(pane));

@@ -4,6 +4,7 @@
 #include "prefs/Loc.h"
 #include "prefs/Prefs.h"
 #include "prefs/ProfileStore.h"
+#include "settings/AboutPane.h"
 #include "settings/GeneralPane.h"
 #include "settings/MagnifierPane.h"
 #include "settings/PrefsWatch.h"
@@ -96,6 +97,8 @@ QWidget* SettingsView::makeContent(const SettingsServices& services)
         return new MagnifierPane(m_prefs);
     case SettingsPane::shortcuts:
         return new ShortcutsPane(m_prefs, services.hotKeys ? *services.hotKeys : HotKeyCenter::shared());
+    case SettingsPane::about:
+        return new AboutPane(LinkActions(services.openLink));
     default:
         break;
     }

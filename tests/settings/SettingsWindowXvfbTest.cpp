@@ -11,6 +11,7 @@
 #include "prefs/Loc.h"
 #include "prefs/Prefs.h"
 #include "prefs/ShortcutCapture.h"
+#include "settings/AboutPane.h"
 #include "settings/SettingRow.h"
 #include "settings/SettingsFrameWindow.h"
 #include "settings/SettingsView.h"
@@ -123,12 +124,18 @@ TEST_F(SettingsWindowOnX, DISABLED_Works)
     stealth.setActive(false);
 
     for (SettingsPane pane : {SettingsPane::general, SettingsPane::recording, SettingsPane::focus,
-                              SettingsPane::shortcuts}) {
+                              SettingsPane::shortcuts, SettingsPane::about}) {
         SettingsWindow::show(pane);
         EXPECT_EQ(window()->windowTitle(), SettingsPanes::title(pane));
         spin(300);
         WindowManager::keepScreenshot(u"settings-"_s + SettingsPanes::rawValue(pane) + u".png"_s);
     }
+
+    auto* about = qobject_cast<AboutPane*>(window()->view(SettingsPane::about)->content());
+    ASSERT_TRUE(about);
+    about->setPage(AboutPane::Page::usage);
+    spin(300);
+    WindowManager::keepScreenshot(u"settings-about-guide.png"_s);
 
     // The Recording pane is locked while a recording runs.
     SettingsWindow::show(SettingsPane::recording);

@@ -1,5 +1,6 @@
 #include "settings/SettingsView.h"
 
+#include "platform/DesktopSettingsProgram.h"
 #include "prefs/HotKeyCenter.h"
 #include "prefs/Loc.h"
 #include "prefs/Prefs.h"
@@ -7,6 +8,7 @@
 #include "settings/AboutPane.h"
 #include "settings/GeneralPane.h"
 #include "settings/MagnifierPane.h"
+#include "settings/PermissionsPane.h"
 #include "settings/PrefsWatch.h"
 #include "settings/RecordingPane.h"
 #include "settings/SettingsLayout.h"
@@ -97,6 +99,8 @@ QWidget* SettingsView::makeContent(const SettingsServices& services)
         return new MagnifierPane(m_prefs);
     case SettingsPane::shortcuts:
         return new ShortcutsPane(m_prefs, services.hotKeys ? *services.hotKeys : HotKeyCenter::shared());
+    case SettingsPane::permissions:
+        return new PermissionsPane(Permissions::current(), services.model, DesktopSettingsProgram::find());
     case SettingsPane::about:
         return new AboutPane(LinkActions(services.openLink));
     default:

@@ -1,7 +1,9 @@
 #include "platform/core/UserDefaults.h"
+#include "platform/synthetic/SyntheticPermissions.h"
 #include "prefs/Loc.h"
 #include "prefs/Prefs.h"
 #include "settings/AboutPane.h"
+#include "settings/PermissionsPane.h"
 #include "support/TempHome.h"
 
 #include <QLabel>
@@ -65,6 +67,46 @@ TEST_F(InfoPanesTest, AboutShowsTheBuildsVersionAndTheWholeGuide)
     AboutPane::openGuideNext = true;
     EXPECT_EQ(AboutPane().page(), AboutPane::Page::usage);
     AboutPane::openGuideNext = false;
+}
+
+TEST_F(InfoPanesTest, PermissionRowsFollowTheServicesStates)
+{
+    using Kind = Permissions::Kind;
+    using Access = Permissions::Access;
+    auto service = std::make_shared<SyntheticPermissions>();
+    service->setAccess(Kind::screen, Access::denied);
+    service->setAccess(Kind::microphone, Access::denied);
+    service->setAccess(Kind::camera, Access::granted);
+    PermissionsPane pane(service, nullptr, QString());
+    const auto status = [&](const char* kind) { return pane.findChild<QLabel*>(u"status-"_s + QLatin1String(kind))->text(); };
+    const auto button = [&](const char* kind) {
+        return pane.findChild<QPushButton*>(u"button-"_s + QLatin1String(kind));
+    };
+
+    // A refused screen can only be asked for again; without a settings program
+    // the settings button cannot do anything.
+    EXPECT_EQ(status("screen"), u"Not Granted"_s);
+    EXPECT_EQ(button("screen")->text(), u"Grant Access"_s);
+    EXPECT_EQ(status("microphone"), u"Not Granted"_s);
+    EXPECT_EQ(button("microphone")->text(), u"Open System Settings"_s);
+    EXPECT_FALSE(button("microphone")->isEnabled());
+    EXPECT_EQ(status("camera"), u"Granted"_s);
+    EXPECT_EQ(button("camera")->text(), u"Open System Settings"_s);
+
+    button("screen")->click();
+    EXPECT_EQ(service->requestCount(Kind::screen), 1);
+
+    service->setAccess(Kind::microphone, Access::notDetermined);
+    service->setAccess(Kind::camera, Access::denied);
+    pane.refresh();
+    EXPECT_EQ(button("microphone")->text(), u"Grant Access"_s);
+    EXPECT_TRUE(button("microphone")->isEnabled());
+    EXPECT_EQ(status("camera"), u"Not Granted"_s);
+    EXPECT_TRUE(pane.findChild<QLabel*>(u"detail-camera"_s)->text().contains(u"\"video\""_s));
+
+    PermissionsPane withProgram(service, nullptr, u"/usr/bin/true"_s);
+    withProgram.findChild<QPushButton*>(u"button-camera"_s)->click();
+    EXPECT_EQ(service->openedPanes(), QStringList{u"Privacy_Camera"_s});
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include "prefs/Prefs.h"
 #include "prefs/ProfileStore.h"
 #include "settings/AboutPane.h"
+#include "settings/CameraPane.h"
 #include "settings/GeneralPane.h"
 #include "settings/MagnifierPane.h"
 #include "settings/PermissionsPane.h"
@@ -99,6 +100,8 @@ QWidget* SettingsView::makeContent(const SettingsServices& services)
         return new MagnifierPane(m_prefs);
     case SettingsPane::shortcuts:
         return new ShortcutsPane(m_prefs, services.hotKeys ? *services.hotKeys : HotKeyCenter::shared());
+    case SettingsPane::camera:
+        return new CameraPane(m_prefs, services.model, {});
     case SettingsPane::permissions:
         return new PermissionsPane(Permissions::current(), services.model, DesktopSettingsProgram::find());
     case SettingsPane::about:

@@ -3,11 +3,14 @@
 #include "prefs/Loc.h"
 #include "prefs/Prefs.h"
 #include "settings/AboutPane.h"
+#include "settings/CameraPane.h"
+#include "settings/SettingRow.h"
 #include "settings/PermissionsPane.h"
 #include "support/TempHome.h"
 
 #include <QLabel>
 #include <QPushButton>
+#include <QSlider>
 
 #include <gtest/gtest.h>
 
@@ -107,6 +110,40 @@ TEST_F(InfoPanesTest, PermissionRowsFollowTheServicesStates)
     PermissionsPane withProgram(service, nullptr, u"/usr/bin/true"_s);
     withProgram.findChild<QPushButton*>(u"button-camera"_s)->click();
     EXPECT_EQ(service->openedPanes(), QStringList{u"Privacy_Camera"_s});
+}
+
+TEST_F(InfoPanesTest, CameraCornersFollowTheShape)
+{
+    for (const auto& [radius, text] : {std::pair{0.12, "24%"}, std::pair{0.0, "0%"}, std::pair{0.5, "100%"}})
+        EXPECT_EQ(CameraPane::radiusText(radius, 1), QLatin1String(text));
+    EXPECT_EQ(CameraPane::radiusText(0.3, 2), u"—"_s);
+
+    CameraPane pane(*prefs, nullptr, {});
+    QSlider* radius = nullptr;
+    for (QSlider* slider : pane.findChildren<QSlider*>())
+        if (slider->accessibleName() == u"cameraRadius"_s)
+            radius = slider;
+    ASSERT_TRUE(radius);
+    const auto descs = [&] {
+        QStringList all;
+        for (SettingRow* row : pane.findChildren<SettingRow*>())
+            all << row->desc();
+        return all;
+    };
+    prefs->setCameraRadius(0.2);
+    prefs->setCameraShape(2);
+    EXPECT_FALSE(radius->isEnabled());
+    EXPECT_TRUE(descs().contains(u"Circle shape has no adjustable corners."_s));
+    EXPECT_DOUBLE_EQ(prefs->cameraRadius(), 0.2);
+    prefs->setCameraShape(1);
+    EXPECT_TRUE(radius->isEnabled());
+    EXPECT_EQ(radius->value(), 200);
+
+    prefs->setCameraBurn(false);
+    EXPECT_TRUE(descs().contains(u"Camera and screen are saved as separate files for editing later."_s));
+    // Without a model: no format or preview rows; without a controls dialog the button waits.
+    EXPECT_EQ(pane.findChildren<SettingRow*>().size(), 5);
+    EXPECT_FALSE(pane.findChild<QPushButton*>(u"videoEffects"_s)->isEnabled());
 }
 
 } // namespace

@@ -124,7 +124,8 @@ TEST_F(SettingsWindowOnX, DISABLED_Works)
     stealth.setActive(false);
 
     for (SettingsPane pane : {SettingsPane::general, SettingsPane::recording, SettingsPane::focus,
-                              SettingsPane::shortcuts, SettingsPane::permissions, SettingsPane::about}) {
+                              SettingsPane::camera, SettingsPane::shortcuts, SettingsPane::permissions,
+                              SettingsPane::about}) {
         SettingsWindow::show(pane);
         EXPECT_EQ(window()->windowTitle(), SettingsPanes::title(pane));
         spin(300);

@@ -26,10 +26,6 @@ constexpr int kItemIconWidth = 28;
 constexpr int kItemIconPoints = 15;
 const QColor kPausedTint(255, 149, 0);
 
-QString loc(const char* english)
-{
-    return Loc::text(QString::fromUtf8(english));
-}
 
 QLabel* label(const QString& text, QWidget* parent, int pointDelta = -1, bool secondary = true, bool wrap = true)
 {
@@ -58,7 +54,7 @@ AboutPane::AboutPane(LinkActions links, QWidget* parent)
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     m_picker = new GatedSegmented([this] { return int(m_page); }, [this](int page) { setPage(Page(page)); },
-                                  {{loc("About"), {}, int(Page::about)}, {loc("Guide"), {}, int(Page::usage)}}, this);
+                                  {{Loc::text(QStringLiteral("About")), {}, int(Page::about)}, {Loc::text(QStringLiteral("Guide")), {}, int(Page::usage)}}, this);
     m_picker->setFixedWidth(kPickerWidth);
     layout->addWidget(m_picker, 0, Qt::AlignHCenter);
     layout->addSpacing(16);
@@ -80,7 +76,7 @@ void AboutPane::setPage(Page page)
 
 QString AboutPane::versionText()
 {
-    return Loc::fill(loc("Version %@ (%@)"), LinkActions::version(), LinkActions::build());
+    return Loc::fill(Loc::text(QStringLiteral("Version %@ (%@)")), LinkActions::version(), LinkActions::build());
 }
 
 QString AboutPane::nameText()
@@ -92,91 +88,91 @@ QString AboutPane::nameText()
 
 std::vector<AboutPane::Section> AboutPane::guideSections()
 {
-    const auto item = [](const char* symbol, const char* title, const QString& detail, QColor tint = {}) {
-        return Item{QString::fromLatin1(symbol), loc(title), detail, tint};
+    const auto item = [](const char* symbol, const QString& title, const QString& detail, QColor tint = {}) {
+        return Item{QString::fromLatin1(symbol), title, detail, tint};
     };
     std::vector<Section> sections;
     sections.push_back(
-        {loc("Before You Record"),
-         {item("rectangle.dashed", "1. Choose What to Record",
-               loc("Three buttons on the left: record full screen, record a window, or record an area. After selecting "
-                  "\"Window\" or \"Area\", click the window as shown, or drag to create a selection.")),
-          item("mic", "2. Turn On Audio if You Want It",
-               loc("\"Microphone\" records your voice; click it to choose a device. \"System Audio\" records sounds "
+        {Loc::text(QStringLiteral("Before You Record")),
+         {item("rectangle.dashed", Loc::text(QStringLiteral("1. Choose What to Record")),
+               Loc::text(QStringLiteral("Three buttons on the left: record full screen, record a window, or record an area. After selecting "
+                  "\"Window\" or \"Area\", click the window as shown, or drag to create a selection."))),
+          item("mic", Loc::text(QStringLiteral("2. Turn On Audio if You Want It")),
+               Loc::text(QStringLiteral("\"Microphone\" records your voice; click it to choose a device. \"System Audio\" records sounds "
                   "from your Mac, like videos and music. The level meter under each one shows if it's picking up "
-                  "sound.")),
-          item("video", "3. Turn On Camera to Show Yourself",
-               loc("Click \"Camera\" to choose one. A camera window appears on screen and also in your recording.")),
-          item("record.circle", "4. Click the Blue \"Record\" Button",
-               loc("A 3, 2, 1 countdown appears in the center (you can turn it off in Settings › Recording), then "
-                  "recording starts. The toolbar won't appear in your video."))},
+                  "sound."))),
+          item("video", Loc::text(QStringLiteral("3. Turn On Camera to Show Yourself")),
+               Loc::text(QStringLiteral("Click \"Camera\" to choose one. A camera window appears on screen and also in your recording."))),
+          item("record.circle", Loc::text(QStringLiteral("4. Click the Blue \"Record\" Button")),
+               Loc::text(QStringLiteral("A 3, 2, 1 countdown appears in the center (you can turn it off in Settings › Recording), then "
+                  "recording starts. The toolbar won't appear in your video.")))},
          {}});
     sections.push_back(
-        {loc("While Recording"),
-         {item("arrow.down.right.and.arrow.up.left", "Compact Recording Toolbar",
-               loc("Click the leftmost button while recording to switch to a shorter horizontal toolbar: time, pause, "
+        {Loc::text(QStringLiteral("While Recording")),
+         {item("arrow.down.right.and.arrow.up.left", Loc::text(QStringLiteral("Compact Recording Toolbar")),
+               Loc::text(QStringLiteral("Click the leftmost button while recording to switch to a shorter horizontal toolbar: time, pause, "
                   "stop, and microphone and system audio icons with vertical meters. Click the leftmost button again "
                   "to expand it. Your choice is remembered for future recordings. Use the tools button next to them, "
-                  "or shortcuts, for the magnifier, pen, and teleprompter.")),
-          item("pause.fill", "Pause, Stop, Restart, and Cancel",
-               loc("Four buttons on the left of the toolbar. Pause: click if you need a break, then resume when ready. "
+                  "or shortcuts, for the magnifier, pen, and teleprompter."))),
+          item("pause.fill", Loc::text(QStringLiteral("Pause, Stop, Restart, and Cancel")),
+               Loc::text(QStringLiteral("Four buttons on the left of the toolbar. Pause: click if you need a break, then resume when ready. "
                   "Stop: you're done. Restart: discard and re-record. Cancel: discard without saving. Restart and "
-                  "Cancel ask for confirmation first.")),
-          item("hand.tap", "Tool Buttons: Click or Press and Hold",
-               loc("On the magnifier and pen buttons, a click turns the tool on or off. Press and hold to open more "
+                  "Cancel ask for confirmation first."))),
+          item("hand.tap", Loc::text(QStringLiteral("Tool Buttons: Click or Press and Hold")),
+               Loc::text(QStringLiteral("On the magnifier and pen buttons, a click turns the tool on or off. Press and hold to open more "
                   "options: mode, zoom size and speed for the magnifier; tools for the pen. While a tool is on, press "
-                  "Esc to leave it.")),
-          item("pencil.tip", "Pen",
-               loc("Click to draw on screen as you talk. The color dot changes the color. Click again, or press Esc, "
-                  "to turn the pen off and clear your drawings. Press and hold for lines, arrows, boxes, and more.")),
-          item("plus.magnifyingglass", "Magnifier",
-               loc("Zoom in so small text is clear. Two modes. Follow Cursor: click to zoom around the cursor. Select "
+                  "Esc to leave it."))),
+          item("pencil.tip", Loc::text(QStringLiteral("Pen")),
+               Loc::text(QStringLiteral("Click to draw on screen as you talk. The color dot changes the color. Click again, or press Esc, "
+                  "to turn the pen off and clear your drawings. Press and hold for lines, arrows, boxes, and more."))),
+          item("plus.magnifyingglass", Loc::text(QStringLiteral("Magnifier")),
+               Loc::text(QStringLiteral("Zoom in so small text is clear. Two modes. Follow Cursor: click to zoom around the cursor. Select "
                   "Region: click, then drag a box on screen to zoom into it (Esc cancels). Zoom in or out with ⌃⌥] "
                   "and ⌃⌥[. While paused you can pick the spot first; it zooms when you resume. Press Esc to turn it "
-                  "off.")),
-          item("person.crop.square", "Camera Window",
-               loc("Drag it with your mouse; it snaps to screen corners. To temporarily hide the preview, click "
-                  "\"Camera\" and select \"Hide Camera Feed\" (you'll still be in the video).")),
-          item("mic.slash", "Mute for a Moment",
-               loc("Click \"Microphone\" and select \"Temporary Mute\", or press the shortcut. Press again to "
-                  "unmute.")),
-          item("eye.slash", "Hidden While Recording",
-               loc("The toolbar, menus, teleprompter, and settings window are hidden from your recording."))},
+                  "off."))),
+          item("person.crop.square", Loc::text(QStringLiteral("Camera Window")),
+               Loc::text(QStringLiteral("Drag it with your mouse; it snaps to screen corners. To temporarily hide the preview, click "
+                  "\"Camera\" and select \"Hide Camera Feed\" (you'll still be in the video)."))),
+          item("mic.slash", Loc::text(QStringLiteral("Mute for a Moment")),
+               Loc::text(QStringLiteral("Click \"Microphone\" and select \"Temporary Mute\", or press the shortcut. Press again to "
+                  "unmute."))),
+          item("eye.slash", Loc::text(QStringLiteral("Hidden While Recording")),
+               Loc::text(QStringLiteral("The toolbar, menus, teleprompter, and settings window are hidden from your recording.")))},
          {}});
     sections.push_back(
-        {loc("While Paused"),
-         {item("circle.fill", "Ready to Resume",
-               loc("Right after you pause. Everything stays ready, so resuming is instant."), kPausedTint),
-          item("leaf.fill", "Eco Standby",
-               loc("After 10 seconds. The screen is captured at only 1 frame per second to save power."), kPausedTint),
-          item("moon.zzz.fill", "Deep Sleep",
-               loc("After 3 minutes. Screen and camera capture stop completely, so resuming takes a moment longer."),
+        {Loc::text(QStringLiteral("While Paused")),
+         {item("circle.fill", Loc::text(QStringLiteral("Ready to Resume")),
+               Loc::text(QStringLiteral("Right after you pause. Everything stays ready, so resuming is instant.")), kPausedTint),
+          item("leaf.fill", Loc::text(QStringLiteral("Eco Standby")),
+               Loc::text(QStringLiteral("After 10 seconds. The screen is captured at only 1 frame per second to save power.")), kPausedTint),
+          item("moon.zzz.fill", Loc::text(QStringLiteral("Deep Sleep")),
+               Loc::text(QStringLiteral("After 3 minutes. Screen and camera capture stop completely, so resuming takes a moment longer.")),
                kPausedTint)},
-         loc("Nothing is recorded while paused, and the paused time is cut from your video. Hover over the icon beside "
-            "the time to see the current mode.")});
+         Loc::text(QStringLiteral("Nothing is recorded while paused, and the paused time is cut from your video. Hover over the icon beside "
+            "the time to see the current mode."))});
     sections.push_back(
-        {loc("After Recording"),
-         {item("checkmark.circle", "Click “Stop” and Your Video Is Ready",
-               loc("It saves in seconds. Click \"Show in Finder\" to find it. It's a .mov file—double-click to play or "
-                  "send directly to others. No export needed.")),
-          item("folder", "Where Are Videos Saved?",
-               loc("Videos are saved to the folder you choose when you first record. To change it, go to Settings › "
-                  "General."))},
+        {Loc::text(QStringLiteral("After Recording")),
+         {item("checkmark.circle", Loc::text(QStringLiteral("Click “Stop” and Your Video Is Ready")),
+               Loc::text(QStringLiteral("It saves in seconds. Click \"Show in Finder\" to find it. It's a .mov file—double-click to play or "
+                  "send directly to others. No export needed."))),
+          item("folder", Loc::text(QStringLiteral("Where Are Videos Saved?")),
+               Loc::text(QStringLiteral("Videos are saved to the folder you choose when you first record. To change it, go to Settings › "
+                  "General.")))},
          {}});
     sections.push_back(
-        {loc("And More"),
-         {item("cursorarrow.rays", "Cursor",
-               loc("The cursor in your video can change to a glove. See Settings › Cursor.") + QLatin1Char(' ')
-                   + loc("Your screen cursor doesn't change.")),
-          item("text.justify.left", "Teleprompter",
-               loc("Paste your script, click play, and text scrolls up for you to read along. Press ⌃⌥T to show or "
-                  "hide it, or Esc to close it. Change the shortcut in Settings › Shortcuts.")),
-          item("command", "Shortcuts",
-               loc("Default shortcuts: Start ⌃⌥R, Pause ⌃⌥P, Stop ⌃⌥S, Mute ⌃⌥M, Pen ⌃⌥D, Magnifier ⌃⌥F, Zoom ⌃⌥] "
+        {Loc::text(QStringLiteral("And More")),
+         {item("cursorarrow.rays", Loc::text(QStringLiteral("Cursor")),
+               Loc::text(QStringLiteral("The cursor in your video can change to a glove. See Settings › Cursor.")) + QLatin1Char(' ')
+                   + Loc::text(QStringLiteral("Your screen cursor doesn't change."))),
+          item("text.justify.left", Loc::text(QStringLiteral("Teleprompter")),
+               Loc::text(QStringLiteral("Paste your script, click play, and text scrolls up for you to read along. Press ⌃⌥T to show or "
+                  "hide it, or Esc to close it. Change the shortcut in Settings › Shortcuts."))),
+          item("command", Loc::text(QStringLiteral("Shortcuts")),
+               Loc::text(QStringLiteral("Default shortcuts: Start ⌃⌥R, Pause ⌃⌥P, Stop ⌃⌥S, Mute ⌃⌥M, Pen ⌃⌥D, Magnifier ⌃⌥F, Zoom ⌃⌥] "
                   "and ⌃⌥[, Magnifier mode ⌃⌥G, Re-select ⌃⌥E, Teleprompter ⌃⌥T, Show or hide toolbar ⌃⌥H. They "
                   "work in any app. A small hint bar above the toolbar shows the shortcuts you can use right now; "
                   "turn it off in Settings › Shortcuts. Change shortcuts there, or find every command in the "
-                  "Recording menu at the top of the screen."))},
+                  "Recording menu at the top of the screen.")))},
          {}});
     return sections;
 }
@@ -225,7 +221,7 @@ QWidget* AboutPane::aboutPage()
     auto* version = label(versionText(), page, -1, true, false);
     version->setObjectName(QStringLiteral("version"));
     centred(version);
-    auto* tagline = label(loc("Lightweight screen recording. Done in seconds."), page, -1, false, false);
+    auto* tagline = label(Loc::text(QStringLiteral("Lightweight screen recording. Done in seconds.")), page, -1, false, false);
     QFont semibold = tagline->font();
     semibold.setWeight(QFont::DemiBold);
     tagline->setFont(semibold);
@@ -234,7 +230,7 @@ QWidget* AboutPane::aboutPage()
     tagline->setPalette(accent);
     centred(tagline, 8);
     centred(label(QStringLiteral("Record. Stop. Done."), page, -1, true, false));
-    auto* summary = label(loc("Screen, camera, audio—all in one toolbar."), page);
+    auto* summary = label(Loc::text(QStringLiteral("Screen, camera, audio—all in one toolbar.")), page);
     summary->setAlignment(Qt::AlignHCenter);
     column->addWidget(summary);
 
@@ -259,15 +255,15 @@ QWidget* AboutPane::aboutPage()
         column->addSpacing(above);
         column->addLayout(line);
     };
-    row({link(loc("Website"), QStringLiteral("globe"), LinkActions::websiteUrl(code), page),
-         link(loc("Guide"), QStringLiteral("book"), LinkActions::guideUrl(code), page)},
+    row({link(Loc::text(QStringLiteral("Website")), QStringLiteral("globe"), LinkActions::websiteUrl(code), page),
+         link(Loc::text(QStringLiteral("Guide")), QStringLiteral("book"), LinkActions::guideUrl(code), page)},
         16, 6);
-    row({link(loc("Privacy Policy"), {}, LinkActions::privacyUrl(code), page),
-         link(loc("Terms of Service"), {}, LinkActions::termsUrl(code), page),
+    row({link(Loc::text(QStringLiteral("Privacy Policy")), {}, LinkActions::privacyUrl(code), page),
+         link(Loc::text(QStringLiteral("Terms of Service")), {}, LinkActions::termsUrl(code), page),
          link(QStringLiteral("GitHub"), QStringLiteral("chevron.left.forwardslash.chevron.right"),
               QUrl(QString::fromLatin1(LinkActions::githubProfileAddress)), page)},
         16, 4);
-    auto* question = label(loc("Questions or suggestions? Email"), page, -1, true, false);
+    auto* question = label(Loc::text(QStringLiteral("Questions or suggestions? Email")), page, -1, true, false);
     question->setTextInteractionFlags(Qt::TextSelectableByMouse);
     row({question, link(QString::fromLatin1(LinkActions::supportAddress), {},
                         LinkActions::supportUrl(LinkActions::version()), page)},
@@ -322,12 +318,12 @@ QWidget* AboutPane::usagePage()
     column->setSpacing(18);
     for (const Section& s : guideSections())
         column->addWidget(section(s, page));
-    column->addWidget(label(loc("On first use, allow “Screen & System Audio Recording” in the system prompt; it also "
+    column->addWidget(label(Loc::text(QStringLiteral("On first use, allow “Screen & System Audio Recording” in the system prompt; it also "
                                "covers system audio. When you use the microphone or camera, you'll be asked again. "
                                "Just click “Allow”. If you click “Don't Allow” by accident, you can turn it back on "
-                               "in Settings › Permissions."),
+                               "in Settings › Permissions.")),
                             page, -2));
-    auto* trouble = label(Loc::fill(loc("Having trouble? Email us at %@"), QString::fromLatin1(LinkActions::supportAddress)),
+    auto* trouble = label(Loc::fill(Loc::text(QStringLiteral("Having trouble? Email us at %@")), QString::fromLatin1(LinkActions::supportAddress)),
                           page, -2);
     trouble->setTextInteractionFlags(Qt::TextSelectableByMouse);
     column->addWidget(trouble);

@@ -37,10 +37,6 @@ constexpr int kMinWidth = 120;
 constexpr int kMaxWidth = 480;
 constexpr int kWidthStep = 10;
 
-QString loc(const char* english)
-{
-    return Loc::text(QString::fromUtf8(english));
-}
 
 // The cells are equally wide: enough for the widest title in each, or `width`.
 int fittingWidth(const GatedSegmented* picker, int width)
@@ -83,20 +79,20 @@ CameraPane::CameraPane(Prefs& prefs, RecorderModel* model, std::function<void(QW
 
     auto* mode = new GatedSegmented([&prefs] { return int(prefs.cameraBurn()); },
                                     [&prefs](int value) { prefs.setCameraBurn(value != 0); },
-                                    {{loc("Separate Files"), {}, 0}, {loc("Embed in Recording"), {}, 1}}, this);
+                                    {{Loc::text(QStringLiteral("Separate Files")), {}, 0}, {Loc::text(QStringLiteral("Embed in Recording")), {}, 1}}, this);
     // Wider where the language's titles need it.
     mode->setFixedWidth(fittingWidth(mode, kModeWidth));
-    m_modeRow = new SettingRow(loc("Camera Mode"), {}, mode, this);
+    m_modeRow = new SettingRow(Loc::text(QStringLiteral("Camera Mode")), {}, mode, this);
     layout->addWidget(m_modeRow);
 
     auto* shape = new GatedSegmented([&prefs] { return prefs.cameraShape(); },
                                      [&prefs](int value) { prefs.setCameraShape(value); },
-                                     {{loc("Landscape"), QStringLiteral("rectangle"), 0},
-                                      {loc("Square"), QStringLiteral("square"), 1},
-                                      {loc("Circle"), QStringLiteral("circle"), kCircle}},
+                                     {{Loc::text(QStringLiteral("Landscape")), QStringLiteral("rectangle"), 0},
+                                      {Loc::text(QStringLiteral("Square")), QStringLiteral("square"), 1},
+                                      {Loc::text(QStringLiteral("Circle")), QStringLiteral("circle"), kCircle}},
                                      this);
     shape->setFixedWidth(fittingWidth(shape, kShapeWidth));
-    layout->addWidget(new SettingRow(loc("Camera Window Shape"), loc("How the camera window appears on screen."),
+    layout->addWidget(new SettingRow(Loc::text(QStringLiteral("Camera Window Shape")), Loc::text(QStringLiteral("How the camera window appears on screen.")),
                                      shape, this));
 
     QWidget* radiusBox = sliderLine(m_radius, m_radiusText, this);
@@ -104,7 +100,7 @@ CameraPane::CameraPane(Prefs& prefs, RecorderModel* model, std::function<void(QW
     m_radius->setAccessibleName(QStringLiteral("cameraRadius"));
     connect(m_radius, &QSlider::valueChanged, this,
             [&prefs](int steps) { prefs.setCameraRadius(double(steps) / kRadiusSteps); });
-    m_radiusRow = new SettingRow(loc("Corner Radius"), {}, radiusBox, this);
+    m_radiusRow = new SettingRow(Loc::text(QStringLiteral("Corner Radius")), {}, radiusBox, this);
     layout->addWidget(m_radiusRow);
 
     QWidget* sizeBox = sliderLine(m_size, m_sizeText, this);
@@ -112,8 +108,8 @@ CameraPane::CameraPane(Prefs& prefs, RecorderModel* model, std::function<void(QW
     m_size->setAccessibleName(QStringLiteral("cameraPreviewW"));
     connect(m_size, &QSlider::valueChanged, this,
             [&prefs](int tens) { prefs.setCameraPreviewW(double(tens * kWidthStep)); });
-    layout->addWidget(new SettingRow(loc("Camera Window Size"),
-                                     loc("How large the camera window is. You need to turn on your camera first."),
+    layout->addWidget(new SettingRow(Loc::text(QStringLiteral("Camera Window Size")),
+                                     Loc::text(QStringLiteral("How large the camera window is. You need to turn on your camera first.")),
                                      sizeBox, this));
 
     if (model) {
@@ -130,12 +126,12 @@ CameraPane::CameraPane(Prefs& prefs, RecorderModel* model, std::function<void(QW
                 follow();
         });
         connect(preview, &QCheckBox::toggled, model, [model](bool shown) { model->setCameraPreviewHidden(!shown); });
-        layout->addWidget(new SettingRow(loc("Show Camera Preview"),
-                                         loc("Shows a small window on screen so you can see yourself."), preview,
+        layout->addWidget(new SettingRow(Loc::text(QStringLiteral("Show Camera Preview")),
+                                         Loc::text(QStringLiteral("Shows a small window on screen so you can see yourself.")), preview,
                                          this));
     }
 
-    auto* effects = new QPushButton(loc("Open Video Effects…"), this);
+    auto* effects = new QPushButton(Loc::text(QStringLiteral("Open Video Effects…")), this);
     effects->setObjectName(QStringLiteral("videoEffects"));
     effects->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     effects->setEnabled(bool(openEffects));
@@ -144,9 +140,9 @@ CameraPane::CameraPane(Prefs& prefs, RecorderModel* model, std::function<void(QW
             open(this);
     });
     // Linux has no system effects panel: the button opens the camera's own picture controls.
-    layout->addWidget(new SettingRow(loc("System Video Effects"),
-                                     loc("Adjust the camera's own picture: brightness, contrast, saturation, white "
-                                         "balance and backlight compensation, where the camera offers them."),
+    layout->addWidget(new SettingRow(Loc::text(QStringLiteral("System Video Effects")),
+                                     Loc::text(QStringLiteral("Adjust the camera's own picture: brightness, contrast, saturation, white "
+                                         "balance and backlight compensation, where the camera offers them.")),
                                      effects, this));
 
     PrefsWatch::on(this, prefs,
@@ -170,13 +166,13 @@ QString CameraPane::radiusText(double radius, int shape)
 void CameraPane::refresh()
 {
     m_modeRow->setDesc(m_prefs.cameraBurn()
-                           ? loc("Camera window is embedded in the recording, creating one file. The window's "
-                                 "position and size in the recording match what's on screen.")
-                           : loc("Camera and screen are saved as separate files for editing later."));
+                           ? Loc::text(QStringLiteral("Camera window is embedded in the recording, creating one file. The window's "
+                                 "position and size in the recording match what's on screen."))
+                           : Loc::text(QStringLiteral("Camera and screen are saved as separate files for editing later.")));
     const int shape = m_prefs.cameraShape();
     const bool circle = shape == kCircle;
-    m_radiusRow->setDesc(circle ? loc("Circle shape has no adjustable corners.")
-                                : loc("Adjust from sharp to rounded."));
+    m_radiusRow->setDesc(circle ? Loc::text(QStringLiteral("Circle shape has no adjustable corners."))
+                                : Loc::text(QStringLiteral("Adjust from sharp to rounded.")));
     m_radius->setEnabled(!circle);
     if (!m_radius->isSliderDown()) {
         const QSignalBlocker block(m_radius);

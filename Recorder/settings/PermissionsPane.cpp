@@ -22,10 +22,6 @@ constexpr int kRefreshMs = 500;
 const QColor kWarn(255, 199, 0);
 const QColor kGreen(52, 199, 89);
 
-QString loc(const char* english)
-{
-    return Loc::text(QString::fromUtf8(english));
-}
 
 void setColour(QWidget* widget, QPalette::ColorRole role, const QColor& colour)
 {
@@ -60,14 +56,14 @@ PermissionsPane::PermissionsPane(std::shared_ptr<Permissions> permissions, Recor
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     m_rows.reserve(3);
-    addRow(Permissions::Kind::screen, loc("Screen Recording"),
-           loc("Required for Screen Recording. Also covers System Audio."), QStringLiteral("Privacy_ScreenCapture"));
-    addRow(Permissions::Kind::microphone, loc("Microphone"),
-           loc("Records your voice. Turn it off if you don't need it."), QStringLiteral("Privacy_Microphone"));
-    addRow(Permissions::Kind::camera, loc("Camera"), loc("Records your face. Turn it off if you don't need it."),
+    addRow(Permissions::Kind::screen, Loc::text(QStringLiteral("Screen Recording")),
+           Loc::text(QStringLiteral("Required for Screen Recording. Also covers System Audio.")), QStringLiteral("Privacy_ScreenCapture"));
+    addRow(Permissions::Kind::microphone, Loc::text(QStringLiteral("Microphone")),
+           Loc::text(QStringLiteral("Records your voice. Turn it off if you don't need it.")), QStringLiteral("Privacy_Microphone"));
+    addRow(Permissions::Kind::camera, Loc::text(QStringLiteral("Camera")), Loc::text(QStringLiteral("Records your face. Turn it off if you don't need it.")),
            QStringLiteral("Privacy_Camera"));
 
-    auto* footnote = new QLabel(loc("Permissions are requested only when you click “Grant Access”."), this);
+    auto* footnote = new QLabel(Loc::text(QStringLiteral("Permissions are requested only when you click “Grant Access”.")), this);
     footnote->setWordWrap(true);
     setColour(footnote, QPalette::WindowText, footnote->palette().color(QPalette::PlaceholderText));
     // Under the status column.
@@ -148,14 +144,14 @@ void PermissionsPane::refresh()
         row.statusIcon->setPixmap(Symbols::pixmap(granted ? QStringLiteral("checkmark.circle.fill")
                                                           : QStringLiteral("exclamationmark.circle.fill"),
                                                   13, tint, devicePixelRatioF()));
-        row.status->setText(granted ? loc("Granted") : loc("Not Granted"));
+        row.status->setText(granted ? Loc::text(QStringLiteral("Granted")) : Loc::text(QStringLiteral("Not Granted")));
         setColour(row.status, QPalette::WindowText, tint);
 
         const bool grant = row.state == State::undetermined;
-        row.button->setText(grant ? loc("Grant Access") : loc("Open System Settings"));
+        row.button->setText(grant ? Loc::text(QStringLiteral("Grant Access")) : Loc::text(QStringLiteral("Open System Settings")));
         row.button->setEnabled(grant || !m_settingsProgram.isEmpty());
         row.button->setToolTip(row.button->isEnabled() ? QString()
-                                                       : loc("No settings program of this desktop was found."));
+                                                       : Loc::text(QStringLiteral("No settings program of this desktop was found.")));
         // Prominent: the accent colour, except for a granted row.
         QPalette buttonPalette = plain;
         if (!granted && row.button->isEnabled()) {
@@ -170,7 +166,7 @@ void PermissionsPane::refresh()
         QString detail = row.detail;
         if (row.kind == Permissions::Kind::camera && row.state == State::denied)
             detail += QLatin1Char(' ')
-                + loc("The camera refused to open: add your account to the \"video\" group and log in again.");
+                + Loc::text(QStringLiteral("The camera refused to open: add your account to the \"video\" group and log in again."));
         row.detailLabel->setText(detail);
     }
 }

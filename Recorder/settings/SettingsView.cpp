@@ -6,6 +6,7 @@
 #include "prefs/Prefs.h"
 #include "prefs/ProfileStore.h"
 #include "settings/AboutPane.h"
+#include "settings/CameraControlsDialog.h"
 #include "settings/CameraPane.h"
 #include "settings/GeneralPane.h"
 #include "settings/MagnifierPane.h"
@@ -101,7 +102,10 @@ QWidget* SettingsView::makeContent(const SettingsServices& services)
     case SettingsPane::shortcuts:
         return new ShortcutsPane(m_prefs, services.hotKeys ? *services.hotKeys : HotKeyCenter::shared());
     case SettingsPane::camera:
-        return new CameraPane(m_prefs, services.model, {});
+        return new CameraPane(m_prefs, services.model,
+                              [model = services.model, registerWindow = services.registerWindow](QWidget* from) {
+                                  CameraControlsDialog::open(from, model, registerWindow);
+                              });
     case SettingsPane::permissions:
         return new PermissionsPane(Permissions::current(), services.model, DesktopSettingsProgram::find());
     case SettingsPane::about:

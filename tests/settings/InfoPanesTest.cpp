@@ -1,14 +1,18 @@
 #include "platform/core/UserDefaults.h"
+#include "platform/synthetic/SyntheticCameraService.h"
 #include "platform/synthetic/SyntheticPermissions.h"
 #include "prefs/Loc.h"
 #include "prefs/Prefs.h"
 #include "settings/AboutPane.h"
+#include "settings/CameraControlsDialog.h"
 #include "settings/CameraPane.h"
 #include "settings/SettingRow.h"
 #include "settings/PermissionsPane.h"
 #include "support/TempHome.h"
 
 #include <QLabel>
+#include <QCheckBox>
+#include <QDialogButtonBox>
 #include <QPushButton>
 #include <QSlider>
 
@@ -144,6 +148,41 @@ TEST_F(InfoPanesTest, CameraCornersFollowTheShape)
     // Without a model: no format or preview rows; without a controls dialog the button waits.
     EXPECT_EQ(pane.findChildren<SettingRow*>().size(), 5);
     EXPECT_FALSE(pane.findChild<QPushButton*>(u"videoEffects"_s)->isEnabled());
+}
+
+TEST_F(InfoPanesTest, CameraControlsReachTheCamera)
+{
+    using Kind = CameraPictureControl::Kind;
+    auto service = std::make_shared<SyntheticCameraService>();
+    const QString id = SyntheticCameraService::defaultDevice().id;
+    const auto value = [&](Kind kind) {
+        for (const auto& c : service->controls(id))
+            if (c.kind == kind)
+                return c.value;
+        return -1;
+    };
+    CameraControlsDialog dialog(service, id);
+    QSlider* brightness = nullptr;
+    for (QSlider* slider : dialog.findChildren<QSlider*>())
+        if (slider->accessibleName() == u"Brightness"_s)
+            brightness = slider;
+    ASSERT_TRUE(brightness);
+    brightness->setValue(200);
+    EXPECT_EQ(value(Kind::brightness), 200);
+    dialog.findChild<QCheckBox*>()->setChecked(true);
+    EXPECT_EQ(value(Kind::backlightCompensation), 1);
+
+    for (QAbstractButton* button : dialog.findChild<QDialogButtonBox*>()->buttons())
+        if (button->text() == u"Restore Defaults"_s)
+            button->click();
+    EXPECT_EQ(value(Kind::brightness), 128);
+    EXPECT_EQ(value(Kind::backlightCompensation), 0);
+
+    // Nonsense: an unknown camera has no controls and takes none.
+    EXPECT_TRUE(service->controls(u"nothing"_s).empty());
+    EXPECT_FALSE(service->setControl(u"nothing"_s, Kind::brightness, 1));
+    CameraControlsDialog none(service, u"nothing"_s);
+    EXPECT_TRUE(none.findChild<QLabel*>(u"none"_s));
 }
 
 } // namespace

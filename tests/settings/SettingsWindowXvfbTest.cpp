@@ -6,12 +6,14 @@
 // the program on the private server (the disabled test below).
 #include "model/Stealth.h"
 #include "platform/core/UserDefaults.h"
+#include "platform/synthetic/SyntheticCameraService.h"
 #include "platform/x11/X11GlobalHotKeys.h"
 #include "prefs/HotKeyCenter.h"
 #include "prefs/Loc.h"
 #include "prefs/Prefs.h"
 #include "prefs/ShortcutCapture.h"
 #include "settings/AboutPane.h"
+#include "settings/CameraControlsDialog.h"
 #include "settings/SettingRow.h"
 #include "settings/SettingsFrameWindow.h"
 #include "settings/SettingsView.h"
@@ -24,6 +26,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QPushButton>
 #include <QToolBar>
 #include <QWindow>
 
@@ -137,6 +140,17 @@ TEST_F(SettingsWindowOnX, DISABLED_Works)
     about->setPage(AboutPane::Page::usage);
     spin(300);
     WindowManager::keepScreenshot(u"settings-about-guide.png"_s);
+
+    // The camera's own controls, of the synthetic camera.
+    CameraService::setCurrent(std::make_shared<SyntheticCameraService>());
+    SettingsWindow::show(SettingsPane::camera);
+    window()->view(SettingsPane::camera)->content()->findChild<QPushButton*>(u"videoEffects"_s)->click();
+    auto* effects = window()->findChild<CameraControlsDialog*>();
+    ASSERT_TRUE(effects);
+    spin(300);
+    WindowManager::keepScreenshot(u"settings-camera-controls.png"_s);
+    effects->close();
+    CameraService::setCurrent(nullptr);
 
     // The Recording pane is locked while a recording runs.
     SettingsWindow::show(SettingsPane::recording);

@@ -3,7 +3,6 @@
 #include "app/AppShortcuts.h"
 #include "app/DiscardConfirmation.h"
 #include "app/DockActions.h"
-#include "app/LinkActions.h"
 #include "app/MainMenu.h"
 #include "app/MenuBuilders.h"
 #include "app/MenuRenderer.h"
@@ -23,10 +22,12 @@
 #include "platform/core/UserDefaults.h"
 #include "prefs/Cues.h"
 #include "prefs/HotKeyCenter.h"
+#include "prefs/LinkActions.h"
 #include "prefs/Loc.h"
 #include "prefs/LocNotifier.h"
 #include "prefs/Prefs.h"
 #include "prefs/ProfileStore.h"
+#include "settings/AboutPane.h"
 #include "settings/SettingsWindow.h"
 #include "platform/FileReveal.h"
 #include "platform/LauncherBadge.h"
@@ -314,8 +315,10 @@ void AppShell::buildMenus()
     context.barVisible = [this] { return barVisible(); };
     context.toggleBar = [this] { toggleBar(); };
     context.showSettings = [this](const QString& pane) { openSettings(SettingsPanes::fromRawValue(pane)); };
-    // Until the settings window with its built-in guide exists, the guide on the web.
-    context.showGuide = [links = m_links] { links->openGuide(); };
+    context.showGuide = [this] {
+        AboutPane::openGuideNext = true;
+        openSettings(SettingsPane::about);
+    };
     context.quit = [this] { m_model->requestQuit(); };
     context.confirmDiscard = [this](bool restart) { confirmDiscard(restart); };
     context.confirmShowing = [confirm = m_confirm] { return confirm->isShowing(); };
@@ -325,7 +328,11 @@ void AppShell::buildMenus()
     m_shortcuts = std::make_unique<AppShortcuts>(showSettings, [this] { m_model->requestQuit(); });
     const auto keepOutOfRecordings = [stealth = m_stealth](QWindow* window) { stealth->track(window); };
     SettingsWindow::configure({m_model.get(), &HotKeyCenter::shared(), &ProfileStore::shared(), keepOutOfRecordings,
-                               [menus = m_menus](QMainWindow* window) { MainMenu::install(window, menus); }});
+                               [menus = m_menus](QMainWindow* window) { MainMenu::install(window, menus); },
+                               [links = m_links](const QUrl& url) {
+                                   links->open(url);
+                                   return true;
+                               }});
 }
 
 void AppShell::deferredStart()

@@ -1,10 +1,10 @@
 #include "app/MenuBuilders.h"
 
-#include "app/LinkActions.h"
 #include "app/WindowCommands.h"
 #include "engine/compositor/CursorArt.h"
 #include "model/RecorderModel.h"
 #include "prefs/KeyBinding.h"
+#include "prefs/LinkActions.h"
 #include "prefs/Loc.h"
 #include "prefs/Prefs.h"
 

@@ -3,6 +3,7 @@
 #include "platform/CameraDevice.h"
 #include "platform/CameraDeviceChange.h"
 #include "platform/CameraError.h"
+#include "platform/CameraPictureControl.h"
 #include "platform/CameraStream.h"
 #include "platform/CameraStreamOutput.h"
 
@@ -35,6 +36,20 @@ public:
     // Null with the reason in `error` when it cannot be opened.
     virtual std::unique_ptr<CameraStream> open(const QString& id, SerialQueue* queue, CameraStreamOutput output,
                                                CameraError* error = nullptr) = 0;
+
+    // The picture controls the camera offers among CameraPictureControl's kinds, with
+    // their current values; none when it offers none or cannot be asked.
+    virtual std::vector<CameraPictureControl> controls(const QString& id)
+    {
+        (void)id;
+        return {};
+    }
+    // Sets one control; false when the camera refused or does not offer it.
+    virtual bool setControl(const QString& id, CameraPictureControl::Kind kind, int value)
+    {
+        (void)id, (void)kind, (void)value;
+        return false;
+    }
 
     // Calls the handler, on a thread of the service, whenever cameras arrive or
     // leave. A call already under way may still finish after the observation

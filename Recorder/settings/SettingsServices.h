@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QUrl>
+
 #include <functional>
 
 class QMainWindow;
@@ -22,6 +24,8 @@ struct SettingsServices {
     std::function<void(QWindow*)> registerWindow;
     // Gives a new settings window the program's menu bar.
     std::function<void(QMainWindow*)> addMenuBar;
+    // Opens a web or mail address; true when something took it. None: the desktop's.
+    std::function<bool(const QUrl&)> openLink;
 };
 
 } // namespace corvessa

@@ -1,14 +1,19 @@
 #include "settings/SettingsView.h"
 
+#include "platform/DesktopSettingsProgram.h"
 #include "prefs/HotKeyCenter.h"
 #include "prefs/Loc.h"
 #include "prefs/Prefs.h"
 #include "prefs/ProfileStore.h"
+#include "settings/AboutPane.h"
 #include "settings/AudioPane.h"
+#include "settings/CameraControlsDialog.h"
+#include "settings/CameraPane.h"
 #include "settings/CursorPane.h"
 #include "settings/GeneralPane.h"
 #include "settings/MagnifierPane.h"
 #include "settings/PenPane.h"
+#include "settings/PermissionsPane.h"
 #include "settings/PrefsWatch.h"
 #include "settings/RecordingPane.h"
 #include "settings/SettingsLayout.h"
@@ -106,6 +111,15 @@ QWidget* SettingsView::makeContent(const SettingsServices& services)
         return new PenPane(m_prefs);
     case SettingsPane::shortcuts:
         return new ShortcutsPane(m_prefs, services.hotKeys ? *services.hotKeys : HotKeyCenter::shared());
+    case SettingsPane::camera:
+        return new CameraPane(m_prefs, services.model,
+                              [model = services.model, registerWindow = services.registerWindow](QWidget* from) {
+                                  CameraControlsDialog::open(from, model, registerWindow);
+                              });
+    case SettingsPane::permissions:
+        return new PermissionsPane(Permissions::current(), services.model, DesktopSettingsProgram::find());
+    case SettingsPane::about:
+        return new AboutPane(LinkActions(services.openLink));
     default:
         break;
     }

@@ -4,13 +4,13 @@
 #include "app/DiscardConfirmation.h"
 #include "app/DockActions.h"
 #include "app/LaunchArguments.h"
-#include "app/LinkActions.h"
 #include "app/MainMenu.h"
 #include "app/MenuBuilders.h"
 #include "app/MenuDump.h"
 #include "app/MenuRenderer.h"
 #include "engine/compositor/CursorArt.h"
 #include "prefs/KeyBinding.h"
+#include "prefs/LinkActions.h"
 
 #include <QAction>
 #include <QFile>

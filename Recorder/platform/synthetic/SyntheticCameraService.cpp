@@ -4,6 +4,7 @@
 #include "platform/synthetic/SyntheticCameraStream.h"
 
 #include <algorithm>
+#include <map>
 
 namespace corvessa {
 
@@ -15,6 +16,7 @@ struct SyntheticCameraService::Hub {
         std::optional<CameraError> configureError;
         std::optional<CameraError> startError;
         std::vector<SyntheticCameraStream*> streams; // alive; each removes itself when destroyed
+        std::map<QString, std::vector<CameraPictureControl>> controls; // set values, by camera
 
         std::vector<CameraDevice>::iterator device(const QString& id)
         {
@@ -54,6 +56,44 @@ SyntheticCameraService::~SyntheticCameraService() = default;
 std::vector<CameraDevice> SyntheticCameraService::devices()
 {
     return m_hub->state.with([](const Hub::State& s) { return s.devices; });
+}
+
+namespace {
+
+std::vector<CameraPictureControl> syntheticControls()
+{
+    using Kind = CameraPictureControl::Kind;
+    return {{Kind::brightness, 0, 255, 1, 128, 128, false},
+            {Kind::contrast, 0, 100, 1, 50, 50, false},
+            {Kind::saturation, 0, 100, 1, 60, 60, false},
+            {Kind::backlightCompensation, 0, 1, 1, 0, 0, true}};
+}
+
+} // namespace
+
+std::vector<CameraPictureControl> SyntheticCameraService::controls(const QString& id)
+{
+    return m_hub->state.with([&](Hub::State& s) -> std::vector<CameraPictureControl> {
+        if (!s.hasDevice(id))
+            return {};
+        auto found = s.controls.find(id);
+        return found == s.controls.end() ? syntheticControls() : found->second;
+    });
+}
+
+bool SyntheticCameraService::setControl(const QString& id, CameraPictureControl::Kind kind, int value)
+{
+    return m_hub->state.with([&](Hub::State& s) {
+        if (!s.hasDevice(id))
+            return false;
+        auto [entry, fresh] = s.controls.try_emplace(id, syntheticControls());
+        for (CameraPictureControl& control : entry->second)
+            if (control.kind == kind) {
+                control.value = std::clamp(value, control.minimum, control.maximum);
+                return true;
+            }
+        return false;
+    });
 }
 
 std::unique_ptr<CameraStream> SyntheticCameraService::open(const QString& id, SerialQueue* queue,

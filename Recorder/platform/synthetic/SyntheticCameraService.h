@@ -33,6 +33,9 @@ public:
     std::unique_ptr<CameraStream> open(const QString& id, SerialQueue* queue, CameraStreamOutput output,
                                        CameraError* error = nullptr) override;
     Observation observeDevices(DevicesChanged handler) override;
+    // Brightness, contrast, saturation and backlight compensation, kept per camera.
+    std::vector<CameraPictureControl> controls(const QString& id) override;
+    bool setControl(const QString& id, CameraPictureControl::Kind kind, int value) override;
 
     // A camera arrives (observers hear of it).
     void addDevice(CameraDevice device);

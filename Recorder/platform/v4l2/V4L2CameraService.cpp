@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <cerrno>
 
+#include <linux/videodev2.h>
+
 namespace corvessa {
 
 V4L2CameraService::V4L2CameraService() : V4L2CameraService(std::make_shared<V4L2SystemIo>())
@@ -57,6 +59,78 @@ std::vector<CameraDevice> V4L2CameraService::devices()
         m_io->close(fd);
     }
     return result;
+}
+
+namespace {
+
+uint32_t controlId(CameraPictureControl::Kind kind)
+{
+    switch (kind) {
+    case CameraPictureControl::Kind::brightness:
+        return V4L2_CID_BRIGHTNESS;
+    case CameraPictureControl::Kind::contrast:
+        return V4L2_CID_CONTRAST;
+    case CameraPictureControl::Kind::saturation:
+        return V4L2_CID_SATURATION;
+    case CameraPictureControl::Kind::autoWhiteBalance:
+        return V4L2_CID_AUTO_WHITE_BALANCE;
+    case CameraPictureControl::Kind::whiteBalance:
+        return V4L2_CID_WHITE_BALANCE_TEMPERATURE;
+    case CameraPictureControl::Kind::backlightCompensation:
+        break;
+    }
+    return V4L2_CID_BACKLIGHT_COMPENSATION;
+}
+
+} // namespace
+
+int V4L2CameraService::openNode(const QString& id)
+{
+    for (const Node& node : nodes()) {
+        if (node.id != id)
+            continue;
+        const int fd = m_io->open(node.path);
+        if (fd >= 0)
+            return fd;
+    }
+    return -1;
+}
+
+std::vector<CameraPictureControl> V4L2CameraService::controls(const QString& id)
+{
+    std::vector<CameraPictureControl> result;
+    const int fd = openNode(id);
+    if (fd < 0)
+        return result;
+    for (CameraPictureControl::Kind kind : CameraPictureControl::allKinds()) {
+        v4l2_queryctrl query{};
+        query.id = controlId(kind);
+        if (m_io->ioctl(fd, VIDIOC_QUERYCTRL, &query) < 0 || (query.flags & V4L2_CTRL_FLAG_DISABLED))
+            continue;
+        if (query.type != V4L2_CTRL_TYPE_INTEGER && query.type != V4L2_CTRL_TYPE_BOOLEAN)
+            continue;
+        v4l2_control current{};
+        current.id = query.id;
+        if (m_io->ioctl(fd, VIDIOC_G_CTRL, &current) < 0)
+            continue;
+        result.push_back({kind, query.minimum, query.maximum, std::max(1, query.step), query.default_value,
+                          current.value, query.type == V4L2_CTRL_TYPE_BOOLEAN});
+    }
+    m_io->close(fd);
+    return result;
+}
+
+bool V4L2CameraService::setControl(const QString& id, CameraPictureControl::Kind kind, int value)
+{
+    const int fd = openNode(id);
+    if (fd < 0)
+        return false;
+    v4l2_control control{};
+    control.id = controlId(kind);
+    control.value = value;
+    const bool set = m_io->ioctl(fd, VIDIOC_S_CTRL, &control) == 0;
+    m_io->close(fd);
+    return set;
 }
 
 std::unique_ptr<CameraStream> V4L2CameraService::open(const QString& id, SerialQueue* queue,

@@ -31,6 +31,8 @@ public:
     std::unique_ptr<CameraStream> open(const QString& id, SerialQueue* queue, CameraStreamOutput output,
                                        CameraError* error = nullptr) override;
     Observation observeDevices(DevicesChanged handler) override;
+    std::vector<CameraPictureControl> controls(const QString& id) override;
+    bool setControl(const QString& id, CameraPictureControl::Kind kind, int value) override;
 
     // Lists the cameras again and tells observers what changed since the last
     // time (the watcher does this after device events).
@@ -42,6 +44,8 @@ private:
         QString id;
     };
     std::vector<Node> nodes();
+    // The first node of the camera that opens, or -1; the caller closes it.
+    int openNode(const QString& id);
 
     const std::shared_ptr<V4L2Io> m_io;
     const QString m_directory;

@@ -432,6 +432,30 @@ int FakeV4L2Io::answer(Open& open, Node& node, unsigned long request, void* argu
         open.streaming = false;
         std::fill(open.queued.begin(), open.queued.end(), false);
         return 0;
+    case VIDIOC_QUERYCTRL:
+    case VIDIOC_G_CTRL:
+    case VIDIOC_S_CTRL: {
+        const uint32_t id = request == VIDIOC_QUERYCTRL ? static_cast<v4l2_queryctrl*>(argument)->id
+                                                        : static_cast<v4l2_control*>(argument)->id;
+        const auto control = std::find_if(device.controls.begin(), device.controls.end(),
+                                          [id](const v4l2_queryctrl& c) { return c.id == id; });
+        if (control == device.controls.end())
+            return EINVAL;
+        if (request == VIDIOC_QUERYCTRL) {
+            *static_cast<v4l2_queryctrl*>(argument) = *control;
+            return 0;
+        }
+        auto* value = static_cast<v4l2_control*>(argument);
+        if (request == VIDIOC_G_CTRL) {
+            const auto set = node.controlValues.find(id);
+            value->value = set == node.controlValues.end() ? control->default_value : set->second;
+            return 0;
+        }
+        if (value->value < control->minimum || value->value > control->maximum)
+            return ERANGE;
+        node.controlValues[id] = value->value;
+        return 0;
+    }
     default:
         return ENOTTY;
     }

@@ -58,6 +58,8 @@ struct FakeV4L2Device {
     int reqBufsError = 0;
     int streamOnError = 0;
     int openError = 0;
+    // The picture controls it answers VIDIOC_QUERYCTRL for; values start at the defaults.
+    std::vector<v4l2_queryctrl> controls;
 };
 
 // Plays recorded V4L2 devices through the V4L2Io interface: enumerations,
@@ -108,6 +110,7 @@ private:
         FakeV4L2Device device;
         bool unplugged = false;
         std::deque<Frame> frames;
+        std::map<uint32_t, int32_t> controlValues; // set through VIDIOC_S_CTRL
     };
     struct Open {
         QString path;

@@ -191,6 +191,42 @@ int64_t driverStamp(int64_t agoNs = 5'000'000)
 
 } // namespace
 
+// MARK: - Picture controls
+
+TEST(V4L2Camera, PictureControlsAreReadAndSetOnTheCamerasNode)
+{
+    using Kind = CameraPictureControl::Kind;
+    FakeV4L2Device device = webcam();
+    v4l2_queryctrl brightness{};
+    brightness.id = V4L2_CID_BRIGHTNESS;
+    brightness.type = V4L2_CTRL_TYPE_INTEGER;
+    brightness.maximum = 255;
+    brightness.step = 1;
+    brightness.default_value = 128;
+    v4l2_queryctrl backlight = brightness;
+    backlight.id = V4L2_CID_BACKLIGHT_COMPENSATION;
+    backlight.type = V4L2_CTRL_TYPE_BOOLEAN;
+    backlight.maximum = 1;
+    backlight.default_value = 0;
+    v4l2_queryctrl saturation = brightness;
+    saturation.id = V4L2_CID_SATURATION;
+    saturation.flags = V4L2_CTRL_FLAG_DISABLED;
+    device.controls = {brightness, backlight, saturation};
+    Rig rig(device);
+
+    std::vector<CameraPictureControl> controls = rig.service->controls(kWebcamId);
+    ASSERT_EQ(controls.size(), 2u) << "a disabled control is left out";
+    EXPECT_EQ(controls[0], (CameraPictureControl{Kind::brightness, 0, 255, 1, 128, 128, false}));
+    EXPECT_TRUE(controls[1].isSwitch);
+
+    EXPECT_TRUE(rig.service->setControl(kWebcamId, Kind::brightness, 40));
+    EXPECT_EQ(rig.service->controls(kWebcamId)[0].value, 40);
+    // Nonsense: a value out of range, a control not offered, a camera not there.
+    EXPECT_FALSE(rig.service->setControl(kWebcamId, Kind::brightness, 400));
+    EXPECT_FALSE(rig.service->setControl(kWebcamId, Kind::contrast, 1));
+    EXPECT_TRUE(rig.service->controls(QStringLiteral("usb-nothing")).empty());
+}
+
 // MARK: - Listing
 
 TEST(V4L2Camera, ListsCaptureNodesWithNamesAndStableIdsAndSkipsMetadataNodes)

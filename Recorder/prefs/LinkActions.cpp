@@ -1,12 +1,18 @@
-#include "app/LinkActions.h"
+#include "prefs/LinkActions.h"
 
 #include "platform/core/RecorderLog.h"
 #include "prefs/Loc.h"
 
-#include <QCoreApplication>
 #include <QDesktopServices>
 
 #include <utility>
+
+#ifndef CORVESSA_VERSION
+#define CORVESSA_VERSION ""
+#endif
+#ifndef CORVESSA_BUILD_NUMBER
+#define CORVESSA_BUILD_NUMBER ""
+#endif
 
 namespace corvessa {
 
@@ -62,8 +68,14 @@ QUrl LinkActions::supportUrl(const QString& version)
 
 QString LinkActions::version()
 {
-    const QString v = QCoreApplication::applicationVersion();
+    const QString v = QStringLiteral(CORVESSA_VERSION);
     return v.isEmpty() ? QStringLiteral("dev") : v;
+}
+
+QString LinkActions::build()
+{
+    const QString b = QStringLiteral(CORVESSA_BUILD_NUMBER);
+    return b.isEmpty() ? QStringLiteral("0") : b;
 }
 
 void LinkActions::openWebsite() const

@@ -17,6 +17,7 @@ public:
 
     static constexpr const char* siteAddress = "https://corvessa.app";
     static constexpr const char* supportAddress = "support@corvessa.app";
+    static constexpr const char* githubProfileAddress = "https://github.com/corvessa";
 
     // Without an opener the desktop's (QDesktopServices) is used.
     explicit LinkActions(Opener opener = {});
@@ -28,8 +29,10 @@ public:
     static QUrl termsUrl(const QString& languageCode);
     // mailto: with the subject "Corvessa <version> support".
     static QUrl supportUrl(const QString& version);
-    // The program's version, "dev" when none is set.
+    // The program's version and build number as the build set them; "dev" and
+    // "0" when it set none.
     static QString version();
+    static QString build();
 
     // In the interface language in use.
     void openWebsite() const;
@@ -37,9 +40,10 @@ public:
     void openPrivacy() const;
     void openTerms() const;
     void mailSupport() const;
+    // Any address; a failure is logged.
+    void open(const QUrl& url) const;
 
 private:
-    void open(const QUrl& url) const;
 
     Opener m_opener;
 };

@@ -244,25 +244,32 @@ TEST_F(ToolsRecordingOnX, DISABLED_Unrecorded)
         return std::all_of(windows.begin() + 1, windows.end(), [](const auto& w) { return shown(w.second()); });
     };
     ASSERT_TRUE(waitFor(allShown)) << "not all tools came up";
-    // The badge goes after a second: shown last, just before the picture.
-    m_model->zoomFocus(-1);
-    ASSERT_TRUE(waitFor([&] { return shown(windows[0].second()); }));
-    const QImage shot = screenshot(QStringLiteral("tools-recording") + suffix());
-    for (const auto& [name, window] : windows) {
-        // Each where no other one covers it (the lens outline goes around them all).
-        const QRect frame = window()->frameGeometry() & screen;
+    // Pixels other than the desktop's where a window is and no other one
+    // covers it (the lens outline goes around them all).
+    const auto seen = [&](const QImage& shot, QWidget* window) {
+        const QRect frame = window->frameGeometry() & screen;
         QRegion own(frame);
         for (const auto& other : windows) {
             const QRect o = other.second()->frameGeometry();
-            own -= o.contains(frame) ? QRegion() : QRegion(o);
+            own -= other.second() == window || o.contains(frame) ? QRegion() : QRegion(o);
         }
         int ours = 0;
         for (const QRect& r : own)
             for (int y = r.top(); y <= r.bottom(); ++y)
                 for (int x = r.left(); x <= r.right(); ++x)
                     ours += MoviePictures::distance(shot.pixelColor(x, y), desk) > 60 ? 1 : 0;
-        EXPECT_GT(ours, 100) << name << " is not on the screen";
+        return ours;
+    };
+    // The badge goes after a second: shown last, just before the picture, and
+    // again should a slow machine have let it go first.
+    QImage shot;
+    for (int attempt = 0; attempt < 3 && (shot.isNull() || seen(shot, windows[0].second()) <= 100); ++attempt) {
+        m_model->zoomFocus(-1);
+        ASSERT_TRUE(waitFor([&] { return shown(windows[0].second()); }));
+        shot = screenshot(QStringLiteral("tools-recording") + suffix());
     }
+    for (const auto& [name, window] : windows)
+        EXPECT_GT(seen(shot, window()), 100) << name << " is not on the screen";
     spin(1500);
     // Unzoomed too, so no corner of the screen is outside the frames.
     m_model->toggleFocus();

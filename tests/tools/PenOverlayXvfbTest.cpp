@@ -15,6 +15,7 @@
 #include "prefs/PerfCounters.h"
 #include "prefs/Prefs.h"
 #include "support/ChildProcess.h"
+#include "support/MoviePictures.h"
 #include "support/TempHome.h"
 #include "support/WindowManager.h"
 #include "support/XvfbTest.h"
@@ -22,7 +23,6 @@
 #include "tools/ProgramTools.h"
 
 #include <QGuiApplication>
-#include <QProcess>
 #include <QStandardPaths>
 #include <QScreen>
 #include <QWindow>
@@ -44,29 +44,6 @@ TEST_F(PenOverlayXvfbTest, ADragLeavesInkWithACompositingManager)
 }
 
 TEST_F(PenOverlayXvfbTest, InkDrawnDuringARecordingIsInItsFrames) { runOnServer("PenOverlayOnX.DISABLED_Records"); }
-
-// The movie's last picture, as RGB, through ffmpeg; null when it cannot be read.
-QImage lastPicture(const QString& movie, const QSize& size)
-{
-    QProcess p;
-    p.start(QStandardPaths::findExecutable(QStringLiteral("ffmpeg")),
-            {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-sseof"), QStringLiteral("-0.5"),
-             QStringLiteral("-i"), movie, QStringLiteral("-frames:v"), QStringLiteral("1"), QStringLiteral("-f"),
-             QStringLiteral("rawvideo"), QStringLiteral("-pix_fmt"), QStringLiteral("rgb24"), QStringLiteral("-")});
-    if (!p.waitForFinished(60000) || p.exitCode() != 0)
-        return {};
-    const QByteArray raw = p.readAllStandardOutput();
-    if (raw.size() < qsizetype(size.width()) * size.height() * 3)
-        return {};
-    return QImage(reinterpret_cast<const uchar*>(raw.constData()), size.width(), size.height(), size.width() * 3,
-                  QImage::Format_RGB888)
-        .copy();
-}
-
-int distance(const QColor& a, const QColor& b)
-{
-    return std::abs(a.red() - b.red()) + std::abs(a.green() - b.green()) + std::abs(a.blue() - b.blue());
-}
 
 class PenOverlayOnX : public ::testing::Test {
 protected:
@@ -181,7 +158,7 @@ TEST_F(PenOverlayOnX, DISABLED_Draws)
     WindowManager::keepScreenshot(m_compositor ? QStringLiteral("pen-overlay-composited.png")
                                                : QStringLiteral("pen-overlay.png"));
     const QImage screen = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
-    EXPECT_LE(distance(screen.pixelColor(450, 350), ink), 12) << "the ink shows on the screen";
+    EXPECT_LE(MoviePictures::distance(screen.pixelColor(450, 350), ink), 12) << "the ink shows on the screen";
     EXPECT_EQ(screen.pixel(900, 575) & 0xffffff, blue) << "the desktop shows through the canvas";
 
     tools.hidePenOverlay();
@@ -232,17 +209,17 @@ TEST_F(PenOverlayOnX, DISABLED_Records)
     tools.hidePenOverlay();
     ASSERT_TRUE(movie);
 
-    const QImage last = lastPicture(*movie, display->pixelSize());
+    const QImage last = MoviePictures::last(*movie, display->pixelSize());
     ASSERT_FALSE(last.isNull());
     // Along the stroke, the pen's green (the codec moves plain colours a little).
     int inked = 0;
     for (int i = 1; i < 10; ++i) {
         const QPoint p = QPoint(200, 200) + (QPoint(700, 500) - QPoint(200, 200)) * i / 10;
-        inked += distance(last.pixelColor(p), ink) <= 60 ? 1 : 0;
+        inked += MoviePictures::distance(last.pixelColor(p), ink) <= 60 ? 1 : 0;
     }
     EXPECT_GE(inked, 8) << "the ink is in the recording";
-    EXPECT_GT(distance(last.pixelColor(200, 600), ink), 60) << "and only where it was drawn";
-    EXPECT_LE(distance(last.pixelColor(950, 650), QColor(0x3060c0)), 60) << "the canvas is not in the recording";
+    EXPECT_GT(MoviePictures::distance(last.pixelColor(200, 600), ink), 60) << "and only where it was drawn";
+    EXPECT_LE(MoviePictures::distance(last.pixelColor(950, 650), QColor(0x3060c0)), 60) << "the canvas is not in the recording";
 }
 
 } // namespace

@@ -2,6 +2,8 @@
 
 #include "platform/ffmpeg/FFmpegHandles.h"
 
+#include <cstring>
+
 extern "C" {
 #include <libavutil/opt.h>
 }
@@ -151,6 +153,22 @@ bool SwsScaler::scale(const Picture& from, const Picture& to)
     m_lastError = AVERROR(EINVAL);
     if (!from.isValid() || !to.isValid())
         return false;
+    // swscale's unscaled NV12 to NV12 path copies the luma plane only and
+    // leaves the chroma as it was: a picture the same in size and colours is
+    // copied plane by plane instead.
+    if (from.format == Format::NV12 && to.format == Format::NV12 && from.width == to.width
+        && from.height == to.height && from.matrix == to.matrix && from.fullRange == to.fullRange) {
+        const int chromaRows = (from.height + 1) / 2;
+        const size_t chromaBytes = size_t((from.width + 1) & ~1);
+        for (int y = 0; y < from.height; ++y)
+            std::memmove(const_cast<uint8_t*>(to.data[0]) + ptrdiff_t(y) * to.stride[0],
+                         from.data[0] + ptrdiff_t(y) * from.stride[0], size_t(from.width));
+        for (int y = 0; y < chromaRows; ++y)
+            std::memmove(const_cast<uint8_t*>(to.data[1]) + ptrdiff_t(y) * to.stride[1],
+                         from.data[1] + ptrdiff_t(y) * from.stride[1], chromaBytes);
+        m_lastError = 0;
+        return true;
+    }
     const Side src(from);
     const Side dst(to);
     if (!m_context || !m_context->sws || !(m_context->from == src) || !(m_context->to == dst)) {

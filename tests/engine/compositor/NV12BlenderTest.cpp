@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <numeric>
 #include <vector>
 
@@ -155,6 +156,24 @@ TEST(SwsScaler, ReusesItsContextUntilTheGeometryChanges)
     EXPECT_EQ(scaler.contextsBuilt(), 2);
     EXPECT_NEAR(luma(*dst, 10, 10), luma(*src, 10, 10), 1);
     EXPECT_FALSE(scaler.scale(SwsScaler::crop(*src, QRect(100, 100, 5, 5)), SwsScaler::of(NV12Planes::of(*dst))));
+}
+
+// swscale's unscaled NV12 to NV12 path copies the luma only: a zoom that
+// starts on the whole picture must keep its colours.
+TEST(SwsScaler, KeepsTheChromaOfAnNV12PictureOfTheSameSize)
+{
+    auto src = frameOf(qRgb(96, 160, 160), 1152, 720);
+    auto dst = frameOf(qRgb(0, 0, 0), 1152, 720);
+    std::memset(dst->baseAddress(1), 0, size_t(dst->bytesPerRow(1)) * 360);
+    SwsScaler scaler;
+    ASSERT_TRUE(scaler.scale(SwsScaler::crop(*src, QRect(0, 0, 1152, 720)), SwsScaler::of(NV12Planes::of(*dst))));
+    for (const QPoint p : {QPoint(0, 0), QPoint(575, 359), QPoint(1151, 719)}) {
+        EXPECT_EQ(luma(*dst, p.x(), p.y()), luma(*src, p.x(), p.y()));
+        EXPECT_EQ(dst->baseAddress(1)[(p.y() / 2) * dst->bytesPerRow(1) + (p.x() & ~1)],
+                  src->baseAddress(1)[(p.y() / 2) * src->bytesPerRow(1) + (p.x() & ~1)]);
+        EXPECT_EQ(dst->baseAddress(1)[(p.y() / 2) * dst->bytesPerRow(1) + (p.x() | 1)],
+                  src->baseAddress(1)[(p.y() / 2) * src->bytesPerRow(1) + (p.x() | 1)]);
+    }
 }
 
 } // namespace

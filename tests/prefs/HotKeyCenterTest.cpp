@@ -1,11 +1,12 @@
 #include "platform/core/KeyCodeMap.h"
-#include "platform/synthetic/SyntheticGlobalHotKeys.h"
 #include "platform/core/UserDefaults.h"
 #include "platform/core/XdgPaths.h"
+#include "platform/synthetic/SyntheticGlobalHotKeys.h"
 #include "prefs/HotKeyBindings.h"
 #include "prefs/HotKeyCenter.h"
 #include "prefs/Loc.h"
 #include "prefs/Prefs.h"
+#include "support/English.h"
 #include "support/TempHome.h"
 
 #include <QCoreApplication>
@@ -30,9 +31,7 @@ class HotKeyCenterTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        Loc::setTableDirectory(u":/lang"_s);
-        UserDefaults::standard().setString(u"language"_s, u"en"_s);
-        Loc::load();
+        test::useEnglish();
         for (HotKeyAction a : HotKeyActions::allCases())
             center->handlers[a] = [this, a] { ++runs[a]; };
         center->onEscape = [this] { ++escapes; };

@@ -1,11 +1,12 @@
-#include "platform/x11/X11ErrorTrap.h"
-#include "platform/x11/X11GlobalHotKeys.h"
 #include "platform/core/UserDefaults.h"
 #include "platform/core/XdgPaths.h"
+#include "platform/x11/X11ErrorTrap.h"
+#include "platform/x11/X11GlobalHotKeys.h"
 #include "prefs/HotKeyBindings.h"
 #include "prefs/HotKeyCenter.h"
 #include "prefs/Loc.h"
 #include "prefs/Prefs.h"
+#include "support/English.h"
 #include "support/TempHome.h"
 #include "support/XvfbTest.h"
 
@@ -98,9 +99,7 @@ protected:
         XvfbTest::SetUp();
         if (IsSkipped() || HasFatalFailure())
             return;
-        Loc::setTableDirectory(u":/lang"_s);
-        UserDefaults::standard().setString(u"language"_s, u"en"_s);
-        Loc::load();
+        test::useEnglish();
 
         other = std::make_unique<OtherClient>(s_xvfb->display());
         ASSERT_TRUE(other->isOpen());

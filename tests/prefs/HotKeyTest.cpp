@@ -5,6 +5,7 @@
 #include "prefs/HotKeyBindings.h"
 #include "prefs/KeyBinding.h"
 #include "prefs/Loc.h"
+#include "support/English.h"
 #include "support/TempHome.h"
 
 #include <QDir>
@@ -33,9 +34,7 @@ protected:
 
     static void useEnglish()
     {
-        Loc::setTableDirectory(u":/lang"_s);
-        UserDefaults::standard().setString(u"language"_s, u"en"_s);
-        Loc::load();
+        test::useEnglish();
     }
 
     // Switches the interface to a made-up German table.

@@ -1,5 +1,5 @@
-#include "platform/synthetic/SyntheticGlobalHotKeys.h"
 #include "platform/core/UserDefaults.h"
+#include "platform/synthetic/SyntheticGlobalHotKeys.h"
 #include "prefs/HotKeyBindings.h"
 #include "prefs/HotKeyCenter.h"
 #include "prefs/KeyRecorderButton.h"
@@ -7,6 +7,7 @@
 #include "prefs/Prefs.h"
 #include "prefs/ShortcutCapture.h"
 #include "support/ChildProcess.h"
+#include "support/English.h"
 #include "support/TempHome.h"
 
 #include <QApplication>
@@ -42,9 +43,7 @@ class KeyRecorderButtonTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        Loc::setTableDirectory(u":/lang"_s);
-        UserDefaults::standard().setString(u"language"_s, u"en"_s);
-        Loc::load();
+        test::useEnglish();
         Prefs::resetShared();
         prefs = &Prefs::shared();
         center = std::make_unique<HotKeyCenter>(service);

@@ -1,11 +1,12 @@
 #include "platform/GlobalHotKeys.h"
-#include "platform/synthetic/SyntheticGlobalHotKeys.h"
 #include "platform/core/UserDefaults.h"
+#include "platform/synthetic/SyntheticGlobalHotKeys.h"
 #include "prefs/HotKeyBindings.h"
 #include "prefs/HotKeyCenter.h"
 #include "prefs/Loc.h"
 #include "prefs/Prefs.h"
 #include "prefs/TeleprompterServices.h"
+#include "support/English.h"
 #include "support/TempHome.h"
 
 #include <QJsonArray>
@@ -39,9 +40,7 @@ protected:
     void SetUp() override
     {
         GlobalHotKeys::setCurrent(std::make_shared<SyntheticGlobalHotKeys>());
-        Loc::setTableDirectory(u":/lang"_s);
-        UserDefaults::standard().setString(u"language"_s, u"en"_s);
-        Loc::load();
+        test::useEnglish();
         Prefs::resetShared();
     }
     void TearDown() override { TeleprompterServices::setShared(nullptr); }

@@ -1,12 +1,13 @@
 #include "platform/GlobalHotKeys.h"
-#include "platform/synthetic/SyntheticGlobalHotKeys.h"
 #include "platform/core/UserDefaults.h"
 #include "platform/core/XdgPaths.h"
+#include "platform/synthetic/SyntheticGlobalHotKeys.h"
 #include "prefs/Loc.h"
 #include "prefs/Prefs.h"
 #include "prefs/ProfileStore.h"
 #include "prefs/RecorderModelServices.h"
 #include "prefs/SecurityScope.h"
+#include "support/English.h"
 #include "support/TempHome.h"
 
 #include <QDir>
@@ -76,9 +77,7 @@ protected:
     void SetUp() override
     {
         GlobalHotKeys::setCurrent(std::make_shared<SyntheticGlobalHotKeys>());
-        Loc::setTableDirectory(u":/lang"_s);
-        UserDefaults::standard().setString(u"language"_s, u"en"_s);
-        Loc::load();
+        test::useEnglish();
         Prefs::resetShared();
         ProfileStore::resetShared();
     }

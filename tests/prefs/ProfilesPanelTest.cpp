@@ -1,11 +1,12 @@
 #include "platform/GlobalHotKeys.h"
-#include "platform/synthetic/SyntheticGlobalHotKeys.h"
 #include "platform/core/UserDefaults.h"
 #include "platform/core/XdgPaths.h"
+#include "platform/synthetic/SyntheticGlobalHotKeys.h"
 #include "prefs/Loc.h"
 #include "prefs/Prefs.h"
 #include "prefs/ProfileStore.h"
 #include "prefs/ProfilesPanel.h"
+#include "support/English.h"
 #include "support/TempHome.h"
 
 #include <QApplication>
@@ -59,9 +60,7 @@ protected:
     void SetUp() override
     {
         GlobalHotKeys::setCurrent(std::make_shared<SyntheticGlobalHotKeys>());
-        Loc::setTableDirectory(u":/lang"_s);
-        UserDefaults::standard().setString(u"language"_s, u"en"_s);
-        Loc::load();
+        test::useEnglish();
         Prefs::resetShared();
         ProfileStore::resetShared();
         m_panel = std::make_unique<ProfilesPanel>(ProfileStore::shared(), Prefs::shared());

@@ -1,6 +1,7 @@
 #include "platform/core/UserDefaults.h"
 #include "prefs/Loc.h"
 #include "prefs/VideoQuality.h"
+#include "support/English.h"
 #include "support/TempHome.h"
 
 #include <QDir>
@@ -72,9 +73,7 @@ TEST(VideoQuality, TiersAndRates)
 TEST(VideoQuality, NamesFollowTheInterfaceLanguage)
 {
     test::TempHome home;
-    Loc::setTableDirectory(u":/lang"_s);
-    UserDefaults::standard().setString(u"language"_s, u"en"_s);
-    Loc::load();
+    test::useEnglish();
     EXPECT_EQ(VideoQuality::names(), (QStringList{u"Low"_s, u"Medium"_s, u"High"_s, u"Custom"_s}));
 
     const QString dir = home.file(u"lang"_s);
@@ -91,9 +90,7 @@ TEST(VideoQuality, NamesFollowTheInterfaceLanguage)
     EXPECT_EQ(names.value(1), u"Medium"_s); // no entry: the English name
     EXPECT_EQ(VideoQuality::name(2), u"Hoch"_s);
 
-    Loc::setTableDirectory(u":/lang"_s);
-    UserDefaults::standard().setString(u"language"_s, u"en"_s);
-    Loc::load();
+    test::useEnglish();
 }
 
 } // namespace

@@ -6,8 +6,9 @@
 #include "settings/AboutPane.h"
 #include "settings/CameraControlsDialog.h"
 #include "settings/CameraPane.h"
-#include "settings/SettingRow.h"
 #include "settings/PermissionsPane.h"
+#include "settings/SettingRow.h"
+#include "support/English.h"
 #include "support/TempHome.h"
 
 #include <QLabel>
@@ -27,9 +28,7 @@ class InfoPanesTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        Loc::setTableDirectory(u":/lang"_s);
-        UserDefaults::standard().setString(u"language"_s, u"en"_s);
-        Loc::load();
+        test::useEnglish();
         Prefs::resetShared();
         prefs = &Prefs::shared();
     }

@@ -10,6 +10,7 @@
 #include "settings/SettingsLayout.h"
 #include "settings/SettingsWindow.h"
 #include "settings/ShortcutsPane.h"
+#include "support/English.h"
 #include "support/TempHome.h"
 
 #include <QLineEdit>
@@ -28,9 +29,7 @@ class SettingsTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        Loc::setTableDirectory(u":/lang"_s);
-        UserDefaults::standard().setString(u"language"_s, u"en"_s);
-        Loc::load();
+        test::useEnglish();
         Prefs::resetShared();
         prefs = &Prefs::shared();
         center = std::make_unique<HotKeyCenter>(service);

@@ -24,7 +24,6 @@ ProgramTools::ProgramTools(std::function<std::vector<WindowInfo>()> windows,
     : m_windows(std::move(windows))
     , m_surfaces(std::move(surfaces))
     , m_registerWindow(std::move(registerWindow))
-    , m_standIn({}, log)
     , m_countdown(std::move(compositingActive))
     , m_log(std::move(log))
 {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "model/StandInTools.h"
+#include "model/ToolsFacade.h"
 #include "tools/CountdownOverlay.h"
 #include "tools/Teleprompter.h"
 
@@ -19,9 +19,10 @@ class PenOverlay;
 class TargetPicker;
 class ZoomHUD;
 
-// The on-screen tools of the program: the target picker, the countdown and the
-// teleprompter are drawn; the tools not built yet answer as StandInTools does.
-// Main thread.
+// The on-screen tools of the program, each window made on first use: the
+// target and region pickers, the countdown, the lens outline, the magnifier
+// card and zoom message, the pen canvas, the teleprompter, and the toolbar's
+// floating menu for the model's menus. Main thread.
 class ProgramTools final : public ToolsFacade {
 public:
     // `windows` lists the desktop's windows front to back (by default the
@@ -89,7 +90,6 @@ private:
     std::shared_ptr<FloatingSurfaces> m_surfaces;
     std::function<void(QWindow*)> m_registerWindow;
     std::unique_ptr<TargetPicker> m_picker;
-    StandInTools m_standIn;
     CountdownOverlay m_countdown;
     std::function<void(const QString&)> m_log;
     std::unique_ptr<LensOverlay> m_lens;

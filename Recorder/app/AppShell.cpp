@@ -21,6 +21,7 @@
 #include "platform/core/RecorderLog.h"
 #include "platform/core/UserDefaults.h"
 #include "prefs/Cues.h"
+#include "prefs/FolderChooser.h"
 #include "prefs/HotKeyCenter.h"
 #include "prefs/LinkActions.h"
 #include "prefs/Loc.h"
@@ -48,7 +49,6 @@
 #include <QApplication>
 #include <QDialog>
 #include <QMainWindow>
-#include <QFileDialog>
 #include <QMenu>
 #include <QMessageBox>
 #include <QTimer>
@@ -432,18 +432,7 @@ void AppShell::handleMessage(const QString& message)
 
 std::optional<QString> AppShell::chooseFolder()
 {
-    QFileDialog dialog(nullptr, Loc::text(QStringLiteral("Choose a folder to save your screen recordings")),
-                       Prefs::shared().folderChooserStart());
-    dialog.setFileMode(QFileDialog::Directory);
-    dialog.setOption(QFileDialog::ShowDirsOnly);
-    // Our own dialog, so it can be placed and kept out of recordings.
-    dialog.setOption(QFileDialog::DontUseNativeDialog);
-    dialog.setLabelText(QFileDialog::Accept, Loc::text(QStringLiteral("Choose")));
-    dialog.winId();
-    DialogPlacement::present(dialog.windowHandle());
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-        return std::nullopt;
-    return dialog.selectedFiles().first();
+    return FolderChooser::ask(nullptr, Prefs::shared());
 }
 
 } // namespace corvessa

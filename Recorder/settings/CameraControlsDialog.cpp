@@ -3,6 +3,7 @@
 #include "model/RecorderModel.h"
 #include "platform/CameraService.h"
 #include "prefs/Loc.h"
+#include "toolbar/FloatingWindow.h"
 
 #include <QCheckBox>
 #include <QDialogButtonBox>
@@ -137,8 +138,7 @@ void CameraControlsDialog::open(QWidget* from, RecorderModel* model,
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setModal(false);
     dialog->show();
-    if (registerWindow && dialog->windowHandle())
-        registerWindow(dialog->windowHandle());
+    FloatingWindow::track(dialog, registerWindow);
 }
 
 } // namespace corvessa

@@ -2,6 +2,7 @@
 
 #include "engine/compositor/CursorLayer.h"
 #include "prefs/Loc.h"
+#include "settings/SettingsLayout.h"
 
 #include <QPainter>
 #include <QPainterPath>
@@ -18,7 +19,6 @@ constexpr int kPadY = 10;
 constexpr int kOuter = 8;
 constexpr int kCaptionGap = 6;
 constexpr int kCaptionHeight = 16;
-constexpr double kCardRadius = 12;
 constexpr double kPageRadius = 10;
 
 struct TextLine {
@@ -102,7 +102,7 @@ void CursorShadowPreview::paintEvent(QPaintEvent*)
     p.setRenderHint(QPainter::SmoothPixmapTransform);
     p.setPen(Qt::NoPen);
     p.setBrush(Qt::white);
-    p.drawRoundedRect(QRectF(rect()).adjusted(0, kOuter, 0, -kOuter), kCardRadius, kCardRadius);
+    p.drawRoundedRect(QRectF(rect()).adjusted(0, kOuter, 0, -kOuter), SettingsLayout::previewRadius, SettingsLayout::previewRadius);
     if (m_picture.isNull())
         return;
     const QRectF target((width() - pageWidth) / 2.0, kOuter + kPadY, pageWidth, pageHeight);

@@ -1,6 +1,7 @@
 #include "settings/CursorSizePreview.h"
 
 #include "prefs/Loc.h"
+#include "settings/SettingsLayout.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -14,7 +15,6 @@ namespace corvessa {
 namespace {
 
 constexpr double kCrossArm = 5;
-constexpr double kCardRadius = 12;
 
 QLabel* captionLabel(QWidget* parent)
 {
@@ -128,11 +128,7 @@ void CursorSizePreview::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
-    QColor faint = palette().color(QPalette::WindowText);
-    faint.setAlphaF(0.06);
-    p.setPen(Qt::NoPen);
-    p.setBrush(faint);
-    p.drawRoundedRect(QRectF(rect()).adjusted(0, 8, 0, -8), kCardRadius, kCardRadius);
+    SettingsLayout::paintPreviewCard(p, *this, QRectF(rect()).adjusted(0, 8, 0, -8));
 }
 
 } // namespace corvessa

@@ -4,6 +4,7 @@
 #include "platform/FileReveal.h"
 #include "platform/core/UserDefaults.h"
 #include "prefs/Cues.h"
+#include "prefs/FolderChooser.h"
 #include "prefs/Loc.h"
 #include "prefs/Prefs.h"
 #include "prefs/ProfilesPanel.h"
@@ -11,7 +12,6 @@
 #include "settings/SettingRow.h"
 
 #include <QComboBox>
-#include <QFileDialog>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -176,16 +176,8 @@ void GeneralPane::refreshFolder()
 
 void GeneralPane::chooseFolder()
 {
-    QFileDialog dialog(window(), Loc::text(QStringLiteral("Choose a folder to save your screen recordings")),
-                       m_prefs.folderChooserStart());
-    dialog.setFileMode(QFileDialog::Directory);
-    dialog.setOption(QFileDialog::ShowDirsOnly);
-    dialog.setOption(QFileDialog::DontUseNativeDialog);
-    dialog.setLabelText(QFileDialog::Accept, Loc::text(QStringLiteral("Choose")));
-    dialog.winId();
-    DialogPlacement::present(dialog.windowHandle());
-    if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
-        m_prefs.setSaveFolder(dialog.selectedFiles().first());
+    if (const auto folder = FolderChooser::ask(window(), m_prefs))
+        m_prefs.setSaveFolder(*folder);
     refreshFolder();
 }
 

@@ -2,6 +2,7 @@
 
 #include "engine/compositor/PenRender.h"
 #include "engine/compositor/PenTool.h"
+#include "settings/SettingsLayout.h"
 
 #include <QPainter>
 
@@ -14,7 +15,6 @@ namespace corvessa {
 namespace {
 
 constexpr int kOuter = 8;
-constexpr double kCardRadius = 12;
 constexpr int kPencilPoints = 61;
 
 } // namespace
@@ -72,12 +72,8 @@ void PenPreview::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
-    QColor faint = palette().color(QPalette::WindowText);
-    faint.setAlphaF(0.06);
-    p.setPen(Qt::NoPen);
-    p.setBrush(faint);
     const QRectF canvas(0, kOuter, width(), canvasHeight);
-    p.drawRoundedRect(canvas, kCardRadius, kCardRadius);
+    SettingsLayout::paintPreviewCard(p, *this, canvas);
 
     // The strokes are in y-up points, like the ink's.
     p.translate(0, canvas.bottom());

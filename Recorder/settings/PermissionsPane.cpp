@@ -210,7 +210,9 @@ void PermissionsPane::grant(Permissions::Kind kind)
 
 void PermissionsPane::tick()
 {
-    if (m_model)
+    // Each probe may open a connection to the sound server: the states are
+    // read every 0.5 s, the model's devices and flags only every second.
+    if (m_model && m_ticks++ % 2 == 0)
         m_model->refreshPermissions();
     refresh();
 }
@@ -218,6 +220,7 @@ void PermissionsPane::tick()
 void PermissionsPane::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
+    m_ticks = 0;
     tick();
     m_timer.start();
 }

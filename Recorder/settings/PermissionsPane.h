@@ -61,6 +61,8 @@ private:
     QString m_settingsProgram;
     std::vector<Row> m_rows;
     QTimer m_timer;
+    // Ticks since the pane was shown: the model refreshes on every second one.
+    int m_ticks = 0;
 };
 
 } // namespace corvessa

@@ -6,6 +6,8 @@
 #include <QApplication>
 #include <QFont>
 #include <QFontMetricsF>
+#include <QPainter>
+#include <QWidget>
 
 #include <vector>
 
@@ -27,6 +29,15 @@ double SettingsLayout::windowWidth()
     const double width = widthFor(widths);
     s_widthCache = std::make_pair(code, width);
     return width;
+}
+
+void SettingsLayout::paintPreviewCard(QPainter& painter, const QWidget& widget, const QRectF& rect)
+{
+    QColor faint = widget.palette().color(QPalette::WindowText);
+    faint.setAlphaF(0.06);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(faint);
+    painter.drawRoundedRect(rect, previewRadius, previewRadius);
 }
 
 } // namespace corvessa

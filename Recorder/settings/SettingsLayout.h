@@ -1,9 +1,13 @@
 #pragma once
 
+#include <QRectF>
 #include <QString>
 
 #include <optional>
 #include <utility>
+
+class QPainter;
+class QWidget;
 
 namespace corvessa {
 
@@ -21,6 +25,11 @@ public:
     static constexpr int controlIndent = 156;
 
     static double windowWidth();
+
+    // Corner radius of the cards the previews draw on.
+    static constexpr double previewRadius = 12;
+    // A preview's faint card: `widget`'s text colour at 6 % over `rect`.
+    static void paintPreviewCard(QPainter& painter, const QWidget& widget, const QRectF& rect);
 
     // The width for tab titles of these measured widths (points).
     template <typename Widths>

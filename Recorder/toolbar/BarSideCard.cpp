@@ -4,6 +4,7 @@
 #include "platform/FloatingSurfaces.h"
 #include "platform/core/ScreenCoordinates.h"
 #include "toolbar/BarPlacement.h"
+#include "toolbar/FloatingWindow.h"
 #include "toolbar/ToolbarPanel.h"
 
 #include <QWidget>
@@ -60,9 +61,7 @@ QWidget* BarSideCard::makeWindow(const std::shared_ptr<FloatingSurfaces>& surfac
                              | Qt::WindowDoesNotAcceptFocus | Qt::WindowTransparentForInput);
         card->setAttribute(Qt::WA_ShowWithoutActivating);
     }
-    card->winId();
-    if (registerWindow && card->windowHandle())
-        registerWindow(card->windowHandle());
+    FloatingWindow::track(card, registerWindow);
     return card;
 }
 

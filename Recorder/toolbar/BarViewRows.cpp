@@ -4,6 +4,7 @@
 #include "model/RecorderModel.h"
 #include "prefs/HotKeyAction.h"
 #include "prefs/Loc.h"
+#include "toolbar/FloatingWindow.h"
 #include "toolbar/IconTile.h"
 #include "toolbar/RecordButton.h"
 #include "toolbar/SymbolView.h"
@@ -137,9 +138,7 @@ QWidget* BarView::rangeItem(const QString& title, const QString& symbol, RangeMo
                 const uint32_t id = screen.id;
                 connect(action, &QAction::triggered, this, [this, id] { m_model.selectDisplay(id); });
             }
-            menu->winId();
-            if (m_services.registerWindow && menu->windowHandle())
-                m_services.registerWindow(menu->windowHandle());
+            FloatingWindow::track(menu, m_services.registerWindow);
             menu->popup(button->mapToGlobal(QPoint(0, IconTile::height)));
         });
     } else {

@@ -1,6 +1,7 @@
 #include "toolbar/FloatingMenu.h"
 
 #include "toolbar/FloatingMenuView.h"
+#include "toolbar/FloatingWindow.h"
 
 #include <QApplication>
 #include <QGuiApplication>
@@ -150,14 +151,7 @@ void FloatingMenu::show(MenuRows specs, MenuProvider provider, const QRect& anch
         m_surfaces->prepare(window, {SurfaceLevel::popUpMenu, true, false});
     m_window = window;
     build(specs);
-    window->winId();
-    if (m_registerWindow && window->windowHandle())
-        m_registerWindow(window->windowHandle());
-    window->show();
-    if (m_surfaces)
-        m_surfaces->raise(window);
-    else
-        window->raise();
+    FloatingWindow::present(window, m_surfaces, m_registerWindow);
 
     if (m_clicks) {
         QPointer<FloatingMenu> self(this);

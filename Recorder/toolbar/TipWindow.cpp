@@ -1,6 +1,7 @@
 #include "toolbar/TipWindow.h"
 
 #include "platform/FloatingSurfaces.h"
+#include "toolbar/FloatingWindow.h"
 
 #include "prefs/KeyBinding.h"
 #include "prefs/Prefs.h"
@@ -106,9 +107,7 @@ void TipWindow::show(const QString& name, std::optional<HotKeyAction> action, st
     const QRect visible = index >= 0 ? all[index]->availableGeometry() : QRect();
     view->move(placedOrigin(a, view->size(), visible));
 
-    view->winId();
-    if (m_registerWindow && view->windowHandle())
-        m_registerWindow(view->windowHandle());
+    FloatingWindow::track(view.get(), m_registerWindow);
     if (m_surfaces) {
         // Only the card shows, also where no compositing manager runs.
         QPainterPath card;

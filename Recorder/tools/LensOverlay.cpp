@@ -2,6 +2,7 @@
 
 #include "platform/FloatingSurfaces.h"
 #include "platform/QtScreenLayout.h"
+#include "toolbar/FloatingWindow.h"
 #include "tools/LensOutlineView.h"
 
 #include <QGuiApplication>
@@ -74,9 +75,7 @@ void LensOverlay::update(const std::optional<QRectF>& rect, bool armed)
         }
         m_view->setAttribute(Qt::WA_TransparentForMouseEvents);
         m_view->setGeometry(*frame);
-        m_view->winId();
-        if (m_registerWindow && m_view->windowHandle())
-            m_registerWindow(m_view->windowHandle());
+        FloatingWindow::track(m_view.get(), m_registerWindow);
     }
     m_view->setArmed(armed);
     const bool moved = m_view->geometry() != *frame;

@@ -2,6 +2,7 @@
 
 #include "platform/FloatingSurfaces.h"
 #include "prefs/Prefs.h"
+#include "toolbar/FloatingWindow.h"
 #include "tools/MagnifierPanelView.h"
 
 #include <QApplication>
@@ -80,14 +81,7 @@ void MagnifierPanel::show(const QRect& anchor, std::function<void(int mode)> set
     place();
     // The region shortcut line comes and goes with the mode: the card is placed anew.
     connect(m_setup.prefs, &Prefs::changed, view, [this] { place(); });
-    view->winId();
-    if (m_setup.registerWindow && view->windowHandle())
-        m_setup.registerWindow(view->windowHandle());
-    view->show();
-    if (m_setup.surfaces)
-        m_setup.surfaces->raise(view);
-    else
-        view->raise();
+    FloatingWindow::present(view, m_setup.surfaces, m_setup.registerWindow);
 
     qApp->installEventFilter(this);
     if (m_setup.clicks) {

@@ -4,6 +4,7 @@
 #include "platform/FloatingSurfaces.h"
 #include "platform/PointerService.h"
 #include "platform/core/ScreenCoordinates.h"
+#include "toolbar/FloatingWindow.h"
 #include "tools/DimView.h"
 
 #include <QGuiApplication>
@@ -221,9 +222,7 @@ DimView* RangeDimOverlay::viewFor(const Screen& screen)
                              | Qt::WindowDoesNotAcceptFocus | Qt::WindowTransparentForInput);
         view->setAttribute(Qt::WA_ShowWithoutActivating);
     }
-    view->winId();
-    if (m_setup.registerWindow && view->windowHandle())
-        m_setup.registerWindow(view->windowHandle());
+    FloatingWindow::track(view, m_setup.registerWindow);
     m_overlays[screen.id] = view;
     return view;
 }

@@ -1,6 +1,7 @@
 #include "tools/RegionPicker.h"
 
 #include "platform/FloatingSurfaces.h"
+#include "toolbar/FloatingWindow.h"
 #include "tools/RegionPickerView.h"
 #include "tools/RegionRules.h"
 
@@ -84,14 +85,7 @@ void RegionPicker::pick(const QRectF& area, double defaultFraction, Completion c
     if (m_surfaces)
         m_surfaces->prepare(view, {SurfaceLevel::dim, true, false});
     view->setGeometry(screenQt.toAlignedRect());
-    view->winId();
-    if (m_registerWindow && view->windowHandle())
-        m_registerWindow(view->windowHandle());
-    view->show();
-    if (m_surfaces)
-        m_surfaces->raise(view);
-    else
-        view->raise();
+    FloatingWindow::present(view, m_surfaces, m_registerWindow);
     m_view = view;
     // Past the window manager nothing gets focus: take the keyboard for Esc.
     view->grabKeyboard();

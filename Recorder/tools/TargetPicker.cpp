@@ -2,6 +2,7 @@
 
 #include "platform/DisplayInfo.h"
 #include "platform/FloatingSurfaces.h"
+#include "toolbar/FloatingWindow.h"
 #include "tools/TargetPickerView.h"
 
 #include <QGuiApplication>
@@ -70,14 +71,7 @@ void TargetPicker::pick(RangeMode mode, ToolsFacade::PickCompletion completion)
         if (m_surfaces)
             m_surfaces->prepare(view, {SurfaceLevel::overlay, true, false});
         view->setGeometry(m_screens[i].frame.toRect());
-        view->winId();
-        if (m_registerWindow && view->windowHandle())
-            m_registerWindow(view->windowHandle());
-        view->show();
-        if (m_surfaces)
-            m_surfaces->raise(view);
-        else
-            view->raise();
+        FloatingWindow::present(view, m_surfaces, m_registerWindow);
         m_views.emplace_back(view);
     }
     // Past the window manager nothing gets focus: take the keyboard for Esc.

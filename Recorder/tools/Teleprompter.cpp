@@ -5,6 +5,7 @@
 #include "platform/core/ScreenCoordinates.h"
 #include "platform/core/UserDefaults.h"
 #include "toolbar/BarPlacement.h"
+#include "toolbar/FloatingWindow.h"
 #include "toolbar/ToolbarPanel.h"
 #include "tools/PrompterPanel.h"
 
@@ -246,9 +247,7 @@ void Teleprompter::createPanel()
     }
     const QRect geometry = ToolbarPanel::coordinates().fromGlobal(restoredFrame()).toRect();
     m_panel->setGeometry(geometry);
-    m_panel->winId();
-    if (m_setup.registerWindow && m_panel->windowHandle())
-        m_setup.registerWindow(m_panel->windowHandle());
+    FloatingWindow::track(m_panel, m_setup.registerWindow);
     m_panel->onGeometryChanged = [this] { m_frameSave.start(); };
 }
 

@@ -2,6 +2,7 @@
 
 #include "platform/FloatingSurfaces.h"
 #include "platform/QtScreenLayout.h"
+#include "toolbar/FloatingWindow.h"
 #include "tools/ZoomBadge.h"
 
 #include <QGuiApplication>
@@ -87,9 +88,7 @@ void ZoomHUD::show(const QString& text, const std::optional<QRectF>& near)
             m_badge->setAttribute(Qt::WA_ShowWithoutActivating);
         }
         m_badge->setAttribute(Qt::WA_TransparentForMouseEvents);
-        m_badge->winId();
-        if (m_registerWindow && m_badge->windowHandle())
-            m_registerWindow(m_badge->windowHandle());
+        FloatingWindow::track(m_badge.get(), m_registerWindow);
     }
 
     m_badge->setText(text);

@@ -17,7 +17,6 @@
 #include "toolbar/HMeter.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 
 namespace corvessa::test {
 namespace {
@@ -52,15 +51,6 @@ private:
 
 class AudioPaneXvfb : public XvfbTest {
 protected:
-    static bool spinUntil(const std::function<bool()>& done, int ms = 20000)
-    {
-        QElapsedTimer timer;
-        timer.start();
-        while (!done() && timer.elapsed() < ms)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        return done();
-    }
-
     TempHome home;
 };
 
@@ -86,7 +76,7 @@ TEST_F(AudioPaneXvfb, OpenPaneMetersTheMicrophoneWithTheBarHidden)
     EXPECT_TRUE(monitors->micRunning);
     ASSERT_TRUE(pane->micMeter()->isVisible());
     const auto tone = pulse->playTone(QString::fromLatin1(PulseFixture::micSink), 440, 5, 0.5);
-    EXPECT_TRUE(spinUntil([&] { return model.meters().mic().norm > 0.5f; }))
+    EXPECT_TRUE(WindowManager::waitFor([&] { return model.meters().mic().norm > 0.5f; }, 20000))
         << "meter at " << model.meters().mic().norm;
     WindowManager::keepScreenshot(QStringLiteral("settings-audio.png"));
 

@@ -36,18 +36,6 @@ TEST_F(RegionPickerXvfbTest, MagnifierCardOnTheServer) { runOnServer("RegionPick
 
 class RegionPickerOnX : public OnServerTest {
 protected:
-    void SetUp() override
-    {
-        OnServerTest::SetUp();
-        if (IsSkipped() || HasFatalFailure())
-            return;
-    }
-
-    void TearDown() override
-    {
-        OnServerTest::TearDown();
-    }
-
     bool opened(RegionPicker& picker)
     {
         return WindowManager::waitFor([&] {

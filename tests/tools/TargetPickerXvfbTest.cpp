@@ -40,18 +40,6 @@ void saveShot(const QString& name)
 
 class TargetPickerOnX : public OnServerTest {
 protected:
-    void SetUp() override
-    {
-        OnServerTest::SetUp();
-        if (IsSkipped() || HasFatalFailure())
-            return;
-    }
-
-    void TearDown() override
-    {
-        OnServerTest::TearDown();
-    }
-
     // A client window of another program (no _NET_WM_PID), placed where asked.
     Window client(const QRect& r, const char* name, unsigned long colour)
     {

@@ -27,18 +27,6 @@ TEST_F(TeleprompterXvfbTest, ShowsOnScreenKeptOutOfRecordings) { runOnServer("Te
 
 class TeleprompterOnX : public OnServerTest {
 protected:
-    void SetUp() override
-    {
-        OnServerTest::SetUp();
-        if (IsSkipped() || HasFatalFailure())
-            return;
-    }
-
-    void TearDown() override
-    {
-        OnServerTest::TearDown();
-    }
-
     // openbox may sit on a map request read during its start until another
     // event wakes it: the request is repeated now and then (a no-op once mapped).
     bool exposed(QWidget* panel)

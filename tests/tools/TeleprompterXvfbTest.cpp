@@ -8,7 +8,6 @@
 #include "support/XvfbTest.h"
 #include "tools/ProgramTools.h"
 
-#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QTextEdit>
@@ -27,20 +26,10 @@ TEST_F(TeleprompterXvfbTest, ShowsOnScreenKeptOutOfRecordings) { runOnServer("Te
 
 class TeleprompterOnX : public OnServerTest {
 protected:
-    // openbox may sit on a map request read during its start until another
-    // event wakes it: the request is repeated now and then (a no-op once mapped).
+    // The window manager has been ready since set-up (see startOpenbox).
     bool exposed(QWidget* panel)
     {
-        QElapsedTimer sinceMap;
-        sinceMap.start();
-        return WindowManager::waitFor([&] {
-            if (sinceMap.elapsed() > 500) {
-                XMapWindow(m_x, panel->winId());
-                XSync(m_x, False);
-                sinceMap.restart();
-            }
-            return panel->windowHandle() && panel->windowHandle()->isExposed();
-        });
+        return waitFor([&] { return panel->windowHandle() && panel->windowHandle()->isExposed(); });
     }
 
     TempHome m_home;

@@ -97,10 +97,21 @@ void BarView::scheduleRebuild()
     m_rebuildPending = true;
     // Coalesces the changes of one turn, and never deletes a control from
     // inside its own click handler.
-    QTimer::singleShot(0, this, [this] {
-        if (m_rebuildPending)
-            rebuild();
-    });
+    QTimer::singleShot(0, this, [this] { rebuildWhenReleased(); });
+}
+
+void BarView::rebuildWhenReleased()
+{
+    if (!m_rebuildPending)
+        return;
+    // A control pressed but not yet released would lose its click with the
+    // row it stands in (a status change arriving between the two halves of a
+    // click): wait for the release.
+    if (QGuiApplication::mouseButtons() != Qt::NoButton && underMouse()) {
+        QTimer::singleShot(50, this, [this] { rebuildWhenReleased(); });
+        return;
+    }
+    rebuild();
 }
 
 void BarView::rebuild()

@@ -79,6 +79,7 @@ public:
 
 private:
     void scheduleRebuild();
+    void rebuildWhenReleased();
     void buildReady();
     void buildCountdown();
     void buildLive(bool compact);

@@ -5,6 +5,7 @@
 #include <QGuiApplication>
 #include <QPixmap>
 #include <QScreen>
+#include <QWidget>
 
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
@@ -74,6 +75,19 @@ void OnServerTest::key(unsigned long keysym)
     XTestFakeKeyEvent(m_x, code, False, CurrentTime);
     XFlush(m_x);
     spin(30);
+}
+
+bool OnServerTest::settledOnServer(QWidget* window)
+{
+    int x = 0, y = 0;
+    ::Window child = 0, root = 0;
+    unsigned width = 0, height = 0, border = 0, depth = 0;
+    const auto id = ::Window(window->winId());
+    if (!XTranslateCoordinates(m_x, id, DefaultRootWindow(m_x), 0, 0, &x, &y, &child))
+        return false;
+    int wx = 0, wy = 0;
+    XGetGeometry(m_x, id, &root, &wx, &wy, &width, &height, &border, &depth);
+    return QPoint(x, y) == window->mapToGlobal(QPoint(0, 0)) && QSize(int(width), int(height)) == window->size();
 }
 
 bool OnServerTest::keyboardFree()

@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 
+class QWidget;
 struct _XDisplay;
 
 namespace corvessa::test {
@@ -35,6 +36,9 @@ protected:
     void click(QPoint p);
     // One press and release of the key with this keysym.
     void key(unsigned long keysym);
+    // Whether the server has put the window where Qt believes it is: a move
+    // the window manager has not carried out yet sends clicks elsewhere.
+    bool settledOnServer(QWidget* window);
     // Whether another client could take the keyboard now.
     bool keyboardFree();
     // The whole screen, kept as `name` in $CORVESSA_TEST_ARTIFACTS when set.

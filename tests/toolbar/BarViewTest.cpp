@@ -7,6 +7,8 @@
 
 #include <QCoreApplication>
 #include <QLabel>
+#include <QTest>
+#include <QWindow>
 
 namespace corvessa::test {
 namespace {
@@ -139,6 +141,30 @@ TEST_F(BarViewTest, TargetButtonsAndDiscardControlsFollowTheirRules)
     button("restart")->click();
     button("cancel")->click();
     EXPECT_EQ(discards, (QList<bool>{true, false}));
+}
+
+// A status change between a button's press and its release must not cost the click.
+TEST_F(BarViewTest, AClickSurvivesARowChangeBetweenPressAndRelease)
+{
+    make();
+    model->setPhase(RecorderPhase::recording());
+    bar().show();
+    settle();
+    bar().rebuild();
+    settle();
+    // Through the window, as the server delivers it: the press picks the
+    // control under the pointer.
+    QWindow* window = bar().windowHandle();
+    const QPoint at = button("restart")->geometry().center();
+    QTest::mouseMove(window, at);
+    QTest::mousePress(window, Qt::LeftButton, {}, at);
+    prefs().setCompactRecordingBar(true);
+    settle();
+    QTest::mouseRelease(window, Qt::LeftButton, {}, at);
+    settle();
+    EXPECT_EQ(discards, (QList<bool>{true}));
+    // The row follows once the button is up.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return bar().row() == BarView::Row::compact; }));
 }
 
 } // namespace

@@ -130,7 +130,7 @@ protected:
         ASSERT_TRUE(waitFor([&] {
             QWidget* w = control(name);
             return w && w->isVisible() && m_host->panel().windowHandle()->isExposed()
-                && m_host->panel().windowOpacity() > 0.99;
+                && m_host->panel().windowOpacity() > 0.99 && settledOnServer(&m_host->panel());
         })) << name;
         spin(100);
         QWidget* w = control(name);

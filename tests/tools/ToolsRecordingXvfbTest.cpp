@@ -243,7 +243,12 @@ TEST_F(ToolsRecordingOnX, DISABLED_Unrecorded)
     const auto allShown = [&] {
         return std::all_of(windows.begin() + 1, windows.end(), [](const auto& w) { return shown(w.second()); });
     };
-    ASSERT_TRUE(waitFor(allShown)) << "not all tools came up";
+    ASSERT_TRUE(waitFor(allShown)) << "not up: " << [&] {
+        std::string missing;
+        for (auto w = windows.begin() + 1; w != windows.end(); ++w)
+            missing += shown(w->second()) ? "" : std::string(w->first) + "; ";
+        return missing;
+    }();
     // How many pixels other than the desktop's the window `i` shows in `shot`
     // where no other one covers it (the lens outline goes around them all),
     // with the windows where they were when it was taken.

@@ -70,7 +70,7 @@ void finishRecordingAtExit()
     if (!engine)
         return;
     g_engineAtExit.reset();
-    RecorderLog::write(QStringLiteral("[exit] the program is ending without its event loop: finishing the recording"));
+    RecorderLog::write(QStringLiteral("[exit] a library is ending the program: finishing the recording"));
     engine->stop();
 }
 
@@ -111,6 +111,10 @@ void AppShell::start()
         QCoreApplication::exit(0);
     };
     g_engineAtExit = deps.engine;
+    // Qt ends the program with exit() when its X connection breaks. Finish
+    // before that, while no static has been destroyed under the engine's
+    // threads; the exit handler covers any other exit() from a library.
+    PlatformLoader::onDisplayServerLost(&finishRecordingAtExit);
     static const bool registered = std::atexit(finishRecordingAtExit) == 0;
     (void)registered;
     m_model = std::make_unique<RecorderModel>(std::move(deps));

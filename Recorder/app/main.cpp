@@ -10,6 +10,7 @@
 #include <QIcon>
 #include <QTimer>
 
+#include <csignal>
 #include <cstdio>
 
 using namespace corvessa;
@@ -17,6 +18,10 @@ using namespace corvessa;
 int main(int argc, char** argv)
 {
     std::setvbuf(stdout, nullptr, _IONBF, 0);
+    // A write to a socket whose other end is gone (the X server, the sound
+    // server) must fail with EPIPE, which the connection's owner handles,
+    // rather than kill the program before it can finish a recording.
+    std::signal(SIGPIPE, SIG_IGN);
     Loc::load();
 
     QApplication app(argc, argv);

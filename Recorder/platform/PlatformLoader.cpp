@@ -42,6 +42,7 @@
 #include "platform/v4l2/V4L2CameraService.h"
 #include "platform/v4l2/V4L2SystemIo.h"
 #include "platform/x11/X11Compositing.h"
+#include "platform/x11/X11ConnectionLoss.h"
 #include "platform/x11/X11FloatingSurfaces.h"
 #include "platform/x11/X11GlobalHotKeys.h"
 #include "platform/x11/X11OutsideClickMonitor.h"
@@ -180,6 +181,12 @@ bool qtOnX11()
 }
 
 } // namespace
+
+void PlatformLoader::onDisplayServerLost(std::function<void()> handler)
+{
+    if (qtOnX11())
+        X11ConnectionLoss::onToolkitLoss(std::move(handler));
+}
 
 std::shared_ptr<FloatingSurfaces> PlatformLoader::loadFloatingSurfaces()
 {

@@ -57,6 +57,9 @@ public:
     // beneath; without one their transparent parts show black and need a shape
     // mask. Asked anew each time (a manager may start or stop). Main thread.
     static bool compositingActive();
+    // Runs `handler` once when the toolkit loses its display server, before
+    // the toolkit ends the program, while every thread still runs. Main thread.
+    static void onDisplayServerLost(std::function<void()> handler);
     // The kit for the program's floating windows, one for the program: X11 when
     // Qt runs on X, else the twin that only sets the Qt flags. Main thread.
     static std::shared_ptr<FloatingSurfaces> loadFloatingSurfaces();

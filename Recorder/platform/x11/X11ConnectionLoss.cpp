@@ -1,6 +1,10 @@
 #include "platform/x11/X11ConnectionLoss.h"
 
+#include <QString>
+#include <QtGlobal>
+
 #include <mutex>
+#include <utility>
 #include <unordered_map>
 
 #include <dlfcn.h>
@@ -26,6 +30,8 @@ struct Registry {
     std::mutex mutex;
     std::unordered_map<Display*, Connection> connections;
     XIOErrorHandler previous = nullptr;
+    std::function<void()> toolkitLoss; // taken (and so run once) by the first report
+    QtMessageHandler previousMessages = nullptr;
 };
 
 // Never destroyed: a connection may break while the program exits.
@@ -50,6 +56,18 @@ void markLost(Display* display, void*)
         it->second.lost = true;
 }
 
+void reportToolkitLoss()
+{
+    Registry& r = registry();
+    std::function<void()> handler;
+    {
+        std::lock_guard lock(r.mutex);
+        handler = std::exchange(r.toolkitLoss, nullptr);
+    }
+    if (handler)
+        handler();
+}
+
 int handleIOError(Display* display)
 {
     Registry& r = registry();
@@ -60,7 +78,17 @@ int handleIOError(Display* display)
             return 0; // the exit handler, markLost, follows
         previous = r.previous;
     }
+    reportToolkitLoss();
     return previous ? previous(display) : 0;
+}
+
+// Qt's xcb connection says this just before it calls exit().
+void handleMessage(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    if (type == QtWarningMsg && message.startsWith(QLatin1String("The X11 connection broke")))
+        reportToolkitLoss();
+    if (const QtMessageHandler previous = registry().previousMessages)
+        previous(type, context, message);
 }
 
 } // namespace
@@ -107,6 +135,23 @@ bool X11ConnectionLoss::isLost(_XDisplay* display)
 bool X11ConnectionLoss::isSurvivable()
 {
     return setExitHandler() != nullptr;
+}
+
+void X11ConnectionLoss::onToolkitLoss(std::function<void()> handler)
+{
+    Registry& r = registry();
+    {
+        std::lock_guard lock(r.mutex);
+        r.toolkitLoss = std::move(handler);
+    }
+    // Qt hands back its default handler when none was set, so the chain ends there.
+    static const bool installed = (r.previousMessages = qInstallMessageHandler(&handleMessage)) != nullptr;
+    (void)installed;
+    const XIOErrorHandler current = XSetIOErrorHandler(&handleIOError);
+    if (current != &handleIOError) {
+        std::lock_guard lock(r.mutex);
+        r.previous = current;
+    }
 }
 
 } // namespace corvessa

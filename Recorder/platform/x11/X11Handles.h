@@ -33,10 +33,13 @@ namespace corvessa {
 
 // Client-side memory Xlib hands out, each freed its own way.
 struct X11Free {
-    // Safe after the server went away: Xlib then only frees memory.
+    // A connection whose server went away is left open: Xlib's teardown of a
+    // broken connection runs the extensions' close hooks, and libXext's can
+    // crash there. Only the memory of a dead connection is lost that way.
     void operator()(Display* d) const
     {
-        XCloseDisplay(d);
+        if (!X11ConnectionLoss::isLost(d))
+            XCloseDisplay(d);
         X11ConnectionLoss::forget(d);
     }
     void operator()(XImage* image) const { XDestroyImage(image); }

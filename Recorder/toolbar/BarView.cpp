@@ -161,6 +161,11 @@ void BarView::rebuild()
 void BarView::add(QWidget* element)
 {
     m_layout->addWidget(element, 0, Qt::AlignVCenter);
+    // Shown now rather than on a later turn, as the layout would: the row then
+    // takes its final size at once instead of growing control by control, each
+    // step another resize for the window manager to carry out.
+    if (isVisible() && !element->testAttribute(Qt::WA_WState_ExplicitShowHide))
+        element->show();
 }
 
 void BarView::updateElapsed()

@@ -7,6 +7,8 @@
 #include <QScreen>
 #include <QWidget>
 
+#include <optional>
+
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
 
@@ -77,17 +79,36 @@ void OnServerTest::key(unsigned long keysym)
     spin(30);
 }
 
-bool OnServerTest::settledOnServer(QWidget* window)
+namespace {
+
+std::optional<QRect> onServer(Display* x, QWidget* window)
 {
-    int x = 0, y = 0;
+    int rx = 0, ry = 0, wx = 0, wy = 0;
     ::Window child = 0, root = 0;
     unsigned width = 0, height = 0, border = 0, depth = 0;
     const auto id = ::Window(window->winId());
-    if (!XTranslateCoordinates(m_x, id, DefaultRootWindow(m_x), 0, 0, &x, &y, &child))
-        return false;
-    int wx = 0, wy = 0;
-    XGetGeometry(m_x, id, &root, &wx, &wy, &width, &height, &border, &depth);
-    return QPoint(x, y) == window->mapToGlobal(QPoint(0, 0)) && QSize(int(width), int(height)) == window->size();
+    if (!XTranslateCoordinates(x, id, DefaultRootWindow(x), 0, 0, &rx, &ry, &child)
+        || !XGetGeometry(x, id, &root, &wx, &wy, &width, &height, &border, &depth))
+        return std::nullopt;
+    return QRect(rx, ry, int(width), int(height));
+}
+
+} // namespace
+
+bool OnServerTest::settledOnServer(QWidget* window)
+{
+    return onServer(m_x, window) == QRect(window->mapToGlobal(QPoint(0, 0)), window->size());
+}
+
+std::string OnServerTest::serverGeometry(QWidget* window)
+{
+    const auto text = [](const QRect& r) {
+        return std::to_string(r.x()) + "," + std::to_string(r.y()) + " " + std::to_string(r.width()) + "x"
+            + std::to_string(r.height());
+    };
+    const auto server = onServer(m_x, window);
+    return "server " + (server ? text(*server) : std::string("none")) + ", Qt "
+        + text(QRect(window->mapToGlobal(QPoint(0, 0)), window->size()));
 }
 
 bool OnServerTest::keyboardFree()

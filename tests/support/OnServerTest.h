@@ -10,6 +10,7 @@
 
 #include <functional>
 #include <memory>
+#include <string>
 
 class QWidget;
 struct _XDisplay;
@@ -39,6 +40,8 @@ protected:
     // Whether the server has put the window where Qt believes it is: a move
     // the window manager has not carried out yet sends clicks elsewhere.
     bool settledOnServer(QWidget* window);
+    // Where the server has the window, as "x,y wxh", for failure messages.
+    std::string serverGeometry(QWidget* window);
     // Whether another client could take the keyboard now.
     bool keyboardFree();
     // The whole screen, kept as `name` in $CORVESSA_TEST_ARTIFACTS when set.

@@ -167,5 +167,21 @@ TEST_F(BarViewTest, AClickSurvivesARowChangeBetweenPressAndRelease)
     EXPECT_TRUE(QTest::qWaitFor([&] { return bar().row() == BarView::Row::compact; }));
 }
 
+// Each row change is one resize of the window: a row that grew control by
+// control sent the window manager a dozen sizes, which it could apply out of turn.
+TEST_F(BarViewTest, ARowTakesItsSizeAtOnce)
+{
+    make();
+    bar().show();
+    settle();
+    for (const RecorderPhase& phase : {RecorderPhase::recording(), RecorderPhase::paused(), RecorderPhase::ready()}) {
+        model->setPhase(phase);
+        bar().rebuild();
+        const QSize built = bar().size();
+        settle();
+        EXPECT_EQ(bar().size(), built) << int(phase.kind);
+    }
+}
+
 } // namespace
 } // namespace corvessa::test

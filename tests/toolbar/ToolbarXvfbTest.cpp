@@ -131,7 +131,7 @@ protected:
             QWidget* w = control(name);
             return w && w->isVisible() && m_host->panel().windowHandle()->isExposed()
                 && m_host->panel().windowOpacity() > 0.99 && settledOnServer(&m_host->panel());
-        })) << name;
+        })) << name << ": " << serverGeometry(&m_host->panel());
         spin(100);
         QWidget* w = control(name);
         click(w->mapToGlobal(w->rect().center()));

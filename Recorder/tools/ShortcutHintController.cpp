@@ -12,6 +12,7 @@
 #include <QPainterPath>
 #include <QRegion>
 #include <QWidget>
+#include <QWindow>
 
 #include <utility>
 
@@ -26,6 +27,17 @@ ShortcutHintController::ShortcutHintController(ToolbarPanel& panel, RecorderMode
             refresh();
     });
     connect(&m_prefs, &Prefs::changed, this, [this] { refresh(); });
+    watchOpacity();
+}
+
+// The bar's window exists once it was first shown.
+void ShortcutHintController::watchOpacity()
+{
+    QWindow* window = m_panel.windowHandle();
+    if (!window || m_watchingOpacity)
+        return;
+    m_watchingOpacity = true;
+    connect(window, &QWindow::opacityChanged, this, [this] { refresh(); });
 }
 
 ShortcutHintController::~ShortcutHintController()
@@ -81,8 +93,16 @@ void ShortcutHintController::position()
 
 bool ShortcutHintController::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == &m_panel && event->type() == QEvent::Move && m_card && m_card->isVisible())
+    if (watched != &m_panel)
+        return QObject::eventFilter(watched, event);
+    if (event->type() == QEvent::Move && m_card && m_card->isVisible())
         position();
+    // The card comes and goes with the bar: hidden for a countdown, faded
+    // out and back in, shown again after the phase that wants hints began.
+    if (event->type() == QEvent::Show || event->type() == QEvent::Hide) {
+        watchOpacity();
+        refresh();
+    }
     return QObject::eventFilter(watched, event);
 }
 

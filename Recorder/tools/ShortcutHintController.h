@@ -62,6 +62,7 @@ protected:
 private:
     void build(const std::vector<ShortcutRow>& rows);
     void position();
+    void watchOpacity();
 
     ToolbarPanel& m_panel;
     RecorderModel& m_model;
@@ -70,6 +71,7 @@ private:
     QPointer<QWidget> m_card;
     ShortcutHintView* m_view = nullptr;
     std::vector<ShortcutRow> m_shown;
+    bool m_watchingOpacity = false;
 };
 
 } // namespace corvessa

@@ -58,6 +58,18 @@ TEST_F(ShortcutHintControllerTest, FollowsThePhaseStacksOnTheEchoCardAndGivesWay
     EXPECT_FALSE(hints.card()->isVisible()) << "no rows after a recording";
     m.setPhase(RecorderPhase::ready());
     EXPECT_TRUE(hints.card()->isVisible());
+
+    // It follows the bar: out with it for a countdown, back when it returns,
+    // though the phase that wants hints began while the bar was away.
+    panel.setWindowOpacity(0);
+    EXPECT_FALSE(hints.card()->isVisible());
+    panel.hide();
+    m.setPhase(RecorderPhase::recording());
+    panel.show();
+    EXPECT_FALSE(hints.card()->isVisible()) << "the bar is still faded out";
+    panel.setWindowOpacity(1);
+    EXPECT_TRUE(hints.card()->isVisible());
+
     prefs().setShowShortcutHints(false);
     EXPECT_FALSE(hints.card()->isVisible());
 }

@@ -3,6 +3,7 @@
 #include <QFont>
 #include <QFontMetricsF>
 #include <QPainter>
+#include <QPixmap>
 
 #include <algorithm>
 
@@ -19,6 +20,27 @@ QFont textFont(double points)
 }
 
 } // namespace
+
+void PickerPaint::veil(QPainter& painter, const QRect& view, const QPixmap& backdrop)
+{
+    if (!backdrop.isNull())
+        painter.drawPixmap(view, backdrop);
+    painter.fillRect(view, QColor(0, 0, 0, int(0.35 * 255)));
+}
+
+void PickerPaint::hole(QPainter& painter, const QRect& view, const QRectF& hole, const QPixmap& backdrop)
+{
+    if (!backdrop.isNull()) {
+        painter.save();
+        painter.setClipRect(hole);
+        painter.drawPixmap(view, backdrop);
+        painter.restore();
+        return;
+    }
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    painter.fillRect(hole, QColor(0, 0, 0, 5));
+    painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+}
 
 void PickerPaint::label(QPainter& painter, const QRectF& target, const QString& text)
 {

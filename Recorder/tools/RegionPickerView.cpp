@@ -39,9 +39,7 @@ void RegionPickerView::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    if (!m_backdrop.isNull())
-        painter.drawPixmap(rect(), m_backdrop);
-    painter.fillRect(rect(), QColor(0, 0, 0, int(0.35 * 255)));
+    PickerPaint::veil(painter, rect(), m_backdrop);
 
     const QRectF region = m_picker.region();
     // A window or area recording: show where it lies.
@@ -55,17 +53,7 @@ void RegionPickerView::paintEvent(QPaintEvent*)
 
     if (const auto& start = m_picker.start()) {
         const QRectF drag = local(RegionRules::clippedDrag(region, *start, m_picker.current()));
-        // Almost clear, not clear: the veil still takes the clicks there.
-        if (!m_backdrop.isNull()) {
-            painter.save();
-            painter.setClipRect(drag);
-            painter.drawPixmap(rect(), m_backdrop);
-            painter.restore();
-        } else {
-            painter.setCompositionMode(QPainter::CompositionMode_Source);
-            painter.fillRect(drag, QColor(0, 0, 0, 5));
-            painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
-        }
+        PickerPaint::hole(painter, rect(), drag, m_backdrop);
         const QRectF globalPick = RegionRules::forDrag(region, *start, m_picker.current());
         QPen preview(QColor(255, 255, 255, int(0.7 * 255)), 1);
         preview.setDashPattern({5, 4});

@@ -25,9 +25,7 @@ void TargetPickerView::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    if (!m_backdrop.isNull())
-        painter.drawPixmap(rect(), m_backdrop);
-    painter.fillRect(rect(), QColor(0, 0, 0, int(0.35 * 255)));
+    PickerPaint::veil(painter, rect(), m_backdrop);
 
     std::optional<QRectF> target;
     QString label;
@@ -41,32 +39,12 @@ void TargetPickerView::paintEvent(QPaintEvent*)
     }
     if (target) {
         const QRectF local = target->translated(-m_screen.topLeft());
-        // Almost clear, not clear: the overlay still takes the clicks there.
-        if (!m_backdrop.isNull()) {
-            painter.save();
-            painter.setClipRect(local);
-            painter.drawPixmap(rect(), m_backdrop);
-            painter.restore();
-        } else {
-            painter.setCompositionMode(QPainter::CompositionMode_Source);
-            painter.fillRect(local, QColor(0, 0, 0, 5));
-            painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
-        }
+        PickerPaint::hole(painter, rect(), local, m_backdrop);
         painter.setPen(QPen(PickerPaint::blue, 2));
         painter.setBrush(Qt::NoBrush);
         painter.drawRect(local);
-        paintLabel(painter, local, label);
+        PickerPaint::label(painter, local, label);
     }
-    paintPill(painter);
-}
-
-void TargetPickerView::paintLabel(QPainter& painter, const QRectF& target, const QString& text) const
-{
-    PickerPaint::label(painter, target, text);
-}
-
-void TargetPickerView::paintPill(QPainter& painter) const
-{
     PickerPaint::pill(painter, width(),
                       m_picker.mode() == RangeMode::area
                           ? Loc::text(QStringLiteral("Drag to select the area to record  ·  Press Esc to exit"))

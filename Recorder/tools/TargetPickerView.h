@@ -29,9 +29,6 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
-    void paintLabel(class QPainter& painter, const QRectF& target, const QString& text) const;
-    void paintPill(class QPainter& painter) const;
-
     TargetPicker& m_picker;
     QRectF m_screen;
     QPixmap m_backdrop;

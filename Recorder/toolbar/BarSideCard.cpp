@@ -5,6 +5,7 @@
 #include "platform/core/ScreenCoordinates.h"
 #include "toolbar/BarPlacement.h"
 #include "toolbar/FloatingWindow.h"
+#include "toolbar/GlassPanel.h"
 #include "toolbar/ToolbarPanel.h"
 
 #include <QWidget>
@@ -51,18 +52,20 @@ QWidget* BarSideCard::makeWindow(const std::shared_ptr<FloatingSurfaces>& surfac
     auto* card = new QWidget;
     card->setAttribute(Qt::WA_TranslucentBackground);
     card->setAttribute(Qt::WA_TransparentForMouseEvents);
-    if (surfaces) {
-        FloatingSurfaces::Options options;
-        options.level = SurfaceLevel::floating;
-        options.clickThrough = true;
-        surfaces->prepare(card, options);
-    } else {
-        card->setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint
-                             | Qt::WindowDoesNotAcceptFocus | Qt::WindowTransparentForInput);
-        card->setAttribute(Qt::WA_ShowWithoutActivating);
-    }
+    FloatingSurfaces::Options options;
+    options.level = SurfaceLevel::floating;
+    options.clickThrough = true;
+    FloatingWindow::prepare(card, surfaces, options);
     FloatingWindow::track(card, registerWindow);
     return card;
+}
+
+void BarSideCard::setContent(QWidget* card, GlassPanel* view, const std::shared_ptr<FloatingSurfaces>& surfaces)
+{
+    view->move(0, 0);
+    view->show();
+    card->resize(view->size());
+    FloatingWindow::showOnlyCard(card, surfaces, view->cardRect(), view->cornerRadius());
 }
 
 void BarSideCard::reveal(QWidget* card, const std::shared_ptr<FloatingSurfaces>& surfaces)

@@ -13,6 +13,7 @@ class QWindow;
 namespace corvessa {
 
 class FloatingSurfaces;
+class GlassPanel;
 class ToolbarPanel;
 
 // Where the small cards beside the toolbar go (the echo card, the shortcut
@@ -43,6 +44,9 @@ public:
     // handed to `registerWindow`. The caller owns it.
     static QWidget* makeWindow(const std::shared_ptr<FloatingSurfaces>& surfaces,
                                const std::function<void(QWindow*)>& registerWindow);
+    // Puts `view` (a new card drawn as glass) into `card` at its top-left,
+    // sizes the window to it and lets only the drawn card show.
+    static void setContent(QWidget* card, GlassPanel* view, const std::shared_ptr<FloatingSurfaces>& surfaces);
     // Shows `card` if hidden, raised among our surfaces.
     static void reveal(QWidget* card, const std::shared_ptr<FloatingSurfaces>& surfaces);
 };

@@ -6,8 +6,6 @@
 #include "toolbar/ToolbarPanel.h"
 
 #include <QEvent>
-#include <QPainterPath>
-#include <QRegion>
 #include <QWidget>
 
 #include <utility>
@@ -37,29 +35,25 @@ void EchoHintController::update(const std::vector<Hint>& hints, bool barVisible,
             m_card->hide();
         return;
     }
-    if (!m_card || hints != m_hintShown)
+    // Placing reads the displays: done for a new or returning card; the bar's
+    // own moves and resizes place it through the event filter.
+    const bool rebuilt = !m_card || hints != m_hintShown;
+    if (rebuilt)
         build(hints);
-    position();
+    if (rebuilt || !m_card->isVisible())
+        position();
     BarSideCard::reveal(m_card, m_setup.surfaces);
 }
 
 void EchoHintController::build(const std::vector<Hint>& hints)
 {
-    if (!m_card) {
+    if (!m_card)
         m_card = BarSideCard::makeWindow(m_setup.surfaces, m_setup.registerWindow);
-    }
     delete m_view;
     m_view = new HintView(hints, m_card);
-    m_view->move(0, 0);
-    m_view->show();
-    m_card->resize(m_view->size());
+    BarSideCard::setContent(m_card, m_view, m_setup.surfaces);
     m_hintShown = hints;
     ++m_builds;
-    if (m_setup.surfaces) {
-        QPainterPath card;
-        card.addRoundedRect(m_view->cardRect(), HintView::cornerRadius, HintView::cornerRadius);
-        m_setup.surfaces->setVisibleRegion(m_card, QRegion(card.toFillPolygon().toPolygon()));
-    }
 }
 
 void EchoHintController::position()
@@ -72,7 +66,8 @@ void EchoHintController::position()
 
 bool EchoHintController::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == &m_panel && event->type() == QEvent::Move && m_card && m_card->isVisible())
+    if (watched == &m_panel && (event->type() == QEvent::Move || event->type() == QEvent::Resize) && m_card
+        && m_card->isVisible())
         position();
     return QObject::eventFilter(watched, event);
 }

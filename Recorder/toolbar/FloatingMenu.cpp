@@ -6,7 +6,6 @@
 #include <QApplication>
 #include <QGuiApplication>
 #include <QMouseEvent>
-#include <QPainterPath>
 #include <QScreen>
 #include <QWidget>
 
@@ -186,12 +185,7 @@ void FloatingMenu::build(const MenuRows& rows)
     view->move(0, 0);
     view->show();
     m_window->setGeometry(QRect(placedOrigin(visible, m_anchorRect, measured(), view->size()), view->size()));
-    if (m_surfaces) {
-        const double radius = FloatingMenuView::cornerRadius;
-        QPainterPath card;
-        card.addRoundedRect(view->cardRect(), radius, radius);
-        m_surfaces->setVisibleRegion(m_window, QRegion(card.toFillPolygon().toPolygon()));
-    }
+    FloatingWindow::showOnlyCard(m_window, m_surfaces, view->cardRect(), FloatingMenuView::cornerRadius);
 }
 
 void FloatingMenu::dismiss()

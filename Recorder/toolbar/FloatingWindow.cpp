@@ -2,10 +2,28 @@
 
 #include "platform/FloatingSurfaces.h"
 
+#include <QPainterPath>
+#include <QRegion>
 #include <QWidget>
 #include <QWindow>
 
 namespace corvessa {
+
+void FloatingWindow::prepare(QWidget* window, const std::shared_ptr<FloatingSurfaces>& surfaces,
+                             const FloatingSurfaces::Options& options)
+{
+    if (surfaces) {
+        surfaces->prepare(window, options);
+        return;
+    }
+    Qt::WindowFlags flags = Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus;
+    if (options.overrideRedirect)
+        flags |= Qt::X11BypassWindowManagerHint;
+    if (options.clickThrough)
+        flags |= Qt::WindowTransparentForInput;
+    window->setWindowFlags(flags);
+    window->setAttribute(Qt::WA_ShowWithoutActivating);
+}
 
 void FloatingWindow::track(QWidget* window, const std::function<void(QWindow*)>& registerWindow)
 {
@@ -23,6 +41,16 @@ void FloatingWindow::present(QWidget* window, const std::shared_ptr<FloatingSurf
         surfaces->raise(window);
     else
         window->raise();
+}
+
+void FloatingWindow::showOnlyCard(QWidget* window, const std::shared_ptr<FloatingSurfaces>& surfaces,
+                                  const QRectF& card, double cornerRadius)
+{
+    if (!surfaces)
+        return;
+    QPainterPath path;
+    path.addRoundedRect(card, cornerRadius, cornerRadius);
+    surfaces->setVisibleRegion(window, QRegion(path.toFillPolygon().toPolygon()));
 }
 
 } // namespace corvessa

@@ -11,7 +11,6 @@
 #include <QCursor>
 #include <QEvent>
 #include <QGuiApplication>
-#include <QPainterPath>
 #include <QScreen>
 #include <QWindow>
 
@@ -87,14 +86,8 @@ void TipWindow::show(const QString& name, std::optional<HotKeyAction> action, st
     m_view.reset();
     const std::optional<QString> key = action ? m_keyText(*action) : std::nullopt;
     auto view = std::make_unique<TipView>(name, key);
-    if (m_surfaces)
-        m_surfaces->prepare(view.get(), {SurfaceLevel::status, true, true});
-    else
-        view->setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint
-                             | Qt::X11BypassWindowManagerHint | Qt::WindowDoesNotAcceptFocus
-                             | Qt::WindowTransparentForInput);
+    FloatingWindow::prepare(view.get(), m_surfaces, {SurfaceLevel::status, true, true});
     view->setAttribute(Qt::WA_TransparentForMouseEvents);
-    view->setAttribute(Qt::WA_ShowWithoutActivating);
     view->adjustSize();
 
     const QPoint pointer = QCursor::pos();
@@ -108,12 +101,8 @@ void TipWindow::show(const QString& name, std::optional<HotKeyAction> action, st
     view->move(placedOrigin(a, view->size(), visible));
 
     FloatingWindow::track(view.get(), m_registerWindow);
-    if (m_surfaces) {
-        // Only the card shows, also where no compositing manager runs.
-        QPainterPath card;
-        card.addRoundedRect(view->cardRect(), TipView::cornerRadius, TipView::cornerRadius);
-        m_surfaces->setVisibleRegion(view.get(), QRegion(card.toFillPolygon().toPolygon()));
-    }
+    // Only the card shows, also where no compositing manager runs.
+    FloatingWindow::showOnlyCard(view.get(), m_surfaces, view->cardRect(), TipView::cornerRadius);
     view->show();
     if (m_surfaces)
         m_surfaces->raise(view.get());

@@ -4,9 +4,9 @@
 #include "platform/QtScreenLayout.h"
 #include "platform/core/ScreenCoordinates.h"
 #include "toolbar/DragHandle.h"
+#include "toolbar/FloatingWindow.h"
 
 #include <QGuiApplication>
-#include <QPainterPath>
 #include <QPropertyAnimation>
 #include <QScreen>
 
@@ -117,11 +117,7 @@ void ToolbarPanel::resizeEvent(QResizeEvent* event)
     const QRect bar = barArea();
     if (m_content)
         m_content->setGeometry(rect());
-    if (m_surfaces) {
-        QPainterPath card;
-        card.addRoundedRect(QRectF(bar), m_cornerRadius, m_cornerRadius);
-        m_surfaces->setVisibleRegion(this, QRegion(card.toFillPolygon().toPolygon()));
-    }
+    FloatingWindow::showOnlyCard(this, m_surfaces, QRectF(bar), m_cornerRadius);
 }
 
 void ToolbarPanel::showEvent(QShowEvent* event)

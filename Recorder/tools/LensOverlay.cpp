@@ -5,17 +5,10 @@
 #include "toolbar/FloatingWindow.h"
 #include "tools/LensOutlineView.h"
 
-#include <QGuiApplication>
-#include <QScreen>
-
 #include <cmath>
 #include <utility>
 
 namespace corvessa {
-
-namespace {
-
-} // namespace
 
 LensOverlay::LensOverlay(std::shared_ptr<FloatingSurfaces> surfaces, std::function<void(QWindow*)> registerWindow,
                          std::function<ScreenCoordinates()> coords)
@@ -65,14 +58,7 @@ void LensOverlay::update(const std::optional<QRectF>& rect, bool armed)
     }
     if (!m_view) {
         m_view = std::make_unique<LensOutlineView>();
-        if (m_surfaces) {
-            m_surfaces->prepare(m_view.get(), {SurfaceLevel::popUpMenu, true, true});
-        } else {
-            m_view->setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint
-                                   | Qt::X11BypassWindowManagerHint | Qt::WindowDoesNotAcceptFocus
-                                   | Qt::WindowTransparentForInput);
-            m_view->setAttribute(Qt::WA_ShowWithoutActivating);
-        }
+        FloatingWindow::prepare(m_view.get(), m_surfaces, {SurfaceLevel::popUpMenu, true, true});
         m_view->setAttribute(Qt::WA_TransparentForMouseEvents);
         m_view->setGeometry(*frame);
         FloatingWindow::track(m_view.get(), m_registerWindow);
@@ -83,13 +69,8 @@ void LensOverlay::update(const std::optional<QRectF>& rect, bool armed)
         m_view->setGeometry(*frame);
     if (m_surfaces && (moved || !m_view->isVisible()))
         m_surfaces->setVisibleRegion(m_view.get(), m_surfaces->compositing() ? QRegion() : rimRegion(frame->size()));
-    if (!m_view->isVisible()) {
-        m_view->show();
-        if (m_surfaces)
-            m_surfaces->raise(m_view.get());
-        else
-            m_view->raise();
-    }
+    if (!m_view->isVisible())
+        FloatingWindow::present(m_view.get(), m_surfaces, {});
 }
 
 } // namespace corvessa

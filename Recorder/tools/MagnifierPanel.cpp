@@ -2,13 +2,13 @@
 
 #include "platform/FloatingSurfaces.h"
 #include "prefs/Prefs.h"
+#include "toolbar/FloatingMenu.h"
 #include "toolbar/FloatingWindow.h"
 #include "tools/MagnifierPanelView.h"
 
 #include <QApplication>
 #include <QGuiApplication>
 #include <QMouseEvent>
-#include <QPainterPath>
 #include <QScreen>
 
 #include <algorithm>
@@ -28,37 +28,9 @@ MagnifierPanel::~MagnifierPanel()
     dismiss();
 }
 
-QRect MagnifierPanel::visibleFrameFor(const QRect& anchor)
-{
-    for (QScreen* screen : QGuiApplication::screens()) {
-        if (screen->geometry().intersects(anchor))
-            return screen->availableGeometry();
-    }
-    QScreen* primary = QGuiApplication::primaryScreen();
-    return primary ? primary->availableGeometry() : QRect();
-}
-
 QPoint MagnifierPanel::placedOrigin(const QRect& visible, const QRect& anchor, const QSize& size)
 {
-    const int margin = MagnifierPanelView::margin;
-    const int w = size.width();
-    const int h = size.height();
-    const int top = visible.y();
-    const int bottom = visible.y() + visible.height();
-    const int roomAbove = anchor.y() - top;
-    const int roomBelow = bottom - (anchor.y() + anchor.height());
-    const bool above = h + gap <= roomAbove || roomBelow <= roomAbove;
-    // The card's visible edge keeps `gap` from the anchor; the margin is transparent.
-    int y = above ? anchor.y() - gap - h + margin : anchor.y() + anchor.height() + gap - margin;
-    int x = int(std::lround(anchor.x() + anchor.width() / 2.0 - w / 2.0));
-    // Kept inside the usable area; the lower bound wins when the card is larger.
-    const int lowX = visible.x() + gap - margin;
-    const int highX = std::max(lowX, visible.x() + visible.width() - w - gap + margin);
-    const int lowY = top + gap - margin;
-    const int highY = std::max(lowY, bottom - h - gap + margin);
-    x = std::clamp(x, lowX, highX);
-    y = std::clamp(y, lowY, highY);
-    return {x, y};
+    return PenPalettePanel::placedOrigin(visible, anchor, size, MagnifierPanelView::margin);
 }
 
 bool MagnifierPanel::reopenBlocked(const QRect& anchor) const
@@ -78,6 +50,7 @@ void MagnifierPanel::show(const QRect& anchor, std::function<void(int mode)> set
     if (m_setup.surfaces)
         m_setup.surfaces->prepare(view, {SurfaceLevel::popUpMenu, true, false});
     m_view = view;
+    m_placedSize = QSize();
     place();
     // The region shortcut line comes and goes with the mode: the card is placed anew.
     connect(m_setup.prefs, &Prefs::changed, view, [this] { place(); });
@@ -101,12 +74,12 @@ void MagnifierPanel::place()
         return;
     view->adjustSize();
     const QSize size = view->size();
-    view->setGeometry(QRect(placedOrigin(visibleFrameFor(m_anchor), m_anchor, size), size));
-    if (m_setup.surfaces) {
-        QPainterPath card;
-        card.addRoundedRect(view->cardRect(), MagnifierPanelView::cornerRadius, MagnifierPanelView::cornerRadius);
-        m_setup.surfaces->setVisibleRegion(view, QRegion(card.toFillPolygon().toPolygon()));
-    }
+    // Most preference changes leave the card as it is: only a new size moves it.
+    if (size == m_placedSize)
+        return;
+    m_placedSize = size;
+    view->setGeometry(QRect(placedOrigin(FloatingMenu::visibleFrameFor(m_anchor), m_anchor, size), size));
+    FloatingWindow::showOnlyCard(view, m_setup.surfaces, view->cardRect(), MagnifierPanelView::cornerRadius);
 }
 
 void MagnifierPanel::dismiss()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "tools/PenPalettePanel.h"
 #include "platform/OutsideClickMonitor.h"
 #include "platform/core/Scheduler.h"
 #include "toolbar/ReopenGuard.h"
@@ -28,7 +29,7 @@ class MagnifierPanel : public QObject {
 public:
     // Gap between the card and its anchor, and between the card and the edge
     // of the screen's usable area.
-    static constexpr int gap = 8;
+    static constexpr int gap = PenPalettePanel::gap;
     // How long the outside-click monitor may still report the press that
     // opened the card (it lands on the anchor): such a report is not outside.
     static constexpr double echoWindow = 0.5;
@@ -67,9 +68,6 @@ public:
     // centred on the anchor; above it when there is room or at least as much
     // room as below, else below; the card kept `gap` inside `visible`.
     static QPoint placedOrigin(const QRect& visible, const QRect& anchor, const QSize& size);
-    // The usable area of the first screen meeting `anchor`, else of the primary
-    // screen; empty without screens.
-    static QRect visibleFrameFor(const QRect& anchor);
 
 protected:
     // Sees presses in the program's own windows; never takes them.
@@ -83,6 +81,7 @@ private:
     QPointer<MagnifierPanelView> m_view;
     std::unique_ptr<OutsideClickMonitor::Subscription> m_subscription;
     QRect m_anchor;
+    QSize m_placedSize; // of the card last placed
     double m_openedAt = 0;
     ReopenGuard m_closed;
 };

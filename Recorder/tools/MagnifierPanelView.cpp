@@ -134,8 +134,8 @@ QString MagnifierPanelView::factorText(double fraction)
 
 QString MagnifierPanelView::keyText(HotKeyAction action) const
 {
-    const auto it = m_prefs.bindings().find(action);
-    return it == m_prefs.bindings().end() ? QString() : it->second.display();
+    const auto binding = KeyBinding::bound(m_prefs.bindings(), action);
+    return binding ? binding->display() : QString();
 }
 
 QAbstractButton* MagnifierPanelView::modeButton(int mode) const

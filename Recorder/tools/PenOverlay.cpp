@@ -3,6 +3,7 @@
 #include "engine/compositor/PenBoard.h"
 #include "platform/FloatingSurfaces.h"
 #include "platform/PlatformLoader.h"
+#include "platform/QtScreenLayout.h"
 #include "platform/core/ScreenCoordinates.h"
 #include "tools/PenView.h"
 
@@ -32,8 +33,7 @@ PenOverlay::~PenOverlay()
 void PenOverlay::show(const DisplayInfo& display)
 {
     hide();
-    QScreen* primary = QGuiApplication::primaryScreen();
-    const ScreenCoordinates coordinates(primary ? QRectF(primary->geometry()) : QRectF());
+    const ScreenCoordinates coordinates = QtScreenLayout::current();
     const QRect placed = coordinates.fromGlobal(display.frame).toAlignedRect();
 
     // Without a compositing manager a clear window shows black: the canvas

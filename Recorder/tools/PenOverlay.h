@@ -39,7 +39,6 @@ public:
 
     bool isOpen() const { return bool(m_view); }
     PenView* view() const { return m_view; }
-    const PenInput& input() const { return m_input; }
 
 private:
     std::shared_ptr<FloatingSurfaces> m_surfaces;

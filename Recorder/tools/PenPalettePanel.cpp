@@ -3,10 +3,11 @@
 #include "platform/FloatingSurfaces.h"
 #include "platform/PlatformLoader.h"
 #include "prefs/Prefs.h"
+#include "toolbar/FloatingMenu.h"
+#include "toolbar/FloatingWindow.h"
 #include "tools/PaletteView.h"
 
 #include <QGuiApplication>
-#include <QPainterPath>
 #include <QScreen>
 
 #include <algorithm>
@@ -71,28 +72,11 @@ void PenPalettePanel::show(const QRect& anchor)
     if (m_surfaces)
         m_surfaces->prepare(window, {SurfaceLevel::popUpMenu, true, false});
 
-    QRect visible;
-    for (QScreen* screen : QGuiApplication::screens()) {
-        if (screen->geometry().intersects(anchor)) {
-            visible = screen->availableGeometry();
-            break;
-        }
-    }
-    if (visible.isNull() && QGuiApplication::primaryScreen())
-        visible = QGuiApplication::primaryScreen()->availableGeometry();
+    const QRect visible = FloatingMenu::visibleFrameFor(anchor);
     window->setGeometry(QRect(placedOrigin(visible, anchor, window->size(), PaletteView::margin), window->size()));
-    if (m_surfaces) {
-        QPainterPath card;
-        card.addRoundedRect(window->cardRect(), PaletteView::cornerRadius, PaletteView::cornerRadius);
-        m_surfaces->setVisibleRegion(window, QRegion(card.toFillPolygon().toPolygon()));
-    }
+    FloatingWindow::showOnlyCard(window, m_surfaces, window->cardRect(), PaletteView::cornerRadius);
     // Left unregistered: the palette is never recorded.
-    window->winId();
-    window->show();
-    if (m_surfaces)
-        m_surfaces->raise(window);
-    else
-        window->raise();
+    FloatingWindow::present(window, m_surfaces, {});
     m_window = window;
 
     if (m_clicks) {

@@ -210,18 +210,12 @@ DimView* RangeDimOverlay::viewFor(const Screen& screen)
         return existing;
     auto* view = new DimView;
     view->setGeometry(screen.frame.toAlignedRect());
-    if (m_setup.surfaces) {
-        FloatingSurfaces::Options options;
-        options.level = SurfaceLevel::dim;
-        // A full-screen window the window manager must not fit between its panels.
-        options.overrideRedirect = true;
-        options.clickThrough = true;
-        m_setup.surfaces->prepare(view, options);
-    } else {
-        view->setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::X11BypassWindowManagerHint
-                             | Qt::WindowDoesNotAcceptFocus | Qt::WindowTransparentForInput);
-        view->setAttribute(Qt::WA_ShowWithoutActivating);
-    }
+    FloatingSurfaces::Options options;
+    options.level = SurfaceLevel::dim;
+    // A full-screen window the window manager must not fit between its panels.
+    options.overrideRedirect = true;
+    options.clickThrough = true;
+    FloatingWindow::prepare(view, m_setup.surfaces, options);
     FloatingWindow::track(view, m_setup.registerWindow);
     m_overlays[screen.id] = view;
     return view;

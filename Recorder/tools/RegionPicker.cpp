@@ -1,6 +1,7 @@
 #include "tools/RegionPicker.h"
 
 #include "platform/FloatingSurfaces.h"
+#include "platform/QtScreenLayout.h"
 #include "toolbar/FloatingWindow.h"
 #include "tools/RegionPickerView.h"
 #include "tools/RegionRules.h"
@@ -26,30 +27,13 @@ RegionPicker::~RegionPicker()
     finish(std::nullopt);
 }
 
-std::optional<QRectF> RegionPicker::screenFor(const QRectF& region, const std::vector<QRectF>& screens,
-                                              const std::optional<QRectF>& primary)
-{
-    const QPointF centre = region.center();
-    for (const QRectF& screen : screens) {
-        if (screen.contains(centre))
-            return screen;
-    }
-    return primary;
-}
-
 void RegionPicker::pick(const QRectF& area, double defaultFraction, Completion completion)
 {
     finish(std::nullopt);
 
     const QRectF region = area.normalized();
-    QScreen* primary = QGuiApplication::primaryScreen();
-    const QRectF primaryQt = primary ? QRectF(primary->geometry()) : QRectF();
-    const ScreenCoordinates coords(primaryQt);
-    std::vector<QRectF> screens;
-    for (QScreen* s : QGuiApplication::screens())
-        screens.push_back(coords.toGlobal(QRectF(s->geometry())));
-    const auto screen = screenFor(region, screens,
-                                  primary ? std::optional(coords.toGlobal(primaryQt)) : std::nullopt);
+    const ScreenCoordinates coords = QtScreenLayout::current();
+    const auto screen = coords.globalScreenAt(region.center());
     // An empty area has nothing to magnify; its fractions would be nonsense.
     const bool usable = std::isfinite(region.x()) && std::isfinite(region.y()) && std::isfinite(region.width())
                         && std::isfinite(region.height()) && region.width() > 0 && region.height() > 0;
@@ -61,7 +45,6 @@ void RegionPicker::pick(const QRectF& area, double defaultFraction, Completion c
 
     m_completion = std::move(completion);
     m_region = region;
-    m_screen = *screen;
     m_defaultFraction = defaultFraction;
     m_start.reset();
     m_current = QPointF();

@@ -50,8 +50,6 @@ public:
     bool isOpen() const { return bool(m_view); }
     RegionPickerView* view() const { return m_view; }
     const QRectF& region() const { return m_region; }
-    // The screen the veil covers.
-    const QRectF& screen() const { return m_screen; }
     // Where the press in progress began; nothing between presses.
     const std::optional<QPointF>& start() const { return m_start; }
     const QPointF& current() const { return m_current; }
@@ -60,11 +58,6 @@ public:
     void press(const QPointF& point);
     void drag(const QPointF& point);
     void release(const QPointF& point);
-
-    // Which of `screens` (global frames) a pick over `region` uses: the first
-    // holding its centre, else `primary`.
-    static std::optional<QRectF> screenFor(const QRectF& region, const std::vector<QRectF>& screens,
-                                           const std::optional<QRectF>& primary);
 
 private:
     void redraw();
@@ -76,7 +69,6 @@ private:
     QPointer<RegionPickerView> m_view;
     Completion m_completion;
     QRectF m_region;
-    QRectF m_screen;
     double m_defaultFraction = 0;
     std::optional<QPointF> m_start;
     QPointF m_current;

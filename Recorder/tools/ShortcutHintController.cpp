@@ -9,8 +9,6 @@
 #include "tools/ShortcutHints.h"
 
 #include <QEvent>
-#include <QPainterPath>
-#include <QRegion>
 #include <QWidget>
 #include <QWindow>
 
@@ -56,37 +54,38 @@ void ShortcutHintController::refresh()
             m_card->hide();
         return;
     }
-    if (!m_card || rows != m_shown)
+    // Placing reads the displays: done for a new or returning card and when the
+    // echo card below it came or went; the bar's own moves and resizes place it
+    // through the event filter.
+    const bool rebuilt = !m_card || rows != m_shown;
+    if (rebuilt)
         build(rows);
-    position();
+    if (rebuilt || !m_card->isVisible() || stackedHeight() != m_placedStack)
+        position();
     BarSideCard::reveal(m_card, m_setup.surfaces);
 }
 
 void ShortcutHintController::build(const std::vector<ShortcutRow>& rows)
 {
-    if (!m_card) {
+    if (!m_card)
         m_card = BarSideCard::makeWindow(m_setup.surfaces, m_setup.registerWindow);
-        m_shown.clear();
-    }
     delete m_view;
     m_view = new ShortcutHintView(rows, m_card);
-    m_view->move(0, 0);
-    m_view->show();
-    m_card->resize(m_view->size());
+    BarSideCard::setContent(m_card, m_view, m_setup.surfaces);
     m_shown = rows;
-    if (m_setup.surfaces) {
-        QPainterPath card;
-        card.addRoundedRect(m_view->cardRect(), ShortcutHintView::cornerRadius, ShortcutHintView::cornerRadius);
-        m_setup.surfaces->setVisibleRegion(m_card, QRegion(card.toFillPolygon().toPolygon()));
-    }
+}
+
+double ShortcutHintController::stackedHeight() const
+{
+    QWidget* echo = m_setup.echoCard ? m_setup.echoCard() : nullptr;
+    return echo && echo->isVisible() ? echo->height() + echoGap : 0;
 }
 
 void ShortcutHintController::position()
 {
     if (!m_card)
         return;
-    QWidget* echo = m_setup.echoCard ? m_setup.echoCard() : nullptr;
-    const double stacked = echo && echo->isVisible() ? echo->height() + echoGap : 0;
+    const double stacked = m_placedStack = stackedHeight();
     const BarSideCard::Surroundings around = BarSideCard::of(m_panel);
     BarSideCard::moveTo(m_card, BarSideCard::origin(around.bar, QSizeF(m_card->size()), around.visible, gap + stacked));
 }
@@ -95,7 +94,7 @@ bool ShortcutHintController::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched != &m_panel)
         return QObject::eventFilter(watched, event);
-    if (event->type() == QEvent::Move && m_card && m_card->isVisible())
+    if ((event->type() == QEvent::Move || event->type() == QEvent::Resize) && m_card && m_card->isVisible())
         position();
     // The card comes and goes with the bar: hidden for a countdown, faded
     // out and back in, shown again after the phase that wants hints began.

@@ -62,6 +62,8 @@ protected:
 private:
     void build(const std::vector<ShortcutRow>& rows);
     void position();
+    // How far the echo card below pushes this one up; 0 without it.
+    double stackedHeight() const;
     void watchOpacity();
 
     ToolbarPanel& m_panel;
@@ -72,6 +74,7 @@ private:
     ShortcutHintView* m_view = nullptr;
     std::vector<ShortcutRow> m_shown;
     bool m_watchingOpacity = false;
+    double m_placedStack = 0;
 };
 
 } // namespace corvessa

@@ -2,11 +2,11 @@
 
 #include "platform/DisplayList.h"
 #include "platform/FloatingSurfaces.h"
+#include "platform/QtScreenLayout.h"
 #include "platform/core/ScreenCoordinates.h"
 #include "platform/core/UserDefaults.h"
 #include "toolbar/BarPlacement.h"
 #include "toolbar/FloatingWindow.h"
-#include "toolbar/ToolbarPanel.h"
 #include "tools/PrompterPanel.h"
 
 #include <QJsonArray>
@@ -230,7 +230,7 @@ void Teleprompter::storeFrame()
 {
     if (!m_panel)
         return;
-    const QRectF frame = ToolbarPanel::coordinates().toGlobal(QRectF(m_panel->geometry()));
+    const QRectF frame = QtScreenLayout::current().toGlobal(QRectF(m_panel->geometry()));
     m_defaults.setArray(frameKey, QJsonArray{frame.x(), frame.y(), frame.width(), frame.height()});
 }
 
@@ -245,7 +245,7 @@ void Teleprompter::createPanel()
     } else {
         m_panel->setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
     }
-    const QRect geometry = ToolbarPanel::coordinates().fromGlobal(restoredFrame()).toRect();
+    const QRect geometry = QtScreenLayout::current().fromGlobal(restoredFrame()).toRect();
     m_panel->setGeometry(geometry);
     FloatingWindow::track(m_panel, m_setup.registerWindow);
     m_panel->onGeometryChanged = [this] { m_frameSave.start(); };

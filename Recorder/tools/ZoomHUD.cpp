@@ -5,12 +5,8 @@
 #include "toolbar/FloatingWindow.h"
 #include "tools/ZoomBadge.h"
 
-#include <QGuiApplication>
-#include <QPainterPath>
-#include <QScreen>
 
 #include <algorithm>
-#include <cmath>
 #include <utility>
 
 namespace corvessa {
@@ -43,19 +39,6 @@ QString ZoomHUD::text() const
     return m_badge ? m_badge->text() : QString();
 }
 
-std::optional<QRectF> ZoomHUD::screenFor(const std::optional<QRectF>& near, const std::vector<QRectF>& screens,
-                                         const std::optional<QRectF>& primary)
-{
-    if (near) {
-        const QPointF centre = near->center();
-        for (const QRectF& screen : screens) {
-            if (screen.contains(centre))
-                return screen;
-        }
-    }
-    return primary;
-}
-
 QRectF ZoomHUD::frameFor(double textWidth, const std::optional<QRectF>& near, const QRectF& screen)
 {
     const double w = std::max(textWidth + 2 * padding, minimumWidth);
@@ -68,25 +51,13 @@ QRectF ZoomHUD::frameFor(double textWidth, const std::optional<QRectF>& near, co
 void ZoomHUD::show(const QString& text, const std::optional<QRectF>& near)
 {
     const ScreenCoordinates layout = m_layout();
-    std::vector<QRectF> screens;
-    for (const ScreenCoordinates::Screen& s : layout.screens())
-        screens.push_back(layout.toGlobal(s.points));
-    const auto screen = screenFor(near, screens,
-                                  layout.primary().isEmpty() ? std::nullopt
-                                                             : std::optional(layout.toGlobal(layout.primary())));
+    const auto screen = layout.globalScreenAt(near ? std::optional(near->center()) : std::nullopt);
     if (!screen)
         return;
 
     if (!m_badge) {
         m_badge = std::make_unique<ZoomBadge>();
-        if (m_surfaces) {
-            m_surfaces->prepare(m_badge.get(), {SurfaceLevel::status, true, true});
-        } else {
-            m_badge->setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint
-                                    | Qt::X11BypassWindowManagerHint | Qt::WindowDoesNotAcceptFocus
-                                    | Qt::WindowTransparentForInput);
-            m_badge->setAttribute(Qt::WA_ShowWithoutActivating);
-        }
+        FloatingWindow::prepare(m_badge.get(), m_surfaces, {SurfaceLevel::status, true, true});
         m_badge->setAttribute(Qt::WA_TransparentForMouseEvents);
         FloatingWindow::track(m_badge.get(), m_registerWindow);
     }
@@ -95,22 +66,13 @@ void ZoomHUD::show(const QString& text, const std::optional<QRectF>& near)
     const double textWidth = m_badge->textWidth(text);
     const QRect frame = layout.fromGlobal(frameFor(textWidth, near, *screen)).toAlignedRect();
     m_badge->setGeometry(frame);
-    if (m_surfaces) {
-        QPainterPath card;
-        card.addRoundedRect(QRectF(QPointF(0, 0), frame.size()), ZoomBadge::cornerRadius, ZoomBadge::cornerRadius);
-        m_surfaces->setVisibleRegion(m_badge.get(), QRegion(card.toFillPolygon().toPolygon()));
-    }
+    FloatingWindow::showOnlyCard(m_badge.get(), m_surfaces, QRectF(QPointF(0, 0), frame.size()), ZoomBadge::cornerRadius);
 
     // A new message stops a fade under way: it must be read, not faded.
     m_fade.reset();
     setOpacity(1);
-    if (!m_badge->isVisible()) {
-        m_badge->show();
-        if (m_surfaces)
-            m_surfaces->raise(m_badge.get());
-        else
-            m_badge->raise();
-    }
+    if (!m_badge->isVisible())
+        FloatingWindow::present(m_badge.get(), m_surfaces, {});
     m_hold = m_clock.after(holdTime, [this] { startFade(); });
 }
 

@@ -9,7 +9,6 @@
 #include <functional>
 #include <memory>
 #include <optional>
-#include <vector>
 
 class QWindow;
 
@@ -56,10 +55,6 @@ public:
     // the anchor (`near`, else the screen), its bottom 70 points below the
     // anchor's top and never less than 90 points below the screen's top.
     static QRectF frameFor(double textWidth, const std::optional<QRectF>& near, const QRectF& screen);
-    // The screen (global frames) a badge near `near` uses: the first holding its
-    // centre, else `primary`.
-    static std::optional<QRectF> screenFor(const std::optional<QRectF>& near, const std::vector<QRectF>& screens,
-                                           const std::optional<QRectF>& primary);
 
 private:
     void startFade();

@@ -126,6 +126,20 @@ QRectF ScreenCoordinates::pointsFromPixels(const QRectF& pixels) const
                             pixels.height() / ratio(s->pixels.height(), s->points.height()))};
 }
 
+std::optional<QRectF> ScreenCoordinates::globalScreenAt(const std::optional<QPointF>& at) const
+{
+    if (at) {
+        for (const Screen& s : m_screens) {
+            const QRectF frame = toGlobal(s.points);
+            if (frame.contains(*at))
+                return frame;
+        }
+    }
+    if (m_primary.isEmpty())
+        return std::nullopt;
+    return toGlobal(m_primary);
+}
+
 double ScreenCoordinates::scaleAtPixel(const QPointF& pixel) const
 {
     const Screen* s = screenFor(pixel, true);

@@ -2,6 +2,8 @@
 
 #include <QPointF>
 #include <QRectF>
+
+#include <optional>
 #include <QSizeF>
 
 #include <vector>
@@ -42,6 +44,9 @@ public:
     // Height of the primary display: global y = primaryHeight - window-server y.
     double primaryHeight() const { return m_primary.height(); }
     const std::vector<Screen>& screens() const { return m_screens; }
+    // The global frame of the screen holding the global point `at`, else (or
+    // without `at`) the primary display's; none when the layout is empty.
+    std::optional<QRectF> globalScreenAt(const std::optional<QPointF>& at) const;
 
     // X11/Qt points <-> global points.
     QPointF toGlobal(const QPointF& x11) const;

@@ -325,7 +325,6 @@ void AppShell::buildMenus()
     };
     context.quit = [this] { m_model->requestQuit(); };
     context.confirmDiscard = [this](bool restart) { confirmDiscard(restart); };
-    context.confirmShowing = [confirm = m_confirm] { return confirm->isShowing(); };
     m_menus = std::make_shared<MenuBuilders>(std::move(context));
     m_dock = std::make_unique<DockActions>(m_menus, &RecorderLog::write);
     const auto showSettings = [menus = m_menus] { menus->context().showSettings(QString()); };
@@ -333,10 +332,7 @@ void AppShell::buildMenus()
     const auto keepOutOfRecordings = [stealth = m_stealth](QWindow* window) { stealth->track(window); };
     SettingsWindow::configure({m_model.get(), &HotKeyCenter::shared(), &ProfileStore::shared(), keepOutOfRecordings,
                                [menus = m_menus](QMainWindow* window) { MainMenu::install(window, menus); },
-                               [links = m_links](const QUrl& url) {
-                                   links->open(url);
-                                   return true;
-                               }});
+                               {}});
 }
 
 void AppShell::deferredStart()

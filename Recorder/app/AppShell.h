@@ -56,9 +56,6 @@ public:
     // Shows the settings window (on `pane`, else on the tab it had).
     void openSettings(std::optional<SettingsPane> pane = std::nullopt);
 
-    // The builders of the status, recording, Dock and main menus (for the tray
-    // and the settings window's menu bar).
-    std::shared_ptr<const MenuBuilders> menus() const { return m_menus; }
 
 private:
     void buildMenus();

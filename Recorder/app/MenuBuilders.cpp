@@ -59,11 +59,11 @@ MenuNodes MenuBuilders::recordingItems(bool withRange) const
         items.push_back(MenuNode::command(Loc::text(QStringLiteral("Stop Recording")), QStringLiteral("stop"), [m] { m->requestStop(); })
                             .key(keyFor(HotKeyAction::stop)));
         for (const bool restart : {true, false}) {
-            const MenuContext& c = m_context;
-            auto confirm = [m, c, restart] {
-                // Re-checked when chosen: the menu may have stayed open across a change.
-                if (m->phase().isLive() && !c.isConfirmShowing() && c.confirmDiscard)
-                    c.confirmDiscard(restart);
+            // The question itself checks, when chosen, that there is still a
+            // recording to discard and no other question up.
+            auto confirm = [discard = m_context.confirmDiscard, restart] {
+                if (discard)
+                    discard(restart);
             };
             items.push_back(MenuNode::command(restart ? Loc::text(QStringLiteral("Restart Recording…")) : Loc::text(QStringLiteral("Cancel Recording…")),
                                               restart ? QStringLiteral("restart") : QStringLiteral("cancel"),

@@ -33,13 +33,10 @@ struct MenuContext {
     // Ends the program; a running recording is asked about and saved first.
     std::function<void()> quit;
     // Asks whether to restart (true) or cancel (false) the running recording
-    // and does it when confirmed; the caller has checked it is running.
+    // and does it when confirmed; nothing when none runs or a question is up.
     std::function<void(bool restart)> confirmDiscard;
-    // A confirmation question is open.
-    std::function<bool()> confirmShowing;
 
     bool isBarVisible() const { return barVisible && barVisible(); }
-    bool isConfirmShowing() const { return confirmShowing && confirmShowing(); }
 };
 
 } // namespace corvessa

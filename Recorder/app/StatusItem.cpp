@@ -6,6 +6,7 @@
 #include "platform/core/Scheduler.h"
 #include "prefs/Loc.h"
 #include "toolbar/FloatingMenu.h"
+#include "toolbar/FloatingWindow.h"
 
 #include <QApplication>
 #include <QCursor>
@@ -145,10 +146,7 @@ void StatusItem::fillMenu()
     m_menu->clear();
     if (m_setup.fillStatusMenu)
         m_setup.fillStatusMenu(*m_menu);
-    if (m_setup.registerWindow) {
-        m_menu->winId();
-        m_setup.registerWindow(m_menu->windowHandle());
-    }
+    FloatingWindow::track(m_menu.get(), m_setup.registerWindow);
 }
 
 FloatingMenu* StatusItem::floating() const

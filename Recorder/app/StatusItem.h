@@ -53,7 +53,6 @@ public:
     // what differs, so it is safe to call on every change.
     void configure(const RecorderPhase& phase);
 
-    bool isBusy() const { return m_busy; }
     QSystemTrayIcon& trayIcon() { return *m_icon; }
     QMenu& statusMenu() { return *m_menu; }
     // A click on the icon, as the tray reports it (either button).

@@ -364,12 +364,15 @@ void RecorderModel::setAudioPaneOpen(bool open)
 void RecorderModel::noteMode(ToolMode mode, bool on)
 {
     const auto it = std::find(m_modeOrder.begin(), m_modeOrder.end(), mode);
-    if (on && it == m_modeOrder.end())
+    const bool listed = it != m_modeOrder.end();
+    if (on && !listed)
         m_modeOrder.push_back(mode);
-    else if (!on)
-        std::erase(m_modeOrder, mode);
+    else if (!on && listed)
+        m_modeOrder.erase(it);
     refreshEscape();
-    emit changed(Field::modeOrder);
+    // Switching off what is off (Esc, menus, a window's own close) changes nothing to show.
+    if (on != listed)
+        emit changed(Field::modeOrder);
 }
 
 void RecorderModel::refreshEscape()

@@ -71,6 +71,10 @@ void RecorderModel::escapePressed()
 
 std::optional<QRectF> RecorderModel::finalRegionRect() const
 {
+    // One reading of the displays serves the whole answer: this runs on every
+    // tick of the lens hint.
+    const std::vector<DisplayInfo> displays = m_deps.displays->displays();
+    const DisplayInfo* primary = DisplayList::primaryOf(displays);
     switch (m_rangeMode) {
     case RangeMode::window: {
         if (!m_windowPick)
@@ -78,15 +82,16 @@ std::optional<QRectF> RecorderModel::finalRegionRect() const
         const auto window = listedWindow(m_windowPick->id);
         if (!window)
             return std::nullopt;
-        // The recorded size hangs from the window's top-left corner.
-        const QRectF frame = globalFrame(*window);
+        // Window frames count y down from the primary display's top; the
+        // recorded size hangs from the window's top-left corner.
+        const double top = (primary ? primary->frame.height() : 0) - window->frame.top();
         const QSizeF size = m_windowPick->size;
-        return QRectF(frame.left(), frame.bottom() - size.height(), size.width(), size.height());
+        return QRectF(window->frame.left(), top - size.height(), size.width(), size.height());
     }
     case RangeMode::area: {
         if (!m_areaPick)
             return std::nullopt;
-        const auto display = displayWithID(m_areaPick->display);
+        const DisplayInfo* display = DisplayList::find(displays, m_areaPick->display);
         if (!display)
             return std::nullopt;
         // The picked rectangle counts y down from the display's top.
@@ -97,9 +102,10 @@ std::optional<QRectF> RecorderModel::finalRegionRect() const
     case RangeMode::display:
         break;
     }
-    if (const auto display = displayWithID(effectiveDisplayID()))
+    // The chosen display while it is there, else the primary one.
+    if (const DisplayInfo* display = DisplayList::find(displays, m_displayID))
         return display->frame;
-    if (const auto primary = m_deps.displays->primary())
+    if (primary)
         return primary->frame;
     return std::nullopt;
 }
@@ -312,18 +318,11 @@ void RecorderModel::setPen(bool on)
     }
     if (!toolPhase() || m_penOn)
         return;
-    const auto primary = m_deps.displays->primary();
-    const QRectF area = finalRegionRect().value_or(primary ? primary->frame : QRectF());
     // The display under the recorded area's centre, else the primary one.
-    std::optional<DisplayInfo> screen;
-    for (const DisplayInfo& d : m_deps.displays->displays()) {
-        if (d.frame.contains(area.center())) {
-            screen = d;
-            break;
-        }
-    }
+    const auto area = finalRegionRect();
+    auto screen = area ? displayAt(area->center()) : std::nullopt;
     if (!screen)
-        screen = primary;
+        screen = m_deps.displays->primary();
     if (!screen)
         return;
     m_deps.tools->showPenOverlay(*screen);

@@ -2,25 +2,36 @@
 
 namespace corvessa {
 
+const DisplayInfo* DisplayList::find(const std::vector<DisplayInfo>& displays, uint32_t id)
+{
+    for (const DisplayInfo& d : displays) {
+        if (d.id == id)
+            return &d;
+    }
+    return nullptr;
+}
+
+const DisplayInfo* DisplayList::primaryOf(const std::vector<DisplayInfo>& displays)
+{
+    for (const DisplayInfo& d : displays) {
+        if (d.isPrimary)
+            return &d;
+    }
+    return displays.empty() ? nullptr : &displays.front();
+}
+
 std::optional<DisplayInfo> DisplayList::display(uint32_t id) const
 {
-    for (DisplayInfo& d : displays()) {
-        if (d.id == id)
-            return std::move(d);
-    }
-    return std::nullopt;
+    const std::vector<DisplayInfo> all = displays();
+    const DisplayInfo* d = find(all, id);
+    return d ? std::optional(*d) : std::nullopt;
 }
 
 std::optional<DisplayInfo> DisplayList::primary() const
 {
-    std::vector<DisplayInfo> all = displays();
-    for (DisplayInfo& d : all) {
-        if (d.isPrimary)
-            return std::move(d);
-    }
-    if (!all.empty())
-        return std::move(all.front());
-    return std::nullopt;
+    const std::vector<DisplayInfo> all = displays();
+    const DisplayInfo* d = primaryOf(all);
+    return d ? std::optional(*d) : std::nullopt;
 }
 
 } // namespace corvessa

@@ -20,6 +20,10 @@ public:
 
     std::optional<DisplayInfo> display(uint32_t id) const;
     std::optional<DisplayInfo> primary() const;
+    // The same in a list already read: the display with `id`, and the primary
+    // one (the marked one, else the first); null when there is none.
+    static const DisplayInfo* find(const std::vector<DisplayInfo>& displays, uint32_t id);
+    static const DisplayInfo* primaryOf(const std::vector<DisplayInfo>& displays);
 
     // The process-wide list. Unless one was installed, the first call picks the X
     // server's when it can be reached, else a synthetic list with one 1920x1080

@@ -7,14 +7,16 @@ namespace corvessa {
 
 ScreenCoordinates QtScreenLayout::current()
 {
-    QScreen* primary = QGuiApplication::primaryScreen();
+    if (!qGuiApp || !QGuiApplication::primaryScreen())
+        return {};
+    // Qt keeps a screen's top-left corner where its pixels start and scales
+    // from there, so each screen's pixels are its point frame grown by its ratio.
     std::vector<ScreenCoordinates::Screen> screens;
-    for (QScreen* s : QGuiApplication::screens()) {
+    for (const QScreen* s : QGuiApplication::screens()) {
         const QRectF points(s->geometry());
-        const double scale = s->devicePixelRatio();
-        screens.push_back({QRectF(points.topLeft() * scale, points.size() * scale), points});
+        screens.push_back({QRectF(points.topLeft(), points.size() * s->devicePixelRatio()), points});
     }
-    return ScreenCoordinates(primary ? QRectF(primary->geometry()) : QRectF(), std::move(screens));
+    return ScreenCoordinates(QRectF(QGuiApplication::primaryScreen()->geometry()), std::move(screens));
 }
 
 } // namespace corvessa

@@ -13,6 +13,7 @@
 #include "prefs/Loc.h"
 #include "prefs/Prefs.h"
 #include "toolbar/DragHandle.h"
+#include "toolbar/FloatingWindow.h"
 #include "tools/PreviewView.h"
 
 #include <QAction>
@@ -336,9 +337,7 @@ void CameraPreviewWindow::buildMenu()
     }
     m_menu->addSeparator();
     m_menu->addAction(Loc::text(QStringLiteral("Hide Camera Preview")), this, [this] { hidePreview(); });
-    m_menu->winId();
-    if (m_setup.registerWindow)
-        m_setup.registerWindow(m_menu->windowHandle());
+    FloatingWindow::track(m_menu.get(), m_setup.registerWindow);
 }
 
 void CameraPreviewWindow::refreshMenu()

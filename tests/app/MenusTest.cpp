@@ -41,7 +41,6 @@ protected:
         c.showSettings = [this](const QString& pane) { panes << pane; };
         c.quit = [this] { ++quits; };
         c.confirmDiscard = [this](bool restart) { DiscardConfirmation::ask(*model, restart); };
-        c.confirmShowing = [this] { return confirm->isShowing(); };
         menus = std::make_shared<MenuBuilders>(std::move(c));
     }
     // The menu's top level only (submenu rows are indented).

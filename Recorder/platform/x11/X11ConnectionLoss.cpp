@@ -82,6 +82,18 @@ int handleIOError(Display* display)
     return previous ? previous(display) : 0;
 }
 
+// Ours first, with the one found behind it kept for the connections we did
+// not open. Set again at every open: a toolkit that set its own since then
+// keeps it, behind ours.
+void installIOErrorHandler(Registry& r)
+{
+    const XIOErrorHandler current = XSetIOErrorHandler(&handleIOError);
+    if (current != &handleIOError) {
+        std::lock_guard lock(r.mutex);
+        r.previous = current;
+    }
+}
+
 // Qt's xcb connection says this just before it calls exit().
 void handleMessage(QtMsgType type, const QMessageLogContext& context, const QString& message)
 {
@@ -106,13 +118,7 @@ void X11ConnectionLoss::watch(_XDisplay* display)
     }
     if (const SetExitHandler set = setExitHandler())
         set(display, &markLost, nullptr);
-    // Set again at every open: a toolkit that set its own since then keeps it
-    // for its connections, behind ours.
-    const XIOErrorHandler current = XSetIOErrorHandler(&handleIOError);
-    if (current != &handleIOError) {
-        std::lock_guard lock(r.mutex);
-        r.previous = current;
-    }
+    installIOErrorHandler(r);
 }
 
 void X11ConnectionLoss::forget(_XDisplay* display)
@@ -144,14 +150,11 @@ void X11ConnectionLoss::onToolkitLoss(std::function<void()> handler)
         std::lock_guard lock(r.mutex);
         r.toolkitLoss = std::move(handler);
     }
-    // Qt hands back its default handler when none was set, so the chain ends there.
-    static const bool installed = (r.previousMessages = qInstallMessageHandler(&handleMessage)) != nullptr;
-    (void)installed;
-    const XIOErrorHandler current = XSetIOErrorHandler(&handleIOError);
-    if (current != &handleIOError) {
-        std::lock_guard lock(r.mutex);
-        r.previous = current;
-    }
+    // Installed once; Qt hands back its default handler when none was set,
+    // so the chain ends there.
+    static const QtMessageHandler previous = qInstallMessageHandler(&handleMessage);
+    r.previousMessages = previous;
+    installIOErrorHandler(r);
 }
 
 } // namespace corvessa

@@ -1,10 +1,8 @@
 #include "platform/x11/X11OutsideClickMonitor.h"
 
-#include "platform/core/ScreenCoordinates.h"
+#include "platform/QtScreenLayout.h"
 
 #include <QCoreApplication>
-#include <QGuiApplication>
-#include <QScreen>
 #include <QSocketNotifier>
 
 // X11 last: its macros (None, Bool, Status, Success) clash with names in Qt.
@@ -15,20 +13,6 @@
 namespace corvessa {
 
 namespace {
-
-// Qt keeps a screen's top-left corner where its pixels start and scales from
-// there, so each screen's pixels are its point frame grown by its ratio.
-ScreenCoordinates qtCoordinates()
-{
-    if (!qGuiApp || !QGuiApplication::primaryScreen())
-        return {};
-    std::vector<ScreenCoordinates::Screen> screens;
-    for (const QScreen* s : QGuiApplication::screens()) {
-        const QRectF points = s->geometry();
-        screens.push_back({QRectF(points.topLeft(), points.size() * s->devicePixelRatio()), points});
-    }
-    return ScreenCoordinates(QGuiApplication::primaryScreen()->geometry(), std::move(screens));
-}
 
 // Buttons 4 to 7 are the wheel's steps up, down, left and right.
 bool isWheel(int button)
@@ -131,7 +115,7 @@ void X11OutsideClickMonitor::tell(unsigned physicalButton)
     unsigned state = 0;
     if (!XQueryPointer(dpy, DefaultRootWindow(dpy), &root, &child, &rootX, &rootY, &x, &y, &state))
         return; // the pointer is on another X screen
-    m_observers.notify(qtCoordinates().pointFromPixel(QPointF(rootX, rootY)), button);
+    m_observers.notify(QtScreenLayout::current().pointFromPixel(QPointF(rootX, rootY)), button);
 }
 
 bool X11OutsideClickMonitor::checkConnection()

@@ -195,7 +195,7 @@ QString XRandRDisplayList::uuidFromEdid(const QByteArray& edid, const QString& o
 
 namespace {
 
-std::vector<XRandRDisplayList::Output>::const_iterator primaryOf(const std::vector<XRandRDisplayList::Output>& outputs)
+std::vector<XRandRDisplayList::Output>::const_iterator primaryOutput(const std::vector<XRandRDisplayList::Output>& outputs)
 {
     const auto primary = std::find_if(outputs.begin(), outputs.end(),
                                       [](const XRandRDisplayList::Output& o) { return o.isPrimary; });
@@ -212,14 +212,14 @@ ScreenCoordinates XRandRDisplayList::coordinates(const std::vector<Output>& outp
     screens.reserve(outputs.size());
     for (const Output& o : outputs)
         screens.push_back({o.pixels.isEmpty() ? o.frame : o.pixels, o.frame});
-    return ScreenCoordinates(primaryOf(outputs)->frame, std::move(screens));
+    return ScreenCoordinates(primaryOutput(outputs)->frame, std::move(screens));
 }
 
 std::vector<DisplayInfo> XRandRDisplayList::fromOutputs(std::vector<Output> outputs)
 {
     if (outputs.empty())
         return {};
-    const QString primaryName = primaryOf(outputs)->name;
+    const QString primaryName = primaryOutput(outputs)->name;
     // Global y runs up from the primary display's bottom edge.
     const ScreenCoordinates coords = coordinates(outputs);
 

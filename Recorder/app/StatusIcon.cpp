@@ -1,6 +1,6 @@
 #include "app/StatusIcon.h"
+#include "toolbar/GlassBackground.h"
 
-#include <QGuiApplication>
 #include <QPainter>
 #include <QPalette>
 #include <QPixmap>
@@ -24,11 +24,6 @@ QImage StatusIcon::mask()
 {
     static const QImage image = QImage(maskPath).convertToFormat(QImage::Format_ARGB32_Premultiplied);
     return image;
-}
-
-bool StatusIcon::darkPalette()
-{
-    return QGuiApplication::palette().color(QPalette::Window).lightness() < 128;
 }
 
 QColor StatusIcon::inkColour(bool dark)
@@ -70,7 +65,7 @@ QIcon StatusIcon::idle()
 {
     static const QIcon light = glyph(inkColour(false));
     static const QIcon dark = glyph(inkColour(true));
-    return darkPalette() ? dark : light;
+    return GlassBackground::darkPalette() ? dark : light;
 }
 
 QIcon StatusIcon::rec()

@@ -29,8 +29,6 @@ public:
     static QImage make(const QColor& colour, qreal scale, const QImage& mask);
     // The bundled mask, null when it is missing or does not load.
     static QImage mask();
-    // Whether the application palette is dark (its window colour is).
-    static bool darkPalette();
     static QColor inkColour(bool dark);
     static QColor recordingColour();
 };

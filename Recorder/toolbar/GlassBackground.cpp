@@ -18,11 +18,6 @@ constexpr int shadowLayers = 10;
 // Darkness of the shadow right at the card's edge, fading to nothing outwards.
 constexpr double shadowOpacity = 0.22;
 
-bool darkPalette()
-{
-    return QGuiApplication::palette().color(QPalette::Window).lightnessF() < 0.5;
-}
-
 QPainterPath cardPath(const QRectF& card, double radius)
 {
     QPainterPath path;
@@ -41,6 +36,11 @@ double GlassBackground::usableRadius(const QRectF& card, double cornerRadius)
 
 // Without the blur of a real material, a nearly opaque base keeps text readable
 // over any backdrop; the slight gradient gives the card its sheen.
+bool GlassBackground::darkPalette()
+{
+    return QGuiApplication::palette().color(QPalette::Window).lightnessF() < 0.5;
+}
+
 QColor GlassBackground::baseTop()
 {
     return darkPalette() ? QColor::fromRgbF(0.22f, 0.22f, 0.24f, 0.90f) : QColor::fromRgbF(0.98f, 0.98f, 0.99f, 0.90f);

@@ -28,6 +28,8 @@ public:
     // half; an empty or invalid card paints nothing.
     static void paint(QPainter& painter, const QRectF& card, double cornerRadius);
 
+    // Whether the application palette is dark (its window colour is).
+    static bool darkPalette();
     // The card's base colour at its top and bottom edge, for the palette in use.
     static QColor baseTop();
     static QColor baseBottom();

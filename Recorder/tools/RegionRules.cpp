@@ -1,5 +1,7 @@
 #include "tools/RegionRules.h"
 
+#include "model/RecorderModel.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -29,12 +31,9 @@ bool finite(const QPointF& p)
     return std::isfinite(p.x()) && std::isfinite(p.y());
 }
 
-double clampCentre(double c, double low, double high, double half)
-{
-    // Raised first, then lowered: an area smaller than the rectangle keeps it
-    // flush with the far edge, as the fit never exceeds the area anyway.
-    return std::min(std::max(c, low + half), high - half);
-}
+// The picker's limits are the magnifier's.
+static_assert(RegionRules::minimumFraction == RecorderModel::minFocusFrac
+              && RegionRules::maximumFraction == RecorderModel::maxFocusFrac);
 
 } // namespace
 
@@ -52,12 +51,7 @@ bool RegionRules::accepts(const QRectF& area, const QPointF& point)
 
 QRectF RegionRules::fitted(const QRectF& area, const QPointF& centre, double fraction)
 {
-    const QRectF a = area.normalized();
-    const double w = a.width() * fraction;
-    const double h = a.height() * fraction;
-    const double cx = clampCentre(centre.x(), a.left(), a.right(), w / 2);
-    const double cy = clampCentre(centre.y(), a.top(), a.bottom(), h / 2);
-    return {cx - w / 2, cy - h / 2, w, h};
+    return RecorderModel::lensRect(area.normalized(), centre, fraction);
 }
 
 QRectF RegionRules::clippedDrag(const QRectF& area, const QPointF& start, const QPointF& end)

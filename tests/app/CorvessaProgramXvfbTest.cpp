@@ -7,6 +7,7 @@
 #include "support/ChildProcess.h"
 #include "support/PulseFixture.h"
 #include "support/TempHome.h"
+#include "support/WindowManager.h"
 #include "support/XvfbTest.h"
 #include "toolbar/Confirm.h"
 
@@ -117,18 +118,6 @@ protected:
     QStringList movies() const
     {
         return QDir(m_folder).entryList({QStringLiteral("*.mov")}, QDir::Files, QDir::Name);
-    }
-
-    // trayer as the tray host at the top right, awaited until it owns the tray.
-    bool startTray()
-    {
-        m_tray = ChildProcess::start(QStringLiteral("trayer"),
-                                     {QStringLiteral("--edge"), QStringLiteral("top"), QStringLiteral("--align"),
-                                      QStringLiteral("right"), QStringLiteral("--widthtype"), QStringLiteral("pixel"),
-                                      QStringLiteral("--width"), QStringLiteral("120"), QStringLiteral("--height"),
-                                      QStringLiteral("28"), QStringLiteral("--SetDockType"), QStringLiteral("true")});
-        const Atom selection = XInternAtom(m_x, "_NET_SYSTEM_TRAY_S0", False);
-        return m_tray && waitFor([&] { return XGetSelectionOwner(m_x, selection) != None; }, 20000);
     }
 
     struct Shown {
@@ -451,7 +440,9 @@ TEST_F(CorvessaProgramXvfb, SigtermDuringARecordingSavesItFirst)
 
 TEST_F(CorvessaProgramXvfb, TheTrayIconStartsARecordingAndCtrlQSavesIt)
 {
-    ASSERT_TRUE(startTray()) << "trayer is installed by scripts/install-deps.sh";
+    QString why;
+    m_tray = WindowManager::startTray(m_x, &why);
+    ASSERT_TRUE(m_tray) << why.toStdString() << "; trayer is installed by scripts/install-deps.sh";
     m_program = launch(QStringLiteral("tray"));
     ASSERT_TRUE(m_program);
     ASSERT_TRUE(waitForLog(QStringLiteral("[hotkeys] registered")));

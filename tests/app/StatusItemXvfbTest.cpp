@@ -58,15 +58,9 @@ protected:
         OnServerTest::SetUp();
         if (IsSkipped() || HasFatalFailure())
             return;
-        m_tray = ChildProcess::start(QStringLiteral("trayer"),
-                                     {QStringLiteral("--edge"), QStringLiteral("top"), QStringLiteral("--align"),
-                                      QStringLiteral("right"), QStringLiteral("--widthtype"), QStringLiteral("pixel"),
-                                      QStringLiteral("--width"), QStringLiteral("120"), QStringLiteral("--height"),
-                                      QStringLiteral("28"), QStringLiteral("--SetDockType"), QStringLiteral("true")});
-        ASSERT_TRUE(m_tray) << "trayer is installed by scripts/install-deps.sh";
-        const Atom selection = XInternAtom(m_x, "_NET_SYSTEM_TRAY_S0", False);
-        ASSERT_TRUE(WindowManager::waitFor([&] { return XGetSelectionOwner(m_x, selection) != None; }))
-            << "trayer took the tray selection";
+        QString why;
+        m_tray = WindowManager::startTray(m_x, &why);
+        ASSERT_TRUE(m_tray) << why.toStdString() << "; trayer is installed by scripts/install-deps.sh";
     }
 
     void TearDown() override
@@ -84,7 +78,7 @@ protected:
         XTestFakeButtonEvent(m_x, 1, True, CurrentTime);
         XTestFakeButtonEvent(m_x, 1, False, CurrentTime);
         XFlush(m_x);
-        return WindowManager::waitFor(done);
+        return waitFor(done);
     }
 
     std::unique_ptr<ChildProcess> m_tray;
@@ -106,12 +100,12 @@ TEST_F(StatusItemOnX, DISABLED_EmbedsAndOpens)
         menu.addAction(QStringLiteral("Start Recording…"));
     };
     m_item = std::make_unique<StatusItem>(std::move(setup));
-    ASSERT_TRUE(WindowManager::waitFor([] { return QSystemTrayIcon::isSystemTrayAvailable(); }));
+    ASSERT_TRUE(waitFor([] { return QSystemTrayIcon::isSystemTrayAvailable(); }));
     EXPECT_TRUE(m_item->show());
 
     // The tray host takes the icon's window in as its child.
     const Window root = DefaultRootWindow(m_x);
-    ASSERT_TRUE(WindowManager::waitFor([&] {
+    ASSERT_TRUE(waitFor([&] {
         const Window icon = iconWindow();
         return icon != None && parentOf(m_x, icon) != root && parentOf(m_x, icon) != None;
     })) << "the icon is embedded in the tray";
@@ -119,13 +113,13 @@ TEST_F(StatusItemOnX, DISABLED_EmbedsAndOpens)
     // once it is shown and has stayed in place for a while.
     QRect settled;
     int still = 0;
-    ASSERT_TRUE(WindowManager::waitFor([&] {
+    ASSERT_TRUE(waitFor([&] {
         const QRect g = m_item->trayIcon().geometry();
         XWindowAttributes a{};
         const bool shown = XGetWindowAttributes(m_x, iconWindow(), &a) && a.map_state == IsViewable;
         still = shown && g == settled ? still + 1 : 0;
         settled = g;
-        WindowManager::spin(50);
+        spin(50);
         return still >= 6;
     })) << "the icon shows in the tray";
     EXPECT_TRUE(settled.isValid() && !settled.isEmpty() && settled.top() < 40) << "at the top edge";
@@ -143,23 +137,23 @@ TEST_F(StatusItemOnX, DISABLED_EmbedsAndOpens)
 
     // Reopened, the menu is filled afresh, not added to.
     m_item->statusMenu().hide();
-    ASSERT_TRUE(WindowManager::waitFor([&] { return !m_item->statusMenu().isVisible(); }));
-    WindowManager::spin(300);
+    ASSERT_TRUE(waitFor([&] { return !m_item->statusMenu().isVisible(); }));
+    spin(300);
     ASSERT_TRUE(click(icon(), menuShown));
     EXPECT_EQ(fills, 2);
     m_item->statusMenu().hide();
-    ASSERT_TRUE(WindowManager::waitFor([&] { return !m_item->statusMenu().isVisible(); }));
+    ASSERT_TRUE(waitFor([&] { return !m_item->statusMenu().isVisible(); }));
 
     // Busy: a click opens the floating menu, the next closes it and does not
     // reopen it, a later one opens it again; leaving the busy phases closes it.
     m_item->configure(RecorderPhase::countdown(3));
-    WindowManager::spin(300);
+    spin(300);
     ASSERT_TRUE(click(icon(), floatingShown)) << "the floating menu opens";
     EXPECT_FALSE(m_item->statusMenu().isVisible());
     WindowManager::keepScreenshot(QStringLiteral("status-item-floating.png"));
-    WindowManager::spin(300);
+    spin(300);
     ASSERT_TRUE(click(icon(), floatingClosed)) << "the second click closes it";
-    WindowManager::spin(500);
+    spin(500);
     EXPECT_FALSE(m_floating->isVisible()) << "and it stays closed";
     ASSERT_TRUE(click(icon(), floatingShown)) << "a later click opens it again";
     m_item->configure(RecorderPhase::saved(QStringLiteral("/tmp/m.mov")));

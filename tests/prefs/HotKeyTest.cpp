@@ -29,13 +29,8 @@ constexpr qint64 kCtrlOpt = 0x1800;
 // a table.
 class HotKeyTest : public ::testing::Test {
 protected:
-    void SetUp() override { useEnglish(); }
-    void TearDown() override { useEnglish(); }
-
-    static void useEnglish()
-    {
-        test::useEnglish();
-    }
+    void SetUp() override { test::useEnglish(); }
+    void TearDown() override { test::useEnglish(); }
 
     // Switches the interface to a made-up German table.
     void useGerman(const QJsonObject& table)

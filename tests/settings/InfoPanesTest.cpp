@@ -1,15 +1,13 @@
 #include "platform/core/UserDefaults.h"
 #include "platform/synthetic/SyntheticCameraService.h"
 #include "platform/synthetic/SyntheticPermissions.h"
-#include "prefs/Loc.h"
 #include "prefs/Prefs.h"
 #include "settings/AboutPane.h"
 #include "settings/CameraControlsDialog.h"
 #include "settings/CameraPane.h"
 #include "settings/PermissionsPane.h"
 #include "settings/SettingRow.h"
-#include "support/English.h"
-#include "support/TempHome.h"
+#include "settings/SettingsFixture.h"
 
 #include <QLabel>
 #include <QCheckBox>
@@ -24,19 +22,7 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-class InfoPanesTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        test::useEnglish();
-        Prefs::resetShared();
-        prefs = &Prefs::shared();
-    }
-    void TearDown() override { Prefs::resetShared(); }
-
-    test::TempHome home;
-    Prefs* prefs = nullptr;
-};
+class InfoPanesTest : public test::SettingsFixture {};
 
 TEST_F(InfoPanesTest, AboutShowsTheBuildsVersionAndTheWholeGuide)
 {

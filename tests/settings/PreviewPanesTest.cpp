@@ -1,7 +1,6 @@
 // The cursor and pen panes: the shadow preview drawn with the compositor's own
 // cursor layer, the size caption, and the controls writing their preferences.
 #include "engine/compositor/CursorStyle.h"
-#include "prefs/Loc.h"
 #include "prefs/Prefs.h"
 #include "settings/CursorPane.h"
 #include "settings/CursorShadowPreview.h"
@@ -11,7 +10,7 @@
 #include "settings/PenPane.h"
 #include "settings/PenPreview.h"
 #include "settings/ResetSlider.h"
-#include "support/TempHome.h"
+#include "settings/SettingsFixture.h"
 
 #include <QPushButton>
 #include <QSlider>
@@ -23,16 +22,8 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-class PreviewPanesTest : public ::testing::Test {
+class PreviewPanesTest : public test::SettingsFixture {
 protected:
-    void SetUp() override
-    {
-        Loc::setTableDirectory(u":/lang"_s);
-        Loc::choose(u"en"_s);
-        Prefs::resetShared();
-    }
-    void TearDown() override { Prefs::resetShared(); }
-
     // Pixels of `a` that differ from `b` in the page's left (released) or right
     // (pressed) half, and the lowest such row.
     struct Difference {
@@ -52,7 +43,6 @@ protected:
         return d;
     }
 
-    test::TempHome home;
     const CursorStyle::Look look = CursorStyle::look(CursorTheme::art, 0, 0);
 };
 

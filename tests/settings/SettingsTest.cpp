@@ -1,7 +1,6 @@
 #include "platform/core/UserDefaults.h"
 #include "platform/synthetic/SyntheticGlobalHotKeys.h"
 #include "prefs/HotKeyCenter.h"
-#include "prefs/Loc.h"
 #include "prefs/Prefs.h"
 #include "prefs/ShortcutCapture.h"
 #include "settings/GatedSegmented.h"
@@ -10,8 +9,7 @@
 #include "settings/SettingsLayout.h"
 #include "settings/SettingsWindow.h"
 #include "settings/ShortcutsPane.h"
-#include "support/English.h"
-#include "support/TempHome.h"
+#include "settings/SettingsFixture.h"
 
 #include <QLineEdit>
 #include <QShortcut>
@@ -25,25 +23,21 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-class SettingsTest : public ::testing::Test {
+class SettingsTest : public test::SettingsFixture {
 protected:
     void SetUp() override
     {
-        test::useEnglish();
-        Prefs::resetShared();
-        prefs = &Prefs::shared();
+        SettingsFixture::SetUp();
         center = std::make_unique<HotKeyCenter>(service);
         center->apply(prefs->bindings());
     }
     void TearDown() override
     {
         center.reset();
-        Prefs::resetShared();
+        SettingsFixture::TearDown();
     }
 
-    test::TempHome home;
     std::shared_ptr<SyntheticGlobalHotKeys> service = std::make_shared<SyntheticGlobalHotKeys>();
-    Prefs* prefs = nullptr;
     std::unique_ptr<HotKeyCenter> center;
 };
 

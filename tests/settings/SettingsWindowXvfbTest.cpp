@@ -19,6 +19,7 @@
 #include "settings/SettingsView.h"
 #include "settings/SettingsWindow.h"
 #include "settings/ShortcutsPane.h"
+#include "support/English.h"
 #include "support/OnServerTest.h"
 #include "support/TempHome.h"
 #include "support/WindowManager.h"
@@ -32,10 +33,8 @@
 
 #include <gtest/gtest.h>
 
-#include <initializer_list>
 
 #include <X11/Xlib.h>
-#include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
 namespace corvessa::test {
@@ -58,8 +57,7 @@ protected:
         if (IsSkipped() || HasFatalFailure())
             return;
         home = std::make_unique<TempHome>();
-        Loc::setTableDirectory(u":/lang"_s);
-        Loc::choose(u"en"_s);
+        useEnglish();
         Prefs::resetShared();
         prefs = &Prefs::shared();
         center = std::make_unique<HotKeyCenter>(std::make_shared<X11GlobalHotKeys>());
@@ -78,17 +76,6 @@ protected:
     }
 
     SettingsFrameWindow* window() const { return SettingsWindow::window(); }
-
-    // Presses the keys in order and releases them in reverse.
-    void chord(std::initializer_list<KeySym> keys)
-    {
-        for (KeySym k : keys)
-            XTestFakeKeyEvent(m_x, XKeysymToKeycode(m_x, k), True, CurrentTime);
-        for (auto it = std::rbegin(keys); it != std::rend(keys); ++it)
-            XTestFakeKeyEvent(m_x, XKeysymToKeycode(m_x, *it), False, CurrentTime);
-        XFlush(m_x);
-        spin(100);
-    }
 
     bool focused()
     {
@@ -210,7 +197,7 @@ TEST_F(SettingsWindowOnX, DISABLED_Works)
 
     // Esc during a capture ends it and leaves the window up.
     capture.setRecording(HotKeyAction::pen);
-    chord({XK_Escape});
+    key(XK_Escape);
     EXPECT_TRUE(waitFor([&] { return !capture.recording(); }));
     EXPECT_TRUE(window()->isVisible());
 
@@ -238,7 +225,7 @@ TEST_F(SettingsWindowOnX, DISABLED_Works)
     // Esc hides it; the next show brings back the same window.
     ASSERT_TRUE(focused());
     SettingsFrameWindow* kept = window();
-    chord({XK_Escape});
+    key(XK_Escape);
     EXPECT_TRUE(waitFor([&] { return !kept->isVisible(); }));
     SettingsWindow::show();
     EXPECT_EQ(window(), kept);

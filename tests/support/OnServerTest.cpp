@@ -7,6 +7,7 @@
 #include <QScreen>
 #include <QWidget>
 
+#include <iterator>
 #include <optional>
 
 #include <X11/Xlib.h>
@@ -72,9 +73,15 @@ void OnServerTest::click(QPoint p)
 
 void OnServerTest::key(unsigned long keysym)
 {
-    const KeyCode code = XKeysymToKeycode(m_x, keysym);
-    XTestFakeKeyEvent(m_x, code, True, CurrentTime);
-    XTestFakeKeyEvent(m_x, code, False, CurrentTime);
+    chord({keysym});
+}
+
+void OnServerTest::chord(std::initializer_list<unsigned long> keysyms)
+{
+    for (const unsigned long k : keysyms)
+        XTestFakeKeyEvent(m_x, XKeysymToKeycode(m_x, k), True, CurrentTime);
+    for (auto it = std::rbegin(keysyms); it != std::rend(keysyms); ++it)
+        XTestFakeKeyEvent(m_x, XKeysymToKeycode(m_x, *it), False, CurrentTime);
     XFlush(m_x);
     spin(30);
 }
@@ -118,6 +125,20 @@ bool OnServerTest::keyboardFree()
         XUngrabKeyboard(m_x, CurrentTime);
     XSync(m_x, False);
     return result == GrabSuccess;
+}
+
+unsigned long OnServerTest::foreignWindow(const QRect& r, unsigned long rgb, bool lowered)
+{
+    const Window w = XCreateSimpleWindow(m_x, DefaultRootWindow(m_x), r.x(), r.y(), unsigned(r.width()),
+                                         unsigned(r.height()), 0, 0, rgb);
+    XSetWindowAttributes attributes{};
+    attributes.override_redirect = True;
+    XChangeWindowAttributes(m_x, w, CWOverrideRedirect, &attributes);
+    XMapWindow(m_x, w);
+    if (lowered)
+        XLowerWindow(m_x, w);
+    XSync(m_x, False);
+    return w;
 }
 
 QImage OnServerTest::screenshot(const QString& name)

@@ -4,11 +4,13 @@
 
 #include <QImage>
 #include <QPoint>
+#include <QRect>
 #include <QString>
 
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <string>
 
@@ -37,6 +39,8 @@ protected:
     void click(QPoint p);
     // One press and release of the key with this keysym.
     void key(unsigned long keysym);
+    // Presses the keys in order and releases them in reverse.
+    void chord(std::initializer_list<unsigned long> keysyms);
     // Whether the server has put the window where Qt believes it is: a move
     // the window manager has not carried out yet sends clicks elsewhere.
     bool settledOnServer(QWidget* window);
@@ -46,6 +50,10 @@ protected:
     bool keyboardFree();
     // The whole screen, kept as `name` in $CORVESSA_TEST_ARTIFACTS when set.
     QImage screenshot(const QString& name);
+    // Another program's plain window of colour `rgb` at `r`, past the window
+    // manager, mapped (beneath everything when `lowered`) and known to the
+    // server on return; the X window. Closing the connection drops it.
+    unsigned long foreignWindow(const QRect& r, unsigned long rgb, bool lowered);
 
     _XDisplay* m_x = nullptr;
     bool m_compositor = false;

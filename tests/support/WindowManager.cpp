@@ -90,6 +90,24 @@ std::unique_ptr<ChildProcess> WindowManager::startCompositor(Display* x, QString
     return cm;
 }
 
+std::unique_ptr<ChildProcess> WindowManager::startTray(Display* x, QString* why)
+{
+    auto tray = ChildProcess::start(QStringLiteral("trayer"),
+                                    {QStringLiteral("--edge"), QStringLiteral("top"), QStringLiteral("--align"),
+                                     QStringLiteral("right"), QStringLiteral("--widthtype"), QStringLiteral("pixel"),
+                                     QStringLiteral("--width"), QStringLiteral("120"), QStringLiteral("--height"),
+                                     QStringLiteral("28"), QStringLiteral("--SetDockType"), QStringLiteral("true")});
+    if (!tray) {
+        *why = QStringLiteral("trayer is not installed");
+        return nullptr;
+    }
+    if (!waitFor([&] { return owned(x, "_NET_SYSTEM_TRAY_S0"); }, 20000)) {
+        *why = QStringLiteral("trayer never took the tray selection");
+        return nullptr;
+    }
+    return tray;
+}
+
 bool WindowManager::waitFor(const std::function<bool()>& done, int ms)
 {
     QElapsedTimer t;

@@ -21,6 +21,9 @@ public:
     static std::unique_ptr<ChildProcess> startOpenbox(_XDisplay* x, QString* why);
     // Starts xcompmgr and waits until it owns the screen; null as above.
     static std::unique_ptr<ChildProcess> startCompositor(_XDisplay* x, QString* why);
+    // Starts trayer, a system tray at the top right edge, and waits until it
+    // owns the tray selection; null as above.
+    static std::unique_ptr<ChildProcess> startTray(_XDisplay* x, QString* why);
 
     // Runs Qt's events until `done` holds or `ms` pass; whether it held.
     static bool waitFor(const std::function<bool()>& done, int ms = 15000);

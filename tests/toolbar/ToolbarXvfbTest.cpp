@@ -10,10 +10,8 @@
 #include "platform/synthetic/SyntheticAudioInput.h"
 #include "platform/core/UserDefaults.h"
 #include "prefs/Prefs.h"
-#include "support/ChildProcess.h"
 #include "support/TempHome.h"
 #include "support/OnServerTest.h"
-#include "support/WindowManager.h"
 #include "support/XvfbTest.h"
 #include "toolbar/BarDocking.h"
 #include "toolbar/Confirm.h"
@@ -35,7 +33,6 @@
 #include <gtest/gtest.h>
 
 #include <X11/Xlib.h>
-#include <X11/extensions/XTest.h>
 
 namespace corvessa::test {
 namespace {

@@ -11,7 +11,6 @@
 #include "platform/PlatformLoader.h"
 #include "platform/core/UserDefaults.h"
 #include "prefs/Prefs.h"
-#include "support/ChildProcess.h"
 #include "support/TempHome.h"
 #include "support/OnServerTest.h"
 #include "support/WindowManager.h"
@@ -20,9 +19,7 @@
 #include "tools/PreviewView.h"
 
 #include <QAction>
-#include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QPushButton>
@@ -109,12 +106,6 @@ protected:
         spin(30);
     }
 
-    void screenshot(const QString& name)
-    {
-        spin(200);
-        WindowManager::keepScreenshot(QStringLiteral("camera-bubble-") + name + QStringLiteral(".png"));
-    }
-
     TempHome home;
     std::shared_ptr<Stealth> m_stealth = std::make_shared<Stealth>();
     std::unique_ptr<RecorderModel> m_model;
@@ -137,7 +128,7 @@ TEST_F(CameraBubbleOnX, DISABLED_Bubble)
     EXPECT_EQ(overlay->layout().shape, 0);
     // The camera's pictures reach the view.
     EXPECT_TRUE(waitFor([&] { return !m_bubble->view()->preview()->image().isNull(); }));
-    screenshot(QStringLiteral("above-bar"));
+    screenshot(QStringLiteral("camera-bubble-above-bar.png"));
 
     // The menu carries its identifiers, checked as the state is.
     QMenu* menu = m_bubble->menu();
@@ -167,7 +158,7 @@ TEST_F(CameraBubbleOnX, DISABLED_Bubble)
     UserDefaults& d = UserDefaults::standard();
     EXPECT_EQ(d.doubleValue(CameraPreviewWindow::xKey()), 16);
     EXPECT_EQ(d.doubleValue(CameraPreviewWindow::yKey()), 16);
-    screenshot(QStringLiteral("snapped"));
+    screenshot(QStringLiteral("camera-bubble-snapped.png"));
 
     // A larger size keeps the bubble in its corner.
     m_bubble->resizePreview(CameraPreviewWindow::largeWidth);
@@ -192,7 +183,7 @@ TEST_F(CameraBubbleOnX, DISABLED_Bubble)
     EXPECT_TRUE(waitFor([&] { return w->geometry() == screen; }));
     EXPECT_TRUE(fullScreen->isChecked());
     EXPECT_TRUE(m_bubble->view()->exitFullScreenButton()->isVisible());
-    screenshot(QStringLiteral("full-screen"));
+    screenshot(QStringLiteral("camera-bubble-full-screen.png"));
     m_model->exitCameraFullScreen();
     m_bubble->updatePreview();
     EXPECT_FALSE(m_bubble->isFullScreen());
@@ -217,11 +208,11 @@ TEST_F(CameraBubbleOnX, DISABLED_Movie)
     QDir().mkpath(home.file(QStringLiteral("Movies")));
     ASSERT_TRUE(Prefs::shared().setSaveFolder(home.file(QStringLiteral("Movies"))));
     m_model->record();
-    ASSERT_TRUE(waitFor([&] { return m_model->phase().is(RecorderPhase::Kind::recording); }, 30000))
+    ASSERT_TRUE(waitFor([&] { return m_model->phase().is(RecorderPhase::Kind::recording); }))
         << "phase " << int(m_model->phase().kind);
     spin(2000);
     m_model->stop();
-    ASSERT_TRUE(waitFor([&] { return m_model->phase().is(RecorderPhase::Kind::saved); }, 30000));
+    ASSERT_TRUE(waitFor([&] { return m_model->phase().is(RecorderPhase::Kind::saved); }));
     const QString movie = m_model->phase().url;
     const QString frame = home.file(QStringLiteral("frame.png"));
     ASSERT_EQ(QProcess::execute(QStringLiteral("ffmpeg"),

@@ -14,10 +14,9 @@
 #include "platform/x11/X11ScreenSource.h"
 #include "prefs/PerfCounters.h"
 #include "prefs/Prefs.h"
-#include "support/ChildProcess.h"
 #include "support/MoviePictures.h"
+#include "support/OnServerTest.h"
 #include "support/TempHome.h"
-#include "support/WindowManager.h"
 #include "support/XvfbTest.h"
 #include "tools/PenOverlay.h"
 #include "tools/ProgramTools.h"
@@ -29,68 +28,32 @@
 
 #include <gtest/gtest.h>
 
-#include <X11/Xlib.h>
-#include <X11/extensions/XTest.h>
 
 namespace corvessa::test {
 namespace {
 
-class PenOverlayXvfbTest : public XvfbTest {};
-
-TEST_F(PenOverlayXvfbTest, ADragLeavesInkOnTheBoardAndTheScreen) { runOnServer("PenOverlayOnX.DISABLED_Draws"); }
-TEST_F(PenOverlayXvfbTest, ADragLeavesInkWithACompositingManager)
-{
-    runOnServer("PenOverlayOnX.DISABLED_Draws", {QStringLiteral("PEN_TEST_COMPOSITOR=1")});
-}
-
-TEST_F(PenOverlayXvfbTest, InkDrawnDuringARecordingIsInItsFrames) { runOnServer("PenOverlayOnX.DISABLED_Records"); }
-
-class PenOverlayOnX : public ::testing::Test {
+class PenOverlayXvfbTest : public XvfbTest {
 protected:
-    void SetUp() override
+    void run(const char* name, bool compositor)
     {
-        if (QGuiApplication::platformName() != QLatin1String("xcb"))
-            GTEST_SKIP() << "runs only on the private X server";
-        m_x = XOpenDisplay(nullptr);
-        ASSERT_TRUE(m_x);
-        QString why;
-        m_wm = WindowManager::startOpenbox(m_x, &why);
-        if (m_wm && qEnvironmentVariableIsSet("PEN_TEST_COMPOSITOR"))
-            m_compositor = WindowManager::startCompositor(m_x, &why);
-        if (!m_wm || (qEnvironmentVariableIsSet("PEN_TEST_COMPOSITOR") && !m_compositor))
-            GTEST_SKIP() << why.toStdString();
+        runOnServer(QStringLiteral("PenOverlayOnX.DISABLED_") + QLatin1String(name),
+                    {QStringLiteral("CORVESSA_TEST_COMPOSITOR=") + (compositor ? QLatin1String("1") : QLatin1String("0"))});
     }
+};
 
-    void TearDown() override
-    {
-        m_compositor.reset();
-        m_wm.reset();
-        if (m_x)
-            XCloseDisplay(m_x);
-    }
+TEST_F(PenOverlayXvfbTest, ADragLeavesInkOnTheBoardAndTheScreen) { run("Draws", false); }
+TEST_F(PenOverlayXvfbTest, ADragLeavesInkWithACompositingManager) { run("Draws", true); }
+TEST_F(PenOverlayXvfbTest, InkDrawnDuringARecordingIsInItsFrames) { run("Records", false); }
 
-    // Another program's window, past the window manager; `lowered` puts it
-    // beneath everything.
-    void foreignWindow(const QRect& r, unsigned long colour, bool lowered)
-    {
-        const Window w = XCreateSimpleWindow(m_x, DefaultRootWindow(m_x), r.x(), r.y(), r.width(), r.height(), 0, 0, colour);
-        XSetWindowAttributes attributes{};
-        attributes.override_redirect = True;
-        XChangeWindowAttributes(m_x, w, CWOverrideRedirect, &attributes);
-        XMapWindow(m_x, w);
-        if (lowered)
-            XLowerWindow(m_x, w);
-        XSync(m_x, False);
-    }
-
+class PenOverlayOnX : public OnServerTest {
+protected:
     // Opens the canvas over the primary display and waits until it is shown.
     PenView* openCanvas(ProgramTools& tools, const DisplayInfo& display)
     {
         tools.showPenOverlay(display);
         PenView* view = tools.penOverlay() ? tools.penOverlay()->view() : nullptr;
-        return view && WindowManager::waitFor([&] { return view->windowHandle() && view->windowHandle()->isExposed(); })
-            ? view
-            : nullptr;
+        const bool shown = view && waitFor([&] { return view->windowHandle() && view->windowHandle()->isExposed(); });
+        return shown ? view : nullptr;
     }
 
     void drag(const QPoint& from, const QPoint& to)
@@ -101,23 +64,6 @@ protected:
             move(from + (to - from) * i / 15);
         button(false);
     }
-
-    void move(const QPoint& p)
-    {
-        XTestFakeMotionEvent(m_x, -1, p.x(), p.y(), CurrentTime);
-        XFlush(m_x);
-        WindowManager::spin(20);
-    }
-    void button(bool down)
-    {
-        XTestFakeButtonEvent(m_x, 1, down ? True : False, CurrentTime);
-        XFlush(m_x);
-        WindowManager::spin(20);
-    }
-
-    Display* m_x = nullptr;
-    std::unique_ptr<ChildProcess> m_wm;
-    std::unique_ptr<ChildProcess> m_compositor;
 };
 
 TEST_F(PenOverlayOnX, DISABLED_Draws)
@@ -135,7 +81,7 @@ TEST_F(PenOverlayOnX, DISABLED_Draws)
     const unsigned long blue = 0x3060c0;
     foreignWindow(QRect(700, 450, 400, 250), blue, false);
     const auto screenAt = [](const QPoint& p) { return QGuiApplication::primaryScreen()->grabWindow(0).toImage().pixel(p); };
-    ASSERT_TRUE(WindowManager::waitFor([&] { return (screenAt({900, 575}) & 0xffffff) == blue; }));
+    ASSERT_TRUE(waitFor([&] { return (screenAt({900, 575}) & 0xffffff) == blue; }));
 
     PenView* view = openCanvas(tools, *display);
     ASSERT_TRUE(view);
@@ -145,7 +91,7 @@ TEST_F(PenOverlayOnX, DISABLED_Draws)
     // Qt's points are the screen's pixels here (scale 1); global y is up.
     PerfCounters::shared().drain();
     drag({300, 300}, {600, 400});
-    ASSERT_TRUE(WindowManager::waitFor([&] { return board.strokes() == 1 && board.hasInk() && !view->isStroking(); }));
+    ASSERT_TRUE(waitFor([&] { return board.strokes() == 1 && board.hasInk() && !view->isStroking(); }));
 
     EXPECT_GT(PerfCounters::shared().drain().pen.n, 0) << "the strokes' latency is timed";
     const auto snap = board.snapshotForCompositor();
@@ -154,10 +100,9 @@ TEST_F(PenOverlayOnX, DISABLED_Draws)
     EXPECT_EQ(drawn.rgb(), ink.rgb()) << "the board holds the pen colour where the pointer went";
     EXPECT_EQ(snap->ink->pixelColor(450, 600).alpha(), 0) << "and nothing elsewhere";
 
-    WindowManager::spin(200); // the canvas painted, for the picture
-    WindowManager::keepScreenshot(m_compositor ? QStringLiteral("pen-overlay-composited.png")
-                                               : QStringLiteral("pen-overlay.png"));
-    const QImage screen = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
+    // The canvas painted, for the picture.
+    const QImage screen =
+        screenshot(m_compositor ? QStringLiteral("pen-overlay-composited.png") : QStringLiteral("pen-overlay.png"));
     EXPECT_LE(MoviePictures::distance(screen.pixelColor(450, 350), ink), 12) << "the ink shows on the screen";
     EXPECT_EQ(screen.pixel(900, 575) & 0xffffff, blue) << "the desktop shows through the canvas";
 
@@ -198,13 +143,13 @@ TEST_F(PenOverlayOnX, DISABLED_Records)
     PenView* view = openCanvas(tools, *display);
     ASSERT_TRUE(view);
     ASSERT_FALSE(engine->startInner(c));
-    WindowManager::spin(500);
+    spin(500);
     // Another program's window opens beneath the canvas: the recording shows
     // it, since the canvas is left out of it.
     foreignWindow(QRect(800, 550, 300, 200), 0x3060c0, true);
     drag({200, 200}, {700, 500});
-    ASSERT_TRUE(WindowManager::waitFor([&] { return PenBoard::shared().hasInk() && !view->isStroking(); }));
-    WindowManager::spin(1000);
+    ASSERT_TRUE(waitFor([&] { return PenBoard::shared().hasInk() && !view->isStroking(); }));
+    spin(1000);
     const auto movie = engine->stop();
     tools.hidePenOverlay();
     ASSERT_TRUE(movie);

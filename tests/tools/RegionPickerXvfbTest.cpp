@@ -5,7 +5,6 @@
 // run in a second run of the program on the private server (the disabled test).
 #include "platform/core/ScreenCoordinates.h"
 #include "prefs/Prefs.h"
-#include "support/ChildProcess.h"
 #include "support/TempHome.h"
 #include "support/OnServerTest.h"
 #include "support/WindowManager.h"
@@ -22,8 +21,6 @@
 
 #include <gtest/gtest.h>
 
-#include <X11/Xlib.h>
-#include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
 namespace corvessa::test {
@@ -38,10 +35,10 @@ class RegionPickerOnX : public OnServerTest {
 protected:
     bool opened(RegionPicker& picker)
     {
-        return WindowManager::waitFor([&] {
+        return waitFor([&] {
             return picker.view() && picker.view()->windowHandle() && picker.view()->windowHandle()->isExposed()
                    && !keyboardFree();
-        }, 30000);
+        });
     }
 
 };
@@ -65,11 +62,11 @@ TEST_F(RegionPickerOnX, DISABLED_Picks)
     screenshot(QStringLiteral("region-picker.png"));
     button(true);
     button(false);
-    ASSERT_TRUE(WindowManager::waitFor([&] { return result.has_value(); }, 30000));
+    ASSERT_TRUE(waitFor([&] { return result.has_value(); }));
     ASSERT_TRUE(*result);
     const QRectF expected = RegionRules::fitted(area, click, 0.3);
     EXPECT_EQ(**result, expected);
-    EXPECT_TRUE(WindowManager::waitFor([&] { return keyboardFree(); }, 30000)) << "the keyboard is let go";
+    EXPECT_TRUE(waitFor([&] { return keyboardFree(); })) << "the keyboard is let go";
     EXPECT_FALSE(tools.isRegionPickOpen());
     ASSERT_EQ(lines.size(), 2) << lines.join(QLatin1Char('\n')).toStdString();
     EXPECT_EQ(lines[0], QStringLiteral("[region] pick start region=(100.0, 120.0, 800.0, 500.0) screen=%1")
@@ -81,10 +78,10 @@ TEST_F(RegionPickerOnX, DISABLED_Picks)
     tools.pickRegion(area, 0.3, [&](std::optional<QRectF> r) { result = r; });
     ASSERT_TRUE(opened(tools.regionPicker()));
     key(XK_Escape);
-    ASSERT_TRUE(WindowManager::waitFor([&] { return result.has_value(); }, 30000));
+    ASSERT_TRUE(waitFor([&] { return result.has_value(); }));
     EXPECT_FALSE(*result);
     EXPECT_EQ(lines.last(), QStringLiteral("[region] finish rect=nil"));
-    EXPECT_TRUE(WindowManager::waitFor([&] { return keyboardFree(); }, 30000));
+    EXPECT_TRUE(waitFor([&] { return keyboardFree(); }));
 }
 
 TEST_F(RegionPickerOnX, DISABLED_MagnifierCard)
@@ -97,20 +94,20 @@ TEST_F(RegionPickerOnX, DISABLED_MagnifierCard)
         std::vector<int> asked;
         tools.openMagnifierPanel(anchor, [&](int mode) { asked.push_back(mode); });
         MagnifierPanel& panel = tools.magnifierPanel();
-        ASSERT_TRUE(WindowManager::waitFor([&] {
+        ASSERT_TRUE(waitFor([&] {
             return panel.view() && panel.view()->windowHandle() && panel.view()->windowHandle()->isExposed();
-        }, 30000));
+        }));
         EXPECT_LT(panel.view()->geometry().bottom() - MagnifierPanelView::margin, anchor.top()) << "above the button";
         WindowManager::keepScreenshot(QStringLiteral("magnifier-card.png"));
 
         QAbstractButton* region = panel.view()->modeButton(1);
         click(region->mapToGlobal(region->rect().center()));
-        ASSERT_TRUE(WindowManager::waitFor([&] { return !asked.empty(); }, 30000));
+        ASSERT_TRUE(waitFor([&] { return !asked.empty(); }));
         EXPECT_EQ(asked, std::vector<int>{1});
         EXPECT_TRUE(panel.isOpen()) << "a click on the card keeps it";
 
         click(QPoint(100, 100));
-        ASSERT_TRUE(WindowManager::waitFor([&] { return !panel.isOpen(); }, 30000));
+        ASSERT_TRUE(waitFor([&] { return !panel.isOpen(); }));
         EXPECT_EQ(panel.outsideClose().closedAnchor(), QRectF(anchor));
     }
     Prefs::resetShared();

@@ -1,3 +1,4 @@
+#include "prefs/HotKeyBindings.h"
 #include "tools/ShortcutHints.h"
 
 #include <QStringList>
@@ -9,14 +10,6 @@ using namespace corvessa;
 namespace {
 
 using Kind = RecorderPhase::Kind;
-
-KeyBindingMap allBound()
-{
-    KeyBindingMap map;
-    for (HotKeyAction a : HotKeyActions::allCases())
-        map[a] = KeyBinding::defaultFor(a);
-    return map;
-}
 
 // "Title: label label ..." per row; an item with a key is marked with '+'.
 QStringList describe(const std::vector<ShortcutRow>& rows)
@@ -35,7 +28,7 @@ QStringList describe(const std::vector<ShortcutRow>& rows)
 
 TEST(ShortcutHints, RowsPerModeAndPhase)
 {
-    KeyBindingMap noZoomIn = allBound();
+    KeyBindingMap noZoomIn = HotKeyBindings::defaults();
     noZoomIn.erase(HotKeyAction::zoomIn);
     using M = ToolMode;
     struct Case {
@@ -46,24 +39,24 @@ TEST(ShortcutHints, RowsPerModeAndPhase)
         QStringList rows;
     };
     const Case cases[] = {
-        {{}, RecorderPhase::ready(), 0, allBound(),
+        {{}, RecorderPhase::ready(), 0, HotKeyBindings::defaults(),
          {"command Shortcuts: +Record +Magnifier +Pen +Teleprompter +Toolbar"}},
-        {{}, RecorderPhase::recording(), 0, allBound(),
+        {{}, RecorderPhase::recording(), 0, HotKeyBindings::defaults(),
          {"command Shortcuts: +Pause +Stop +Mute Mic +Magnifier +Pen +Teleprompter"}},
-        {{}, RecorderPhase::paused(), 0, allBound(), {"command Shortcuts: +Resume +Stop +Magnifier +Pen +Teleprompter"}},
+        {{}, RecorderPhase::paused(), 0, HotKeyBindings::defaults(), {"command Shortcuts: +Resume +Stop +Magnifier +Pen +Teleprompter"}},
         {{}, RecorderPhase::ready(), 0, {}, {"command Shortcuts:"}},
-        {{}, RecorderPhase::saved("/x.mov"), 0, allBound(), {}},
-        {{}, RecorderPhase::failed("no"), 0, allBound(), {}},
-        {{}, RecorderPhase::countdown(2), 0, allBound(), {}},
-        {{}, RecorderPhase::finishing(), 0, allBound(), {}},
-        {{M::focus, M::pen}, RecorderPhase::ready(), 0, allBound(),
+        {{}, RecorderPhase::saved("/x.mov"), 0, HotKeyBindings::defaults(), {}},
+        {{}, RecorderPhase::failed("no"), 0, HotKeyBindings::defaults(), {}},
+        {{}, RecorderPhase::countdown(2), 0, HotKeyBindings::defaults(), {}},
+        {{}, RecorderPhase::finishing(), 0, HotKeyBindings::defaults(), {}},
+        {{M::focus, M::pen}, RecorderPhase::ready(), 0, HotKeyBindings::defaults(),
          {"plus.magnifyingglass Magnifier: +Zoom In +Zoom Out +Mode +Off +Exit", "pencil.tip Pen: +Off +Exit"}},
         {{M::pen, M::focus}, RecorderPhase::paused(), 1, noZoomIn,
          {"pencil.tip Pen: +Off +Exit",
           "plus.viewfinder Magnifier: +Zoom Out +Mode +Re-select +Off +Exit Applies when you resume"}},
         {{M::prompter, M::cameraFullScreen}, RecorderPhase::finishing(), 0, {},
          {"text.justify.left Teleprompter: +Exit", "video.fill Full-Screen Camera: +Exit"}},
-        {{M::cameraFullScreen}, RecorderPhase::recording(), 0, allBound(),
+        {{M::cameraFullScreen}, RecorderPhase::recording(), 0, HotKeyBindings::defaults(),
          {"video.fill Full-Screen Camera: +Exit Camera Full Screen +Exit"}},
     };
     for (const Case& c : cases) {
@@ -78,6 +71,6 @@ TEST(ShortcutHints, RowsPerModeAndPhase)
         }
     }
     // Key caps show the binding as the rest of the program does.
-    const auto rows = ShortcutHints::rows({{M::pen}, RecorderPhase::ready(), 0, allBound()});
+    const auto rows = ShortcutHints::rows({{M::pen}, RecorderPhase::ready(), 0, HotKeyBindings::defaults()});
     EXPECT_EQ(rows.front().items.front().key, KeyBinding::defaultFor(HotKeyAction::pen).display());
 }

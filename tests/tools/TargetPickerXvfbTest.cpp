@@ -3,16 +3,12 @@
 // program's own Qt runs offscreen, so the checks run in a second run of the
 // program on the private server (the disabled test below).
 #include "platform/DisplayInfo.h"
-#include "support/ChildProcess.h"
 #include "support/OnServerTest.h"
-#include "support/WindowManager.h"
 #include "support/XvfbTest.h"
 #include "tools/ProgramTools.h"
 #include "tools/TargetPicker.h"
 #include "tools/TargetPickerView.h"
 
-#include <QCoreApplication>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QScreen>
@@ -23,7 +19,6 @@
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
-#include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
 namespace corvessa::test {
@@ -32,11 +27,6 @@ namespace {
 class TargetPickerXvfbTest : public XvfbTest {};
 
 TEST_F(TargetPickerXvfbTest, ListsClicksCancelsAndDragsOnTheServer) { runOnServer("TargetPickerOnX.DISABLED_Picks"); }
-
-void saveShot(const QString& name)
-{
-    WindowManager::keepScreenshot(name);
-}
 
 class TargetPickerOnX : public OnServerTest {
 protected:
@@ -117,8 +107,7 @@ TEST_F(TargetPickerOnX, DISABLED_Picks)
     move(inside);
     ASSERT_TRUE(waitFor([&] { return picker->hover().has_value(); }));
     EXPECT_EQ(picker->hover()->id, uint32_t(front));
-    waitFor([] { return false; }, 200); // the highlight painted, for the picture
-    saveShot(QStringLiteral("target-picker-window.png"));
+    screenshot(QStringLiteral("target-picker-window.png")); // the highlight painted, for the picture
     {
         // Without a compositing manager the veil dims the desktop, not blacks it out.
         const QPoint backOnly = (ours[1].frame.topLeft() + QPointF(30, 60)).toPoint();
@@ -141,10 +130,7 @@ TEST_F(TargetPickerOnX, DISABLED_Picks)
     result.reset();
     tools.pickRange(RangeMode::window, completion);
     ASSERT_TRUE(opened(picker));
-    const KeyCode esc = XKeysymToKeycode(m_x, XK_Escape);
-    XTestFakeKeyEvent(m_x, esc, True, CurrentTime);
-    XTestFakeKeyEvent(m_x, esc, False, CurrentTime);
-    XFlush(m_x);
+    key(XK_Escape);
     ASSERT_TRUE(waitFor([&] { return result.has_value(); }));
     EXPECT_FALSE(*result);
     EXPECT_TRUE(waitFor([&] { return keyboardFree(); }));
@@ -155,7 +141,7 @@ TEST_F(TargetPickerOnX, DISABLED_Picks)
     ASSERT_TRUE(opened(picker));
     const auto dragTo = [&](const QPoint& from, const QPoint& to, bool release) {
         move(from);
-        waitFor([] { return false; }, 100); // the pointer's arrival before the press
+        spin(100); // the pointer's arrival before the press
         button(true);
         move(to);
         const QRectF expected = QRectF(from, to).normalized();
@@ -169,8 +155,7 @@ TEST_F(TargetPickerOnX, DISABLED_Picks)
     EXPECT_TRUE(picker->isOpen());
 
     dragTo(QPoint(200, 150), QPoint(350, 230), false);
-    waitFor([] { return false; }, 200);
-    saveShot(QStringLiteral("target-picker-area.png"));
+    screenshot(QStringLiteral("target-picker-area.png"));
     button(false);
     ASSERT_TRUE(waitFor([&] { return result.has_value(); }));
     ASSERT_TRUE(*result);

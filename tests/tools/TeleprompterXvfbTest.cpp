@@ -4,7 +4,6 @@
 #include "model/Stealth.h"
 #include "support/TempHome.h"
 #include "support/OnServerTest.h"
-#include "support/WindowManager.h"
 #include "support/XvfbTest.h"
 #include "tools/ProgramTools.h"
 
@@ -49,8 +48,7 @@ TEST_F(TeleprompterOnX, DISABLED_Shows)
     QWidget* panel = t.panel();
     ASSERT_TRUE(panel);
     ASSERT_TRUE(exposed(panel));
-    WindowManager::spin(300); // painted, for the picture
-    WindowManager::keepScreenshot(QStringLiteral("teleprompter.png"));
+    screenshot(QStringLiteral("teleprompter.png")); // painted, for the picture
 
     // The panel's grey (white 0.09, not the black desktop) is where the window
     // says it is, below the script's one line.

@@ -39,7 +39,6 @@
 
 #include <gtest/gtest.h>
 
-#include <X11/Xlib.h>
 
 namespace corvessa::test {
 namespace {
@@ -100,23 +99,13 @@ protected:
         m_model.reset();
         m_tools.reset();
         AudioInput::setCurrent(nullptr);
-        for (const unsigned long w : m_windows)
-            XDestroyWindow(m_x, w);
         OnServerTest::TearDown();
     }
 
     // Another program's plain window beneath everything, past the window manager.
     void paint(const QRect& r, QRgb colour)
     {
-        const Window w = XCreateSimpleWindow(m_x, DefaultRootWindow(m_x), r.x(), r.y(), r.width(), r.height(), 0, 0,
-                                             colour & 0xffffff);
-        XSetWindowAttributes attributes{};
-        attributes.override_redirect = True;
-        XChangeWindowAttributes(m_x, w, CWOverrideRedirect, &attributes);
-        XMapWindow(m_x, w);
-        XLowerWindow(m_x, w);
-        XSync(m_x, False);
-        m_windows.push_back(w);
+        foreignWindow(r, colour & 0xffffff, true);
         const auto grab = [&] { return QGuiApplication::primaryScreen()->grabWindow(0).toImage(); };
         ASSERT_TRUE(waitFor([&] { return (grab().pixel(r.center()) & 0xffffff) == (colour & 0xffffff); }));
     }
@@ -162,7 +151,6 @@ protected:
     std::unique_ptr<RecorderModel> m_model;
     std::unique_ptr<ToolbarHost> m_host;
     std::unique_ptr<ShortcutHintController> m_hints;
-    std::vector<unsigned long> m_windows;
 };
 
 TEST_F(ToolsRecordingOnX, DISABLED_Follow)
@@ -249,6 +237,14 @@ TEST_F(ToolsRecordingOnX, DISABLED_Unrecorded)
             missing += shown(w->second()) ? "" : std::string(w->first) + "; ";
         return missing;
     }();
+    // How many pixels of `picture` in `r` differ from the desktop's.
+    const auto offDesk = [&](const QImage& picture, const QRect& r) {
+        int ours = 0;
+        for (int y = r.top(); y <= r.bottom(); ++y)
+            for (int x = r.left(); x <= r.right(); ++x)
+                ours += MoviePictures::distance(picture.pixelColor(x, y), desk) > 60 ? 1 : 0;
+        return ours;
+    };
     // How many pixels other than the desktop's the window `i` shows in `shot`
     // where no other one covers it (the lens outline goes around them all),
     // with the windows where they were when it was taken.
@@ -259,9 +255,7 @@ TEST_F(ToolsRecordingOnX, DISABLED_Unrecorded)
             own -= j == i || frames[j].contains(frame) ? QRegion() : QRegion(frames[j]);
         int ours = 0;
         for (const QRect& r : own)
-            for (int y = r.top(); y <= r.bottom(); ++y)
-                for (int x = r.left(); x <= r.right(); ++x)
-                    ours += MoviePictures::distance(shot.pixelColor(x, y), desk) > 60 ? 1 : 0;
+            ours += offDesk(shot, r);
         return ours;
     };
     const auto frames = [&] {
@@ -298,10 +292,7 @@ TEST_F(ToolsRecordingOnX, DISABLED_Unrecorded)
     int worst = 0;
     QImage worstPicture;
     const int count = MoviePictures::each(movie, screen.size(), [&](const QImage& picture) {
-        int ours = 0;
-        for (int y = 0; y < picture.height(); ++y)
-            for (int x = 0; x < picture.width(); ++x)
-                ours += MoviePictures::distance(picture.pixelColor(x, y), desk) > 60 ? 1 : 0;
+        const int ours = offDesk(picture, picture.rect());
         if (ours > worst) {
             worst = ours;
             worstPicture = picture;

@@ -169,10 +169,7 @@ TEST(SwsScaler, KeepsTheChromaOfAnNV12PictureOfTheSameSize)
     ASSERT_TRUE(scaler.scale(SwsScaler::crop(*src, QRect(0, 0, 1152, 720)), SwsScaler::of(NV12Planes::of(*dst))));
     for (const QPoint p : {QPoint(0, 0), QPoint(575, 359), QPoint(1151, 719)}) {
         EXPECT_EQ(luma(*dst, p.x(), p.y()), luma(*src, p.x(), p.y()));
-        EXPECT_EQ(dst->baseAddress(1)[(p.y() / 2) * dst->bytesPerRow(1) + (p.x() & ~1)],
-                  src->baseAddress(1)[(p.y() / 2) * src->bytesPerRow(1) + (p.x() & ~1)]);
-        EXPECT_EQ(dst->baseAddress(1)[(p.y() / 2) * dst->bytesPerRow(1) + (p.x() | 1)],
-                  src->baseAddress(1)[(p.y() / 2) * src->bytesPerRow(1) + (p.x() | 1)]);
+        EXPECT_EQ(chroma(*dst, p.x(), p.y()), chroma(*src, p.x(), p.y()));
     }
 }
 

@@ -198,10 +198,14 @@ QString Loc::text(const QString& english)
     return snapshot->table.value(english, english);
 }
 
+QString Loc::preference()
+{
+    return UserDefaults::standard().string(kLanguageKey).value_or(kAuto);
+}
+
 void Loc::load()
 {
-    const QString preference = UserDefaults::standard().string(kLanguageKey).value_or(kAuto);
-    const QString resolved = resolve(preference);
+    const QString resolved = resolve(preference());
     auto snapshot = buildSnapshot(resolved, tableDirectory());
 
     State& s = state();

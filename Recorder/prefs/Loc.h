@@ -49,8 +49,11 @@ public:
     // kept in tables and passed through text() later. scripts/lang_keys.py finds it.
     static constexpr const char* mark(const char* english) { return english; }
 
-    // Reads the "language" preference ("auto" when missing), resolves it and
-    // rebuilds the state. A missing or malformed table leaves English texts.
+    // The stored "language" preference: "auto" or one of the codes ("auto" when missing).
+    static QString preference();
+
+    // Reads the preference, resolves it and rebuilds the state. A missing or
+    // malformed table leaves English texts.
     static void load();
 
     // A supported code for a preference value: the value itself when it is one of

@@ -2,6 +2,7 @@
 
 #include "prefs/Loc.h"
 #include "settings/GatedSegmented.h"
+#include "settings/SettingsLayout.h"
 #include "toolbar/Symbols.h"
 
 #include <QApplication>
@@ -24,7 +25,6 @@ constexpr int kPickerWidth = 220;
 constexpr int kIconSize = 96;
 constexpr int kItemIconWidth = 28;
 constexpr int kItemIconPoints = 15;
-const QColor kPausedTint(255, 149, 0);
 
 
 QLabel* label(const QString& text, QWidget* parent, int pointDelta = -1, bool secondary = true, bool wrap = true)
@@ -35,9 +35,7 @@ QLabel* label(const QString& text, QWidget* parent, int pointDelta = -1, bool se
         font.setPointSizeF(font.pointSizeF() + pointDelta);
     l->setFont(font);
     if (secondary) {
-        QPalette palette = l->palette();
-        palette.setColor(QPalette::WindowText, palette.color(QPalette::PlaceholderText));
-        l->setPalette(palette);
+        SettingsLayout::greyText(l);
     }
     l->setWordWrap(wrap);
     return l;
@@ -142,12 +140,12 @@ std::vector<AboutPane::Section> AboutPane::guideSections()
     sections.push_back(
         {Loc::text(QStringLiteral("While Paused")),
          {item("circle.fill", Loc::text(QStringLiteral("Ready to Resume")),
-               Loc::text(QStringLiteral("Right after you pause. Everything stays ready, so resuming is instant.")), kPausedTint),
+               Loc::text(QStringLiteral("Right after you pause. Everything stays ready, so resuming is instant.")), SettingsLayout::orange),
           item("leaf.fill", Loc::text(QStringLiteral("Eco Standby")),
-               Loc::text(QStringLiteral("After 10 seconds. The screen is captured at only 1 frame per second to save power.")), kPausedTint),
+               Loc::text(QStringLiteral("After 10 seconds. The screen is captured at only 1 frame per second to save power.")), SettingsLayout::orange),
           item("moon.zzz.fill", Loc::text(QStringLiteral("Deep Sleep")),
                Loc::text(QStringLiteral("After 3 minutes. Screen and camera capture stop completely, so resuming takes a moment longer.")),
-               kPausedTint)},
+               SettingsLayout::orange)},
          Loc::text(QStringLiteral("Nothing is recorded while paused, and the paused time is cut from your video. Hover over the icon beside "
             "the time to see the current mode."))});
     sections.push_back(

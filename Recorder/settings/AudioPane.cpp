@@ -3,9 +3,9 @@
 #include "model/RecorderModel.h"
 #include "prefs/Loc.h"
 #include "settings/SettingRow.h"
+#include "settings/SettingsLayout.h"
 #include "toolbar/GainSlider.h"
 #include "toolbar/HMeter.h"
-#include "toolbar/Symbols.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -23,42 +23,27 @@ constexpr int kPickerWidth = 200;
 constexpr int kSegments = 32;
 // At or below this gain a source is silent.
 constexpr double kSilentDB = -48;
-const QColor kWarningColour(255, 149, 0);
 
 QLabel* note(const QString& english, QWidget* parent)
 {
     auto* label = new QLabel(Loc::text(english), parent);
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, palette.color(QPalette::PlaceholderText));
-    label->setPalette(palette);
+    SettingsLayout::greyText(label);
     return label;
 }
 
 QLabel* problem(QWidget* parent)
 {
     auto* label = new QLabel(parent);
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, Qt::red);
-    label->setPalette(palette);
+    SettingsLayout::setTextColour(label, Qt::red);
     return label;
 }
 
 // An orange triangle and a text of at most two lines, under the control column.
 QWidget* warning(const QString& english, QWidget* parent)
 {
-    auto* box = new QWidget(parent);
-    auto* line = new QHBoxLayout(box);
-    line->setContentsMargins(SettingRow::titleWidth + SettingRow::spacing, 4, 0, 4);
-    auto* icon = new QLabel(box);
-    icon->setPixmap(Symbols::pixmap(QStringLiteral("exclamationmark.triangle.fill"), 13, kWarningColour,
-                                    parent->devicePixelRatioF()));
-    auto* text = new QLabel(Loc::text(english), box);
-    text->setWordWrap(true);
-    QPalette palette = text->palette();
-    palette.setColor(QPalette::WindowText, kWarningColour);
-    text->setPalette(palette);
-    line->addWidget(icon, 0, Qt::AlignTop);
-    line->addWidget(text, 1);
+    QWidget* box = SettingsLayout::warningLine(QStringLiteral("exclamationmark.triangle.fill"), 13,
+                                               Loc::text(english), parent);
+    box->layout()->setContentsMargins(SettingsLayout::controlIndent, 4, 0, 4);
     return box;
 }
 
@@ -182,7 +167,11 @@ AudioPane::AudioPane(RecorderModel& model, QWidget* parent)
                      this);
     layout->addWidget(m_echo);
 
-    connect(&model, &RecorderModel::changed, this, [this] { refresh(); });
+    // The elapsed time ticks ten times a second while recording and shows nowhere here.
+    connect(&model, &RecorderModel::changed, this, [this](RecorderModel::Field field) {
+        if (field != RecorderModel::Field::elapsed)
+            refresh();
+    });
     refresh();
 }
 

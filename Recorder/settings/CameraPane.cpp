@@ -7,11 +7,10 @@
 #include "settings/GatedSegmented.h"
 #include "settings/PrefsWatch.h"
 #include "settings/SettingRow.h"
+#include "settings/SliderLine.h"
 
 #include <QCheckBox>
-#include <QFontDatabase>
 #include <QFontMetrics>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QSignalBlocker>
@@ -28,8 +27,6 @@ namespace {
 
 constexpr int kModeWidth = 260;
 constexpr int kShapeWidth = 380;
-constexpr int kSliderWidth = 200;
-constexpr int kValueWidth = 52;
 constexpr int kCircle = 2;
 // The radius slider counts thousandths, so it moves smoothly.
 constexpr int kRadiusSteps = 1000;
@@ -46,24 +43,6 @@ int fittingWidth(const GatedSegmented* picker, int width)
     for (const GatedSegmented::Item& item : picker->items())
         widest = std::max(widest, metrics.horizontalAdvance(item.title) + (item.symbol.isEmpty() ? 0 : 18));
     return std::max(width, int(picker->items().size()) * (widest + 28));
-}
-
-QWidget* sliderLine(QSlider*& slider, QLabel*& value, QWidget* parent)
-{
-    auto* box = new QWidget(parent);
-    auto* line = new QHBoxLayout(box);
-    line->setContentsMargins(0, 0, 0, 0);
-    line->setSpacing(10);
-    slider = new QSlider(Qt::Horizontal, box);
-    slider->setFixedWidth(kSliderWidth);
-    value = new QLabel(box);
-    value->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
-    value->setFixedWidth(kValueWidth);
-    value->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    line->addWidget(slider);
-    line->addWidget(value);
-    line->addStretch();
-    return box;
 }
 
 } // namespace
@@ -95,7 +74,7 @@ CameraPane::CameraPane(Prefs& prefs, RecorderModel* model, std::function<void(QW
     layout->addWidget(new SettingRow(Loc::text(QStringLiteral("Camera Window Shape")), Loc::text(QStringLiteral("How the camera window appears on screen.")),
                                      shape, this));
 
-    QWidget* radiusBox = sliderLine(m_radius, m_radiusText, this);
+    QWidget* radiusBox = SliderLine::make(m_radius, m_radiusText, this);
     m_radius->setRange(0, kRadiusSteps / 2);
     m_radius->setAccessibleName(QStringLiteral("cameraRadius"));
     connect(m_radius, &QSlider::valueChanged, this,
@@ -103,7 +82,7 @@ CameraPane::CameraPane(Prefs& prefs, RecorderModel* model, std::function<void(QW
     m_radiusRow = new SettingRow(Loc::text(QStringLiteral("Corner Radius")), {}, radiusBox, this);
     layout->addWidget(m_radiusRow);
 
-    QWidget* sizeBox = sliderLine(m_size, m_sizeText, this);
+    QWidget* sizeBox = SliderLine::make(m_size, m_sizeText, this);
     m_size->setRange(kMinWidth / kWidthStep, kMaxWidth / kWidthStep);
     m_size->setAccessibleName(QStringLiteral("cameraPreviewW"));
     connect(m_size, &QSlider::valueChanged, this,
@@ -174,16 +153,10 @@ void CameraPane::refresh()
     m_radiusRow->setDesc(circle ? Loc::text(QStringLiteral("Circle shape has no adjustable corners."))
                                 : Loc::text(QStringLiteral("Adjust from sharp to rounded.")));
     m_radius->setEnabled(!circle);
-    if (!m_radius->isSliderDown()) {
-        const QSignalBlocker block(m_radius);
-        m_radius->setValue(int(std::lround(m_prefs.cameraRadius() * kRadiusSteps)));
-    }
+    SliderLine::showValue(m_radius, int(std::lround(m_prefs.cameraRadius() * kRadiusSteps)));
     m_radiusText->setText(radiusText(m_prefs.cameraRadius(), shape));
     const double width = m_prefs.cameraPreviewW();
-    if (!m_size->isSliderDown()) {
-        const QSignalBlocker block(m_size);
-        m_size->setValue(int(std::lround(width / kWidthStep)));
-    }
+    SliderLine::showValue(m_size, int(std::lround(width / kWidthStep)));
     m_sizeText->setText(QString::number(qint64(width)));
 }
 

@@ -12,6 +12,7 @@
 #include "settings/PrefsWatch.h"
 #include "settings/ResetSlider.h"
 #include "settings/SettingRow.h"
+#include "settings/SettingsLayout.h"
 
 #include <QGridLayout>
 #include <QLabel>
@@ -79,9 +80,7 @@ CursorPane::CursorPane(Prefs& prefs, QWidget* parent)
                                                  "If you change the style or size, Corvessa draws the cursor instead.")),
                         m_body);
     m_note->setWordWrap(true);
-    QPalette grey = m_note->palette();
-    grey.setColor(QPalette::WindowText, grey.color(QPalette::PlaceholderText));
-    m_note->setPalette(grey);
+    SettingsLayout::greyText(m_note);
     m_note->setContentsMargins(0, 0, 0, 8);
     body->addWidget(m_note);
 

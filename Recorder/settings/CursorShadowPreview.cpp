@@ -71,7 +71,9 @@ QImage CursorShadowPreview::page()
 
 QImage CursorShadowPreview::render(const CursorStyle::Look& look, double size, double up, double down)
 {
-    QImage image = page();
+    // The page never changes; each look paints on a copy of it.
+    static const QImage blank = page();
+    QImage image = blank;
     if (image.isNull() || !std::isfinite(size))
         return image;
     QPainter p(&image);

@@ -22,9 +22,7 @@ QLabel* captionLabel(QWidget* parent)
     QFont font = label->font();
     font.setPointSizeF(font.pointSizeF() * 0.85);
     label->setFont(font);
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, palette.color(QPalette::PlaceholderText));
-    label->setPalette(palette);
+    SettingsLayout::greyText(label);
     label->setAlignment(Qt::AlignCenter);
     return label;
 }

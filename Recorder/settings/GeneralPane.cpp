@@ -1,8 +1,6 @@
 #include "settings/GeneralPane.h"
 
 #include "platform/DialogPlacement.h"
-#include "platform/FileReveal.h"
-#include "platform/core/UserDefaults.h"
 #include "prefs/Cues.h"
 #include "prefs/FolderChooser.h"
 #include "prefs/Loc.h"
@@ -10,6 +8,7 @@
 #include "prefs/ProfilesPanel.h"
 #include "settings/PrefsSwitch.h"
 #include "settings/SettingRow.h"
+#include "settings/SettingsLayout.h"
 
 #include <QComboBox>
 #include <QFrame>
@@ -98,18 +97,7 @@ GeneralPane::GeneralPane(Prefs& prefs, ProfileStore& profiles, QWidget* parent)
         dialog->winId();
         DialogPlacement::present(dialog->windowHandle());
     });
-    panel->setRevealer([](const QString& path, bool select) {
-        if (select)
-            FileReveal::current()->showItems({path});
-        else
-            FileReveal::current()->openFolder(path);
-    });
     layout->addWidget(panel);
-}
-
-QString GeneralPane::storedLanguage()
-{
-    return UserDefaults::standard().string(QStringLiteral("language")).value_or(QStringLiteral("auto"));
 }
 
 QWidget* GeneralPane::languagePicker()
@@ -120,7 +108,7 @@ QWidget* GeneralPane::languagePicker()
     picker->addItem(Loc::text(QStringLiteral("Follow System")), QStringLiteral("auto"));
     for (const Loc::Lang& lang : Loc::available())
         picker->addItem(lang.name, lang.code);
-    const int current = picker->findData(storedLanguage());
+    const int current = picker->findData(Loc::preference());
     picker->setCurrentIndex(current >= 0 ? current : 0);
     // Only the user's choice switches: the window is rebuilt in the new
     // language once this call has returned.
@@ -137,9 +125,7 @@ QWidget* GeneralPane::folderControl()
     m_folderText = new QLabel(box);
     m_folderText->setMaximumWidth(kFolderTextWidth);
     m_folderText->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    QPalette palette = m_folderText->palette();
-    palette.setColor(QPalette::WindowText, palette.color(QPalette::PlaceholderText));
-    m_folderText->setPalette(palette);
+    SettingsLayout::greyText(m_folderText);
     m_folderButton = new QPushButton(box);
     connect(m_folderButton, &QPushButton::clicked, this, &GeneralPane::chooseFolder);
     layout->addWidget(m_folderText);

@@ -19,9 +19,6 @@ class GeneralPane : public QWidget {
 public:
     GeneralPane(Prefs& prefs, ProfileStore& profiles, QWidget* parent = nullptr);
 
-    // The language choice as stored ("auto" when none is).
-    static QString storedLanguage();
-
 private:
     QWidget* languagePicker();
     QWidget* folderControl();

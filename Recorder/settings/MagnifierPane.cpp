@@ -6,11 +6,13 @@
 #include "settings/PrefsSwitch.h"
 #include "settings/PrefsWatch.h"
 #include "settings/SettingRow.h"
+#include "settings/SettingsLayout.h"
+#include "settings/SliderLine.h"
+#include "tools/MagnifierPanelView.h"
 
 #include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QSignalBlocker>
 #include <QSlider>
 #include <QVBoxLayout>
 
@@ -22,11 +24,7 @@ namespace {
 
 constexpr int kModeWidth = 240;
 constexpr int kSpeedWidth = 200;
-constexpr int kSliderWidth = 200;
 constexpr int kMagnificationWidth = 52;
-// The slider counts hundredths of the screen width.
-constexpr int kMinPercent = 15;
-constexpr int kMaxPercent = 70;
 
 } // namespace
 
@@ -54,8 +52,9 @@ MagnifierPane::MagnifierPane(Prefs& prefs, QWidget* parent)
     auto* sliderLine = new QHBoxLayout;
     sliderLine->setSpacing(10);
     m_size = new QSlider(Qt::Horizontal, sizeBox);
-    m_size->setRange(kMinPercent, kMaxPercent);
-    m_size->setFixedWidth(kSliderWidth);
+    // The slider counts hundredths of the screen width.
+    m_size->setRange(MagnifierPanelView::smallestArea, MagnifierPanelView::largestArea);
+    m_size->setFixedWidth(SliderLine::sliderWidth);
     m_size->setAccessibleName(QStringLiteral("focusFrac"));
     m_magnification = new QLabel(sizeBox);
     m_magnification->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
@@ -65,9 +64,7 @@ MagnifierPane::MagnifierPane(Prefs& prefs, QWidget* parent)
     sliderLine->addWidget(m_magnification);
     sizeColumn->addLayout(sliderLine);
     m_area = new QLabel(sizeBox);
-    QPalette palette = m_area->palette();
-    palette.setColor(QPalette::WindowText, palette.color(QPalette::PlaceholderText));
-    m_area->setPalette(palette);
+    SettingsLayout::greyText(m_area);
     sizeColumn->addWidget(m_area, 0, Qt::AlignRight);
     connect(m_size, &QSlider::valueChanged, this, [&prefs](int percent) { prefs.setFocusFrac(percent / 100.0); });
     layout->addWidget(new SettingRow(
@@ -109,11 +106,6 @@ MagnifierPane::MagnifierPane(Prefs& prefs, QWidget* parent)
                    });
 }
 
-QString MagnifierPane::magnificationText(double focusFrac)
-{
-    return QString::asprintf("%.1f×", focusFrac > 0 ? 1.0 / focusFrac : 0.0);
-}
-
 QString MagnifierPane::areaText(double focusFrac)
 {
     return Loc::fill(Loc::text(QStringLiteral("Area width is about %@%% of the screen.")),
@@ -129,11 +121,8 @@ void MagnifierPane::refresh()
             : Loc::text(QStringLiteral("Click the magnifier to zoom around the cursor. The view follows only when the "
                                        "cursor reaches the edge.")));
     const double frac = m_prefs.focusFrac();
-    if (!m_size->isSliderDown()) {
-        const QSignalBlocker block(m_size);
-        m_size->setValue(int(std::lround(frac * 100)));
-    }
-    m_magnification->setText(magnificationText(frac));
+    SliderLine::showValue(m_size, int(std::lround(frac * 100)));
+    m_magnification->setText(MagnifierPanelView::factorText(frac));
     m_area->setText(areaText(frac));
     const bool recording = m_prefs.isRecording();
     m_crisp->setEnabled(!recording);

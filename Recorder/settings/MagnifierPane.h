@@ -19,8 +19,6 @@ class MagnifierPane : public QWidget {
 public:
     explicit MagnifierPane(Prefs& prefs, QWidget* parent = nullptr);
 
-    // "3.4×" for 0.29, without the locale's decimal comma.
-    static QString magnificationText(double focusFrac);
     // The translated "Area width is about 29% of the screen."
     static QString areaText(double focusFrac);
 

@@ -8,12 +8,10 @@
 #include "settings/PenPreview.h"
 #include "settings/PrefsWatch.h"
 #include "settings/SettingRow.h"
+#include "settings/SliderLine.h"
 
-#include <QFontDatabase>
 #include <QGridLayout>
-#include <QHBoxLayout>
 #include <QLabel>
-#include <QSignalBlocker>
 #include <QSlider>
 #include <QVBoxLayout>
 
@@ -24,8 +22,6 @@ namespace corvessa {
 namespace {
 
 constexpr int kToolWidth = 470;
-constexpr int kSliderWidth = 200;
-constexpr int kValueWidth = 52;
 constexpr int kMinWidth = 2;
 constexpr int kMaxWidth = 24;
 constexpr int kColumns = 6;
@@ -56,21 +52,9 @@ PenPane::PenPane(Prefs& prefs, QWidget* parent)
                                                               "switch tools. Click again to close; drawing disappears.")),
                                      tools, this));
 
-    auto* widthBox = new QWidget(this);
-    auto* widthLine = new QHBoxLayout(widthBox);
-    widthLine->setContentsMargins(0, 0, 0, 0);
-    widthLine->setSpacing(10);
-    m_width = new QSlider(Qt::Horizontal, widthBox);
+    QWidget* widthBox = SliderLine::make(m_width, m_widthText, this);
     m_width->setRange(kMinWidth, kMaxWidth);
-    m_width->setFixedWidth(kSliderWidth);
     m_width->setAccessibleName(QStringLiteral("penWidth"));
-    m_widthText = new QLabel(widthBox);
-    m_widthText->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
-    m_widthText->setFixedWidth(kValueWidth);
-    m_widthText->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    widthLine->addWidget(m_width);
-    widthLine->addWidget(m_widthText);
-    widthLine->addStretch();
     connect(m_width, &QSlider::valueChanged, this, [&prefs](int width) { prefs.setPenWidth(width); });
     layout->addWidget(new SettingRow(
         Loc::text(QStringLiteral("Stroke Width")),
@@ -112,10 +96,7 @@ QString PenPane::widthText(double width)
 void PenPane::refresh()
 {
     const double width = m_prefs.penWidth();
-    if (!m_width->isSliderDown()) {
-        const QSignalBlocker block(m_width);
-        m_width->setValue(int(std::lround(width)));
-    }
+    SliderLine::showValue(m_width, int(std::lround(width)));
     m_widthText->setText(widthText(width));
     for (size_t i = 0; i < m_dots.size(); ++i)
         m_dots[i]->setChosen(int(i) == m_prefs.penColor());

@@ -4,6 +4,7 @@
 #include "platform/DesktopSettingsProgram.h"
 #include "prefs/Loc.h"
 #include "settings/SettingRow.h"
+#include "settings/SettingsLayout.h"
 #include "toolbar/Symbols.h"
 
 #include <QGridLayout>
@@ -22,13 +23,6 @@ constexpr int kRefreshMs = 500;
 const QColor kWarn(255, 199, 0);
 const QColor kGreen(52, 199, 89);
 
-
-void setColour(QWidget* widget, QPalette::ColorRole role, const QColor& colour)
-{
-    QPalette palette = widget->palette();
-    palette.setColor(role, colour);
-    widget->setPalette(palette);
-}
 
 QString kindName(Permissions::Kind kind)
 {
@@ -65,10 +59,10 @@ PermissionsPane::PermissionsPane(std::shared_ptr<Permissions> permissions, Recor
 
     auto* footnote = new QLabel(Loc::text(QStringLiteral("Permissions are requested only when you click “Grant Access”.")), this);
     footnote->setWordWrap(true);
-    setColour(footnote, QPalette::WindowText, footnote->palette().color(QPalette::PlaceholderText));
+    SettingsLayout::greyText(footnote);
     // Under the status column.
     auto* footLine = new QHBoxLayout;
-    footLine->setContentsMargins(SettingRow::titleWidth + SettingRow::spacing, 12, 0, 0);
+    footLine->setContentsMargins(SettingsLayout::controlIndent, 12, 0, 0);
     footLine->addWidget(footnote, 1);
     layout->addLayout(footLine);
 
@@ -125,7 +119,7 @@ void PermissionsPane::addRow(Permissions::Kind kind, const QString& title, const
     row.detailLabel = new QLabel(detail, block);
     row.detailLabel->setWordWrap(true);
     row.detailLabel->setObjectName(QStringLiteral("detail-") + kindName(kind));
-    setColour(row.detailLabel, QPalette::WindowText, row.detailLabel->palette().color(QPalette::PlaceholderText));
+    SettingsLayout::greyText(row.detailLabel);
     grid->addWidget(row.detailLabel, 1, 1, 1, 2);
 
     const size_t index = m_rows.size();
@@ -145,7 +139,7 @@ void PermissionsPane::refresh()
                                                           : QStringLiteral("exclamationmark.circle.fill"),
                                                   13, tint, devicePixelRatioF()));
         row.status->setText(granted ? Loc::text(QStringLiteral("Granted")) : Loc::text(QStringLiteral("Not Granted")));
-        setColour(row.status, QPalette::WindowText, tint);
+        SettingsLayout::setTextColour(row.status, tint);
 
         const bool grant = row.state == State::undetermined;
         row.button->setText(grant ? Loc::text(QStringLiteral("Grant Access")) : Loc::text(QStringLiteral("Open System Settings")));

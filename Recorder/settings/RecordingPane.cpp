@@ -8,11 +8,9 @@
 #include "settings/PrefsWatch.h"
 #include "settings/RecordingEstimate.h"
 #include "settings/SettingRow.h"
+#include "settings/SliderLine.h"
 
-#include <QFontDatabase>
-#include <QHBoxLayout>
 #include <QLabel>
-#include <QSignalBlocker>
 #include <QSlider>
 #include <QVBoxLayout>
 
@@ -23,7 +21,6 @@ namespace corvessa {
 namespace {
 
 constexpr int kTierWidth = 380;
-constexpr int kSliderWidth = 200;
 constexpr int kRateTextWidth = 96;
 // The slider counts half megabits.
 constexpr int kStepsPerMbps = 2;
@@ -52,21 +49,10 @@ RecordingPane::RecordingPane(Prefs& prefs, RecorderModel* model, QWidget* parent
         Loc::text(QStringLiteral("Higher quality means a larger file. Still scenes produce much smaller files.")),
         m_tiers, this));
 
-    auto* rateBox = new QWidget(this);
-    auto* rateLayout = new QHBoxLayout(rateBox);
-    rateLayout->setContentsMargins(0, 0, 0, 0);
-    rateLayout->setSpacing(10);
-    m_bitrate = new QSlider(Qt::Horizontal, rateBox);
+    QWidget* rateBox = SliderLine::make(m_bitrate, m_bitrateText, this, kRateTextWidth, false);
     m_bitrate->setRange(int(VideoQuality::customMinMbps * kStepsPerMbps),
                         int(VideoQuality::customMaxMbps * kStepsPerMbps));
-    m_bitrate->setFixedWidth(kSliderWidth);
     m_bitrate->setAccessibleName(QStringLiteral("customMbps"));
-    m_bitrateText = new QLabel(rateBox);
-    m_bitrateText->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
-    m_bitrateText->setFixedWidth(kRateTextWidth);
-    m_bitrateText->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    rateLayout->addWidget(m_bitrate);
-    rateLayout->addWidget(m_bitrateText);
     connect(m_bitrate, &QSlider::valueChanged, this,
             [&prefs](int steps) { prefs.setCustomMbps(double(steps) / kStepsPerMbps); });
     m_bitrateRow = new SettingRow(Loc::text(QStringLiteral("Average Bitrate")),
@@ -100,10 +86,7 @@ void RecordingPane::refresh()
     m_tiers->update();
     // A stored tier above Custom is recorded at the custom rate, so it shows it.
     m_bitrateRow->setVisible(RecordingEstimate::shownTier(tier) == VideoQuality::custom);
-    if (!m_bitrate->isSliderDown()) {
-        const QSignalBlocker block(m_bitrate);
-        m_bitrate->setValue(int(std::lround(custom * kStepsPerMbps)));
-    }
+    SliderLine::showValue(m_bitrate, int(std::lround(custom * kStepsPerMbps)));
     // Formatted without the locale: never a decimal comma.
     m_bitrateText->setText(QString::asprintf("%.1f Mbps", custom));
 

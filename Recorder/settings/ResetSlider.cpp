@@ -1,8 +1,8 @@
 #include "settings/ResetSlider.h"
 
 #include "prefs/Loc.h"
+#include "settings/SliderLine.h"
 
-#include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
@@ -15,8 +15,6 @@ namespace corvessa {
 
 namespace {
 
-constexpr int kSliderWidth = 200;
-constexpr int kValueWidth = 52;
 constexpr double kResetTolerance = 0.001;
 
 } // namespace
@@ -30,18 +28,8 @@ ResetSlider::ResetSlider(std::function<double()> get, std::function<void(double)
     , m_range(range)
     , m_resetValue(resetValue)
 {
-    auto* line = new QHBoxLayout(this);
-    line->setContentsMargins(0, 0, 0, 0);
-    line->setSpacing(10);
-    m_slider = new QSlider(Qt::Horizontal, this);
-    m_slider->setFixedWidth(kSliderWidth);
-    m_value = new QLabel(this);
-    m_value->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
-    m_value->setFixedWidth(kValueWidth);
-    m_value->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    QHBoxLayout* line = SliderLine::layOut(this, m_slider, m_value);
     m_reset = new QPushButton(Loc::text(QStringLiteral("Reset")), this);
-    line->addWidget(m_slider);
-    line->addWidget(m_value);
     line->addWidget(m_reset);
     line->addStretch();
     connect(m_slider, &QSlider::valueChanged, this, [this](int steps) {
@@ -66,10 +54,7 @@ void ResetSlider::setRange(Range range)
 void ResetSlider::refresh()
 {
     const double value = m_get();
-    if (!m_slider->isSliderDown()) {
-        const QSignalBlocker block(m_slider);
-        m_slider->setValue(int(std::lround((value - m_range.min) / m_range.step)));
-    }
+    SliderLine::showValue(m_slider, int(std::lround((value - m_range.min) / m_range.step)));
     m_value->setText(m_text(value));
     m_reset->setEnabled(!(std::abs(value - m_resetValue) <= kResetTolerance));
 }

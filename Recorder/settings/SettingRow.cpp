@@ -1,5 +1,7 @@
 #include "settings/SettingRow.h"
 
+#include "settings/SettingsLayout.h"
+
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPalette>
@@ -9,7 +11,6 @@ namespace corvessa {
 
 SettingRow::SettingRow(const QString& title, const QString& desc, QWidget* control, QWidget* parent)
     : QWidget(parent)
-    , m_control(control)
 {
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(0, 5, 0, 5);
@@ -24,16 +25,14 @@ SettingRow::SettingRow(const QString& title, const QString& desc, QWidget* contr
     auto* column = new QVBoxLayout;
     column->setSpacing(4);
     column->setContentsMargins(0, 0, 0, 0);
-    if (m_control)
-        column->addWidget(m_control, 0, Qt::AlignLeft);
+    if (control)
+        column->addWidget(control, 0, Qt::AlignLeft);
     m_desc = new QLabel(this);
     m_desc->setWordWrap(true);
     QFont callout = m_desc->font();
     callout.setPixelSize(12);
     m_desc->setFont(callout);
-    QPalette palette = m_desc->palette();
-    palette.setColor(QPalette::WindowText, palette.color(QPalette::PlaceholderText));
-    m_desc->setPalette(palette);
+    SettingsLayout::greyText(m_desc);
     column->addWidget(m_desc);
     row->addLayout(column, 1);
     setDesc(desc);

@@ -23,12 +23,10 @@ public:
     void setDesc(const QString& desc);
     QString title() const;
     QString desc() const;
-    QWidget* control() const { return m_control; }
 
 private:
     QLabel* m_title = nullptr;
     QLabel* m_desc = nullptr;
-    QWidget* m_control = nullptr;
 };
 
 } // namespace corvessa

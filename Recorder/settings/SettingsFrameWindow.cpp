@@ -5,7 +5,6 @@
 
 #include <QAction>
 #include <QActionGroup>
-#include <QCloseEvent>
 #include <QKeyEvent>
 #include <QLayout>
 #include <QStackedWidget>
@@ -72,12 +71,6 @@ void SettingsFrameWindow::keyPressEvent(QKeyEvent* event)
         return;
     }
     QMainWindow::keyPressEvent(event);
-}
-
-void SettingsFrameWindow::closeEvent(QCloseEvent* event)
-{
-    emit closing();
-    event->accept();
 }
 
 } // namespace corvessa

@@ -31,13 +31,8 @@ public:
     QToolBar* tabBar() const { return m_tabs; }
     SettingsView* view(SettingsPane pane) const { return m_views[SettingsPanes::index(pane)]; }
 
-signals:
-    // Sent whenever the window is about to close (and so to hide).
-    void closing();
-
 protected:
     void keyPressEvent(QKeyEvent* event) override;
-    void closeEvent(QCloseEvent* event) override;
 
 private:
     QToolBar* m_tabs = nullptr;

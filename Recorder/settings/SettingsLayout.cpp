@@ -2,10 +2,13 @@
 
 #include "prefs/Loc.h"
 #include "settings/SettingsPane.h"
+#include "toolbar/Symbols.h"
 
 #include <QApplication>
 #include <QFont>
 #include <QFontMetricsF>
+#include <QHBoxLayout>
+#include <QLabel>
 #include <QPainter>
 #include <QWidget>
 
@@ -29,6 +32,33 @@ double SettingsLayout::windowWidth()
     const double width = widthFor(widths);
     s_widthCache = std::make_pair(code, width);
     return width;
+}
+
+void SettingsLayout::setTextColour(QWidget* widget, const QColor& colour)
+{
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::WindowText, colour);
+    widget->setPalette(palette);
+}
+
+void SettingsLayout::greyText(QWidget* widget)
+{
+    setTextColour(widget, widget->palette().color(QPalette::PlaceholderText));
+}
+
+QWidget* SettingsLayout::warningLine(const QString& symbol, int symbolSize, const QString& text, QWidget* parent)
+{
+    auto* box = new QWidget(parent);
+    auto* line = new QHBoxLayout(box);
+    line->setContentsMargins(0, 0, 0, 0);
+    auto* icon = new QLabel(box);
+    icon->setPixmap(Symbols::pixmap(symbol, symbolSize, orange, parent->devicePixelRatioF()));
+    auto* label = new QLabel(text, box);
+    label->setWordWrap(true);
+    setTextColour(label, orange);
+    line->addWidget(icon, 0, Qt::AlignTop);
+    line->addWidget(label, 1);
+    return box;
 }
 
 void SettingsLayout::paintPreviewCard(QPainter& painter, const QWidget& widget, const QRectF& rect)

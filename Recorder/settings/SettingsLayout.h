@@ -1,5 +1,8 @@
 #pragma once
 
+#include "settings/SettingRow.h"
+
+#include <QColor>
 #include <QRectF>
 #include <QString>
 
@@ -12,8 +15,8 @@ class QWidget;
 namespace corvessa {
 
 // The width every settings pane is laid out at: wide enough for the tab bar's
-// ten titles in the current language, never below 680 points. Measured once per
-// language. Main thread.
+// ten titles in the current language, never below 680 points (measured once per
+// language), and the colours and warning lines the panes share. Main thread.
 class SettingsLayout {
 public:
     SettingsLayout() = delete;
@@ -22,9 +25,19 @@ public:
     // Height of the page area under the tabs; longer panes scroll.
     static constexpr int pageHeight = 480;
     // Title column of a row plus the gap before its control.
-    static constexpr int controlIndent = 156;
+    static constexpr int controlIndent = SettingRow::titleWidth + SettingRow::spacing;
 
     static double windowWidth();
+
+    // The orange of warnings and of messages that need action.
+    static inline const QColor orange{255, 149, 0};
+    // Sets `widget`'s text colour.
+    static void setTextColour(QWidget* widget, const QColor& colour);
+    // Greys `widget`'s text: its text takes its placeholder colour.
+    static void greyText(QWidget* widget);
+    // A new box of `parent`: the orange `symbol` at `symbolSize` points, then
+    // `text` wrapping beside it in orange, without margins.
+    static QWidget* warningLine(const QString& symbol, int symbolSize, const QString& text, QWidget* parent);
 
     // Corner radius of the cards the previews draw on.
     static constexpr double previewRadius = 12;

@@ -18,11 +18,8 @@
 #include "settings/RecordingPane.h"
 #include "settings/SettingsLayout.h"
 #include "settings/ShortcutsPane.h"
-#include "toolbar/Symbols.h"
 
 #include <QGraphicsOpacityEffect>
-#include <QHBoxLayout>
-#include <QLabel>
 #include <QScrollArea>
 #include <QVBoxLayout>
 
@@ -32,25 +29,13 @@ namespace corvessa {
 
 namespace {
 
-const QColor kBannerColor(255, 149, 0);
-
 QWidget* banner(QWidget* parent)
 {
-    auto* box = new QWidget(parent);
-    auto* line = new QHBoxLayout(box);
-    line->setContentsMargins(0, 0, 0, 0);
-    auto* icon = new QLabel(box);
-    icon->setPixmap(Symbols::pixmap(QStringLiteral("lock.fill"), 14, kBannerColor, parent->devicePixelRatioF()));
-    auto* text = new QLabel(Loc::text(QStringLiteral("Recording in progress. Settings on this page take effect on your "
-                                                     "next recording and can't be changed now.")),
-                            box);
-    text->setWordWrap(true);
-    QPalette palette = text->palette();
-    palette.setColor(QPalette::WindowText, kBannerColor);
-    text->setPalette(palette);
-    line->addWidget(icon, 0, Qt::AlignTop);
-    line->addWidget(text, 1);
-    return box;
+    return SettingsLayout::warningLine(QStringLiteral("lock.fill"), 14,
+                                       Loc::text(QStringLiteral("Recording in progress. Settings on this page take "
+                                                                "effect on your next recording and can't be changed "
+                                                                "now.")),
+                                       parent);
 }
 
 } // namespace
@@ -120,14 +105,9 @@ QWidget* SettingsView::makeContent(const SettingsServices& services)
         return new PermissionsPane(Permissions::current(), services.model, DesktopSettingsProgram::find());
     case SettingsPane::about:
         return new AboutPane(LinkActions(services.openLink));
-    default:
-        break;
     }
-    // A pane of a later build: its title stands in for its rows.
-    auto* placeholder = new QLabel(SettingsPanes::title(m_pane));
-    placeholder->setAlignment(Qt::AlignCenter);
-    placeholder->setMinimumHeight(SettingsLayout::pageHeight - 80);
-    return placeholder;
+    // Every pane has its case above.
+    return nullptr;
 }
 
 void SettingsView::refreshLock()

@@ -15,7 +15,7 @@ class Prefs;
 // One pane of the settings window: its rows in a scrolling column of the
 // shared width and 480 points high. The recording, cursor and camera panes are
 // locked while a recording runs: a banner says why and the rows are disabled
-// and drawn faint. Panes still to come show their title. Main thread.
+// and drawn faint. Main thread.
 class SettingsView : public QWidget {
     Q_OBJECT
 public:

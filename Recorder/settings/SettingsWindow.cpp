@@ -1,12 +1,12 @@
 #include "settings/SettingsWindow.h"
 
-#include "model/RecorderModel.h"
 #include "platform/QtScreenLayout.h"
 #include "platform/core/RecorderLog.h"
 #include "platform/core/ScreenCoordinates.h"
 #include "prefs/LocNotifier.h"
 #include "prefs/Prefs.h"
 #include "settings/SettingsFrameWindow.h"
+#include "toolbar/FloatingWindow.h"
 
 #include <QGuiApplication>
 #include <QLocale>
@@ -55,12 +55,9 @@ void SettingsWindow::show(std::optional<SettingsPane> pane, std::optional<double
 {
     if (!s_window) {
         auto* window = new SettingsFrameWindow(Prefs::shared(), s_services);
-        window->winId();
-        if (s_services.registerWindow)
-            s_services.registerWindow(window->windowHandle());
+        FloatingWindow::track(window, s_services.registerWindow);
         if (s_services.addMenuBar)
             s_services.addMenuBar(window);
-        QObject::connect(window, &SettingsFrameWindow::closing, window, [] { windowClosing(); });
         s_window = window;
         // Invisible until placed after its first layout.
         window->setWindowOpacity(0);
@@ -103,10 +100,10 @@ void SettingsWindow::replaceWhenMapped(SettingsFrameWindow* window, std::optiona
 void SettingsWindow::rebuild()
 {
     if (s_window && s_window->isVisible()) {
-        const int index = std::clamp(s_window->selectedIndex(), 0, int(SettingsPanes::allCases.size()) - 1);
+        const SettingsPane pane = s_window->selectedPane();
         const QRectF frame = globalFrame(s_window);
         discard();
-        show(SettingsPanes::allCases[index], frame.center().x(), frame.bottom());
+        show(pane, frame.center().x(), frame.bottom());
         return;
     }
     discard();
@@ -121,16 +118,6 @@ void SettingsWindow::discard()
     if (old->isVisible())
         old->close();
     old->deleteLater();
-}
-
-void SettingsWindow::windowClosing()
-{
-    RecorderModel* model = s_services.model;
-    if (!model)
-        return;
-    model->setAudioPaneOpen(false);
-    if (model->phase().is(RecorderPhase::Kind::ready))
-        model->startMonitor();
 }
 
 QRectF SettingsWindow::globalFrame(const SettingsFrameWindow* window)

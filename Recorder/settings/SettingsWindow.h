@@ -61,7 +61,6 @@ private:
     static void place(SettingsFrameWindow* window, std::optional<double> keepCenterX, std::optional<double> top);
     static void replaceWhenMapped(SettingsFrameWindow* window, std::optional<double> keepCenterX,
                                   std::optional<double> top, int attempt);
-    static void windowClosing();
     static QRectF globalFrame(const SettingsFrameWindow* window);
 
     static SettingsServices s_services;

@@ -21,7 +21,6 @@ public:
 
     // Installs on, or removes from, the application.
     void setActive(bool active);
-    bool isActive() const { return m_active; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -21,9 +21,6 @@ namespace corvessa {
 
 namespace {
 
-// The system orange of the other platform, kept for messages that need action.
-const QColor kMessageColor(255, 149, 0);
-
 QLabel* note(const QString& text, const QColor& colour, QWidget* parent)
 {
     auto* label = new QLabel(text, parent);
@@ -32,9 +29,7 @@ QLabel* note(const QString& text, const QColor& colour, QWidget* parent)
     QFont callout = label->font();
     callout.setPixelSize(12);
     label->setFont(callout);
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, colour);
-    label->setPalette(palette);
+    SettingsLayout::setTextColour(label, colour);
     return label;
 }
 
@@ -72,7 +67,7 @@ ShortcutsPane::ShortcutsPane(Prefs& prefs, HotKeyCenter& center, QWidget* parent
         layout->addWidget(new SettingRow(HotKeyActions::title(action), {}, box, this));
     }
 
-    m_message = note({}, kMessageColor, this);
+    m_message = note({}, SettingsLayout::orange, this);
     layout->addWidget(m_message);
     layout->addWidget(note(Loc::text(QStringLiteral(
                                "Click the button, then press your new shortcut. It must include ⌘ or ⌃.")),

@@ -62,7 +62,7 @@ protected:
         prefs = &Prefs::shared();
         center = std::make_unique<HotKeyCenter>(std::make_shared<X11GlobalHotKeys>());
         center->apply(prefs->bindings());
-        SettingsWindow::configure({nullptr, center.get(), nullptr, [this](QWindow* w) { stealth.track(w); }});
+        SettingsWindow::configure({nullptr, center.get(), nullptr, [this](QWindow* w) { stealth.track(w); }, {}, {}});
     }
 
     void TearDown() override

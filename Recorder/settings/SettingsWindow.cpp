@@ -128,8 +128,13 @@ QRectF SettingsWindow::globalFrame(const SettingsFrameWindow* window)
 
 void SettingsWindow::place(SettingsFrameWindow* window, std::optional<double> keepCenterX, std::optional<double> top)
 {
+    // The size it is laid out to, with the frame around it: while the window
+    // manager maps a new window, its current size may still be a placeholder.
     window->adjustSize();
-    const QSize size = window->frameGeometry().size();
+    const QSize content = window->sizeHint().isValid() ? window->sizeHint() : window->size();
+    if (window->size() != content)
+        window->resize(content);
+    const QSize size = content.grownBy(window->windowHandle() ? window->windowHandle()->frameMargins() : QMargins());
     const ScreenCoordinates coords = QtScreenLayout::current();
     if (!keepCenterX || !top) {
         QScreen* screen = QGuiApplication::primaryScreen();

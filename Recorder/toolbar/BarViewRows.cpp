@@ -55,8 +55,10 @@ QWidget* BarView::textLabel(const QString& text, double points, const QColor& co
     const int natural = int(std::ceil(metrics.horizontalAdvance(text))) + 2;
     const int width = std::min(natural, maxWidth);
     label->setFixedWidth(width);
+    // Rounded: a single line is a little taller than the line spacing in some
+    // fonts, and must not count as two.
     const int lines = std::min(maxLines, std::max(1, label->heightForWidth(width) > 0
-                                                        ? int(std::ceil(label->heightForWidth(width) / metrics.lineSpacing()))
+                                                        ? int(std::lround(label->heightForWidth(width) / metrics.lineSpacing()))
                                                         : 1));
     label->setFixedHeight(int(std::ceil(lines * metrics.lineSpacing())) + 2);
     label->resize(label->width(), label->minimumHeight());

@@ -7,6 +7,7 @@
 
 #include <QCoreApplication>
 #include <QLabel>
+#include <QLayout>
 #include <QTest>
 #include <QWindow>
 
@@ -93,8 +94,15 @@ TEST_F(BarViewTest, EachPhaseShowsItsOwnRow)
         for (const QString& name : c.lacks)
             EXPECT_FALSE(bar().findChild<QWidget*>(name) && bar().findChild<QWidget*>(name)->isVisibleTo(&bar()))
                 << name.toStdString();
-        // The countdown keeps the bar's height; every row is at least a control high.
-        EXPECT_GE(bar().height(), 2 * BarView::margin + IconTile::height);
+        // The card is the row padded 6 pt above and below, nothing more: each
+        // of these rows is one control high, the countdown's placeholder too.
+        int tallest = 0;
+        for (int i = 0; i < bar().layout()->count(); ++i)
+            if (QWidget* w = bar().layout()->itemAt(i)->widget())
+                tallest = std::max(tallest, w->height());
+        EXPECT_EQ(tallest, IconTile::height);
+        EXPECT_EQ(bar().cardRect().height(), 6 + tallest + 6);
+        EXPECT_EQ(bar().height(), 2 * BarView::margin + 6 + tallest + 6);
     }
 }
 

@@ -14,6 +14,7 @@
 #include <optional>
 
 class QHBoxLayout;
+class QLabel;
 class QWindow;
 
 namespace corvessa {
@@ -77,6 +78,15 @@ public:
     // The colour of a source without permission.
     static QColor warning();
 
+    // How a source item's name is shown in `width` points.
+    struct FittedName {
+        QString text;
+        double points = 12;
+    };
+    static constexpr double namePoints = 12;
+    static constexpr double smallestNamePoints = 10;
+    static FittedName fitName(const QString& text, const QFont& font, int width);
+
 private:
     void scheduleRebuild();
     void rebuildWhenReleased();
@@ -101,6 +111,9 @@ private:
     // The width of a source item's name (54 to 104 pt), and of the item.
     int nameWidth(const QString& text) const;
     int itemWidth(const QString& text) const;
+    // A source item's name in `width` points: at 12 pt, a little smaller when
+    // that fits it whole, else cut with "…".
+    QLabel* nameLabel(const QString& text, const QColor& colour);
     QWidget* cameraItem();
     QWidget* micItem();
     QWidget* systemItem();

@@ -5,7 +5,9 @@
 #include "toolbar/SymbolView.h"
 #include "toolbar/TileButton.h"
 
+#include <QApplication>
 #include <QCoreApplication>
+#include <QFontMetricsF>
 #include <QLabel>
 #include <QLayout>
 #include <QTest>
@@ -173,6 +175,41 @@ TEST_F(BarViewTest, AClickSurvivesARowChangeBetweenPressAndRelease)
     EXPECT_EQ(discards, (QList<bool>{true}));
     // The row follows once the button is up.
     EXPECT_TRUE(QTest::qWaitFor([&] { return bar().row() == BarView::Row::compact; }));
+}
+
+// Source names fit their 54-104 pt or end in "…"; a device's name is cut to
+// six characters and "…" whatever the room.
+TEST_F(BarViewTest, SourceNamesFitOrEndInAnEllipsis)
+{
+    QFont font = QApplication::font();
+    font.setPointSizeF(BarView::namePoints);
+    for (const QString& text : {QStringLiteral("Camera"), QStringLiteral("System Audio"),
+                                QStringLiteral("Systemaudio nicht verfügbar"), QStringLiteral("Not Connected"),
+                                QString(60, QLatin1Char('W'))}) {
+        SCOPED_TRACE(text.toStdString());
+        for (const int width : {54, 80, 104}) {
+            const BarView::FittedName fitted = BarView::fitName(text, font, width);
+            QFont shown = font;
+            shown.setPointSizeF(fitted.points);
+            EXPECT_LE(QFontMetricsF(shown).horizontalAdvance(fitted.text), width - 2);
+            EXPECT_GE(fitted.points, BarView::smallestNamePoints);
+            EXPECT_TRUE(fitted.text == text || (fitted.text.endsWith(QChar(0x2026)) && fitted.text.size() > 1))
+                << fitted.text.toStdString();
+        }
+    }
+
+    // On the bar, with names the platform's font cannot fit at 12 pt.
+    make();
+    model->useMic(QStringLiteral("built_in"));
+    bar().rebuild();
+    for (const char* item : {"camera", "mic", "system"}) {
+        QLabel* label = bar().findChild<QWidget*>(QLatin1String(item))->findChild<QLabel*>();
+        ASSERT_TRUE(label) << item;
+        EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), label->width()) << item;
+        EXPECT_FALSE(label->text().isEmpty());
+    }
+    EXPECT_EQ(bar().findChild<QWidget*>(QStringLiteral("mic"))->findChild<QLabel*>()->text(),
+              QStringLiteral("Built-") + QChar(0x2026));
 }
 
 // Each row change is one resize of the window: a row that grew control by

@@ -26,7 +26,19 @@ QRectF GlassPanel::cardRect() const
 void GlassPanel::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
-    GlassBackground::paint(painter, cardRect(), m_cornerRadius);
+    GlassBackground::paint(painter, cardRect(), m_cornerRadius, m_seeThrough);
+}
+
+void GlassPanel::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    m_seeThrough = GlassBackground::seesThrough(window());
+}
+
+void GlassPanel::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    m_seeThrough = GlassBackground::seesThrough(window());
 }
 
 } // namespace corvessa

@@ -18,10 +18,17 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    // Whether the card is blended over the desktop (GlassBackground::seesThrough),
+    // as found when the panel was last shown or resized: not asked of the
+    // window system on every repaint.
+    bool seeThrough() const { return m_seeThrough; }
 
 private:
     double m_cornerRadius;
     int m_margin;
+    bool m_seeThrough = false;
 };
 
 } // namespace corvessa

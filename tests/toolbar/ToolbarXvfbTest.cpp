@@ -49,6 +49,7 @@ protected:
 TEST_P(ToolbarXvfb, AppearsDragsDocksAndComesBackAfterARelaunch) { run("Placement"); }
 TEST_P(ToolbarXvfb, SourceMenusOpenBesideTheirItemAndCloseOnOutsideClicks) { run("Menus"); }
 TEST_P(ToolbarXvfb, RecordsWithTheMouseAloneAndNeverShowsInTheMovie) { run("Recording"); }
+TEST_P(ToolbarXvfb, GlassShowsTheDesktopThroughOnlyWithACompositor) { run("Glass"); }
 INSTANTIATE_TEST_SUITE_P(Compositor, ToolbarXvfb, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "WithCompositor" : "WithoutCompositor"; });
 
@@ -329,6 +330,26 @@ TEST_F(ToolbarOnX, DISABLED_Recording)
         << "phase " << int(m_model->phase().kind) << (m_confirm->isShowing() ? ", question open" : "");
     // Only the stopped recording stayed.
     EXPECT_EQ(QDir(home.file(QStringLiteral("Movies"))).entryList({QStringLiteral("*.mov")}).size(), 1);
+}
+
+// With a compositing manager the desktop shows through the glass; without one
+// the card is drawn as it is, never black, and only its shape is cut out.
+TEST_F(ToolbarOnX, DISABLED_Glass)
+{
+    const QRect bar = barOnScreen();
+    // A red backdrop beneath the bar.
+    foreignWindow(bar.adjusted(-40, -40, 40, 40), 0xff0000, true);
+    spin(500);
+    const QImage shot = screenshot(QStringLiteral("glass"));
+    // The card's own padding, left of the first control.
+    const QColor card = shot.pixelColor(bar.left() + 6, bar.center().y());
+    if (m_compositor) {
+        EXPECT_GT(card.red() - card.green(), 30) << "the glass hides the desktop: " << card.name().toStdString();
+        EXPECT_GT(card.lightness(), 150) << card.name().toStdString();
+    } else {
+        EXPECT_LT(std::abs(card.red() - card.green()), 12) << card.name().toStdString();
+        EXPECT_GT(card.lightness(), 150) << "the glass shows black: " << card.name().toStdString();
+    }
 }
 
 } // namespace

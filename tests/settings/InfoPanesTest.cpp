@@ -80,10 +80,10 @@ TEST_F(InfoPanesTest, PermissionRowsFollowTheServicesStates)
     EXPECT_EQ(status("screen"), u"Not Granted"_s);
     EXPECT_EQ(button("screen")->text(), u"Grant Access"_s);
     EXPECT_EQ(status("microphone"), u"Not Granted"_s);
-    EXPECT_EQ(button("microphone")->text(), u"Open System Settings"_s);
+    EXPECT_EQ(button("microphone")->text(), u"Open Desktop Settings"_s);
     EXPECT_FALSE(button("microphone")->isEnabled());
     EXPECT_EQ(status("camera"), u"Granted"_s);
-    EXPECT_EQ(button("camera")->text(), u"Open System Settings"_s);
+    EXPECT_EQ(button("camera")->text(), u"Open Desktop Settings"_s);
 
     button("screen")->click();
     EXPECT_EQ(service->requestCount(Kind::screen), 1);

@@ -6,6 +6,7 @@
 #include "app/MainMenu.h"
 #include "app/MenuBuilders.h"
 #include "app/MenuRenderer.h"
+#include "app/RecoveryAlert.h"
 #include "app/DockBadge.h"
 #include "app/FloatingStatusMenu.h"
 #include "app/SignalBridge.h"
@@ -50,7 +51,6 @@
 #include <QDialog>
 #include <QMainWindow>
 #include <QMenu>
-#include <QMessageBox>
 #include <QTimer>
 #include <QWindow>
 
@@ -358,18 +358,7 @@ void AppShell::setupCrashSafety()
         return;
     m_crashSafetyReady = true;
     QTimer::singleShot(1200, this, [] {
-        RecoveryJournal::checkAtLaunch([](const RecoveryJournal::Announcement& a) {
-            QMessageBox box(QMessageBox::Warning, a.title, a.message);
-            for (const QString& title : a.buttons)
-                box.addButton(title, QMessageBox::AcceptRole);
-            box.winId();
-            DialogPlacement::present(box.windowHandle());
-            box.exec();
-            const auto buttons = box.buttons();
-            if (a.kind == RecoveryJournal::Announcement::Kind::Recovered && !buttons.isEmpty()
-                && box.clickedButton() == buttons.first())
-                RecoveryJournal::reveal(a);
-        });
+        RecoveryJournal::checkAtLaunch(&RecoveryAlert::run);
     });
     m_powerOff = PowerOffNotice::current();
     m_powerOff->setOnPowerOff([this] { onPowerOff(); });

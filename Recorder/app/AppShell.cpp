@@ -318,9 +318,16 @@ void AppShell::buildMenus()
     context.links = m_links;
     context.barVisible = [this] { return barVisible(); };
     context.toggleBar = [this] { toggleBar(); };
-    context.showSettings = [this](const QString& pane) { openSettings(SettingsPanes::fromRawValue(pane)); };
+    // "About Corvessa" always shows the about page and "Guide" the guide, on a
+    // pane already open as on one built later.
+    context.showSettings = [this](const QString& pane) {
+        const auto shown = SettingsPanes::fromRawValue(pane);
+        if (shown == SettingsPane::about)
+            AboutPane::show(AboutPane::Page::about);
+        openSettings(shown);
+    };
     context.showGuide = [this] {
-        AboutPane::openGuideNext = true;
+        AboutPane::show(AboutPane::Page::usage);
         openSettings(SettingsPane::about);
     };
     context.quit = [this] { m_model->requestQuit(); };

@@ -55,10 +55,16 @@ TEST_F(InfoPanesTest, AboutShowsTheBuildsVersionAndTheWholeGuide)
     EXPECT_EQ(opened.size(), 2);
     EXPECT_TRUE(opened.contains(QUrl(u"https://corvessa.app/"_s)));
 
-    // The Guide command makes every later pane start on the guide.
-    AboutPane::openGuideNext = true;
+    // The Guide command turns the open pane to the guide and makes every later
+    // pane start on it; the About command then turns both back to the about
+    // page, so a pane rebuilt in a new language does not open on the guide.
+    AboutPane::show(AboutPane::Page::usage);
+    EXPECT_EQ(pane.page(), AboutPane::Page::usage);
     EXPECT_EQ(AboutPane().page(), AboutPane::Page::usage);
-    AboutPane::openGuideNext = false;
+    AboutPane::show(AboutPane::Page::about);
+    EXPECT_EQ(pane.page(), AboutPane::Page::about);
+    EXPECT_EQ(AboutPane().page(), AboutPane::Page::about);
+    EXPECT_FALSE(AboutPane::openGuideNext);
 }
 
 TEST_F(InfoPanesTest, PermissionRowsFollowTheServicesStates)

@@ -6,6 +6,7 @@
 #include "app/MainMenu.h"
 #include "app/MenuBuilders.h"
 #include "app/MenuRenderer.h"
+#include "app/RecoveryAlert.h"
 #include "app/DockBadge.h"
 #include "app/FloatingStatusMenu.h"
 #include "app/SignalBridge.h"
@@ -50,7 +51,6 @@
 #include <QDialog>
 #include <QMainWindow>
 #include <QMenu>
-#include <QMessageBox>
 #include <QTimer>
 #include <QWindow>
 
@@ -318,9 +318,16 @@ void AppShell::buildMenus()
     context.links = m_links;
     context.barVisible = [this] { return barVisible(); };
     context.toggleBar = [this] { toggleBar(); };
-    context.showSettings = [this](const QString& pane) { openSettings(SettingsPanes::fromRawValue(pane)); };
+    // "About Corvessa" always shows the about page and "Guide" the guide, on a
+    // pane already open as on one built later.
+    context.showSettings = [this](const QString& pane) {
+        const auto shown = SettingsPanes::fromRawValue(pane);
+        if (shown == SettingsPane::about)
+            AboutPane::show(AboutPane::Page::about);
+        openSettings(shown);
+    };
     context.showGuide = [this] {
-        AboutPane::openGuideNext = true;
+        AboutPane::show(AboutPane::Page::usage);
         openSettings(SettingsPane::about);
     };
     context.quit = [this] { m_model->requestQuit(); };
@@ -358,18 +365,7 @@ void AppShell::setupCrashSafety()
         return;
     m_crashSafetyReady = true;
     QTimer::singleShot(1200, this, [] {
-        RecoveryJournal::checkAtLaunch([](const RecoveryJournal::Announcement& a) {
-            QMessageBox box(QMessageBox::Warning, a.title, a.message);
-            for (const QString& title : a.buttons)
-                box.addButton(title, QMessageBox::AcceptRole);
-            box.winId();
-            DialogPlacement::present(box.windowHandle());
-            box.exec();
-            const auto buttons = box.buttons();
-            if (a.kind == RecoveryJournal::Announcement::Kind::Recovered && !buttons.isEmpty()
-                && box.clickedButton() == buttons.first())
-                RecoveryJournal::reveal(a);
-        });
+        RecoveryJournal::checkAtLaunch(&RecoveryAlert::run);
     });
     m_powerOff = PowerOffNotice::current();
     m_powerOff->setOnPowerOff([this] { onPowerOff(); });

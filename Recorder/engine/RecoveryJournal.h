@@ -47,7 +47,7 @@ public:
         Kind kind = Kind::Interrupted;
         QString title;
         QString message;
-        // Recovered: "Show in Finder" then "OK"; interrupted: "OK".
+        // Recovered: "Show in Finder" (it reads "Show in Folder") then "OK"; interrupted: "OK".
         QStringList buttons;
         // The playable files, shown by reveal() when the first button is chosen.
         QStringList playablePaths;

@@ -382,6 +382,8 @@ private:
     void push(LevelThrottle& throttle, const LevelStats& stats, bool mic);
     void flushThrottles();
     std::optional<QString> defaultMicID() const;
+    // Whether `id` names a microphone of the list; none and "" never do.
+    bool micListed(const std::optional<QString>& id) const;
     void setMicID(const std::optional<QString>& id);
 
     // Camera.

@@ -200,8 +200,11 @@ RecorderEngine::Config RecorderModel::makeConfig()
     c.qualityTier = prefs.qualityTier();
     c.customMbps = prefs.customMbps();
     c.muteSpeakers = m_muteSpeakers;
-    if (m_micOn && m_micAuthorized)
-        c.microphoneID = m_micID.value_or(QString());
+    // Only a listed microphone is recorded: with none listed the menu says
+    // "No microphone found", and the engine must not fall back to the
+    // default input behind it.
+    if (m_micOn && m_micAuthorized && micListed(m_micID))
+        c.microphoneID = *m_micID;
     CameraControl& camera = *m_deps.camera;
     if (m_cameraOn && m_cameraAuthorized && camera.session() && camera.capture())
         c.camera = std::make_shared<CameraCaptureFeed>(camera.capture());

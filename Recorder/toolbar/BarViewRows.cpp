@@ -193,7 +193,7 @@ void BarView::buildSaved()
         if (m_services.reveal)
             m_services.reveal(paths);
         m_model.backToReady();
-    }, QStringLiteral("showInFinder"));
+    }, QStringLiteral("showInFolder"));
     tip(show, QStringLiteral("Show in Finder"));
     add(show);
     add(closeButton(QStringLiteral("Close")));

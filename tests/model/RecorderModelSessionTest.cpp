@@ -217,6 +217,30 @@ TEST_F(RecorderModelSessionTest, StopAsksWhilePausedAndCancelResumes)
     EXPECT_TRUE(m.phase().is(Kind::saved));
 }
 
+// With the microphone on, the start records the chosen microphone; with none
+// listed (none at launch, or the last one unplugged) it records none, rather
+// than an empty name the engine would take for the default input.
+TEST_F(RecorderModelSessionTest, OnlyAListedMicrophoneIsRecorded)
+{
+    store().setBool("micOn", true);
+    startRecording(make());
+    EXPECT_EQ(engine->config.microphoneID, std::optional<QString>(QStringLiteral("built_in")));
+
+    // The last microphone unplugged while ready.
+    model.reset();
+    RecorderModel& unplugged = make();
+    audio->setSources({});
+    unplugged.refreshDevices();
+    ASSERT_TRUE(unplugged.micOn());
+    startRecording(unplugged);
+    EXPECT_FALSE(engine->config.microphoneID) << "no microphone is listed";
+
+    // None at launch.
+    model.reset();
+    startRecording(make());
+    EXPECT_FALSE(engine->config.microphoneID) << "no microphone is listed";
+}
+
 TEST_F(RecorderModelSessionTest, StandingHints)
 {
     store().setBool("micOn", true);

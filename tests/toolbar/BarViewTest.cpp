@@ -80,7 +80,7 @@ TEST_F(BarViewTest, EachPhaseShowsItsOwnRow)
          {"layout", "status", "pause", "stop", "compactMic", "compactSystem", "tools"},
          {"restart", "cancel", "camera", "magnifier"}},
         {RecorderPhase::finishing(), false, BarView::Row::finishing, {"saving"}, {"pause", "record"}},
-        {RecorderPhase::saved(movie), false, BarView::Row::saved, {"showInFinder", "close"}, {"record", "notice"}},
+        {RecorderPhase::saved(movie), false, BarView::Row::saved, {"showInFolder", "close"}, {"record", "notice"}},
         {RecorderPhase::failed(QStringLiteral("Disk full")), false, BarView::Row::failed, {"message", "close"},
          {"record"}},
     };
@@ -120,7 +120,7 @@ TEST_F(BarViewTest, SavedAndFailedRowsOfferTheirWayOut)
     ASSERT_TRUE(notice);
     EXPECT_EQ(notice->text(), QStringLiteral("camera note"));
     EXPECT_EQ(button("close")->accessibleName(), QStringLiteral("Close"));
-    ASSERT_TRUE(button("showInFinder")->click());
+    ASSERT_TRUE(button("showInFolder")->click());
     EXPECT_EQ(revealed, QStringList{QStringLiteral("/tmp/a.mov")});
     EXPECT_TRUE(model->phase().is(RecorderPhase::Kind::ready));
 

@@ -288,7 +288,7 @@ TEST_F(ToolbarOnX, DISABLED_Recording)
     clickControl("stop");
     ASSERT_TRUE(waitFor([&] { return m_model->phase().is(RecorderPhase::Kind::saved); }, 30000))
         << "phase " << int(m_model->phase().kind);
-    ASSERT_TRUE(waitFor([&] { return control("showInFinder") != nullptr; }));
+    ASSERT_TRUE(waitFor([&] { return control("showInFolder") != nullptr; }));
     screenshot(QStringLiteral("saved"));
     const QString movie = m_model->phase().url;
 
@@ -317,7 +317,7 @@ TEST_F(ToolbarOnX, DISABLED_Recording)
                 bright += picture.pixelColor(int(x * sx), int(y * sy)).lightness() > 60;
     EXPECT_EQ(bright, 0) << "the bar shows in " << movie.toStdString();
 
-    clickControl("showInFinder");
+    clickControl("showInFolder");
     EXPECT_EQ(m_reveal->shown.value(0), movie);
     ASSERT_TRUE(waitFor([&] { return m_model->phase().is(RecorderPhase::Kind::ready); }));
 

@@ -172,7 +172,9 @@ void AppShell::buildBar()
     setup.bar.tools = toolActions();
     setup.bar.tools.openPenPalette = [](const QRect& anchor) { PenPalettePanel::shared().open(anchor); };
     setup.bar.showSettings = [this] { openSettings(); };
-    setup.bar.reveal = [](const QStringList& paths) { FileReveal::current()->showItems(paths); };
+    setup.bar.reveal = [](const QStringList& paths, FileReveal::Done done) {
+        FileReveal::current()->showItems(paths, std::move(done));
+    };
     setup.bar.confirmDiscard = [this](bool restart) { confirmDiscard(restart); };
     m_toolbar = std::make_unique<ToolbarHost>(*m_model, Prefs::shared(), std::move(setup));
     FloatingMenu::setShared(&m_toolbar->menu());

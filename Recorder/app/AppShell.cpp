@@ -6,6 +6,7 @@
 #include "app/MainMenu.h"
 #include "app/MenuBuilders.h"
 #include "app/MenuRenderer.h"
+#include "app/SettingsResetNotice.h"
 #include "app/DockBadge.h"
 #include "app/FloatingStatusMenu.h"
 #include "app/SignalBridge.h"
@@ -344,6 +345,7 @@ void AppShell::deferredStart()
     if (Prefs::shared().soundLaunch())
         Cues::play(Cues::Kind::launch);
     setupCrashSafety();
+    tellAboutTheSession();
     const auto permissions = Permissions::current();
     const bool screen = permissions->granted(Permissions::Kind::screen);
     if (!screen && !UserDefaults::standard().boolValue(QStringLiteral("screenPrompted")).value_or(false))
@@ -352,6 +354,11 @@ void AppShell::deferredStart()
         if (model)
             model->refreshPermissions();
     }, &Loc::text, m_model->dependencies().audio);
+}
+
+void AppShell::tellAboutTheSession()
+{
+    SettingsResetNotice::showIfPending(UserDefaults::standard());
 }
 
 void AppShell::setupCrashSafety()

@@ -1,6 +1,7 @@
 #include "app/AppShell.h"
 
 #include "app/AppShortcuts.h"
+#include "app/DesktopSession.h"
 #include "app/DiscardConfirmation.h"
 #include "app/DockActions.h"
 #include "app/MainMenu.h"
@@ -49,6 +50,7 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QGuiApplication>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMessageBox>
@@ -359,6 +361,12 @@ void AppShell::deferredStart()
 void AppShell::tellAboutTheSession()
 {
     SettingsResetNotice::showIfPending(UserDefaults::standard());
+    if (DesktopSession::isWayland()) {
+        RecorderLog::write(QStringLiteral("[app] Wayland session: the interface runs on the %1 platform; "
+                                          "recordings show only X11 windows")
+                               .arg(QGuiApplication::platformName()));
+        m_model->flash(DesktopSession::waylandNotice());
+    }
 }
 
 void AppShell::setupCrashSafety()

@@ -67,7 +67,7 @@ private:
     void setupStatusItem();
     void deferredStart();
     void setupCrashSafety();
-    // What the user must hear once at start: settings that were reset.
+    // What the user must hear once at start: settings that were reset, a Wayland session.
     void tellAboutTheSession();
     void onSignal(int signalNumber);
     void onPowerOff();

@@ -51,9 +51,8 @@ std::optional<RecoveryJournal::Entry> journalOnDisk()
     return RecoveryJournal::decode(readFile(RecoveryJournal::file()));
 }
 
-// A small real movie lasting `seconds`: a 16x16 picture a second (or every
-// frame for short ones), the last lasting to the end.
-void writeMovie(const QString& path, double seconds)
+// A writer of 16x16 pictures.
+MovieWriter::Settings smallMovie(const QString& path)
 {
     MovieWriter::Settings s;
     s.path = path;
@@ -63,7 +62,14 @@ void writeMovie(const QString& path, double seconds)
     v.expectedFrameRate = 30;
     v.averageBitRate = 10000;
     s.video = v;
-    FFmpegMovieWriter w(s);
+    return s;
+}
+
+// A small real movie lasting `seconds`: a picture a second (or every frame for
+// short ones), the last lasting to the end.
+void writeMovie(const QString& path, double seconds)
+{
+    FFmpegMovieWriter w(smallMovie(path));
     ASSERT_TRUE(w.startWriting());
     const MediaTime start(1000, 1);
     w.startSession(start);
@@ -347,17 +353,10 @@ TEST(RecoveryJournal, LaunchCheckRemovesMoviesWithNothingInThem)
     const QString headerOnly = home.file(QStringLiteral("Rec Camera.mov"));
     {
         // The file as a writer leaves it on disk right after its start.
-        MovieWriter::Settings s;
-        s.path = home.file(QStringLiteral("writing.mov"));
-        MovieWriter::VideoSettings v;
-        v.width = 16;
-        v.height = 16;
-        v.expectedFrameRate = 30;
-        v.averageBitRate = 10000;
-        s.video = v;
-        FFmpegMovieWriter w(s);
+        const QString writing = home.file(QStringLiteral("writing.mov"));
+        FFmpegMovieWriter w(smallMovie(writing));
         ASSERT_TRUE(w.startWriting());
-        ASSERT_TRUE(QFile::copy(s.path, headerOnly));
+        ASSERT_TRUE(QFile::copy(writing, headerOnly));
         w.cancelWriting();
     }
     ASSERT_GT(QFileInfo(headerOnly).size(), 0);

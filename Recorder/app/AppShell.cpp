@@ -1,12 +1,14 @@
 #include "app/AppShell.h"
 
 #include "app/AppShortcuts.h"
+#include "app/DesktopSession.h"
 #include "app/DiscardConfirmation.h"
 #include "app/DockActions.h"
 #include "app/MainMenu.h"
 #include "app/MenuBuilders.h"
 #include "app/MenuRenderer.h"
 #include "app/RecoveryAlert.h"
+#include "app/SettingsResetNotice.h"
 #include "app/DockBadge.h"
 #include "app/FloatingStatusMenu.h"
 #include "app/SignalBridge.h"
@@ -49,6 +51,7 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QGuiApplication>
 #include <QMainWindow>
 #include <QMenu>
 #include <QTimer>
@@ -172,7 +175,9 @@ void AppShell::buildBar()
     setup.bar.tools = toolActions();
     setup.bar.tools.openPenPalette = [](const QRect& anchor) { PenPalettePanel::shared().open(anchor); };
     setup.bar.showSettings = [this] { openSettings(); };
-    setup.bar.reveal = [](const QStringList& paths) { FileReveal::current()->showItems(paths); };
+    setup.bar.reveal = [](const QStringList& paths, FileReveal::Done done) {
+        FileReveal::current()->showItems(paths, std::move(done));
+    };
     setup.bar.confirmDiscard = [this](bool restart) { confirmDiscard(restart); };
     m_toolbar = std::make_unique<ToolbarHost>(*m_model, Prefs::shared(), std::move(setup));
     FloatingMenu::setShared(&m_toolbar->menu());
@@ -349,6 +354,7 @@ void AppShell::deferredStart()
     if (Prefs::shared().soundLaunch())
         Cues::play(Cues::Kind::launch);
     setupCrashSafety();
+    tellAboutTheSession();
     const auto permissions = Permissions::current();
     const bool screen = permissions->granted(Permissions::Kind::screen);
     if (!screen && !UserDefaults::standard().boolValue(QStringLiteral("screenPrompted")).value_or(false))
@@ -357,6 +363,17 @@ void AppShell::deferredStart()
         if (model)
             model->refreshPermissions();
     }, &Loc::text, m_model->dependencies().audio);
+}
+
+void AppShell::tellAboutTheSession()
+{
+    SettingsResetNotice::showIfPending(UserDefaults::standard());
+    if (DesktopSession::isWayland()) {
+        RecorderLog::write(QStringLiteral("[app] Wayland session: the interface runs on the %1 platform; "
+                                          "recordings show only X11 windows")
+                               .arg(QGuiApplication::platformName()));
+        m_model->flash(DesktopSession::waylandNotice());
+    }
 }
 
 void AppShell::setupCrashSafety()

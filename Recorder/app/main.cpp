@@ -1,4 +1,5 @@
 #include "app/AppShell.h"
+#include "app/DesktopSession.h"
 #include "app/LaunchArguments.h"
 #include "platform/DialogPlacement.h"
 #include "platform/PlatformLoader.h"
@@ -23,6 +24,8 @@ int main(int argc, char** argv)
     // rather than kill the program before it can finish a recording.
     std::signal(SIGPIPE, SIG_IGN);
     Loc::load();
+    // Capture goes through X11: in a Wayland session the interface joins it on XWayland.
+    DesktopSession::chooseInterfacePlatform();
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Corvessa"));

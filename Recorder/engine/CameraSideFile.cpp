@@ -42,7 +42,7 @@ QString CameraSideFile::cameraFilePath(const QString& screenPath, int segment)
         base.chop(screenSuffix.size());
     const QString suffix =
         segment == 0 ? QStringLiteral(" Camera") : QStringLiteral(" Camera ") + QString::number(segment + 1);
-    return QDir(info.path()).filePath(base + suffix + QStringLiteral(".mov"));
+    return QDir(info.path()).filePath(base + suffix + MovieWriter::fileExtension);
 }
 
 CameraSideFile::CameraSideFile(Host host, double drainSeconds, double pollSeconds)

@@ -10,6 +10,7 @@
 #include "model/EngineControl.h"
 #include "model/IdleMonitors.h"
 #include "model/Stealth.h"
+#include "platform/MovieWriter.h"
 #include "prefs/Loc.h"
 #include "prefs/Prefs.h"
 
@@ -227,10 +228,10 @@ QString RecorderModel::outputPath(const QString& folder, const QDateTime& start,
         + QLocale::c().toString(start, QStringLiteral("yyyy-MM-dd HH.mm.ss"))
         + (separateCamera ? QStringLiteral(" Screen") : QString());
     const QDir dir(folder);
-    QString path = dir.filePath(stem + QStringLiteral(".mov"));
+    QString path = dir.filePath(stem + MovieWriter::fileExtension);
     // Never replace a movie that is already there.
     for (int n = 2; QFileInfo::exists(path); ++n)
-        path = dir.filePath(stem + QLatin1Char(' ') + QString::number(n) + QStringLiteral(".mov"));
+        path = dir.filePath(stem + QLatin1Char(' ') + QString::number(n) + MovieWriter::fileExtension);
     return path;
 }
 

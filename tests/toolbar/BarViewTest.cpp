@@ -22,7 +22,10 @@ protected:
     {
         if (!view) {
             BarView::Services services;
-            services.reveal = [this](const QStringList& paths) { revealed = paths; };
+            services.reveal = [this](const QStringList& paths, std::function<void(bool)> done) {
+                revealed = paths;
+                revealDone = std::move(done);
+            };
             services.confirmDiscard = [this](bool restart) { discards << restart; };
             view = std::make_unique<BarView>(*model, prefs(), std::move(services));
         }
@@ -53,6 +56,7 @@ protected:
 
     std::unique_ptr<BarView> view;
     QStringList revealed;
+    std::function<void(bool shown)> revealDone;
     QList<bool> discards;
 };
 
@@ -122,6 +126,8 @@ TEST_F(BarViewTest, SavedAndFailedRowsOfferTheirWayOut)
     EXPECT_EQ(button("close")->accessibleName(), QStringLiteral("Close"));
     ASSERT_TRUE(button("showInFolder")->click());
     EXPECT_EQ(revealed, QStringList{QStringLiteral("/tmp/a.mov")});
+    ASSERT_TRUE(revealDone);
+    revealDone(true);
     EXPECT_TRUE(model->phase().is(RecorderPhase::Kind::ready));
 
     model->setPhase(RecorderPhase::failed(QStringLiteral("Disk full")));
@@ -130,6 +136,46 @@ TEST_F(BarViewTest, SavedAndFailedRowsOfferTheirWayOut)
     EXPECT_EQ(button("close")->accessibleName(), QStringLiteral("OK"));
     button("close")->click();
     EXPECT_TRUE(model->phase().is(RecorderPhase::Kind::ready));
+}
+
+// Neither a file manager nor a folder handler showed the files: the saved row
+// stays and says so, in place of its notice; a late answer for a row the user
+// has left changes nothing.
+TEST_F(BarViewTest, SavedRowSaysWhenTheFolderCouldNotBeOpened)
+{
+    make();
+    engine->cameraFiles = {};
+    const QString movie = QStringLiteral("/tmp/Movies/a.mov");
+    model->setPhase(RecorderPhase::saved(movie));
+    model->setCameraNotice(QStringLiteral("camera note"));
+    settle();
+    bar().rebuild();
+    ASSERT_TRUE(button("showInFolder")->click());
+    ASSERT_TRUE(revealDone);
+    revealDone(false);
+    settle();
+    EXPECT_TRUE(model->phase().is(RecorderPhase::Kind::saved));
+    auto* said = bar().findChild<QLabel*>(QStringLiteral("revealFailed"));
+    ASSERT_TRUE(said);
+    EXPECT_TRUE(said->text().contains(QStringLiteral("/tmp/Movies"))) << said->text().toStdString();
+    EXPECT_FALSE(bar().findChild<QLabel*>(QStringLiteral("notice")));
+
+    // Tried again, shown: back to the ready row.
+    ASSERT_TRUE(button("showInFolder")->click());
+    revealDone(true);
+    EXPECT_TRUE(model->phase().is(RecorderPhase::Kind::ready));
+
+    // The next recording's saved row has nothing to say; an answer that comes
+    // after the user moved on does nothing.
+    model->setPhase(RecorderPhase::saved(QStringLiteral("/tmp/Movies/b.mov")));
+    settle();
+    bar().rebuild();
+    EXPECT_FALSE(bar().findChild<QLabel*>(QStringLiteral("revealFailed")));
+    ASSERT_TRUE(button("showInFolder")->click());
+    model->backToReady();
+    model->setPhase(RecorderPhase::saved(QStringLiteral("/tmp/Movies/c.mov")));
+    revealDone(true);
+    EXPECT_TRUE(model->phase().is(RecorderPhase::Kind::saved));
 }
 
 TEST_F(BarViewTest, TargetButtonsAndDiscardControlsFollowTheirRules)

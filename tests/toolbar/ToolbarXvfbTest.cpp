@@ -60,7 +60,12 @@ INSTANTIATE_TEST_SUITE_P(Compositor, ToolbarXvfb, ::testing::Values(false, true)
 // Files the reveal requests instead of asking a file manager.
 class RecordedReveal : public FileReveal {
 public:
-    void showItems(const QStringList& paths) override { shown = paths; }
+    void showItems(const QStringList& paths, Done done) override
+    {
+        shown = paths;
+        if (done)
+            done(true);
+    }
     void openFolder(const QString&) override {}
     QStringList shown;
 };
@@ -111,7 +116,9 @@ protected:
         setup.clicks = PlatformLoader::loadOutsideClickMonitor();
         setup.registerWindow = track;
         setup.bar.tools = ToolActions::forModel(*m_model);
-        setup.bar.reveal = [](const QStringList& paths) { FileReveal::current()->showItems(paths); };
+        setup.bar.reveal = [](const QStringList& paths, FileReveal::Done done) {
+            FileReveal::current()->showItems(paths, std::move(done));
+        };
         setup.bar.confirmDiscard = [this](bool restart) {
             const bool ok = restart ? m_model->askPaused(QStringLiteral("Restart Recording?"), {}, QStringLiteral("Restart"))
                                     : m_model->askPaused(QStringLiteral("Cancel Recording?"), {}, QStringLiteral("Delete"));

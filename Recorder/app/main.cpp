@@ -2,8 +2,8 @@
 #include "app/LaunchArguments.h"
 #include "platform/DialogPlacement.h"
 #include "platform/PlatformLoader.h"
-#include "platform/PowerOffNotice.h"
 #include "platform/SingleInstance.h"
+#include "platform/core/ProcessServices.h"
 #include "prefs/Loc.h"
 
 #include <QApplication>
@@ -31,6 +31,10 @@ int main(int argc, char** argv)
     // Closing a window never ends the program; only Quit does.
     QApplication::setQuitOnLastWindowClosed(false);
 
+    // Every process-wide service ends before the application object does,
+    // whichever way main is left (a later launch returns early).
+    ProcessServices::Scope services;
+
     // "--action <id>" asks the running program to do something (the launcher's
     // actions); a plain launch asks it to show itself.
     const LaunchArguments launch = LaunchArguments::parse(QApplication::arguments());
@@ -43,8 +47,10 @@ int main(int argc, char** argv)
     AppShell* shell = nullptr;
     const auto instance = SingleInstance::current();
     if (!instance->claim([&shell](const QString& text) {
+            // Answered first, run afterwards: an action may open a question
+            // that waits for the user, and the launch that sent it must not.
             if (shell)
-                shell->handleMessage(text);
+                QTimer::singleShot(0, shell, [shell, text] { shell->handleMessage(text); });
         })) {
         const bool delivered = instance->send(message);
         std::fprintf(stderr, delivered ? "Corvessa is already running.\n"
@@ -53,6 +59,10 @@ int main(int argc, char** argv)
     }
 
     DialogPlacement::setWindowHints(PlatformLoader::loadWindowHints());
+    ProcessServices::atEnd([] {
+        DialogPlacement::setWindowHints(nullptr);
+        DialogPlacement::setRegistrar({});
+    });
     AppShell appShell;
     shell = &appShell;
     appShell.start();
@@ -61,8 +71,5 @@ int main(int argc, char** argv)
         QTimer::singleShot(500, &appShell, [&appShell, message] { appShell.handleMessage(message); });
     const int status = app.exec();
     shell = nullptr;
-    // Their sockets and bus objects must go while the application still exists.
-    SingleInstance::setCurrent(nullptr);
-    PowerOffNotice::setCurrent(nullptr);
     return status;
 }

@@ -377,6 +377,7 @@ void AppShell::setupCrashSafety()
         m_powerOff->inhibit();
     m_signals = std::make_unique<SignalBridge>();
     connect(m_signals.get(), &SignalBridge::received, this, &AppShell::onSignal);
+    RecorderLog::write(QStringLiteral("[exit] SIGTERM and SIGHUP now save a recording before the program ends"));
 }
 
 void AppShell::onSignal(int)

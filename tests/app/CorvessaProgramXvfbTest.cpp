@@ -388,11 +388,6 @@ protected:
     QString m_folder;
 };
 
-void PrintTo(ProgramSession::Bus bus, std::ostream* out)
-{
-    *out << (bus == ProgramSession::Bus::session ? "a private session bus" : "no bus");
-}
-
 // The same, once with a session bus (as on every desktop) and once without.
 class CorvessaProgramEitherBus : public CorvessaProgramXvfb,
                                  public ::testing::WithParamInterface<ProgramSession::Bus> {

@@ -34,4 +34,9 @@ QStringList ProgramSession::environment(const QStringList& extra) const
     return env + extra;
 }
 
+void PrintTo(ProgramSession::Bus bus, std::ostream* out)
+{
+    *out << (bus == ProgramSession::Bus::session ? "a private session bus" : "no bus");
+}
+
 } // namespace corvessa::test

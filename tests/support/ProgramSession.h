@@ -7,6 +7,7 @@
 #include <QStringList>
 
 #include <memory>
+#include <ostream>
 
 namespace corvessa::test {
 
@@ -42,5 +43,8 @@ private:
     std::unique_ptr<PrivateBus> m_bus;
     QString m_why;
 };
+
+// For the names of tests run with each.
+void PrintTo(ProgramSession::Bus bus, std::ostream* out);
 
 } // namespace corvessa::test

@@ -83,7 +83,8 @@ AppShell::AppShell()
 
 AppShell::~AppShell()
 {
-    SettingsWindow::discard();
+    // Made after the model, with a pointer to it: it goes first.
+    SettingsWindow::end();
     g_engineAtExit.reset();
     HotKeyCenter::shared().handlers.clear();
     HotKeyCenter::shared().onEscape = nullptr;

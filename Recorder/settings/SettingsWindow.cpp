@@ -44,8 +44,7 @@ void SettingsWindow::configure(SettingsServices services)
     if (!std::exchange(ending, true)) {
         ProcessServices::atEnd([] {
             ending = false;
-            delete s_window.data();
-            s_services = {};
+            end();
         });
     }
     static bool following = false;
@@ -119,6 +118,12 @@ void SettingsWindow::rebuild()
         return;
     }
     discard();
+}
+
+void SettingsWindow::end()
+{
+    delete s_window.data();
+    s_services = {};
 }
 
 void SettingsWindow::discard()

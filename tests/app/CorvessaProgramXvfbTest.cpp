@@ -591,19 +591,43 @@ TEST_P(CorvessaProgramEitherBus, LauncherActionsReachTheRunningProgram)
     EXPECT_EQ(exitStatus(*m_program, 60000), 0);
 }
 
-// SIGTERM or SIGHUP during the 3-2-1 countdown end the program at once: the
-// countdown is cancelled and nothing is recorded.
-TEST_P(CorvessaProgramEitherBus, ASignalDuringTheCountdownStartsNothing)
+// Quit (Ctrl+Q in a window of ours), SIGTERM or SIGHUP during the 3-2-1
+// countdown end the program at once: the countdown is cancelled and nothing
+// is recorded.
+TEST_P(CorvessaProgramEitherBus, QuitOrASignalDuringTheCountdownStartsNothing)
 {
-    for (const int signal : {SIGTERM, SIGHUP}) {
-        SCOPED_TRACE(signal);
+    struct Way {
+        const char* name;
+        int signal; // 0: Ctrl+Q in the settings window
+    };
+    for (const Way way : {Way{"sigterm", SIGTERM}, Way{"sighup", SIGHUP}, Way{"quit", 0}}) {
+        SCOPED_TRACE(way.name);
         QFile::remove(XdgPaths::logFile());
-        m_program = launch(QStringLiteral("countdown-%1").arg(signal));
+        m_program = launch(QStringLiteral("countdown-") + QLatin1String(way.name));
         ASSERT_TRUE(m_program);
         ASSERT_TRUE(waitForLog(QStringLiteral("[exit] SIGTERM and SIGHUP now save a recording")));
+        if (!way.signal) {
+            // The settings window takes the keys; the countdown's windows never do.
+            const auto before = settledWindows();
+            auto sender = launch(QStringLiteral("countdown-settings"), {QStringLiteral("--action"), QStringLiteral("settings")});
+            ASSERT_EQ(exitStatus(*sender, 20000), 0);
+            std::optional<Shown> settings;
+            ASSERT_TRUE(waitFor([&] {
+                for (const Shown& w : shownWindows()) {
+                    if (!w.title.isEmpty() && std::none_of(before.begin(), before.end(), [&](const Shown& b) { return b.id == w.id; }))
+                        settings = w;
+                }
+                return settings.has_value();
+            }, 20000)) << describe(shownWindows()).toStdString();
+            XSetInputFocus(m_x, settings->id, RevertToPointerRoot, CurrentTime);
+            XSync(m_x, False);
+        }
         chord({XK_Control_L, XK_Alt_L, XK_r});
         ASSERT_TRUE(waitForLog(QStringLiteral("[recording] countdown started"))) << logText().toStdString();
-        ::kill(m_program->pid(), signal);
+        if (way.signal)
+            ::kill(m_program->pid(), way.signal);
+        else
+            chord({XK_Control_L, XK_q});
         EXPECT_EQ(exitStatus(*m_program, 20000), 0);
         const QString log = logText();
         EXPECT_TRUE(log.contains(QStringLiteral("[exit] the countdown was cancelled: nothing was recorded"))) << log.toStdString();

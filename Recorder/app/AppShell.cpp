@@ -86,7 +86,8 @@ AppShell::AppShell()
 
 AppShell::~AppShell()
 {
-    SettingsWindow::discard();
+    // Made after the model, with a pointer to it: it goes first.
+    SettingsWindow::end();
     g_engineAtExit.reset();
     HotKeyCenter::shared().handlers.clear();
     HotKeyCenter::shared().onEscape = nullptr;
@@ -390,6 +391,7 @@ void AppShell::setupCrashSafety()
         m_powerOff->inhibit();
     m_signals = std::make_unique<SignalBridge>();
     connect(m_signals.get(), &SignalBridge::received, this, &AppShell::onSignal);
+    RecorderLog::write(QStringLiteral("[exit] SIGTERM and SIGHUP now save a recording before the program ends"));
 }
 
 void AppShell::onSignal(int)

@@ -2,6 +2,7 @@
 // a private sound server, driven by its global hot keys sent with XTest.
 #include "app/StatusIcon.h"
 #include "engine/RecoveryJournal.h"
+#include "platform/core/UserDefaults.h"
 #include "platform/core/XdgPaths.h"
 #include "prefs/Prefs.h"
 #include "support/ChildProcess.h"
@@ -538,6 +539,43 @@ TEST_F(CorvessaProgramXvfb, LauncherActionsReachTheRunningProgram)
     EXPECT_TRUE(plays(QDir(m_folder).filePath(movies().first())));
     ::kill(m_program->pid(), SIGTERM);
     EXPECT_EQ(exitStatus(*m_program, 60000), 0);
+}
+
+TEST_F(CorvessaProgramXvfb, AStartAfterAKilledRecordingGivesTheSpeakersBack)
+{
+    // Another program plays while a recording with system audio mutes the speakers.
+    UserDefaults::standard().setBool(QStringLiteral("systemAudio"), true);
+    UserDefaults::standard().setBool(QStringLiteral("muteSpeakers"), true);
+    const auto player = m_pulse->playTone(QString::fromLatin1(PulseFixture::speakers), 440, 120, 0.5, {},
+                                          QStringLiteral("music"));
+    ASSERT_TRUE(player);
+    ASSERT_TRUE(waitFor([&] { return m_pulse->sinksOfStreams(QStringLiteral("music")).size() == 1; }));
+    m_program = launch(QStringLiteral("tap-crash"));
+    ASSERT_TRUE(m_program);
+    ASSERT_TRUE(waitForLog(QStringLiteral("[hotkeys] registered")));
+    chord({XK_Control_L, XK_Alt_L, XK_r});
+    ASSERT_TRUE(waitFor(recording)) << logText().toStdString();
+    const auto onTap = [&] {
+        return m_pulse->defaultSink().startsWith(QLatin1String("recorder_tap"))
+            && m_pulse->sinksOfStreams(QStringLiteral("music")).value(0).startsWith(QLatin1String("recorder_tap"));
+    };
+    ASSERT_TRUE(waitFor(onTap)) << logText().toStdString();
+    ::kill(m_program->pid(), SIGKILL);
+    ASSERT_TRUE(m_program->waitFinished(20000));
+    ASSERT_TRUE(onTap()) << "nothing but a start undoes what a killed run left";
+
+    m_program = launch(QStringLiteral("tap-crash-again"));
+    ASSERT_TRUE(m_program);
+    ASSERT_TRUE(waitFor([] { return logText().count(QStringLiteral("[hotkeys] registered")) == 2; }))
+        << logText().toStdString();
+    const QString log = logText();
+    const QString restored = QStringLiteral("[sys-audio] restored the audio output muted by an interrupted run");
+    EXPECT_EQ(log.count(restored), 1) << log.toStdString();
+    EXPECT_LT(log.indexOf(restored), log.lastIndexOf(QStringLiteral("[hotkeys] registered")))
+        << "undone during the start-up, before the bar and its keys";
+    EXPECT_EQ(m_pulse->defaultSink(), QString::fromLatin1(PulseFixture::speakers));
+    EXPECT_EQ(m_pulse->sinksOfStreams(QStringLiteral("music")), QStringList{QString::fromLatin1(PulseFixture::speakers)});
+    EXPECT_FALSE(m_pulse->modules().join(QLatin1Char('\n')).contains(QLatin1String("recorder_tap")));
 }
 
 } // namespace

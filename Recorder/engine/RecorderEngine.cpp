@@ -536,6 +536,7 @@ std::optional<RecorderError> RecorderEngine::startInner(const Config& given)
     if (config.systemAudio) {
         tap = std::make_unique<SystemAudioTap>(config.muteSpeakers, [](const QString& s) { return Loc::text(s); },
                                                services.audioInput);
+        tap->setMicrophone(config.microphoneID.value_or(QString()));
         try {
             tap->prepare();
         } catch (const SystemAudioTap::TapError& e) {

@@ -2,12 +2,14 @@
 
 #include "platform/AudioInput.h"
 #include "platform/AudioInputError.h"
+#include "platform/pulse/PulseAudioInput.h"
 #include "platform/pulse/PulseHandles.h"
 #include "platform/pulse/PulseKeepAlive.h"
 
 #include <QFile>
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <atomic>
 #include <limits>
 #include <cerrno>
@@ -61,7 +63,8 @@ const PulseContext::SinkEntry* restoreTarget(const std::vector<PulseContext::Sin
 
 } // namespace
 
-PulseTapRoute::PulseTapRoute(std::shared_ptr<PulseContext> context) : m_context(std::move(context))
+PulseTapRoute::PulseTapRoute(std::shared_ptr<PulseContext> context, const QString& microphone)
+    : m_context(std::move(context)), m_microphone(microphone)
 {
     setUp();
 }
@@ -87,6 +90,17 @@ void PulseTapRoute::setUp()
     const auto sinks = c.sinks();
     if (!defaults || !sinks)
         fail();
+    if (const auto sources = c.sources()) {
+        // An empty name means the default source, which is no microphone when it
+        // is an output's own monitor (the server's choice when it has none).
+        const QString& mic = m_microphone.isEmpty() ? defaults->source : m_microphone;
+        const auto source = std::find_if(sources->begin(), sources->end(), [&](const auto& s) { return s.name == mic; });
+        const bool plainMonitor = m_microphone.isEmpty() && source != sources->end()
+            && source->monitorOfSink != PA_INVALID_INDEX;
+        const auto* behind = plainMonitor ? nullptr : PulseAudioInput::sinkBehind(mic, *sources, *sinks);
+        if (behind && !isTap(*behind))
+            m_microphoneSink = behind->index;
+    }
     const PulseContext::SinkEntry* previous = findSink(*sinks, defaults->sink);
     if (previous && isTap(*previous)) // another live route: chain to what it replaced
         previous = restoreTarget(*sinks, previous->properties.value(previousProperty), {});
@@ -178,7 +192,7 @@ void PulseTapRoute::placeNewStream(const PulseContext::SinkInputEntry& input)
                                                         nullptr));
         else
             m_context->moveSinkInput(input.index, m_previous);
-    } else if (!own && input.sink != m_sinkIndex) {
+    } else if (!own && input.sink != m_sinkIndex && input.sink != m_microphoneSink) {
         m_moved[input.index] = input.sink;
         if (onLoopThread)
             op.reset(pa_context_move_sink_input_by_index(ctx, input.index, m_sinkIndex, nullptr, nullptr));

@@ -34,7 +34,10 @@ public:
 
     // Sets the route up on the connection (lock not held). Throws AudioInputError
     // (stage Route) after undoing what it did.
-    explicit PulseTapRoute(std::shared_ptr<PulseContext> context);
+    // The streams playing into the sink behind `microphone` (a source; empty:
+    // the default source unless that is an output's monitor) are never moved:
+    // they are that microphone's sound.
+    PulseTapRoute(std::shared_ptr<PulseContext> context, const QString& microphone);
     ~PulseTapRoute();
     PulseTapRoute(const PulseTapRoute&) = delete;
     PulseTapRoute& operator=(const PulseTapRoute&) = delete;
@@ -77,6 +80,8 @@ private:
     QString m_monitor;
     QString m_previous;
     uint32_t m_sinkIndex = PA_INVALID_INDEX;
+    QString m_microphone;
+    uint32_t m_microphoneSink = PA_INVALID_INDEX; // the sink behind the microphone, left alone
     pa_sample_spec m_spec{};
     bool m_active = false;                 // loop lock
     std::map<uint32_t, uint32_t> m_moved;  // stream -> its sink before the move; loop lock

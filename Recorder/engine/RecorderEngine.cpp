@@ -1011,7 +1011,10 @@ void RecorderEngine::drainAudio(bool final)
         return;
     const MediaTime end = final ? m_lastAdjusted + m_frameInterval
                                 : m_timeline.boundary(HostClock::now() - MediaTime::fromSeconds(audioLagSeconds));
-    const int64_t frames = AudioTimelineMixer::outputFrame(end, m_firstPTS);
+    int64_t frames = AudioTimelineMixer::outputFrame(end, m_firstPTS);
+    // Mixed 0.35 s behind real time, or later while a source is late under load.
+    if (!final)
+        frames = m_audioMixer.due(frames);
 
     if (recordsAudio()) {
         if (m_writer && m_hasAudioIn && m_writer->status() == MovieWriter::Status::Writing)
@@ -1599,6 +1602,10 @@ void RecorderEngine::resultStep(const std::shared_ptr<StopRun>& run)
     // A camera file that failed keeps the journal, so the next launch names the files.
     if (!m_cameraFile.cameraSaveFailed())
         RecoveryJournal::end();
+    if (m_audioMixer.discarded() >= droppedSoundNotice) {
+        const double lost = double(m_audioMixer.discarded()) / AudioNormalizer::outputRate;
+        emitLine(Line::soundDropped({QString::number(lost, 'f', 1)}));
+    }
     emitLine(Line::audioSync({QString::number(m_audioMixer.discarded()), QString::number(m_audioMixer.overlap()),
                               QString::number(m_audioMixer.resyncs()), QString::number(m_audioMixer.cursor())}));
     emitLine(Line::completed());

@@ -21,6 +21,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QThread>
 
@@ -543,13 +544,22 @@ TEST_F(CorvessaProgramXvfb, LauncherActionsReachTheRunningProgram)
 
 TEST_F(CorvessaProgramXvfb, AStartAfterAKilledRecordingGivesTheSpeakersBack)
 {
-    // Another program plays while a recording with system audio mutes the speakers.
+    // Two programs play, one on another output, while a recording with system
+    // audio mutes the speakers.
     UserDefaults::standard().setBool(QStringLiteral("systemAudio"), true);
     UserDefaults::standard().setBool(QStringLiteral("muteSpeakers"), true);
+    const auto module = m_pulse->pactl({QStringLiteral("load-module"), QStringLiteral("module-null-sink"),
+                                        QStringLiteral("sink_name=headphones")});
+    ASSERT_TRUE(module);
+    const auto unload = qScopeGuard([&] { m_pulse->pactl({QStringLiteral("unload-module"), module->trimmed()}); });
     const auto player = m_pulse->playTone(QString::fromLatin1(PulseFixture::speakers), 440, 120, 0.5, {},
                                           QStringLiteral("music"));
-    ASSERT_TRUE(player);
-    ASSERT_TRUE(waitFor([&] { return m_pulse->sinksOfStreams(QStringLiteral("music")).size() == 1; }));
+    const auto other = m_pulse->playTone(QStringLiteral("headphones"), 660, 120, 0.5, {}, QStringLiteral("radio"));
+    ASSERT_TRUE(player && other);
+    ASSERT_TRUE(waitFor([&] {
+        return m_pulse->sinksOfStreams(QStringLiteral("music")).size() == 1
+            && m_pulse->sinksOfStreams(QStringLiteral("radio")).size() == 1;
+    }));
     m_program = launch(QStringLiteral("tap-crash"));
     ASSERT_TRUE(m_program);
     ASSERT_TRUE(waitForLog(QStringLiteral("[hotkeys] registered")));
@@ -557,7 +567,8 @@ TEST_F(CorvessaProgramXvfb, AStartAfterAKilledRecordingGivesTheSpeakersBack)
     ASSERT_TRUE(waitFor(recording)) << logText().toStdString();
     const auto onTap = [&] {
         return m_pulse->defaultSink().startsWith(QLatin1String("recorder_tap"))
-            && m_pulse->sinksOfStreams(QStringLiteral("music")).value(0).startsWith(QLatin1String("recorder_tap"));
+            && m_pulse->sinksOfStreams(QStringLiteral("music")).value(0).startsWith(QLatin1String("recorder_tap"))
+            && m_pulse->sinksOfStreams(QStringLiteral("radio")).value(0).startsWith(QLatin1String("recorder_tap"));
     };
     ASSERT_TRUE(waitFor(onTap)) << logText().toStdString();
     ::kill(m_program->pid(), SIGKILL);
@@ -575,6 +586,7 @@ TEST_F(CorvessaProgramXvfb, AStartAfterAKilledRecordingGivesTheSpeakersBack)
         << "undone during the start-up, before the bar and its keys";
     EXPECT_EQ(m_pulse->defaultSink(), QString::fromLatin1(PulseFixture::speakers));
     EXPECT_EQ(m_pulse->sinksOfStreams(QStringLiteral("music")), QStringList{QString::fromLatin1(PulseFixture::speakers)});
+    EXPECT_EQ(m_pulse->sinksOfStreams(QStringLiteral("radio")), QStringList{QStringLiteral("headphones")});
     EXPECT_FALSE(m_pulse->modules().join(QLatin1Char('\n')).contains(QLatin1String("recorder_tap")));
 }
 

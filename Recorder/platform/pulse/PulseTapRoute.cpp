@@ -5,8 +5,13 @@
 #include "platform/pulse/PulseAudioInput.h"
 #include "platform/pulse/PulseHandles.h"
 #include "platform/pulse/PulseKeepAlive.h"
+#include "platform/core/XdgPaths.h"
 
+#include <QDir>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSaveFile>
 #include <QRegularExpression>
 
 #include <algorithm>
@@ -146,6 +151,7 @@ void PulseTapRoute::setUp()
         const QString text = c.errorText();
         pa_context_set_subscribe_callback(c.context(), nullptr, nullptr);
         undo(c, *tap, m_previous, m_moved);
+        QFile::remove(movesFile(m_sink));
         m_active = false;
         m_sinkIndex = PA_INVALID_INDEX;
         throw AudioInputError(AudioInputError::Stage::Route, text);
@@ -198,6 +204,7 @@ void PulseTapRoute::placeNewStream(const PulseContext::SinkInputEntry& input)
             op.reset(pa_context_move_sink_input_by_index(ctx, input.index, m_sinkIndex, nullptr, nullptr));
         else if (!m_context->moveSinkInput(input.index, m_sinkIndex))
             m_moved.erase(input.index); // a stream that refuses to move stays where it is
+        saveMoves();
     }
 }
 
@@ -234,8 +241,47 @@ void PulseTapRoute::release()
             // No server: nothing is left to restore until it returns; the next launch does it.
         }
     }
+    QFile::remove(movesFile(m_sink));
     m_sinkIndex = PA_INVALID_INDEX;
     m_moved.clear();
+}
+
+QString PulseTapRoute::movesFile(const QString& sinkName)
+{
+    return XdgPaths::logDir() + QStringLiteral("/tap-%1.json").arg(sinkName);
+}
+
+void PulseTapRoute::saveMoves() const
+{
+    // Written before the next stream moves, so a crash at any moment leaves the
+    // streams moved so far on record. Best effort: without it they go to the
+    // output the tap replaced.
+    QJsonObject moves;
+    for (const auto& [stream, sink] : m_moved)
+        moves.insert(QString::number(stream), qint64(sink));
+    QDir().mkpath(XdgPaths::logDir());
+    QSaveFile file(movesFile(m_sink));
+    if (file.open(QIODevice::WriteOnly)) {
+        file.write(QJsonDocument(moves).toJson(QJsonDocument::Compact));
+        file.commit();
+    }
+}
+
+std::map<uint32_t, uint32_t> PulseTapRoute::loadMoves(const QString& sinkName)
+{
+    std::map<uint32_t, uint32_t> moved;
+    QFile file(movesFile(sinkName));
+    if (!file.open(QIODevice::ReadOnly))
+        return moved;
+    const QJsonObject moves = QJsonDocument::fromJson(file.readAll()).object();
+    for (auto it = moves.begin(); it != moves.end(); ++it) {
+        bool ok = false;
+        const uint32_t stream = it.key().toUInt(&ok);
+        const qint64 sink = it.value().toInteger(-1);
+        if (ok && sink >= 0 && sink < qint64(PA_INVALID_INDEX))
+            moved[stream] = uint32_t(sink);
+    }
+    return moved;
 }
 
 void PulseTapRoute::undo(const PulseContext& c, const PulseContext::SinkEntry& sink, const QString& previous,
@@ -280,7 +326,8 @@ int PulseTapRoute::recoverLocked(const PulseContext& c)
     int undone = 0;
     for (const auto& s : *sinks) {
         if (isTap(s) && ownerIsGone(s.properties)) {
-            undo(c, s, s.properties.value(QString::fromLatin1(previousProperty)), {});
+            undo(c, s, s.properties.value(QString::fromLatin1(previousProperty)), loadMoves(s.name));
+            QFile::remove(movesFile(s.name));
             ++undone;
         }
     }

@@ -20,7 +20,8 @@ namespace corvessa {
 //
 // release() (also run by the destructor) moves every stream back, restores the
 // default output and removes the sink. A sink left behind by a process that died
-// is undone by recoverLeftovers(). Owned by the capture stream it feeds; new
+// is undone by recoverLeftovers(), which finds where each stream came from in the
+// file the route keeps beside the log (movesFile()). Owned by the capture stream it feeds; new
 // streams are placed on the context's loop thread, under its lock.
 class PulseTapRoute {
 public:
@@ -55,6 +56,9 @@ public:
     // how many.
     static int recoverLeftovers(PulseContext& context);
 
+    // Where a route keeps the sink each stream it moved came from, for the
+    // recovery after a crash: "<state>/Recorder/tap-<sink>.json".
+    static QString movesFile(const QString& sinkName);
     // Whether a sink is a tap sink, by its name or its owner property.
     static bool isTapSink(const QString& name, const QMap<QString, QString>& properties);
     // Whether a playback stream belongs to the process `self`.
@@ -71,6 +75,8 @@ private:
     static int recoverLocked(const PulseContext& c);
     void onSinkInputEvent(pa_subscription_event_type_t type, uint32_t index);
     void placeNewStream(const PulseContext::SinkInputEntry& input);
+    void saveMoves() const;
+    static std::map<uint32_t, uint32_t> loadMoves(const QString& sinkName);
     // Moves the streams off `sink`, restores the default output, unloads the module.
     static void undo(const PulseContext& c, const PulseContext::SinkEntry& sink, const QString& previous,
                      const std::map<uint32_t, uint32_t>& moved);

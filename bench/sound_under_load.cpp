@@ -14,6 +14,7 @@
 // late, overlapping and resynchronised audio, frames written against expected,
 // and the mark-minus-flash offset over the last marks.
 
+#include "BenchAv.h"
 #include "BenchEngine.h"
 #include "BenchRig.h"
 
@@ -40,9 +41,8 @@
 
 // X11 last: its macros clash with names in Qt.
 #include <pulse/error.h>
-#include <pulse/simple.h>
 
-#include <X11/Xlib.h>
+#include "BenchScene.h"
 
 using namespace corvessa;
 using namespace benchrig;
@@ -60,27 +60,13 @@ constexpr int kMarkLevel = 28000;
 constexpr int kMarkThreshold = 20000;   // only a mark gets this loud
 constexpr int kAudible = 100;           // above digital silence and the encoder's rounding
 
-int64_t nowNs()
-{
-    timespec t{};
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return int64_t(t.tv_sec) * 1000000000LL + t.tv_nsec;
-}
-
 // Plays the tone with its marks into the microphone sink and publishes when
 // each mark is heard (now + latency - what is queued after it), so the flash
 // follows the playback clock.
 void playTone(double total, std::atomic<int64_t>* markAt, std::atomic<bool>* failed, std::atomic<bool>* stop)
 {
-    pa_sample_spec spec{PA_SAMPLE_S16LE, kRate, 1};
-    pa_buffer_attr attr{};
-    attr.maxlength = uint32_t(-1);
-    attr.tlength = uint32_t(kRate * 2 / 20); // 50 ms
-    attr.prebuf = uint32_t(-1);
-    attr.minreq = uint32_t(-1);
-    attr.fragsize = uint32_t(-1);
     int err = 0;
-    pa_simple* mic = pa_simple_new(nullptr, "scene", PA_STREAM_PLAYBACK, "mic", "tone", &spec, nullptr, &attr, &err);
+    pa_simple* mic = openScenePlayback("mic", kRate, &err);
     if (!mic) {
         std::fprintf(stderr, "scene: no playback: %s\n", pa_strerror(err));
         failed->store(true);
@@ -111,20 +97,14 @@ void playTone(double total, std::atomic<int64_t>* markAt, std::atomic<bool>* fai
 // A moving square 60 times a second, white for 33 ms from each mark on.
 int runScene(double total)
 {
-    Display* dpy = XOpenDisplay(nullptr);
-    if (!dpy) {
+    const auto scene = openSceneWindow(kWidth, kHeight, 0x202020);
+    if (!scene) {
         std::fprintf(stderr, "scene: no display\n");
         return 1;
     }
-    const int screen = DefaultScreen(dpy);
-    XSetWindowAttributes attrs{};
-    attrs.override_redirect = True;
-    attrs.background_pixel = 0x202020;
-    const Window win = XCreateWindow(dpy, RootWindow(dpy, screen), 0, 0, kWidth, kHeight, 0, CopyFromParent,
-                                     InputOutput, CopyFromParent, CWOverrideRedirect | CWBackPixel, &attrs);
-    XMapRaised(dpy, win);
-    const GC gc = XCreateGC(dpy, win, 0, nullptr);
-    XSync(dpy, False);
+    Display* dpy = scene->dpy;
+    const Window win = scene->win;
+    const GC gc = scene->gc;
 
     std::atomic<int64_t> markAt{0};
     std::atomic<bool> failed{false};
@@ -163,15 +143,6 @@ int runScene(double total)
 
 // ---------------------------------------------------------------- measuring
 
-QByteArray probe(const QString& movie, const QString& stream, const QString& entries, bool countFrames = false)
-{
-    QStringList a{QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-select_streams"), stream};
-    if (countFrames)
-        a << QStringLiteral("-count_frames");
-    a << QStringLiteral("-show_entries") << entries << QStringLiteral("-of") << QStringLiteral("csv=p=0") << movie;
-    return run(QStringLiteral("ffprobe"), a).trimmed();
-}
-
 // Seconds of 10 ms blocks with no audible sample between the first and the last audible one.
 double silence(const QByteArray& pcm)
 {
@@ -191,56 +162,12 @@ double silence(const QByteArray& pcm)
     return double(silent) * 480 / kRate;
 }
 
-QByteArray moviePcm(const QString& movie)
-{
-    return run(QStringLiteral("ffmpeg"), {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-i"), movie,
-                                          QStringLiteral("-map"), QStringLiteral("0:a:0"), QStringLiteral("-ac"),
-                                          QStringLiteral("1"), QStringLiteral("-ar"), QString::number(kRate),
-                                          QStringLiteral("-f"), QStringLiteral("s16le"), QStringLiteral("-")});
-}
-
 // Mark minus flash, in seconds, averaged over the last three pairs.
 std::optional<double> offsetAtEnd(const QString& movie, const QByteArray& pcm)
 {
-    std::vector<double> pts;
-    for (const auto& l : probe(movie, QStringLiteral("v:0"), QStringLiteral("frame=pts_time")).split('\n'))
-        if (!l.trimmed().isEmpty())
-            pts.push_back(l.trimmed().toDouble());
-    const double audioStart = probe(movie, QStringLiteral("a:0"), QStringLiteral("stream=start_time")).toDouble();
-    const QByteArray luma = run(
-        QStringLiteral("ffmpeg"),
-        {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-i"), movie, QStringLiteral("-map"),
-         QStringLiteral("0:v:0"), QStringLiteral("-fps_mode"), QStringLiteral("passthrough"), QStringLiteral("-vf"),
-         QStringLiteral("scale=32:18,format=gray"), QStringLiteral("-f"), QStringLiteral("rawvideo"), QStringLiteral("-")});
-    std::vector<double> flashes;
-    const int px = 32 * 18;
-    double prev = -1;
-    for (size_t i = 0; i < std::min(pts.size(), size_t(luma.size() / px)); ++i) {
-        const auto* p = reinterpret_cast<const uint8_t*>(luma.constData()) + i * px;
-        const double mean = std::accumulate(p, p + px, 0.0) / px;
-        if (prev >= 0 && mean - prev > 80)
-            flashes.push_back(pts[i]);
-        prev = mean;
-    }
-    std::vector<double> marks;
-    const auto* s = reinterpret_cast<const int16_t*>(pcm.constData());
-    long lastLoud = -kRate;
-    for (long i = 0; i < long(pcm.size() / 2); ++i) {
-        if (std::abs(int(s[i])) > kMarkThreshold) {
-            if (i - lastLoud > kRate)
-                marks.push_back(audioStart + double(i) / kRate);
-            lastLoud = i;
-        }
-    }
-    std::vector<double> offsets;
-    for (double f : flashes) {
-        double best = 1e9;
-        for (double m : marks)
-            if (std::abs(m - f) < std::abs(best))
-                best = m - f;
-        if (std::abs(best) < 1.0)
-            offsets.push_back(best);
-    }
+    const double audioStart = probeStream(movie, QStringLiteral("a:0"), QStringLiteral("stream=start_time")).toDouble();
+    const std::vector<double> offsets =
+        onsetMinusFlash(flashTimes(movie), loudOnsets(pcm, audioStart, kMarkThreshold, 1.0), 1.0);
     if (offsets.empty())
         return std::nullopt;
     const size_t k = std::min<size_t>(3, offsets.size());
@@ -309,7 +236,7 @@ bool measureLoad(const QString& display, const QDir& d, int busy, double secs)
     }
     QFile raw(control);
     raw.open(QIODevice::ReadOnly);
-    const QByteArray ourPcm = moviePcm(*path);
+    const QByteArray ourPcm = soundOf(*path);
     const auto ourOffset = offsetAtEnd(*path, ourPcm);
 
     // ffmpeg under the same load.
@@ -320,11 +247,11 @@ bool measureLoad(const QString& display, const QDir& d, int busy, double secs)
                ffmpegGrabArgs(display, kWidth, kHeight, kFps, secs, {QStringLiteral("stand_in_mic")}, ff));
     grab.waitForFinished(-1);
     const long long ffFrames =
-        probe(ff, QStringLiteral("v:0"), QStringLiteral("stream=nb_read_frames"), true).toLongLong();
+        probeStream(ff, QStringLiteral("v:0"), QStringLiteral("stream=nb_read_frames"), true).toLongLong();
 
     std::printf("  movie silence: %.2f s\n", silence(ourPcm));
     std::printf("  control silence: %.2f s\n", silence(raw.readAll()));
-    std::printf("  ffmpeg silence: %.2f s\n", silence(moviePcm(ff)));
+    std::printf("  ffmpeg silence: %.2f s\n", silence(soundOf(ff)));
     std::printf("  engine audio: %s (48 kHz frames)\n", qPrintable(late));
     std::printf("  frames written: %lld of %.0f expected\n", (long long)stats.writtenVideo, recorded * kFps);
     std::printf("  ffmpeg frames written: %lld of %.0f expected\n", ffFrames, secs * kFps);

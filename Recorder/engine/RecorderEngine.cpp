@@ -1011,10 +1011,9 @@ void RecorderEngine::drainAudio(bool final)
         return;
     const MediaTime end = final ? m_lastAdjusted + m_frameInterval
                                 : m_timeline.boundary(HostClock::now() - MediaTime::fromSeconds(audioLagSeconds));
-    int64_t frames = AudioTimelineMixer::outputFrame(end, m_firstPTS);
+    const int64_t target = AudioTimelineMixer::outputFrame(end, m_firstPTS);
     // Mixed 0.35 s behind real time, or later while a source is late under load.
-    if (!final)
-        frames = m_audioMixer.due(frames);
+    const int64_t frames = final ? target : m_audioMixer.due(target);
 
     if (recordsAudio()) {
         if (m_writer && m_hasAudioIn && m_writer->status() == MovieWriter::Status::Writing)
@@ -1023,7 +1022,7 @@ void RecorderEngine::drainAudio(bool final)
         m_audioMixer.commit(frames - m_audioMixer.cursor());
     }
     // The camera file's sound: the microphone alone.
-    m_cameraFile.drainSound(frames, m_firstPTS, final, recordsMicrophone());
+    m_cameraFile.drainSound(target, m_firstPTS, final, recordsMicrophone());
 }
 
 void RecorderEngine::drainVideoSync(bool flush, MediaTime now)

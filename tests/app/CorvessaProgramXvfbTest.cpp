@@ -542,6 +542,44 @@ TEST_F(CorvessaProgramXvfb, LauncherActionsReachTheRunningProgram)
     EXPECT_EQ(exitStatus(*m_program, 60000), 0);
 }
 
+} // namespace
+} // namespace corvessa::test
+
+namespace corvessa::test {
+namespace {
+
+// Its own server, since the test ends it.
+class CorvessaServerLossXvfb : public CorvessaProgramXvfb {};
+
+TEST_F(CorvessaServerLossXvfb, AnXServerThatDiesMidRecordingLeavesAFinishedMovie)
+{
+    m_program = launch(QStringLiteral("server-loss"));
+    ASSERT_TRUE(m_program);
+    ASSERT_TRUE(waitForLog(QStringLiteral("[hotkeys] registered")));
+    chord({XK_Control_L, XK_Alt_L, XK_r});
+    ASSERT_TRUE(waitFor(recording));
+    QThread::msleep(1500);
+    // Our own connection first: Xlib would end this test program with the server.
+    XCloseDisplay(m_x);
+    m_x = nullptr;
+    m_wm.reset();
+    s_xvfb->kill();
+    ASSERT_TRUE(m_program->waitFinished(60000));
+    // Ended by exit() through the handler that finishes the movie, never by
+    // a signal such as the one a write to the dead server's socket raises.
+    EXPECT_FALSE(WIFSIGNALED(*m_program->status())) << "signal " << WTERMSIG(*m_program->status());
+    EXPECT_FALSE(recording()) << logText().toStdString();
+    EXPECT_TRUE(logText().contains(QStringLiteral("[exit] a library is ending the program: finishing the recording")));
+    ASSERT_EQ(movies().size(), 1);
+    EXPECT_TRUE(codecs(probe(QDir(m_folder).filePath(movies().first()))).contains(QStringLiteral("hevc")));
+}
+
+} // namespace
+} // namespace corvessa::test
+
+namespace corvessa::test {
+namespace {
+
 TEST_F(CorvessaProgramXvfb, AStartAfterAKilledRecordingGivesTheSpeakersBack)
 {
     // Two programs play, one on another output, while a recording with system
@@ -588,38 +626,6 @@ TEST_F(CorvessaProgramXvfb, AStartAfterAKilledRecordingGivesTheSpeakersBack)
     EXPECT_EQ(m_pulse->sinksOfStreams(QStringLiteral("music")), QStringList{QString::fromLatin1(PulseFixture::speakers)});
     EXPECT_EQ(m_pulse->sinksOfStreams(QStringLiteral("radio")), QStringList{QStringLiteral("headphones")});
     EXPECT_FALSE(m_pulse->modules().join(QLatin1Char('\n')).contains(QLatin1String("recorder_tap")));
-}
-
-} // namespace
-} // namespace corvessa::test
-
-namespace corvessa::test {
-namespace {
-
-// Its own server, since the test ends it.
-class CorvessaServerLossXvfb : public CorvessaProgramXvfb {};
-
-TEST_F(CorvessaServerLossXvfb, AnXServerThatDiesMidRecordingLeavesAFinishedMovie)
-{
-    m_program = launch(QStringLiteral("server-loss"));
-    ASSERT_TRUE(m_program);
-    ASSERT_TRUE(waitForLog(QStringLiteral("[hotkeys] registered")));
-    chord({XK_Control_L, XK_Alt_L, XK_r});
-    ASSERT_TRUE(waitFor(recording));
-    QThread::msleep(1500);
-    // Our own connection first: Xlib would end this test program with the server.
-    XCloseDisplay(m_x);
-    m_x = nullptr;
-    m_wm.reset();
-    s_xvfb->kill();
-    ASSERT_TRUE(m_program->waitFinished(60000));
-    // Ended by exit() through the handler that finishes the movie, never by
-    // a signal such as the one a write to the dead server's socket raises.
-    EXPECT_FALSE(WIFSIGNALED(*m_program->status())) << "signal " << WTERMSIG(*m_program->status());
-    EXPECT_FALSE(recording()) << logText().toStdString();
-    EXPECT_TRUE(logText().contains(QStringLiteral("[exit] a library is ending the program: finishing the recording")));
-    ASSERT_EQ(movies().size(), 1);
-    EXPECT_TRUE(codecs(probe(QDir(m_folder).filePath(movies().first()))).contains(QStringLiteral("hevc")));
 }
 
 } // namespace

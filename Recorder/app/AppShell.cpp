@@ -14,6 +14,7 @@
 #include "app/SignalBridge.h"
 #include "app/StatusItem.h"
 #include "capture/AudioCapturePermission.h"
+#include "capture/SystemAudioTap.h"
 #include "engine/RecoveryJournal.h"
 #include "model/EngineControl.h"
 #include "model/RecorderModel.h"
@@ -103,6 +104,9 @@ void AppShell::start()
     m_confirm = std::make_shared<Confirm>(keepOutOfRecordings);
 
     RecorderModelDependencies deps = RecorderModelDependencies::platform();
+    // A run that died while it muted the speakers left the sound on its private
+    // sink: the speakers play again before anything is shown.
+    SystemAudioTap::recoverAfterCrash(deps.audio);
     deps.stealth = m_stealth;
     auto tools = std::make_shared<ProgramTools>(&RecorderModelDependencies::otherWindows, deps.log, nullptr,
                                                 PlatformLoader::loadFloatingSurfaces(), keepOutOfRecordings);

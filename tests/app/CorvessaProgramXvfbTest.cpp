@@ -2,6 +2,7 @@
 // a private sound server, driven by its global hot keys sent with XTest.
 #include "app/StatusIcon.h"
 #include "engine/RecoveryJournal.h"
+#include "platform/core/UserDefaults.h"
 #include "platform/core/XdgPaths.h"
 #include "prefs/Prefs.h"
 #include "support/ChildProcess.h"
@@ -20,6 +21,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QThread>
 
@@ -714,6 +716,60 @@ TEST_F(CorvessaServerLossXvfb, AnXServerThatDiesMidRecordingLeavesAFinishedMovie
     EXPECT_TRUE(logText().contains(QStringLiteral("[exit] a library is ending the program: finishing the recording")));
     ASSERT_EQ(movies().size(), 1);
     EXPECT_TRUE(codecs(probe(QDir(m_folder).filePath(movies().first()))).contains(QStringLiteral("hevc")));
+}
+
+} // namespace
+} // namespace corvessa::test
+
+namespace corvessa::test {
+namespace {
+
+TEST_F(CorvessaProgramXvfb, AStartAfterAKilledRecordingGivesTheSpeakersBack)
+{
+    // Two programs play, one on another output, while a recording with system
+    // audio mutes the speakers.
+    UserDefaults::standard().setBool(QStringLiteral("systemAudio"), true);
+    UserDefaults::standard().setBool(QStringLiteral("muteSpeakers"), true);
+    const auto module = m_pulse->pactl({QStringLiteral("load-module"), QStringLiteral("module-null-sink"),
+                                        QStringLiteral("sink_name=headphones")});
+    ASSERT_TRUE(module);
+    const auto unload = qScopeGuard([&] { m_pulse->pactl({QStringLiteral("unload-module"), module->trimmed()}); });
+    const auto player = m_pulse->playTone(QString::fromLatin1(PulseFixture::speakers), 440, 120, 0.5, {},
+                                          QStringLiteral("music"));
+    const auto other = m_pulse->playTone(QStringLiteral("headphones"), 660, 120, 0.5, {}, QStringLiteral("radio"));
+    ASSERT_TRUE(player && other);
+    ASSERT_TRUE(waitFor([&] {
+        return m_pulse->sinksOfStreams(QStringLiteral("music")).size() == 1
+            && m_pulse->sinksOfStreams(QStringLiteral("radio")).size() == 1;
+    }));
+    m_program = launch(QStringLiteral("tap-crash"));
+    ASSERT_TRUE(m_program);
+    ASSERT_TRUE(waitForLog(QStringLiteral("[hotkeys] registered")));
+    chord({XK_Control_L, XK_Alt_L, XK_r});
+    ASSERT_TRUE(waitFor(recording)) << logText().toStdString();
+    const auto onTap = [&] {
+        return m_pulse->defaultSink().startsWith(QLatin1String("recorder_tap"))
+            && m_pulse->sinksOfStreams(QStringLiteral("music")).value(0).startsWith(QLatin1String("recorder_tap"))
+            && m_pulse->sinksOfStreams(QStringLiteral("radio")).value(0).startsWith(QLatin1String("recorder_tap"));
+    };
+    ASSERT_TRUE(waitFor(onTap)) << logText().toStdString();
+    ::kill(m_program->pid(), SIGKILL);
+    ASSERT_TRUE(m_program->waitFinished(20000));
+    ASSERT_TRUE(onTap()) << "nothing but a start undoes what a killed run left";
+
+    m_program = launch(QStringLiteral("tap-crash-again"));
+    ASSERT_TRUE(m_program);
+    ASSERT_TRUE(waitFor([] { return logText().count(QStringLiteral("[hotkeys] registered")) == 2; }))
+        << logText().toStdString();
+    const QString log = logText();
+    const QString restored = QStringLiteral("[sys-audio] restored the audio output muted by an interrupted run");
+    EXPECT_EQ(log.count(restored), 1) << log.toStdString();
+    EXPECT_LT(log.indexOf(restored), log.lastIndexOf(QStringLiteral("[hotkeys] registered")))
+        << "undone during the start-up, before the bar and its keys";
+    EXPECT_EQ(m_pulse->defaultSink(), QString::fromLatin1(PulseFixture::speakers));
+    EXPECT_EQ(m_pulse->sinksOfStreams(QStringLiteral("music")), QStringList{QString::fromLatin1(PulseFixture::speakers)});
+    EXPECT_EQ(m_pulse->sinksOfStreams(QStringLiteral("radio")), QStringList{QStringLiteral("headphones")});
+    EXPECT_FALSE(m_pulse->modules().join(QLatin1Char('\n')).contains(QLatin1String("recorder_tap")));
 }
 
 } // namespace

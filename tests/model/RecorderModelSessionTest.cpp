@@ -101,6 +101,8 @@ TEST_F(RecorderModelSessionTest, EventLinesFollowTheirRuleOrder)
         {"Audio mix unavailable: z",
          QStringLiteral("Audio could not be combined. Your original recording is saved with separate audio tracks.")},
         {"Camera frame late", QStringLiteral("Audio could not be combined. Your original recording is saved with separate audio tracks.")},
+        {"2.5 s of sound arrived too late under heavy load and is missing from the recording.",
+         QStringLiteral("2.5 s of sound arrived too late under heavy load and is missing from the recording.")},
     };
     for (const Row& row : rows) {
         m.handleEvent(QString::fromLatin1(row.line));

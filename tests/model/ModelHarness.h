@@ -15,12 +15,14 @@
 #include "platform/synthetic/SyntheticDisplayList.h"
 #include "platform/synthetic/SyntheticPermissions.h"
 #include "prefs/Prefs.h"
+#include "support/ServiceScope.h"
 #include "support/TempHome.h"
 #include "support/VirtualScheduler.h"
 
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -219,7 +221,7 @@ protected:
     void SetUp() override
     {
         Prefs::resetShared();
-        AudioCapturePermission::resetSession();
+        sessionPermission.emplace(AudioCapturePermission::resetSession);
         audio->setSources({mic("built_in", "Built-in Microphone", true), mic("usb", "USB Microphone")});
         displays->setDisplays(
             {SyntheticDisplayList::makeDisplay(QStringLiteral("DP-1"), QRectF(0, 0, 1920, 1080), 1, 60, true)});
@@ -227,7 +229,6 @@ protected:
     void TearDown() override
     {
         model.reset();
-        AudioCapturePermission::resetSession();
     }
 
     static AudioDevice mic(const QString& name, const QString& description, bool isDefault = false)
@@ -288,6 +289,7 @@ protected:
     void clearJournal() { journal.clear(); }
 
     TempHome home;
+    std::optional<ServiceScope> sessionPermission;
     Journal journal;
     VirtualScheduler scheduler;
     std::shared_ptr<FakeEngine> engine = std::make_shared<FakeEngine>(journal);

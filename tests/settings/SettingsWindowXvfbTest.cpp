@@ -21,6 +21,7 @@
 #include "settings/ShortcutsPane.h"
 #include "support/English.h"
 #include "support/OnServerTest.h"
+#include "support/ServiceScope.h"
 #include "support/TempHome.h"
 #include "support/WindowManager.h"
 #include "support/XvfbTest.h"
@@ -129,7 +130,7 @@ TEST_F(SettingsWindowOnX, DISABLED_Works)
     WindowManager::keepScreenshot(u"settings-about-guide.png"_s);
 
     // The camera's own controls, of the synthetic camera.
-    CameraService::setCurrent(std::make_shared<SyntheticCameraService>());
+    std::optional<ServiceScope> camera{std::in_place, std::make_shared<SyntheticCameraService>()};
     SettingsWindow::show(SettingsPane::camera);
     window()->view(SettingsPane::camera)->content()->findChild<QPushButton*>(u"videoEffects"_s)->click();
     auto* effects = window()->findChild<CameraControlsDialog*>();
@@ -137,7 +138,7 @@ TEST_F(SettingsWindowOnX, DISABLED_Works)
     spin(300);
     WindowManager::keepScreenshot(u"settings-camera-controls.png"_s);
     effects->close();
-    CameraService::setCurrent(nullptr);
+    camera.reset();
 
     // The Recording pane is locked while a recording runs.
     SettingsWindow::show(SettingsPane::recording);

@@ -13,6 +13,7 @@
 #include "prefs/Prefs.h"
 #include "support/TempHome.h"
 #include "support/OnServerTest.h"
+#include "support/ServiceScope.h"
 #include "support/XvfbTest.h"
 #include "toolbar/BarDocking.h"
 #include "toolbar/Confirm.h"
@@ -79,7 +80,7 @@ protected:
             return;
         // Devices of our own: the sound server of the machine (or none, or one
         // still being spawned) must not decide whether the mic menu opens.
-        AudioInput::setCurrent(std::make_shared<SyntheticAudioInput>());
+        m_input.emplace(std::make_shared<SyntheticAudioInput>());
         Prefs::resetShared();
         UserDefaults& d = UserDefaults::standard();
         d.setBool(QStringLiteral("micOn"), false);
@@ -88,7 +89,7 @@ protected:
         QDir().mkpath(home.file(QStringLiteral("Movies")));
         Prefs::shared().setSaveFolder(home.file(QStringLiteral("Movies")));
         m_reveal = std::make_shared<RecordedReveal>();
-        FileReveal::setCurrent(m_reveal);
+        m_revealScope.emplace(m_reveal);
         build();
     }
 
@@ -96,8 +97,6 @@ protected:
     {
         m_host.reset();
         m_model.reset();
-        FileReveal::setCurrent(nullptr);
-        AudioInput::setCurrent(nullptr);
         OnServerTest::TearDown();
     }
 
@@ -161,6 +160,7 @@ protected:
     TempHome home;
     std::shared_ptr<Stealth> m_stealth = std::make_shared<Stealth>();
     std::shared_ptr<Confirm> m_confirm;
+    std::optional<ServiceScope> m_input, m_revealScope;
     std::shared_ptr<RecordedReveal> m_reveal;
     std::unique_ptr<RecorderModel> m_model;
     std::unique_ptr<ToolbarHost> m_host;

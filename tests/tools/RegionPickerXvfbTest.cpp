@@ -7,6 +7,7 @@
 #include "prefs/Prefs.h"
 #include "support/TempHome.h"
 #include "support/OnServerTest.h"
+#include "support/ServiceScope.h"
 #include "support/WindowManager.h"
 #include "support/XvfbTest.h"
 #include "tools/MagnifierPanel.h"
@@ -87,7 +88,7 @@ TEST_F(RegionPickerOnX, DISABLED_Picks)
 TEST_F(RegionPickerOnX, DISABLED_MagnifierCard)
 {
     TempHome home;
-    Prefs::resetShared();
+    ServiceScope freshPrefs{Prefs::resetShared};
     {
         ProgramTools tools;
         const QRect anchor(600, 700, 24, 24);
@@ -110,7 +111,6 @@ TEST_F(RegionPickerOnX, DISABLED_MagnifierCard)
         ASSERT_TRUE(waitFor([&] { return !panel.isOpen(); }));
         EXPECT_EQ(panel.outsideClose().closedAnchor(), QRectF(anchor));
     }
-    Prefs::resetShared();
 }
 
 } // namespace

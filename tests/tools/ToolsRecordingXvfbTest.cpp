@@ -13,6 +13,7 @@
 #include "prefs/Prefs.h"
 #include "support/MoviePictures.h"
 #include "support/OnServerTest.h"
+#include "support/ServiceScope.h"
 #include "support/TempHome.h"
 #include "support/XvfbTest.h"
 #include "toolbar/Confirm.h"
@@ -66,7 +67,7 @@ protected:
             return;
         if (QStandardPaths::findExecutable(QStringLiteral("ffmpeg")).isEmpty())
             GTEST_SKIP() << "ffmpeg is needed";
-        AudioInput::setCurrent(std::make_shared<SyntheticAudioInput>());
+        m_input.emplace(std::make_shared<SyntheticAudioInput>());
         Prefs::resetShared();
         UserDefaults& d = UserDefaults::standard();
         for (const char* key : {"micOn", "systemAudio", "cameraOn"})
@@ -98,7 +99,6 @@ protected:
         m_host.reset();
         m_model.reset();
         m_tools.reset();
-        AudioInput::setCurrent(nullptr);
         OnServerTest::TearDown();
     }
 
@@ -146,6 +146,7 @@ protected:
     QString suffix() const { return m_compositor ? QStringLiteral("-cm.png") : QStringLiteral(".png"); }
 
     TempHome home;
+    std::optional<ServiceScope> m_input;
     std::shared_ptr<Stealth> m_stealth = std::make_shared<Stealth>();
     std::shared_ptr<ProgramTools> m_tools;
     std::unique_ptr<RecorderModel> m_model;

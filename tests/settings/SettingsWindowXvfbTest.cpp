@@ -19,6 +19,7 @@
 #include "settings/SettingsView.h"
 #include "settings/SettingsWindow.h"
 #include "settings/ShortcutsPane.h"
+#include "support/DrivenTest.h"
 #include "support/English.h"
 #include "support/OnServerTest.h"
 #include "support/ServiceScope.h"
@@ -101,7 +102,7 @@ protected:
     Stealth stealth;
 };
 
-TEST_F(SettingsWindowOnX, DISABLED_Works)
+ON_SERVER_TEST_F(SettingsWindowOnX, Works)
 {
     SettingsWindow::show();
     ASSERT_TRUE(window());

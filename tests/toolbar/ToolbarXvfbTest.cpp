@@ -11,9 +11,10 @@
 #include "platform/synthetic/SyntheticAudioInput.h"
 #include "platform/core/UserDefaults.h"
 #include "prefs/Prefs.h"
-#include "support/TempHome.h"
+#include "support/DrivenTest.h"
 #include "support/OnServerTest.h"
 #include "support/ServiceScope.h"
+#include "support/TempHome.h"
 #include "support/XvfbTest.h"
 #include "toolbar/BarDocking.h"
 #include "toolbar/Confirm.h"
@@ -166,7 +167,7 @@ protected:
     std::unique_ptr<ToolbarHost> m_host;
 };
 
-TEST_F(ToolbarOnX, DISABLED_Placement)
+ON_SERVER_TEST_F(ToolbarOnX, Placement)
 {
     const QRect screen = QGuiApplication::primaryScreen()->geometry();
     QRect bar = barOnScreen();
@@ -205,7 +206,7 @@ TEST_F(ToolbarOnX, DISABLED_Placement)
     EXPECT_EQ(barOnScreen().topLeft(), screen.topLeft() + QPoint(16, 16));
 }
 
-TEST_F(ToolbarOnX, DISABLED_Menus)
+ON_SERVER_TEST_F(ToolbarOnX, Menus)
 {
     FloatingMenu& menu = m_host->menu();
     // Another program's window, which must still get the click that closes the menu.
@@ -251,7 +252,7 @@ TEST_F(ToolbarOnX, DISABLED_Menus)
     XDestroyWindow(m_x, other);
 }
 
-TEST_F(ToolbarOnX, DISABLED_Recording)
+ON_SERVER_TEST_F(ToolbarOnX, Recording)
 {
     const QRect bar = barOnScreen();
     clickControl("record");
@@ -345,7 +346,7 @@ TEST_F(ToolbarOnX, DISABLED_Recording)
 
 // With a compositing manager the desktop shows through the glass; without one
 // the card is drawn as it is, never black, and only its shape is cut out.
-TEST_F(ToolbarOnX, DISABLED_Glass)
+ON_SERVER_TEST_F(ToolbarOnX, Glass)
 {
     const QRect bar = barOnScreen();
     // A red backdrop beneath the bar.
@@ -394,7 +395,7 @@ bool hasAtom(Display* x, const std::vector<unsigned long>& atoms, const char* na
 
 // A question is a dialog of a fixed size whose frame offers no minimise or
 // maximise button.
-TEST_F(ToolbarOnX, DISABLED_Question)
+ON_SERVER_TEST_F(ToolbarOnX, Question)
 {
     DialogPlacement::setWindowHints(PlatformLoader::loadWindowHints());
     std::vector<unsigned long> type, motif, allowed;

@@ -11,6 +11,7 @@
 #include "platform/core/UserDefaults.h"
 #include "platform/synthetic/SyntheticAudioInput.h"
 #include "prefs/Prefs.h"
+#include "support/DrivenTest.h"
 #include "support/MoviePictures.h"
 #include "support/OnServerTest.h"
 #include "support/ServiceScope.h"
@@ -154,7 +155,7 @@ protected:
     std::unique_ptr<ShortcutHintController> m_hints;
 };
 
-TEST_F(ToolsRecordingOnX, DISABLED_Follow)
+ON_SERVER_TEST_F(ToolsRecordingOnX, Follow)
 {
     // Red on the left third, grey between, blue on the right third.
     const QSize screen = QGuiApplication::primaryScreen()->geometry().size();
@@ -203,7 +204,7 @@ TEST_F(ToolsRecordingOnX, DISABLED_Follow)
     EXPECT_LT(reds.back(), 0.05);
 }
 
-TEST_F(ToolsRecordingOnX, DISABLED_Unrecorded)
+ON_SERVER_TEST_F(ToolsRecordingOnX, Unrecorded)
 {
     // A plain desktop: anything else in a frame is a window of ours.
     const QRect screen = QGuiApplication::primaryScreen()->geometry();

@@ -1,5 +1,5 @@
-#include "model/ModelHarness.h"
 #include "platform/core/ScreenCoordinates.h"
+#include "support/ModelHarness.h"
 #include "toolbar/BarPlacement.h"
 #include "toolbar/ToolbarPanel.h"
 #include "tools/ShortcutHintController.h"

@@ -1,6 +1,6 @@
 // The floating status menu's rows follow the phase they were built in.
 #include "app/FloatingStatusMenu.h"
-#include "model/ModelHarness.h"
+#include "support/ModelHarness.h"
 
 namespace corvessa::test {
 namespace {

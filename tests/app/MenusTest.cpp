@@ -1,4 +1,4 @@
-#include "model/ModelHarness.h"
+#include "support/ModelHarness.h"
 
 #include "app/AppShortcuts.h"
 #include "app/DiscardConfirmation.h"

@@ -1,7 +1,7 @@
 // Every row of the toolbar and every settings pane, drawn in English and in
 // German and kept in $CORVESSA_TEST_ARTIFACTS for a reviewer, each checked for
 // a one-line text its label cuts.
-#include "model/ModelHarness.h"
+#include "support/ModelHarness.h"
 
 #include "platform/synthetic/SyntheticGlobalHotKeys.h"
 #include "prefs/HotKeyCenter.h"

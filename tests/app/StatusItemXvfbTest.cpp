@@ -5,6 +5,7 @@
 #include "platform/PlatformLoader.h"
 #include "platform/core/MainLoopScheduler.h"
 #include "support/ChildProcess.h"
+#include "support/DrivenTest.h"
 #include "support/OnServerTest.h"
 #include "support/WindowManager.h"
 #include "support/XvfbTest.h"
@@ -86,7 +87,7 @@ protected:
     std::unique_ptr<StatusItem> m_item;
 };
 
-TEST_F(StatusItemOnX, DISABLED_EmbedsAndOpens)
+ON_SERVER_TEST_F(StatusItemOnX, EmbedsAndOpens)
 {
     int fills = 0;
     m_floating = std::make_unique<FloatingMenu>(MainLoopScheduler::shared(), PlatformLoader::loadFloatingSurfaces(),

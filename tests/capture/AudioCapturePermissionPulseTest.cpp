@@ -4,6 +4,7 @@
 #include "platform/pulse/PulseAudioInput.h"
 #include "platform/core/UserDefaults.h"
 #include "support/PulseFixture.h"
+#include "support/ServiceScope.h"
 #include "support/TempHome.h"
 
 #include <QFile>
@@ -21,16 +22,6 @@ namespace {
 
 class AudioCapturePermissionPulseTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        AudioInput::setCurrent(std::make_shared<PulseAudioInput>());
-        AudioCapturePermission::resetSession();
-    }
-    void TearDown() override
-    {
-        AudioInput::setCurrent(nullptr);
-        AudioCapturePermission::resetSession();
-    }
     QStringList logLines() const
     {
         QFile f(home.file(QStringLiteral(".local/state/Recorder/recorder.log")));
@@ -43,6 +34,8 @@ protected:
         return UserDefaults::standard().integer(QStringLiteral("sysAudioAuth"));
     }
     corvessa::test::TempHome home;
+    test::ServiceScope input{std::make_shared<PulseAudioInput>()};
+    test::ServiceScope session{AudioCapturePermission::resetSession};
 };
 
 } // namespace

@@ -2,6 +2,7 @@
 #include "platform/AudioInputError.h"
 #include "platform/synthetic/SyntheticAudioInput.h"
 #include "platform/core/UserDefaults.h"
+#include "support/ServiceScope.h"
 #include "support/TempHome.h"
 
 #include <QFile>
@@ -16,8 +17,7 @@ namespace {
 
 class AudioCapturePermissionTest : public ::testing::Test {
 protected:
-    void SetUp() override { AudioCapturePermission::resetSession(); }
-    void TearDown() override { AudioCapturePermission::resetSession(); }
+    test::ServiceScope session{AudioCapturePermission::resetSession};
     QStringList probeLines() const
     {
         QFile f(home.file(QStringLiteral(".local/state/Recorder/recorder.log")));

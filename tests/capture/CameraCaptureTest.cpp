@@ -10,6 +10,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QRegularExpression>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -105,14 +106,7 @@ struct Rig {
 template <typename Pred>
 bool spinUntil(Pred pred, std::chrono::milliseconds timeout = 3000ms)
 {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        std::this_thread::sleep_for(2ms);
-    }
-    return true;
+    return QTest::qWaitFor(pred, int(timeout.count()));
 }
 
 QString logText(const test::TempHome& home)

@@ -7,6 +7,7 @@
 #include "platform/AudioInputError.h"
 #include "platform/pulse/PulseAudioInput.h"
 #include "platform/core/UserDefaults.h"
+#include "support/ServiceScope.h"
 #include "support/TempHome.h"
 
 #include <QFile>
@@ -26,8 +27,8 @@ protected:
         m_saved = qgetenv("PULSE_SERVER");
         m_had = qEnvironmentVariableIsSet("PULSE_SERVER");
         qputenv("PULSE_SERVER", ("unix:" + home.file(QStringLiteral("no-server")).toUtf8()));
-        AudioInput::setCurrent(std::make_shared<PulseAudioInput>());
-        AudioCapturePermission::resetSession();
+        input.emplace(std::make_shared<PulseAudioInput>());
+        session.emplace(AudioCapturePermission::resetSession);
     }
     void TearDown() override
     {
@@ -35,10 +36,9 @@ protected:
             qputenv("PULSE_SERVER", m_saved);
         else
             qunsetenv("PULSE_SERVER");
-        AudioInput::setCurrent(nullptr);
-        AudioCapturePermission::resetSession();
     }
     corvessa::test::TempHome home;
+    std::optional<corvessa::test::ServiceScope> input, session;
     QByteArray m_saved;
     bool m_had = false;
 };

@@ -4,6 +4,7 @@
 #include "platform/AudioInput.h"
 #include "platform/pulse/PulseAudioInput.h"
 #include "support/PulseFixture.h"
+#include "support/ServiceScope.h"
 
 #include <QTest>
 
@@ -34,8 +35,7 @@ struct Levels {
 
 class MicMonitorPulseTest : public ::testing::Test {
 protected:
-    void SetUp() override { AudioInput::setCurrent(std::make_shared<PulseAudioInput>()); }
-    void TearDown() override { AudioInput::setCurrent(nullptr); }
+    test::ServiceScope input{std::make_shared<PulseAudioInput>()};
 };
 
 bool listed(const std::vector<AudioDevice>& devices, const QString& name)

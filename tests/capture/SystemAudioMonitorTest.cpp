@@ -3,6 +3,7 @@
 #include "platform/AudioInputError.h"
 #include "platform/synthetic/SyntheticAudioInput.h"
 #include "platform/core/UserDefaults.h"
+#include "support/ServiceScope.h"
 #include "support/TempHome.h"
 
 #include <QTest>
@@ -19,14 +20,14 @@ class SystemAudioMonitorTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        AudioCapturePermission::resetSession();
+        session.emplace(AudioCapturePermission::resetSession);
         monitor.setOnProblem([this](std::optional<QString> p) { problems.push_back(std::move(p)); });
         monitor.setOnLevel([this](LevelStats l) {
             std::lock_guard lock(mutex);
             levels.push_back(l);
         });
     }
-    void TearDown() override { AudioCapturePermission::resetSession(); }
+    std::optional<test::ServiceScope> session;
     std::optional<qint64> stored() const { return UserDefaults::standard().integer(QStringLiteral("sysAudioAuth")); }
     size_t levelCount()
     {

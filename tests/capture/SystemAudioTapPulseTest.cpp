@@ -4,6 +4,7 @@
 #include "platform/core/HostClock.h"
 #include "platform/pulse/PulseAudioInput.h"
 #include "support/PulseFixture.h"
+#include "support/ServiceScope.h"
 #include "support/TempHome.h"
 
 #include <QCoreApplication>
@@ -87,9 +88,8 @@ bool hasTapModule(PulseFixture* pulse)
 
 class SystemAudioTapPulseTest : public ::testing::Test {
 protected:
-    void SetUp() override { AudioInput::setCurrent(std::make_shared<PulseAudioInput>()); }
-    void TearDown() override { AudioInput::setCurrent(nullptr); }
     corvessa::test::TempHome home;
+    test::ServiceScope input{std::make_shared<PulseAudioInput>()};
 };
 
 } // namespace

@@ -1,4 +1,5 @@
 #include "capture/VideoRateLabel.h"
+#include "support/ServiceScope.h"
 
 #include <QLocale>
 
@@ -31,11 +32,10 @@ TEST(VideoRateLabel, WholeRatesHaveNoFractionOthersTwoDecimals)
 
 TEST(VideoRateLabel, NumbersIgnoreTheLocale)
 {
-    const QLocale saved;
-    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    test::ServiceScope german{[] { QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany)); },
+                             [saved = QLocale()] { QLocale::setDefault(saved); }};
     EXPECT_EQ(videoRateLabel(29.97, english), "29.97 fps");
     EXPECT_EQ(videoRateLabel(1000, english), "1000 fps");
-    QLocale::setDefault(saved);
 }
 
 TEST(VideoRateLabel, TemplateComesFromTheLookupAndIsFilled)

@@ -13,6 +13,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QEventLoop>
+#include <QTest>
 
 #include <chrono>
 #include <functional>
@@ -27,14 +28,7 @@ namespace corvessa::test {
 // Polls `done` for up to `seconds`, letting the main queue run meanwhile.
 inline bool waitUntil(const std::function<bool()>& done, double seconds)
 {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (done())
-            return true;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return done();
+    return QTest::qWaitFor(done, int(seconds * 1000));
 }
 
 // Lets time pass with the main queue running.

@@ -5,6 +5,7 @@
 #include "platform/MovieTestSupport.h"
 #include "platform/synthetic/SyntheticScreenStream.h"
 #include "support/ChildProcess.h"
+#include "support/DrivenTest.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -178,7 +179,7 @@ TEST(RecorderEngineE2E, LargerFramesAndAnotherRate)
 
 // The child half of the crash test: records until it is killed. Disabled, so it
 // runs only when the parent starts this program for it.
-TEST(RecorderEngineE2E, DISABLED_ChildRecordsUntilKilled)
+CHILD_TEST(RecorderEngineE2E, ChildRecordsUntilKilled)
 {
     const QString moviePath = qEnvironmentVariable(kChildMovie);
     ASSERT_FALSE(moviePath.isEmpty()) << "runs as the child of KilledRecordingStillPlaysAndIsFoundAtLaunch";

@@ -4,6 +4,7 @@
 #include "platform/ffmpeg/MovieProbe.h"
 #include "platform/MovieTestSupport.h"
 #include "support/ChildProcess.h"
+#include "support/DrivenTest.h"
 
 #include <QDir>
 #include <QFile>
@@ -35,7 +36,7 @@ QString recordedFile(const QString& movie)
 // The child half of the still-screen crash test: one picture, then nothing
 // changes; it keeps writing how much the engine has handed to the writer.
 // Disabled, so it runs only when the parent starts this program for it.
-TEST(RecorderEngineFile, DISABLED_ChildRecordsAStillScreenUntilKilled)
+CHILD_TEST(RecorderEngineFile, ChildRecordsAStillScreenUntilKilled)
 {
     const QString moviePath = qEnvironmentVariable(kStillChildMovie);
     ASSERT_FALSE(moviePath.isEmpty()) << "runs as the child of AStillScreenLosesLittleWhenKilled";

@@ -10,7 +10,7 @@
 #include "support/XvfbTest.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
+#include <QTest>
 
 namespace corvessa::test {
 namespace {
@@ -31,14 +31,7 @@ protected:
     }
 
     // Runs the event loop until `done` holds; false when it never did.
-    static bool spinUntil(const std::function<bool()>& done, int ms = 20000)
-    {
-        QElapsedTimer timer;
-        timer.start();
-        while (!done() && timer.elapsed() < ms)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        return done();
-    }
+    static bool spinUntil(const std::function<bool()>& done, int ms = 20000) { return QTest::qWaitFor(done, ms); }
 
     TempHome home;
 };

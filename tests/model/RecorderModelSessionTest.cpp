@@ -1,4 +1,4 @@
-#include "ModelHarness.h"
+#include "support/ModelHarness.h"
 
 #include <QDir>
 #include <QFile>

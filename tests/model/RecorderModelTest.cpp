@@ -1,4 +1,4 @@
-#include "ModelHarness.h"
+#include "support/ModelHarness.h"
 
 #include "engine/compositor/FocusState.h"
 #include "model/GainMap.h"

@@ -1,5 +1,5 @@
 #include "engine/compositor/FocusState.h"
-#include "ModelHarness.h"
+#include "support/ModelHarness.h"
 
 namespace corvessa::test {
 namespace {

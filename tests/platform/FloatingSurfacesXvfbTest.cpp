@@ -7,6 +7,7 @@
 #include "platform/x11/X11ConnectionLoss.h"
 #include "platform/x11/X11OutsideClickMonitor.h"
 #include "support/ChildProcess.h"
+#include "support/DrivenTest.h"
 #include "support/XvfbTest.h"
 
 #include <QGuiApplication>
@@ -148,7 +149,7 @@ protected:
 // Levels hold whatever order the windows came in, for managed and
 // override-redirect surfaces alike, and the managed ones are on every desktop.
 TEST_F(FloatingSurfacesXvfb, StackingKeepsLevels) { runOnServer("Stacking"); }
-TEST_F(FloatingSurfacesOnX, DISABLED_Stacking)
+ON_SERVER_TEST_F(FloatingSurfacesOnX, Stacking)
 {
     const auto kit = PlatformLoader::loadFloatingSurfaces();
     const QRect area(100, 100, 300, 200);
@@ -178,7 +179,7 @@ TEST_F(FloatingSurfacesOnX, DISABLED_Stacking)
 // An empty input shape lets a click through to the window beneath; turned off,
 // the surface takes clicks again.
 TEST_F(FloatingSurfacesXvfb, ClickThrough) { runOnServer("ClickThrough"); }
-TEST_F(FloatingSurfacesOnX, DISABLED_ClickThrough)
+ON_SERVER_TEST_F(FloatingSurfacesOnX, ClickThrough)
 {
     const auto kit = PlatformLoader::loadFloatingSurfaces();
     const QRect area(300, 200, 200, 120);
@@ -208,7 +209,7 @@ TEST_F(FloatingSurfacesOnX, DISABLED_ClickThrough)
 // A press in another program's window is told with its place and button, and
 // still reaches that window; wheel steps are not presses.
 TEST_F(FloatingSurfacesXvfb, OutsideClicks) { runOnServer("OutsideClicks"); }
-TEST_F(FloatingSurfacesOnX, DISABLED_OutsideClicks)
+ON_SERVER_TEST_F(FloatingSurfacesOnX, OutsideClicks)
 {
     const auto monitor = PlatformLoader::loadOutsideClickMonitor();
     std::vector<std::pair<QPointF, int>> seen;
@@ -245,7 +246,7 @@ TEST_F(FloatingSurfacesOnX, DISABLED_OutsideClicks)
 // so transparent margins neither show black nor take clicks; with one the
 // window keeps its whole shape.
 TEST_F(FloatingSurfacesXvfb, VisibleRegionShapesOnlyWithoutCompositor) { runOnServer("VisibleRegion"); }
-TEST_F(FloatingSurfacesOnX, DISABLED_VisibleRegion)
+ON_SERVER_TEST_F(FloatingSurfacesOnX, VisibleRegion)
 {
     const auto kit = PlatformLoader::loadFloatingSurfaces();
     Surface card(QRect(200, 150, 240, 160));

@@ -8,6 +8,7 @@
 #include "platform/synthetic/SyntheticCameraService.h"
 #include "platform/synthetic/SyntheticPermissions.h"
 #include "platform/synthetic/SyntheticScreenSource.h"
+#include "support/ServiceScope.h"
 #include "support/TempHome.h"
 
 #include <QFile>
@@ -91,10 +92,10 @@ TEST(Permissions, TheLoadedServiceProbesOnlyTheRealBackendsInUse)
     test::TempHome home;
     const QByteArray server = qgetenv("PULSE_SERVER");
     qputenv("PULSE_SERVER", "unix:" + home.file(QStringLiteral("no-server")).toUtf8());
-    ScreenSource::setCurrent(std::make_shared<SyntheticScreenSource>());
-    AudioInput::setCurrent(std::make_shared<SyntheticAudioInput>());
-    CameraService::setCurrent(std::make_shared<SyntheticCameraService>());
-    Permissions::setCurrent(nullptr);
+    test::ServiceScope screen{std::make_shared<SyntheticScreenSource>()};
+    test::ServiceScope audio{std::make_shared<SyntheticAudioInput>()};
+    test::ServiceScope camera{std::make_shared<SyntheticCameraService>()};
+    test::ServiceScope loaded{[] { Permissions::setCurrent(nullptr); }};
     const auto permissions = Permissions::current();
     for (const Kind kind : kinds)
         EXPECT_TRUE(permissions->granted(kind)); // twins have nothing to refuse
@@ -102,10 +103,6 @@ TEST(Permissions, TheLoadedServiceProbesOnlyTheRealBackendsInUse)
     AudioInput::setCurrent(std::make_shared<PulseAudioInput>());
     EXPECT_EQ(permissions->access(Kind::microphone), Access::denied);
 
-    ScreenSource::setCurrent(nullptr);
-    AudioInput::setCurrent(nullptr);
-    CameraService::setCurrent(nullptr);
-    Permissions::setCurrent(nullptr);
     if (server.isNull())
         qunsetenv("PULSE_SERVER");
     else

@@ -3,7 +3,6 @@
 #include "support/PulseFixture.h"
 #include "support/TempHome.h"
 
-#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -28,14 +27,7 @@ using Kind = Cues::Kind;
 
 bool waitFor(const std::function<bool()>& done, int ms)
 {
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > ms)
-            return false;
-        QTest::qWait(10);
-    }
-    return true;
+    return QTest::qWaitFor(done, ms);
 }
 
 bool waitIdle()

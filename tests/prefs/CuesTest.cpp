@@ -86,14 +86,7 @@ double pitch(const Cues::Sound& s)
 
 bool waitFor(const std::function<bool()>& done, int ms)
 {
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > ms)
-            return false;
-        QTest::qWait(10);
-    }
-    return true;
+    return QTest::qWaitFor(done, ms);
 }
 
 int logLines(const QByteArray& tag)

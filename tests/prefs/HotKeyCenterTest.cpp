@@ -7,6 +7,7 @@
 #include "prefs/Loc.h"
 #include "prefs/Prefs.h"
 #include "support/English.h"
+#include "support/ServiceScope.h"
 #include "support/TempHome.h"
 
 #include <QCoreApplication>
@@ -249,7 +250,7 @@ TEST_F(HotKeyCenterTest, KeyTakenDuringPauseIsLoggedOnResume)
 
 TEST_F(HotKeyCenterTest, LaunchLogLineAndMessage)
 {
-    Prefs::resetShared();
+    test::ServiceScope freshPrefs{Prefs::resetShared};
     Prefs& prefs = Prefs::shared();
 
     EXPECT_EQ(center->registerAtLaunch(prefs), Actions{});
@@ -264,7 +265,6 @@ TEST_F(HotKeyCenterTest, LaunchLogLineAndMessage)
         << log().toStdString();
     EXPECT_EQ(prefs.hotkeyMessage(), u"These shortcuts are used by other apps:Start Recording、Stop Recording. "
                                      u"Please change them in Settings."_s);
-    Prefs::resetShared();
 }
 
 TEST(HotKeyCenterLogLine, ShowsTitlesOnlyWhenSomeFailed)

@@ -7,6 +7,7 @@
 #include "prefs/Loc.h"
 #include "prefs/Prefs.h"
 #include "support/English.h"
+#include "support/ServiceScope.h"
 #include "support/TempHome.h"
 #include "support/XvfbTest.h"
 
@@ -197,7 +198,7 @@ TEST_F(HotKeyCenterXvfb, AHeldShortcutRunsOnce)
 TEST_F(HotKeyCenterXvfb, CombinationHeldByAnotherClientFailsAtLaunch)
 {
     ASSERT_TRUE(other->grab(XK_r, ControlMask | Mod1Mask));
-    Prefs::resetShared();
+    test::ServiceScope freshPrefs{Prefs::resetShared};
     Prefs& prefs = Prefs::shared();
 
     EXPECT_EQ(center->registerAtLaunch(prefs), Actions{HotKeyAction::start});
@@ -219,7 +220,6 @@ TEST_F(HotKeyCenterXvfb, CombinationHeldByAnotherClientFailsAtLaunch)
     EXPECT_EQ(center->apply(prefs.bindings()), Actions{});
     pressCtrlAlt(XK_r);
     EXPECT_TRUE(QTest::qWaitFor([&] { return runs[HotKeyAction::start] == 1; }, kWaitMs));
-    Prefs::resetShared();
 }
 
 TEST_F(HotKeyCenterXvfb, TwoOfOurActionsCannotShareAKey)

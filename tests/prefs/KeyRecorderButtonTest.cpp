@@ -8,6 +8,7 @@
 #include "prefs/ShortcutCapture.h"
 #include "support/ChildProcess.h"
 #include "support/English.h"
+#include "support/ServiceScope.h"
 #include "support/TempHome.h"
 
 #include <QApplication>
@@ -44,7 +45,7 @@ protected:
     void SetUp() override
     {
         test::useEnglish();
-        Prefs::resetShared();
+        freshPrefs.emplace(Prefs::resetShared);
         prefs = &Prefs::shared();
         center = std::make_unique<HotKeyCenter>(service);
         center->apply(prefs->bindings());
@@ -63,7 +64,6 @@ protected:
         window.reset();
         capture.reset();
         center.reset();
-        Prefs::resetShared();
     }
 
     KeyRecorderButton& button(HotKeyAction a) { return *buttons.at(a); }
@@ -75,6 +75,7 @@ protected:
     KeyBinding binding(HotKeyAction a) const { return prefs->bindings().at(a); }
 
     test::TempHome home;
+    std::optional<test::ServiceScope> freshPrefs;
     std::shared_ptr<SyntheticGlobalHotKeys> service = std::make_shared<SyntheticGlobalHotKeys>();
     Prefs* prefs = nullptr;
     std::unique_ptr<HotKeyCenter> center;

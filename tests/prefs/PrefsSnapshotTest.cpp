@@ -7,6 +7,7 @@
 #include "prefs/Prefs.h"
 #include "prefs/TeleprompterServices.h"
 #include "support/English.h"
+#include "support/ServiceScope.h"
 #include "support/TempHome.h"
 
 #include <QJsonArray>
@@ -43,7 +44,6 @@ protected:
         test::useEnglish();
         Prefs::resetShared();
     }
-    void TearDown() override { TeleprompterServices::setShared(nullptr); }
 
     static Prefs& prefs() { return Prefs::shared(); }
 
@@ -390,7 +390,7 @@ TEST_F(PrefsSnapshotTest, ShortcutsReplaceOnlyTheActionsNamedAndAreRegisteredAga
 TEST_F(PrefsSnapshotTest, TeleprompterValuesGoThroughTheRegisteredTeleprompter)
 {
     FakeTeleprompter prompter;
-    TeleprompterServices::setShared(&prompter);
+    test::ServiceScope services{&prompter};
     Prefs& p = prefs();
     QJsonObject s = p.snapshot();
     EXPECT_EQ(s[u"prompterSpeed"_s], QJsonValue(55));

@@ -8,6 +8,7 @@
 #include "prefs/RecorderModelServices.h"
 #include "prefs/SecurityScope.h"
 #include "prefs/VideoQuality.h"
+#include "support/ServiceScope.h"
 #include "support/TempHome.h"
 
 #include <QDir>
@@ -673,16 +674,12 @@ public:
 // Installs a display list and a model for one test, and removes them afterwards.
 class OutputPixelsTest : public ::testing::Test {
 protected:
-    ~OutputPixelsTest() override
-    {
-        RecorderModelServices::setShared(nullptr);
-        DisplayList::setCurrent(nullptr);
-    }
-
     void useDisplays(std::vector<DisplayInfo> displays)
     {
-        DisplayList::setCurrent(std::make_shared<SyntheticDisplayList>(std::move(displays)));
+        m_displays.emplace(std::make_shared<SyntheticDisplayList>(std::move(displays)));
     }
+
+    std::optional<test::ServiceScope> m_displays;
 };
 
 TEST_F(OutputPixelsTest, RecordedDisplayComesFirst)
@@ -690,7 +687,7 @@ TEST_F(OutputPixelsTest, RecordedDisplayComesFirst)
     useDisplays({SyntheticDisplayList::makeDisplay(u"A"_s, QRectF(0, 0, 800, 600), 1, 60, true)});
     FakeModel model;
     model.caps = ScreenVideoCapabilities{{1728, 1117}, 60};
-    RecorderModelServices::setShared(&model);
+    test::ServiceScope services{&model};
     EXPECT_EQ(Prefs::outputPixels(720), (VideoDimensions{1114, 720}));
     EXPECT_EQ(Prefs::outputPixels(0), (VideoDimensions{1728, 1116}));
 

@@ -8,6 +8,7 @@
 #include "prefs/RecorderModelServices.h"
 #include "prefs/SecurityScope.h"
 #include "support/English.h"
+#include "support/ServiceScope.h"
 #include "support/TempHome.h"
 
 #include <QDir>
@@ -81,7 +82,6 @@ protected:
         Prefs::resetShared();
         ProfileStore::resetShared();
     }
-    void TearDown() override { RecorderModelServices::setShared(nullptr); }
 
     static ProfileStore& profiles() { return ProfileStore::shared(); }
     static Prefs& prefs() { return Prefs::shared(); }
@@ -222,7 +222,7 @@ TEST_F(ProfileStoreTest, TheModelsFourValuesTravelWithAProfile)
     model.sys = -12;
     model.mute = true;
     model.system = false;
-    RecorderModelServices::setShared(&model);
+    test::ServiceScope services{&model};
     profiles().create(u"Loud"_s);
     const QJsonObject settings = readJson(fileOf(u"Loud"_s))[u"settings"_s].toObject();
     EXPECT_EQ(settings.size(), 41);
@@ -289,7 +289,7 @@ TEST_F(ProfileStoreTest, LoadBringsTheSettingsBack)
 TEST_F(ProfileStoreTest, LoadSetsTheModelsValuesWhileItIsIdle)
 {
     FakeModel model;
-    RecorderModelServices::setShared(&model);
+    test::ServiceScope services{&model};
     const QString path = fileOf(u"Gains"_s);
     QJsonObject settings{{u"micGainDB"_s, 30}, {u"sysGainDB"_s, -100}, {u"muteSpeakers"_s, true},
                          {u"systemAudio"_s, false}};
@@ -352,7 +352,7 @@ TEST_F(ProfileStoreTest, LoadIsRefusedWhileRecording)
 TEST_F(ProfileStoreTest, FilesThatAreNotProfilesOfOursChangeNothing)
 {
     FakeModel model;
-    RecorderModelServices::setShared(&model);
+    test::ServiceScope services{&model};
     profiles().create(u"Good"_s);
     const QJsonObject good = readJson(fileOf(u"Good"_s));
     QJsonObject settings = good[u"settings"_s].toObject();
@@ -621,7 +621,7 @@ TEST_F(ProfileStoreTest, PlainFolderPathIsUsedWhenTheBookmarkIsGone)
 TEST_F(ProfileStoreTest, DefaultProfileIsAppliedAtLaunchWithoutAMessage)
 {
     FakeModel model;
-    RecorderModelServices::setShared(&model);
+    test::ServiceScope services{&model};
     prefs().setFps(48);
     profiles().create(u"Start"_s);
     profiles().setDefaultName(u"Start"_s);

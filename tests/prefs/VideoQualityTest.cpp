@@ -2,6 +2,7 @@
 #include "prefs/Loc.h"
 #include "prefs/VideoQuality.h"
 #include "support/English.h"
+#include "support/ServiceScope.h"
 #include "support/TempHome.h"
 
 #include <QDir>
@@ -43,10 +44,9 @@ TEST(VideoQuality, SizeTextOfNonsenseIsZero)
 
 TEST(VideoQuality, SizeTextIgnoresTheLocale)
 {
-    const QLocale saved;
-    QLocale::setDefault(QLocale(QLocale::German));
+    test::ServiceScope german{[] { QLocale::setDefault(QLocale(QLocale::German)); },
+                             [saved = QLocale()] { QLocale::setDefault(saved); }};
     EXPECT_EQ(VideoQuality::sizeText(1549), u"1.5 GB"_s);
-    QLocale::setDefault(saved);
 }
 
 TEST(VideoQuality, TiersAndRates)

@@ -2,6 +2,7 @@
 
 #include "prefs/Prefs.h"
 #include "support/English.h"
+#include "support/ServiceScope.h"
 #include "support/TempHome.h"
 
 #include <gtest/gtest.h>
@@ -17,12 +18,12 @@ protected:
     void SetUp() override
     {
         useEnglish();
-        Prefs::resetShared();
+        freshPrefs.emplace(Prefs::resetShared);
         prefs = &Prefs::shared();
     }
-    void TearDown() override { Prefs::resetShared(); }
 
     TempHome home;
+    std::optional<ServiceScope> freshPrefs;
     Prefs* prefs = nullptr;
 };
 

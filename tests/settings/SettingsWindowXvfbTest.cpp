@@ -19,8 +19,10 @@
 #include "settings/SettingsView.h"
 #include "settings/SettingsWindow.h"
 #include "settings/ShortcutsPane.h"
+#include "support/DrivenTest.h"
 #include "support/English.h"
 #include "support/OnServerTest.h"
+#include "support/ServiceScope.h"
 #include "support/TempHome.h"
 #include "support/WindowManager.h"
 #include "support/XvfbTest.h"
@@ -100,7 +102,7 @@ protected:
     Stealth stealth;
 };
 
-TEST_F(SettingsWindowOnX, DISABLED_Works)
+ON_SERVER_TEST_F(SettingsWindowOnX, Works)
 {
     SettingsWindow::show();
     ASSERT_TRUE(window());
@@ -129,7 +131,7 @@ TEST_F(SettingsWindowOnX, DISABLED_Works)
     WindowManager::keepScreenshot(u"settings-about-guide.png"_s);
 
     // The camera's own controls, of the synthetic camera.
-    CameraService::setCurrent(std::make_shared<SyntheticCameraService>());
+    std::optional<ServiceScope> camera{std::in_place, std::make_shared<SyntheticCameraService>()};
     SettingsWindow::show(SettingsPane::camera);
     window()->view(SettingsPane::camera)->content()->findChild<QPushButton*>(u"videoEffects"_s)->click();
     auto* effects = window()->findChild<CameraControlsDialog*>();
@@ -137,7 +139,7 @@ TEST_F(SettingsWindowOnX, DISABLED_Works)
     spin(300);
     WindowManager::keepScreenshot(u"settings-camera-controls.png"_s);
     effects->close();
-    CameraService::setCurrent(nullptr);
+    camera.reset();
 
     // The Recording pane is locked while a recording runs.
     SettingsWindow::show(SettingsPane::recording);

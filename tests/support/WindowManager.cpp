@@ -6,6 +6,7 @@
 #include <QGuiApplication>
 #include <QPixmap>
 #include <QScreen>
+#include <QTest>
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -110,11 +111,7 @@ std::unique_ptr<ChildProcess> WindowManager::startTray(Display* x, QString* why)
 
 bool WindowManager::waitFor(const std::function<bool()>& done, int ms)
 {
-    QElapsedTimer t;
-    t.start();
-    while (!done() && t.elapsed() < ms)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    return done();
+    return QTest::qWaitFor(done, ms);
 }
 
 void WindowManager::spin(int ms)

@@ -29,10 +29,11 @@ protected:
 
     void SetUp() override;
 
-    // Runs the disabled test `filter` (e.g. "SuiteOnX.DISABLED_Name") in a second
-    // run of this program whose Qt uses the private server instead of the
-    // offscreen platform, with `environment` added, and reports its outcome
-    // here: passed, failed with its output, or skipped.
+    // Runs the test `filter` (e.g. "SuiteOnX.DISABLED_Name", written as
+    // ON_SERVER_TEST_F(SuiteOnX, Name), see DrivenTest.h) in a second run of
+    // this program whose Qt uses the private server instead of the offscreen
+    // platform, with `environment` added, and reports its outcome here: passed,
+    // failed with its output, or skipped.
     void runOnServer(const QString& filter, const QStringList& environment = {});
 
     static inline XvfbFixture* s_xvfb = nullptr;

@@ -1,4 +1,4 @@
-#include "model/ModelHarness.h"
+#include "support/ModelHarness.h"
 
 #include "toolbar/RecordingRowTexts.h"
 #include "toolbar/RecordingTimeLabel.h"

@@ -11,8 +11,10 @@
 #include "platform/synthetic/SyntheticAudioInput.h"
 #include "platform/core/UserDefaults.h"
 #include "prefs/Prefs.h"
-#include "support/TempHome.h"
+#include "support/DrivenTest.h"
 #include "support/OnServerTest.h"
+#include "support/ServiceScope.h"
+#include "support/TempHome.h"
 #include "support/XvfbTest.h"
 #include "toolbar/BarDocking.h"
 #include "toolbar/Confirm.h"
@@ -79,7 +81,7 @@ protected:
             return;
         // Devices of our own: the sound server of the machine (or none, or one
         // still being spawned) must not decide whether the mic menu opens.
-        AudioInput::setCurrent(std::make_shared<SyntheticAudioInput>());
+        m_input.emplace(std::make_shared<SyntheticAudioInput>());
         Prefs::resetShared();
         UserDefaults& d = UserDefaults::standard();
         d.setBool(QStringLiteral("micOn"), false);
@@ -88,7 +90,7 @@ protected:
         QDir().mkpath(home.file(QStringLiteral("Movies")));
         Prefs::shared().setSaveFolder(home.file(QStringLiteral("Movies")));
         m_reveal = std::make_shared<RecordedReveal>();
-        FileReveal::setCurrent(m_reveal);
+        m_revealScope.emplace(m_reveal);
         build();
     }
 
@@ -96,8 +98,6 @@ protected:
     {
         m_host.reset();
         m_model.reset();
-        FileReveal::setCurrent(nullptr);
-        AudioInput::setCurrent(nullptr);
         OnServerTest::TearDown();
     }
 
@@ -161,12 +161,13 @@ protected:
     TempHome home;
     std::shared_ptr<Stealth> m_stealth = std::make_shared<Stealth>();
     std::shared_ptr<Confirm> m_confirm;
+    std::optional<ServiceScope> m_input, m_revealScope;
     std::shared_ptr<RecordedReveal> m_reveal;
     std::unique_ptr<RecorderModel> m_model;
     std::unique_ptr<ToolbarHost> m_host;
 };
 
-TEST_F(ToolbarOnX, DISABLED_Placement)
+ON_SERVER_TEST_F(ToolbarOnX, Placement)
 {
     const QRect screen = QGuiApplication::primaryScreen()->geometry();
     QRect bar = barOnScreen();
@@ -205,7 +206,7 @@ TEST_F(ToolbarOnX, DISABLED_Placement)
     EXPECT_EQ(barOnScreen().topLeft(), screen.topLeft() + QPoint(16, 16));
 }
 
-TEST_F(ToolbarOnX, DISABLED_Menus)
+ON_SERVER_TEST_F(ToolbarOnX, Menus)
 {
     FloatingMenu& menu = m_host->menu();
     // Another program's window, which must still get the click that closes the menu.
@@ -251,7 +252,7 @@ TEST_F(ToolbarOnX, DISABLED_Menus)
     XDestroyWindow(m_x, other);
 }
 
-TEST_F(ToolbarOnX, DISABLED_Recording)
+ON_SERVER_TEST_F(ToolbarOnX, Recording)
 {
     const QRect bar = barOnScreen();
     clickControl("record");
@@ -345,7 +346,7 @@ TEST_F(ToolbarOnX, DISABLED_Recording)
 
 // With a compositing manager the desktop shows through the glass; without one
 // the card is drawn as it is, never black, and only its shape is cut out.
-TEST_F(ToolbarOnX, DISABLED_Glass)
+ON_SERVER_TEST_F(ToolbarOnX, Glass)
 {
     const QRect bar = barOnScreen();
     // A red backdrop beneath the bar.
@@ -394,7 +395,7 @@ bool hasAtom(Display* x, const std::vector<unsigned long>& atoms, const char* na
 
 // A question is a dialog of a fixed size whose frame offers no minimise or
 // maximise button.
-TEST_F(ToolbarOnX, DISABLED_Question)
+ON_SERVER_TEST_F(ToolbarOnX, Question)
 {
     DialogPlacement::setWindowHints(PlatformLoader::loadWindowHints());
     std::vector<unsigned long> type, motif, allowed;

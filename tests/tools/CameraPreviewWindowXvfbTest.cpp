@@ -11,8 +11,9 @@
 #include "platform/PlatformLoader.h"
 #include "platform/core/UserDefaults.h"
 #include "prefs/Prefs.h"
-#include "support/TempHome.h"
+#include "support/DrivenTest.h"
 #include "support/OnServerTest.h"
+#include "support/TempHome.h"
 #include "support/WindowManager.h"
 #include "support/XvfbTest.h"
 #include "tools/CameraPreviewWindow.h"
@@ -113,7 +114,7 @@ protected:
     QRectF m_bar{440, 120, 400, 56};
 };
 
-TEST_F(CameraBubbleOnX, DISABLED_Bubble)
+ON_SERVER_TEST_F(CameraBubbleOnX, Bubble)
 {
     open();
     // 240 × 135, centred on the bar, 14 pt above it.
@@ -201,7 +202,7 @@ TEST_F(CameraBubbleOnX, DISABLED_Bubble)
 
 // A display recording: the camera is in the movie where the bubble is on
 // screen, drawn by the compositor (our own windows are left out).
-TEST_F(CameraBubbleOnX, DISABLED_Movie)
+ON_SERVER_TEST_F(CameraBubbleOnX, Movie)
 {
     open();
     const QRectF bubble = m_bubble->frame(); // global points, y up

@@ -1,4 +1,5 @@
 #include "platform/PlatformLoader.h"
+#include "support/DrivenTest.h"
 #include "support/XvfbTest.h"
 #include "tools/CountdownDigit.h"
 #include "tools/CountdownOverlay.h"
@@ -50,7 +51,7 @@ TEST_F(CountdownOverlayXvfbTest, CentredClickThroughAndDrawnWithoutCompositing)
     EXPECT_TRUE(output.contains("[  PASSED  ] 1 test")) << output.toStdString();
 }
 
-TEST(CountdownOverlayOnX, DISABLED_OnTheServer)
+ON_SERVER_TEST(CountdownOverlayOnX, OnTheServer)
 {
     ASSERT_EQ(QGuiApplication::platformName(), QStringLiteral("xcb"));
     Display* display = qtDisplay();

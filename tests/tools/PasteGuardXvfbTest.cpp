@@ -8,6 +8,7 @@
 #include "prefs/Prefs.h"
 #include "prefs/ProfileStore.h"
 #include "prefs/ProfilesPanel.h"
+#include "support/DrivenTest.h"
 #include "support/English.h"
 #include "support/OnServerTest.h"
 #include "support/TempHome.h"
@@ -69,7 +70,7 @@ protected:
     TempHome m_home;
 };
 
-TEST_F(PasteOnX, DISABLED_EveryField)
+ON_SERVER_TEST_F(PasteOnX, EveryField)
 {
     useEnglish();
     ASSERT_FALSE(clipboardOwned()) << "the test needs a clipboard nobody owns";

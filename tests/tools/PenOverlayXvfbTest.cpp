@@ -14,6 +14,7 @@
 #include "platform/x11/X11ScreenSource.h"
 #include "prefs/PerfCounters.h"
 #include "prefs/Prefs.h"
+#include "support/DrivenTest.h"
 #include "support/MoviePictures.h"
 #include "support/OnServerTest.h"
 #include "support/TempHome.h"
@@ -66,7 +67,7 @@ protected:
     }
 };
 
-TEST_F(PenOverlayOnX, DISABLED_Draws)
+ON_SERVER_TEST_F(PenOverlayOnX, Draws)
 {
     TempHome home;
     const auto display = DisplayList::current()->primary();
@@ -112,7 +113,7 @@ TEST_F(PenOverlayOnX, DISABLED_Draws)
     EXPECT_FALSE(tools.penOverlay()->isOpen());
 }
 
-TEST_F(PenOverlayOnX, DISABLED_Records)
+ON_SERVER_TEST_F(PenOverlayOnX, Records)
 {
     if (QStandardPaths::findExecutable(QStringLiteral("ffmpeg")).isEmpty())
         GTEST_SKIP() << "ffmpeg is needed";

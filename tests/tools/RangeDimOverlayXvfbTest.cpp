@@ -6,6 +6,7 @@
 // private server (the disabled test below).
 #include "platform/PlatformLoader.h"
 #include "platform/ScreenSource.h"
+#include "support/DrivenTest.h"
 #include "support/OnServerTest.h"
 #include "support/XvfbTest.h"
 #include "tools/DimView.h"
@@ -90,7 +91,7 @@ protected:
     }
 };
 
-TEST_F(RangeDimOverlayOnX, DISABLED_Veil)
+ON_SERVER_TEST_F(RangeDimOverlayOnX, Veil)
 {
     QPushButton beneath;
     place(beneath, QRect(100, 450, 300, 200), QColor(240, 240, 240));

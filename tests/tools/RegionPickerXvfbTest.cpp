@@ -5,8 +5,10 @@
 // run in a second run of the program on the private server (the disabled test).
 #include "platform/core/ScreenCoordinates.h"
 #include "prefs/Prefs.h"
-#include "support/TempHome.h"
+#include "support/DrivenTest.h"
 #include "support/OnServerTest.h"
+#include "support/ServiceScope.h"
+#include "support/TempHome.h"
 #include "support/WindowManager.h"
 #include "support/XvfbTest.h"
 #include "tools/MagnifierPanel.h"
@@ -43,7 +45,7 @@ protected:
 
 };
 
-TEST_F(RegionPickerOnX, DISABLED_Picks)
+ON_SERVER_TEST_F(RegionPickerOnX, Picks)
 {
     QStringList lines;
     ProgramTools tools({}, [&](const QString& line) { lines << line; });
@@ -84,10 +86,10 @@ TEST_F(RegionPickerOnX, DISABLED_Picks)
     EXPECT_TRUE(waitFor([&] { return keyboardFree(); }));
 }
 
-TEST_F(RegionPickerOnX, DISABLED_MagnifierCard)
+ON_SERVER_TEST_F(RegionPickerOnX, MagnifierCard)
 {
     TempHome home;
-    Prefs::resetShared();
+    ServiceScope freshPrefs{Prefs::resetShared};
     {
         ProgramTools tools;
         const QRect anchor(600, 700, 24, 24);
@@ -110,7 +112,6 @@ TEST_F(RegionPickerOnX, DISABLED_MagnifierCard)
         ASSERT_TRUE(waitFor([&] { return !panel.isOpen(); }));
         EXPECT_EQ(panel.outsideClose().closedAnchor(), QRectF(anchor));
     }
-    Prefs::resetShared();
 }
 
 } // namespace

@@ -1,5 +1,5 @@
-#include "model/ModelHarness.h"
 #include "platform/core/ScreenCoordinates.h"
+#include "support/ModelHarness.h"
 #include "toolbar/BarPlacement.h"
 #include "toolbar/ToolbarPanel.h"
 #include "tools/ShortcutHintController.h"
@@ -15,11 +15,7 @@ namespace {
 
 class ShortcutHintControllerTest : public ModelHarness {
 protected:
-    void TearDown() override
-    {
-        DisplayList::setCurrent(nullptr);
-        ModelHarness::TearDown();
-    }
+    std::optional<ServiceScope> displayScope;
 };
 
 TEST_F(ShortcutHintControllerTest, FollowsThePhaseStacksOnTheEchoCardAndGivesWayToQuestions)
@@ -27,7 +23,7 @@ TEST_F(ShortcutHintControllerTest, FollowsThePhaseStacksOnTheEchoCardAndGivesWay
     RecorderModel& m = make(false);
     const QRectF screen = QRectF(QGuiApplication::primaryScreen()->geometry());
     displays->setDisplays({SyntheticDisplayList::makeDisplay(QStringLiteral("DP-1"), QRectF(QPointF(), screen.size()))});
-    DisplayList::setCurrent(displays);
+    displayScope.emplace(displays);
     ToolbarPanel panel(new QWidget, nullptr);
     panel.setFrame(QRectF(100, 100, 400, 120), false);
     panel.show();

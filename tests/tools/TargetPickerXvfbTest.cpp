@@ -3,6 +3,7 @@
 // program's own Qt runs offscreen, so the checks run in a second run of the
 // program on the private server (the disabled test below).
 #include "platform/DisplayInfo.h"
+#include "support/DrivenTest.h"
 #include "support/OnServerTest.h"
 #include "support/XvfbTest.h"
 #include "tools/ProgramTools.h"
@@ -63,7 +64,7 @@ protected:
 
 };
 
-TEST_F(TargetPickerOnX, DISABLED_Picks)
+ON_SERVER_TEST_F(TargetPickerOnX, Picks)
 {
     const Window back = client(QRect(100, 100, 500, 350), "Back", 0x3060c0);
     const Window front = client(QRect(350, 300, 500, 350), "Front", 0xc06030);

@@ -2,8 +2,9 @@
 // out of recordings while one runs. The checks run in a second run of the
 // program on the private server (the disabled test below).
 #include "model/Stealth.h"
-#include "support/TempHome.h"
+#include "support/DrivenTest.h"
 #include "support/OnServerTest.h"
+#include "support/TempHome.h"
 #include "support/XvfbTest.h"
 #include "tools/ProgramTools.h"
 
@@ -34,7 +35,7 @@ protected:
     TempHome m_home;
 };
 
-TEST_F(TeleprompterOnX, DISABLED_Shows)
+ON_SERVER_TEST_F(TeleprompterOnX, Shows)
 {
     auto stealth = std::make_shared<Stealth>();
     ProgramTools tools({}, {}, {}, {}, [stealth](QWindow* w) { stealth->track(w); });

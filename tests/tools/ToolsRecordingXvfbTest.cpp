@@ -11,8 +11,10 @@
 #include "platform/core/UserDefaults.h"
 #include "platform/synthetic/SyntheticAudioInput.h"
 #include "prefs/Prefs.h"
+#include "support/DrivenTest.h"
 #include "support/MoviePictures.h"
 #include "support/OnServerTest.h"
+#include "support/ServiceScope.h"
 #include "support/TempHome.h"
 #include "support/XvfbTest.h"
 #include "toolbar/Confirm.h"
@@ -66,7 +68,7 @@ protected:
             return;
         if (QStandardPaths::findExecutable(QStringLiteral("ffmpeg")).isEmpty())
             GTEST_SKIP() << "ffmpeg is needed";
-        AudioInput::setCurrent(std::make_shared<SyntheticAudioInput>());
+        m_input.emplace(std::make_shared<SyntheticAudioInput>());
         Prefs::resetShared();
         UserDefaults& d = UserDefaults::standard();
         for (const char* key : {"micOn", "systemAudio", "cameraOn"})
@@ -98,7 +100,6 @@ protected:
         m_host.reset();
         m_model.reset();
         m_tools.reset();
-        AudioInput::setCurrent(nullptr);
         OnServerTest::TearDown();
     }
 
@@ -146,6 +147,7 @@ protected:
     QString suffix() const { return m_compositor ? QStringLiteral("-cm.png") : QStringLiteral(".png"); }
 
     TempHome home;
+    std::optional<ServiceScope> m_input;
     std::shared_ptr<Stealth> m_stealth = std::make_shared<Stealth>();
     std::shared_ptr<ProgramTools> m_tools;
     std::unique_ptr<RecorderModel> m_model;
@@ -153,7 +155,7 @@ protected:
     std::unique_ptr<ShortcutHintController> m_hints;
 };
 
-TEST_F(ToolsRecordingOnX, DISABLED_Follow)
+ON_SERVER_TEST_F(ToolsRecordingOnX, Follow)
 {
     // Red on the left third, grey between, blue on the right third.
     const QSize screen = QGuiApplication::primaryScreen()->geometry().size();
@@ -202,7 +204,7 @@ TEST_F(ToolsRecordingOnX, DISABLED_Follow)
     EXPECT_LT(reds.back(), 0.05);
 }
 
-TEST_F(ToolsRecordingOnX, DISABLED_Unrecorded)
+ON_SERVER_TEST_F(ToolsRecordingOnX, Unrecorded)
 {
     // A plain desktop: anything else in a frame is a window of ours.
     const QRect screen = QGuiApplication::primaryScreen()->geometry();

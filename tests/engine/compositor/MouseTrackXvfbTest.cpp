@@ -2,8 +2,8 @@
 #include "platform/x11/X11PointerService.h"
 #include "support/XvfbTest.h"
 
-#include <QElapsedTimer>
 #include <QEventLoop>
+#include <QTest>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -19,19 +19,7 @@ protected:
     MouseTrackXvfb() : XvfbTest(Client::open) {}
 
     // Runs the event loop until the condition holds (at most a few seconds).
-    static bool pumpUntil(const std::function<bool()>& condition)
-    {
-        QElapsedTimer clock;
-        clock.start();
-        while (!condition()) {
-            if (clock.elapsed() > 5000)
-                return false;
-            QEventLoop loop;
-            QTimer::singleShot(20, &loop, &QEventLoop::quit);
-            loop.exec();
-        }
-        return true;
-    }
+    static bool pumpUntil(const std::function<bool()>& condition) { return QTest::qWaitFor(condition, 5000); }
 };
 
 } // namespace

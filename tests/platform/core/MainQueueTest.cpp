@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QTest>
 #include <QThread>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -20,19 +21,7 @@ namespace {
 // Runs the event loop until the condition holds or the (generous) timeout passes.
 bool pumpUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 10s)
 {
-    if (condition())
-        return true;
-    QEventLoop loop;
-    QTimer poll;
-    poll.setInterval(2);
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (condition())
-            loop.quit();
-    });
-    QTimer::singleShot(timeout, &loop, &QEventLoop::quit);
-    poll.start();
-    loop.exec();
-    return condition();
+    return QTest::qWaitFor(condition, int(timeout.count()));
 }
 
 QThread* mainThread()

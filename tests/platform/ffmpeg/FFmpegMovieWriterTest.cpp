@@ -5,6 +5,7 @@
 #include "platform/ffmpeg/FFmpegHandles.h"
 #include "platform/ffmpeg/FFmpegMovieWriter.h"
 #include "platform/ffmpeg/MovieProbe.h"
+#include "support/DrivenTest.h"
 
 #include <gtest/gtest.h>
 
@@ -594,7 +595,7 @@ TEST(FFmpegMovieWriter, CanBeDestroyedInAnyState)
 // --- A writer killed in the middle of a recording ---
 
 // Run in a child process by the test below: records until it is killed.
-TEST(FFmpegMovieWriterChild, DISABLED_RecordsUntilKilled)
+CHILD_TEST(FFmpegMovieWriterChild, RecordsUntilKilled)
 {
     const QString path = qEnvironmentVariable("CORVESSA_WRITER_CHILD_OUT");
     if (path.isEmpty())

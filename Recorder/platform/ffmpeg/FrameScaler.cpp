@@ -1,5 +1,7 @@
 #include "platform/ffmpeg/FrameScaler.h"
 
+#include "platform/core/NV12Converter.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -41,6 +43,14 @@ bool FrameScaler::scale(const uint8_t* bgrx, int width, int height, size_t bytes
     const QRect place = placement(width, height, QSize(target.width(), target.height()), fit);
     if (place != QRect(0, 0, target.width(), target.height()))
         target.fill(0, 0, 0);
+    if (target.format() == PixelFormat::NV12VideoRange && place.size() == QSize(width, height)) {
+        // Same size: our own conversion, several times swscale's speed.
+        const SwsScaler::Picture to = SwsScaler::crop(target, place);
+        NV12Converter::convert(bgrx, ptrdiff_t(bytesPerRow), width, height,
+                               {const_cast<uint8_t*>(to.data[0]), to.stride[0], const_cast<uint8_t*>(to.data[1]),
+                                to.stride[1]});
+        return true;
+    }
     SwsScaler::Picture from;
     from.format = SwsScaler::Format::BGRX;
     from.width = width;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QPixmap>
 #include <QWidget>
 
 namespace corvessa {
@@ -22,6 +23,10 @@ protected:
 private:
     double m_cornerRadius;
     int m_margin;
+    // The card as last painted, and what it was painted for: a panel under
+    // a moving glow repaints many times a second, the card itself rarely changes.
+    QPixmap m_card;
+    qint64 m_cardPalette = 0;
 };
 
 } // namespace corvessa

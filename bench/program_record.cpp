@@ -1,7 +1,8 @@
 // The whole program recording, with its toolbar shown, against the engine
 // alone. A private Xvfb (1920x1080) with openbox, a private PulseAudio, and a
 // scene (this program with --scene: a square moving over dark grey at 60 fps);
-// the program is started with microphone and system audio on, Ctrl+Alt+R
+// the program is started with microphone and system audio on and its drawn
+// cursor off (so that it records what the engine alone records), Ctrl+Alt+R
 // starts the recording through its global hot key, and after the given time
 // SIGTERM saves it. From five seconds in, its resident memory and CPU time are read from /proc every
 // five seconds. Then the engine alone records the same scene with the same
@@ -192,6 +193,7 @@ int main(int argc, char** argv)
                                                  {QStringLiteral("saveFolderBookmark"), bookmark},
                                                  {QStringLiteral("soundLaunch"), false},
                                                  {QStringLiteral("micOn"), true},
+                                                 {QStringLiteral("cursorTheme"), 2},
                                                  {QStringLiteral("systemAudio"), true}})
                            .toJson());
     }

@@ -143,7 +143,7 @@ TEST(FrameScaler, RefusesBadInput)
 
 // The same-size NV12 conversion (our own loop) keeps the movie as swscale's
 // bilinear conversion made it: every sample within one level, placed inside an
-// aspect-fit frame too.
+// aspect-fit frame too, with black beside it.
 TEST(FrameScaler, SameSizeNv12MatchesSwscaleWithinOneLevel)
 {
     std::mt19937 rng(5);
@@ -161,6 +161,7 @@ TEST(FrameScaler, SameSizeNv12MatchesSwscaleWithinOneLevel)
     for (const QSize target : {QSize(w, h), QSize(w + 10, h)}) {
         auto ours = PixelBuffer::create(target.width(), target.height(), PixelFormat::NV12VideoRange);
         auto theirs = PixelBuffer::create(target.width(), target.height(), PixelFormat::NV12VideoRange);
+        ours->fill(255, 0, 0); // a recycled buffer: the bands beside the picture turn black
         FrameScaler scaler;
         ASSERT_TRUE(scaler.scale(src.data(), w, h, size_t(w) * 4, *ours, FrameScaler::Fit::AspectFit));
         const QRect place = FrameScaler::placement(w, h, target, FrameScaler::Fit::AspectFit);
@@ -168,6 +169,12 @@ TEST(FrameScaler, SameSizeNv12MatchesSwscaleWithinOneLevel)
         SwsScaler sws;
         ASSERT_TRUE(sws.scale(from, SwsScaler::crop(*theirs, place)));
         for (int y = 0; y < h; ++y) {
+            for (int x = 0; x < target.width(); ++x) {
+                if (place.contains(x, y))
+                    continue;
+                ASSERT_EQ(lumaAt(*ours, x, y), 16) << x << "," << y;
+                ASSERT_EQ(chromaAt(*ours, x, y), std::make_pair(uint8_t(128), uint8_t(128))) << x << "," << y;
+            }
             for (int x = 0; x < w; ++x) {
                 const QPoint at = place.topLeft() + QPoint(x, y);
                 ASSERT_LE(std::abs(lumaAt(*ours, at.x(), at.y()) - lumaAt(*theirs, at.x(), at.y())), 1) << x << "," << y;

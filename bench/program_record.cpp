@@ -11,7 +11,7 @@
 //   bench_program_record [minutes]      (default 10; fractions allowed)
 //
 // Prints the samples, `rss growth: <MB> MB/min` over the last half of the
-// recording (a straight line fitted to the samples), and the CPU seconds per
+// recording (the median slope between samples), and the CPU seconds per
 // recorded second of the program and of the engine alone. CORVESSA_PROGRAM
 // names another build of the program to run instead of this build's. With
 // PROGRAM_RECORD_WRAPPER set (a command and its arguments, such as
@@ -29,6 +29,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -117,26 +118,21 @@ bool readSample(pid_t pid, Sample& s)
     return true;
 }
 
-// The slope of a straight line through the samples, in MB per minute.
+// The growth in MB per minute: the median of the slopes between every two
+// samples, so that a single step (one more buffer taken for good while the
+// machine was busy) does not read as a steady climb, as it would in a
+// straight-line fit.
 double growthPerMinute(const std::vector<Sample>& samples)
 {
-    if (samples.size() < 2)
+    std::vector<double> slopes;
+    for (size_t i = 0; i < samples.size(); ++i)
+        for (size_t j = i + 1; j < samples.size(); ++j)
+            if (samples[j].at > samples[i].at)
+                slopes.push_back((samples[j].rssMB - samples[i].rssMB) / (samples[j].at - samples[i].at) * 60);
+    if (slopes.empty())
         return 0;
-    double mt = 0;
-    double mr = 0;
-    for (const Sample& s : samples) {
-        mt += s.at;
-        mr += s.rssMB;
-    }
-    mt /= double(samples.size());
-    mr /= double(samples.size());
-    double num = 0;
-    double den = 0;
-    for (const Sample& s : samples) {
-        num += (s.at - mt) * (s.rssMB - mr);
-        den += (s.at - mt) * (s.at - mt);
-    }
-    return den > 0 ? num / den * 60 : 0;
+    std::nth_element(slopes.begin(), slopes.begin() + long(slopes.size() / 2), slopes.end());
+    return slopes[slopes.size() / 2];
 }
 
 bool waitFor(const std::function<bool()>& done, double secs)
@@ -283,8 +279,9 @@ int main(int argc, char** argv)
         (seconds(self1.ru_utime) + seconds(self1.ru_stime) - seconds(self0.ru_utime) - seconds(self0.ru_stime))
         / recorded;
 
-    std::printf("rss growth: %.2f MB/min (last %.0f s; whole recording %.2f MB/min)\n", growthPerMinute(lastHalf),
-                lastHalf.back().at - lastHalf.front().at, growthPerMinute(samples));
+    std::printf("rss growth: %.2f MB/min (last %.0f s; whole recording %.2f MB/min, %.1f to %.1f MB)\n",
+                growthPerMinute(lastHalf), lastHalf.back().at - lastHalf.front().at, growthPerMinute(samples),
+                samples.front().rssMB, samples.back().rssMB);
     std::printf("CPU per recorded second: program %.3f, engine alone %.3f (over %.0f s), windows' share %.3f\n",
                 programCpu, engineCpu, engineSecs, programCpu - engineCpu);
     recording.reset();

@@ -13,6 +13,7 @@
 // Prints for both: CPU seconds per recorded second, peak memory, frames
 // written against expected, and the beep-minus-flash offset at start and end.
 
+#include "BenchAv.h"
 #include "BenchEngine.h"
 #include "BenchRig.h"
 
@@ -40,9 +41,9 @@
 
 // X11 last: its macros clash with names in Qt.
 #include <pulse/error.h>
-#include <pulse/simple.h>
 
-#include <X11/Xlib.h>
+#include "BenchScene.h"
+
 #include <X11/Xutil.h>
 
 using namespace corvessa;
@@ -58,13 +59,6 @@ constexpr double kBeepSeconds = 0.05;
 
 // ---------------------------------------------------------------- the scene
 
-int64_t nowNs()
-{
-    timespec t{};
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return int64_t(t.tv_sec) * 1000000000LL + t.tv_nsec;
-}
-
 // Plays the beeps (one every whole second from 1 s on) into the speakers and
 // the microphone sink, keeping the small buffers full. For each beep it
 // publishes when the sink plays it (now + latency - what is queued after it),
@@ -72,17 +66,9 @@ int64_t nowNs()
 // for a moment on a loaded machine.
 void playBeeps(double total, std::atomic<int64_t>* beepAt, std::atomic<bool>* failed, std::atomic<bool>* stop)
 {
-    pa_sample_spec spec{PA_SAMPLE_S16LE, kRate, 1};
-    pa_buffer_attr attr{};
-    attr.maxlength = uint32_t(-1);
-    attr.tlength = uint32_t(kRate * 2 / 20); // 50 ms
-    attr.prebuf = uint32_t(-1);
-    attr.minreq = uint32_t(-1);
-    attr.fragsize = uint32_t(-1);
     int err = 0;
-    pa_simple* speakers =
-        pa_simple_new(nullptr, "scene", PA_STREAM_PLAYBACK, "speakers", "beeps", &spec, nullptr, &attr, &err);
-    pa_simple* mic = pa_simple_new(nullptr, "scene", PA_STREAM_PLAYBACK, "mic", "beeps", &spec, nullptr, &attr, &err);
+    pa_simple* speakers = openScenePlayback("speakers", kRate, &err);
+    pa_simple* mic = openScenePlayback("mic", kRate, &err);
     if (!speakers || !mic) {
         std::fprintf(stderr, "scene: no playback: %s\n", pa_strerror(err));
         failed->store(true);
@@ -119,20 +105,14 @@ void playBeeps(double total, std::atomic<int64_t>* beepAt, std::atomic<bool>* fa
 // for 33 ms from the moment each beep plays.
 int runScene(double total)
 {
-    Display* dpy = XOpenDisplay(nullptr);
-    if (!dpy) {
+    const auto scene = openSceneWindow(kWidth, kHeight, 0x202020);
+    if (!scene) {
         std::fprintf(stderr, "scene: no display\n");
         return 1;
     }
-    const int screen = DefaultScreen(dpy);
-    XSetWindowAttributes attrs{};
-    attrs.override_redirect = True;
-    attrs.background_pixel = 0x202020;
-    const Window win = XCreateWindow(dpy, RootWindow(dpy, screen), 0, 0, kWidth, kHeight, 0, CopyFromParent,
-                                     InputOutput, CopyFromParent, CWOverrideRedirect | CWBackPixel, &attrs);
-    XMapRaised(dpy, win);
-    const GC gc = XCreateGC(dpy, win, 0, nullptr);
-    XSync(dpy, False);
+    Display* dpy = scene->dpy;
+    const Window win = scene->win;
+    const GC gc = scene->gc;
 
     std::atomic<int64_t> beepAt{0};
     std::atomic<bool> failed{false};
@@ -207,72 +187,13 @@ struct Analysis {
 Analysis analyse(const QString& movie)
 {
     Analysis a;
-    a.frames = run(QStringLiteral("ffprobe"),
-                   {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-select_streams"), QStringLiteral("v:0"),
-                    QStringLiteral("-count_frames"), QStringLiteral("-show_entries"),
-                    QStringLiteral("stream=nb_read_frames"), QStringLiteral("-of"), QStringLiteral("csv=p=0"), movie})
-                   .trimmed()
-                   .toLongLong();
-    const QList<QByteArray> ptsLines =
-        run(QStringLiteral("ffprobe"), {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-select_streams"),
-                                        QStringLiteral("v:0"), QStringLiteral("-show_entries"),
-                                        QStringLiteral("frame=pts_time"), QStringLiteral("-of"),
-                                        QStringLiteral("csv=p=0"), movie})
-            .split('\n');
-    std::vector<double> pts;
-    for (const auto& l : ptsLines)
-        if (!l.trimmed().isEmpty())
-            pts.push_back(l.trimmed().toDouble());
-    const double audioStart =
-        run(QStringLiteral("ffprobe"), {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-select_streams"),
-                                        QStringLiteral("a:0"), QStringLiteral("-show_entries"),
-                                        QStringLiteral("stream=start_time"), QStringLiteral("-of"),
-                                        QStringLiteral("csv=p=0"), movie})
-            .trimmed()
-            .toDouble();
-    const QByteArray luma = run(
-        QStringLiteral("ffmpeg"),
-        {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-i"), movie, QStringLiteral("-map"),
-         QStringLiteral("0:v:0"), QStringLiteral("-fps_mode"), QStringLiteral("passthrough"), QStringLiteral("-vf"),
-         QStringLiteral("scale=32:18,format=gray"), QStringLiteral("-f"), QStringLiteral("rawvideo"), QStringLiteral("-")});
-    const QByteArray pcm = run(QStringLiteral("ffmpeg"),
-                               {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-i"), movie,
-                                QStringLiteral("-map"), QStringLiteral("0:a:0"), QStringLiteral("-ac"), QStringLiteral("1"),
-                                QStringLiteral("-ar"), QString::number(kRate), QStringLiteral("-f"),
-                                QStringLiteral("s16le"), QStringLiteral("-")});
-
-    std::vector<double> flashes;
-    const int px = 32 * 18;
-    const size_t nFrames = std::min(pts.size(), size_t(luma.size() / px));
-    double prev = -1;
-    for (size_t i = 0; i < nFrames; ++i) {
-        const auto* p = reinterpret_cast<const uint8_t*>(luma.constData()) + i * px;
-        const double mean = std::accumulate(p, p + px, 0.0) / px;
-        if (prev >= 0 && mean - prev > 80)
-            flashes.push_back(pts[i]);
-        prev = mean;
-    }
-    std::vector<double> beeps;
-    const auto* s = reinterpret_cast<const int16_t*>(pcm.constData());
-    const size_t n = size_t(pcm.size() / 2);
-    long lastLoud = -kRate;
-    for (size_t i = 0; i < n; ++i) {
-        if (std::abs(int(s[i])) > 2000) {
-            if (long(i) - lastLoud > kRate * 3 / 10)
-                beeps.push_back(audioStart + double(i) / kRate);
-            lastLoud = long(i);
-        }
-    }
+    a.frames = probeStream(movie, QStringLiteral("v:0"), QStringLiteral("stream=nb_read_frames"), true).toLongLong();
+    const double audioStart = probeStream(movie, QStringLiteral("a:0"), QStringLiteral("stream=start_time")).toDouble();
+    const std::vector<double> flashes = flashTimes(movie);
+    const std::vector<double> beeps = loudOnsets(soundOf(movie), audioStart, 2000, 0.3);
     a.flashes = int(flashes.size());
     a.beeps = int(beeps.size());
-    for (double f : flashes) {
-        double best = 1e9;
-        for (double b : beeps)
-            if (std::abs(b - f) < std::abs(best))
-                best = b - f;
-        if (std::abs(best) < 0.5)
-            a.offsets.push_back(best);
-    }
+    a.offsets = onsetMinusFlash(flashes, beeps, 0.5);
     return a;
 }
 

@@ -1,13 +1,15 @@
-// How late the microphone starts in a movie. A private PulseAudio daemon has a
+// How late the sound starts in a movie. A private PulseAudio daemon has a
 // virtual microphone as many desktops make one: a null sink "mic" whose monitor
 // is remapped into a source ("stand_in_mic"), with another program (paplay)
-// playing a tone into the sink all along. The engine records a few seconds
-// from it (and from the monitor itself) on the synthetic screen through the
-// real writer, several times, and each movie is decoded with ffmpeg.
+// playing a tone into the sink all along, and another tone playing on the
+// speakers for system audio. The engine records a few seconds on the synthetic
+// screen through the real writer, several times for each combination of
+// sources (the microphone, the monitor itself as microphone, system audio with
+// the speakers muted and heard, both), and each movie is decoded with ffmpeg.
 //
 //   bench_mic_start [--runs N] [--seconds S]    (defaults 5 and 2)
 //
-// Prints, per microphone, the first audible sample minus the first frame in
+// Prints, per combination, the first audible sample minus the first frame in
 // each movie, and their median and worst.
 
 #include "SyntheticBenchEngine.h"
@@ -83,15 +85,25 @@ bool writeTone(const QString& path, double secs)
     return f.write(reinterpret_cast<const char*>(pcm.data()), qint64(pcm.size() * 2)) == qint64(pcm.size() * 2);
 }
 
-// One recording from `microphone`: the start latency in seconds, or nothing.
-std::optional<double> measure(const QString& microphone, double secs, const QString& movie)
+struct Sources {
+    const char* name;
+    const char* microphone; // null: none
+    bool systemAudio;
+    bool muteSpeakers = true;
+};
+
+// One recording: the start latency in seconds, or nothing.
+std::optional<double> measure(const Sources& sources, double secs, const QString& movie)
 {
     auto audio = std::make_shared<PulseAudioInput>();
     auto [display, source, engine] = benchrig::syntheticEngine(640, 360, audio);
     RecorderEngine::Config config;
     config.target = RecorderEngine::Target::display(display.id);
     config.fps = 30;
-    config.microphoneID = microphone;
+    if (sources.microphone)
+        config.microphoneID = QString::fromLatin1(sources.microphone);
+    config.systemAudio = sources.systemAudio;
+    config.muteSpeakers = sources.muteSpeakers;
     config.cursorTheme = CursorTheme::hidden;
     config.outputURL = movie;
     if (auto error = engine->startInner(config)) {
@@ -132,9 +144,14 @@ int main(int argc, char** argv)
         return 2;
     }
 
-    std::printf("microphone start latency (first audible sample - first frame), %d runs of %.1f s\n", runs, secs);
+    std::printf("sound start latency (first audible sample - first frame), %d runs of %.1f s\n", runs, secs);
     int failures = 0;
-    for (const char* microphone : {"stand_in_mic", "mic.monitor"}) {
+    const Sources combinations[] = {{"stand_in_mic", "stand_in_mic", false},
+                                    {"mic.monitor", "mic.monitor", false},
+                                    {"system audio", nullptr, true},
+                                    {"system, heard", nullptr, true, false},
+                                    {"mic + system", "stand_in_mic", true}};
+    for (const Sources& sources : combinations) {
         std::vector<double> ms;
         for (int i = 0; i < runs; ++i) {
             // Each run from a cold start, as the first recording after login:
@@ -147,23 +164,27 @@ int main(int argc, char** argv)
                 std::fprintf(stderr, "pulseaudio did not start\n");
                 return 1;
             }
-            QProcess player;
-            player.start(QStringLiteral("paplay"),
-                         {QStringLiteral("--latency-msec=20"), QStringLiteral("--device=mic"), tone});
-            if (!player.waitForStarted()) {
+            QProcess voice, music;
+            voice.start(QStringLiteral("paplay"),
+                        {QStringLiteral("--latency-msec=20"), QStringLiteral("--device=mic"), tone});
+            music.start(QStringLiteral("paplay"),
+                        {QStringLiteral("--latency-msec=20"), QStringLiteral("--device=speakers"), tone});
+            if (!voice.waitForStarted() || !music.waitForStarted()) {
                 std::fprintf(stderr, "paplay did not start\n");
                 return 1;
             }
             spin(0.5);
-            const auto latency = measure(QString::fromLatin1(microphone), secs, d.filePath(QStringLiteral("mic.mov")));
+            const auto latency = measure(sources, secs, d.filePath(QStringLiteral("mic.mov")));
             if (latency)
                 ms.push_back(*latency * 1000);
             else
                 ++failures;
-            player.kill();
-            player.waitForFinished();
+            for (QProcess* p : {&voice, &music}) {
+                p->kill();
+                p->waitForFinished();
+            }
         }
-        std::printf("  %-13s", microphone);
+        std::printf("  %-13s", sources.name);
         for (double v : ms)
             std::printf(" %6.0f", v);
         if (!ms.empty()) {

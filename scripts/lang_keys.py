@@ -4,7 +4,9 @@
 A key is the string-literal first argument of Loc::text(...), Loc::fill(...) or
 Loc::mark(...) or textKey(...) in Recorder/**/*.h and *.cpp (adjacent literals are joined, a
 QStringLiteral/QString/u"..."_s wrapper is looked through). Every table in
-Recorder/resources/lang/ must hold every key.
+Recorder/resources/lang/ must hold every key, except the English one (en.json):
+it holds only the texts whose key names another platform's programs or places,
+in Linux words, and each of its keys must be one the program looks up.
 
     scripts/lang_keys.py            report keys missing from any table (exit 1 if any)
     scripts/lang_keys.py --list     print every key, one JSON string a line
@@ -149,7 +151,11 @@ def main():
         return 0
 
     tables = {path.stem: json.loads(path.read_text(encoding="utf-8")) for path in sorted(TABLES.glob("*.json"))}
+    english = tables.pop("en", {})
     missing_any = False
+    for key in sorted(set(english) - set(keys)):
+        missing_any = True
+        print(f"en: {json.dumps(key, ensure_ascii=False)} is no key the program looks up")
     for key in sorted(keys):
         lacking = [code for code, table in tables.items() if key not in table]
         if lacking:
@@ -161,7 +167,7 @@ def main():
             for key in sorted(set(table) - set(keys)):
                 print(f"{code}: unused {json.dumps(key, ensure_ascii=False)}")
     if not missing_any:
-        print(f"{len(keys)} keys, every table complete")
+        print(f"{len(keys)} keys, every table complete, {len(english)} English texts in Linux words")
     return 1 if missing_any else 0
 
 

@@ -1,16 +1,20 @@
 #include "app/AppShell.h"
 
 #include "app/AppShortcuts.h"
+#include "app/DesktopSession.h"
 #include "app/DiscardConfirmation.h"
 #include "app/DockActions.h"
 #include "app/MainMenu.h"
 #include "app/MenuBuilders.h"
 #include "app/MenuRenderer.h"
+#include "app/RecoveryAlert.h"
+#include "app/SettingsResetNotice.h"
 #include "app/DockBadge.h"
 #include "app/FloatingStatusMenu.h"
 #include "app/SignalBridge.h"
 #include "app/StatusItem.h"
 #include "capture/AudioCapturePermission.h"
+#include "capture/SystemAudioTap.h"
 #include "engine/RecoveryJournal.h"
 #include "model/EngineControl.h"
 #include "model/RecorderModel.h"
@@ -48,9 +52,9 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QGuiApplication>
 #include <QMainWindow>
 #include <QMenu>
-#include <QMessageBox>
 #include <QTimer>
 #include <QWindow>
 
@@ -83,7 +87,8 @@ AppShell::AppShell()
 
 AppShell::~AppShell()
 {
-    SettingsWindow::discard();
+    // Made after the model, with a pointer to it: it goes first.
+    SettingsWindow::end();
     g_engineAtExit.reset();
     HotKeyCenter::shared().handlers.clear();
     HotKeyCenter::shared().onEscape = nullptr;
@@ -99,6 +104,9 @@ void AppShell::start()
     m_confirm = std::make_shared<Confirm>(keepOutOfRecordings);
 
     RecorderModelDependencies deps = RecorderModelDependencies::platform();
+    // A run that died while it muted the speakers left the sound on its private
+    // sink: the speakers play again before anything is shown.
+    SystemAudioTap::recoverAfterCrash(deps.audio);
     deps.stealth = m_stealth;
     auto tools = std::make_shared<ProgramTools>(&RecorderModelDependencies::otherWindows, deps.log, nullptr,
                                                 PlatformLoader::loadFloatingSurfaces(), keepOutOfRecordings);
@@ -172,7 +180,9 @@ void AppShell::buildBar()
     setup.bar.tools = toolActions();
     setup.bar.tools.openPenPalette = [](const QRect& anchor) { PenPalettePanel::shared().open(anchor); };
     setup.bar.showSettings = [this] { openSettings(); };
-    setup.bar.reveal = [](const QStringList& paths) { FileReveal::current()->showItems(paths); };
+    setup.bar.reveal = [](const QStringList& paths, FileReveal::Done done) {
+        FileReveal::current()->showItems(paths, std::move(done));
+    };
     setup.bar.confirmDiscard = [this](bool restart) { confirmDiscard(restart); };
     m_toolbar = std::make_unique<ToolbarHost>(*m_model, Prefs::shared(), std::move(setup));
     FloatingMenu::setShared(&m_toolbar->menu());
@@ -318,9 +328,16 @@ void AppShell::buildMenus()
     context.links = m_links;
     context.barVisible = [this] { return barVisible(); };
     context.toggleBar = [this] { toggleBar(); };
-    context.showSettings = [this](const QString& pane) { openSettings(SettingsPanes::fromRawValue(pane)); };
+    // "About Corvessa" always shows the about page and "Guide" the guide, on a
+    // pane already open as on one built later.
+    context.showSettings = [this](const QString& pane) {
+        const auto shown = SettingsPanes::fromRawValue(pane);
+        if (shown == SettingsPane::about)
+            AboutPane::show(AboutPane::Page::about);
+        openSettings(shown);
+    };
     context.showGuide = [this] {
-        AboutPane::openGuideNext = true;
+        AboutPane::show(AboutPane::Page::usage);
         openSettings(SettingsPane::about);
     };
     context.quit = [this] { m_model->requestQuit(); };
@@ -342,6 +359,7 @@ void AppShell::deferredStart()
     if (Prefs::shared().soundLaunch())
         Cues::play(Cues::Kind::launch);
     setupCrashSafety();
+    tellAboutTheSession();
     const auto permissions = Permissions::current();
     const bool screen = permissions->granted(Permissions::Kind::screen);
     if (!screen && !UserDefaults::standard().boolValue(QStringLiteral("screenPrompted")).value_or(false))
@@ -352,24 +370,24 @@ void AppShell::deferredStart()
     }, &Loc::text, m_model->dependencies().audio);
 }
 
+void AppShell::tellAboutTheSession()
+{
+    SettingsResetNotice::showIfPending(UserDefaults::standard());
+    if (DesktopSession::isWayland()) {
+        RecorderLog::write(QStringLiteral("[app] Wayland session: the interface runs on the %1 platform; "
+                                          "recordings show only X11 windows")
+                               .arg(QGuiApplication::platformName()));
+        m_model->flash(DesktopSession::waylandNotice());
+    }
+}
+
 void AppShell::setupCrashSafety()
 {
     if (m_crashSafetyReady)
         return;
     m_crashSafetyReady = true;
     QTimer::singleShot(1200, this, [] {
-        RecoveryJournal::checkAtLaunch([](const RecoveryJournal::Announcement& a) {
-            QMessageBox box(QMessageBox::Warning, a.title, a.message);
-            for (const QString& title : a.buttons)
-                box.addButton(title, QMessageBox::AcceptRole);
-            box.winId();
-            DialogPlacement::present(box.windowHandle());
-            box.exec();
-            const auto buttons = box.buttons();
-            if (a.kind == RecoveryJournal::Announcement::Kind::Recovered && !buttons.isEmpty()
-                && box.clickedButton() == buttons.first())
-                RecoveryJournal::reveal(a);
-        });
+        RecoveryJournal::checkAtLaunch(&RecoveryAlert::run);
     });
     m_powerOff = PowerOffNotice::current();
     m_powerOff->setOnPowerOff([this] { onPowerOff(); });
@@ -377,6 +395,7 @@ void AppShell::setupCrashSafety()
         m_powerOff->inhibit();
     m_signals = std::make_unique<SignalBridge>();
     connect(m_signals.get(), &SignalBridge::received, this, &AppShell::onSignal);
+    RecorderLog::write(QStringLiteral("[exit] SIGTERM and SIGHUP now save a recording before the program ends"));
 }
 
 void AppShell::onSignal(int)

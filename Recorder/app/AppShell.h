@@ -67,6 +67,8 @@ private:
     void setupStatusItem();
     void deferredStart();
     void setupCrashSafety();
+    // What the user must hear once at start: settings that were reset, a Wayland session.
+    void tellAboutTheSession();
     void onSignal(int signalNumber);
     void onPowerOff();
     // Asks `title` with the recording paused; on OK the recording is discarded.

@@ -1,7 +1,8 @@
 #include "app/MenuRenderer.h"
 
+#include "prefs/KeyBinding.h"
+
 #include <QAction>
-#include <QKeySequence>
 #include <QMenu>
 #include <QMenuBar>
 
@@ -46,13 +47,12 @@ void addEntry(QWidget* owner, const MenuNode& entry)
         owner->addAction(sub->menuAction());
         return;
     }
-    auto* action = new QAction(shownTitle(entry.title), owner);
+    auto* action = new QAction(owner);
+    KeyBinding::setMenuKey(*action, shownTitle(entry.title), entry.keyText);
     action->setObjectName(entry.identifier);
     action->setCheckable(entry.checkable);
     action->setChecked(entry.checked);
     action->setEnabled(entry.enabled);
-    if (!entry.keyText.isEmpty())
-        action->setShortcut(QKeySequence(entry.keyText, QKeySequence::PortableText));
     if (entry.action) {
         QObject::connect(action, &QAction::triggered, action, [run = entry.action] { run(); });
     }

@@ -1,5 +1,7 @@
 #include "app/WindowCommands.h"
 
+#include "platform/PasteGuard.h"
+
 #include <QApplication>
 #include <QMetaObject>
 #include <QWidget>
@@ -23,6 +25,9 @@ bool WindowCommands::edit(const QByteArray& method)
 {
     QWidget* w = QApplication::focusWidget();
     if (!w || w->metaObject()->indexOfMethod(method + "()") < 0)
+        return false;
+    // Edit › Paste goes past the field's own guard.
+    if (method == "paste" && !PasteGuard::hasData(QClipboard::Clipboard))
         return false;
     return QMetaObject::invokeMethod(w, method.constData());
 }

@@ -1,9 +1,10 @@
 #include "app/AppShell.h"
+#include "app/DesktopSession.h"
 #include "app/LaunchArguments.h"
 #include "platform/DialogPlacement.h"
 #include "platform/PlatformLoader.h"
-#include "platform/PowerOffNotice.h"
 #include "platform/SingleInstance.h"
+#include "platform/core/ProcessServices.h"
 #include "prefs/Loc.h"
 
 #include <QApplication>
@@ -23,6 +24,8 @@ int main(int argc, char** argv)
     // rather than kill the program before it can finish a recording.
     std::signal(SIGPIPE, SIG_IGN);
     Loc::load();
+    // Capture goes through X11: in a Wayland session the interface joins it on XWayland.
+    DesktopSession::chooseInterfacePlatform();
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Corvessa"));
@@ -30,6 +33,10 @@ int main(int argc, char** argv)
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/corvessa.png")));
     // Closing a window never ends the program; only Quit does.
     QApplication::setQuitOnLastWindowClosed(false);
+
+    // Every process-wide service ends before the application object does,
+    // whichever way main is left (a later launch returns early).
+    ProcessServices::Scope services;
 
     // "--action <id>" asks the running program to do something (the launcher's
     // actions); a plain launch asks it to show itself.
@@ -43,8 +50,10 @@ int main(int argc, char** argv)
     AppShell* shell = nullptr;
     const auto instance = SingleInstance::current();
     if (!instance->claim([&shell](const QString& text) {
+            // Answered first, run afterwards: an action may open a question
+            // that waits for the user, and the launch that sent it must not.
             if (shell)
-                shell->handleMessage(text);
+                QTimer::singleShot(0, shell, [shell, text] { shell->handleMessage(text); });
         })) {
         const bool delivered = instance->send(message);
         std::fprintf(stderr, delivered ? "Corvessa is already running.\n"
@@ -53,6 +62,10 @@ int main(int argc, char** argv)
     }
 
     DialogPlacement::setWindowHints(PlatformLoader::loadWindowHints());
+    ProcessServices::atEnd([] {
+        DialogPlacement::setWindowHints(nullptr);
+        DialogPlacement::setRegistrar({});
+    });
     AppShell appShell;
     shell = &appShell;
     appShell.start();
@@ -61,8 +74,5 @@ int main(int argc, char** argv)
         QTimer::singleShot(500, &appShell, [&appShell, message] { appShell.handleMessage(message); });
     const int status = app.exec();
     shell = nullptr;
-    // Their sockets and bus objects must go while the application still exists.
-    SingleInstance::setCurrent(nullptr);
-    PowerOffNotice::setCurrent(nullptr);
     return status;
 }

@@ -105,6 +105,11 @@ VideoDeviceChoice ScreenVideoCapabilities::normalized(const std::optional<VideoD
         if (const auto parsed = parseDecimalInteger(choice->resolution))
             number = *parsed;
     }
+    // A wanted short side at or above the target's own is its native size: the
+    // default 1080 on a 1080p screen records 1920×1080 rather than falling to
+    // a smaller size.
+    if (number >= 1 && number >= size.shortSide())
+        number = 0;
     const std::vector<int> offered = resolutions();
     if (std::find(offered.begin(), offered.end(), number) == offered.end()) {
         number = 0;

@@ -46,8 +46,8 @@ struct ScreenVideoCapabilities {
     // "720p · 1114×720", or for 0 the translated "Native" and the native size.
     QString label(int choice, const TextLookup& text) const;
     // A remembered choice turned into one this target offers: an offered short
-    // side stays, anything else becomes the largest offered one up to 1080 (or
-    // native); the rate becomes the offered one nearest to it (30 without a
+    // side stays, one at or above the target's short side is native (0),
+    // anything else becomes the largest offered one up to 1080 (or native); the rate becomes the offered one nearest to it (30 without a
     // choice), the lower on a tie.
     VideoDeviceChoice normalized(const std::optional<VideoDeviceChoice>& choice) const;
 

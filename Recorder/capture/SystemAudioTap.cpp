@@ -40,7 +40,7 @@ void SystemAudioTap::prepare()
 {
     teardown(); // a second prepare replaces the first
     try {
-        m_stream = m_input->openSystemAudio(m_muteSpeakers);
+        m_stream = m_input->openSystemAudio(m_muteSpeakers, m_microphone);
     } catch (const AudioInputError& e) {
         setHandler(nullptr);
         m_running = false;

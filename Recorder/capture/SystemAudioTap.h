@@ -70,6 +70,9 @@ public:
     void stop();
     // Changes the mute setting: at once while running, else at the next resume.
     void setMute(bool on);
+    // The microphone recorded beside (empty: the default source). Muting never
+    // takes the streams that play into the output it records. Before prepare.
+    void setMicrophone(const QString& source) { m_microphone = source; }
 
     bool muteSpeakers() const { return m_muteSpeakers; }
     bool isRunning() const { return m_running; }
@@ -95,6 +98,7 @@ private:
     [[noreturn]] void fail(const char* english, const QString& detail = {});
 
     bool m_muteSpeakers;
+    QString m_microphone;
     std::shared_ptr<Delivery> m_delivery = std::make_shared<Delivery>();
     std::atomic<bool> m_running{false};
     bool m_needsRebuild = false;

@@ -83,7 +83,7 @@ void AudioTimelineMixer::write(SourceState& s, const float* frames, int64_t coun
         m_discarded += late;
         i += late;
     }
-    const int64_t limit = m_cursor + windowFrames;
+    const int64_t limit = horizon();
     while (i < count && at + i < limit) {
         const int64_t pos = at + i;
         const int64_t offset = pos % blockFrames;
@@ -104,7 +104,7 @@ void AudioTimelineMixer::write(SourceState& s, const float* frames, int64_t coun
         }
         i += run;
     }
-    m_discarded += count - i; // more than a second ahead of the output
+    m_discarded += count - i; // more than a second ahead of the target
 }
 
 void AudioTimelineMixer::bridge(SourceState& s, int64_t from, int64_t to, float nextLeft, float nextRight)
@@ -122,7 +122,7 @@ void AudioTimelineMixer::bridge(SourceState& s, int64_t from, int64_t to, float 
     const int64_t gap = to - from;
     for (int64_t k = 1; k <= gap; ++k) {
         const int64_t pos = from + k - 1;
-        if (pos < m_cursor || pos >= m_cursor + windowFrames)
+        if (pos < m_cursor || pos >= horizon())
             continue;
         Block& block = s.blocks[pos / blockFrames];
         const int64_t slot = pos % blockFrames;
@@ -133,6 +133,18 @@ void AudioTimelineMixer::bridge(SourceState& s, int64_t from, int64_t to, float 
         block.samples[2 * slot + 1] = r0 + (r1 - r0) * t;
         block.occupied[slot] = true;
     }
+}
+
+int64_t AudioTimelineMixer::due(int64_t target)
+{
+    m_target = std::max(m_target, target);
+    int64_t until = target;
+    for (const SourceState& s : m_sources) {
+        // Behind the target but still within reach: its next buffers are on their way.
+        if (s.lastEnd && *s.lastEnd < target && target - *s.lastEnd <= waitFrames)
+            until = std::min(until, *s.lastEnd);
+    }
+    return std::max(until, m_cursor);
 }
 
 std::optional<SampleBuffer> AudioTimelineMixer::sample(int64_t until, MediaTime origin, bool final) const
@@ -186,6 +198,7 @@ AudioTimelineMixer AudioTimelineMixer::snapshot() const
     AudioTimelineMixer copy;
     copy.m_sources = m_sources;
     copy.m_cursor = m_cursor;
+    copy.m_target = m_target;
     return copy;
 }
 

@@ -4,6 +4,7 @@
 #include "platform/core/MediaTime.h"
 #include "platform/core/SampleBuffer.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <map>
@@ -16,9 +17,11 @@ namespace corvessa {
 // frames from the first video frame, and hands the mix out in 10 ms blocks.
 //
 // Small timestamp jitter is absorbed by gluing a run to the end of the source's
-// previous run; short holes are bridged, longer ones stay silent; audio that
-// arrives behind the output or more than a second ahead of it is dropped and
-// counted. Used from the engine queue only.
+// previous run; short holes are bridged, longer ones stay silent. The output
+// waits for a source that is late but still delivering (due()), so sound that
+// reaches the engine late under load is still placed at its own time; audio
+// that arrives behind the output all the same, or more than a second ahead of
+// the drain's target, is dropped and counted. Used from the engine queue only.
 class AudioTimelineMixer {
 public:
     enum class Source { system = 0, microphone = 1 };
@@ -26,7 +29,12 @@ public:
     static constexpr int64_t blockFrames = 480;   // 10 ms
     static constexpr int64_t glueFrames = 240;    // jitter absorbed either way (5 ms)
     static constexpr int64_t bridgeFrames = 960;  // longest hole bridged (20 ms)
-    static constexpr int64_t windowFrames = 48000; // how far ahead of the output audio is kept (1 s)
+    static constexpr int64_t windowFrames = 48000; // how far ahead of the drain's target audio is kept (1 s)
+    // How far the output may stay behind the drain's target waiting for a late
+    // source (30 s). Under heavy load a source's buffers can reach the engine
+    // seconds after they were captured; a source further behind than this counts
+    // as gone, and the output moves on without it.
+    static constexpr int64_t waitFrames = 30 * 48000;
 
     // Output frame of a movie time: max(0, round(48000 * (time - origin))), exactly.
     static int64_t outputFrame(MediaTime time, MediaTime origin);
@@ -35,6 +43,12 @@ public:
     // timeline gives them. False (and nothing placed) when the buffer is not
     // 48 kHz float stereo interleaved, has no samples or has no time.
     bool place(const SampleBuffer& buffer, Source source, const RecordingTimeline& timeline);
+
+    // Where the drain may mix up to when it aims at output frame `target`: the
+    // target, but no further than the end of what a source has delivered while
+    // that source is less than waitFrames behind; never behind the cursor.
+    // Remembers the target, from which the window ahead is counted.
+    int64_t due(int64_t target);
 
     // The next chunk of the mix, up to output frame `until`, stamped
     // origin + cursor/48000: 480 frames when at least that many are due; with
@@ -68,9 +82,12 @@ private:
     const SourceState& state(Source s) const { return m_sources[size_t(s)]; }
     void bridge(SourceState& s, int64_t from, int64_t to, float nextLeft, float nextRight);
     void write(SourceState& s, const float* frames, int64_t count, int64_t at);
+    // The first output frame beyond the window of audio kept ahead.
+    int64_t horizon() const { return std::max(m_cursor, m_target) + windowFrames; }
 
     std::array<SourceState, 2> m_sources;
     int64_t m_cursor = 0;
+    int64_t m_target = 0; // the drain's last target
     int64_t m_discarded = 0;
     int64_t m_overlap = 0;
     int64_t m_resyncs = 0;

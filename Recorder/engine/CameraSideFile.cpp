@@ -42,7 +42,7 @@ QString CameraSideFile::cameraFilePath(const QString& screenPath, int segment)
         base.chop(screenSuffix.size());
     const QString suffix =
         segment == 0 ? QStringLiteral(" Camera") : QStringLiteral(" Camera ") + QString::number(segment + 1);
-    return QDir(info.path()).filePath(base + suffix + QStringLiteral(".mov"));
+    return QDir(info.path()).filePath(base + suffix + MovieWriter::fileExtension);
 }
 
 CameraSideFile::CameraSideFile(Host host, double drainSeconds, double pollSeconds)
@@ -259,8 +259,10 @@ void CameraSideFile::placeSound(const SampleBuffer& buffer, const RecordingTimel
     m_cameraMixer.place(buffer, AudioTimelineMixer::Source::microphone, timeline);
 }
 
-void CameraSideFile::drainSound(int64_t frames, MediaTime origin, bool final, bool withSound)
+void CameraSideFile::drainSound(int64_t target, MediaTime origin, bool final, bool withSound)
 {
+    // Its own mixer waits for a late microphone on its own.
+    const int64_t frames = final ? target : m_cameraMixer.due(target);
     if (m_camWriter && m_camHasAudio && withSound) {
         if (m_camWriter->status() == MovieWriter::Status::Writing)
             m_guard.appendSound(*m_camWriter, m_cameraMixer, frames, origin, final, kSoundLabel);

@@ -80,10 +80,11 @@ public:
 
     // Microphone sound, placed for the segments' sound track.
     void placeSound(const SampleBuffer& buffer, const RecordingTimeline& timeline);
-    // Writes the sound up to output frame `frames`; without an open file or
+    // Writes the sound up to output frame `target` (or, before the final drain,
+    // as far towards it as a late microphone allows); without an open file or
     // without the microphone the sound keeps pace silently, so that a file opened
     // later starts in step.
-    void drainSound(int64_t frames, MediaTime origin, bool final, bool withSound);
+    void drainSound(int64_t target, MediaTime origin, bool final, bool withSound);
 
     // Stop: whether the open segment's sound is still short of `endFrame`.
     bool soundPending(int64_t endFrame) const;

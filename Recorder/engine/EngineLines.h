@@ -48,6 +48,9 @@ struct EngineLines {
     static constexpr EngineLine drainTimeout{
         textKey("Audio write error: final buffer could not drain before timeout; available recording saved.")};
     static constexpr EngineLine saveFailed{textKey("Save failed: %@")};
+    // Seconds of sound that reached the engine too late even for the waiting mix.
+    static constexpr EngineLine soundDropped{
+        textKey("%@ s of sound arrived too late under heavy load and is missing from the recording.")};
     static constexpr EngineLine audioSync{"[audio-sync] late=%@ overlap=%@ resync=%@ frames=%@"};
     static constexpr EngineLine completed{"File completed"};
     static constexpr EngineLine cameraSizeChanged{

@@ -536,6 +536,7 @@ std::optional<RecorderError> RecorderEngine::startInner(const Config& given)
     if (config.systemAudio) {
         tap = std::make_unique<SystemAudioTap>(config.muteSpeakers, [](const QString& s) { return Loc::text(s); },
                                                services.audioInput);
+        tap->setMicrophone(config.microphoneID.value_or(QString()));
         try {
             tap->prepare();
         } catch (const SystemAudioTap::TapError& e) {
@@ -1010,7 +1011,9 @@ void RecorderEngine::drainAudio(bool final)
         return;
     const MediaTime end = final ? m_lastAdjusted + m_frameInterval
                                 : m_timeline.boundary(HostClock::now() - MediaTime::fromSeconds(audioLagSeconds));
-    const int64_t frames = AudioTimelineMixer::outputFrame(end, m_firstPTS);
+    const int64_t target = AudioTimelineMixer::outputFrame(end, m_firstPTS);
+    // Mixed 0.35 s behind real time, or later while a source is late under load.
+    const int64_t frames = final ? target : m_audioMixer.due(target);
 
     if (recordsAudio()) {
         if (m_writer && m_hasAudioIn && m_writer->status() == MovieWriter::Status::Writing)
@@ -1019,7 +1022,7 @@ void RecorderEngine::drainAudio(bool final)
         m_audioMixer.commit(frames - m_audioMixer.cursor());
     }
     // The camera file's sound: the microphone alone.
-    m_cameraFile.drainSound(frames, m_firstPTS, final, recordsMicrophone());
+    m_cameraFile.drainSound(target, m_firstPTS, final, recordsMicrophone());
 }
 
 void RecorderEngine::drainVideoSync(bool flush, MediaTime now)
@@ -1598,6 +1601,10 @@ void RecorderEngine::resultStep(const std::shared_ptr<StopRun>& run)
     // A camera file that failed keeps the journal, so the next launch names the files.
     if (!m_cameraFile.cameraSaveFailed())
         RecoveryJournal::end();
+    if (m_audioMixer.discarded() >= droppedSoundNotice) {
+        const double lost = double(m_audioMixer.discarded()) / AudioNormalizer::outputRate;
+        emitLine(Line::soundDropped({QString::number(lost, 'f', 1)}));
+    }
     emitLine(Line::audioSync({QString::number(m_audioMixer.discarded()), QString::number(m_audioMixer.overlap()),
                               QString::number(m_audioMixer.resyncs()), QString::number(m_audioMixer.cursor())}));
     emitLine(Line::completed());

@@ -141,6 +141,9 @@ public:
     static constexpr int maxFps = 120;
     static constexpr double heartbeatMinInterval = 1.0 / 60; // never faster than 60 Hz, whatever the frame rate
     static constexpr double audioLagSeconds = 0.350;         // audio is mixed this far behind real time
+    // Sound lost beyond this (0.1 s, in 48 kHz frames) is told to the user; less
+    // is the odd buffer cut at a pause or a resync, not heard as a gap.
+    static constexpr int64_t droppedSoundNotice = 4800;
     static constexpr double micSilenceSeconds = 4.0;
     static constexpr double diskCheckEvery = 10.0;
     static constexpr uint64_t lowDiskBytes = 1073741824; // below 1 GiB the owner stops the recording

@@ -2,6 +2,7 @@
 
 #include "platform/core/RecorderLog.h"
 #include "platform/FileReveal.h"
+#include "platform/MovieWriter.h"
 #include "platform/core/MainQueue.h"
 #include "platform/core/RegularFile.h"
 #include "platform/ffmpeg/MovieProbe.h"
@@ -18,6 +19,7 @@
 #include <QSet>
 #include <QThreadPool>
 
+#include <algorithm>
 #include <cmath>
 #include <mutex>
 #include <utility>
@@ -43,6 +45,12 @@ State& state()
 {
     static State s;
     return s;
+}
+
+bool noSample(const MovieProbe::Result& probe)
+{
+    return std::all_of(probe.streams.begin(), probe.streams.end(),
+                       [](const MovieProbe::Stream& s) { return s.packets == 0; });
 }
 
 } // namespace
@@ -155,15 +163,15 @@ std::vector<RecoveryJournal::Found> RecoveryJournal::inspect(const Entry& entry,
         seen.insert(path);
         // We write absolute paths only; a relative one would name a file
         // wherever this process happens to run.
-        if (!QDir::isAbsolutePath(path))
+        if (!QDir::isAbsolutePath(path) || !path.endsWith(MovieWriter::fileExtension))
             continue;
-        // Only a regular file can be one of our movies: a FIFO would block the
-        // reader for ever, and a device or a folder is no recording. One that is
+        // Only a regular file of this user can be one of our movies: a FIFO
+        // would block the reader for ever, a device or a folder is no recording,
+        // and a link or someone else's file is not what we wrote. One that is
         // there but cannot be opened is reported, as not playable.
-        const RegularFile movie(path);
-        const bool there = movie.isOpen()
-            || (movie.status() == RegularFile::Status::Unreadable && QFileInfo(path).isFile());
-        if (!there)
+        const RegularFile movie(path, RegularFile::Links::Refuse);
+        const bool there = movie.isOpen() || movie.status() == RegularFile::Status::Unreadable;
+        if (!there || !movie.ownedByUser())
             continue;
         Found f{path};
         if (movie.isOpen()) {
@@ -173,6 +181,7 @@ std::vector<RecoveryJournal::Found> RecoveryJournal::inspect(const Entry& entry,
                 f.seconds = probe.seconds;
                 f.playable = probe.playable && probe.seconds > minimumPlayableSeconds;
             }
+            f.empty = movie.size() == 0 || (probe.opened && !probe.torn && !probe.timedOut && noSample(probe));
             if (probe.timedOut)
                 RecorderLog::write(QStringLiteral("[recovery] stopped reading %1 at the time limit; it may be longer")
                                        .arg(QFileInfo(path).fileName()));
@@ -256,6 +265,16 @@ std::optional<RecoveryJournal::LaunchReport> RecoveryJournal::checkNow()
     }
     LaunchReport report;
     report.found = inspect(*entry);
+    // A file with nothing in it is no recording to tell about: it goes.
+    std::erase_if(report.found, [](const Found& f) {
+        if (!f.empty)
+            return false;
+        const bool removed = QFile::remove(f.path);
+        RecorderLog::write(QStringLiteral("[recovery] %1 %2: nothing was recorded into it")
+                               .arg(removed ? QStringLiteral("removed") : QStringLiteral("could not remove"),
+                                    QFileInfo(f.path).fileName()));
+        return removed;
+    });
     report.logLine = logLine(report.found);
     RecorderLog::write(report.logLine);
     report.announcement = announcement(report.found);

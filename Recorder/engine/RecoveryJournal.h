@@ -37,6 +37,9 @@ public:
         QString path;
         double seconds = 0;    // how long it plays; 0 when unknown
         bool playable = false; // it plays and is longer than 0.2 s
+        // Nothing was recorded into it: empty, or a movie header without a
+        // single sample (the recording was cut before its first one landed).
+        bool empty = false;
 
         bool operator==(const Found&) const = default;
     };
@@ -47,7 +50,7 @@ public:
         Kind kind = Kind::Interrupted;
         QString title;
         QString message;
-        // Recovered: "Show in Finder" then "OK"; interrupted: "OK".
+        // Recovered: "Show in Finder" (it reads "Show in Folder") then "OK"; interrupted: "OK".
         QStringList buttons;
         // The playable files, shown by reveal() when the first button is chosen.
         QStringList playablePaths;
@@ -91,18 +94,20 @@ public:
     static QByteArray encode(const Entry& entry);
     static std::optional<Entry> decode(const QByteArray& data);
 
-    // Examines the listed files in order, each once and at most maximumFiles;
-    // missing ones and anything but regular files (folders, devices, FIFOs) are
-    // left out. Reading stops at the deadline: files not read by then are
+    // Examines the listed files in order, each once and at most maximumFiles.
+    // Only what can be a movie of ours counts: a regular file (not a link, a
+    // folder, a device or a FIFO) of this user, named with the movie extension,
+    // at an absolute path; anything else is left out, as a journal can be
+    // tampered with. Reading stops at the deadline: files not read by then are
     // reported with what is known.
     static std::vector<Found> inspect(const Entry& entry);
     static std::vector<Found> inspect(const Entry& entry, std::chrono::steady_clock::time_point deadline);
 
     // The launch check, all at once on the calling thread: takes a journal left
-    // behind (deleting it), examines its files and logs what it found. Nothing
-    // when there was no journal, when it cannot be read or decoded (it is then
-    // left where it is), when it was marked finished, or when this process is
-    // recording.
+    // behind (deleting it), examines its files, removes those that hold nothing
+    // and logs what it found. Nothing when there was no journal, when it cannot
+    // be read or decoded (it is then left where it is), when it was marked
+    // finished, or when this process is recording.
     static std::optional<LaunchReport> checkNow();
     // The same off the main thread; `announce` then runs on the main thread when
     // there is something to show. Returns at once.

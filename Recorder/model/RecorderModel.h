@@ -298,18 +298,24 @@ public:
     // "Corvessa 2024-03-05 14.07.09[ Screen].mov" in `folder`, with " 2", " 3"...
     // before the extension while such a file exists.
     static QString outputPath(const QString& folder, const QDateTime& start, bool separateCamera);
+    // Does nothing, and says so in the log, while a question holds the
+    // recording paused: its answer decides.
     void togglePause();
     bool resuming() const { return m_resuming; }
     // A question during a recording, which is paused while it is open.
     bool askPaused(const QString& title, const QString& message, const QString& ok);
+    // Whether a question asked with askPaused is open.
+    bool questionHolds() const { return m_questionHolds; }
     void requestStop();
     void stop();
     void discard(bool thenRecord);
     void backToReady();
     void requestQuit();
+    // Ends at once during the countdown: it is cancelled and nothing starts.
     void quit();
     // Saves a running recording (or waits for the start or the save under
-    // way, at most 15 s), then calls `done`.
+    // way, at most 15 s), then calls `done`. A countdown is cancelled and
+    // `done` called at once.
     void saveAndExit(std::function<void()> done);
     static constexpr double settleLimitSeconds = 15;
     static constexpr double resumeDelay = 0.4;
@@ -382,6 +388,8 @@ private:
     void push(LevelThrottle& throttle, const LevelStats& stats, bool mic);
     void flushThrottles();
     std::optional<QString> defaultMicID() const;
+    // Whether `id` names a microphone of the list; none and "" never do.
+    bool micListed(const std::optional<QString>& id) const;
     void setMicID(const std::optional<QString>& id);
 
     // Camera.
@@ -408,6 +416,9 @@ private:
     void countdownStep(int n, std::optional<DisplayInfo> screen);
     void settleAndLaunch();
     void launch();
+    // Cancels a countdown (or the start cue after it) before the engine is
+    // asked to start; false when there is none to cancel.
+    bool cancelCountdown();
     void startSettled();
     RecorderEngine::Config makeConfig();
     void resumeSteps();
@@ -488,6 +499,8 @@ private:
     bool m_stopInFlight = false;
     std::optional<QString> m_saveFailure; // the writer's reason, when it failed mid-recording
     bool m_resuming = false;
+    bool m_engineStarting = false; // from launch() until the engine answered
+    bool m_questionHolds = false;  // askPaused's question is open
     QString m_outputFile;
     Scheduler::TimerRef m_startTimer;
     Scheduler::TimerRef m_resumeTimer;

@@ -174,6 +174,11 @@ std::optional<QString> RecorderModel::defaultMicID() const
     return std::nullopt;
 }
 
+bool RecorderModel::micListed(const std::optional<QString>& id) const
+{
+    return id && std::any_of(m_micDevices.begin(), m_micDevices.end(), [&](const AudioDevice& d) { return d.name == *id; });
+}
+
 void RecorderModel::startMonitor()
 {
     if (m_phase.isLive())

@@ -272,11 +272,7 @@ void RecorderModel::devicesChanged()
         return;
     publish(m_micDevices, MicMonitor::devices(m_deps.audio), Field::micDevices);
     refreshCameraDevices();
-    const auto listed = [this](const std::optional<QString>& id) {
-        return id && std::any_of(m_micDevices.begin(), m_micDevices.end(),
-                                 [&](const AudioDevice& d) { return d.name == *id; });
-    };
-    if (m_preferredMicID && m_preferredMicID != m_micID && listed(m_preferredMicID)) {
+    if (m_preferredMicID && m_preferredMicID != m_micID && micListed(m_preferredMicID)) {
         setMicID(m_preferredMicID);
         if (m_phase.is(Phase::Kind::ready))
             startMonitor();
@@ -291,7 +287,7 @@ void RecorderModel::devicesChanged()
         m_deps.log(QStringLiteral("Device list: Microphone ") + listNotation(mics) + QStringLiteral("; Camera ")
                    + listNotation(cameras));
     }
-    if (!listed(m_micID)) {
+    if (!micListed(m_micID)) {
         setMicID(defaultMicID());
         if (m_phase.is(Phase::Kind::ready))
             startMonitor();

@@ -31,6 +31,10 @@ void RecorderModel::handleEvent(const QString& line)
             return;
         }
     }
+    if (line.contains(QLatin1String("of sound arrived too late"))) {
+        setScreenNotice(Loc::reverse(line));
+        return;
+    }
     if (line.startsWith(QLatin1String("Insufficient disk space"))) {
         setScreenNotice(Loc::reverse(line));
         stop();

@@ -10,6 +10,7 @@
 #include "model/EngineControl.h"
 #include "model/IdleMonitors.h"
 #include "model/Stealth.h"
+#include "platform/MovieWriter.h"
 #include "prefs/Loc.h"
 #include "prefs/Prefs.h"
 
@@ -90,6 +91,8 @@ void RecorderModel::startFlow()
     const auto screen = countdownScreen();
     if (onCountdown)
         onCountdown(true);
+    if (m_deps.log)
+        m_deps.log(QStringLiteral("[recording] countdown started"));
     countdownStep(3, screen);
 }
 
@@ -147,11 +150,13 @@ void RecorderModel::launch()
     const bool windowTarget = m_rangeMode == RangeMode::window;
     auto engine = m_deps.engine;
     auto hop = hopper();
+    m_engineStarting = true;
     m_deps.background([=, this] {
         const auto error = engine->startInner(config);
         if (error)
             engine->cleanUpAfterFailedStart();
         hop([=, this] {
+            m_engineStarting = false;
             if (!error) {
                 setPhase(Phase::recording());
                 configureTimer(true);
@@ -168,6 +173,21 @@ void RecorderModel::launch()
             startSettled();
         });
     });
+}
+
+bool RecorderModel::cancelCountdown()
+{
+    if (!m_phase.is(Phase::Kind::countdown) || m_engineStarting)
+        return false;
+    m_startTimer.reset();
+    m_deps.tools->hideCountdown();
+    if (m_deps.log)
+        m_deps.log(QStringLiteral("[exit] the countdown was cancelled: nothing was recorded"));
+    setPhase(Phase::ready());
+    if (onCountdown)
+        onCountdown(false);
+    startSettled();
+    return true;
 }
 
 void RecorderModel::startSettled()
@@ -200,8 +220,11 @@ RecorderEngine::Config RecorderModel::makeConfig()
     c.qualityTier = prefs.qualityTier();
     c.customMbps = prefs.customMbps();
     c.muteSpeakers = m_muteSpeakers;
-    if (m_micOn && m_micAuthorized)
-        c.microphoneID = m_micID.value_or(QString());
+    // Only a listed microphone is recorded: with none listed the menu says
+    // "No microphone found", and the engine must not fall back to the
+    // default input behind it.
+    if (m_micOn && m_micAuthorized && micListed(m_micID))
+        c.microphoneID = *m_micID;
     CameraControl& camera = *m_deps.camera;
     if (m_cameraOn && m_cameraAuthorized && camera.session() && camera.capture())
         c.camera = std::make_shared<CameraCaptureFeed>(camera.capture());
@@ -224,10 +247,10 @@ QString RecorderModel::outputPath(const QString& folder, const QDateTime& start,
         + QLocale::c().toString(start, QStringLiteral("yyyy-MM-dd HH.mm.ss"))
         + (separateCamera ? QStringLiteral(" Screen") : QString());
     const QDir dir(folder);
-    QString path = dir.filePath(stem + QStringLiteral(".mov"));
+    QString path = dir.filePath(stem + MovieWriter::fileExtension);
     // Never replace a movie that is already there.
     for (int n = 2; QFileInfo::exists(path); ++n)
-        path = dir.filePath(stem + QLatin1Char(' ') + QString::number(n) + QStringLiteral(".mov"));
+        path = dir.filePath(stem + QLatin1Char(' ') + QString::number(n) + MovieWriter::fileExtension);
     return path;
 }
 
@@ -241,6 +264,13 @@ bool RecorderModel::chooseInitialSaveFolder()
 
 void RecorderModel::togglePause()
 {
+    if (m_questionHolds) {
+        // A pause or resume from the bar, a hot key, the tray or a launcher
+        // action would resume the recording behind the question.
+        if (m_deps.log)
+            m_deps.log(QStringLiteral("[recording] pause and resume wait for the open question"));
+        return;
+    }
     if (m_resuming)
         return;
     if (m_phase.is(Phase::Kind::recording)) {
@@ -261,7 +291,7 @@ void RecorderModel::togglePause()
     play(m_deps, Cues::Kind::start);
     m_resumeTimer = m_scheduler.after(resumeDelay, guarded([this] {
         m_resuming = false;
-        if (m_phase.is(Phase::Kind::paused))
+        if (m_phase.is(Phase::Kind::paused) && !m_questionHolds)
             resumeSteps();
     }));
 }
@@ -281,8 +311,10 @@ bool RecorderModel::askPaused(const QString& title, const QString& message, cons
     // Esc must reach the dialog, not our global grab.
     if (m_deps.setEscape)
         m_deps.setEscape(false);
+    m_questionHolds = true;
     const bool answer = m_deps.confirm
         && m_deps.confirm->ask(title, message, ok, Loc::text(QStringLiteral("Continue Recording")));
+    m_questionHolds = false;
     refreshEscape();
     if (wasRecording && !answer && m_phase.is(Phase::Kind::paused))
         togglePause();
@@ -428,6 +460,11 @@ void RecorderModel::quit()
         finish([terminate](const std::optional<QString>&) { terminate(); });
         return;
     }
+    if (cancelCountdown()) {
+        m_deps.camera->stop();
+        terminate();
+        return;
+    }
     if (m_stopInFlight || m_startInFlight) {
         // Quit once the save (or the start) under way is over.
         saveAndExit(terminate);
@@ -443,6 +480,10 @@ void RecorderModel::saveAndExit(std::function<void()> done)
         if (m_deps.log)
             m_deps.log(QStringLiteral("[exit] system/signal exit while recording: saving first"));
         finish([done](const std::optional<QString>&) { done(); });
+        return;
+    }
+    if (cancelCountdown()) {
+        done();
         return;
     }
     if (m_stopInFlight || m_startInFlight) {

@@ -51,9 +51,11 @@ public:
     // A prepared stream on what the default output plays, as float32 stereo. With
     // `muteSpeakers` the other programs' playback is moved onto a private sink for
     // the stream's life, so the speakers stay silent while it is captured; the
-    // program's own streams stay where they are. Stopping or destroying the stream
-    // moves everything back.
-    virtual std::unique_ptr<AudioCaptureStream> openSystemAudio(bool muteSpeakers) = 0;
+    // program's own streams stay where they are, and so do the streams that play
+    // into the output a microphone records (a virtual microphone made of an
+    // output's monitor): `microphone` names that source, empty for the default
+    // one. Stopping or destroying the stream moves everything back.
+    virtual std::unique_ptr<AudioCaptureStream> openSystemAudio(bool muteSpeakers, const QString& microphone) = 0;
 
     // Undoes a private tap sink left behind by a process that died while muting:
     // its streams go back, the default output is restored, the sink is removed.

@@ -92,4 +92,11 @@ void DialogPlacement::present(QWindow* window)
     window->setFramePosition(placedOrigin(screen->availableGeometry(), size));
 }
 
+void DialogPlacement::presentQuestion(QWindow* window)
+{
+    present(window);
+    if (const auto& hints = windowHints(); hints && window)
+        hints->questionFrame(window);
+}
+
 } // namespace corvessa

@@ -42,6 +42,8 @@ public:
     // Prepares and places a window before its owner shows it (for a widget:
     // widget->winId() first, then its windowHandle()). It does not show the window.
     static void present(QWindow* window);
+    // present(), for a question: a dialog with no title-bar buttons.
+    static void presentQuestion(QWindow* window);
 
     // Which of the screens (given by their areas) to use: the first one holding
     // the pointer, else `focused`, else `primary` (indexes; -1 = none).

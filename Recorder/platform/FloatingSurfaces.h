@@ -12,8 +12,8 @@ namespace corvessa {
 enum class SurfaceLevel : int {
     dim = 2,        // dimmed surroundings of the recorded target
     floating = 3,   // toolbar, echo card, camera bubble, teleprompter
-    popUpMenu = 101, // floating menu, popovers
-    status = 102,   // hover tips, HUD
+    popUpMenu = 101, // floating menu, popovers, hover tips, zoom HUD, lens outline
+    status = 102,   // question dialogs: above the tips and menus
     overlay = 1000, // countdown, pickers
 };
 

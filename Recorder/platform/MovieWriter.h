@@ -30,6 +30,9 @@ public:
     enum class Status { Unknown, Writing, Completed, Failed, Cancelled };
     enum class Input { Video, Audio };
 
+    // The extension of every movie file the program writes.
+    static inline const QString fileExtension = QStringLiteral(".mov");
+
     struct VideoSettings {
         int width = 0;
         int height = 0;

@@ -18,6 +18,7 @@
 #include "platform/ScreenSource.h"
 #include "platform/SingleInstance.h"
 #include "platform/WindowHints.h"
+#include "platform/core/ProcessServices.h"
 #include "platform/core/RecorderLog.h"
 #include "platform/core/SocketSingleInstance.h"
 #include "platform/dbus/FileManagerReveal.h"
@@ -55,13 +56,14 @@
 #include <QGuiApplication>
 
 #include <mutex>
+#include <utility>
 
 namespace corvessa {
 
 namespace {
 
 // The installed instance of one service: loaded on first use, replaceable by
-// tests and by the program's start-up.
+// tests and by the program's start-up, and released at the program's end.
 template <typename Service>
 class Slot {
 public:
@@ -69,19 +71,41 @@ public:
     std::shared_ptr<Service> get(Load load)
     {
         std::lock_guard lock(m_mutex);
-        if (!m_service)
+        if (!m_service) {
             m_service = load();
+            endWithProgramLocked();
+        }
         return m_service;
     }
     void set(std::shared_ptr<Service> service)
     {
-        std::lock_guard lock(m_mutex);
-        m_service = std::move(service);
+        std::shared_ptr<Service> old;
+        {
+            std::lock_guard lock(m_mutex);
+            old = std::exchange(m_service, std::move(service));
+            if (m_service)
+                endWithProgramLocked();
+        }
+        // Released outside the lock: its destructor may ask for the service again.
     }
 
 private:
+    void endWithProgramLocked()
+    {
+        if (std::exchange(m_endRegistered, true))
+            return;
+        ProcessServices::atEnd([this] {
+            {
+                std::lock_guard lock(m_mutex);
+                m_endRegistered = false;
+            }
+            set(nullptr);
+        });
+    }
+
     std::mutex m_mutex;
     std::shared_ptr<Service> m_service;
+    bool m_endRegistered = false;
 };
 
 template <typename Service>

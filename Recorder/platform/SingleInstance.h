@@ -7,7 +7,7 @@
 
 namespace corvessa {
 
-// One running program per user session: the first launch claims the session,
+// One running program per user and X display: the first launch claims it,
 // later launches hand it a message ("reopen", "action:<id>") and quit.
 // Backends: SessionBusSingleInstance (a name on the session bus) and, where no
 // session bus runs, SocketSingleInstance (a Unix socket in the runtime folder).

@@ -2,6 +2,10 @@
 
 #include "prefs/Loc.h"
 
+#include <QKeySequence>
+#include <QStringList>
+
+#include <algorithm>
 #include <array>
 #include <utility>
 
@@ -27,6 +31,53 @@ constexpr std::array<std::pair<qint64, const char*>, 62> kFixedNames{{
     {42, "\\"},
 }};
 
+// The modifiers in the order they are written, with the symbols the stored
+// texts use for them and the names a Linux user reads ("Super" is the
+// command key, grabbed as Mod4).
+struct ModifierName {
+    qint64 bit;
+    char16_t symbol;
+    const char* name;
+};
+constexpr std::array<ModifierName, 4> kModifierNames{{
+    {KeyBinding::control, u'\u2303', "Ctrl"},
+    {KeyBinding::option, u'\u2325', "Alt"},
+    {KeyBinding::shift, u'\u21E7', "Shift"},
+    {KeyBinding::command, u'\u2318', "Super"},
+}};
+
+const ModifierName* modifierForSymbol(QChar c)
+{
+    for (const ModifierName& m : kModifierNames) {
+        if (c.unicode() == m.symbol)
+            return &m;
+    }
+    return nullptr;
+}
+
+// Whether `c`, written right after modifier symbols, is the key they go with
+// ("⌃⌥]", "⌃⌥R") rather than the rest of a sentence that names a modifier on
+// its own ("⌘ or ⌃, or", "⌃。", a Korean particle in "⌃를").
+bool startsKey(QChar c)
+{
+    static const QString sentence = QStringLiteral(",.;:!?\"')");
+    static const QString arrows = QStringLiteral("\u2190\u2192\u2191\u2193");
+    if (c.unicode() < 128)
+        return !c.isSpace() && !sentence.contains(c);
+    return arrows.contains(c);
+}
+
+// "Ctrl+Alt+" for the bits set, in the written order.
+QString modifierPrefix(qint64 modifiers)
+{
+    QString s;
+    for (const ModifierName& m : kModifierNames) {
+        if (modifiers & m.bit)
+            s += QLatin1String(m.name) + u'+';
+    }
+    return s;
+}
+
 // A JSON number that is a whole qint64; anything else (fractions, text, true,
 // null, numbers out of range) is not a key code.
 std::optional<qint64> integerMember(const QJsonObject& object, const QString& name)
@@ -50,16 +101,44 @@ KeyBinding KeyBinding::defaultFor(HotKeyAction action)
 
 QString KeyBinding::display() const
 {
-    QString s;
-    if (modifiers & control)
-        s += u'\u2303';
-    if (modifiers & option)
-        s += u'\u2325';
-    if (modifiers & shift)
-        s += u'\u21E7';
-    if (modifiers & command)
-        s += u'\u2318';
-    return s + keyName(keyCode);
+    return modifierPrefix(modifiers) + keyName(keyCode);
+}
+
+QString KeyBinding::linuxForm(const QString& text)
+{
+    const auto symbol = std::find_if(text.cbegin(), text.cend(), [](QChar c) { return modifierForSymbol(c) != nullptr; });
+    if (symbol == text.cend())
+        return text;
+    QString out;
+    out.reserve(text.size() + 16);
+    for (qsizetype i = 0; i < text.size();) {
+        if (!modifierForSymbol(text.at(i))) {
+            out += text.at(i++);
+            continue;
+        }
+        QStringList names;
+        while (i < text.size()) {
+            const ModifierName* m = modifierForSymbol(text.at(i));
+            if (!m)
+                break;
+            names.append(QLatin1String(m->name));
+            ++i;
+        }
+        out += names.join(u'+');
+        if (i < text.size() && startsKey(text.at(i)))
+            out += u'+';
+    }
+    return out;
+}
+
+QString KeyBinding::menuText(const QString& portable)
+{
+    const QKeySequence sequence(portable, QKeySequence::PortableText);
+    if (sequence.isEmpty())
+        return {};
+    const QKeyCombination combination = sequence[0];
+    const QString key = QKeySequence(combination.key()).toString(QKeySequence::NativeText);
+    return modifierPrefix(KeyCodeMap::modifierBits(combination.keyboardModifiers())) + key;
 }
 
 std::optional<KeyBinding> KeyBinding::bound(const std::map<HotKeyAction, KeyBinding>& bindings, HotKeyAction action)
@@ -110,6 +189,15 @@ std::optional<KeyBinding> KeyBinding::fromJson(const QJsonValue& value)
     return KeyBinding{*code, *mods};
 }
 
+void KeyBinding::setMenuKey(QAction& action, const QString& title, const QString& portable)
+{
+    const QKeySequence sequence(portable, QKeySequence::PortableText);
+    action.setShortcut(sequence);
+    const QString ours = menuText(portable);
+    const bool differs = !ours.isEmpty() && ours != sequence.toString(QKeySequence::NativeText);
+    action.setText(differs ? title + u'\t' + ours : title);
+}
+
 QString KeyBinding::keyEquivalent() const
 {
     QString key = keyName(keyCode);
@@ -124,15 +212,9 @@ QString KeyBinding::keyEquivalent() const
         key = arrow->second;
     else
         key = key.toLower();
-    QString text;
-    if (modifiers & control)
-        text += QStringLiteral("Ctrl+");
-    if (modifiers & option)
-        text += QStringLiteral("Alt+");
-    if (modifiers & shift)
-        text += QStringLiteral("Shift+");
-    if (modifiers & command)
-        text += QStringLiteral("Meta+");
+    // Qt's portable name of the Super key is "Meta".
+    QString text = modifierPrefix(modifiers);
+    text.replace(QLatin1String("Super+"), QLatin1String("Meta+"));
     return text + key;
 }
 

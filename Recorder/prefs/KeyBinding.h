@@ -3,6 +3,7 @@
 #include "platform/core/KeyCodeMap.h"
 #include "prefs/HotKeyAction.h"
 
+#include <QAction>
 #include <QJsonObject>
 #include <QJsonValue>
 #include <QString>
@@ -35,8 +36,24 @@ public:
     // The action's default: its default key with control + option.
     static KeyBinding defaultFor(HotKeyAction action);
 
-    // The modifier symbols (⌃⌥⇧⌘, in that order, each when set) then the key name.
+    // The binding as a Linux user reads it: the modifier names (Ctrl, Alt,
+    // Shift, Super, in that order, each when set) and the key name joined by
+    // "+": "Ctrl+Alt+R". Every key combination the program shows comes from here.
     QString display() const;
+
+    // `text` with every run of the other platform's modifier symbols (as the
+    // texts written with them hold: "Press ⌃⌥T", "include ⌘ or ⌃") in the same
+    // form: "Press Ctrl+Alt+T", "include Super or Ctrl".
+    static QString linuxForm(const QString& text);
+
+    // A menu's key text (QKeySequence's portable form, "Meta+Shift+p") as
+    // display() writes it: "Shift+Super+P"; empty for an empty sequence.
+    static QString menuText(const QString& portable);
+    // Gives a menu action its title and its key (portable form; empty for
+    // none). Where Qt would write the key otherwise than menuText() (it calls
+    // Super "Meta"), our text follows the title after a tab, which a menu
+    // shows in its key column.
+    static void setMenuKey(QAction& action, const QString& title, const QString& portable);
 
     // The binding as a Qt key sequence text for a menu's shortcut column, with
     // the modifiers the global grab uses (command is Meta, the Super key) and

@@ -11,6 +11,8 @@
 #include <QKeyEvent>
 #include <QPalette>
 
+#include <algorithm>
+
 namespace corvessa {
 
 namespace {
@@ -52,13 +54,12 @@ KeyRecorderButton::KeyRecorderButton(HotKeyAction action, Prefs& prefs, Shortcut
     , m_prefs(prefs)
     , m_capture(capture)
 {
-    // Body size in the monospaced face, so ⌃⌥P and ⌃⌥W line up in the list.
+    // Body size in the monospaced face, so Ctrl+Alt+P and Ctrl+Alt+W line up in the list.
     QFont font = monospacedFont();
     const QFont body = QApplication::font();
     if (body.pointSizeF() > 0)
         font.setPointSizeF(body.pointSizeF());
     setFont(font);
-    setFixedWidth(buttonWidth);
 
     connect(this, &QPushButton::clicked, this, &KeyRecorderButton::toggleCapture);
     connect(&m_capture, &ShortcutCapture::recordingChanged, this, &KeyRecorderButton::refresh);
@@ -94,6 +95,9 @@ void KeyRecorderButton::refresh()
         auto it = bindings.find(m_action);
         setText(it != bindings.end() ? it->second.display() : Loc::text(QStringLiteral("Not Set")));
     }
+    // A long combination ("Ctrl+Alt+Shift+Super+F12") widens its button rather
+    // than being cut.
+    setFixedWidth(std::max(buttonWidth, fontMetrics().horizontalAdvance(text()) + textMargins));
     setPalette(palette);
 }
 

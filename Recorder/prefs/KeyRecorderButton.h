@@ -20,6 +20,8 @@ class KeyRecorderButton : public QPushButton {
 public:
     // The width of the button, in points.
     static constexpr int buttonWidth = 130;
+    // Room beside the text inside the button's frame.
+    static constexpr int textMargins = 24;
 
     KeyRecorderButton(HotKeyAction action, Prefs& prefs, ShortcutCapture& capture, QWidget* parent = nullptr);
 

@@ -1,6 +1,7 @@
 #include "prefs/Loc.h"
 
 #include "platform/core/UserDefaults.h"
+#include "prefs/KeyBinding.h"
 #include "prefs/LocNotifier.h"
 
 #include <QFile>
@@ -110,15 +111,18 @@ std::shared_ptr<const Snapshot> buildSnapshot(const QString& code, const QString
 {
     auto snapshot = std::make_shared<Snapshot>();
     snapshot->code = code;
-    if (code == kEnglish)
-        return snapshot;
 
+    // English has a table too: it holds only the texts whose key names the
+    // other platform's programs or places, in the words of this one.
     const QString path = directory + QLatin1Char('/') + code + QStringLiteral(".json");
     if (!QFile::exists(path))
         return snapshot;
     auto table = readTable(path);
     if (!table)
         return snapshot;
+    // Key combinations written with the other platform's symbols read as here.
+    for (QString& value : *table)
+        value = KeyBinding::linuxForm(value);
     snapshot->table = std::move(*table);
 
     // More literal text first, so a specific key wins over a general one that
@@ -195,7 +199,9 @@ QHash<QString, QString> Loc::table()
 QString Loc::text(const QString& english)
 {
     const auto snapshot = current();
-    return snapshot->table.value(english, english);
+    if (const auto it = snapshot->table.constFind(english); it != snapshot->table.cend())
+        return it.value();
+    return KeyBinding::linuxForm(english);
 }
 
 QString Loc::preference()
@@ -314,8 +320,6 @@ QString Loc::fillTexts(const QString& tmpl, const QStringList& args)
 QString Loc::reverse(const QString& english)
 {
     const auto snapshot = current();
-    if (snapshot->code == kEnglish)
-        return english;
     if (auto it = snapshot->table.constFind(english); it != snapshot->table.cend())
         return it.value();
     for (const Pattern& pattern : snapshot->patterns) {

@@ -16,7 +16,11 @@ namespace corvessa {
 // The program's interface languages. The English text written in the code is the
 // key: every user-visible literal is looked up in a flat table loaded from
 // "<tableDirectory>/<code>.json", and the English text shows when there is no
-// entry. Templates carry "%@" placeholders filled in order by fill().
+// entry. English has a small table of its own: the texts whose key names the
+// other platform's programs or places, in this platform's words. Key
+// combinations written with the other platform's symbols are shown as
+// KeyBinding writes them ("Ctrl+Alt+R"), whichever text they come from.
+// Templates carry "%@" placeholders filled in order by fill().
 //
 // The language state (code, table, reverse patterns) is one immutable snapshot
 // swapped as a whole on load(), so the engine and audio threads can look texts up
@@ -39,10 +43,12 @@ public:
 
     // The resolved language code in use ("en" until load() runs).
     static QString code();
-    // English text -> translation for the language in use; empty for English.
+    // English text -> translation for the language in use (for English, only
+    // the texts it words for this platform).
     static QHash<QString, QString> table();
 
     // The table entry for the English text, or the English text itself.
+    // Either way with its key combinations in this platform's form.
     static QString text(const QString& english);
 
     // Marks an English text as a translation key without looking it up, for texts

@@ -1,6 +1,7 @@
 #include "prefs/ProfilesPanel.h"
 
 #include "platform/FileReveal.h"
+#include "platform/PasteGuard.h"
 #include "platform/core/XdgPaths.h"
 #include "prefs/Loc.h"
 #include "prefs/LocNotifier.h"
@@ -410,6 +411,7 @@ std::optional<QString> ProfilesPanel::askForName(const QString& title, const QSt
 
     auto* field = new QLineEdit(proposed, &dialog);
     field->setObjectName(QStringLiteral("nameField"));
+    PasteGuard::install(field);
     field->setFixedSize(kNameFieldWidth, kNameFieldHeight);
     field->selectAll();
     layout->addWidget(field);

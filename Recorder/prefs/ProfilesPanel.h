@@ -18,7 +18,7 @@ class ProfileStore;
 // window's General pane: the profiles with their active and default marks,
 // saving the current settings as a new profile, and per profile loading,
 // updating, renaming, marking as default, revealing and deleting; below them the
-// store's status line and the profiles folder with "Change…" and "Show in Finder".
+// store's status line and the profiles folder with "Change…" and "Show in Finder" (it reads "Show in Folder").
 //
 // It keeps no state of its own: it is rebuilt whenever the store, the recording
 // flag or the interface language changes, and every status line comes from the

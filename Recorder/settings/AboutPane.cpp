@@ -63,6 +63,15 @@ AboutPane::AboutPane(LinkActions links, QWidget* parent)
     setPage(m_page);
 }
 
+void AboutPane::show(Page page)
+{
+    openGuideNext = page == Page::usage;
+    for (QWidget* widget : QApplication::allWidgets()) {
+        if (auto* pane = dynamic_cast<AboutPane*>(widget))
+            pane->setPage(page);
+    }
+}
+
 void AboutPane::setPage(Page page)
 {
     m_page = page;

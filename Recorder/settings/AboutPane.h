@@ -33,8 +33,12 @@ public:
         QString note; // translated; empty for none
     };
 
-    // Set by the Guide command: panes built from then on start on the guide.
+    // Panes built from now on start on the guide when true, else on the about
+    // page; the Guide and About commands set it through show().
     static bool openGuideNext;
+    // The Guide command (`usage`) and the About command (`about`): panes built
+    // from now on, and every pane already there, show that page.
+    static void show(Page page);
 
     // Links go through `links` (its opener decides who shows them).
     explicit AboutPane(LinkActions links = LinkActions(), QWidget* parent = nullptr);

@@ -1,6 +1,7 @@
 #include "settings/SettingsWindow.h"
 
 #include "platform/QtScreenLayout.h"
+#include "platform/core/ProcessServices.h"
 #include "platform/core/RecorderLog.h"
 #include "platform/core/ScreenCoordinates.h"
 #include "prefs/LocNotifier.h"
@@ -15,6 +16,7 @@
 #include <QWindow>
 
 #include <algorithm>
+#include <utility>
 
 namespace corvessa {
 
@@ -36,6 +38,15 @@ QString number(double value)
 void SettingsWindow::configure(SettingsServices services)
 {
     s_services = std::move(services);
+    // Its services hold the program's tools (the pen's overlay among them):
+    // they go, with the window, while the program still runs.
+    static bool ending = false;
+    if (!std::exchange(ending, true)) {
+        ProcessServices::atEnd([] {
+            ending = false;
+            end();
+        });
+    }
     static bool following = false;
     if (!following) {
         following = true;
@@ -107,6 +118,12 @@ void SettingsWindow::rebuild()
         return;
     }
     discard();
+}
+
+void SettingsWindow::end()
+{
+    delete s_window.data();
+    s_services = {};
 }
 
 void SettingsWindow::discard()

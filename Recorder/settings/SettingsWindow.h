@@ -41,6 +41,9 @@ public:
     static SettingsFrameWindow* window();
     // Closes and drops the window without a replacement (tests, shutdown).
     static void discard();
+    // The program's end: deletes the window now and lets go of the services
+    // (the model's pointer, the tools), while what they point at still exists.
+    static void end();
 
     // Where a window of size `size` goes to keep its centre at `keepCenterX` and
     // its top at `top`, inside the visible area of the first screen whose frame

@@ -30,7 +30,9 @@ BarView::BarView(RecorderModel& model, Prefs& prefs, Services services, QWidget*
 {
     setObjectName(QStringLiteral("bar"));
     m_layout->setSpacing(2);
-    m_layout->setContentsMargins(margin + 12, margin + 6, margin + 12, margin + 6);
+    // Inside the card, which the panel's own contents margins already keep off the
+    // shadow's margin.
+    m_layout->setContentsMargins(12, 6, 12, 6);
     m_layout->setSizeConstraint(QLayout::SetFixedSize);
     m_glow = new RecordingGlow(this);
     m_glow->hide();

@@ -14,6 +14,7 @@
 #include <optional>
 
 class QHBoxLayout;
+class QLabel;
 class QWindow;
 
 namespace corvessa {
@@ -34,7 +35,8 @@ enum class HotKeyAction;
 // the countdown, the recording or compact row, "Saving…", the saved and the
 // failed line). Reads the model and the preferences and calls their
 // operations; holds no state of its own beyond its widgets, which it rebuilds
-// when what they show changes. A press on the card outside every control is
+// when what they show changes, and the saved movie whose folder could not be
+// shown. A press on the card outside every control is
 // left to the window, which drags the bar. Main thread.
 class BarView : public GlassPanel {
 public:
@@ -51,8 +53,9 @@ public:
         FloatingMenu* menu = nullptr;
         ToolActions tools;
         std::function<void()> showSettings;
-        // Selects the saved movie and the camera files in the file manager.
-        std::function<void(const QStringList& paths)> reveal;
+        // Selects the saved movie and the camera files in the file manager,
+        // then tells `done` whether anything was shown.
+        std::function<void(const QStringList& paths, std::function<void(bool shown)> done)> reveal;
         // Asks, with the recording paused, whether to restart (true) or cancel.
         std::function<void(bool restart)> confirmDiscard;
         // Keeps a window of the bar's (the screens menu) out of recordings.
@@ -77,6 +80,15 @@ public:
     // The colour of a source without permission.
     static QColor warning();
 
+    // How a source item's name is shown in `width` points.
+    struct FittedName {
+        QString text;
+        double points = 12;
+    };
+    static constexpr double namePoints = 12;
+    static constexpr double smallestNamePoints = 10;
+    static FittedName fitName(const QString& text, const QFont& font, int width);
+
 private:
     void scheduleRebuild();
     void rebuildWhenReleased();
@@ -85,6 +97,7 @@ private:
     void buildLive(bool compact);
     void buildFinishing();
     void buildSaved();
+    void revealDone(const QString& movie, bool shown);
     void buildFailed();
 
     // Row elements.
@@ -101,6 +114,9 @@ private:
     // The width of a source item's name (54 to 104 pt), and of the item.
     int nameWidth(const QString& text) const;
     int itemWidth(const QString& text) const;
+    // A source item's name in `width` points: at 12 pt, a little smaller when
+    // that fits it whole, else cut with "…".
+    QLabel* nameLabel(const QString& text, const QColor& colour);
     QWidget* cameraItem();
     QWidget* micItem();
     QWidget* systemItem();
@@ -135,6 +151,8 @@ private:
     QPointer<RecordingTimeLabel> m_time;
     QPointer<QWidget> m_statusBox;
     bool m_rebuildPending = false;
+    // The saved movie whose folder neither a file manager nor a folder handler showed.
+    QString m_revealFailed;
     QSize m_reportedSize;
 
 protected:

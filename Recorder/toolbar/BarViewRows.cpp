@@ -10,6 +10,8 @@
 #include "toolbar/SymbolView.h"
 #include "toolbar/TileButton.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QFontMetricsF>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -55,8 +57,10 @@ QWidget* BarView::textLabel(const QString& text, double points, const QColor& co
     const int natural = int(std::ceil(metrics.horizontalAdvance(text))) + 2;
     const int width = std::min(natural, maxWidth);
     label->setFixedWidth(width);
+    // Rounded: a single line is a little taller than the line spacing in some
+    // fonts, and must not count as two.
     const int lines = std::min(maxLines, std::max(1, label->heightForWidth(width) > 0
-                                                        ? int(std::ceil(label->heightForWidth(width) / metrics.lineSpacing()))
+                                                        ? int(std::lround(label->heightForWidth(width) / metrics.lineSpacing()))
                                                         : 1));
     label->setFixedHeight(int(std::ceil(lines * metrics.lineSpacing())) + 2);
     label->resize(label->width(), label->minimumHeight());
@@ -177,24 +181,50 @@ void BarView::buildFinishing()
 void BarView::buildSaved()
 {
     add(glyphBox(QStringLiteral("checkmark.circle.fill"), green()));
+    const QString movie = m_model.phase().url;
     const auto& notice = m_model.screenNotice() ? m_model.screenNotice() : m_model.cameraNotice();
-    if (notice) {
+    if (m_revealFailed == movie) {
+        // Said in place of a notice the user has read already.
+        const QString folder = QDir::toNativeSeparators(QFileInfo(movie).absolutePath());
+        QWidget* text = textLabel(Loc::fill(Loc::text(QStringLiteral("The folder could not be opened: %@")), folder), 12,
+                                  IconTile::orange(), 300, 3);
+        text->setObjectName(QStringLiteral("revealFailed"));
+        add(text);
+    } else if (notice) {
         QWidget* text = textLabel(*notice, 12, IconTile::orange(), 300, 3);
         text->setObjectName(QStringLiteral("notice"));
         add(text);
     }
-    const QString movie = m_model.phase().url;
     auto* show = actionLabel(QStringLiteral("folder"), Loc::text(QStringLiteral("Show in Finder")), [this, movie] {
         QStringList paths{movie};
         for (const QString& file : m_model.cameraFiles())
             paths << file;
-        if (m_services.reveal)
-            m_services.reveal(paths);
-        m_model.backToReady();
-    }, QStringLiteral("showInFinder"));
+        if (!m_services.reveal) {
+            m_model.backToReady();
+            return;
+        }
+        // The row stays until the files are shown, so that a failure can be said on it.
+        m_services.reveal(paths, [bar = QPointer<BarView>(this), movie](bool shown) {
+            if (bar)
+                bar->revealDone(movie, shown);
+        });
+    }, QStringLiteral("showInFolder"));
     tip(show, QStringLiteral("Show in Finder"));
     add(show);
     add(closeButton(QStringLiteral("Close")));
+}
+
+void BarView::revealDone(const QString& movie, bool shown)
+{
+    // The user may have moved on (closed the row, started recording) meanwhile.
+    if (!m_model.phase().is(RecorderPhase::Kind::saved) || m_model.phase().url != movie)
+        return;
+    if (shown) {
+        m_model.backToReady();
+        return;
+    }
+    m_revealFailed = movie;
+    scheduleRebuild();
 }
 
 void BarView::buildFailed()

@@ -74,6 +74,31 @@ int BarView::nameWidth(const QString& text) const
     return std::clamp(int(std::ceil(QFontMetricsF(f).horizontalAdvance(text))) + 2, 54, 104);
 }
 
+BarView::FittedName BarView::fitName(const QString& text, const QFont& font, int width)
+{
+    // A label never reaches its edge: two points for the anti-aliased last glyph.
+    const double room = width - 2;
+    QFont f = font;
+    for (double points = namePoints; points >= smallestNamePoints; points -= 0.5) {
+        f.setPointSizeF(points);
+        if (QFontMetricsF(f).horizontalAdvance(text) <= room)
+            return {text, points};
+    }
+    f.setPointSizeF(smallestNamePoints);
+    return {QFontMetricsF(f).elidedText(text, Qt::ElideRight, room), smallestNamePoints};
+}
+
+QLabel* BarView::nameLabel(const QString& text, const QColor& colour)
+{
+    const int width = nameWidth(text);
+    QFont base = font();
+    base.setPointSizeF(namePoints);
+    const FittedName fitted = fitName(text, base, width);
+    auto* label = static_cast<QLabel*>(textLabel(fitted.text, fitted.points, colour, 0, 1));
+    label->setFixedWidth(width);
+    return label;
+}
+
 int BarView::itemWidth(const QString& text) const
 {
     // Icon, gap and name: a wide interface font may need more than the item's
@@ -92,9 +117,7 @@ QWidget* BarView::cameraItem()
     if (!v.badge.isEmpty())
         glyph->setBadge(v.badge, 8, IconTile::orange());
     row->addWidget(glyph);
-    QWidget* text = textLabel(v.text, 12, tintColour(v.textTint, primary(), secondary()), 0, 1);
-    text->setFixedWidth(nameWidth(v.text));
-    row->addWidget(text);
+    row->addWidget(nameLabel(v.text, tintColour(v.textTint, primary(), secondary())));
     QWidget* tile = menuTile(content, itemWidth(v.text), [this] { return SourceMenus::camera(m_model); },
                              QStringLiteral("Camera"));
     tile->setObjectName(QStringLiteral("camera"));
@@ -127,9 +150,8 @@ QWidget* BarView::micItem()
 {
     const SourceVisual v = SourceVisual::microphone(m_model);
     QWidget* content = audioContent(v, m_model.meters(), true,
-                                    textLabel(v.text, 12, tintColour(v.textTint, primary(), secondary()), 0, 1),
+                                    nameLabel(v.text, tintColour(v.textTint, primary(), secondary())),
                                     tintColour(v.iconTint, primary(), secondary()));
-    content->findChild<QLabel*>()->setFixedWidth(nameWidth(v.text));
     QWidget* tile = menuTile(content, itemWidth(v.text), [this] { return SourceMenus::microphone(m_model); },
                              QStringLiteral("Microphone"));
     tile->setObjectName(QStringLiteral("mic"));
@@ -140,9 +162,8 @@ QWidget* BarView::systemItem()
 {
     const SourceVisual v = SourceVisual::systemAudio(m_model);
     QWidget* content = audioContent(v, m_model.meters(), false,
-                                    textLabel(v.text, 12, tintColour(v.textTint, primary(), secondary()), 0, 1),
+                                    nameLabel(v.text, tintColour(v.textTint, primary(), secondary())),
                                     tintColour(v.iconTint, primary(), secondary()));
-    content->findChild<QLabel*>()->setFixedWidth(nameWidth(v.text));
     QWidget* tile = menuTile(content, itemWidth(v.text), [this] { return SourceMenus::systemAudio(m_model); },
                              QStringLiteral("System Audio"));
     tile->setObjectName(QStringLiteral("system"));

@@ -45,12 +45,15 @@ bool Confirm::ask(const QString& title, const QString& message, const QString& o
         return false;
 
     QDialog dialog;
-    dialog.setWindowFlags(Qt::Dialog | Qt::WindowStaysOnTopHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    // A dialog of a fixed size, closed only by its answers.
+    dialog.setWindowFlags(Qt::Dialog | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint
+                          | Qt::WindowCloseButtonHint);
     dialog.setWindowModality(Qt::ApplicationModal);
     dialog.setWindowTitle(title);
 
     auto* layout = new QVBoxLayout(&dialog);
     layout->setContentsMargins(24, 20, 24, 16);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
     auto* icon = new QLabel(&dialog);
     icon->setPixmap(dialog.style()->standardIcon(QStyle::SP_MessageBoxWarning).pixmap(kIconSize, kIconSize));
     icon->setAlignment(Qt::AlignCenter);
@@ -106,7 +109,7 @@ bool Confirm::ask(const QString& title, const QString& message, const QString& o
     QWindow* window = dialog.windowHandle();
     if (m_registerWindow)
         m_registerWindow(window);
-    DialogPlacement::present(window);
+    DialogPlacement::presentQuestion(window);
     // QDialog centres itself on first show unless the widget was moved.
     dialog.move(window->framePosition());
     cancelButton->setFocus(Qt::OtherFocusReason);

@@ -1,10 +1,13 @@
 #include "toolbar/GlassBackground.h"
 
+#include "platform/PlatformLoader.h"
+
 #include <QGuiApplication>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPalette>
+#include <QWidget>
 
 #include <algorithm>
 #include <cmath>
@@ -41,17 +44,25 @@ bool GlassBackground::darkPalette()
     return QGuiApplication::palette().color(QPalette::Window).lightnessF() < 0.5;
 }
 
-QColor GlassBackground::baseTop()
+QColor GlassBackground::baseTop(bool seeThrough)
 {
-    return darkPalette() ? QColor::fromRgbF(0.22f, 0.22f, 0.24f, 0.90f) : QColor::fromRgbF(0.98f, 0.98f, 0.99f, 0.90f);
+    const auto a = float(seeThrough ? seeThroughOpacity : solidOpacity);
+    return darkPalette() ? QColor::fromRgbF(0.22f, 0.22f, 0.24f, a) : QColor::fromRgbF(0.98f, 0.98f, 0.99f, a);
 }
 
-QColor GlassBackground::baseBottom()
+QColor GlassBackground::baseBottom(bool seeThrough)
 {
-    return darkPalette() ? QColor::fromRgbF(0.16f, 0.16f, 0.18f, 0.90f) : QColor::fromRgbF(0.92f, 0.92f, 0.94f, 0.90f);
+    const auto a = float(seeThrough ? seeThroughOpacity : solidOpacity);
+    return darkPalette() ? QColor::fromRgbF(0.16f, 0.16f, 0.18f, a) : QColor::fromRgbF(0.92f, 0.92f, 0.94f, a);
 }
 
-void GlassBackground::paint(QPainter& painter, const QRectF& card, double cornerRadius)
+bool GlassBackground::seesThrough(const QWidget* window)
+{
+    return window && window->isWindow() && window->testAttribute(Qt::WA_TranslucentBackground)
+        && PlatformLoader::compositingActive();
+}
+
+void GlassBackground::paint(QPainter& painter, const QRectF& card, double cornerRadius, bool seeThrough)
 {
     if (!card.isValid() || card.isEmpty() || !std::isfinite(card.width()) || !std::isfinite(card.height()))
         return;
@@ -81,8 +92,8 @@ void GlassBackground::paint(QPainter& painter, const QRectF& card, double corner
     }
 
     QLinearGradient sheen(card.topLeft(), card.bottomLeft());
-    sheen.setColorAt(0, baseTop());
-    sheen.setColorAt(1, baseBottom());
+    sheen.setColorAt(0, baseTop(seeThrough));
+    sheen.setColorAt(1, baseBottom(seeThrough));
     painter.fillPath(shape, sheen);
 
     QPen rim(QColor::fromRgbF(1, 1, 1, float(rimOpacity)), rimWidth, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin);

@@ -4,6 +4,7 @@
 #include <QRectF>
 
 class QPainter;
+class QWidget;
 
 namespace corvessa {
 
@@ -23,16 +24,27 @@ public:
     static constexpr double rimWidth = 1;
     static constexpr double rimOpacity = 0.15;
 
-    // Paints the shadow around `card` and the card itself. A radius below 0,
-    // not a number or more than half the card's smaller side is held to 0 or that
-    // half; an empty or invalid card paints nothing.
-    static void paint(QPainter& painter, const QRectF& card, double cornerRadius);
+    // How much of the card's base covers what lies behind it. Where a
+    // compositing manager blends the window over the desktop, the desktop shows
+    // through the glass (text stays readable over any backdrop at this much);
+    // without one nothing is blended, and a fainter base would only show darker.
+    static constexpr double seeThroughOpacity = 0.72;
+    static constexpr double solidOpacity = 0.90;
+
+    // Paints the shadow around `card` and the card itself; `seeThrough` when
+    // the window is blended over the desktop. A radius below 0, not a number
+    // or more than half the card's smaller side is held to 0 or that half; an
+    // empty or invalid card paints nothing.
+    static void paint(QPainter& painter, const QRectF& card, double cornerRadius, bool seeThrough = false);
 
     // Whether the application palette is dark (its window colour is).
     static bool darkPalette();
     // The card's base colour at its top and bottom edge, for the palette in use.
-    static QColor baseTop();
-    static QColor baseBottom();
+    static QColor baseTop(bool seeThrough = false);
+    static QColor baseBottom(bool seeThrough = false);
+    // Whether the glass of `window` (a top-level widget) is blended over the
+    // desktop: it is translucent and a compositing manager runs.
+    static bool seesThrough(const QWidget* window);
     // The radius actually used for a card.
     static double usableRadius(const QRectF& card, double cornerRadius);
 };

@@ -18,6 +18,8 @@ HMeter::HMeter(Meters& meters, bool isMic, bool muted, int segs, QWidget* parent
     , m_segs(std::clamp(segs, 0, maxSegs))
 {
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    // The meter is what tells of clipping; its tip names it, with no key.
+    setToolTip(Loc::text(QStringLiteral("Audio Clipping")));
 }
 
 bool HMeter::segmentLit(int i, int segs, double x)

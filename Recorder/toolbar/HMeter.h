@@ -7,7 +7,8 @@ namespace corvessa {
 // The horizontal segmented meter of the settings window's audio pane: a strip
 // of `segs` segments (green, yellow from 70 %, red from 90 %; orange when
 // muted) and a lamp reading "MUTE" while muted, else "OVER", lit red while the
-// clip lamp is on. A click on the meter puts the clip lamp out. Main thread.
+// clip lamp is on. A click on the meter puts the clip lamp out; its hover tip
+// reads "Audio Clipping". Main thread.
 class HMeter : public MeterView {
 public:
     // Segment size and gaps, in points.

@@ -86,7 +86,7 @@ void TipWindow::show(const QString& name, std::optional<HotKeyAction> action, st
     m_view.reset();
     const std::optional<QString> key = action ? m_keyText(*action) : std::nullopt;
     auto view = std::make_unique<TipView>(name, key);
-    FloatingWindow::prepare(view.get(), m_surfaces, {SurfaceLevel::status, true, true});
+    FloatingWindow::prepare(view.get(), m_surfaces, {SurfaceLevel::popUpMenu, true, true});
     view->setAttribute(Qt::WA_TransparentForMouseEvents);
     view->adjustSize();
 

@@ -49,7 +49,7 @@ public:
     TipWindow(const TipWindow&) = delete;
     TipWindow& operator=(const TipWindow&) = delete;
 
-    // Tips become floating surfaces of the status level, shaped to their card
+    // Tips become floating surfaces of the menus' level, shaped to their card
     // where no compositing manager runs.
     void setSurfaces(std::shared_ptr<FloatingSurfaces> surfaces) { m_surfaces = std::move(surfaces); }
 

@@ -345,7 +345,8 @@ void CameraPreviewWindow::refreshMenu()
     if (!m_menu)
         return;
     m_fullScreenAction->setChecked(m_model.cameraFullScreen());
-    m_fullScreenAction->setShortcut(QKeySequence(KeyBinding::keyEquivalent(m_prefs.bindings(), HotKeyAction::cameraFullScreen)));
+    KeyBinding::setMenuKey(*m_fullScreenAction, Loc::text(QStringLiteral("Full-Screen Camera")),
+                           KeyBinding::keyEquivalent(m_prefs.bindings(), HotKeyAction::cameraFullScreen));
     m_mirrorAction->setChecked(m_prefs.cameraMirrored());
 }
 

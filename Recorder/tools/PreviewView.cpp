@@ -2,6 +2,7 @@
 
 #include "capture/CameraPreview.h"
 #include "prefs/Loc.h"
+#include "toolbar/Symbols.h"
 
 #include <QContextMenuEvent>
 #include <QMenu>
@@ -19,6 +20,11 @@ PreviewView::PreviewView(QWidget* parent)
     , m_exitButton(new QPushButton(Loc::text(QStringLiteral("Exit Camera Full Screen")), this))
 {
     setAttribute(Qt::WA_TranslucentBackground);
+    // The symbol leads the title, in the button's text colour.
+    constexpr double symbolPoints = 14;
+    m_exitButton->setIcon(Symbols::pixmap(QStringLiteral("arrow.down.right.and.arrow.up.left"), symbolPoints,
+                                          m_exitButton->palette().color(QPalette::ButtonText), devicePixelRatioF()));
+    m_exitButton->setIconSize(QSize(int(symbolPoints), int(symbolPoints)));
     m_exitButton->hide();
     connect(m_exitButton, &QPushButton::clicked, this, [this] {
         if (onExitFullScreen)

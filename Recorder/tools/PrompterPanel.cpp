@@ -1,5 +1,6 @@
 #include "tools/PrompterPanel.h"
 
+#include "platform/PasteGuard.h"
 #include "prefs/Loc.h"
 #include "prefs/LocNotifier.h"
 #include "toolbar/Symbols.h"
@@ -108,6 +109,7 @@ PrompterPanel::PrompterPanel(Teleprompter& teleprompter) : m_t(teleprompter)
     m_editor->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_editor->setLineWrapMode(QTextEdit::WidgetWidth);
     m_editor->setUndoRedoEnabled(true);
+    PasteGuard::install(m_editor);
     QPalette palette = m_editor->palette();
     palette.setColor(QPalette::Base, Qt::transparent);
     palette.setColor(QPalette::Text, Qt::white);

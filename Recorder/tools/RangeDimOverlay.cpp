@@ -2,14 +2,17 @@
 
 #include "platform/DisplayList.h"
 #include "platform/FloatingSurfaces.h"
-#include "platform/PointerService.h"
+#include "platform/ScreenSource.h"
 #include "platform/core/ScreenCoordinates.h"
 #include "toolbar/FloatingWindow.h"
 #include "tools/DimView.h"
+#include "tools/TargetPicker.h"
 
 #include <QGuiApplication>
 #include <QScreen>
 #include <QTimer>
+
+#include <unistd.h>
 
 #include <cmath>
 #include <utility>
@@ -35,9 +38,18 @@ std::vector<RangeDimOverlay::Screen> platformScreens()
 
 std::optional<QRectF> platformWindowFrame(uint32_t window)
 {
-    // Window-server space is Qt space shifted to the primary display's corner.
-    const auto frame = PointerService::current()->windowFrame(window);
-    return frame ? std::optional<QRectF>(frame->translated(primaryQtFrame().topLeft())) : std::nullopt;
+    // The window as the target picker offers it: with the window manager's
+    // frame (title bar included), and only while it is listed and mapped, so a
+    // minimised window leaves no empty hole behind.
+    const auto content = ScreenSource::current()->content();
+    if (!content)
+        return std::nullopt;
+    for (const WindowInfo& w : TargetPicker::pickable(content->windows, ::getpid())) {
+        // Window-server space is Qt space shifted to the primary display's corner.
+        if (w.id == window)
+            return w.frame.translated(primaryQtFrame().topLeft());
+    }
+    return std::nullopt;
 }
 
 std::optional<QRectF> entry(const std::map<uint32_t, std::optional<QRectF>>& map, uint32_t id)

@@ -51,7 +51,8 @@ public:
         // The displays now; by default the display list placed by Qt's primary screen.
         std::function<std::vector<Screen>()> screens;
         // A window's frame in Qt points, nothing when it is gone or not shown; by
-        // default PointerService::windowFrame.
+        // default its frame in the target picker's list (window manager's frame
+        // included), nothing while it is not listed there.
         std::function<std::optional<QRectF>(uint32_t)> windowFrame;
     };
 

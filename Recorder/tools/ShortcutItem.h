@@ -4,7 +4,7 @@
 
 namespace corvessa {
 
-// One shortcut in a hint row: the key combination as shown ("⌃⌥R", "esc", or
+// One shortcut in a hint row: the key combination as shown ("Ctrl+Alt+R", "esc", or
 // empty for a plain note) and what it does, translated.
 struct ShortcutItem {
     QString key;

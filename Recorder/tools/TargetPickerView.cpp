@@ -17,7 +17,8 @@ TargetPickerView::TargetPickerView(TargetPicker& picker, const QRectF& screen, c
     , m_backdrop(backdrop)
 {
     setMouseTracking(true);
-    setCursor(Qt::CrossCursor);
+    // A window is clicked, an area is drawn.
+    setCursor(m_picker.mode() == RangeMode::window ? Qt::PointingHandCursor : Qt::CrossCursor);
     setFocusPolicy(Qt::StrongFocus);
 }
 

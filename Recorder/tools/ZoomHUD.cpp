@@ -57,7 +57,7 @@ void ZoomHUD::show(const QString& text, const std::optional<QRectF>& near)
 
     if (!m_badge) {
         m_badge = std::make_unique<ZoomBadge>();
-        FloatingWindow::prepare(m_badge.get(), m_surfaces, {SurfaceLevel::status, true, true});
+        FloatingWindow::prepare(m_badge.get(), m_surfaces, {SurfaceLevel::popUpMenu, true, true});
         m_badge->setAttribute(Qt::WA_TransparentForMouseEvents);
         FloatingWindow::track(m_badge.get(), m_registerWindow);
     }

@@ -2,11 +2,12 @@
 // a private sound server, driven by its global hot keys sent with XTest.
 #include "app/StatusIcon.h"
 #include "engine/RecoveryJournal.h"
+#include "platform/core/UserDefaults.h"
 #include "platform/core/XdgPaths.h"
 #include "prefs/Prefs.h"
 #include "support/ChildProcess.h"
 #include "support/PulseFixture.h"
-#include "support/TempHome.h"
+#include "support/ProgramSession.h"
 #include "support/WindowManager.h"
 #include "support/XvfbTest.h"
 #include "toolbar/Confirm.h"
@@ -20,6 +21,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QThread>
 
@@ -39,8 +41,13 @@
 namespace corvessa::test {
 namespace {
 
+// Each test's program runs in a desktop session of the test's own: home,
+// runtime folder and session bus (or none), never the caller's.
 class CorvessaProgramXvfb : public XvfbTest {
 protected:
+    // Which session bus the program finds; the suites run with and without one.
+    virtual ProgramSession::Bus busKind() const { return ProgramSession::Bus::session; }
+
     void SetUp() override
     {
         XvfbTest::SetUp();
@@ -49,8 +56,10 @@ protected:
         m_pulse = PulseFixture::shared();
         if (!m_pulse)
             GTEST_SKIP() << "PulseAudio cannot start here";
-        m_home = std::make_unique<TempHome>();
-        m_folder = m_home->file(QStringLiteral("Movies"));
+        m_session = std::make_unique<ProgramSession>(busKind());
+        if (!m_session->ready())
+            GTEST_SKIP() << m_session->why().toStdString();
+        m_folder = m_session->home().file(QStringLiteral("Movies"));
         QDir().mkpath(m_folder);
         Prefs::resetShared();
         ASSERT_TRUE(Prefs::shared().setSaveFolder(m_folder));
@@ -67,18 +76,30 @@ protected:
             XCloseDisplay(m_x);
         m_tray.reset();
         m_wm.reset();
-        m_home.reset();
+        m_session.reset();
+    }
+
+    // The program's output goes to <name>.out in $CORVESSA_TEST_ARTIFACTS,
+    // else in the session's home.
+    QString outputFile(const QString& name) const
+    {
+        const QString artifacts = qEnvironmentVariable("CORVESSA_TEST_ARTIFACTS");
+        const QString dir = artifacts.isEmpty() ? m_session->home().path() : artifacts;
+        return dir + QLatin1Char('/') + name + QStringLiteral(".out");
+    }
+
+    QString output(const QString& name) const
+    {
+        QFile f(outputFile(name));
+        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
     }
 
     std::unique_ptr<ChildProcess> launch(const QString& name, const QStringList& arguments = {})
     {
-        QStringList env = QProcess::systemEnvironment();
-        // The tests' own Qt draws offscreen; the program shows real windows.
-        env.removeIf([](const QString& v) { return v.startsWith(QLatin1String("QT_QPA_PLATFORM=")); });
-        env << QStringLiteral("QT_QPA_PLATFORM=xcb") << QStringLiteral("CORVESSA_CAMERA=synthetic");
-        const QString artifacts = qEnvironmentVariable("CORVESSA_TEST_ARTIFACTS");
-        const QString log = artifacts.isEmpty() ? QString() : artifacts + QLatin1Char('/') + name + QStringLiteral(".out");
-        return ChildProcess::start(QStringLiteral(CORVESSA_BINARY), arguments, env, log);
+        QFile::remove(outputFile(name));
+        return ChildProcess::start(QStringLiteral(CORVESSA_BINARY), arguments,
+                                   m_session->environment({QStringLiteral("CORVESSA_CAMERA=synthetic")}),
+                                   outputFile(name));
     }
 
     static QString logText() 
@@ -361,7 +382,7 @@ protected:
     }
 
     PulseFixture* m_pulse = nullptr;
-    std::unique_ptr<TempHome> m_home;
+    std::unique_ptr<ProgramSession> m_session;
     std::unique_ptr<ChildProcess> m_wm;
     std::unique_ptr<ChildProcess> m_tray;
     std::unique_ptr<ChildProcess> m_program;
@@ -369,15 +390,29 @@ protected:
     QString m_folder;
 };
 
-TEST_F(CorvessaProgramXvfb, RecordsPausesAndStopsWithTheHotKeys)
+// The same, once with a session bus (as on every desktop) and once without.
+class CorvessaProgramEitherBus : public CorvessaProgramXvfb,
+                                 public ::testing::WithParamInterface<ProgramSession::Bus> {
+protected:
+    ProgramSession::Bus busKind() const override { return GetParam(); }
+};
+
+INSTANTIATE_TEST_SUITE_P(Bus, CorvessaProgramEitherBus,
+                         ::testing::Values(ProgramSession::Bus::session, ProgramSession::Bus::none),
+                         [](const auto& info) {
+                             return std::string(info.param == ProgramSession::Bus::session ? "SessionBus" : "NoBus");
+                         });
+
+TEST_P(CorvessaProgramEitherBus, RecordsPausesAndStopsWithTheHotKeys)
 {
     m_program = launch(QStringLiteral("hotkeys"));
     ASSERT_TRUE(m_program);
     ASSERT_TRUE(waitForLog(QStringLiteral("[hotkeys] registered 15, failed 0"))) << logText().toStdString();
 
-    // A second launch hands over to the first and ends.
+    // A second launch hands over to the idle first and ends.
     auto second = launch(QStringLiteral("second"));
     EXPECT_EQ(exitStatus(*second, 20000), 0);
+    EXPECT_EQ(output(QStringLiteral("second")), QStringLiteral("Corvessa is already running.\n"));
     EXPECT_TRUE(waitForLog(QStringLiteral("[app] reopen requested by another launch")));
 
     QElapsedTimer wall;
@@ -422,7 +457,7 @@ TEST_F(CorvessaProgramXvfb, RecordsPausesAndStopsWithTheHotKeys)
     EXPECT_EQ(exitStatus(*m_program, 20000), 0);
 }
 
-TEST_F(CorvessaProgramXvfb, SigtermDuringARecordingSavesItFirst)
+TEST_P(CorvessaProgramEitherBus, SigtermDuringARecordingSavesItFirst)
 {
     m_program = launch(QStringLiteral("sigterm"));
     ASSERT_TRUE(m_program);
@@ -496,10 +531,11 @@ TEST_F(CorvessaProgramXvfb, TheTrayIconStartsARecordingAndCtrlQSavesIt)
     // Ctrl+Q in a window of ours asks first, and the red button saves, then quits.
     // The bar never takes the focus on a click (it floats over what is being
     // recorded): the focus is handed to it as a window manager's keyboard would.
-    // The bar is the widest of our windows (the shortcut hints stand beside it).
+    // The bar is the window titled with the program's name (the shortcut hints
+    // beside it can be wider).
     std::optional<Shown> bar;
     for (const Shown& s : before) {
-        if (!s.inTray && (!bar || s.rect.width() > bar->rect.width()))
+        if (!s.inTray && s.title == QStringLiteral("Corvessa"))
             bar = s;
     }
     ASSERT_TRUE(bar);
@@ -514,30 +550,140 @@ TEST_F(CorvessaProgramXvfb, TheTrayIconStartsARecordingAndCtrlQSavesIt)
     EXPECT_TRUE(plays(QDir(m_folder).filePath(movies().first())));
 }
 
-TEST_F(CorvessaProgramXvfb, LauncherActionsReachTheRunningProgram)
+TEST_P(CorvessaProgramEitherBus, LauncherActionsReachTheRunningProgram)
 {
     m_program = launch(QStringLiteral("launcher"));
     ASSERT_TRUE(m_program);
     ASSERT_TRUE(waitForLog(QStringLiteral("[hotkeys] registered")));
+    // Each launch ends with status 0 once it handed its message over: at
+    // once, never after a wait for the action it asked for.
     const auto action = [this](const QString& id) {
         auto sender = launch(QStringLiteral("action-") + id, {QStringLiteral("--action"), id});
-        return sender ? exitStatus(*sender, 20000) : -1;
+        const int status = sender ? exitStatus(*sender, 20000) : -1;
+        if (status == 0)
+            EXPECT_EQ(output(QStringLiteral("action-") + id), QStringLiteral("Corvessa is already running.\n")) << id.toStdString();
+        return status;
     };
     EXPECT_EQ(action(QStringLiteral("nonsense")), 2) << "refused before anything is sent";
     EXPECT_EQ(action(QStringLiteral("pause")), 0);
     EXPECT_TRUE(waitForLog(QStringLiteral("[dock] pause is not offered now")));
     EXPECT_EQ(action(QStringLiteral("start")), 0);
     ASSERT_TRUE(waitFor(recording)) << logText().toStdString();
+    auto second = launch(QStringLiteral("second-while-recording"));
+    EXPECT_EQ(exitStatus(*second, 20000), 0);
+    EXPECT_EQ(output(QStringLiteral("second-while-recording")), QStringLiteral("Corvessa is already running.\n"));
     QThread::msleep(1000);
-    // Stop asks the menu item's question; its red button saves a movie that plays.
+    // Stop asks the menu item's question, which holds the recording paused:
+    // a pause from the launcher then changes nothing, and says why.
     EXPECT_EQ(action(QStringLiteral("stop")), 0);
     ASSERT_TRUE(waitForLog(QStringLiteral("[dock] stop")));
+    ASSERT_TRUE(waitFor([&] {
+        const auto shown = shownWindows();
+        return std::any_of(shown.begin(), shown.end(),
+                           [](const Shown& s) { return s.title == QLatin1String("Stop Recording and Save?"); });
+    }, 20000)) << logText().toStdString();
+    EXPECT_EQ(action(QStringLiteral("pause")), 0);
+    EXPECT_TRUE(waitForLog(QStringLiteral("[recording] pause and resume wait for the open question"))) << logText().toStdString();
+    EXPECT_FALSE(logText().contains(QStringLiteral("Resumed"))) << "still paused behind the question";
+    // Its red button saves a movie that plays.
     confirm(QStringLiteral("Stop Recording and Save?"));
     ASSERT_TRUE(waitFor([] { return !recording(); })) << logText().toStdString();
     ASSERT_TRUE(waitFor([&] { return movies().size() == 1; }));
     EXPECT_TRUE(plays(QDir(m_folder).filePath(movies().first())));
     ::kill(m_program->pid(), SIGTERM);
     EXPECT_EQ(exitStatus(*m_program, 60000), 0);
+}
+
+// Quit (Ctrl+Q in a window of ours), SIGTERM or SIGHUP during the 3-2-1
+// countdown end the program at once: the countdown is cancelled and nothing
+// is recorded.
+TEST_P(CorvessaProgramEitherBus, QuitOrASignalDuringTheCountdownStartsNothing)
+{
+    struct Way {
+        const char* name;
+        int signal; // 0: Ctrl+Q in the settings window
+    };
+    for (const Way way : {Way{"sigterm", SIGTERM}, Way{"sighup", SIGHUP}, Way{"quit", 0}}) {
+        SCOPED_TRACE(way.name);
+        QFile::remove(XdgPaths::logFile());
+        m_program = launch(QStringLiteral("countdown-") + QLatin1String(way.name));
+        ASSERT_TRUE(m_program);
+        ASSERT_TRUE(waitForLog(QStringLiteral("[exit] SIGTERM and SIGHUP now save a recording")));
+        if (!way.signal) {
+            // The settings window takes the keys; the countdown's windows never do.
+            const auto before = settledWindows();
+            auto sender = launch(QStringLiteral("countdown-settings"), {QStringLiteral("--action"), QStringLiteral("settings")});
+            ASSERT_EQ(exitStatus(*sender, 20000), 0);
+            std::optional<Shown> settings;
+            ASSERT_TRUE(waitFor([&] {
+                for (const Shown& w : shownWindows()) {
+                    if (!w.title.isEmpty() && std::none_of(before.begin(), before.end(), [&](const Shown& b) { return b.id == w.id; }))
+                        settings = w;
+                }
+                return settings.has_value();
+            }, 20000)) << describe(shownWindows()).toStdString();
+            XSetInputFocus(m_x, settings->id, RevertToPointerRoot, CurrentTime);
+            XSync(m_x, False);
+        }
+        chord({XK_Control_L, XK_Alt_L, XK_r});
+        ASSERT_TRUE(waitForLog(QStringLiteral("[recording] countdown started"))) << logText().toStdString();
+        if (way.signal)
+            ::kill(m_program->pid(), way.signal);
+        else
+            chord({XK_Control_L, XK_q});
+        EXPECT_EQ(exitStatus(*m_program, 20000), 0);
+        const QString log = logText();
+        EXPECT_TRUE(log.contains(QStringLiteral("[exit] the countdown was cancelled: nothing was recorded"))) << log.toStdString();
+        EXPECT_FALSE(log.contains(QStringLiteral("Started recording"))) << log.toStdString();
+        EXPECT_FALSE(recording());
+        EXPECT_TRUE(movies().isEmpty());
+    }
+}
+
+// One program per user and display. Another test's session on the same
+// display (its own home, runtime folder and bus) runs its own program; so
+// does a second X display of the same user's session; a later launch reaches
+// the program of its own display only.
+TEST_F(CorvessaProgramXvfb, OneProgramPerSessionAndDisplay)
+{
+    m_program = launch(QStringLiteral("first"));
+    ASSERT_TRUE(m_program);
+    ASSERT_TRUE(waitForLog(QStringLiteral("[exit] SIGTERM and SIGHUP now save")));
+    {
+        ProgramSession other(ProgramSession::Bus::session);
+        ASSERT_TRUE(other.ready()) << other.why().toStdString();
+        auto beside = ChildProcess::start(QStringLiteral(CORVESSA_BINARY), {}, other.environment(),
+                                          other.home().file(QStringLiteral("beside.out")));
+        ASSERT_TRUE(beside);
+        // Its own log, in its own home; SIGTERM ends it once it is armed.
+        EXPECT_TRUE(waitForLog(QStringLiteral("[exit] SIGTERM and SIGHUP now save")));
+        ::kill(beside->pid(), SIGTERM);
+        EXPECT_EQ(exitStatus(*beside, 20000), 0);
+    }
+    const auto count = [this](const QString& text) { return int(logText().count(text)); };
+    const QString registered = QStringLiteral("[exit] SIGTERM and SIGHUP now save");
+    const QString reopened = QStringLiteral("[app] reopen requested by another launch");
+    {
+        XvfbFixture secondDisplay;
+        QString why;
+        ASSERT_TRUE(secondDisplay.start(&why)) << why.toStdString();
+        auto onSecond = launch(QStringLiteral("second-display"));
+        ASSERT_TRUE(onSecond);
+        ASSERT_TRUE(waitFor([&] { return count(registered) == 2; })) << logText().toStdString();
+        EXPECT_TRUE(m_program->isRunning());
+        auto again = launch(QStringLiteral("again-on-second-display"));
+        EXPECT_EQ(exitStatus(*again, 20000), 0);
+        EXPECT_EQ(output(QStringLiteral("again-on-second-display")), QStringLiteral("Corvessa is already running.\n"));
+        EXPECT_TRUE(waitFor([&] { return count(reopened) == 1; }));
+        ::kill(onSecond->pid(), SIGTERM);
+        EXPECT_EQ(exitStatus(*onSecond, 20000), 0);
+    }
+    auto again = launch(QStringLiteral("again-on-first-display"));
+    EXPECT_EQ(exitStatus(*again, 20000), 0);
+    EXPECT_TRUE(waitFor([&] { return count(reopened) == 2; }));
+    EXPECT_EQ(count(registered), 2);
+    ::kill(m_program->pid(), SIGTERM);
+    EXPECT_EQ(exitStatus(*m_program, 20000), 0);
 }
 
 } // namespace
@@ -570,6 +716,60 @@ TEST_F(CorvessaServerLossXvfb, AnXServerThatDiesMidRecordingLeavesAFinishedMovie
     EXPECT_TRUE(logText().contains(QStringLiteral("[exit] a library is ending the program: finishing the recording")));
     ASSERT_EQ(movies().size(), 1);
     EXPECT_TRUE(codecs(probe(QDir(m_folder).filePath(movies().first()))).contains(QStringLiteral("hevc")));
+}
+
+} // namespace
+} // namespace corvessa::test
+
+namespace corvessa::test {
+namespace {
+
+TEST_F(CorvessaProgramXvfb, AStartAfterAKilledRecordingGivesTheSpeakersBack)
+{
+    // Two programs play, one on another output, while a recording with system
+    // audio mutes the speakers.
+    UserDefaults::standard().setBool(QStringLiteral("systemAudio"), true);
+    UserDefaults::standard().setBool(QStringLiteral("muteSpeakers"), true);
+    const auto module = m_pulse->pactl({QStringLiteral("load-module"), QStringLiteral("module-null-sink"),
+                                        QStringLiteral("sink_name=headphones")});
+    ASSERT_TRUE(module);
+    const auto unload = qScopeGuard([&] { m_pulse->pactl({QStringLiteral("unload-module"), module->trimmed()}); });
+    const auto player = m_pulse->playTone(QString::fromLatin1(PulseFixture::speakers), 440, 120, 0.5, {},
+                                          QStringLiteral("music"));
+    const auto other = m_pulse->playTone(QStringLiteral("headphones"), 660, 120, 0.5, {}, QStringLiteral("radio"));
+    ASSERT_TRUE(player && other);
+    ASSERT_TRUE(waitFor([&] {
+        return m_pulse->sinksOfStreams(QStringLiteral("music")).size() == 1
+            && m_pulse->sinksOfStreams(QStringLiteral("radio")).size() == 1;
+    }));
+    m_program = launch(QStringLiteral("tap-crash"));
+    ASSERT_TRUE(m_program);
+    ASSERT_TRUE(waitForLog(QStringLiteral("[hotkeys] registered")));
+    chord({XK_Control_L, XK_Alt_L, XK_r});
+    ASSERT_TRUE(waitFor(recording)) << logText().toStdString();
+    const auto onTap = [&] {
+        return m_pulse->defaultSink().startsWith(QLatin1String("recorder_tap"))
+            && m_pulse->sinksOfStreams(QStringLiteral("music")).value(0).startsWith(QLatin1String("recorder_tap"))
+            && m_pulse->sinksOfStreams(QStringLiteral("radio")).value(0).startsWith(QLatin1String("recorder_tap"));
+    };
+    ASSERT_TRUE(waitFor(onTap)) << logText().toStdString();
+    ::kill(m_program->pid(), SIGKILL);
+    ASSERT_TRUE(m_program->waitFinished(20000));
+    ASSERT_TRUE(onTap()) << "nothing but a start undoes what a killed run left";
+
+    m_program = launch(QStringLiteral("tap-crash-again"));
+    ASSERT_TRUE(m_program);
+    ASSERT_TRUE(waitFor([] { return logText().count(QStringLiteral("[hotkeys] registered")) == 2; }))
+        << logText().toStdString();
+    const QString log = logText();
+    const QString restored = QStringLiteral("[sys-audio] restored the audio output muted by an interrupted run");
+    EXPECT_EQ(log.count(restored), 1) << log.toStdString();
+    EXPECT_LT(log.indexOf(restored), log.lastIndexOf(QStringLiteral("[hotkeys] registered")))
+        << "undone during the start-up, before the bar and its keys";
+    EXPECT_EQ(m_pulse->defaultSink(), QString::fromLatin1(PulseFixture::speakers));
+    EXPECT_EQ(m_pulse->sinksOfStreams(QStringLiteral("music")), QStringList{QString::fromLatin1(PulseFixture::speakers)});
+    EXPECT_EQ(m_pulse->sinksOfStreams(QStringLiteral("radio")), QStringList{QStringLiteral("headphones")});
+    EXPECT_FALSE(m_pulse->modules().join(QLatin1Char('\n')).contains(QLatin1String("recorder_tap")));
 }
 
 } // namespace

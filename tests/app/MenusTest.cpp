@@ -113,7 +113,8 @@ TEST_F(MenusTest, SubmenusKeysAndTheChoicesTheyMake)
 {
     prefs().setCursorTheme(1);
     prefs().setCursorArt(0);
-    const MenuNode* cursor = MenuNode::find(menus->statusMenu(), "cursor");
+    const MenuNodes status = menus->statusMenu(); // the node below points into it
+    const MenuNode* cursor = MenuNode::find(status, "cursor");
     ASSERT_TRUE(cursor);
     ASSERT_EQ(cursor->submenu.size(), CursorArt::all().size() + 2);
     EXPECT_EQ(std::count_if(cursor->submenu.begin(), cursor->submenu.end(), [](auto& n) { return n.checked; }), 1);

@@ -76,21 +76,45 @@ TEST(ScreenVideoCapabilities, LabelsNameTheChoiceAndTheOutputSize)
     EXPECT_EQ(s.label(0, [](const QString&) { return QString(); }), QString::fromUtf8("Native · 1728×1116"));
 }
 
-TEST(ScreenVideoCapabilities, NormalizedFallsBackToTheLargestOfferedUpTo1080)
+// A new user's first movie: the default 1080 on a screen whose short side is
+// 1080 or less is the screen's native size (it once fell to 900 on 1080p).
+TEST(ScreenVideoCapabilities, DefaultIsNativeUnlessTheScreenIsTaller)
+{
+    const struct {
+        VideoDimensions screen;
+        const char* choice;
+        VideoDimensions movie;
+    } screens[] = {
+        {{1920, 1080}, "0", {1920, 1080}},
+        {{2560, 1440}, "1080", {1920, 1080}},
+        {{1920, 1200}, "1080", {1728, 1080}},
+        {{1600, 900}, "0", {1600, 900}},
+    };
+    for (const auto& s : screens) {
+        const Screen screen{s.screen, 60};
+        const VideoDeviceChoice chosen = screen.normalized(std::nullopt);
+        EXPECT_EQ(chosen, (VideoDeviceChoice{s.choice, 30})) << s.screen.width << "×" << s.screen.height;
+        EXPECT_EQ(screen.pixels(chosen.resolution.toInt()), s.movie) << s.screen.width << "×" << s.screen.height;
+    }
+}
+
+TEST(ScreenVideoCapabilities, NormalizedMakesTooLargeNativeAndFallsBackToTheLargestOfferedUpTo1080)
 {
     const Screen fullHD{{1920, 1080}, 60};
-    // Not a number counts as 1080, which a 1080-high screen does not offer.
-    EXPECT_EQ(fullHD.normalized(VideoDeviceChoice{"large", 30}), (VideoDeviceChoice{"900", 30}));
-    EXPECT_EQ(fullHD.normalized(VideoDeviceChoice{" 720", 30}), (VideoDeviceChoice{"900", 30}));
+    // Not a number counts as the default 1080: the screen's own short side.
+    EXPECT_EQ(fullHD.normalized(VideoDeviceChoice{"large", 30}), (VideoDeviceChoice{"0", 30}));
+    EXPECT_EQ(fullHD.normalized(VideoDeviceChoice{" 720", 30}), (VideoDeviceChoice{"0", 30}));
     EXPECT_EQ(fullHD.normalized(VideoDeviceChoice{"720", 30}), (VideoDeviceChoice{"720", 30}));
     EXPECT_EQ(fullHD.normalized(VideoDeviceChoice{"+720", 30}), (VideoDeviceChoice{"720", 30}));
     EXPECT_EQ(fullHD.normalized(VideoDeviceChoice{"0", 30}), (VideoDeviceChoice{"0", 30}));
-    EXPECT_EQ(fullHD.normalized(VideoDeviceChoice{"1440", 30}), (VideoDeviceChoice{"900", 30}));
+    EXPECT_EQ(fullHD.normalized(VideoDeviceChoice{"1440", 30}), (VideoDeviceChoice{"0", 30}));
+    // A side no screen offers falls back to the largest offered up to 1080.
     EXPECT_EQ(fullHD.normalized(VideoDeviceChoice{"-480", 30}), (VideoDeviceChoice{"900", 30}));
+    EXPECT_EQ(fullHD.normalized(VideoDeviceChoice{"1000", 30}), (VideoDeviceChoice{"900", 30}));
 
     const Screen qhd{{2560, 1440}, 120};
-    EXPECT_EQ(qhd.normalized(std::nullopt), (VideoDeviceChoice{"1080", 30}));
-    EXPECT_EQ(qhd.normalized(VideoDeviceChoice{"1440", 60}), (VideoDeviceChoice{"1080", 60}));
+    EXPECT_EQ(qhd.normalized(VideoDeviceChoice{"1440", 60}), (VideoDeviceChoice{"0", 60}));
+    EXPECT_EQ(qhd.normalized(VideoDeviceChoice{"1300", 60}), (VideoDeviceChoice{"1080", 60}));
     const Screen small{{640, 400}, 60};
     EXPECT_EQ(small.normalized(VideoDeviceChoice{"720", 30}), (VideoDeviceChoice{"0", 30}));
 }

@@ -216,6 +216,41 @@ TEST_F(SystemAudioTapPulseTest, OwnStreamsStayOnTheSpeakersAndOutOfTheCapture)
     tap.stop();
 }
 
+TEST_F(SystemAudioTapPulseTest, MutingLeavesTheStreamsThatFeedTheMicrophone)
+{
+    // "stand_in_mic" records the monitor of the "mic" sink, as virtual
+    // microphones do: what plays there is the voice, not system audio.
+    CORVESSA_REQUIRE_PULSE(pulse);
+    const QString micSink = QLatin1String(PulseFixture::micSink);
+    auto voice = pulse->playTone(micSink, 440, 60, 0.5, {}, QStringLiteral("voice"));
+    auto music = pulse->playTone({}, 660, 60, 0.5, {}, QStringLiteral("music"));
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        return pulse->sinksOfStreams(QStringLiteral("voice")).size() == 1
+            && pulse->sinksOfStreams(QStringLiteral("music")).size() == 1;
+    }, 20000));
+
+    // Named, and as the default source.
+    for (const QString& microphone : {QString::fromLatin1(PulseFixture::micSource), QString()}) {
+        SCOPED_TRACE(microphone.toStdString());
+        SystemAudioTap tap(true);
+        tap.setMicrophone(microphone);
+        tap.prepare();
+        tap.start([](SampleBuffer) {});
+        EXPECT_EQ(pulse->sinksOfStreams(QStringLiteral("music")), QStringList{QStringLiteral("recorder_tap")});
+        EXPECT_EQ(pulse->sinksOfStreams(QStringLiteral("voice")), QStringList{micSink});
+        // A voice that starts now stays too.
+        auto later = pulse->playTone(micSink, 550, 60, 0.5, {}, QStringLiteral("later-voice"));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return pulse->sinksOfStreams(QStringLiteral("later-voice")).size() == 1; },
+                                    5000));
+        QTest::qWait(300);
+        EXPECT_EQ(pulse->sinksOfStreams(QStringLiteral("later-voice")), QStringList{micSink});
+        const auto micPeak = pulse->recordPeak(QLatin1String(PulseFixture::micSource), 1.0);
+        ASSERT_TRUE(micPeak);
+        EXPECT_GT(*micPeak, 0.3f) << "the microphone still hears the voice";
+        tap.stop();
+    }
+}
+
 TEST_F(SystemAudioTapPulseTest, PauseHoldsDeliveryAndResumeRestartsIt)
 {
     CORVESSA_REQUIRE_PULSE(pulse);

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <functional>
 #include <limits>
+#include <map>
 #include <numbers>
 #include <random>
 
@@ -391,4 +392,97 @@ TEST(AudioTimelineMixer, JitteredMicrophoneThroughTheNormaliserStaysInPlace)
     EXPECT_EQ(m.discarded(), 0);
     EXPECT_EQ(m.resyncs(), 0);
     EXPECT_EQ(m.overlap(), 0);
+}
+
+namespace {
+
+// The engine's drain on a virtual clock: every 10 ms of capture each source
+// sends a 480-frame buffer stamped with its capture time, and the buffer
+// reaches the mixer when `arrival` says; then the drain aims 0.35 s behind
+// now. The microphone alternates 0.125 and 0.25 every block, system audio is a
+// steady 0.0625, so every output frame tells which sources landed there.
+struct DrainRun {
+    std::function<int64_t(int64_t)> micArrival; // capture frame -> arrival frame; -1: never captured
+    int64_t seconds = 60;
+    std::vector<float> out;
+    int64_t worstLagAfter = 0; // the largest target - cursor after `calmFrom`
+    int64_t calmFrom = std::numeric_limits<int64_t>::max();
+
+    static float mic(int64_t f) { return (f / 480) % 2 ? 0.25f : 0.125f; }
+    static constexpr float sys = 0.0625f;
+
+    void run(AudioTimelineMixer& m)
+    {
+        const auto tl = timeline();
+        std::multimap<int64_t, std::pair<Source, int64_t>> pending; // arrival -> (source, capture frame)
+        const int64_t end = seconds * 48000;
+        for (int64_t now = 480; now <= end; now += 480) {
+            const int64_t captured = now - 480;
+            if (const int64_t at = micArrival(captured); at >= 0)
+                pending.emplace(std::max(at, now), std::pair{Source::microphone, captured});
+            pending.emplace(now + 960, std::pair{Source::system, captured});
+            while (!pending.empty() && pending.begin()->first <= now) {
+                const auto [source, at] = pending.begin()->second;
+                pending.erase(pending.begin());
+                m.place(source == Source::microphone ? tone(at, 480, [at](size_t i) { return mic(at + int64_t(i)); })
+                                                     : constant(at, 480, sys),
+                        source, tl);
+            }
+            const int64_t target = std::max<int64_t>(0, now - 16800);
+            const int64_t until = m.due(target);
+            for (float v : drain(m, until, false))
+                out.push_back(v);
+            if (now >= calmFrom)
+                worstLagAfter = std::max(worstLagAfter, target - m.cursor());
+        }
+    }
+};
+
+} // namespace
+
+TEST(AudioTimelineMixer, SoundThatReachesTheMixerLateUnderLoadIsKeptInItsPlace)
+{
+    // Between 10 s and 30 s the engine is stalled: the microphone's buffers come
+    // in bursts, up to 8 s after they were captured, each still contiguous with
+    // the one before. Nothing is dropped, every frame lands at its capture time
+    // beside the punctual system audio, and once the load is gone the mix is
+    // back to its usual lag.
+    DrainRun r;
+    const int64_t s = 48000;
+    r.micArrival = [s](int64_t f) {
+        if (f < 10 * s || f >= 30 * s)
+            return f + 960;
+        return f < 18 * s ? 18 * s : f < 22 * s ? 22 * s : 30 * s + 480; // stalls of 8, 4 and 8 s
+    };
+    r.calmFrom = 32 * s;
+    AudioTimelineMixer m;
+    r.run(m);
+    EXPECT_EQ(m.discarded(), 0);
+    EXPECT_EQ(m.overlap(), 0);
+    ASSERT_GE(r.out.size(), size_t(59 * s));
+    for (size_t f = 0; f < r.out.size(); ++f)
+        ASSERT_EQ(r.out[f], DrainRun::mic(int64_t(f)) + DrainRun::sys) << "frame " << f;
+    EXPECT_LE(r.worstLagAfter, 480) << "the mix catches up once the load ends";
+}
+
+TEST(AudioTimelineMixer, ATrueGapStaysSilentAndASourceThatStopsIsNotWaitedForLong)
+{
+    const int64_t s = 48000;
+    // The microphone captures nothing between 20 s and 23 s (a real gap in its
+    // stamps), and stops for good at 40 s.
+    DrainRun r;
+    r.seconds = 90;
+    r.micArrival = [s](int64_t f) { return (f >= 20 * s && f < 23 * s) || f >= 40 * s ? -1 : f + 960; };
+    r.calmFrom = 40 * s + 16800 + AudioTimelineMixer::waitFrames + 960;
+    AudioTimelineMixer m;
+    r.run(m);
+    EXPECT_EQ(m.discarded(), 0);
+    ASSERT_GE(r.out.size(), size_t(89 * s));
+    for (size_t f = 0; f < r.out.size(); ++f) {
+        const bool heard = (f < size_t(20 * s)) || (f >= size_t(23 * s) && f < size_t(40 * s));
+        ASSERT_EQ(r.out[f], (heard ? DrainRun::mic(int64_t(f)) : 0.0f) + DrainRun::sys) << "frame " << f;
+    }
+    EXPECT_EQ(m.resyncs(), 1);
+    // A gone source holds the output back no longer than waitFrames.
+    EXPECT_LE(r.worstLagAfter, 480);
 }

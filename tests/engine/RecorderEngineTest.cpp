@@ -43,7 +43,7 @@ public:
     }
     std::optional<AudioSink> defaultSink() override { return std::nullopt; }
     std::unique_ptr<AudioCaptureStream> openSource(const StreamRequest&) override { return std::make_unique<Stream>(); }
-    std::unique_ptr<AudioCaptureStream> openSystemAudio(bool) override { return std::make_unique<Stream>(); }
+    std::unique_ptr<AudioCaptureStream> openSystemAudio(bool, const QString&) override { return std::make_unique<Stream>(); }
     int recoverLeftoverTaps() override { return 0; }
     Observation observeSources(std::function<void()>) override { return std::make_shared<char>(0); }
 };

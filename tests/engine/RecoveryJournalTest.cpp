@@ -7,6 +7,7 @@
 #include "platform/core/SampleBuffer.h"
 #include "platform/core/XdgPaths.h"
 #include "support/TempHome.h"
+#include "support/Unprivileged.h"
 
 #include <QDir>
 #include <QFile>
@@ -21,12 +22,11 @@
 #include <functional>
 #include <future>
 
-#include <grp.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace corvessa;
+using corvessa::test::runUnprivileged;
 using Found = RecoveryJournal::Found;
 using Kind = RecoveryJournal::Announcement::Kind;
 
@@ -51,9 +51,8 @@ std::optional<RecoveryJournal::Entry> journalOnDisk()
     return RecoveryJournal::decode(readFile(RecoveryJournal::file()));
 }
 
-// A small real movie lasting `seconds`: a 16x16 picture a second (or every
-// frame for short ones), the last lasting to the end.
-void writeMovie(const QString& path, double seconds)
+// A writer of 16x16 pictures.
+MovieWriter::Settings smallMovie(const QString& path)
 {
     MovieWriter::Settings s;
     s.path = path;
@@ -63,7 +62,14 @@ void writeMovie(const QString& path, double seconds)
     v.expectedFrameRate = 30;
     v.averageBitRate = 10000;
     s.video = v;
-    FFmpegMovieWriter w(s);
+    return s;
+}
+
+// A small real movie lasting `seconds`: a picture a second (or every frame for
+// short ones), the last lasting to the end.
+void writeMovie(const QString& path, double seconds)
+{
+    FFmpegMovieWriter w(smallMovie(path));
     ASSERT_TRUE(w.startWriting());
     const MediaTime start(1000, 1);
     w.startSession(start);
@@ -101,29 +107,6 @@ QStringList recoveryLines()
 void makeFifo(const QString& path)
 {
     ASSERT_EQ(mkfifo(QFile::encodeName(path).constData(), 0600), 0);
-}
-
-// Runs `work` as a user the file permissions bind. Root ignores them, so there
-// it runs in a child process that has given root up.
-void runUnprivileged(const std::function<void()>& work)
-{
-    if (geteuid() != 0) {
-        work();
-        return;
-    }
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        const uid_t nobody = 65534;
-        if (setgroups(0, nullptr) != 0 || setresgid(nobody, nobody, nobody) != 0
-            || setresuid(nobody, nobody, nobody) != 0)
-            _exit(2);
-        work();
-        _exit(0);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 } // namespace
@@ -320,28 +303,91 @@ TEST(RecoveryJournal, AJournalThatCannotBeReadStaysAndIsReportedToNobody)
     EXPECT_TRUE(recoveryLines().isEmpty());
 }
 
-// A FIFO would block the check (and the program's exit) for ever; a device or
-// a folder is no recording.
-TEST(RecoveryJournal, LaunchCheckLooksOnlyAtRegularFiles)
+// A journal can be tampered with: it must not make the check open whatever it
+// names (a FIFO would block the check and the program's exit for ever, and a
+// system file would be announced as an interrupted recording). Only a regular
+// file of this user named like our movies counts; a link does not, even to
+// one of our movies.
+TEST(RecoveryJournal, LaunchCheckLooksOnlyAtMoviesOfThisUser)
 {
     test::TempHome home;
     const QString movie = home.file(QStringLiteral("Rec.mov"));
     writeMovie(movie, 2.0);
     const QString linked = home.file(QStringLiteral("Linked.mov"));
     ASSERT_TRUE(QFile::link(movie, linked));
+    const QString passwd = home.file(QStringLiteral("passwd.mov"));
+    ASSERT_TRUE(QFile::link(QStringLiteral("/etc/passwd"), passwd));
+    const QString renamed = home.file(QStringLiteral("Rec.txt"));
+    ASSERT_TRUE(QFile::copy(movie, renamed));
     const QString fifo = home.file(QStringLiteral("Fifo.mov"));
     makeFifo(fifo);
     const QString folder = home.file(QStringLiteral("Folder.mov"));
     QDir().mkpath(folder);
-    writeFile(RecoveryJournal::file(),
-              RecoveryJournal::encode({QDateTime::currentDateTimeUtc(),
-                                       {fifo, QStringLiteral("/dev/null"), folder, QStringLiteral("Rec.mov"), linked}}));
+    QStringList listed{fifo, QStringLiteral("/dev/null"), QStringLiteral("/etc/passwd"), folder,
+                       QStringLiteral("Rec.mov"), linked, passwd, renamed};
+    // Another user's movie, where this process may give a file away.
+    const QString theirs = home.file(QStringLiteral("Theirs.mov"));
+    if (geteuid() == 0) {
+        ASSERT_TRUE(QFile::copy(movie, theirs));
+        ASSERT_EQ(chown(QFile::encodeName(theirs).constData(), 65534, 65534), 0);
+        listed << theirs;
+    }
+    listed << movie;
+    writeFile(RecoveryJournal::file(), RecoveryJournal::encode({QDateTime::currentDateTimeUtc(), listed}));
 
     const auto report = RecoveryJournal::checkNow();
     ASSERT_TRUE(report);
     ASSERT_EQ(report->found.size(), 1u);
-    EXPECT_EQ(report->found[0].path, linked) << "a link to a movie is followed";
+    EXPECT_EQ(report->found[0].path, movie);
     EXPECT_TRUE(report->found[0].playable);
+}
+
+// A kill before the first sample reached the file leaves a movie header and
+// nothing else (or not even that): the check removes such a file instead of
+// announcing it, and keeps every file that holds anything.
+TEST(RecoveryJournal, LaunchCheckRemovesMoviesWithNothingInThem)
+{
+    test::TempHome home;
+    const QString movie = home.file(QStringLiteral("Rec.mov"));
+    writeMovie(movie, 2.0);
+    const QString headerOnly = home.file(QStringLiteral("Rec Camera.mov"));
+    {
+        // The file as a writer leaves it on disk right after its start.
+        const QString writing = home.file(QStringLiteral("writing.mov"));
+        FFmpegMovieWriter w(smallMovie(writing));
+        ASSERT_TRUE(w.startWriting());
+        ASSERT_TRUE(QFile::copy(writing, headerOnly));
+        w.cancelWriting();
+    }
+    ASSERT_GT(QFileInfo(headerOnly).size(), 0);
+    const QString empty = home.file(QStringLiteral("Rec Camera 2.mov"));
+    writeFile(empty, {});
+    const QString torn = home.file(QStringLiteral("Torn.mov"));
+    writeFile(torn, readFile(movie).left(int(QFileInfo(movie).size() / 2)));
+
+    writeFile(RecoveryJournal::file(),
+              RecoveryJournal::encode({QDateTime::currentDateTimeUtc(), {movie, headerOnly, empty, torn}}));
+    const auto report = RecoveryJournal::checkNow();
+    ASSERT_TRUE(report);
+    EXPECT_FALSE(QFile::exists(headerOnly));
+    EXPECT_FALSE(QFile::exists(empty));
+    EXPECT_TRUE(QFile::exists(movie));
+    EXPECT_TRUE(QFile::exists(torn)) << "a damaged movie may still hold something";
+    ASSERT_EQ(report->found.size(), 2u);
+    EXPECT_EQ(report->found[0].path, movie);
+    EXPECT_EQ(report->found[1].path, torn);
+    EXPECT_EQ(recoveryLines().filter(QStringLiteral("nothing was recorded into it")),
+              (QStringList{QStringLiteral("[recovery] removed Rec Camera.mov: nothing was recorded into it"),
+                           QStringLiteral("[recovery] removed Rec Camera 2.mov: nothing was recorded into it")}));
+
+    // Cut in its first moments: nothing to announce.
+    writeFile(headerOnly, {});
+    writeFile(RecoveryJournal::file(), RecoveryJournal::encode({QDateTime::currentDateTimeUtc(), {headerOnly}}));
+    const auto cut = RecoveryJournal::checkNow();
+    ASSERT_TRUE(cut);
+    EXPECT_TRUE(cut->found.empty());
+    EXPECT_FALSE(cut->announcement);
+    EXPECT_FALSE(QFile::exists(headerOnly));
 }
 
 TEST(RecoveryJournal, LaunchCheckLooksAtEachFileOnceAndAtMostSoMany)

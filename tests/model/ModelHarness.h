@@ -195,6 +195,8 @@ public:
     {
         journal.push_back("confirm.ask(" + title.toStdString() + ")");
         asked << title;
+        if (whileAsking)
+            whileAsking();
         return answer;
     }
     bool isShowing() const override { return showing; }
@@ -207,6 +209,7 @@ public:
     bool showing = false;
     bool answer = true;
     QStringList asked;
+    std::function<void()> whileAsking; // what happens while the question is open
 };
 
 // A model over fakes, a virtual clock and a defaults store in a fresh home.

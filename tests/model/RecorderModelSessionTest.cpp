@@ -101,6 +101,8 @@ TEST_F(RecorderModelSessionTest, EventLinesFollowTheirRuleOrder)
         {"Audio mix unavailable: z",
          QStringLiteral("Audio could not be combined. Your original recording is saved with separate audio tracks.")},
         {"Camera frame late", QStringLiteral("Audio could not be combined. Your original recording is saved with separate audio tracks.")},
+        {"2.5 s of sound arrived too late under heavy load and is missing from the recording.",
+         QStringLiteral("2.5 s of sound arrived too late under heavy load and is missing from the recording.")},
     };
     for (const Row& row : rows) {
         m.handleEvent(QString::fromLatin1(row.line));
@@ -162,12 +164,37 @@ TEST_F(RecorderModelSessionTest, QuitAndSignalsWaitForWhatIsUnderWay)
     m.saveAndExit([&] { ++done; });
     EXPECT_EQ(done, 1) << "idle: at once";
 
-    // During the countdown: the start settles, then the recording is saved.
+    // During the countdown, and the start cue after it, nothing has started
+    // yet: the countdown is cancelled and nothing ever starts.
+    for (const double into : {1.0, 3.2}) {
+        m.record();
+        scheduler.advance(into);
+        clearJournal();
+        m.saveAndExit([&] { ++done; });
+        EXPECT_EQ(done, 2) << into << " s into the countdown: at once";
+        EXPECT_TRUE(m.phase().is(Kind::ready));
+        EXPECT_TRUE(logLines.contains(QStringLiteral("[exit] the countdown was cancelled: nothing was recorded")));
+        scheduler.advance(5);
+        runBackground();
+        EXPECT_EQ(journal.front(), "countdown.hide");
+        EXPECT_EQ(std::count(journal.begin(), journal.end(), "engine.start"), 0);
+        --done;
+    }
+    // A quit from a menu does the same.
     m.record();
     scheduler.advance(1);
+    clearJournal();
+    m.quit();
+    EXPECT_EQ(journal.back(), "terminate");
+    scheduler.advance(5);
+    runBackground();
+    EXPECT_EQ(std::count(journal.begin(), journal.end(), "engine.start"), 0);
+
+    // Once the engine was asked to start, the start settles, then the recording is saved.
+    m.record();
+    scheduler.advance(3.5);
     m.saveAndExit([&] { ++done; });
     m.saveAndExit([&] { ++done; });
-    scheduler.advance(2.5);
     runBackground();
     EXPECT_EQ(done, 3);
     EXPECT_EQ(std::count(journal.begin(), journal.end(), "engine.stop"), 1);
@@ -207,6 +234,23 @@ TEST_F(RecorderModelSessionTest, StopAsksWhilePausedAndCancelResumes)
     scheduler.advance(0.4);
     EXPECT_TRUE(m.phase().is(Kind::recording));
 
+    // While the question holds the recording paused, a pause or resume from
+    // anywhere else does nothing; the answer decides.
+    confirm->whileAsking = [&] {
+        m.togglePause();
+        m.togglePause();
+        EXPECT_TRUE(m.phase().is(Kind::paused));
+        EXPECT_EQ(logLines.last(), QStringLiteral("[recording] pause and resume wait for the open question"));
+    };
+    clearJournal();
+    m.requestStop();
+    EXPECT_EQ(std::count(journal.begin(), journal.end(), "engine.pause"), 1);
+    EXPECT_EQ(std::count(journal.begin(), journal.end(), "engine.resume"), 0) << "the refusal resumes once, after the cue";
+    scheduler.advance(0.4);
+    EXPECT_EQ(std::count(journal.begin(), journal.end(), "engine.resume"), 1);
+    EXPECT_TRUE(m.phase().is(Kind::recording));
+    confirm->whileAsking = nullptr;
+
     confirm->showing = true;
     m.requestStop();
     EXPECT_TRUE(m.phase().is(Kind::recording)) << "no second question";
@@ -215,6 +259,30 @@ TEST_F(RecorderModelSessionTest, StopAsksWhilePausedAndCancelResumes)
     m.requestStop();
     runBackground();
     EXPECT_TRUE(m.phase().is(Kind::saved));
+}
+
+// With the microphone on, the start records the chosen microphone; with none
+// listed (none at launch, or the last one unplugged) it records none, rather
+// than an empty name the engine would take for the default input.
+TEST_F(RecorderModelSessionTest, OnlyAListedMicrophoneIsRecorded)
+{
+    store().setBool("micOn", true);
+    startRecording(make());
+    EXPECT_EQ(engine->config.microphoneID, std::optional<QString>(QStringLiteral("built_in")));
+
+    // The last microphone unplugged while ready.
+    model.reset();
+    RecorderModel& unplugged = make();
+    audio->setSources({});
+    unplugged.refreshDevices();
+    ASSERT_TRUE(unplugged.micOn());
+    startRecording(unplugged);
+    EXPECT_FALSE(engine->config.microphoneID) << "no microphone is listed";
+
+    // None at launch.
+    model.reset();
+    startRecording(make());
+    EXPECT_FALSE(engine->config.microphoneID) << "no microphone is listed";
 }
 
 TEST_F(RecorderModelSessionTest, StandingHints)

@@ -108,7 +108,7 @@ TEST_F(HotKeyCenterTest, ApplyReplacesRegistrationsWithoutLeaks)
 
     // A moved binding no longer answers on its old combination.
     KeyBindingMap moved = HotKeyBindings::defaults();
-    moved[HotKeyAction::start] = {0, 0x1100}; // ⌃⌘A
+    moved[HotKeyAction::start] = {0, 0x1100}; // Ctrl+Super+A
     center->apply(moved);
     EXPECT_FALSE(pressDefault(HotKeyAction::start));
     EXPECT_TRUE(service->press(0, 0x1100));

@@ -8,6 +8,7 @@
 #include "support/English.h"
 #include "support/TempHome.h"
 
+#include <QAction>
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
@@ -16,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 
 using namespace corvessa;
@@ -81,21 +83,21 @@ TEST_F(HotKeyTest, FifteenActionsInIndexOrderWithNamesTitlesAndDefaultKeys)
         const char* shown;
     };
     const Row rows[] = {
-        {HotKeyAction::start, "start", "Start Recording", 15, "⌃⌥R"},
-        {HotKeyAction::pause, "pause", "Pause / Resume", 35, "⌃⌥P"},
-        {HotKeyAction::stop, "stop", "Stop Recording", 1, "⌃⌥S"},
-        {HotKeyAction::muteMic, "muteMic", "Mute Microphone", 46, "⌃⌥M"},
-        {HotKeyAction::toggleBar, "toggleBar", "Show / Hide Toolbar", 4, "⌃⌥H"},
-        {HotKeyAction::focus, "focus", "Toggle Magnifier", 3, "⌃⌥F"},
-        {HotKeyAction::zoomIn, "zoomIn", "Zoom In", 30, "⌃⌥]"},
-        {HotKeyAction::zoomOut, "zoomOut", "Zoom Out", 33, "⌃⌥["},
-        {HotKeyAction::focusMode, "focusMode", "Switch Magnifier Mode", 5, "⌃⌥G"},
-        {HotKeyAction::focusReselect, "focusReselect", "Re-select Magnifier Region", 14, "⌃⌥E"},
-        {HotKeyAction::pen, "pen", "Toggle Pen", 2, "⌃⌥D"},
-        {HotKeyAction::restart, "restart", "Restart Recording", 45, "⌃⌥N"},
-        {HotKeyAction::cancel, "cancel", "Cancel Recording", 8, "⌃⌥C"},
-        {HotKeyAction::prompter, "prompter", "Show / Hide Teleprompter", 17, "⌃⌥T"},
-        {HotKeyAction::cameraFullScreen, "cameraFullScreen", "Toggle Full-Screen Camera", 9, "⌃⌥V"},
+        {HotKeyAction::start, "start", "Start Recording", 15, "Ctrl+Alt+R"},
+        {HotKeyAction::pause, "pause", "Pause / Resume", 35, "Ctrl+Alt+P"},
+        {HotKeyAction::stop, "stop", "Stop Recording", 1, "Ctrl+Alt+S"},
+        {HotKeyAction::muteMic, "muteMic", "Mute Microphone", 46, "Ctrl+Alt+M"},
+        {HotKeyAction::toggleBar, "toggleBar", "Show / Hide Toolbar", 4, "Ctrl+Alt+H"},
+        {HotKeyAction::focus, "focus", "Toggle Magnifier", 3, "Ctrl+Alt+F"},
+        {HotKeyAction::zoomIn, "zoomIn", "Zoom In", 30, "Ctrl+Alt+]"},
+        {HotKeyAction::zoomOut, "zoomOut", "Zoom Out", 33, "Ctrl+Alt+["},
+        {HotKeyAction::focusMode, "focusMode", "Switch Magnifier Mode", 5, "Ctrl+Alt+G"},
+        {HotKeyAction::focusReselect, "focusReselect", "Re-select Magnifier Region", 14, "Ctrl+Alt+E"},
+        {HotKeyAction::pen, "pen", "Toggle Pen", 2, "Ctrl+Alt+D"},
+        {HotKeyAction::restart, "restart", "Restart Recording", 45, "Ctrl+Alt+N"},
+        {HotKeyAction::cancel, "cancel", "Cancel Recording", 8, "Ctrl+Alt+C"},
+        {HotKeyAction::prompter, "prompter", "Show / Hide Teleprompter", 17, "Ctrl+Alt+T"},
+        {HotKeyAction::cameraFullScreen, "cameraFullScreen", "Toggle Full-Screen Camera", 9, "Ctrl+Alt+V"},
     };
     const auto& all = HotKeyActions::allCases();
     ASSERT_EQ(all.size(), std::size(rows));
@@ -134,7 +136,7 @@ TEST_F(HotKeyTest, TitlesAndKeyNamesFollowTheInterfaceLanguage)
     EXPECT_EQ(KeyBinding::keyName(49), u"Leertaste"_s);
     EXPECT_EQ(KeyBinding::keyName(36), u"Eingabetaste"_s);
     EXPECT_EQ(KeyBinding::keyName(53), u"Taste 53"_s);
-    EXPECT_EQ((KeyBinding{49, 0x1100}).display(), u"⌃⌘Leertaste"_s);
+    EXPECT_EQ((KeyBinding{49, 0x1100}).display(), u"Ctrl+Super+Leertaste"_s);
     EXPECT_EQ(KeyBinding::keyName(0), u"A"_s);
 }
 
@@ -170,15 +172,71 @@ TEST_F(HotKeyTest, KeysWithoutANameShowTheirNumber)
     EXPECT_EQ(KeyBinding::keyName(1LL << 40), u"Key 1099511627776"_s);
 }
 
-TEST_F(HotKeyTest, DisplayPutsModifierSymbolsInFixedOrderBeforeTheKey)
+TEST_F(HotKeyTest, DisplayNamesTheModifiersInFixedOrderBeforeTheKey)
 {
-    EXPECT_EQ((KeyBinding{0, 0x1B00}).display(), u"⌃⌥⇧⌘A"_s);
-    EXPECT_EQ((KeyBinding{53, 0x1000}).display(), u"⌃Key 53"_s);
-    EXPECT_EQ((KeyBinding{35, 0x1800}).display(), u"⌃⌥P"_s);
-    EXPECT_EQ((KeyBinding{1, 0x300}).display(), u"⇧⌘S"_s);
+    EXPECT_EQ((KeyBinding{0, 0x1B00}).display(), u"Ctrl+Alt+Shift+Super+A"_s);
+    EXPECT_EQ((KeyBinding{53, 0x1000}).display(), u"Ctrl+Key 53"_s);
+    EXPECT_EQ((KeyBinding{35, 0x1800}).display(), u"Ctrl+Alt+P"_s);
+    EXPECT_EQ((KeyBinding{1, 0x300}).display(), u"Shift+Super+S"_s);
     EXPECT_EQ((KeyBinding{49, 0}).display(), u"Space"_s);
-    // Bits without a symbol show nothing.
-    EXPECT_EQ((KeyBinding{15, 0x10000 | 0x400 | 0x100}).display(), u"⌘R"_s);
+    // Bits without a name show nothing.
+    EXPECT_EQ((KeyBinding{15, 0x10000 | 0x400 | 0x100}).display(), u"Super+R"_s);
+}
+
+// The texts written with the other platform's symbols read in Linux words: a
+// run before a key joins it with "+", a modifier named on its own stays alone.
+TEST_F(HotKeyTest, LinuxFormRewritesSymbolRuns)
+{
+    EXPECT_EQ(KeyBinding::linuxForm(u"Press ⌃⌥T to show"_s), u"Press Ctrl+Alt+T to show"_s);
+    EXPECT_EQ(KeyBinding::linuxForm(u"Include ⌘ or ⌃, or else"_s), u"Include Super or Ctrl, or else"_s);
+    EXPECT_EQ(KeyBinding::linuxForm(u"⌃⌥] と ⌃⌥[ で、⌘ または ⌃。"_s), u"Ctrl+Alt+] と Ctrl+Alt+[ で、Super または Ctrl。"_s);
+    EXPECT_EQ(KeyBinding::linuxForm(u"⌘ 또는 ⌃를"_s), u"Super 또는 Ctrl를"_s);
+    EXPECT_EQ(KeyBinding::linuxForm(u"⇧⌘"_s), u"Shift+Super"_s);
+    EXPECT_EQ(KeyBinding::linuxForm(u"No keys here."_s), u"No keys here."_s);
+
+    // The menus' key column: Qt calls the Super key "Meta".
+    EXPECT_EQ(KeyBinding::menuText(u"Meta+Shift+p"_s), u"Shift+Super+P"_s);
+    EXPECT_EQ(KeyBinding::menuText(u"Ctrl+,"_s), u"Ctrl+,"_s);
+    EXPECT_TRUE(KeyBinding::menuText(QString()).isEmpty());
+    QAction action;
+    KeyBinding::setMenuKey(action, u"Pen"_s, u"Ctrl+Alt+d"_s);
+    EXPECT_EQ(action.text(), u"Pen"_s) << "Qt writes it as we do";
+    EXPECT_EQ(action.shortcut(), QKeySequence(u"Ctrl+Alt+D"_s));
+    KeyBinding::setMenuKey(action, u"Pen"_s, u"Meta+d"_s);
+    EXPECT_EQ(action.text(), u"Pen\tSuper+D"_s);
+    EXPECT_EQ(action.shortcut(), QKeySequence(u"Meta+D"_s));
+}
+
+// No text a user reads holds the other platform's key symbols: any binding's
+// text and menu key, under every modifier set, and every text of the tables
+// in every language.
+TEST_F(HotKeyTest, NoTextShownHoldsTheOtherPlatformsKeySymbols)
+{
+    const QString symbols = u"\u2303\u2325\u21E7\u2318"_s;
+    const auto clean = [&](const QString& text) {
+        return std::none_of(text.begin(), text.end(), [&](QChar c) { return symbols.contains(c); });
+    };
+    const qint64 bits[] = {KeyBinding::control, KeyBinding::option, KeyBinding::shift, KeyBinding::command};
+    for (const auto& [code, name] : KeyBinding::names()) {
+        for (int set = 0; set < 16; ++set) {
+            KeyBinding binding{code, 0};
+            for (int i = 0; i < 4; ++i)
+                binding.modifiers |= set & (1 << i) ? bits[i] : 0;
+            EXPECT_TRUE(clean(binding.display())) << binding.display().toStdString();
+            EXPECT_TRUE(clean(KeyBinding::menuText(binding.keyEquivalent()))) << binding.display().toStdString();
+        }
+    }
+
+    UserDefaults::standard().setString(u"language"_s, u"de"_s);
+    Loc::load();
+    const QList<QString> keys = Loc::table().keys();
+    ASSERT_GT(keys.size(), 400);
+    for (const Loc::Lang& language : Loc::available()) {
+        UserDefaults::standard().setString(u"language"_s, language.code);
+        Loc::load();
+        for (const QString& key : keys)
+            EXPECT_TRUE(clean(Loc::text(key))) << language.code.toStdString() << ": " << Loc::text(key).toStdString();
+    }
 }
 
 TEST_F(HotKeyTest, EveryNamedKeyCanBeGrabbedOnX11)

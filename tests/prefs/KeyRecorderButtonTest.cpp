@@ -87,7 +87,7 @@ TEST_F(KeyRecorderButtonTest, ShowsTheShortcutInAMonospacedFaceAt130Points)
 {
     prefs->setBinding(HotKeyAction::pause, {35, kCtrlOpt});
     prefs->removeBinding(HotKeyAction::pen);
-    EXPECT_EQ(button(HotKeyAction::pause).text(), u"⌃⌥P"_s);
+    EXPECT_EQ(button(HotKeyAction::pause).text(), u"Ctrl+Alt+P"_s);
     EXPECT_EQ(button(HotKeyAction::pen).text(), u"Not Set"_s);
     EXPECT_EQ(button(HotKeyAction::start).width(), 130);
     const QFont face = button(HotKeyAction::start).font();
@@ -151,14 +151,14 @@ TEST_F(KeyRecorderButtonTest, ClicksStartMoveAndCancelCapture)
 
     click(HotKeyAction::stop);
     EXPECT_EQ(capture->recording(), HotKeyAction::stop);
-    EXPECT_EQ(button(HotKeyAction::start).text(), u"⌃⌥R"_s);
+    EXPECT_EQ(button(HotKeyAction::start).text(), u"Ctrl+Alt+R"_s);
     EXPECT_EQ(button(HotKeyAction::start).palette().color(QPalette::Button), idle);
     EXPECT_EQ(button(HotKeyAction::stop).text(), u"Press New Shortcut…"_s);
 
     prefs->setHotkeyMessage(u"left over"_s);
     click(HotKeyAction::stop);
     EXPECT_EQ(capture->recording(), std::nullopt);
-    EXPECT_EQ(button(HotKeyAction::stop).text(), u"⌃⌥S"_s);
+    EXPECT_EQ(button(HotKeyAction::stop).text(), u"Ctrl+Alt+S"_s);
     EXPECT_EQ(prefs->hotkeyMessage(), std::nullopt);
     EXPECT_EQ(service->registrationCount(), 15);
 }
@@ -178,7 +178,7 @@ TEST_F(KeyRecorderButtonTest, TypedShortcutIsStoredRegisteredAndShown)
 
     EXPECT_EQ(capture->recording(), std::nullopt);
     EXPECT_EQ(binding(HotKeyAction::start), (KeyBinding{40, 0x1200}));
-    EXPECT_EQ(button(HotKeyAction::start).text(), u"⌃⇧K"_s);
+    EXPECT_EQ(button(HotKeyAction::start).text(), u"Ctrl+Shift+K"_s);
     EXPECT_EQ(prefs->hotkeyMessage(), std::nullopt);
     EXPECT_EQ(service->registrationCount(), 15);
     EXPECT_EQ(service->combination(0), (std::pair<qint64, qint64>{40, 0x1200}));
@@ -218,7 +218,7 @@ TEST_F(KeyRecorderButtonTest, KeysThatCannotWorkKeepCapturingAndSayWhy)
     click(HotKeyAction::pause);
     type(HotKeyAction::pause, Qt::Key_P, Qt::AltModifier | Qt::ShiftModifier);
     EXPECT_EQ(capture->recording(), HotKeyAction::pause);
-    EXPECT_EQ(prefs->hotkeyMessage(), u"Include ⌘ or ⌃, or the shortcut won't work."_s);
+    EXPECT_EQ(prefs->hotkeyMessage(), u"Include Super or Ctrl, or the shortcut won't work."_s);
 
     type(HotKeyAction::pause, Qt::Key_Adiaeresis, Qt::ControlModifier);
     EXPECT_EQ(capture->recording(), HotKeyAction::pause);
@@ -232,7 +232,7 @@ TEST_F(KeyRecorderButtonTest, ShortcutOfAnotherActionIsRefused)
     click(HotKeyAction::pause);
     type(HotKeyAction::pause, Qt::Key_R, kCtrlAlt);
     EXPECT_EQ(capture->recording(), std::nullopt);
-    EXPECT_EQ(prefs->hotkeyMessage(), u"⌃⌥R is already used for “Start Recording”. Please choose a different one."_s);
+    EXPECT_EQ(prefs->hotkeyMessage(), u"Ctrl+Alt+R is already used for “Start Recording”. Please choose a different one."_s);
     EXPECT_EQ(binding(HotKeyAction::pause), KeyBinding::defaultFor(HotKeyAction::pause));
     EXPECT_EQ(service->registrationCount(), 15);
 }
@@ -242,9 +242,9 @@ TEST_F(KeyRecorderButtonTest, ShortcutHeldByAnotherProgramPutsTheOldOneBack)
     service->holdExternally(40, 0x1200);
     click(HotKeyAction::start);
     type(HotKeyAction::start, Qt::Key_K, Qt::ControlModifier | Qt::ShiftModifier);
-    EXPECT_EQ(prefs->hotkeyMessage(), u"⌃⇧K is used by another app. Please choose a different one."_s);
+    EXPECT_EQ(prefs->hotkeyMessage(), u"Ctrl+Shift+K is used by another app. Please choose a different one."_s);
     EXPECT_EQ(binding(HotKeyAction::start), KeyBinding::defaultFor(HotKeyAction::start));
-    EXPECT_EQ(button(HotKeyAction::start).text(), u"⌃⌥R"_s);
+    EXPECT_EQ(button(HotKeyAction::start).text(), u"Ctrl+Alt+R"_s);
     EXPECT_TRUE(service->press(15, kCtrlOpt)) << "the old shortcut works again";
 
     // An action that had no shortcut has none again.

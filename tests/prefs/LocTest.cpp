@@ -226,10 +226,11 @@ TEST_F(LocTest, LoadReplacesThePreviousLanguage)
     EXPECT_EQ(Loc::text("Quit Corvessa"), "Quit Corvessa");
     EXPECT_EQ(Loc::reverse("Saved to /x"), "Enregistré dans /x");
 
-    // English never reads a table, even a stray one.
-    writeTable("en", QJsonObject{{"Quit Corvessa", "Leave"}});
+    // English reads its own table too: the texts it words for this platform.
+    writeTable("en", QJsonObject{{"Show in Finder", "Show in Folder"}});
     setLanguage("en");
     Loc::load();
+    EXPECT_EQ(Loc::text("Show in Finder"), "Show in Folder");
     EXPECT_EQ(Loc::text("Quit Corvessa"), "Quit Corvessa");
     EXPECT_EQ(Loc::reverse("Saved to /x"), "Saved to /x");
 }

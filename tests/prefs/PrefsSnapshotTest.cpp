@@ -361,7 +361,7 @@ TEST_F(PrefsSnapshotTest, ShortcutsReplaceOnlyTheActionsNamedAndAreRegisteredAga
 {
     Prefs& p = prefs();
     const KeyBindingMap before = p.bindings();
-    const KeyBinding penKey{35, KeyBinding::command | KeyBinding::shift}; // ⇧⌘P
+    const KeyBinding penKey{35, KeyBinding::command | KeyBinding::shift}; // Shift+Super+P
     p.apply(QJsonObject{{u"hotkeys"_s, QJsonObject{{u"pen"_s, penKey.toJson()}, {u"noSuchAction"_s, penKey.toJson()}}}});
     KeyBindingMap expected = before;
     expected[HotKeyAction::pen] = penKey;

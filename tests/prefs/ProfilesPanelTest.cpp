@@ -278,7 +278,7 @@ TEST_F(ProfilesPanelTest, DefaultBadgeFollowsTheMenu)
     EXPECT_EQ(m_panel->findChildren<QLabel*>(u"defaultBadge"_s).size(), 0);
     EXPECT_EQ(menuTexts(u"A"_s), (QStringList{u"Update with Current Settings"_s, u"Rename…"_s,
                                               u"Set as Default (Auto-Load on Startup)"_s, u"---"_s,
-                                              u"Show in Finder"_s, u"Delete (Move to Trash)"_s}));
+                                              u"Show in Folder"_s, u"Delete (Move to Trash)"_s}));
 
     menuAction(u"A"_s, u"Set as Default (Auto-Load on Startup)"_s)->trigger();
     settle();
@@ -327,7 +327,7 @@ TEST_F(ProfilesPanelTest, DeleteAndRevealFromTheMenu)
     profiles().create(u"B"_s);
     settle();
 
-    menuAction(u"A"_s, u"Show in Finder"_s)->trigger();
+    menuAction(u"A"_s, u"Show in Folder"_s)->trigger();
     QTest::mouseClick(child<QPushButton>(u"showFolderButton"_s), Qt::LeftButton);
     EXPECT_EQ(m_revealed, (QStringList{profiles().folder() + u"/A.json +select"_s, profiles().folder()}));
 

@@ -55,10 +55,16 @@ TEST_F(InfoPanesTest, AboutShowsTheBuildsVersionAndTheWholeGuide)
     EXPECT_EQ(opened.size(), 2);
     EXPECT_TRUE(opened.contains(QUrl(u"https://corvessa.app/"_s)));
 
-    // The Guide command makes every later pane start on the guide.
-    AboutPane::openGuideNext = true;
+    // The Guide command turns the open pane to the guide and makes every later
+    // pane start on it; the About command then turns both back to the about
+    // page, so a pane rebuilt in a new language does not open on the guide.
+    AboutPane::show(AboutPane::Page::usage);
+    EXPECT_EQ(pane.page(), AboutPane::Page::usage);
     EXPECT_EQ(AboutPane().page(), AboutPane::Page::usage);
-    AboutPane::openGuideNext = false;
+    AboutPane::show(AboutPane::Page::about);
+    EXPECT_EQ(pane.page(), AboutPane::Page::about);
+    EXPECT_EQ(AboutPane().page(), AboutPane::Page::about);
+    EXPECT_FALSE(AboutPane::openGuideNext);
 }
 
 TEST_F(InfoPanesTest, PermissionRowsFollowTheServicesStates)
@@ -80,10 +86,10 @@ TEST_F(InfoPanesTest, PermissionRowsFollowTheServicesStates)
     EXPECT_EQ(status("screen"), u"Not Granted"_s);
     EXPECT_EQ(button("screen")->text(), u"Grant Access"_s);
     EXPECT_EQ(status("microphone"), u"Not Granted"_s);
-    EXPECT_EQ(button("microphone")->text(), u"Open System Settings"_s);
+    EXPECT_EQ(button("microphone")->text(), u"Open Desktop Settings"_s);
     EXPECT_FALSE(button("microphone")->isEnabled());
     EXPECT_EQ(status("camera"), u"Granted"_s);
-    EXPECT_EQ(button("camera")->text(), u"Open System Settings"_s);
+    EXPECT_EQ(button("camera")->text(), u"Open Desktop Settings"_s);
 
     button("screen")->click();
     EXPECT_EQ(service->requestCount(Kind::screen), 1);

@@ -98,7 +98,7 @@ TEST_F(SettingsTest, CaptureTakesKeysBeforeTheWindowsShortcuts)
     pane->capture().setRecording(HotKeyAction::start);
     EXPECT_EQ(service->registrationCount(), 0) << "our grabs would take the keys being typed";
     QTest::keyClick(field, Qt::Key_K, Qt::AltModifier | Qt::ShiftModifier);
-    EXPECT_EQ(prefs->hotkeyMessage(), u"Include ⌘ or ⌃, or the shortcut won't work."_s);
+    EXPECT_EQ(prefs->hotkeyMessage(), u"Include Super or Ctrl, or the shortcut won't work."_s);
     QTest::keyClick(field, Qt::Key_K, Qt::ControlModifier | Qt::ShiftModifier);
     EXPECT_EQ(fired, 0);
     EXPECT_TRUE(field->text().isEmpty());
@@ -112,7 +112,7 @@ TEST_F(SettingsTest, CaptureTakesKeysBeforeTheWindowsShortcuts)
     // Reset comes back with ⌃⌥, unless another action has taken that meanwhile.
     prefs->setBinding(HotKeyAction::stop, {15, 0x1800});
     pane->reset(HotKeyAction::start);
-    EXPECT_EQ(prefs->hotkeyMessage(), u"⌃⌥R is already used for “Stop Recording”. Please choose a different one."_s);
+    EXPECT_EQ(prefs->hotkeyMessage(), u"Ctrl+Alt+R is already used for “Stop Recording”. Please choose a different one."_s);
     pane->reset(HotKeyAction::stop);
     pane->reset(HotKeyAction::start);
     EXPECT_EQ(prefs->bindings().at(HotKeyAction::start), KeyBinding::defaultFor(HotKeyAction::start));

@@ -161,19 +161,19 @@ TEST_F(SettingsWindowOnX, DISABLED_Works)
 
     capture.setRecording(HotKeyAction::start);
     chord({XK_Alt_L, XK_Shift_L, XK_k});
-    EXPECT_TRUE(waitFor([&] { return prefs->hotkeyMessage() == u"Include ⌘ or ⌃, or the shortcut won't work."_s; }));
+    EXPECT_TRUE(waitFor([&] { return prefs->hotkeyMessage() == u"Include Super or Ctrl, or the shortcut won't work."_s; }));
     EXPECT_EQ(capture.recording(), HotKeyAction::start);
 
     chord({XK_Control_L, XK_Alt_L, XK_s});
     EXPECT_TRUE(waitFor([&] {
-        return prefs->hotkeyMessage() == u"⌃⌥S is already used for “Stop Recording”. Please choose a different one."_s;
+        return prefs->hotkeyMessage() == u"Ctrl+Alt+S is already used for “Stop Recording”. Please choose a different one."_s;
     })) << prefs->hotkeyMessage().value_or(QString()).toStdString();
 
     capture.setRecording(HotKeyAction::start);
     chord({XK_Control_L, XK_Shift_L, XK_j});
     EXPECT_TRUE(waitFor([&] { return prefs->bindings().at(HotKeyAction::start) == KeyBinding{38, 0x1200}; }));
     EXPECT_TRUE(center->isRegistered(HotKeyAction::start));
-    // Another X client holds ⌃⇧K: the old shortcut and its stored data stay.
+    // Another X client holds Ctrl+Shift+K: the old shortcut and its stored data stay.
     const QByteArray before = UserDefaults::standard().data(u"hotkeys"_s).value_or(QByteArray());
     XGrabKey(m_x, XKeysymToKeycode(m_x, XK_k), ControlMask | ShiftMask, DefaultRootWindow(m_x), False, GrabModeAsync,
              GrabModeAsync);
@@ -183,7 +183,7 @@ TEST_F(SettingsWindowOnX, DISABLED_Works)
     // other program's, so the capture sees nothing; set() is what the capture
     // would call with it.
     capture.set(HotKeyAction::start, 40, 0x1200);
-    EXPECT_EQ(prefs->hotkeyMessage(), u"⌃⇧K is used by another app. Please choose a different one."_s);
+    EXPECT_EQ(prefs->hotkeyMessage(), u"Ctrl+Shift+K is used by another app. Please choose a different one."_s);
     EXPECT_EQ(UserDefaults::standard().data(u"hotkeys"_s).value_or(QByteArray()), before);
     EXPECT_EQ(prefs->bindings().at(HotKeyAction::start), (KeyBinding{38, 0x1200}));
     EXPECT_FALSE(before.isEmpty());

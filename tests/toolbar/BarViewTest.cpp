@@ -5,8 +5,11 @@
 #include "toolbar/SymbolView.h"
 #include "toolbar/TileButton.h"
 
+#include <QApplication>
 #include <QCoreApplication>
+#include <QFontMetricsF>
 #include <QLabel>
+#include <QLayout>
 #include <QTest>
 #include <QWindow>
 
@@ -19,7 +22,10 @@ protected:
     {
         if (!view) {
             BarView::Services services;
-            services.reveal = [this](const QStringList& paths) { revealed = paths; };
+            services.reveal = [this](const QStringList& paths, std::function<void(bool)> done) {
+                revealed = paths;
+                revealDone = std::move(done);
+            };
             services.confirmDiscard = [this](bool restart) { discards << restart; };
             view = std::make_unique<BarView>(*model, prefs(), std::move(services));
         }
@@ -50,6 +56,7 @@ protected:
 
     std::unique_ptr<BarView> view;
     QStringList revealed;
+    std::function<void(bool shown)> revealDone;
     QList<bool> discards;
 };
 
@@ -77,7 +84,7 @@ TEST_F(BarViewTest, EachPhaseShowsItsOwnRow)
          {"layout", "status", "pause", "stop", "compactMic", "compactSystem", "tools"},
          {"restart", "cancel", "camera", "magnifier"}},
         {RecorderPhase::finishing(), false, BarView::Row::finishing, {"saving"}, {"pause", "record"}},
-        {RecorderPhase::saved(movie), false, BarView::Row::saved, {"showInFinder", "close"}, {"record", "notice"}},
+        {RecorderPhase::saved(movie), false, BarView::Row::saved, {"showInFolder", "close"}, {"record", "notice"}},
         {RecorderPhase::failed(QStringLiteral("Disk full")), false, BarView::Row::failed, {"message", "close"},
          {"record"}},
     };
@@ -93,8 +100,15 @@ TEST_F(BarViewTest, EachPhaseShowsItsOwnRow)
         for (const QString& name : c.lacks)
             EXPECT_FALSE(bar().findChild<QWidget*>(name) && bar().findChild<QWidget*>(name)->isVisibleTo(&bar()))
                 << name.toStdString();
-        // The countdown keeps the bar's height; every row is at least a control high.
-        EXPECT_GE(bar().height(), 2 * BarView::margin + IconTile::height);
+        // The card is the row padded 6 pt above and below, nothing more: each
+        // of these rows is one control high, the countdown's placeholder too.
+        int tallest = 0;
+        for (int i = 0; i < bar().layout()->count(); ++i)
+            if (QWidget* w = bar().layout()->itemAt(i)->widget())
+                tallest = std::max(tallest, w->height());
+        EXPECT_EQ(tallest, IconTile::height);
+        EXPECT_EQ(bar().cardRect().height(), 6 + tallest + 6);
+        EXPECT_EQ(bar().height(), 2 * BarView::margin + 6 + tallest + 6);
     }
 }
 
@@ -110,8 +124,10 @@ TEST_F(BarViewTest, SavedAndFailedRowsOfferTheirWayOut)
     ASSERT_TRUE(notice);
     EXPECT_EQ(notice->text(), QStringLiteral("camera note"));
     EXPECT_EQ(button("close")->accessibleName(), QStringLiteral("Close"));
-    ASSERT_TRUE(button("showInFinder")->click());
+    ASSERT_TRUE(button("showInFolder")->click());
     EXPECT_EQ(revealed, QStringList{QStringLiteral("/tmp/a.mov")});
+    ASSERT_TRUE(revealDone);
+    revealDone(true);
     EXPECT_TRUE(model->phase().is(RecorderPhase::Kind::ready));
 
     model->setPhase(RecorderPhase::failed(QStringLiteral("Disk full")));
@@ -120,6 +136,46 @@ TEST_F(BarViewTest, SavedAndFailedRowsOfferTheirWayOut)
     EXPECT_EQ(button("close")->accessibleName(), QStringLiteral("OK"));
     button("close")->click();
     EXPECT_TRUE(model->phase().is(RecorderPhase::Kind::ready));
+}
+
+// Neither a file manager nor a folder handler showed the files: the saved row
+// stays and says so, in place of its notice; a late answer for a row the user
+// has left changes nothing.
+TEST_F(BarViewTest, SavedRowSaysWhenTheFolderCouldNotBeOpened)
+{
+    make();
+    engine->cameraFiles = {};
+    const QString movie = QStringLiteral("/tmp/Movies/a.mov");
+    model->setPhase(RecorderPhase::saved(movie));
+    model->setCameraNotice(QStringLiteral("camera note"));
+    settle();
+    bar().rebuild();
+    ASSERT_TRUE(button("showInFolder")->click());
+    ASSERT_TRUE(revealDone);
+    revealDone(false);
+    settle();
+    EXPECT_TRUE(model->phase().is(RecorderPhase::Kind::saved));
+    auto* said = bar().findChild<QLabel*>(QStringLiteral("revealFailed"));
+    ASSERT_TRUE(said);
+    EXPECT_TRUE(said->text().contains(QStringLiteral("/tmp/Movies"))) << said->text().toStdString();
+    EXPECT_FALSE(bar().findChild<QLabel*>(QStringLiteral("notice")));
+
+    // Tried again, shown: back to the ready row.
+    ASSERT_TRUE(button("showInFolder")->click());
+    revealDone(true);
+    EXPECT_TRUE(model->phase().is(RecorderPhase::Kind::ready));
+
+    // The next recording's saved row has nothing to say; an answer that comes
+    // after the user moved on does nothing.
+    model->setPhase(RecorderPhase::saved(QStringLiteral("/tmp/Movies/b.mov")));
+    settle();
+    bar().rebuild();
+    EXPECT_FALSE(bar().findChild<QLabel*>(QStringLiteral("revealFailed")));
+    ASSERT_TRUE(button("showInFolder")->click());
+    model->backToReady();
+    model->setPhase(RecorderPhase::saved(QStringLiteral("/tmp/Movies/c.mov")));
+    revealDone(true);
+    EXPECT_TRUE(model->phase().is(RecorderPhase::Kind::saved));
 }
 
 TEST_F(BarViewTest, TargetButtonsAndDiscardControlsFollowTheirRules)
@@ -165,6 +221,41 @@ TEST_F(BarViewTest, AClickSurvivesARowChangeBetweenPressAndRelease)
     EXPECT_EQ(discards, (QList<bool>{true}));
     // The row follows once the button is up.
     EXPECT_TRUE(QTest::qWaitFor([&] { return bar().row() == BarView::Row::compact; }));
+}
+
+// Source names fit their 54-104 pt or end in "…"; a device's name is cut to
+// six characters and "…" whatever the room.
+TEST_F(BarViewTest, SourceNamesFitOrEndInAnEllipsis)
+{
+    QFont font = QApplication::font();
+    font.setPointSizeF(BarView::namePoints);
+    for (const QString& text : {QStringLiteral("Camera"), QStringLiteral("System Audio"),
+                                QStringLiteral("Systemaudio nicht verfügbar"), QStringLiteral("Not Connected"),
+                                QString(60, QLatin1Char('W'))}) {
+        SCOPED_TRACE(text.toStdString());
+        for (const int width : {54, 80, 104}) {
+            const BarView::FittedName fitted = BarView::fitName(text, font, width);
+            QFont shown = font;
+            shown.setPointSizeF(fitted.points);
+            EXPECT_LE(QFontMetricsF(shown).horizontalAdvance(fitted.text), width - 2);
+            EXPECT_GE(fitted.points, BarView::smallestNamePoints);
+            EXPECT_TRUE(fitted.text == text || (fitted.text.endsWith(QChar(0x2026)) && fitted.text.size() > 1))
+                << fitted.text.toStdString();
+        }
+    }
+
+    // On the bar, with names the platform's font cannot fit at 12 pt.
+    make();
+    model->useMic(QStringLiteral("built_in"));
+    bar().rebuild();
+    for (const char* item : {"camera", "mic", "system"}) {
+        QLabel* label = bar().findChild<QWidget*>(QLatin1String(item))->findChild<QLabel*>();
+        ASSERT_TRUE(label) << item;
+        EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), label->width()) << item;
+        EXPECT_FALSE(label->text().isEmpty());
+    }
+    EXPECT_EQ(bar().findChild<QWidget*>(QStringLiteral("mic"))->findChild<QLabel*>()->text(),
+              QStringLiteral("Built-") + QChar(0x2026));
 }
 
 // Each row change is one resize of the window: a row that grew control by

@@ -85,6 +85,9 @@ TEST(MeterViews, HMeterLightsSegmentsByThresholdAndTheLampFollowsClipAndMute)
     QTest::mouseClick(&meter, Qt::LeftButton);
     EXPECT_EQ(lamp(), u);
     EXPECT_FALSE(meters.mic().clipLit(meters.now()));
+    // Its hover tip names what the lamp tells, on either channel.
+    EXPECT_EQ(meter.toolTip(), QStringLiteral("Audio Clipping"));
+    EXPECT_EQ(sysMeter.toolTip(), QStringLiteral("Audio Clipping"));
 }
 
 TEST(MeterViews, LEDBarLightsUpToTheLevelPlusTheHoldDot)

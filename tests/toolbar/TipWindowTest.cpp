@@ -1,3 +1,4 @@
+#include "platform/synthetic/SyntheticFloatingSurfaces.h"
 #include "prefs/KeyBinding.h"
 #include "support/VirtualScheduler.h"
 #include "toolbar/TipModifier.h"
@@ -72,6 +73,22 @@ TEST(TipWindow, ShowsNameAndBoundKeyOnlyAfterTheDelayAboveTheControl)
     const QRect anchor(pen->mapToGlobal(QPoint(0, 0)), pen->size());
     EXPECT_EQ(tip.bottom() + 1 + TipWindow::gap, anchor.top());
     EXPECT_LE(std::abs(tip.center().x() - anchor.center().x()), 1);
+}
+
+// Tips sit with the floating menus, under the question dialogs' level.
+TEST(TipWindow, TipsSitAtTheMenusLevel)
+{
+    Tips t;
+    auto surfaces = std::make_shared<SyntheticFloatingSurfaces>();
+    t.tips.setSurfaces(surfaces);
+    auto stop = control({300, 400});
+    TipModifier::attach(stop.get(), t.tips, QStringLiteral("Stop"), HotKeyAction::stop);
+    enter(*stop);
+    t.clock.advance(TipWindow::delay + 0.01);
+    ASSERT_NE(t.tips.view(), nullptr);
+    const auto* surface = surfaces->surface(t.tips.view());
+    ASSERT_NE(surface, nullptr);
+    EXPECT_EQ(surface->options.level, SurfaceLevel::popUpMenu);
 }
 
 TEST(TipWindow, OneTipAtATimeAndOnlyTheLastControlsTip)

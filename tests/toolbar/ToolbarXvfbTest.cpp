@@ -5,6 +5,7 @@
 // of the program on the private server (the disabled tests below).
 #include "model/RecorderModel.h"
 #include "model/Stealth.h"
+#include "platform/DialogPlacement.h"
 #include "platform/FileReveal.h"
 #include "platform/PlatformLoader.h"
 #include "platform/synthetic/SyntheticAudioInput.h"
@@ -32,7 +33,9 @@
 
 #include <gtest/gtest.h>
 
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 
 namespace corvessa::test {
 namespace {
@@ -49,13 +52,20 @@ protected:
 TEST_P(ToolbarXvfb, AppearsDragsDocksAndComesBackAfterARelaunch) { run("Placement"); }
 TEST_P(ToolbarXvfb, SourceMenusOpenBesideTheirItemAndCloseOnOutsideClicks) { run("Menus"); }
 TEST_P(ToolbarXvfb, RecordsWithTheMouseAloneAndNeverShowsInTheMovie) { run("Recording"); }
+TEST_P(ToolbarXvfb, GlassShowsTheDesktopThroughOnlyWithACompositor) { run("Glass"); }
+TEST_P(ToolbarXvfb, AQuestionIsADialogWithoutMinimiseOrMaximise) { run("Question"); }
 INSTANTIATE_TEST_SUITE_P(Compositor, ToolbarXvfb, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "WithCompositor" : "WithoutCompositor"; });
 
 // Files the reveal requests instead of asking a file manager.
 class RecordedReveal : public FileReveal {
 public:
-    void showItems(const QStringList& paths) override { shown = paths; }
+    void showItems(const QStringList& paths, Done done) override
+    {
+        shown = paths;
+        if (done)
+            done(true);
+    }
     void openFolder(const QString&) override {}
     QStringList shown;
 };
@@ -106,7 +116,9 @@ protected:
         setup.clicks = PlatformLoader::loadOutsideClickMonitor();
         setup.registerWindow = track;
         setup.bar.tools = ToolActions::forModel(*m_model);
-        setup.bar.reveal = [](const QStringList& paths) { FileReveal::current()->showItems(paths); };
+        setup.bar.reveal = [](const QStringList& paths, FileReveal::Done done) {
+            FileReveal::current()->showItems(paths, std::move(done));
+        };
         setup.bar.confirmDiscard = [this](bool restart) {
             const bool ok = restart ? m_model->askPaused(QStringLiteral("Restart Recording?"), {}, QStringLiteral("Restart"))
                                     : m_model->askPaused(QStringLiteral("Cancel Recording?"), {}, QStringLiteral("Delete"));
@@ -283,7 +295,7 @@ TEST_F(ToolbarOnX, DISABLED_Recording)
     clickControl("stop");
     ASSERT_TRUE(waitFor([&] { return m_model->phase().is(RecorderPhase::Kind::saved); }, 30000))
         << "phase " << int(m_model->phase().kind);
-    ASSERT_TRUE(waitFor([&] { return control("showInFinder") != nullptr; }));
+    ASSERT_TRUE(waitFor([&] { return control("showInFolder") != nullptr; }));
     screenshot(QStringLiteral("saved"));
     const QString movie = m_model->phase().url;
 
@@ -312,7 +324,7 @@ TEST_F(ToolbarOnX, DISABLED_Recording)
                 bright += picture.pixelColor(int(x * sx), int(y * sy)).lightness() > 60;
     EXPECT_EQ(bright, 0) << "the bar shows in " << movie.toStdString();
 
-    clickControl("showInFinder");
+    clickControl("showInFolder");
     EXPECT_EQ(m_reveal->shown.value(0), movie);
     ASSERT_TRUE(waitFor([&] { return m_model->phase().is(RecorderPhase::Kind::ready); }));
 
@@ -329,6 +341,104 @@ TEST_F(ToolbarOnX, DISABLED_Recording)
         << "phase " << int(m_model->phase().kind) << (m_confirm->isShowing() ? ", question open" : "");
     // Only the stopped recording stayed.
     EXPECT_EQ(QDir(home.file(QStringLiteral("Movies"))).entryList({QStringLiteral("*.mov")}).size(), 1);
+}
+
+// With a compositing manager the desktop shows through the glass; without one
+// the card is drawn as it is, never black, and only its shape is cut out.
+TEST_F(ToolbarOnX, DISABLED_Glass)
+{
+    const QRect bar = barOnScreen();
+    // A red backdrop beneath the bar.
+    foreignWindow(bar.adjusted(-40, -40, 40, 40), 0xff0000, true);
+    spin(500);
+    const QImage shot = screenshot(QStringLiteral("glass"));
+    // The card's own padding, left of the first control.
+    const QColor card = shot.pixelColor(bar.left() + 6, bar.center().y());
+    if (m_compositor) {
+        EXPECT_GT(card.red() - card.green(), 30) << "the glass hides the desktop: " << card.name().toStdString();
+        EXPECT_GT(card.lightness(), 150) << card.name().toStdString();
+    } else {
+        EXPECT_LT(std::abs(card.red() - card.green()), 12) << card.name().toStdString();
+        EXPECT_GT(card.lightness(), 150) << "the glass shows black: " << card.name().toStdString();
+    }
+}
+
+namespace {
+
+// An atom-list (or cardinal-list) property of a window.
+std::vector<unsigned long> listProperty(Display* x, Window w, const char* name, Atom type)
+{
+    Atom actual = 0;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* data = nullptr;
+    std::vector<unsigned long> out;
+    if (XGetWindowProperty(x, w, XInternAtom(x, name, False), 0, 64, False, type, &actual, &format, &count, &after,
+                           &data)
+            == Success
+        && data && format == 32) {
+        const auto* values = reinterpret_cast<const unsigned long*>(data);
+        out.assign(values, values + count);
+    }
+    if (data)
+        XFree(data);
+    return out;
+}
+
+bool hasAtom(Display* x, const std::vector<unsigned long>& atoms, const char* name)
+{
+    return std::find(atoms.begin(), atoms.end(), XInternAtom(x, name, False)) != atoms.end();
+}
+
+} // namespace
+
+// A question is a dialog of a fixed size whose frame offers no minimise or
+// maximise button.
+TEST_F(ToolbarOnX, DISABLED_Question)
+{
+    DialogPlacement::setWindowHints(PlatformLoader::loadWindowHints());
+    std::vector<unsigned long> type, motif, allowed;
+    std::optional<QSize> minimum, maximum;
+    QTimer::singleShot(100, [&] {
+        QWidget* dialog = nullptr;
+        waitFor([&] {
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (w->isVisible() && w->windowHandle() && w->windowHandle()->isExposed()
+                    && w->windowType() == Qt::Dialog)
+                    dialog = w;
+            // The window manager has taken it when it has told what it allows.
+            return dialog
+                && !listProperty(m_x, Window(dialog->winId()), "_NET_WM_ALLOWED_ACTIONS", XA_ATOM).empty();
+        });
+        if (dialog) {
+            const Window w = Window(dialog->winId());
+            type = listProperty(m_x, w, "_NET_WM_WINDOW_TYPE", XA_ATOM);
+            motif = listProperty(m_x, w, "_MOTIF_WM_HINTS", AnyPropertyType);
+            allowed = listProperty(m_x, w, "_NET_WM_ALLOWED_ACTIONS", XA_ATOM);
+            XSizeHints hints{};
+            long supplied = 0;
+            if (XGetWMNormalHints(m_x, w, &hints, &supplied) && (hints.flags & PMinSize) && (hints.flags & PMaxSize)) {
+                minimum = QSize(hints.min_width, hints.min_height);
+                maximum = QSize(hints.max_width, hints.max_height);
+            }
+            screenshot(QStringLiteral("question"));
+        }
+        m_confirm->abort();
+    });
+    EXPECT_FALSE(m_confirm->ask(QStringLiteral("Stop Recording and Save?"), QStringLiteral("The recording is paused."),
+                                QStringLiteral("Stop and Save"), QStringLiteral("Continue")));
+    EXPECT_TRUE(hasAtom(m_x, type, "_NET_WM_WINDOW_TYPE_DIALOG"));
+    // Motif hints: flags, functions, decorations. Neither minimise (bit 3 of
+    // the functions, 5 of the decorations) nor maximise (4; 6), nor a title bar
+    // (decoration bit 3), where some managers put both buttons on any dialog.
+    ASSERT_GE(motif.size(), 3u);
+    EXPECT_EQ(motif[1] & ((1ul << 3) | (1ul << 4)), 0ul) << "functions " << motif[1];
+    EXPECT_EQ(motif[2] & ((1ul << 3) | (1ul << 5) | (1ul << 6)), 0ul) << "decorations " << motif[2];
+    EXPECT_NE(motif[1] & (1ul << 5), 0ul) << "it can still be closed";
+    ASSERT_TRUE(minimum && maximum);
+    EXPECT_EQ(*minimum, *maximum) << "a question's size is fixed";
+    EXPECT_FALSE(hasAtom(m_x, allowed, "_NET_WM_ACTION_MAXIMIZE_HORZ") || hasAtom(m_x, allowed, "_NET_WM_ACTION_MAXIMIZE_VERT"));
+    EXPECT_FALSE(hasAtom(m_x, allowed, "_NET_WM_ACTION_RESIZE"));
 }
 
 } // namespace

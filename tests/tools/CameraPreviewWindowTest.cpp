@@ -1,6 +1,8 @@
 #include "tools/CameraPreviewWindow.h"
 #include "tools/PreviewView.h"
 
+#include <QPushButton>
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -29,6 +31,20 @@ const std::vector<DisplayInfo> layout = {
 const QRectF primaryVisible = layout[0].visibleFrame;
 
 } // namespace
+
+// The full-screen camera's way out carries its symbol beside the title.
+TEST(CameraPreviewWindow, ExitButtonShowsItsSymbol)
+{
+    PreviewView view;
+    const QPushButton* exit = view.exitFullScreenButton();
+    ASSERT_FALSE(exit->icon().isNull());
+    const QImage drawn = exit->icon().pixmap(exit->iconSize()).toImage();
+    int inked = 0;
+    for (int y = 0; y < drawn.height(); ++y)
+        for (int x = 0; x < drawn.width(); ++x)
+            inked += drawn.pixelColor(x, y).alpha() > 128;
+    EXPECT_GT(inked, 10) << "the icon is blank";
+}
 
 TEST(CameraPreviewWindow, SizesFollowShapeAndWidth)
 {

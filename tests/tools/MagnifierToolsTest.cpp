@@ -1,3 +1,4 @@
+#include "platform/synthetic/SyntheticFloatingSurfaces.h"
 #include "prefs/Prefs.h"
 #include "support/TempHome.h"
 #include "support/VirtualScheduler.h"
@@ -117,6 +118,18 @@ TEST(ZoomHUD, ShowDuringTheFadeKeepsTheNewTextUp)
 
     clock.advance(ZoomHUD::holdTime + ZoomHUD::fadeTime + 0.1);
     EXPECT_FALSE(hud.isVisible());
+}
+
+// The badge sits with the floating menus, under the question dialogs' level.
+TEST(ZoomHUD, BadgeSitsAtTheMenusLevel)
+{
+    VirtualScheduler clock;
+    auto surfaces = std::make_shared<SyntheticFloatingSurfaces>();
+    ZoomHUD hud(clock, surfaces, {}, [] { return ScreenCoordinates(QRectF(0, 0, 1280, 800), {{{0, 0, 1280, 800}, {0, 0, 1280, 800}}}); });
+    hud.show(QStringLiteral("2.0×"), std::nullopt);
+    const std::vector<QWidget*> shown = surfaces->stackingOrder();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(surfaces->surface(shown.front())->options.level, SurfaceLevel::popUpMenu);
 }
 
 TEST(LensOverlay, OutlineFollowsTheRectangleFlippedAndHidesWhenTooNarrow)

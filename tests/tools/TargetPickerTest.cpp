@@ -138,6 +138,7 @@ TEST(TargetPicker, FrontWindowWinsEveryEndCallsOnceAndLetsGoOfTheKeyboard)
     ASSERT_TRUE(picker && picker->isOpen());
     ASSERT_FALSE(picker->views().empty());
     EXPECT_EQ(QWidget::keyboardGrabber(), picker->views().back());
+    EXPECT_EQ(picker->views().front()->cursor().shape(), Qt::PointingHandCursor) << "a window is clicked";
     picker->press(QPointF(10, 10));
     EXPECT_EQ(calls, 0) << "a click on no window goes on";
     picker->press(QPointF(150, 150));
@@ -163,6 +164,7 @@ TEST(TargetPicker, FrontWindowWinsEveryEndCallsOnceAndLetsGoOfTheKeyboard)
         calls = 0;
         last = Selection{};
         tools.pickRange(RangeMode::area, completion);
+        EXPECT_EQ(picker->views().front()->cursor().shape(), Qt::CrossCursor) << "an area is drawn";
         end();
         EXPECT_EQ(calls, 1);
         EXPECT_FALSE(last);

@@ -2,6 +2,7 @@
 
 #include "engine/compositor/PenRender.h"
 #include "platform/DisplayInfo.h"
+#include "platform/core/ProcessServices.h"
 
 #include <QPainter>
 #include <QPen>
@@ -35,6 +36,10 @@ void copyArea(const QImage& from, QImage& to, const QRect& area)
 PenBoard& PenBoard::shared()
 {
     static PenBoard board;
+    // Its ink is dropped while the program's windows and tools still exist;
+    // the empty board itself goes with the C runtime's clean-up.
+    static const bool ends = (ProcessServices::atEnd([] { board.detach(); }), true);
+    (void)ends;
     return board;
 }
 

@@ -1,5 +1,7 @@
 #include "platform/core/CaptureClock.h"
 
+#include <algorithm>
+
 #include <cstdlib>
 
 namespace corvessa {
@@ -26,13 +28,15 @@ int64_t CaptureClock::stamp(int64_t measuredNs, size_t frames)
     const int64_t expected = m_anchorNs + framesToNs(m_frames);
     const int64_t error = measuredNs - expected;
     int64_t pts;
-    if (!m_started || m_rate == 0 || std::llabs(error) > resyncThresholdNs) {
+    if (!m_started || m_rate == 0 || std::llabs(error) > m_resyncNs) {
         m_started = true;
         m_anchorNs = measuredNs;
         m_frames = 0;
         pts = measuredNs;
     } else {
-        const int64_t correction = error / smoothingDivisor;
+        int64_t correction = error / smoothingDivisor;
+        if (m_maxStepNs > 0)
+            correction = std::clamp(correction, -m_maxStepNs, m_maxStepNs);
         m_anchorNs += correction;
         pts = expected + correction;
     }

@@ -19,7 +19,11 @@ public:
     // Follow 1/16 of the error per buffer: about 10 buffers (100 ms) to halve it.
     static constexpr int smoothingDivisor = 16;
 
-    explicit CaptureClock(uint32_t sampleRate = 0) : m_rate(sampleRate) {}
+    // `resyncNs` replaces the threshold; a non-zero `maxStepNs` caps how far one
+    // buffer's stamp may lean towards its measurement, for a source whose real
+    // breaks are known and reset the clock, while its measurements can be far off.
+    explicit CaptureClock(uint32_t sampleRate = 0, int64_t resyncNs = resyncThresholdNs, int64_t maxStepNs = 0)
+        : m_rate(sampleRate), m_resyncNs(resyncNs), m_maxStepNs(maxStepNs) {}
 
     // Starts afresh: the next buffer takes its measured time as is.
     void reset(uint32_t sampleRate);
@@ -33,6 +37,8 @@ private:
     int64_t framesToNs(uint64_t frames) const;
 
     uint32_t m_rate;
+    int64_t m_resyncNs;
+    int64_t m_maxStepNs;
     bool m_started = false;
     int64_t m_anchorNs = 0;    // host time of frame 0 since the last resync
     uint64_t m_frames = 0;     // frames placed since then

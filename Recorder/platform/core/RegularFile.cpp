@@ -21,13 +21,14 @@ QString systemError(int code)
 
 } // namespace
 
-RegularFile::RegularFile(const QString& path) : m_path(path)
+RegularFile::RegularFile(const QString& path, Links links) : m_path(path)
 {
     const QByteArray name = QFile::encodeName(path);
+    const bool follow = links == Links::Follow;
     struct stat st {};
     // Looked at before opening, so a device is never opened (opening some has
     // effects of its own); checked again on the descriptor, which is what counts.
-    if (::stat(name.constData(), &st) != 0) {
+    if ((follow ? ::stat(name.constData(), &st) : ::lstat(name.constData(), &st)) != 0) {
         m_status = errno == ENOENT || errno == ENOTDIR ? Status::Missing : Status::Unreadable;
         m_error = systemError(errno);
         return;
@@ -37,11 +38,19 @@ RegularFile::RegularFile(const QString& path) : m_path(path)
         m_error = QStringLiteral("not a regular file");
         return;
     }
+    m_ownedByUser = st.st_uid == ::geteuid();
     int fd = -1;
     do {
-        fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (follow ? 0 : O_NOFOLLOW));
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) {
+        // A link put in the file's place since it was looked at.
+        if (!follow && errno == ELOOP) {
+            m_status = Status::NotRegular;
+            m_error = QStringLiteral("not a regular file");
+            m_ownedByUser = false;
+            return;
+        }
         m_status = errno == ENOENT ? Status::Missing : Status::Unreadable;
         m_error = systemError(errno);
         return;
@@ -50,8 +59,11 @@ RegularFile::RegularFile(const QString& path) : m_path(path)
         ::close(fd);
         m_status = Status::NotRegular;
         m_error = QStringLiteral("not a regular file");
+        m_ownedByUser = false;
         return;
     }
+    m_ownedByUser = st.st_uid == ::geteuid();
+    m_size = qint64(st.st_size);
     m_fd = fd;
     m_status = Status::Open;
 }

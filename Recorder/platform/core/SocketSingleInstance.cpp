@@ -1,5 +1,6 @@
 #include "platform/core/SocketSingleInstance.h"
 
+#include "platform/core/InstanceScope.h"
 #include "platform/core/RecorderLog.h"
 #include "platform/core/XdgPaths.h"
 
@@ -72,11 +73,12 @@ struct SocketSingleInstance::Client {
     }
 };
 
-QString SocketSingleInstance::defaultPath()
+QString SocketSingleInstance::defaultPath(const QString& scope)
 {
     const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
     const QString dir = runtime.isEmpty() ? XdgPaths::logDir() : runtime;
-    return QDir(dir).filePath(QStringLiteral("corvessa.sock"));
+    const QString name = scope.isEmpty() ? QStringLiteral("corvessa") : QStringLiteral("corvessa-") + scope;
+    return QDir(dir).filePath(name + QStringLiteral(".sock"));
 }
 
 SocketSingleInstance::SocketSingleInstance(QString socketPath)

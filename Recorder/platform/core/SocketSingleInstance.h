@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/SingleInstance.h"
+#include "platform/core/InstanceScope.h"
 
 #include <QByteArray>
 
@@ -13,7 +14,7 @@ class QSocketNotifier;
 
 namespace corvessa {
 
-// One instance per session through a Unix socket, for sessions without a bus.
+// One instance per display through a Unix socket, for sessions without a bus.
 // The holder listens at the socket's path; a later launch connects and writes
 // its message followed by a line feed, then closes. A socket left behind by an
 // instance that died refuses connections and is taken over. Launches starting
@@ -24,8 +25,11 @@ public:
     // Longer messages are refused: the channel carries short commands only.
     static constexpr qsizetype maxMessageBytes = 4096;
 
-    // $XDG_RUNTIME_DIR/corvessa.sock, else corvessa.sock in the program's state folder.
-    static QString defaultPath();
+    // $XDG_RUNTIME_DIR/corvessa-<scope>.sock (corvessa.sock without a scope),
+    // else the same name in the program's state folder. The scope is the
+    // display's part (InstanceScope): one program per user and display.
+    static QString defaultPath(const QString& scope);
+    static QString defaultPath() { return defaultPath(InstanceScope::current()); }
 
     explicit SocketSingleInstance(QString socketPath = defaultPath());
     ~SocketSingleInstance() override;

@@ -81,13 +81,12 @@ void UserDefaults::reload()
 void UserDefaults::loadLocked()
 {
     m_values = QJsonObject();
+    m_protected = false;
     const RegularFile::Contents read = RegularFile::read(m_path, maximumFileBytes);
     if (read.status == RegularFile::Status::Missing)
         return;
     if (read.status == RegularFile::Status::Unreadable) {
-        // Unreadable: keep the file as it is and work from an empty store in memory.
-        m_lastError = QStringLiteral("cannot read %1: %2").arg(m_path, read.error);
-        RecorderLog::write(QStringLiteral("[defaults] ") + m_lastError);
+        setAsideLocked(QStringLiteral("cannot read it: ") + read.error);
         return;
     }
     if (read.status == RegularFile::Status::NotRegular || read.tooLarge) {
@@ -108,13 +107,38 @@ void UserDefaults::setAsideLocked(const QString& reason)
     // Never overwrite what we could not read: set it aside for the user.
     const QString aside = m_path + QStringLiteral(".corrupt-")
         + QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-HHmmss"));
-    QFile::rename(m_path, aside);
-    m_lastError = QStringLiteral("%1 is not a valid settings file (%2); kept as %3").arg(m_path, reason, aside);
-    RecorderLog::write(QStringLiteral("[defaults] ") + m_lastError);
+    if (!QFile::rename(m_path, aside)) {
+        // Its folder does not let it go: work from memory and leave it be.
+        m_protected = true;
+        m_lastError = QStringLiteral("%1 is not a valid settings file (%2) and cannot be moved aside; "
+                                     "settings are kept in memory only")
+                          .arg(m_path, reason);
+        RecorderLog::write(QStringLiteral("[defaults] ") + m_lastError);
+        return;
+    }
+    const QString error = QStringLiteral("%1 is not a valid settings file (%2); kept as %3").arg(m_path, reason, aside);
+    RecorderLog::write(QStringLiteral("[defaults] ") + error);
+    // Stored at once: the process that found it may end before anyone is told.
+    m_values.insert(setAsideKey, aside);
+    if (!saveLocked())
+        RecorderLog::write(QStringLiteral("[defaults] ") + m_lastError);
+    m_lastError = error;
+}
+
+std::optional<QString> UserDefaults::takeSetAside()
+{
+    const std::optional<QString> aside = string(setAsideKey);
+    if (aside)
+        remove(setAsideKey);
+    return aside;
 }
 
 bool UserDefaults::saveLocked()
 {
+    if (m_protected) {
+        m_lastError = QStringLiteral("not writing over %1, which could not be read").arg(m_path);
+        return false;
+    }
     const QFileInfo info(m_path);
     if (!QDir().mkpath(info.absolutePath())) {
         m_lastError = QStringLiteral("cannot create %1").arg(info.absolutePath());

@@ -17,11 +17,13 @@ namespace corvessa {
 // and rename) on every change. A value of another type than the one asked for
 // reads as absent. Data keeps its bytes exactly (stored as {"$data": base64}).
 // Integers and doubles are both numbers: an integral number reads as either,
-// a fractional one only as a double. A corrupt file is set aside (renamed with a
-// ".corrupt-<time>" suffix) rather than overwritten, and the store starts empty;
-// so is anything at the path that is not a regular file, or one too large to be
-// ours. Loading never blocks on what sits at the path (a FIFO, a device).
-// Thread-safe.
+// a fractional one only as a double. A file that cannot be read (corrupt,
+// unreadable, not a regular file, too large to be ours) is set aside (renamed
+// with a ".corrupt-<time>" suffix) rather than overwritten, and the store starts
+// afresh holding only where the old file went (setAsideKey), so that the user
+// can be told at the next start even when another process found it. Where it
+// cannot be moved, it is never written over. Loading never blocks on what sits
+// at the path (a FIFO, a device). Thread-safe.
 class UserDefaults : public QObject {
     Q_OBJECT
 public:
@@ -29,6 +31,8 @@ public:
     // kilobytes. 16 MiB leaves room for a thousand times that, yet bounds what a
     // stray file can cost: parsing it takes about twice its size again.
     static constexpr qint64 maximumFileBytes = qint64(16) << 20;
+    // Where a settings file that could not be read was kept, until taken.
+    static inline const QString setAsideKey = QStringLiteral("settingsSetAside");
 
     explicit UserDefaults(QString path, QObject* parent = nullptr);
 
@@ -66,6 +70,8 @@ public:
 
     // The last error of writing the file (empty after a good write).
     QString lastError() const;
+    // Where an unreadable settings file was kept, once: the mark is removed.
+    std::optional<QString> takeSetAside();
 
 signals:
     // Emitted on the thread that made the change.
@@ -81,6 +87,8 @@ private:
     QString m_path;
     QJsonObject m_values;
     QString m_lastError;
+    // The file at the path could be neither read nor moved: it is not written over.
+    bool m_protected = false;
 };
 
 } // namespace corvessa

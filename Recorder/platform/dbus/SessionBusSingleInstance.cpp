@@ -15,15 +15,22 @@ constexpr int kCallTimeoutMs = 5000;
 
 } // namespace
 
-SessionBusSingleInstance::SessionBusSingleInstance(QDBusConnection bus)
+QString SessionBusSingleInstance::serviceFor(const QString& scope)
+{
+    const QString base = QStringLiteral("io.corvessa.Corvessa");
+    return scope.isEmpty() ? base : base + QLatin1Char('.') + scope;
+}
+
+SessionBusSingleInstance::SessionBusSingleInstance(QDBusConnection bus, const QString& scope)
     : m_bus(std::move(bus))
+    , m_service(serviceFor(scope))
 {
 }
 
 SessionBusSingleInstance::~SessionBusSingleInstance()
 {
     if (m_claimed && m_bus.isConnected()) {
-        m_bus.unregisterService(service);
+        m_bus.unregisterService(m_service);
         m_bus.unregisterObject(path);
     }
 }
@@ -45,7 +52,7 @@ bool SessionBusSingleInstance::claim(OnMessage onMessage)
         return true;
     }
     const QDBusReply<QDBusConnectionInterface::RegisterServiceReply> reply =
-        bus->registerService(service, QDBusConnectionInterface::DontQueueService, QDBusConnectionInterface::DontAllowReplacement);
+        bus->registerService(m_service, QDBusConnectionInterface::DontQueueService, QDBusConnectionInterface::DontAllowReplacement);
     if (reply.isValid() && reply.value() == QDBusConnectionInterface::ServiceRegistered) {
         m_claimed = true;
         return true;
@@ -54,7 +61,7 @@ bool SessionBusSingleInstance::claim(OnMessage onMessage)
     if (reply.isValid())
         return false; // another instance holds the name
     RecorderLog::write(QStringLiteral("[instance] could not claim %1 (%2): other launches are not noticed")
-                           .arg(service, reply.error().message()));
+                           .arg(m_service, reply.error().message()));
     return true;
 }
 
@@ -62,7 +69,7 @@ bool SessionBusSingleInstance::send(const QString& message)
 {
     if (!m_bus.isConnected())
         return false;
-    QDBusMessage call = QDBusMessage::createMethodCall(service, path, interface, QStringLiteral("Message"));
+    QDBusMessage call = QDBusMessage::createMethodCall(m_service, path, interface, QStringLiteral("Message"));
     call << message;
     // Waiting in a local event loop lets a holder in this same process answer.
     const QDBus::CallMode mode = QCoreApplication::instance() ? QDBus::BlockWithGui : QDBus::Block;

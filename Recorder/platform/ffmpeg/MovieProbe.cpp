@@ -132,6 +132,7 @@ MovieProbe::Result MovieProbe::probe(const QString& path, Deadline deadline)
 
     result.timedOut = readResult != AVERROR_EOF && pastDeadline(&deadline) != 0;
     torn = torn || readResult != AVERROR_EOF;
+    result.torn = torn;
 
     for (unsigned i = 0; i < count; ++i) {
         Stream& s = result.streams[i];

@@ -41,6 +41,8 @@ public:
         double seconds = 0;    // the longest such stream's length
         // The deadline came first: what is above covers only what was read by then.
         bool timedOut = false;
+        // Reading ended in damage (a fragment cut short) rather than at the end.
+        bool torn = false;
         std::vector<Stream> streams;
 
         const Stream* firstOf(Stream::Kind kind) const;

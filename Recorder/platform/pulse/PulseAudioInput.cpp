@@ -152,7 +152,7 @@ std::unique_ptr<AudioCaptureStream> PulseAudioInput::openSource(const StreamRequ
                                                 nullSink);
 }
 
-std::unique_ptr<AudioCaptureStream> PulseAudioInput::openSystemAudio(bool muteSpeakers)
+std::unique_ptr<AudioCaptureStream> PulseAudioInput::openSystemAudio(bool muteSpeakers, const QString& microphone)
 {
     auto c = std::make_shared<PulseContext>(m_clientName);
     std::unique_ptr<PulseTapRoute> route;
@@ -160,7 +160,7 @@ std::unique_ptr<AudioCaptureStream> PulseAudioInput::openSystemAudio(bool muteSp
     uint32_t rate = 0;
     bool nullSink = true;
     if (muteSpeakers) {
-        route = std::make_unique<PulseTapRoute>(c);
+        route = std::make_unique<PulseTapRoute>(c, microphone);
         monitor = route->monitorSource();
         sink = route->sink();
         rate = route->sampleSpec().rate;

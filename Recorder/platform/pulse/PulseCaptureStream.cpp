@@ -19,7 +19,7 @@ PulseCaptureStream::PulseCaptureStream(std::shared_ptr<PulseContext> context, co
                                        bool nullSink)
     : m_context(std::move(context)), m_route(std::move(route)), m_monitoredSink(monitoredSink), m_nullSink(nullSink),
       m_format(format),
-      m_clock(uint32_t(format.sampleRate))
+      m_clock(uint32_t(format.sampleRate), clockResyncNs, clockStepNs)
 {
     const auto spec = pulseSampleSpec(format);
     if (!spec)
@@ -37,6 +37,11 @@ PulseCaptureStream::PulseCaptureStream(std::shared_ptr<PulseContext> context, co
 
     pa_stream_set_read_callback(
         m_stream.get(), [](pa_stream*, size_t, void* self) { static_cast<PulseCaptureStream*>(self)->drain(); },
+        this);
+
+    // Samples the server could not hand over in time are gone: a real break.
+    pa_stream_set_overflow_callback(
+        m_stream.get(), [](pa_stream*, void* self) { static_cast<PulseCaptureStream*>(self)->m_clock.reset(); },
         this);
 
     pa_buffer_attr attr;

@@ -24,6 +24,14 @@ public:
     // About 10 ms per buffer: the mixers work in 10 ms blocks and the meters
     // want a steady flow.
     static constexpr int fragmentMs = 10;
+    // The server's latency reports can be off by a good part of a second on a
+    // busy machine (a timing request waits its turn like everything else), while
+    // the samples stay contiguous. The real breaks are known (start, resume, an
+    // overrun) and start the clock afresh; for the rest, the times only lean
+    // towards the reports by 1 ms a buffer, well inside what the mixer glues,
+    // and only an error above a second is taken over at once.
+    static constexpr int64_t clockResyncNs = 1'000'000'000;
+    static constexpr int64_t clockStepNs = 1'000'000;
 
     // Connects a record stream on `source` (a name; empty for the server's
     // default) in `format`. The route, when given, is released when the stream

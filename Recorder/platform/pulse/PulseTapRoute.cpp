@@ -2,12 +2,19 @@
 
 #include "platform/AudioInput.h"
 #include "platform/AudioInputError.h"
+#include "platform/pulse/PulseAudioInput.h"
 #include "platform/pulse/PulseHandles.h"
 #include "platform/pulse/PulseKeepAlive.h"
+#include "platform/core/XdgPaths.h"
 
+#include <QDir>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSaveFile>
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <atomic>
 #include <limits>
 #include <cerrno>
@@ -61,7 +68,8 @@ const PulseContext::SinkEntry* restoreTarget(const std::vector<PulseContext::Sin
 
 } // namespace
 
-PulseTapRoute::PulseTapRoute(std::shared_ptr<PulseContext> context) : m_context(std::move(context))
+PulseTapRoute::PulseTapRoute(std::shared_ptr<PulseContext> context, const QString& microphone)
+    : m_context(std::move(context)), m_microphone(microphone)
 {
     setUp();
 }
@@ -87,6 +95,17 @@ void PulseTapRoute::setUp()
     const auto sinks = c.sinks();
     if (!defaults || !sinks)
         fail();
+    if (const auto sources = c.sources()) {
+        // An empty name means the default source, which is no microphone when it
+        // is an output's own monitor (the server's choice when it has none).
+        const QString& mic = m_microphone.isEmpty() ? defaults->source : m_microphone;
+        const auto source = std::find_if(sources->begin(), sources->end(), [&](const auto& s) { return s.name == mic; });
+        const bool plainMonitor = m_microphone.isEmpty() && source != sources->end()
+            && source->monitorOfSink != PA_INVALID_INDEX;
+        const auto* behind = plainMonitor ? nullptr : PulseAudioInput::sinkBehind(mic, *sources, *sinks);
+        if (behind && !isTap(*behind))
+            m_microphoneSink = behind->index;
+    }
     const PulseContext::SinkEntry* previous = findSink(*sinks, defaults->sink);
     if (previous && isTap(*previous)) // another live route: chain to what it replaced
         previous = restoreTarget(*sinks, previous->properties.value(previousProperty), {});
@@ -132,6 +151,7 @@ void PulseTapRoute::setUp()
         const QString text = c.errorText();
         pa_context_set_subscribe_callback(c.context(), nullptr, nullptr);
         undo(c, *tap, m_previous, m_moved);
+        QFile::remove(movesFile(m_sink));
         m_active = false;
         m_sinkIndex = PA_INVALID_INDEX;
         throw AudioInputError(AudioInputError::Stage::Route, text);
@@ -178,12 +198,13 @@ void PulseTapRoute::placeNewStream(const PulseContext::SinkInputEntry& input)
                                                         nullptr));
         else
             m_context->moveSinkInput(input.index, m_previous);
-    } else if (!own && input.sink != m_sinkIndex) {
+    } else if (!own && input.sink != m_sinkIndex && input.sink != m_microphoneSink) {
         m_moved[input.index] = input.sink;
         if (onLoopThread)
             op.reset(pa_context_move_sink_input_by_index(ctx, input.index, m_sinkIndex, nullptr, nullptr));
         else if (!m_context->moveSinkInput(input.index, m_sinkIndex))
             m_moved.erase(input.index); // a stream that refuses to move stays where it is
+        saveMoves();
     }
 }
 
@@ -220,8 +241,47 @@ void PulseTapRoute::release()
             // No server: nothing is left to restore until it returns; the next launch does it.
         }
     }
+    QFile::remove(movesFile(m_sink));
     m_sinkIndex = PA_INVALID_INDEX;
     m_moved.clear();
+}
+
+QString PulseTapRoute::movesFile(const QString& sinkName)
+{
+    return XdgPaths::logDir() + QStringLiteral("/tap-%1.json").arg(sinkName);
+}
+
+void PulseTapRoute::saveMoves() const
+{
+    // Written before the next stream moves, so a crash at any moment leaves the
+    // streams moved so far on record. Best effort: without it they go to the
+    // output the tap replaced.
+    QJsonObject moves;
+    for (const auto& [stream, sink] : m_moved)
+        moves.insert(QString::number(stream), qint64(sink));
+    QDir().mkpath(XdgPaths::logDir());
+    QSaveFile file(movesFile(m_sink));
+    if (file.open(QIODevice::WriteOnly)) {
+        file.write(QJsonDocument(moves).toJson(QJsonDocument::Compact));
+        file.commit();
+    }
+}
+
+std::map<uint32_t, uint32_t> PulseTapRoute::loadMoves(const QString& sinkName)
+{
+    std::map<uint32_t, uint32_t> moved;
+    QFile file(movesFile(sinkName));
+    if (!file.open(QIODevice::ReadOnly))
+        return moved;
+    const QJsonObject moves = QJsonDocument::fromJson(file.readAll()).object();
+    for (auto it = moves.begin(); it != moves.end(); ++it) {
+        bool ok = false;
+        const uint32_t stream = it.key().toUInt(&ok);
+        const qint64 sink = it.value().toInteger(-1);
+        if (ok && sink >= 0 && sink < qint64(PA_INVALID_INDEX))
+            moved[stream] = uint32_t(sink);
+    }
+    return moved;
 }
 
 void PulseTapRoute::undo(const PulseContext& c, const PulseContext::SinkEntry& sink, const QString& previous,
@@ -266,7 +326,8 @@ int PulseTapRoute::recoverLocked(const PulseContext& c)
     int undone = 0;
     for (const auto& s : *sinks) {
         if (isTap(s) && ownerIsGone(s.properties)) {
-            undo(c, s, s.properties.value(QString::fromLatin1(previousProperty)), {});
+            undo(c, s, s.properties.value(QString::fromLatin1(previousProperty)), loadMoves(s.name));
+            QFile::remove(movesFile(s.name));
             ++undone;
         }
     }

@@ -20,7 +20,8 @@ namespace corvessa {
 //
 // release() (also run by the destructor) moves every stream back, restores the
 // default output and removes the sink. A sink left behind by a process that died
-// is undone by recoverLeftovers(). Owned by the capture stream it feeds; new
+// is undone by recoverLeftovers(), which finds where each stream came from in the
+// file the route keeps beside the log (movesFile()). Owned by the capture stream it feeds; new
 // streams are placed on the context's loop thread, under its lock.
 class PulseTapRoute {
 public:
@@ -34,7 +35,10 @@ public:
 
     // Sets the route up on the connection (lock not held). Throws AudioInputError
     // (stage Route) after undoing what it did.
-    explicit PulseTapRoute(std::shared_ptr<PulseContext> context);
+    // The streams playing into the sink behind `microphone` (a source; empty:
+    // the default source unless that is an output's monitor) are never moved:
+    // they are that microphone's sound.
+    PulseTapRoute(std::shared_ptr<PulseContext> context, const QString& microphone);
     ~PulseTapRoute();
     PulseTapRoute(const PulseTapRoute&) = delete;
     PulseTapRoute& operator=(const PulseTapRoute&) = delete;
@@ -52,6 +56,9 @@ public:
     // how many.
     static int recoverLeftovers(PulseContext& context);
 
+    // Where a route keeps the sink each stream it moved came from, for the
+    // recovery after a crash: "<state>/Recorder/tap-<sink>.json".
+    static QString movesFile(const QString& sinkName);
     // Whether a sink is a tap sink, by its name or its owner property.
     static bool isTapSink(const QString& name, const QMap<QString, QString>& properties);
     // Whether a playback stream belongs to the process `self`.
@@ -68,6 +75,8 @@ private:
     static int recoverLocked(const PulseContext& c);
     void onSinkInputEvent(pa_subscription_event_type_t type, uint32_t index);
     void placeNewStream(const PulseContext::SinkInputEntry& input);
+    void saveMoves() const;
+    static std::map<uint32_t, uint32_t> loadMoves(const QString& sinkName);
     // Moves the streams off `sink`, restores the default output, unloads the module.
     static void undo(const PulseContext& c, const PulseContext::SinkEntry& sink, const QString& previous,
                      const std::map<uint32_t, uint32_t>& moved);
@@ -77,6 +86,8 @@ private:
     QString m_monitor;
     QString m_previous;
     uint32_t m_sinkIndex = PA_INVALID_INDEX;
+    QString m_microphone;
+    uint32_t m_microphoneSink = PA_INVALID_INDEX; // the sink behind the microphone, left alone
     pa_sample_spec m_spec{};
     bool m_active = false;                 // loop lock
     std::map<uint32_t, uint32_t> m_moved;  // stream -> its sink before the move; loop lock

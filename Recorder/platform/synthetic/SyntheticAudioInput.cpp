@@ -58,7 +58,7 @@ std::unique_ptr<AudioCaptureStream> SyntheticAudioInput::openSource(const Stream
     return std::make_unique<SyntheticCaptureStream>(format, m_frequency, m_amplitude, startError);
 }
 
-std::unique_ptr<AudioCaptureStream> SyntheticAudioInput::openSystemAudio(bool muteSpeakers)
+std::unique_ptr<AudioCaptureStream> SyntheticAudioInput::openSystemAudio(bool muteSpeakers, const QString&)
 {
     std::lock_guard lock(m_mutex);
     check(AudioInputError::Stage::Connect);

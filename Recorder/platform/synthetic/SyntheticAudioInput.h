@@ -21,7 +21,7 @@ public:
     std::vector<AudioDevice> sources() override;
     std::optional<AudioSink> defaultSink() override;
     std::unique_ptr<AudioCaptureStream> openSource(const StreamRequest& request) override;
-    std::unique_ptr<AudioCaptureStream> openSystemAudio(bool muteSpeakers) override;
+    std::unique_ptr<AudioCaptureStream> openSystemAudio(bool muteSpeakers, const QString& microphone) override;
     int recoverLeftoverTaps() override;
     Observation observeSources(std::function<void()> changed) override;
 

@@ -23,4 +23,22 @@ void X11WindowHints::showOnAllDesktops(QWindow* window)
     XFlush(display);
 }
 
+void X11WindowHints::questionFrame(QWindow* window)
+{
+    Display* display = X11QtConnection::display();
+    if (!display || !window)
+        return;
+    // The Motif hints every window manager reads: flags, functions,
+    // decorations, input mode, status.
+    constexpr unsigned long functionsFlag = 1ul << 0, decorationsFlag = 1ul << 1;
+    constexpr unsigned long moveFunction = 1ul << 2, closeFunction = 1ul << 5;
+    constexpr unsigned long borderDecoration = 1ul << 1;
+    const unsigned long hints[5] = {functionsFlag | decorationsFlag, moveFunction | closeFunction, borderDecoration, 0,
+                                    0};
+    const Atom motif = XInternAtom(display, "_MOTIF_WM_HINTS", False);
+    XChangeProperty(display, Window(window->winId()), motif, motif, 32, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(hints), 5);
+    XFlush(display);
+}
+
 } // namespace corvessa

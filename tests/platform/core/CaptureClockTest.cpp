@@ -81,3 +81,21 @@ TEST(CaptureClockTest, PositionsStayExactOverDays)
     clock.stamp(0, frames);
     EXPECT_EQ(clock.stamp(int64_t(86400) * 10 * 1'000'000'000, 480), int64_t(86400) * 10 * 1'000'000'000);
 }
+
+TEST(CaptureClockTest, ACappedClockRidesOutMeasurementsThatAreFarOff)
+{
+    // Latency reports 300 ms off for half a second, as on a loaded machine: the
+    // stamps stay contiguous (no cut, no overlap) and come back to the truth.
+    CaptureClock clock(48000, 1'000 * ms, 1 * ms);
+    int64_t previousEnd = 0;
+    int64_t pts = 0;
+    for (int i = 0; i < 300; ++i) {
+        const int64_t truth = int64_t(i) * 10 * ms;
+        const int64_t error = i >= 100 && i < 150 ? -300 * ms : 0;
+        pts = clock.stamp(truth + error, 480);
+        if (i > 0)
+            ASSERT_LE(std::llabs(pts - previousEnd), 1 * ms) << "buffer " << i;
+        previousEnd = pts + 10 * ms;
+    }
+    EXPECT_LT(std::llabs(pts - 299 * 10 * ms), 1 * ms);
+}

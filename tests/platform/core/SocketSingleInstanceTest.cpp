@@ -1,3 +1,4 @@
+#include "platform/core/InstanceScope.h"
 #include "platform/core/SocketSingleInstance.h"
 
 #include "platform/core/XdgPaths.h"
@@ -6,6 +7,8 @@
 #include <QDir>
 #include <QFile>
 #include <QTest>
+
+#include <QRegularExpression>
 
 #include <gtest/gtest.h>
 
@@ -88,9 +91,11 @@ TEST(SocketSingleInstance, LivesInTheRuntimeFolderElseTheStateFolder)
 {
     TempHome home;
     qputenv("XDG_RUNTIME_DIR", home.file(QStringLiteral("run")).toLocal8Bit());
-    EXPECT_EQ(SocketSingleInstance::defaultPath(), home.file(QStringLiteral("run/corvessa.sock")));
+    EXPECT_EQ(SocketSingleInstance::defaultPath(QString()), home.file(QStringLiteral("run/corvessa.sock")));
+    EXPECT_EQ(SocketSingleInstance::defaultPath(QStringLiteral("display_3")),
+              home.file(QStringLiteral("run/corvessa-display_3.sock")));
     qunsetenv("XDG_RUNTIME_DIR");
-    EXPECT_EQ(SocketSingleInstance::defaultPath(), QDir(XdgPaths::logDir()).filePath(QStringLiteral("corvessa.sock")));
+    EXPECT_EQ(SocketSingleInstance::defaultPath(QString()), QDir(XdgPaths::logDir()).filePath(QStringLiteral("corvessa.sock")));
     SocketSingleInstance instance;
     EXPECT_TRUE(instance.claim([](const QString&) {}));
     EXPECT_TRUE(instance.isListening()) << "the state folder is made when missing";
@@ -131,3 +136,31 @@ TEST(SocketSingleInstance, NonsenseIsRefusedAndNothingIsLost)
     for (const QString& message : received)
         EXPECT_LE(message.size(), SocketSingleInstance::maxMessageBytes);
 }
+
+namespace {
+
+// One program per user and display: the screens of one display share it,
+// other displays (another X session of the same user) have their own.
+TEST(InstanceScope, OnePerDisplay)
+{
+    struct Case {
+        const char* display;
+        const char* scope;
+    };
+    const Case cases[] = {{"", ""},
+                          {":0", "display_0"},
+                          {":0.1", "display_0"},
+                          {":10", "display_10"},
+                          {"host.example:10.0", "display_host_example_10"},
+                          {"unix:1", "display_unix_1"}};
+    for (const Case& c : cases)
+        EXPECT_EQ(corvessa::InstanceScope::forDisplay(QString::fromUtf8(c.display)), QString::fromUtf8(c.scope)) << c.display;
+    // Whatever DISPLAY holds, the scope is a valid bus name element and file name.
+    for (const char* odd : {"::", "/tmp/x:0", "host:0.0.0", "\xc3\xa9:1", ":99999999999999999999999999999999999999999999999999999999999999999999999999999999999999999999999999999999999999999999999999999999999999"}) {
+        const QString scope = corvessa::InstanceScope::forDisplay(QString::fromUtf8(odd));
+        EXPECT_LE(scope.size(), 120) << odd;
+        EXPECT_TRUE(QRegularExpression(QStringLiteral("^display_[A-Za-z0-9_]*$")).match(scope).hasMatch()) << odd;
+    }
+}
+
+} // namespace

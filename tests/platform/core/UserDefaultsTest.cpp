@@ -1,6 +1,7 @@
 #include "platform/core/UserDefaults.h"
 #include "platform/core/XdgPaths.h"
 #include "support/TempHome.h"
+#include "support/Unprivileged.h"
 
 #include <QDir>
 #include <QFile>
@@ -144,9 +145,9 @@ TEST(UserDefaults, WhatIsNotARegularFileOfSaneSizeIsKeptAside)
         UserDefaults d(path);
         EXPECT_FALSE(d.contains("a"));
         EXPECT_FALSE(d.lastError().isEmpty());
-        EXPECT_FALSE(QFileInfo(path).exists() || QFileInfo(path).isSymLink()) << "moved aside";
         const QStringList aside = asideFiles(path);
         ASSERT_EQ(aside.size(), 1);
+        EXPECT_TRUE(QFileInfo(path).isFile() && !QFileInfo(path).isSymLink()) << "moved aside, a new store in its place";
         EXPECT_TRUE(logText().contains("[defaults] " + d.lastError().toUtf8()));
         d.setInteger("b", 2);
         EXPECT_EQ(UserDefaults(path).integer("b"), 2);
@@ -182,7 +183,65 @@ TEST(UserDefaults, TopLevelThatIsNotAnObjectIsCorrupt)
     writeFile(path, "[1,2,3]");
     UserDefaults d(path);
     EXPECT_FALSE(d.lastError().isEmpty());
-    EXPECT_FALSE(QFile::exists(path));
+    EXPECT_EQ(asideFiles(path).size(), 1);
+}
+
+// However it could not be read, the old file is set aside and the mark of
+// where it went is kept in the new store (the process that found it may be a
+// second launch that ends at once) until the program takes it to tell the
+// user, once.
+TEST(UserDefaults, AFileSetAsideIsMarkedUntilTheUserIsTold)
+{
+    test::TempHome home;
+    const QString path = XdgPaths::defaultsFile();
+    writeFile(path, "{ broken");
+    {
+        UserDefaults found(path);
+        ASSERT_EQ(asideFiles(path).size(), 1);
+    }
+    UserDefaults d(path);
+    const QString kept = QFileInfo(path).absolutePath() + "/" + asideFiles(path).value(0);
+    EXPECT_EQ(d.takeSetAside(), kept);
+    EXPECT_EQ(d.takeSetAside(), std::nullopt);
+    EXPECT_FALSE(UserDefaults(path).contains(UserDefaults::setAsideKey));
+
+    // A file that cannot be read (its permissions) goes the same way, rather
+    // than being replaced unseen by the next change.
+    test::TempHome other;
+    const QString locked = XdgPaths::defaultsFile();
+    writeFile(locked, R"({"a": 1})");
+    const QByteArray folder = QFile::encodeName(QFileInfo(locked).absolutePath());
+    ASSERT_EQ(chmod(QFile::encodeName(other.path()).constData(), 0755), 0);
+    ASSERT_EQ(chmod(folder.constData(), 0777), 0);
+    ASSERT_EQ(chmod(QFile::encodeName(locked).constData(), 0200), 0);
+    test::runUnprivileged([&] {
+        UserDefaults d(locked);
+        EXPECT_FALSE(d.contains("a"));
+        EXPECT_TRUE(d.takeSetAside());
+    });
+    ASSERT_EQ(asideFiles(locked).size(), 1);
+    QFile old(QFileInfo(locked).absolutePath() + "/" + asideFiles(locked).value(0));
+    ASSERT_TRUE(old.open(QIODevice::ReadOnly));
+    EXPECT_EQ(old.readAll(), QByteArray(R"({"a": 1})"));
+
+    // One that can be neither read nor moved is never written over.
+    test::TempHome third;
+    const QString stuck = XdgPaths::defaultsFile();
+    writeFile(stuck, "{ broken");
+    const QByteArray stuckFolder = QFile::encodeName(QFileInfo(stuck).absolutePath());
+    ASSERT_EQ(chmod(QFile::encodeName(third.path()).constData(), 0755), 0);
+    ASSERT_EQ(chmod(QFile::encodeName(stuck).constData(), 0666), 0);
+    ASSERT_EQ(chmod(stuckFolder.constData(), 0555), 0);
+    test::runUnprivileged([&] {
+        UserDefaults d(stuck);
+        d.setString("s", "in memory");
+        EXPECT_EQ(d.string("s"), QStringLiteral("in memory"));
+        EXPECT_FALSE(d.lastError().isEmpty());
+    });
+    ASSERT_EQ(chmod(stuckFolder.constData(), 0755), 0);
+    QFile same(stuck);
+    ASSERT_TRUE(same.open(QIODevice::ReadOnly));
+    EXPECT_EQ(same.readAll(), QByteArray("{ broken"));
 }
 
 TEST(UserDefaults, InvalidDataWrapperReadsAsAbsent)

@@ -1,8 +1,11 @@
-#include "platform/PrivateBus.h"
+#include "support/PrivateBus.h"
 
+#include "platform/core/XdgPaths.h"
 #include "platform/dbus/FileManagerReveal.h"
+#include "support/TempHome.h"
 
 #include <QDBusConnection>
+#include <QFile>
 #include <QObject>
 #include <QTest>
 
@@ -31,21 +34,35 @@ public slots:
 };
 
 struct Outcome {
+    bool handlerOpens = true; // whether the desktop's default handler opens folders
     QList<QUrl> opened;
-    std::optional<bool> viaFileManager;
+    std::optional<bool> shown;
 
     FileManagerReveal::FolderOpener opener()
     {
         return [this](const QUrl& folder) {
             opened << folder;
-            return true;
+            return handlerOpens;
         };
     }
     FileManagerReveal::Done done()
     {
-        return [this](bool via) { viaFileManager = via; };
+        return [this](bool s) { shown = s; };
     }
 };
+
+QStringList revealLines()
+{
+    QFile log(XdgPaths::logFile());
+    if (!log.open(QIODevice::ReadOnly))
+        return {};
+    QStringList out;
+    for (const QByteArray& line : log.readAll().split('\n')) {
+        if (line.contains("[reveal]"))
+            out << QString::fromUtf8(line).section(QLatin1Char(' '), 1); // without the time stamp
+    }
+    return out;
+}
 
 const QStringList kFiles{QStringLiteral("/home/u/Videos/Rec 1.mov"), QStringLiteral("/home/u/Videos/Rec 1 Camera.mov"),
                          QStringLiteral("/tmp/other.mov")};
@@ -59,12 +76,22 @@ TEST(FileReveal, FoldersAreListedOnce)
     EXPECT_TRUE(FileReveal::folders({}).isEmpty());
 }
 
-TEST(FileReveal, WithoutABusItOpensTheFolders)
+// Each way taken is logged; the request counts as shown when the default
+// handler opened every folder, and as failed when it opened none or some.
+TEST(FileReveal, WithoutABusItOpensTheFoldersAndSaysHowItWent)
 {
-    Outcome out;
-    FileManagerReveal::showItems(kFiles, PrivateBus::nowhere(), out.opener(), out.done());
-    EXPECT_EQ(out.opened, FileReveal::folders(kFiles));
-    EXPECT_EQ(out.viaFileManager, false);
+    test::TempHome home;
+    for (const bool handlerOpens : {true, false}) {
+        Outcome out{handlerOpens};
+        FileManagerReveal::showItems(kFiles, PrivateBus::nowhere(), out.opener(), out.done());
+        EXPECT_EQ(out.opened, FileReveal::folders(kFiles));
+        EXPECT_EQ(out.shown, handlerOpens);
+    }
+    EXPECT_EQ(revealLines(),
+              (QStringList{QStringLiteral("[reveal] no session bus; opened /home/u/Videos with the desktop's default handler"),
+                           QStringLiteral("[reveal] no session bus; opened /tmp with the desktop's default handler"),
+                           QStringLiteral("[reveal] no session bus; could not open /home/u/Videos with the desktop's default handler"),
+                           QStringLiteral("[reveal] no session bus; could not open /tmp with the desktop's default handler")}));
 }
 
 TEST(FileReveal, WithoutAFileManagerItOpensTheFolders)
@@ -72,11 +99,19 @@ TEST(FileReveal, WithoutAFileManagerItOpensTheFolders)
     PrivateBus bus;
     if (!bus.available())
         GTEST_SKIP() << "no dbus-daemon";
-    Outcome out;
-    FileManagerReveal::showItems(kFiles, bus.connect(), out.opener(), out.done());
-    EXPECT_TRUE(QTest::qWaitFor([&] { return out.viaFileManager.has_value(); }, 10000));
-    EXPECT_EQ(out.viaFileManager, false);
-    EXPECT_EQ(out.opened, FileReveal::folders(kFiles));
+    test::TempHome home;
+    for (const bool handlerOpens : {true, false}) {
+        Outcome out{handlerOpens};
+        FileManagerReveal::showItems(kFiles, bus.connect(), out.opener(), out.done());
+        EXPECT_TRUE(QTest::qWaitFor([&] { return out.shown.has_value(); }, 10000));
+        EXPECT_EQ(out.shown, handlerOpens);
+        EXPECT_EQ(out.opened, FileReveal::folders(kFiles));
+    }
+    const QStringList lines = revealLines();
+    ASSERT_EQ(lines.size(), 4);
+    EXPECT_TRUE(lines[0].startsWith(QStringLiteral("[reveal] no file manager answered (org.freedesktop.DBus.Error.ServiceUnknown); opened ")))
+        << lines[0].toStdString();
+    EXPECT_TRUE(lines[3].contains(QStringLiteral("could not open /tmp"))) << lines[3].toStdString();
 }
 
 TEST(FileReveal, AsksTheFileManagerToSelectTheFiles)
@@ -91,8 +126,8 @@ TEST(FileReveal, AsksTheFileManagerToSelectTheFiles)
 
     Outcome out;
     FileManagerReveal::showItems(kFiles, bus.connect(), out.opener(), out.done());
-    EXPECT_TRUE(QTest::qWaitFor([&] { return out.viaFileManager.has_value(); }, 10000));
-    EXPECT_EQ(out.viaFileManager, true);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return out.shown.has_value(); }, 10000));
+    EXPECT_EQ(out.shown, true);
     EXPECT_TRUE(out.opened.isEmpty());
     EXPECT_EQ(manager.shown, (QStringList{QStringLiteral("file:///home/u/Videos/Rec%201.mov"),
                                           QStringLiteral("file:///home/u/Videos/Rec%201%20Camera.mov"),

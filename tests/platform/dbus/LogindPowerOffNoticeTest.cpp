@@ -1,4 +1,4 @@
-#include "platform/PrivateBus.h"
+#include "support/PrivateBus.h"
 
 #include "platform/dbus/LogindPowerOffNotice.h"
 

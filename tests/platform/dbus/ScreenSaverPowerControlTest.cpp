@@ -1,4 +1,4 @@
-#include "platform/PrivateBus.h"
+#include "support/PrivateBus.h"
 
 #include "platform/dbus/ScreenSaverPowerControl.h"
 #include "platform/synthetic/SyntheticPowerControl.h"

@@ -1,4 +1,4 @@
-#include "platform/PrivateBus.h"
+#include "support/PrivateBus.h"
 
 #include "platform/dbus/SessionBusSingleInstance.h"
 #include "support/TempHome.h"
@@ -29,7 +29,7 @@ TEST(SessionBusSingleInstance, ALaterLaunchHandsItsMessageToTheFirst)
     EXPECT_EQ(received, (QStringList{QStringLiteral("reopen"), QStringLiteral("action:record-screen")}));
 
     // Only Message is exported: QObject's own slots stay off the bus.
-    QDBusMessage destroy = QDBusMessage::createMethodCall(SessionBusSingleInstance::service, SessionBusSingleInstance::path,
+    QDBusMessage destroy = QDBusMessage::createMethodCall(first->service(), SessionBusSingleInstance::path,
                                                           QString(), QStringLiteral("deleteLater"));
     EXPECT_EQ(bus.connect().call(destroy, QDBus::BlockWithGui).type(), QDBusMessage::ErrorMessage);
 
@@ -38,6 +38,20 @@ TEST(SessionBusSingleInstance, ALaterLaunchHandsItsMessageToTheFirst)
     EXPECT_FALSE(later.send(QStringLiteral("reopen")));
     EXPECT_TRUE(later.claim([&](const QString&) { laterReceived = true; }));
     EXPECT_FALSE(laterReceived);
+}
+
+TEST(SessionBusSingleInstance, EachDisplayHasItsOwn)
+{
+    PrivateBus bus;
+    if (!bus.available())
+        GTEST_SKIP() << "no dbus-daemon";
+    SessionBusSingleInstance first(bus.connect(), QStringLiteral("display_0"));
+    SessionBusSingleInstance otherDisplay(bus.connect(), QStringLiteral("display_10"));
+    SessionBusSingleInstance sameDisplay(bus.connect(), QStringLiteral("display_0"));
+    ASSERT_TRUE(first.claim([](const QString&) {}));
+    EXPECT_TRUE(otherDisplay.claim([](const QString&) {}));
+    EXPECT_FALSE(sameDisplay.claim([](const QString&) {}));
+    EXPECT_EQ(first.service(), QStringLiteral("io.corvessa.Corvessa.display_0"));
 }
 
 TEST(SessionBusSingleInstance, WithoutABusTheProgramStillRuns)

@@ -453,7 +453,8 @@ TEST(FFmpegMovieWriter, WritesPicturesTooSmallForTheEncoderAtItsSmallestSize)
         ASSERT_TRUE(appendWhenReady(w, Input::Video, *MediaTime::image(testPicture(2, 2, PixelFormat::BGRA, i), hostBase() + MediaTime(i, 30), MediaTime(1, 30))));
     ASSERT_TRUE(finishAndWait(w));
     ASSERT_EQ(w.status(), Status::Completed) << why(w);
-    const auto* video = MovieProbe::probe(path).firstOf(MovieProbe::Stream::Kind::Video);
+    const auto movie = MovieProbe::probe(path); // the stream below points into it
+    const auto* video = movie.firstOf(MovieProbe::Stream::Kind::Video);
     ASSERT_TRUE(video);
     EXPECT_EQ(video->width, FFmpegMovieWriter::minimumVideoSide);
     EXPECT_EQ(video->height, FFmpegMovieWriter::minimumVideoSide);

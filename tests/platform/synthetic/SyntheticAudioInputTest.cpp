@@ -50,9 +50,9 @@ TEST(SyntheticAudioInputTest, FailsAtTheRequestedStage)
 {
     SyntheticAudioInput input;
     input.failAt(AudioInputError::Stage::Route, QStringLiteral("no module"));
-    EXPECT_NO_THROW(input.openSystemAudio(false)); // no route without muting
+    EXPECT_NO_THROW(input.openSystemAudio(false, {})); // no route without muting
     try {
-        input.openSystemAudio(true);
+        input.openSystemAudio(true, {});
         FAIL();
     } catch (const AudioInputError& e) {
         EXPECT_EQ(e.stage(), AudioInputError::Stage::Route);
@@ -68,8 +68,8 @@ TEST(SyntheticAudioInputTest, FailsAtTheRequestedStage)
 TEST(SyntheticAudioInputTest, CountsMutingRoutesUntilTheirStreamsStop)
 {
     SyntheticAudioInput input;
-    auto muted = input.openSystemAudio(true);
-    auto plain = input.openSystemAudio(false);
+    auto muted = input.openSystemAudio(true, {});
+    auto plain = input.openSystemAudio(false, {});
     EXPECT_EQ(input.activeRoutes(), 1);
     muted->stop();
     muted->stop();

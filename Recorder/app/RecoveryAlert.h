@@ -1,0 +1,25 @@
+#pragma once
+
+#include "engine/RecoveryJournal.h"
+
+#include <memory>
+
+class QMessageBox;
+
+namespace corvessa {
+
+// The launch alert about the previous run's unfinished recording: an
+// informational alert (the recording was kept, or was too short to keep)
+// with the announcement's texts and buttons. Main thread.
+class RecoveryAlert {
+public:
+    RecoveryAlert() = delete;
+
+    // The alert, laid out and not yet shown.
+    static std::unique_ptr<QMessageBox> make(const RecoveryJournal::Announcement& announcement);
+    // Shows it modally where dialogs are placed; a recovered alert's first
+    // button reveals the recovered files.
+    static void run(const RecoveryJournal::Announcement& announcement);
+};
+
+} // namespace corvessa

@@ -2,6 +2,7 @@
 
 #include "toolbar/GlassBackground.h"
 
+#include <QGuiApplication>
 #include <QPainter>
 
 #include <algorithm>
@@ -25,8 +26,20 @@ QRectF GlassPanel::cardRect() const
 
 void GlassPanel::paintEvent(QPaintEvent*)
 {
+    const double dpr = devicePixelRatioF();
+    const qint64 palette = QGuiApplication::palette().cacheKey();
+    if (m_card.isNull() || m_card.deviceIndependentSize() != QSizeF(size()) || m_card.devicePixelRatio() != dpr
+        || m_cardPalette != palette || m_cardSeeThrough != m_seeThrough) {
+        m_card = QPixmap(size() * dpr);
+        m_card.setDevicePixelRatio(dpr);
+        m_card.fill(Qt::transparent);
+        QPainter p(&m_card);
+        GlassBackground::paint(p, cardRect(), m_cornerRadius, m_seeThrough);
+        m_cardPalette = palette;
+        m_cardSeeThrough = m_seeThrough;
+    }
     QPainter painter(this);
-    GlassBackground::paint(painter, cardRect(), m_cornerRadius, m_seeThrough);
+    painter.drawPixmap(0, 0, m_card);
 }
 
 void GlassPanel::showEvent(QShowEvent* event)

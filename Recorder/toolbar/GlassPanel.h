@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QPixmap>
 #include <QWidget>
 
 namespace corvessa {
@@ -29,6 +30,11 @@ private:
     double m_cornerRadius;
     int m_margin;
     bool m_seeThrough = false;
+    // The card as last painted, and what it was painted for: a panel under
+    // a moving glow repaints many times a second, the card itself rarely changes.
+    QPixmap m_card;
+    qint64 m_cardPalette = 0;
+    bool m_cardSeeThrough = false;
 };
 
 } // namespace corvessa

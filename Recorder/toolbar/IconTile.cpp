@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 
 namespace corvessa {
 
@@ -33,21 +34,33 @@ IconTile::IconTile(IconPainter icon, int width, QWidget* parent)
 
 IconTile::IconPainter IconTile::fromIcon(const QIcon& icon, double points)
 {
-    return [icon, points](QPainter& painter, const QRectF& box, const QColor& colour) {
+    // The tinted picture is kept for its size and colour: a tile repaints with
+    // every frame of the recording glow above it, and rendering the icon anew
+    // each time costs far more than the drawing.
+    struct Tinted {
+        int px = 0;
+        QRgb colour = 0;
+        QPixmap pixmap;
+    };
+    auto cache = std::make_shared<Tinted>();
+    return [icon, points, cache](QPainter& painter, const QRectF& box, const QColor& colour) {
         const double side = std::clamp(points, 1.0, box.width());
         const QRectF target(box.center().x() - side / 2, box.center().y() - side / 2, side, side);
         const double dpr = painter.device() ? painter.device()->devicePixelRatioF() : 1.0;
         const int px = int(std::ceil(side * dpr));
-        QPixmap tinted = icon.pixmap(QSize(px, px));
-        if (tinted.isNull())
-            return;
-        // The icon's shape in the wanted colour, whatever colours it was drawn in.
-        {
-            QPainter p(&tinted);
-            p.setCompositionMode(QPainter::CompositionMode_SourceIn);
-            p.fillRect(tinted.rect(), colour);
+        if (cache->pixmap.isNull() || cache->px != px || cache->colour != colour.rgba()) {
+            QPixmap tinted = icon.pixmap(QSize(px, px));
+            if (tinted.isNull())
+                return;
+            // The icon's shape in the wanted colour, whatever colours it was drawn in.
+            {
+                QPainter p(&tinted);
+                p.setCompositionMode(QPainter::CompositionMode_SourceIn);
+                p.fillRect(tinted.rect(), colour);
+            }
+            *cache = {px, colour.rgba(), std::move(tinted)};
         }
-        painter.drawPixmap(target, tinted, QRectF(tinted.rect()));
+        painter.drawPixmap(target, cache->pixmap, QRectF(cache->pixmap.rect()));
     };
 }
 

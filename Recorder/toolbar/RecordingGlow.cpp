@@ -7,6 +7,7 @@
 #include <QTimer>
 
 #include <cmath>
+#include <functional>
 #include <numbers>
 
 namespace corvessa {
@@ -54,61 +55,86 @@ void RecordingGlow::updateTimer()
         m_timer->stop();
 }
 
-void RecordingGlow::paintEvent(QPaintEvent*)
+void RecordingGlow::resizeEvent(QResizeEvent*)
 {
-    QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
+    m_layers = {};
+}
+
+void RecordingGlow::makeLayers()
+{
+    const double dpr = devicePixelRatioF();
+    if (!m_layers.wash.isNull() && m_layers.dpr == dpr)
+        return;
     const QRectF r = rect();
     QPainterPath shape;
     shape.addRoundedRect(r, cornerRadius, cornerRadius);
-    painter.setClipPath(shape);
     const QRectF inner = r.adjusted(0.5, 0.5, -0.5, -0.5);
-
-    if (!m_paused) {
-        const double p = pulse(QDateTime::currentMSecsSinceEpoch() / 1000.0);
-        const double a = 0.14 + 0.26 * p;
+    const auto layer = [&](const std::function<void(QPainter&)>& draw) {
+        QImage image(size() * dpr, QImage::Format_ARGB32_Premultiplied);
+        image.setDevicePixelRatio(dpr);
+        image.fill(Qt::transparent);
+        QPainter p(&image);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setClipPath(shape);
+        draw(p);
+        return image;
+    };
+    // The red wash at full strength: the pulse only scales its opacity. It
+    // fades towards both ends: drawn, then kept by the horizontal mask.
+    m_layers.wash = layer([&](QPainter& p) {
         const auto red = [](double opacity) { return QColor::fromRgbF(1.0f, 0.2f, 0.2f, float(opacity)); };
         QLinearGradient wash(r.topLeft(), r.bottomLeft());
-        wash.setColorAt(0, red(a));
-        wash.setColorAt(0.22, red(0.35 * a));
+        wash.setColorAt(0, red(1));
+        wash.setColorAt(0.22, red(0.35));
         wash.setColorAt(0.5, red(0));
-        wash.setColorAt(0.78, red(0.35 * a));
-        wash.setColorAt(1, red(a));
-        // The wash fades towards both ends: draw it, then keep it by the
-        // horizontal mask.
-        QImage layer(size() * devicePixelRatioF(), QImage::Format_ARGB32_Premultiplied);
-        layer.setDevicePixelRatio(devicePixelRatioF());
-        layer.fill(Qt::transparent);
-        {
-            QPainter lp(&layer);
-            lp.fillRect(r, wash);
-            QLinearGradient mask(r.topLeft(), r.topRight());
-            mask.setColorAt(0, QColor(0, 0, 0, 0));
-            mask.setColorAt(0.22, QColor::fromRgbF(0, 0, 0, 0.55f));
-            mask.setColorAt(0.5, QColor(0, 0, 0, 255));
-            mask.setColorAt(0.78, QColor::fromRgbF(0, 0, 0, 0.55f));
-            mask.setColorAt(1, QColor(0, 0, 0, 0));
-            lp.setCompositionMode(QPainter::CompositionMode_DestinationIn);
-            lp.fillRect(r, mask);
-        }
-        painter.drawImage(QPointF(0, 0), layer);
-        painter.setPen(QPen(QColor::fromRgbF(1.0f, 0.3f, 0.3f, float(0.1 + 0.14 * p)), 1));
-        painter.drawRoundedRect(inner, cornerRadius, cornerRadius);
+        wash.setColorAt(0.78, red(0.35));
+        wash.setColorAt(1, red(1));
+        p.fillRect(r, wash);
+        QLinearGradient mask(r.topLeft(), r.topRight());
+        mask.setColorAt(0, QColor(0, 0, 0, 0));
+        mask.setColorAt(0.22, QColor::fromRgbF(0, 0, 0, 0.55f));
+        mask.setColorAt(0.5, QColor(0, 0, 0, 255));
+        mask.setColorAt(0.78, QColor::fromRgbF(0, 0, 0, 0.55f));
+        mask.setColorAt(1, QColor(0, 0, 0, 0));
+        p.setCompositionMode(QPainter::CompositionMode_DestinationIn);
+        p.fillRect(r, mask);
+    });
+    m_layers.edge = layer([&](QPainter& p) {
+        p.setPen(QPen(QColor::fromRgbF(1.0f, 0.3f, 0.3f), 1));
+        p.drawRoundedRect(inner, cornerRadius, cornerRadius);
+    });
+    m_layers.amber = layer([&](QPainter& p) {
+        const QColor amber = QColor::fromRgbF(1.0f, 0.72f, 0.1f, 0.54f);
+        const QColor clear = QColor::fromRgbF(1.0f, 0.72f, 0.1f, 0);
+        QLinearGradient left(r.topLeft(), QPointF(r.left() + sideGlowWidth, r.top()));
+        left.setColorAt(0, amber);
+        left.setColorAt(1, clear);
+        p.fillRect(QRectF(r.left(), r.top(), sideGlowWidth, r.height()), left);
+        QLinearGradient right(r.topRight(), QPointF(r.right() - sideGlowWidth, r.top()));
+        right.setColorAt(0, amber);
+        right.setColorAt(1, clear);
+        p.fillRect(QRectF(r.right() - sideGlowWidth, r.top(), sideGlowWidth, r.height()), right);
+        p.setPen(QPen(QColor::fromRgbF(1.0f, 0.75f, 0.2f, 0.35f), 1));
+        p.drawRoundedRect(inner, cornerRadius, cornerRadius);
+    });
+    m_layers.dpr = dpr;
+}
+
+void RecordingGlow::paintEvent(QPaintEvent*)
+{
+    // The pictures are made once for the size; each frame of the pulse only
+    // lays them down with its strength.
+    makeLayers();
+    QPainter painter(this);
+    if (m_paused) {
+        painter.drawImage(QPointF(0, 0), m_layers.amber);
         return;
     }
-
-    const QColor amber = QColor::fromRgbF(1.0f, 0.72f, 0.1f, 0.54f);
-    const QColor clear = QColor::fromRgbF(1.0f, 0.72f, 0.1f, 0);
-    QLinearGradient left(r.topLeft(), QPointF(r.left() + sideGlowWidth, r.top()));
-    left.setColorAt(0, amber);
-    left.setColorAt(1, clear);
-    painter.fillRect(QRectF(r.left(), r.top(), sideGlowWidth, r.height()), left);
-    QLinearGradient right(r.topRight(), QPointF(r.right() - sideGlowWidth, r.top()));
-    right.setColorAt(0, amber);
-    right.setColorAt(1, clear);
-    painter.fillRect(QRectF(r.right() - sideGlowWidth, r.top(), sideGlowWidth, r.height()), right);
-    painter.setPen(QPen(QColor::fromRgbF(1.0f, 0.75f, 0.2f, 0.35f), 1));
-    painter.drawRoundedRect(inner, cornerRadius, cornerRadius);
+    const double p = pulse(QDateTime::currentMSecsSinceEpoch() / 1000.0);
+    painter.setOpacity(0.14 + 0.26 * p);
+    painter.drawImage(QPointF(0, 0), m_layers.wash);
+    painter.setOpacity(0.1 + 0.14 * p);
+    painter.drawImage(QPointF(0, 0), m_layers.edge);
 }
 
 } // namespace corvessa

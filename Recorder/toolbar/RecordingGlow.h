@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QImage>
 #include <QWidget>
 
 class QTimer;
@@ -26,9 +27,20 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void updateTimer();
+    void makeLayers();
+
+    // The glow's pictures for the present size, at full strength.
+    struct Layers {
+        QImage wash;  // the red wash, pulsed by opacity
+        QImage edge;  // its rim, pulsed by opacity
+        QImage amber; // the still glow while paused
+        double dpr = 0;
+    };
+    Layers m_layers;
 
     bool m_paused = false;
     QTimer* m_timer;

@@ -11,6 +11,7 @@ SymbolView::SymbolView(const QString& symbol, double points, const QColor& colou
     , m_symbol(symbol)
     , m_points(points)
     , m_colour(colour)
+    , m_painter(Symbols::painter(symbol, points))
 {
     setFixedSize(frame, frame);
     setAttribute(Qt::WA_TransparentForMouseEvents);
@@ -21,6 +22,7 @@ void SymbolView::setBadge(const QString& symbol, double points, const QColor& co
     m_badge = symbol;
     m_badgePoints = points;
     m_badgeColour = colour;
+    m_badgePainter = symbol.isEmpty() ? IconTile::IconPainter() : Symbols::painter(symbol, points);
     update();
 }
 
@@ -28,11 +30,11 @@ void SymbolView::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    Symbols::painter(m_symbol, m_points)(painter, QRectF(rect()), m_colour);
-    if (!m_badge.isEmpty()) {
+    m_painter(painter, QRectF(rect()), m_colour);
+    if (m_badgePainter) {
         // Over the bottom-right corner, pushed 2 pt outwards.
         const QRectF box(width() - m_badgePoints + 2, height() - m_badgePoints + 2, m_badgePoints, m_badgePoints);
-        Symbols::painter(m_badge, m_badgePoints)(painter, box, m_badgeColour);
+        m_badgePainter(painter, box, m_badgeColour);
     }
 }
 

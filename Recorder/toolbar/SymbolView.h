@@ -1,5 +1,7 @@
 #pragma once
 
+#include "toolbar/IconTile.h"
+
 #include <QColor>
 #include <QString>
 #include <QWidget>
@@ -29,6 +31,9 @@ private:
     QString m_badge;
     double m_badgePoints = 0;
     QColor m_badgeColour;
+    // Made once: each keeps its tinted picture between paints.
+    IconTile::IconPainter m_painter;
+    IconTile::IconPainter m_badgePainter;
 };
 
 } // namespace corvessa

@@ -2,11 +2,11 @@
 
 #include "model/RecorderModel.h"
 #include "platform/FloatingSurfaces.h"
+#include "prefs/LocNotifier.h"
 #include "prefs/Prefs.h"
 #include "toolbar/BarSideCard.h"
 #include "toolbar/ToolbarPanel.h"
 #include "tools/ShortcutHintView.h"
-#include "tools/ShortcutHints.h"
 
 #include <QEvent>
 #include <QWidget>
@@ -24,7 +24,14 @@ ShortcutHintController::ShortcutHintController(ToolbarPanel& panel, RecorderMode
         if (field == RecorderModel::Field::phase || field == RecorderModel::Field::modeOrder)
             refresh();
     });
-    connect(&m_prefs, &Prefs::changed, this, [this] { refresh(); });
+    connect(&m_prefs, &Prefs::changed, this, [this] {
+        m_rowsFor.reset(); // the language may have changed, and with it the texts
+        refresh();
+    });
+    connect(&LocNotifier::instance(), &LocNotifier::languageChanged, this, [this] {
+        m_rowsFor.reset();
+        refresh();
+    });
     watchOpacity();
 }
 
@@ -48,7 +55,15 @@ void ShortcutHintController::refresh()
 {
     const bool wanted = m_prefs.showShortcutHints() && m_panel.isVisible() && m_panel.windowOpacity() > 0.5
         && !(m_setup.confirmShowing && m_setup.confirmShowing());
-    const std::vector<ShortcutRow> rows = wanted ? ShortcutHints::rows(m_model, m_prefs) : std::vector<ShortcutRow>{};
+    if (wanted) {
+        ShortcutHints::State state = ShortcutHints::state(m_model, m_prefs);
+        if (!m_rowsFor || !(*m_rowsFor == state)) {
+            m_rows = ShortcutHints::rows(state);
+            m_rowsFor = std::move(state);
+        }
+    }
+    static const std::vector<ShortcutRow> none;
+    const std::vector<ShortcutRow>& rows = wanted ? m_rows : none;
     if (rows.empty()) {
         if (m_card)
             m_card->hide();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "tools/ShortcutHints.h"
 #include "tools/ShortcutRow.h"
 
 #include <QObject>
@@ -7,6 +8,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class QWidget;
@@ -73,6 +75,10 @@ private:
     QPointer<QWidget> m_card;
     ShortcutHintView* m_view = nullptr;
     std::vector<ShortcutRow> m_shown;
+    // The rows and what they were made from: refreshes come every second and
+    // with every change of the model, the rows change far more rarely.
+    std::vector<ShortcutRow> m_rows;
+    std::optional<ShortcutHints::State> m_rowsFor;
     bool m_watchingOpacity = false;
     double m_placedStack = 0;
 };

@@ -109,9 +109,14 @@ std::vector<ShortcutRow> ShortcutHints::rows(const State& s)
     return rows;
 }
 
+ShortcutHints::State ShortcutHints::state(const RecorderModel& model, const Prefs& prefs)
+{
+    return State{model.modeOrder(), model.phase(), prefs.focusMode(), prefs.bindings()};
+}
+
 std::vector<ShortcutRow> ShortcutHints::rows(const RecorderModel& model, const Prefs& prefs)
 {
-    return rows(State{model.modeOrder(), model.phase(), prefs.focusMode(), prefs.bindings()});
+    return rows(state(model, prefs));
 }
 
 } // namespace corvessa

@@ -23,12 +23,15 @@ public:
         RecorderPhase phase;
         int focusMode = 0; // 1: a selected region
         KeyBindingMap bindings;
+
+        bool operator==(const State&) const = default;
     };
 
     ShortcutHints() = delete;
 
     static std::vector<ShortcutRow> rows(const State& state);
     static std::vector<ShortcutRow> rows(const RecorderModel& model, const Prefs& prefs);
+    static State state(const RecorderModel& model, const Prefs& prefs);
 };
 
 } // namespace corvessa

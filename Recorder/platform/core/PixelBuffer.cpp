@@ -65,7 +65,8 @@ bool PixelBuffer::isValidSize(int width, int height, PixelFormat format)
     return false;
 }
 
-std::unique_ptr<PixelBuffer> PixelBuffer::make(int width, int height, PixelFormat format, size_t rowAlignment)
+std::unique_ptr<PixelBuffer> PixelBuffer::make(int width, int height, PixelFormat format, size_t rowAlignment,
+                                               bool zeroed)
 {
     if (!isValidSize(width, height, format) || !isPowerOfTwo(rowAlignment))
         return nullptr;
@@ -103,7 +104,8 @@ std::unique_ptr<PixelBuffer> PixelBuffer::make(int width, int height, PixelForma
     void* storage = nullptr;
     if (posix_memalign(&storage, allocAlignment, total) != 0 || !storage)
         return nullptr;
-    std::memset(storage, 0, total);
+    if (zeroed)
+        std::memset(storage, 0, total);
 
     std::unique_ptr<PixelBuffer> buffer(new (std::nothrow) PixelBuffer());
     if (!buffer) {

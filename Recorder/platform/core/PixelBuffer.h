@@ -75,7 +75,10 @@ private:
 
     PixelBuffer() = default;
     static bool isValidSize(int width, int height, PixelFormat format);
-    static std::unique_ptr<PixelBuffer> make(int width, int height, PixelFormat format, size_t rowAlignment);
+    // `zeroed` false leaves the pixels as the allocator gave them (for the
+    // pool, whose buffers hold whatever their last user left anyway).
+    static std::unique_ptr<PixelBuffer> make(int width, int height, PixelFormat format, size_t rowAlignment,
+                                             bool zeroed = true);
 
     int m_width = 0;
     int m_height = 0;

@@ -32,8 +32,9 @@ PixelBufferRef PixelBufferPool::take()
         }
     }
     if (!buffer) {
-        // Allocate outside the lock: a large zero-filled buffer takes a while.
-        buffer = PixelBuffer::make(m_width, m_height, m_format, kRowAlignment);
+        // Allocate outside the lock. Not cleared: its user writes every pixel,
+        // as it must with a recycled buffer.
+        buffer = PixelBuffer::make(m_width, m_height, m_format, kRowAlignment, false);
         if (!buffer)
             return nullptr;
         std::lock_guard lock(m_mutex);

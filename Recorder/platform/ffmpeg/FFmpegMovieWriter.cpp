@@ -17,10 +17,15 @@ extern "C" {
 
 #include <QFile>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <deque>
 #include <fcntl.h>
 #include <mutex>
@@ -52,7 +57,8 @@ constexpr int64_t kSilenceChunk = 48000;
 constexpr double kCutEverySeconds = 1.0;
 // Bytes handed to the file at once.
 constexpr int kFileBufferSize = 256 * 1024;
-// Slices converted in parallel from BGRA or NV12 to the encoder's 4:2:0.
+// Slices converted in parallel from BGRA, or NV12 of another size, to the
+// encoder's 4:2:0.
 constexpr int kConversionThreads = 4;
 
 bool isPicture(PixelFormat f)
@@ -66,6 +72,38 @@ size_t pixelBytes(const PixelBuffer& p)
     for (size_t i = 0; i < p.planeCount(); ++i)
         n += p.plane(i).bytesPerRow * size_t(p.plane(i).height);
     return n;
+}
+
+// NV12 of the encoder's size into its three planes: the luma rows copied, the
+// CbCr pairs parted. A plain copy, where swscale would wake its slice threads
+// for what takes a fraction of a millisecond.
+void splitNV12(const PixelBuffer& from, AVFrame& to)
+{
+    for (int y = 0; y < from.height(); ++y)
+        std::memcpy(to.data[0] + ptrdiff_t(y) * to.linesize[0], from.baseAddress(0) + y * from.bytesPerRow(0),
+                    size_t(from.width()));
+    const int pairs = from.width() / 2;
+    for (int y = 0; y < from.height() / 2; ++y) {
+        const uint8_t* uv = from.baseAddress(1) + y * from.bytesPerRow(1);
+        uint8_t* u = to.data[1] + ptrdiff_t(y) * to.linesize[1];
+        uint8_t* v = to.data[2] + ptrdiff_t(y) * to.linesize[2];
+        int x = 0;
+#if defined(__SSE2__)
+        const __m128i low = _mm_set1_epi16(0x00ff);
+        for (; x + 16 <= pairs; x += 16) {
+            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(uv + 2 * x));
+            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(uv + 2 * x + 16));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(u + x),
+                             _mm_packus_epi16(_mm_and_si128(a, low), _mm_and_si128(b, low)));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(v + x),
+                             _mm_packus_epi16(_mm_srli_epi16(a, 8), _mm_srli_epi16(b, 8)));
+        }
+#endif
+        for (; x < pairs; ++x) {
+            u[x] = uv[2 * x];
+            v[x] = uv[2 * x + 1];
+        }
+    }
 }
 
 bool isRegularFile(const QString& path)
@@ -516,6 +554,11 @@ bool FFmpegMovieWriter::Core::convert(const PixelBuffer& pixels)
     // Screen pictures are BT.709 (NV12 in video range, BGRA full range); the
     // movie is BT.709 video range, as its colour tags say. The scaler's
     // defaults are just that.
+    if (pixels.format() == PixelFormat::NV12VideoRange && pixels.width() == videoFrame->width
+        && pixels.height() == videoFrame->height) {
+        splitNV12(pixels, *videoFrame);
+        return true;
+    }
     SwsScaler::Picture to;
     to.format = SwsScaler::Format::YUV420P;
     to.width = videoFrame->width;

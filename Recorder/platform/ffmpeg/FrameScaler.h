@@ -12,8 +12,9 @@ namespace corvessa {
 
 // Scales a 32-bit BGRX picture (what the X server hands out; the fourth byte is
 // ignored) into a pixel buffer: BGRA with opaque alpha, or NV12 in video range
-// with the BT.709 matrix. An SwsScaler does the work; its context is kept while
-// the sizes and formats stay the same. Not thread-safe: one per capture thread.
+// with the BT.709 matrix. The same-size conversion to NV12 is NV12Converter's;
+// an SwsScaler does the rest, its context kept while the sizes and formats stay
+// the same. Not thread-safe: one per capture thread.
 class FrameScaler {
 public:
     enum class Fit {

@@ -1,7 +1,9 @@
 #include "platform/ffmpeg/FrameScaler.h"
+#include "platform/ffmpeg/SwsScaler.h"
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <vector>
 
 using namespace corvessa;
@@ -137,4 +139,50 @@ TEST(FrameScaler, RefusesBadInput)
     EXPECT_TRUE(scaler.scale(src.data(), 16, 16, 64, *dst));
     // A one-pixel source still scales.
     EXPECT_TRUE(scaler.scale(src.data(), 1, 1, 4, *dst));
+}
+
+// The same-size NV12 conversion (our own loop) keeps the movie as swscale's
+// bilinear conversion made it: every sample within one level, placed inside an
+// aspect-fit frame too, with black beside it.
+TEST(FrameScaler, SameSizeNv12MatchesSwscaleWithinOneLevel)
+{
+    std::mt19937 rng(5);
+    const int w = 66;
+    const int h = 38;
+    std::vector<uint8_t> src(size_t(w) * h * 4);
+    for (uint8_t& b : src)
+        b = uint8_t(rng());
+    SwsScaler::Picture from;
+    from.format = SwsScaler::Format::BGRX;
+    from.width = w;
+    from.height = h;
+    from.data[0] = src.data();
+    from.stride[0] = w * 4;
+    for (const QSize target : {QSize(w, h), QSize(w + 10, h)}) {
+        auto ours = PixelBuffer::create(target.width(), target.height(), PixelFormat::NV12VideoRange);
+        auto theirs = PixelBuffer::create(target.width(), target.height(), PixelFormat::NV12VideoRange);
+        ours->fill(255, 0, 0); // a recycled buffer: the bands beside the picture turn black
+        FrameScaler scaler;
+        ASSERT_TRUE(scaler.scale(src.data(), w, h, size_t(w) * 4, *ours, FrameScaler::Fit::AspectFit));
+        const QRect place = FrameScaler::placement(w, h, target, FrameScaler::Fit::AspectFit);
+        ASSERT_EQ(place.size(), QSize(w, h));
+        SwsScaler sws;
+        ASSERT_TRUE(sws.scale(from, SwsScaler::crop(*theirs, place)));
+        for (int y = 0; y < h; ++y) {
+            for (int x = 0; x < target.width(); ++x) {
+                if (place.contains(x, y))
+                    continue;
+                ASSERT_EQ(lumaAt(*ours, x, y), 16) << x << "," << y;
+                ASSERT_EQ(chromaAt(*ours, x, y), std::make_pair(uint8_t(128), uint8_t(128))) << x << "," << y;
+            }
+            for (int x = 0; x < w; ++x) {
+                const QPoint at = place.topLeft() + QPoint(x, y);
+                ASSERT_LE(std::abs(lumaAt(*ours, at.x(), at.y()) - lumaAt(*theirs, at.x(), at.y())), 1) << x << "," << y;
+                const auto [cb, cr] = chromaAt(*ours, at.x(), at.y());
+                const auto [swsCb, swsCr] = chromaAt(*theirs, at.x(), at.y());
+                ASSERT_LE(std::abs(cb - swsCb), 1) << x << "," << y;
+                ASSERT_LE(std::abs(cr - swsCr), 1) << x << "," << y;
+            }
+        }
+    }
 }

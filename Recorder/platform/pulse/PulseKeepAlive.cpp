@@ -4,15 +4,19 @@
 #include "platform/pulse/PulseTapRoute.h"
 
 #include <cstring>
+#include <optional>
 
 namespace corvessa {
 
 PulseKeepAlive::PulseKeepAlive(std::shared_ptr<PulseContext> context, const QString& sink, uint32_t rate,
-                               bool restartSink)
+                               bool restartSink, bool lockHeld)
     : m_context(std::move(context))
 {
     const PulseContext& c = *m_context;
-    PulseContext::Lock lock(c);
+    // The loop's lock nests, but a wait gives up only one level of it.
+    std::optional<PulseContext::Lock> lock;
+    if (!lockHeld)
+        lock.emplace(c);
     const pa_sample_spec spec{PA_SAMPLE_S16LE, rate ? rate : 48000, 2};
     const PulseProplistPtr props =
         pulseProperties({{PA_PROP_MEDIA_NAME, "Recorder keep-alive"}, {PulseTapRoute::roleProperty, role}});

@@ -23,9 +23,11 @@ public:
     static constexpr const char* role = "keepalive";
     static constexpr int bufferMs = 20;
 
-    // Lock not held. `restartSink` asks for the suspend and resume. Throws
-    // AudioInputError (stage Stream).
-    PulseKeepAlive(std::shared_ptr<PulseContext> context, const QString& sink, uint32_t rate, bool restartSink);
+    // `restartSink` asks for the suspend and resume. `lockHeld`: the caller holds
+    // the context's lock (once), which waiting for the stream then releases.
+    // Throws AudioInputError (stage Stream).
+    PulseKeepAlive(std::shared_ptr<PulseContext> context, const QString& sink, uint32_t rate, bool restartSink,
+                   bool lockHeld = false);
     ~PulseKeepAlive();
     PulseKeepAlive(const PulseKeepAlive&) = delete;
     PulseKeepAlive& operator=(const PulseKeepAlive&) = delete;

@@ -133,6 +133,15 @@ void PulseTapRoute::setUp()
     m_sinkIndex = tap->index;
     m_monitor = tap->monitorSource;
     m_spec = tap->spec;
+    // A new null sink with no stream asking for a short buffer renders seconds
+    // ahead; streams moved into it then stay unheard on its monitor until that
+    // block ends. A short-buffered stream of its own, there before anything is
+    // moved in, keeps it rendering in small steps.
+    try {
+        m_keepAlive = std::make_unique<PulseKeepAlive>(m_context, m_sink, m_spec.rate, false, true);
+    } catch (const AudioInputError&) {
+        // Still a working route, only with a late start.
+    }
 
     // Streams that start while the route stands are placed as they appear.
     pa_context_set_subscribe_callback(
@@ -213,6 +222,7 @@ void PulseTapRoute::release()
     if (!m_context || m_sinkIndex == PA_INVALID_INDEX)
         return;
     bool done = false;
+    m_keepAlive.reset();
     {
         const PulseContext& c = *m_context;
         PulseContext::Lock lock(c);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/pulse/PulseContext.h"
+#include "platform/pulse/PulseKeepAlive.h"
 
 #include <QMap>
 #include <QString>
@@ -91,6 +92,7 @@ private:
     pa_sample_spec m_spec{};
     bool m_active = false;                 // loop lock
     std::map<uint32_t, uint32_t> m_moved;  // stream -> its sink before the move; loop lock
+    std::unique_ptr<PulseKeepAlive> m_keepAlive; // asks the tap for small blocks before anything moves in
 };
 
 } // namespace corvessa

@@ -34,6 +34,7 @@ struct Capture {
     int64_t from = 0;
     std::optional<AudioFormat> format;
     MediaTime firstPts, lastEnd;
+    MediaTime firstLoud; // where the first buffer with sound in it starts
     bool contiguous = true;
 
     SystemAudioTap::Handler handler()
@@ -55,6 +56,8 @@ struct Capture {
             lastEnd = pts + b.duration();
             if (level) {
                 peak = std::max(peak, level->peak);
+                if (!firstLoud.isValid() && level->peak > 0.1f)
+                    firstLoud = pts;
                 if (pts.convertScale(1000000000).value() >= from)
                     peakAfter = std::max(peakAfter, level->peak);
             }
@@ -181,6 +184,27 @@ TEST_F(SystemAudioTapPulseTest, MutedTapCapturesWhileTheSpeakersStaySilent)
     const auto after = pulse->recordPeak(QStringLiteral("speakers.monitor"), 0.5);
     ASSERT_TRUE(after);
     EXPECT_GT(*after, 0.3f);
+}
+
+// A stream moved into a new tap is heard on its monitor at once, not after the
+// block the idle sink rendered ahead.
+TEST_F(SystemAudioTapPulseTest, MutedTapHearsAPlayingStreamFromItsFirstBuffers)
+{
+    CORVESSA_REQUIRE_PULSE(pulse);
+    auto tone = pulse->playTone({}, 440, 60, 0.5, {}, QStringLiteral("playing"));
+    ASSERT_TRUE(tone);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return pulse->sinksOfStreams(QStringLiteral("playing")).size() == 1; }, 20000));
+
+    Capture capture;
+    SystemAudioTap tap(true);
+    tap.prepare();
+    tap.start(capture.handler());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return capture.peakNow() > 0.3f; }, 20000)) << "peak " << capture.peakNow();
+    tap.stop();
+    std::lock_guard lock(capture.mutex);
+    ASSERT_TRUE(capture.firstPts.isValid() && capture.firstLoud.isValid());
+    EXPECT_LT(capture.firstLoud - capture.firstPts, MediaTime(1, 10))
+        << "silent for " << (capture.firstLoud - capture.firstPts).seconds() << " s";
 }
 
 TEST_F(SystemAudioTapPulseTest, OwnStreamsStayOnTheSpeakersAndOutOfTheCapture)

@@ -19,7 +19,7 @@
 #include "platform/SingleInstance.h"
 #include "platform/WindowHints.h"
 #include "platform/core/RecorderLog.h"
-#include "platform/core/SocketSingleInstance.h"
+#include "platform/dbus/SocketSingleInstance.h"
 #include "platform/dbus/FileManagerReveal.h"
 #include "platform/dbus/LogindPowerOffNotice.h"
 #include "platform/dbus/UnityLauncherBadge.h"

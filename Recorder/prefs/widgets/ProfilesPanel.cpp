@@ -1,4 +1,4 @@
-#include "prefs/ProfilesPanel.h"
+#include "prefs/widgets/ProfilesPanel.h"
 
 #include "platform/FileReveal.h"
 #include "platform/core/XdgPaths.h"

@@ -1,4 +1,4 @@
-#include "platform/core/SocketSingleInstance.h"
+#include "platform/dbus/SocketSingleInstance.h"
 
 #include "platform/core/XdgPaths.h"
 #include "support/TempHome.h"

@@ -272,6 +272,21 @@ CORVESSA_SERVICE_ACCESSORS(LauncherBadge, loadLauncherBadge)
 
 #undef CORVESSA_SERVICE_ACCESSORS
 
+std::shared_ptr<FloatingSurfaces> FloatingSurfaces::current()
+{
+    return PlatformLoader::loadFloatingSurfaces();
+}
+
+bool FloatingSurfaces::compositingActive()
+{
+    return PlatformLoader::compositingActive();
+}
+
+std::shared_ptr<OutsideClickMonitor> OutsideClickMonitor::current()
+{
+    return PlatformLoader::loadOutsideClickMonitor();
+}
+
 std::shared_ptr<PowerControl> PowerControl::create(std::function<void(const QString&)> log)
 {
     return PlatformLoader::loadPowerControl(std::move(log));

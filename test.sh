@@ -5,5 +5,6 @@ cd "$(dirname "$0")"
 scripts/install-deps.sh
 scripts/check-layers.sh
 scripts/build.sh
+scripts/check-layers.sh build
 cd build
 ctest --output-on-failure --parallel "$(nproc)" "$@"

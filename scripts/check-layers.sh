@@ -6,7 +6,12 @@
 #  - a Qt Widgets header included below the toolbar (capture, engine, prefs but
 #    its widgets/ library, model, the platform's interfaces and core/).
 # Tests and benchmarks may reach anything. Prints every offending line.
+#
+# Given a build folder (test.sh passes build/ after building), it also reads
+# the built libraries: a layer's library that calls a function only a backend
+# or the loader defines fails, whatever it included to get there.
 set -euo pipefail
+shopt -s lastpipe # report, last in its pipelines, runs in this shell and can set failed
 cd "$(dirname "$0")/.."
 
 failed=0
@@ -52,6 +57,29 @@ widget_dirs=(Recorder/capture Recorder/engine Recorder/prefs Recorder/model Reco
         | grep -v '^Recorder/prefs/widgets/' || true
     grep -nE "${include}<(QtWidgets([/>])|(${names})>)" Recorder/platform/*.h Recorder/platform/*.cpp || true
 } | report "a Qt Widgets header included below the toolbar"
+
+if [[ $# -ge 1 ]]; then
+    libs="$1/Recorder"
+    tmp=$(mktemp -d)
+    trap 'rm -rf "$tmp"' EXIT
+    # "archive:member: value type name" for the functions and data a library defines.
+    defined() { nm -A --defined-only "$@" 2>/dev/null | awk '$(NF-1) ~ /^[TDBRGS]$/ { print $1, $NF }'; }
+    {
+        for backend in x11 pulse v4l2 dbus synthetic widgets; do
+            defined "$libs/libcorvessa_platform_$backend.a" || true
+        done
+        defined "$libs/libcorvessa_platform_ffmpeg.a" | grep -vE ':(SwsScaler|AudioResampler|MovieProbe)\.cpp\.o:' || true
+        # The loader also defines the interfaces' accessors; only its own class is off limits.
+        defined "$libs/libcorvessa_platform_loader.a" | awk '$2 ~ /14PlatformLoader/' || true
+    } | awk '{ print $2 }' | sort -u >"$tmp/backends"
+    for layer in capture prefs prefs_widgets compositor engine model toolbar tools settings; do
+        archive="$libs/libcorvessa_$layer.a"
+        [[ -f "$archive" ]] || continue
+        nm --undefined-only "$archive" 2>/dev/null | awk '{ print $NF }' | sort -u \
+            | comm -12 - "$tmp/backends" | c++filt | sed "s|^|$archive: |" \
+            | report "a layer's library calls into a backend or the loader" || true
+    done
+fi
 
 if ((failed)); then
     echo "check-layers: see Recorder/CMakeLists.txt for the layers" >&2

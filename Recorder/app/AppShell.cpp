@@ -25,7 +25,7 @@
 #include "platform/core/RecorderLog.h"
 #include "platform/core/UserDefaults.h"
 #include "prefs/Cues.h"
-#include "prefs/FolderChooser.h"
+#include "prefs/widgets/FolderChooser.h"
 #include "prefs/HotKeyCenter.h"
 #include "prefs/LinkActions.h"
 #include "prefs/Loc.h"

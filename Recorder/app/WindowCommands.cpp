@@ -1,6 +1,6 @@
 #include "app/WindowCommands.h"
 
-#include "platform/PasteGuard.h"
+#include "prefs/widgets/PasteGuard.h"
 
 #include <QApplication>
 #include <QMetaObject>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "capture/LevelStats.h"
-#include "engine/RecorderEngine.h"
+#include "engine/RecorderEngineConfig.h"
 
 #include <QString>
 
@@ -16,7 +16,7 @@ namespace corvessa {
 // once, before the first start, and may be called on any thread.
 class EngineControl {
 public:
-    using PauseTier = RecorderEngine::PauseTier;
+    using PauseTier = corvessa::PauseTier;
 
     struct Callbacks {
         std::function<void(const QString& line)> onEvent;
@@ -35,7 +35,7 @@ public:
     virtual double effectiveSeconds() const = 0;
 
     // The start and stop operations block; they run off the main thread.
-    virtual std::optional<RecorderError> startInner(const RecorderEngine::Config& config) = 0;
+    virtual std::optional<RecorderError> startInner(const RecorderEngineConfig& config) = 0;
     virtual void cleanUpAfterFailedStart() = 0;
     virtual void pause(std::function<void()> then) = 0;
     virtual void resume() = 0;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/RecorderEngine.h"
 #include "model/EngineControl.h"
 
 #include <memory>

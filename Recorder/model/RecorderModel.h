@@ -4,7 +4,7 @@
 #include "capture/LevelStats.h"
 #include "capture/ScreenVideoCapabilities.h"
 #include "capture/VideoDeviceChoice.h"
-#include "engine/RecorderEngine.h"
+#include "engine/RecorderEngineConfig.h"
 #include "model/Hint.h"
 #include "model/LevelThrottle.h"
 #include "model/MenuRow.h"
@@ -51,7 +51,7 @@ class RecorderModel : public QObject, public RecorderModelServices {
     Q_OBJECT
 public:
     using Phase = RecorderPhase;
-    using PauseTier = RecorderEngine::PauseTier;
+    using PauseTier = corvessa::PauseTier;
 
     // A display as the menus list it.
     struct ScreenInfo {
@@ -145,7 +145,7 @@ public:
     bool rangeReady() const;
     // displayID when that display is attached, else the primary display's.
     uint32_t effectiveDisplayID() const;
-    RecorderEngine::Target currentTarget() const;
+    RecordingTarget currentTarget() const;
     std::vector<ScreenInfo> screens() const;
     void selectDisplay(uint32_t id);
     // The display on which start-time overlays appear.
@@ -420,7 +420,7 @@ private:
     // asked to start; false when there is none to cancel.
     bool cancelCountdown();
     void startSettled();
-    RecorderEngine::Config makeConfig();
+    RecorderEngineConfig makeConfig();
     void resumeSteps();
     void finish(std::function<void(const std::optional<QString>& url)> then);
     void restoreSources();

@@ -67,7 +67,7 @@ bool RecorderModel::rangeReady() const
     return false;
 }
 
-RecorderEngine::Target RecorderModel::currentTarget() const
+RecordingTarget RecorderModel::currentTarget() const
 {
     switch (m_rangeMode) {
     case RangeMode::window:

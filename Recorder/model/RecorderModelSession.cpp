@@ -146,7 +146,7 @@ void RecorderModel::launch()
     m_outputFile = outputPath(*folder, m_deps.wallClock ? m_deps.wallClock() : QDateTime::currentDateTime(),
                               separateCamera);
     setRecordingSources(m_micOn && m_micAuthorized, m_systemAudio && m_sysAuthorized);
-    const RecorderEngine::Config config = makeConfig();
+    const RecorderEngineConfig config = makeConfig();
     const bool windowTarget = m_rangeMode == RangeMode::window;
     auto engine = m_deps.engine;
     auto hop = hopper();
@@ -196,10 +196,10 @@ void RecorderModel::startSettled()
     runSettleWaiters();
 }
 
-RecorderEngine::Config RecorderModel::makeConfig()
+RecorderEngineConfig RecorderModel::makeConfig()
 {
     const Prefs& prefs = *m_deps.prefs;
-    RecorderEngine::Config c;
+    RecorderEngineConfig c;
     c.target = currentTarget();
     c.fps = prefs.engineFps();
     c.systemAudio = m_systemAudio && m_sysAuthorized;

@@ -2,6 +2,8 @@
 
 #include <QRegion>
 
+#include <memory>
+
 class QWidget;
 class QWindow;
 
@@ -34,6 +36,13 @@ public:
     };
 
     virtual ~FloatingSurfaces() = default;
+
+    // The kit for the program, one for it: X11 when Qt runs on X, else the
+    // twin. Chosen by the platform loader on first use.
+    static std::shared_ptr<FloatingSurfaces> current();
+    // Whether a compositing manager runs, so translucent windows show what lies
+    // beneath. Asked anew each time; false off X (the tests' offscreen platform).
+    static bool compositingActive();
 
     // Sets the window flags and attributes; call before the first show().
     virtual void prepare(QWidget* window, const Options& options) = 0;

@@ -26,6 +26,11 @@ public:
 
     virtual ~OutsideClickMonitor() = default;
 
+    // The monitor for the program, one for it: X11 when Qt runs on X (its
+    // observe() answers null without XInput2), else the twin tests drive.
+    // Chosen by the platform loader on first use.
+    static std::shared_ptr<OutsideClickMonitor> current();
+
     // Null when presses cannot be observed (no X server, no XInput2); the caller
     // then relies on its own windows' events.
     virtual std::unique_ptr<Subscription> observe(Handler handler) = 0;

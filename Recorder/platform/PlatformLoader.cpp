@@ -20,7 +20,7 @@
 #include "platform/WindowHints.h"
 #include "platform/core/ProcessServices.h"
 #include "platform/core/RecorderLog.h"
-#include "platform/core/SocketSingleInstance.h"
+#include "platform/dbus/SocketSingleInstance.h"
 #include "platform/dbus/FileManagerReveal.h"
 #include "platform/dbus/LogindPowerOffNotice.h"
 #include "platform/dbus/UnityLauncherBadge.h"
@@ -295,6 +295,21 @@ CORVESSA_SERVICE_ACCESSORS(SingleInstance, loadSingleInstance)
 CORVESSA_SERVICE_ACCESSORS(LauncherBadge, loadLauncherBadge)
 
 #undef CORVESSA_SERVICE_ACCESSORS
+
+std::shared_ptr<FloatingSurfaces> FloatingSurfaces::current()
+{
+    return PlatformLoader::loadFloatingSurfaces();
+}
+
+bool FloatingSurfaces::compositingActive()
+{
+    return PlatformLoader::compositingActive();
+}
+
+std::shared_ptr<OutsideClickMonitor> OutsideClickMonitor::current()
+{
+    return PlatformLoader::loadOutsideClickMonitor();
+}
 
 std::shared_ptr<PowerControl> PowerControl::create(std::function<void(const QString&)> log)
 {

@@ -2,10 +2,10 @@
 
 #include "platform/DialogPlacement.h"
 #include "prefs/Cues.h"
-#include "prefs/FolderChooser.h"
+#include "prefs/widgets/FolderChooser.h"
 #include "prefs/Loc.h"
 #include "prefs/Prefs.h"
-#include "prefs/ProfilesPanel.h"
+#include "prefs/widgets/ProfilesPanel.h"
 #include "settings/PrefsSwitch.h"
 #include "settings/SettingRow.h"
 #include "settings/SettingsLayout.h"

@@ -1,7 +1,7 @@
 #include "settings/ShortcutsPane.h"
 
 #include "prefs/KeyBinding.h"
-#include "prefs/KeyRecorderButton.h"
+#include "prefs/widgets/KeyRecorderButton.h"
 #include "prefs/Loc.h"
 #include "prefs/Prefs.h"
 #include "prefs/ShortcutCapture.h"

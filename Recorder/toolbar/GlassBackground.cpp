@@ -1,6 +1,6 @@
 #include "toolbar/GlassBackground.h"
 
-#include "platform/PlatformLoader.h"
+#include "platform/FloatingSurfaces.h"
 
 #include <QGuiApplication>
 #include <QLinearGradient>
@@ -59,7 +59,7 @@ QColor GlassBackground::baseBottom(bool seeThrough)
 bool GlassBackground::seesThrough(const QWidget* window)
 {
     return window && window->isWindow() && window->testAttribute(Qt::WA_TranslucentBackground)
-        && PlatformLoader::compositingActive();
+        && FloatingSurfaces::compositingActive();
 }
 
 void GlassBackground::paint(QPainter& painter, const QRectF& card, double cornerRadius, bool seeThrough)

@@ -45,13 +45,13 @@ QString RecordingRowTexts::penSymbol(int penTool)
 }
 
 RecordingRowTexts::StatusGlyph RecordingRowTexts::statusGlyph(bool paused,
-                                                              std::optional<RecorderEngine::PauseTier> tier)
+                                                              std::optional<PauseTier> tier)
 {
     if (!paused)
         return StatusGlyph::pulsingDot;
-    if (tier == RecorderEngine::PauseTier::eco)
+    if (tier == PauseTier::eco)
         return StatusGlyph::eco;
-    if (tier == RecorderEngine::PauseTier::deep)
+    if (tier == PauseTier::deep)
         return StatusGlyph::deep;
     return StatusGlyph::pausedDot;
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/RecorderEngine.h"
+#include "engine/PauseTier.h"
 #include "model/RecorderPhase.h"
 
 #include <QString>
@@ -34,7 +34,7 @@ public:
     // show the pencil.
     static QString penSymbol(int penTool);
 
-    static StatusGlyph statusGlyph(bool paused, std::optional<RecorderEngine::PauseTier> tier);
+    static StatusGlyph statusGlyph(bool paused, std::optional<PauseTier> tier);
     // The symbol of a glyph; empty for the two dots, which are drawn.
     static QString symbolName(StatusGlyph glyph);
     // The recording dot's opacity at `seconds` on any steady clock: one pulse

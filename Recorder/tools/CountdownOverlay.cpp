@@ -1,6 +1,6 @@
 #include "tools/CountdownOverlay.h"
 
-#include "platform/PlatformLoader.h"
+#include "platform/FloatingSurfaces.h"
 #include "platform/core/ScreenCoordinates.h"
 #include "tools/CountdownDigit.h"
 
@@ -13,7 +13,7 @@
 namespace corvessa {
 
 CountdownOverlay::CountdownOverlay(std::function<bool()> compositingActive)
-    : m_compositingActive(compositingActive ? std::move(compositingActive) : &PlatformLoader::compositingActive)
+    : m_compositingActive(compositingActive ? std::move(compositingActive) : &FloatingSurfaces::compositingActive)
 {
 }
 

@@ -2,7 +2,6 @@
 
 #include "engine/compositor/PenBoard.h"
 #include "platform/FloatingSurfaces.h"
-#include "platform/PlatformLoader.h"
 #include "platform/QtScreenLayout.h"
 #include "platform/core/ScreenCoordinates.h"
 #include "tools/PenView.h"
@@ -15,7 +14,7 @@
 namespace corvessa {
 
 PenOverlay::PenOverlay(std::shared_ptr<FloatingSurfaces> surfaces, PenBoard* board, std::function<bool()> compositing)
-    : m_surfaces(surfaces ? std::move(surfaces) : PlatformLoader::loadFloatingSurfaces())
+    : m_surfaces(surfaces ? std::move(surfaces) : FloatingSurfaces::current())
     , m_board(board ? *board : PenBoard::shared())
     , m_compositing(std::move(compositing))
     , m_input(m_board)

@@ -1,7 +1,7 @@
 #include "tools/PenPalettePanel.h"
 
 #include "platform/FloatingSurfaces.h"
-#include "platform/PlatformLoader.h"
+#include "platform/OutsideClickMonitor.h"
 #include "prefs/Prefs.h"
 #include "toolbar/FloatingMenu.h"
 #include "toolbar/FloatingWindow.h"
@@ -20,8 +20,8 @@ namespace corvessa {
 PenPalettePanel::PenPalettePanel(std::shared_ptr<FloatingSurfaces> surfaces,
                                  std::shared_ptr<OutsideClickMonitor> clicks, std::function<double()> clock,
                                  std::function<void(int)> choose)
-    : m_surfaces(surfaces ? std::move(surfaces) : PlatformLoader::loadFloatingSurfaces())
-    , m_clicks(clicks ? std::move(clicks) : PlatformLoader::loadOutsideClickMonitor())
+    : m_surfaces(surfaces ? std::move(surfaces) : FloatingSurfaces::current())
+    , m_clicks(clicks ? std::move(clicks) : OutsideClickMonitor::current())
     , m_clock(std::move(clock))
     , m_choose(std::move(choose))
 {

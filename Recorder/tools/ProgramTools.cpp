@@ -1,6 +1,7 @@
 #include "tools/ProgramTools.h"
 
-#include "platform/PlatformLoader.h"
+#include "platform/FloatingSurfaces.h"
+#include "platform/OutsideClickMonitor.h"
 #include "platform/QtScreenLayout.h"
 #include "platform/ScreenSource.h"
 #include "platform/core/MainLoopScheduler.h"
@@ -56,7 +57,7 @@ void ProgramTools::pickRange(RangeMode mode, PickCompletion completion)
     }
     if (!m_picker) {
         if (!m_surfaces)
-            m_surfaces = PlatformLoader::loadFloatingSurfaces();
+            m_surfaces = FloatingSurfaces::current();
         m_picker = std::make_unique<TargetPicker>(m_surfaces, m_registerWindow, [this] { return windowList(); });
     }
     m_picker->pick(mode, std::move(completion));
@@ -67,7 +68,7 @@ void ProgramTools::pickRange(RangeMode mode, PickCompletion completion)
 std::shared_ptr<FloatingSurfaces> ProgramTools::surfaces()
 {
     if (!m_surfaces)
-        m_surfaces = PlatformLoader::loadFloatingSurfaces();
+        m_surfaces = FloatingSurfaces::current();
     return m_surfaces;
 }
 
@@ -98,7 +99,7 @@ MagnifierPanel& ProgramTools::magnifierPanel()
         MagnifierPanel::Setup setup;
         setup.clock = &MainLoopScheduler::shared();
         setup.surfaces = surfaces();
-        setup.clicks = PlatformLoader::loadOutsideClickMonitor();
+        setup.clicks = OutsideClickMonitor::current();
         setup.registerWindow = m_registerWindow;
         m_magnifierPanel = std::make_unique<MagnifierPanel>(std::move(setup));
     }

@@ -1,6 +1,6 @@
 #include "tools/PrompterPanel.h"
 
-#include "platform/PasteGuard.h"
+#include "prefs/widgets/PasteGuard.h"
 #include "prefs/Loc.h"
 #include "prefs/LocNotifier.h"
 #include "toolbar/Symbols.h"

@@ -3,6 +3,7 @@
 #include "capture/AudioCapturePermission.h"
 #include "capture/CameraOverlayState.h"
 #include "capture/VideoDevicePreferences.h"
+#include "engine/RecorderEngine.h"
 #include "model/CameraControl.h"
 #include "model/ConfirmationService.h"
 #include "model/EngineControl.h"

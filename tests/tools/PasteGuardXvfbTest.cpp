@@ -7,7 +7,7 @@
 #include "platform/synthetic/SyntheticGlobalHotKeys.h"
 #include "prefs/Prefs.h"
 #include "prefs/ProfileStore.h"
-#include "prefs/ProfilesPanel.h"
+#include "prefs/widgets/ProfilesPanel.h"
 #include "support/DrivenTest.h"
 #include "support/English.h"
 #include "support/OnServerTest.h"

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/FloatingSurfaces.h"
-#include "platform/SurfaceStack.h"
+#include "platform/widgets/SurfaceStack.h"
 
 #include <QObject>
 

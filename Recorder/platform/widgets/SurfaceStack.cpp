@@ -1,4 +1,4 @@
-#include "platform/SurfaceStack.h"
+#include "platform/widgets/SurfaceStack.h"
 
 #include <algorithm>
 

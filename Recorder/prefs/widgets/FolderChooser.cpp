@@ -1,4 +1,4 @@
-#include "prefs/FolderChooser.h"
+#include "prefs/widgets/FolderChooser.h"
 
 #include "platform/DialogPlacement.h"
 #include "prefs/Loc.h"

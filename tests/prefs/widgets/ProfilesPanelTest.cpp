@@ -5,7 +5,7 @@
 #include "prefs/Loc.h"
 #include "prefs/Prefs.h"
 #include "prefs/ProfileStore.h"
-#include "prefs/ProfilesPanel.h"
+#include "prefs/widgets/ProfilesPanel.h"
 #include "support/English.h"
 #include "support/TempHome.h"
 

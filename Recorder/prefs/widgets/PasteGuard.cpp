@@ -1,4 +1,4 @@
-#include "platform/PasteGuard.h"
+#include "prefs/widgets/PasteGuard.h"
 
 #include <QAbstractScrollArea>
 #include <QGuiApplication>

@@ -1,4 +1,4 @@
-#include "prefs/KeyRecorderButton.h"
+#include "prefs/widgets/KeyRecorderButton.h"
 
 #include "prefs/Loc.h"
 #include "prefs/LocNotifier.h"

@@ -2,7 +2,7 @@
 #include "platform/synthetic/SyntheticGlobalHotKeys.h"
 #include "prefs/HotKeyBindings.h"
 #include "prefs/HotKeyCenter.h"
-#include "prefs/KeyRecorderButton.h"
+#include "prefs/widgets/KeyRecorderButton.h"
 #include "prefs/Loc.h"
 #include "prefs/Prefs.h"
 #include "prefs/ShortcutCapture.h"

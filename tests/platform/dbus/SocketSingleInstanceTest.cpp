@@ -1,5 +1,5 @@
 #include "platform/core/InstanceScope.h"
-#include "platform/core/SocketSingleInstance.h"
+#include "platform/dbus/SocketSingleInstance.h"
 
 #include "platform/core/XdgPaths.h"
 #include "support/TempHome.h"

@@ -1,4 +1,4 @@
-#include "platform/core/SocketSingleInstance.h"
+#include "platform/dbus/SocketSingleInstance.h"
 
 #include "platform/core/InstanceScope.h"
 #include "platform/core/RecorderLog.h"

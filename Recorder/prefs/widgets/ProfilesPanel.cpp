@@ -1,7 +1,7 @@
-#include "prefs/ProfilesPanel.h"
+#include "prefs/widgets/ProfilesPanel.h"
 
 #include "platform/FileReveal.h"
-#include "platform/PasteGuard.h"
+#include "prefs/widgets/PasteGuard.h"
 #include "platform/core/XdgPaths.h"
 #include "prefs/Loc.h"
 #include "prefs/LocNotifier.h"

@@ -149,9 +149,10 @@ TEST(RecorderEngineE2E, PausedTimeIsLeftOutOfTheMovie)
     EXPECT_NEAR(video->seconds, recorded, 0.1);
     EXPECT_NEAR(audio->seconds, recorded, 0.1);
     // Frames by the engine's own count: how many a busy machine lets through varies.
+    // Each of the two running spans may hold a frame at both of its ends.
     const auto stats = h.engine->stats();
     EXPECT_EQ(video->packets, stats.writtenVideo);
-    EXPECT_LE(double(video->packets), recorded * 30 + 1);
+    EXPECT_LE(double(video->packets), recorded * 30 + 2);
 }
 
 TEST(RecorderEngineE2E, LargerFramesAndAnotherRate)

@@ -1,11 +1,15 @@
 #pragma once
 
 // What the benchmarks' scene processes share: the monotonic clock, a window
-// over the whole screen, and a low-latency playback stream. It includes Xlib
+// over the whole screen, a low-latency playback stream, and the flashing scene. It includes Xlib
 // and libpulse-simple, so it comes after every Qt header.
 
+#include <atomic>
+#include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <optional>
+#include <thread>
 
 #include <time.h>
 
@@ -60,6 +64,74 @@ inline pa_simple* openScenePlayback(const char* sink, int rate, int* err)
     attr.minreq = uint32_t(-1);
     attr.fragsize = uint32_t(-1);
     return pa_simple_new(nullptr, "scene", PA_STREAM_PLAYBACK, sink, "scene", &spec, nullptr, &attr, err);
+}
+
+// Draws until done or the sound fails: a moving square 60 times a second, and
+// the whole window white for 33 ms from each moment `markAt` names. `sound`
+// runs on its own thread, sets `markAt` to the host time its next mark plays
+// (the scene clears it once shown), `failed` when it cannot play, and stops
+// when `stop` is set.
+using SceneSound = void (*)(double total, std::atomic<int64_t>* markAt, std::atomic<bool>* failed,
+                            std::atomic<bool>* stop);
+
+inline int runFlashScene(int width, int height, double total, SceneSound sound)
+{
+    const auto scene = openSceneWindow(width, height, 0x202020);
+    if (!scene) {
+        std::fprintf(stderr, "scene: no display\n");
+        return 1;
+    }
+    Display* dpy = scene->dpy;
+    const Window win = scene->win;
+    const GC gc = scene->gc;
+
+    std::atomic<int64_t> markAt{0};
+    std::atomic<bool> failed{false};
+    std::atomic<bool> stop{false};
+    std::thread audio(sound, total, &markAt, &failed, &stop);
+
+    const int64_t t0 = nowNs();
+    const int64_t end = t0 + int64_t(total * 1e9);
+    constexpr int64_t kTick = 1000000000LL / 60;
+    constexpr int64_t kFlash = 1000000000LL / 30;
+    int64_t nextTick = t0;
+    int64_t flashUntil = 0;
+    long tick = 0;
+    while (!failed.load() && nowNs() < end) {
+        const int64_t pending = markAt.load();
+        const int64_t now = nowNs();
+        int64_t wake = nextTick;
+        if (pending > now && pending < wake)
+            wake = pending;
+        if (flashUntil > now && flashUntil < wake)
+            wake = flashUntil;
+        timespec ts{time_t(wake / 1000000000LL), long(wake % 1000000000LL)};
+        clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr);
+        const int64_t t = nowNs();
+        if (pending != 0 && t >= pending - 500000) {
+            int64_t seen = pending;
+            markAt.compare_exchange_strong(seen, 0);
+            flashUntil = pending + kFlash;
+        }
+        if (t >= nextTick - 500000) {
+            nextTick += kTick;
+            ++tick;
+        }
+        const bool flash = t < flashUntil;
+        XSetForeground(dpy, gc, flash ? 0xffffff : 0x202020);
+        XFillRectangle(dpy, win, gc, 0, 0, width, height);
+        if (!flash) {
+            const int x = int((tick * 8) % (width - 200));
+            const int y = int(300 + 200 * std::sin(tick / 40.0));
+            XSetForeground(dpy, gc, 0x3070c0);
+            XFillRectangle(dpy, win, gc, x, y, 200, 200);
+        }
+        XSync(dpy, False);
+    }
+    stop.store(true);
+    audio.join();
+    XCloseDisplay(dpy);
+    return failed.load() ? 1 : 0;
 }
 
 } // namespace benchrig

@@ -105,62 +105,7 @@ void playBeeps(double total, std::atomic<int64_t>* beepAt, std::atomic<bool>* fa
 // for 33 ms from the moment each beep plays.
 int runScene(double total)
 {
-    const auto scene = openSceneWindow(kWidth, kHeight, 0x202020);
-    if (!scene) {
-        std::fprintf(stderr, "scene: no display\n");
-        return 1;
-    }
-    Display* dpy = scene->dpy;
-    const Window win = scene->win;
-    const GC gc = scene->gc;
-
-    std::atomic<int64_t> beepAt{0};
-    std::atomic<bool> failed{false};
-    std::atomic<bool> stop{false};
-    std::thread audio(playBeeps, total, &beepAt, &failed, &stop);
-
-    const int64_t t0 = nowNs();
-    const int64_t end = t0 + int64_t(total * 1e9);
-    constexpr int64_t kTick = 1000000000LL / 60;
-    constexpr int64_t kFlash = 1000000000LL / 30;
-    int64_t nextTick = t0;
-    int64_t flashUntil = 0;
-    long tick = 0;
-    while (!failed.load() && nowNs() < end) {
-        const int64_t pending = beepAt.load();
-        const int64_t now = nowNs();
-        int64_t wake = nextTick;
-        if (pending > now && pending < wake)
-            wake = pending;
-        if (flashUntil > now && flashUntil < wake)
-            wake = flashUntil;
-        timespec ts{time_t(wake / 1000000000LL), long(wake % 1000000000LL)};
-        clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr);
-        const int64_t t = nowNs();
-        if (pending != 0 && t >= pending - 500000) {
-            int64_t seen = pending;
-            beepAt.compare_exchange_strong(seen, 0);
-            flashUntil = pending + kFlash;
-        }
-        if (t >= nextTick - 500000) {
-            nextTick += kTick;
-            ++tick;
-        }
-        const bool flash = t < flashUntil;
-        XSetForeground(dpy, gc, flash ? 0xffffff : 0x202020);
-        XFillRectangle(dpy, win, gc, 0, 0, kWidth, kHeight);
-        if (!flash) {
-            const int x = int((tick * 8) % (kWidth - 200));
-            const int y = int(300 + 200 * std::sin(tick / 40.0));
-            XSetForeground(dpy, gc, 0x3070c0);
-            XFillRectangle(dpy, win, gc, x, y, 200, 200);
-        }
-        XSync(dpy, False);
-    }
-    stop.store(true);
-    audio.join();
-    XCloseDisplay(dpy);
-    return failed.load() ? 1 : 0;
+    return runFlashScene(kWidth, kHeight, total, playBeeps);
 }
 
 // ---------------------------------------------------------------- helpers

@@ -97,48 +97,7 @@ void playTone(double total, std::atomic<int64_t>* markAt, std::atomic<bool>* fai
 // A moving square 60 times a second, white for 33 ms from each mark on.
 int runScene(double total)
 {
-    const auto scene = openSceneWindow(kWidth, kHeight, 0x202020);
-    if (!scene) {
-        std::fprintf(stderr, "scene: no display\n");
-        return 1;
-    }
-    Display* dpy = scene->dpy;
-    const Window win = scene->win;
-    const GC gc = scene->gc;
-
-    std::atomic<int64_t> markAt{0};
-    std::atomic<bool> failed{false};
-    std::atomic<bool> stop{false};
-    std::thread audio(playTone, total, &markAt, &failed, &stop);
-    const int64_t end = nowNs() + int64_t(total * 1e9);
-    constexpr int64_t kTick = 1000000000LL / 60;
-    int64_t flashUntil = 0;
-    long tick = 0;
-    while (!failed.load() && nowNs() < end) {
-        const int64_t wake = nowNs() + kTick;
-        timespec ts{time_t(wake / 1000000000LL), long(wake % 1000000000LL)};
-        clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr);
-        const int64_t t = nowNs();
-        if (const int64_t pending = markAt.load(); pending != 0 && t >= pending - 500000) {
-            int64_t seen = pending;
-            markAt.compare_exchange_strong(seen, 0);
-            flashUntil = pending + 1000000000LL / 30;
-        }
-        ++tick;
-        const bool flash = t < flashUntil;
-        XSetForeground(dpy, gc, flash ? 0xffffff : 0x202020);
-        XFillRectangle(dpy, win, gc, 0, 0, kWidth, kHeight);
-        if (!flash) {
-            XSetForeground(dpy, gc, 0x3070c0);
-            XFillRectangle(dpy, win, gc, int((tick * 8) % (kWidth - 200)), int(300 + 200 * std::sin(tick / 40.0)), 200,
-                           200);
-        }
-        XSync(dpy, False);
-    }
-    stop.store(true);
-    audio.join();
-    XCloseDisplay(dpy);
-    return failed.load() ? 1 : 0;
+    return runFlashScene(kWidth, kHeight, total, playTone);
 }
 
 // ---------------------------------------------------------------- measuring

@@ -1,6 +1,6 @@
 #include "toolbar/StatusGlyphView.h"
 
-#include "toolbar/BarView.h"
+#include "toolbar/BarElements.h"
 #include "toolbar/IconTile.h"
 #include "toolbar/Symbols.h"
 
@@ -31,7 +31,7 @@ void StatusGlyphView::paintEvent(QPaintEvent*)
     const QRectF dot(width() / 2.0 - 6, height() / 2.0 - 6, 12, 12);
     switch (m_glyph) {
     case RecordingRowTexts::StatusGlyph::pulsingDot: {
-        QColor red = BarView::red();
+        QColor red = BarElements::red();
         red.setAlphaF(float(RecordingRowTexts::pulseOpacity(QDateTime::currentMSecsSinceEpoch() / 1000.0)));
         painter.setPen(Qt::NoPen);
         painter.setBrush(red);

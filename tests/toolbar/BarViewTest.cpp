@@ -211,7 +211,7 @@ TEST_F(BarViewTest, AClickSurvivesARowChangeBetweenPressAndRelease)
     // Through the window, as the server delivers it: the press picks the
     // control under the pointer.
     QWindow* window = bar().windowHandle();
-    const QPoint at = button("restart")->geometry().center();
+    const QPoint at = button("restart")->mapTo(&bar(), button("restart")->rect().center());
     QTest::mouseMove(window, at);
     QTest::mousePress(window, Qt::LeftButton, {}, at);
     prefs().setCompactRecordingBar(true);

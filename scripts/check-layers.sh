@@ -72,7 +72,7 @@ if [[ $# -ge 1 ]]; then
         # The loader also defines the interfaces' accessors; only its own class is off limits.
         defined "$libs/libcorvessa_platform_loader.a" | awk '$2 ~ /14PlatformLoader/' || true
     } | awk '{ print $2 }' | sort -u >"$tmp/backends"
-    for layer in capture prefs prefs_widgets compositor engine model toolbar tools settings; do
+    for layer in capture prefs prefs_widgets compositor engine model toolbar_kit toolbar tools settings; do
         archive="$libs/libcorvessa_$layer.a"
         [[ -f "$archive" ]] || continue
         nm --undefined-only "$archive" 2>/dev/null | awk '{ print $NF }' | sort -u \

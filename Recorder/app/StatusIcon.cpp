@@ -1,5 +1,5 @@
 #include "app/StatusIcon.h"
-#include "toolbar/GlassBackground.h"
+#include "toolbar/kit/GlassBackground.h"
 
 #include <QPainter>
 #include <QPalette>

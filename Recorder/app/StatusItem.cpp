@@ -6,7 +6,7 @@
 #include "platform/core/Scheduler.h"
 #include "prefs/Loc.h"
 #include "toolbar/FloatingMenu.h"
-#include "toolbar/FloatingWindow.h"
+#include "toolbar/kit/FloatingWindow.h"
 
 #include <QApplication>
 #include <QCursor>

@@ -3,7 +3,7 @@
 #include "prefs/Loc.h"
 #include "settings/GatedSegmented.h"
 #include "settings/SettingsLayout.h"
-#include "toolbar/Symbols.h"
+#include "toolbar/kit/Symbols.h"
 
 #include <QApplication>
 #include <QFrame>

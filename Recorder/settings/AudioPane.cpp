@@ -4,8 +4,8 @@
 #include "prefs/Loc.h"
 #include "settings/SettingRow.h"
 #include "settings/SettingsLayout.h"
-#include "toolbar/GainSlider.h"
-#include "toolbar/HMeter.h"
+#include "toolbar/kit/GainSlider.h"
+#include "toolbar/kit/HMeter.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -3,7 +3,7 @@
 #include "model/RecorderModel.h"
 #include "platform/CameraService.h"
 #include "prefs/Loc.h"
-#include "toolbar/FloatingWindow.h"
+#include "toolbar/kit/FloatingWindow.h"
 
 #include <QCheckBox>
 #include <QDialogButtonBox>

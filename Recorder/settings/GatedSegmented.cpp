@@ -1,6 +1,6 @@
 #include "settings/GatedSegmented.h"
 
-#include "toolbar/Symbols.h"
+#include "toolbar/kit/Symbols.h"
 
 #include <QFontMetrics>
 #include <QMouseEvent>

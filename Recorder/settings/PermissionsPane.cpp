@@ -5,7 +5,7 @@
 #include "prefs/Loc.h"
 #include "settings/SettingRow.h"
 #include "settings/SettingsLayout.h"
-#include "toolbar/Symbols.h"
+#include "toolbar/kit/Symbols.h"
 
 #include <QGridLayout>
 #include <QLabel>

@@ -1,7 +1,7 @@
 #include "settings/SettingsFrameWindow.h"
 
 #include "settings/SettingsView.h"
-#include "toolbar/Symbols.h"
+#include "toolbar/kit/Symbols.h"
 
 #include <QAction>
 #include <QActionGroup>

@@ -2,7 +2,7 @@
 
 #include "prefs/Loc.h"
 #include "settings/SettingsPane.h"
-#include "toolbar/Symbols.h"
+#include "toolbar/kit/Symbols.h"
 
 #include <QApplication>
 #include <QFont>

@@ -7,7 +7,7 @@
 #include "prefs/LocNotifier.h"
 #include "prefs/Prefs.h"
 #include "settings/SettingsFrameWindow.h"
-#include "toolbar/FloatingWindow.h"
+#include "toolbar/kit/FloatingWindow.h"
 
 #include <QGuiApplication>
 #include <QLocale>

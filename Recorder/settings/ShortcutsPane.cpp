@@ -10,7 +10,7 @@
 #include "settings/SettingRow.h"
 #include "settings/SettingsLayout.h"
 #include "settings/ShortcutKeyFilter.h"
-#include "toolbar/Symbols.h"
+#include "toolbar/kit/Symbols.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

@@ -3,12 +3,12 @@
 #include "model/RecorderModel.h"
 #include "prefs/Loc.h"
 #include "toolbar/FloatingMenu.h"
-#include "toolbar/IconTile.h"
+#include "toolbar/kit/IconTile.h"
 #include "toolbar/PopupMenuArea.h"
-#include "toolbar/Symbols.h"
-#include "toolbar/SymbolView.h"
+#include "toolbar/kit/Symbols.h"
+#include "toolbar/kit/SymbolView.h"
 #include "toolbar/TapOrHold.h"
-#include "toolbar/TileButton.h"
+#include "toolbar/kit/TileButton.h"
 #include "toolbar/TipModifier.h"
 
 #include <QFontMetricsF>

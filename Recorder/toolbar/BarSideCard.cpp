@@ -4,8 +4,8 @@
 #include "platform/FloatingSurfaces.h"
 #include "platform/core/ScreenCoordinates.h"
 #include "toolbar/BarPlacement.h"
-#include "toolbar/FloatingWindow.h"
-#include "toolbar/GlassPanel.h"
+#include "toolbar/kit/FloatingWindow.h"
+#include "toolbar/kit/GlassPanel.h"
 #include "toolbar/ToolbarPanel.h"
 
 #include <QWidget>

@@ -5,7 +5,7 @@
 #include "toolbar/BarElements.h"
 #include "toolbar/BarRow.h"
 #include "toolbar/BarServices.h"
-#include "toolbar/GlassPanel.h"
+#include "toolbar/kit/GlassPanel.h"
 #include "toolbar/RecordingTimeLabel.h"
 #include "toolbar/SourceItems.h"
 #include "toolbar/ToolControls.h"

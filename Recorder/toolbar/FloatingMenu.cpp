@@ -1,7 +1,7 @@
 #include "toolbar/FloatingMenu.h"
 
 #include "toolbar/FloatingMenuView.h"
-#include "toolbar/FloatingWindow.h"
+#include "toolbar/kit/FloatingWindow.h"
 
 #include <QApplication>
 #include <QGuiApplication>

@@ -2,7 +2,7 @@
 
 #include "toolbar/FloatingMenuItem.h"
 #include "toolbar/GainSliderRow.h"
-#include "toolbar/GlassBackground.h"
+#include "toolbar/kit/GlassBackground.h"
 
 #include <QFontDatabase>
 #include <QFrame>

@@ -2,7 +2,7 @@
 
 #include "model/GainMap.h"
 #include "toolbar/FloatingMenuView.h"
-#include "toolbar/GainSlider.h"
+#include "toolbar/kit/GainSlider.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

@@ -1,6 +1,6 @@
 #include "toolbar/HintView.h"
 
-#include "toolbar/Symbols.h"
+#include "toolbar/kit/Symbols.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "model/Hint.h"
-#include "toolbar/GlassPanel.h"
+#include "toolbar/kit/GlassPanel.h"
 
 #include <vector>
 

@@ -4,12 +4,12 @@
 #include "prefs/HotKeyAction.h"
 #include "prefs/Loc.h"
 #include "toolbar/BarElements.h"
-#include "toolbar/FloatingWindow.h"
-#include "toolbar/IconTile.h"
+#include "toolbar/kit/FloatingWindow.h"
+#include "toolbar/kit/IconTile.h"
 #include "toolbar/RecordButton.h"
 #include "toolbar/SourceItems.h"
-#include "toolbar/SymbolView.h"
-#include "toolbar/TileButton.h"
+#include "toolbar/kit/SymbolView.h"
+#include "toolbar/kit/TileButton.h"
 #include "toolbar/ToolControls.h"
 
 #include <QAction>

@@ -10,7 +10,7 @@
 #include "toolbar/RecordingTimeLabel.h"
 #include "toolbar/SourceItems.h"
 #include "toolbar/StatusGlyphView.h"
-#include "toolbar/TileButton.h"
+#include "toolbar/kit/TileButton.h"
 #include "toolbar/TipModifier.h"
 #include "toolbar/TipWindow.h"
 #include "toolbar/ToolControls.h"

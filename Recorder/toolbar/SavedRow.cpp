@@ -3,8 +3,8 @@
 #include "model/RecorderModel.h"
 #include "prefs/Loc.h"
 #include "toolbar/BarElements.h"
-#include "toolbar/IconTile.h"
-#include "toolbar/TileButton.h"
+#include "toolbar/kit/IconTile.h"
+#include "toolbar/kit/TileButton.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -2,12 +2,12 @@
 
 #include "model/RecorderModel.h"
 #include "toolbar/BarElements.h"
-#include "toolbar/IconTile.h"
-#include "toolbar/LEDBar.h"
+#include "toolbar/kit/IconTile.h"
+#include "toolbar/kit/LEDBar.h"
 #include "toolbar/SourceMenus.h"
 #include "toolbar/SourceVisual.h"
-#include "toolbar/SymbolView.h"
-#include "toolbar/VMeter.h"
+#include "toolbar/kit/SymbolView.h"
+#include "toolbar/kit/VMeter.h"
 
 #include <QFontMetricsF>
 #include <QHBoxLayout>

@@ -1,8 +1,8 @@
 #include "toolbar/StatusGlyphView.h"
 
 #include "toolbar/BarElements.h"
-#include "toolbar/IconTile.h"
-#include "toolbar/Symbols.h"
+#include "toolbar/kit/IconTile.h"
+#include "toolbar/kit/Symbols.h"
 
 #include <QDateTime>
 #include <QPainter>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "toolbar/GlassPanel.h"
+#include "toolbar/kit/GlassPanel.h"
 
 #include <QString>
 

@@ -1,7 +1,7 @@
 #include "toolbar/TipWindow.h"
 
 #include "platform/FloatingSurfaces.h"
-#include "toolbar/FloatingWindow.h"
+#include "toolbar/kit/FloatingWindow.h"
 
 #include "prefs/KeyBinding.h"
 #include "prefs/Prefs.h"

@@ -6,10 +6,10 @@
 #include "prefs/Prefs.h"
 #include "toolbar/AnchorClick.h"
 #include "toolbar/BarElements.h"
-#include "toolbar/IconTile.h"
+#include "toolbar/kit/IconTile.h"
 #include "toolbar/RecordingRowTexts.h"
-#include "toolbar/SymbolView.h"
-#include "toolbar/TileButton.h"
+#include "toolbar/kit/SymbolView.h"
+#include "toolbar/kit/TileButton.h"
 #include "toolbar/ToolMenu.h"
 
 #include <QHBoxLayout>

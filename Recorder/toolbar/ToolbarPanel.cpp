@@ -4,7 +4,7 @@
 #include "platform/QtScreenLayout.h"
 #include "platform/core/ScreenCoordinates.h"
 #include "toolbar/DragHandle.h"
-#include "toolbar/FloatingWindow.h"
+#include "toolbar/kit/FloatingWindow.h"
 
 #include <QGuiApplication>
 #include <QPropertyAnimation>

@@ -13,7 +13,7 @@
 #include "prefs/Loc.h"
 #include "prefs/Prefs.h"
 #include "toolbar/DragHandle.h"
-#include "toolbar/FloatingWindow.h"
+#include "toolbar/kit/FloatingWindow.h"
 #include "tools/PreviewView.h"
 
 #include <QAction>

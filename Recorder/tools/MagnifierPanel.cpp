@@ -3,7 +3,7 @@
 #include "platform/FloatingSurfaces.h"
 #include "prefs/Prefs.h"
 #include "toolbar/FloatingMenu.h"
-#include "toolbar/FloatingWindow.h"
+#include "toolbar/kit/FloatingWindow.h"
 #include "tools/MagnifierPanelView.h"
 
 #include <QApplication>

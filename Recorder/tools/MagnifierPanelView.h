@@ -1,7 +1,7 @@
 #pragma once
 
 #include "prefs/HotKeyAction.h"
-#include "toolbar/GlassPanel.h"
+#include "toolbar/kit/GlassPanel.h"
 
 #include <functional>
 

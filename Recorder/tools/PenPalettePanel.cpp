@@ -4,7 +4,7 @@
 #include "platform/OutsideClickMonitor.h"
 #include "prefs/Prefs.h"
 #include "toolbar/FloatingMenu.h"
-#include "toolbar/FloatingWindow.h"
+#include "toolbar/kit/FloatingWindow.h"
 #include "tools/PaletteView.h"
 
 #include <QGuiApplication>

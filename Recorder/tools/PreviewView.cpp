@@ -2,7 +2,7 @@
 
 #include "capture/CameraPreview.h"
 #include "prefs/Loc.h"
-#include "toolbar/Symbols.h"
+#include "toolbar/kit/Symbols.h"
 
 #include <QContextMenuEvent>
 #include <QMenu>

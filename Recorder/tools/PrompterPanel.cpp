@@ -3,7 +3,7 @@
 #include "prefs/widgets/PasteGuard.h"
 #include "prefs/Loc.h"
 #include "prefs/LocNotifier.h"
-#include "toolbar/Symbols.h"
+#include "toolbar/kit/Symbols.h"
 #include "tools/Teleprompter.h"
 
 #include <QCloseEvent>

@@ -4,7 +4,7 @@
 #include "platform/FloatingSurfaces.h"
 #include "platform/ScreenSource.h"
 #include "platform/core/ScreenCoordinates.h"
-#include "toolbar/FloatingWindow.h"
+#include "toolbar/kit/FloatingWindow.h"
 #include "tools/DimView.h"
 #include "tools/TargetPicker.h"
 

@@ -2,7 +2,7 @@
 
 #include "platform/FloatingSurfaces.h"
 #include "platform/QtScreenLayout.h"
-#include "toolbar/FloatingWindow.h"
+#include "toolbar/kit/FloatingWindow.h"
 #include "tools/RegionPickerView.h"
 #include "tools/RegionRules.h"
 

@@ -1,6 +1,6 @@
 #include "tools/ShortcutHintView.h"
 
-#include "toolbar/Symbols.h"
+#include "toolbar/kit/Symbols.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

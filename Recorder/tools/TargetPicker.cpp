@@ -2,7 +2,7 @@
 
 #include "platform/DisplayInfo.h"
 #include "platform/FloatingSurfaces.h"
-#include "toolbar/FloatingWindow.h"
+#include "toolbar/kit/FloatingWindow.h"
 #include "tools/TargetPickerView.h"
 
 #include <QGuiApplication>

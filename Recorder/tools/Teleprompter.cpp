@@ -6,7 +6,7 @@
 #include "platform/core/ScreenCoordinates.h"
 #include "platform/core/UserDefaults.h"
 #include "toolbar/BarPlacement.h"
-#include "toolbar/FloatingWindow.h"
+#include "toolbar/kit/FloatingWindow.h"
 #include "tools/PrompterPanel.h"
 
 #include <QJsonArray>

@@ -14,7 +14,7 @@
 #include "support/TempHome.h"
 #include "support/WindowManager.h"
 #include "support/XvfbTest.h"
-#include "toolbar/HMeter.h"
+#include "toolbar/kit/HMeter.h"
 
 #include <QCoreApplication>
 

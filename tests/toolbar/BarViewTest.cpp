@@ -1,9 +1,9 @@
 #include "support/ModelHarness.h"
 
 #include "toolbar/BarView.h"
-#include "toolbar/IconTile.h"
-#include "toolbar/SymbolView.h"
-#include "toolbar/TileButton.h"
+#include "toolbar/kit/IconTile.h"
+#include "toolbar/kit/SymbolView.h"
+#include "toolbar/kit/TileButton.h"
 
 #include <QApplication>
 #include <QCoreApplication>

@@ -5,7 +5,7 @@
 #include "toolbar/FloatingMenu.h"
 #include "toolbar/FloatingMenuItem.h"
 #include "toolbar/FloatingMenuView.h"
-#include "toolbar/GainSlider.h"
+#include "toolbar/kit/GainSlider.h"
 #include "toolbar/GainSliderRow.h"
 #include "toolbar/PopupMenuArea.h"
 

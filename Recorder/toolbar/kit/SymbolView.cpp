@@ -1,6 +1,6 @@
-#include "toolbar/SymbolView.h"
+#include "toolbar/kit/SymbolView.h"
 
-#include "toolbar/Symbols.h"
+#include "toolbar/kit/Symbols.h"
 
 #include <QPainter>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "toolbar/IconTile.h"
+#include "toolbar/kit/IconTile.h"
 
 #include <functional>
 

@@ -1,4 +1,4 @@
-#include "toolbar/TileButton.h"
+#include "toolbar/kit/TileButton.h"
 
 #include <QChildEvent>
 #include <QMouseEvent>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "toolbar/MeterView.h"
+#include "toolbar/kit/MeterView.h"
 
 namespace corvessa {
 

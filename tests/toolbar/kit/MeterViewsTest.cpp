@@ -1,8 +1,8 @@
 #include "model/Meters.h"
 #include "support/VirtualScheduler.h"
-#include "toolbar/HMeter.h"
-#include "toolbar/LEDBar.h"
-#include "toolbar/VMeter.h"
+#include "toolbar/kit/HMeter.h"
+#include "toolbar/kit/LEDBar.h"
+#include "toolbar/kit/VMeter.h"
 #include "toolbar/ToolbarGrab.h"
 
 #include <QtTest/QTest>

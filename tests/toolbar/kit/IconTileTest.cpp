@@ -1,4 +1,4 @@
-#include "toolbar/IconTile.h"
+#include "toolbar/kit/IconTile.h"
 #include "toolbar/ToolbarGrab.h"
 
 #include <QPainter>

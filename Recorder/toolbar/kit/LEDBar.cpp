@@ -1,4 +1,4 @@
-#include "toolbar/LEDBar.h"
+#include "toolbar/kit/LEDBar.h"
 
 #include <QPainter>
 #include <QRadialGradient>

@@ -1,5 +1,5 @@
-#include "toolbar/GlassBackground.h"
-#include "toolbar/GlassPanel.h"
+#include "toolbar/kit/GlassBackground.h"
+#include "toolbar/kit/GlassPanel.h"
 #include "toolbar/ToolbarGrab.h"
 #include "support/ImageCoverage.h"
 

@@ -1,4 +1,4 @@
-#include "toolbar/Symbols.h"
+#include "toolbar/kit/Symbols.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
-#include "toolbar/IconTile.h"
+#include "toolbar/kit/IconTile.h"
 
-#include "toolbar/MeterView.h"
+#include "toolbar/kit/MeterView.h"
 
 #include <QPainter>
 #include <QPainterPath>

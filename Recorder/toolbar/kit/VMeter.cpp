@@ -1,4 +1,4 @@
-#include "toolbar/VMeter.h"
+#include "toolbar/kit/VMeter.h"
 
 #include <QPainter>
 

@@ -1,4 +1,4 @@
-#include "toolbar/GlassBackground.h"
+#include "toolbar/kit/GlassBackground.h"
 
 #include "platform/FloatingSurfaces.h"
 

@@ -1,4 +1,4 @@
-#include "toolbar/GainSlider.h"
+#include "toolbar/kit/GainSlider.h"
 
 #include "model/GainMap.h"
 #include "prefs/Loc.h"

@@ -1,6 +1,6 @@
-#include "toolbar/GlassPanel.h"
+#include "toolbar/kit/GlassPanel.h"
 
-#include "toolbar/GlassBackground.h"
+#include "toolbar/kit/GlassBackground.h"
 
 #include <QGuiApplication>
 #include <QPainter>

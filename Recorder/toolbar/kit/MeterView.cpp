@@ -1,4 +1,4 @@
-#include "toolbar/MeterView.h"
+#include "toolbar/kit/MeterView.h"
 
 #include "model/Meters.h"
 

@@ -1,5 +1,5 @@
 #include "model/GainMap.h"
-#include "toolbar/GainSlider.h"
+#include "toolbar/kit/GainSlider.h"
 #include "toolbar/ToolbarGrab.h"
 
 #include <QSlider>

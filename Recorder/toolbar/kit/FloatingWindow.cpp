@@ -1,4 +1,4 @@
-#include "toolbar/FloatingWindow.h"
+#include "toolbar/kit/FloatingWindow.h"
 
 #include "platform/FloatingSurfaces.h"
 

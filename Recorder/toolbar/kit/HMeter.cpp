@@ -1,4 +1,4 @@
-#include "toolbar/HMeter.h"
+#include "toolbar/kit/HMeter.h"
 
 #include "model/Meters.h"
 #include "prefs/Loc.h"

@@ -109,7 +109,7 @@ void AppShell::start()
     SystemAudioTap::recoverAfterCrash(deps.audio);
     deps.stealth = m_stealth;
     auto tools = std::make_shared<ProgramTools>(&RecorderModelDependencies::otherWindows, deps.log, nullptr,
-                                                PlatformLoader::loadFloatingSurfaces(), keepOutOfRecordings);
+                                                FloatingKit(PlatformLoader::loadFloatingSurfaces(), keepOutOfRecordings));
     tools->setRecordingActive([stealth = m_stealth] { return stealth->active(); });
     deps.tools = tools;
     deps.confirm = m_confirm;
@@ -171,12 +171,11 @@ ToolActions AppShell::toolActions()
 
 void AppShell::buildBar()
 {
-    const auto surfaces = PlatformLoader::loadFloatingSurfaces();
-    const auto keepOutOfRecordings = [stealth = m_stealth](QWindow* window) { stealth->track(window); };
+    const FloatingKit kit(PlatformLoader::loadFloatingSurfaces(),
+                          [stealth = m_stealth](QWindow* window) { stealth->track(window); });
     ToolbarHost::Setup setup;
-    setup.surfaces = surfaces;
+    setup.kit = kit;
     setup.clicks = PlatformLoader::loadOutsideClickMonitor();
-    setup.registerWindow = keepOutOfRecordings;
     setup.bar.tools = toolActions();
     setup.bar.tools.openPenPalette = [](const QRect& anchor) { PenPalettePanel::shared().open(anchor); };
     setup.bar.showSettings = [this] { openSettings(); };
@@ -190,17 +189,16 @@ void AppShell::buildBar()
     // The windows around the recording: the camera bubble above the bar, the
     // dimmed surroundings of the target and the echo warning card.
     CameraPreviewWindow::Setup preview;
-    preview.surfaces = surfaces;
-    preview.registerWindow = keepOutOfRecordings;
+    preview.kit = kit;
     preview.barRect = [this] { return std::optional<QRectF>(m_toolbar->docking().barRect()); };
     m_preview = std::make_unique<CameraPreviewWindow>(*m_model, Prefs::shared(), UserDefaults::standard(),
                                                       std::move(preview));
-    m_dim = std::make_unique<RangeDimOverlay>(RangeDimOverlay::Setup{surfaces, keepOutOfRecordings, {}, {}});
+    m_dim = std::make_unique<RangeDimOverlay>(RangeDimOverlay::Setup{kit, {}, {}});
     m_echo = std::make_unique<EchoHintController>(m_toolbar->panel(),
-                                                  EchoHintController::Setup{surfaces, keepOutOfRecordings});
+                                                  EchoHintController::Setup{kit});
     m_hints = std::make_unique<ShortcutHintController>(
         m_toolbar->panel(), *m_model, Prefs::shared(),
-        ShortcutHintController::Setup{surfaces, keepOutOfRecordings, [this] { return m_confirm->isShowing(); },
+        ShortcutHintController::Setup{kit, [this] { return m_confirm->isShowing(); },
                                       [this] { return m_echo->card(); }});
     m_toolbar->onModelSettled = [this] {
         updateEchoHint();

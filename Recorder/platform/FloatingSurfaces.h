@@ -40,6 +40,9 @@ public:
     // The kit for the program, one for it: X11 when Qt runs on X, else the
     // twin. Chosen by the platform loader on first use.
     static std::shared_ptr<FloatingSurfaces> current();
+    // The synthetic twin, one for the program whatever Qt runs on: the
+    // surfaces of a window given none.
+    static std::shared_ptr<FloatingSurfaces> twin();
     // Whether a compositing manager runs, so translucent windows show what lies
     // beneath. Asked anew each time; false off X (the tests' offscreen platform).
     static bool compositingActive();

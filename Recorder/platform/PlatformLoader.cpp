@@ -301,6 +301,13 @@ std::shared_ptr<FloatingSurfaces> FloatingSurfaces::current()
     return PlatformLoader::loadFloatingSurfaces();
 }
 
+std::shared_ptr<FloatingSurfaces> FloatingSurfaces::twin()
+{
+    // Never destroyed: windows may still leave it after main() returns.
+    static const auto* twin = new std::shared_ptr<FloatingSurfaces>(std::make_shared<SyntheticFloatingSurfaces>());
+    return *twin;
+}
+
 bool FloatingSurfaces::compositingActive()
 {
     return PlatformLoader::compositingActive();

@@ -46,8 +46,7 @@ void BarSideCard::moveTo(QWidget* card, const QPointF& origin)
     card->move(int(std::lround(topLeft.x())), int(std::lround(topLeft.y())));
 }
 
-QWidget* BarSideCard::makeWindow(const std::shared_ptr<FloatingSurfaces>& surfaces,
-                                 const std::function<void(QWindow*)>& registerWindow)
+QWidget* BarSideCard::makeWindow(const FloatingKit& kit)
 {
     auto* card = new QWidget;
     card->setAttribute(Qt::WA_TranslucentBackground);
@@ -55,26 +54,24 @@ QWidget* BarSideCard::makeWindow(const std::shared_ptr<FloatingSurfaces>& surfac
     FloatingSurfaces::Options options;
     options.level = SurfaceLevel::floating;
     options.clickThrough = true;
-    FloatingWindow::prepare(card, surfaces, options);
-    FloatingWindow::track(card, registerWindow);
+    kit.prepare(card, options);
+    kit.track(card);
     return card;
 }
 
-void BarSideCard::setContent(QWidget* card, GlassPanel* view, const std::shared_ptr<FloatingSurfaces>& surfaces)
+void BarSideCard::setContent(QWidget* card, GlassPanel* view, const FloatingKit& kit)
 {
     view->move(0, 0);
     view->show();
     card->resize(view->size());
-    FloatingWindow::showOnlyCard(card, surfaces, view->cardRect(), view->cornerRadius());
+    kit.showOnlyCard(card, view->cardRect(), view->cornerRadius());
 }
 
-void BarSideCard::reveal(QWidget* card, const std::shared_ptr<FloatingSurfaces>& surfaces)
+void BarSideCard::reveal(QWidget* card, const FloatingKit& kit)
 {
     if (card->isVisible())
         return;
-    card->show();
-    if (surfaces)
-        surfaces->raise(card);
+    kit.showOnTop(card);
 }
 
 } // namespace corvessa

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "toolbar/kit/FloatingKit.h"
+
 #include <QPointF>
 #include <QRectF>
 #include <QSizeF>
@@ -40,15 +42,13 @@ public:
     static void moveTo(QWidget* card, const QPointF& origin);
 
     // A new, empty card window: translucent, click-through, never focused, at
-    // the floating level of `surfaces` (a plain tool window without them), and
-    // handed to `registerWindow`. The caller owns it.
-    static QWidget* makeWindow(const std::shared_ptr<FloatingSurfaces>& surfaces,
-                               const std::function<void(QWindow*)>& registerWindow);
+    // the floating level of `kit`'s surfaces, and registered. The caller owns it.
+    static QWidget* makeWindow(const FloatingKit& kit);
     // Puts `view` (a new card drawn as glass) into `card` at its top-left,
     // sizes the window to it and lets only the drawn card show.
-    static void setContent(QWidget* card, GlassPanel* view, const std::shared_ptr<FloatingSurfaces>& surfaces);
+    static void setContent(QWidget* card, GlassPanel* view, const FloatingKit& kit);
     // Shows `card` if hidden, raised among our surfaces.
-    static void reveal(QWidget* card, const std::shared_ptr<FloatingSurfaces>& surfaces);
+    static void reveal(QWidget* card, const FloatingKit& kit);
 };
 
 } // namespace corvessa

@@ -42,16 +42,16 @@ void EchoHintController::update(const std::vector<Hint>& hints, bool barVisible,
         build(hints);
     if (rebuilt || !m_card->isVisible())
         position();
-    BarSideCard::reveal(m_card, m_setup.surfaces);
+    BarSideCard::reveal(m_card, m_setup.kit);
 }
 
 void EchoHintController::build(const std::vector<Hint>& hints)
 {
     if (!m_card)
-        m_card = BarSideCard::makeWindow(m_setup.surfaces, m_setup.registerWindow);
+        m_card = BarSideCard::makeWindow(m_setup.kit);
     delete m_view;
     m_view = new HintView(hints, m_card);
-    BarSideCard::setContent(m_card, m_view, m_setup.surfaces);
+    BarSideCard::setContent(m_card, m_view, m_setup.kit);
     m_hintShown = hints;
     ++m_builds;
 }

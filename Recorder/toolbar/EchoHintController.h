@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/Hint.h"
+#include "toolbar/kit/FloatingKit.h"
 
 #include <QObject>
 #include <QPointF>
@@ -31,9 +32,8 @@ public:
     static constexpr double gap = 8;
 
     struct Setup {
-        std::shared_ptr<FloatingSurfaces> surfaces;
-        // Keeps a window out of recordings (Stealth::track).
-        std::function<void(QWindow*)> registerWindow;
+        // The card's surfaces and Stealth::track, which keeps it out of recordings.
+        FloatingKit kit;
     };
 
     EchoHintController(ToolbarPanel& panel, Setup setup);

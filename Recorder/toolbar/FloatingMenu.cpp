@@ -48,12 +48,10 @@ int bottom(const QRect& r)
 
 } // namespace
 
-FloatingMenu::FloatingMenu(Scheduler& clock, std::shared_ptr<FloatingSurfaces> surfaces,
-                           std::shared_ptr<OutsideClickMonitor> clicks, std::function<void(QWindow*)> registerWindow)
+FloatingMenu::FloatingMenu(Scheduler& clock, FloatingKit kit, std::shared_ptr<OutsideClickMonitor> clicks)
     : m_clock(clock)
-    , m_surfaces(std::move(surfaces))
+    , m_kit(std::move(kit))
     , m_clicks(std::move(clicks))
-    , m_registerWindow(std::move(registerWindow))
 {
     // Installed once and kept: it only looks, and only while a menu is open.
     if (qApp)
@@ -146,11 +144,10 @@ void FloatingMenu::show(MenuRows specs, MenuProvider provider, const QRect& anch
 
     auto* window = new QWidget;
     window->setAttribute(Qt::WA_TranslucentBackground);
-    if (m_surfaces)
-        m_surfaces->prepare(window, {SurfaceLevel::popUpMenu, true, false});
+    m_kit.prepare(window, {SurfaceLevel::popUpMenu, true, false});
     m_window = window;
     build(specs);
-    FloatingWindow::present(window, m_surfaces, m_registerWindow);
+    m_kit.present(window);
 
     if (m_clicks) {
         QPointer<FloatingMenu> self(this);
@@ -185,7 +182,7 @@ void FloatingMenu::build(const MenuRows& rows)
     view->move(0, 0);
     view->show();
     m_window->setGeometry(QRect(placedOrigin(visible, m_anchorRect, measured(), view->size()), view->size()));
-    FloatingWindow::showOnlyCard(m_window, m_surfaces, view->cardRect(), FloatingMenuView::cornerRadius);
+    m_kit.showOnlyCard(m_window, view->cardRect(), FloatingMenuView::cornerRadius);
 }
 
 void FloatingMenu::dismiss()

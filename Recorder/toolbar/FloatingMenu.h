@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/FloatingSurfaces.h"
+#include "toolbar/kit/FloatingKit.h"
 #include "platform/OutsideClickMonitor.h"
 #include "platform/core/Scheduler.h"
 #include "toolbar/MenuPresenter.h"
@@ -40,13 +40,11 @@ public:
     // outside-click monitor, which sees every press on the screen.
     static constexpr double echoWindow = 0.5;
 
-    // `surfaces` (required) makes the panel a floating surface; `clicks`
-    // reports presses anywhere (it may observe nothing: presses in our own
-    // windows are seen anyway); `registerWindow` keeps the panel out of
-    // recordings (the program passes Stealth::track). `clock` times the
-    // outside closes.
-    FloatingMenu(Scheduler& clock, std::shared_ptr<FloatingSurfaces> surfaces,
-                 std::shared_ptr<OutsideClickMonitor> clicks, std::function<void(QWindow*)> registerWindow = {});
+    // `kit` makes the panel a floating surface and keeps it out of
+    // recordings; `clicks` reports presses anywhere (it may observe nothing:
+    // presses in our own windows are seen anyway). `clock` times the outside
+    // closes.
+    FloatingMenu(Scheduler& clock, FloatingKit kit, std::shared_ptr<OutsideClickMonitor> clicks);
     ~FloatingMenu() override;
     FloatingMenu(const FloatingMenu&) = delete;
     FloatingMenu& operator=(const FloatingMenu&) = delete;
@@ -108,9 +106,8 @@ private:
     void monitorPressed(const QPointF& position, int button);
 
     Scheduler& m_clock;
-    std::shared_ptr<FloatingSurfaces> m_surfaces;
+    FloatingKit m_kit;
     std::shared_ptr<OutsideClickMonitor> m_clicks;
-    std::function<void(QWindow*)> m_registerWindow;
 
     QPointer<QWidget> m_window;
     // Owned by m_window.

@@ -29,9 +29,9 @@ std::optional<QString> boundKeyText(HotKeyAction action)
 }
 } // namespace
 
-TipWindow::TipWindow(Scheduler& scheduler, std::function<void(QWindow*)> registerWindow, KeyText keyText)
+TipWindow::TipWindow(Scheduler& scheduler, FloatingKit kit, KeyText keyText)
     : m_scheduler(scheduler)
-    , m_registerWindow(std::move(registerWindow))
+    , m_kit(std::move(kit))
     , m_keyText(keyText ? std::move(keyText) : KeyText(&boundKeyText))
 {
 }
@@ -86,7 +86,7 @@ void TipWindow::show(const QString& name, std::optional<HotKeyAction> action, st
     m_view.reset();
     const std::optional<QString> key = action ? m_keyText(*action) : std::nullopt;
     auto view = std::make_unique<TipView>(name, key);
-    FloatingWindow::prepare(view.get(), m_surfaces, {SurfaceLevel::popUpMenu, true, true});
+    m_kit.prepare(view.get(), {SurfaceLevel::popUpMenu, true, true});
     view->setAttribute(Qt::WA_TransparentForMouseEvents);
     view->adjustSize();
 
@@ -100,14 +100,10 @@ void TipWindow::show(const QString& name, std::optional<HotKeyAction> action, st
     const QRect visible = index >= 0 ? all[index]->availableGeometry() : QRect();
     view->move(placedOrigin(a, view->size(), visible));
 
-    FloatingWindow::track(view.get(), m_registerWindow);
+    m_kit.track(view.get());
     // Only the card shows, also where no compositing manager runs.
-    FloatingWindow::showOnlyCard(view.get(), m_surfaces, view->cardRect(), TipView::cornerRadius);
-    view->show();
-    if (m_surfaces)
-        m_surfaces->raise(view.get());
-    else
-        view->raise();
+    m_kit.showOnlyCard(view.get(), view->cardRect(), TipView::cornerRadius);
+    m_kit.showOnTop(view.get());
     m_view = std::move(view);
 }
 

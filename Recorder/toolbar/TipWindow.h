@@ -2,6 +2,7 @@
 
 #include "platform/core/Scheduler.h"
 #include "prefs/HotKeyAction.h"
+#include "toolbar/kit/FloatingKit.h"
 
 #include <QList>
 #include <QObject>
@@ -40,18 +41,20 @@ public:
     // The display text of the key bound to an action; nothing when unbound.
     using KeyText = std::function<std::optional<QString>(HotKeyAction)>;
 
-    // `registerWindow` puts each tip window on the list recordings leave out
-    // (the program passes Stealth::track). Without `keyText` the bindings come
-    // from Prefs::shared().
-    explicit TipWindow(Scheduler& scheduler, std::function<void(QWindow*)> registerWindow = {},
-                       KeyText keyText = {});
+    // Tips become floating surfaces of the menus' level through `kit`, shaped
+    // to their card where no compositing manager runs, and go on the list
+    // recordings leave out. Without `keyText` the bindings come from
+    // Prefs::shared().
+    explicit TipWindow(Scheduler& scheduler, FloatingKit kit = {}, KeyText keyText = {});
     ~TipWindow() override;
     TipWindow(const TipWindow&) = delete;
     TipWindow& operator=(const TipWindow&) = delete;
 
-    // Tips become floating surfaces of the menus' level, shaped to their card
-    // where no compositing manager runs.
-    void setSurfaces(std::shared_ptr<FloatingSurfaces> surfaces) { m_surfaces = std::move(surfaces); }
+    // Other surfaces for the tips (the twin's when null), with the same registration.
+    void setSurfaces(std::shared_ptr<FloatingSurfaces> surfaces)
+    {
+        m_kit = FloatingKit(std::move(surfaces), m_kit.registerWindow());
+    }
 
     // Replaces any pending or visible tip by a new one shown after `delay`.
     void schedule(const QString& name, std::optional<HotKeyAction> action, Anchor anchor);
@@ -79,8 +82,7 @@ private:
     void show(const QString& name, std::optional<HotKeyAction> action, std::optional<QRect> anchor);
 
     Scheduler& m_scheduler;
-    std::function<void(QWindow*)> m_registerWindow;
-    std::shared_ptr<FloatingSurfaces> m_surfaces;
+    FloatingKit m_kit;
     KeyText m_keyText;
     Scheduler::TimerRef m_work;
     bool m_pending = false;

@@ -21,27 +21,24 @@ namespace corvessa {
 
 ToolbarHost::ToolbarHost(RecorderModel& model, Prefs& prefs, Setup setup)
     : m_model(model)
-    , m_surfaces(std::move(setup.surfaces))
+    , m_kit(std::move(setup.kit))
     , m_throttle(new QTimer(this))
 {
     Scheduler& scheduler = *model.dependencies().scheduler;
-    m_tips = std::make_unique<TipWindow>(scheduler, setup.registerWindow);
-    m_tips->setSurfaces(m_surfaces);
-    m_menu = std::make_unique<FloatingMenu>(scheduler, m_surfaces, std::move(setup.clicks), setup.registerWindow);
+    m_tips = std::make_unique<TipWindow>(scheduler, m_kit);
+    m_menu = std::make_unique<FloatingMenu>(scheduler, m_kit, std::move(setup.clicks));
 
     BarView::Services services = std::move(setup.bar);
     services.scheduler = &scheduler;
     services.tips = m_tips.get();
     services.menu = m_menu.get();
-    services.registerWindow = setup.registerWindow;
+    services.registerWindow = m_kit.registerWindow();
     m_bar = new BarView(model, prefs, std::move(services));
     BarView::sizeChanged = [this] { QTimer::singleShot(0, this, [this] { sync(); }); };
 
-    m_panel = std::make_unique<ToolbarPanel>(m_bar.data(), m_surfaces, BarView::cornerRadius);
+    m_panel = std::make_unique<ToolbarPanel>(m_bar.data(), m_kit.sharedSurfaces(), BarView::cornerRadius);
     m_panel->setWindowTitle(Loc::text(QStringLiteral("Corvessa")));
-    m_panel->winId();
-    if (setup.registerWindow)
-        setup.registerWindow(m_panel->windowHandle());
+    m_kit.track(m_panel.get());
 
     BarDocking::Hooks hooks;
     hooks.displays = [] { return DisplayList::current()->displays(); };
@@ -113,8 +110,7 @@ void ToolbarHost::setVisible(bool visible)
 
 void ToolbarHost::raise()
 {
-    if (m_surfaces)
-        m_surfaces->raise(m_panel.get());
+    m_kit.raise(m_panel.get());
 }
 
 bool ToolbarHost::countdown(bool starting)

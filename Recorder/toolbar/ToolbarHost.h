@@ -1,6 +1,7 @@
 #pragma once
 
 #include "toolbar/BarView.h"
+#include "toolbar/kit/FloatingKit.h"
 
 #include <QObject>
 #include <QPointer>
@@ -33,10 +34,9 @@ public:
     // bar's controls that belong to the shell (settings, reveal, confirmation,
     // tools); the host fills in the scheduler, tips, menu and registrar.
     struct Setup {
-        std::shared_ptr<FloatingSurfaces> surfaces;
+        // The floating windows' surfaces and Stealth::track, which keeps them out of recordings.
+        FloatingKit kit;
         std::shared_ptr<OutsideClickMonitor> clicks;
-        // Keeps a window out of recordings (Stealth::track).
-        std::function<void(QWindow*)> registerWindow;
         BarView::Services bar;
     };
 
@@ -69,7 +69,7 @@ private:
     void modelSettled();
 
     RecorderModel& m_model;
-    std::shared_ptr<FloatingSurfaces> m_surfaces;
+    FloatingKit m_kit;
     std::unique_ptr<TipWindow> m_tips;
     std::unique_ptr<FloatingMenu> m_menu;
     std::unique_ptr<ToolbarPanel> m_panel;

@@ -18,14 +18,13 @@ const int inset = int(BarPlacement::panelInset);
 
 ToolbarPanel::ToolbarPanel(QWidget* content, std::shared_ptr<FloatingSurfaces> surfaces, double cornerRadius)
     : m_content(content)
-    , m_surfaces(std::move(surfaces))
+    , m_kit(std::move(surfaces))
     , m_cornerRadius(cornerRadius)
     , m_animation(new QPropertyAnimation(this, "pos", this))
 {
     setAttribute(Qt::WA_TranslucentBackground);
     setAutoFillBackground(false);
-    if (m_surfaces)
-        m_surfaces->prepare(this, {SurfaceLevel::floating, false, false});
+    m_kit.prepare(this, {SurfaceLevel::floating, false, false});
     if (m_content)
         m_content->setParent(this);
     m_animation->setDuration(animationMs);
@@ -117,7 +116,7 @@ void ToolbarPanel::resizeEvent(QResizeEvent* event)
     const QRect bar = barArea();
     if (m_content)
         m_content->setGeometry(rect());
-    FloatingWindow::showOnlyCard(this, m_surfaces, QRectF(bar), m_cornerRadius);
+    m_kit.showOnlyCard(this, QRectF(bar), m_cornerRadius);
 }
 
 void ToolbarPanel::showEvent(QShowEvent* event)
@@ -127,8 +126,8 @@ void ToolbarPanel::showEvent(QShowEvent* event)
     QMetaObject::invokeMethod(
         this,
         [this] {
-            if (m_surfaces && QWidget::isVisible())
-                m_surfaces->raise(this);
+            if (QWidget::isVisible())
+                m_kit.raise(this);
         },
         Qt::QueuedConnection);
 }

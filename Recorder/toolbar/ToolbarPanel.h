@@ -1,6 +1,7 @@
 #pragma once
 
 #include "toolbar/BarDocking.h"
+#include "toolbar/kit/FloatingKit.h"
 
 #include <QPointer>
 #include <QRectF>
@@ -30,9 +31,9 @@ public:
     // How long an animated frame change takes.
     static constexpr int animationMs = 200;
 
-    // Takes ownership of `content`. `surfaces` may be null (no window system
-    // hints, as in unit tests). `cornerRadius` rounds the visible part of the
-    // bar, which is what a window without a compositing manager shows.
+    // Takes ownership of `content`. `surfaces` null takes the synthetic twin's
+    // (Qt's flags only, as in unit tests). `cornerRadius` rounds the visible
+    // part of the bar, which is what a window without a compositing manager shows.
     ToolbarPanel(QWidget* content, std::shared_ptr<FloatingSurfaces> surfaces, double cornerRadius = 24);
     ~ToolbarPanel() override;
 
@@ -62,7 +63,7 @@ private:
     bool movingItself() const;
 
     QPointer<QWidget> m_content;
-    std::shared_ptr<FloatingSurfaces> m_surfaces;
+    FloatingKit m_kit;
     double m_cornerRadius;
     std::function<void()> m_moved;
     QPropertyAnimation* m_animation;

@@ -269,8 +269,7 @@ void CameraPreviewWindow::updatePreview()
     refreshMenu();
     if (!m_previewPanel->isVisible())
         m_previewPanel->show();
-    if (m_setup.surfaces)
-        m_setup.surfaces->raise(m_previewPanel.get());
+    m_setup.kit.raise(m_previewPanel.get());
     pushOverlay();
 }
 
@@ -280,11 +279,7 @@ void CameraPreviewWindow::createPreview()
     m_previewPanel = std::make_unique<QWidget>();
     m_previewPanel->setAttribute(Qt::WA_TranslucentBackground);
     m_previewPanel->setWindowTitle(Loc::text(QStringLiteral("Corvessa")));
-    if (m_setup.surfaces)
-        m_setup.surfaces->prepare(m_previewPanel.get(), {SurfaceLevel::floating, false, false});
-    else
-        m_previewPanel->setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint
-                                       | Qt::WindowDoesNotAcceptFocus);
+    m_setup.kit.prepare(m_previewPanel.get(), {SurfaceLevel::floating, false, false});
 
     m_previewView = new PreviewView(m_previewPanel.get());
     m_previewView->setRadiusFrac(previewRadius());
@@ -306,9 +301,7 @@ void CameraPreviewWindow::createPreview()
         saved = QPointF(*x, *y);
     setFrame(defaultFrame(m_setup.displays(), size, saved, m_setup.barRect()));
 
-    m_previewPanel->winId();
-    if (m_setup.registerWindow)
-        m_setup.registerWindow(m_previewPanel->windowHandle());
+    m_setup.kit.track(m_previewPanel.get());
     // Installed after the first placement, which is not a user move.
     m_previewPanel->installEventFilter(this);
 }
@@ -337,7 +330,7 @@ void CameraPreviewWindow::buildMenu()
     }
     m_menu->addSeparator();
     m_menu->addAction(Loc::text(QStringLiteral("Hide Camera Preview")), this, [this] { hidePreview(); });
-    FloatingWindow::track(m_menu.get(), m_setup.registerWindow);
+    m_setup.kit.track(m_menu.get());
 }
 
 void CameraPreviewWindow::refreshMenu()
@@ -498,10 +491,8 @@ void CameraPreviewWindow::applyPreviewScene(bool fullScreen)
         m_previewIsFullScreen = true;
         m_previewView->setFullScreen(true);
         // Under the toolbar, over everything else.
-        if (m_setup.surfaces) {
-            m_setup.surfaces->prepare(m_previewPanel.get(), {SurfaceLevel::dim, false, false});
-            m_setup.surfaces->raise(m_previewPanel.get());
-        }
+        m_setup.kit.prepare(m_previewPanel.get(), {SurfaceLevel::dim, false, false});
+        m_setup.kit.raise(m_previewPanel.get());
         std::optional<QRectF> target = m_fullPreviewDisplay ? displayFrame(*m_fullPreviewDisplay) : std::nullopt;
         if (!target) {
             if (const DisplayInfo* d = displayAt(displays, frame()))
@@ -515,10 +506,8 @@ void CameraPreviewWindow::applyPreviewScene(bool fullScreen)
         m_previewIsFullScreen = false;
         m_previewView->setFullScreen(false);
         m_previewView->setRadiusFrac(previewRadius());
-        if (m_setup.surfaces) {
-            m_setup.surfaces->prepare(m_previewPanel.get(), {SurfaceLevel::floating, false, false});
-            m_setup.surfaces->raise(m_previewPanel.get());
-        }
+        m_setup.kit.prepare(m_previewPanel.get(), {SurfaceLevel::floating, false, false});
+        m_setup.kit.raise(m_previewPanel.get());
         if (m_normalPreviewFrame)
             setFrame(clampPreview(displays, *m_normalPreviewFrame));
         m_normalPreviewFrame.reset();
@@ -531,13 +520,13 @@ void CameraPreviewWindow::applyPreviewScene(bool fullScreen)
 
 void CameraPreviewWindow::updateVisibleRegion()
 {
-    if (!m_setup.surfaces || !m_previewPanel)
+    if (!m_previewPanel)
         return;
     const QRectF bounds = m_previewView->rect();
     const double radius = PreviewView::cornerRadius(bounds.size(), m_previewView->radiusFrac(), m_previewIsFullScreen);
     QPainterPath shape;
     shape.addRoundedRect(bounds, radius, radius);
-    m_setup.surfaces->setVisibleRegion(m_previewPanel.get(), QRegion(shape.toFillPolygon().toPolygon()));
+    m_setup.kit.surfaces().setVisibleRegion(m_previewPanel.get(), QRegion(shape.toFillPolygon().toPolygon()));
 }
 
 // MARK: - The compositor's layout

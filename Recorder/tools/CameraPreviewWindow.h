@@ -1,5 +1,6 @@
 #pragma once
 
+#include "toolbar/kit/FloatingKit.h"
 #include "platform/DisplayInfo.h"
 #include "platform/core/Scheduler.h"
 
@@ -69,9 +70,8 @@ public:
 
     // What the bubble needs beyond the model; empty hooks take the platform's.
     struct Setup {
-        std::shared_ptr<FloatingSurfaces> surfaces;
-        // Keeps a window out of recordings (Stealth::track).
-        std::function<void(QWindow*)> registerWindow;
+        // The bubble's surfaces and Stealth::track, which keeps its windows out of recordings.
+        FloatingKit kit;
         // Every display in list order, read afresh at each decision.
         std::function<std::vector<DisplayInfo>()> displays;
         // The toolbar's bar (its panel less the margin); none when there is no toolbar.

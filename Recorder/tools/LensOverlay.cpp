@@ -10,10 +10,8 @@
 
 namespace corvessa {
 
-LensOverlay::LensOverlay(std::shared_ptr<FloatingSurfaces> surfaces, std::function<void(QWindow*)> registerWindow,
-                         std::function<ScreenCoordinates()> coords)
-    : m_surfaces(std::move(surfaces))
-    , m_registerWindow(std::move(registerWindow))
+LensOverlay::LensOverlay(FloatingKit kit, std::function<ScreenCoordinates()> coords)
+    : m_kit(std::move(kit))
     , m_coords(coords ? std::move(coords) : &QtScreenLayout::current)
 {
 }
@@ -58,19 +56,19 @@ void LensOverlay::update(const std::optional<QRectF>& rect, bool armed)
     }
     if (!m_view) {
         m_view = std::make_unique<LensOutlineView>();
-        FloatingWindow::prepare(m_view.get(), m_surfaces, {SurfaceLevel::popUpMenu, true, true});
+        m_kit.prepare(m_view.get(), {SurfaceLevel::popUpMenu, true, true});
         m_view->setAttribute(Qt::WA_TransparentForMouseEvents);
         m_view->setGeometry(*frame);
-        FloatingWindow::track(m_view.get(), m_registerWindow);
+        m_kit.track(m_view.get());
     }
     m_view->setArmed(armed);
     const bool moved = m_view->geometry() != *frame;
     if (moved)
         m_view->setGeometry(*frame);
-    if (m_surfaces && (moved || !m_view->isVisible()))
-        m_surfaces->setVisibleRegion(m_view.get(), m_surfaces->compositing() ? QRegion() : rimRegion(frame->size()));
+    if (moved || !m_view->isVisible())
+        m_kit.surfaces().setVisibleRegion(m_view.get(), m_kit.compositing() ? QRegion() : rimRegion(frame->size()));
     if (!m_view->isVisible())
-        FloatingWindow::present(m_view.get(), m_surfaces, {});
+        m_kit.showOnTop(m_view.get());
 }
 
 } // namespace corvessa

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "toolbar/kit/FloatingKit.h"
 #include "platform/core/ScreenCoordinates.h"
 
 #include <QRect>
@@ -28,10 +29,10 @@ public:
     // windows: the fill would show black, so only the rim is drawn.
     static constexpr int rimBand = 2;
 
-    // `registerWindow` keeps the outline out of recordings; `coords` gives the
-    // screen layout (by default Qt's primary screen, read at each update).
-    LensOverlay(std::shared_ptr<FloatingSurfaces> surfaces, std::function<void(QWindow*)> registerWindow,
-                std::function<ScreenCoordinates()> coords = {});
+    // `kit` makes the outline a floating surface and keeps it out of
+    // recordings; `coords` gives the screen layout (by default Qt's primary
+    // screen, read at each update).
+    explicit LensOverlay(FloatingKit kit, std::function<ScreenCoordinates()> coords = {});
     ~LensOverlay();
     LensOverlay(const LensOverlay&) = delete;
     LensOverlay& operator=(const LensOverlay&) = delete;
@@ -52,8 +53,7 @@ public:
     static QRegion rimRegion(const QSize& size);
 
 private:
-    std::shared_ptr<FloatingSurfaces> m_surfaces;
-    std::function<void(QWindow*)> m_registerWindow;
+    FloatingKit m_kit;
     std::function<ScreenCoordinates()> m_coords;
     std::unique_ptr<LensOutlineView> m_view;
 };

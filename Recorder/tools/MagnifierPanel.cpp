@@ -47,14 +47,13 @@ void MagnifierPanel::show(const QRect& anchor, std::function<void(int mode)> set
     m_openedAt = m_setup.clock->now();
 
     auto* view = new MagnifierPanelView(*m_setup.prefs, std::move(setFocusMode));
-    if (m_setup.surfaces)
-        m_setup.surfaces->prepare(view, {SurfaceLevel::popUpMenu, true, false});
+    m_setup.kit.prepare(view, {SurfaceLevel::popUpMenu, true, false});
     m_view = view;
     m_placedSize = QSize();
     place();
     // The region shortcut line comes and goes with the mode: the card is placed anew.
     connect(m_setup.prefs, &Prefs::changed, view, [this] { place(); });
-    FloatingWindow::present(view, m_setup.surfaces, m_setup.registerWindow);
+    m_setup.kit.present(view);
 
     qApp->installEventFilter(this);
     if (m_setup.clicks) {
@@ -79,7 +78,7 @@ void MagnifierPanel::place()
         return;
     m_placedSize = size;
     view->setGeometry(QRect(placedOrigin(FloatingMenu::visibleFrameFor(m_anchor), m_anchor, size), size));
-    FloatingWindow::showOnlyCard(view, m_setup.surfaces, view->cardRect(), MagnifierPanelView::cornerRadius);
+    m_setup.kit.showOnlyCard(view, view->cardRect(), MagnifierPanelView::cornerRadius);
 }
 
 void MagnifierPanel::dismiss()

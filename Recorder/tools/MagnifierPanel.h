@@ -1,5 +1,6 @@
 #pragma once
 
+#include "toolbar/kit/FloatingKit.h"
 #include "tools/PenPalettePanel.h"
 #include "platform/OutsideClickMonitor.h"
 #include "platform/core/Scheduler.h"
@@ -36,11 +37,10 @@ public:
 
     struct Setup {
         Scheduler* clock = nullptr; // required
-        std::shared_ptr<FloatingSurfaces> surfaces;
+        // The card's surfaces and what keeps it out of recordings.
+        FloatingKit kit;
         // Presses anywhere; may observe nothing (presses in our own windows are seen anyway).
         std::shared_ptr<OutsideClickMonitor> clicks;
-        // Keeps the card out of recordings.
-        std::function<void(QWindow*)> registerWindow;
         // By default Prefs::shared().
         Prefs* prefs = nullptr;
     };

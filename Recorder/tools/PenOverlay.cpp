@@ -14,13 +14,13 @@
 namespace corvessa {
 
 PenOverlay::PenOverlay(std::shared_ptr<FloatingSurfaces> surfaces, PenBoard* board, std::function<bool()> compositing)
-    : m_surfaces(surfaces ? std::move(surfaces) : FloatingSurfaces::current())
+    : m_kit(surfaces ? std::move(surfaces) : FloatingSurfaces::current())
     , m_board(board ? *board : PenBoard::shared())
     , m_compositing(std::move(compositing))
     , m_input(m_board)
 {
     if (!m_compositing) {
-        m_compositing = [surfaces = m_surfaces] { return !surfaces || surfaces->compositing(); };
+        m_compositing = [kit = m_kit] { return kit.compositing(); };
     }
 }
 
@@ -49,23 +49,15 @@ void PenOverlay::show(const DisplayInfo& display)
 
     m_board.attach(display);
     auto* view = new PenView(m_board, m_input, display.frame, coordinates, std::move(backdrop));
-    if (m_surfaces) {
-        FloatingSurfaces::Options options;
-        options.level = SurfaceLevel::dim;
-        // Full screen: the window manager must not fit it between its panels.
-        options.overrideRedirect = true;
-        m_surfaces->prepare(view, options);
-    } else {
-        view->setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint
-                             | Qt::WindowDoesNotAcceptFocus);
-        view->setAttribute(Qt::WA_ShowWithoutActivating);
-    }
+    FloatingSurfaces::Options options;
+    options.level = SurfaceLevel::dim;
+    // Full screen: the window manager must not fit it between its panels.
+    options.overrideRedirect = true;
+    m_kit.prepare(view, options);
     view->setGeometry(placed);
     // Left unregistered, the canvas is never captured, recording or not.
     view->winId();
-    view->show();
-    if (m_surfaces)
-        m_surfaces->raise(view);
+    m_kit.showOnTop(view);
     m_view = view;
     m_board.setActive(true);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "toolbar/kit/FloatingKit.h"
 #include "platform/DisplayInfo.h"
 #include "tools/PenInput.h"
 #include "tools/PenView.h"
@@ -41,7 +42,8 @@ public:
     PenView* view() const { return m_view; }
 
 private:
-    std::shared_ptr<FloatingSurfaces> m_surfaces;
+    // Without registration: the canvas is never captured, recording or not.
+    FloatingKit m_kit;
     PenBoard& m_board;
     std::function<bool()> m_compositing;
     PenInput m_input;

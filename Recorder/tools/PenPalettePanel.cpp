@@ -20,7 +20,7 @@ namespace corvessa {
 PenPalettePanel::PenPalettePanel(std::shared_ptr<FloatingSurfaces> surfaces,
                                  std::shared_ptr<OutsideClickMonitor> clicks, std::function<double()> clock,
                                  std::function<void(int)> choose)
-    : m_surfaces(surfaces ? std::move(surfaces) : FloatingSurfaces::current())
+    : m_kit(surfaces ? std::move(surfaces) : FloatingSurfaces::current())
     , m_clicks(clicks ? std::move(clicks) : OutsideClickMonitor::current())
     , m_clock(std::move(clock))
     , m_choose(std::move(choose))
@@ -69,14 +69,13 @@ void PenPalettePanel::show(const QRect& anchor)
         m_choose(index);
         dismiss();
     }, Prefs::shared().penColor());
-    if (m_surfaces)
-        m_surfaces->prepare(window, {SurfaceLevel::popUpMenu, true, false});
+    m_kit.prepare(window, {SurfaceLevel::popUpMenu, true, false});
 
     const QRect visible = FloatingMenu::visibleFrameFor(anchor);
     window->setGeometry(QRect(placedOrigin(visible, anchor, window->size(), PaletteView::margin), window->size()));
-    FloatingWindow::showOnlyCard(window, m_surfaces, window->cardRect(), PaletteView::cornerRadius);
+    m_kit.showOnlyCard(window, window->cardRect(), PaletteView::cornerRadius);
     // Left unregistered: the palette is never recorded.
-    FloatingWindow::present(window, m_surfaces, {});
+    m_kit.showOnTop(window);
     m_window = window;
 
     if (m_clicks) {

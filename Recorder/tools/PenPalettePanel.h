@@ -1,5 +1,6 @@
 #pragma once
 
+#include "toolbar/kit/FloatingKit.h"
 #include "platform/OutsideClickMonitor.h"
 #include "toolbar/ReopenGuard.h"
 
@@ -61,7 +62,8 @@ public:
 private:
     void outsidePress(const QPointF& position);
 
-    std::shared_ptr<FloatingSurfaces> m_surfaces;
+    // Without registration: the palette is never recorded.
+    FloatingKit m_kit;
     std::shared_ptr<OutsideClickMonitor> m_clicks;
     std::function<double()> m_clock;
     std::function<void(int)> m_choose;

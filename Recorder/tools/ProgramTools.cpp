@@ -21,10 +21,9 @@ namespace corvessa {
 
 ProgramTools::ProgramTools(std::function<std::vector<WindowInfo>()> windows,
                            std::function<void(const QString&)> log, std::function<bool()> compositingActive,
-                           std::shared_ptr<FloatingSurfaces> surfaces, std::function<void(QWindow*)> registerWindow)
+                           FloatingKit kit)
     : m_windows(std::move(windows))
-    , m_surfaces(std::move(surfaces))
-    , m_registerWindow(std::move(registerWindow))
+    , m_kit(std::move(kit))
     , m_countdown(std::move(compositingActive))
     , m_log(std::move(log))
 {
@@ -35,8 +34,7 @@ ProgramTools::ProgramTools(std::function<std::vector<WindowInfo>()> windows,
         };
     }
     Teleprompter::Setup prompter;
-    prompter.surfaces = [this] { return this->surfaces(); };
-    prompter.registerWindow = m_registerWindow;
+    prompter.kit = m_kit;
     prompter.recordingActive = [this] { return m_recordingActive && m_recordingActive(); };
     m_teleprompter = std::make_unique<Teleprompter>(std::move(prompter));
 }
@@ -55,41 +53,31 @@ void ProgramTools::pickRange(RangeMode mode, PickCompletion completion)
             completion(std::nullopt);
         return;
     }
-    if (!m_picker) {
-        if (!m_surfaces)
-            m_surfaces = FloatingSurfaces::current();
-        m_picker = std::make_unique<TargetPicker>(m_surfaces, m_registerWindow, [this] { return windowList(); });
-    }
+    if (!m_picker)
+        m_picker = std::make_unique<TargetPicker>(m_kit, [this] { return windowList(); });
     m_picker->pick(mode, std::move(completion));
 }
 
 // ---- Magnifier
 
-std::shared_ptr<FloatingSurfaces> ProgramTools::surfaces()
-{
-    if (!m_surfaces)
-        m_surfaces = FloatingSurfaces::current();
-    return m_surfaces;
-}
-
 LensOverlay& ProgramTools::lensOverlay()
 {
     if (!m_lens)
-        m_lens = std::make_unique<LensOverlay>(surfaces(), m_registerWindow);
+        m_lens = std::make_unique<LensOverlay>(m_kit);
     return *m_lens;
 }
 
 RegionPicker& ProgramTools::regionPicker()
 {
     if (!m_regionPicker)
-        m_regionPicker = std::make_unique<RegionPicker>(surfaces(), m_registerWindow, m_log);
+        m_regionPicker = std::make_unique<RegionPicker>(m_kit, m_log);
     return *m_regionPicker;
 }
 
 ZoomHUD& ProgramTools::zoomHUD()
 {
     if (!m_zoomHUD)
-        m_zoomHUD = std::make_unique<ZoomHUD>(MainLoopScheduler::shared(), surfaces(), m_registerWindow);
+        m_zoomHUD = std::make_unique<ZoomHUD>(MainLoopScheduler::shared(), m_kit);
     return *m_zoomHUD;
 }
 
@@ -98,9 +86,8 @@ MagnifierPanel& ProgramTools::magnifierPanel()
     if (!m_magnifierPanel) {
         MagnifierPanel::Setup setup;
         setup.clock = &MainLoopScheduler::shared();
-        setup.surfaces = surfaces();
+        setup.kit = m_kit;
         setup.clicks = OutsideClickMonitor::current();
-        setup.registerWindow = m_registerWindow;
         m_magnifierPanel = std::make_unique<MagnifierPanel>(std::move(setup));
     }
     return *m_magnifierPanel;
@@ -154,7 +141,7 @@ void ProgramTools::openMagnifierPanel(const QRect& anchor, std::function<void(in
 void ProgramTools::showPenOverlay(const DisplayInfo& display)
 {
     if (!m_pen) {
-        m_pen = std::make_unique<PenOverlay>(surfaces());
+        m_pen = std::make_unique<PenOverlay>(m_kit.sharedSurfaces());
     }
     m_pen->show(display);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "toolbar/kit/FloatingKit.h"
 #include "model/ToolsFacade.h"
 #include "tools/CountdownOverlay.h"
 #include "tools/Teleprompter.h"
@@ -27,13 +28,12 @@ class ProgramTools final : public ToolsFacade {
 public:
     // `windows` lists the desktop's windows front to back (by default the
     // screen source's); `log` takes "[tools]" lines; `compositingActive` as for
-    // CountdownOverlay; the picker's veils are made floating surfaces by
-    // `surfaces` (the platform's by default) and handed to `registerWindow`.
+    // CountdownOverlay; the tools' windows are made floating surfaces and kept
+    // out of recordings by `kit` (the platform's surfaces by default).
     explicit ProgramTools(std::function<std::vector<WindowInfo>()> windows = {},
                           std::function<void(const QString&)> log = {},
                           std::function<bool()> compositingActive = {},
-                          std::shared_ptr<FloatingSurfaces> surfaces = {},
-                          std::function<void(QWindow*)> registerWindow = {});
+                          FloatingKit kit = FloatingKit::platform());
     ~ProgramTools() override;
 
     // Window and area modes open the target picker; display mode has nothing to pick.
@@ -84,11 +84,8 @@ public:
     MagnifierPanel& magnifierPanel();
 
 private:
-    std::shared_ptr<FloatingSurfaces> surfaces();
-
     std::function<std::vector<WindowInfo>()> m_windows;
-    std::shared_ptr<FloatingSurfaces> m_surfaces;
-    std::function<void(QWindow*)> m_registerWindow;
+    FloatingKit m_kit;
     std::unique_ptr<TargetPicker> m_picker;
     CountdownOverlay m_countdown;
     std::function<void(const QString&)> m_log;

@@ -180,7 +180,7 @@ void RangeDimOverlay::refresh()
     const Holes holes = holesFor(m_target, screens, window);
     // Without a compositing manager a translucent veil shows black over the
     // desktop: only the frame around the hole is drawn then.
-    const bool veiled = !m_setup.surfaces || m_setup.surfaces->compositing();
+    const bool veiled = m_setup.kit.compositing();
     for (const Screen& screen : screens) {
         const auto it = holes.holes.find(screen.id);
         if (it == holes.holes.end())
@@ -194,8 +194,7 @@ void RangeDimOverlay::refresh()
         if (changed || !view->isVisible()) {
             view->setHole(hole, holes.radius);
             view->setVeiled(veiled);
-            if (m_setup.surfaces)
-                m_setup.surfaces->setVisibleRegion(view, veiled ? QRegion() : DimView::frameRegion(frame.size(), hole));
+            m_setup.kit.surfaces().setVisibleRegion(view, veiled ? QRegion() : DimView::frameRegion(frame.size(), hole));
             if (hole)
                 m_lastHole[screen.id] = hole;
             else
@@ -208,11 +207,8 @@ void RangeDimOverlay::refresh()
             view->hide();
             continue;
         }
-        if (!view->isVisible()) {
-            view->show();
-            if (m_setup.surfaces)
-                m_setup.surfaces->raise(view);
-        }
+        if (!view->isVisible())
+            m_setup.kit.showOnTop(view);
     }
 }
 
@@ -227,8 +223,8 @@ DimView* RangeDimOverlay::viewFor(const Screen& screen)
     // A full-screen window the window manager must not fit between its panels.
     options.overrideRedirect = true;
     options.clickThrough = true;
-    FloatingWindow::prepare(view, m_setup.surfaces, options);
-    FloatingWindow::track(view, m_setup.registerWindow);
+    m_setup.kit.prepare(view, options);
+    m_setup.kit.track(view);
     m_overlays[screen.id] = view;
     return view;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "toolbar/kit/FloatingKit.h"
 #include "tools/DimTarget.h"
 
 #include <QObject>
@@ -45,9 +46,8 @@ public:
         QRectF frame;
     };
     struct Setup {
-        std::shared_ptr<FloatingSurfaces> surfaces;
-        // Keeps a window out of recordings (Stealth::track).
-        std::function<void(QWindow*)> registerWindow;
+        // The veils' surfaces and Stealth::track, which keeps them out of recordings.
+        FloatingKit kit;
         // The displays now; by default the display list placed by Qt's primary screen.
         std::function<std::vector<Screen>()> screens;
         // A window's frame in Qt points, nothing when it is gone or not shown; by

@@ -14,10 +14,8 @@
 
 namespace corvessa {
 
-RegionPicker::RegionPicker(std::shared_ptr<FloatingSurfaces> surfaces, std::function<void(QWindow*)> registerWindow,
-                           std::function<void(const QString&)> log)
-    : m_surfaces(std::move(surfaces))
-    , m_registerWindow(std::move(registerWindow))
+RegionPicker::RegionPicker(FloatingKit kit, std::function<void(const QString&)> log)
+    : m_kit(std::move(kit))
     , m_log(std::move(log))
 {
 }
@@ -57,7 +55,7 @@ void RegionPicker::pick(const QRectF& area, double defaultFraction, Completion c
     // Without a compositing manager a translucent veil shows black: paint the
     // screen as it is now beneath it instead.
     QPixmap backdrop;
-    if (m_surfaces && !m_surfaces->compositing()) {
+    if (!m_kit.compositing()) {
         for (QScreen* s : QGuiApplication::screens()) {
             if (QRectF(s->geometry()) == screenQt)
                 backdrop = s->grabWindow(0);
@@ -65,10 +63,9 @@ void RegionPicker::pick(const QRectF& area, double defaultFraction, Completion c
     }
     auto* view = new RegionPickerView(*this, coords, screenQt, backdrop);
     // Below the toolbar, so its magnifier button can still end the pick.
-    if (m_surfaces)
-        m_surfaces->prepare(view, {SurfaceLevel::dim, true, false});
+    m_kit.prepare(view, {SurfaceLevel::dim, true, false});
     view->setGeometry(screenQt.toAlignedRect());
-    FloatingWindow::present(view, m_surfaces, m_registerWindow);
+    m_kit.present(view);
     m_view = view;
     // Past the window manager nothing gets focus: take the keyboard for Esc.
     view->grabKeyboard();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "toolbar/kit/FloatingKit.h"
 #include "model/ToolsFacade.h"
 #include "platform/core/ScreenCoordinates.h"
 #include "tools/RegionPickerView.h"
@@ -30,10 +31,9 @@ class RegionPicker {
 public:
     using Completion = ToolsFacade::RegionCompletion;
 
-    // `log` takes the "[region]" lines; `registerWindow` keeps the veil out of
-    // recordings.
-    RegionPicker(std::shared_ptr<FloatingSurfaces> surfaces, std::function<void(QWindow*)> registerWindow,
-                 std::function<void(const QString&)> log);
+    // `log` takes the "[region]" lines; `kit` makes the veil a floating
+    // surface and keeps it out of recordings.
+    RegionPicker(FloatingKit kit, std::function<void(const QString&)> log);
     // A pick still open ends with nothing.
     ~RegionPicker();
     RegionPicker(const RegionPicker&) = delete;
@@ -62,8 +62,7 @@ public:
 private:
     void redraw();
 
-    std::shared_ptr<FloatingSurfaces> m_surfaces;
-    std::function<void(QWindow*)> m_registerWindow;
+    FloatingKit m_kit;
     std::function<void(const QString&)> m_log;
 
     QPointer<RegionPickerView> m_view;

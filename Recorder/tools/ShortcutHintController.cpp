@@ -77,16 +77,16 @@ void ShortcutHintController::refresh()
         build(rows);
     if (rebuilt || !m_card->isVisible() || stackedHeight() != m_placedStack)
         position();
-    BarSideCard::reveal(m_card, m_setup.surfaces);
+    BarSideCard::reveal(m_card, m_setup.kit);
 }
 
 void ShortcutHintController::build(const std::vector<ShortcutRow>& rows)
 {
     if (!m_card)
-        m_card = BarSideCard::makeWindow(m_setup.surfaces, m_setup.registerWindow);
+        m_card = BarSideCard::makeWindow(m_setup.kit);
     delete m_view;
     m_view = new ShortcutHintView(rows, m_card);
-    BarSideCard::setContent(m_card, m_view, m_setup.surfaces);
+    BarSideCard::setContent(m_card, m_view, m_setup.kit);
     m_shown = rows;
 }
 

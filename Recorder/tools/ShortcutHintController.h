@@ -1,5 +1,6 @@
 #pragma once
 
+#include "toolbar/kit/FloatingKit.h"
 #include "tools/ShortcutHints.h"
 #include "tools/ShortcutRow.h"
 
@@ -38,9 +39,8 @@ public:
     static constexpr double echoGap = 2;
 
     struct Setup {
-        std::shared_ptr<FloatingSurfaces> surfaces;
-        // Keeps a window out of recordings (Stealth::track).
-        std::function<void(QWindow*)> registerWindow;
+        // The card's surfaces and Stealth::track, which keeps it out of recordings.
+        FloatingKit kit;
         // Whether a confirmation dialog is open.
         std::function<bool()> confirmShowing;
         // The echo card's window, when it exists.

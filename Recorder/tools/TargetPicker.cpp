@@ -13,10 +13,8 @@
 
 namespace corvessa {
 
-TargetPicker::TargetPicker(std::shared_ptr<FloatingSurfaces> surfaces, std::function<void(QWindow*)> registerWindow,
-                           std::function<std::vector<WindowInfo>()> windows)
-    : m_surfaces(std::move(surfaces))
-    , m_registerWindow(std::move(registerWindow))
+TargetPicker::TargetPicker(FloatingKit kit, std::function<std::vector<WindowInfo>()> windows)
+    : m_kit(std::move(kit))
     , m_windows(std::move(windows))
 {
 }
@@ -58,7 +56,7 @@ void TargetPicker::pick(RangeMode mode, ToolsFacade::PickCompletion completion)
 
     // Without a compositing manager a translucent veil shows black: paint the
     // screens as they are now beneath it instead.
-    const bool compositing = m_surfaces && m_surfaces->compositing();
+    const bool compositing = m_kit.compositing();
     std::vector<QPixmap> backdrops;
     for (QScreen* screen : screens) {
         // The RandR output name, as the display list names displays.
@@ -68,10 +66,9 @@ void TargetPicker::pick(RangeMode mode, ToolsFacade::PickCompletion completion)
 
     for (size_t i = 0; i < m_screens.size(); ++i) {
         auto* view = new TargetPickerView(*this, m_screens[i].frame, backdrops[i]);
-        if (m_surfaces)
-            m_surfaces->prepare(view, {SurfaceLevel::overlay, true, false});
+        m_kit.prepare(view, {SurfaceLevel::overlay, true, false});
         view->setGeometry(m_screens[i].frame.toRect());
-        FloatingWindow::present(view, m_surfaces, m_registerWindow);
+        m_kit.present(view);
         m_views.emplace_back(view);
     }
     // Past the window manager nothing gets focus: take the keyboard for Esc.

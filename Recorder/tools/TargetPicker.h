@@ -1,5 +1,6 @@
 #pragma once
 
+#include "toolbar/kit/FloatingKit.h"
 #include "model/RangeMode.h"
 #include "model/ToolsFacade.h"
 #include "platform/WindowInfo.h"
@@ -53,10 +54,9 @@ public:
     static constexpr double minimumAlpha = 0.01;
 
     // `windows`: the pickable windows, front to back, frames in window-server
-    // points; read once per window pick. `registerWindow` keeps each veil out
-    // of recordings.
-    TargetPicker(std::shared_ptr<FloatingSurfaces> surfaces, std::function<void(QWindow*)> registerWindow,
-                 std::function<std::vector<WindowInfo>()> windows);
+    // points; read once per window pick. `kit` makes the veils floating
+    // surfaces and keeps them out of recordings.
+    TargetPicker(FloatingKit kit, std::function<std::vector<WindowInfo>()> windows);
     // A pick still open ends with nothing.
     ~TargetPicker();
     TargetPicker(const TargetPicker&) = delete;
@@ -93,8 +93,7 @@ public:
 private:
     void redraw();
 
-    std::shared_ptr<FloatingSurfaces> m_surfaces;
-    std::function<void(QWindow*)> m_registerWindow;
+    FloatingKit m_kit;
     std::function<std::vector<WindowInfo>()> m_windows;
 
     std::vector<QPointer<TargetPickerView>> m_views;

@@ -124,10 +124,7 @@ void Teleprompter::show()
     m_panel->setAttribute(Qt::WA_ShowWithoutActivating, recording);
     m_panel->show();
     m_panel->raise();
-    if (m_setup.surfaces) {
-        if (const auto surfaces = m_setup.surfaces())
-            surfaces->raise(m_panel);
-    }
+    m_setup.kit.raise(m_panel);
     if (!recording) {
         m_panel->activateWindow();
         m_panel->editor()->setFocus();
@@ -237,17 +234,12 @@ void Teleprompter::storeFrame()
 void Teleprompter::createPanel()
 {
     m_panel = new PrompterPanel(*this);
-    const auto surfaces = m_setup.surfaces ? m_setup.surfaces() : nullptr;
-    if (surfaces) {
-        surfaces->prepare(m_panel, FloatingSurfaces::Options{SurfaceLevel::floating, false, false});
-        // Unlike the other surfaces, the script's editor takes the keyboard.
-        m_panel->setWindowFlag(Qt::WindowDoesNotAcceptFocus, false);
-    } else {
-        m_panel->setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
-    }
+    m_setup.kit.prepare(m_panel, FloatingSurfaces::Options{SurfaceLevel::floating, false, false});
+    // Unlike the other surfaces, the script's editor takes the keyboard.
+    m_panel->setWindowFlag(Qt::WindowDoesNotAcceptFocus, false);
     const QRect geometry = QtScreenLayout::current().fromGlobal(restoredFrame()).toRect();
     m_panel->setGeometry(geometry);
-    FloatingWindow::track(m_panel, m_setup.registerWindow);
+    m_setup.kit.track(m_panel);
     m_panel->onGeometryChanged = [this] { m_frameSave.start(); };
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "toolbar/kit/FloatingKit.h"
 #include "prefs/TeleprompterServices.h"
 #include "tools/PrompterPanel.h"
 
@@ -47,10 +48,8 @@ public:
     static constexpr double minWidth = 340, minHeight = 160;
 
     struct Setup {
-        // Made into a floating surface by these (none: plain Qt flags).
-        std::function<std::shared_ptr<FloatingSurfaces>()> surfaces;
-        // Keeps the panel out of recordings (Stealth::track).
-        std::function<void(QWindow*)> registerWindow;
+        // Makes the panel a floating surface and keeps it out of recordings (Stealth::track).
+        FloatingKit kit;
         // Whether a recording phase is active: then the panel comes up without
         // taking the keyboard from the recorded program.
         std::function<bool()> recordingActive;

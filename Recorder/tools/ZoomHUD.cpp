@@ -18,11 +18,9 @@ constexpr double kFadeStep = 1.0 / 60;
 
 } // namespace
 
-ZoomHUD::ZoomHUD(Scheduler& clock, std::shared_ptr<FloatingSurfaces> surfaces,
-                 std::function<void(QWindow*)> registerWindow, std::function<ScreenCoordinates()> layout)
+ZoomHUD::ZoomHUD(Scheduler& clock, FloatingKit kit, std::function<ScreenCoordinates()> layout)
     : m_clock(clock)
-    , m_surfaces(std::move(surfaces))
-    , m_registerWindow(std::move(registerWindow))
+    , m_kit(std::move(kit))
     , m_layout(layout ? std::move(layout) : &QtScreenLayout::current)
 {
 }
@@ -57,22 +55,22 @@ void ZoomHUD::show(const QString& text, const std::optional<QRectF>& near)
 
     if (!m_badge) {
         m_badge = std::make_unique<ZoomBadge>();
-        FloatingWindow::prepare(m_badge.get(), m_surfaces, {SurfaceLevel::popUpMenu, true, true});
+        m_kit.prepare(m_badge.get(), {SurfaceLevel::popUpMenu, true, true});
         m_badge->setAttribute(Qt::WA_TransparentForMouseEvents);
-        FloatingWindow::track(m_badge.get(), m_registerWindow);
+        m_kit.track(m_badge.get());
     }
 
     m_badge->setText(text);
     const double textWidth = m_badge->textWidth(text);
     const QRect frame = layout.fromGlobal(frameFor(textWidth, near, *screen)).toAlignedRect();
     m_badge->setGeometry(frame);
-    FloatingWindow::showOnlyCard(m_badge.get(), m_surfaces, QRectF(QPointF(0, 0), frame.size()), ZoomBadge::cornerRadius);
+    m_kit.showOnlyCard(m_badge.get(), QRectF(QPointF(0, 0), frame.size()), ZoomBadge::cornerRadius);
 
     // A new message stops a fade under way: it must be read, not faded.
     m_fade.reset();
     setOpacity(1);
     if (!m_badge->isVisible())
-        FloatingWindow::present(m_badge.get(), m_surfaces, {});
+        m_kit.showOnTop(m_badge.get());
     m_hold = m_clock.after(holdTime, [this] { startFade(); });
 }
 

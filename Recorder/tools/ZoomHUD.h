@@ -1,5 +1,6 @@
 #pragma once
 
+#include "toolbar/kit/FloatingKit.h"
 #include "platform/core/Scheduler.h"
 #include "platform/core/ScreenCoordinates.h"
 
@@ -33,8 +34,7 @@ public:
 
     // `layout` gives the screens (by default Qt's, read at each show); `clock`
     // times the hold and the fade.
-    ZoomHUD(Scheduler& clock, std::shared_ptr<FloatingSurfaces> surfaces, std::function<void(QWindow*)> registerWindow,
-            std::function<ScreenCoordinates()> layout = {});
+    ZoomHUD(Scheduler& clock, FloatingKit kit, std::function<ScreenCoordinates()> layout = {});
     ~ZoomHUD();
     ZoomHUD(const ZoomHUD&) = delete;
     ZoomHUD& operator=(const ZoomHUD&) = delete;
@@ -61,8 +61,7 @@ private:
     void setOpacity(double opacity);
 
     Scheduler& m_clock;
-    std::shared_ptr<FloatingSurfaces> m_surfaces;
-    std::function<void(QWindow*)> m_registerWindow;
+    FloatingKit m_kit;
     std::function<ScreenCoordinates()> m_layout;
     std::unique_ptr<ZoomBadge> m_badge;
     Scheduler::TimerRef m_hold;

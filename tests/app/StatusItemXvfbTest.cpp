@@ -90,7 +90,7 @@ protected:
 ON_SERVER_TEST_F(StatusItemOnX, EmbedsAndOpens)
 {
     int fills = 0;
-    m_floating = std::make_unique<FloatingMenu>(MainLoopScheduler::shared(), PlatformLoader::loadFloatingSurfaces(),
+    m_floating = std::make_unique<FloatingMenu>(MainLoopScheduler::shared(), FloatingKit(PlatformLoader::loadFloatingSurfaces()),
                                                 PlatformLoader::loadOutsideClickMonitor());
     StatusItem::Setup setup;
     setup.clock = &MainLoopScheduler::shared();

@@ -31,7 +31,7 @@ struct Menu {
     std::shared_ptr<SyntheticFloatingSurfaces> surfaces = std::make_shared<SyntheticFloatingSurfaces>();
     std::shared_ptr<SyntheticOutsideClickMonitor> clicks = std::make_shared<SyntheticOutsideClickMonitor>();
     int registered = 0;
-    FloatingMenu menu{clock, surfaces, clicks, [this](QWindow*) { ++registered; }};
+    FloatingMenu menu{clock, FloatingKit(surfaces, [this](QWindow*) { ++registered; }), clicks};
 };
 
 const QRect anchor(380, 300, 40, 36);

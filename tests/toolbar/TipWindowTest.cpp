@@ -23,7 +23,7 @@ namespace {
 struct Tips {
     VirtualScheduler clock;
     int registered = 0;
-    TipWindow tips{clock, [this](QWindow*) { ++registered; }, [](HotKeyAction a) -> std::optional<QString> {
+    TipWindow tips{clock, FloatingKit(nullptr, [this](QWindow*) { ++registered; }), [](HotKeyAction a) -> std::optional<QString> {
                        if (a == HotKeyAction::pen)
                            return KeyBinding::defaultFor(a).display();
                        return std::nullopt;

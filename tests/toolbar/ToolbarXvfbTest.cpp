@@ -112,9 +112,8 @@ protected:
         deps.terminate = [] {};
         m_model = std::make_unique<RecorderModel>(std::move(deps));
         ToolbarHost::Setup setup;
-        setup.surfaces = PlatformLoader::loadFloatingSurfaces();
+        setup.kit = FloatingKit(PlatformLoader::loadFloatingSurfaces(), track);
         setup.clicks = PlatformLoader::loadOutsideClickMonitor();
-        setup.registerWindow = track;
         setup.bar.tools = ToolActions::forModel(*m_model);
         setup.bar.reveal = [](const QStringList& paths, FileReveal::Done done) {
             FileReveal::current()->showItems(paths, std::move(done));

@@ -85,8 +85,8 @@ protected:
     void open()
     {
         CameraPreviewWindow::Setup setup;
-        setup.surfaces = PlatformLoader::loadFloatingSurfaces();
-        setup.registerWindow = [stealth = m_stealth](QWindow* w) { stealth->track(w); };
+        setup.kit = FloatingKit(PlatformLoader::loadFloatingSurfaces(),
+                                [stealth = m_stealth](QWindow* w) { stealth->track(w); });
         setup.barRect = [this] { return std::optional<QRectF>(m_bar); };
         m_bubble = std::make_unique<CameraPreviewWindow>(*m_model, Prefs::shared(), UserDefaults::standard(),
                                                          std::move(setup));

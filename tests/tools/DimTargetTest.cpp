@@ -96,7 +96,7 @@ TEST(RangeDimOverlayHoles, SmallMovesAreJitter)
 // The overlay over fake displays and a fake window, on Qt's offscreen platform.
 class RangeDimOverlayTest : public ::testing::Test {
 protected:
-    RangeDimOverlay overlay{{nullptr, {}, [this] { return screens; }, [this](uint32_t) { return window; }}};
+    RangeDimOverlay overlay{{FloatingKit(), [this] { return screens; }, [this](uint32_t) { return window; }}};
     std::vector<RangeDimOverlay::Screen> screens = twoScreens;
     std::optional<QRectF> window = QRectF(100, 100, 400, 300);
 };

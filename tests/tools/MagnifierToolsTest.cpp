@@ -101,7 +101,7 @@ TEST(ZoomHUD, BadgeFitsItsTextAndSitsNearTheTopOfTheAnchor)
 TEST(ZoomHUD, ShowDuringTheFadeKeepsTheNewTextUp)
 {
     VirtualScheduler clock;
-    ZoomHUD hud(clock, nullptr, {}, [] { return ScreenCoordinates(QRectF(0, 0, 1280, 800), {{{0, 0, 1280, 800}, {0, 0, 1280, 800}}}); });
+    ZoomHUD hud(clock, FloatingKit(), [] { return ScreenCoordinates(QRectF(0, 0, 1280, 800), {{{0, 0, 1280, 800}, {0, 0, 1280, 800}}}); });
     hud.show(QStringLiteral("2.0×"), std::nullopt);
     ASSERT_TRUE(hud.isVisible());
     clock.advance(ZoomHUD::holdTime + ZoomHUD::fadeTime / 2);
@@ -125,7 +125,7 @@ TEST(ZoomHUD, BadgeSitsAtTheMenusLevel)
 {
     VirtualScheduler clock;
     auto surfaces = std::make_shared<SyntheticFloatingSurfaces>();
-    ZoomHUD hud(clock, surfaces, {}, [] { return ScreenCoordinates(QRectF(0, 0, 1280, 800), {{{0, 0, 1280, 800}, {0, 0, 1280, 800}}}); });
+    ZoomHUD hud(clock, FloatingKit(surfaces), [] { return ScreenCoordinates(QRectF(0, 0, 1280, 800), {{{0, 0, 1280, 800}, {0, 0, 1280, 800}}}); });
     hud.show(QStringLiteral("2.0×"), std::nullopt);
     const std::vector<QWidget*> shown = surfaces->stackingOrder();
     ASSERT_EQ(shown.size(), 1u);
@@ -141,7 +141,7 @@ TEST(LensOverlay, OutlineFollowsTheRectangleFlippedAndHidesWhenTooNarrow)
     EXPECT_EQ(LensOverlay::windowFrame(QRectF(-300, 700, 200, 100), coords), QRect(-300, 100, 200, 100));
     EXPECT_FALSE(LensOverlay::windowFrame(QRectF(std::nan(""), 0, 100, 100), coords));
 
-    LensOverlay lens(nullptr, {}, [] { return ScreenCoordinates(QRectF(0, 0, 1280, 800)); });
+    LensOverlay lens(FloatingKit(), [] { return ScreenCoordinates(QRectF(0, 0, 1280, 800)); });
     lens.update(QRectF(100, 100, 300, 200), false);
     ASSERT_TRUE(lens.isVisible());
     EXPECT_EQ(lens.view()->geometry(), QRect(100, 500, 300, 200));

@@ -76,7 +76,7 @@ ON_SERVER_TEST_F(PasteOnX, EveryField)
     ASSERT_FALSE(clipboardOwned()) << "the test needs a clipboard nobody owns";
 
     // The teleprompter's script.
-    ProgramTools tools({}, {}, {}, {}, [](QWindow*) {});
+    ProgramTools tools({}, {}, {}, FloatingKit::platform([](QWindow*) {}));
     Teleprompter& t = tools.teleprompter();
     t.setText(QStringLiteral("Good evening."));
     tools.showTeleprompter();

@@ -115,7 +115,7 @@ ON_SERVER_TEST_F(RangeDimOverlayOnX, Veil)
     const QPoint belowFrame(int(frame->center().x()), int(frame->bottom()) + 8);
     const QColor belowBefore = pixel(belowFrame);
 
-    RangeDimOverlay overlay({PlatformLoader::loadFloatingSurfaces(), {}, {}, {}});
+    RangeDimOverlay overlay({FloatingKit(PlatformLoader::loadFloatingSurfaces()), {}, {}});
     overlay.set(DimTarget::window(uint32_t(target), frame->size()));
     ASSERT_TRUE(overlay.following());
     DimView* view = nullptr;

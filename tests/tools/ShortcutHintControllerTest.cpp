@@ -30,7 +30,7 @@ TEST_F(ShortcutHintControllerTest, FollowsThePhaseStacksOnTheEchoCardAndGivesWay
     QWidget echo;
     echo.resize(200, 50);
     bool asking = false;
-    ShortcutHintController hints(panel, m, prefs(), {nullptr, {}, [&] { return asking; }, [&] { return &echo; }});
+    ShortcutHintController hints(panel, m, prefs(), {FloatingKit(), [&] { return asking; }, [&] { return &echo; }});
     const auto cardBottom = [&] { return ToolbarPanel::coordinates().toGlobal(QRectF(hints.card()->geometry())).top(); };
     const double barTop = BarPlacement::barOf(panel.frame()).bottom();
 

@@ -38,7 +38,7 @@ protected:
 ON_SERVER_TEST_F(TeleprompterOnX, Shows)
 {
     auto stealth = std::make_shared<Stealth>();
-    ProgramTools tools({}, {}, {}, {}, [stealth](QWindow* w) { stealth->track(w); });
+    ProgramTools tools({}, {}, {}, FloatingKit::platform([stealth](QWindow* w) { stealth->track(w); }));
     tools.setRecordingActive([stealth] { return stealth->active(); });
     Teleprompter& t = tools.teleprompter();
     t.setOpacity(1);

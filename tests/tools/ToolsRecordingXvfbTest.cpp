@@ -84,7 +84,7 @@ protected:
         RecorderModelDependencies deps = RecorderModelDependencies::platform();
         deps.stealth = m_stealth;
         m_tools = std::make_shared<ProgramTools>(&RecorderModelDependencies::otherWindows, deps.log, nullptr,
-                                                 PlatformLoader::loadFloatingSurfaces(), track);
+                                                 FloatingKit(PlatformLoader::loadFloatingSurfaces(), track));
         m_tools->setRecordingActive([stealth = m_stealth] { return stealth->active(); });
         deps.tools = m_tools;
         deps.confirm = std::make_shared<Confirm>(track);
@@ -114,17 +114,16 @@ protected:
     // The toolbar and the shortcut hints beside it, as the program shows them.
     void showBar()
     {
-        const auto surfaces = PlatformLoader::loadFloatingSurfaces();
-        const auto track = [stealth = m_stealth](QWindow* w) { stealth->track(w); };
+        const FloatingKit kit(PlatformLoader::loadFloatingSurfaces(),
+                              [stealth = m_stealth](QWindow* w) { stealth->track(w); });
         ToolbarHost::Setup setup;
-        setup.surfaces = surfaces;
+        setup.kit = kit;
         setup.clicks = PlatformLoader::loadOutsideClickMonitor();
-        setup.registerWindow = track;
         setup.bar.tools = ToolActions::forModel(*m_model);
         m_host = std::make_unique<ToolbarHost>(*m_model, Prefs::shared(), std::move(setup));
         m_host->setVisible(true);
         m_hints = std::make_unique<ShortcutHintController>(m_host->panel(), *m_model, Prefs::shared(),
-                                                           ShortcutHintController::Setup{surfaces, track, {}, {}});
+                                                           ShortcutHintController::Setup{kit, {}, {}});
         ASSERT_TRUE(waitFor([&] { return m_host->panel().windowHandle()->isExposed(); }));
     }
 

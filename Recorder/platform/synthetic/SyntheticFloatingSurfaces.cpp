@@ -4,8 +4,12 @@ namespace corvessa {
 
 void SyntheticFloatingSurfaces::prepare(QWidget* window, const Options& options)
 {
-    if (window)
-        m_stack.prepare(window, options);
+    if (!window)
+        return;
+    m_stack.prepare(window, options);
+    // Click-through the only way Qt alone has.
+    if (options.clickThrough)
+        window->setWindowFlag(Qt::WindowTransparentForInput);
 }
 
 void SyntheticFloatingSurfaces::raise(QWidget* window)

@@ -5,6 +5,7 @@
 #include "capture/ScreenVideoCapabilities.h"
 #include "capture/VideoDeviceChoice.h"
 #include "engine/RecorderEngineConfig.h"
+#include "model/EngineNotices.h"
 #include "model/Hint.h"
 #include "model/LevelThrottle.h"
 #include "model/MenuRow.h"
@@ -323,15 +324,15 @@ public:
     static constexpr double silentMicHintSeconds = 15;
 
     // ---- Notices ----
-    const std::optional<QString>& hint() const { return m_hint; }
-    const std::optional<QString>& screenNotice() const { return m_screenNotice; }
+    const std::optional<QString>& hint() const { return m_notices.hint(); }
+    const std::optional<QString>& screenNotice() const { return m_notices.screenNotice(); }
     // An engine or camera line after its hop to the main thread.
-    void handleEvent(const QString& line);
+    void handleEvent(const QString& line) { m_notices.handle(line); }
     // Shows a hint for 7 s.
-    void flash(const QString& text);
-    std::vector<Hint> hints() const;
-    bool echoRisk() const;
-    bool micNoSignal() const;
+    void flash(const QString& text) { m_notices.flash(text); }
+    std::vector<Hint> hints() const { return m_notices.hints(); }
+    bool echoRisk() const { return m_notices.echoRisk(); }
+    bool micNoSignal() const { return m_notices.micNoSignal(); }
 
     // The device list as logged: ["a", "b"].
     static QString listNotation(const QStringList& names);
@@ -340,6 +341,8 @@ signals:
     void changed(corvessa::RecorderModel::Field field);
 
 private:
+    friend class EngineNotices;
+
     template <typename T>
     void publish(T& member, const T& value, Field field)
     {
@@ -435,6 +438,7 @@ private:
     RecorderModelDependencies m_deps;
     Scheduler& m_scheduler;
     Perm m_perm;
+    EngineNotices m_notices{*this};
 
     std::optional<CameraVideoCapabilities> m_cameraCapabilities;
     bool m_cameraReady = false;
@@ -469,8 +473,6 @@ private:
     std::optional<QString> m_cameraNotice;
     bool m_cameraPreviewHidden = false;
     bool m_cameraFullScreen = false;
-    std::optional<QString> m_hint;
-    std::optional<QString> m_screenNotice;
     bool m_cameraLost = false;
     std::vector<QString> m_cameraFiles;
     RangeMode m_rangeMode = RangeMode::display;
@@ -497,14 +499,12 @@ private:
     std::optional<double> m_lastFocusFrac;
     bool m_startInFlight = false;
     bool m_stopInFlight = false;
-    std::optional<QString> m_saveFailure; // the writer's reason, when it failed mid-recording
     bool m_resuming = false;
     bool m_engineStarting = false; // from launch() until the engine answered
     bool m_questionHolds = false;  // askPaused's question is open
     QString m_outputFile;
     Scheduler::TimerRef m_startTimer;
     Scheduler::TimerRef m_resumeTimer;
-    Scheduler::TimerRef m_hintClear;
     Scheduler::TimerRef m_settleLimit;
     std::vector<std::function<void()>> m_settleWaiters;
     std::vector<Scheduler::TimerRef> m_fileNudges;

@@ -61,6 +61,21 @@ void RecorderModel::setCameraFullScreen(bool on)
     noteMode(ToolMode::cameraFullScreen, on);
 }
 
+// A line saying the camera went away: it is switched off, and says why.
+void RecorderModel::cameraDisconnected()
+{
+    if (!m_cameraOn)
+        return;
+    exitCameraFullScreen();
+    setCameraLost(true);
+    publish(m_cameraReady, false, Field::cameraReady);
+    publish(m_cameraCapabilities, std::optional<CameraVideoCapabilities>(), Field::cameraCapabilities);
+    m_deps.camera->stop();
+    publish(m_cameraLive, false, Field::cameraLive);
+    setCameraOn(false);
+    setCameraNotice(std::nullopt);
+}
+
 void RecorderModel::setCameraLost(bool lost)
 {
     publish(m_cameraLost, lost, Field::cameraLost);

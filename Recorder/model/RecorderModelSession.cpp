@@ -42,7 +42,7 @@ void RecorderModel::record()
         return;
     m_startInFlight = true;
     setCameraNotice(std::nullopt);
-    publish(m_screenNotice, std::optional<QString>(), Field::screenNotice);
+    m_notices.clearScreenNotice();
     publish(m_cameraFiles, std::vector<QString>(), Field::cameraFiles);
     const Prefs& prefs = *m_deps.prefs;
     m_focus->setFrac(std::clamp(prefs.focusFrac(), minFocusFrac, maxFocusFrac));
@@ -338,6 +338,7 @@ void RecorderModel::stop()
     if (!m_phase.isLive())
         return;
     finish([this](const std::optional<QString>& url) {
+        const auto failure = m_notices.takeSaveFailure();
         if (url) {
             publish(m_cameraFiles, m_deps.engine->cameraFileURLs(), Field::cameraFiles);
             setPhase(Phase::saved(*url));
@@ -356,9 +357,8 @@ void RecorderModel::stop()
             if (m_deps.prefs->soundEnd())
                 play(m_deps, Cues::Kind::end);
         } else if (!m_phase.is(Phase::Kind::failed)) {
-            setPhase(Phase::failed(m_saveFailure.value_or(Loc::text(QStringLiteral("Save Failed")))));
+            setPhase(Phase::failed(failure.value_or(Loc::text(QStringLiteral("Save Failed")))));
         }
-        m_saveFailure.reset();
         restoreSources();
         startMonitor();
     });

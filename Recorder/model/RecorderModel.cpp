@@ -57,7 +57,7 @@ RecorderModel::RecorderModel(RecorderModelDependencies deps, bool startMonitorin
 
     // 5, 6. Older format settings become per-device choices once; the screen's
     // capabilities and remembered choice follow.
-    migrateVideoChoices();
+    m_formats.migrate();
 
     // 7, 8. Camera lines and connections.
     m_deps.camera->setOnEvent([this, hop = hopper()](const QString& line) { hop([this, line] { handleEvent(line); }); });

@@ -5,6 +5,7 @@
 #include "capture/ScreenVideoCapabilities.h"
 #include "capture/VideoDeviceChoice.h"
 #include "engine/RecorderEngineConfig.h"
+#include "model/CaptureFormats.h"
 #include "model/EngineNotices.h"
 #include "model/Hint.h"
 #include "model/LevelThrottle.h"
@@ -234,22 +235,22 @@ public:
     Perm& perm() { return m_perm; }
 
     // ---- Capture formats ----
-    std::optional<ScreenVideoCapabilities> screenCapabilities() const override { return m_screenCapabilities; }
-    const std::optional<QString>& screenPreferenceKey() const { return m_screenPreferenceKey; }
+    std::optional<ScreenVideoCapabilities> screenCapabilities() const override { return m_formats.screenCapabilities(); }
+    const std::optional<QString>& screenPreferenceKey() const { return m_formats.screenPreferenceKey(); }
     const std::optional<CameraVideoCapabilities>& cameraCapabilities() const { return m_cameraCapabilities; }
-    bool canEditScreenFormat() const;
-    bool canEditCameraFormat() const;
-    void refreshScreenCapabilities(bool force);
-    void restoreScreenChoice() override;
-    void restoreCameraChoice() override;
-    void setScreenSize(int shortSide);
-    void setScreenRate(int fps);
-    void setCameraSize(const QString& sizeID);
-    void setCameraRate(double rate);
-    void applyProfileVideoChoices() override;
+    bool canEditScreenFormat() const { return m_formats.canEditScreenFormat(); }
+    bool canEditCameraFormat() const { return m_formats.canEditCameraFormat(); }
+    void refreshScreenCapabilities(bool force) { m_formats.refreshScreenCapabilities(force); }
+    void restoreScreenChoice() override { m_formats.restoreScreenChoice(); }
+    void restoreCameraChoice() override { m_formats.restoreCameraChoice(); }
+    void setScreenSize(int shortSide) { m_formats.setScreenSize(shortSide); }
+    void setScreenRate(int fps) { m_formats.setScreenRate(fps); }
+    void setCameraSize(const QString& sizeID) { m_formats.setCameraSize(sizeID); }
+    void setCameraRate(double rate) { m_formats.setCameraRate(rate); }
+    void applyProfileVideoChoices() override { m_formats.applyProfileVideoChoices(); }
     // "screen:" + the display's uuid (its number when it has none) + ":" + the mode.
-    QString screenKey(uint32_t display, RangeMode mode) const;
-    static QString cameraKey(const QString& cameraID);
+    QString screenKey(uint32_t display, RangeMode mode) const { return m_formats.screenKey(display, mode); }
+    static QString cameraKey(const QString& cameraID) { return CaptureFormats::cameraKey(cameraID); }
 
     // ---- Tools ----
     bool focusOn() const { return m_focusOn; }
@@ -341,6 +342,7 @@ signals:
     void changed(corvessa::RecorderModel::Field field);
 
 private:
+    friend class CaptureFormats;
     friend class EngineNotices;
 
     template <typename T>
@@ -380,7 +382,6 @@ private:
     // Construction steps.
     void readStoredState();
     void subscribeToPrefs();
-    void migrateVideoChoices();
     void installCallbacks();
     void observeDevices();
     void observeMicrophones();
@@ -403,9 +404,6 @@ private:
     void cameraConnected(const QString& deviceID, const void* start, const CameraVideoCapabilities& capabilities);
 
     // Formats.
-    void clearScreenCapabilities();
-    void applyScreen(const VideoDeviceChoice& choice);
-    void applyCamera(const VideoDeviceChoice& choice);
     std::optional<DisplayInfo> displayWithID(uint32_t id) const;
     std::optional<DisplayInfo> displayAt(const QPointF& globalPoint) const;
     std::optional<WindowInfo> listedWindow(uint32_t id) const;
@@ -439,11 +437,10 @@ private:
     Scheduler& m_scheduler;
     Perm m_perm;
     EngineNotices m_notices{*this};
+    CaptureFormats m_formats{*this};
 
     std::optional<CameraVideoCapabilities> m_cameraCapabilities;
     bool m_cameraReady = false;
-    std::optional<ScreenVideoCapabilities> m_screenCapabilities;
-    std::optional<QString> m_screenPreferenceKey;
     Phase m_phase;
     std::optional<PauseTier> m_currentPauseTier;
     std::unique_ptr<Meters> m_meters;

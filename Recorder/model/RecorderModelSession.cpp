@@ -67,7 +67,7 @@ void RecorderModel::startFlow()
         return;
     }
     refreshScreenCapabilities(true);
-    if (!m_screenCapabilities) {
+    if (!screenCapabilities()) {
         flash(Loc::text(QStringLiteral("No screen available to record")));
         startSettled();
         return;

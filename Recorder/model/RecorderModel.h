@@ -14,6 +14,7 @@
 #include "model/RangeMode.h"
 #include "model/RecorderModelDependencies.h"
 #include "model/RecorderPhase.h"
+#include "model/StartFlow.h"
 #include "model/ToolMode.h"
 #include "model/ToolsFacade.h"
 #include "platform/AudioDevice.h"
@@ -344,6 +345,7 @@ signals:
 private:
     friend class CaptureFormats;
     friend class EngineNotices;
+    friend class StartFlow;
 
     template <typename T>
     void publish(T& member, const T& value, Field field)
@@ -372,6 +374,9 @@ private:
     // Holds the global Esc key exactly while a tool is on or a region pick is open.
     void refreshEscape();
     void applyFocusState();
+    // The zoom state from the preferences: fraction (with the time of the
+    // change), speed and mode.
+    void primeFocus();
     void prepareFocusForResume();
     void tickLensHint();
     void regionPicked(const QRectF& region, const std::optional<QRectF>& picked);
@@ -403,7 +408,9 @@ private:
     void storeCameraID();
     void cameraConnected(const QString& deviceID, const void* start, const CameraVideoCapabilities& capabilities);
 
-    // Formats.
+    // Target.
+    // A failed start of a window recording lets the next start pick again.
+    void forgetWindowPick();
     std::optional<DisplayInfo> displayWithID(uint32_t id) const;
     std::optional<DisplayInfo> displayAt(const QPointF& globalPoint) const;
     std::optional<WindowInfo> listedWindow(uint32_t id) const;
@@ -413,15 +420,8 @@ private:
     bool systemAudioUsable() const;
 
     // Recording.
-    void startFlow();
-    void countdownStep(int n, std::optional<DisplayInfo> screen);
-    void settleAndLaunch();
-    void launch();
-    // Cancels a countdown (or the start cue after it) before the engine is
-    // asked to start; false when there is none to cancel.
-    bool cancelCountdown();
-    void startSettled();
-    RecorderEngineConfig makeConfig();
+    void playCue(Cues::Kind kind) const;
+    void setCameraFiles(const std::vector<QString>& files);
     void resumeSteps();
     void finish(std::function<void(const std::optional<QString>& url)> then);
     void restoreSources();
@@ -438,6 +438,7 @@ private:
     Perm m_perm;
     EngineNotices m_notices{*this};
     CaptureFormats m_formats{*this};
+    StartFlow m_start{*this};
 
     std::optional<CameraVideoCapabilities> m_cameraCapabilities;
     bool m_cameraReady = false;
@@ -494,13 +495,9 @@ private:
     Scheduler::TimerRef m_sizePreviewTask;
     std::optional<QString> m_preferredMicID;
     std::optional<double> m_lastFocusFrac;
-    bool m_startInFlight = false;
     bool m_stopInFlight = false;
     bool m_resuming = false;
-    bool m_engineStarting = false; // from launch() until the engine answered
     bool m_questionHolds = false;  // askPaused's question is open
-    QString m_outputFile;
-    Scheduler::TimerRef m_startTimer;
     Scheduler::TimerRef m_resumeTimer;
     Scheduler::TimerRef m_settleLimit;
     std::vector<std::function<void()>> m_settleWaiters;

@@ -72,6 +72,11 @@ void RecorderModel::selectDisplay(uint32_t id)
     refreshScreenCapabilities(true);
 }
 
+void RecorderModel::forgetWindowPick()
+{
+    publish(m_windowPick, std::optional<WindowPick>(), Field::windowPick);
+}
+
 QRectF RecorderModel::globalFrame(const WindowInfo& window) const
 {
     const auto primary = m_deps.displays->primary();

@@ -217,6 +217,15 @@ void RecorderModel::zoomFocus(int direction)
     showZoomFactor(finalRegionRect());
 }
 
+void RecorderModel::primeFocus()
+{
+    const Prefs& prefs = *m_deps.prefs;
+    m_focus->setFrac(clampFrac(prefs.focusFrac()));
+    m_focus->setTouch(m_scheduler.now());
+    m_focus->setSpeed(std::clamp(prefs.focusSpeed(), 0, 2));
+    m_focus->setMode(prefs.focusMode() == 1 ? 1 : 0);
+}
+
 void RecorderModel::applyFocusState()
 {
     // While paused the resume adds the edge (prepareFocusForResume).

@@ -39,11 +39,12 @@ public:
     // "screen:" + the display's uuid (its number when it has none) + ":" + the mode.
     QString screenKey(uint32_t display, RangeMode mode) const;
     static QString cameraKey(const QString& cameraID);
+    // A choice into the active preferences.
+    void applyScreen(const VideoDeviceChoice& choice);
+    void applyCamera(const VideoDeviceChoice& choice);
 
 private:
     void clear();
-    void applyScreen(const VideoDeviceChoice& choice);
-    void applyCamera(const VideoDeviceChoice& choice);
 
     RecorderModel& m_model;
     std::optional<ScreenVideoCapabilities> m_screenCapabilities;

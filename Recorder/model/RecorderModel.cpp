@@ -292,25 +292,6 @@ QString RecorderModel::pauseStatusTooltip() const
         + QLatin1Char('\n') + Loc::text(QStringLiteral("Pause mode details"));
 }
 
-void RecorderModel::updateLensHint()
-{
-    const bool applies = m_focusOn
-        && (m_phase.is(Phase::Kind::saved) || m_phase.is(Phase::Kind::failed) || m_phase.is(Phase::Kind::ready)
-            || m_phase.is(Phase::Kind::paused));
-    if (applies) {
-        if (m_hintTimer)
-            return;
-        if (m_phase.is(Phase::Kind::paused) && !m_hintCenter && m_lastLensRect)
-            m_hintCenter = m_lastLensRect->center();
-        m_hintTimer = m_scheduler.every(lensHintInterval, lensHintTolerance, guarded([this] { tickLensHint(); }));
-        return;
-    }
-    m_hintTimer.reset();
-    m_hintCenter.reset();
-    if (!m_phase.is(Phase::Kind::recording))
-        m_deps.tools->hideLensOutline();
-}
-
 void RecorderModel::updatePenForPhase()
 {
     if (!m_penOn)
@@ -391,26 +372,6 @@ void RecorderModel::setPenOn(bool on)
 {
     publish(m_penOn, on, Field::penOn);
     noteMode(ToolMode::pen, on);
-}
-
-void RecorderModel::previewLensSize()
-{
-    if (m_phase.is(Phase::Kind::recording))
-        return;
-    if (m_focusOn && m_hintTimer)
-        return;
-    // The outline shows the zoom's share of the recorded area, centred.
-    QRectF area;
-    if (const auto region = finalRegionRect())
-        area = *region;
-    else if (const auto primary = m_deps.displays->primary())
-        area = primary->frame;
-    const QRectF lens = lensRect(area, area.center(), m_deps.prefs->focusFrac());
-    m_deps.tools->showLensOutline(lens, m_phase.is(Phase::Kind::paused));
-    m_sizePreviewTask = m_scheduler.after(lensPreviewSeconds, guarded([this] {
-        if (!(m_focusOn && m_hintTimer))
-            m_deps.tools->hideLensOutline();
-    }));
 }
 
 QString RecorderModel::listNotation(const QStringList& names)

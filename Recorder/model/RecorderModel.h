@@ -8,6 +8,7 @@
 #include "model/CaptureFormats.h"
 #include "model/EngineNotices.h"
 #include "model/Hint.h"
+#include "model/LensHint.h"
 #include "model/LevelThrottle.h"
 #include "model/MenuRow.h"
 #include "model/Meters.h"
@@ -260,7 +261,7 @@ public:
     void setPenOn(bool on);
     const std::vector<ToolMode>& modeOrder() const { return m_modeOrder; }
     const std::shared_ptr<FocusState>& focus() const { return m_focus; }
-    std::optional<QRectF> lastLensRect() const { return m_lastLensRect; }
+    std::optional<QRectF> lastLensRect() const { return m_lens.lastLensRect(); }
     // The global Esc key: cancels an open region pick, else undoes the newest tool.
     void escapePressed();
     // 0 follows the cursor, 1 zooms on a picked region (any other value: 1).
@@ -276,13 +277,16 @@ public:
     // The recorded area in global points; nothing when the target is gone.
     std::optional<QRectF> finalRegionRect() const;
     // The magnified share `frac` of `area` around `centre`, kept inside `area`.
-    static QRectF lensRect(const QRectF& area, const QPointF& centre, double frac);
+    static QRectF lensRect(const QRectF& area, const QPointF& centre, double frac)
+    {
+        return LensHint::lensRect(area, centre, frac);
+    }
     // The recording's lens-preview callback: called on the engine queue with
     // each frame's zoom rectangle (nothing: no zoom); at most one rectangle is
     // on its way to the main thread at a time.
-    std::function<void(std::optional<QRectF>)> lensSink();
+    std::function<void(std::optional<QRectF>)> lensSink() { return m_lens.sink(); }
     // Where the lens hint's outline is centred, while it runs.
-    std::optional<QPointF> hintCenter() const { return m_hintCenter; }
+    std::optional<QPointF> hintCenter() const { return m_lens.center(); }
     void setPen(bool on);
     // The pen-tool menu beside `anchor` (global points).
     void showPenMenu(const QRectF& anchor);
@@ -345,6 +349,7 @@ signals:
 private:
     friend class CaptureFormats;
     friend class EngineNotices;
+    friend class LensHint;
     friend class StartFlow;
 
     template <typename T>
@@ -366,7 +371,12 @@ private:
     std::function<void(std::function<void()>)> hopper() const;
 
     // Phase effects.
-    void updateLensHint();
+    // Starts or stops the lens hint for the magnifier and the phase.
+    void updateLensHint() { m_lens.update(); }
+    // One step of the lens hint.
+    void tickLensHint() { m_lens.tick(); }
+    // Shows the outline of the current zoom size for 1.2 s.
+    void previewLensSize() { m_lens.previewSize(); }
     void updatePenForPhase();
     void endRecordingTools(const Phase& old);
     void cameraBackToPreview();
@@ -378,9 +388,7 @@ private:
     // change), speed and mode.
     void primeFocus();
     void prepareFocusForResume();
-    void tickLensHint();
     void regionPicked(const QRectF& region, const std::optional<QRectF>& picked);
-    void receiveLens(const std::optional<QRectF>& rect);
     void showZoomFactor(const std::optional<QRectF>& near);
     bool toolPhase() const;
 
@@ -408,6 +416,10 @@ private:
     void storeCameraID();
     void cameraConnected(const QString& deviceID, const void* start, const CameraVideoCapabilities& capabilities);
 
+    // Formats.
+    void applyScreen(const VideoDeviceChoice& choice) { m_formats.applyScreen(choice); }
+    void applyCamera(const VideoDeviceChoice& choice) { m_formats.applyCamera(choice); }
+
     // Target.
     // A failed start of a window recording lets the next start pick again.
     void forgetWindowPick();
@@ -415,7 +427,6 @@ private:
     std::optional<DisplayInfo> displayAt(const QPointF& globalPoint) const;
     std::optional<WindowInfo> listedWindow(uint32_t id) const;
     QRectF globalFrame(const WindowInfo& window) const;
-    void previewLensSize();
 
     bool systemAudioUsable() const;
 
@@ -439,6 +450,7 @@ private:
     EngineNotices m_notices{*this};
     CaptureFormats m_formats{*this};
     StartFlow m_start{*this};
+    LensHint m_lens{*this};
 
     std::optional<CameraVideoCapabilities> m_cameraCapabilities;
     bool m_cameraReady = false;
@@ -451,7 +463,6 @@ private:
     std::shared_ptr<FocusState> m_focus;
     bool m_focusOn = false;
     std::vector<ToolMode> m_modeOrder;
-    std::optional<QRectF> m_lastLensRect;
     bool m_penOn = false;
     bool m_micMuted = false;
     bool m_recMicStarted = false;
@@ -490,9 +501,6 @@ private:
     LevelThrottle m_sysThrottle;
     bool m_barVisible = true;
     bool m_audioPaneOpen = false;
-    Scheduler::TimerRef m_hintTimer;
-    std::optional<QPointF> m_hintCenter;
-    Scheduler::TimerRef m_sizePreviewTask;
     std::optional<QString> m_preferredMicID;
     std::optional<double> m_lastFocusFrac;
     bool m_stopInFlight = false;
@@ -502,14 +510,6 @@ private:
     Scheduler::TimerRef m_settleLimit;
     std::vector<std::function<void()>> m_settleWaiters;
     std::vector<Scheduler::TimerRef> m_fileNudges;
-
-    // Keeps at most one lens rectangle queued for the main thread; shared with
-    // the engine queue, which may call the sink after the model is gone.
-    struct LensGate {
-        std::mutex lensLock;
-        bool lensInFlight = false;
-    };
-    std::shared_ptr<LensGate> m_lensGate = std::make_shared<LensGate>();
 
     // Work that hops to the main thread holds this weakly.
     std::shared_ptr<RecorderModel*> m_self = std::make_shared<RecorderModel*>(this);

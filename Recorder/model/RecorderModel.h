@@ -394,6 +394,11 @@ private:
 
     // Construction steps.
     void readStoredState();
+    void readAudioState();
+    void readMicrophones();
+    void readCameraState();
+    void readTargetState();
+    void readPermissions();
     void subscribeToPrefs();
     void installCallbacks();
     void observeDevices();
@@ -408,8 +413,11 @@ private:
     // Whether `id` names a microphone of the list; none and "" never do.
     bool micListed(const std::optional<QString>& id) const;
     void setMicID(const std::optional<QString>& id);
+    void setMicDevices(const std::vector<AudioDevice>& devices);
 
     // Camera.
+    // Stops the camera's session; nothing runs then.
+    void stopCamera();
     void startCamera(const QString& id, bool full);
     bool cameraShouldRun() const;
     QString cameraName(const QString& id) const;
@@ -434,6 +442,7 @@ private:
     void playCue(Cues::Kind kind) const;
     void setCameraFiles(const std::vector<QString>& files);
     void resumeSteps();
+    void clearElapsed();
     void finish(std::function<void(const std::optional<QString>& url)> then);
     void restoreSources();
     void cameraDisconnected();

@@ -37,6 +37,20 @@ QStringList cameraIds(const std::vector<CameraDevice>& devices)
 
 } // namespace
 
+void RecorderModel::readCameraState()
+{
+    const UserDefaults& d = *m_deps.defaults;
+    m_cameraOn = d.boolValue(QStringLiteral("cameraOn")).value_or(false);
+    m_cameraID = d.string(QStringLiteral("cameraID"));
+    m_cameraPreviewHidden = d.boolValue(QStringLiteral("cameraPreviewHidden")).value_or(false);
+}
+
+void RecorderModel::stopCamera()
+{
+    m_deps.camera->stop();
+    publish(m_cameraLive, false, Field::cameraLive);
+}
+
 void RecorderModel::setCameraOn(bool on)
 {
     publish(m_cameraOn, on, Field::cameraOn);
@@ -70,8 +84,7 @@ void RecorderModel::cameraDisconnected()
     setCameraLost(true);
     publish(m_cameraReady, false, Field::cameraReady);
     publish(m_cameraCapabilities, std::optional<CameraVideoCapabilities>(), Field::cameraCapabilities);
-    m_deps.camera->stop();
-    publish(m_cameraLive, false, Field::cameraLive);
+    stopCamera();
     setCameraOn(false);
     setCameraNotice(std::nullopt);
 }
@@ -182,8 +195,7 @@ void RecorderModel::syncCamera()
             startCamera(*m_cameraID, false);
         return;
     }
-    m_deps.camera->stop();
-    publish(m_cameraLive, false, Field::cameraLive);
+    stopCamera();
     publish(m_cameraReady, false, Field::cameraReady);
     publish(m_cameraCapabilities, std::optional<CameraVideoCapabilities>(), Field::cameraCapabilities);
 }
@@ -197,10 +209,8 @@ void RecorderModel::cameraBackToPreview()
         return;
     if (cameraShouldRun() && m_barVisible)
         startCamera(*m_cameraID, false);
-    else {
-        camera.stop();
-        publish(m_cameraLive, false, Field::cameraLive);
-    }
+    else
+        stopCamera();
 }
 
 void RecorderModel::startCamera(const QString& id, bool full)
@@ -285,7 +295,7 @@ void RecorderModel::devicesChanged()
 {
     if (!m_phase.isIdle())
         return;
-    publish(m_micDevices, MicMonitor::devices(m_deps.audio), Field::micDevices);
+    setMicDevices(MicMonitor::devices(m_deps.audio));
     refreshCameraDevices();
     if (m_preferredMicID && m_preferredMicID != m_micID && micListed(m_preferredMicID)) {
         setMicID(m_preferredMicID);

@@ -7,10 +7,20 @@
 #include "platform/core/UserDefaults.h"
 
 #include <algorithm>
+#include <limits>
 
 namespace corvessa {
 
 // ---- Target ----
+
+void RecorderModel::readTargetState()
+{
+    const UserDefaults& d = *m_deps.defaults;
+    m_rangeMode = rangeModeFromName(d.string(QStringLiteral("rangeMode")).value_or(QString())).value_or(RangeMode::display);
+    // Display numbers are 32-bit; anything else stored there means no choice.
+    const qint64 display = d.integer(QStringLiteral("displayID")).value_or(0);
+    m_displayID = display >= 0 && display <= qint64(std::numeric_limits<uint32_t>::max()) ? uint32_t(display) : 0;
+}
 
 std::optional<DisplayInfo> RecorderModel::displayWithID(uint32_t id) const
 {

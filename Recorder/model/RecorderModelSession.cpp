@@ -153,8 +153,7 @@ void RecorderModel::stop()
 void RecorderModel::finish(std::function<void(const std::optional<QString>& url)> then)
 {
     m_stopInFlight = true;
-    setPhase(Phase::finishing());
-    m_timer.reset();
+    setPhase(Phase::finishing()); // which ends the elapsed-time tick
     auto engine = m_deps.engine;
     const QString output = m_start.outputFile();
     const auto playable = m_deps.isPlayable;
@@ -212,7 +211,7 @@ void RecorderModel::discard(bool thenRecord)
 void RecorderModel::backToReady()
 {
     setPhase(Phase::ready());
-    publish(m_elapsed, 0.0, Field::elapsed);
+    clearElapsed();
     syncCamera();
 }
 

@@ -115,7 +115,7 @@ void CaptureFormats::refreshScreenCapabilities(bool force)
 
 void CaptureFormats::restoreScreenChoice()
 {
-    if (!m_model.phase().isIdle() || !m_screenCapabilities || !m_screenPreferenceKey)
+    if (!screenChoiceOpen())
         return;
     applyScreen(m_screenCapabilities->normalized(m_model.m_deps.videoPreferences->choice(*m_screenPreferenceKey)));
 }
@@ -128,28 +128,31 @@ void CaptureFormats::applyScreen(const VideoDeviceChoice& choice)
     prefs.setFps(int(choice.frameRate));
 }
 
-void CaptureFormats::setScreenSize(int shortSide)
+bool CaptureFormats::screenChoiceOpen() const
 {
-    if (!m_model.phase().isIdle() || !m_screenCapabilities || !m_screenPreferenceKey)
+    return m_model.phase().isIdle() && m_screenCapabilities && m_screenPreferenceKey;
+}
+
+void CaptureFormats::chooseScreen(const std::vector<int>& offered, int value, const VideoDeviceChoice& choice)
+{
+    if (std::find(offered.begin(), offered.end(), value) == offered.end())
         return;
-    const auto offered = m_screenCapabilities->resolutions();
-    if (std::find(offered.begin(), offered.end(), shortSide) == offered.end())
-        return;
-    const VideoDeviceChoice choice{QString::number(shortSide), double(m_model.m_deps.prefs->fps())};
     m_model.m_deps.videoPreferences->save(choice, *m_screenPreferenceKey);
     applyScreen(choice);
 }
 
+void CaptureFormats::setScreenSize(int shortSide)
+{
+    if (screenChoiceOpen())
+        chooseScreen(m_screenCapabilities->resolutions(), shortSide,
+                     {QString::number(shortSide), double(m_model.m_deps.prefs->fps())});
+}
+
 void CaptureFormats::setScreenRate(int fps)
 {
-    if (!m_model.phase().isIdle() || !m_screenCapabilities || !m_screenPreferenceKey)
-        return;
-    const auto offered = m_screenCapabilities->frameRates();
-    if (std::find(offered.begin(), offered.end(), fps) == offered.end())
-        return;
-    const VideoDeviceChoice choice{QString::number(m_model.m_deps.prefs->outputSize()), double(fps)};
-    m_model.m_deps.videoPreferences->save(choice, *m_screenPreferenceKey);
-    applyScreen(choice);
+    if (screenChoiceOpen())
+        chooseScreen(m_screenCapabilities->frameRates(), fps,
+                     {QString::number(m_model.m_deps.prefs->outputSize()), double(fps)});
 }
 
 void CaptureFormats::restoreCameraChoice()

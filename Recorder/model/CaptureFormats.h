@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 namespace corvessa {
 
@@ -45,6 +46,10 @@ public:
 
 private:
     void clear();
+    // Idle, with a screen target and its key.
+    bool screenChoiceOpen() const;
+    // The user's choice, when `value` is offered: remembered for the target and applied.
+    void chooseScreen(const std::vector<int>& offered, int value, const VideoDeviceChoice& choice);
 
     RecorderModel& m_model;
     std::optional<ScreenVideoCapabilities> m_screenCapabilities;

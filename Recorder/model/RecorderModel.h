@@ -50,6 +50,13 @@ class FocusState;
 // the scheduler and do nothing once the model is gone.
 //
 // Published fields announce a change with changed(field) after it is stored.
+//
+// Four parts keep their own state in classes the model owns and forwards to:
+// the notices (EngineNotices), the capture formats (CaptureFormats), the start
+// of a recording (StartFlow) and the magnifier's outline (LensHint). They are
+// its friends so that they reach its collaborators and the rest of its state
+// through its methods; each changes only its own fields, as each of the model's
+// files does.
 // Main thread.
 class RecorderModel : public QObject, public RecorderModelServices {
     Q_OBJECT

@@ -33,6 +33,66 @@ bool RecorderModel::toolPhase() const
     return m_phase.is(Phase::Kind::ready) || m_phase.is(Phase::Kind::recording) || m_phase.is(Phase::Kind::paused);
 }
 
+// ---- Modes ----
+
+void RecorderModel::updatePenForPhase()
+{
+    if (!m_penOn)
+        return;
+    if (m_phase.is(Phase::Kind::saved) || m_phase.is(Phase::Kind::failed) || m_phase.is(Phase::Kind::finishing)) {
+        m_deps.tools->hidePenOverlay();
+        setPenOn(false);
+    }
+}
+
+void RecorderModel::endRecordingTools(const Phase& old)
+{
+    if (!old.isLive() || m_phase.isLive())
+        return;
+    exitCameraFullScreen();
+    if (m_focusOn) {
+        setFocusOn(false);
+        m_focus->set(false);
+        updateLensHint();
+    }
+    if (m_penOn) {
+        m_deps.tools->hidePenOverlay();
+        setPenOn(false);
+    }
+}
+
+void RecorderModel::noteMode(ToolMode mode, bool on)
+{
+    const auto it = std::find(m_modeOrder.begin(), m_modeOrder.end(), mode);
+    const bool listed = it != m_modeOrder.end();
+    if (on && !listed)
+        m_modeOrder.push_back(mode);
+    else if (!on && listed)
+        m_modeOrder.erase(it);
+    refreshEscape();
+    // Switching off what is off (Esc, menus, a window's own close) changes nothing to show.
+    if (on != listed)
+        emit changed(Field::modeOrder);
+}
+
+void RecorderModel::refreshEscape()
+{
+    if (m_deps.setEscape)
+        m_deps.setEscape(!m_modeOrder.empty() || m_deps.tools->isRegionPickOpen());
+}
+
+void RecorderModel::setFocusOn(bool on)
+{
+    publish(m_focusOn, on, Field::focusOn);
+    noteMode(ToolMode::focus, on);
+}
+
+void RecorderModel::setPenOn(bool on)
+{
+    publish(m_penOn, on, Field::penOn);
+    noteMode(ToolMode::pen, on);
+}
+
 // ---- Esc ----
 
 void RecorderModel::escapePressed()

@@ -1,36 +1,20 @@
 #include "model/RecorderModel.h"
 
 #include "capture/CameraOverlayState.h"
-#include "capture/MicMonitor.h"
-#include "capture/VideoDevicePreferences.h"
 #include "engine/compositor/FocusState.h"
 #include "model/CameraControl.h"
 #include "model/ConfirmationService.h"
 #include "model/EngineControl.h"
-#include "model/GainMap.h"
 #include "model/IdleMonitors.h"
 #include "model/Stealth.h"
 #include "platform/AudioInput.h"
-#include "platform/DisplayList.h"
-#include "platform/core/UserDefaults.h"
 #include "prefs/Loc.h"
 #include "prefs/Prefs.h"
 
 #include <algorithm>
-#include <cmath>
-#include <limits>
 #include <utility>
 
 namespace corvessa {
-
-namespace {
-
-const QString kMicGainKey = QStringLiteral("micGainDB2");
-const QString kSysGainKey = QStringLiteral("sysGainDB2");
-const QString kRangeModeKey = QStringLiteral("rangeMode");
-const QString kDisplayIDKey = QStringLiteral("displayID");
-
-} // namespace
 
 RecorderModel::RecorderModel(RecorderModelDependencies deps, bool startMonitoring)
     : m_deps(std::move(deps))
@@ -42,22 +26,20 @@ RecorderModel::RecorderModel(RecorderModelDependencies deps, bool startMonitorin
     // 1. Every field from its stored value or default.
     readStoredState();
     m_deps.camera->overlay()->setMirrored(m_deps.prefs->cameraMirrored());
-    m_micThrottle.setInterval(idleMeterInterval);
-    m_sysThrottle.setInterval(idleMeterInterval);
+    updateMeterRate();
 
     // 2. The zoom state follows the preferences.
     subscribeToPrefs();
 
     // 3. The microphones and the default one; the choice is not stored.
-    m_micDevices = MicMonitor::devices(m_deps.audio);
-    m_micID = defaultMicID();
+    readMicrophones();
 
     // 4. The cameras.
     refreshCameraDevices();
 
     // 5, 6. Older format settings become per-device choices once; the screen's
     // capabilities and remembered choice follow.
-    migrateVideoChoices();
+    m_formats.migrate();
 
     // 7, 8. Camera lines and connections.
     m_deps.camera->setOnEvent([this, hop = hopper()](const QString& line) { hop([this, line] { handleEvent(line); }); });
@@ -124,24 +106,10 @@ std::function<void(std::function<void()>)> RecorderModel::hopper() const
 
 void RecorderModel::readStoredState()
 {
-    UserDefaults& d = *m_deps.defaults;
-    m_micGainDB = GainMap::sanitize(d.doubleValue(kMicGainKey).value_or(defaultMicGainDB), defaultMicGainDB);
-    m_sysGainDB = GainMap::sanitize(d.doubleValue(kSysGainKey).value_or(defaultSysGainDB), defaultSysGainDB);
-    m_systemAudio = d.boolValue(QStringLiteral("systemAudio")).value_or(false);
-    m_micOn = d.boolValue(QStringLiteral("micOn")).value_or(false);
-    m_cameraOn = d.boolValue(QStringLiteral("cameraOn")).value_or(false);
-    m_cameraID = d.string(QStringLiteral("cameraID"));
-    m_cameraPreviewHidden = d.boolValue(QStringLiteral("cameraPreviewHidden")).value_or(false);
-    m_rangeMode = rangeModeFromName(d.string(kRangeModeKey).value_or(QString())).value_or(RangeMode::display);
-    // Display numbers are 32-bit; anything else stored there means no choice.
-    const qint64 display = d.integer(kDisplayIDKey).value_or(0);
-    m_displayID = display >= 0 && display <= qint64(std::numeric_limits<uint32_t>::max()) ? uint32_t(display) : 0;
-    m_muteSpeakers = d.boolValue(QStringLiteral("muteSpeakers")).value_or(true);
-
-    m_micAuthorized = m_perm.granted(Permissions::Kind::microphone);
-    m_screenAuthorized = m_perm.granted(Permissions::Kind::screen);
-    m_sysAuthorized = systemAudioUsable();
-    m_cameraAuthorized = m_perm.granted(Permissions::Kind::camera);
+    readAudioState();
+    readCameraState();
+    readTargetState();
+    readPermissions();
 }
 
 void RecorderModel::subscribeToPrefs()
@@ -258,13 +226,9 @@ void RecorderModel::configureTimer(bool forceStart)
     }));
 }
 
-void RecorderModel::updateMeterRate()
+void RecorderModel::clearElapsed()
 {
-    const double interval = !m_phase.isLive() ? idleMeterInterval
-                            : m_showMixer     ? mixerMeterInterval
-                                              : recordingMeterInterval;
-    m_micThrottle.setInterval(interval);
-    m_sysThrottle.setInterval(interval);
+    publish(m_elapsed, 0.0, Field::elapsed);
 }
 
 void RecorderModel::receivePauseTier(std::optional<PauseTier> tier)
@@ -292,51 +256,6 @@ QString RecorderModel::pauseStatusTooltip() const
         + QLatin1Char('\n') + Loc::text(QStringLiteral("Pause mode details"));
 }
 
-void RecorderModel::updateLensHint()
-{
-    const bool applies = m_focusOn
-        && (m_phase.is(Phase::Kind::saved) || m_phase.is(Phase::Kind::failed) || m_phase.is(Phase::Kind::ready)
-            || m_phase.is(Phase::Kind::paused));
-    if (applies) {
-        if (m_hintTimer)
-            return;
-        if (m_phase.is(Phase::Kind::paused) && !m_hintCenter && m_lastLensRect)
-            m_hintCenter = m_lastLensRect->center();
-        m_hintTimer = m_scheduler.every(lensHintInterval, lensHintTolerance, guarded([this] { tickLensHint(); }));
-        return;
-    }
-    m_hintTimer.reset();
-    m_hintCenter.reset();
-    if (!m_phase.is(Phase::Kind::recording))
-        m_deps.tools->hideLensOutline();
-}
-
-void RecorderModel::updatePenForPhase()
-{
-    if (!m_penOn)
-        return;
-    if (m_phase.is(Phase::Kind::saved) || m_phase.is(Phase::Kind::failed) || m_phase.is(Phase::Kind::finishing)) {
-        m_deps.tools->hidePenOverlay();
-        setPenOn(false);
-    }
-}
-
-void RecorderModel::endRecordingTools(const Phase& old)
-{
-    if (!old.isLive() || m_phase.isLive())
-        return;
-    exitCameraFullScreen();
-    if (m_focusOn) {
-        setFocusOn(false);
-        m_focus->set(false);
-        updateLensHint();
-    }
-    if (m_penOn) {
-        m_deps.tools->hidePenOverlay();
-        setPenOn(false);
-    }
-}
-
 void RecorderModel::barVisibilityChanged(bool visible)
 {
     m_barVisible = visible;
@@ -350,67 +269,12 @@ void RecorderModel::barVisibilityChanged(bool visible)
     m_deps.monitors->stopMic();
     m_deps.monitors->stopSys();
     flushThrottles();
-    m_deps.camera->stop();
-    publish(m_cameraLive, false, Field::cameraLive);
+    stopCamera();
 }
 
 void RecorderModel::setAudioPaneOpen(bool open)
 {
     m_audioPaneOpen = open;
-}
-
-// ---- Tools ----
-
-void RecorderModel::noteMode(ToolMode mode, bool on)
-{
-    const auto it = std::find(m_modeOrder.begin(), m_modeOrder.end(), mode);
-    const bool listed = it != m_modeOrder.end();
-    if (on && !listed)
-        m_modeOrder.push_back(mode);
-    else if (!on && listed)
-        m_modeOrder.erase(it);
-    refreshEscape();
-    // Switching off what is off (Esc, menus, a window's own close) changes nothing to show.
-    if (on != listed)
-        emit changed(Field::modeOrder);
-}
-
-void RecorderModel::refreshEscape()
-{
-    if (m_deps.setEscape)
-        m_deps.setEscape(!m_modeOrder.empty() || m_deps.tools->isRegionPickOpen());
-}
-
-void RecorderModel::setFocusOn(bool on)
-{
-    publish(m_focusOn, on, Field::focusOn);
-    noteMode(ToolMode::focus, on);
-}
-
-void RecorderModel::setPenOn(bool on)
-{
-    publish(m_penOn, on, Field::penOn);
-    noteMode(ToolMode::pen, on);
-}
-
-void RecorderModel::previewLensSize()
-{
-    if (m_phase.is(Phase::Kind::recording))
-        return;
-    if (m_focusOn && m_hintTimer)
-        return;
-    // The outline shows the zoom's share of the recorded area, centred.
-    QRectF area;
-    if (const auto region = finalRegionRect())
-        area = *region;
-    else if (const auto primary = m_deps.displays->primary())
-        area = primary->frame;
-    const QRectF lens = lensRect(area, area.center(), m_deps.prefs->focusFrac());
-    m_deps.tools->showLensOutline(lens, m_phase.is(Phase::Kind::paused));
-    m_sizePreviewTask = m_scheduler.after(lensPreviewSeconds, guarded([this] {
-        if (!(m_focusOn && m_hintTimer))
-            m_deps.tools->hideLensOutline();
-    }));
 }
 
 QString RecorderModel::listNotation(const QStringList& names)

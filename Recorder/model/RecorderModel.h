@@ -5,13 +5,17 @@
 #include "capture/ScreenVideoCapabilities.h"
 #include "capture/VideoDeviceChoice.h"
 #include "engine/RecorderEngineConfig.h"
+#include "model/CaptureFormats.h"
+#include "model/EngineNotices.h"
 #include "model/Hint.h"
+#include "model/LensHint.h"
 #include "model/LevelThrottle.h"
 #include "model/MenuRow.h"
 #include "model/Meters.h"
 #include "model/RangeMode.h"
 #include "model/RecorderModelDependencies.h"
 #include "model/RecorderPhase.h"
+#include "model/StartFlow.h"
 #include "model/ToolMode.h"
 #include "model/ToolsFacade.h"
 #include "platform/AudioDevice.h"
@@ -46,6 +50,13 @@ class FocusState;
 // the scheduler and do nothing once the model is gone.
 //
 // Published fields announce a change with changed(field) after it is stored.
+//
+// Four parts keep their own state in classes the model owns and forwards to:
+// the notices (EngineNotices), the capture formats (CaptureFormats), the start
+// of a recording (StartFlow) and the magnifier's outline (LensHint). They are
+// its friends so that they reach its collaborators and the rest of its state
+// through its methods; each changes only its own fields, as each of the model's
+// files does.
 // Main thread.
 class RecorderModel : public QObject, public RecorderModelServices {
     Q_OBJECT
@@ -233,22 +244,22 @@ public:
     Perm& perm() { return m_perm; }
 
     // ---- Capture formats ----
-    std::optional<ScreenVideoCapabilities> screenCapabilities() const override { return m_screenCapabilities; }
-    const std::optional<QString>& screenPreferenceKey() const { return m_screenPreferenceKey; }
+    std::optional<ScreenVideoCapabilities> screenCapabilities() const override { return m_formats.screenCapabilities(); }
+    const std::optional<QString>& screenPreferenceKey() const { return m_formats.screenPreferenceKey(); }
     const std::optional<CameraVideoCapabilities>& cameraCapabilities() const { return m_cameraCapabilities; }
-    bool canEditScreenFormat() const;
-    bool canEditCameraFormat() const;
-    void refreshScreenCapabilities(bool force);
-    void restoreScreenChoice() override;
-    void restoreCameraChoice() override;
-    void setScreenSize(int shortSide);
-    void setScreenRate(int fps);
-    void setCameraSize(const QString& sizeID);
-    void setCameraRate(double rate);
-    void applyProfileVideoChoices() override;
+    bool canEditScreenFormat() const { return m_formats.canEditScreenFormat(); }
+    bool canEditCameraFormat() const { return m_formats.canEditCameraFormat(); }
+    void refreshScreenCapabilities(bool force) { m_formats.refreshScreenCapabilities(force); }
+    void restoreScreenChoice() override { m_formats.restoreScreenChoice(); }
+    void restoreCameraChoice() override { m_formats.restoreCameraChoice(); }
+    void setScreenSize(int shortSide) { m_formats.setScreenSize(shortSide); }
+    void setScreenRate(int fps) { m_formats.setScreenRate(fps); }
+    void setCameraSize(const QString& sizeID) { m_formats.setCameraSize(sizeID); }
+    void setCameraRate(double rate) { m_formats.setCameraRate(rate); }
+    void applyProfileVideoChoices() override { m_formats.applyProfileVideoChoices(); }
     // "screen:" + the display's uuid (its number when it has none) + ":" + the mode.
-    QString screenKey(uint32_t display, RangeMode mode) const;
-    static QString cameraKey(const QString& cameraID);
+    QString screenKey(uint32_t display, RangeMode mode) const { return m_formats.screenKey(display, mode); }
+    static QString cameraKey(const QString& cameraID) { return CaptureFormats::cameraKey(cameraID); }
 
     // ---- Tools ----
     bool focusOn() const { return m_focusOn; }
@@ -257,7 +268,7 @@ public:
     void setPenOn(bool on);
     const std::vector<ToolMode>& modeOrder() const { return m_modeOrder; }
     const std::shared_ptr<FocusState>& focus() const { return m_focus; }
-    std::optional<QRectF> lastLensRect() const { return m_lastLensRect; }
+    std::optional<QRectF> lastLensRect() const { return m_lens.lastLensRect(); }
     // The global Esc key: cancels an open region pick, else undoes the newest tool.
     void escapePressed();
     // 0 follows the cursor, 1 zooms on a picked region (any other value: 1).
@@ -273,13 +284,16 @@ public:
     // The recorded area in global points; nothing when the target is gone.
     std::optional<QRectF> finalRegionRect() const;
     // The magnified share `frac` of `area` around `centre`, kept inside `area`.
-    static QRectF lensRect(const QRectF& area, const QPointF& centre, double frac);
+    static QRectF lensRect(const QRectF& area, const QPointF& centre, double frac)
+    {
+        return LensHint::lensRect(area, centre, frac);
+    }
     // The recording's lens-preview callback: called on the engine queue with
     // each frame's zoom rectangle (nothing: no zoom); at most one rectangle is
     // on its way to the main thread at a time.
-    std::function<void(std::optional<QRectF>)> lensSink();
+    std::function<void(std::optional<QRectF>)> lensSink() { return m_lens.sink(); }
     // Where the lens hint's outline is centred, while it runs.
-    std::optional<QPointF> hintCenter() const { return m_hintCenter; }
+    std::optional<QPointF> hintCenter() const { return m_lens.center(); }
     void setPen(bool on);
     // The pen-tool menu beside `anchor` (global points).
     void showPenMenu(const QRectF& anchor);
@@ -323,15 +337,15 @@ public:
     static constexpr double silentMicHintSeconds = 15;
 
     // ---- Notices ----
-    const std::optional<QString>& hint() const { return m_hint; }
-    const std::optional<QString>& screenNotice() const { return m_screenNotice; }
+    const std::optional<QString>& hint() const { return m_notices.hint(); }
+    const std::optional<QString>& screenNotice() const { return m_notices.screenNotice(); }
     // An engine or camera line after its hop to the main thread.
-    void handleEvent(const QString& line);
+    void handleEvent(const QString& line) { m_notices.handle(line); }
     // Shows a hint for 7 s.
-    void flash(const QString& text);
-    std::vector<Hint> hints() const;
-    bool echoRisk() const;
-    bool micNoSignal() const;
+    void flash(const QString& text) { m_notices.flash(text); }
+    std::vector<Hint> hints() const { return m_notices.hints(); }
+    bool echoRisk() const { return m_notices.echoRisk(); }
+    bool micNoSignal() const { return m_notices.micNoSignal(); }
 
     // The device list as logged: ["a", "b"].
     static QString listNotation(const QStringList& names);
@@ -340,6 +354,11 @@ signals:
     void changed(corvessa::RecorderModel::Field field);
 
 private:
+    friend class CaptureFormats;
+    friend class EngineNotices;
+    friend class LensHint;
+    friend class StartFlow;
+
     template <typename T>
     void publish(T& member, const T& value, Field field)
     {
@@ -359,7 +378,12 @@ private:
     std::function<void(std::function<void()>)> hopper() const;
 
     // Phase effects.
-    void updateLensHint();
+    // Starts or stops the lens hint for the magnifier and the phase.
+    void updateLensHint() { m_lens.update(); }
+    // One step of the lens hint.
+    void tickLensHint() { m_lens.tick(); }
+    // Shows the outline of the current zoom size for 1.2 s.
+    void previewLensSize() { m_lens.previewSize(); }
     void updatePenForPhase();
     void endRecordingTools(const Phase& old);
     void cameraBackToPreview();
@@ -367,17 +391,22 @@ private:
     // Holds the global Esc key exactly while a tool is on or a region pick is open.
     void refreshEscape();
     void applyFocusState();
+    // The zoom state from the preferences: fraction (with the time of the
+    // change), speed and mode.
+    void primeFocus();
     void prepareFocusForResume();
-    void tickLensHint();
     void regionPicked(const QRectF& region, const std::optional<QRectF>& picked);
-    void receiveLens(const std::optional<QRectF>& rect);
     void showZoomFactor(const std::optional<QRectF>& near);
     bool toolPhase() const;
 
     // Construction steps.
     void readStoredState();
+    void readAudioState();
+    void readMicrophones();
+    void readCameraState();
+    void readTargetState();
+    void readPermissions();
     void subscribeToPrefs();
-    void migrateVideoChoices();
     void installCallbacks();
     void observeDevices();
     void observeMicrophones();
@@ -391,8 +420,11 @@ private:
     // Whether `id` names a microphone of the list; none and "" never do.
     bool micListed(const std::optional<QString>& id) const;
     void setMicID(const std::optional<QString>& id);
+    void setMicDevices(const std::vector<AudioDevice>& devices);
 
     // Camera.
+    // Stops the camera's session; nothing runs then.
+    void stopCamera();
     void startCamera(const QString& id, bool full);
     bool cameraShouldRun() const;
     QString cameraName(const QString& id) const;
@@ -400,28 +432,24 @@ private:
     void cameraConnected(const QString& deviceID, const void* start, const CameraVideoCapabilities& capabilities);
 
     // Formats.
-    void clearScreenCapabilities();
-    void applyScreen(const VideoDeviceChoice& choice);
-    void applyCamera(const VideoDeviceChoice& choice);
+    void applyScreen(const VideoDeviceChoice& choice) { m_formats.applyScreen(choice); }
+    void applyCamera(const VideoDeviceChoice& choice) { m_formats.applyCamera(choice); }
+
+    // Target.
+    // A failed start of a window recording lets the next start pick again.
+    void forgetWindowPick();
     std::optional<DisplayInfo> displayWithID(uint32_t id) const;
     std::optional<DisplayInfo> displayAt(const QPointF& globalPoint) const;
     std::optional<WindowInfo> listedWindow(uint32_t id) const;
     QRectF globalFrame(const WindowInfo& window) const;
-    void previewLensSize();
 
     bool systemAudioUsable() const;
 
     // Recording.
-    void startFlow();
-    void countdownStep(int n, std::optional<DisplayInfo> screen);
-    void settleAndLaunch();
-    void launch();
-    // Cancels a countdown (or the start cue after it) before the engine is
-    // asked to start; false when there is none to cancel.
-    bool cancelCountdown();
-    void startSettled();
-    RecorderEngineConfig makeConfig();
+    void playCue(Cues::Kind kind) const;
+    void setCameraFiles(const std::vector<QString>& files);
     void resumeSteps();
+    void clearElapsed();
     void finish(std::function<void(const std::optional<QString>& url)> then);
     void restoreSources();
     void cameraDisconnected();
@@ -435,11 +463,13 @@ private:
     RecorderModelDependencies m_deps;
     Scheduler& m_scheduler;
     Perm m_perm;
+    EngineNotices m_notices{*this};
+    CaptureFormats m_formats{*this};
+    StartFlow m_start{*this};
+    LensHint m_lens{*this};
 
     std::optional<CameraVideoCapabilities> m_cameraCapabilities;
     bool m_cameraReady = false;
-    std::optional<ScreenVideoCapabilities> m_screenCapabilities;
-    std::optional<QString> m_screenPreferenceKey;
     Phase m_phase;
     std::optional<PauseTier> m_currentPauseTier;
     std::unique_ptr<Meters> m_meters;
@@ -449,7 +479,6 @@ private:
     std::shared_ptr<FocusState> m_focus;
     bool m_focusOn = false;
     std::vector<ToolMode> m_modeOrder;
-    std::optional<QRectF> m_lastLensRect;
     bool m_penOn = false;
     bool m_micMuted = false;
     bool m_recMicStarted = false;
@@ -469,8 +498,6 @@ private:
     std::optional<QString> m_cameraNotice;
     bool m_cameraPreviewHidden = false;
     bool m_cameraFullScreen = false;
-    std::optional<QString> m_hint;
-    std::optional<QString> m_screenNotice;
     bool m_cameraLost = false;
     std::vector<QString> m_cameraFiles;
     RangeMode m_rangeMode = RangeMode::display;
@@ -490,32 +517,15 @@ private:
     LevelThrottle m_sysThrottle;
     bool m_barVisible = true;
     bool m_audioPaneOpen = false;
-    Scheduler::TimerRef m_hintTimer;
-    std::optional<QPointF> m_hintCenter;
-    Scheduler::TimerRef m_sizePreviewTask;
     std::optional<QString> m_preferredMicID;
     std::optional<double> m_lastFocusFrac;
-    bool m_startInFlight = false;
     bool m_stopInFlight = false;
-    std::optional<QString> m_saveFailure; // the writer's reason, when it failed mid-recording
     bool m_resuming = false;
-    bool m_engineStarting = false; // from launch() until the engine answered
     bool m_questionHolds = false;  // askPaused's question is open
-    QString m_outputFile;
-    Scheduler::TimerRef m_startTimer;
     Scheduler::TimerRef m_resumeTimer;
-    Scheduler::TimerRef m_hintClear;
     Scheduler::TimerRef m_settleLimit;
     std::vector<std::function<void()>> m_settleWaiters;
     std::vector<Scheduler::TimerRef> m_fileNudges;
-
-    // Keeps at most one lens rectangle queued for the main thread; shared with
-    // the engine queue, which may call the sink after the model is gone.
-    struct LensGate {
-        std::mutex lensLock;
-        bool lensInFlight = false;
-    };
-    std::shared_ptr<LensGate> m_lensGate = std::make_shared<LensGate>();
 
     // Work that hops to the main thread holds this weakly.
     std::shared_ptr<RecorderModel*> m_self = std::make_shared<RecorderModel*>(this);

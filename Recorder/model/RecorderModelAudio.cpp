@@ -15,6 +15,35 @@
 
 namespace corvessa {
 
+namespace {
+
+const QString kMicGainKey = QStringLiteral("micGainDB2");
+const QString kSysGainKey = QStringLiteral("sysGainDB2");
+
+} // namespace
+
+void RecorderModel::readAudioState()
+{
+    const UserDefaults& d = *m_deps.defaults;
+    m_micGainDB = GainMap::sanitize(d.doubleValue(kMicGainKey).value_or(defaultMicGainDB), defaultMicGainDB);
+    m_sysGainDB = GainMap::sanitize(d.doubleValue(kSysGainKey).value_or(defaultSysGainDB), defaultSysGainDB);
+    m_systemAudio = d.boolValue(QStringLiteral("systemAudio")).value_or(false);
+    m_micOn = d.boolValue(QStringLiteral("micOn")).value_or(false);
+    m_muteSpeakers = d.boolValue(QStringLiteral("muteSpeakers")).value_or(true);
+}
+
+// The microphones and the default one; the choice is not stored.
+void RecorderModel::readMicrophones()
+{
+    m_micDevices = MicMonitor::devices(m_deps.audio);
+    m_micID = defaultMicID();
+}
+
+void RecorderModel::setMicDevices(const std::vector<AudioDevice>& devices)
+{
+    publish(m_micDevices, devices, Field::micDevices);
+}
+
 void RecorderModel::setMicOn(bool on)
 {
     publish(m_micOn, on, Field::micOn);
@@ -242,8 +271,8 @@ void RecorderModel::muteChanged()
 
 void RecorderModel::gainChanged()
 {
-    m_deps.defaults->setDouble(QStringLiteral("micGainDB2"), m_micGainDB);
-    m_deps.defaults->setDouble(QStringLiteral("sysGainDB2"), m_sysGainDB);
+    m_deps.defaults->setDouble(kMicGainKey, m_micGainDB);
+    m_deps.defaults->setDouble(kSysGainKey, m_sysGainDB);
     const bool live = m_phase.isLive();
     const bool micSilenced = m_micMuted || (live && !m_micOn);
     const bool sysSilenced = live && !m_systemAudio;
@@ -252,6 +281,15 @@ void RecorderModel::gainChanged()
     m_deps.engine->setGains(mic, sys);
     m_deps.monitors->setMicGain(mic);
     m_deps.monitors->setSysGain(sys);
+}
+
+void RecorderModel::updateMeterRate()
+{
+    const double interval = !m_phase.isLive() ? idleMeterInterval
+                            : m_showMixer     ? mixerMeterInterval
+                                              : recordingMeterInterval;
+    m_micThrottle.setInterval(interval);
+    m_sysThrottle.setInterval(interval);
 }
 
 void RecorderModel::pushMic(const LevelStats& stats)

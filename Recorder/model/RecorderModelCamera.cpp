@@ -37,6 +37,20 @@ QStringList cameraIds(const std::vector<CameraDevice>& devices)
 
 } // namespace
 
+void RecorderModel::readCameraState()
+{
+    const UserDefaults& d = *m_deps.defaults;
+    m_cameraOn = d.boolValue(QStringLiteral("cameraOn")).value_or(false);
+    m_cameraID = d.string(QStringLiteral("cameraID"));
+    m_cameraPreviewHidden = d.boolValue(QStringLiteral("cameraPreviewHidden")).value_or(false);
+}
+
+void RecorderModel::stopCamera()
+{
+    m_deps.camera->stop();
+    publish(m_cameraLive, false, Field::cameraLive);
+}
+
 void RecorderModel::setCameraOn(bool on)
 {
     publish(m_cameraOn, on, Field::cameraOn);
@@ -59,6 +73,20 @@ void RecorderModel::setCameraFullScreen(bool on)
     publish(m_cameraFullScreen, on, Field::cameraFullScreen);
     m_deps.camera->overlay()->setFullScreen(on);
     noteMode(ToolMode::cameraFullScreen, on);
+}
+
+// A line saying the camera went away: it is switched off, and says why.
+void RecorderModel::cameraDisconnected()
+{
+    if (!m_cameraOn)
+        return;
+    exitCameraFullScreen();
+    setCameraLost(true);
+    publish(m_cameraReady, false, Field::cameraReady);
+    publish(m_cameraCapabilities, std::optional<CameraVideoCapabilities>(), Field::cameraCapabilities);
+    stopCamera();
+    setCameraOn(false);
+    setCameraNotice(std::nullopt);
 }
 
 void RecorderModel::setCameraLost(bool lost)
@@ -167,8 +195,7 @@ void RecorderModel::syncCamera()
             startCamera(*m_cameraID, false);
         return;
     }
-    m_deps.camera->stop();
-    publish(m_cameraLive, false, Field::cameraLive);
+    stopCamera();
     publish(m_cameraReady, false, Field::cameraReady);
     publish(m_cameraCapabilities, std::optional<CameraVideoCapabilities>(), Field::cameraCapabilities);
 }
@@ -182,10 +209,8 @@ void RecorderModel::cameraBackToPreview()
         return;
     if (cameraShouldRun() && m_barVisible)
         startCamera(*m_cameraID, false);
-    else {
-        camera.stop();
-        publish(m_cameraLive, false, Field::cameraLive);
-    }
+    else
+        stopCamera();
 }
 
 void RecorderModel::startCamera(const QString& id, bool full)
@@ -270,7 +295,7 @@ void RecorderModel::devicesChanged()
 {
     if (!m_phase.isIdle())
         return;
-    publish(m_micDevices, MicMonitor::devices(m_deps.audio), Field::micDevices);
+    setMicDevices(MicMonitor::devices(m_deps.audio));
     refreshCameraDevices();
     if (m_preferredMicID && m_preferredMicID != m_micID && micListed(m_preferredMicID)) {
         setMicID(m_preferredMicID);

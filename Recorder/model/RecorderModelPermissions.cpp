@@ -3,6 +3,14 @@
 
 namespace corvessa {
 
+void RecorderModel::readPermissions()
+{
+    m_micAuthorized = m_perm.granted(Permissions::Kind::microphone);
+    m_screenAuthorized = m_perm.granted(Permissions::Kind::screen);
+    m_sysAuthorized = systemAudioUsable();
+    m_cameraAuthorized = m_perm.granted(Permissions::Kind::camera);
+}
+
 void RecorderModel::askAccess(Permissions::Kind kind, const QString& pane, std::function<void()> then)
 {
     switch (m_perm.access(kind)) {

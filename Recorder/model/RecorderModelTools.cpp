@@ -17,10 +17,6 @@ namespace corvessa {
 
 namespace {
 
-// The lens moves once the mouse comes within this share of the lens of an
-// edge, and then only half of the way per tick, so it glides.
-constexpr double kLensMargin = 0.14;
-constexpr double kLensGlide = 0.5;
 // Zoom steps: one press multiplies or divides the zoom factor by 1.25.
 constexpr double kZoomInStep = 1.25;
 constexpr double kZoomOutStep = 0.8;
@@ -35,6 +31,66 @@ double clampFrac(double frac)
 bool RecorderModel::toolPhase() const
 {
     return m_phase.is(Phase::Kind::ready) || m_phase.is(Phase::Kind::recording) || m_phase.is(Phase::Kind::paused);
+}
+
+// ---- Modes ----
+
+void RecorderModel::updatePenForPhase()
+{
+    if (!m_penOn)
+        return;
+    if (m_phase.is(Phase::Kind::saved) || m_phase.is(Phase::Kind::failed) || m_phase.is(Phase::Kind::finishing)) {
+        m_deps.tools->hidePenOverlay();
+        setPenOn(false);
+    }
+}
+
+void RecorderModel::endRecordingTools(const Phase& old)
+{
+    if (!old.isLive() || m_phase.isLive())
+        return;
+    exitCameraFullScreen();
+    if (m_focusOn) {
+        setFocusOn(false);
+        m_focus->set(false);
+        updateLensHint();
+    }
+    if (m_penOn) {
+        m_deps.tools->hidePenOverlay();
+        setPenOn(false);
+    }
+}
+
+void RecorderModel::noteMode(ToolMode mode, bool on)
+{
+    const auto it = std::find(m_modeOrder.begin(), m_modeOrder.end(), mode);
+    const bool listed = it != m_modeOrder.end();
+    if (on && !listed)
+        m_modeOrder.push_back(mode);
+    else if (!on && listed)
+        m_modeOrder.erase(it);
+    refreshEscape();
+    // Switching off what is off (Esc, menus, a window's own close) changes nothing to show.
+    if (on != listed)
+        emit changed(Field::modeOrder);
+}
+
+void RecorderModel::refreshEscape()
+{
+    if (m_deps.setEscape)
+        m_deps.setEscape(!m_modeOrder.empty() || m_deps.tools->isRegionPickOpen());
+}
+
+void RecorderModel::setFocusOn(bool on)
+{
+    publish(m_focusOn, on, Field::focusOn);
+    noteMode(ToolMode::focus, on);
+}
+
+void RecorderModel::setPenOn(bool on)
+{
+    publish(m_penOn, on, Field::penOn);
+    noteMode(ToolMode::pen, on);
 }
 
 // ---- Esc ----
@@ -108,15 +164,6 @@ std::optional<QRectF> RecorderModel::finalRegionRect() const
     if (primary)
         return primary->frame;
     return std::nullopt;
-}
-
-QRectF RecorderModel::lensRect(const QRectF& area, const QPointF& centre, double frac)
-{
-    const double w = frac * area.width();
-    const double h = frac * area.height();
-    const double cx = std::min(std::max(centre.x(), area.left() + w / 2), area.right() - w / 2);
-    const double cy = std::min(std::max(centre.y(), area.top() + h / 2), area.bottom() - h / 2);
-    return QRectF(cx - w / 2, cy - h / 2, w, h);
 }
 
 // ---- Magnifier ----
@@ -217,6 +264,15 @@ void RecorderModel::zoomFocus(int direction)
     showZoomFactor(finalRegionRect());
 }
 
+void RecorderModel::primeFocus()
+{
+    const Prefs& prefs = *m_deps.prefs;
+    m_focus->setFrac(clampFrac(prefs.focusFrac()));
+    m_focus->setTouch(m_scheduler.now());
+    m_focus->setSpeed(std::clamp(prefs.focusSpeed(), 0, 2));
+    m_focus->setMode(prefs.focusMode() == 1 ? 1 : 0);
+}
+
 void RecorderModel::applyFocusState()
 {
     // While paused the resume adds the edge (prepareFocusForResume).
@@ -230,81 +286,10 @@ void RecorderModel::prepareFocusForResume()
     std::optional<QPointF> seed;
     const auto r = finalRegionRect();
     // The follow-cursor lens starts where the hint showed it during the pause.
-    if (m_focusOn && m_deps.prefs->focusMode() == 0 && m_hintCenter && r && r->width() > 0 && r->height() > 0)
-        seed = QPointF((m_hintCenter->x() - r->left()) / r->width(), (r->bottom() - m_hintCenter->y()) / r->height());
+    if (m_focusOn && m_deps.prefs->focusMode() == 0 && hintCenter() && r && r->width() > 0 && r->height() > 0)
+        seed = QPointF((hintCenter()->x() - r->left()) / r->width(), (r->bottom() - hintCenter()->y()) / r->height());
     m_focus->setSeed(seed);
     m_focus->set(m_focusOn);
-}
-
-void RecorderModel::tickLensHint()
-{
-    const Prefs& prefs = *m_deps.prefs;
-    const auto r = finalRegionRect();
-    const double frac = prefs.focusFrac();
-    if (prefs.focusMode() == 1) {
-        const auto anchor = m_focus->anchor();
-        if (prefs.focusLive() && r && anchor) {
-            const QPointF centre(r->left() + anchor->x() * r->width(), r->bottom() - anchor->y() * r->height());
-            m_deps.tools->showLensOutline(lensRect(*r, centre, frac), true);
-        } else {
-            m_deps.tools->hideLensOutline();
-        }
-        return;
-    }
-    const auto mouse = m_deps.mouseLocation ? m_deps.mouseLocation() : std::nullopt;
-    if (!prefs.focusLive() || !r || !mouse || !r->contains(*mouse)) {
-        m_deps.tools->hideLensOutline();
-        m_hintCenter.reset();
-        return;
-    }
-    const double w = r->width() * frac;
-    const double h = r->height() * frac;
-    const QPointF m = *mouse;
-    const QPointF c = m_hintCenter.value_or(m);
-    // Moves only when the mouse nears an edge, just far enough to keep it at the margin.
-    const auto target = [](double m, double c, double size) {
-        const double margin = kLensMargin * size;
-        if (m < c - size / 2 + margin)
-            return m + size / 2 - margin;
-        if (m > c + size / 2 - margin)
-            return m - size / 2 + margin;
-        return c;
-    };
-    QPointF n = c + (QPointF(target(m.x(), c.x(), w), target(m.y(), c.y(), h)) - c) * kLensGlide;
-    n.setX(std::min(std::max(n.x(), r->left() + w / 2), r->right() - w / 2));
-    n.setY(std::min(std::max(n.y(), r->top() + h / 2), r->bottom() - h / 2));
-    m_hintCenter = n;
-    m_deps.tools->showLensOutline(QRectF(n.x() - w / 2, n.y() - h / 2, w, h), m_phase.is(Phase::Kind::paused));
-}
-
-std::function<void(std::optional<QRectF>)> RecorderModel::lensSink()
-{
-    return [self = std::weak_ptr<RecorderModel*>(m_self), gate = m_lensGate, hop = hopper(),
-            model = this](std::optional<QRectF> rect) {
-        if (!self.lock())
-            return;
-        if (rect) {
-            std::lock_guard lock(gate->lensLock);
-            if (gate->lensInFlight)
-                return;
-            gate->lensInFlight = true;
-        }
-        // The hop runs only while the model lives.
-        hop([model, gate, rect] {
-            model->receiveLens(rect);
-            std::lock_guard lock(gate->lensLock);
-            gate->lensInFlight = false;
-        });
-    };
-}
-
-void RecorderModel::receiveLens(const std::optional<QRectF>& rect)
-{
-    m_lastLensRect = rect;
-    if (rect && m_deps.prefs->focusLive())
-        m_deps.tools->showLensOutline(*rect, false);
-    else
-        m_deps.tools->hideLensOutline();
 }
 
 // ---- Pen ----

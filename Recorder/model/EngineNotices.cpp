@@ -1,0 +1,197 @@
+#include "model/EngineNotices.h"
+
+#include "capture/CameraCapture.h"
+#include "engine/EngineLines.h"
+#include "model/RecorderModel.h"
+#include "prefs/Loc.h"
+
+#include <algorithm>
+#include <array>
+
+namespace corvessa {
+
+namespace {
+
+using Test = EngineNotices::Test;
+using Effect = EngineNotices::Effect;
+
+// The words a line opens with, up to its first punctuation or value: how the
+// table knows a line the engine (or the camera) sends.
+constexpr std::string_view lead(std::string_view line)
+{
+    std::string_view words = line.substr(0, std::min(line.find_first_of(",(:"), line.find("%@")));
+    while (!words.empty() && words.back() == ' ')
+        words.remove_suffix(1);
+    return words;
+}
+
+constexpr std::array<EngineNotices::Rule, 14> kRules{{
+    {Test::equals, EngineLines::completed.text(), Effect::none},
+    // Before the containment rules: a lost screen may also be "skipping".
+    {Test::startsWith, lead(EngineLines::screenLost.text()), Effect::screenUnavailable},
+    {Test::startsWith, lead(EngineLines::screenRestored.text()), Effect::clearScreenNotice},
+    // A track, the system audio or the microphone stopped or left out; the
+    // recording goes on. Words from the middle of several lines.
+    {Test::contains, "write error", Effect::screenNotice},
+    {Test::contains, "skipping", Effect::screenNotice},
+    {Test::contains, "will not be recorded", Effect::screenNotice},
+    {Test::contains, "could not be enabled", Effect::screenNotice},
+    {Test::contains, "of sound arrived too late", Effect::screenNotice},
+    {Test::startsWith, lead(EngineLines::lowDisk.text()), Effect::lowDisk},
+    // The engines of other versions said these; ours never does.
+    {Test::startsWith, "Audio mix unavailable:", Effect::audioMixUnavailable},
+    {Test::startsWith, "Microphone switched", Effect::clearScreenNotice},
+    // Before any other camera line: a lost camera is no plain notice.
+    {Test::startsWith, lead(CameraCapture::disconnectedLine), Effect::cameraDisconnected},
+    {Test::startsWith, "Camera", Effect::cameraNotice},
+    {Test::contains, lead(EngineLines::saveFailed.text()), Effect::saveFailed},
+}};
+
+bool matches(const EngineNotices::Rule& rule, const QString& line)
+{
+    const QLatin1String words(rule.words.data(), qsizetype(rule.words.size()));
+    switch (rule.test) {
+    case Test::equals:
+        return line == words;
+    case Test::startsWith:
+        return line.startsWith(words);
+    case Test::contains:
+        return line.contains(words);
+    }
+    return false;
+}
+
+} // namespace
+
+std::span<const EngineNotices::Rule> EngineNotices::rules()
+{
+    return kRules;
+}
+
+EngineNotices::Effect EngineNotices::classify(const QString& line)
+{
+    for (const Rule& rule : kRules) {
+        if (matches(rule, line))
+            return rule.effect;
+    }
+    return Effect::none;
+}
+
+EngineNotices::EngineNotices(RecorderModel& model) : m_model(model) {}
+
+void EngineNotices::handle(const QString& line)
+{
+    if (m_model.m_deps.log)
+        m_model.m_deps.log(line);
+    switch (classify(line)) {
+    case Effect::none:
+        break;
+    case Effect::screenUnavailable:
+        setScreenNotice(Loc::text(QStringLiteral("The screen is unavailable. The image will freeze, and recording will "
+                                                 "resume automatically when it's back.")));
+        break;
+    case Effect::clearScreenNotice:
+        setScreenNotice(std::nullopt);
+        break;
+    case Effect::screenNotice:
+        setScreenNotice(Loc::reverse(line));
+        break;
+    case Effect::lowDisk:
+        setScreenNotice(Loc::reverse(line));
+        m_model.stop();
+        break;
+    case Effect::audioMixUnavailable:
+        setScreenNotice(Loc::text(QStringLiteral(
+            "Audio could not be combined. Your original recording is saved with separate audio tracks.")));
+        break;
+    case Effect::cameraDisconnected:
+        m_model.cameraDisconnected();
+        break;
+    case Effect::cameraNotice:
+        m_model.setCameraNotice(Loc::reverse(line));
+        break;
+    case Effect::saveFailed:
+        // Only a save under way can fail: a late line must not undo a saved
+        // movie. A writer that fails during the recording stops the engine by
+        // itself; the model then stops too and reports that reason.
+        if (m_model.phase().is(RecorderPhase::Kind::finishing)) {
+            m_model.setPhase(RecorderPhase::failed(Loc::reverse(line)));
+        } else if (m_model.phase().isLive()) {
+            m_saveFailure = Loc::reverse(line);
+            m_model.stop();
+        }
+        break;
+    }
+}
+
+void EngineNotices::setScreenNotice(const std::optional<QString>& text)
+{
+    if (m_screenNotice == text)
+        return;
+    m_screenNotice = text;
+    emit m_model.changed(RecorderModel::Field::screenNotice);
+}
+
+void EngineNotices::clearScreenNotice()
+{
+    setScreenNotice(std::nullopt);
+}
+
+std::optional<QString> EngineNotices::takeSaveFailure()
+{
+    return std::exchange(m_saveFailure, std::nullopt);
+}
+
+void EngineNotices::flash(const QString& text)
+{
+    const auto setHint = [this](const std::optional<QString>& value) {
+        if (m_hint == value)
+            return;
+        m_hint = value;
+        emit m_model.changed(RecorderModel::Field::hint);
+    };
+    setHint(text);
+    m_hintClear = m_model.m_scheduler.after(RecorderModel::hintSeconds, m_model.guarded([this, text, setHint] {
+        if (m_hint == text)
+            setHint(std::nullopt);
+    }));
+}
+
+std::vector<Hint> EngineNotices::hints() const
+{
+    std::vector<Hint> list;
+    if (echoRisk()) {
+        list.push_back({QStringLiteral("headphones"),
+                        Loc::text(QStringLiteral("Speakers are on; microphone will pick up echo. Please wear headphones."))});
+    }
+    if (micNoSignal())
+        list.push_back({QStringLiteral("mic.slash"), Loc::text(QStringLiteral("No microphone signal. Check if it's connected."))});
+    return list;
+}
+
+bool EngineNotices::echoRisk() const
+{
+    const RecorderModel& m = m_model;
+    if (!m.systemAudio() || m.muteSpeakers())
+        return false;
+    bool byPhase = false;
+    if (m.phase().is(RecorderPhase::Kind::ready))
+        byPhase = m.sysAuthorized() && m.micOn() && m.micAuthorized() && !m.micMuted();
+    else if (m.phase().is(RecorderPhase::Kind::recording))
+        byPhase = m.recSysStarted() && m.recMicStarted() && m.micOn() && !m.micMuted();
+    const auto& builtIn = m.m_deps.isBuiltInSpeaker;
+    return byPhase && (!builtIn || builtIn());
+}
+
+bool EngineNotices::micNoSignal() const
+{
+    const RecorderModel& m = m_model;
+    bool byPhase = false;
+    if (m.phase().is(RecorderPhase::Kind::ready))
+        byPhase = m.micOn() && m.micAuthorized() && !m.micMuted();
+    else if (m.phase().is(RecorderPhase::Kind::recording))
+        byPhase = m.recMicStarted() && m.micOn() && !m.micMuted();
+    return byPhase && m.m_meters->micSilentSeconds() >= RecorderModel::silentMicHintSeconds;
+}
+
+} // namespace corvessa

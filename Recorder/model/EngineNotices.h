@@ -1,0 +1,72 @@
+#pragma once
+
+#include "model/Hint.h"
+#include "platform/core/Scheduler.h"
+
+#include <QString>
+
+#include <optional>
+#include <span>
+#include <string_view>
+#include <vector>
+
+namespace corvessa {
+
+class RecorderModel;
+
+// The recorder model's notices: what the engine's and the camera's event lines
+// show the user, the short-lived hint and the standing hints. The lines are
+// told apart by one table, tested in its order, the first matching rule acting.
+// Main thread.
+class EngineNotices {
+public:
+    enum class Test { equals, startsWith, contains };
+    enum class Effect {
+        none,              // only logged
+        screenUnavailable, // the fixed text of a lost screen
+        clearScreenNotice,
+        screenNotice,      // the line itself, translated
+        lowDisk,           // the line as the screen notice, then the ordinary stop
+        audioMixUnavailable,
+        cameraDisconnected,
+        cameraNotice,      // the line itself, translated
+        saveFailed,
+    };
+    struct Rule {
+        Test test;
+        std::string_view words;
+        Effect effect;
+    };
+    // The rules in the order they are tested.
+    static std::span<const Rule> rules();
+    // What `line` does: the effect of the first rule it matches.
+    static Effect classify(const QString& line);
+
+    explicit EngineNotices(RecorderModel& model);
+
+    // Logs the line, then acts on it.
+    void handle(const QString& line);
+
+    const std::optional<QString>& screenNotice() const { return m_screenNotice; }
+    void clearScreenNotice();
+    const std::optional<QString>& hint() const { return m_hint; }
+    // Shows a hint for 7 s.
+    void flash(const QString& text);
+    // The writer's reason when it failed during the recording, handed out once.
+    std::optional<QString> takeSaveFailure();
+
+    std::vector<Hint> hints() const;
+    bool echoRisk() const;
+    bool micNoSignal() const;
+
+private:
+    void setScreenNotice(const std::optional<QString>& text);
+
+    RecorderModel& m_model;
+    std::optional<QString> m_screenNotice;
+    std::optional<QString> m_hint;
+    Scheduler::TimerRef m_hintClear;
+    std::optional<QString> m_saveFailure; // the writer's reason, when it failed mid-recording
+};
+
+} // namespace corvessa

@@ -207,8 +207,8 @@ void AppShell::buildBar()
     auto* echoTimer = new QTimer(this);
     connect(echoTimer, &QTimer::timeout, this, [this] { updateEchoHint(); });
     echoTimer->start(1000);
-    connect(&Prefs::shared(), &Prefs::changed, this, [this](const QString& name) {
-        if (name == QLatin1String("compactRecordingBar"))
+    connect(&Prefs::shared(), &Prefs::changed, this, [this](Prefs::Key key) {
+        if (key == Prefs::Key::compactRecordingBar)
             QTimer::singleShot(0, this, [this] { m_echo->position(); });
     });
 }

@@ -124,17 +124,17 @@ void RecorderModel::subscribeToPrefs()
     m_focus->setMode(prefs.focusMode() == 1 ? 1 : 0);
     m_focus->setSpeed(std::clamp(prefs.focusSpeed(), 0, 2));
 
-    connect(&prefs, &Prefs::changed, this, [this, applyFrac](const QString& name) {
+    connect(&prefs, &Prefs::changed, this, [this, applyFrac](Prefs::Key key) {
         Prefs& p = *m_deps.prefs;
-        if (name == QLatin1String("focusFrac")) {
+        if (key == Prefs::Key::focusFrac) {
             applyFrac(p.focusFrac());
             if (m_lastFocusFrac != p.focusFrac()) {
                 m_lastFocusFrac = p.focusFrac();
                 later([this] { previewLensSize(); });
             }
-        } else if (name == QLatin1String("focusMode")) {
+        } else if (key == Prefs::Key::focusMode) {
             m_focus->setMode(p.focusMode() == 1 ? 1 : 0);
-        } else if (name == QLatin1String("focusSpeed")) {
+        } else if (key == Prefs::Key::focusSpeed) {
             m_focus->setSpeed(std::clamp(p.focusSpeed(), 0, 2));
         }
     });

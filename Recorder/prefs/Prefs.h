@@ -8,15 +8,17 @@
 #include <QString>
 #include <QStringList>
 
+#include <array>
 #include <optional>
+#include <variant>
 
 namespace corvessa {
 
-// The user's settings while the program runs and between runs. Every setting is
-// read once at start-up from user defaults, with its own default, range check
-// and, for a few keys, a migration of older stored forms; every assignment is
-// written through to user defaults at once and announced with changed(name),
-// where name is the setting's property name ("fps", "outputSize", "bindings").
+// The user's settings while the program runs and between runs. What is known
+// of each stored setting (its user-defaults key, default, start-up check,
+// migration of older stored forms and profile check) is one row of PrefsTable;
+// the start-up read, snapshot() and apply() walk that table. Every assignment is
+// written through to user defaults at once and announced with changed(key).
 //
 // Setters publish and store exactly what they are given: values are brought into
 // range only at the next start-up (or by a profile apply). Code that would break
@@ -27,6 +29,25 @@ namespace corvessa {
 class Prefs : public QObject {
     Q_OBJECT
 public:
+    // What changed() announces. The enumerators are the property names; the
+    // stored settings come first, in the order of the settings table.
+    enum class Key {
+        fps, qualityTier, customMbps, outputSize, countdown, soundTick, soundStart, soundEnd, compactRecordingBar,
+        cursorTheme, cursorArt, cursorArrow, cursorSize, cursorSizeSys, shadowUp, shadowDown, focusFrac, focusLive,
+        focusCrisp, focusSpeed, focusMode, penTool, penWidth, penColor, cameraRes, cameraSizeID, cameraFPS,
+        cameraFrameRate, cameraBurn, cameraMirrored, cameraShape, cameraRadius, cameraPreviewW, showShortcutHints,
+        soundPause, soundLaunch,
+        // Not in the table: a bookmark, a JSON map and two run-time values.
+        saveFolder, bindings, hotkeyMessage, isRecording,
+    };
+    Q_ENUM(Key)
+    static constexpr int storedCount = int(Key::soundLaunch) + 1;
+    // A stored setting's value; its type is the setting's (text for cameraSizeID).
+    using Value = std::variant<int, double, bool, QString>;
+
+    // The property name, as observers and profiles know it ("fps", "outputSize", "bindings").
+    static QString name(Key key);
+
     static Prefs& shared();
     // Drops the shared instance and reads a new one from the current defaults
     // store. For tests that switch HOME; references to the old instance dangle.
@@ -34,98 +55,101 @@ public:
 
     ~Prefs() override;
 
-    // ---- Persisted settings (user-defaults key in quotes where it differs) ----
+    // Any stored setting by its key, for code that handles settings alike (the
+    // settings panes' switches). set() is what every named setter does; the
+    // value must have the setting's type.
+    const Value& value(Key key) const { return m_values.at(size_t(key)); }
+    void set(Key key, Value value);
+
+    // ---- Persisted settings ----
 
     // The recordings folder's path, "" when none is usable. Changed only through
     // setSaveFolder() and hasValidSaveFolder().
     const QString& saveFolder() const { return m_saveFolder; }
 
-    int fps() const { return m_fps; }
-    void setFps(int value);
+    int fps() const { return get<int>(Key::fps); }
+    void setFps(int value) { set(Key::fps, value); }
     // 0 Low, 1 Medium, 2 High, 3 Custom; any other value counts as Custom.
-    int qualityTier() const { return m_qualityTier; }
-    void setQualityTier(int value);
-    double customMbps() const { return m_customMbps; }
-    void setCustomMbps(double value);
-    // Short side of the output in pixels ("outputShort"); below 1 is native size.
-    int outputSize() const { return m_outputSize; }
-    void setOutputSize(int value);
+    int qualityTier() const { return get<int>(Key::qualityTier); }
+    void setQualityTier(int value) { set(Key::qualityTier, value); }
+    double customMbps() const { return get<double>(Key::customMbps); }
+    void setCustomMbps(double value) { set(Key::customMbps, value); }
+    // Short side of the output in pixels; below 1 is native size.
+    int outputSize() const { return get<int>(Key::outputSize); }
+    void setOutputSize(int value) { set(Key::outputSize, value); }
 
-    int cameraRes() const { return m_cameraRes; }
-    void setCameraRes(int value);
+    int cameraRes() const { return get<int>(Key::cameraRes); }
+    void setCameraRes(int value) { set(Key::cameraRes, value); }
     // A size id such as "1280x720".
-    const QString& cameraSizeID() const { return m_cameraSizeID; }
-    void setCameraSizeID(const QString& value);
-    double cameraFrameRate() const { return m_cameraFrameRate; }
-    void setCameraFrameRate(double value);
-    bool cameraBurn() const { return m_cameraBurn; }
-    void setCameraBurn(bool value);
-    bool cameraMirrored() const { return m_cameraMirrored; }
-    void setCameraMirrored(bool value);
-    int cameraShape() const { return m_cameraShape; }
-    void setCameraShape(int value);
-    double cameraRadius() const { return m_cameraRadius; }
-    void setCameraRadius(double value);
-    // "previewW".
-    double cameraPreviewW() const { return m_cameraPreviewW; }
-    void setCameraPreviewW(double value);
-    int cameraFPS() const { return m_cameraFPS; }
-    void setCameraFPS(int value);
+    const QString& cameraSizeID() const { return get<QString>(Key::cameraSizeID); }
+    void setCameraSizeID(const QString& value) { set(Key::cameraSizeID, value); }
+    double cameraFrameRate() const { return get<double>(Key::cameraFrameRate); }
+    void setCameraFrameRate(double value) { set(Key::cameraFrameRate, value); }
+    bool cameraBurn() const { return get<bool>(Key::cameraBurn); }
+    void setCameraBurn(bool value) { set(Key::cameraBurn, value); }
+    bool cameraMirrored() const { return get<bool>(Key::cameraMirrored); }
+    void setCameraMirrored(bool value) { set(Key::cameraMirrored, value); }
+    int cameraShape() const { return get<int>(Key::cameraShape); }
+    void setCameraShape(int value) { set(Key::cameraShape, value); }
+    double cameraRadius() const { return get<double>(Key::cameraRadius); }
+    void setCameraRadius(double value) { set(Key::cameraRadius, value); }
+    double cameraPreviewW() const { return get<double>(Key::cameraPreviewW); }
+    void setCameraPreviewW(double value) { set(Key::cameraPreviewW, value); }
+    int cameraFPS() const { return get<int>(Key::cameraFPS); }
+    void setCameraFPS(int value) { set(Key::cameraFPS, value); }
 
-    int cursorArrow() const { return m_cursorArrow; }
-    void setCursorArrow(int value);
-    int cursorTheme() const { return m_cursorTheme; }
-    void setCursorTheme(int value);
-    int cursorArt() const { return m_cursorArt; }
-    void setCursorArt(int value);
-    double shadowUp() const { return m_shadowUp; }
-    void setShadowUp(double value);
-    double shadowDown() const { return m_shadowDown; }
-    void setShadowDown(double value);
-    double cursorSizeSys() const { return m_cursorSizeSys; }
-    void setCursorSizeSys(double value);
-    double cursorSize() const { return m_cursorSize; }
-    void setCursorSize(double value);
+    int cursorArrow() const { return get<int>(Key::cursorArrow); }
+    void setCursorArrow(int value) { set(Key::cursorArrow, value); }
+    int cursorTheme() const { return get<int>(Key::cursorTheme); }
+    void setCursorTheme(int value) { set(Key::cursorTheme, value); }
+    int cursorArt() const { return get<int>(Key::cursorArt); }
+    void setCursorArt(int value) { set(Key::cursorArt, value); }
+    double shadowUp() const { return get<double>(Key::shadowUp); }
+    void setShadowUp(double value) { set(Key::shadowUp, value); }
+    double shadowDown() const { return get<double>(Key::shadowDown); }
+    void setShadowDown(double value) { set(Key::shadowDown, value); }
+    double cursorSizeSys() const { return get<double>(Key::cursorSizeSys); }
+    void setCursorSizeSys(double value) { set(Key::cursorSizeSys, value); }
+    double cursorSize() const { return get<double>(Key::cursorSize); }
+    void setCursorSize(double value) { set(Key::cursorSize, value); }
 
-    // "focusFrac2".
-    double focusFrac() const { return m_focusFrac; }
-    void setFocusFrac(double value);
-    // "showShortcutHints2".
-    bool showShortcutHints() const { return m_showShortcutHints; }
-    void setShowShortcutHints(bool value);
+    double focusFrac() const { return get<double>(Key::focusFrac); }
+    void setFocusFrac(double value) { set(Key::focusFrac, value); }
+    bool showShortcutHints() const { return get<bool>(Key::showShortcutHints); }
+    void setShowShortcutHints(bool value) { set(Key::showShortcutHints, value); }
     // 0 follow the cursor, 1 selected region.
-    int focusMode() const { return m_focusMode; }
-    void setFocusMode(int value);
-    bool focusLive() const { return m_focusLive; }
-    void setFocusLive(bool value);
-    bool focusCrisp() const { return m_focusCrisp; }
-    void setFocusCrisp(bool value);
-    int focusSpeed() const { return m_focusSpeed; }
-    void setFocusSpeed(int value);
+    int focusMode() const { return get<int>(Key::focusMode); }
+    void setFocusMode(int value) { set(Key::focusMode, value); }
+    bool focusLive() const { return get<bool>(Key::focusLive); }
+    void setFocusLive(bool value) { set(Key::focusLive, value); }
+    bool focusCrisp() const { return get<bool>(Key::focusCrisp); }
+    void setFocusCrisp(bool value) { set(Key::focusCrisp, value); }
+    int focusSpeed() const { return get<int>(Key::focusSpeed); }
+    void setFocusSpeed(int value) { set(Key::focusSpeed, value); }
 
-    int penTool() const { return m_penTool; }
-    void setPenTool(int value);
-    double penWidth() const { return m_penWidth; }
-    void setPenWidth(double value);
-    int penColor() const { return m_penColor; }
-    void setPenColor(int value);
+    int penTool() const { return get<int>(Key::penTool); }
+    void setPenTool(int value) { set(Key::penTool, value); }
+    double penWidth() const { return get<double>(Key::penWidth); }
+    void setPenWidth(double value) { set(Key::penWidth, value); }
+    int penColor() const { return get<int>(Key::penColor); }
+    void setPenColor(int value) { set(Key::penColor, value); }
 
-    bool countdown() const { return m_countdown; }
-    void setCountdown(bool value);
-    bool soundTick() const { return m_soundTick; }
-    void setSoundTick(bool value);
-    bool soundStart() const { return m_soundStart; }
-    void setSoundStart(bool value);
-    bool soundEnd() const { return m_soundEnd; }
-    void setSoundEnd(bool value);
-    bool soundPause() const { return m_soundPause; }
-    void setSoundPause(bool value);
-    bool soundLaunch() const { return m_soundLaunch; }
-    void setSoundLaunch(bool value);
-    bool compactRecordingBar() const { return m_compactRecordingBar; }
-    void setCompactRecordingBar(bool value);
+    bool countdown() const { return get<bool>(Key::countdown); }
+    void setCountdown(bool value) { set(Key::countdown, value); }
+    bool soundTick() const { return get<bool>(Key::soundTick); }
+    void setSoundTick(bool value) { set(Key::soundTick, value); }
+    bool soundStart() const { return get<bool>(Key::soundStart); }
+    void setSoundStart(bool value) { set(Key::soundStart, value); }
+    bool soundEnd() const { return get<bool>(Key::soundEnd); }
+    void setSoundEnd(bool value) { set(Key::soundEnd, value); }
+    bool soundPause() const { return get<bool>(Key::soundPause); }
+    void setSoundPause(bool value) { set(Key::soundPause, value); }
+    bool soundLaunch() const { return get<bool>(Key::soundLaunch); }
+    void setSoundLaunch(bool value) { set(Key::soundLaunch, value); }
+    bool compactRecordingBar() const { return get<bool>(Key::compactRecordingBar); }
+    void setCompactRecordingBar(bool value) { set(Key::compactRecordingBar, value); }
 
-    // The shortcuts ("hotkeys"). Every change stores the whole map.
+    // The shortcuts, stored under "hotkeys". Every change stores the whole map.
     const KeyBindingMap& bindings() const { return m_bindings; }
     void setBindings(const KeyBindingMap& value);
     void setBinding(HotKeyAction action, const KeyBinding& binding);
@@ -197,53 +221,18 @@ public:
     QString folderChooserStart();
 
 signals:
-    void changed(const QString& name);
+    void changed(corvessa::Prefs::Key key);
 
 private:
     Prefs();
 
     template <typename T>
-    void assign(T& member, const T& value, const QString& name, const QString& storeKey);
+    const T& get(Key key) const { return std::get<T>(m_values[size_t(key)]); }
     void putSaveFolder(const QString& value);
     void storeBindings();
 
+    std::array<Value, storedCount> m_values;
     QString m_saveFolder;
-    int m_fps = 30;
-    int m_qualityTier = 2;
-    double m_customMbps = 7.5;
-    int m_outputSize = 1080;
-    int m_cameraRes = 720;
-    QString m_cameraSizeID = QStringLiteral("1280x720");
-    double m_cameraFrameRate = 15;
-    bool m_cameraBurn = true;
-    bool m_cameraMirrored = false;
-    int m_cameraShape = 2;
-    double m_cameraRadius = 0.12;
-    double m_cameraPreviewW = 250;
-    int m_cameraFPS = 15;
-    int m_cursorArrow = 0;
-    int m_cursorTheme = 1;
-    int m_cursorArt = 0;
-    double m_shadowUp = 0.58;
-    double m_shadowDown = 0.7;
-    double m_cursorSizeSys = 3.0;
-    double m_cursorSize = 1.0;
-    double m_focusFrac = 0.29;
-    bool m_showShortcutHints = true;
-    int m_focusMode = 0;
-    bool m_focusLive = true;
-    bool m_focusCrisp = false;
-    int m_focusSpeed = 0;
-    int m_penTool = 0;
-    double m_penWidth = 13;
-    int m_penColor = 0;
-    bool m_countdown = true;
-    bool m_soundTick = true;
-    bool m_soundStart = true;
-    bool m_soundEnd = true;
-    bool m_soundPause = true;
-    bool m_soundLaunch = true;
-    bool m_compactRecordingBar = false;
     KeyBindingMap m_bindings;
 
     std::optional<QString> m_hotkeyMessage;

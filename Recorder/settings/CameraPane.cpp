@@ -76,7 +76,7 @@ CameraPane::CameraPane(Prefs& prefs, RecorderModel* model, std::function<void(QW
 
     QWidget* radiusBox = SliderLine::make(m_radius, m_radiusText, this);
     m_radius->setRange(0, kRadiusSteps / 2);
-    m_radius->setAccessibleName(QStringLiteral("cameraRadius"));
+    m_radius->setAccessibleName(Prefs::name(Prefs::Key::cameraRadius));
     connect(m_radius, &QSlider::valueChanged, this,
             [&prefs](int steps) { prefs.setCameraRadius(double(steps) / kRadiusSteps); });
     m_radiusRow = new SettingRow(Loc::text(QStringLiteral("Corner Radius")), {}, radiusBox, this);
@@ -84,7 +84,7 @@ CameraPane::CameraPane(Prefs& prefs, RecorderModel* model, std::function<void(QW
 
     QWidget* sizeBox = SliderLine::make(m_size, m_sizeText, this);
     m_size->setRange(kMinWidth / kWidthStep, kMaxWidth / kWidthStep);
-    m_size->setAccessibleName(QStringLiteral("cameraPreviewW"));
+    m_size->setAccessibleName(Prefs::name(Prefs::Key::cameraPreviewW));
     connect(m_size, &QSlider::valueChanged, this,
             [&prefs](int tens) { prefs.setCameraPreviewW(double(tens * kWidthStep)); });
     layout->addWidget(new SettingRow(Loc::text(QStringLiteral("Camera Window Size")),
@@ -125,8 +125,8 @@ CameraPane::CameraPane(Prefs& prefs, RecorderModel* model, std::function<void(QW
                                      effects, this));
 
     PrefsWatch::on(this, prefs,
-                   {QStringLiteral("cameraBurn"), QStringLiteral("cameraShape"), QStringLiteral("cameraRadius"),
-                    QStringLiteral("cameraPreviewW")},
+                   {Prefs::Key::cameraBurn, Prefs::Key::cameraShape, Prefs::Key::cameraRadius,
+                    Prefs::Key::cameraPreviewW},
                    [this, mode, shape] {
                        mode->update();
                        shape->update();

@@ -82,8 +82,7 @@ CaptureFormatSettings::CaptureFormatSettings(RecorderModel& model, Prefs& prefs,
             refresh();
     });
     PrefsWatch::on(this, prefs,
-                   {QStringLiteral("outputSize"), QStringLiteral("fps"), QStringLiteral("cameraSizeID"),
-                    QStringLiteral("cameraFrameRate")},
+                   {Prefs::Key::outputSize, Prefs::Key::fps, Prefs::Key::cameraSizeID, Prefs::Key::cameraFrameRate},
                    [this] { refresh(); });
 }
 

@@ -88,7 +88,7 @@ CursorPane::CursorPane(Prefs& prefs, QWidget* parent)
         [this] { return systemStyle() ? m_prefs.cursorSizeSys() : m_prefs.cursorSize(); },
         [this](double v) { systemStyle() ? m_prefs.setCursorSizeSys(v) : m_prefs.setCursorSize(v); }, kArtSizes, 1.0,
         &ResetSlider::percentText, m_body);
-    m_size->slider()->setAccessibleName(QStringLiteral("cursorSize"));
+    m_size->slider()->setAccessibleName(Prefs::name(Prefs::Key::cursorSize));
     m_sizeRow = new SettingRow(Loc::text(QStringLiteral("Size")), {}, m_size, m_body);
     body->addWidget(m_sizeRow);
     m_sizePreview = new CursorSizePreview(m_body);
@@ -115,9 +115,8 @@ CursorPane::CursorPane(Prefs& prefs, QWidget* parent)
         new QWidget, m_body));
 
     PrefsWatch::on(this, prefs,
-                   {QStringLiteral("cursorTheme"), QStringLiteral("cursorArrow"), QStringLiteral("cursorArt"),
-                    QStringLiteral("cursorSizeSys"), QStringLiteral("cursorSize"), QStringLiteral("shadowUp"),
-                    QStringLiteral("shadowDown")},
+                   {Prefs::Key::cursorTheme, Prefs::Key::cursorArrow, Prefs::Key::cursorArt, Prefs::Key::cursorSizeSys,
+                    Prefs::Key::cursorSize, Prefs::Key::shadowUp, Prefs::Key::shadowDown},
                    [this, theme] {
                        theme->update();
                        refresh();

@@ -27,15 +27,6 @@ constexpr int kLanguageWidth = 200;
 constexpr int kFolderTextWidth = 320;
 constexpr int kPreviewSpacing = 12;
 
-using Get = bool (Prefs::*)() const;
-using Set = void (Prefs::*)(bool);
-
-PrefsSwitch* toggle(Prefs& prefs, const char* name, Get get, Set set)
-{
-    return new PrefsSwitch(prefs, QString::fromLatin1(name), [get](const Prefs& p) { return (p.*get)(); },
-                           [set](Prefs& p, bool on) { (p.*set)(on); });
-}
-
 } // namespace
 
 GeneralPane::GeneralPane(Prefs& prefs, ProfileStore& profiles, QWidget* parent)
@@ -53,7 +44,7 @@ GeneralPane::GeneralPane(Prefs& prefs, ProfileStore& profiles, QWidget* parent)
     row(Loc::mark("Compact Recording Toolbar"),
         Loc::mark("Use a compact horizontal toolbar with time, pause, stop, and vertical audio meters. Switch anytime "
                   "while recording; your choice is remembered."),
-        toggle(prefs, "compactRecordingBar", &Prefs::compactRecordingBar, &Prefs::setCompactRecordingBar));
+        new PrefsSwitch(prefs, Prefs::Key::compactRecordingBar));
     row(Loc::mark("Language"),
         Loc::mark("Changes apply to new windows right away. Quit and reopen Corvessa to switch everything, including "
                   "the system permission prompts."),
@@ -61,28 +52,28 @@ GeneralPane::GeneralPane(Prefs& prefs, ProfileStore& profiles, QWidget* parent)
     row(Loc::mark("Save Location"), Loc::mark("Your finished videos are saved to this folder."), folderControl());
     row(Loc::mark("Launch Sound"),
         Loc::mark("Plays a soft sound when Corvessa starts and the toolbar appears. It isn't recorded in the video."),
-        switchWithPreview(toggle(prefs, "soundLaunch", &Prefs::soundLaunch, &Prefs::setSoundLaunch),
+        switchWithPreview(new PrefsSwitch(prefs, Prefs::Key::soundLaunch),
                           [] { Cues::play(Cues::Kind::launch); }));
     row(Loc::mark("Countdown Before Start"),
         Loc::mark("After you click Record, a 3, 2, 1 countdown plays before recording starts."),
-        toggle(prefs, "countdown", &Prefs::countdown, &Prefs::setCountdown));
+        new PrefsSwitch(prefs, Prefs::Key::countdown));
     row(Loc::mark("Countdown Tick Sound"),
         Loc::mark("The countdown ticks once a second, with a different sound at the end. Turn on the countdown first."),
-        switchWithPreview(toggle(prefs, "soundTick", &Prefs::soundTick, &Prefs::setSoundTick),
+        switchWithPreview(new PrefsSwitch(prefs, Prefs::Key::soundTick),
                           [] { Cues::previewCountdown(); }));
     row(Loc::mark("Start Recording Alert"),
         Loc::mark("Plays a sound before recording starts. It isn't recorded in the video."),
-        switchWithPreview(toggle(prefs, "soundStart", &Prefs::soundStart, &Prefs::setSoundStart),
+        switchWithPreview(new PrefsSwitch(prefs, Prefs::Key::soundStart),
                           [] { Cues::play(Cues::Kind::start); }));
     row(Loc::mark("Pause / Resume Alert"),
         Loc::mark("A dull thud when you pause and a bright bell when you resume, so you always know the state. It "
                   "isn't recorded in the video."),
-        switchWithPreview(toggle(prefs, "soundPause", &Prefs::soundPause, &Prefs::setSoundPause), [] {
+        switchWithPreview(new PrefsSwitch(prefs, Prefs::Key::soundPause), [] {
             Cues::play(Cues::Kind::pause);
             QTimer::singleShot(600, [] { Cues::play(Cues::Kind::start); });
         }));
     row(Loc::mark("End Recording Alert"), Loc::mark("Plays a sound after saving. It isn't recorded in the video."),
-        switchWithPreview(toggle(prefs, "soundEnd", &Prefs::soundEnd, &Prefs::setSoundEnd),
+        switchWithPreview(new PrefsSwitch(prefs, Prefs::Key::soundEnd),
                           [] { Cues::play(Cues::Kind::end); }));
 
     auto* divider = new QFrame(this);

@@ -55,7 +55,7 @@ MagnifierPane::MagnifierPane(Prefs& prefs, QWidget* parent)
     // The slider counts hundredths of the screen width.
     m_size->setRange(MagnifierPanelView::smallestArea, MagnifierPanelView::largestArea);
     m_size->setFixedWidth(SliderLine::sliderWidth);
-    m_size->setAccessibleName(QStringLiteral("focusFrac"));
+    m_size->setAccessibleName(Prefs::name(Prefs::Key::focusFrac));
     m_magnification = new QLabel(sizeBox);
     m_magnification->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     m_magnification->setFixedWidth(kMagnificationWidth);
@@ -88,17 +88,14 @@ MagnifierPane::MagnifierPane(Prefs& prefs, QWidget* parent)
         Loc::text(QStringLiteral("Magnifier Area Outline")),
         Loc::text(QStringLiteral(
             "Show a gray outline around the magnified area while zoomed. It won't appear in your recording.")),
-        new PrefsSwitch(prefs, QStringLiteral("focusLive"), [](const Prefs& p) { return p.focusLive(); },
-                        [](Prefs& p, bool on) { p.setFocusLive(on); }),
+        new PrefsSwitch(prefs, Prefs::Key::focusLive),
         this));
-    m_crisp = new PrefsSwitch(prefs, QStringLiteral("focusCrisp"), [](const Prefs& p) { return p.focusCrisp(); },
-                              [](Prefs& p, bool on) { p.setFocusCrisp(on); });
+    m_crisp = new PrefsSwitch(prefs, Prefs::Key::focusCrisp);
     m_crispRow = new SettingRow(Loc::text(QStringLiteral("Sharper Magnification")), {}, m_crisp, this);
     layout->addWidget(m_crispRow);
 
     PrefsWatch::on(this, prefs,
-                   {QStringLiteral("focusMode"), QStringLiteral("focusFrac"), QStringLiteral("focusSpeed"),
-                    QStringLiteral("isRecording")},
+                   {Prefs::Key::focusMode, Prefs::Key::focusFrac, Prefs::Key::focusSpeed, Prefs::Key::isRecording},
                    [this, mode, speed] {
                        mode->update();
                        speed->update();

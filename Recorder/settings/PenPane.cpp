@@ -54,7 +54,7 @@ PenPane::PenPane(Prefs& prefs, QWidget* parent)
 
     QWidget* widthBox = SliderLine::make(m_width, m_widthText, this);
     m_width->setRange(kMinWidth, kMaxWidth);
-    m_width->setAccessibleName(QStringLiteral("penWidth"));
+    m_width->setAccessibleName(Prefs::name(Prefs::Key::penWidth));
     connect(m_width, &QSlider::valueChanged, this, [&prefs](int width) { prefs.setPenWidth(width); });
     layout->addWidget(new SettingRow(
         Loc::text(QStringLiteral("Stroke Width")),
@@ -81,7 +81,7 @@ PenPane::PenPane(Prefs& prefs, QWidget* parent)
     layout->addWidget(m_preview);
 
     PrefsWatch::on(this, prefs,
-                   {QStringLiteral("penTool"), QStringLiteral("penWidth"), QStringLiteral("penColor")},
+                   {Prefs::Key::penTool, Prefs::Key::penWidth, Prefs::Key::penColor},
                    [this, tools] {
                        tools->update();
                        refresh();

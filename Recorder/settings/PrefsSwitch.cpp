@@ -7,16 +7,15 @@
 
 namespace corvessa {
 
-PrefsSwitch::PrefsSwitch(Prefs& prefs, const QString& name, std::function<bool(const Prefs&)> get,
-                         std::function<void(Prefs&, bool)> set, QWidget* parent)
+PrefsSwitch::PrefsSwitch(Prefs& prefs, Prefs::Key key, QWidget* parent)
     : QCheckBox(parent)
 {
-    setAccessibleName(name);
-    PrefsWatch::on(this, prefs, {name}, [this, &prefs, get] {
+    setAccessibleName(Prefs::name(key));
+    PrefsWatch::on(this, prefs, {key}, [this, &prefs, key] {
         const QSignalBlocker block(this);
-        setChecked(get(prefs));
+        setChecked(std::get<bool>(prefs.value(key)));
     });
-    connect(this, &QCheckBox::toggled, this, [&prefs, set](bool on) { set(prefs, on); });
+    connect(this, &QCheckBox::toggled, this, [&prefs, key](bool on) { prefs.set(key, on); });
 }
 
 } // namespace corvessa

@@ -4,10 +4,10 @@
 
 namespace corvessa {
 
-void PrefsWatch::on(QObject* context, Prefs& prefs, const QStringList& names, const std::function<void()>& refresh)
+void PrefsWatch::on(QObject* context, Prefs& prefs, const QList<Prefs::Key>& keys, const std::function<void()>& refresh)
 {
-    QObject::connect(&prefs, &Prefs::changed, context, [names, refresh](const QString& name) {
-        if (names.contains(name))
+    QObject::connect(&prefs, &Prefs::changed, context, [keys, refresh](Prefs::Key key) {
+        if (keys.contains(key))
             refresh();
     });
     refresh();

@@ -1,15 +1,15 @@
 #pragma once
 
+#include "prefs/Prefs.h"
+
+#include <QList>
 #include <QObject>
-#include <QStringList>
 
 #include <functional>
 
 namespace corvessa {
 
-class Prefs;
-
-// Runs a refresh whenever one of the named preferences changes, for as long as
+// Runs a refresh whenever one of the given preferences changes, for as long as
 // `context` lives. The panes update their widgets in place this way, so a
 // control in use (a slider mid-drag) is never rebuilt under the mouse.
 class PrefsWatch {
@@ -17,7 +17,7 @@ public:
     PrefsWatch() = delete;
 
     // Also runs `refresh` once now.
-    static void on(QObject* context, Prefs& prefs, const QStringList& names, const std::function<void()>& refresh);
+    static void on(QObject* context, Prefs& prefs, const QList<Prefs::Key>& keys, const std::function<void()>& refresh);
 };
 
 } // namespace corvessa

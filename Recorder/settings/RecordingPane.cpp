@@ -52,7 +52,7 @@ RecordingPane::RecordingPane(Prefs& prefs, RecorderModel* model, QWidget* parent
     QWidget* rateBox = SliderLine::make(m_bitrate, m_bitrateText, this, kRateTextWidth, false);
     m_bitrate->setRange(int(VideoQuality::customMinMbps * kStepsPerMbps),
                         int(VideoQuality::customMaxMbps * kStepsPerMbps));
-    m_bitrate->setAccessibleName(QStringLiteral("customMbps"));
+    m_bitrate->setAccessibleName(Prefs::name(Prefs::Key::customMbps));
     connect(m_bitrate, &QSlider::valueChanged, this,
             [&prefs](int steps) { prefs.setCustomMbps(double(steps) / kStepsPerMbps); });
     m_bitrateRow = new SettingRow(Loc::text(QStringLiteral("Average Bitrate")),
@@ -69,8 +69,7 @@ RecordingPane::RecordingPane(Prefs& prefs, RecorderModel* model, QWidget* parent
     layout->addWidget(m_estimateRow);
 
     PrefsWatch::on(this, prefs,
-                   {QStringLiteral("qualityTier"), QStringLiteral("customMbps"), QStringLiteral("outputSize"),
-                    QStringLiteral("fps")},
+                   {Prefs::Key::qualityTier, Prefs::Key::customMbps, Prefs::Key::outputSize, Prefs::Key::fps},
                    [this] { refresh(); });
 }
 

@@ -70,7 +70,7 @@ SettingsView::SettingsView(SettingsPane pane, Prefs& prefs, const SettingsServic
     scroll->setWidget(column);
 
     if (m_banner)
-        PrefsWatch::on(this, prefs, {QStringLiteral("isRecording")}, [this] { refreshLock(); });
+        PrefsWatch::on(this, prefs, {Prefs::Key::isRecording}, [this] { refreshLock(); });
 }
 
 bool SettingsView::isLocked() const

@@ -47,8 +47,7 @@ ShortcutsPane::ShortcutsPane(Prefs& prefs, HotKeyCenter& center, QWidget* parent
         Loc::text(QStringLiteral("Show Shortcut Hints")),
         Loc::text(QStringLiteral("Shows the shortcuts for what you're doing above the toolbar, and updates when you "
                                  "change them here. Press Esc to leave the magnifier, pen, or teleprompter.")),
-        new PrefsSwitch(prefs, QStringLiteral("showShortcutHints"), [](const Prefs& p) { return p.showShortcutHints(); },
-                        [](Prefs& p, bool on) { p.setShowShortcutHints(on); }),
+        new PrefsSwitch(prefs, Prefs::Key::showShortcutHints),
         this));
 
     for (HotKeyAction action : HotKeyActions::allCases()) {
@@ -72,7 +71,7 @@ ShortcutsPane::ShortcutsPane(Prefs& prefs, HotKeyCenter& center, QWidget* parent
     layout->addWidget(note(Loc::text(QStringLiteral(
                                "Click the button, then press your new shortcut. It must include ⌘ or ⌃.")),
                            palette().color(QPalette::PlaceholderText), this));
-    PrefsWatch::on(this, prefs, {QStringLiteral("hotkeyMessage")}, [this] {
+    PrefsWatch::on(this, prefs, {Prefs::Key::hotkeyMessage}, [this] {
         const auto& message = m_prefs.hotkeyMessage();
         m_message->setText(message.value_or(QString()));
         m_message->setVisible(message.has_value());

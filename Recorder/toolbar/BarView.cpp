@@ -42,11 +42,10 @@ BarView::BarView(RecorderModel& model, Prefs& prefs, Services services, QWidget*
             scheduleRebuild();
         }
     });
-    connect(&m_prefs, &Prefs::changed, this, [this](const QString& name) {
-        static const QStringList shown{QStringLiteral("compactRecordingBar"), QStringLiteral("focusMode"),
-                                       QStringLiteral("penTool"), QStringLiteral("penColor"),
-                                       QStringLiteral("cameraMirrored"), QStringLiteral("bindings")};
-        if (shown.contains(name))
+    connect(&m_prefs, &Prefs::changed, this, [this](Prefs::Key key) {
+        using K = Prefs::Key;
+        if (key == K::compactRecordingBar || key == K::focusMode || key == K::penTool || key == K::penColor
+            || key == K::cameraMirrored || key == K::bindings)
             scheduleRebuild();
     });
     connect(&LocNotifier::instance(), &LocNotifier::languageChanged, this, [this] { scheduleRebuild(); });

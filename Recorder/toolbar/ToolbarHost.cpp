@@ -72,8 +72,8 @@ ToolbarHost::ToolbarHost(RecorderModel& model, Prefs& prefs, Setup setup)
         if (!m_throttle->isActive())
             m_throttle->start();
     });
-    connect(&prefs, &Prefs::changed, this, [this](const QString& name) {
-        if (name == QLatin1String("compactRecordingBar"))
+    connect(&prefs, &Prefs::changed, this, [this](Prefs::Key key) {
+        if (key == Prefs::Key::compactRecordingBar)
             QTimer::singleShot(0, this, [this] { sync(); });
     });
     // The model changes many times a second while recording; the open menu

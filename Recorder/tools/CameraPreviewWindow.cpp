@@ -203,11 +203,11 @@ void CameraPreviewWindow::follow()
         if (!m_throttle->isActive())
             m_throttle->start();
     });
-    connect(&m_prefs, &Prefs::changed, this, [this](const QString& name) {
-        if (name == QLatin1String("cameraShape") || name == QLatin1String("cameraPreviewW")
-            || name == QLatin1String("cameraRadius"))
+    connect(&m_prefs, &Prefs::changed, this, [this](Prefs::Key key) {
+        using K = Prefs::Key;
+        if (key == K::cameraShape || key == K::cameraPreviewW || key == K::cameraRadius)
             QTimer::singleShot(0, this, [this] { applyPreviewShape(); });
-        else if (name == QLatin1String("cameraMirrored"))
+        else if (key == K::cameraMirrored)
             mirrorChanged();
     });
     // Displays added, removed or rearranged: the bubble stays on a screen.

@@ -9,6 +9,7 @@
 #include "support/English.h"
 #include "support/ServiceScope.h"
 #include "support/TempHome.h"
+#include "PrefsRows.h"
 
 #include <QJsonArray>
 #include <QJsonObject>
@@ -20,8 +21,11 @@
 
 using namespace corvessa;
 using namespace Qt::StringLiterals;
+using corvessa::test::PrefsRows;
 
 namespace {
+
+using Row = PrefsTable::Row;
 
 // A teleprompter that records what it is given.
 class FakeTeleprompter : public TeleprompterServices {
@@ -47,92 +51,22 @@ protected:
 
     static Prefs& prefs() { return Prefs::shared(); }
 
-    // Every setting in a profile set to an in-range value that differs from its
-    // default, with camera size and resolution (and frame rate and fps) agreeing.
-    static void setEverything(Prefs& p)
+    // Every setting in a profile set to one of two in-range values, then
+    // applied once so that camera size and resolution (and frame rate and fps)
+    // agree, with shortcuts of its own for the first.
+    static void setEverything(Prefs& p, bool first)
     {
-        p.setFps(48);
-        p.setQualityTier(3);
-        p.setCustomMbps(12.5);
-        p.setOutputSize(1440);
-        p.setCountdown(false);
-        p.setCursorTheme(2);
-        p.setCursorArt(7);
-        p.setCursorArrow(4);
-        p.setCursorSize(1.75);
-        p.setCursorSizeSys(2.25);
-        p.setShadowUp(0.3);
-        p.setShadowDown(0.45);
-        p.setFocusFrac(0.5);
-        p.setFocusLive(false);
-        p.setFocusCrisp(true);
-        p.setFocusSpeed(2);
-        p.setFocusMode(1);
-        p.setPenTool(3);
-        p.setPenWidth(7.5);
-        p.setPenColor(9);
-        p.setCameraRes(1080);
-        p.setCameraFPS(24);
-        p.setCameraSizeID(u"1920x1080"_s);
-        p.setCameraFrameRate(24);
-        p.setCameraBurn(false);
-        p.setCameraMirrored(true);
-        p.setCameraShape(1);
-        p.setCameraRadius(0.3);
-        p.setCameraPreviewW(333);
-        p.setSoundTick(false);
-        p.setSoundStart(false);
-        p.setSoundEnd(false);
-        p.setCompactRecordingBar(true);
-        TeleprompterServices::assignSpeed(120);
-        TeleprompterServices::assignOpacity(0.5);
-        TeleprompterServices::assignFontSize(48);
+        for (const Row& row : PrefsTable::rows()) {
+            if (row.inProfile)
+                row.assign(p, PrefsRows::pick(row, first));
+        }
         KeyBindingMap bindings = HotKeyBindings::defaults();
-        bindings[HotKeyAction::pen] = KeyBinding{35, KeyBinding::command | KeyBinding::shift};
-        bindings[HotKeyAction::prompter] = KeyBinding{17, KeyBinding::control | KeyBinding::shift};
+        if (first) {
+            bindings[HotKeyAction::pen] = KeyBinding{35, KeyBinding::command | KeyBinding::shift};
+            bindings[HotKeyAction::prompter] = KeyBinding{17, KeyBinding::control | KeyBinding::shift};
+        }
         p.setBindings(bindings);
-    }
-
-    // Other in-range values for every setting, so an apply that skips a key shows.
-    static void setOtherValues(Prefs& p)
-    {
-        p.setFps(10);
-        p.setQualityTier(0);
-        p.setCustomMbps(3);
-        p.setOutputSize(0);
-        p.setCountdown(true);
-        p.setCursorTheme(0);
-        p.setCursorArt(1);
-        p.setCursorArrow(8);
-        p.setCursorSize(0.6);
-        p.setCursorSizeSys(4);
-        p.setShadowUp(0.9);
-        p.setShadowDown(0.1);
-        p.setFocusFrac(0.2);
-        p.setFocusLive(true);
-        p.setFocusCrisp(false);
-        p.setFocusSpeed(1);
-        p.setFocusMode(0);
-        p.setPenTool(1);
-        p.setPenWidth(20);
-        p.setPenColor(2);
-        p.setCameraRes(480);
-        p.setCameraFPS(5);
-        p.setCameraSizeID(u"640x480"_s);
-        p.setCameraFrameRate(5);
-        p.setCameraBurn(true);
-        p.setCameraMirrored(false);
-        p.setCameraShape(0);
-        p.setCameraRadius(0.05);
-        p.setCameraPreviewW(150);
-        p.setSoundTick(true);
-        p.setSoundStart(true);
-        p.setSoundEnd(true);
-        p.setCompactRecordingBar(false);
-        TeleprompterServices::assignSpeed(20);
-        TeleprompterServices::assignOpacity(0.9);
-        TeleprompterServices::assignFontSize(16);
-        p.setBindings(HotKeyBindings::defaults());
+        p.apply(p.snapshot());
     }
 
     test::TempHome m_home;
@@ -180,10 +114,10 @@ TEST_F(PrefsSnapshotTest, SnapshotHoldsExactlyTheProfileKeysWithTheirTypes)
 TEST_F(PrefsSnapshotTest, ApplyOfSnapshotIsARoundTripOverEveryField)
 {
     Prefs& p = prefs();
-    setEverything(p);
+    setEverything(p, true);
     const QJsonObject before = p.snapshot();
 
-    setOtherValues(p);
+    setEverything(p, false);
     const QJsonObject changed = p.snapshot();
     for (const QString& key : kSnapshotKeys)
         EXPECT_NE(changed[key], before[key]) << "test values must differ: " << key.toStdString();
@@ -219,56 +153,37 @@ TEST_F(PrefsSnapshotTest, RoundTripExceptionsFollowTheSizeAndRate)
 TEST_F(PrefsSnapshotTest, ApplyRefusesIntegersOutOfRangeAndClampsNumbers)
 {
     Prefs& p = prefs();
-    p.apply(QJsonObject{{u"fps"_s, 0}, {u"outputSize"_s, 100}, {u"cursorArt"_s, 9}, {u"penWidth"_s, 40},
-                        {u"focusFrac"_s, 0.05}, {u"prompterSpeed"_s, 500}, {u"prompterOpacity"_s, 0},
-                        {u"prompterFont"_s, 100}, {u"customMbps"_s, 0.2}, {u"cursorSizeSys"_s, 9},
-                        {u"shadowUp"_s, -1}, {u"shadowDown"_s, 3}, {u"cameraRadius"_s, 2},
-                        {u"cameraPreviewW"_s, 50}, {u"cursorSize"_s, 0.1}});
-    EXPECT_EQ(p.fps(), 30);
-    EXPECT_EQ(p.outputSize(), 1080);
-    EXPECT_EQ(p.cursorArt(), 0);
-    EXPECT_EQ(p.penWidth(), 24);
-    EXPECT_EQ(p.focusFrac(), 0.15);
-    EXPECT_EQ(TeleprompterServices::currentSpeed(), 200);
-    EXPECT_EQ(TeleprompterServices::currentOpacity(), 0.3);
-    EXPECT_EQ(TeleprompterServices::currentFontSize(), 72);
-    EXPECT_EQ(p.customMbps(), 1);
-    EXPECT_EQ(p.cursorSizeSys(), 5);
-    EXPECT_EQ(p.shadowUp(), 0);
-    EXPECT_EQ(p.shadowDown(), 1);
-    EXPECT_EQ(p.cameraRadius(), 0.5);
-    EXPECT_EQ(p.cameraPreviewW(), 120);
-    EXPECT_EQ(p.cursorSize(), 0.5);
-
-    // The edges of each integer range, and fractions cut off before the check.
-    p.apply(QJsonObject{{u"fps"_s, 120.9}, {u"outputSize"_s, 0}, {u"cursorTheme"_s, 2}, {u"cursorArrow"_s, 9},
-                        {u"focusSpeed"_s, 2}, {u"focusMode"_s, 1}, {u"penTool"_s, 5}, {u"penColor"_s, 11},
-                        {u"cameraShape"_s, 0}});
-    EXPECT_EQ(p.fps(), 120);
-    EXPECT_EQ(p.outputSize(), 0); // native size
-    EXPECT_EQ(p.cursorTheme(), 2);
-    EXPECT_EQ(p.cursorArrow(), 9);
-    EXPECT_EQ(p.focusSpeed(), 2);
-    EXPECT_EQ(p.focusMode(), 1);
-    EXPECT_EQ(p.penTool(), 5);
-    EXPECT_EQ(p.penColor(), 11);
-    EXPECT_EQ(p.cameraShape(), 0);
-
-    p.apply(QJsonObject{{u"outputSize"_s, 4321}, {u"cursorTheme"_s, 3}, {u"cursorArrow"_s, -1},
-                        {u"focusSpeed"_s, 3}, {u"focusMode"_s, 2}, {u"penTool"_s, 6}, {u"penColor"_s, 12},
-                        {u"cameraShape"_s, 3}, {u"fps"_s, 1e300}, {u"cameraFPS"_s, -1e300}});
+    for (const Row& row : PrefsTable::rows()) {
+        if (!row.inProfile || row.customProfile || std::holds_alternative<bool>(row.fallback))
+            continue;
+        const QString name = row.name();
+        const auto applied = [&](double v) {
+            p.apply(QJsonObject{{name, v}});
+            return row.current(p);
+        };
+        if (std::holds_alternative<int>(row.fallback)) {
+            const QJsonValue before = row.current(p);
+            for (const double out : {row.lo - 1, row.hi + 1, 1e300, -1e300})
+                EXPECT_EQ(applied(out), before) << row.storeKey << " " << out;
+            // The edges, with fractions cut off before the check.
+            EXPECT_EQ(applied(row.hi + 0.9), QJsonValue(int(row.hi))) << row.storeKey;
+            EXPECT_EQ(applied(row.lo), QJsonValue(int(row.lo))) << row.storeKey;
+        } else {
+            EXPECT_EQ(applied(row.lo - 1), QJsonValue(row.lo)) << row.storeKey;
+            EXPECT_EQ(applied(row.hi + 1), QJsonValue(row.hi)) << row.storeKey;
+        }
+    }
+    // 0 is native size; other sizes start at 120.
+    p.apply(QJsonObject{{u"outputSize"_s, 0}});
     EXPECT_EQ(p.outputSize(), 0);
-    EXPECT_EQ(p.cursorTheme(), 2);
-    EXPECT_EQ(p.cursorArrow(), 9);
-    EXPECT_EQ(p.focusSpeed(), 2);
-    EXPECT_EQ(p.focusMode(), 1);
-    EXPECT_EQ(p.penTool(), 5);
-    EXPECT_EQ(p.penColor(), 11);
-    EXPECT_EQ(p.cameraShape(), 0);
-    EXPECT_EQ(p.fps(), 120);
-    EXPECT_EQ(p.cameraFPS(), 15);
+    p.apply(QJsonObject{{u"outputSize"_s, 100}});
+    p.apply(QJsonObject{{u"outputSize"_s, 4321}});
+    EXPECT_EQ(p.outputSize(), 0);
+    p.apply(QJsonObject{{u"outputSize"_s, 120}});
+    EXPECT_EQ(p.outputSize(), 120);
 
     // What apply stored is what a fresh start reads.
+    p.apply(QJsonObject{{u"penWidth"_s, 40}, {u"prompterSpeed"_s, 500}});
     Prefs::resetShared();
     EXPECT_EQ(Prefs::shared().penWidth(), 24);
     EXPECT_EQ(UserDefaults::standard().doubleValue(u"prompterSpeed"_s), 200.0);
@@ -277,17 +192,19 @@ TEST_F(PrefsSnapshotTest, ApplyRefusesIntegersOutOfRangeAndClampsNumbers)
 TEST_F(PrefsSnapshotTest, ApplySkipsValuesOfTheWrongTypeOneByOne)
 {
     Prefs& p = prefs();
-    p.apply(QJsonObject{{u"countdown"_s, u"false"_s}, {u"fps"_s, u"60"_s}, {u"penWidth"_s, true},
-                        {u"focusLive"_s, 0}, {u"cameraSizeID"_s, 1920}, {u"hotkeys"_s, 5},
-                        {u"cameraFrameRate"_s, QJsonValue::Null}, {u"soundEnd"_s, false}});
-    EXPECT_TRUE(p.countdown());
-    EXPECT_EQ(p.fps(), 30);
-    EXPECT_EQ(p.penWidth(), 13);
-    EXPECT_TRUE(p.focusLive());
-    EXPECT_EQ(p.cameraSizeID(), u"1280x720"_s);
-    EXPECT_EQ(p.bindings(), HotKeyBindings::defaults());
-    EXPECT_EQ(p.cameraFrameRate(), 15);
-    EXPECT_FALSE(p.soundEnd()); // the good value next to them still applies
+    const QJsonObject before = p.snapshot();
+    QJsonObject wrong{{u"hotkeys"_s, 5}, {u"cameraFrameRate"_s, QJsonValue::Null}};
+    for (const Row& row : PrefsTable::rows()) {
+        // A text for a flag or a number, a number for a text.
+        if (row.inProfile && !wrong.contains(row.name()))
+            wrong.insert(row.name(), std::holds_alternative<QString>(row.fallback) ? QJsonValue(1920)
+                                                                                  : QJsonValue(u"1"_s));
+    }
+    wrong.insert(u"soundEnd"_s, false);
+    p.apply(wrong);
+    QJsonObject expected = before;
+    expected.insert(u"soundEnd"_s, false); // the good value among them still applies
+    EXPECT_EQ(p.snapshot(), expected);
 }
 
 TEST_F(PrefsSnapshotTest, QualityFallsBackOnTheLegacyKey)
@@ -409,10 +326,10 @@ TEST_F(PrefsSnapshotTest, TeleprompterValuesGoThroughTheRegisteredTeleprompter)
 TEST_F(PrefsSnapshotTest, ApplyAnnouncesEachAssignedSetting)
 {
     Prefs& p = prefs();
-    QStringList names;
-    QObject::connect(&p, &Prefs::changed, [&](const QString& name) { names << name; });
+    std::vector<Prefs::Key> keys;
+    QObject::connect(&p, &Prefs::changed, [&](Prefs::Key key) { keys.push_back(key); });
     p.apply(QJsonObject{{u"fps"_s, 60}, {u"cameraRes"_s, 1080}});
-    EXPECT_EQ(names, (QStringList{u"fps"_s, u"cameraRes"_s, u"cameraSizeID"_s}));
+    EXPECT_EQ(keys, (std::vector{Prefs::Key::fps, Prefs::Key::cameraRes, Prefs::Key::cameraSizeID}));
 }
 
 } // namespace

@@ -10,6 +10,7 @@
 #include "prefs/VideoQuality.h"
 #include "support/ServiceScope.h"
 #include "support/TempHome.h"
+#include "PrefsRows.h"
 
 #include <QDir>
 #include <QJsonObject>
@@ -21,8 +22,12 @@
 
 using namespace corvessa;
 using namespace Qt::StringLiterals;
+using corvessa::test::PrefsRows;
 
 namespace {
+
+using Row = PrefsTable::Row;
+using Read = PrefsTable::Read;
 
 UserDefaults& store()
 {
@@ -109,90 +114,103 @@ TEST_F(PrefsTest, FreshInstallDefaults)
     EXPECT_FALSE(store().contains(u"saveFolder"_s));
 }
 
-TEST_F(PrefsTest, IntegerSettingsOutOfRangeFallBack)
+TEST_F(PrefsTest, EveryStoredSettingRoundTripsUnderItsOwnKey)
 {
-    store().setInteger(u"fps"_s, 0);
-    store().setInteger(u"cameraRes"_s, 100);
-    store().setInteger(u"cameraFPS"_s, 0);
-    EXPECT_EQ(prefs().fps(), 30);
-    EXPECT_EQ(prefs().cameraRes(), 720);
-    EXPECT_EQ(prefs().cameraFPS(), 15);
-    EXPECT_EQ(prefs().cameraFrameRate(), 15.0); // absent: follows the camera rate
+    Prefs& p = prefs();
+    QSignalSpy spy(&p, &Prefs::changed);
+    std::vector<Prefs::Key> keys;
+    for (const Row& row : PrefsTable::rows()) {
+        if (!row.key)
+            continue;
+        const Prefs::Value v = PrefsRows::pick(row, true);
+        ASSERT_NE(v, row.fallback) << row.storeKey;
+        p.set(*row.key, v);
+        keys.push_back(*row.key);
+        EXPECT_EQ(row.stored(), v) << row.storeKey;
+        // Where the key differs from the property name, nothing goes under the name.
+        if (row.name() != QLatin1String(row.storeKey)) {
+            EXPECT_FALSE(store().contains(row.name())) << row.storeKey;
+        }
+    }
+    ASSERT_EQ(spy.size(), qsizetype(keys.size()));
+    // Each stored setting has one row, in the order of the keys.
+    for (size_t i = 0; i < keys.size(); ++i) {
+        EXPECT_EQ(keys[i], Prefs::Key(i));
+        EXPECT_EQ(spy.at(qsizetype(i)).at(0).value<Prefs::Key>(), keys[i]);
+    }
+    EXPECT_EQ(keys.size(), size_t(Prefs::storedCount));
 
-    store().setInteger(u"fps"_s, 121);
-    store().setInteger(u"cameraRes"_s, 2161);
-    store().setInteger(u"cameraFPS"_s, 121);
-    EXPECT_EQ(prefs().fps(), 30);
-    EXPECT_EQ(prefs().cameraRes(), 720);
-    EXPECT_EQ(prefs().cameraFPS(), 15);
-
-    store().setInteger(u"fps"_s, 120);
-    store().setInteger(u"cameraRes"_s, 2160);
-    store().setInteger(u"cameraFPS"_s, 24);
-    EXPECT_EQ(prefs().fps(), 120);
-    EXPECT_EQ(prefs().cameraRes(), 2160);
-    EXPECT_EQ(prefs().cameraFPS(), 24);
-    EXPECT_EQ(prefs().cameraFrameRate(), 24.0);
-
-    store().setInteger(u"fps"_s, 1);
-    store().setInteger(u"cameraRes"_s, 120);
-    EXPECT_EQ(prefs().fps(), 1);
-    EXPECT_EQ(prefs().cameraRes(), 120);
+    Prefs& q = prefs();
+    for (const Row& row : PrefsTable::rows()) {
+        if (row.key) {
+            EXPECT_EQ(q.value(*row.key), PrefsRows::pick(row, true)) << row.storeKey;
+        }
+    }
 }
 
-TEST_F(PrefsTest, ClampedSettings)
+TEST_F(PrefsTest, SettersStoreExactlyWhatTheyAreGivenAndStartUpBringsItIntoRange)
 {
-    store().setDouble(u"previewW"_s, 100);
-    store().setDouble(u"penWidth"_s, 1);
-    store().setDouble(u"focusFrac2"_s, 0.9);
-    store().setDouble(u"cursorSize"_s, 9);
-    store().setDouble(u"customMbps"_s, 0.5);
-    store().setDouble(u"cursorSizeSys"_s, 0.1);
-    store().setDouble(u"shadowUp"_s, -1);
-    store().setDouble(u"shadowDown"_s, 2);
-    store().setDouble(u"cameraRadius"_s, -0.2);
-    store().setInteger(u"cameraShape"_s, 7);
-    store().setInteger(u"cursorArrow"_s, 12);
-    store().setInteger(u"focusSpeed"_s, 5);
-    store().setInteger(u"penTool"_s, 9);
-    store().setInteger(u"penColor"_s, -3);
-    Prefs& p = prefs();
-    EXPECT_EQ(p.cameraPreviewW(), 250);
-    EXPECT_EQ(p.penWidth(), 2);
-    EXPECT_EQ(p.focusFrac(), 0.7);
-    EXPECT_EQ(p.cursorSize(), 9); // kept as stored
-    EXPECT_EQ(p.customMbps(), 1);
-    EXPECT_EQ(p.cursorSizeSys(), 0.5);
-    EXPECT_EQ(p.shadowUp(), 0);
-    EXPECT_EQ(p.shadowDown(), 1);
-    EXPECT_EQ(p.cameraRadius(), 0);
-    EXPECT_EQ(p.cameraShape(), 2);
-    EXPECT_EQ(p.cursorArrow(), 9);
-    EXPECT_EQ(p.focusSpeed(), 2);
-    EXPECT_EQ(p.penTool(), 5);
-    EXPECT_EQ(p.penColor(), 0);
+    for (const Row& row : PrefsTable::rows()) {
+        if (!row.key || std::holds_alternative<bool>(row.fallback) || row.read == Read::custom)
+            continue;
+        for (const double wild : {row.lo - 1, row.hi + 1}) {
+            const Prefs::Value v = PrefsRows::typed(row, wild);
+            Prefs& p = Prefs::shared();
+            p.set(*row.key, v);
+            EXPECT_EQ(p.value(*row.key), v) << row.storeKey;
+            EXPECT_EQ(row.stored(), v) << row.storeKey;
+            Prefs::Value expected = v; // Read::asStored
+            if (row.read == Read::clamped)
+                expected = PrefsRows::typed(row, std::clamp(wild, row.lo, row.hi));
+            else if (row.read == Read::inRange || (row.read == Read::atLeastLow && wild < row.lo))
+                expected = row.fallback;
+            else if (row.read == Read::atLeastLow)
+                expected = PrefsRows::typed(row, row.hi);
+            EXPECT_EQ(prefs().value(*row.key), expected) << row.storeKey << " " << wild;
+        }
+    }
+}
 
-    store().setDouble(u"previewW"_s, 600);
-    store().setDouble(u"penWidth"_s, 30);
-    store().setDouble(u"focusFrac2"_s, 0.01);
-    store().setDouble(u"customMbps"_s, 100);
-    store().setDouble(u"cameraRadius"_s, 0.9);
-    store().setInteger(u"cameraShape"_s, -1);
-    store().setInteger(u"cursorArrow"_s, -4);
-    store().setInteger(u"penColor"_s, 20);
-    Prefs& q = prefs();
-    EXPECT_EQ(q.cameraPreviewW(), 480);
-    EXPECT_EQ(q.penWidth(), 24);
-    EXPECT_EQ(q.focusFrac(), 0.15);
-    EXPECT_EQ(q.customMbps(), 40);
-    EXPECT_EQ(q.cameraRadius(), 0.5);
-    EXPECT_EQ(q.cameraShape(), 0);
-    EXPECT_EQ(q.cursorArrow(), 0);
-    EXPECT_EQ(q.penColor(), 11);
+TEST_F(PrefsTest, ValuesOfAnotherTypeReadAsAbsent)
+{
+    store().setInteger(u"cursorArtLayout"_s, 2);
+    for (const Row& row : PrefsTable::rows()) {
+        if (!row.key)
+            continue;
+        const QString key = QString::fromLatin1(row.storeKey);
+        // A number for a flag or a text, a flag for a number, a fraction for an integer.
+        if (std::holds_alternative<bool>(row.fallback) || std::holds_alternative<QString>(row.fallback))
+            store().setInteger(key, 0);
+        else if (std::holds_alternative<int>(row.fallback))
+            store().setDouble(key, 0.5);
+        else
+            store().setBool(key, true);
+        // The property name where it differs from the key is not read either.
+        if (row.name() != key) {
+            const QByteArray name = row.name().toLatin1();
+            const Row under{.key = std::nullopt, .storeKey = name.constData(), .fallback = row.fallback};
+            under.write(PrefsRows::pick(row, true));
+        }
+    }
+    store().setString(u"fps"_s, u"60"_s);
+    Prefs& p = prefs();
+    for (const Row& row : PrefsTable::rows()) {
+        if (row.key) {
+            EXPECT_EQ(p.value(*row.key), row.fallback) << row.storeKey;
+        }
+    }
+
+    // Whole numbers stored as doubles are integers; integers are doubles.
+    store().setDouble(u"fps"_s, 60.0);
+    store().setInteger(u"penWidth"_s, 20);
+    EXPECT_EQ(prefs().fps(), 60);
+    EXPECT_EQ(prefs().penWidth(), 20);
 }
 
 TEST_F(PrefsTest, CameraFrameRateMustBeUsable)
 {
+    store().setInteger(u"cameraFPS"_s, 0);
+    EXPECT_EQ(prefs().cameraFrameRate(), 15.0); // absent: the camera's (default) rate
     store().setInteger(u"cameraFPS"_s, 30);
     store().setDouble(u"cameraFrameRate"_s, 29.97);
     EXPECT_EQ(prefs().cameraFrameRate(), 29.97);
@@ -202,58 +220,6 @@ TEST_F(PrefsTest, CameraFrameRateMustBeUsable)
     EXPECT_EQ(prefs().cameraFrameRate(), 30.0);
     store().setString(u"cameraFrameRate"_s, u"25"_s);
     EXPECT_EQ(prefs().cameraFrameRate(), 30.0);
-}
-
-TEST_F(PrefsTest, WrongTypesReadAsAbsent)
-{
-    store().setString(u"fps"_s, u"60"_s);
-    store().setDouble(u"cameraRes"_s, 1080.5);    // not a whole number
-    store().setInteger(u"countdown"_s, 0);        // a number, not a flag
-    store().setString(u"compactRecordingBar"_s, u"yes"_s);
-    store().setBool(u"penWidth"_s, true);
-    store().setString(u"outputShort"_s, u"720"_s);
-    store().setInteger(u"cameraSizeID"_s, 1080);
-    store().setBool(u"showShortcutHints2"_s, false); // right type, for contrast
-    Prefs& p = prefs();
-    EXPECT_EQ(p.fps(), 30);
-    EXPECT_EQ(p.cameraRes(), 720);
-    EXPECT_TRUE(p.countdown());
-    EXPECT_FALSE(p.compactRecordingBar());
-    EXPECT_EQ(p.penWidth(), 13);
-    EXPECT_EQ(p.outputSize(), 1080);
-    EXPECT_EQ(p.cameraSizeID(), u"1280x720"_s);
-    EXPECT_FALSE(p.showShortcutHints());
-
-    // Whole numbers stored as doubles are integers; integers are doubles.
-    store().setDouble(u"fps"_s, 60.0);
-    store().setInteger(u"penWidth"_s, 20);
-    EXPECT_EQ(prefs().fps(), 60);
-    EXPECT_EQ(prefs().penWidth(), 20);
-}
-
-TEST_F(PrefsTest, KeysThatDifferFromTheirPropertyNames)
-{
-    // The property names under their own keys are not read...
-    store().setInteger(u"outputSize"_s, 720);
-    store().setDouble(u"focusFrac"_s, 0.5);
-    store().setDouble(u"cameraPreviewW"_s, 300);
-    store().setBool(u"showShortcutHints"_s, false);
-    Prefs& p = prefs();
-    EXPECT_EQ(p.outputSize(), 1080);
-    EXPECT_EQ(p.focusFrac(), 0.29);
-    EXPECT_EQ(p.cameraPreviewW(), 250);
-    EXPECT_TRUE(p.showShortcutHints());
-
-    // ...the user-defaults keys are.
-    store().setInteger(u"outputShort"_s, 720);
-    store().setDouble(u"focusFrac2"_s, 0.5);
-    store().setDouble(u"previewW"_s, 300);
-    store().setBool(u"showShortcutHints2"_s, false);
-    Prefs& q = prefs();
-    EXPECT_EQ(q.outputSize(), 720);
-    EXPECT_EQ(q.focusFrac(), 0.5);
-    EXPECT_EQ(q.cameraPreviewW(), 300);
-    EXPECT_FALSE(q.showShortcutHints());
 }
 
 TEST_F(PrefsTest, OutputSizeKeptAsStored)
@@ -267,16 +233,6 @@ TEST_F(PrefsTest, OutputSizeKeptAsStored)
     EXPECT_EQ(prefs().maxShortSide(), 1);
     store().setInteger(u"outputShort"_s, 1440);
     EXPECT_EQ(prefs().maxShortSide(), 1440);
-}
-
-TEST_F(PrefsTest, FocusModeIsZeroOrOne)
-{
-    store().setInteger(u"focusMode"_s, 5);
-    EXPECT_EQ(prefs().focusMode(), 1);
-    store().setInteger(u"focusMode"_s, -1);
-    EXPECT_EQ(prefs().focusMode(), 0);
-    store().setDouble(u"focusMode"_s, 0.5);
-    EXPECT_EQ(prefs().focusMode(), 0);
 }
 
 TEST_F(PrefsTest, QualityTierAndTheLegacyQualityKey)
@@ -363,50 +319,6 @@ TEST_F(PrefsTest, CameraSizeIdIsParsedOrDerived)
     EXPECT_EQ(prefs().cameraSizeID(), u"1280x720"_s);
 }
 
-TEST_F(PrefsTest, SettersStoreExactlyWhatTheyAreGiven)
-{
-    Prefs& p = prefs();
-    QSignalSpy spy(&p, &Prefs::changed);
-
-    p.setFps(500);
-    p.setOutputSize(-3);
-    p.setFocusFrac(0.95);
-    p.setCameraPreviewW(20);
-    p.setShowShortcutHints(false);
-    p.setCameraSizeID(u"nonsense"_s);
-    p.setQualityTier(9);
-    p.setCursorSize(9);
-
-    EXPECT_EQ(p.fps(), 500);
-    EXPECT_EQ(store().integer(u"fps"_s), 500);
-    EXPECT_EQ(store().integer(u"outputShort"_s), -3);
-    EXPECT_EQ(store().doubleValue(u"focusFrac2"_s), 0.95);
-    EXPECT_EQ(store().doubleValue(u"previewW"_s), 20);
-    EXPECT_EQ(store().boolValue(u"showShortcutHints2"_s), false);
-    EXPECT_EQ(store().string(u"cameraSizeID"_s), u"nonsense"_s);
-    EXPECT_EQ(store().integer(u"qualityTier"_s), 9);
-    EXPECT_FALSE(store().contains(u"outputSize"_s));
-
-    const QStringList names = [&] {
-        QStringList out;
-        for (const auto& args : spy)
-            out << args.at(0).toString();
-        return out;
-    }();
-    EXPECT_EQ(names, (QStringList{u"fps"_s, u"outputSize"_s, u"focusFrac"_s, u"cameraPreviewW"_s,
-                                  u"showShortcutHints"_s, u"cameraSizeID"_s, u"qualityTier"_s, u"cursorSize"_s}));
-
-    // Checked where it would break something now; back in range at the next start.
-    EXPECT_EQ(p.engineFps(), 30);
-    EXPECT_EQ(p.maxShortSide(), std::nullopt);
-    Prefs& q = prefs();
-    EXPECT_EQ(q.fps(), 30);
-    EXPECT_EQ(q.focusFrac(), 0.7);
-    EXPECT_EQ(q.cameraPreviewW(), 250);
-    EXPECT_EQ(q.cameraSizeID(), u"1280x720"_s);
-    EXPECT_EQ(q.cursorSize(), 9);
-}
-
 TEST_F(PrefsTest, EngineFrameRateIsAlwaysUsable)
 {
     Prefs& p = prefs();
@@ -433,91 +345,6 @@ TEST_F(PrefsTest, BitRateFollowsTheTier)
     EXPECT_EQ(p.bitRateMbps(), 1);
 }
 
-TEST_F(PrefsTest, EverySetterRoundTripsThroughTheStore)
-{
-    Prefs& p = prefs();
-    p.setFps(24);
-    p.setQualityTier(0);
-    p.setCustomMbps(12.5);
-    p.setOutputSize(720);
-    p.setCameraRes(1080);
-    p.setCameraSizeID(u"1920x1080"_s);
-    p.setCameraFrameRate(29.97);
-    p.setCameraBurn(false);
-    p.setCameraMirrored(true);
-    p.setCameraShape(1);
-    p.setCameraRadius(0.3);
-    p.setCameraPreviewW(300);
-    p.setCameraFPS(30);
-    p.setCursorArrow(4);
-    p.setCursorTheme(2);
-    p.setCursorArt(5);
-    p.setShadowUp(0.2);
-    p.setShadowDown(0.3);
-    p.setCursorSizeSys(2);
-    p.setCursorSize(1.5);
-    p.setFocusFrac(0.4);
-    p.setShowShortcutHints(false);
-    p.setFocusMode(1);
-    p.setFocusLive(false);
-    p.setFocusCrisp(true);
-    p.setFocusSpeed(2);
-    p.setPenTool(3);
-    p.setPenWidth(8);
-    p.setPenColor(7);
-    p.setCountdown(false);
-    p.setSoundTick(false);
-    p.setSoundStart(false);
-    p.setSoundEnd(false);
-    p.setSoundPause(false);
-    p.setSoundLaunch(false);
-    p.setCompactRecordingBar(true);
-    p.setHotkeyMessage(u"never stored"_s);
-    p.setIsRecording(true);
-
-    Prefs& q = prefs();
-    EXPECT_EQ(q.fps(), 24);
-    EXPECT_EQ(q.qualityTier(), 0);
-    EXPECT_EQ(q.customMbps(), 12.5);
-    EXPECT_EQ(q.outputSize(), 720);
-    EXPECT_EQ(q.cameraRes(), 1080);
-    EXPECT_EQ(q.cameraSizeID(), u"1920x1080"_s);
-    EXPECT_EQ(q.cameraFrameRate(), 29.97);
-    EXPECT_FALSE(q.cameraBurn());
-    EXPECT_TRUE(q.cameraMirrored());
-    EXPECT_EQ(q.cameraShape(), 1);
-    EXPECT_EQ(q.cameraRadius(), 0.3);
-    EXPECT_EQ(q.cameraPreviewW(), 300);
-    EXPECT_EQ(q.cameraFPS(), 30);
-    EXPECT_EQ(q.cursorArrow(), 4);
-    EXPECT_EQ(q.cursorTheme(), 2);
-    EXPECT_EQ(q.cursorArt(), 5);
-    EXPECT_EQ(q.shadowUp(), 0.2);
-    EXPECT_EQ(q.shadowDown(), 0.3);
-    EXPECT_EQ(q.cursorSizeSys(), 2);
-    EXPECT_EQ(q.cursorSize(), 1.5);
-    EXPECT_EQ(q.focusFrac(), 0.4);
-    EXPECT_FALSE(q.showShortcutHints());
-    EXPECT_EQ(q.focusMode(), 1);
-    EXPECT_FALSE(q.focusLive());
-    EXPECT_TRUE(q.focusCrisp());
-    EXPECT_EQ(q.focusSpeed(), 2);
-    EXPECT_EQ(q.penTool(), 3);
-    EXPECT_EQ(q.penWidth(), 8);
-    EXPECT_EQ(q.penColor(), 7);
-    EXPECT_FALSE(q.countdown());
-    EXPECT_FALSE(q.soundTick());
-    EXPECT_FALSE(q.soundStart());
-    EXPECT_FALSE(q.soundEnd());
-    EXPECT_FALSE(q.soundPause());
-    EXPECT_FALSE(q.soundLaunch());
-    EXPECT_TRUE(q.compactRecordingBar());
-    EXPECT_EQ(q.hotkeyMessage(), std::nullopt);
-    EXPECT_FALSE(q.isRecording());
-    EXPECT_FALSE(store().contains(u"hotkeyMessage"_s));
-    EXPECT_FALSE(store().contains(u"isRecording"_s));
-}
-
 TEST_F(PrefsTest, BindingsAreStoredWholeOnEveryChange)
 {
     Prefs& p = prefs();
@@ -537,7 +364,7 @@ TEST_F(PrefsTest, BindingsAreStoredWholeOnEveryChange)
     // A missing action gets its default again at the next start.
     EXPECT_EQ(prefs().bindings().at(HotKeyAction::stop), KeyBinding::defaultFor(HotKeyAction::stop));
     ASSERT_GE(spy.size(), 1);
-    EXPECT_EQ(spy.at(0).at(0).toString(), u"bindings"_s);
+    EXPECT_EQ(spy.at(0).at(0).value<Prefs::Key>(), Prefs::Key::bindings);
 }
 
 TEST_F(PrefsTest, RunTimeValuesAnnounceTheirChanges)
@@ -548,10 +375,16 @@ TEST_F(PrefsTest, RunTimeValuesAnnounceTheirChanges)
     p.setIsRecording(true);
     p.setHotkeyMessage(std::nullopt);
     ASSERT_EQ(spy.size(), 3);
-    EXPECT_EQ(spy.at(0).at(0).toString(), u"hotkeyMessage"_s);
-    EXPECT_EQ(spy.at(1).at(0).toString(), u"isRecording"_s);
+    EXPECT_EQ(spy.at(0).at(0).value<Prefs::Key>(), Prefs::Key::hotkeyMessage);
+    EXPECT_EQ(spy.at(1).at(0).value<Prefs::Key>(), Prefs::Key::isRecording);
     EXPECT_TRUE(p.isRecording());
     EXPECT_EQ(p.hotkeyMessage(), std::nullopt);
+    // Never stored.
+    p.setHotkeyMessage(u"never stored"_s);
+    EXPECT_FALSE(store().contains(u"hotkeyMessage"_s));
+    EXPECT_FALSE(store().contains(u"isRecording"_s));
+    EXPECT_EQ(prefs().hotkeyMessage(), std::nullopt);
+    EXPECT_FALSE(prefs().isRecording());
 }
 
 TEST_F(PrefsTest, ShortcutsTakenMessage)
@@ -602,7 +435,7 @@ TEST_F(PrefsTest, FolderLostWhileRunning)
     EXPECT_EQ(p.saveFolder(), u""_s);
     EXPECT_FALSE(store().contains(u"saveFolder"_s));
     ASSERT_EQ(spy.size(), 1);
-    EXPECT_EQ(spy.at(0).at(0).toString(), u"saveFolder"_s);
+    EXPECT_EQ(spy.at(0).at(0).value<Prefs::Key>(), Prefs::Key::saveFolder);
     EXPECT_FALSE(p.hasValidSaveFolder());
     EXPECT_EQ(spy.size(), 1); // nothing more to change
 }

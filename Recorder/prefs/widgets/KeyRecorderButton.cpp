@@ -63,8 +63,8 @@ KeyRecorderButton::KeyRecorderButton(HotKeyAction action, Prefs& prefs, Shortcut
 
     connect(this, &QPushButton::clicked, this, &KeyRecorderButton::toggleCapture);
     connect(&m_capture, &ShortcutCapture::recordingChanged, this, &KeyRecorderButton::refresh);
-    connect(&m_prefs, &Prefs::changed, this, [this](const QString& name) {
-        if (name == QLatin1String("bindings"))
+    connect(&m_prefs, &Prefs::changed, this, [this](Prefs::Key key) {
+        if (key == Prefs::Key::bindings)
             refresh();
     });
     connect(&LocNotifier::instance(), &LocNotifier::languageChanged, this, &KeyRecorderButton::refresh);

@@ -123,8 +123,8 @@ ProfilesPanel::ProfilesPanel(ProfileStore& store, Prefs& prefs, QWidget* parent)
     connect(&m_store, &ProfileStore::defaultNameChanged, this, &ProfilesPanel::rebuild);
     connect(&m_store, &ProfileStore::activeNameChanged, this, &ProfilesPanel::rebuild);
     connect(&m_store, &ProfileStore::messageChanged, this, &ProfilesPanel::rebuild);
-    connect(&m_prefs, &Prefs::changed, this, [this](const QString& name) {
-        if (name == QStringLiteral("isRecording"))
+    connect(&m_prefs, &Prefs::changed, this, [this](Prefs::Key key) {
+        if (key == Prefs::Key::isRecording)
             rebuild();
     });
     connect(&LocNotifier::instance(), &LocNotifier::languageChanged, this, &ProfilesPanel::rebuild);

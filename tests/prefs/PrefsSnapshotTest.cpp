@@ -16,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -172,6 +173,32 @@ TEST_F(PrefsSnapshotTest, ApplyRefusesIntegersOutOfRangeAndClampsNumbers)
             EXPECT_EQ(applied(row.lo - 1), QJsonValue(row.lo)) << row.storeKey;
             EXPECT_EQ(applied(row.hi + 1), QJsonValue(row.hi)) << row.storeKey;
         }
+    }
+    // The walk follows each row's range; these check the ranges themselves.
+    const struct {
+        const char* name;
+        double given;
+        double expected; // NaN: refused
+    } cases[] = {
+        {"fps", 0, NAN}, {"fps", 120.9, 120}, {"fps", 1e300, NAN}, {"cameraFPS", -1e300, NAN},
+        {"cursorTheme", 3, NAN}, {"cursorTheme", 2, 2}, {"cursorArt", 9, NAN}, {"cursorArrow", -1, NAN},
+        {"cursorArrow", 9, 9}, {"focusSpeed", 3, NAN}, {"focusMode", 2, NAN}, {"focusMode", 1, 1},
+        {"penTool", 6, NAN}, {"penTool", 5, 5}, {"penColor", 12, NAN}, {"penColor", 11, 11},
+        {"cameraShape", 3, NAN}, {"cameraShape", 0, 0}, {"penWidth", 40, 24}, {"focusFrac", 0.05, 0.15},
+        {"prompterSpeed", 500, 200}, {"prompterOpacity", 0, 0.3}, {"prompterFont", 100, 72},
+        {"customMbps", 0.2, 1}, {"cursorSizeSys", 9, 5}, {"shadowUp", -1, 0}, {"shadowDown", 3, 1},
+        {"cameraRadius", 2, 0.5}, {"cameraPreviewW", 50, 120}, {"cursorSize", 0.1, 0.5},
+    };
+    for (const auto& c : cases) {
+        const auto row = std::ranges::find_if(PrefsTable::rows(), [&](const Row& r) { return r.name() == c.name; });
+        ASSERT_NE(row, PrefsTable::rows().end()) << c.name;
+        // Refusals start from the middle, where neither clamp would land.
+        if (std::isnan(c.expected))
+            p.apply(QJsonObject{{QString::fromLatin1(c.name), (row->lo + row->hi) / 2}});
+        const QJsonValue before = row->current(p);
+        p.apply(QJsonObject{{QString::fromLatin1(c.name), c.given}});
+        EXPECT_EQ(row->current(p).toDouble(), std::isnan(c.expected) ? before.toDouble() : c.expected)
+            << c.name << " " << c.given;
     }
     // 0 is native size; other sizes start at 120.
     p.apply(QJsonObject{{u"outputSize"_s, 0}});

@@ -14,6 +14,7 @@
 
 #include <QDir>
 #include <QJsonObject>
+#include <QMap>
 #include <QSignalSpy>
 
 #include <gtest/gtest.h>
@@ -114,6 +115,17 @@ TEST_F(PrefsTest, FreshInstallDefaults)
     EXPECT_FALSE(store().contains(u"saveFolder"_s));
 }
 
+// Stored files rely on the keys: four differ from their property names.
+TEST_F(PrefsTest, StoredKeysAreThePropertyNamesButFour)
+{
+    const QMap<QString, QString> differing{{u"outputSize"_s, u"outputShort"_s},
+                                          {u"focusFrac"_s, u"focusFrac2"_s},
+                                          {u"cameraPreviewW"_s, u"previewW"_s},
+                                          {u"showShortcutHints"_s, u"showShortcutHints2"_s}};
+    for (const Row& row : PrefsTable::rows())
+        EXPECT_EQ(QString::fromLatin1(row.storeKey), differing.value(row.name(), row.name()));
+}
+
 TEST_F(PrefsTest, EveryStoredSettingRoundTripsUnderItsOwnKey)
 {
     Prefs& p = prefs();
@@ -168,6 +180,57 @@ TEST_F(PrefsTest, SettersStoreExactlyWhatTheyAreGivenAndStartUpBringsItIntoRange
                 expected = PrefsRows::typed(row, row.hi);
             EXPECT_EQ(prefs().value(*row.key), expected) << row.storeKey << " " << wild;
         }
+    }
+}
+
+// The walk above follows each row's rule; these check the rules themselves.
+TEST_F(PrefsTest, StartUpRangesAndFallbacks)
+{
+    using K = Prefs::Key;
+    const struct {
+        const char* key;
+        double stored;
+        Prefs::Key setting;
+        Prefs::Value expected;
+    } cases[] = {
+        {"fps", 0, K::fps, 30},
+        {"fps", 121, K::fps, 30},
+        {"fps", 1, K::fps, 1},
+        {"cameraRes", 100, K::cameraRes, 720},
+        {"cameraRes", 2161, K::cameraRes, 720},
+        {"cameraRes", 120, K::cameraRes, 120},
+        {"cameraFPS", 0, K::cameraFPS, 15},
+        {"cameraFPS", 121, K::cameraFPS, 15},
+        {"previewW", 100, K::cameraPreviewW, 250.0},
+        {"previewW", 600, K::cameraPreviewW, 480.0},
+        {"penWidth", 1, K::penWidth, 2.0},
+        {"penWidth", 30, K::penWidth, 24.0},
+        {"focusFrac2", 0.9, K::focusFrac, 0.7},
+        {"focusFrac2", 0.01, K::focusFrac, 0.15},
+        {"cursorSize", 9, K::cursorSize, 9.0},
+        {"focusMode", 5, K::focusMode, 1},
+        {"focusMode", -1, K::focusMode, 0},
+        {"customMbps", 0.5, K::customMbps, 1.0},
+        {"customMbps", 100, K::customMbps, 40.0},
+        {"cursorSizeSys", 0.1, K::cursorSizeSys, 0.5},
+        {"cursorSizeSys", 9, K::cursorSizeSys, 5.0},
+        {"shadowUp", -1, K::shadowUp, 0.0},
+        {"shadowDown", 2, K::shadowDown, 1.0},
+        {"cameraRadius", -0.2, K::cameraRadius, 0.0},
+        {"cameraRadius", 0.9, K::cameraRadius, 0.5},
+        {"cameraShape", 7, K::cameraShape, 2},
+        {"cameraShape", -1, K::cameraShape, 0},
+        {"cursorArrow", 12, K::cursorArrow, 9},
+        {"cursorArrow", -4, K::cursorArrow, 0},
+        {"focusSpeed", 5, K::focusSpeed, 2},
+        {"penTool", 9, K::penTool, 5},
+        {"penColor", -3, K::penColor, 0},
+        {"penColor", 20, K::penColor, 11},
+        {"outputShort", -5, K::outputSize, -5},
+    };
+    for (const auto& c : cases) {
+        store().setDouble(QString::fromLatin1(c.key), c.stored);
+        EXPECT_EQ(prefs().value(c.setting), c.expected) << c.key << " " << c.stored;
     }
 }
 

@@ -28,7 +28,7 @@ public:
     // the value at start-up.
     enum class Read {
         asStored,
-        clamped,    // into [lo, hi]; a number that is none gives lo
+        clamped,    // into [lo, hi]; not a number gives lo
         inRange,    // kept within [lo, hi], else the default
         atLeastLow, // below lo (or not a number) gives the default; then at most hi
         custom,     // Row::custom: a migration or a value derived from another

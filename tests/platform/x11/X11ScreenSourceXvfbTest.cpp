@@ -1,3 +1,4 @@
+#include "platform/core/NV12Converter.h"
 #include "platform/core/PixelBuffer.h"
 #include "platform/core/SerialQueue.h"
 #include "platform/synthetic/SyntheticAudioInput.h"
@@ -11,12 +12,14 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cmath>
 #include <condition_variable>
 #include <fstream>
 #include <functional>
 #include <mutex>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include <unistd.h>
 
@@ -496,6 +499,48 @@ TEST_F(X11ScreenSourceXvfb, FramesComeOnlyWhenSomethingChanged)
     const int afterChange = collector.frameCount();
     QThread::msleep(300);
     EXPECT_EQ(collector.frameCount(), afterChange);
+}
+
+// Frames of the screen's own size are built on a pooled buffer that holds an
+// earlier frame, converting again only the rows changed since. Windows in
+// separate rows change colour in turn; every frame that shows a step shows every
+// window in its colour of that step, never one a reused buffer left behind.
+TEST_F(X11ScreenSourceXvfb, FramesBuiltOnEarlierFramesShowTheWholeScreen)
+{
+    const uint32_t colours[] = {kRed, kGreen, kBlue, kYellow, kGrey, kCyan};
+    const auto luma = [](uint32_t c) {
+        return int(std::lround(NV12Converter::exact((c >> 16) & 0xff, (c >> 8) & 0xff, c & 0xff).y));
+    };
+    constexpr int kWindows = 4;
+    std::vector<Window> windows;
+    std::vector<uint32_t> shown;
+    for (int i = 0; i < kWindows; ++i) {
+        windows.push_back(painter->window(QRect(100 + 200 * i, 60 + 180 * i, 120, 90), colours[i]));
+        shown.push_back(colours[i]);
+    }
+    ScreenStreamConfig config = bgraConfig();
+    config.pixelFormat = PixelFormat::NV12VideoRange;
+    config.queueDepth = 3;
+    startStream(displayFilter(), config);
+    const auto lumaOf = [](const PixelBuffer& b, int i) {
+        return int(b.baseAddress(0)[size_t(60 + 180 * i + 45) * b.bytesPerRow(0) + size_t(100 + 200 * i + 60)]);
+    };
+    std::vector<PixelBufferRef> held; // keeps a few frames from the pool, so its buffers take turns
+    for (int step = 0; step < 30; ++step) {
+        const int w = step % kWindows;
+        shown[size_t(w)] = colours[size_t(step + w + 1) % std::size(colours)];
+        painter->recolour(windows[size_t(w)], shown[size_t(w)]);
+        SCOPED_TRACE(testing::Message() << "step " << step);
+        const int want = luma(shown[size_t(w)]);
+        ASSERT_TRUE(collector.waitForFrame([&](const PixelBuffer& b) { return std::abs(lumaOf(b, w) - want) <= 1; }));
+        const PixelBufferRef frame = collector.last();
+        for (int i = 0; i < kWindows; ++i)
+            EXPECT_NEAR(lumaOf(*frame, i), luma(shown[size_t(i)]), 1) << "window " << i;
+        EXPECT_NEAR(frame->baseAddress(0)[size_t(790) * frame->bytesPerRow(0) + 10], 16, 1);
+        held.push_back(frame);
+        if (held.size() > 2)
+            held.erase(held.begin());
+    }
 }
 
 TEST_F(X11ScreenSourceXvfb, FramesKeepTheMinimumInterval)

@@ -200,18 +200,19 @@ void X11CaptureSession::handle(X11ErrorTrap& trap, XEvent& e)
         m_layoutChanged = true;
         return;
     }
-    bool changed = false;
     if (p.target) {
-        changed = p.target->handleEvent(trap, e);
+        if (p.target->handleEvent(trap, e))
+            m_dirty = true;
         checkWindowLost();
     } else if (e.type == PropertyNotify) {
-        changed = p.repair->rootPropertyChanged(trap, e.xproperty);
-    } else {
-        changed = p.stack->handleEvent(trap, e, m_area);
-    }
-    if (changed) {
+        if (p.repair->rootPropertyChanged(trap, e.xproperty)) {
+            m_dirty = true;
+            noteChange(std::nullopt);
+        }
+    } else if (p.stack->handleEvent(trap, e, m_area)) {
+        // What the screen shows comes with the root's damage, and what the
+        // excluded windows cover, before and after, is painted over each frame.
         m_dirty = true;
-        noteChange(std::nullopt);
     }
 }
 

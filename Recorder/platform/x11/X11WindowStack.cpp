@@ -151,7 +151,10 @@ bool X11WindowStack::handleDamage(X11ErrorTrap& trap, const XDamageNotifyEvent& 
         if (t.damage && t.damage.get() == e.damage) {
             XDamageSubtract(m_dpy, e.damage, None, None);
             trap.sync();
-            return !excludedRegion(area).intersected(t.outer).isEmpty();
+            const QRect hidden = excludedRegion(area).intersected(t.outer).boundingRect();
+            if (changed)
+                *changed = hidden;
+            return !hidden.isEmpty();
         }
     }
     return false;

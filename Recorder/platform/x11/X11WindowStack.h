@@ -51,8 +51,9 @@ public:
     bool handleEvent(X11ErrorTrap& trap, const XEvent& e, const QRect& area);
     // True when the damage changed what `area` shows, or what it would show
     // without the excluded windows; false when the damage is none of ours.
-    // `changed`, when given, gets the bounds of the root's damage; it stays
-    // empty where the damage's extent is not known.
+    // `changed`, when given, gets the bounds of the root's damage, or of the
+    // part of a window's damage that excluded windows hide; it stays empty
+    // where the damage's extent is not known.
     bool handleDamage(X11ErrorTrap& trap, const XDamageNotifyEvent& e, const QRect& area,
                       std::optional<QRect>* changed = nullptr);
 

@@ -525,17 +525,30 @@ TEST_F(X11ScreenSourceXvfb, FramesBuiltOnEarlierFramesShowTheWholeScreen)
     const auto lumaOf = [](const PixelBuffer& b, int i) {
         return int(b.baseAddress(0)[size_t(60 + 180 * i + 45) * b.bytesPerRow(0) + size_t(100 + 200 * i + 60)]);
     };
+    // And one that moves down the left edge, leaving black behind.
+    const Window mover = painter->window(QRect(10, 0, 60, 40), kGrey);
+    const auto lumaAt = [](const PixelBuffer& b, int x, int y) {
+        return int(b.baseAddress(0)[size_t(y) * b.bytesPerRow(0) + size_t(x)]);
+    };
     std::vector<PixelBufferRef> held; // keeps a few frames from the pool, so its buffers take turns
     for (int step = 0; step < 30; ++step) {
         const int w = step % kWindows;
         shown[size_t(w)] = colours[size_t(step + w + 1) % std::size(colours)];
         painter->recolour(windows[size_t(w)], shown[size_t(w)]);
+        const int moverY = 50 * ((step + 1) % 15);
+        XMoveWindow(painter->display(), mover, 10, moverY);
+        XSync(painter->display(), False);
         SCOPED_TRACE(testing::Message() << "step " << step);
         const int want = luma(shown[size_t(w)]);
-        ASSERT_TRUE(collector.waitForFrame([&](const PixelBuffer& b) { return std::abs(lumaOf(b, w) - want) <= 1; }));
+        ASSERT_TRUE(collector.waitForFrame([&](const PixelBuffer& b) {
+            return std::abs(lumaOf(b, w) - want) <= 1 && std::abs(lumaAt(b, 40, moverY + 20) - luma(kGrey)) <= 1;
+        }));
         const PixelBufferRef frame = collector.last();
         for (int i = 0; i < kWindows; ++i)
             EXPECT_NEAR(lumaOf(*frame, i), luma(shown[size_t(i)]), 1) << "window " << i;
+        for (int y = 20; y < 750; y += 50) // the mover's other places
+            if (y != moverY + 20)
+                EXPECT_NEAR(lumaAt(*frame, 40, y), 16, 1) << "row " << y;
         EXPECT_NEAR(frame->baseAddress(0)[size_t(790) * frame->bytesPerRow(0) + 10], 16, 1);
         held.push_back(frame);
         if (held.size() > 2)

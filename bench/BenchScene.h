@@ -97,6 +97,9 @@ inline int runFlashScene(int width, int height, double total, SceneSound sound)
     int64_t nextTick = t0;
     int64_t flashUntil = 0;
     long tick = 0;
+    bool wasFlash = true; // the first picture is painted whole
+    int squareX = 0;
+    int squareY = 0;
     while (!failed.load() && nowNs() < end) {
         const int64_t pending = markAt.load();
         const int64_t now = nowNs();
@@ -118,13 +121,21 @@ inline int runFlashScene(int width, int height, double total, SceneSound sound)
             ++tick;
         }
         const bool flash = t < flashUntil;
-        XSetForeground(dpy, gc, flash ? 0xffffff : 0x202020);
-        XFillRectangle(dpy, win, gc, 0, 0, width, height);
+        // Only what changes is painted, as a desktop program paints: the whole
+        // window for a flash and after it, else the square's old and new places.
+        if (flash || wasFlash) {
+            XSetForeground(dpy, gc, flash ? 0xffffff : 0x202020);
+            XFillRectangle(dpy, win, gc, 0, 0, width, height);
+        } else {
+            XSetForeground(dpy, gc, 0x202020);
+            XFillRectangle(dpy, win, gc, squareX, squareY, 200, 200);
+        }
+        wasFlash = flash;
         if (!flash) {
-            const int x = int((tick * 8) % (width - 200));
-            const int y = int(300 + 200 * std::sin(tick / 40.0));
+            squareX = int((tick * 8) % (width - 200));
+            squareY = int(300 + 200 * std::sin(tick / 40.0));
             XSetForeground(dpy, gc, 0x3070c0);
-            XFillRectangle(dpy, win, gc, x, y, 200, 200);
+            XFillRectangle(dpy, win, gc, squareX, squareY, 200, 200);
         }
         XSync(dpy, False);
     }

@@ -213,6 +213,8 @@ bool measureLoad(const QString& display, const QDir& d, int busy, double secs)
     std::printf("  ffmpeg silence: %.2f s\n", silence(soundOf(ff)));
     std::printf("  engine audio: %s (48 kHz frames)\n", qPrintable(late));
     std::printf("  frames written: %lld of %.0f expected\n", (long long)stats.writtenVideo, recorded * kFps);
+    std::printf("  engine frames dropped: %lld, repeated: %lld\n", (long long)stats.droppedVideo,
+                (long long)stats.repeatedVideo);
     std::printf("  ffmpeg frames written: %lld of %.0f expected\n", ffFrames, secs * kFps);
     if (ourOffset)
         std::printf("  A/V offset at end (mark - flash): %+.1f ms\n", *ourOffset * 1000);

@@ -300,10 +300,7 @@ void RecorderEngine::resetRecordingState()
     m_videoSync.reset();
     m_guard.reset();
     m_suspendedCamera.reset();
-    // Ink drawn before the recording is no change during it: it must not cost
-    // the first 0.7 s a frame per interval.
-    m_lastPenVersion = PenBoard::shared().version();
-    m_penChangedAt = 0;
+    m_frameDemand.reset(PenBoard::shared().version());
     m_lastMicBufferAt = m_micWatchSince = HostClock::seconds();
     cancelScheduledWork();
     *m_effective.lock() = 0;
@@ -989,7 +986,9 @@ void RecorderEngine::onHeartbeat()
     const MediaTime now = HostClock::now();
     drainVideoSync(false, now);
     const double interval = std::max(1.0 / std::max(1, m_config ? m_config->fps : 30), heartbeatMinInterval);
-    heartbeat(cursorNeedsFrames() ? 0.9 * interval : 0.9);
+    const bool needsFrames =
+        m_frameDemand.needsFrames(m_cursor.get(), m_config ? &*m_config : nullptr, m_mouseTrack.get(), HostClock::seconds());
+    heartbeat(needsFrames ? 0.9 * interval : 0.9);
     drainAudio(false);
     checkMicAlive();
     checkDiskSpace();
@@ -1064,44 +1063,6 @@ void RecorderEngine::drainVideoSync(bool flush, MediaTime now)
                                   QString::number(m_missingCameraFrames)}));
         m_lastSyncReport = nowSeconds;
     }
-}
-
-bool RecorderEngine::cursorNeedsFrames()
-{
-    if (!m_cursor)
-        return false;
-    const double now = HostClock::seconds();
-    if (m_config && m_config->camera)
-        if (auto own = m_config->camera->overlay(); own && own->fullScreen())
-            return true;
-    if (m_config && m_config->cameraOverlay) {
-        const CameraOverlayState::Status status = m_config->cameraOverlay->status();
-        if ((status.layout.visible || status.layout.fullScreen) && status.frameCount > 0)
-            return true;
-    }
-    const uint64_t penVersion = PenBoard::shared().version();
-    if (penVersion != m_lastPenVersion) {
-        m_lastPenVersion = penVersion;
-        m_penChangedAt = now;
-    }
-    if (now - m_penChangedAt < 0.7)
-        return true;
-
-    const std::shared_ptr<FocusState> focus = m_config ? m_config->focus : nullptr;
-    std::optional<double> lastEdge;
-    bool zoomActive = false;
-    if (focus) {
-        const auto edges = focus->edges();
-        if (!edges.empty())
-            lastEdge = edges.back().t;
-        zoomActive = (!edges.empty() && edges.back().on) || focus->progress(now) > 0.001;
-    }
-    if (!zoomActive && !m_cursor->drawPaw())
-        return false;
-    if (focus && now - std::max(lastEdge.value_or(0.0), focus->touch()) < 0.7)
-        return true;
-    const double activity = m_mouseTrack ? m_mouseTrack->lastActivity() : 0;
-    return now - activity < 0.7;
 }
 
 void RecorderEngine::heartbeat(double minGap)

@@ -7,6 +7,7 @@
 #include "engine/CameraSideFile.h"
 #include "engine/compositor/CursorTheme.h"
 #include "engine/EngineLines.h"
+#include "engine/FrameDemand.h"
 #include "engine/RecorderEngineConfig.h"
 #include "engine/RecordingTarget.h"
 #include "engine/RecordingTimeline.h"
@@ -254,7 +255,6 @@ private:
     bool recordsMicrophone() const;
     void drainAudio(bool final);
     void drainVideoSync(bool flush, MediaTime now);
-    bool cursorNeedsFrames();
     void heartbeat(double minGap);
     void checkMicAlive();
     void checkDiskSpace();
@@ -346,8 +346,7 @@ private:
     int64_t m_missingCameraFrames = 0;
     CameraSideFile m_cameraFile;
     std::shared_ptr<CameraFeed> m_suspendedCamera; // put to sleep by the deep tier
-    uint64_t m_lastPenVersion = UINT64_MAX;
-    double m_penChangedAt = 0;
+    FrameDemand m_frameDemand;
 
     bool m_sessionStarted = false;
     MediaTime m_firstPTS;

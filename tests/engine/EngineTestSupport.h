@@ -15,6 +15,8 @@
 #include <QEventLoop>
 #include <QTest>
 
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -199,6 +201,12 @@ public:
     std::function<void(RecordingMovieWriter&)> configureWriter;
     EngineEvents events; // before the engine, whose callbacks write into it
     std::shared_ptr<RecorderEngine> engine;
+};
+
+// The engine tests' fixture: a fresh harness with recording writers and the small display.
+class EngineTest : public testing::Test {
+protected:
+    EngineHarness h;
 };
 
 } // namespace corvessa::test

@@ -21,6 +21,13 @@ using Tier = RecorderEngine::PauseTier;
 
 namespace {
 
+// Each test starts with a fresh harness `h` (the suite named like the engine has its own in each test).
+using RecorderEngineStart = EngineTest;
+using RecorderEnginePause = EngineTest;
+using RecorderEngineLoss = EngineTest;
+using RecorderEngineWatchdogs = EngineTest;
+using RecorderEngineWriter = EngineTest;
+
 RecorderError lostError()
 {
     return RecorderError{QStringLiteral("ScreenCapture"), 3, QStringLiteral("The display went to sleep")};
@@ -146,9 +153,8 @@ TEST(RecorderEngine, SameEngineRecordsAgain)
 
 // MARK: - Start errors
 
-TEST(RecorderEngineStart, RefusesFrameRatesOutsideOneTo120)
+TEST_F(RecorderEngineStart, RefusesFrameRatesOutsideOneTo120)
 {
-    EngineHarness h;
     for (int fps : {0, -5, 121, 1000}) {
         const auto error = h.engine->startInner(h.config(fps));
         ASSERT_TRUE(error) << fps;
@@ -165,9 +171,8 @@ TEST(RecorderEngineStart, RefusesFrameRatesOutsideOneTo120)
     EXPECT_EQ(h.events.count(QStringLiteral("Started recording 320x180@120")), 1);
 }
 
-TEST(RecorderEngineStart, TargetErrors)
+TEST_F(RecorderEngineStart, TargetErrors)
 {
-    EngineHarness h;
     auto config = h.config();
     config.target = RecorderEngine::Target::window(4242);
     auto error = h.engine->startInner(config);
@@ -196,9 +201,8 @@ TEST(RecorderEngineStart, TargetErrors)
     EXPECT_TRUE(h.writers->empty());
 }
 
-TEST(RecorderEngineStart, FailedStreamStartIsCleanedUp)
+TEST_F(RecorderEngineStart, FailedStreamStartIsCleanedUp)
 {
-    EngineHarness h;
     const RecorderError refused{QStringLiteral("ScreenCapture"), 9, QStringLiteral("Refused")};
     h.source->setStartError(refused);
     const auto config = h.config();
@@ -217,9 +221,8 @@ TEST(RecorderEngineStart, FailedStreamStartIsCleanedUp)
     EXPECT_EQ(h.source->runningStreams(), 1);
 }
 
-TEST(RecorderEngineStart, ASecondStartLeavesTheRunningRecordingAlone)
+TEST_F(RecorderEngineStart, ASecondStartLeavesTheRunningRecordingAlone)
 {
-    EngineHarness h;
     ASSERT_FALSE(h.engine->startInner(h.config()));
     const auto error = h.engine->startInner(h.config());
     ASSERT_TRUE(error);
@@ -232,9 +235,8 @@ TEST(RecorderEngineStart, ASecondStartLeavesTheRunningRecordingAlone)
     ASSERT_TRUE(h.engine->stop());
 }
 
-TEST(RecorderEngineStart, ConcurrentStartsRunOneRecording)
+TEST_F(RecorderEngineStart, ConcurrentStartsRunOneRecording)
 {
-    EngineHarness h;
     std::optional<RecorderError> a, b;
     std::thread first([&] { a = h.engine->startInner(h.config()); });
     std::thread second([&] { b = h.engine->startInner(h.config()); });
@@ -249,9 +251,8 @@ TEST(RecorderEngineStart, ConcurrentStartsRunOneRecording)
     EXPECT_EQ(h.engine->state(), RecorderEngine::State::recording);
 }
 
-TEST(RecorderEngineStart, VanishedDisplayRecordsThePrimary)
+TEST_F(RecorderEngineStart, VanishedDisplayRecordsThePrimary)
 {
-    EngineHarness h;
     auto other = testDisplay(QStringLiteral("TEST-2"), QRectF(320, 0, 160, 90), 1, false);
     h.source->setDisplays({other, h.display});
     auto config = h.config();
@@ -260,7 +261,7 @@ TEST(RecorderEngineStart, VanishedDisplayRecordsThePrimary)
     EXPECT_EQ(h.events.count(QStringLiteral("Started recording 320x180@30")), 1);
 }
 
-TEST(RecorderEngineStart, SizesOfTheTargets)
+TEST_F(RecorderEngineStart, SizesOfTheTargets)
 {
     {
         EngineHarness h(false, QSizeF(1440, 900));
@@ -311,9 +312,8 @@ TEST(RecorderEngineStart, SizesOfTheTargets)
     }
 }
 
-TEST(RecorderEngineStart, RefusedMicrophoneRecordsWithoutIt)
+TEST_F(RecorderEngineStart, RefusedMicrophoneRecordsWithoutIt)
 {
-    EngineHarness h;
     h.engine->setMicrophoneAccess([] { return false; });
     ASSERT_FALSE(h.engine->startInner(h.config()));
     EXPECT_EQ(h.events.count(line(Line::noMicPermission)), 1);
@@ -324,9 +324,8 @@ TEST(RecorderEngineStart, RefusedMicrophoneRecordsWithoutIt)
     EXPECT_EQ(h.writer()->appendedAudioFrames(), 0u);
 }
 
-TEST(RecorderEngineStart, SystemAudioFailureIsNotFatal)
+TEST_F(RecorderEngineStart, SystemAudioFailureIsNotFatal)
 {
-    EngineHarness h;
     h.audio->failAt(AudioInputError::Stage::Connect, QStringLiteral("Connection refused"));
     auto config = h.config(30, false);
     config.systemAudio = true;
@@ -338,9 +337,8 @@ TEST(RecorderEngineStart, SystemAudioFailureIsNotFatal)
     EXPECT_EQ(UserDefaults::standard().integer(QStringLiteral("sysAudioAuth")), std::optional<qint64>(2));
 }
 
-TEST(RecorderEngineStart, SystemAudioIsMixedIn)
+TEST_F(RecorderEngineStart, SystemAudioIsMixedIn)
 {
-    EngineHarness h;
     auto config = h.config(30, false);
     config.systemAudio = true;
     ASSERT_FALSE(h.engine->startInner(config));
@@ -351,9 +349,8 @@ TEST(RecorderEngineStart, SystemAudioIsMixedIn)
 
 // MARK: - Pause tiers
 
-TEST(RecorderEnginePause, TiersAndResumeFromDeep)
+TEST_F(RecorderEnginePause, TiersAndResumeFromDeep)
 {
-    EngineHarness h;
     h.engine->setTierDelays(0.3, 0.8);
     ASSERT_FALSE(h.engine->startInner(h.config()));
     ASSERT_TRUE(waitUntil([&] { return h.videoFrames() >= 15; }, 5));
@@ -398,9 +395,8 @@ TEST(RecorderEnginePause, TiersAndResumeFromDeep)
     EXPECT_LT(movie, double(w->appended(MovieWriter::Input::Video).size()) / 30 + 0.5);
 }
 
-TEST(RecorderEnginePause, ShortPauseAndEcoResume)
+TEST_F(RecorderEnginePause, ShortPauseAndEcoResume)
 {
-    EngineHarness h;
     h.engine->setTierDelays(0.3, 60);
     ASSERT_FALSE(h.engine->startInner(h.config()));
     ASSERT_TRUE(waitUntil([&] { return h.videoFrames() >= 5; }, 5));
@@ -427,9 +423,8 @@ TEST(RecorderEnginePause, ShortPauseAndEcoResume)
     EXPECT_EQ(h.events.count(line(Line::paused)), 2);
 }
 
-TEST(RecorderEnginePause, PauseWhileIdleDoesNothing)
+TEST_F(RecorderEnginePause, PauseWhileIdleDoesNothing)
 {
-    EngineHarness h;
     std::atomic<bool> called{false};
     h.engine->pause([&] { called = true; });
     h.engine->resume();
@@ -439,9 +434,8 @@ TEST(RecorderEnginePause, PauseWhileIdleDoesNothing)
     EXPECT_TRUE(h.events.tiers().empty());
 }
 
-TEST(RecorderEnginePause, ResumeOnAStillScreenFillsWithTheLastFrame)
+TEST_F(RecorderEnginePause, ResumeOnAStillScreenFillsWithTheLastFrame)
 {
-    EngineHarness h;
     ASSERT_FALSE(h.engine->startInner(h.config()));
     ASSERT_TRUE(waitUntil([&] { return h.videoFrames() >= 5; }, 5));
     h.source->setDeliveryPaused(true);
@@ -456,9 +450,8 @@ TEST(RecorderEnginePause, ResumeOnAStillScreenFillsWithTheLastFrame)
     EXPECT_GT(h.engine->stats().repeatedVideo, 0);
 }
 
-TEST(RecorderEnginePause, StopWhilePaused)
+TEST_F(RecorderEnginePause, StopWhilePaused)
 {
-    EngineHarness h;
     ASSERT_FALSE(h.engine->startInner(h.config()));
     ASSERT_TRUE(waitUntil([&] { return h.videoFrames() >= 10; }, 5));
     h.engine->pause();
@@ -475,9 +468,8 @@ TEST(RecorderEnginePause, StopWhilePaused)
 
 // MARK: - Stream loss and retry
 
-TEST(RecorderEngineLoss, LostStreamIsRetriedUntilItComesBack)
+TEST_F(RecorderEngineLoss, LostStreamIsRetriedUntilItComesBack)
 {
-    EngineHarness h;
     ASSERT_FALSE(h.engine->startInner(h.config()));
     ASSERT_TRUE(waitUntil([&] { return h.videoFrames() >= 5; }, 5));
 
@@ -500,9 +492,8 @@ TEST(RecorderEngineLoss, LostStreamIsRetriedUntilItComesBack)
     ASSERT_TRUE(h.engine->stop());
 }
 
-TEST(RecorderEngineLoss, GoneMicrophoneIsDroppedAtTheRetry)
+TEST_F(RecorderEngineLoss, GoneMicrophoneIsDroppedAtTheRetry)
 {
-    EngineHarness h;
     ASSERT_FALSE(h.engine->startInner(h.config()));
     ASSERT_TRUE(waitUntil([&] { return h.videoFrames() >= 5; }, 5));
     h.audio->setSources({});
@@ -513,9 +504,8 @@ TEST(RecorderEngineLoss, GoneMicrophoneIsDroppedAtTheRetry)
     EXPECT_FALSE(h.source->runningConfigurations()[0].captureMicrophone);
 }
 
-TEST(RecorderEngineLoss, ThirdFailedRebuildGivesUpTheMicrophone)
+TEST_F(RecorderEngineLoss, ThirdFailedRebuildGivesUpTheMicrophone)
 {
-    EngineHarness h;
     ASSERT_FALSE(h.engine->startInner(h.config()));
     ASSERT_TRUE(waitUntil([&] { return h.videoFrames() >= 5; }, 5));
     h.source->setStartError(lostError());
@@ -527,9 +517,8 @@ TEST(RecorderEngineLoss, ThirdFailedRebuildGivesUpTheMicrophone)
     EXPECT_FALSE(h.source->runningConfigurations()[0].captureMicrophone);
 }
 
-TEST(RecorderEngineLoss, RetryOfAnEarlierRecordingNeverStartsAStreamInALaterOne)
+TEST_F(RecorderEngineLoss, RetryOfAnEarlierRecordingNeverStartsAStreamInALaterOne)
 {
-    EngineHarness h;
     ASSERT_FALSE(h.engine->startInner(h.config()));
     ASSERT_TRUE(waitUntil([&] { return h.videoFrames() >= 5; }, 5));
     h.source->interruptStreams(lostError());
@@ -547,9 +536,8 @@ TEST(RecorderEngineLoss, RetryOfAnEarlierRecordingNeverStartsAStreamInALaterOne)
     EXPECT_EQ(h.source->runningStreams(), 0);
 }
 
-TEST(RecorderEngineLoss, StopDuringLossEndsTheRetries)
+TEST_F(RecorderEngineLoss, StopDuringLossEndsTheRetries)
 {
-    EngineHarness h;
     ASSERT_FALSE(h.engine->startInner(h.config()));
     ASSERT_TRUE(waitUntil([&] { return h.videoFrames() >= 5; }, 5));
     h.source->interruptStreams(lostError());
@@ -560,9 +548,8 @@ TEST(RecorderEngineLoss, StopDuringLossEndsTheRetries)
     EXPECT_EQ(h.events.count(line(Line::screenRestored)), 0);
 }
 
-TEST(RecorderEngineLoss, LossWhilePausedIsSilentAndResumeRebuilds)
+TEST_F(RecorderEngineLoss, LossWhilePausedIsSilentAndResumeRebuilds)
 {
-    EngineHarness h;
     ASSERT_FALSE(h.engine->startInner(h.config()));
     ASSERT_TRUE(waitUntil([&] { return h.videoFrames() >= 5; }, 5));
     h.engine->pause();
@@ -575,9 +562,8 @@ TEST(RecorderEngineLoss, LossWhilePausedIsSilentAndResumeRebuilds)
     EXPECT_EQ(h.source->runningStreams(), 1);
 }
 
-TEST(RecorderEngineLoss, PauseAndResumeDuringLossLeaveOneRebuild)
+TEST_F(RecorderEngineLoss, PauseAndResumeDuringLossLeaveOneRebuild)
 {
-    EngineHarness h;
     h.engine->setTierDelays(0.2, 60);
     ASSERT_FALSE(h.engine->startInner(h.config()));
     ASSERT_TRUE(waitUntil([&] { return h.videoFrames() >= 5; }, 5));
@@ -596,9 +582,8 @@ TEST(RecorderEngineLoss, PauseAndResumeDuringLossLeaveOneRebuild)
     EXPECT_EQ(h.source->runningConfigurations()[0].minimumFrameInterval, MediaTime(1, 30));
 }
 
-TEST(RecorderEngineLoss, FailedResumeGoesIntoTheLossPath)
+TEST_F(RecorderEngineLoss, FailedResumeGoesIntoTheLossPath)
 {
-    EngineHarness h;
     h.engine->setTierDelays(0.2, 0.4);
     ASSERT_FALSE(h.engine->startInner(h.config()));
     ASSERT_TRUE(waitUntil([&] { return h.videoFrames() >= 5; }, 5));
@@ -622,9 +607,8 @@ TEST(RecorderEngineLoss, FailedResumeGoesIntoTheLossPath)
     ASSERT_TRUE(h.engine->stop());
 }
 
-TEST(RecorderEngineLoss, ClosedWindowDuringDeepPause)
+TEST_F(RecorderEngineLoss, ClosedWindowDuringDeepPause)
 {
-    EngineHarness h;
     WindowInfo window;
     window.id = 0x500001;
     window.frame = QRectF(0, 0, 200, 100);
@@ -645,9 +629,8 @@ TEST(RecorderEngineLoss, ClosedWindowDuringDeepPause)
 
 // MARK: - Watchdogs
 
-TEST(RecorderEngineWatchdogs, LowDiskSpaceIsReportedOnce)
+TEST_F(RecorderEngineWatchdogs, LowDiskSpaceIsReportedOnce)
 {
-    EngineHarness h;
     std::atomic<int> probes{0};
     h.engine->setFreeSpaceProbe([&](const QString& folder) -> std::optional<uint64_t> {
         EXPECT_EQ(folder, QFileInfo(h.config().outputURL).absolutePath());
@@ -662,9 +645,8 @@ TEST(RecorderEngineWatchdogs, LowDiskSpaceIsReportedOnce)
     EXPECT_EQ(h.engine->state(), RecorderEngine::State::recording);
 }
 
-TEST(RecorderEngineWatchdogs, OneGibibyteIsEnoughAndChecksAreTenSecondsApart)
+TEST_F(RecorderEngineWatchdogs, OneGibibyteIsEnoughAndChecksAreTenSecondsApart)
 {
-    EngineHarness h;
     std::atomic<int> probes{0};
     h.engine->setFreeSpaceProbe([&](const QString&) -> std::optional<uint64_t> {
         ++probes;
@@ -676,9 +658,8 @@ TEST(RecorderEngineWatchdogs, OneGibibyteIsEnoughAndChecksAreTenSecondsApart)
     EXPECT_EQ(probes.load(), 2); // the start's, then the first check's
 }
 
-TEST(RecorderEngineWatchdogs, TooLittleDiskRefusesToStart)
+TEST_F(RecorderEngineWatchdogs, TooLittleDiskRefusesToStart)
 {
-    EngineHarness h;
     h.engine->setFreeSpaceProbe([](const QString&) -> std::optional<uint64_t> { return uint64_t(1073741823); });
     const auto error = h.engine->startInner(h.config());
     ASSERT_TRUE(error);
@@ -691,9 +672,8 @@ TEST(RecorderEngineWatchdogs, TooLittleDiskRefusesToStart)
     EXPECT_EQ(h.events.countStartingWith(line(Line::lowDisk)), 0);
 }
 
-TEST(RecorderEngineWatchdogs, ADiskThatFilledUnderTheWriterIsNeverCalledSaved)
+TEST_F(RecorderEngineWatchdogs, ADiskThatFilledUnderTheWriterIsNeverCalledSaved)
 {
-    EngineHarness h;
     std::atomic<int> probes{0};
     h.engine->setFreeSpaceProbe([&](const QString&) -> std::optional<uint64_t> {
         if (++probes == 1)
@@ -711,18 +691,16 @@ TEST(RecorderEngineWatchdogs, ADiskThatFilledUnderTheWriterIsNeverCalledSaved)
     EXPECT_EQ(h.events.count(line(Line::completed)), 0);
 }
 
-TEST(RecorderEngineWatchdogs, UnknownFreeSpaceSaysNothing)
+TEST_F(RecorderEngineWatchdogs, UnknownFreeSpaceSaysNothing)
 {
-    EngineHarness h;
     h.engine->setFreeSpaceProbe([](const QString&) -> std::optional<uint64_t> { return std::nullopt; });
     ASSERT_FALSE(h.engine->startInner(h.config()));
     spin(0.5);
     EXPECT_EQ(h.events.countStartingWith(line(Line::lowDisk)), 0);
 }
 
-TEST(RecorderEngineWatchdogs, SilentMicrophoneIsReportedOnce)
+TEST_F(RecorderEngineWatchdogs, SilentMicrophoneIsReportedOnce)
 {
-    EngineHarness h;
     h.source->setAudioInput(std::make_shared<SilentAudioInput>());
     ASSERT_FALSE(h.engine->startInner(h.config()));
     spin(3.0);
@@ -735,9 +713,8 @@ TEST(RecorderEngineWatchdogs, SilentMicrophoneIsReportedOnce)
     ASSERT_TRUE(waitUntil([&] { return h.videoFrames() > frames + 5; }, 2));
 }
 
-TEST(RecorderEngineWatchdogs, LiveMicrophoneIsNotReported)
+TEST_F(RecorderEngineWatchdogs, LiveMicrophoneIsNotReported)
 {
-    EngineHarness h;
     ASSERT_FALSE(h.engine->startInner(h.config()));
     spin(4.6);
     EXPECT_EQ(h.events.count(line(Line::micDead)), 0);
@@ -745,9 +722,8 @@ TEST(RecorderEngineWatchdogs, LiveMicrophoneIsNotReported)
 
 // MARK: - Writer failures
 
-TEST(RecorderEngineWriter, ThrowingVideoInputStopsOnlyThatTrack)
+TEST_F(RecorderEngineWriter, ThrowingVideoInputStopsOnlyThatTrack)
 {
-    EngineHarness h;
     h.configureWriter = [](RecordingMovieWriter& w) {
         w.throwOnAppend(MovieWriter::Input::Video, QStringLiteral("encoder exploded"));
     };
@@ -760,9 +736,8 @@ TEST(RecorderEngineWriter, ThrowingVideoInputStopsOnlyThatTrack)
     EXPECT_TRUE(waitUntil([&] { return h.writer()->appendedAudioFrames() > 4800; }, 3));
 }
 
-TEST(RecorderEngineWriter, FailedWriterIsReportedAndSaveFails)
+TEST_F(RecorderEngineWriter, FailedWriterIsReportedAndSaveFails)
 {
-    EngineHarness h;
     const RecorderError full{MovieWriter::errorDomain, 28, QStringLiteral("No space left on device")};
     ASSERT_FALSE(h.engine->startInner(h.config()));
     ASSERT_TRUE(waitUntil([&] { return h.videoFrames() >= 5; }, 5));
@@ -777,9 +752,8 @@ TEST(RecorderEngineWriter, FailedWriterIsReportedAndSaveFails)
     EXPECT_EQ(h.engine->state(), RecorderEngine::State::idle);
 }
 
-TEST(RecorderEngineWriter, FinishErrorIsASaveFailure)
+TEST_F(RecorderEngineWriter, FinishErrorIsASaveFailure)
 {
-    EngineHarness h;
     h.configureWriter = [](RecordingMovieWriter& w) {
         w.setFinishError(RecorderError{MovieWriter::errorDomain, 5, QStringLiteral("I/O error")});
     };
@@ -790,9 +764,8 @@ TEST(RecorderEngineWriter, FinishErrorIsASaveFailure)
     EXPECT_TRUE(QFile::exists(RecoveryJournal::file()));
 }
 
-TEST(RecorderEngineWriter, AWriterFailingOnItsOwnEndsTheRecording)
+TEST_F(RecorderEngineWriter, AWriterFailingOnItsOwnEndsTheRecording)
 {
-    EngineHarness h;
     ASSERT_FALSE(h.engine->startInner(h.config()));
     ASSERT_TRUE(waitUntil([&] { return h.videoFrames() >= 5; }, 5));
     // The disk fills under the writer's own thread: no append is refused for it.
@@ -811,9 +784,8 @@ TEST(RecorderEngineWriter, AWriterFailingOnItsOwnEndsTheRecording)
     EXPECT_EQ(h.engine->state(), RecorderEngine::State::recording);
 }
 
-TEST(RecorderEngineWriter, AStopRacingTheWritersFailureWaitsForIt)
+TEST_F(RecorderEngineWriter, AStopRacingTheWritersFailureWaitsForIt)
 {
-    EngineHarness h;
     ASSERT_FALSE(h.engine->startInner(h.config()));
     ASSERT_TRUE(waitUntil([&] { return h.videoFrames() >= 5; }, 5));
     h.writer()->failNow(RecorderError{MovieWriter::errorDomain, 28, QStringLiteral("No space left on device")});
@@ -824,9 +796,8 @@ TEST(RecorderEngineWriter, AStopRacingTheWritersFailureWaitsForIt)
     EXPECT_EQ(h.events.countStartingWith(line(Line::saveFailed)), 1);
 }
 
-TEST(RecorderEngineWriter, AudioThatCannotDrainTimesOutAfterThreeSeconds)
+TEST_F(RecorderEngineWriter, AudioThatCannotDrainTimesOutAfterThreeSeconds)
 {
-    EngineHarness h;
     ASSERT_FALSE(h.engine->startInner(h.config()));
     ASSERT_TRUE(waitUntil([&] { return h.videoFrames() >= 10; }, 5));
     h.writer()->setReady(MovieWriter::Input::Audio, false);
@@ -840,9 +811,8 @@ TEST(RecorderEngineWriter, AudioThatCannotDrainTimesOutAfterThreeSeconds)
     EXPECT_EQ(h.events.lines().back(), line(Line::completed));
 }
 
-TEST(RecorderEngineWriter, StopBeforeTheFirstFrameGivesNothing)
+TEST_F(RecorderEngineWriter, StopBeforeTheFirstFrameGivesNothing)
 {
-    EngineHarness h;
     h.source->setDeliveryPaused(true);
     ASSERT_FALSE(h.engine->startInner(h.config()));
     spin(0.3);
@@ -856,9 +826,8 @@ TEST(RecorderEngineWriter, StopBeforeTheFirstFrameGivesNothing)
     EXPECT_EQ(h.engine->state(), RecorderEngine::State::idle);
 }
 
-TEST(RecorderEngineWriter, StillScreenStillGetsAFrameEveryNinetyPercentOfASecond)
+TEST_F(RecorderEngineWriter, StillScreenStillGetsAFrameEveryNinetyPercentOfASecond)
 {
-    EngineHarness h;
     ASSERT_FALSE(h.engine->startInner(h.config()));
     ASSERT_TRUE(waitUntil([&] { return h.videoFrames() >= 3; }, 5));
     h.source->setDeliveryPaused(true);

@@ -684,7 +684,7 @@ PixelBufferRef CursorCompositor::overlayCamera(PixelBufferRef frame,
 
     const bool fits = frame->format() == PixelFormat::NV12VideoRange && frame->width() == w && frame->height() == h;
     PixelBufferRef out;
-    if (fits && frame.use_count() == 1) {
+    if (fits && frame.use_count() == 1 && !frame->attachment(PixelAttachmentKey::KeptBySource).toBool()) {
         out = std::move(frame); // nobody else sees this frame: draw on it
     } else {
         out = makeBuffer(w, h);

@@ -102,12 +102,21 @@ NV12Converter::Loop NV12Converter::fastest()
 
 void NV12Converter::convert(Loop loop, const uint8_t* bgrx, ptrdiff_t stride, int width, int height, const Target& to)
 {
+    convertBand(loop, bgrx, stride, width, height, to, 0, height);
+}
+
+void NV12Converter::convertBand(Loop loop, const uint8_t* bgrx, ptrdiff_t stride, int width, int height,
+                                const Target& to, int top, int bottom)
+{
     if (!bgrx || !to.y || !to.uv || width <= 0 || height <= 0)
         return;
+    // The pair starting at row 2p weighs rows 2p-1 to 2p+2.
+    const int first = std::max(0, (top - 2) & ~1);
+    const int end = std::min(height, (std::max(bottom, 0) & ~1) + 2);
     if (!available(loop))
         loop = Loop::plain;
     const auto row = [&](int y) { return bgrx + ptrdiff_t(std::clamp(y, 0, height - 1)) * stride; };
-    for (int y = 0; y < height; y += 2) {
+    for (int y = first; y < end; y += 2) {
         const bool pair = y + 1 < height;
         const NV12Rows rows{row(y - 1), row(y), pair ? row(y + 1) : nullptr, row(y + 2)};
         uint8_t* y0 = to.y + ptrdiff_t(y) * to.yStride;

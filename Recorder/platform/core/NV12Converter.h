@@ -34,6 +34,19 @@ public:
     // With the given loop, or the plain one where that is not available.
     static void convert(Loop loop, const uint8_t* bgrx, ptrdiff_t stride, int width, int height, const Target& to);
 
+    // Converts again only what the picture's rows [top, bottom) reach: their
+    // luma and every chroma row whose four rows touch them (a row more on each
+    // side, to whole pairs), with the neighbours from the whole picture. Where
+    // `to` held this picture's conversion but for those rows, it then holds
+    // exactly what convert() makes.
+    static void convertBand(const uint8_t* bgrx, ptrdiff_t stride, int width, int height, const Target& to, int top,
+                            int bottom)
+    {
+        convertBand(fastest(), bgrx, stride, width, height, to, top, bottom);
+    }
+    static void convertBand(Loop loop, const uint8_t* bgrx, ptrdiff_t stride, int width, int height,
+                            const Target& to, int top, int bottom);
+
     // The formula for one colour, unrounded: what every sample is checked
     // against (chroma: of the weighed colour of its block).
     struct YCbCr {

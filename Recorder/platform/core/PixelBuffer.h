@@ -26,6 +26,9 @@ inline const QString FrameStatus = QStringLiteral("frameStatus");
 inline const QString ColorPrimaries = QStringLiteral("colorPrimaries");
 inline const QString TransferFunction = QStringLiteral("transferFunction");
 inline const QString YCbCrMatrix = QStringLiteral("yCbCrMatrix");
+// True on a buffer whose source keeps building its next frames on these pixels:
+// whoever draws on the picture draws on a copy.
+inline const QString KeptBySource = QStringLiteral("keptBySource");
 } // namespace PixelAttachmentKey
 
 // A frame in memory: BGRA (one plane) or NV12 video range (Y + CbCr planes),

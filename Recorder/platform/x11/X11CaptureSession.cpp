@@ -100,6 +100,15 @@ void X11CaptureSession::reconfigure(const ScreenStreamConfig& config)
         m_layoutChanged = true;
     m_config = config;
     m_dirty = true;
+    noteChange(std::nullopt);
+}
+
+void X11CaptureSession::noteChange(const std::optional<QRect>& rect)
+{
+    if (rect)
+        m_changed |= *rect;
+    else
+        m_changedAll = true;
 }
 
 void X11CaptureSession::markLost(RecorderError error)
@@ -147,6 +156,7 @@ void X11CaptureSession::applyLayout(std::vector<XRandRDisplayList::Output> layou
     if (next != m_area) {
         m_area = next;
         m_dirty = true;
+        noteChange(std::nullopt);
     }
 }
 
@@ -170,14 +180,18 @@ void X11CaptureSession::handle(X11ErrorTrap& trap, XEvent& e)
     Parts& p = *m_parts;
     if (e.type == m_display.damageEvent() + XDamageNotify) {
         const auto& damage = reinterpret_cast<const XDamageNotifyEvent&>(e);
-        if (p.target ? p.target->handleDamage(trap, damage) : p.stack->handleDamage(trap, damage, m_area))
+        std::optional<QRect> bounds;
+        if (p.target ? p.target->handleDamage(trap, damage) : p.stack->handleDamage(trap, damage, m_area, &bounds)) {
             m_dirty = true;
+            noteChange(bounds);
+        }
         return;
     }
     if (e.type == m_display.fixesEvent() + XFixesSelectionNotify) {
         if (p.repair)
             p.repair->compositorChanged();
         m_dirty = true;
+        noteChange(std::nullopt);
         return;
     }
     const int randr = m_display.randrEvent();
@@ -191,9 +205,13 @@ void X11CaptureSession::handle(X11ErrorTrap& trap, XEvent& e)
             m_dirty = true;
         checkWindowLost();
     } else if (e.type == PropertyNotify) {
-        if (p.repair->rootPropertyChanged(trap, e.xproperty))
+        if (p.repair->rootPropertyChanged(trap, e.xproperty)) {
             m_dirty = true;
+            noteChange(std::nullopt);
+        }
     } else if (p.stack->handleEvent(trap, e, m_area)) {
+        // What the screen shows comes with the root's damage, and what the
+        // excluded windows cover, before and after, is painted over each frame.
         m_dirty = true;
     }
 }
@@ -202,6 +220,17 @@ X11PixelView X11CaptureSession::frame(X11ErrorTrap& trap, int reader)
 {
     const X11PixelView view = grab(trap, reader);
     m_dirty = false;
+    const QRect whole(0, 0, view.width, view.height);
+    const QRect part = m_changed.translated(-m_area.topLeft()) & whole;
+    m_changedRows = m_changedAll || isWindowTarget() ? std::pair(0, view.height)
+                    : part.isEmpty()                 ? std::pair(0, 0)
+                                                     : std::pair(part.top(), part.bottom() + 1);
+    if (view) {
+        m_changed = QRect();
+        m_changedAll = false;
+    } else {
+        m_changedAll = true;
+    }
     return view;
 }
 
@@ -225,7 +254,9 @@ X11PixelView X11CaptureSession::grab(X11ErrorTrap& trap, int reader)
     handleEvents(trap, true);
     if (m_lost)
         return {};
-    p.repair->repair(trap, frame, m_area, *p.stack);
+    const QRect repaired = p.repair->repair(trap, frame, m_area, *p.stack);
+    if (!repaired.isEmpty())
+        noteChange(repaired);
     return frame;
 }
 

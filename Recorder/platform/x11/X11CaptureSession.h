@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <utility>
 #include <vector>
 
 // Last: X11's macros clash with names in Qt.
@@ -56,6 +57,13 @@ public:
     // screen as captured; an empty view when there is none to make now. The view
     // stays valid until that reader reads again.
     X11PixelView frame(X11ErrorTrap& trap, int reader);
+    // The rows of the last frame's picture that may differ from the picture
+    // before it (top inclusive, bottom exclusive): where the server reported
+    // damage, excluded windows were painted over, or, when any other change
+    // came, the whole picture. Damage reported a moment late is counted with the
+    // next frame, so a picture is only known apart from the one before it by the
+    // changes of both.
+    std::pair<int, int> changedRows() const { return m_changedRows; }
 
     // Why the stream must end: the target went away.
     const std::optional<RecorderError>& lost() const { return m_lost; }
@@ -72,6 +80,8 @@ private:
     void markLost(RecorderError error);
     void checkWindowLost();
     X11PixelView grab(X11ErrorTrap& trap, int reader);
+    // Something changed on the root: within `rect` (root pixels), or anywhere.
+    void noteChange(const std::optional<QRect>& rect);
 
     const ScreenFilter m_filter;
     ScreenStreamConfig m_config;
@@ -81,6 +91,9 @@ private:
 
     QRect m_area; // root pixels captured (display and area targets)
     bool m_dirty = true; // the first frame is always made
+    QRect m_changed;           // root pixels changed since the last frame
+    bool m_changedAll = true;  // or anything at all
+    std::pair<int, int> m_changedRows{0, 0};
     bool m_layoutChanged = false;
     std::optional<RecorderError> m_lost;
 };

@@ -126,13 +126,13 @@ QRegion X11ExclusionRepair::boundingShape(X11ErrorTrap& trap, const X11WindowSta
     return region;
 }
 
-void X11ExclusionRepair::repair(X11ErrorTrap& trap, const X11PixelView& frame, const QRect& area,
-                                X11WindowStack& stack)
+QRect X11ExclusionRepair::repair(X11ErrorTrap& trap, const X11PixelView& frame, const QRect& area,
+                                 X11WindowStack& stack)
 {
     const QRegion region = stack.excludedRegion(area);
     stack.ageGhosts();
     if (region.isEmpty())
-        return;
+        return {};
     ++m_repairs;
     const int rootDepth = m_display.rootDepth();
     const QPoint origin = area.topLeft();
@@ -166,6 +166,7 @@ void X11ExclusionRepair::repair(X11ErrorTrap& trap, const X11PixelView& frame, c
                 blit(frame, r.topLeft() - origin, p, blend);
         }
     }
+    return region.boundingRect();
 }
 
 } // namespace corvessa

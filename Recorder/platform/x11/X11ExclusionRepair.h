@@ -33,7 +33,8 @@ public:
     bool rootPropertyChanged(X11ErrorTrap& trap, const XPropertyEvent& e);
 
     // Rebuilds what excluded windows cover in `frame`, the picture of `area`.
-    void repair(X11ErrorTrap& trap, const X11PixelView& frame, const QRect& area, X11WindowStack& stack);
+    // Returns the bounds of what it painted over, on the root (empty for nothing).
+    QRect repair(X11ErrorTrap& trap, const X11PixelView& frame, const QRect& area, X11WindowStack& stack);
     // Frames in which something was painted over.
     uint64_t repairs() const { return m_repairs; }
 

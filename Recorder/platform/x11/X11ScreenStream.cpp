@@ -3,6 +3,7 @@
 #include "platform/AudioCaptureStream.h"
 #include "platform/ScreenDelivery.h"
 #include "platform/core/HostClock.h"
+#include "platform/core/NV12Converter.h"
 #include "platform/core/PixelBufferPool.h"
 #include "platform/core/SerialQueue.h"
 #include "platform/ffmpeg/FrameScaler.h"
@@ -10,7 +11,10 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <deque>
 #include <future>
+#include <optional>
+#include <unordered_map>
 #include <utility>
 
 #include <poll.h>
@@ -185,10 +189,18 @@ X11ScreenStream::Statistics X11ScreenStream::statistics() const
 // for the conversion of the frame before and happens at its tick even when the
 // CPU is busy: short-lived pictures are read while they are on screen. Each of
 // the session's readers holds its picture until the conversion is done with it.
+//
+// A pooled buffer comes back holding the conversion of an earlier picture. When
+// the picture keeps its size, only the rows changed since then are converted
+// again: the rows each picture changed are kept for the last `kHistory` pictures.
 struct X11ScreenStream::Converter {
+    static constexpr size_t kHistory = 32;
     std::atomic<bool> holding[X11CaptureSession::kReaders] = {};
     FrameScaler scaler;                   // owned by `queue`
     std::shared_ptr<PixelBufferPool> pool; // owned by `queue`
+    // Owned by `queue`: which picture each pooled buffer holds, and the rows each picture changed.
+    std::unordered_map<const PixelBuffer*, uint64_t> holds;
+    std::deque<std::pair<uint64_t, std::pair<int, int>>> changes;
     SerialQueue queue{"x11.capture.convert", SerialQueue::QoS::UserInteractive}; // last: goes first
 
     int freeReader() const
@@ -198,24 +210,81 @@ struct X11ScreenStream::Converter {
                 return i;
         return -1;
     }
+
+    void noteChange(uint64_t serial, std::pair<int, int> rows)
+    {
+        changes.emplace_back(serial, rows);
+        if (changes.size() > kHistory)
+            changes.pop_front();
+    }
+
+    // The rows of picture `serial` that `buffer` does not hold yet: the changes
+    // from the picture it holds (that one's own included, for damage reported
+    // late) on. Nothing when that picture is not known.
+    std::optional<std::pair<int, int>> rowsToConvert(const PixelBuffer* buffer, uint64_t serial) const
+    {
+        const auto held = holds.find(buffer);
+        if (held == holds.end() || changes.empty() || changes.front().first > held->second)
+            return std::nullopt;
+        std::pair<int, int> rows{0, 0};
+        for (const auto& [picture, changed] : changes) {
+            if (picture < held->second || picture > serial || changed.first >= changed.second)
+                continue;
+            rows = rows.first < rows.second ? std::pair(std::min(rows.first, changed.first),
+                                                        std::max(rows.second, changed.second))
+                                            : changed;
+        }
+        return rows;
+    }
 };
 
-void X11ScreenStream::convert(Converter& c, int reader, X11PixelView view, MediaTime pts, ScreenStreamConfig config,
-                              bool windowTarget)
+void X11ScreenStream::convert(Converter& c, const Read& read, const ScreenStreamConfig& config)
 {
     const double cpuStart = threadCpuSeconds();
     const auto start = Clock::now();
+    const X11PixelView& view = read.view;
     if (!c.pool || c.pool->width() != config.width || c.pool->height() != config.height ||
         c.pool->format() != config.pixelFormat) {
         c.pool = PixelBufferPool::create(config.width, config.height, config.pixelFormat,
                                          size_t(config.queueDepth) + 2 + X11CaptureSession::kReaders);
+        c.holds.clear();
     }
+    c.noteChange(read.serial, read.changedRows);
+    const size_t allocated = c.pool->allocatedCount();
     PixelBufferRef buffer = c.pool->take();
-    const FrameScaler::Fit fit = windowTarget ? FrameScaler::Fit::AspectFit : FrameScaler::Fit::Stretch;
-    const bool made = buffer && c.scaler.scale(view.data, view.width, view.height, view.bytesPerRow, *buffer, fit);
-    c.holding[reader].store(false);
-    if (made)
-        ScreenDelivery::frame(m_delivery, std::move(buffer), pts, config.minimumFrameInterval);
+    // A new buffer may sit where a freed one was: it holds nothing yet.
+    const bool fresh = c.pool->allocatedCount() != allocated;
+    const bool sameSize = !read.windowTarget && config.pixelFormat == PixelFormat::NV12VideoRange &&
+                          view.width == config.width && view.height == config.height;
+    const std::optional<std::pair<int, int>> rows =
+        buffer && sameSize && !fresh ? c.rowsToConvert(buffer.get(), read.serial) : std::nullopt;
+    bool made = false;
+    if (rows) {
+        const NV12Converter::Target to{buffer->baseAddress(0), ptrdiff_t(buffer->bytesPerRow(0)),
+                                       buffer->baseAddress(1), ptrdiff_t(buffer->bytesPerRow(1))};
+        if (rows->first < rows->second) {
+            NV12Converter::convertBand(view.data, ptrdiff_t(view.bytesPerRow), view.width, view.height, to,
+                                       rows->first, rows->second);
+        }
+        made = true;
+    } else if (buffer) {
+        const FrameScaler::Fit fit = read.windowTarget ? FrameScaler::Fit::AspectFit : FrameScaler::Fit::Stretch;
+        made = c.scaler.scale(view.data, view.width, view.height, view.bytesPerRow, *buffer, fit);
+    }
+    c.holding[read.reader].store(false);
+    if (buffer) {
+        if (made && sameSize)
+            c.holds[buffer.get()] = read.serial;
+        else
+            c.holds.erase(buffer.get());
+        if (c.holds.size() > 4 * Converter::kHistory) // entries of buffers the pool let go
+            c.holds.clear();
+    }
+    if (made) {
+        if (sameSize)
+            buffer->setAttachment(PixelAttachmentKey::KeptBySource, true, false);
+        ScreenDelivery::frame(m_delivery, std::move(buffer), read.pts, config.minimumFrameInterval);
+    }
     const double seconds = secondsSince(start);
     const double cpu = threadCpuSeconds() - cpuStart;
     m_stats.with([&](Statistics& s) {
@@ -233,6 +302,7 @@ void X11ScreenStream::run(X11CaptureSession& session, ScreenStreamConfig config)
     auto converter = std::make_unique<Converter>();
     Clock::time_point nextAllowed = Clock::now();
     double cpuCounted = threadCpuSeconds();
+    uint64_t serial = 0;
 
     for (;;) {
         {
@@ -259,8 +329,9 @@ void X11ScreenStream::run(X11CaptureSession& session, ScreenStreamConfig config)
         const auto interval = std::chrono::nanoseconds(int64_t(config.minimumFrameInterval.seconds() * 1e9));
         const int reader = converter->freeReader();
         const bool busy = m_delivery->pending.load() >= config.queueDepth || reader < 0;
-        X11PixelView view;
-        MediaTime pts;
+        Read read;
+        read.reader = reader;
+        read.windowTarget = session.isWindowTarget();
         double readSeconds = 0;
         uint64_t skipped = 0;
         {
@@ -271,8 +342,10 @@ void X11ScreenStream::run(X11CaptureSession& session, ScreenStreamConfig config)
                     skipped = 1;
                 } else {
                     const auto readStart = Clock::now();
-                    pts = HostClock::now();
-                    view = session.frame(trap, reader);
+                    read.pts = HostClock::now();
+                    read.view = session.frame(trap, reader);
+                    read.changedRows = session.changedRows();
+                    read.serial = ++serial;
                     readSeconds = secondsSince(readStart);
                     // Frames keep to a grid of intervals while the screen keeps
                     // changing, so the rate holds on average despite wake-up
@@ -290,12 +363,9 @@ void X11ScreenStream::run(X11CaptureSession& session, ScreenStreamConfig config)
             ScreenDelivery::ended(m_delivery, *session.lost());
             break;
         }
-        if (view) {
+        if (read.view) {
             converter->holding[reader].store(true);
-            converter->queue.async([this, c = converter.get(), reader, view, pts, config,
-                                    windowTarget = session.isWindowTarget()] {
-                convert(*c, reader, view, pts, config, windowTarget);
-            });
+            converter->queue.async([this, c = converter.get(), read, config] { convert(*c, read, config); });
         }
         const double cpuNow = threadCpuSeconds();
         m_stats.with([&](Statistics& s) {

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <memory>
 #include <thread>
+#include <utility>
 
 namespace corvessa {
 
@@ -73,9 +74,17 @@ private:
 
     struct Converter;
     void run(X11CaptureSession& session, ScreenStreamConfig config);
-    // On the converter's queue: scales and hands over the picture `reader` holds, then frees the reader.
-    void convert(Converter& c, int reader, X11PixelView view, MediaTime pts, ScreenStreamConfig config,
-                 bool windowTarget);
+    // What the capture thread read for one frame.
+    struct Read {
+        int reader = 0;
+        X11PixelView view;
+        MediaTime pts;
+        uint64_t serial = 0;            // counts the pictures read
+        std::pair<int, int> changedRows; // X11CaptureSession::changedRows()
+        bool windowTarget = false;
+    };
+    // On the converter's queue: scales and hands over the picture the read's reader holds, then frees the reader.
+    void convert(Converter& c, const Read& read, const ScreenStreamConfig& config);
     std::optional<RecorderError> startMicrophone(const ScreenStreamConfig& config);
 
     const QString m_displayName;

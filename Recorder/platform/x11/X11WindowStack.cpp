@@ -130,7 +130,8 @@ bool X11WindowStack::remove(X11ErrorTrap& trap, Window id, const QRect& area)
     return shown;
 }
 
-bool X11WindowStack::handleDamage(X11ErrorTrap& trap, const XDamageNotifyEvent& e, const QRect& area)
+bool X11WindowStack::handleDamage(X11ErrorTrap& trap, const XDamageNotifyEvent& e, const QRect& area,
+                                  std::optional<QRect>* changed)
 {
     if (m_rootDamage && e.damage == m_rootDamage.get()) {
         // Changes elsewhere on the root (another display, outside the area) make no frame.
@@ -138,14 +139,22 @@ bool X11WindowStack::handleDamage(X11ErrorTrap& trap, const XDamageNotifyEvent& 
         int count = 0;
         XRectangle bounds{};
         XFreed<XRectangle> rects(XFixesFetchRegionAndBounds(m_dpy, m_region.get(), &count, &bounds));
-        return trap.sync() != 0 || QRect(bounds.x, bounds.y, bounds.width, bounds.height).intersects(area);
+        if (trap.sync() != 0)
+            return true;
+        const QRect damaged(bounds.x, bounds.y, bounds.width, bounds.height);
+        if (changed)
+            *changed = damaged;
+        return damaged.intersects(area);
     }
     // A window rebuilt under an excluded one: its changes there never reach the screen.
     for (TopLevel& t : m_stack) {
         if (t.damage && t.damage.get() == e.damage) {
             XDamageSubtract(m_dpy, e.damage, None, None);
             trap.sync();
-            return !excludedRegion(area).intersected(t.outer).isEmpty();
+            const QRect hidden = excludedRegion(area).intersected(t.outer).boundingRect();
+            if (changed)
+                *changed = hidden;
+            return !hidden.isEmpty();
         }
     }
     return false;

@@ -5,6 +5,7 @@
 #include <QRect>
 #include <QRegion>
 
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -50,7 +51,11 @@ public:
     bool handleEvent(X11ErrorTrap& trap, const XEvent& e, const QRect& area);
     // True when the damage changed what `area` shows, or what it would show
     // without the excluded windows; false when the damage is none of ours.
-    bool handleDamage(X11ErrorTrap& trap, const XDamageNotifyEvent& e, const QRect& area);
+    // `changed`, when given, gets the bounds of the root's damage, or of the
+    // part of a window's damage that excluded windows hide; it stays empty
+    // where the damage's extent is not known.
+    bool handleDamage(X11ErrorTrap& trap, const XDamageNotifyEvent& e, const QRect& area,
+                      std::optional<QRect>* changed = nullptr);
 
     // Root pixels of `area` that excluded windows cover, or lately covered.
     QRegion excludedRegion(const QRect& area) const;

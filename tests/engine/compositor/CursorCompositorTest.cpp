@@ -653,6 +653,13 @@ TEST_F(CameraBubbleTest, DeferredBubbleIsAddedAfterTheSyncQueue)
     auto copy = c->overlayCamera(shared, camera, std::nullopt, false);
     EXPECT_NE(copy, shared);
     EXPECT_TRUE(near(rgbAt(*shared, 56, 50), qRgb(0, 0, 0), 1));
+    // So is one whose source builds its next frames on these pixels, even when nobody else holds it.
+    auto kept = solidFrame(qRgb(0, 0, 0));
+    kept->setAttachment(PixelAttachmentKey::KeptBySource, true, false);
+    const PixelBuffer* keptPixels = kept.get();
+    auto drawn = c->overlayCamera(std::move(kept), camera, std::nullopt, false);
+    ASSERT_NE(drawn, nullptr);
+    EXPECT_NE(drawn.get(), keptPixels); // made while the kept one still lived: a copy
     // Without a picture the frame comes back as it is.
     EXPECT_EQ(c->overlayCamera(shared, std::nullopt, std::nullopt, false), shared);
 }

@@ -116,3 +116,32 @@ TEST(NV12Converter, ColoursOfNoteAndNonsenseInput)
     EXPECT_EQ(out.y, std::vector<uint8_t>(out.y.size(), kCanary));
     EXPECT_EQ(out.uv, std::vector<uint8_t>(out.uv.size(), kCanary));
 }
+
+// A picture whose rows [top, bottom) changed: converting only those rows over the
+// old picture's output gives the new picture's full conversion, byte for byte,
+// at the edges, on odd sizes and for bands that reach outside the picture.
+TEST(NV12Converter, ConvertingTheChangedRowsGivesTheWholeConversion)
+{
+    std::mt19937 rng(27);
+    struct Band {
+        int width, height, top, bottom;
+    };
+    for (const Band& b : {Band{33, 17, 0, 1}, Band{33, 17, 16, 17}, Band{33, 17, 5, 6}, Band{33, 17, 4, 9},
+                          Band{64, 31, 7, 8}, Band{64, 31, 30, 31}, Band{64, 31, -5, 3}, Band{64, 31, 29, 90},
+                          Band{130, 2, 1, 2}, Band{130, 40, 11, 11}, Band{3, 5, 2, 4}}) {
+        SCOPED_TRACE(testing::Message() << b.width << "x" << b.height << " rows " << b.top << "-" << b.bottom);
+        Picture p = randomPicture(b.width, b.height, rng);
+        for (const auto loop : {NV12Converter::Loop::plain, NV12Converter::fastest()}) {
+            Output out = convert(loop, p);
+            Picture changed = p;
+            for (int y = std::max(0, b.top); y < std::min(b.height, b.bottom); ++y)
+                for (int x = 0; x < b.width * 4; ++x)
+                    changed.pixels[size_t(y * changed.stride + x)] = uint8_t(rng());
+            NV12Converter::convertBand(loop, changed.pixels.data(), changed.stride, b.width, b.height, out.target(),
+                                       b.top, b.bottom);
+            const Output whole = convert(loop, changed);
+            EXPECT_EQ(out.y, whole.y) << "loop " << int(loop);
+            EXPECT_EQ(out.uv, whole.uv) << "loop " << int(loop);
+        }
+    }
+}

@@ -1,9 +1,11 @@
+#include "platform/core/NV12Converter.h"
 #include "platform/core/PixelBuffer.h"
 #include "platform/core/SerialQueue.h"
 #include "platform/synthetic/SyntheticAudioInput.h"
 #include "platform/x11/X11ScreenSource.h"
 #include "platform/x11/X11ScreenStream.h"
 #include "support/XvfbTest.h"
+#include "support/WindowManager.h"
 
 #include <QElapsedTimer>
 #include <QThread>
@@ -11,12 +13,14 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cmath>
 #include <condition_variable>
 #include <fstream>
 #include <functional>
 #include <mutex>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include <unistd.h>
 
@@ -206,6 +210,8 @@ protected:
         stream.reset();
         painter.reset(); // its windows go with its connection
     }
+
+    void framesShowTheWholeScreen(bool composited);
 
     uint32_t displayId()
     {
@@ -496,6 +502,80 @@ TEST_F(X11ScreenSourceXvfb, FramesComeOnlyWhenSomethingChanged)
     const int afterChange = collector.frameCount();
     QThread::msleep(300);
     EXPECT_EQ(collector.frameCount(), afterChange);
+}
+
+// Frames of the screen's own size are built on a pooled buffer that holds an
+// earlier frame, converting again only the rows changed since. Windows in
+// separate rows change colour in turn; every frame that shows a step shows every
+// window in its colour of that step, never one a reused buffer left behind.
+// Frames are built on earlier ones from the damage the server reports; with a
+// compositing manager that damage comes from its repaints of the root window,
+// and the space a window leaves shows its grey root tile.
+void X11ScreenSourceXvfb::framesShowTheWholeScreen(bool composited)
+{
+    QString why;
+    const auto compositor = composited ? test::WindowManager::startCompositor(painter->display(), &why) : nullptr;
+    if (composited && !compositor)
+        GTEST_SKIP() << why.toStdString();
+    const uint32_t colours[] = {kRed, kGreen, kBlue, kYellow, kGrey, kCyan};
+    const auto luma = [](uint32_t c) {
+        return int(std::lround(NV12Converter::exact((c >> 16) & 0xff, (c >> 8) & 0xff, c & 0xff).y));
+    };
+    constexpr int kWindows = 4;
+    std::vector<Window> windows;
+    std::vector<uint32_t> shown;
+    for (int i = 0; i < kWindows; ++i) {
+        windows.push_back(painter->window(QRect(100 + 200 * i, 60 + 180 * i, 120, 90), colours[i]));
+        shown.push_back(colours[i]);
+    }
+    ScreenStreamConfig config = bgraConfig();
+    config.pixelFormat = PixelFormat::NV12VideoRange;
+    config.queueDepth = 3;
+    startStream(displayFilter(), config);
+    const auto lumaOf = [](const PixelBuffer& b, int i) {
+        return int(b.baseAddress(0)[size_t(60 + 180 * i + 45) * b.bytesPerRow(0) + size_t(100 + 200 * i + 60)]);
+    };
+    // And one that moves down the left edge, leaving black behind.
+    const uint32_t moverColour = composited ? kCyan : kGrey;
+    const int bg = composited ? 126 : 16;
+    const Window mover = painter->window(QRect(10, 0, 60, 40), moverColour);
+    const auto lumaAt = [](const PixelBuffer& b, int x, int y) {
+        return int(b.baseAddress(0)[size_t(y) * b.bytesPerRow(0) + size_t(x)]);
+    };
+    std::vector<PixelBufferRef> held; // keeps a few frames from the pool, so its buffers take turns
+    for (int step = 0; step < 30; ++step) {
+        const int w = step % kWindows;
+        shown[size_t(w)] = colours[size_t(step + w + 1) % std::size(colours)];
+        painter->recolour(windows[size_t(w)], shown[size_t(w)]);
+        const int moverY = 50 * ((step + 1) % 15);
+        XMoveWindow(painter->display(), mover, 10, moverY);
+        XSync(painter->display(), False);
+        SCOPED_TRACE(testing::Message() << "step " << step);
+        const int want = luma(shown[size_t(w)]);
+        ASSERT_TRUE(collector.waitForFrame([&](const PixelBuffer& b) {
+            return std::abs(lumaOf(b, w) - want) <= 1 && std::abs(lumaAt(b, 40, moverY + 20) - luma(moverColour)) <= 1;
+        }));
+        const PixelBufferRef frame = collector.last();
+        for (int i = 0; i < kWindows; ++i)
+            EXPECT_NEAR(lumaOf(*frame, i), luma(shown[size_t(i)]), 1) << "window " << i;
+        for (int y = 20; y < 750; y += 50) // the mover's other places
+            if (y != moverY + 20)
+                EXPECT_NEAR(lumaAt(*frame, 40, y), bg, 3) << "row " << y;
+        EXPECT_NEAR(frame->baseAddress(0)[size_t(790) * frame->bytesPerRow(0) + 10], bg, 3);
+        held.push_back(frame);
+        if (held.size() > 2)
+            held.erase(held.begin());
+    }
+}
+
+TEST_F(X11ScreenSourceXvfb, FramesBuiltOnEarlierFramesShowTheWholeScreen)
+{
+    framesShowTheWholeScreen(false);
+}
+
+TEST_F(X11ScreenSourceXvfb, FramesBuiltOnEarlierFramesShowTheWholeScreenUnderACompositor)
+{
+    framesShowTheWholeScreen(true);
 }
 
 TEST_F(X11ScreenSourceXvfb, FramesKeepTheMinimumInterval)

@@ -24,7 +24,7 @@ inline SyntheticEngine syntheticEngine(int width, int height, std::shared_ptr<co
     SyntheticEngine rig;
     rig.display.name = rig.display.uuid = QStringLiteral("BENCH-1");
     rig.display.id = DisplayInfo::idForName(rig.display.name);
-    rig.display.frame = QRectF(0, 0, width, height);
+    rig.display.frame = GlobalRect(0, 0, width, height);
     rig.display.scale = 1;
     rig.display.refreshRate = 60;
     rig.display.isPrimary = true;

@@ -329,7 +329,7 @@ Figures runOurs(const Setup& s, const Case& c, const PixelBufferRef& input)
     }
     PenBoard board;
     if (c.ink) {
-        board.attach(QRectF(QPointF(0, 0), s.points), double(s.w) / s.points.width());
+        board.attach(GlobalRect(GlobalPoint(), s.points), double(s.w) / s.points.width());
         fillWithInk(board, s.points);
     }
     auto overlay = std::make_shared<CameraOverlayState>();
@@ -402,7 +402,7 @@ Stills stillsFor(const Setup& s)
     st.mask = avGreyFrameOf(mask.mask(), st.bubbleSide, st.bubbleSide);
 
     PenBoard board;
-    board.attach(QRectF(QPointF(0, 0), s.points), k);
+    board.attach(GlobalRect(GlobalPoint(), s.points), k);
     fillWithInk(board, s.points);
     st.ink = avFrameOf(*board.inkSurface()->image);
     return st;

@@ -190,7 +190,7 @@ void AppShell::buildBar()
     // dimmed surroundings of the target and the echo warning card.
     CameraPreviewWindow::Setup preview;
     preview.kit = kit;
-    preview.barRect = [this] { return std::optional<QRectF>(m_toolbar->docking().barRect()); };
+    preview.barRect = [this] { return std::optional<GlobalRect>(m_toolbar->docking().barRect()); };
     m_preview = std::make_unique<CameraPreviewWindow>(*m_model, Prefs::shared(), UserDefaults::standard(),
                                                       std::move(preview));
     m_dim = std::make_unique<RangeDimOverlay>(RangeDimOverlay::Setup{kit, {}, {}});

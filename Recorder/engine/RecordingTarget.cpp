@@ -93,8 +93,8 @@ RecordingTarget::Found RecordingTarget::resolve(ScreenSource* source,
     found.filter.kind = ScreenFilter::Kind::Display;
     found.filter.displayId = display->id;
     found.filter.pointPixelScale = scaleOf(display);
-    found.filter.contentRect = display->frame;
-    found.displayFrame = display->frame;
+    found.filter.contentRect = display->frame.yUp();
+    found.displayFrame = display->frame.yUp();
     found.points = kind == Kind::area ? rect.size() : display->frame.size();
     return found;
 }

@@ -22,13 +22,13 @@ using Phase = RecorderPhase;
 
 LensHint::LensHint(RecorderModel& model) : m_model(model) {}
 
-QRectF LensHint::lensRect(const QRectF& area, const QPointF& centre, double frac)
+GlobalRect LensHint::lensRect(const GlobalRect& area, const GlobalPoint& centre, double frac)
 {
     const double w = frac * area.width();
     const double h = frac * area.height();
-    const double cx = std::min(std::max(centre.x(), area.left() + w / 2), area.right() - w / 2);
-    const double cy = std::min(std::max(centre.y(), area.top() + h / 2), area.bottom() - h / 2);
-    return QRectF(cx - w / 2, cy - h / 2, w, h);
+    const double cx = std::min(std::max(centre.x, area.left() + w / 2), area.right() - w / 2);
+    const double cy = std::min(std::max(centre.y, area.bottom() + h / 2), area.top() - h / 2);
+    return GlobalRect(cx - w / 2, cy - h / 2, w, h);
 }
 
 void LensHint::update()
@@ -41,7 +41,7 @@ void LensHint::update()
         if (m_timer)
             return;
         if (phase.is(Phase::Kind::paused) && !m_center && m_lastLensRect)
-            m_center = m_lastLensRect->center();
+            m_center = m_lastLensRect->center().yUp();
         m_timer = m_model.m_scheduler.every(RecorderModel::lensHintInterval, RecorderModel::lensHintTolerance,
                                             m_model.guarded([this] { tick(); }));
         return;
@@ -60,12 +60,12 @@ void LensHint::previewSize()
     if (m.focusOn() && m_timer)
         return;
     // The outline shows the zoom's share of the recorded area, centred.
-    QRectF area;
+    GlobalRect area;
     if (const auto region = m.finalRegionRect())
         area = *region;
     else if (const auto primary = m.m_deps.displays->primary())
         area = primary->frame;
-    const QRectF lens = lensRect(area, area.center(), m.m_deps.prefs->focusFrac());
+    const GlobalRect lens = lensRect(area, area.center(), m.m_deps.prefs->focusFrac());
     m.m_deps.tools->showLensOutline(lens, m.phase().is(Phase::Kind::paused));
     m_previewEnd = m.m_scheduler.after(RecorderModel::lensPreviewSeconds, m.guarded([this] {
         if (!(m_model.focusOn() && m_timer))
@@ -83,7 +83,7 @@ void LensHint::tick()
     if (prefs.focusMode() == 1) {
         const auto anchor = m.focus()->anchor();
         if (prefs.focusLive() && r && anchor) {
-            const QPointF centre(r->left() + anchor->x() * r->width(), r->bottom() - anchor->y() * r->height());
+            const GlobalPoint centre{r->left() + anchor->x() * r->width(), r->top() - anchor->y() * r->height()};
             tools.showLensOutline(lensRect(*r, centre, frac), true);
         } else {
             tools.hideLensOutline();
@@ -91,7 +91,7 @@ void LensHint::tick()
         return;
     }
     const auto mouse = m.m_deps.mouseLocation ? m.m_deps.mouseLocation() : std::nullopt;
-    if (!prefs.focusLive() || !r || !mouse || !r->contains(*mouse)) {
+    if (!prefs.focusLive() || !r || !mouse || !r->contains(GlobalPoint::fromYUp(*mouse))) {
         tools.hideLensOutline();
         m_center.reset();
         return;
@@ -111,9 +111,9 @@ void LensHint::tick()
     };
     QPointF n = c + (QPointF(target(p.x(), c.x(), w), target(p.y(), c.y(), h)) - c) * kLensGlide;
     n.setX(std::min(std::max(n.x(), r->left() + w / 2), r->right() - w / 2));
-    n.setY(std::min(std::max(n.y(), r->top() + h / 2), r->bottom() - h / 2));
+    n.setY(std::min(std::max(n.y(), r->bottom() + h / 2), r->top() - h / 2));
     m_center = n;
-    tools.showLensOutline(QRectF(n.x() - w / 2, n.y() - h / 2, w, h), m.phase().is(Phase::Kind::paused));
+    tools.showLensOutline(GlobalRect(n.x() - w / 2, n.y() - h / 2, w, h), m.phase().is(Phase::Kind::paused));
 }
 
 std::function<void(std::optional<QRectF>)> LensHint::sink()
@@ -130,14 +130,14 @@ std::function<void(std::optional<QRectF>)> LensHint::sink()
         }
         // The hop runs only while the model lives.
         hop([lens, gate, rect] {
-            lens->receive(rect);
+            lens->receive(rect ? std::optional(GlobalRect::fromYUp(*rect)) : std::nullopt);
             std::lock_guard lock(gate->lensLock);
             gate->lensInFlight = false;
         });
     };
 }
 
-void LensHint::receive(const std::optional<QRectF>& rect)
+void LensHint::receive(const std::optional<GlobalRect>& rect)
 {
     m_lastLensRect = rect;
     if (rect && m_model.m_deps.prefs->focusLive())

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/core/GlobalRect.h"
 #include "platform/core/Scheduler.h"
 
 #include <QPointF>
@@ -35,17 +36,17 @@ public:
     // Where the hint's outline is centred, while it runs.
     std::optional<QPointF> center() const { return m_center; }
     // The last zoom rectangle the compositor reported.
-    std::optional<QRectF> lastLensRect() const { return m_lastLensRect; }
+    std::optional<GlobalRect> lastLensRect() const { return m_lastLensRect; }
     // The magnified share `frac` of `area` around `centre`, kept inside `area`.
-    static QRectF lensRect(const QRectF& area, const QPointF& centre, double frac);
+    static GlobalRect lensRect(const GlobalRect& area, const GlobalPoint& centre, double frac);
 
 private:
-    void receive(const std::optional<QRectF>& rect);
+    void receive(const std::optional<GlobalRect>& rect);
 
     RecorderModel& m_model;
     Scheduler::TimerRef m_timer;
     std::optional<QPointF> m_center;
-    std::optional<QRectF> m_lastLensRect;
+    std::optional<GlobalRect> m_lastLensRect;
     Scheduler::TimerRef m_previewEnd;
 
     // Keeps at most one lens rectangle queued for the main thread; shared with

@@ -268,7 +268,7 @@ public:
     void setPenOn(bool on);
     const std::vector<ToolMode>& modeOrder() const { return m_modeOrder; }
     const std::shared_ptr<FocusState>& focus() const { return m_focus; }
-    std::optional<QRectF> lastLensRect() const { return m_lens.lastLensRect(); }
+    std::optional<GlobalRect> lastLensRect() const { return m_lens.lastLensRect(); }
     // The global Esc key: cancels an open region pick, else undoes the newest tool.
     void escapePressed();
     // 0 follows the cursor, 1 zooms on a picked region (any other value: 1).
@@ -281,10 +281,10 @@ public:
     void beginRegionPick();
     // A positive direction zooms in, anything else out.
     void zoomFocus(int direction);
-    // The recorded area in global points; nothing when the target is gone.
-    std::optional<QRectF> finalRegionRect() const;
+    // The recorded area; nothing when the target is gone.
+    std::optional<GlobalRect> finalRegionRect() const;
     // The magnified share `frac` of `area` around `centre`, kept inside `area`.
-    static QRectF lensRect(const QRectF& area, const QPointF& centre, double frac)
+    static GlobalRect lensRect(const GlobalRect& area, const GlobalPoint& centre, double frac)
     {
         return LensHint::lensRect(area, centre, frac);
     }
@@ -395,8 +395,8 @@ private:
     // change), speed and mode.
     void primeFocus();
     void prepareFocusForResume();
-    void regionPicked(const QRectF& region, const std::optional<QRectF>& picked);
-    void showZoomFactor(const std::optional<QRectF>& near);
+    void regionPicked(const GlobalRect& region, const std::optional<GlobalRect>& picked);
+    void showZoomFactor(const std::optional<GlobalRect>& near);
     bool toolPhase() const;
 
     // Construction steps.

@@ -98,7 +98,7 @@ QRectF RecorderModel::globalFrame(const WindowInfo& window) const
 std::optional<DisplayInfo> RecorderModel::displayAt(const QPointF& point) const
 {
     for (const DisplayInfo& d : m_deps.displays->displays()) {
-        if (d.frame.contains(point))
+        if (d.frame.contains(GlobalPoint::fromYUp(point)))
             return d;
     }
     return std::nullopt;

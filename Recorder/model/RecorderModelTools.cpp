@@ -125,7 +125,7 @@ void RecorderModel::escapePressed()
 
 // ---- Recorded area ----
 
-std::optional<QRectF> RecorderModel::finalRegionRect() const
+std::optional<GlobalRect> RecorderModel::finalRegionRect() const
 {
     // One reading of the displays serves the whole answer: this runs on every
     // tick of the lens hint.
@@ -142,7 +142,7 @@ std::optional<QRectF> RecorderModel::finalRegionRect() const
         // recorded size hangs from the window's top-left corner.
         const double top = (primary ? primary->frame.height() : 0) - window->frame.top();
         const QSizeF size = m_windowPick->size;
-        return QRectF(window->frame.left(), top - size.height(), size.width(), size.height());
+        return GlobalRect(window->frame.left(), top - size.height(), size.width(), size.height());
     }
     case RangeMode::area: {
         if (!m_areaPick)
@@ -151,9 +151,9 @@ std::optional<QRectF> RecorderModel::finalRegionRect() const
         if (!display)
             return std::nullopt;
         // The picked rectangle counts y down from the display's top.
-        const QRectF& s = display->frame;
+        const GlobalRect& s = display->frame;
         const QRectF& a = m_areaPick->rect;
-        return QRectF(s.left() + a.left(), s.bottom() - a.bottom(), a.width(), a.height());
+        return GlobalRect(s.left() + a.left(), s.top() - a.bottom(), a.width(), a.height());
     }
     case RangeMode::display:
         break;
@@ -168,7 +168,7 @@ std::optional<QRectF> RecorderModel::finalRegionRect() const
 
 // ---- Magnifier ----
 
-void RecorderModel::showZoomFactor(const std::optional<QRectF>& near)
+void RecorderModel::showZoomFactor(const std::optional<GlobalRect>& near)
 {
     // Digits in the C locale whatever the interface language.
     const QString text = QLocale::c().toString(1 / m_deps.prefs->focusFrac(), 'f', 1) + QChar(0x00D7);
@@ -230,20 +230,20 @@ void RecorderModel::beginRegionPick()
         m_deps.engine->setMouseForceDown(false);
     refreshEscape();
     m_deps.tools->pickRegion(*region, m_deps.prefs->focusFrac(),
-                             [self = std::weak_ptr<RecorderModel*>(m_self), r = *region](std::optional<QRectF> picked) {
+                             [self = std::weak_ptr<RecorderModel*>(m_self), r = *region](std::optional<GlobalRect> picked) {
                                  if (const auto alive = self.lock())
                                      (**alive).regionPicked(r, picked);
                              });
 }
 
-void RecorderModel::regionPicked(const QRectF& r, const std::optional<QRectF>& p)
+void RecorderModel::regionPicked(const GlobalRect& r, const std::optional<GlobalRect>& p)
 {
     m_deps.engine->setMouseForceDown(std::nullopt);
     refreshEscape();
     // A cancelled pick, or an area that has no size, changes nothing.
     if (!p || !(r.width() > 0) || !(r.height() > 0))
         return;
-    m_focus->setAnchor(QPointF((p->center().x() - r.left()) / r.width(), (r.bottom() - p->center().y()) / r.height()),
+    m_focus->setAnchor(QPointF((p->center().x - r.left()) / r.width(), (r.top() - p->center().y) / r.height()),
                        m_scheduler.now());
     m_deps.prefs->setFocusFrac(clampFrac(p->width() / r.width()));
     setFocusOn(true);
@@ -287,7 +287,7 @@ void RecorderModel::prepareFocusForResume()
     const auto r = finalRegionRect();
     // The follow-cursor lens starts where the hint showed it during the pause.
     if (m_focusOn && m_deps.prefs->focusMode() == 0 && hintCenter() && r && r->width() > 0 && r->height() > 0)
-        seed = QPointF((hintCenter()->x() - r->left()) / r->width(), (r->bottom() - hintCenter()->y()) / r->height());
+        seed = QPointF((hintCenter()->x() - r->left()) / r->width(), (r->top() - hintCenter()->y()) / r->height());
     m_focus->setSeed(seed);
     m_focus->set(m_focusOn);
 }
@@ -305,7 +305,7 @@ void RecorderModel::setPen(bool on)
         return;
     // The display under the recorded area's centre, else the primary one.
     const auto area = finalRegionRect();
-    auto screen = area ? displayAt(area->center()) : std::nullopt;
+    auto screen = area ? displayAt(area->center().yUp()) : std::nullopt;
     if (!screen)
         screen = m_deps.displays->primary();
     if (!screen)

@@ -16,7 +16,7 @@ public:
 
     void pickRange(RangeMode mode, PickCompletion completion) override;
     std::vector<WindowInfo> windowList() override;
-    void showLensOutline(const QRectF&, bool) override {}
+    void showLensOutline(const GlobalRect&, bool) override {}
     void hideLensOutline() override {}
     void hidePenOverlay() override {}
     bool isRegionPickOpen() const override { return false; }

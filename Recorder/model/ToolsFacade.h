@@ -3,6 +3,7 @@
 #include "model/MenuRow.h"
 #include "model/RangeMode.h"
 #include "platform/DisplayInfo.h"
+#include "platform/core/GlobalRect.h"
 #include "platform/WindowInfo.h"
 
 #include <QRectF>
@@ -18,8 +19,7 @@ namespace corvessa {
 // The on-screen tools as the recorder model drives them: the target picker,
 // the lens outline, the region picker and zoom HUD, the pen overlay, the
 // teleprompter and the floating menu. The program's windows implement it;
-// until a tool exists, StandInTools answers for it. Rectangles are global
-// points, y up. Main thread.
+// until a tool exists, StandInTools answers for it. Main thread.
 class ToolsFacade {
 public:
     // What the target picker hands back.
@@ -40,8 +40,8 @@ public:
     virtual void pickRange(RangeMode mode, PickCompletion completion) = 0;
     // Other programs' windows on screen, front to back, as the picker offers them.
     virtual std::vector<WindowInfo> windowList() = 0;
-    // Shows the outline of the magnified area (global points), or hides it.
-    virtual void showLensOutline(const QRectF& rect, bool armed) = 0;
+    // Shows the outline of the magnified area, or hides it.
+    virtual void showLensOutline(const GlobalRect& rect, bool armed) = 0;
     virtual void hideLensOutline() = 0;
     virtual void hidePenOverlay() = 0;
     virtual bool isRegionPickOpen() const = 0;
@@ -53,8 +53,8 @@ public:
     // Magnifier. Opens the region picker over `region` (the recorded area),
     // proposing `defaultFrac` of it; the completion gets the picked rectangle,
     // or nothing when the pick is cancelled. The default cancels at once.
-    using RegionCompletion = std::function<void(std::optional<QRectF>)>;
-    virtual void pickRegion(const QRectF& region, double defaultFrac, RegionCompletion completion)
+    using RegionCompletion = std::function<void(std::optional<GlobalRect>)>;
+    virtual void pickRegion(const GlobalRect& region, double defaultFrac, RegionCompletion completion)
     {
         (void)region, (void)defaultFrac;
         if (completion)
@@ -63,7 +63,7 @@ public:
     // Ends an open region pick as cancelled (its completion gets nothing).
     virtual void cancelRegionPick() {}
     // The short zoom message, near the recorded area when there is one.
-    virtual void showZoomHUD(const QString& text, const std::optional<QRectF>& near) { (void)text, (void)near; }
+    virtual void showZoomHUD(const QString& text, const std::optional<GlobalRect>& near) { (void)text, (void)near; }
     virtual void dismissMagnifierPanel() {}
 
     // Pen: the drawing surface over `display`.
@@ -74,7 +74,7 @@ public:
     virtual void showTeleprompter() {}
     virtual void hideTeleprompter() {}
 
-    // The floating menu, opened beside `anchor`.
+    // The floating menu, opened beside `anchor` (global points, y up).
     virtual void showMenu(MenuRows rows, const QRectF& anchor) { (void)rows, (void)anchor; }
     virtual void dismissFloatingMenu() {}
 };

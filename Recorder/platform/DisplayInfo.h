@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QRectF>
+#include "platform/core/GlobalRect.h"
+
 #include <QSize>
 #include <QString>
 
@@ -13,8 +14,8 @@ struct DisplayInfo {
     uint32_t id = 0;        // idForName(name): stable across runs and reconnections
     QString name;           // the RandR output name, e.g. "DP-1"
     QString uuid;           // per-device key: EDID vendor-product-serial in hex, else the output name
-    QRectF frame;           // global points: origin at the primary display's bottom left, y up
-    QRectF visibleFrame;    // the frame less panels and docks, in global points; the frame when unknown
+    GlobalRect frame;       // in global points, like every rectangle the program keeps
+    GlobalRect visibleFrame; // the frame less panels and docks; the frame when unknown
     QString label;          // the monitor's own name (EDID), else the output name
     double scale = 1;       // device pixel ratio (pixels per point)
     double refreshRate = 0; // Hz; 0 when unknown

@@ -21,7 +21,7 @@ BarDocking::BarDocking(Panel& panel, UserDefaults& defaults, Scheduler& schedule
 
 BarPlacement::Placement BarDocking::placement() const
 {
-    return {m_anchor.value_or(QPointF()), m_dock, m_dockDisplay};
+    return {m_anchor.value_or(GlobalPoint()), m_dock, m_dockDisplay};
 }
 
 QSizeF BarDocking::barSize() const
@@ -50,11 +50,11 @@ void BarDocking::restore()
 void BarDocking::placeBar(bool animate)
 {
     if (m_anchor) {
-        const QRectF frame = BarPlacement::panelOf(BarPlacement::barRect(m_hooks.displays(), placement(), barSize()));
-        if (frame != m_panel.frame()) {
+        const GlobalRect frame = BarPlacement::panelOf(BarPlacement::barRect(m_hooks.displays(), placement(), barSize()));
+        if (frame.yUp() != m_panel.frame()) {
             // Our own move must not read as a drag.
             m_placing = true;
-            m_panel.setFrame(frame, animate);
+            m_panel.setFrame(frame.yUp(), animate);
             m_placing = false;
         }
     }

@@ -38,8 +38,9 @@ public:
     // Size drift (points) between the panel and its content that re-places the bar.
     static constexpr double sizeTolerance = 1;
 
-    // The window that hosts the bar. Frames in global points, y up; the frame
-    // includes the transparent margin of BarPlacement::panelInset on every side.
+    // The window that hosts the bar. Its frames are global points carried in a
+    // QRectF (y up); the frame includes the transparent margin of
+    // BarPlacement::panelInset on every side.
     class Panel {
     public:
         virtual ~Panel() = default;
@@ -83,8 +84,8 @@ public:
     void modelChanged();
 
     // The bar's rectangle: the panel frame less its margin.
-    QRectF barRect() const { return BarPlacement::barOf(m_panel.frame()); }
-    const std::optional<QPointF>& barAnchor() const { return m_anchor; }
+    GlobalRect barRect() const { return BarPlacement::barOf(GlobalRect::fromYUp(m_panel.frame())); }
+    const std::optional<GlobalPoint>& barAnchor() const { return m_anchor; }
     const std::optional<ToolbarMagnet::Dock>& barDock() const { return m_dock; }
     const std::optional<uint32_t>& barDockDisplay() const { return m_dockDisplay; }
     bool barDragging() const { return m_dragging; }
@@ -102,7 +103,7 @@ private:
     Scheduler& m_scheduler;
     Hooks m_hooks;
 
-    std::optional<QPointF> m_anchor;
+    std::optional<GlobalPoint> m_anchor;
     std::optional<ToolbarMagnet::Dock> m_dock;
     std::optional<uint32_t> m_dockDisplay;
     bool m_dragging = false;

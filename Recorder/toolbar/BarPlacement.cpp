@@ -42,14 +42,14 @@ const DisplayInfo* BarPlacement::primary(const std::vector<DisplayInfo>& display
     return displays.empty() ? nullptr : &displays.front();
 }
 
-const DisplayInfo* BarPlacement::barScreen(const std::vector<DisplayInfo>& displays, const QRectF& rect)
+const DisplayInfo* BarPlacement::barScreen(const std::vector<DisplayInfo>& displays, const GlobalRect& rect)
 {
     const DisplayInfo* best = nullptr;
     double bestArea = 0;
     for (const DisplayInfo& d : displays) {
         if (!d.frame.intersects(rect))
             continue;
-        const QRectF common = d.frame.intersected(rect);
+        const GlobalRect common = d.frame.intersected(rect);
         const double area = common.width() * common.height();
         if (!best || area > bestArea) {
             best = &d;
@@ -60,8 +60,8 @@ const DisplayInfo* BarPlacement::barScreen(const std::vector<DisplayInfo>& displ
         return best;
     double bestDistance = 0;
     for (const DisplayInfo& d : displays) {
-        const QPointF delta = d.frame.center() - rect.center();
-        const double distance = std::hypot(delta.x(), delta.y());
+        const GlobalPoint delta = d.frame.center() - rect.center();
+        const double distance = std::hypot(delta.x, delta.y);
         if (!best || distance < bestDistance) {
             best = &d;
             bestDistance = distance;
@@ -70,22 +70,23 @@ const DisplayInfo* BarPlacement::barScreen(const std::vector<DisplayInfo>& displ
     return best;
 }
 
-QRectF BarPlacement::onScreen(const std::vector<DisplayInfo>& displays, const QRectF& rect)
+GlobalRect BarPlacement::onScreen(const std::vector<DisplayInfo>& displays, const GlobalRect& rect)
 {
     const DisplayInfo* screen = barScreen(displays, rect);
     if (!screen)
         return rect;
-    const QRectF& v = screen->visibleFrame;
-    return QRectF(clampInto(rect.left(), rect.width(), v.left(), v.right(), margin),
-                  clampInto(rect.top(), rect.height(), v.top(), v.bottom(), margin), rect.width(), rect.height());
+    const GlobalRect& v = screen->visibleFrame;
+    return GlobalRect(clampInto(rect.left(), rect.width(), v.left(), v.right(), margin),
+                      clampInto(rect.bottom(), rect.height(), v.bottom(), v.top(), margin), rect.width(),
+                      rect.height());
 }
 
-QPointF BarPlacement::defaultAnchor(const std::vector<DisplayInfo>& displays)
+GlobalPoint BarPlacement::defaultAnchor(const std::vector<DisplayInfo>& displays)
 {
     const DisplayInfo* main = primary(displays);
     if (!main)
         return {fallbackMidX, defaultTop};
-    return {main->frame.center().x(), main->frame.top() + defaultTop};
+    return {main->frame.center().x, main->frame.bottom() + defaultTop};
 }
 
 BarPlacement::Placement BarPlacement::restore(const UserDefaults& defaults, const std::vector<DisplayInfo>& displays)
@@ -95,9 +96,9 @@ BarPlacement::Placement BarPlacement::restore(const UserDefaults& defaults, cons
     const auto midX = defaults.doubleValue(midXKey());
     const auto top = defaults.doubleValue(topKey());
     if (midX && top) {
-        const QPointF probe(*midX, *top - savedProbe);
+        const GlobalPoint probe{*midX, *top - savedProbe};
         if (std::any_of(displays.begin(), displays.end(), [&](const DisplayInfo& d) { return d.frame.contains(probe); }))
-            p.anchor = QPointF(*midX, *top);
+            p.anchor = GlobalPoint{*midX, *top};
     }
     if (const auto raw = defaults.integer(dockKey())) {
         p.dock = ToolbarMagnet::fromRaw(*raw);
@@ -109,8 +110,8 @@ BarPlacement::Placement BarPlacement::restore(const UserDefaults& defaults, cons
 
 void BarPlacement::store(UserDefaults& defaults, const Placement& placement)
 {
-    defaults.setDouble(midXKey(), placement.anchor.x());
-    defaults.setDouble(topKey(), placement.anchor.y());
+    defaults.setDouble(midXKey(), placement.anchor.x);
+    defaults.setDouble(topKey(), placement.anchor.y);
     if (placement.dock)
         defaults.setInteger(dockKey(), int(*placement.dock));
     else
@@ -121,11 +122,11 @@ void BarPlacement::store(UserDefaults& defaults, const Placement& placement)
         defaults.remove(dockDisplayKey());
 }
 
-QRectF BarPlacement::barRect(const std::vector<DisplayInfo>& displays, const Placement& placement,
-                             const QSizeF& barSize)
+GlobalRect BarPlacement::barRect(const std::vector<DisplayInfo>& displays, const Placement& placement,
+                                 const QSizeF& barSize)
 {
-    const QRectF hung(placement.anchor.x() - barSize.width() / 2, placement.anchor.y() - barSize.height(),
-                      barSize.width(), barSize.height());
+    const GlobalRect hung(placement.anchor.x - barSize.width() / 2, placement.anchor.y - barSize.height(),
+                          barSize.width(), barSize.height());
     if (!placement.dock)
         return onScreen(displays, hung);
     const DisplayInfo* screen = nullptr;
@@ -139,19 +140,24 @@ QRectF BarPlacement::barRect(const std::vector<DisplayInfo>& displays, const Pla
         screen = barScreen(displays, hung);
     if (!screen)
         return hung;
-    return QRectF(ToolbarMagnet::cellOrigin(*placement.dock, barSize, screen->visibleFrame, margin), barSize);
+    return GlobalRect(GlobalPoint::fromYUp(ToolbarMagnet::cellOrigin(*placement.dock, barSize,
+                                                                     screen->visibleFrame.yUp(), margin)),
+                      barSize);
 }
 
-BarPlacement::Settled BarPlacement::settle(const std::vector<DisplayInfo>& displays, const QRectF& bar)
+BarPlacement::Settled BarPlacement::settle(const std::vector<DisplayInfo>& displays, const GlobalRect& bar)
 {
     Settled s;
     s.target = onScreen(displays, bar);
     if (const DisplayInfo* screen = barScreen(displays, bar)) {
-        s.placement.dock = ToolbarMagnet::nearest(bar, screen->visibleFrame, margin, snapDistance);
+        // The magnet still takes its rectangles untyped, in global points.
+        const QRectF visible = screen->visibleFrame.yUp();
+        s.placement.dock = ToolbarMagnet::nearest(bar.yUp(), visible, margin, snapDistance);
         if (s.placement.dock) {
             s.placement.dockDisplay = screen->id;
-            s.target = QRectF(ToolbarMagnet::cellOrigin(*s.placement.dock, bar.size(), screen->visibleFrame, margin),
-                              bar.size());
+            s.target = GlobalRect(
+                GlobalPoint::fromYUp(ToolbarMagnet::cellOrigin(*s.placement.dock, bar.size(), visible, margin)),
+                bar.size());
         }
     }
     s.placement.anchor = anchorOf(s.target);

@@ -1,10 +1,10 @@
 #pragma once
 
 #include "platform/DisplayInfo.h"
+#include "platform/core/GlobalPoint.h"
+#include "platform/core/GlobalRect.h"
 #include "toolbar/ToolbarMagnet.h"
 
-#include <QPointF>
-#include <QRectF>
 #include <QSizeF>
 #include <QString>
 
@@ -17,10 +17,9 @@ namespace corvessa {
 class UserDefaults;
 
 // Where the toolbar goes, as pure functions of the display layout (in list
-// order; the primary display is the one marked primary, else the first). All
-// geometry is in global points, y up: a QRectF's top() is its lowest edge and
-// bottom() its highest. Decisions are made on the bar itself, never on its
-// panel, which adds a transparent margin around it. Stateless.
+// order; the primary display is the one marked primary, else the first).
+// Decisions are made on the bar itself, never on its panel, which adds a
+// transparent margin around it. Stateless.
 class BarPlacement {
 public:
     // Docking margin, and how far inside its screen a floating bar is kept.
@@ -40,7 +39,7 @@ public:
     // Where the bar is: its horizontal centre and top edge, and the cell it is
     // docked in with the display of that cell.
     struct Placement {
-        QPointF anchor;
+        GlobalPoint anchor;
         std::optional<ToolbarMagnet::Dock> dock;
         std::optional<uint32_t> dockDisplay;
         bool operator==(const Placement&) const = default;
@@ -49,7 +48,7 @@ public:
     // The outcome of a drag: the new placement and the bar's rectangle there.
     struct Settled {
         Placement placement;
-        QRectF target;
+        GlobalRect target;
     };
 
     // User-defaults keys of the placement.
@@ -62,14 +61,14 @@ public:
     // The display holding the largest part of `rect` (on equal parts the earlier);
     // when it meets none, the one whose centre is nearest to its centre; null
     // without displays.
-    static const DisplayInfo* barScreen(const std::vector<DisplayInfo>& displays, const QRectF& rect);
+    static const DisplayInfo* barScreen(const std::vector<DisplayInfo>& displays, const GlobalRect& rect);
     // `rect` moved, not resized, to lie `margin` inside its screen's visible
     // frame; when it does not fit, the left and bottom edges win. Unchanged
     // without displays.
-    static QRectF onScreen(const std::vector<DisplayInfo>& displays, const QRectF& rect);
+    static GlobalRect onScreen(const std::vector<DisplayInfo>& displays, const GlobalRect& rect);
 
     // Horizontally centred on the primary display, top edge `defaultTop` above its bottom.
-    static QPointF defaultAnchor(const std::vector<DisplayInfo>& displays);
+    static GlobalPoint defaultAnchor(const std::vector<DisplayInfo>& displays);
     // The saved placement, or the default anchor where the saved one lies on no
     // display; a saved cell counts only when it is a whole number 0 to 8.
     static Placement restore(const UserDefaults& defaults, const std::vector<DisplayInfo>& displays);
@@ -79,20 +78,23 @@ public:
     // The bar's rectangle for a bar of `barSize`: a docked bar sits in its cell
     // on its display (or, with that display gone, on the screen its anchored
     // rectangle belongs to); a floating one hangs from its anchor, kept on screen.
-    static QRectF barRect(const std::vector<DisplayInfo>& displays, const Placement& placement,
-                          const QSizeF& barSize);
+    static GlobalRect barRect(const std::vector<DisplayInfo>& displays, const Placement& placement,
+                              const QSizeF& barSize);
     // Where a bar dropped at `bar` settles: into a cell of its screen when one is
     // within `snapDistance`, else where it is, kept on screen.
-    static Settled settle(const std::vector<DisplayInfo>& displays, const QRectF& bar);
+    static Settled settle(const std::vector<DisplayInfo>& displays, const GlobalRect& bar);
 
     // The top-centre point of a rectangle.
-    static QPointF anchorOf(const QRectF& bar) { return {bar.center().x(), bar.bottom()}; }
+    static GlobalPoint anchorOf(const GlobalRect& bar) { return {bar.center().x, bar.top()}; }
     // Bar <-> panel frame.
-    static QRectF barOf(const QRectF& panel)
+    static GlobalRect barOf(const GlobalRect& panel)
     {
         return panel.adjusted(panelInset, panelInset, -panelInset, -panelInset);
     }
-    static QRectF panelOf(const QRectF& bar) { return bar.adjusted(-panelInset, -panelInset, panelInset, panelInset); }
+    static GlobalRect panelOf(const GlobalRect& bar)
+    {
+        return bar.adjusted(-panelInset, -panelInset, panelInset, panelInset);
+    }
 };
 
 } // namespace corvessa

@@ -20,10 +20,10 @@ BarSideCard::Surroundings BarSideCard::of(const ToolbarPanel& panel)
 {
     const QRectF frame = panel.frame();
     const std::vector<DisplayInfo> displays = DisplayList::current()->displays();
-    const DisplayInfo* screen = BarPlacement::barScreen(displays, frame);
+    const DisplayInfo* screen = BarPlacement::barScreen(displays, GlobalRect::fromYUp(frame));
     if (!screen)
         screen = BarPlacement::primary(displays);
-    return {BarPlacement::barOf(frame), screen ? screen->visibleFrame : QRectF()};
+    return {BarPlacement::barOf(GlobalRect::fromYUp(frame)).yUp(), screen ? screen->visibleFrame.yUp() : QRectF()};
 }
 
 QPointF BarSideCard::origin(const QRectF& bar, const QSizeF& card, const QRectF& visible, double gap)

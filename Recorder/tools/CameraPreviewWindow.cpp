@@ -33,7 +33,7 @@ namespace corvessa {
 
 namespace {
 
-double area(const QRectF& r)
+double area(const GlobalRect& r)
 {
     return r.isValid() ? r.width() * r.height() : 0;
 }
@@ -65,7 +65,7 @@ CameraPreviewWindow::CameraPreviewWindow(RecorderModel& model, Prefs& prefs, Use
             return state->location;
         };
     if (!m_setup.barRect)
-        m_setup.barRect = [] { return std::optional<QRectF>(); };
+        m_setup.barRect = [] { return std::optional<GlobalRect>(); };
     follow();
 }
 
@@ -85,7 +85,7 @@ QSizeF CameraPreviewWindow::previewSize(int shape, double width)
     return {width * 0.72, width * 0.72};
 }
 
-QRectF CameraPreviewWindow::previewBounds(const std::vector<DisplayInfo>& displays, const QRectF& rect)
+GlobalRect CameraPreviewWindow::previewBounds(const std::vector<DisplayInfo>& displays, const GlobalRect& rect)
 {
     if (displays.empty())
         return rect;
@@ -101,32 +101,32 @@ QRectF CameraPreviewWindow::previewBounds(const std::vector<DisplayInfo>& displa
     return best->visibleFrame;
 }
 
-QRectF CameraPreviewWindow::clampPreview(const std::vector<DisplayInfo>& displays, const QRectF& rect)
+GlobalRect CameraPreviewWindow::clampPreview(const std::vector<DisplayInfo>& displays, const GlobalRect& rect)
 {
-    const QRectF b = previewBounds(displays, rect);
+    const GlobalRect b = previewBounds(displays, rect);
     const double x = std::min(std::max(rect.left(), b.left() + margin),
                               std::max(b.right() - rect.width() - margin, b.left() + margin));
-    const double y = std::min(std::max(rect.top(), b.top() + margin),
-                              std::max(b.bottom() - rect.height() - margin, b.top() + margin));
-    return {QPointF(x, y), rect.size()};
+    const double y = std::min(std::max(rect.bottom(), b.bottom() + margin),
+                              std::max(b.top() - rect.height() - margin, b.bottom() + margin));
+    return {GlobalPoint{x, y}, rect.size()};
 }
 
-QPointF CameraPreviewWindow::cornerOrigin(const QRectF& bounds, const QSizeF& size, int corner)
+GlobalPoint CameraPreviewWindow::cornerOrigin(const GlobalRect& bounds, const QSizeF& size, int corner)
 {
     const double x = corner % 2 ? bounds.right() - size.width() - margin : bounds.left() + margin;
-    const double y = corner > 1 ? bounds.bottom() - size.height() - margin : bounds.top() + margin;
+    const double y = corner > 1 ? bounds.top() - size.height() - margin : bounds.bottom() + margin;
     return {x, y};
 }
 
-std::optional<int> CameraPreviewWindow::nearestCorner(const std::vector<DisplayInfo>& displays, const QRectF& rect)
+std::optional<int> CameraPreviewWindow::nearestCorner(const std::vector<DisplayInfo>& displays, const GlobalRect& rect)
 {
-    const QRectF b = previewBounds(displays, rect);
+    const GlobalRect b = previewBounds(displays, rect);
     std::optional<int> best;
     double bestDistance = 0;
     for (int corner = 0; corner < 4; ++corner) {
-        const QPointF p = cornerOrigin(b, rect.size(), corner);
-        const double dx = std::abs(p.x() - rect.left());
-        const double dy = std::abs(p.y() - rect.top());
+        const GlobalPoint p = cornerOrigin(b, rect.size(), corner);
+        const double dx = std::abs(p.x - rect.left());
+        const double dy = std::abs(p.y - rect.bottom());
         if (dx > snapDistance || dy > snapDistance)
             continue;
         const double distance = std::hypot(dx, dy);
@@ -138,25 +138,25 @@ std::optional<int> CameraPreviewWindow::nearestCorner(const std::vector<DisplayI
     return best;
 }
 
-QRectF CameraPreviewWindow::defaultFrame(const std::vector<DisplayInfo>& displays, const QSizeF& size,
-                                         std::optional<QPointF> saved, std::optional<QRectF> bar)
+GlobalRect CameraPreviewWindow::defaultFrame(const std::vector<DisplayInfo>& displays, const QSizeF& size,
+                                             std::optional<GlobalPoint> saved, std::optional<GlobalRect> bar)
 {
-    QRectF frame(QPointF(), size);
+    GlobalRect frame(GlobalPoint(), size);
     bool placed = false;
     if (saved) {
-        const QPointF probe = *saved + QPointF(savedProbe, savedProbe);
+        const GlobalPoint probe = *saved + GlobalPoint{savedProbe, savedProbe};
         for (const DisplayInfo& d : displays) {
             if (d.frame.contains(probe)) {
-                frame.moveTopLeft(*saved);
+                frame = frame.movedTo(*saved);
                 placed = true;
                 break;
             }
         }
     }
     if (!placed && bar) {
-        frame.moveTopLeft({bar->center().x() - size.width() / 2, bar->bottom() + barGap});
+        frame = frame.movedTo({bar->center().x - size.width() / 2, bar->top() + barGap});
     } else if (!placed && !displays.empty()) {
-        frame.moveCenter(displays.front().visibleFrame.center());
+        frame = frame.movedCenterTo(displays.front().visibleFrame.center());
     }
     return clampPreview(displays, frame);
 }
@@ -166,11 +166,11 @@ double CameraPreviewWindow::previewRadius() const
     return m_prefs.cameraShape() == 2 ? 0.5 : m_prefs.cameraRadius();
 }
 
-QRectF CameraPreviewWindow::frame() const
+GlobalRect CameraPreviewWindow::frame() const
 {
     if (!m_previewPanel)
         return {};
-    return QtScreenLayout::current().toGlobal(QRectF(m_previewPanel->geometry()));
+    return QtScreenLayout::current().toGlobalRect(QRectF(m_previewPanel->geometry()));
 }
 
 bool CameraPreviewWindow::isVisible() const
@@ -178,7 +178,7 @@ bool CameraPreviewWindow::isVisible() const
     return m_previewPanel && m_previewPanel->isVisible();
 }
 
-const DisplayInfo* CameraPreviewWindow::displayAt(const std::vector<DisplayInfo>& displays, const QRectF& rect) const
+const DisplayInfo* CameraPreviewWindow::displayAt(const std::vector<DisplayInfo>& displays, const GlobalRect& rect) const
 {
     const DisplayInfo* best = nullptr;
     double bestArea = 0;
@@ -294,11 +294,11 @@ void CameraPreviewWindow::createPreview()
     buildMenu();
     m_previewView->setMenu(m_menu.get());
 
-    std::optional<QPointF> saved;
+    std::optional<GlobalPoint> saved;
     const auto x = m_defaults.doubleValue(xKey());
     const auto y = m_defaults.doubleValue(yKey());
     if (x && y)
-        saved = QPointF(*x, *y);
+        saved = GlobalPoint{*x, *y};
     setFrame(defaultFrame(m_setup.displays(), size, saved, m_setup.barRect()));
 
     m_setup.kit.track(m_previewPanel.get());
@@ -361,7 +361,7 @@ void CameraPreviewWindow::hidePreview()
 
 // MARK: - Placing
 
-void CameraPreviewWindow::setFrame(const QRectF& frame)
+void CameraPreviewWindow::setFrame(const GlobalRect& frame)
 {
     const QRect target = QtScreenLayout::current().fromGlobal(frame).toRect();
     m_moving = true;
@@ -378,9 +378,9 @@ void CameraPreviewWindow::setFrame(const QRectF& frame)
 void CameraPreviewWindow::bubbleMoved()
 {
     if (!m_previewIsFullScreen && !m_adjustingPreviewScene) {
-        const QRectF f = frame();
+        const GlobalRect f = frame();
         m_defaults.setDouble(xKey(), f.left());
-        m_defaults.setDouble(yKey(), f.top());
+        m_defaults.setDouble(yKey(), f.bottom());
     }
     pushOverlay();
 }
@@ -406,12 +406,12 @@ void CameraPreviewWindow::applyPreviewShape()
     if (m_previewIsFullScreen || !m_previewPanel)
         return;
     const QSizeF size = previewSize(m_prefs.cameraShape(), m_prefs.cameraPreviewW());
-    const QRectF current = frame();
-    QRectF next(QPointF(), size);
+    const GlobalRect current = frame();
+    GlobalRect next(GlobalPoint(), size);
     if (m_previewCorner)
-        next.moveTopLeft(cornerOrigin(previewBounds(m_setup.displays(), current), size, *m_previewCorner));
+        next = next.movedTo(cornerOrigin(previewBounds(m_setup.displays(), current), size, *m_previewCorner));
     else
-        next.moveCenter(current.center());
+        next = next.movedCenterTo(current.center());
     setFrame(clampPreview(m_setup.displays(), next));
     m_previewView->setRadiusFrac(previewRadius());
     m_previewView->relayout();
@@ -441,14 +441,14 @@ void CameraPreviewWindow::settleNow()
     }
     m_previewSettle.reset();
     const std::vector<DisplayInfo> displays = m_setup.displays();
-    const QRectF current = frame();
+    const GlobalRect current = frame();
     m_previewCorner = nearestCorner(displays, current);
-    const QRectF target = m_previewCorner ? QRectF(cornerOrigin(previewBounds(displays, current), current.size(),
-                                                                *m_previewCorner),
-                                                   current.size())
-                                          : clampPreview(displays, current);
+    const GlobalRect target =
+        m_previewCorner
+            ? GlobalRect(cornerOrigin(previewBounds(displays, current), current.size(), *m_previewCorner), current.size())
+            : clampPreview(displays, current);
     if (std::abs(target.left() - current.left()) > settleTolerance
-        || std::abs(target.top() - current.top()) > settleTolerance) {
+        || std::abs(target.bottom() - current.bottom()) > settleTolerance) {
         // Not animated: every step of an animation would reach the move
         // handler as a move of its own.
         setFrame(target);
@@ -458,7 +458,7 @@ void CameraPreviewWindow::settleNow()
 
 // MARK: - Full-screen scene
 
-std::optional<QRectF> CameraPreviewWindow::displayFrame(uint32_t id) const
+std::optional<GlobalRect> CameraPreviewWindow::displayFrame(uint32_t id) const
 {
     for (const DisplayInfo& d : m_setup.displays())
         if (d.id == id)
@@ -479,7 +479,7 @@ void CameraPreviewWindow::applyPreviewScene(bool fullScreen)
             const DisplayInfo* chosen = nullptr;
             if (const auto mouse = m_setup.mouseLocation()) {
                 for (const DisplayInfo& d : displays)
-                    if (!chosen && d.frame.contains(*mouse))
+                    if (!chosen && d.frame.contains(GlobalPoint::fromYUp(*mouse)))
                         chosen = &d;
             }
             if (!chosen)
@@ -493,7 +493,7 @@ void CameraPreviewWindow::applyPreviewScene(bool fullScreen)
         // Under the toolbar, over everything else.
         m_setup.kit.prepare(m_previewPanel.get(), {SurfaceLevel::dim, false, false});
         m_setup.kit.raise(m_previewPanel.get());
-        std::optional<QRectF> target = m_fullPreviewDisplay ? displayFrame(*m_fullPreviewDisplay) : std::nullopt;
+        std::optional<GlobalRect> target = m_fullPreviewDisplay ? displayFrame(*m_fullPreviewDisplay) : std::nullopt;
         if (!target) {
             if (const DisplayInfo* d = displayAt(displays, frame()))
                 target = d->frame;
@@ -539,7 +539,7 @@ void CameraPreviewWindow::pushOverlay()
     CameraOverlayState::Layout layout;
     layout.mirrored = m_prefs.cameraMirrored();
     if (isVisible() && m_previewView) {
-        layout.frame = frame();
+        layout.frame = frame().yUp();
         layout.shape = m_prefs.cameraShape();
         layout.radius = m_prefs.cameraRadius();
         layout.visible = true;

@@ -41,8 +41,6 @@ class UserDefaults;
 // recordings. The window is made on the first show and kept; it belongs to
 // the program, so recordings leave it out. Follows the model (at most every
 // 80 ms), the camera preferences and the display layout by itself. Main thread.
-//
-// Geometry is in global points, y up: a QRectF's top() is its lowest edge.
 class CameraPreviewWindow : public QObject {
 public:
     // Kept between the bubble and its screen's visible edges.
@@ -75,7 +73,7 @@ public:
         // Every display in list order, read afresh at each decision.
         std::function<std::vector<DisplayInfo>()> displays;
         // The toolbar's bar (its panel less the margin); none when there is no toolbar.
-        std::function<std::optional<QRectF>()> barRect;
+        std::function<std::optional<GlobalRect>()> barRect;
         // Asked of the X server, not of Qt's cached state.
         std::function<bool()> leftButtonDown;
         std::function<std::optional<QPointF>()> mouseLocation;
@@ -106,8 +104,8 @@ public:
 
     // The corner fraction: a circle for shape 2, else the radius preference.
     double previewRadius() const;
-    // Global points; zero before the window exists.
-    QRectF frame() const;
+    // Zero before the window exists.
+    GlobalRect frame() const;
     bool isVisible() const;
     bool isFullScreen() const { return m_previewIsFullScreen; }
     std::optional<int> previewCorner() const { return m_previewCorner; }
@@ -124,20 +122,20 @@ public:
     // The visible frame of the display whose frame meets `rect` most (the
     // earlier on equal parts, so the first when it meets none); the rectangle
     // itself without displays.
-    static QRectF previewBounds(const std::vector<DisplayInfo>& displays, const QRectF& rect);
+    static GlobalRect previewBounds(const std::vector<DisplayInfo>& displays, const GlobalRect& rect);
     // `rect` moved to lie `margin` inside its bounds; left and bottom win when it does not fit.
-    static QRectF clampPreview(const std::vector<DisplayInfo>& displays, const QRectF& rect);
+    static GlobalRect clampPreview(const std::vector<DisplayInfo>& displays, const GlobalRect& rect);
     // Origin of a bubble of `size` in corner 0 bottom-left, 1 bottom-right,
     // 2 top-left or 3 top-right of `bounds`.
-    static QPointF cornerOrigin(const QRectF& bounds, const QSizeF& size, int corner);
+    static GlobalPoint cornerOrigin(const GlobalRect& bounds, const QSizeF& size, int corner);
     // The corner within snapDistance on both axes that is nearest (the lower
     // number on a tie); none when no corner is that close.
-    static std::optional<int> nearestCorner(const std::vector<DisplayInfo>& displays, const QRectF& rect);
+    static std::optional<int> nearestCorner(const std::vector<DisplayInfo>& displays, const GlobalRect& rect);
     // Where a new bubble opens: at the saved origin when the point savedProbe
     // inside it is on a display, else centred on the bar, barGap above it
     // (without a bar, on the first display's visible frame); kept on screen.
-    static QRectF defaultFrame(const std::vector<DisplayInfo>& displays, const QSizeF& size,
-                               std::optional<QPointF> saved, std::optional<QRectF> bar);
+    static GlobalRect defaultFrame(const std::vector<DisplayInfo>& displays, const QSizeF& size,
+                                   std::optional<GlobalPoint> saved, std::optional<GlobalRect> bar);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -146,14 +144,14 @@ private:
     void createPreview();
     void buildMenu();
     void refreshMenu();
-    // Sets the window frame (global points); the resulting moves are ours.
-    void setFrame(const QRectF& frame);
+    // Sets the window frame; the resulting moves are ours.
+    void setFrame(const GlobalRect& frame);
     // After a move of ours outside the scene switch: saved and published.
     void bubbleMoved();
     void settleNow();
     void updateVisibleRegion();
-    std::optional<QRectF> displayFrame(uint32_t id) const;
-    const DisplayInfo* displayAt(const std::vector<DisplayInfo>& displays, const QRectF& rect) const;
+    std::optional<GlobalRect> displayFrame(uint32_t id) const;
+    const DisplayInfo* displayAt(const std::vector<DisplayInfo>& displays, const GlobalRect& rect) const;
     void follow();
 
     RecorderModel& m_model;
@@ -168,7 +166,7 @@ private:
     QAction* m_mirrorAction = nullptr;
     std::weak_ptr<CameraSession> m_attached;
     bool m_hasAttached = false;
-    std::optional<QRectF> m_normalPreviewFrame;
+    std::optional<GlobalRect> m_normalPreviewFrame;
     bool m_previewIsFullScreen = false;
     std::optional<uint32_t> m_fullPreviewDisplay;
     bool m_adjustingPreviewScene = false;

@@ -19,7 +19,7 @@ CountdownOverlay::CountdownOverlay(std::function<bool()> compositingActive)
 
 CountdownOverlay::~CountdownOverlay() = default;
 
-QPoint CountdownOverlay::origin(const QRectF& frame, const QRectF& primary)
+QPoint CountdownOverlay::origin(const GlobalRect& frame, const QRectF& primary)
 {
     const QPointF centre = ScreenCoordinates(primary).fromGlobal(frame).center();
     const double half = CountdownDigit::side / 2.0;

@@ -35,9 +35,9 @@ public:
     CountdownDigit* window() const { return m_window.get(); }
 
     // Top left (Qt/X11 points, y down) of the window centred on a display whose
-    // frame is `frame` (global points, y up), given the primary display's
+    // frame is `frame`, given the primary display's
     // frame in Qt/X11 points.
-    static QPoint origin(const QRectF& frame, const QRectF& primary);
+    static QPoint origin(const GlobalRect& frame, const QRectF& primary);
 
 private:
     std::function<bool()> m_compositingActive;

@@ -18,11 +18,11 @@ LensOverlay::LensOverlay(FloatingKit kit, std::function<ScreenCoordinates()> coo
 
 LensOverlay::~LensOverlay() = default;
 
-std::optional<QRect> LensOverlay::windowFrame(const std::optional<QRectF>& rect, const ScreenCoordinates& coords)
+std::optional<QRect> LensOverlay::windowFrame(const std::optional<GlobalRect>& rect, const ScreenCoordinates& coords)
 {
     if (!rect)
         return std::nullopt;
-    const QRectF r = rect->normalized();
+    const GlobalRect r = rect->normalized();
     if (!std::isfinite(r.x()) || !std::isfinite(r.y()) || !std::isfinite(r.width()) || !std::isfinite(r.height()))
         return std::nullopt;
     if (r.width() <= minimumWidth || r.height() <= 0)
@@ -47,7 +47,7 @@ void LensOverlay::hide()
         m_view->hide();
 }
 
-void LensOverlay::update(const std::optional<QRectF>& rect, bool armed)
+void LensOverlay::update(const std::optional<GlobalRect>& rect, bool armed)
 {
     const auto frame = windowFrame(rect, m_coords());
     if (!frame) {

@@ -37,18 +37,18 @@ public:
     LensOverlay(const LensOverlay&) = delete;
     LensOverlay& operator=(const LensOverlay&) = delete;
 
-    // Shows the outline at `rect` (global points), in its armed look or not;
+    // Shows the outline at `rect`, in its armed look or not;
     // nothing, or a rectangle 4 points wide or less, hides it.
-    void update(const std::optional<QRectF>& rect, bool armed);
+    void update(const std::optional<GlobalRect>& rect, bool armed);
     void hide();
 
     bool isVisible() const;
     // Null before the first show.
     LensOutlineView* view() const { return m_view.get(); }
 
-    // Where the window goes for `rect` (global points), in Qt points; nothing
+    // Where the window goes for `rect`, in Qt points; nothing
     // when it is too narrow or not a finite rectangle.
-    static std::optional<QRect> windowFrame(const std::optional<QRectF>& rect, const ScreenCoordinates& coords);
+    static std::optional<QRect> windowFrame(const std::optional<GlobalRect>& rect, const ScreenCoordinates& coords);
     // The rim band of a window of `size`.
     static QRegion rimRegion(const QSize& size);
 

@@ -17,7 +17,7 @@
 
 namespace corvessa {
 
-PenView::PenView(PenBoard& board, PenInput& input, const QRectF& frame, const ScreenCoordinates& coordinates,
+PenView::PenView(PenBoard& board, PenInput& input, const GlobalRect& frame, const ScreenCoordinates& coordinates,
                  QPixmap backdrop)
     : m_board(board)
     , m_input(input)
@@ -51,7 +51,7 @@ QPointF PenView::toLocal(const QPointF& global) const
     return m_coordinates.fromGlobal(global) - m_coordinates.fromGlobal(m_frame).topLeft();
 }
 
-QRectF PenView::toLocal(const QRectF& global) const
+QRectF PenView::toLocal(const GlobalRect& global) const
 {
     return m_coordinates.fromGlobal(global).translated(-m_coordinates.fromGlobal(m_frame).topLeft());
 }

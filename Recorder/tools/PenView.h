@@ -22,15 +22,15 @@ class PenBoard;
 // under the ink. Main thread.
 class PenView : public QWidget {
 public:
-    // `frame`: the screen in global points (y up); `coordinates` turns Qt's
-    // points into global ones.
-    PenView(PenBoard& board, PenInput& input, const QRectF& frame, const ScreenCoordinates& coordinates,
+    // `frame`: the screen; `coordinates` turns Qt's points into global ones.
+    PenView(PenBoard& board, PenInput& input, const GlobalRect& frame, const ScreenCoordinates& coordinates,
             QPixmap backdrop = {});
 
     // A point in global points, from Qt's global points.
     QPointF toGlobal(const QPointF& qtGlobal) const { return m_coordinates.toGlobal(qtGlobal); }
     // A global rectangle in this view's coordinates.
-    QRectF toLocal(const QRectF& global) const;
+    QRectF toLocal(const GlobalRect& global) const;
+    QRectF toLocal(const QRectF& global) const { return toLocal(GlobalRect::fromYUp(global)); }
     QPointF toLocal(const QPointF& global) const;
     // A press went down here and is not released yet.
     bool isStroking() const { return m_input.stroking(); }
@@ -52,7 +52,7 @@ private:
 
     PenBoard& m_board;
     PenInput& m_input;
-    QRectF m_frame;
+    GlobalRect m_frame;
     ScreenCoordinates m_coordinates;
     QPixmap m_backdrop;
 };

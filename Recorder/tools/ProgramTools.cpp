@@ -93,7 +93,7 @@ MagnifierPanel& ProgramTools::magnifierPanel()
     return *m_magnifierPanel;
 }
 
-void ProgramTools::showLensOutline(const QRectF& rect, bool armed)
+void ProgramTools::showLensOutline(const GlobalRect& rect, bool armed)
 {
     lensOverlay().update(rect, armed);
 }
@@ -109,7 +109,7 @@ bool ProgramTools::isRegionPickOpen() const
     return m_regionPicker && m_regionPicker->isOpen();
 }
 
-void ProgramTools::pickRegion(const QRectF& region, double defaultFrac, RegionCompletion completion)
+void ProgramTools::pickRegion(const GlobalRect& region, double defaultFrac, RegionCompletion completion)
 {
     regionPicker().pick(region, defaultFrac, std::move(completion));
 }
@@ -120,7 +120,7 @@ void ProgramTools::cancelRegionPick()
         m_regionPicker->finish(std::nullopt);
 }
 
-void ProgramTools::showZoomHUD(const QString& text, const std::optional<QRectF>& near)
+void ProgramTools::showZoomHUD(const QString& text, const std::optional<GlobalRect>& near)
 {
     zoomHUD().show(text, near);
 }

@@ -63,13 +63,13 @@ public:
     // ---- Magnifier: the lens outline, the region picker, the zoom HUD and the
     // settings card, each made on first use. Geometry in global points (y up)
     // unless said otherwise.
-    void showLensOutline(const QRectF& rect, bool armed) override;
+    void showLensOutline(const GlobalRect& rect, bool armed) override;
     void hideLensOutline() override;
     bool isRegionPickOpen() const override;
     // "[region]" lines go to the log.
-    void pickRegion(const QRectF& region, double defaultFrac, RegionCompletion completion) override;
+    void pickRegion(const GlobalRect& region, double defaultFrac, RegionCompletion completion) override;
     void cancelRegionPick() override;
-    void showZoomHUD(const QString& text, const std::optional<QRectF>& near) override;
+    void showZoomHUD(const QString& text, const std::optional<GlobalRect>& near) override;
     void dismissMagnifierPanel() override;
     // Opens the settings card beside the toolbar control at `anchor` (Qt global
     // points, y down); its mode segments call `setFocusMode`.

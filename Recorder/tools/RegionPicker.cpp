@@ -25,13 +25,13 @@ RegionPicker::~RegionPicker()
     finish(std::nullopt);
 }
 
-void RegionPicker::pick(const QRectF& area, double defaultFraction, Completion completion)
+void RegionPicker::pick(const GlobalRect& area, double defaultFraction, Completion completion)
 {
     finish(std::nullopt);
 
-    const QRectF region = area.normalized();
+    const QRectF region = area.yUp().normalized();
     const ScreenCoordinates coords = QtScreenLayout::current();
-    const auto screen = coords.globalScreenAt(region.center());
+    const auto screen = coords.globalScreenAt(GlobalPoint::fromYUp(region.center()));
     // An empty area has nothing to magnify; its fractions would be nonsense.
     const bool usable = std::isfinite(region.x()) && std::isfinite(region.y()) && std::isfinite(region.width())
                         && std::isfinite(region.height()) && region.width() > 0 && region.height() > 0;
@@ -48,7 +48,7 @@ void RegionPicker::pick(const QRectF& area, double defaultFraction, Completion c
     m_current = QPointF();
     if (m_log) {
         m_log(QStringLiteral("[region] pick start region=%1 screen=%2")
-                  .arg(RegionRules::describe(region), RegionRules::describe(*screen)));
+                  .arg(RegionRules::describe(region), RegionRules::describe(screen->yUp())));
     }
 
     const QRectF screenQt = coords.fromGlobal(*screen);
@@ -86,7 +86,7 @@ void RegionPicker::finish(std::optional<QRectF> rect)
     }
     m_start.reset();
     if (auto completion = std::exchange(m_completion, {}))
-        completion(std::move(rect));
+        completion(rect ? std::optional(GlobalRect::fromYUp(*rect)) : std::nullopt);
 }
 
 void RegionPicker::redraw()

@@ -42,7 +42,7 @@ public:
     // Opens the veil over the screen holding `region`'s centre (else the
     // primary screen). A pick still open ends with nothing first. With no
     // screen, or an empty region, the completion gets nothing at once.
-    void pick(const QRectF& region, double defaultFraction, Completion completion);
+    void pick(const GlobalRect& region, double defaultFraction, Completion completion);
     // Closes the veil, lets go of the keyboard and calls the completion once.
     // Safe when nothing is open.
     void finish(std::optional<QRectF> rect);

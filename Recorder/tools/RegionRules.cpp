@@ -51,7 +51,7 @@ bool RegionRules::accepts(const QRectF& area, const QPointF& point)
 
 QRectF RegionRules::fitted(const QRectF& area, const QPointF& centre, double fraction)
 {
-    return RecorderModel::lensRect(area.normalized(), centre, fraction);
+    return RecorderModel::lensRect(GlobalRect::fromYUp(area.normalized()), GlobalPoint::fromYUp(centre), fraction).yUp();
 }
 
 QRectF RegionRules::clippedDrag(const QRectF& area, const QPointF& start, const QPointF& end)

@@ -202,32 +202,30 @@ void Teleprompter::advance(double seconds)
         setPlaying(false);
 }
 
-QRectF Teleprompter::restoredFrame() const
+GlobalRect Teleprompter::restoredFrame() const
 {
     const std::vector<DisplayInfo> displays = DisplayList::current()->displays();
     if (const auto saved = m_defaults.array(frameKey); saved && saved->size() == 4) {
-        const QRectF frame((*saved)[0].toDouble(NAN), (*saved)[1].toDouble(NAN), (*saved)[2].toDouble(NAN),
-                           (*saved)[3].toDouble(NAN));
+        const GlobalRect frame((*saved)[0].toDouble(NAN), (*saved)[1].toDouble(NAN), (*saved)[2].toDouble(NAN),
+                               (*saved)[3].toDouble(NAN));
         const bool finite = std::isfinite(frame.x()) && std::isfinite(frame.y()) && std::isfinite(frame.width())
             && std::isfinite(frame.height());
-        // y up: bottom() is the upper edge.
-        const QPointF probe(frame.left() + kSavedProbe, frame.bottom() - kSavedProbe);
+        const GlobalPoint probe{frame.left() + kSavedProbe, frame.top() - kSavedProbe};
         const bool onScreen = std::any_of(displays.begin(), displays.end(),
                                           [&](const DisplayInfo& d) { return d.frame.contains(probe); });
         if (finite && onScreen)
-            return QRectF(frame.topLeft(), QSizeF(std::max(frame.width(), minWidth), std::max(frame.height(), minHeight)));
+            return {frame.bottomLeft(), QSizeF(std::max(frame.width(), minWidth), std::max(frame.height(), minHeight))};
     }
     const DisplayInfo* main = BarPlacement::primary(displays);
-    const QRectF visible = main ? main->visibleFrame : QRectF();
-    return QRectF(visible.center().x() - defaultWidth / 2, visible.bottom() - defaultHeight - 20, defaultWidth,
-                  defaultHeight);
+    const GlobalRect visible = main ? main->visibleFrame : GlobalRect();
+    return {visible.center().x - defaultWidth / 2, visible.top() - defaultHeight - 20, defaultWidth, defaultHeight};
 }
 
 void Teleprompter::storeFrame()
 {
     if (!m_panel)
         return;
-    const QRectF frame = QtScreenLayout::current().toGlobal(QRectF(m_panel->geometry()));
+    const GlobalRect frame = QtScreenLayout::current().toGlobalRect(QRectF(m_panel->geometry()));
     m_defaults.setArray(frameKey, QJsonArray{frame.x(), frame.y(), frame.width(), frame.height()});
 }
 

@@ -1,7 +1,8 @@
 #pragma once
 
-#include "toolbar/kit/FloatingKit.h"
+#include "platform/core/GlobalRect.h"
 #include "prefs/TeleprompterServices.h"
+#include "toolbar/kit/FloatingKit.h"
 #include "tools/PrompterPanel.h"
 
 #include <QElapsedTimer>
@@ -109,7 +110,7 @@ private:
     void setShown(bool shown);
     void tick();
     void storeFrame();
-    QRectF restoredFrame() const;
+    GlobalRect restoredFrame() const;
 
     Setup m_setup;
     UserDefaults& m_defaults;

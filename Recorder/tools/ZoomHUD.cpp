@@ -37,16 +37,16 @@ QString ZoomHUD::text() const
     return m_badge ? m_badge->text() : QString();
 }
 
-QRectF ZoomHUD::frameFor(double textWidth, const std::optional<QRectF>& near, const QRectF& screen)
+GlobalRect ZoomHUD::frameFor(double textWidth, const std::optional<GlobalRect>& near, const GlobalRect& screen)
 {
     const double w = std::max(textWidth + 2 * padding, minimumWidth);
-    const QRectF anchor = near ? near->normalized() : screen;
-    const double x = anchor.center().x() - w / 2;
-    const double y = std::min(screen.bottom() - 90, anchor.bottom() - 70);
+    const GlobalRect anchor = near ? near->normalized() : screen;
+    const double x = anchor.center().x - w / 2;
+    const double y = std::min(screen.top() - 90, anchor.top() - 70);
     return {x, y, w, height};
 }
 
-void ZoomHUD::show(const QString& text, const std::optional<QRectF>& near)
+void ZoomHUD::show(const QString& text, const std::optional<GlobalRect>& near)
 {
     const ScreenCoordinates layout = m_layout();
     const auto screen = layout.globalScreenAt(near ? std::optional(near->center()) : std::nullopt);

@@ -39,9 +39,9 @@ public:
     ZoomHUD(const ZoomHUD&) = delete;
     ZoomHUD& operator=(const ZoomHUD&) = delete;
 
-    // Shows `text` near the top of `near` (global points), or of the primary
+    // Shows `text` near the top of `near`, or of the primary
     // screen. Without a screen nothing happens.
-    void show(const QString& text, const std::optional<QRectF>& near);
+    void show(const QString& text, const std::optional<GlobalRect>& near);
 
     bool isVisible() const;
     bool isFading() const { return bool(m_fade); }
@@ -51,10 +51,10 @@ public:
     // Null before the first show.
     ZoomBadge* badge() const { return m_badge.get(); }
 
-    // The badge's frame (global points) for a text `textWidth` wide: centred on
+    // The badge's frame for a text `textWidth` wide: centred on
     // the anchor (`near`, else the screen), its bottom 70 points below the
     // anchor's top and never less than 90 points below the screen's top.
-    static QRectF frameFor(double textWidth, const std::optional<QRectF>& near, const QRectF& screen);
+    static GlobalRect frameFor(double textWidth, const std::optional<GlobalRect>& near, const GlobalRect& screen);
 
 private:
     void startFade();

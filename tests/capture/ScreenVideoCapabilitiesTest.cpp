@@ -136,11 +136,11 @@ TEST(ScreenVideoCapabilities, NormalizedRateIsTheNearestOfferedLowerOnATie)
 TEST(ScreenVideoCapabilities, BuiltFromTheDisplayList)
 {
     const DisplayInfo retina =
-        SyntheticDisplayList::makeDisplay("eDP-1", QRectF(0, 0, 1440, 900), 2, 59.95, true);
+        SyntheticDisplayList::makeDisplay("eDP-1", GlobalRect(0, 0, 1440, 900), 2, 59.95, true);
     EXPECT_EQ(Screen::forDisplay(retina), (Screen{{2880, 1800}, 60}));
     EXPECT_EQ(Screen::forRegion(retina, QSizeF(800.25, 600)), (Screen{{1601, 1200}, 60}));
 
-    DisplayInfo fast = SyntheticDisplayList::makeDisplay("DP-2", QRectF(1440, 0, 2560, 1440), 1, 143.98);
+    DisplayInfo fast = SyntheticDisplayList::makeDisplay("DP-2", GlobalRect(1440, 0, 2560, 1440), 1, 143.98);
     EXPECT_EQ(Screen::forDisplay(fast), (Screen{{2560, 1440}, 144}));
     EXPECT_EQ(Screen::forDisplay(fast).frameRates(), (std::vector<int>{24, 30, 60, 90, 120}));
 

@@ -122,7 +122,7 @@ private:
     int m_micLevels = 0;
 };
 
-inline DisplayInfo testDisplay(const QString& name, QRectF frame, double scale = 1, bool primary = true)
+inline DisplayInfo testDisplay(const QString& name, GlobalRect frame, double scale = 1, bool primary = true)
 {
     DisplayInfo d;
     d.id = DisplayInfo::idForName(name);
@@ -147,7 +147,7 @@ inline QString line(const EngineLine& text)
 class EngineHarness {
 public:
     explicit EngineHarness(bool realWriter = false, QSizeF displaySize = QSizeF(320, 180))
-        : display(testDisplay(QStringLiteral("TEST-1"), QRectF(QPointF(0, 0), displaySize)))
+        : display(testDisplay(QStringLiteral("TEST-1"), GlobalRect(GlobalPoint(), displaySize)))
     {
         source = std::make_shared<SyntheticScreenSource>(std::vector<DisplayInfo>{display}, std::vector<WindowInfo>{});
         source->setAudioInput(audio);

@@ -186,7 +186,7 @@ CHILD_TEST(RecorderEngineE2E, ChildRecordsUntilKilled)
     ASSERT_FALSE(moviePath.isEmpty()) << "runs as the child of KilledRecordingStillPlaysAndIsFoundAtLaunch";
     auto audio = std::make_shared<SyntheticAudioInput>();
     auto source = std::make_shared<SyntheticScreenSource>(
-        std::vector<DisplayInfo>{testDisplay(QStringLiteral("TEST-1"), QRectF(0, 0, 320, 180))}, std::vector<WindowInfo>{});
+        std::vector<DisplayInfo>{testDisplay(QStringLiteral("TEST-1"), GlobalRect(0, 0, 320, 180))}, std::vector<WindowInfo>{});
     source->setAudioInput(audio);
     auto engine = RecorderEngine::create();
     engine->setScreenSource(source);

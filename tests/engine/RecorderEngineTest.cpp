@@ -253,7 +253,7 @@ TEST_F(RecorderEngineStart, ConcurrentStartsRunOneRecording)
 
 TEST_F(RecorderEngineStart, VanishedDisplayRecordsThePrimary)
 {
-    auto other = testDisplay(QStringLiteral("TEST-2"), QRectF(320, 0, 160, 90), 1, false);
+    auto other = testDisplay(QStringLiteral("TEST-2"), GlobalRect(320, 0, 160, 90), 1, false);
     h.source->setDisplays({other, h.display});
     auto config = h.config();
     config.target = RecorderEngine::Target::display(12345);
@@ -265,7 +265,7 @@ TEST_F(RecorderEngineStart, SizesOfTheTargets)
 {
     {
         EngineHarness h(false, QSizeF(1440, 900));
-        h.source->setDisplays({testDisplay(QStringLiteral("TEST-1"), QRectF(0, 0, 1440, 900), 2)});
+        h.source->setDisplays({testDisplay(QStringLiteral("TEST-1"), GlobalRect(0, 0, 1440, 900), 2)});
         auto config = h.config(30, false);
         config.maxShortSide = 1080;
         ASSERT_FALSE(h.engine->startInner(config));

@@ -15,8 +15,8 @@ using namespace corvessa::test;
 namespace {
 
 struct Screens {
-    DisplayInfo first = testDisplay(QStringLiteral("LEFT-1"), QRectF(0, 0, 640, 360), 1, false);
-    DisplayInfo primary = testDisplay(QStringLiteral("RIGHT-1"), QRectF(640, 0, 800, 450), 2, true);
+    DisplayInfo first = testDisplay(QStringLiteral("LEFT-1"), GlobalRect(0, 0, 640, 360), 1, false);
+    DisplayInfo primary = testDisplay(QStringLiteral("RIGHT-1"), GlobalRect(640, 0, 800, 450), 2, true);
     WindowInfo hidden;
     std::shared_ptr<SyntheticScreenSource> source;
 
@@ -66,7 +66,7 @@ TEST(RecordingTarget, LostAreaDisplayFailsAStartButNotARebuild)
     ASSERT_FALSE(rebuilt.missing);
     EXPECT_EQ(rebuilt.filter.displayId, s.first.id);
     EXPECT_EQ(rebuilt.points, QSizeF(200, 100));
-    EXPECT_EQ(rebuilt.displayFrame, s.first.frame);
+    EXPECT_EQ(rebuilt.displayFrame, s.first.frame.yUp());
 }
 
 TEST(RecordingTarget, HiddenWindowFailsAStartButARebuildKeepsTheStreamsScale)

@@ -226,8 +226,8 @@ TEST_F(RecorderModelTest, CameraLinesAndPreviewQuality)
 
 TEST_F(RecorderModelTest, CaptureFormatsFollowTheTargetAndItsRememberedChoice)
 {
-    displays->setDisplays({SyntheticDisplayList::makeDisplay(QStringLiteral("DP-1"), QRectF(0, 0, 1920, 1080), 1, 60, true),
-                           SyntheticDisplayList::makeDisplay(QStringLiteral("HDMI-1"), QRectF(1920, 0, 2560, 1440), 2, 120)});
+    displays->setDisplays({SyntheticDisplayList::makeDisplay(QStringLiteral("DP-1"), GlobalRect(0, 0, 1920, 1080), 1, 60, true),
+                           SyntheticDisplayList::makeDisplay(QStringLiteral("HDMI-1"), GlobalRect(1920, 0, 2560, 1440), 2, 120)});
     prefs().setOutputSize(720);
     prefs().setFps(24);
     RecorderModel& m = make();
@@ -240,7 +240,7 @@ TEST_F(RecorderModelTest, CaptureFormatsFollowTheTargetAndItsRememberedChoice)
 
     // An 800 x 601 point window: even pixels at each scale.
     for (const auto& [scale, width, height] : {std::tuple{1.0, 800, 600}, std::tuple{2.0, 1600, 1202}}) {
-        displays->setDisplays({SyntheticDisplayList::makeDisplay(QStringLiteral("DP-1"), QRectF(0, 0, 1920, 1080),
+        displays->setDisplays({SyntheticDisplayList::makeDisplay(QStringLiteral("DP-1"), GlobalRect(0, 0, 1920, 1080),
                                                                  scale, 60, true)});
         WindowInfo w;
         w.id = 7;
@@ -254,8 +254,8 @@ TEST_F(RecorderModelTest, CaptureFormatsFollowTheTargetAndItsRememberedChoice)
     EXPECT_EQ(m.screenPreferenceKey(), QStringLiteral("screen:DP-1:window"));
 
     // Whole display and area of one display keep their own choices.
-    displays->setDisplays({SyntheticDisplayList::makeDisplay(QStringLiteral("DP-1"), QRectF(0, 0, 1920, 1080), 1, 60, true),
-                           SyntheticDisplayList::makeDisplay(QStringLiteral("HDMI-1"), QRectF(1920, 0, 2560, 1440), 2, 120)});
+    displays->setDisplays({SyntheticDisplayList::makeDisplay(QStringLiteral("DP-1"), GlobalRect(0, 0, 1920, 1080), 1, 60, true),
+                           SyntheticDisplayList::makeDisplay(QStringLiteral("HDMI-1"), GlobalRect(1920, 0, 2560, 1440), 2, 120)});
     m.selectDisplay(second);
     m.setScreenSize(1440);
     m.setScreenRate(120);

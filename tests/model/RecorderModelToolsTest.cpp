@@ -5,7 +5,7 @@ namespace corvessa::test {
 namespace {
 
 using Tools = ModelHarness;
-const QRectF kScreen(0, 0, 1920, 1080); // the harness's one display
+const GlobalRect kScreen(0, 0, 1920, 1080); // the harness's one display
 
 // Esc undoes the newest tool first and lets go of the key once none is left.
 TEST_F(Tools, EscUndoesNewestFirst)
@@ -62,7 +62,7 @@ TEST_F(Tools, RegionPickSetsAnchorAndFraction)
     for (auto [width, frac, hud] : {std::tuple{960.0, 0.5, "2.0×"}, {100.0, 0.15, "6.7×"}, {1900.0, 0.97, "1.0×"}}) {
         m.setFocusOn(false);
         m.beginRegionPick();
-        tools->finishRegion(QRectF(0, 1080 - 540, width, 540)); // top-left quarter's height
+        tools->finishRegion(GlobalRect(0, 1080 - 540, width, 540)); // top-left quarter's height
         EXPECT_TRUE(m.focusOn());
         EXPECT_NEAR(prefs().focusFrac(), frac, 1e-9);
         EXPECT_EQ(tools->hud, QString::fromUtf8(hud));
@@ -73,12 +73,12 @@ TEST_F(Tools, RegionPickSetsAnchorAndFraction)
 
 TEST_F(Tools, LensRectStaysInsideArea)
 {
-    for (QPointF c : {QPointF(-500, -500), QPointF(5000, 5000), QPointF(960, 540)}) {
-        const QRectF lens = RecorderModel::lensRect(kScreen, c, 0.5);
-        EXPECT_TRUE(kScreen.contains(lens)) << c.x();
+    for (GlobalPoint c : {GlobalPoint{-500, -500}, GlobalPoint{5000, 5000}, GlobalPoint{960, 540}}) {
+        const GlobalRect lens = RecorderModel::lensRect(kScreen, c, 0.5);
+        EXPECT_TRUE(kScreen.contains(lens)) << c.x;
         EXPECT_EQ(lens.size(), QSizeF(960, 540));
     }
-    EXPECT_EQ(RecorderModel::lensRect(kScreen, QPointF(5000, -9), 0.5).topRight(), QPointF(1920, 0));
+    EXPECT_EQ(RecorderModel::lensRect(kScreen, GlobalPoint{5000, -9}, 0.5).bottomRight(), (GlobalPoint{1920, 0}));
 }
 
 // The outline follows the mouse only once it nears an edge, and hides outside.
@@ -89,10 +89,10 @@ TEST_F(Tools, LensHintMovesOnlyNearItsEdge)
     mouse = QPointF(960, 540);
     m.toggleFocus();
     scheduler.advance(0.1);
-    ASSERT_EQ(tools->lens, QRectF(480, 270, 960, 540));
+    ASSERT_EQ(tools->lens, GlobalRect(480, 270, 960, 540));
     mouse = QPointF(960 + 0.36 * 960 - 1, 540 - 0.36 * 540 + 1); // inside the inner 72 %
     scheduler.advance(0.1);
-    EXPECT_EQ(tools->lens, QRectF(480, 270, 960, 540));
+    EXPECT_EQ(tools->lens, GlobalRect(480, 270, 960, 540));
     mouse = QPointF(1500, 540);
     scheduler.advance(1.0 / 30);
     EXPECT_GT(m.hintCenter()->x(), 960);
@@ -112,7 +112,7 @@ TEST_F(Tools, LensSinkQueuesOneRectangle)
     sink(QRectF(1, 1, 10, 10));
     sink(QRectF(2, 2, 10, 10));
     scheduler.runPosted();
-    EXPECT_EQ(m.lastLensRect(), QRectF(1, 1, 10, 10));
+    EXPECT_EQ(m.lastLensRect(), GlobalRect(1, 1, 10, 10));
     sink(QRectF(3, 3, 10, 10));
     sink(std::nullopt);
     scheduler.runPosted();

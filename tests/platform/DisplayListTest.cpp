@@ -50,7 +50,7 @@ TEST(DisplayInfo, IdIsFnv1aOfTheOutputName)
 
 TEST(DisplayInfo, PixelSizeAppliesTheScale)
 {
-    DisplayInfo d = SyntheticDisplayList::makeDisplay("eDP-1", QRectF(0, 0, 1440, 900), 2);
+    DisplayInfo d = SyntheticDisplayList::makeDisplay("eDP-1", GlobalRect(0, 0, 1440, 900), 2);
     EXPECT_EQ(d.pixelSize(), QSize(2880, 1800));
     d.scale = 1.5;
     EXPECT_EQ(d.pixelSize(), QSize(2160, 1350));
@@ -62,8 +62,8 @@ TEST(SyntheticDisplayList, ReportsWhatItWasGiven)
     EXPECT_TRUE(list.displays().empty());
     EXPECT_FALSE(list.primary());
 
-    const DisplayInfo left = SyntheticDisplayList::makeDisplay("HDMI-1", QRectF(-1920, 0, 1920, 1080));
-    const DisplayInfo main = SyntheticDisplayList::makeDisplay("DP-1", QRectF(0, 0, 2560, 1440), 2, 120, true);
+    const DisplayInfo left = SyntheticDisplayList::makeDisplay("HDMI-1", GlobalRect(-1920, 0, 1920, 1080));
+    const DisplayInfo main = SyntheticDisplayList::makeDisplay("DP-1", GlobalRect(0, 0, 2560, 1440), 2, 120, true);
     list.setDisplays({left, main});
     EXPECT_EQ(list.displays(), (std::vector<DisplayInfo>{left, main}));
     EXPECT_EQ(list.primary(), main);
@@ -114,13 +114,13 @@ TEST(XRandRDisplayList, LayoutBecomesGlobalPointsFromThePrimaryBottomLeft)
     ASSERT_EQ(displays.size(), 4u);
     EXPECT_EQ(displays[0].name, "DP-1");
     EXPECT_TRUE(displays[0].isPrimary);
-    EXPECT_EQ(displays[0].frame, QRectF(0, 0, 2560, 1440));
+    EXPECT_EQ(displays[0].frame, GlobalRect(0, 0, 2560, 1440));
     EXPECT_EQ(displays[1].name, "DP-2");
-    EXPECT_EQ(displays[1].frame, QRectF(-3200, 1440, 1280, 1024));
+    EXPECT_EQ(displays[1].frame, GlobalRect(-3200, 1440, 1280, 1024));
     EXPECT_EQ(displays[2].name, "HDMI-1");
-    EXPECT_EQ(displays[2].frame, QRectF(-1920, 0, 1920, 1080)); // bottoms aligned
+    EXPECT_EQ(displays[2].frame, GlobalRect(-1920, 0, 1920, 1080)); // bottoms aligned
     EXPECT_EQ(displays[3].name, "DP-3");
-    EXPECT_EQ(displays[3].frame, QRectF(2680, 140, 1920, 1200));
+    EXPECT_EQ(displays[3].frame, GlobalRect(2680, 140, 1920, 1200));
     for (const DisplayInfo& d : displays) {
         EXPECT_EQ(d.id, DisplayInfo::idForName(d.name));
         EXPECT_EQ(d.uuid, d.name); // no EDID
@@ -138,11 +138,11 @@ TEST(XRandRDisplayList, CoordinatesFollowThePrimaryAndEachOutputsScale)
     main.pixels = QRectF(2880, 200, 1920, 1080);
     const ScreenCoordinates c = XRandRDisplayList::coordinates({hidpi, main});
     EXPECT_EQ(c.primary(), main.frame);
-    EXPECT_EQ(c.globalFromPixel(QPointF(2880, 200)), QPointF(0, 1080));
-    EXPECT_EQ(c.globalFromPixel(QPointF(200, 100)), QPointF(-2780, 1230)); // (100, 50) in points
+    EXPECT_EQ(c.globalFromPixel(QPointF(2880, 200)), (GlobalPoint{0, 1080}));
+    EXPECT_EQ(c.globalFromPixel(QPointF(200, 100)), (GlobalPoint{-2780, 1230})); // (100, 50) in points
     // The display list places frames the same way.
     const auto displays = XRandRDisplayList::fromOutputs({hidpi, main});
-    EXPECT_EQ(displays.at(1).frame, c.toGlobal(hidpi.frame));
+    EXPECT_EQ(displays.at(1).frame, c.toGlobalRect(hidpi.frame));
     // An output without pixels counts its points as pixels.
     EXPECT_EQ(XRandRDisplayList::coordinates({output("A", QRectF(0, 0, 800, 600), true)}).pointFromPixel(QPointF(7, 9)),
               QPointF(7, 9));
@@ -157,8 +157,8 @@ TEST(XRandRDisplayList, FirstOutputIsPrimaryWhenNoneIsMarked)
     EXPECT_EQ(displays[0].name, "A");
     EXPECT_TRUE(displays[0].isPrimary);
     EXPECT_FALSE(displays[1].isPrimary);
-    EXPECT_EQ(displays[0].frame, QRectF(0, 0, 800, 600));
-    EXPECT_EQ(displays[1].frame, QRectF(800, 0, 800, 800));
+    EXPECT_EQ(displays[0].frame, GlobalRect(0, 0, 800, 600));
+    EXPECT_EQ(displays[1].frame, GlobalRect(800, 0, 800, 800));
     EXPECT_TRUE(XRandRDisplayList::fromOutputs({}).empty());
 }
 
@@ -215,8 +215,8 @@ TEST(XRandRDisplayList, VisibleFrameIsTheWorkAreaOnEachDisplay)
         o->workArea = QRectF(0, 30, 4800, 1770);
     const auto displays = XRandRDisplayList::fromOutputs({hidpi, side});
     ASSERT_EQ(displays.size(), 2u);
-    EXPECT_EQ(displays[0].visibleFrame, QRectF(0, 0, 1440, 885));
-    EXPECT_EQ(displays[1].visibleFrame, QRectF(1440, -180, 1920, 1050));
+    EXPECT_EQ(displays[0].visibleFrame, GlobalRect(0, 0, 1440, 885));
+    EXPECT_EQ(displays[1].visibleFrame, GlobalRect(1440, -180, 1920, 1050));
     for (const DisplayInfo& d : displays)
         EXPECT_TRUE(d.frame.contains(d.visibleFrame)) << d.name.toStdString();
 

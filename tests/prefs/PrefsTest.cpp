@@ -580,7 +580,7 @@ protected:
 
 TEST_F(OutputPixelsTest, RecordedDisplayComesFirst)
 {
-    useDisplays({SyntheticDisplayList::makeDisplay(u"A"_s, QRectF(0, 0, 800, 600), 1, 60, true)});
+    useDisplays({SyntheticDisplayList::makeDisplay(u"A"_s, GlobalRect(0, 0, 800, 600), 1, 60, true)});
     FakeModel model;
     model.caps = ScreenVideoCapabilities{{1728, 1117}, 60};
     test::ServiceScope services{&model};
@@ -595,8 +595,8 @@ TEST_F(OutputPixelsTest, RecordedDisplayComesFirst)
 TEST_F(OutputPixelsTest, PrimaryDisplayAtItsScale)
 {
     useDisplays({
-        SyntheticDisplayList::makeDisplay(u"SIDE"_s, QRectF(-1920, 0, 1920, 1080), 1, 60, false),
-        SyntheticDisplayList::makeDisplay(u"MAIN"_s, QRectF(0, 0, 1512, 982), 2, 120, true),
+        SyntheticDisplayList::makeDisplay(u"SIDE"_s, GlobalRect(-1920, 0, 1920, 1080), 1, 60, false),
+        SyntheticDisplayList::makeDisplay(u"MAIN"_s, GlobalRect(0, 0, 1512, 982), 2, 120, true),
     });
     EXPECT_EQ(Prefs::outputPixels(1080), (VideoDimensions{1662, 1080}));
     EXPECT_EQ(Prefs::outputPixels(0), (VideoDimensions{3024, 1964}));

@@ -158,7 +158,7 @@ public:
     explicit FakeTools(Journal& j) : journal(j) {}
     void pickRange(RangeMode, PickCompletion completion) override { pending = std::move(completion); }
     std::vector<WindowInfo> windowList() override { return windows; }
-    void showLensOutline(const QRectF& rect, bool) override
+    void showLensOutline(const GlobalRect& rect, bool) override
     {
         journal.push_back("tools.showLens");
         lens = rect;
@@ -172,21 +172,21 @@ public:
     bool isRegionPickOpen() const override { return bool(region); }
     void showCountdown(int n, const DisplayInfo&) override { journal.push_back("countdown(" + std::to_string(n) + ")"); }
     void hideCountdown() override { journal.push_back("countdown.hide"); }
-    void pickRegion(const QRectF&, double, RegionCompletion completion) override { region = std::move(completion); }
+    void pickRegion(const GlobalRect&, double, RegionCompletion completion) override { region = std::move(completion); }
     void cancelRegionPick() override { finishRegion(std::nullopt); }
     // The picker closes, then reports.
-    void finishRegion(std::optional<QRectF> rect)
+    void finishRegion(std::optional<GlobalRect> rect)
     {
         if (auto done = std::exchange(region, {}))
             done(rect);
     }
-    void showZoomHUD(const QString& text, const std::optional<QRectF>&) override { hud = text; }
+    void showZoomHUD(const QString& text, const std::optional<GlobalRect>&) override { hud = text; }
     void showPenOverlay(const DisplayInfo&) override { journal.push_back("tools.showPen"); }
 
     Journal& journal;
     PickCompletion pending;
     RegionCompletion region;
-    std::optional<QRectF> lens;
+    std::optional<GlobalRect> lens;
     QString hud;
     std::vector<WindowInfo> windows;
 };
@@ -226,7 +226,7 @@ protected:
         sessionPermission.emplace(AudioCapturePermission::resetSession);
         audio->setSources({mic("built_in", "Built-in Microphone", true), mic("usb", "USB Microphone")});
         displays->setDisplays(
-            {SyntheticDisplayList::makeDisplay(QStringLiteral("DP-1"), QRectF(0, 0, 1920, 1080), 1, 60, true)});
+            {SyntheticDisplayList::makeDisplay(QStringLiteral("DP-1"), GlobalRect(0, 0, 1920, 1080), 1, 60, true)});
     }
     void TearDown() override
     {

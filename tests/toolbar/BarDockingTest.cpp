@@ -63,9 +63,9 @@ struct Rig {
         panel.current.moveTopLeft(to - QPointF(BarPlacement::panelInset, BarPlacement::panelInset));
         panel.moved();
     }
-    QRectF cell(Dock d, int display, QSizeF bar = {400, 60}) const
+    GlobalRect cell(Dock d, int display, QSizeF bar = {400, 60}) const
     {
-        return {ToolbarMagnet::cellOrigin(d, bar, displays[display].visibleFrame, 16), bar};
+        return {GlobalPoint::fromYUp(ToolbarMagnet::cellOrigin(d, bar, displays[display].visibleFrame.yUp(), 16)), bar};
     }
 };
 
@@ -81,7 +81,7 @@ TEST(BarDocking, DragFreesTheBarAtOnceAndSettlesOnlyAfterTheButtonIsUp)
     EXPECT_EQ(r.docking.barDock(), std::nullopt);
     EXPECT_TRUE(r.docking.barDragging());
     EXPECT_EQ(r.dismissed, 1);
-    EXPECT_EQ(r.docking.barAnchor(), QPointF(500, 360));
+    EXPECT_EQ(r.docking.barAnchor(), (GlobalPoint{500, 360}));
     // Held still well past the settle: nothing is decided, in 0.2 s steps.
     for (int i = 0; i < 5; ++i)
         r.clock.advance(BarDocking::retryDelay + 0.05);
@@ -99,9 +99,9 @@ TEST(BarDocking, SettleSnapsNearACellAnimatedOrFloatsInsideAndSavesTheKeys)
     Rig r;
     r.docking.restore();
     // Near the second display's top right corner.
-    r.dragTo(r.cell(Dock::topRight, 1).topLeft() + QPointF(-90, 100));
+    r.dragTo((r.cell(Dock::topRight, 1).bottomLeft() + GlobalPoint{-90, 100}).yUp());
     r.clock.advance(BarDocking::settleDelay / 2);
-    r.dragTo(r.cell(Dock::topRight, 1).topLeft() + QPointF(-100, 105)); // pushes the settle back
+    r.dragTo((r.cell(Dock::topRight, 1).bottomLeft() + GlobalPoint{-100, 105}).yUp()); // pushes the settle back
     r.button = false;
     r.clock.advance(BarDocking::settleDelay - 0.01);
     EXPECT_TRUE(r.docking.barDragging());
@@ -114,15 +114,15 @@ TEST(BarDocking, SettleSnapsNearACellAnimatedOrFloatsInsideAndSavesTheKeys)
     EXPECT_TRUE(r.panel.animated);
     EXPECT_EQ(r.defaults.integer(QStringLiteral("barDock")), 8);
     EXPECT_EQ(r.defaults.integer(QStringLiteral("barDockDisplay")), 22);
-    EXPECT_EQ(r.defaults.doubleValue(QStringLiteral("barTop")), r.cell(Dock::topRight, 1).bottom());
+    EXPECT_EQ(r.defaults.doubleValue(QStringLiteral("barTop")), r.cell(Dock::topRight, 1).top());
 
     // 111 pt off the nearest cell it floats, pulled inside only as far as needed.
-    const QPointF off = r.cell(Dock::bottomLeft, 0).topLeft() + QPointF(111, -140);
+    const QPointF off = (r.cell(Dock::bottomLeft, 0).bottomLeft() + GlobalPoint{111, -140}).yUp();
     r.dragTo(off);
     r.button = false;
     r.clock.advance(BarDocking::settleDelay);
     EXPECT_EQ(r.docking.barDock(), std::nullopt);
-    EXPECT_EQ(r.docking.barRect(), QRectF(QPointF(off.x(), 16), QSizeF(400, 60)));
+    EXPECT_EQ(r.docking.barRect(), GlobalRect(GlobalPoint{off.x(), 16}, QSizeF(400, 60)));
     EXPECT_FALSE(r.defaults.contains(QStringLiteral("barDock")));
     EXPECT_FALSE(r.defaults.contains(QStringLiteral("barDockDisplay")));
 
@@ -193,10 +193,10 @@ TEST(BarDocking, RestorePullsASavedBarInsideAndTracksTheContentSize)
     r.defaults.setDouble(QStringLiteral("barMidX"), 1900);
     r.defaults.setDouble(QStringLiteral("barTop"), 1078);
     r.docking.restore();
-    const QRectF v = r.displays[0].visibleFrame.adjusted(16, 16, -16, -16);
+    const GlobalRect v = r.displays[0].visibleFrame.adjusted(16, 16, -16, -16);
     EXPECT_TRUE(v.contains(r.docking.barRect()));
     EXPECT_EQ(*r.docking.barAnchor(), BarPlacement::anchorOf(r.docking.barRect()));
-    EXPECT_EQ(r.docking.barRect().bottomRight(), v.bottomRight()); // only as far as needed
+    EXPECT_EQ(r.docking.barRect().topRight(), v.topRight()); // only as far as needed
 
     // A model change re-places at once only on a real size drift, and always 0.15 s later.
     const int placed = r.placed;

@@ -26,6 +26,12 @@ bool inside(const QRectF& r, const QRectF& v, double inset)
     return v.adjusted(inset, inset, -inset, -inset).contains(r);
 }
 
+// The bar with its bottom-left corner at `origin`.
+GlobalRect barAt(const GlobalPoint& origin, const QSizeF& size = bar)
+{
+    return GlobalRect(origin, size);
+}
+
 } // namespace
 
 TEST(ToolbarMagnet, EveryCellSnapsWithin110PointsInclusiveAndNotAt111)
@@ -64,26 +70,26 @@ TEST(ToolbarMagnet, CellsThatCoincideOnATooSmallScreenGoToTheLowerRawValue)
 TEST(BarPlacement, ScreenIsTheOneHoldingTheLargerPartElseTheNearestCentre)
 {
     const auto displays = twoDisplays();
-    EXPECT_EQ(BarPlacement::barScreen(displays, at({1600, 500}))->id, 11u); // 320 of 400 on the primary
-    EXPECT_EQ(BarPlacement::barScreen(displays, at({1800, 500}))->id, 22u); // 280 on the second
-    EXPECT_EQ(BarPlacement::barScreen(displays, at({1720, 500}))->id, 11u); // equal parts: the earlier
-    EXPECT_EQ(BarPlacement::barScreen(displays, at({3400, 900}))->id, 22u); // beyond the right edge
-    EXPECT_EQ(BarPlacement::barScreen(displays, at({-900, -400}))->id, 11u);
-    EXPECT_EQ(BarPlacement::barScreen({}, at({0, 0})), nullptr);
+    EXPECT_EQ(BarPlacement::barScreen(displays, barAt({1600, 500}))->id, 11u); // 320 of 400 on the primary
+    EXPECT_EQ(BarPlacement::barScreen(displays, barAt({1800, 500}))->id, 22u); // 280 on the second
+    EXPECT_EQ(BarPlacement::barScreen(displays, barAt({1720, 500}))->id, 11u); // equal parts: the earlier
+    EXPECT_EQ(BarPlacement::barScreen(displays, barAt({3400, 900}))->id, 22u); // beyond the right edge
+    EXPECT_EQ(BarPlacement::barScreen(displays, barAt({-900, -400}))->id, 11u);
+    EXPECT_EQ(BarPlacement::barScreen({}, barAt({0, 0})), nullptr);
 }
 
 TEST(BarPlacement, OnScreenKeepsTheBar16PointsInsideAndTheLeftAndBottomWinWhenTooBig)
 {
     const auto displays = twoDisplays();
-    const QRectF v = displays[0].visibleFrame;
-    EXPECT_EQ(BarPlacement::onScreen(displays, at({500, 500})), at({500, 500})); // already inside
-    const QRectF pulled = BarPlacement::onScreen(displays, at({1700, 1040}));
-    EXPECT_EQ(pulled, at({v.right() - 16 - bar.width(), v.bottom() - 16 - bar.height()}));
-    EXPECT_TRUE(inside(BarPlacement::onScreen(displays, at({-300, -50})), v, 16));
-    const QRectF huge = BarPlacement::onScreen(displays, at({-10, -10}, QSizeF(3000, 2000)));
-    EXPECT_EQ(huge.topLeft(), QPointF(16, 16));
+    const GlobalRect v = displays[0].visibleFrame;
+    EXPECT_EQ(BarPlacement::onScreen(displays, barAt({500, 500})), barAt({500, 500})); // already inside
+    const GlobalRect pulled = BarPlacement::onScreen(displays, barAt({1700, 1040}));
+    EXPECT_EQ(pulled, barAt({v.right() - 16 - bar.width(), v.top() - 16 - bar.height()}));
+    EXPECT_TRUE(v.adjusted(16, 16, -16, -16).contains(BarPlacement::onScreen(displays, barAt({-300, -50}))));
+    const GlobalRect huge = BarPlacement::onScreen(displays, barAt({-10, -10}, QSizeF(3000, 2000)));
+    EXPECT_EQ(huge.bottomLeft(), (GlobalPoint{16, 16}));
     EXPECT_EQ(huge.size(), QSizeF(3000, 2000));
-    EXPECT_EQ(BarPlacement::onScreen({}, at({-5000, 9000})), at({-5000, 9000}));
+    EXPECT_EQ(BarPlacement::onScreen({}, barAt({-5000, 9000})), barAt({-5000, 9000}));
 }
 
 TEST(BarPlacement, RestoreTrustsOnlyAnchorsOnADisplayAndWholeCells)
@@ -91,9 +97,9 @@ TEST(BarPlacement, RestoreTrustsOnlyAnchorsOnADisplayAndWholeCells)
     QTemporaryDir dir;
     UserDefaults d(dir.filePath(QStringLiteral("defaults.json")));
     auto displays = twoDisplays();
-    const QPointF standard(960, 180);
+    const GlobalPoint standard{960, 180};
     EXPECT_EQ(BarPlacement::restore(d, displays), (BarPlacement::Placement{standard, {}, {}}));
-    EXPECT_EQ(BarPlacement::restore(d, {}).anchor, QPointF(640, 180));
+    EXPECT_EQ(BarPlacement::restore(d, {}).anchor, (GlobalPoint{640, 180}));
     std::swap(displays[0], displays[1]); // the primary need not come first
     EXPECT_EQ(BarPlacement::restore(d, displays).anchor, standard);
 
@@ -101,7 +107,7 @@ TEST(BarPlacement, RestoreTrustsOnlyAnchorsOnADisplayAndWholeCells)
     d.setDouble(QStringLiteral("barTop"), 1040); // 10 below lies above the second display
     EXPECT_EQ(BarPlacement::restore(d, displays).anchor, standard);
     d.setDouble(QStringLiteral("barTop"), 1020);
-    EXPECT_EQ(BarPlacement::restore(d, displays).anchor, QPointF(2500, 1020));
+    EXPECT_EQ(BarPlacement::restore(d, displays).anchor, (GlobalPoint{2500, 1020}));
 
     d.setInteger(QStringLiteral("barDockDisplay"), 22);
     for (const QJsonValue& bad : {QJsonValue(9), QJsonValue(-1), QJsonValue(2.5), QJsonValue(QStringLiteral("3"))}) {

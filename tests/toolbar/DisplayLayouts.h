@@ -2,14 +2,12 @@
 
 #include "platform/DisplayInfo.h"
 
-#include <QRectF>
-
 #include <vector>
 
 namespace corvessa::test {
 
-// A display in global points (y up) whose visible frame loses `panel` points at the top.
-inline DisplayInfo display(uint32_t id, const QRectF& frame, double panel = 0, bool primary = false)
+// A display whose visible frame loses `panel` points at the top.
+inline DisplayInfo display(uint32_t id, const GlobalRect& frame, double panel = 0, bool primary = false)
 {
     DisplayInfo d;
     d.id = id;
@@ -22,7 +20,7 @@ inline DisplayInfo display(uint32_t id, const QRectF& frame, double panel = 0, b
 // A 1920x1080 primary with a 25 pt top panel and a 1280x1024 display to its right.
 inline std::vector<DisplayInfo> twoDisplays()
 {
-    return {display(11, QRectF(0, 0, 1920, 1080), 25, true), display(22, QRectF(1920, 0, 1280, 1024))};
+    return {display(11, GlobalRect(0, 0, 1920, 1080), 25, true), display(22, GlobalRect(1920, 0, 1280, 1024))};
 }
 
 } // namespace corvessa::test

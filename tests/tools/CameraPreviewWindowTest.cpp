@@ -13,9 +13,9 @@ namespace {
 
 using W = CameraPreviewWindow;
 
-// Global points, y up: the primary with a 30 pt panel along its top, and a
-// display to its left reaching higher.
-DisplayInfo display(uint32_t id, const QRectF& frame, const QRectF& visible)
+// The primary with a 30 pt panel along its top, and a display to its left
+// reaching higher.
+DisplayInfo display(uint32_t id, const GlobalRect& frame, const GlobalRect& visible)
 {
     DisplayInfo d;
     d.id = id;
@@ -25,10 +25,10 @@ DisplayInfo display(uint32_t id, const QRectF& frame, const QRectF& visible)
 }
 
 const std::vector<DisplayInfo> layout = {
-    display(1, QRectF(0, 0, 1920, 1080), QRectF(0, 0, 1920, 1050)),
-    display(2, QRectF(-1280, 200, 1280, 1024), QRectF(-1280, 200, 1280, 1024)),
+    display(1, GlobalRect(0, 0, 1920, 1080), GlobalRect(0, 0, 1920, 1050)),
+    display(2, GlobalRect(-1280, 200, 1280, 1024), GlobalRect(-1280, 200, 1280, 1024)),
 };
-const QRectF primaryVisible = layout[0].visibleFrame;
+const GlobalRect primaryVisible = layout[0].visibleFrame;
 
 } // namespace
 
@@ -73,30 +73,30 @@ TEST(CameraPreviewWindow, PictureFillsTheViewCroppedAndCentred)
 TEST(CameraPreviewWindow, BoundsAreTheVisibleFrameOfTheScreenMeetingMost)
 {
     // Mostly on the left display.
-    EXPECT_EQ(W::previewBounds(layout, QRectF(-200, 500, 240, 135)), layout[1].visibleFrame);
+    EXPECT_EQ(W::previewBounds(layout, GlobalRect(-200, 500, 240, 135)), layout[1].visibleFrame);
     // Mostly on the primary.
-    EXPECT_EQ(W::previewBounds(layout, QRectF(-40, 500, 240, 135)), primaryVisible);
+    EXPECT_EQ(W::previewBounds(layout, GlobalRect(-40, 500, 240, 135)), primaryVisible);
     // Equal parts: the earlier display.
-    EXPECT_EQ(W::previewBounds(layout, QRectF(-120, 500, 240, 135)), primaryVisible);
+    EXPECT_EQ(W::previewBounds(layout, GlobalRect(-120, 500, 240, 135)), primaryVisible);
     // On none: the first, not the nearest.
-    EXPECT_EQ(W::previewBounds(layout, QRectF(-2000, -900, 240, 135)), primaryVisible);
+    EXPECT_EQ(W::previewBounds(layout, GlobalRect(-2000, -900, 240, 135)), primaryVisible);
     // No displays: the rectangle itself.
-    EXPECT_EQ(W::previewBounds({}, QRectF(5, 6, 7, 8)), QRectF(5, 6, 7, 8));
+    EXPECT_EQ(W::previewBounds({}, GlobalRect(5, 6, 7, 8)), GlobalRect(5, 6, 7, 8));
 }
 
 TEST(CameraPreviewWindow, ClampKeepsTheMarginAndPrefersLeftAndBottom)
 {
     const QSizeF size(240, 135);
     // Past the top-right of the primary's visible frame.
-    const QRectF high = W::clampPreview(layout, QRectF(QPointF(1900, 1000), size));
-    EXPECT_EQ(high.topLeft(), QPointF(1920 - 240 - W::margin, 1050 - 135 - W::margin));
+    const GlobalRect high = W::clampPreview(layout, GlobalRect(GlobalPoint{1900, 1000}, size));
+    EXPECT_EQ(high.bottomLeft(), (GlobalPoint{1920 - 240 - W::margin, 1050 - 135 - W::margin}));
     EXPECT_EQ(high.size(), size);
     // Inside already: untouched.
-    const QRectF inside(QPointF(400, 400), size);
+    const GlobalRect inside(GlobalPoint{400, 400}, size);
     EXPECT_EQ(W::clampPreview(layout, inside), inside);
     // Larger than its screen: left and bottom edges win.
-    const std::vector<DisplayInfo> tiny = {display(1, QRectF(0, 0, 200, 100), QRectF(0, 0, 200, 100))};
-    EXPECT_EQ(W::clampPreview(tiny, QRectF(50, 50, 240, 135)).topLeft(), QPointF(W::margin, W::margin));
+    const std::vector<DisplayInfo> tiny = {display(1, GlobalRect(0, 0, 200, 100), GlobalRect(0, 0, 200, 100))};
+    EXPECT_EQ(W::clampPreview(tiny, GlobalRect(50, 50, 240, 135)).bottomLeft(), (GlobalPoint{W::margin, W::margin}));
 }
 
 TEST(CameraPreviewWindow, SnapsOnlyWithinReachOfACornerOnBothAxes)
@@ -104,11 +104,11 @@ TEST(CameraPreviewWindow, SnapsOnlyWithinReachOfACornerOnBothAxes)
     const QSizeF size(240, 135);
     for (int corner = 0; corner < 4; ++corner) {
         SCOPED_TRACE(corner);
-        const QPointF at = W::cornerOrigin(primaryVisible, size, corner);
+        const GlobalPoint at = W::cornerOrigin(primaryVisible, size, corner);
         // Away from the corner, towards the middle of the screen.
-        const QPointF inward(corner % 2 ? -1 : 1, corner > 1 ? -1 : 1);
+        const GlobalPoint inward{corner % 2 ? -1.0 : 1.0, corner > 1 ? -1.0 : 1.0};
         const auto near = [&](double dx, double dy) {
-            return W::nearestCorner(layout, QRectF(at + QPointF(inward.x() * dx, inward.y() * dy), size));
+            return W::nearestCorner(layout, GlobalRect(at + GlobalPoint{inward.x * dx, inward.y * dy}, size));
         };
         EXPECT_EQ(near(0, 0), corner);
         EXPECT_EQ(near(100, 100), corner);
@@ -117,37 +117,37 @@ TEST(CameraPreviewWindow, SnapsOnlyWithinReachOfACornerOnBothAxes)
         EXPECT_EQ(near(0, 111), std::nullopt);
     }
     // Corner positions sit the margin inside the visible frame.
-    EXPECT_EQ(W::cornerOrigin(primaryVisible, size, 0), QPointF(16, 16));
-    EXPECT_EQ(W::cornerOrigin(primaryVisible, size, 3), QPointF(1920 - 240 - 16, 1050 - 135 - 16));
+    EXPECT_EQ(W::cornerOrigin(primaryVisible, size, 0), (GlobalPoint{16, 16}));
+    EXPECT_EQ(W::cornerOrigin(primaryVisible, size, 3), (GlobalPoint{1920 - 240 - 16, 1050 - 135 - 16}));
 }
 
 TEST(CameraPreviewWindow, EqualDistanceGoesToTheLowerCorner)
 {
     // A screen where all four corners lie 50 pt from the bubble's origin.
     const QSizeF size(100, 100);
-    const std::vector<DisplayInfo> small = {display(1, QRectF(0, 0, 232, 232), QRectF(0, 0, 232, 232))};
-    EXPECT_EQ(W::nearestCorner(small, QRectF(QPointF(66, 66), size)), 0);
+    const std::vector<DisplayInfo> small = {display(1, GlobalRect(0, 0, 232, 232), GlobalRect(0, 0, 232, 232))};
+    EXPECT_EQ(W::nearestCorner(small, GlobalRect(GlobalPoint{66, 66}, size)), 0);
     // Strictly nearer to the top right: that one.
-    EXPECT_EQ(W::nearestCorner(small, QRectF(QPointF(67, 67), size)), 3);
+    EXPECT_EQ(W::nearestCorner(small, GlobalRect(GlobalPoint{67, 67}, size)), 3);
 }
 
 TEST(CameraPreviewWindow, OpensAtTheSavedOriginOrAboveTheBar)
 {
     const QSizeF size(240, 135);
-    const QRectF bar(700, 100, 520, 56);
+    const GlobalRect bar(700, 100, 520, 56);
     // Above the bar, centred on it.
-    const QRectF fresh = W::defaultFrame(layout, size, std::nullopt, bar);
-    EXPECT_EQ(fresh.top(), bar.bottom() + W::barGap);
-    EXPECT_EQ(fresh.center().x(), bar.center().x());
+    const GlobalRect fresh = W::defaultFrame(layout, size, std::nullopt, bar);
+    EXPECT_EQ(fresh.bottom(), bar.top() + W::barGap);
+    EXPECT_EQ(fresh.center().x, bar.center().x);
     EXPECT_EQ(fresh.size(), size);
     // A saved origin on a display is used as it is.
-    EXPECT_EQ(W::defaultFrame(layout, size, QPointF(-1000, 600), bar).topLeft(), QPointF(-1000, 600));
+    EXPECT_EQ(W::defaultFrame(layout, size, GlobalPoint{-1000, 600}, bar).bottomLeft(), (GlobalPoint{-1000, 600}));
     // One whose probe point lies on no display is ignored.
-    EXPECT_EQ(W::defaultFrame(layout, size, QPointF(-1291, 600), bar), fresh);
-    EXPECT_EQ(W::defaultFrame(layout, size, QPointF(100, -11), bar), fresh);
+    EXPECT_EQ(W::defaultFrame(layout, size, GlobalPoint{-1291, 600}, bar), fresh);
+    EXPECT_EQ(W::defaultFrame(layout, size, GlobalPoint{100, -11}, bar), fresh);
     // A bar at the very top: the bubble stays on screen.
-    const QRectF highBar(700, 1000, 520, 40);
-    EXPECT_EQ(W::defaultFrame(layout, size, std::nullopt, highBar).top(), 1050 - 135 - W::margin);
+    const GlobalRect highBar(700, 1000, 520, 40);
+    EXPECT_EQ(W::defaultFrame(layout, size, std::nullopt, highBar).bottom(), 1050 - 135 - W::margin);
     // No bar: somewhere on the first display.
     EXPECT_TRUE(primaryVisible.contains(W::defaultFrame(layout, size, std::nullopt, std::nullopt)));
 }

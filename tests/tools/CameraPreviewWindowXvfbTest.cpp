@@ -87,7 +87,7 @@ protected:
         CameraPreviewWindow::Setup setup;
         setup.kit = FloatingKit(PlatformLoader::loadFloatingSurfaces(),
                                 [stealth = m_stealth](QWindow* w) { stealth->track(w); });
-        setup.barRect = [this] { return std::optional<QRectF>(m_bar); };
+        setup.barRect = [this] { return std::optional<GlobalRect>(m_bar); };
         m_bubble = std::make_unique<CameraPreviewWindow>(*m_model, Prefs::shared(), UserDefaults::standard(),
                                                          std::move(setup));
         // The session comes up on the camera queue; the model's next change
@@ -111,21 +111,21 @@ protected:
     std::shared_ptr<Stealth> m_stealth = std::make_shared<Stealth>();
     std::unique_ptr<RecorderModel> m_model;
     std::unique_ptr<CameraPreviewWindow> m_bubble;
-    QRectF m_bar{440, 120, 400, 56};
+    GlobalRect m_bar{440, 120, 400, 56};
 };
 
 ON_SERVER_TEST_F(CameraBubbleOnX, Bubble)
 {
     open();
     // 240 × 135, centred on the bar, 14 pt above it.
-    const QRectF f = m_bubble->frame();
+    const GlobalRect f = m_bubble->frame();
     EXPECT_EQ(f.size(), QSizeF(240, 135));
-    EXPECT_EQ(f.top(), m_bar.bottom() + CameraPreviewWindow::barGap);
-    EXPECT_EQ(f.center().x(), m_bar.center().x());
+    EXPECT_EQ(f.bottom(), m_bar.top() + CameraPreviewWindow::barGap);
+    EXPECT_EQ(f.center().x, m_bar.center().x);
     // The compositor draws the bubble where the window is.
     const auto overlay = m_model->dependencies().camera->overlay();
     EXPECT_TRUE(overlay->layout().visible);
-    EXPECT_EQ(overlay->layout().frame, f);
+    EXPECT_EQ(overlay->layout().frame, f.yUp());
     EXPECT_EQ(overlay->layout().shape, 0);
     // The camera's pictures reach the view.
     EXPECT_TRUE(waitFor([&] { return !m_bubble->view()->preview()->image().isNull(); }));
@@ -152,10 +152,10 @@ ON_SERVER_TEST_F(CameraBubbleOnX, Bubble)
         pointer(grip + (target - grip) * i / 10);
     pointer(target, false);
     ASSERT_TRUE(waitFor([&] { return m_bubble->previewCorner() == 0 && !m_bubble->settlePending(); }));
-    ASSERT_TRUE(waitFor([&] { return m_bubble->frame().topLeft() == QPointF(16, 16); }))
+    ASSERT_TRUE(waitFor([&] { return m_bubble->frame().bottomLeft() == GlobalPoint{16, 16}; }))
         << m_bubble->frame().x() << "," << m_bubble->frame().y();
     EXPECT_EQ(w->geometry().topLeft(), QPoint(16, screen.bottom() + 1 - 16 - 135));
-    EXPECT_EQ(overlay->layout().frame, m_bubble->frame());
+    EXPECT_EQ(overlay->layout().frame, m_bubble->frame().yUp());
     UserDefaults& d = UserDefaults::standard();
     EXPECT_EQ(d.doubleValue(CameraPreviewWindow::xKey()), 16);
     EXPECT_EQ(d.doubleValue(CameraPreviewWindow::yKey()), 16);
@@ -164,15 +164,15 @@ ON_SERVER_TEST_F(CameraBubbleOnX, Bubble)
     // A larger size keeps the bubble in its corner.
     m_bubble->resizePreview(CameraPreviewWindow::largeWidth);
     ASSERT_TRUE(waitFor([&] { return m_bubble->frame().width() == 360; }));
-    EXPECT_EQ(m_bubble->frame().topLeft(), QPointF(16, 16));
-    EXPECT_EQ(overlay->layout().frame, m_bubble->frame());
+    EXPECT_EQ(m_bubble->frame().bottomLeft(), (GlobalPoint{16, 16}));
+    EXPECT_EQ(overlay->layout().frame, m_bubble->frame().yUp());
     m_bubble->resizePreview(CameraPreviewWindow::mediumWidth);
     ASSERT_TRUE(waitFor([&] { return m_bubble->frame().width() == 240; }));
 
     // A relaunch opens it where it was left.
     m_bubble.reset();
     open();
-    EXPECT_EQ(m_bubble->frame().topLeft(), QPointF(16, 16));
+    EXPECT_EQ(m_bubble->frame().bottomLeft(), (GlobalPoint{16, 16}));
     w = m_bubble->window();
     fullScreen = m_bubble->menu()->findChild<QAction*>(QStringLiteral("camera-full-screen"));
 
@@ -188,7 +188,7 @@ ON_SERVER_TEST_F(CameraBubbleOnX, Bubble)
     m_model->exitCameraFullScreen();
     m_bubble->updatePreview();
     EXPECT_FALSE(m_bubble->isFullScreen());
-    EXPECT_EQ(m_bubble->frame(), QRectF(16, 16, 240, 135));
+    EXPECT_EQ(m_bubble->frame(), GlobalRect(16, 16, 240, 135));
     EXPECT_EQ(d.doubleValue(CameraPreviewWindow::xKey()), 16);
 
     // Hidden: the compositor is told, with the mirror setting kept.
@@ -205,7 +205,7 @@ ON_SERVER_TEST_F(CameraBubbleOnX, Bubble)
 ON_SERVER_TEST_F(CameraBubbleOnX, Movie)
 {
     open();
-    const QRectF bubble = m_bubble->frame(); // global points, y up
+    const GlobalRect bubble = m_bubble->frame();
     QDir().mkpath(home.file(QStringLiteral("Movies")));
     ASSERT_TRUE(Prefs::shared().setSaveFolder(home.file(QStringLiteral("Movies"))));
     m_model->record();
@@ -229,7 +229,7 @@ ON_SERVER_TEST_F(CameraBubbleOnX, Movie)
     // The bubble's centre in the movie's pixels (the primary screen fills it).
     const QRect screen = QGuiApplication::primaryScreen()->geometry();
     const double sx = double(picture.width()) / screen.width(), sy = double(picture.height()) / screen.height();
-    const QPointF centre(bubble.center().x(), screen.height() - bubble.center().y());
+    const QPointF centre(bubble.center().x, screen.height() - bubble.center().y);
     int lit = 0;
     for (int dy = -20; dy <= 20; dy += 10)
         for (int dx = -40; dx <= 40; dx += 10)

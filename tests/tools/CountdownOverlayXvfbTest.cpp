@@ -69,7 +69,7 @@ ON_SERVER_TEST(CountdownOverlayOnX, OnTheServer)
 
     // A display in the lower right of the 1280x800 screen: global y up.
     DisplayInfo info;
-    info.frame = QRectF(480, 0, 800, 500);
+    info.frame = GlobalRect(480, 0, 800, 500);
     const QRect qtFrame(480, 300, 800, 500);
     QPushButton beneath;
     beneath.setWindowFlags(Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint);

@@ -87,14 +87,14 @@ TEST(RegionRules, NonsenseNeverGivesARectangleOutsideTheArea)
 
 TEST(ZoomHUD, BadgeFitsItsTextAndSitsNearTheTopOfTheAnchor)
 {
-    const QRectF screen(0, 0, 1280, 800);
-    const QRectF small = ZoomHUD::frameFor(10, std::nullopt, screen);
-    const QRectF wide = ZoomHUD::frameFor(200, QRectF(100, 100, 400, 300), screen);
+    const GlobalRect screen(0, 0, 1280, 800);
+    const GlobalRect small = ZoomHUD::frameFor(10, std::nullopt, screen);
+    const GlobalRect wide = ZoomHUD::frameFor(200, GlobalRect(100, 100, 400, 300), screen);
     EXPECT_EQ(small.width(), ZoomHUD::minimumWidth);
     EXPECT_EQ(wide.width(), 200 + 2 * ZoomHUD::padding);
-    EXPECT_EQ(small.top(), 800 - 90) << "never closer than 90 points to the screen's top";
-    EXPECT_EQ(wide.top(), 400 - 70);
-    EXPECT_EQ(wide.center().x(), 300);
+    EXPECT_EQ(small.bottom(), 800 - 90) << "never closer than 90 points to the screen's top";
+    EXPECT_EQ(wide.bottom(), 400 - 70);
+    EXPECT_EQ(wide.center().x, 300);
 }
 
 // The fault: a new message arriving while the badge fades was faded out with it.
@@ -136,17 +136,17 @@ TEST(LensOverlay, OutlineFollowsTheRectangleFlippedAndHidesWhenTooNarrow)
 {
     // The primary display 1280 x 800; a second one left of it, higher up.
     const ScreenCoordinates coords(QRectF(0, 100, 1280, 800));
-    EXPECT_FALSE(LensOverlay::windowFrame(QRectF(10, 10, 4, 50), coords));
-    EXPECT_EQ(LensOverlay::windowFrame(QRectF(10, 10, 4.5, 50), coords)->width(), 5);
-    EXPECT_EQ(LensOverlay::windowFrame(QRectF(-300, 700, 200, 100), coords), QRect(-300, 100, 200, 100));
-    EXPECT_FALSE(LensOverlay::windowFrame(QRectF(std::nan(""), 0, 100, 100), coords));
+    EXPECT_FALSE(LensOverlay::windowFrame(GlobalRect(10, 10, 4, 50), coords));
+    EXPECT_EQ(LensOverlay::windowFrame(GlobalRect(10, 10, 4.5, 50), coords)->width(), 5);
+    EXPECT_EQ(LensOverlay::windowFrame(GlobalRect(-300, 700, 200, 100), coords), QRect(-300, 100, 200, 100));
+    EXPECT_FALSE(LensOverlay::windowFrame(GlobalRect(std::nan(""), 0, 100, 100), coords));
 
     LensOverlay lens(FloatingKit(), [] { return ScreenCoordinates(QRectF(0, 0, 1280, 800)); });
-    lens.update(QRectF(100, 100, 300, 200), false);
+    lens.update(GlobalRect(100, 100, 300, 200), false);
     ASSERT_TRUE(lens.isVisible());
     EXPECT_EQ(lens.view()->geometry(), QRect(100, 500, 300, 200));
-    lens.update(QRectF(100, 100, 300, 200), true);
-    lens.update(QRectF(120, 100, 300, 200), true);
+    lens.update(GlobalRect(100, 100, 300, 200), true);
+    lens.update(GlobalRect(120, 100, 300, 200), true);
     EXPECT_EQ(lens.view()->recolours(), 1) << "the same look again costs nothing";
     lens.update(std::nullopt, true);
     EXPECT_FALSE(lens.isVisible());

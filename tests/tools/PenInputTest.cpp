@@ -12,7 +12,7 @@ namespace {
 
 class PenInputTest : public ::testing::Test {
 protected:
-    void SetUp() override { board.attach(QRectF(0, 0, 400, 300), 1); }
+    void SetUp() override { board.attach(GlobalRect(0, 0, 400, 300), 1); }
 
     PenInput input(int tool, double width = 4)
     {
@@ -48,7 +48,7 @@ TEST_F(PenInputTest, EachToolReachesTheBoardAsItsKindOfStroke)
     // Raw values past the tools draw with the pencil.
     for (int raw : {0, 1, 2, 3, 4, 9}) {
         SCOPED_TRACE(raw);
-        board.attach(QRectF(0, 0, 400, 300), 1);
+        board.attach(GlobalRect(0, 0, 400, 300), 1);
         PenInput in = input(raw);
         const PenTool tool = PenTools::fromRawValueOrPencil(raw);
         EXPECT_FALSE(in.press({100, 100}, 0.5).isEmpty());

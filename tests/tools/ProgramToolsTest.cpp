@@ -12,12 +12,12 @@ using namespace corvessa;
 TEST(CountdownOverlay, CentresOnTheDisplayFlippingY)
 {
     const QRectF primary(0, 0, 1920, 1080);
-    EXPECT_EQ(CountdownOverlay::origin(primary, primary), QPoint(780, 360));
+    EXPECT_EQ(CountdownOverlay::origin(GlobalRect(0, 0, 1920, 1080), primary), QPoint(780, 360));
     // Right of the primary and reaching above it: global y up, so its top sits
     // 144 points above the primary's top in Qt's coordinates.
-    EXPECT_EQ(CountdownOverlay::origin(QRectF(1920, 200, 1280, 1024), primary), QPoint(2380, 188));
+    EXPECT_EQ(CountdownOverlay::origin(GlobalRect(1920, 200, 1280, 1024), primary), QPoint(2380, 188));
     // Below the primary (negative global y).
-    EXPECT_EQ(CountdownOverlay::origin(QRectF(0, -768, 1366, 768), primary), QPoint(503, 1284));
+    EXPECT_EQ(CountdownOverlay::origin(GlobalRect(0, -768, 1366, 768), primary), QPoint(503, 1284));
 }
 
 TEST(CountdownOverlay, SpringOvershootsSlightlyAndSettles)
@@ -36,7 +36,7 @@ TEST(ProgramTools, CountdownReusesItsWindowReplaysThePopAndHideDropsIt)
     QStringList log;
     ProgramTools tools({}, [&](const QString& line) { log << line; }, [] { return false; });
     DisplayInfo display;
-    display.frame = QRectF(0, 0, 1280, 800);
+    display.frame = GlobalRect(0, 0, 1280, 800);
 
     tools.showCountdown(3, display);
     CountdownDigit* window = tools.countdown().window();

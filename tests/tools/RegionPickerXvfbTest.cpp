@@ -52,13 +52,13 @@ ON_SERVER_TEST_F(RegionPickerOnX, Picks)
     const QRectF primary(QGuiApplication::primaryScreen()->geometry());
     const ScreenCoordinates coords(primary);
     // A window recording: the area is part of the screen.
-    const QRectF area(100, 120, 800, 500);
-    std::optional<std::optional<QRectF>> result;
-    tools.pickRegion(area, 0.3, [&](std::optional<QRectF> r) { result = r; });
+    const GlobalRect area(100, 120, 800, 500);
+    std::optional<std::optional<GlobalRect>> result;
+    tools.pickRegion(area, 0.3, [&](std::optional<GlobalRect> r) { result = r; });
     ASSERT_TRUE(opened(tools.regionPicker())) << "veil shown, keyboard held";
     EXPECT_TRUE(tools.isRegionPickOpen());
 
-    const QPointF click = coords.toGlobal(QPointF(300, 500));
+    const GlobalPoint click = coords.toGlobalPoint(QPointF(300, 500));
     ASSERT_TRUE(area.contains(click));
     move(QPoint(300, 500));
     screenshot(QStringLiteral("region-picker.png"));
@@ -66,8 +66,8 @@ ON_SERVER_TEST_F(RegionPickerOnX, Picks)
     button(false);
     ASSERT_TRUE(waitFor([&] { return result.has_value(); }));
     ASSERT_TRUE(*result);
-    const QRectF expected = RegionRules::fitted(area, click, 0.3);
-    EXPECT_EQ(**result, expected);
+    const QRectF expected = RegionRules::fitted(area.yUp(), click.yUp(), 0.3);
+    EXPECT_EQ(**result, GlobalRect::fromYUp(expected));
     EXPECT_TRUE(waitFor([&] { return keyboardFree(); })) << "the keyboard is let go";
     EXPECT_FALSE(tools.isRegionPickOpen());
     ASSERT_EQ(lines.size(), 2) << lines.join(QLatin1Char('\n')).toStdString();
@@ -77,7 +77,7 @@ ON_SERVER_TEST_F(RegionPickerOnX, Picks)
 
     // Esc cancels.
     result.reset();
-    tools.pickRegion(area, 0.3, [&](std::optional<QRectF> r) { result = r; });
+    tools.pickRegion(area, 0.3, [&](std::optional<GlobalRect> r) { result = r; });
     ASSERT_TRUE(opened(tools.regionPicker()));
     key(XK_Escape);
     ASSERT_TRUE(waitFor([&] { return result.has_value(); }));

@@ -22,7 +22,7 @@ TEST_F(ShortcutHintControllerTest, FollowsThePhaseStacksOnTheEchoCardAndGivesWay
 {
     RecorderModel& m = make(false);
     const QRectF screen = QRectF(QGuiApplication::primaryScreen()->geometry());
-    displays->setDisplays({SyntheticDisplayList::makeDisplay(QStringLiteral("DP-1"), QRectF(QPointF(), screen.size()))});
+    displays->setDisplays({SyntheticDisplayList::makeDisplay(QStringLiteral("DP-1"), GlobalRect(GlobalPoint(), screen.size()))});
     displayScope.emplace(displays);
     ToolbarPanel panel(new QWidget, nullptr);
     panel.setFrame(QRectF(100, 100, 400, 120), false);
@@ -32,7 +32,7 @@ TEST_F(ShortcutHintControllerTest, FollowsThePhaseStacksOnTheEchoCardAndGivesWay
     bool asking = false;
     ShortcutHintController hints(panel, m, prefs(), {FloatingKit(), [&] { return asking; }, [&] { return &echo; }});
     const auto cardBottom = [&] { return ToolbarPanel::coordinates().toGlobal(QRectF(hints.card()->geometry())).top(); };
-    const double barTop = BarPlacement::barOf(panel.frame()).bottom();
+    const double barTop = BarPlacement::barOf(GlobalRect::fromYUp(panel.frame())).top();
 
     hints.refresh();
     ASSERT_TRUE(hints.card() && hints.card()->isVisible());

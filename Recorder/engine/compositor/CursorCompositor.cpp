@@ -506,7 +506,7 @@ void CursorCompositor::drawPen(const PenBoard::Snapshot& pen, const NV12Planes& 
         const double ax = map->k / pen.scale * fx;
         const double ay = map->k / pen.scale * fy;
         const double bx = map->k * (pen.frame.left() - map->x0) * fx;
-        const double by = map->k * (map->y0 - pen.frame.top() - ink.height() / pen.scale) * fy;
+        const double by = map->k * (map->y0 - pen.frame.bottom() - ink.height() / pen.scale) * fy;
         if (std::abs(ax - 1) < kExact && std::abs(ay - 1) < kExact && isWhole(bx) && isWhole(by)) {
             NV12Blender::blend(target, ink,
                                QPoint(int(std::lround(bx)) - origin.x(), int(std::lround(by)) - origin.y()));

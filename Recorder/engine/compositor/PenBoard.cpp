@@ -43,7 +43,7 @@ PenBoard& PenBoard::shared()
     return board;
 }
 
-void PenBoard::attach(const QRectF& frame, double backingScale)
+void PenBoard::attach(const GlobalRect& frame, double backingScale)
 {
     const double scale = std::isfinite(backingScale) && backingScale > 0 ? std::min(backingScale, kMaxScale) : 1.0;
     const double pw = frame.width() * scale;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/compositor/PenStroke.h"
+#include "platform/core/GlobalRect.h"
 
 #include <QImage>
 #include <QPointF>
@@ -37,7 +38,7 @@ public:
     // What the compositor needs for one frame.
     struct Snapshot {
         std::shared_ptr<const QImage> ink; // the ink bitmap; null unless hasInk (or when no copy could be made)
-        QRectF frame;                      // the screen's frame, global points (origin bottom left, y up)
+        GlobalRect frame;                  // the screen's frame
         double scale = 1;                  // bitmap pixels per point
         bool hasInk = false;               // something was burnt in since the last attach
         std::optional<PenStroke> shape;    // the shape in progress, not in the bitmap
@@ -47,7 +48,7 @@ public:
     // The bitmap for the overlay's display.
     struct Surface {
         std::shared_ptr<const QImage> image;
-        QRectF frame;
+        GlobalRect frame;
         double scale = 1;
     };
 
@@ -71,7 +72,7 @@ public:
     // frame (global points) and backing scale. When the bitmap cannot be made (a
     // size that is empty, not finite, too large, or out of memory), the board stays
     // without one and every drawing operation does nothing. `active` is kept.
-    void attach(const QRectF& frame, double backingScale);
+    void attach(const GlobalRect& frame, double backingScale);
     void attach(const DisplayInfo& display);
     // Drops the bitmap and all strokes; `active` becomes false.
     void detach();
@@ -127,7 +128,7 @@ private:
 
     mutable std::mutex l;
     QImage m_canvas; // null without a bitmap; only ever painted under l
-    QRectF m_frame;
+    GlobalRect m_frame;
     double m_scale = 1;
     bool m_active = false;
     uint64_t m_version = 0;

@@ -33,45 +33,45 @@ ScreenCoordinates::ScreenCoordinates(const QRectF& primary, std::vector<Screen> 
 {
 }
 
-QPointF ScreenCoordinates::toGlobal(const QPointF& x11) const
+GlobalPoint ScreenCoordinates::toGlobalPoint(const QPointF& x11) const
 {
     return {x11.x() - m_primary.left(), m_primary.bottom() - x11.y()};
 }
 
-QPointF ScreenCoordinates::fromGlobal(const QPointF& global) const
+QPointF ScreenCoordinates::fromGlobal(const GlobalPoint& global) const
 {
-    return {global.x() + m_primary.left(), m_primary.bottom() - global.y()};
+    return {global.x + m_primary.left(), m_primary.bottom() - global.y};
 }
 
-QRectF ScreenCoordinates::toGlobal(const QRectF& x11) const
+GlobalRect ScreenCoordinates::toGlobalRect(const QRectF& x11) const
 {
     // The rectangle's bottom edge in X11 becomes its lowest y in global space.
     return {x11.left() - m_primary.left(), m_primary.bottom() - x11.bottom(), x11.width(), x11.height()};
 }
 
-QRectF ScreenCoordinates::fromGlobal(const QRectF& global) const
+QRectF ScreenCoordinates::fromGlobal(const GlobalRect& global) const
 {
-    return {global.left() + m_primary.left(), m_primary.bottom() - global.bottom(), global.width(), global.height()};
+    return {global.left() + m_primary.left(), m_primary.bottom() - global.top(), global.width(), global.height()};
 }
 
-QPointF ScreenCoordinates::windowServerToGlobal(const QPointF& ws) const
+GlobalPoint ScreenCoordinates::windowServerToGlobal(const QPointF& ws) const
 {
     return {ws.x(), primaryHeight() - ws.y()};
 }
 
-QPointF ScreenCoordinates::globalToWindowServer(const QPointF& global) const
+QPointF ScreenCoordinates::globalToWindowServer(const GlobalPoint& global) const
 {
-    return {global.x(), primaryHeight() - global.y()};
+    return {global.x, primaryHeight() - global.y};
 }
 
-QRectF ScreenCoordinates::windowServerToGlobal(const QRectF& ws) const
+GlobalRect ScreenCoordinates::windowServerToGlobal(const QRectF& ws) const
 {
     return {ws.left(), primaryHeight() - ws.bottom(), ws.width(), ws.height()};
 }
 
-QRectF ScreenCoordinates::globalToWindowServer(const QRectF& global) const
+QRectF ScreenCoordinates::globalToWindowServer(const GlobalRect& global) const
 {
-    return {global.left(), primaryHeight() - global.bottom(), global.width(), global.height()};
+    return {global.left(), primaryHeight() - global.top(), global.width(), global.height()};
 }
 
 const ScreenCoordinates::Screen* ScreenCoordinates::screenFor(const QPointF& p, bool byPixels) const
@@ -126,18 +126,18 @@ QRectF ScreenCoordinates::pointsFromPixels(const QRectF& pixels) const
                             pixels.height() / ratio(s->pixels.height(), s->points.height()))};
 }
 
-std::optional<QRectF> ScreenCoordinates::globalScreenAt(const std::optional<QPointF>& at) const
+std::optional<GlobalRect> ScreenCoordinates::globalScreenAt(const std::optional<GlobalPoint>& at) const
 {
     if (at) {
         for (const Screen& s : m_screens) {
-            const QRectF frame = toGlobal(s.points);
+            const GlobalRect frame = toGlobalRect(s.points);
             if (frame.contains(*at))
                 return frame;
         }
     }
     if (m_primary.isEmpty())
         return std::nullopt;
-    return toGlobal(m_primary);
+    return toGlobalRect(m_primary);
 }
 
 double ScreenCoordinates::scaleAtPixel(const QPointF& pixel) const

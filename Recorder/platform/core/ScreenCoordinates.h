@@ -1,10 +1,13 @@
 #pragma once
 
+#include "platform/core/GlobalPoint.h"
+#include "platform/core/GlobalRect.h"
+
 #include <QPointF>
 #include <QRectF>
+#include <QSizeF>
 
 #include <optional>
-#include <QSizeF>
 
 #include <vector>
 
@@ -12,7 +15,8 @@ namespace corvessa {
 
 // The one place where y flips. Three spaces, all in points:
 // - global: origin at the bottom left of the primary display, y up; what the
-//   program uses inside (mouse location, display frames, bubble, pen strokes);
+//   program uses inside (mouse location, display frames, bubble, pen strokes),
+//   typed as GlobalPoint and GlobalRect;
 // - X11/Qt: origin at the top left of the X root window, y down; what Qt's
 //   screen and widget geometry and the X server use;
 // - window-server: origin at the top left of the primary display, y down; the
@@ -46,19 +50,25 @@ public:
     const std::vector<Screen>& screens() const { return m_screens; }
     // The global frame of the screen holding the global point `at`, else (or
     // without `at`) the primary display's; none when the layout is empty.
-    std::optional<QRectF> globalScreenAt(const std::optional<QPointF>& at) const;
+    std::optional<GlobalRect> globalScreenAt(const std::optional<GlobalPoint>& at) const;
 
     // X11/Qt points <-> global points.
-    QPointF toGlobal(const QPointF& x11) const;
-    QPointF fromGlobal(const QPointF& global) const;
-    QRectF toGlobal(const QRectF& x11) const;
-    QRectF fromGlobal(const QRectF& global) const;
+    GlobalPoint toGlobalPoint(const QPointF& x11) const;
+    GlobalRect toGlobalRect(const QRectF& x11) const;
+    QPointF fromGlobal(const GlobalPoint& global) const;
+    QRectF fromGlobal(const GlobalRect& global) const;
+    // The same for code that still keeps global points in Qt's types (y up, so
+    // such a QRectF's top() is its lower edge).
+    QPointF toGlobal(const QPointF& x11) const { return toGlobalPoint(x11).yUp(); }
+    QRectF toGlobal(const QRectF& x11) const { return toGlobalRect(x11).yUp(); }
+    QPointF fromGlobal(const QPointF& global) const { return fromGlobal(GlobalPoint::fromYUp(global)); }
+    QRectF fromGlobal(const QRectF& global) const { return fromGlobal(GlobalRect::fromYUp(global)); }
 
     // Window-server points <-> global points.
-    QPointF windowServerToGlobal(const QPointF& ws) const;
-    QPointF globalToWindowServer(const QPointF& global) const;
-    QRectF windowServerToGlobal(const QRectF& ws) const;
-    QRectF globalToWindowServer(const QRectF& global) const;
+    GlobalPoint windowServerToGlobal(const QPointF& ws) const;
+    QPointF globalToWindowServer(const GlobalPoint& global) const;
+    GlobalRect windowServerToGlobal(const QRectF& ws) const;
+    QRectF globalToWindowServer(const GlobalRect& global) const;
 
     // X11/Qt points <-> window-server points (a shift, no flip).
     QPointF toWindowServer(const QPointF& x11) const { return x11 - m_primary.topLeft(); }
@@ -75,8 +85,8 @@ public:
     double scaleAtPixel(const QPointF& pixel) const;
 
     // Pixels straight to global points, and back.
-    QPointF globalFromPixel(const QPointF& pixel) const { return toGlobal(pointFromPixel(pixel)); }
-    QPointF pixelFromGlobal(const QPointF& global) const { return pixelFromPoint(fromGlobal(global)); }
+    GlobalPoint globalFromPixel(const QPointF& pixel) const { return toGlobalPoint(pointFromPixel(pixel)); }
+    QPointF pixelFromGlobal(const GlobalPoint& global) const { return pixelFromPoint(fromGlobal(global)); }
 
 private:
     // The screen whose rectangle (pixels or points) holds p, else the nearest;

@@ -34,7 +34,7 @@ void SyntheticDisplayList::setDisplays(std::vector<DisplayInfo> displays)
     m_displays = completed(std::move(displays));
 }
 
-DisplayInfo SyntheticDisplayList::makeDisplay(const QString& name, const QRectF& frame, double scale,
+DisplayInfo SyntheticDisplayList::makeDisplay(const QString& name, const GlobalRect& frame, double scale,
                                               double refreshRate, bool isPrimary)
 {
     DisplayInfo d;
@@ -52,7 +52,7 @@ DisplayInfo SyntheticDisplayList::makeDisplay(const QString& name, const QRectF&
 
 std::vector<DisplayInfo> SyntheticDisplayList::defaultDisplays()
 {
-    return {makeDisplay(QStringLiteral("SYNTHETIC-1"), QRectF(0, 0, 1920, 1080), 1, 60, true)};
+    return {makeDisplay(QStringLiteral("SYNTHETIC-1"), GlobalRect(0, 0, 1920, 1080), 1, 60, true)};
 }
 
 } // namespace corvessa

@@ -18,7 +18,7 @@ public:
 
     // A display with its id derived from the name, the uuid and label set to the
     // name and the whole frame visible.
-    static DisplayInfo makeDisplay(const QString& name, const QRectF& frame, double scale = 1,
+    static DisplayInfo makeDisplay(const QString& name, const GlobalRect& frame, double scale = 1,
                                    double refreshRate = 60, bool isPrimary = false);
     // One primary 1920x1080 display at 60 Hz named "SYNTHETIC-1".
     static std::vector<DisplayInfo> defaultDisplays();

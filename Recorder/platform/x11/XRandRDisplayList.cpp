@@ -230,8 +230,8 @@ std::vector<DisplayInfo> XRandRDisplayList::fromOutputs(std::vector<Output> outp
         d.id = DisplayInfo::idForName(o.name);
         d.name = o.name;
         d.uuid = uuidFromEdid(o.edid, o.name);
-        d.frame = coords.toGlobal(o.frame);
-        d.visibleFrame = coords.toGlobal(visiblePoints(o));
+        d.frame = coords.toGlobalRect(o.frame);
+        d.visibleFrame = coords.toGlobalRect(visiblePoints(o));
         d.label = labelFromEdid(o.edid, o.name);
         d.scale = o.scale;
         d.refreshRate = o.refreshRate;

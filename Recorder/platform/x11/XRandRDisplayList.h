@@ -36,9 +36,8 @@ public:
         double refreshRate = 0;
         bool isPrimary = false;
     };
-    // The display list for a layout: frames turned into global points (origin at
-    // the primary output's bottom left, y up), the primary first and the others by
-    // position. When no output is marked primary, the first one is taken as such.
+    // The display list for a layout: frames turned into global points, the
+    // primary first and the others by position. When no output is marked primary, the first one is taken as such.
     // The visible frame is the work area's part of each output.
     static std::vector<DisplayInfo> fromOutputs(std::vector<Output> outputs);
 

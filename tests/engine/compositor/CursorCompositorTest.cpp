@@ -493,7 +493,7 @@ TEST_F(CursorCompositorTest, ZoomNeedsAVisibleCursorUnlessAnchored)
 
 TEST_F(CursorCompositorTest, InkLiesUnderTheZoomAndGrowsWithIt)
 {
-    board.attach(QRectF(0, 0, W, H), 1.0);
+    board.attach(GlobalRect(0, 0, W, H), 1.0);
     // A round dot of diameter 6 at input pixel (70, 40) (global y up).
     board.begin(PenStroke{PenTool::pencil, 0, 6, {QPointF(70, H - 40.0)}, {}});
     board.finish();
@@ -527,7 +527,7 @@ TEST_F(CursorCompositorTest, InkLiesUnderTheZoomAndGrowsWithIt)
 
 TEST_F(CursorCompositorTest, LiveStrokeIsDrawnWhileInProgress)
 {
-    board.attach(QRectF(0, 0, W, H), 1.0);
+    board.attach(GlobalRect(0, 0, W, H), 1.0);
     board.begin(PenStroke{PenTool::rect, 2, 4, {QPointF(20, H - 20.0)}, {}});
     board.extend(QPointF(60, H - 60.0), 1);
     auto c = make(false);

@@ -21,7 +21,7 @@ namespace {
 
 // A 40 x 30 pt screen whose bottom left corner is at (100, 50) in global points:
 // global (110, 75) is 10 pt from its left and 5 pt from its top.
-const QRectF kScreen(100, 50, 40, 30);
+const GlobalRect kScreen(100, 50, 40, 30);
 
 PenStroke pencil(std::vector<QPointF> pts, double width = 4, int color = 0, std::vector<double> pressures = {})
 {
@@ -63,11 +63,11 @@ TEST(PenBoard, AttachMakesATransparentScreenSizedBitmap)
     board.attach(kScreen, 3);
     EXPECT_EQ(board.inkSurface()->scale, 2);
     EXPECT_EQ(board.inkSurface()->image->size(), QSize(80, 60));
-    board.attach(QRectF(0, 0, 40.7, 30.9), 1);
+    board.attach(GlobalRect(0, 0, 40.7, 30.9), 1);
     EXPECT_EQ(board.inkSurface()->image->size(), QSize(40, 30));
 
     DisplayInfo display;
-    display.frame = QRectF(-1920, 0, 1920, 1080);
+    display.frame = GlobalRect(-1920, 0, 1920, 1080);
     display.scale = 1;
     board.attach(display);
     EXPECT_EQ(board.inkSurface()->image->size(), QSize(1920, 1080));
@@ -76,8 +76,8 @@ TEST(PenBoard, AttachMakesATransparentScreenSizedBitmap)
 TEST(PenBoard, WithoutABitmapNothingIsDrawnOrHandedOut)
 {
     const double nan = std::numeric_limits<double>::quiet_NaN();
-    for (const QRectF& frame : {QRectF(0, 0, 0, 30), QRectF(0, 0, 40, -5), QRectF(0, 0, nan, 30), QRectF(nan, 0, 40, 30),
-                                QRectF(0, 0, 40000, 30), QRectF(0, 0, 0.5, 0.5)}) {
+    for (const GlobalRect& frame : {GlobalRect(0, 0, 0, 30), GlobalRect(0, 0, 40, -5), GlobalRect(0, 0, nan, 30), GlobalRect(nan, 0, 40, 30),
+                                GlobalRect(0, 0, 40000, 30), GlobalRect(0, 0, 0.5, 0.5)}) {
         PenBoard board;
         board.attach(frame, 1);
         board.begin(pencil({{10, 10}}));

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 using namespace corvessa;
 
 namespace {
@@ -37,16 +39,48 @@ TEST(ScreenCoordinates, FlipsAboutThePrimaryDisplaysBottomLeft)
     EXPECT_EQ(c.toGlobal(kRight), QRectF(2680, 140, 1920, 1200));
 }
 
-TEST(ScreenCoordinates, EveryConversionRoundTripsExactly)
+// Display layouts in X11/Qt points (y down), the primary first.
+struct Layout {
+    const char* name;
+    std::vector<QRectF> screens;
+};
+const Layout kLayouts[] = {
+    {"one display", {QRectF(0, 0, 1920, 1080)}},
+    {"negative origin and a gap", {kPrimary, kLeft, kAboveLeft, kRight}},
+    {"primary lower than its neighbour", {QRectF(0, 500, 1280, 800), QRectF(1280, 0, 1920, 1080)}},
+    {"stacked, primary below", {QRectF(0, 1080, 1920, 1080), QRectF(0, 0, 1920, 1080)}},
+    {"fractional", {QRectF(-0.5, 20.25, 1366, 767.5), QRectF(4500.5, 20.25, 33.5, 0.75)}},
+};
+
+TEST(ScreenCoordinates, EveryConversionRoundTripsExactlyOnEveryLayout)
 {
-    const ScreenCoordinates c(kPrimary);
-    for (const QRectF& r : {kPrimary, kLeft, kAboveLeft, kRight, QRectF(4500.5, 20.25, 33.5, 0.75)}) {
-        EXPECT_EQ(c.fromGlobal(c.toGlobal(r)), r);
-        EXPECT_EQ(c.globalToWindowServer(c.windowServerToGlobal(r)), r);
-        for (const QPointF& p : {r.topLeft(), r.bottomRight(), r.center()}) {
-            EXPECT_EQ(c.fromGlobal(c.toGlobal(p)), p);
-            EXPECT_EQ(c.globalToWindowServer(c.windowServerToGlobal(p)), p);
+    for (const Layout& layout : kLayouts) {
+        SCOPED_TRACE(layout.name);
+        const ScreenCoordinates c(layout.screens.front());
+        EXPECT_EQ(c.toGlobalRect(layout.screens.front()).bottomLeft(), (GlobalPoint{0, 0}));
+        for (const QRectF& r : layout.screens) {
+            const GlobalRect g = c.toGlobalRect(r);
+            EXPECT_EQ(c.fromGlobal(g), r);
+            EXPECT_EQ(c.globalToWindowServer(c.windowServerToGlobal(r)), r);
+            EXPECT_EQ(c.windowServerToGlobal(c.toWindowServer(r)), g);
+            // The edge that is on top on screen is the typed top, and the
+            // corners land where the typed corners say.
+            EXPECT_EQ(g.size(), r.size());
+            EXPECT_EQ(g.top(), c.toGlobalPoint(r.topLeft()).y);
+            EXPECT_EQ(g.bottom(), c.toGlobalPoint(r.bottomLeft()).y);
+            EXPECT_EQ(g.topLeft(), c.toGlobalPoint(r.topLeft()));
+            EXPECT_EQ(g.bottomRight(), c.toGlobalPoint(r.bottomRight()));
+            EXPECT_TRUE(g.contains(c.toGlobalPoint(r.center())));
+            for (const QPointF& p : {r.topLeft(), r.bottomRight(), r.center()}) {
+                EXPECT_EQ(c.fromGlobal(c.toGlobalPoint(p)), p);
+                EXPECT_EQ(c.globalToWindowServer(c.windowServerToGlobal(p)), p);
+            }
         }
+        // Screens side by side stay side by side: the flip keeps their order,
+        // reversed in y.
+        for (const QRectF& a : layout.screens)
+            for (const QRectF& b : layout.screens)
+                EXPECT_EQ(a.top() < b.top(), c.toGlobalRect(a).top() > c.toGlobalRect(b).top());
     }
 }
 
@@ -58,9 +92,9 @@ TEST(ScreenCoordinates, WindowServerSpaceStartsAtThePrimaryTopLeft)
     const QRectF ws = c.toWindowServer(x11);
     EXPECT_EQ(ws, QRectF(-1720, 500, 640, 480));
     // Both routes to global agree: window-server y converts through the primary's height.
-    EXPECT_EQ(c.windowServerToGlobal(ws), c.toGlobal(x11));
-    EXPECT_EQ(c.windowServerToGlobal(QPointF(10, 20)), QPointF(10, 1420));
-    EXPECT_EQ(c.globalToWindowServer(QRectF(0, 0, 2560, 1440)), QRectF(0, 0, 2560, 1440));
+    EXPECT_EQ(c.windowServerToGlobal(ws), c.toGlobalRect(x11));
+    EXPECT_EQ(c.windowServerToGlobal(QPointF(10, 20)), (GlobalPoint{10, 1420}));
+    EXPECT_EQ(c.globalToWindowServer(GlobalRect(0, 0, 2560, 1440)), QRectF(0, 0, 2560, 1440));
 }
 
 TEST(ScreenCoordinates, EmptyLayoutOnlyFlips)
@@ -95,9 +129,9 @@ TEST(ScreenCoordinates, PixelsBecomePointsThroughTheirOwnScreen)
         EXPECT_EQ(c.pixelFromPoint(c.pointFromPixel(px)), px);
 
     // Straight to global: the primary is 1080 points high.
-    EXPECT_EQ(c.globalFromPixel(QPointF(0, 2160)), QPointF(0, 0));
-    EXPECT_EQ(c.globalFromPixel(QPointF(4000, 0)), QPointF(4000, 1080));
-    EXPECT_EQ(c.pixelFromGlobal(QPointF(500, 830)), QPointF(1000, 500));
+    EXPECT_EQ(c.globalFromPixel(QPointF(0, 2160)), (GlobalPoint{0, 0}));
+    EXPECT_EQ(c.globalFromPixel(QPointF(4000, 0)), (GlobalPoint{4000, 1080}));
+    EXPECT_EQ(c.pixelFromGlobal(GlobalPoint{500, 830}), QPointF(1000, 500));
 
     // A rectangle of pixels takes the scale of the screen at its top-left corner.
     EXPECT_EQ(c.pointsFromPixels(QRectF(100, 100, 400, 200)), QRectF(50, 50, 200, 100));

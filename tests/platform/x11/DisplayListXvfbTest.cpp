@@ -23,7 +23,7 @@ TEST_F(XRandRDisplayListXvfb, ReadsTheServersScreen)
     ASSERT_EQ(displays.size(), 1u);
     const DisplayInfo& d = displays[0];
     EXPECT_TRUE(d.isPrimary);
-    EXPECT_EQ(d.frame, QRectF(0, 0, 1280, 800));
+    EXPECT_EQ(d.frame, GlobalRect(0, 0, 1280, 800));
     EXPECT_EQ(d.scale, 1);
     EXPECT_EQ(d.id, DisplayInfo::idForName(d.name));
     EXPECT_FALSE(d.uuid.isEmpty());
@@ -39,8 +39,8 @@ TEST_F(XRandRDisplayListXvfb, OutputsGiveTheConversionsOfTheLayout)
     EXPECT_EQ(outputs[0].pixels, QRectF(0, 0, 1280, 800));
     const ScreenCoordinates c = XRandRDisplayList::coordinates(outputs);
     EXPECT_EQ(c.primaryHeight(), 800);
-    EXPECT_EQ(c.globalFromPixel(QPointF(0, 0)), QPointF(0, 800));
-    EXPECT_EQ(c.globalFromPixel(QPointF(1279, 799)), QPointF(1279, 1));
+    EXPECT_EQ(c.globalFromPixel(QPointF(0, 0)), (GlobalPoint{0, 800}));
+    EXPECT_EQ(c.globalFromPixel(QPointF(1279, 799)), (GlobalPoint{1279, 1}));
 }
 
 TEST_F(XRandRDisplayListXvfb, VisibleFrameFollowsTheWorkAreaAndLabelNamesTheOutput)
@@ -62,7 +62,7 @@ TEST_F(XRandRDisplayListXvfb, VisibleFrameFollowsTheWorkAreaAndLabelNamesTheOutp
                     reinterpret_cast<unsigned char*>(area), 4);
     XSync(dpy, False);
     d = XRandRDisplayList(display).displays().at(0);
-    EXPECT_EQ(d.visibleFrame, QRectF(0, 0, 1280, 760));
+    EXPECT_EQ(d.visibleFrame, GlobalRect(0, 0, 1280, 760));
     EXPECT_TRUE(d.frame.contains(d.visibleFrame));
     XDeleteProperty(dpy, DefaultRootWindow(dpy), workArea);
     XCloseDisplay(dpy);

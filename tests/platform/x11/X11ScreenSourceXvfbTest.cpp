@@ -268,7 +268,7 @@ TEST_F(X11ScreenSourceXvfb, ContentListsTheDisplayAndTheWindowsFrontToBack)
     const auto content = source->content(&error);
     ASSERT_TRUE(content) << error.message.toStdString();
     ASSERT_EQ(content->displays.size(), 1u);
-    EXPECT_EQ(content->displays[0].frame, QRectF(0, 0, kScreenWidth, kScreenHeight));
+    EXPECT_EQ(content->displays[0].frame, GlobalRect(0, 0, kScreenWidth, kScreenHeight));
     const uint32_t display = content->displays[0].id;
 
     ASSERT_EQ(content->windows.size(), 3u);

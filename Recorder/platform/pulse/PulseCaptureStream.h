@@ -21,9 +21,9 @@ class PulseTapRoute;
 // context's loop thread, under its lock.
 class PulseCaptureStream : public AudioCaptureStream {
 public:
-    // About 10 ms per buffer: the mixers work in 10 ms blocks and the meters
-    // want a steady flow.
-    static constexpr int fragmentMs = 10;
+    // About 20 ms per buffer: steady enough for the meters, and the mixers place
+    // any length on their 10 ms blocks; shorter ones only wake the process more.
+    static constexpr int fragmentMs = 20;
     // The server's latency reports can be off by a good part of a second on a
     // busy machine (a timing request waits its turn like everything else), while
     // the samples stay contiguous. The real breaks are known (start, resume, an

@@ -27,11 +27,15 @@ PulseKeepAlive::PulseKeepAlive(std::shared_ptr<PulseContext> context, const QStr
     pa_stream_set_write_callback(
         m_stream.get(),
         [](pa_stream*, size_t bytes, void* self) { static_cast<PulseKeepAlive*>(self)->fill(bytes); }, this);
+    // Without latency adjustment the server asks the sink for the buffer less two
+    // refill steps: a short sink latency, while this process is asked for more
+    // silence only once per refill step instead of every few milliseconds.
     pa_buffer_attr attr;
     std::memset(&attr, 0xff, sizeof attr);
-    attr.tlength = uint32_t(pa_usec_to_bytes(pa_usec_t(bufferMs) * 1000, &spec));
+    attr.minreq = uint32_t(pa_usec_to_bytes(pa_usec_t(refillMs) * 1000, &spec));
+    attr.tlength = uint32_t(pa_usec_to_bytes(pa_usec_t(sinkLatencyMs + 2 * refillMs) * 1000, &spec));
     const QByteArray name = sink.toUtf8();
-    const auto flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
+    const auto flags = pa_stream_flags_t(PA_STREAM_DONT_MOVE);
     const bool ready =
         pa_stream_connect_playback(m_stream.get(), name.constData(), &attr, flags, nullptr, nullptr) == 0
         && c.waitForStream(m_stream.get());

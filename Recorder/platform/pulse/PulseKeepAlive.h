@@ -21,7 +21,9 @@ namespace corvessa {
 class PulseKeepAlive {
 public:
     static constexpr const char* role = "keepalive";
-    static constexpr int bufferMs = 20;
+    // The sink's latency asked for, and how much silence is written at a time.
+    static constexpr int sinkLatencyMs = 20;
+    static constexpr int refillMs = 250;
 
     // `restartSink` asks for the suspend and resume. `lockHeld`: the caller holds
     // the context's lock (once), which waiting for the stream then releases.

@@ -151,7 +151,7 @@ protected:
     // Puts the cursor at an output pixel position (k = 1, so points are pixels) at time t.
     void cursorAt(double x, double y, double t, bool down = false)
     {
-        pointer->setLocation(QPointF(x, H - y));
+        pointer->setLocation({x, H - y});
         pointer->setPrimaryDown(down);
         track->pollAt(t);
     }
@@ -370,7 +370,7 @@ TEST_F(CursorCompositorTest, SystemShapeIsDrawnFromItsCapturedImageWithoutShadow
     beam.size = QSizeF(8, 16);
     beam.hot = QPointF(4, 8);
     pointer->setCursor(beam);
-    pointer->setLocation(QPointF(80, H - 40.0));
+    pointer->setLocation({80, H - 40.0});
     for (int i = 1; i <= 10; ++i)
         track->pollAt(kT0 + 0.016 * i); // the tenth tick reads the shape
     ASSERT_EQ(track->samples().back().shape, 0);
@@ -739,7 +739,7 @@ TEST_F(CursorCompositorTest, AbsurdGeometryStaysBounded)
 {
     // A 2-point area blown up to the whole output: the cursor would be 4000 px a side.
     auto c = make(true, nullptr, CursorCompositor::Region::area(QRectF(0, 0, 400, 300), QRectF(10, 10, 2, 2)));
-    pointer->setLocation(QPointF(11, 289));
+    pointer->setLocation({11, 289});
     track->pollAt(kT0);
     auto out = c->render(solidFrame(qRgb(90, 90, 90)), at(kT0), false);
     ASSERT_NE(out, nullptr);

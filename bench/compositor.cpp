@@ -334,7 +334,7 @@ Figures runOurs(const Setup& s, const Case& c, const PixelBufferRef& input)
     }
     auto overlay = std::make_shared<CameraOverlayState>();
     CameraOverlayState::Layout layout;
-    layout.frame = QRectF(s.points.width() - 300, 40, 240, 240); // bottom right, 240 points
+    layout.frame = GlobalRect(s.points.width() - 300, 40, 240, 240); // bottom right, 240 points
     layout.shape = 2;
     layout.visible = c.bubble;
     overlay->setLayout(layout);

@@ -539,7 +539,7 @@ void CameraPreviewWindow::pushOverlay()
     CameraOverlayState::Layout layout;
     layout.mirrored = m_prefs.cameraMirrored();
     if (isVisible() && m_previewView) {
-        layout.frame = frame().yUp();
+        layout.frame = frame();
         layout.shape = m_prefs.cameraShape();
         layout.radius = m_prefs.cameraRadius();
         layout.visible = true;

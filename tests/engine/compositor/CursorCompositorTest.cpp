@@ -550,7 +550,7 @@ protected:
         // Left half red, right half blue.
         const auto halves = [](int x, int) { return x < 32 ? qRgb(220, 30, 30) : qRgb(30, 30, 220); };
         overlay->setBuffer(*bgraPicture(64, 64, halves), at(kT0));
-        layout.frame = QRectF(40, 10, 60, 60);
+        layout.frame = GlobalRect(40, 10, 60, 60);
         layout.shape = 2;
         layout.radius = 0.12;
         layout.visible = true;
@@ -597,7 +597,7 @@ TEST_F(CameraBubbleTest, MirroredFlipsThePictureOnly)
 TEST_F(CameraBubbleTest, ShapeTwoIsACapsuleAndOthersUseTheRadius)
 {
     // A wide bubble, 80 x 40 at output (40, 30): round ends, straight sides.
-    layout.frame = QRectF(40, 20, 80, 40);
+    layout.frame = GlobalRect(40, 20, 80, 40);
     auto capsule = renderWith(layout);
     ASSERT_NE(capsule, nullptr);
     EXPECT_TRUE(near(rgbAt(*capsule, 42, 32), qRgb(0, 0, 0), 1));
@@ -616,11 +616,11 @@ TEST_F(CameraBubbleTest, TinyBubblesAreLeftOut)
 {
     auto c = make(false);
     CameraOverlayState::Snapshot snap;
-    snap.frame = QRectF(10, 10, 8, 8);
+    snap.frame = GlobalRect(10, 10, 8, 8);
     EXPECT_FALSE(c->cameraRect(snap, std::nullopt).has_value());
-    snap.frame = QRectF(10, 10, 9, 9);
+    snap.frame = GlobalRect(10, 10, 9, 9);
     EXPECT_TRUE(c->cameraRect(snap, std::nullopt).has_value());
-    snap.frame = QRectF(W + 5, 10, 30, 30); // off the frame
+    snap.frame = GlobalRect(W + 5, 10, 30, 30); // off the frame
     EXPECT_FALSE(c->cameraRect(snap, std::nullopt).has_value());
 }
 
@@ -748,7 +748,7 @@ TEST_F(CursorCompositorTest, AbsurdGeometryStaysBounded)
     auto overlay = std::make_shared<CameraOverlayState>();
     overlay->setBuffer(*bgraPicture(64, 64, [](int, int) { return qRgb(200, 0, 0); }), at(kT0));
     CameraOverlayState::Layout layout;
-    layout.frame = QRectF(-1e6, -1e6, 2e6, 2e6);
+    layout.frame = GlobalRect(-1e6, -1e6, 2e6, 2e6);
     layout.visible = true;
     overlay->setLayout(layout);
     auto plain = make(false);

@@ -334,7 +334,7 @@ Figures runOurs(const Setup& s, const Case& c, const PixelBufferRef& input)
     }
     auto overlay = std::make_shared<CameraOverlayState>();
     CameraOverlayState::Layout layout;
-    layout.frame = QRectF(s.points.width() - 300, 40, 240, 240); // bottom right, 240 points
+    layout.frame = GlobalRect(s.points.width() - 300, 40, 240, 240); // bottom right, 240 points
     layout.shape = 2;
     layout.visible = c.bubble;
     overlay->setLayout(layout);
@@ -350,7 +350,7 @@ Figures runOurs(const Setup& s, const Case& c, const PixelBufferRef& input)
     const int total = c.transition ? kWarmUp + int(0.45 * kFps) : kWarmUp + s.frames;
     for (int n = 0; n < total; ++n) {
         const double t = kT0 + n / kFps;
-        pointer->setLocation(cursorPath(n, s.points));
+        pointer->setLocation(GlobalPoint::fromYUp(cursorPath(n, s.points)));
         track->pollAt(t);
         if (c.bubble && n % c.cameraEvery == 0)
             overlay->setBuffer(*camera, MediaTime::fromSeconds(t - 0.01));

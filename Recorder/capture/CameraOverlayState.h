@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/core/GlobalRect.h"
 #include "platform/core/MediaTime.h"
 #include "platform/core/PixelBuffer.h"
 
@@ -26,7 +27,7 @@ class CameraOverlayState {
 public:
     // Where and how the bubble is shown.
     struct Layout {
-        QRectF frame;           // global points (origin bottom left, y up): the preview window's frame
+        GlobalRect frame;       // the preview window's frame
         int shape = 0;          // bubble shape code 0...2, interpreted by the compositor
         double radius = 0.12;   // corner radius as a fraction of the shorter side
         bool mirrored = false;  // draw the picture flipped horizontally
@@ -42,7 +43,7 @@ public:
     // One picture combined with a layout, handed to the compositor. It holds its
     // own reference to the picture, which stays valid after the store trims it.
     struct Snapshot {
-        QRectF frame;
+        GlobalRect frame;
         int shape = 0;
         double radius = 0;
         bool mirrored = false;

@@ -91,14 +91,14 @@ void LensHint::tick()
         return;
     }
     const auto mouse = m.m_deps.mouseLocation ? m.m_deps.mouseLocation() : std::nullopt;
-    if (!prefs.focusLive() || !r || !mouse || !r->contains(GlobalPoint::fromYUp(*mouse))) {
+    if (!prefs.focusLive() || !r || !mouse || !r->contains(*mouse)) {
         tools.hideLensOutline();
         m_center.reset();
         return;
     }
     const double w = r->width() * frac;
     const double h = r->height() * frac;
-    const QPointF p = *mouse;
+    const QPointF p = mouse->yUp();
     const QPointF c = m_center.value_or(p);
     // Moves only when the mouse nears an edge, just far enough to keep it at the margin.
     const auto target = [](double at, double from, double size) {

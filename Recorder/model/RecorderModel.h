@@ -295,8 +295,8 @@ public:
     // Where the lens hint's outline is centred, while it runs.
     std::optional<QPointF> hintCenter() const { return m_lens.center(); }
     void setPen(bool on);
-    // The pen-tool menu beside `anchor` (global points).
-    void showPenMenu(const QRectF& anchor);
+    // The pen-tool menu beside `anchor`.
+    void showPenMenu(const GlobalRect& anchor);
     MenuRows penMenu() const;
     // The teleprompter: its window reports whether it is shown.
     bool prompterShown() const;

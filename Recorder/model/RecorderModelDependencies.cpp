@@ -69,9 +69,9 @@ RecorderModelDependencies RecorderModelDependencies::platform()
     deps.log = &RecorderLog::write;
     deps.tools = std::make_shared<StandInTools>(&otherWindows, deps.log);
     deps.stealth = std::make_shared<Stealth>();
-    deps.mouseLocation = []() -> std::optional<QPointF> {
+    deps.mouseLocation = []() -> std::optional<GlobalPoint> {
         const auto state = PointerService::current()->state();
-        return state ? std::optional<QPointF>(state->location) : std::nullopt;
+        return state ? std::optional<GlobalPoint>(state->location) : std::nullopt;
     };
     deps.setEscape = [](bool on) { HotKeyCenter::shared().setEscape(on); };
     deps.perfProbe = [](bool run) {

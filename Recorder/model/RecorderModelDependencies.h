@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/Perm.h"
+#include "platform/core/GlobalPoint.h"
 
 #include "prefs/Cues.h"
 
@@ -55,8 +56,8 @@ struct RecorderModelDependencies {
     std::shared_ptr<ConfirmationService> confirm;
     std::shared_ptr<Stealth> stealth;
     std::function<void(const QString& line)> log;
-    // Where the mouse is (global points, y up); nothing when it cannot be read.
-    std::function<std::optional<QPointF>()> mouseLocation;
+    // Where the mouse is; nothing when it cannot be read.
+    std::function<std::optional<GlobalPoint>()> mouseLocation;
     // Holds or gives up the global Esc hot key.
     std::function<void(bool on)> setEscape;
     // Starts (true) or stops (false) the recording-time performance probe.

@@ -328,7 +328,7 @@ MenuRows RecorderModel::penMenu() const
     return rows;
 }
 
-void RecorderModel::showPenMenu(const QRectF& anchor)
+void RecorderModel::showPenMenu(const GlobalRect& anchor)
 {
     m_deps.tools->showMenu(penMenu(), anchor);
 }

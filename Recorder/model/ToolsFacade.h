@@ -74,8 +74,8 @@ public:
     virtual void showTeleprompter() {}
     virtual void hideTeleprompter() {}
 
-    // The floating menu, opened beside `anchor` (global points, y up).
-    virtual void showMenu(MenuRows rows, const QRectF& anchor) { (void)rows, (void)anchor; }
+    // The floating menu, opened beside `anchor`.
+    virtual void showMenu(MenuRows rows, const GlobalRect& anchor) { (void)rows, (void)anchor; }
     virtual void dismissFloatingMenu() {}
 };
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/core/GlobalPoint.h"
+
 #include <QImage>
 #include <QPointF>
 #include <QRectF>
@@ -14,7 +16,7 @@ namespace corvessa {
 
 // Where the mouse is and whether its primary button is down.
 struct PointerState {
-    QPointF location;         // global points (origin bottom left of the primary display, y up)
+    GlobalPoint location;
     bool primaryDown = false; // the primary (logical first) button
 };
 

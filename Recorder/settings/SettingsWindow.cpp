@@ -61,8 +61,7 @@ SettingsFrameWindow* SettingsWindow::window()
     return s_window.data();
 }
 
-void SettingsWindow::show(std::optional<SettingsPane> pane, std::optional<double> keepCenterX,
-                          std::optional<double> top)
+void SettingsWindow::show(std::optional<SettingsPane> pane, std::optional<GlobalPoint> topCenter)
 {
     if (!s_window) {
         auto* window = new SettingsFrameWindow(Prefs::shared(), s_services);
@@ -72,8 +71,8 @@ void SettingsWindow::show(std::optional<SettingsPane> pane, std::optional<double
         s_window = window;
         // Invisible until placed after its first layout.
         window->setWindowOpacity(0);
-        place(window, keepCenterX, top);
-        replaceWhenMapped(window, keepCenterX, top, 0);
+        place(window, topCenter);
+        replaceWhenMapped(window, topCenter, 0);
     }
     if (pane)
         s_window->selectPane(*pane);
@@ -82,8 +81,8 @@ void SettingsWindow::show(std::optional<SettingsPane> pane, std::optional<double
     s_window->activateWindow();
 }
 
-void SettingsWindow::replaceWhenMapped(SettingsFrameWindow* window, std::optional<double> keepCenterX,
-                                       std::optional<double> top, int attempt)
+void SettingsWindow::replaceWhenMapped(SettingsFrameWindow* window, std::optional<GlobalPoint> topCenter,
+                                       int attempt)
 {
     // The window manager frames and may move a window when it maps it, so the
     // final placement waits for the window to be on screen (a turn of the
@@ -91,18 +90,18 @@ void SettingsWindow::replaceWhenMapped(SettingsFrameWindow* window, std::optiona
     constexpr int kAttempts = 50;
     constexpr int kRetryMs = 20;
     QTimer::singleShot(attempt == 0 ? 0 : kRetryMs, window,
-                       [weak = QPointer<SettingsFrameWindow>(window), keepCenterX, top, attempt] {
+                       [weak = QPointer<SettingsFrameWindow>(window), topCenter, attempt] {
                            if (!weak || weak != s_window)
                                return;
                            if (!weak->windowHandle()->isExposed() && attempt < kAttempts) {
-                               replaceWhenMapped(weak, keepCenterX, top, attempt + 1);
+                               replaceWhenMapped(weak, topCenter, attempt + 1);
                                return;
                            }
-                           const QRectF before = globalFrame(weak);
-                           place(weak, keepCenterX, top);
+                           const GlobalRect before = globalFrame(weak);
+                           place(weak, topCenter);
                            weak->setWindowOpacity(1);
-                           const QRectF after = globalFrame(weak);
-                           if (after != before)
+                           const GlobalRect after = globalFrame(weak);
+                           if (!(after == before))
                                RecorderLog::write(QStringLiteral("[settings] re-placed ") + frameText(before) +
                                                   QStringLiteral(" → ") + frameText(after));
                        });
@@ -112,9 +111,9 @@ void SettingsWindow::rebuild()
 {
     if (s_window && s_window->isVisible()) {
         const SettingsPane pane = s_window->selectedPane();
-        const QRectF frame = globalFrame(s_window);
+        const GlobalRect frame = globalFrame(s_window);
         discard();
-        show(pane, frame.center().x(), frame.bottom());
+        show(pane, GlobalPoint{frame.center().x, frame.top()});
         return;
     }
     discard();
@@ -137,13 +136,12 @@ void SettingsWindow::discard()
     old->deleteLater();
 }
 
-QRectF SettingsWindow::globalFrame(const SettingsFrameWindow* window)
+GlobalRect SettingsWindow::globalFrame(const SettingsFrameWindow* window)
 {
-    // y up, so the rectangle's bottom() is the window's top edge.
-    return QtScreenLayout::current().toGlobal(QRectF(window->frameGeometry()));
+    return QtScreenLayout::current().toGlobalRect(QRectF(window->frameGeometry()));
 }
 
-void SettingsWindow::place(SettingsFrameWindow* window, std::optional<double> keepCenterX, std::optional<double> top)
+void SettingsWindow::place(SettingsFrameWindow* window, std::optional<GlobalPoint> topCenter)
 {
     // The size it is laid out to, with the frame around it: while the window
     // manager maps a new window, its current size may still be a placeholder.
@@ -153,7 +151,7 @@ void SettingsWindow::place(SettingsFrameWindow* window, std::optional<double> ke
         window->resize(content);
     const QSize size = content.grownBy(window->windowHandle() ? window->windowHandle()->frameMargins() : QMargins());
     const ScreenCoordinates coords = QtScreenLayout::current();
-    if (!keepCenterX || !top) {
+    if (!topCenter) {
         QScreen* screen = QGuiApplication::primaryScreen();
         if (screen) {
             QRect frame(QPoint(), size);
@@ -164,44 +162,44 @@ void SettingsWindow::place(SettingsFrameWindow* window, std::optional<double> ke
     }
     std::vector<Screen> screens;
     for (QScreen* s : QGuiApplication::screens())
-        screens.push_back({coords.toGlobal(QRectF(s->geometry())), coords.toGlobal(QRectF(s->availableGeometry()))});
+        screens.push_back(
+            {coords.toGlobalRect(QRectF(s->geometry())), coords.toGlobalRect(QRectF(s->availableGeometry()))});
     std::optional<Screen> fallback;
     if (QScreen* primary = QGuiApplication::primaryScreen())
-        fallback = Screen{coords.toGlobal(QRectF(primary->geometry())),
-                          coords.toGlobal(QRectF(primary->availableGeometry()))};
-    const QPointF origin = placedOrigin(QSizeF(size), *keepCenterX, *top, screens, fallback);
-    const QRectF qt = coords.fromGlobal(QRectF(origin, QSizeF(size)));
+        fallback = Screen{coords.toGlobalRect(QRectF(primary->geometry())),
+                          coords.toGlobalRect(QRectF(primary->availableGeometry()))};
+    const GlobalPoint origin = placedOrigin(QSizeF(size), *topCenter, screens, fallback);
+    const QRectF qt = coords.fromGlobal(GlobalRect(origin, QSizeF(size)));
     window->move(qt.topLeft().toPoint());
 }
 
-QPointF SettingsWindow::placedOrigin(const QSizeF& size, double keepCenterX, double top,
-                                     const std::vector<Screen>& screens, std::optional<Screen> fallback)
+GlobalPoint SettingsWindow::placedOrigin(const QSizeF& size, const GlobalPoint& topCenter,
+                                         const std::vector<Screen>& screens, std::optional<Screen> fallback)
 {
     const double w = size.width();
     const double h = size.height();
-    const double x = keepCenterX - w * 0.5;
-    const double y = top - h;
-    // Rectangles are y up: top() is the lowest y and bottom() the highest.
-    const QPointF probe(keepCenterX, top - 10);
+    const double x = topCenter.x - w * 0.5;
+    const double y = topCenter.y - h;
+    const GlobalPoint probe{topCenter.x, topCenter.y - 10};
     std::optional<Screen> chosen = fallback;
     for (const Screen& s : screens) {
-        const QRectF& f = s.frame;
-        if (probe.x() >= f.left() && probe.x() < f.right() && probe.y() >= f.top() && probe.y() < f.bottom()) {
+        const GlobalRect& f = s.frame;
+        if (probe.x >= f.left() && probe.x < f.right() && probe.y >= f.bottom() && probe.y < f.top()) {
             chosen = s;
             break;
         }
     }
     if (!chosen)
         return {x, y};
-    const QRectF& v = chosen->visible;
+    const GlobalRect& v = chosen->visible;
     const double minX = v.left();
     const double maxX = v.right();
-    const double minY = v.top();
-    const double maxY = v.bottom();
+    const double minY = v.bottom();
+    const double maxY = v.top();
     return {std::min(std::max(x, minX), std::max(minX, maxX - w)), std::min(std::max(y, minY), std::max(minY, maxY - h))};
 }
 
-QString SettingsWindow::frameText(const QRectF& frame)
+QString SettingsWindow::frameText(const GlobalRect& frame)
 {
     return QStringLiteral("(") + number(frame.x()) + QStringLiteral(", ") + number(frame.y()) + QStringLiteral(", ") +
            number(frame.width()) + QStringLiteral(", ") + number(frame.height()) + QStringLiteral(")");

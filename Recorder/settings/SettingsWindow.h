@@ -1,10 +1,12 @@
 #pragma once
 
+#include "platform/core/GlobalPoint.h"
+#include "platform/core/GlobalRect.h"
 #include "settings/SettingsPane.h"
 #include "settings/SettingsServices.h"
 
 #include <QPointer>
-#include <QRectF>
+#include <QSizeF>
 #include <QString>
 
 #include <optional>
@@ -28,10 +30,10 @@ public:
 
     // Shows the window, building it first when there is none. `pane` selects a
     // tab (none keeps the one it had; a new window starts on General). A new
-    // window takes `keepCenterX` and `top` (global points, y up) when both are
-    // given, else it is centred; a window that exists is never moved.
-    static void show(std::optional<SettingsPane> pane = std::nullopt, std::optional<double> keepCenterX = std::nullopt,
-                     std::optional<double> top = std::nullopt);
+    // window puts the middle of its top edge at `topCenter` when given, else it
+    // is centred; a window that exists is never moved.
+    static void show(std::optional<SettingsPane> pane = std::nullopt,
+                     std::optional<GlobalPoint> topCenter = std::nullopt);
 
     // Drops the window; one on screen comes back at once in the current
     // language, on the same pane, with the same centre and top edge.
@@ -45,26 +47,25 @@ public:
     // (the model's pointer, the tools), while what they point at still exists.
     static void end();
 
-    // Where a window of size `size` goes to keep its centre at `keepCenterX` and
-    // its top at `top`, inside the visible area of the first screen whose frame
-    // holds the point 10 points below that top (else `fallback`, the main
-    // screen's); every rectangle in global points. Too wide or too tall pins it
-    // to the left or bottom edge.
+    // Where a window of size `size` goes (its bottom-left corner) to keep the
+    // middle of its top edge at `topCenter`, inside the visible area of the
+    // first screen whose frame holds the point 10 points below that (else
+    // `fallback`, the main screen's). Too wide or too tall pins it to the left
+    // or bottom edge.
     struct Screen {
-        QRectF frame;
-        QRectF visible;
+        GlobalRect frame;
+        GlobalRect visible;
     };
-    static QPointF placedOrigin(const QSizeF& size, double keepCenterX, double top, const std::vector<Screen>& screens,
-                                std::optional<Screen> fallback);
+    static GlobalPoint placedOrigin(const QSizeF& size, const GlobalPoint& topCenter,
+                                    const std::vector<Screen>& screens, std::optional<Screen> fallback);
 
     // "(412.0, 300.5, 760.0, 540.0)": the shortest form that reads back the same.
-    static QString frameText(const QRectF& frame);
+    static QString frameText(const GlobalRect& frame);
 
 private:
-    static void place(SettingsFrameWindow* window, std::optional<double> keepCenterX, std::optional<double> top);
-    static void replaceWhenMapped(SettingsFrameWindow* window, std::optional<double> keepCenterX,
-                                  std::optional<double> top, int attempt);
-    static QRectF globalFrame(const SettingsFrameWindow* window);
+    static void place(SettingsFrameWindow* window, std::optional<GlobalPoint> topCenter);
+    static void replaceWhenMapped(SettingsFrameWindow* window, std::optional<GlobalPoint> topCenter, int attempt);
+    static GlobalRect globalFrame(const SettingsFrameWindow* window);
 
     static SettingsServices s_services;
     static QPointer<SettingsFrameWindow> s_window;

@@ -51,10 +51,10 @@ void BarDocking::placeBar(bool animate)
 {
     if (m_anchor) {
         const GlobalRect frame = BarPlacement::panelOf(BarPlacement::barRect(m_hooks.displays(), placement(), barSize()));
-        if (frame.yUp() != m_panel.frame()) {
+        if (!(frame == m_panel.frame())) {
             // Our own move must not read as a drag.
             m_placing = true;
-            m_panel.setFrame(frame.yUp(), animate);
+            m_panel.setFrame(frame, animate);
             m_placing = false;
         }
     }
@@ -122,7 +122,7 @@ double BarDocking::sync(bool countdown)
 void BarDocking::modelChanged()
 {
     const QSizeF fit = m_panel.fittingSize();
-    const QRectF frame = m_panel.frame();
+    const GlobalRect frame = m_panel.frame();
     if (std::abs(fit.width() - frame.width()) > sizeTolerance || std::abs(fit.height() - frame.height()) > sizeTolerance)
         placeBar(false);
     // Handles of re-places long since run are dropped; a pending one is never cut short.

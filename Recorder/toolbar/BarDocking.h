@@ -38,15 +38,14 @@ public:
     // Size drift (points) between the panel and its content that re-places the bar.
     static constexpr double sizeTolerance = 1;
 
-    // The window that hosts the bar. Its frames are global points carried in a
-    // QRectF (y up); the frame includes the transparent margin of
-    // BarPlacement::panelInset on every side.
+    // The window that hosts the bar. Its frame includes the transparent margin
+    // of BarPlacement::panelInset on every side.
     class Panel {
     public:
         virtual ~Panel() = default;
-        virtual QRectF frame() const = 0;
+        virtual GlobalRect frame() const = 0;
         // Reports the resulting moves through BarDocking::panelMoved.
-        virtual void setFrame(const QRectF& frame, bool animate) = 0;
+        virtual void setFrame(const GlobalRect& frame, bool animate) = 0;
         virtual bool isVisible() const = 0;
         // The content's preferred size with the margin on every side.
         virtual QSizeF fittingSize() const = 0;
@@ -84,7 +83,7 @@ public:
     void modelChanged();
 
     // The bar's rectangle: the panel frame less its margin.
-    GlobalRect barRect() const { return BarPlacement::barOf(GlobalRect::fromYUp(m_panel.frame())); }
+    GlobalRect barRect() const { return BarPlacement::barOf(m_panel.frame()); }
     const std::optional<GlobalPoint>& barAnchor() const { return m_anchor; }
     const std::optional<ToolbarMagnet::Dock>& barDock() const { return m_dock; }
     const std::optional<uint32_t>& barDockDisplay() const { return m_dockDisplay; }

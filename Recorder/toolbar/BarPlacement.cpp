@@ -140,9 +140,7 @@ GlobalRect BarPlacement::barRect(const std::vector<DisplayInfo>& displays, const
         screen = barScreen(displays, hung);
     if (!screen)
         return hung;
-    return GlobalRect(GlobalPoint::fromYUp(ToolbarMagnet::cellOrigin(*placement.dock, barSize,
-                                                                     screen->visibleFrame.yUp(), margin)),
-                      barSize);
+    return GlobalRect(ToolbarMagnet::cellOrigin(*placement.dock, barSize, screen->visibleFrame, margin), barSize);
 }
 
 BarPlacement::Settled BarPlacement::settle(const std::vector<DisplayInfo>& displays, const GlobalRect& bar)
@@ -150,14 +148,12 @@ BarPlacement::Settled BarPlacement::settle(const std::vector<DisplayInfo>& displ
     Settled s;
     s.target = onScreen(displays, bar);
     if (const DisplayInfo* screen = barScreen(displays, bar)) {
-        // The magnet still takes its rectangles untyped, in global points.
-        const QRectF visible = screen->visibleFrame.yUp();
-        s.placement.dock = ToolbarMagnet::nearest(bar.yUp(), visible, margin, snapDistance);
+        const GlobalRect& visible = screen->visibleFrame;
+        s.placement.dock = ToolbarMagnet::nearest(bar, visible, margin, snapDistance);
         if (s.placement.dock) {
             s.placement.dockDisplay = screen->id;
-            s.target = GlobalRect(
-                GlobalPoint::fromYUp(ToolbarMagnet::cellOrigin(*s.placement.dock, bar.size(), visible, margin)),
-                bar.size());
+            const GlobalPoint origin = ToolbarMagnet::cellOrigin(*s.placement.dock, bar.size(), visible, margin);
+            s.target = GlobalRect(origin, bar.size());
         }
     }
     s.placement.anchor = anchorOf(s.target);

@@ -18,31 +18,30 @@ namespace corvessa {
 
 BarSideCard::Surroundings BarSideCard::of(const ToolbarPanel& panel)
 {
-    const QRectF frame = panel.frame();
+    const GlobalRect frame = panel.frame();
     const std::vector<DisplayInfo> displays = DisplayList::current()->displays();
-    const DisplayInfo* screen = BarPlacement::barScreen(displays, GlobalRect::fromYUp(frame));
+    const DisplayInfo* screen = BarPlacement::barScreen(displays, frame);
     if (!screen)
         screen = BarPlacement::primary(displays);
-    return {BarPlacement::barOf(GlobalRect::fromYUp(frame)).yUp(), screen ? screen->visibleFrame.yUp() : QRectF()};
+    return {BarPlacement::barOf(frame), screen ? screen->visibleFrame : GlobalRect()};
 }
 
-QPointF BarSideCard::origin(const QRectF& bar, const QSizeF& card, const QRectF& visible, double gap)
+GlobalPoint BarSideCard::origin(const GlobalRect& bar, const QSizeF& card, const GlobalRect& visible, double gap)
 {
-    // y up: top() is the lower edge, bottom() the upper one.
-    double y = bar.bottom() + gap;
-    if (visible.bottom() < y + card.height())
-        y = bar.top() - card.height() - gap;
-    double x = bar.center().x() - card.width() / 2;
+    double y = bar.top() + gap;
+    if (visible.top() < y + card.height())
+        y = bar.bottom() - card.height() - gap;
+    double x = bar.center().x - card.width() / 2;
     x = std::max(x, visible.left() + edgeInset);
     x = std::min(x, visible.right() - card.width() - edgeInset);
     return {x, y};
 }
 
-void BarSideCard::moveTo(QWidget* card, const QPointF& origin)
+void BarSideCard::moveTo(QWidget* card, const GlobalPoint& origin)
 {
     if (!card)
         return;
-    const QPointF topLeft = ToolbarPanel::coordinates().fromGlobal(QRectF(origin, QSizeF(card->size()))).topLeft();
+    const QPointF topLeft = ToolbarPanel::coordinates().fromGlobal(GlobalRect(origin, QSizeF(card->size()))).topLeft();
     card->move(int(std::lround(topLeft.x())), int(std::lround(topLeft.y())));
 }
 

@@ -1,9 +1,9 @@
 #pragma once
 
+#include "platform/core/GlobalPoint.h"
+#include "platform/core/GlobalRect.h"
 #include "toolbar/kit/FloatingKit.h"
 
-#include <QPointF>
-#include <QRectF>
 #include <QSizeF>
 
 #include <functional>
@@ -21,7 +21,7 @@ class ToolbarPanel;
 // Where the small cards beside the toolbar go (the echo card, the shortcut
 // hints): above the bar, or below it when there is no room above; centred on
 // the bar and kept `edgeInset` inside the screen horizontally, the right edge
-// winning when a card is too wide. Global points, y up. Stateless.
+// winning when a card is too wide. Stateless.
 class BarSideCard {
 public:
     static constexpr double edgeInset = 8;
@@ -29,17 +29,17 @@ public:
     // The bar inside its panel and the usable area of the bar's screen (the
     // primary's when the bar is on none, empty without displays).
     struct Surroundings {
-        QRectF bar;
-        QRectF visible;
+        GlobalRect bar;
+        GlobalRect visible;
     };
     static Surroundings of(const ToolbarPanel& panel);
 
     // The card's origin (its bottom-left corner) `gap` above `bar`, or `gap`
     // below it when the card would stick out at the top of `visible`.
-    static QPointF origin(const QRectF& bar, const QSizeF& card, const QRectF& visible, double gap);
+    static GlobalPoint origin(const GlobalRect& bar, const QSizeF& card, const GlobalRect& visible, double gap);
 
     // Moves `card` so that its bottom-left corner is at `origin`.
-    static void moveTo(QWidget* card, const QPointF& origin);
+    static void moveTo(QWidget* card, const GlobalPoint& origin);
 
     // A new, empty card window: translucent, click-through, never focused, at
     // the floating level of `kit`'s surfaces, and registered. The caller owns it.

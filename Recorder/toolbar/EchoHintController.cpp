@@ -23,7 +23,7 @@ EchoHintController::~EchoHintController()
     delete m_card;
 }
 
-QPointF EchoHintController::placedOrigin(const QRectF& bar, const QSizeF& card, const QRectF& visible)
+GlobalPoint EchoHintController::placedOrigin(const GlobalRect& bar, const QSizeF& card, const GlobalRect& visible)
 {
     return BarSideCard::origin(bar, card, visible, gap);
 }

@@ -1,12 +1,12 @@
 #pragma once
 
 #include "model/Hint.h"
+#include "platform/core/GlobalPoint.h"
+#include "platform/core/GlobalRect.h"
 #include "toolbar/kit/FloatingKit.h"
 
 #include <QObject>
-#include <QPointF>
 #include <QPointer>
-#include <QRectF>
 #include <QSizeF>
 
 #include <functional>
@@ -54,11 +54,11 @@ public:
     // How often the content was built.
     int builds() const { return m_builds; }
 
-    // The card's origin (global points, y up: its bottom-left corner) for a bar
+    // The card's origin (its bottom-left corner) for a bar
     // at `bar` on a screen whose usable area is `visible`: 8 pt above the bar,
     // or below it when there is no room above; centred on the bar, kept 8 pt
     // inside horizontally, the right edge winning when the card is too wide.
-    static QPointF placedOrigin(const QRectF& bar, const QSizeF& card, const QRectF& visible);
+    static GlobalPoint placedOrigin(const GlobalRect& bar, const QSizeF& card, const GlobalRect& visible);
 
 protected:
     // Follows the panel's moves.

@@ -18,7 +18,7 @@ ToolActions ToolActions::forModel(RecorderModel& m)
     a.toggleTeleprompter = [&m] { m.togglePrompter(); };
     a.tapMagnifier = [&m] { m.tapMagnifier(); };
     a.showPenMenu = [&m](const QRect& anchor) {
-        m.showPenMenu(ToolbarPanel::coordinates().toGlobal(QRectF(anchor)));
+        m.showPenMenu(ToolbarPanel::coordinates().toGlobalRect(QRectF(anchor)));
     };
     return a;
 }

@@ -12,28 +12,27 @@ std::optional<ToolbarMagnet::Dock> ToolbarMagnet::fromRaw(long long raw)
     return all[size_t(raw)];
 }
 
-QPointF ToolbarMagnet::cellOrigin(Dock cell, const QSizeF& barSize, const QRectF& visibleFrame, double margin)
+GlobalPoint ToolbarMagnet::cellOrigin(Dock cell, const QSizeF& barSize, const GlobalRect& visibleFrame, double margin)
 {
     const int raw = int(cell);
     const double left = visibleFrame.left() + margin;
     const double right = std::max(visibleFrame.right() - barSize.width() - margin, left);
-    // QRectF's top() is its smallest y, which is the bottom edge in y-up space.
-    const double bottom = visibleFrame.top() + margin;
-    const double top = std::max(visibleFrame.bottom() - barSize.height() - margin, bottom);
+    const double bottom = visibleFrame.bottom() + margin;
+    const double top = std::max(visibleFrame.top() - barSize.height() - margin, bottom);
     const double xs[3] = {left, (left + right) / 2, right};
     const double ys[3] = {bottom, (bottom + top) / 2, top};
     return {xs[raw % 3], ys[raw / 3]};
 }
 
-std::optional<ToolbarMagnet::Dock> ToolbarMagnet::nearest(const QRectF& frame, const QRectF& visibleFrame,
+std::optional<ToolbarMagnet::Dock> ToolbarMagnet::nearest(const GlobalRect& frame, const GlobalRect& visibleFrame,
                                                           double margin, double distance)
 {
     std::optional<Dock> best;
     double bestDistance = 0;
     for (const Dock cell : all) {
-        const QPointF origin = cellOrigin(cell, frame.size(), visibleFrame, margin);
-        const double dx = std::abs(origin.x() - frame.left());
-        const double dy = std::abs(origin.y() - frame.top());
+        const GlobalPoint origin = cellOrigin(cell, frame.size(), visibleFrame, margin);
+        const double dx = std::abs(origin.x - frame.left());
+        const double dy = std::abs(origin.y - frame.bottom());
         if (!(dx <= distance && dy <= distance))
             continue;
         const double d = std::hypot(dx, dy);

@@ -1,7 +1,8 @@
 #pragma once
 
-#include <QPointF>
-#include <QRectF>
+#include "platform/core/GlobalPoint.h"
+#include "platform/core/GlobalRect.h"
+
 #include <QSizeF>
 
 #include <array>
@@ -10,7 +11,7 @@
 namespace corvessa {
 
 // The nine cells a dragged bar snaps into on a screen: the corners, the edge
-// centres and the centre. Geometry in global points, y up. Stateless.
+// centres and the centre. Stateless.
 class ToolbarMagnet {
 public:
     // Raw values are stored under "barDock"; column = raw % 3 (left, centre,
@@ -37,12 +38,12 @@ public:
     // The lower-left corner of a bar of `barSize` in `cell` of `visibleFrame`,
     // `margin` from its edges. A frame too small for the bar puts the right
     // column on the left one and the top row on the bottom one.
-    static QPointF cellOrigin(Dock cell, const QSizeF& barSize, const QRectF& visibleFrame, double margin);
+    static GlobalPoint cellOrigin(Dock cell, const QSizeF& barSize, const GlobalRect& visibleFrame, double margin);
 
     // The cell whose origin lies within `distance` of `frame`'s origin on both
     // axes (inclusive) and nearest to it; on equal distance the lower raw value.
     // Nothing when no cell is that close: the bar floats.
-    static std::optional<Dock> nearest(const QRectF& frame, const QRectF& visibleFrame, double margin,
+    static std::optional<Dock> nearest(const GlobalRect& frame, const GlobalRect& visibleFrame, double margin,
                                        double distance);
 };
 

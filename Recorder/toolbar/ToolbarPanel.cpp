@@ -48,12 +48,12 @@ ScreenCoordinates ToolbarPanel::coordinates()
     return QtScreenLayout::current();
 }
 
-QRectF ToolbarPanel::frame() const
+GlobalRect ToolbarPanel::frame() const
 {
-    return coordinates().toGlobal(QRectF(geometry()));
+    return coordinates().toGlobalRect(QRectF(geometry()));
 }
 
-void ToolbarPanel::setFrame(const QRectF& frame, bool animate)
+void ToolbarPanel::setFrame(const GlobalRect& frame, bool animate)
 {
     const QRect target = coordinates().fromGlobal(frame).toRect();
     m_animation->stop();

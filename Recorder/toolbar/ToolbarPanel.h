@@ -20,12 +20,12 @@ class DragHandle;
 class FloatingSurfaces;
 class ScreenCoordinates;
 
-// The top-level window that hosts the toolbar: the bar's content, which draws the bar inside a
-// transparent margin on every side, a floating surface of the floating level
-// that the window manager still manages (it is never past it), dragged by its
-// background. Its frame is read and set in global points, y up. Only the
-// docking logic places it: nothing here pulls it inside a screen, which Qt does
-// not do for a window it is told to move. Main thread.
+// The top-level window that hosts the toolbar: the bar's content, which draws
+// the bar inside a transparent margin on every side, a floating surface of the
+// floating level that the window manager still manages (it is never past it),
+// dragged by its background. Only the docking logic places it: nothing here
+// pulls it inside a screen, which Qt does not do for a window it is told to
+// move. Main thread.
 class ToolbarPanel : public QWidget, public BarDocking::Panel {
 public:
     // How long an animated frame change takes.
@@ -44,8 +44,8 @@ public:
     bool dragging() const;
 
     // BarDocking::Panel.
-    QRectF frame() const override;
-    void setFrame(const QRectF& frame, bool animate) override;
+    GlobalRect frame() const override;
+    void setFrame(const GlobalRect& frame, bool animate) override;
     bool isVisible() const override { return QWidget::isVisible(); }
     QSizeF fittingSize() const override;
 

@@ -58,7 +58,7 @@ CameraPreviewWindow::CameraPreviewWindow(RecorderModel& model, Prefs& prefs, Use
             return state && state->primaryDown;
         };
     if (!m_setup.mouseLocation)
-        m_setup.mouseLocation = []() -> std::optional<QPointF> {
+        m_setup.mouseLocation = []() -> std::optional<GlobalPoint> {
             const auto state = PointerService::current()->state();
             if (!state)
                 return std::nullopt;
@@ -479,7 +479,7 @@ void CameraPreviewWindow::applyPreviewScene(bool fullScreen)
             const DisplayInfo* chosen = nullptr;
             if (const auto mouse = m_setup.mouseLocation()) {
                 for (const DisplayInfo& d : displays)
-                    if (!chosen && d.frame.contains(GlobalPoint::fromYUp(*mouse)))
+                    if (!chosen && d.frame.contains(*mouse))
                         chosen = &d;
             }
             if (!chosen)
@@ -539,7 +539,7 @@ void CameraPreviewWindow::pushOverlay()
     CameraOverlayState::Layout layout;
     layout.mirrored = m_prefs.cameraMirrored();
     if (isVisible() && m_previewView) {
-        layout.frame = frame().yUp();
+        layout.frame = frame();
         layout.shape = m_prefs.cameraShape();
         layout.radius = m_prefs.cameraRadius();
         layout.visible = true;

@@ -76,7 +76,7 @@ public:
         std::function<std::optional<GlobalRect>()> barRect;
         // Asked of the X server, not of Qt's cached state.
         std::function<bool()> leftButtonDown;
-        std::function<std::optional<QPointF>()> mouseLocation;
+        std::function<std::optional<GlobalPoint>()> mouseLocation;
     };
 
     CameraPreviewWindow(RecorderModel& model, Prefs& prefs, UserDefaults& defaults, Setup setup);

@@ -154,7 +154,7 @@ void ProgramTools::hidePenOverlay()
 
 // ---- Floating menu
 
-void ProgramTools::showMenu(MenuRows rows, const QRectF& anchor)
+void ProgramTools::showMenu(MenuRows rows, const GlobalRect& anchor)
 {
     FloatingMenu* menu = FloatingMenu::shared();
     if (!menu)

@@ -76,7 +76,7 @@ public:
     void openMagnifierPanel(const QRect& anchor, std::function<void(int mode)> setFocusMode);
 
     // The toolbar's floating menu (the pen-tool menu is one).
-    void showMenu(MenuRows rows, const QRectF& anchor) override;
+    void showMenu(MenuRows rows, const GlobalRect& anchor) override;
     void dismissFloatingMenu() override;
     LensOverlay& lensOverlay();
     RegionPicker& regionPicker();

@@ -215,7 +215,7 @@ TEST(CameraCapture, StartConfiguresReportsAndDeliversEveryWay)
     // The overlay holds reduced copies.
     CameraOverlayState::Layout bubble;
     bubble.visible = true;
-    bubble.frame = QRectF(0, 0, 200, 200);
+    bubble.frame = GlobalRect(0, 0, 200, 200);
     rig.capture->overlay()->setLayout(bubble);
     const auto snap = rig.capture->overlay()->snapshot();
     ASSERT_TRUE(snap);

@@ -24,7 +24,7 @@ PixelBufferRef picture(uint8_t tag, int width = 4, int height = 2)
 Layout bubble(double width = 200)
 {
     Layout l;
-    l.frame = QRectF(10, 20, width, 150);
+    l.frame = GlobalRect(10, 20, width, 150);
     l.visible = true;
     return l;
 }
@@ -172,7 +172,7 @@ TEST(CameraOverlayState, OnlyADrawableLayoutGivesASnapshot)
 
     Layout narrow = bubble(4);
     EXPECT_FALSE(state.snapshot(t, narrow, MediaTime::invalid()));
-    narrow.frame.setWidth(4.01);
+    narrow.frame = GlobalRect(narrow.frame.bottomLeft(), QSizeF(4.01, narrow.frame.height()));
     EXPECT_TRUE(state.snapshot(t, narrow, MediaTime::invalid()));
 
     Layout hidden = bubble();
@@ -273,7 +273,7 @@ TEST(CameraOverlayState, ConcurrentWritersAndReadersSeeWholeLayouts)
     a.radius = 0.2;
     a.mirrored = true;
     Layout b = bubble(300);
-    b.frame.moveTo(500, 600);
+    b.frame = b.frame.movedTo({500, 600});
     b.shape = 2;
     b.radius = 0.4;
     state.setLayout(a);

@@ -86,19 +86,19 @@ TEST_F(Tools, LensHintMovesOnlyNearItsEdge)
 {
     RecorderModel& m = make();
     prefs().setFocusFrac(0.5);
-    mouse = QPointF(960, 540);
+    mouse = GlobalPoint{960, 540};
     m.toggleFocus();
     scheduler.advance(0.1);
     ASSERT_EQ(tools->lens, GlobalRect(480, 270, 960, 540));
-    mouse = QPointF(960 + 0.36 * 960 - 1, 540 - 0.36 * 540 + 1); // inside the inner 72 %
+    mouse = GlobalPoint{960 + 0.36 * 960 - 1, 540 - 0.36 * 540 + 1}; // inside the inner 72 %
     scheduler.advance(0.1);
     EXPECT_EQ(tools->lens, GlobalRect(480, 270, 960, 540));
-    mouse = QPointF(1500, 540);
+    mouse = GlobalPoint{1500, 540};
     scheduler.advance(1.0 / 30);
     EXPECT_GT(m.hintCenter()->x(), 960);
     scheduler.advance(1);
     EXPECT_NEAR(tools->lens->right() - 1500, 0.14 * 960, 1) << "the mouse rests at the margin";
-    mouse = QPointF(-10, 540);
+    mouse = GlobalPoint{-10, 540};
     scheduler.advance(0.1);
     EXPECT_FALSE(tools->lens);
     EXPECT_FALSE(m.hintCenter());

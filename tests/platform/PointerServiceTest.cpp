@@ -20,13 +20,13 @@ TEST(SyntheticPointerService, ReportsWhatItWasGiven)
 {
     SyntheticPointerService pointer;
     ASSERT_TRUE(pointer.state());
-    EXPECT_EQ(pointer.state()->location, QPointF(0, 0));
+    EXPECT_EQ(pointer.state()->location, (GlobalPoint{0, 0}));
     EXPECT_FALSE(pointer.cursorImage());
     EXPECT_FALSE(pointer.windowFrame(7));
 
-    pointer.setLocation(QPointF(-300.5, 20));
+    pointer.setLocation({-300.5, 20});
     pointer.setPrimaryDown(true);
-    EXPECT_EQ(pointer.state()->location, QPointF(-300.5, 20));
+    EXPECT_EQ(pointer.state()->location, (GlobalPoint{-300.5, 20}));
     EXPECT_TRUE(pointer.state()->primaryDown);
     pointer.setState(std::nullopt);
     EXPECT_FALSE(pointer.state());

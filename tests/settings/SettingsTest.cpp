@@ -126,15 +126,15 @@ TEST_F(SettingsTest, CaptureTakesKeysBeforeTheWindowsShortcuts)
 
 TEST_F(SettingsTest, PlacementKeepsCentreAndTopInsideTheScreen)
 {
-    // y up: a 1280 x 800 screen with a 30-point panel at its top.
+    // A 1280 x 800 screen with a 30-point panel at its top.
     const SettingsWindow::Screen screen{{0, 0, 1280, 800}, {0, 0, 1280, 770}};
     const QSizeF size(760, 540);
-    EXPECT_EQ(SettingsWindow::placedOrigin(size, 640, 700, {screen}, screen), QPointF(260, 160));
-    EXPECT_EQ(SettingsWindow::placedOrigin(size, 100, 790, {screen}, screen), QPointF(0, 230));
-    EXPECT_EQ(SettingsWindow::placedOrigin(QSizeF(1500, 540), 640, 700, {screen}, screen), QPointF(0, 160));
+    EXPECT_EQ(SettingsWindow::placedOrigin(size, {640, 700}, {screen}, screen), (GlobalPoint{260, 160}));
+    EXPECT_EQ(SettingsWindow::placedOrigin(size, {100, 790}, {screen}, screen), (GlobalPoint{0, 230}));
+    EXPECT_EQ(SettingsWindow::placedOrigin(QSizeF(1500, 540), {640, 700}, {screen}, screen), (GlobalPoint{0, 160}));
     // A top on no screen falls back to the main one; with none, unclamped.
-    EXPECT_EQ(SettingsWindow::placedOrigin(size, 5000, 700, {screen}, screen), QPointF(520, 160));
-    EXPECT_EQ(SettingsWindow::placedOrigin(size, 5000, 700, {}, std::nullopt), QPointF(4620, 160));
+    EXPECT_EQ(SettingsWindow::placedOrigin(size, {5000, 700}, {screen}, screen), (GlobalPoint{520, 160}));
+    EXPECT_EQ(SettingsWindow::placedOrigin(size, {5000, 700}, {}, std::nullopt), (GlobalPoint{4620, 160}));
 
     EXPECT_EQ(SettingsWindow::frameText({412, 300.5, 760, 1e-3}), u"(412.0, 300.5, 760.0, 0.001)"_s);
     EXPECT_EQ(SettingsLayout::widthFor(std::vector<double>(10, 1.0)), 680);

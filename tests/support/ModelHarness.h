@@ -314,7 +314,7 @@ protected:
         }
     }
 
-    std::optional<QPointF> mouse;
+    std::optional<GlobalPoint> mouse;
     bool probeAnswer = true;
     bool builtInSpeaker = true;
     std::optional<QString> chosenFolder;

@@ -20,15 +20,15 @@ namespace {
 
 // A panel that moves at once and reports each move, ours or the user's.
 struct FakePanel : BarDocking::Panel {
-    QRectF current{0, 0, 460, 120};
+    GlobalRect current{0, 0, 460, 120};
     QSizeF fit{460, 120}; // a 400x60 bar
     bool visible = true;
     int sets = 0;
     bool animated = false;
     std::function<void()> moved;
 
-    QRectF frame() const override { return current; }
-    void setFrame(const QRectF& f, bool animate) override
+    GlobalRect frame() const override { return current; }
+    void setFrame(const GlobalRect& f, bool animate) override
     {
         ++sets;
         animated = animate;
@@ -57,15 +57,15 @@ struct Rig {
     Rig() { panel.moved = [this] { docking.panelMoved(); }; }
 
     // The user drags the bar's lower-left corner to `to`, button held.
-    void dragTo(const QPointF& to)
+    void dragTo(const GlobalPoint& to)
     {
         button = true;
-        panel.current.moveTopLeft(to - QPointF(BarPlacement::panelInset, BarPlacement::panelInset));
+        panel.current = panel.current.movedTo(to - GlobalPoint{BarPlacement::panelInset, BarPlacement::panelInset});
         panel.moved();
     }
     GlobalRect cell(Dock d, int display, QSizeF bar = {400, 60}) const
     {
-        return {GlobalPoint::fromYUp(ToolbarMagnet::cellOrigin(d, bar, displays[display].visibleFrame.yUp(), 16)), bar};
+        return {ToolbarMagnet::cellOrigin(d, bar, displays[display].visibleFrame, 16), bar};
     }
 };
 
@@ -99,9 +99,9 @@ TEST(BarDocking, SettleSnapsNearACellAnimatedOrFloatsInsideAndSavesTheKeys)
     Rig r;
     r.docking.restore();
     // Near the second display's top right corner.
-    r.dragTo((r.cell(Dock::topRight, 1).bottomLeft() + GlobalPoint{-90, 100}).yUp());
+    r.dragTo(r.cell(Dock::topRight, 1).bottomLeft() + GlobalPoint{-90, 100});
     r.clock.advance(BarDocking::settleDelay / 2);
-    r.dragTo((r.cell(Dock::topRight, 1).bottomLeft() + GlobalPoint{-100, 105}).yUp()); // pushes the settle back
+    r.dragTo(r.cell(Dock::topRight, 1).bottomLeft() + GlobalPoint{-100, 105}); // pushes the settle back
     r.button = false;
     r.clock.advance(BarDocking::settleDelay - 0.01);
     EXPECT_TRUE(r.docking.barDragging());
@@ -117,12 +117,12 @@ TEST(BarDocking, SettleSnapsNearACellAnimatedOrFloatsInsideAndSavesTheKeys)
     EXPECT_EQ(r.defaults.doubleValue(QStringLiteral("barTop")), r.cell(Dock::topRight, 1).top());
 
     // 111 pt off the nearest cell it floats, pulled inside only as far as needed.
-    const QPointF off = (r.cell(Dock::bottomLeft, 0).bottomLeft() + GlobalPoint{111, -140}).yUp();
+    const GlobalPoint off = r.cell(Dock::bottomLeft, 0).bottomLeft() + GlobalPoint{111, -140};
     r.dragTo(off);
     r.button = false;
     r.clock.advance(BarDocking::settleDelay);
     EXPECT_EQ(r.docking.barDock(), std::nullopt);
-    EXPECT_EQ(r.docking.barRect(), GlobalRect(GlobalPoint{off.x(), 16}, QSizeF(400, 60)));
+    EXPECT_EQ(r.docking.barRect(), GlobalRect(GlobalPoint{off.x, 16}, QSizeF(400, 60)));
     EXPECT_FALSE(r.defaults.contains(QStringLiteral("barDock")));
     EXPECT_FALSE(r.defaults.contains(QStringLiteral("barDockDisplay")));
 
@@ -152,7 +152,7 @@ TEST(BarDocking, OwnMovesNeverStartADragNorClearTheCell)
     EXPECT_EQ(r.docking.barRect().width(), 600);
     // A move nobody drags (the window manager) leaves the placement alone.
     r.button = false;
-    r.panel.current.translate(5, 5);
+    r.panel.current = r.panel.current.movedTo(r.panel.current.bottomLeft() + GlobalPoint{5, 5});
     r.panel.moved();
     EXPECT_FALSE(r.docking.settlePending());
     EXPECT_EQ(r.docking.barDock(), Dock::bottomCenter);
@@ -180,7 +180,7 @@ TEST(BarDocking, SettleOfAHiddenPanelEndsTheDrag)
     EXPECT_FALSE(r.defaults.contains(QStringLiteral("barMidX")));
     // Shown again and moved by the program: no drag end is taken from it.
     r.panel.visible = true;
-    r.panel.current.translate(0, 40);
+    r.panel.current = r.panel.current.movedTo(r.panel.current.bottomLeft() + GlobalPoint{0, 40});
     r.panel.moved();
     EXPECT_FALSE(r.docking.settlePending());
     EXPECT_EQ(r.clock.timerCount(), 0u);
@@ -225,7 +225,7 @@ TEST(ToolbarPanel, DragsFromTheBackgroundOnlyAndReportsOnlyMovesItDidNotMake)
     panel.setOnMoved([&] { ++moves; });
     EXPECT_EQ(panel.fittingSize(), QSizeF(460, 120));
 
-    const QRectF frame(100, 200, 460, 120);
+    const GlobalRect frame(100, 200, 460, 120);
     panel.setFrame(frame, false);
     panel.show();
     EXPECT_EQ(panel.frame(), frame);

@@ -14,14 +14,14 @@ using Dock = ToolbarMagnet::Dock;
 namespace {
 
 const QSizeF bar(400, 60);
-const QRectF visible(0, 0, 1920, 1055);
+const GlobalRect visible(0, 0, 1920, 1055);
 
-QRectF at(const QPointF& origin, const QSizeF& size = bar)
+GlobalRect at(const GlobalPoint& origin, const QSizeF& size = bar)
 {
-    return QRectF(origin, size);
+    return GlobalRect(origin, size);
 }
 
-bool inside(const QRectF& r, const QRectF& v, double inset)
+bool inside(const GlobalRect& r, const GlobalRect& v, double inset)
 {
     return v.adjusted(inset, inset, -inset, -inset).contains(r);
 }
@@ -37,17 +37,18 @@ GlobalRect barAt(const GlobalPoint& origin, const QSizeF& size = bar)
 TEST(ToolbarMagnet, EveryCellSnapsWithin110PointsInclusiveAndNotAt111)
 {
     for (const Dock cell : ToolbarMagnet::all) {
-        const QPointF origin = ToolbarMagnet::cellOrigin(cell, bar, visible, BarPlacement::margin);
+        const GlobalPoint origin = ToolbarMagnet::cellOrigin(cell, bar, visible, BarPlacement::margin);
         EXPECT_TRUE(inside(at(origin), visible, BarPlacement::margin)) << int(cell);
         EXPECT_EQ(ToolbarMagnet::fromRaw(int(cell)), cell);
-        for (const QPointF offset : {QPointF(110, 0), QPointF(-110, 110), QPointF(0, -110), QPointF(0, 0)})
+        for (const GlobalPoint offset :
+             {GlobalPoint{110, 0}, GlobalPoint{-110, 110}, GlobalPoint{0, -110}, GlobalPoint{0, 0}})
             EXPECT_EQ(ToolbarMagnet::nearest(at(origin + offset), visible, 16, 110), cell) << int(cell);
-        for (const QPointF offset : {QPointF(111, 0), QPointF(0, -111), QPointF(111, 111)})
+        for (const GlobalPoint offset : {GlobalPoint{111, 0}, GlobalPoint{0, -111}, GlobalPoint{111, 111}})
             EXPECT_EQ(ToolbarMagnet::nearest(at(origin + offset), visible, 16, 110), std::nullopt) << int(cell);
     }
     // Between two cells the nearer one wins.
-    const QPointF left = ToolbarMagnet::cellOrigin(Dock::bottomLeft, bar, visible, 16);
-    EXPECT_EQ(ToolbarMagnet::nearest(at(left + QPointF(100, 0)), visible, 16, 110), Dock::bottomLeft);
+    const GlobalPoint left = ToolbarMagnet::cellOrigin(Dock::bottomLeft, bar, visible, 16);
+    EXPECT_EQ(ToolbarMagnet::nearest(at(left + GlobalPoint{100, 0}), visible, 16, 110), Dock::bottomLeft);
     EXPECT_EQ(ToolbarMagnet::fromRaw(9), std::nullopt);
     EXPECT_EQ(ToolbarMagnet::fromRaw(-1), std::nullopt);
 }
@@ -55,14 +56,14 @@ TEST(ToolbarMagnet, EveryCellSnapsWithin110PointsInclusiveAndNotAt111)
 TEST(ToolbarMagnet, CellsThatCoincideOnATooSmallScreenGoToTheLowerRawValue)
 {
     // Narrower than the bar: the three columns share one x.
-    const QRectF narrow(0, 0, 300, 1000);
-    const QPointF bottom = ToolbarMagnet::cellOrigin(Dock::bottomRight, bar, narrow, 16);
+    const GlobalRect narrow(0, 0, 300, 1000);
+    const GlobalPoint bottom = ToolbarMagnet::cellOrigin(Dock::bottomRight, bar, narrow, 16);
     EXPECT_EQ(bottom, ToolbarMagnet::cellOrigin(Dock::bottomLeft, bar, narrow, 16));
     EXPECT_EQ(ToolbarMagnet::nearest(at(bottom), narrow, 16, 110), Dock::bottomLeft);
-    const QPointF middle = ToolbarMagnet::cellOrigin(Dock::center, bar, narrow, 16);
+    const GlobalPoint middle = ToolbarMagnet::cellOrigin(Dock::center, bar, narrow, 16);
     EXPECT_EQ(ToolbarMagnet::nearest(at(middle), narrow, 16, 110), Dock::middleLeft);
     // Smaller both ways: all nine coincide, bottom left wins.
-    const QRectF tiny(0, 0, 100, 40);
+    const GlobalRect tiny(0, 0, 100, 40);
     EXPECT_EQ(ToolbarMagnet::nearest(at(ToolbarMagnet::cellOrigin(Dock::topRight, bar, tiny, 16)), tiny, 16, 110),
               Dock::bottomLeft);
 }

@@ -9,26 +9,26 @@
 namespace corvessa {
 namespace {
 
-// y up: a 1280 × 775 visible frame above a 25 pt panel.
-const QRectF visible(0, 25, 1280, 775);
+// A 1280 × 775 visible frame above a 25 pt panel.
+const GlobalRect visible(0, 25, 1280, 775);
 const QSizeF card(300, 40);
 
 TEST(EchoHintPlacement, AboveTheBarElseBelowAndInsideTheScreen)
 {
-    const QRectF bar(500, 200, 280, 56);
-    QPointF o = EchoHintController::placedOrigin(bar, card, visible);
-    EXPECT_EQ(o.y(), bar.bottom() + EchoHintController::gap);
-    EXPECT_EQ(o.x() + card.width() / 2, bar.center().x());
+    const GlobalRect bar(500, 200, 280, 56);
+    GlobalPoint o = EchoHintController::placedOrigin(bar, card, visible);
+    EXPECT_EQ(o.y, bar.top() + EchoHintController::gap);
+    EXPECT_EQ(o.x + card.width() / 2, bar.center().x);
 
     // Docked at the top: no room above.
-    const QRectF top(500, visible.bottom() - 16 - 56, 280, 56);
+    const GlobalRect top(500, visible.top() - 16 - 56, 280, 56);
     o = EchoHintController::placedOrigin(top, card, visible);
-    EXPECT_EQ(o.y() + card.height() + EchoHintController::gap, top.top());
+    EXPECT_EQ(o.y + card.height() + EchoHintController::gap, top.bottom());
 
     // Near the left edge: 8 pt inside; wider than the screen: the right inset wins.
-    EXPECT_EQ(EchoHintController::placedOrigin(QRectF(0, 200, 100, 56), card, visible).x(), visible.left() + 8);
+    EXPECT_EQ(EchoHintController::placedOrigin(GlobalRect(0, 200, 100, 56), card, visible).x, visible.left() + 8);
     const QSizeF wide(2000, 40);
-    EXPECT_EQ(EchoHintController::placedOrigin(bar, wide, visible).x(), visible.right() - wide.width() - 8);
+    EXPECT_EQ(EchoHintController::placedOrigin(bar, wide, visible).x, visible.right() - wide.width() - 8);
 }
 
 TEST(HintViewLayout, PaddingAloneWhenEmptyAndOneRowPerHint)

@@ -125,7 +125,7 @@ ON_SERVER_TEST_F(CameraBubbleOnX, Bubble)
     // The compositor draws the bubble where the window is.
     const auto overlay = m_model->dependencies().camera->overlay();
     EXPECT_TRUE(overlay->layout().visible);
-    EXPECT_EQ(overlay->layout().frame, f.yUp());
+    EXPECT_EQ(overlay->layout().frame, f);
     EXPECT_EQ(overlay->layout().shape, 0);
     // The camera's pictures reach the view.
     EXPECT_TRUE(waitFor([&] { return !m_bubble->view()->preview()->image().isNull(); }));
@@ -155,7 +155,7 @@ ON_SERVER_TEST_F(CameraBubbleOnX, Bubble)
     ASSERT_TRUE(waitFor([&] { return m_bubble->frame().bottomLeft() == GlobalPoint{16, 16}; }))
         << m_bubble->frame().x() << "," << m_bubble->frame().y();
     EXPECT_EQ(w->geometry().topLeft(), QPoint(16, screen.bottom() + 1 - 16 - 135));
-    EXPECT_EQ(overlay->layout().frame, m_bubble->frame().yUp());
+    EXPECT_EQ(overlay->layout().frame, m_bubble->frame());
     UserDefaults& d = UserDefaults::standard();
     EXPECT_EQ(d.doubleValue(CameraPreviewWindow::xKey()), 16);
     EXPECT_EQ(d.doubleValue(CameraPreviewWindow::yKey()), 16);
@@ -165,7 +165,7 @@ ON_SERVER_TEST_F(CameraBubbleOnX, Bubble)
     m_bubble->resizePreview(CameraPreviewWindow::largeWidth);
     ASSERT_TRUE(waitFor([&] { return m_bubble->frame().width() == 360; }));
     EXPECT_EQ(m_bubble->frame().bottomLeft(), (GlobalPoint{16, 16}));
-    EXPECT_EQ(overlay->layout().frame, m_bubble->frame().yUp());
+    EXPECT_EQ(overlay->layout().frame, m_bubble->frame());
     m_bubble->resizePreview(CameraPreviewWindow::mediumWidth);
     ASSERT_TRUE(waitFor([&] { return m_bubble->frame().width() == 240; }));
 
@@ -196,7 +196,7 @@ ON_SERVER_TEST_F(CameraBubbleOnX, Bubble)
     m_bubble->updatePreview();
     EXPECT_FALSE(m_bubble->isVisible());
     EXPECT_FALSE(overlay->layout().visible);
-    EXPECT_EQ(overlay->layout().frame, QRectF());
+    EXPECT_EQ(overlay->layout().frame, GlobalRect());
     EXPECT_EQ(overlay->layout().mirrored, Prefs::shared().cameraMirrored());
 }
 

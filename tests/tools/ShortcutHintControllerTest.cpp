@@ -25,14 +25,14 @@ TEST_F(ShortcutHintControllerTest, FollowsThePhaseStacksOnTheEchoCardAndGivesWay
     displays->setDisplays({SyntheticDisplayList::makeDisplay(QStringLiteral("DP-1"), GlobalRect(GlobalPoint(), screen.size()))});
     displayScope.emplace(displays);
     ToolbarPanel panel(new QWidget, nullptr);
-    panel.setFrame(QRectF(100, 100, 400, 120), false);
+    panel.setFrame(GlobalRect(100, 100, 400, 120), false);
     panel.show();
     QWidget echo;
     echo.resize(200, 50);
     bool asking = false;
     ShortcutHintController hints(panel, m, prefs(), {FloatingKit(), [&] { return asking; }, [&] { return &echo; }});
     const auto cardBottom = [&] { return ToolbarPanel::coordinates().toGlobal(QRectF(hints.card()->geometry())).top(); };
-    const double barTop = BarPlacement::barOf(GlobalRect::fromYUp(panel.frame())).top();
+    const double barTop = BarPlacement::barOf(panel.frame()).top();
 
     hints.refresh();
     ASSERT_TRUE(hints.card() && hints.card()->isVisible());

@@ -232,9 +232,9 @@ std::optional<QRectF> CursorCompositor::cameraRect(const CameraOverlayState::Sna
     const auto a = mapping(m_outSize.width(), m_region.kind == Region::Kind::window ? windowFrame : std::nullopt);
     if (!a)
         return std::nullopt;
-    const QRectF f = snap.frame;
-    const QPointF topLeft = a->map(QPointF(f.left(), f.top() + f.height()));
-    const QPointF bottomRight = a->map(QPointF(f.left() + f.width(), f.top()));
+    const GlobalRect& f = snap.frame;
+    const QPointF topLeft = a->map(QPointF(f.left(), f.bottom() + f.height()));
+    const QPointF bottomRight = a->map(QPointF(f.left() + f.width(), f.bottom()));
     if (!isFinite(topLeft) || !isFinite(bottomRight))
         return std::nullopt;
     const QRectF r = QRectF(topLeft, bottomRight).normalized();

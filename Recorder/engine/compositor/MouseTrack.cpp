@@ -127,7 +127,7 @@ void MouseTrack::pollAt(double now)
     std::lock_guard lock(l);
     if (m_edges.empty() || m_edges.back().down != down)
         appendBounded(m_edges, Edge{now, down}, edgeLimit, edgeTrim);
-    const QPointF p = pointer->location;
+    const QPointF p = pointer->location.yUp();
     if (!m_samples.empty()) {
         const Sample& last = m_samples.back();
         // Exact comparison: QPointF's == is fuzzy.

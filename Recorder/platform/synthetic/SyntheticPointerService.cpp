@@ -32,7 +32,7 @@ void SyntheticPointerService::setState(std::optional<PointerState> state)
     m_state = std::move(state);
 }
 
-void SyntheticPointerService::setLocation(const QPointF& location)
+void SyntheticPointerService::setLocation(const GlobalPoint& location)
 {
     std::lock_guard lock(m_mutex);
     if (!m_state)

@@ -17,7 +17,7 @@ public:
     std::optional<QRectF> windowFrame(uint32_t windowId) override;
 
     void setState(std::optional<PointerState> state);
-    void setLocation(const QPointF& location);
+    void setLocation(const GlobalPoint& location);
     void setPrimaryDown(bool down);
     // Shows a cursor; a serial of 0 is replaced by the next free one, as a server
     // gives every new cursor its own.

@@ -127,7 +127,7 @@ std::optional<PointerState> X11PointerService::state()
     if (!XQueryPointer(c->display.get(), c->root, &rootReturn, &child, &rootX, &rootY, &winX, &winY, &mask))
         return std::nullopt;
     // Button 1 is the logical primary button; a left-handed mapping already swapped it.
-    return PointerState{c->coords.globalFromPixel(QPointF(rootX, rootY)).yUp(), (mask & Button1Mask) != 0};
+    return PointerState{c->coords.globalFromPixel(QPointF(rootX, rootY)), (mask & Button1Mask) != 0};
 }
 
 std::optional<CursorImage> X11PointerService::cursorImage()

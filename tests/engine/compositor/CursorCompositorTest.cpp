@@ -151,7 +151,7 @@ protected:
     // Puts the cursor at an output pixel position (k = 1, so points are pixels) at time t.
     void cursorAt(double x, double y, double t, bool down = false)
     {
-        pointer->setLocation(QPointF(x, H - y));
+        pointer->setLocation({x, H - y});
         pointer->setPrimaryDown(down);
         track->pollAt(t);
     }
@@ -370,7 +370,7 @@ TEST_F(CursorCompositorTest, SystemShapeIsDrawnFromItsCapturedImageWithoutShadow
     beam.size = QSizeF(8, 16);
     beam.hot = QPointF(4, 8);
     pointer->setCursor(beam);
-    pointer->setLocation(QPointF(80, H - 40.0));
+    pointer->setLocation({80, H - 40.0});
     for (int i = 1; i <= 10; ++i)
         track->pollAt(kT0 + 0.016 * i); // the tenth tick reads the shape
     ASSERT_EQ(track->samples().back().shape, 0);
@@ -550,7 +550,7 @@ protected:
         // Left half red, right half blue.
         const auto halves = [](int x, int) { return x < 32 ? qRgb(220, 30, 30) : qRgb(30, 30, 220); };
         overlay->setBuffer(*bgraPicture(64, 64, halves), at(kT0));
-        layout.frame = QRectF(40, 10, 60, 60);
+        layout.frame = GlobalRect(40, 10, 60, 60);
         layout.shape = 2;
         layout.radius = 0.12;
         layout.visible = true;
@@ -597,7 +597,7 @@ TEST_F(CameraBubbleTest, MirroredFlipsThePictureOnly)
 TEST_F(CameraBubbleTest, ShapeTwoIsACapsuleAndOthersUseTheRadius)
 {
     // A wide bubble, 80 x 40 at output (40, 30): round ends, straight sides.
-    layout.frame = QRectF(40, 20, 80, 40);
+    layout.frame = GlobalRect(40, 20, 80, 40);
     auto capsule = renderWith(layout);
     ASSERT_NE(capsule, nullptr);
     EXPECT_TRUE(near(rgbAt(*capsule, 42, 32), qRgb(0, 0, 0), 1));
@@ -616,11 +616,11 @@ TEST_F(CameraBubbleTest, TinyBubblesAreLeftOut)
 {
     auto c = make(false);
     CameraOverlayState::Snapshot snap;
-    snap.frame = QRectF(10, 10, 8, 8);
+    snap.frame = GlobalRect(10, 10, 8, 8);
     EXPECT_FALSE(c->cameraRect(snap, std::nullopt).has_value());
-    snap.frame = QRectF(10, 10, 9, 9);
+    snap.frame = GlobalRect(10, 10, 9, 9);
     EXPECT_TRUE(c->cameraRect(snap, std::nullopt).has_value());
-    snap.frame = QRectF(W + 5, 10, 30, 30); // off the frame
+    snap.frame = GlobalRect(W + 5, 10, 30, 30); // off the frame
     EXPECT_FALSE(c->cameraRect(snap, std::nullopt).has_value());
 }
 
@@ -739,7 +739,7 @@ TEST_F(CursorCompositorTest, AbsurdGeometryStaysBounded)
 {
     // A 2-point area blown up to the whole output: the cursor would be 4000 px a side.
     auto c = make(true, nullptr, CursorCompositor::Region::area(QRectF(0, 0, 400, 300), QRectF(10, 10, 2, 2)));
-    pointer->setLocation(QPointF(11, 289));
+    pointer->setLocation({11, 289});
     track->pollAt(kT0);
     auto out = c->render(solidFrame(qRgb(90, 90, 90)), at(kT0), false);
     ASSERT_NE(out, nullptr);
@@ -748,7 +748,7 @@ TEST_F(CursorCompositorTest, AbsurdGeometryStaysBounded)
     auto overlay = std::make_shared<CameraOverlayState>();
     overlay->setBuffer(*bgraPicture(64, 64, [](int, int) { return qRgb(200, 0, 0); }), at(kT0));
     CameraOverlayState::Layout layout;
-    layout.frame = QRectF(-1e6, -1e6, 2e6, 2e6);
+    layout.frame = GlobalRect(-1e6, -1e6, 2e6, 2e6);
     layout.visible = true;
     overlay->setLayout(layout);
     auto plain = make(false);

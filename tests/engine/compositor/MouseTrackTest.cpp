@@ -114,10 +114,10 @@ TEST_F(MouseTrackTest, SamplesAndEdgesAreBounded)
 
 TEST_F(MouseTrackTest, SampleInterpolatesPositionAndHoldsTheRest)
 {
-    pointer->setLocation(QPointF(0, 0));
+    pointer->setLocation({0, 0});
     pointer->setPrimaryDown(true);
     track->pollAt(1.0);
-    pointer->setLocation(QPointF(10, -20));
+    pointer->setLocation({10, -20});
     pointer->setPrimaryDown(false);
     track->pollAt(2.0);
 
@@ -138,11 +138,11 @@ TEST_F(MouseTrackTest, SampleInterpolatesPositionAndHoldsTheRest)
 
 TEST_F(MouseTrackTest, SamplesAtTheSameTimeDoNotDivideByZero)
 {
-    pointer->setLocation(QPointF(0, 0));
+    pointer->setLocation({0, 0});
     track->pollAt(5.0);
-    pointer->setLocation(QPointF(100, 100));
+    pointer->setLocation({100, 100});
     track->pollAt(5.0);
-    pointer->setLocation(QPointF(200, 200));
+    pointer->setLocation({200, 200});
     track->pollAt(6.0);
     for (double t : {5.0, 5.0000001, 5.5, 5.999999}) {
         const auto s = track->sample(t);
@@ -155,12 +155,12 @@ TEST_F(MouseTrackTest, SamplesAtTheSameTimeDoNotDivideByZero)
 
 TEST_F(MouseTrackTest, ActivityCountsChangesOnly)
 {
-    pointer->setLocation(QPointF(3, 4));
+    pointer->setLocation({3, 4});
     track->pollAt(1.0);
     EXPECT_EQ(track->lastActivity(), 0); // the first sample is no activity
     track->pollAt(1.016);
     EXPECT_EQ(track->lastActivity(), 0);
-    pointer->setLocation(QPointF(3, 4.5));
+    pointer->setLocation({3, 4.5});
     track->pollAt(1.032);
     EXPECT_EQ(track->lastActivity(), 1.032);
     track->pollAt(1.048);

@@ -48,13 +48,13 @@ TEST_F(X11PointerXvfb, PositionIsInGlobalPointsWithYUp)
     client->warpPointer(QPoint(640, 100));
     auto state = pointer.state();
     ASSERT_TRUE(state);
-    EXPECT_EQ(state->location, QPointF(640, 700)); // 800 high: y counts up from the bottom
+    EXPECT_EQ(state->location, (GlobalPoint{640, 700})); // 800 high: y counts up from the bottom
     EXPECT_FALSE(state->primaryDown);
 
     client->warpPointer(QPoint(0, 799));
-    EXPECT_EQ(pointer.state()->location, QPointF(0, 1));
+    EXPECT_EQ(pointer.state()->location, (GlobalPoint{0, 1}));
     client->warpPointer(QPoint(1279, 0));
-    EXPECT_EQ(pointer.state()->location, QPointF(1279, 800));
+    EXPECT_EQ(pointer.state()->location, (GlobalPoint{1279, 800}));
 }
 
 TEST_F(X11PointerXvfb, PrimaryButtonState)

@@ -6,6 +6,7 @@
 #include <QSize>
 
 #include <algorithm>
+#include <utility>
 
 // Last: X11's macros clash with names in Qt.
 #include "platform/x11/X11CaptureSession.h"
@@ -172,7 +173,8 @@ void X11CaptureSession::handleEvents(X11ErrorTrap& trap, bool queuedOnly)
 
 bool X11CaptureSession::hasQueuedEvents() const
 {
-    return XEventsQueued(m_display.get(), QueuedAlready) > 0;
+    // Asks XCB too: it may hold events it read while waiting for a reply.
+    return XEventsQueued(m_display.get(), QueuedAfterReading) > 0;
 }
 
 void X11CaptureSession::handle(X11ErrorTrap& trap, XEvent& e)
@@ -218,23 +220,32 @@ void X11CaptureSession::handle(X11ErrorTrap& trap, XEvent& e)
 
 X11PixelView X11CaptureSession::frame(X11ErrorTrap& trap, int reader)
 {
-    const X11PixelView view = grab(trap, reader);
+    // The picture shows every change noted before it. The events handled while
+    // reading it are answered by taking the damage from the server after the
+    // read, so what they report may have been painted after the picture, with
+    // no further event to say so: those changes count for this picture and stay
+    // for the next one, which is then due.
+    QRect changed = std::exchange(m_changed, QRect());
+    bool changedAll = std::exchange(m_changedAll, false);
     m_dirty = false;
+    QRect repaired;
+    const X11PixelView view = grab(trap, reader, &repaired);
+    changed |= m_changed | repaired;
+    changedAll |= m_changedAll;
     const QRect whole(0, 0, view.width, view.height);
-    const QRect part = m_changed.translated(-m_area.topLeft()) & whole;
-    m_changedRows = m_changedAll || isWindowTarget() ? std::pair(0, view.height)
-                    : part.isEmpty()                 ? std::pair(0, 0)
-                                                     : std::pair(part.top(), part.bottom() + 1);
-    if (view) {
-        m_changed = QRect();
-        m_changedAll = false;
-    } else {
+    const QRect part = changed.translated(-m_area.topLeft()) & whole;
+    m_changedRows = changedAll || isWindowTarget() ? std::pair(0, view.height)
+                    : part.isEmpty()               ? std::pair(0, 0)
+                                                   : std::pair(part.top(), part.bottom() + 1);
+    if (!view) {
+        // Nothing to show now; the next picture is told apart from nothing.
+        m_dirty = false;
         m_changedAll = true;
     }
     return view;
 }
 
-X11PixelView X11CaptureSession::grab(X11ErrorTrap& trap, int reader)
+X11PixelView X11CaptureSession::grab(X11ErrorTrap& trap, int reader, QRect* repaired)
 {
     Parts& p = *m_parts;
     X11PixelReader& r = p.readers[reader];
@@ -254,9 +265,7 @@ X11PixelView X11CaptureSession::grab(X11ErrorTrap& trap, int reader)
     handleEvents(trap, true);
     if (m_lost)
         return {};
-    const QRect repaired = p.repair->repair(trap, frame, m_area, *p.stack);
-    if (!repaired.isEmpty())
-        noteChange(repaired);
+    *repaired = p.repair->repair(trap, frame, m_area, *p.stack);
     return frame;
 }
 

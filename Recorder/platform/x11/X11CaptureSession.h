@@ -48,14 +48,14 @@ public:
 
     // Handles the events already read, or every one the server has sent.
     void handleEvents(X11ErrorTrap& trap, bool queuedOnly);
-    // Whether events wait in Xlib's queue, where poll() on the socket cannot see them.
+    // Whether events wait in the client's queues, where poll() on the socket cannot see them.
     bool hasQueuedEvents() const;
     bool isDirty() const { return m_dirty; }
     // Pictures that can be held at once: each reader keeps its last one until it reads again.
     static constexpr int kReaders = 2;
     // Reads the next picture with reader `reader` (below kReaders) and marks the
-    // screen as captured; an empty view when there is none to make now. The view
-    // stays valid until that reader reads again.
+    // screen as captured, unless changes came while reading; an empty view when
+    // there is none to make now. The view stays valid until that reader reads again.
     X11PixelView frame(X11ErrorTrap& trap, int reader);
     // The rows of the last frame's picture that may differ from the picture
     // before it (top inclusive, bottom exclusive): where the server reported
@@ -79,7 +79,8 @@ private:
     void handle(X11ErrorTrap& trap, XEvent& e);
     void markLost(RecorderError error);
     void checkWindowLost();
-    X11PixelView grab(X11ErrorTrap& trap, int reader);
+    // The picture, with the rectangle (root pixels) where excluded windows were painted over.
+    X11PixelView grab(X11ErrorTrap& trap, int reader, QRect* repaired);
     // Something changed on the root: within `rect` (root pixels), or anywhere.
     void noteChange(const std::optional<QRect>& rect);
 

@@ -192,8 +192,8 @@ void X11FloatingSurfaces::restack(bool askManager)
 void X11FloatingSurfaces::readQueuedLater()
 {
     // The error traps' syncs may have read events (the manager's answers)
-    // into Xlib's queue, where the socket notifier will not see them.
-    if (m_connection && XEventsQueued(m_connection->display.get(), QueuedAlready) > 0)
+    // into the client's queues, where the socket notifier will not see them.
+    if (m_connection && XEventsQueued(m_connection->display.get(), QueuedAfterReading) > 0)
         QMetaObject::invokeMethod(this, &X11FloatingSurfaces::processPendingEvents, Qt::QueuedConnection);
 }
 

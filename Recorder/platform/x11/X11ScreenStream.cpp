@@ -376,7 +376,7 @@ void X11ScreenStream::run(X11CaptureSession& session, ScreenStreamConfig config)
         });
         cpuCounted = cpuNow;
         // The trap's syncs read whatever the server had sent meanwhile into
-        // Xlib's queue, where poll() cannot see it.
+        // the client's queues, where poll() cannot see it.
         if (session.layoutPending() || session.hasQueuedEvents())
             continue;
 

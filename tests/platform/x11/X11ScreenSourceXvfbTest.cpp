@@ -30,6 +30,8 @@
 #include <X11/extensions/Xrandr.h>
 // After gtest: Xlib defines macros (None, Bool) that clash with it.
 #include "support/Painter.h"
+#include "platform/x11/X11CaptureSession.h"
+#include "platform/x11/X11ErrorTrap.h"
 
 using namespace corvessa;
 using corvessa::test::Painter;
@@ -576,6 +578,27 @@ TEST_F(X11ScreenSourceXvfb, FramesBuiltOnEarlierFramesShowTheWholeScreen)
 TEST_F(X11ScreenSourceXvfb, FramesBuiltOnEarlierFramesShowTheWholeScreenUnderACompositor)
 {
     framesShowTheWholeScreen(true);
+}
+
+// The damage a frame takes from the server after its read may have been
+// painted after the picture, and no further event says so: the next frame is due.
+TEST_F(X11ScreenSourceXvfb, DamageTakenWhileReadingAsksForTheNextFrame)
+{
+    const Window w = painter->window(QRect(100, 100, 100, 100), kRed);
+    X11CaptureSession session(displayFilter(), bgraConfig());
+    ASSERT_FALSE(session.open(s_xvfb->display()));
+    session.applyLayout(XRandRDisplayList(s_xvfb->display()).outputs());
+    X11ErrorTrap trap(session.display());
+    for (int i = 0; i < 10 && session.isDirty(); ++i) {
+        ASSERT_TRUE(session.frame(trap, 0));
+        session.handleEvents(trap, false);
+    }
+    ASSERT_FALSE(session.isDirty());
+    painter->recolour(w, kBlue); // before the read, so its damage is handled after it
+    ASSERT_TRUE(session.frame(trap, 0));
+    EXPECT_TRUE(session.isDirty());
+    ASSERT_TRUE(session.frame(trap, 0));
+    EXPECT_FALSE(session.isDirty()); // and nothing more once nothing changed
 }
 
 TEST_F(X11ScreenSourceXvfb, FramesKeepTheMinimumInterval)

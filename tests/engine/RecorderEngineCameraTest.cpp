@@ -152,15 +152,18 @@ TEST(RecorderEngineCamera, SegmentsPerPictureSizeListedInTheJournal)
     // The camera's first picture comes late: the file starts with a black leader.
     spin(0.4);
     rig.camera->run(QSize(640, 480), 0.6);
-
+    // The engine takes the pictures on its own queues, which a busy machine delays.
+    const QString first = QDir(rig.h.home.path()).filePath(QStringLiteral("Meeting Camera.mov"));
+    ASSERT_TRUE(waitUntil([&] { return journalFiles().size() == 2; }, 5));
     auto cams = rig.cameraWriters();
     ASSERT_EQ(cams.size(), 1u);
-    const QString first = QDir(rig.h.home.path()).filePath(QStringLiteral("Meeting Camera.mov"));
     EXPECT_EQ(cams[0]->settings().path, first);
     EXPECT_EQ(journalFiles(), (QStringList{rig.config().outputURL, first}));
 
     rig.camera->run(QSize(1280, 720), 0.6);
     const QString second = QDir(rig.h.home.path()).filePath(QStringLiteral("Meeting Camera 2.mov"));
+    ASSERT_TRUE(waitUntil(
+        [&] { return journalFiles().size() == 3 && rig.h.events.count(line(Line::cameraSizeChanged)) > 0; }, 5));
     cams = rig.cameraWriters();
     ASSERT_EQ(cams.size(), 2u);
     EXPECT_EQ(cams[1]->settings().path, second);

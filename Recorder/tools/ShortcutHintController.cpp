@@ -12,6 +12,7 @@
 #include <QWidget>
 #include <QWindow>
 
+#include <algorithm>
 #include <utility>
 
 namespace corvessa {
@@ -74,20 +75,26 @@ void ShortcutHintController::refresh()
     // through the event filter.
     const bool rebuilt = !m_card || rows != m_shown;
     if (rebuilt)
-        build(rows);
+        build(rows, room(BarSideCard::of(m_panel)));
     if (rebuilt || !m_card->isVisible() || stackedHeight() != m_placedStack)
         position();
     BarSideCard::reveal(m_card, m_setup.kit);
 }
 
-void ShortcutHintController::build(const std::vector<ShortcutRow>& rows)
+int ShortcutHintController::room(const BarSideCard::Surroundings& around)
+{
+    return std::max(1, int(around.visible.width() - 2 * gap));
+}
+
+void ShortcutHintController::build(const std::vector<ShortcutRow>& rows, int room)
 {
     if (!m_card)
         m_card = BarSideCard::makeWindow(m_setup.kit);
     delete m_view;
-    m_view = new ShortcutHintView(rows, m_card);
+    m_view = new ShortcutHintView(rows, room, m_card);
     BarSideCard::setContent(m_card, m_view, m_setup.kit);
     m_shown = rows;
+    m_builtRoom = room;
 }
 
 double ShortcutHintController::stackedHeight() const
@@ -102,6 +109,9 @@ void ShortcutHintController::position()
         return;
     const double stacked = m_placedStack = stackedHeight();
     const BarSideCard::Surroundings around = BarSideCard::of(m_panel);
+    // On another screen the rows may fit on fewer lines, or need more.
+    if (room(around) != m_builtRoom)
+        build(m_shown, room(around));
     BarSideCard::moveTo(m_card, BarSideCard::origin(around.bar, QSizeF(m_card->size()), around.visible, gap + stacked));
 }
 

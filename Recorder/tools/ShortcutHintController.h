@@ -1,5 +1,6 @@
 #pragma once
 
+#include "toolbar/BarSideCard.h"
 #include "toolbar/kit/FloatingKit.h"
 #include "tools/ShortcutHints.h"
 #include "tools/ShortcutRow.h"
@@ -62,7 +63,9 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    void build(const std::vector<ShortcutRow>& rows);
+    // The widest the card may be beside a bar in `around`: its screen less a gap each side.
+    static int room(const BarSideCard::Surroundings& around);
+    void build(const std::vector<ShortcutRow>& rows, int room);
     void position();
     // How far the echo card below pushes this one up; 0 without it.
     double stackedHeight() const;
@@ -81,6 +84,7 @@ private:
     std::optional<ShortcutHints::State> m_rowsFor;
     bool m_watchingOpacity = false;
     double m_placedStack = 0;
+    int m_builtRoom = 0; // the room the card was built for
 };
 
 } // namespace corvessa

@@ -1,4 +1,5 @@
 #include "platform/core/ScreenCoordinates.h"
+#include "prefs/Loc.h"
 #include "support/ModelHarness.h"
 #include "toolbar/BarPlacement.h"
 #include "toolbar/ToolbarPanel.h"
@@ -68,6 +69,32 @@ TEST_F(ShortcutHintControllerTest, FollowsThePhaseStacksOnTheEchoCardAndGivesWay
 
     prefs().setShowShortcutHints(false);
     EXPECT_FALSE(hints.card()->isVisible());
+}
+
+// Rows run to over 1,100 pixels in some languages: on a narrow screen they go
+// on over more lines instead of off the screen's edges.
+TEST_F(ShortcutHintControllerTest, FitsOnANarrowScreenInEveryLanguage)
+{
+    RecorderModel& m = make(false);
+    const GlobalRect screen(0, 0, 640, 480);
+    displays->setDisplays({SyntheticDisplayList::makeDisplay(QStringLiteral("DP-1"), screen)});
+    displayScope.emplace(displays);
+    ToolbarPanel panel(new QWidget, nullptr);
+    panel.setFrame(GlobalRect(120, 100, 400, 120), false);
+    panel.show();
+    ShortcutHintController hints(panel, m, prefs(), {FloatingKit(), {}, {}});
+    Loc::setTableDirectory(QStringLiteral(":/lang"));
+    for (const Loc::Lang& language : Loc::available()) {
+        ASSERT_TRUE(Loc::choose(language.code));
+        for (const RecorderPhase& phase : {RecorderPhase::ready(), RecorderPhase::recording(), RecorderPhase::paused()}) {
+            m.setPhase(phase);
+            hints.refresh();
+            ASSERT_TRUE(hints.card() && hints.card()->isVisible());
+            const GlobalRect card = ToolbarPanel::coordinates().toGlobalRect(QRectF(hints.card()->geometry()));
+            EXPECT_TRUE(screen.contains(card)) << language.code.toStdString() << " " << card.width();
+        }
+    }
+    Loc::choose(QStringLiteral("en"));
 }
 
 } // namespace

@@ -79,7 +79,7 @@ void PenPreview::paintEvent(QPaintEvent*)
     p.translate(0, canvas.bottom());
     p.scale(1, -1);
     const PenStroke stroke = sample(m_tool, m_color, m_width, canvas.size());
-    PenRender::draw(stroke, p, [](const QPointF& pt) { return pt; }, 1);
+    PenRender::draw(stroke, p, [](const GlobalPoint& pt) { return pt.yUp(); }, 1);
     if (stroke.tool == PenTool::eraser) {
         const double r = eraserRadius(m_width);
         p.setPen(QPen(QColor::fromRgbF(0.5f, 0.5f, 0.5f), 1.5));

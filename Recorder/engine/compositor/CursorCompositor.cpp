@@ -531,12 +531,12 @@ void CursorCompositor::drawPen(const PenBoard::Snapshot& pen, const NV12Planes& 
     if (pen.shape && !pen.shape->pts.empty() && pen.shape->hasFinitePoints()) {
         const PenStroke& stroke = *pen.shape;
         const Affine a = *map;
-        const PenRender::Map toInput = [a, fx, fy](const QPointF& g) {
-            const QPointF o = a.map(g);
+        const PenRender::Map toInput = [a, fx, fy](const GlobalPoint& g) {
+            const QPointF o = a.map(g.yUp());
             return QPointF(o.x() * fx, o.y() * fy);
         };
         double minX = INFINITY, minY = INFINITY, maxX = -INFINITY, maxY = -INFINITY;
-        for (const QPointF& g : stroke.pts) {
+        for (const GlobalPoint& g : stroke.pts) {
             const QPointF q = toInput(g);
             minX = std::min(minX, q.x());
             maxX = std::max(maxX, q.x());

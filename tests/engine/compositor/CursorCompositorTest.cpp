@@ -495,7 +495,7 @@ TEST_F(CursorCompositorTest, InkLiesUnderTheZoomAndGrowsWithIt)
 {
     board.attach(GlobalRect(0, 0, W, H), 1.0);
     // A round dot of diameter 6 at input pixel (70, 40) (global y up).
-    board.begin(PenStroke{PenTool::pencil, 0, 6, {QPointF(70, H - 40.0)}, {}});
+    board.begin(PenStroke{PenTool::pencil, 0, 6, {GlobalPoint{70, H - 40.0}}, {}});
     board.finish();
     const QRgb ink = PenPalette::color(0).rgb();
 
@@ -528,8 +528,8 @@ TEST_F(CursorCompositorTest, InkLiesUnderTheZoomAndGrowsWithIt)
 TEST_F(CursorCompositorTest, LiveStrokeIsDrawnWhileInProgress)
 {
     board.attach(GlobalRect(0, 0, W, H), 1.0);
-    board.begin(PenStroke{PenTool::rect, 2, 4, {QPointF(20, H - 20.0)}, {}});
-    board.extend(QPointF(60, H - 60.0), 1);
+    board.begin(PenStroke{PenTool::rect, 2, 4, {GlobalPoint{20, H - 20.0}}, {}});
+    board.extend({60, H - 60.0}, 1);
     auto c = make(false);
     auto out = c->render(solidFrame(qRgb(128, 128, 128)), at(kT0), false);
     ASSERT_NE(out, nullptr);

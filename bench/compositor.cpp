@@ -340,7 +340,7 @@ Figures runOurs(const Setup& s, const Case& c, const PixelBufferRef& input)
     overlay->setLayout(layout);
     const PixelBufferRef camera = cameraPicture();
 
-    CursorCompositor comp(track, CursorCompositor::Region::display(QRectF(QPointF(0, 0), s.points)), 1.0,
+    CursorCompositor comp(track, CursorCompositor::Region::display(GlobalRect(GlobalPoint(), s.points)), 1.0,
                           QSize(s.w, s.h), true, false, focus, s.points.height());
     comp.setPenBoard(&board);
     comp.setLook(CursorStyle::look(CursorTheme::art, 0, 0));

@@ -116,10 +116,10 @@ void LensHint::tick()
     tools.showLensOutline(GlobalRect(n.x() - w / 2, n.y() - h / 2, w, h), m.phase().is(Phase::Kind::paused));
 }
 
-std::function<void(std::optional<QRectF>)> LensHint::sink()
+std::function<void(std::optional<GlobalRect>)> LensHint::sink()
 {
     return [self = std::weak_ptr<RecorderModel*>(m_model.m_self), gate = m_gate, hop = m_model.hopper(),
-            lens = this](std::optional<QRectF> rect) {
+            lens = this](std::optional<GlobalRect> rect) {
         if (!self.lock())
             return;
         if (rect) {
@@ -130,7 +130,7 @@ std::function<void(std::optional<QRectF>)> LensHint::sink()
         }
         // The hop runs only while the model lives.
         hop([lens, gate, rect] {
-            lens->receive(rect ? std::optional(GlobalRect::fromYUp(*rect)) : std::nullopt);
+            lens->receive(rect);
             std::lock_guard lock(gate->lensLock);
             gate->lensInFlight = false;
         });

@@ -32,7 +32,7 @@ public:
     // The recording's lens-preview callback: called on the engine queue with
     // each frame's zoom rectangle (nothing: no zoom); at most one rectangle is
     // on its way to the main thread at a time.
-    std::function<void(std::optional<QRectF>)> sink();
+    std::function<void(std::optional<GlobalRect>)> sink();
     // Where the hint's outline is centred, while it runs.
     std::optional<QPointF> center() const { return m_center; }
     // The last zoom rectangle the compositor reported.

@@ -291,7 +291,7 @@ public:
     // The recording's lens-preview callback: called on the engine queue with
     // each frame's zoom rectangle (nothing: no zoom); at most one rectangle is
     // on its way to the main thread at a time.
-    std::function<void(std::optional<QRectF>)> lensSink() { return m_lens.sink(); }
+    std::function<void(std::optional<GlobalRect>)> lensSink() { return m_lens.sink(); }
     // Where the lens hint's outline is centred, while it runs.
     std::optional<QPointF> hintCenter() const { return m_lens.center(); }
     void setPen(bool on);

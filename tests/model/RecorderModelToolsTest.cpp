@@ -109,11 +109,11 @@ TEST_F(Tools, LensSinkQueuesOneRectangle)
 {
     RecorderModel& m = make();
     const auto sink = m.lensSink();
-    sink(QRectF(1, 1, 10, 10));
-    sink(QRectF(2, 2, 10, 10));
+    sink(GlobalRect(1, 1, 10, 10));
+    sink(GlobalRect(2, 2, 10, 10));
     scheduler.runPosted();
     EXPECT_EQ(m.lastLensRect(), GlobalRect(1, 1, 10, 10));
-    sink(QRectF(3, 3, 10, 10));
+    sink(GlobalRect(3, 3, 10, 10));
     sink(std::nullopt);
     scheduler.runPosted();
     EXPECT_FALSE(m.lastLensRect());

@@ -52,7 +52,7 @@ public:
     bool contains(const GlobalRect& r) const { return m_r.contains(r.m_r); }
     bool intersects(const GlobalRect& r) const { return m_r.intersects(r.m_r); }
     GlobalRect intersected(const GlobalRect& r) const { return GlobalRect(m_r.intersected(r.m_r)); }
-    // The smallest rectangle holding both; an empty one adds nothing.
+    // The smallest rectangle holding both; a null one (no width and no height) adds nothing.
     GlobalRect united(const GlobalRect& r) const { return GlobalRect(m_r.united(r.m_r)); }
     GlobalRect adjusted(double dLeft, double dBottom, double dRight, double dTop) const
     {

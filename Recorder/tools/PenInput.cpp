@@ -14,8 +14,7 @@ namespace {
 
 GlobalRect around(const GlobalPoint& a, const GlobalPoint& b, double pad)
 {
-    const GlobalRect box(std::min(a.x, b.x), std::min(a.y, b.y), std::abs(b.x - a.x), std::abs(b.y - a.y));
-    return box.adjusted(-pad, -pad, pad, pad);
+    return GlobalRect::spanning(a, b).adjusted(-pad, -pad, pad, pad);
 }
 
 } // namespace

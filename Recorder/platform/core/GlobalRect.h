@@ -23,6 +23,12 @@ public:
     {
     }
 
+    // The rectangle with corners `a` and `b`, whichever corners they are.
+    static GlobalRect spanning(const GlobalPoint& a, const GlobalPoint& b)
+    {
+        return GlobalRect(QRectF(a.yUp(), b.yUp()).normalized());
+    }
+
     // For code that still carries global rectangles in a QRectF (y up, so its
     // top() is the lower edge): the same numbers, no flip. Never for Qt's own
     // y-down geometry.

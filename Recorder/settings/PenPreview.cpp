@@ -75,7 +75,8 @@ void PenPreview::paintEvent(QPaintEvent*)
     const QRectF canvas(0, kOuter, width(), canvasHeight);
     SettingsLayout::paintPreviewCard(p, *this, canvas);
 
-    // The strokes are in y-up points, like the ink's.
+    // The sample's points are placed as global points are: the painter flips to
+    // match, so they draw as they are.
     p.translate(0, canvas.bottom());
     p.scale(1, -1);
     const PenStroke stroke = sample(m_tool, m_color, m_width, canvas.size());

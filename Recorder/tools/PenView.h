@@ -30,7 +30,6 @@ public:
     GlobalPoint toGlobal(const QPointF& qtGlobal) const { return m_coordinates.toGlobalPoint(qtGlobal); }
     // A global rectangle in this view's coordinates.
     QRectF toLocal(const GlobalRect& global) const;
-    QRectF toLocal(const QRectF& global) const { return toLocal(GlobalRect::fromYUp(global)); }
     QPointF toLocal(const GlobalPoint& global) const;
     // A press went down here and is not released yet.
     bool isStroking() const { return m_input.stroking(); }

@@ -121,16 +121,16 @@ QPointF cursorPath(int n, QSizeF pts)
 void fillWithInk(PenBoard& board, QSizeF pts)
 {
     for (double y = 30; y < pts.height(); y += 60) {
-        PenStroke s{PenTool::pencil, int(y / 60) % 12, 5, {QPointF(10, y)}, {}};
+        PenStroke s{PenTool::pencil, int(y / 60) % 12, 5, {GlobalPoint{10, y}}, {}};
         board.begin(s);
         for (double x = 10; x < pts.width(); x += 40)
-            board.extend(QPointF(x, y + 20 * std::sin(x / 50)), 1);
+            board.extend({x, y + 20 * std::sin(x / 50)}, 1);
         board.finish();
     }
     for (double x = 30; x < pts.width(); x += 60) {
-        board.begin(PenStroke{PenTool::pencil, int(x / 60) % 12, 5, {QPointF(x, 10)}, {}});
+        board.begin(PenStroke{PenTool::pencil, int(x / 60) % 12, 5, {GlobalPoint{x, 10}}, {}});
         for (double y = 10; y < pts.height(); y += 40)
-            board.extend(QPointF(x + 20 * std::sin(y / 50), y), 1);
+            board.extend({x + 20 * std::sin(y / 50), y}, 1);
         board.finish();
     }
 }
@@ -340,7 +340,7 @@ Figures runOurs(const Setup& s, const Case& c, const PixelBufferRef& input)
     overlay->setLayout(layout);
     const PixelBufferRef camera = cameraPicture();
 
-    CursorCompositor comp(track, CursorCompositor::Region::display(QRectF(QPointF(0, 0), s.points)), 1.0,
+    CursorCompositor comp(track, CursorCompositor::Region::display(GlobalRect(GlobalPoint(), s.points)), 1.0,
                           QSize(s.w, s.h), true, false, focus, s.points.height());
     comp.setPenBoard(&board);
     comp.setLook(CursorStyle::look(CursorTheme::art, 0, 0));

@@ -502,9 +502,9 @@ std::optional<RecorderError> RecorderEngine::startInner(const Config& given)
                                                             : std::nullopt);
     CursorCompositor::Region region;
     if (config.target.kind == Target::Kind::display)
-        region = CursorCompositor::Region::display(found.displayFrame.value_or(QRectF()));
+        region = CursorCompositor::Region::display(found.displayFrame.value_or(GlobalRect()));
     else if (config.target.kind == Target::Kind::area)
-        region = CursorCompositor::Region::area(found.displayFrame.value_or(QRectF()), config.target.rect);
+        region = CursorCompositor::Region::area(found.displayFrame.value_or(GlobalRect()), config.target.rect);
     else
         region = CursorCompositor::Region::window();
     auto compositor = std::make_shared<CursorCompositor>(track, region, config.cursorSize, sizes.output,

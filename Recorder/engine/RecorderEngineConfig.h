@@ -3,6 +3,7 @@
 #include "engine/PauseTier.h"
 #include "engine/RecordingTarget.h"
 #include "engine/compositor/CursorTheme.h"
+#include "platform/core/GlobalRect.h"
 
 #include <QRectF>
 #include <QSizeF>
@@ -28,7 +29,7 @@ struct RecorderEngineConfig {
     std::optional<QSizeF> windowSize; // window targets: points to use instead of the window's frame
     CursorTheme cursorTheme = CursorTheme::system;
     std::shared_ptr<FocusState> focus;
-    std::function<void(std::optional<QRectF>)> lensPreview; // the zoom view in global points; nothing hides it
+    std::function<void(std::optional<GlobalRect>)> lensPreview; // the zoom view; nothing hides it
     bool focusCrisp = false;
     int cursorArt = 0;
     int cursorArrow = 0;

@@ -94,7 +94,7 @@ RecordingTarget::Found RecordingTarget::resolve(ScreenSource* source,
     found.filter.displayId = display->id;
     found.filter.pointPixelScale = scaleOf(display);
     found.filter.contentRect = display->frame.yUp();
-    found.displayFrame = display->frame.yUp();
+    found.displayFrame = display->frame;
     found.points = kind == Kind::area ? rect.size() : display->frame.size();
     return found;
 }

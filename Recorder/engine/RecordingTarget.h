@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/core/GlobalRect.h"
 #include "platform/core/RecorderError.h"
 #include "platform/ScreenStreamConfig.h"
 
@@ -57,7 +58,7 @@ struct RecordingTarget {
         const char* missing = nullptr;             // why the target is not there, in English
         ScreenFilter filter;                       // keeps out every window of this process and the excluded ones
         QSizeF points;                             // the recorded content's size
-        std::optional<QRectF> displayFrame;        // display and area targets
+        std::optional<GlobalRect> displayFrame;    // display and area targets
         double primaryHeight = 0;                  // the primary display's height; 0 without one
     };
     // Reads the source's content: `excludedWindows` (may be empty) names windows

@@ -41,7 +41,7 @@ void LensHint::update()
         if (m_timer)
             return;
         if (phase.is(Phase::Kind::paused) && !m_center && m_lastLensRect)
-            m_center = m_lastLensRect->center().yUp();
+            m_center = m_lastLensRect->center();
         m_timer = m_model.m_scheduler.every(RecorderModel::lensHintInterval, RecorderModel::lensHintTolerance,
                                             m_model.guarded([this] { tick(); }));
         return;
@@ -98,8 +98,8 @@ void LensHint::tick()
     }
     const double w = r->width() * frac;
     const double h = r->height() * frac;
-    const QPointF p = mouse->yUp();
-    const QPointF c = m_center.value_or(p);
+    const GlobalPoint p = *mouse;
+    const GlobalPoint c = m_center.value_or(p);
     // Moves only when the mouse nears an edge, just far enough to keep it at the margin.
     const auto target = [](double at, double from, double size) {
         const double margin = kLensMargin * size;
@@ -109,17 +109,17 @@ void LensHint::tick()
             return at - size / 2 + margin;
         return from;
     };
-    QPointF n = c + (QPointF(target(p.x(), c.x(), w), target(p.y(), c.y(), h)) - c) * kLensGlide;
-    n.setX(std::min(std::max(n.x(), r->left() + w / 2), r->right() - w / 2));
-    n.setY(std::min(std::max(n.y(), r->bottom() + h / 2), r->top() - h / 2));
+    GlobalPoint n = c + (GlobalPoint{target(p.x, c.x, w), target(p.y, c.y, h)} - c) * kLensGlide;
+    n.x = std::min(std::max(n.x, r->left() + w / 2), r->right() - w / 2);
+    n.y = std::min(std::max(n.y, r->bottom() + h / 2), r->top() - h / 2);
     m_center = n;
-    tools.showLensOutline(GlobalRect(n.x() - w / 2, n.y() - h / 2, w, h), m.phase().is(Phase::Kind::paused));
+    tools.showLensOutline(GlobalRect(n.x - w / 2, n.y - h / 2, w, h), m.phase().is(Phase::Kind::paused));
 }
 
-std::function<void(std::optional<QRectF>)> LensHint::sink()
+std::function<void(std::optional<GlobalRect>)> LensHint::sink()
 {
     return [self = std::weak_ptr<RecorderModel*>(m_model.m_self), gate = m_gate, hop = m_model.hopper(),
-            lens = this](std::optional<QRectF> rect) {
+            lens = this](std::optional<GlobalRect> rect) {
         if (!self.lock())
             return;
         if (rect) {
@@ -130,7 +130,7 @@ std::function<void(std::optional<QRectF>)> LensHint::sink()
         }
         // The hop runs only while the model lives.
         hop([lens, gate, rect] {
-            lens->receive(rect ? std::optional(GlobalRect::fromYUp(*rect)) : std::nullopt);
+            lens->receive(rect);
             std::lock_guard lock(gate->lensLock);
             gate->lensInFlight = false;
         });

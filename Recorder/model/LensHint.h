@@ -3,9 +3,6 @@
 #include "platform/core/GlobalRect.h"
 #include "platform/core/Scheduler.h"
 
-#include <QPointF>
-#include <QRectF>
-
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -32,9 +29,9 @@ public:
     // The recording's lens-preview callback: called on the engine queue with
     // each frame's zoom rectangle (nothing: no zoom); at most one rectangle is
     // on its way to the main thread at a time.
-    std::function<void(std::optional<QRectF>)> sink();
+    std::function<void(std::optional<GlobalRect>)> sink();
     // Where the hint's outline is centred, while it runs.
-    std::optional<QPointF> center() const { return m_center; }
+    std::optional<GlobalPoint> center() const { return m_center; }
     // The last zoom rectangle the compositor reported.
     std::optional<GlobalRect> lastLensRect() const { return m_lastLensRect; }
     // The magnified share `frac` of `area` around `centre`, kept inside `area`.
@@ -45,7 +42,7 @@ private:
 
     RecorderModel& m_model;
     Scheduler::TimerRef m_timer;
-    std::optional<QPointF> m_center;
+    std::optional<GlobalPoint> m_center;
     std::optional<GlobalRect> m_lastLensRect;
     Scheduler::TimerRef m_previewEnd;
 

@@ -291,9 +291,9 @@ public:
     // The recording's lens-preview callback: called on the engine queue with
     // each frame's zoom rectangle (nothing: no zoom); at most one rectangle is
     // on its way to the main thread at a time.
-    std::function<void(std::optional<QRectF>)> lensSink() { return m_lens.sink(); }
+    std::function<void(std::optional<GlobalRect>)> lensSink() { return m_lens.sink(); }
     // Where the lens hint's outline is centred, while it runs.
-    std::optional<QPointF> hintCenter() const { return m_lens.center(); }
+    std::optional<GlobalPoint> hintCenter() const { return m_lens.center(); }
     void setPen(bool on);
     // The pen-tool menu beside `anchor`.
     void showPenMenu(const GlobalRect& anchor);
@@ -439,9 +439,9 @@ private:
     // A failed start of a window recording lets the next start pick again.
     void forgetWindowPick();
     std::optional<DisplayInfo> displayWithID(uint32_t id) const;
-    std::optional<DisplayInfo> displayAt(const QPointF& globalPoint) const;
+    std::optional<DisplayInfo> displayAt(const GlobalPoint& point) const;
     std::optional<WindowInfo> listedWindow(uint32_t id) const;
-    QRectF globalFrame(const WindowInfo& window) const;
+    GlobalRect globalFrame(const WindowInfo& window) const;
 
     bool systemAudioUsable() const;
 

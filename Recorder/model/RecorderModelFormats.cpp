@@ -87,18 +87,18 @@ void RecorderModel::forgetWindowPick()
     publish(m_windowPick, std::optional<WindowPick>(), Field::windowPick);
 }
 
-QRectF RecorderModel::globalFrame(const WindowInfo& window) const
+GlobalRect RecorderModel::globalFrame(const WindowInfo& window) const
 {
     const auto primary = m_deps.displays->primary();
     // Window frames count y down from the primary display's top.
     const double height = primary ? primary->frame.height() : 0;
-    return QRectF(window.frame.x(), height - window.frame.bottom(), window.frame.width(), window.frame.height());
+    return GlobalRect(window.frame.x(), height - window.frame.bottom(), window.frame.width(), window.frame.height());
 }
 
-std::optional<DisplayInfo> RecorderModel::displayAt(const QPointF& point) const
+std::optional<DisplayInfo> RecorderModel::displayAt(const GlobalPoint& point) const
 {
     for (const DisplayInfo& d : m_deps.displays->displays()) {
-        if (d.frame.contains(GlobalPoint::fromYUp(point)))
+        if (d.frame.contains(point))
             return d;
     }
     return std::nullopt;

@@ -287,7 +287,7 @@ void RecorderModel::prepareFocusForResume()
     const auto r = finalRegionRect();
     // The follow-cursor lens starts where the hint showed it during the pause.
     if (m_focusOn && m_deps.prefs->focusMode() == 0 && hintCenter() && r && r->width() > 0 && r->height() > 0)
-        seed = QPointF((hintCenter()->x() - r->left()) / r->width(), (r->top() - hintCenter()->y()) / r->height());
+        seed = QPointF((hintCenter()->x - r->left()) / r->width(), (r->top() - hintCenter()->y) / r->height());
     m_focus->setSeed(seed);
     m_focus->set(m_focusOn);
 }
@@ -305,7 +305,7 @@ void RecorderModel::setPen(bool on)
         return;
     // The display under the recorded area's centre, else the primary one.
     const auto area = finalRegionRect();
-    auto screen = area ? displayAt(area->center().yUp()) : std::nullopt;
+    auto screen = area ? displayAt(area->center()) : std::nullopt;
     if (!screen)
         screen = m_deps.displays->primary();
     if (!screen)

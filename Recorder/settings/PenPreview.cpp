@@ -75,11 +75,12 @@ void PenPreview::paintEvent(QPaintEvent*)
     const QRectF canvas(0, kOuter, width(), canvasHeight);
     SettingsLayout::paintPreviewCard(p, *this, canvas);
 
-    // The strokes are in y-up points, like the ink's.
+    // The sample's points are placed as global points are: the painter flips to
+    // match, so they draw as they are.
     p.translate(0, canvas.bottom());
     p.scale(1, -1);
     const PenStroke stroke = sample(m_tool, m_color, m_width, canvas.size());
-    PenRender::draw(stroke, p, [](const QPointF& pt) { return pt; }, 1);
+    PenRender::draw(stroke, p, [](const GlobalPoint& pt) { return pt.yUp(); }, 1);
     if (stroke.tool == PenTool::eraser) {
         const double r = eraserRadius(m_width);
         p.setPen(QPen(QColor::fromRgbF(0.5f, 0.5f, 0.5f), 1.5));

@@ -18,7 +18,8 @@ public:
 
     void set(int tool, int color, double width);
 
-    // The sample stroke for a canvas of this size, in y-up points.
+    // The sample stroke for a canvas of this size, its points placed on the
+    // canvas as global points are on the primary display.
     static PenStroke sample(int tool, int color, double width, const QSizeF& canvas);
     // The eraser ring's radius for a width.
     static double eraserRadius(double width);

@@ -12,9 +12,9 @@ namespace corvessa {
 
 namespace {
 
-QRectF around(const QPointF& a, const QPointF& b, double pad)
+GlobalRect around(const GlobalPoint& a, const GlobalPoint& b, double pad)
 {
-    return QRectF(a, b).normalized().adjusted(-pad, -pad, pad, pad);
+    return GlobalRect::spanning(a, b).adjusted(-pad, -pad, pad, pad);
 }
 
 } // namespace
@@ -48,7 +48,7 @@ PenTool PenInput::tool() const
     return PenTools::fromRawValueOrPencil(m_settings().tool);
 }
 
-QRectF PenInput::press(const QPointF& global, std::optional<double> devicePressure)
+GlobalRect PenInput::press(const GlobalPoint& global, std::optional<double> devicePressure)
 {
     const Settings s = m_settings();
     const PenTool tool = PenTools::fromRawValueOrPencil(s.tool);
@@ -63,7 +63,7 @@ QRectF PenInput::press(const QPointF& global, std::optional<double> devicePressu
     PenStroke stroke{tool, s.color, s.width, {global}, {pressureOf(devicePressure)}};
     m_board.begin(stroke);
     if (PenTools::isShape(tool)) {
-        const QRectF before = shapeArea();
+        const GlobalRect before = shapeArea();
         m_shape = stroke;
         return before.united(shapeArea());
     }
@@ -71,13 +71,13 @@ QRectF PenInput::press(const QPointF& global, std::optional<double> devicePressu
     return around(global, global, s.width);
 }
 
-QRectF PenInput::drag(const QPointF& global, std::optional<double> devicePressure)
+GlobalRect PenInput::drag(const GlobalPoint& global, std::optional<double> devicePressure)
 {
     if (!m_stroking)
         return {};
     const Settings s = m_settings();
     const PenTool tool = PenTools::fromRawValueOrPencil(s.tool);
-    const QPointF from = m_lastGlobal.value_or(global);
+    const GlobalPoint from = m_lastGlobal.value_or(global);
     m_lastGlobal = global;
     if (tool == PenTool::eraser) {
         const double r = eraserRadius(s.width);
@@ -86,7 +86,7 @@ QRectF PenInput::drag(const QPointF& global, std::optional<double> devicePressur
     }
     m_board.extend(global, pressureOf(devicePressure));
     if (m_shape) {
-        const QRectF before = shapeArea();
+        const GlobalRect before = shapeArea();
         if (m_shape->pts.size() >= 2)
             m_shape->pts[1] = global;
         else
@@ -96,47 +96,47 @@ QRectF PenInput::drag(const QPointF& global, std::optional<double> devicePressur
     return around(from, global, s.width);
 }
 
-QRectF PenInput::release()
+GlobalRect PenInput::release()
 {
     if (!m_stroking)
         return {};
     m_stroking = false;
     m_board.finish();
-    const QRectF area = shapeArea();
+    const GlobalRect area = shapeArea();
     m_shape.reset();
     return area;
 }
 
-QRectF PenInput::hover(const QPointF& global)
+GlobalRect PenInput::hover(const GlobalPoint& global)
 {
     const Settings s = m_settings();
     if (PenTools::fromRawValueOrPencil(s.tool) != PenTool::eraser) {
         // Another tool was chosen meanwhile: the old ring goes.
         if (!m_ring)
             return {};
-        const QPointF old = *m_ring;
+        const GlobalPoint old = *m_ring;
         m_ring.reset();
         return around(old, old, eraserRadius(s.width) + kRingGap + 2);
     }
     return moveRing(global, eraserRadius(s.width));
 }
 
-QRectF PenInput::moveRing(const QPointF& global, double radius)
+GlobalRect PenInput::moveRing(const GlobalPoint& global, double radius)
 {
     const double g = radius + kRingGap;
-    QRectF area = around(global, global, g);
+    GlobalRect area = around(global, global, g);
     if (m_ring)
         area = area.united(around(*m_ring, *m_ring, g));
     m_ring = global;
     return area;
 }
 
-QRectF PenInput::shapeArea() const
+GlobalRect PenInput::shapeArea() const
 {
     if (!m_shape)
         return {};
     // Global points to global points: the flip to the screen keeps a box a box.
-    const QRectF drawn = PenRender::bounds(*m_shape, [](const QPointF& p) { return p; }, 1);
+    const GlobalRect drawn = GlobalRect::fromYUp(PenRender::bounds(*m_shape, [](const GlobalPoint& p) { return p.yUp(); }, 1));
     return drawn.isEmpty() ? drawn : drawn.adjusted(-2, -2, 2, 2);
 }
 

@@ -2,9 +2,7 @@
 
 #include "engine/compositor/PenStroke.h"
 #include "engine/compositor/PenTool.h"
-
-#include <QPointF>
-#include <QRectF>
+#include "platform/core/GlobalRect.h"
 
 #include <functional>
 #include <optional>
@@ -13,8 +11,8 @@ namespace corvessa {
 
 class PenBoard;
 
-// The pen overlay's input: turns presses, drags and releases (global points,
-// y up) into strokes and erasures on the ink board, with the tool, colour and
+// The pen overlay's input: turns presses, drags and releases (global points)
+// into strokes and erasures on the ink board, with the tool, colour and
 // width of the moment, read afresh at every event. Each call answers the area
 // (global points) whose look may have changed, for the overlay to repaint.
 // Main thread.
@@ -39,28 +37,28 @@ public:
     // The eraser's radius in points for a pen width.
     static double eraserRadius(double width);
 
-    QRectF press(const QPointF& global, std::optional<double> devicePressure);
+    GlobalRect press(const GlobalPoint& global, std::optional<double> devicePressure);
     // Ignored unless a press went down here and is not released yet.
-    QRectF drag(const QPointF& global, std::optional<double> devicePressure);
-    QRectF release();
+    GlobalRect drag(const GlobalPoint& global, std::optional<double> devicePressure);
+    GlobalRect release();
     // The pointer moving without a press: the eraser ring follows it.
-    QRectF hover(const QPointF& global);
+    GlobalRect hover(const GlobalPoint& global);
 
     Settings settings() const { return m_settings(); }
     PenTool tool() const;
     bool stroking() const { return m_stroking; }
     // Centre of the eraser ring, while the eraser is the tool.
-    std::optional<QPointF> ring() const { return m_ring; }
+    std::optional<GlobalPoint> ring() const { return m_ring; }
 
 private:
-    QRectF moveRing(const QPointF& global, double radius);
-    QRectF shapeArea() const; // what the preview of the shape covers
+    GlobalRect moveRing(const GlobalPoint& global, double radius);
+    GlobalRect shapeArea() const; // what the preview of the shape covers
 
     PenBoard& m_board;
     std::function<Settings()> m_settings;
     bool m_stroking = false;
-    std::optional<QPointF> m_lastGlobal;
-    std::optional<QPointF> m_ring;
+    std::optional<GlobalPoint> m_lastGlobal;
+    std::optional<GlobalPoint> m_ring;
     std::optional<PenStroke> m_shape; // the shape as the board holds it, for its repaint area
 };
 

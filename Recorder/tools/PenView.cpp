@@ -46,7 +46,7 @@ void PenView::notePenLatency(quint64 eventTime)
         PerfCounters::shared().addPen(ms);
 }
 
-QPointF PenView::toLocal(const QPointF& global) const
+QPointF PenView::toLocal(const GlobalPoint& global) const
 {
     return m_coordinates.fromGlobal(global) - m_coordinates.fromGlobal(m_frame).topLeft();
 }
@@ -56,7 +56,7 @@ QRectF PenView::toLocal(const GlobalRect& global) const
     return m_coordinates.fromGlobal(global).translated(-m_coordinates.fromGlobal(m_frame).topLeft());
 }
 
-void PenView::repaint(const QRectF& global)
+void PenView::repaint(const GlobalRect& global)
 {
     if (!global.isEmpty())
         update(toLocal(global).toAlignedRect().adjusted(-1, -1, 1, 1));
@@ -88,7 +88,7 @@ void PenView::paintEvent(QPaintEvent* event)
         }
         if (snap->shape) {
             p.setRenderHint(QPainter::Antialiasing);
-            PenRender::draw(*snap->shape, p, [this](const QPointF& g) { return toLocal(g); }, 1);
+            PenRender::draw(*snap->shape, p, [this](const GlobalPoint& g) { return toLocal(g); }, 1);
         }
     }
 
@@ -114,7 +114,7 @@ void PenView::mousePressEvent(QMouseEvent* event)
 
 void PenView::mouseMoveEvent(QMouseEvent* event)
 {
-    const QPointF g = toGlobal(event->globalPosition());
+    const GlobalPoint g = toGlobal(event->globalPosition());
     if (m_input.stroking()) {
         repaint(m_input.drag(g, std::nullopt));
         notePenLatency(event->timestamp());
@@ -134,7 +134,7 @@ void PenView::tabletEvent(QTabletEvent* event)
 {
     // Taken here, so Qt makes no mouse events of it as well.
     event->accept();
-    const QPointF g = toGlobal(event->globalPosition());
+    const GlobalPoint g = toGlobal(event->globalPosition());
     const std::optional<double> pressure = event->pressure();
     switch (event->type()) {
     case QEvent::TabletPress:

@@ -27,11 +27,10 @@ public:
             QPixmap backdrop = {});
 
     // A point in global points, from Qt's global points.
-    QPointF toGlobal(const QPointF& qtGlobal) const { return m_coordinates.toGlobal(qtGlobal); }
+    GlobalPoint toGlobal(const QPointF& qtGlobal) const { return m_coordinates.toGlobalPoint(qtGlobal); }
     // A global rectangle in this view's coordinates.
     QRectF toLocal(const GlobalRect& global) const;
-    QRectF toLocal(const QRectF& global) const { return toLocal(GlobalRect::fromYUp(global)); }
-    QPointF toLocal(const QPointF& global) const;
+    QPointF toLocal(const GlobalPoint& global) const;
     // A press went down here and is not released yet.
     bool isStroking() const { return m_input.stroking(); }
 
@@ -46,7 +45,7 @@ private:
     // Pen latencies at or above this (milliseconds) are not counted.
     static constexpr uint32_t kLatencyCeilingMs = 10000;
 
-    void repaint(const QRectF& global);
+    void repaint(const GlobalRect& global);
     // From the event's time to the end of its handling, into the pen timings.
     void notePenLatency(quint64 eventTime);
 

@@ -61,8 +61,7 @@ public:
     TargetPicker* picker() const { return m_picker.get(); }
 
     // ---- Magnifier: the lens outline, the region picker, the zoom HUD and the
-    // settings card, each made on first use. Geometry in global points (y up)
-    // unless said otherwise.
+    // settings card, each made on first use.
     void showLensOutline(const GlobalRect& rect, bool armed) override;
     void hideLensOutline() override;
     bool isRegionPickOpen() const override;

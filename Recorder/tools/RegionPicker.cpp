@@ -29,9 +29,9 @@ void RegionPicker::pick(const GlobalRect& area, double defaultFraction, Completi
 {
     finish(std::nullopt);
 
-    const QRectF region = area.yUp().normalized();
+    const GlobalRect region = area.normalized();
     const ScreenCoordinates coords = QtScreenLayout::current();
-    const auto screen = coords.globalScreenAt(GlobalPoint::fromYUp(region.center()));
+    const auto screen = coords.globalScreenAt(region.center());
     // An empty area has nothing to magnify; its fractions would be nonsense.
     const bool usable = std::isfinite(region.x()) && std::isfinite(region.y()) && std::isfinite(region.width())
                         && std::isfinite(region.height()) && region.width() > 0 && region.height() > 0;
@@ -45,10 +45,10 @@ void RegionPicker::pick(const GlobalRect& area, double defaultFraction, Completi
     m_region = region;
     m_defaultFraction = defaultFraction;
     m_start.reset();
-    m_current = QPointF();
+    m_current = GlobalPoint();
     if (m_log) {
         m_log(QStringLiteral("[region] pick start region=%1 screen=%2")
-                  .arg(RegionRules::describe(region), RegionRules::describe(screen->yUp())));
+                  .arg(RegionRules::describe(region), RegionRules::describe(*screen)));
     }
 
     const QRectF screenQt = coords.fromGlobal(*screen);
@@ -71,7 +71,7 @@ void RegionPicker::pick(const GlobalRect& area, double defaultFraction, Completi
     view->grabKeyboard();
 }
 
-void RegionPicker::finish(std::optional<QRectF> rect)
+void RegionPicker::finish(std::optional<GlobalRect> rect)
 {
     if (!m_view && !m_completion)
         return;
@@ -86,7 +86,7 @@ void RegionPicker::finish(std::optional<QRectF> rect)
     }
     m_start.reset();
     if (auto completion = std::exchange(m_completion, {}))
-        completion(rect ? std::optional(GlobalRect::fromYUp(*rect)) : std::nullopt);
+        completion(rect);
 }
 
 void RegionPicker::redraw()
@@ -95,7 +95,7 @@ void RegionPicker::redraw()
         m_view->update();
 }
 
-void RegionPicker::press(const QPointF& point)
+void RegionPicker::press(const GlobalPoint& point)
 {
     if (!isOpen() || !RegionRules::accepts(m_region, point))
         return;
@@ -104,18 +104,18 @@ void RegionPicker::press(const QPointF& point)
     redraw();
 }
 
-void RegionPicker::drag(const QPointF& point)
+void RegionPicker::drag(const GlobalPoint& point)
 {
     m_current = point;
     redraw();
 }
 
-void RegionPicker::release(const QPointF& point)
+void RegionPicker::release(const GlobalPoint& point)
 {
     if (!m_start)
         return;
     m_current = point;
-    const QPointF start = *std::exchange(m_start, std::nullopt);
+    const GlobalPoint start = *std::exchange(m_start, std::nullopt);
     if (const auto rect = RegionRules::release(m_region, start, point, m_defaultFraction)) {
         finish(rect);
         return;

@@ -5,9 +5,7 @@
 #include "platform/core/ScreenCoordinates.h"
 #include "tools/RegionPickerView.h"
 
-#include <QPointF>
 #include <QPointer>
-#include <QRectF>
 #include <QString>
 
 #include <functional>
@@ -26,7 +24,7 @@ class FloatingSurfaces;
 // centred there) or a drag (its size, with the area's aspect ratio), see
 // RegionRules. Esc or a right click cancels. The veil holds the keyboard
 // while open and lets go on every exit. Ends with one call of the completion.
-// Geometry is in global points (y up) unless said otherwise. Main thread.
+// Main thread.
 class RegionPicker {
 public:
     using Completion = ToolsFacade::RegionCompletion;
@@ -45,19 +43,19 @@ public:
     void pick(const GlobalRect& region, double defaultFraction, Completion completion);
     // Closes the veil, lets go of the keyboard and calls the completion once.
     // Safe when nothing is open.
-    void finish(std::optional<QRectF> rect);
+    void finish(std::optional<GlobalRect> rect);
 
     bool isOpen() const { return bool(m_view); }
     RegionPickerView* view() const { return m_view; }
-    const QRectF& region() const { return m_region; }
+    const GlobalRect& region() const { return m_region; }
     // Where the press in progress began; nothing between presses.
-    const std::optional<QPointF>& start() const { return m_start; }
-    const QPointF& current() const { return m_current; }
+    const std::optional<GlobalPoint>& start() const { return m_start; }
+    const GlobalPoint& current() const { return m_current; }
 
     // Input from the veil.
-    void press(const QPointF& point);
-    void drag(const QPointF& point);
-    void release(const QPointF& point);
+    void press(const GlobalPoint& point);
+    void drag(const GlobalPoint& point);
+    void release(const GlobalPoint& point);
 
 private:
     void redraw();
@@ -67,10 +65,10 @@ private:
 
     QPointer<RegionPickerView> m_view;
     Completion m_completion;
-    QRectF m_region;
+    GlobalRect m_region;
     double m_defaultFraction = 0;
-    std::optional<QPointF> m_start;
-    QPointF m_current;
+    std::optional<GlobalPoint> m_start;
+    GlobalPoint m_current;
 };
 
 } // namespace corvessa

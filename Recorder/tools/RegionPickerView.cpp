@@ -25,14 +25,14 @@ RegionPickerView::RegionPickerView(RegionPicker& picker, const ScreenCoordinates
     setFocusPolicy(Qt::StrongFocus);
 }
 
-QRectF RegionPickerView::local(const QRectF& global) const
+QRectF RegionPickerView::local(const GlobalRect& global) const
 {
     return m_coords.fromGlobal(global).translated(-m_screen.topLeft());
 }
 
-QPointF RegionPickerView::globalPoint(const QMouseEvent* event) const
+GlobalPoint RegionPickerView::globalPoint(const QMouseEvent* event) const
 {
-    return m_coords.toGlobal(event->globalPosition());
+    return m_coords.toGlobalPoint(event->globalPosition());
 }
 
 void RegionPickerView::paintEvent(QPaintEvent*)
@@ -41,7 +41,7 @@ void RegionPickerView::paintEvent(QPaintEvent*)
     painter.setRenderHint(QPainter::Antialiasing);
     PickerPaint::veil(painter, rect(), m_backdrop);
 
-    const QRectF region = m_picker.region();
+    const GlobalRect& region = m_picker.region();
     // A window or area recording: show where it lies.
     if (region.size() != m_screen.size()) {
         QPen dashed(QColor(255, 255, 255, int(0.6 * 255)), 1);
@@ -54,7 +54,7 @@ void RegionPickerView::paintEvent(QPaintEvent*)
     if (const auto& start = m_picker.start()) {
         const QRectF drag = local(RegionRules::clippedDrag(region, *start, m_picker.current()));
         PickerPaint::hole(painter, rect(), drag, m_backdrop);
-        const QRectF globalPick = RegionRules::forDrag(region, *start, m_picker.current());
+        const GlobalRect globalPick = RegionRules::forDrag(region, *start, m_picker.current());
         QPen preview(QColor(255, 255, 255, int(0.7 * 255)), 1);
         preview.setDashPattern({5, 4});
         painter.setPen(preview);

@@ -24,7 +24,7 @@ public:
                      const QPixmap& backdrop);
 
     // A global rectangle in this view's coordinates.
-    QRectF local(const QRectF& global) const;
+    QRectF local(const GlobalRect& global) const;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -34,7 +34,7 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
-    QPointF globalPoint(const QMouseEvent* event) const;
+    GlobalPoint globalPoint(const QMouseEvent* event) const;
 
     RegionPicker& m_picker;
     ScreenCoordinates m_coords;

@@ -26,9 +26,9 @@ QString number(double value)
     return text;
 }
 
-bool finite(const QPointF& p)
+bool finite(const GlobalPoint& p)
 {
-    return std::isfinite(p.x()) && std::isfinite(p.y());
+    return std::isfinite(p.x) && std::isfinite(p.y);
 }
 
 // The picker's limits are the magnifier's.
@@ -44,47 +44,47 @@ double RegionRules::heldFraction(double fraction)
     return std::clamp(fraction, minimumFraction, maximumFraction);
 }
 
-bool RegionRules::accepts(const QRectF& area, const QPointF& point)
+bool RegionRules::accepts(const GlobalRect& area, const GlobalPoint& point)
 {
     return finite(point) && area.normalized().contains(point);
 }
 
-QRectF RegionRules::fitted(const QRectF& area, const QPointF& centre, double fraction)
+GlobalRect RegionRules::fitted(const GlobalRect& area, const GlobalPoint& centre, double fraction)
 {
-    return RecorderModel::lensRect(GlobalRect::fromYUp(area.normalized()), GlobalPoint::fromYUp(centre), fraction).yUp();
+    return RecorderModel::lensRect(area.normalized(), centre, fraction);
 }
 
-QRectF RegionRules::clippedDrag(const QRectF& area, const QPointF& start, const QPointF& end)
+GlobalRect RegionRules::clippedDrag(const GlobalRect& area, const GlobalPoint& start, const GlobalPoint& end)
 {
-    return QRectF(start, end).normalized().intersected(area.normalized());
+    return GlobalRect::spanning(start, end).intersected(area.normalized());
 }
 
-QRectF RegionRules::forDrag(const QRectF& area, const QPointF& start, const QPointF& end)
+GlobalRect RegionRules::forDrag(const GlobalRect& area, const GlobalPoint& start, const GlobalPoint& end)
 {
-    const QRectF a = area.normalized();
-    const QRectF d = clippedDrag(a, start, end);
+    const GlobalRect a = area.normalized();
+    const GlobalRect d = clippedDrag(a, start, end);
     double f = 0;
     if (a.width() > 0 && a.height() > 0)
         f = std::max(d.width() / a.width(), d.height() / a.height());
     return fitted(a, d.center(), heldFraction(f));
 }
 
-std::optional<QRectF> RegionRules::release(const QRectF& area, const QPointF& start, const QPointF& end,
+std::optional<GlobalRect> RegionRules::release(const GlobalRect& area, const GlobalPoint& start, const GlobalPoint& end,
                                           double defaultFraction)
 {
     // A point off the number line is no press anyone made.
     if (!finite(start) || !finite(end))
         return std::nullopt;
-    const QRectF d = clippedDrag(area, start, end);
+    const GlobalRect d = clippedDrag(area, start, end);
     if (d.width() >= minimumDrag && d.height() >= minimumDrag)
         return forDrag(area, start, end);
-    const QPointF moved = end - start;
-    if (std::hypot(moved.x(), moved.y()) < clickSlop)
+    const GlobalPoint moved = end - start;
+    if (std::hypot(moved.x, moved.y) < clickSlop)
         return fitted(area, start, heldFraction(defaultFraction));
     return std::nullopt;
 }
 
-QString RegionRules::describe(const std::optional<QRectF>& rect)
+QString RegionRules::describe(const std::optional<GlobalRect>& rect)
 {
     if (!rect)
         return QStringLiteral("nil");

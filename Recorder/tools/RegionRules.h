@@ -1,7 +1,7 @@
 #pragma once
 
-#include <QPointF>
-#include <QRectF>
+#include "platform/core/GlobalRect.h"
+
 #include <QString>
 
 #include <optional>
@@ -25,26 +25,26 @@ public:
 
     // `fraction` of `area`'s size, centred on `centre` or as near it as keeps
     // the rectangle inside the area.
-    static QRectF fitted(const QRectF& area, const QPointF& centre, double fraction);
+    static GlobalRect fitted(const GlobalRect& area, const GlobalPoint& centre, double fraction);
     // The rectangle a drag spanning `start` and `end` stands for, whatever its
     // size: the larger of its width and height fractions (after clipping to the
     // area), held to the fraction range, centred on the clipped drag.
-    static QRectF forDrag(const QRectF& area, const QPointF& start, const QPointF& end);
+    static GlobalRect forDrag(const GlobalRect& area, const GlobalPoint& start, const GlobalPoint& end);
     // The drag clipped to the area; empty when it misses it.
-    static QRectF clippedDrag(const QRectF& area, const QPointF& start, const QPointF& end);
+    static GlobalRect clippedDrag(const GlobalRect& area, const GlobalPoint& start, const GlobalPoint& end);
     // A release at `end` of a press at `start`: the drag's rectangle when the
     // clipped drag is at least minimumDrag square, else for a click
     // `defaultFraction` (held to the fraction range) centred on the press,
     // else nothing (the pick goes on).
-    static std::optional<QRectF> release(const QRectF& area, const QPointF& start, const QPointF& end,
+    static std::optional<GlobalRect> release(const GlobalRect& area, const GlobalPoint& start, const GlobalPoint& end,
                                          double defaultFraction);
     // Whether a press at `point` starts a pick: only inside the area.
-    static bool accepts(const QRectF& area, const QPointF& point);
+    static bool accepts(const GlobalRect& area, const GlobalPoint& point);
     static double heldFraction(double fraction);
 
     // "(x, y, width, height)" with every number written with a decimal point
     // ("(0.0, 0.0, 1440.0, 900.0)"), or "nil", as the log shows rectangles.
-    static QString describe(const std::optional<QRectF>& rect);
+    static QString describe(const std::optional<GlobalRect>& rect);
 };
 
 } // namespace corvessa

@@ -32,7 +32,7 @@ class Teleprompter : public QObject, public TeleprompterServices {
     Q_OBJECT
 public:
     static inline const QString textKey = QStringLiteral("prompterText");
-    // The panel's frame in global points (y up): its bottom-left corner and size.
+    // The panel's frame, stored as its GlobalRect's x, y, width and height.
     static inline const QString frameKey = QStringLiteral("prompterFrame");
     static constexpr double tickSeconds = 1.0 / 60;
     // The end counts as reached this close to it.

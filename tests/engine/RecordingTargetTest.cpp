@@ -66,7 +66,7 @@ TEST(RecordingTarget, LostAreaDisplayFailsAStartButNotARebuild)
     ASSERT_FALSE(rebuilt.missing);
     EXPECT_EQ(rebuilt.filter.displayId, s.first.id);
     EXPECT_EQ(rebuilt.points, QSizeF(200, 100));
-    EXPECT_EQ(rebuilt.displayFrame, s.first.frame.yUp());
+    EXPECT_EQ(rebuilt.displayFrame, s.first.frame);
 }
 
 TEST(RecordingTarget, HiddenWindowFailsAStartButARebuildKeepsTheStreamsScale)

@@ -95,7 +95,7 @@ TEST_F(Tools, LensHintMovesOnlyNearItsEdge)
     EXPECT_EQ(tools->lens, GlobalRect(480, 270, 960, 540));
     mouse = GlobalPoint{1500, 540};
     scheduler.advance(1.0 / 30);
-    EXPECT_GT(m.hintCenter()->x(), 960);
+    EXPECT_GT(m.hintCenter()->x, 960);
     scheduler.advance(1);
     EXPECT_NEAR(tools->lens->right() - 1500, 0.14 * 960, 1) << "the mouse rests at the margin";
     mouse = GlobalPoint{-10, 540};
@@ -109,11 +109,11 @@ TEST_F(Tools, LensSinkQueuesOneRectangle)
 {
     RecorderModel& m = make();
     const auto sink = m.lensSink();
-    sink(QRectF(1, 1, 10, 10));
-    sink(QRectF(2, 2, 10, 10));
+    sink(GlobalRect(1, 1, 10, 10));
+    sink(GlobalRect(2, 2, 10, 10));
     scheduler.runPosted();
     EXPECT_EQ(m.lastLensRect(), GlobalRect(1, 1, 10, 10));
-    sink(QRectF(3, 3, 10, 10));
+    sink(GlobalRect(3, 3, 10, 10));
     sink(std::nullopt);
     scheduler.runPosted();
     EXPECT_FALSE(m.lastLensRect());

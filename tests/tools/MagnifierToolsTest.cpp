@@ -20,10 +20,10 @@ using namespace corvessa;
 
 namespace {
 
-const QRectF kArea(100, 50, 1440, 900);
+const GlobalRect kArea(100, 50, 1440, 900);
 
 // Every picked rectangle keeps the area's aspect ratio and lies inside it.
-void expectFits(const QRectF& r)
+void expectFits(const GlobalRect& r)
 {
     EXPECT_NEAR(r.width() / r.height(), kArea.width() / kArea.height(), 1e-9);
     EXPECT_TRUE(kArea.adjusted(-1e-9, -1e-9, 1e-9, 1e-9).contains(r)) << RegionRules::describe(r).toStdString();
@@ -34,7 +34,7 @@ void expectFits(const QRectF& r)
 TEST(RegionRules, ClickGivesTheDefaultFractionCentredAndPushedInside)
 {
     struct Case {
-        QPointF press, release, centre;
+        GlobalPoint press, release, centre;
     } const cases[] = {
         {{820, 500}, {823, 503}, {820, 500}},           // moved under 6 points: still a click
         {{101, 949}, {101, 949}, {100 + 720 * 0.3, 950 - 450 * 0.3}}, // corner: pushed in
@@ -43,8 +43,8 @@ TEST(RegionRules, ClickGivesTheDefaultFractionCentredAndPushedInside)
         const auto r = RegionRules::release(kArea, c.press, c.release, 0.3);
         ASSERT_TRUE(r);
         EXPECT_DOUBLE_EQ(r->width(), kArea.width() * 0.3);
-        EXPECT_NEAR(r->center().x(), c.centre.x(), 1e-9);
-        EXPECT_NEAR(r->center().y(), c.centre.y(), 1e-9);
+        EXPECT_NEAR(r->center().x, c.centre.x, 1e-9);
+        EXPECT_NEAR(r->center().y, c.centre.y, 1e-9);
         expectFits(*r);
     }
 }
@@ -52,7 +52,7 @@ TEST(RegionRules, ClickGivesTheDefaultFractionCentredAndPushedInside)
 TEST(RegionRules, DragKeepsTheAspectAndHoldsTheFraction)
 {
     struct Case {
-        QPointF from, to;
+        GlobalPoint from, to;
         double fraction;
     } const cases[] = {
         {{0, 0}, {2000, 2000}, RegionRules::maximumFraction},      // the whole area: never 1
@@ -80,8 +80,8 @@ TEST(RegionRules, NonsenseNeverGivesARectangleOutsideTheArea)
         ASSERT_TRUE(r);
         expectFits(*r);
     }
-    EXPECT_EQ(RegionRules::describe(QRectF(0, 0, 1440, 900)), QStringLiteral("(0.0, 0.0, 1440.0, 900.0)"));
-    EXPECT_EQ(RegionRules::describe(QRectF(0.5, -2, 417.6, 1)), QStringLiteral("(0.5, -2.0, 417.6, 1.0)"));
+    EXPECT_EQ(RegionRules::describe(GlobalRect(0, 0, 1440, 900)), QStringLiteral("(0.0, 0.0, 1440.0, 900.0)"));
+    EXPECT_EQ(RegionRules::describe(GlobalRect(0.5, -2, 417.6, 1)), QStringLiteral("(0.5, -2.0, 417.6, 1.0)"));
     EXPECT_EQ(RegionRules::describe(std::nullopt), QStringLiteral("nil"));
 }
 

@@ -52,8 +52,8 @@ TEST_F(PenInputTest, EachToolReachesTheBoardAsItsKindOfStroke)
         PenInput in = input(raw);
         const PenTool tool = PenTools::fromRawValueOrPencil(raw);
         EXPECT_FALSE(in.press({100, 100}, 0.5).isEmpty());
-        const QRectF dragged = in.drag({200, 150}, 0.8);
-        EXPECT_TRUE(dragged.contains(QPointF(200, 150)));
+        const GlobalRect dragged = in.drag({200, 150}, 0.8);
+        EXPECT_TRUE(dragged.contains(GlobalPoint{200, 150}));
         EXPECT_EQ(board.strokes(), 1);
         const auto live = board.snapshotForCompositor();
         ASSERT_TRUE(live);
@@ -61,7 +61,7 @@ TEST_F(PenInputTest, EachToolReachesTheBoardAsItsKindOfStroke)
         if (live->shape) {
             EXPECT_EQ(live->shape->tool, tool);
             EXPECT_EQ(live->shape->color, 5);
-            EXPECT_EQ(live->shape->pts.back(), QPointF(200, 150));
+            EXPECT_EQ(live->shape->pts.back(), (GlobalPoint{200, 150}));
         }
         in.release();
         EXPECT_FALSE(in.stroking());
@@ -91,5 +91,5 @@ TEST_F(PenInputTest, EraserClearsWithoutStrokesAndDragsNeedAPress)
     EXPECT_EQ(alphaAt({100, 50}), 0);
     EXPECT_GT(alphaAt({140, 50}), 0) << "only the band within the radius goes";
     EXPECT_EQ(board.strokes(), 1);
-    EXPECT_EQ(*eraser.ring(), QPointF(110, 50));
+    EXPECT_EQ(*eraser.ring(), (GlobalPoint{110, 50}));
 }

@@ -66,13 +66,13 @@ ON_SERVER_TEST_F(RegionPickerOnX, Picks)
     button(false);
     ASSERT_TRUE(waitFor([&] { return result.has_value(); }));
     ASSERT_TRUE(*result);
-    const QRectF expected = RegionRules::fitted(area.yUp(), click.yUp(), 0.3);
-    EXPECT_EQ(**result, GlobalRect::fromYUp(expected));
+    const GlobalRect expected = RegionRules::fitted(area, click, 0.3);
+    EXPECT_EQ(**result, expected);
     EXPECT_TRUE(waitFor([&] { return keyboardFree(); })) << "the keyboard is let go";
     EXPECT_FALSE(tools.isRegionPickOpen());
     ASSERT_EQ(lines.size(), 2) << lines.join(QLatin1Char('\n')).toStdString();
     EXPECT_EQ(lines[0], QStringLiteral("[region] pick start region=(100.0, 120.0, 800.0, 500.0) screen=%1")
-                            .arg(RegionRules::describe(coords.toGlobal(primary))));
+                            .arg(RegionRules::describe(coords.toGlobalRect(primary))));
     EXPECT_EQ(lines[1], QStringLiteral("[region] finish rect=") + RegionRules::describe(expected));
 
     // Esc cancels.

@@ -32,7 +32,7 @@ TEST_F(ShortcutHintControllerTest, FollowsThePhaseStacksOnTheEchoCardAndGivesWay
     echo.resize(200, 50);
     bool asking = false;
     ShortcutHintController hints(panel, m, prefs(), {FloatingKit(), [&] { return asking; }, [&] { return &echo; }});
-    const auto cardBottom = [&] { return ToolbarPanel::coordinates().toGlobal(QRectF(hints.card()->geometry())).top(); };
+    const auto cardBottom = [&] { return ToolbarPanel::coordinates().toGlobalRect(QRectF(hints.card()->geometry())).bottom(); };
     const double barTop = BarPlacement::barOf(panel.frame()).top();
 
     hints.refresh();

@@ -182,12 +182,12 @@ std::optional<CursorCompositor::Affine> CursorCompositor::mapping(double ow,
     case Region::Kind::display:
         width = m_region.frame.width();
         a.x0 = m_region.frame.left();
-        a.y0 = m_region.frame.top() + m_region.frame.height();
+        a.y0 = m_region.frame.top();
         break;
     case Region::Kind::area:
         width = m_region.rect.width();
         a.x0 = m_region.frame.left() + m_region.rect.left();
-        a.y0 = m_region.frame.top() + m_region.frame.height() - m_region.rect.top();
+        a.y0 = m_region.frame.top() - m_region.rect.top();
         break;
     case Region::Kind::window:
         if (!windowFrame)
@@ -210,7 +210,7 @@ std::optional<QRectF> CursorCompositor::currentWindowFrame() const
     return m_track->windowFrame();
 }
 
-std::optional<std::pair<QPointF, double>> CursorCompositor::mapGlobal(const QPointF& p, double ow) const
+std::optional<std::pair<QPointF, double>> CursorCompositor::mapGlobal(const GlobalPoint& p, double ow) const
 {
     const auto a = mapping(ow, currentWindowFrame());
     if (!a)
@@ -218,12 +218,12 @@ std::optional<std::pair<QPointF, double>> CursorCompositor::mapGlobal(const QPoi
     return std::make_pair(a->map(p), a->k);
 }
 
-QRectF CursorCompositor::toGlobal(const QRectF& r, double k) const
+GlobalRect CursorCompositor::toGlobal(const QRectF& r, double k) const
 {
     const auto a = mapping(m_outSize.width(), currentWindowFrame());
     if (!a || !(k > 0))
-        return QRectF();
-    return QRectF(a->x0 + r.left() / k, a->y0 - (r.top() + r.height()) / k, r.width() / k, r.height() / k);
+        return GlobalRect();
+    return GlobalRect(a->x0 + r.left() / k, a->y0 - (r.top() + r.height()) / k, r.width() / k, r.height() / k);
 }
 
 std::optional<QRectF> CursorCompositor::cameraRect(const CameraOverlayState::Snapshot& snap,
@@ -233,8 +233,8 @@ std::optional<QRectF> CursorCompositor::cameraRect(const CameraOverlayState::Sna
     if (!a)
         return std::nullopt;
     const GlobalRect& f = snap.frame;
-    const QPointF topLeft = a->map(QPointF(f.left(), f.bottom() + f.height()));
-    const QPointF bottomRight = a->map(QPointF(f.left() + f.width(), f.bottom()));
+    const QPointF topLeft = a->map(f.topLeft());
+    const QPointF bottomRight = a->map(f.bottomRight());
     if (!isFinite(topLeft) || !isFinite(bottomRight))
         return std::nullopt;
     const QRectF r = QRectF(topLeft, bottomRight).normalized();
@@ -531,12 +531,12 @@ void CursorCompositor::drawPen(const PenBoard::Snapshot& pen, const NV12Planes& 
     if (pen.shape && !pen.shape->pts.empty() && pen.shape->hasFinitePoints()) {
         const PenStroke& stroke = *pen.shape;
         const Affine a = *map;
-        const PenRender::Map toInput = [a, fx, fy](const QPointF& g) {
+        const PenRender::Map toInput = [a, fx, fy](const GlobalPoint& g) {
             const QPointF o = a.map(g);
             return QPointF(o.x() * fx, o.y() * fy);
         };
         double minX = INFINITY, minY = INFINITY, maxX = -INFINITY, maxY = -INFINITY;
-        for (const QPointF& g : stroke.pts) {
+        for (const GlobalPoint& g : stroke.pts) {
             const QPointF q = toInput(g);
             minX = std::min(minX, q.x());
             maxX = std::max(maxX, q.x());

@@ -6,6 +6,7 @@
 #include "engine/compositor/CursorStyle.h"
 #include "engine/compositor/NV12Planes.h"
 #include "engine/compositor/PenBoard.h"
+#include "platform/core/GlobalRect.h"
 #include "platform/core/MediaTime.h"
 #include "platform/core/PixelBuffer.h"
 #include "platform/core/PixelBufferPool.h"
@@ -40,7 +41,7 @@ class MouseTrack;
 // Engine queue only, one call at a time. Other objects (track, focus, pen
 // board, camera overlay, performance counters) are read under their own locks.
 //
-// Spaces: global (points, origin bottom left of the primary display, y up);
+// Spaces: global (GlobalPoint, GlobalRect);
 // window-server (points, origin top left of the primary display, y down);
 // output (pixels of the written frame, origin top left, y down).
 class CursorCompositor {
@@ -49,16 +50,16 @@ public:
     struct Region {
         enum class Kind { display, area, window };
         Kind kind = Kind::display;
-        QRectF frame; // display and area: the display's frame in global points
-        QRectF rect;  // area: the area in points from the display's top-left corner, y down
+        GlobalRect frame; // display and area: the display's frame
+        QRectF rect;      // area: the area in points from the display's top-left corner, y down
 
-        static Region display(const QRectF& frame) { return {Kind::display, frame, {}}; }
-        static Region area(const QRectF& frame, const QRectF& rect) { return {Kind::area, frame, rect}; }
+        static Region display(const GlobalRect& frame) { return {Kind::display, frame, {}}; }
+        static Region area(const GlobalRect& frame, const QRectF& rect) { return {Kind::area, frame, rect}; }
         // The window's frame is read from the track at each use.
         static Region window() { return {Kind::window, {}, {}}; }
     };
 
-    using LensCallback = std::function<void(std::optional<QRectF>)>;
+    using LensCallback = std::function<void(std::optional<GlobalRect>)>;
 
     // Cursor shadow opacities until the engine sets its configuration's.
     static constexpr double kShadowUp = 0.58;
@@ -112,9 +113,9 @@ public:
 
     // A global point in output space with the region's scale k (output pixels per
     // point), for output width `ow`; nothing for a window whose frame is unknown.
-    std::optional<std::pair<QPointF, double>> mapGlobal(const QPointF& p, double ow) const;
+    std::optional<std::pair<QPointF, double>> mapGlobal(const GlobalPoint& p, double ow) const;
     // An output-space rectangle back in global space (zero for an unknown window).
-    QRectF toGlobal(const QRectF& r, double k) const;
+    GlobalRect toGlobal(const QRectF& r, double k) const;
     // The bubble rectangle in output space; nothing when it is 8 pixels or less
     // wide or high, off the frame, or the window frame is unknown.
     std::optional<QRectF> cameraRect(const CameraOverlayState::Snapshot& snap,
@@ -132,7 +133,7 @@ private:
         double k = 1;   // output pixels per point
         double x0 = 0;  // global x at output x 0
         double y0 = 0;  // global y at output y 0
-        QPointF map(const QPointF& g) const { return {k * (g.x() - x0), k * (y0 - g.y())}; }
+        QPointF map(const GlobalPoint& g) const { return {k * (g.x - x0), k * (y0 - g.y)}; }
     };
     struct Zoom;
     struct Source;

@@ -127,11 +127,11 @@ void MouseTrack::pollAt(double now)
     std::lock_guard lock(l);
     if (m_edges.empty() || m_edges.back().down != down)
         appendBounded(m_edges, Edge{now, down}, edgeLimit, edgeTrim);
-    const QPointF p = pointer->location.yUp();
+    const GlobalPoint p = pointer->location;
     if (!m_samples.empty()) {
         const Sample& last = m_samples.back();
-        // Exact comparison: QPointF's == is fuzzy.
-        if (last.p.x() != p.x() || last.p.y() != p.y() || last.down != down)
+        // Exact comparison: GlobalPoint's == is fuzzy.
+        if (last.p.x != p.x || last.p.y != p.y || last.down != down)
             m_lastActivity = now;
     }
     appendBounded(m_samples, Sample{now, p, down, m_curShape}, sampleLimit, sampleTrim);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/PointerService.h"
+#include "platform/core/GlobalPoint.h"
 
 #include <QImage>
 #include <QPointF>
@@ -34,7 +35,7 @@ class MouseTrack : public std::enable_shared_from_this<MouseTrack> {
 public:
     struct Sample {
         double t = 0;      // host-clock seconds
-        QPointF p;         // global points (origin bottom left of the primary display, y up)
+        GlobalPoint p;
         bool down = false; // primary button down
         int shape = -1;    // index into the shapes, -1 for the ordinary arrow or none
         bool operator==(const Sample&) const = default;

@@ -17,9 +17,9 @@ namespace corvessa {
 
 namespace {
 
-bool isFinite(const QPointF& p)
+bool isFinite(const GlobalPoint& p)
 {
-    return std::isfinite(p.x()) && std::isfinite(p.y());
+    return std::isfinite(p.x) && std::isfinite(p.y);
 }
 
 // Copies one area of `from` into the same place of `to` (same size and format).
@@ -101,15 +101,15 @@ void PenBoard::dropLocked()
     ++m_version;
 }
 
-QPointF PenBoard::toCanvas(const QPointF& global) const
+QPointF PenBoard::toCanvas(const GlobalPoint& global) const
 {
     // The bitmap's top row is the top of the screen.
-    return QPointF((global.x() - m_frame.x()) * m_scale, m_canvas.height() - (global.y() - m_frame.y()) * m_scale);
+    return QPointF((global.x - m_frame.x()) * m_scale, m_canvas.height() - (global.y - m_frame.y()) * m_scale);
 }
 
 void PenBoard::burnLocked(const PenStroke& stroke)
 {
-    const PenRender::Map map = [this](const QPointF& p) { return toCanvas(p); };
+    const PenRender::Map map = [this](const GlobalPoint& p) { return toCanvas(p); };
     {
         QPainter painter(&m_canvas);
         PenRender::draw(stroke, painter, map, m_scale);
@@ -142,7 +142,7 @@ void PenBoard::begin(const PenStroke& stroke)
     }
 
     m_hasInk = true;
-    const auto segment = [&](const QPointF& a, const QPointF& b, double pa, double pb) {
+    const auto segment = [&](const GlobalPoint& a, const GlobalPoint& b, double pa, double pb) {
         burnLocked(PenStroke{PenTool::pencil, stroke.color, stroke.width, {a, b}, {pa, pb}});
     };
     const size_t n = stroke.pts.size();
@@ -156,7 +156,7 @@ void PenBoard::begin(const PenStroke& stroke)
     m_pencil = PencilStroke{stroke.color, stroke.width, stroke.pts.back(), stroke.pressure(n - 1)};
 }
 
-void PenBoard::extend(const QPointF& p, double pressure)
+void PenBoard::extend(const GlobalPoint& p, double pressure)
 {
     std::lock_guard lock(l);
     if (!isFinite(p))
@@ -179,8 +179,8 @@ void PenBoard::extend(const QPointF& p, double pressure)
 
     const double pr = PenStroke{PenTool::pencil, 0, 1, {p}, {pressure}}.pressure(0);
     PencilStroke& pencil = *m_pencil;
-    const QPointF d = p - pencil.last;
-    if (std::hypot(d.x(), d.y()) < kMinMove && std::abs(pr - pencil.lastP) < kMinPressureStep)
+    const GlobalPoint d = p - pencil.last;
+    if (std::hypot(d.x, d.y) < kMinMove && std::abs(pr - pencil.lastP) < kMinPressureStep)
         return;
     if (!m_canvas.isNull())
         burnLocked(PenStroke{PenTool::pencil, pencil.color, pencil.width, {pencil.last, p}, {pencil.lastP, pr}});
@@ -202,7 +202,7 @@ void PenBoard::finish()
     ++m_version;
 }
 
-void PenBoard::erase(const QPointF& from, const QPointF& to, double radius)
+void PenBoard::erase(const GlobalPoint& from, const GlobalPoint& to, double radius)
 {
     std::lock_guard lock(l);
     if (m_canvas.isNull() || !isFinite(from) || !isFinite(to) || !std::isfinite(radius) || radius <= 0)

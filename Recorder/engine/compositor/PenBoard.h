@@ -81,11 +81,11 @@ public:
     // for a stroke without points or with a point that is not finite.
     void begin(const PenStroke& stroke);
     // Adds a point to the stroke in progress.
-    void extend(const QPointF& p, double pressure);
+    void extend(const GlobalPoint& p, double pressure);
     // Ends the stroke in progress: a shape with two points is burnt in.
     void finish();
     // Clears a round-ended band of the given radius (points) between two points.
-    void erase(const QPointF& from, const QPointF& to, double radius);
+    void erase(const GlobalPoint& from, const GlobalPoint& to, double radius);
 
     // For the overlay: the bitmap with its frame and scale; nothing without one.
     std::optional<Surface> inkSurface();
@@ -107,7 +107,7 @@ private:
     struct PencilStroke {
         int color = 0;
         double width = 1;
-        QPointF last;
+        GlobalPoint last;
         double lastP = 1;
     };
     // A published copy of the bitmap, how many handed-out references to it are
@@ -119,7 +119,7 @@ private:
     };
 
     void dropLocked();
-    QPointF toCanvas(const QPointF& global) const;
+    QPointF toCanvas(const GlobalPoint& global) const;
     // Draws a stroke into the bitmap and marks its area as changed.
     void burnLocked(const PenStroke& stroke);
     void markChangedLocked(const QRectF& area);

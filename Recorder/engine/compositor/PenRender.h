@@ -16,7 +16,7 @@ namespace corvessa {
 class PenRender {
 public:
     // Turns a stroke point (global points) into the painter's coordinates.
-    using Map = std::function<QPointF(const QPointF&)>;
+    using Map = std::function<QPointF(const GlobalPoint&)>;
 
     PenRender() = delete;
 

@@ -14,7 +14,7 @@ double PenStroke::pressure(size_t i) const
 
 bool PenStroke::hasFinitePoints() const
 {
-    return std::all_of(pts.begin(), pts.end(), [](const QPointF& p) { return std::isfinite(p.x()) && std::isfinite(p.y()); });
+    return std::all_of(pts.begin(), pts.end(), [](const GlobalPoint& p) { return std::isfinite(p.x) && std::isfinite(p.y); });
 }
 
 } // namespace corvessa

@@ -1,8 +1,7 @@
 #pragma once
 
 #include "engine/compositor/PenTool.h"
-
-#include <QPointF>
+#include "platform/core/GlobalPoint.h"
 
 #include <cstddef>
 #include <vector>
@@ -15,7 +14,7 @@ struct PenStroke {
     PenTool tool = PenTool::pencil;
     int color = 0;                 // palette index, clamped where it is used
     double width = 1;              // nominal line width in points
-    std::vector<QPointF> pts;      // global points (origin bottom left, y up)
+    std::vector<GlobalPoint> pts;  // global points
     std::vector<double> pressures; // per point, 0.05...1 (1 for a mouse)
 
     static constexpr double kMinPressure = 0.05;

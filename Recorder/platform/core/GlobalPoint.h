@@ -18,6 +18,7 @@ struct GlobalPoint {
 
     GlobalPoint operator+(const GlobalPoint& o) const { return {x + o.x, y + o.y}; }
     GlobalPoint operator-(const GlobalPoint& o) const { return {x - o.x, y - o.y}; }
+    GlobalPoint operator*(double f) const { return {x * f, y * f}; }
     // Approximate, like QPointF's.
     bool operator==(const GlobalPoint& o) const { return yUp() == o.yUp(); }
 };

@@ -23,6 +23,12 @@ public:
     {
     }
 
+    // The rectangle with corners `a` and `b`, whichever corners they are.
+    static GlobalRect spanning(const GlobalPoint& a, const GlobalPoint& b)
+    {
+        return GlobalRect(QRectF(a.yUp(), b.yUp()).normalized());
+    }
+
     // For code that still carries global rectangles in a QRectF (y up, so its
     // top() is the lower edge): the same numbers, no flip. Never for Qt's own
     // y-down geometry.
@@ -52,6 +58,8 @@ public:
     bool contains(const GlobalRect& r) const { return m_r.contains(r.m_r); }
     bool intersects(const GlobalRect& r) const { return m_r.intersects(r.m_r); }
     GlobalRect intersected(const GlobalRect& r) const { return GlobalRect(m_r.intersected(r.m_r)); }
+    // The smallest rectangle holding both; a null one (no width and no height) adds nothing.
+    GlobalRect united(const GlobalRect& r) const { return GlobalRect(m_r.united(r.m_r)); }
     GlobalRect adjusted(double dLeft, double dBottom, double dRight, double dTop) const
     {
         return GlobalRect(m_r.adjusted(dLeft, dBottom, dRight, dTop));

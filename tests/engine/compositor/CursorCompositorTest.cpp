@@ -140,7 +140,7 @@ protected:
 
     std::unique_ptr<CursorCompositor> make(bool drawPaw = true, std::shared_ptr<FocusState> focus = {},
                                            CursorCompositor::Region region = CursorCompositor::Region::display(
-                                               QRectF(0, 0, W, H)))
+                                               GlobalRect(0, 0, W, H)))
     {
         auto c = std::make_unique<CursorCompositor>(track, region, 1.0, QSize(W, H), drawPaw, false, std::move(focus),
                                                     double(H));
@@ -249,7 +249,7 @@ TEST_F(CursorCompositorTest, SpriteLandsWithItsHotSpotOnTheCursor)
 TEST_F(CursorCompositorTest, CursorScalesWithTheSizeSetting)
 {
     const QImage img = spriteImage(52, {{QPoint(10, 20), 2, qRgb(230, 20, 20)}});
-    auto c = std::make_unique<CursorCompositor>(track, CursorCompositor::Region::display(QRectF(0, 0, W, H)), 2.0,
+    auto c = std::make_unique<CursorCompositor>(track, CursorCompositor::Region::display(GlobalRect(0, 0, W, H)), 2.0,
                                                 QSize(W, H), true, false, nullptr, double(H));
     c->setPenBoard(&board);
     c->setLook(lookOf(img, QPointF(10.0 / 52, 20.0 / 52), QPointF(0.5, 0.5)));
@@ -401,9 +401,9 @@ TEST_F(CursorCompositorTest, ZoomReachesFullSizeAfterATransitionAndMovesStraight
     focus->setFrac(0.29);
     focus->setSpeed(0);
     focus->set(true, kT0);
-    std::vector<std::optional<QRectF>> lensCalls;
+    std::vector<std::optional<GlobalRect>> lensCalls;
     auto c = make(false, focus);
-    c->setOnLens([&](std::optional<QRectF> r) { lensCalls.push_back(r); });
+    c->setOnLens([&](std::optional<GlobalRect> r) { lensCalls.push_back(r); });
 
     // The cursor in the bottom-right corner: the target is clamped so the view stays inside.
     const double b = 1 / 0.29;
@@ -444,9 +444,9 @@ TEST_F(CursorCompositorTest, ZoomReachesFullSizeAfterATransitionAndMovesStraight
 
     // The lens preview got the view in global space each frame; zoom off hides it once.
     ASSERT_EQ(lensCalls.size(), 5u);
-    const QRectF g = *lensCalls.back();
+    const GlobalRect g = *lensCalls.back();
     EXPECT_NEAR(g.left(), view.left(), 1e-9);
-    EXPECT_NEAR(g.top(), H - view.bottom(), 1e-9);
+    EXPECT_NEAR(g.bottom(), H - view.bottom(), 1e-9);
     focus->set(false, kT0 + 1);
     cursorAt(150, 80, kT0 + 2);
     c->render(rampFrame(), at(kT0 + 2), false);
@@ -495,7 +495,7 @@ TEST_F(CursorCompositorTest, InkLiesUnderTheZoomAndGrowsWithIt)
 {
     board.attach(GlobalRect(0, 0, W, H), 1.0);
     // A round dot of diameter 6 at input pixel (70, 40) (global y up).
-    board.begin(PenStroke{PenTool::pencil, 0, 6, {QPointF(70, H - 40.0)}, {}});
+    board.begin(PenStroke{PenTool::pencil, 0, 6, {GlobalPoint{70, H - 40.0}}, {}});
     board.finish();
     const QRgb ink = PenPalette::color(0).rgb();
 
@@ -528,8 +528,8 @@ TEST_F(CursorCompositorTest, InkLiesUnderTheZoomAndGrowsWithIt)
 TEST_F(CursorCompositorTest, LiveStrokeIsDrawnWhileInProgress)
 {
     board.attach(GlobalRect(0, 0, W, H), 1.0);
-    board.begin(PenStroke{PenTool::rect, 2, 4, {QPointF(20, H - 20.0)}, {}});
-    board.extend(QPointF(60, H - 60.0), 1);
+    board.begin(PenStroke{PenTool::rect, 2, 4, {GlobalPoint{20, H - 20.0}}, {}});
+    board.extend({60, H - 60.0}, 1);
     auto c = make(false);
     auto out = c->render(solidFrame(qRgb(128, 128, 128)), at(kT0), false);
     ASSERT_NE(out, nullptr);
@@ -716,21 +716,21 @@ TEST_F(CameraBubbleTest, FullScreenSnapshotInRenderFillsTheFrameToo)
 TEST_F(CursorCompositorTest, AreaAndWindowRegionsMapBothWays)
 {
     // An area 100 x 50 points at (20, 10) from the top-left of a display at global (0, 0, 400, 300).
-    auto area = make(false, nullptr, CursorCompositor::Region::area(QRectF(0, 0, 400, 300), QRectF(20, 10, 100, 50)));
-    const auto m = area->mapGlobal(QPointF(30, 280), W);
+    auto area = make(false, nullptr, CursorCompositor::Region::area(GlobalRect(0, 0, 400, 300), QRectF(20, 10, 100, 50)));
+    const auto m = area->mapGlobal({30, 280}, W);
     ASSERT_TRUE(m.has_value());
     EXPECT_DOUBLE_EQ(m->second, 1.6);
     EXPECT_DOUBLE_EQ(m->first.x(), 16);
     EXPECT_DOUBLE_EQ(m->first.y(), 16);
-    const QRectF back = area->toGlobal(QRectF(16, 16, 32, 16), 1.6);
+    const GlobalRect back = area->toGlobal(QRectF(16, 16, 32, 16), 1.6);
     EXPECT_DOUBLE_EQ(back.left(), 30);
-    EXPECT_DOUBLE_EQ(back.top(), 270);
+    EXPECT_DOUBLE_EQ(back.bottom(), 270);
     EXPECT_DOUBLE_EQ(back.height(), 10);
 
     // A window: nothing until its frame is known, then window-server y flips through the primary height.
     auto win = make(true, nullptr, CursorCompositor::Region::window());
-    EXPECT_FALSE(win->mapGlobal(QPointF(10, 10), W).has_value());
-    EXPECT_EQ(win->toGlobal(QRectF(0, 0, 10, 10), 1), QRectF());
+    EXPECT_FALSE(win->mapGlobal({10, 10}, W).has_value());
+    EXPECT_EQ(win->toGlobal(QRectF(0, 0, 10, 10), 1), GlobalRect());
     cursorAt(10, 10, kT0);
     EXPECT_EQ(win->render(solidFrame(qRgb(90, 90, 90)), at(kT0), false), nullptr);
 }
@@ -738,7 +738,7 @@ TEST_F(CursorCompositorTest, AreaAndWindowRegionsMapBothWays)
 TEST_F(CursorCompositorTest, AbsurdGeometryStaysBounded)
 {
     // A 2-point area blown up to the whole output: the cursor would be 4000 px a side.
-    auto c = make(true, nullptr, CursorCompositor::Region::area(QRectF(0, 0, 400, 300), QRectF(10, 10, 2, 2)));
+    auto c = make(true, nullptr, CursorCompositor::Region::area(GlobalRect(0, 0, 400, 300), QRectF(10, 10, 2, 2)));
     pointer->setLocation({11, 289});
     track->pollAt(kT0);
     auto out = c->render(solidFrame(qRgb(90, 90, 90)), at(kT0), false);
@@ -764,7 +764,7 @@ TEST_F(CursorCompositorTest, AbsurdGeometryStaysBounded)
 TEST_F(CursorCompositorTest, BgraInputAndAnotherOutputSizeAreScaled)
 {
     cursorAt(300, 10, kT0); // off the output: only the conversion is drawn
-    auto c = std::make_unique<CursorCompositor>(track, CursorCompositor::Region::display(QRectF(0, 0, W, H)), 1.0,
+    auto c = std::make_unique<CursorCompositor>(track, CursorCompositor::Region::display(GlobalRect(0, 0, W, H)), 1.0,
                                                 QSize(W / 2, 44), true, /*alwaysRender*/ true, nullptr, double(H));
     c->setPenBoard(&board);
     auto input = bgraPicture(W, H, [](int x, int) { return x < W / 2 ? qRgb(200, 100, 50) : qRgb(20, 60, 180); });

@@ -124,14 +124,14 @@ TEST_F(MouseTrackTest, SampleInterpolatesPositionAndHoldsTheRest)
     auto s = track->sample(1.5);
     ASSERT_TRUE(s);
     EXPECT_EQ(s->t, 1.5);
-    EXPECT_EQ(s->p, QPointF(5, -10));
+    EXPECT_EQ(s->p, (GlobalPoint{5, -10}));
     EXPECT_TRUE(s->down); // from the earlier sample
     EXPECT_EQ(s->shape, -1);
     // Outside the samples: the first or last one, with its own time.
     EXPECT_EQ(track->sample(0.5)->t, 1.0);
-    EXPECT_EQ(track->sample(0.5)->p, QPointF(0, 0));
+    EXPECT_EQ(track->sample(0.5)->p, (GlobalPoint{0, 0}));
     EXPECT_EQ(track->sample(7.0)->t, 2.0);
-    EXPECT_EQ(track->sample(7.0)->p, QPointF(10, -20));
+    EXPECT_EQ(track->sample(7.0)->p, (GlobalPoint{10, -20}));
     EXPECT_FALSE(track->sample(7.0)->down);
     EXPECT_EQ(track->sample(std::nan(""))->t, 2.0);
 }
@@ -147,10 +147,10 @@ TEST_F(MouseTrackTest, SamplesAtTheSameTimeDoNotDivideByZero)
     for (double t : {5.0, 5.0000001, 5.5, 5.999999}) {
         const auto s = track->sample(t);
         ASSERT_TRUE(s);
-        EXPECT_TRUE(std::isfinite(s->p.x()) && std::isfinite(s->p.y())) << t;
+        EXPECT_TRUE(std::isfinite(s->p.x) && std::isfinite(s->p.y)) << t;
     }
-    EXPECT_EQ(track->sample(5.0)->p, QPointF(100, 100)); // the newer of the two
-    EXPECT_EQ(track->sample(5.5)->p, QPointF(150, 150));
+    EXPECT_EQ(track->sample(5.0)->p, (GlobalPoint{100, 100})); // the newer of the two
+    EXPECT_EQ(track->sample(5.5)->p, (GlobalPoint{150, 150}));
 }
 
 TEST_F(MouseTrackTest, ActivityCountsChangesOnly)

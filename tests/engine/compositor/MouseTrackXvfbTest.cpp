@@ -33,13 +33,13 @@ TEST_F(MouseTrackXvfb, TracksTheRealPointerItsShapeAndTheWindow)
     auto track = MouseTrack::create(std::make_shared<X11PointerService>());
     track->start(window);
     ASSERT_TRUE(pumpUntil([&] { return track->sample(1e12).has_value(); }));
-    EXPECT_EQ(track->sample(1e12)->p, QPointF(50, 750));
+    EXPECT_EQ(track->sample(1e12)->p, (GlobalPoint{50, 750}));
 
     // Over the window its cursor becomes a recorded shape.
     client->warpPointer(QPoint(300, 200));
     ASSERT_TRUE(pumpUntil([&] {
         const auto s = track->sample(1e12);
-        return s && s->p == QPointF(300, 600) && s->shape >= 0 && track->shape(s->shape)->hot == QPointF(4, 7);
+        return s && s->p == GlobalPoint{300, 600} && s->shape >= 0 && track->shape(s->shape)->hot == QPointF(4, 7);
     }));
     const auto shape = track->shape(track->sample(1e12)->shape);
     EXPECT_EQ(shape->size, QSizeF(16, 16));

@@ -23,12 +23,12 @@ namespace {
 // global (110, 75) is 10 pt from its left and 5 pt from its top.
 const GlobalRect kScreen(100, 50, 40, 30);
 
-PenStroke pencil(std::vector<QPointF> pts, double width = 4, int color = 0, std::vector<double> pressures = {})
+PenStroke pencil(std::vector<GlobalPoint> pts, double width = 4, int color = 0, std::vector<double> pressures = {})
 {
     return PenStroke{PenTool::pencil, color, width, std::move(pts), std::move(pressures)};
 }
 
-PenStroke shape(PenTool tool, QPointF at, double width = 2)
+PenStroke shape(PenTool tool, GlobalPoint at, double width = 2)
 {
     return PenStroke{tool, 0, width, {at}, {1}};
 }
@@ -147,7 +147,7 @@ TEST(PenBoard, PencilDropsTinyMovesUnlessThePressureChanges)
 
 TEST(PenBoard, APencilStrokeGivenWithManyPointsUsesFullPressureWhereMissing)
 {
-    const std::vector<QPointF> pts{{104, 55}, {120, 70}, {136, 58}};
+    const std::vector<GlobalPoint> pts{{104, 55}, {120, 70}, {136, 58}};
     PenBoard a;
     a.attach(kScreen, 1);
     a.begin(pencil(pts, 3, 0, {0.05}));
@@ -189,7 +189,7 @@ TEST(PenBoard, AShapeStaysAVectorUntilFinished)
     board.extend({135, 65}, 0.3); // moves the end, adds no point
     auto s = board.snapshotForCompositor();
     ASSERT_TRUE(s && s->shape);
-    EXPECT_EQ(s->shape->pts, (std::vector<QPointF>{{105, 65}, {135, 65}}));
+    EXPECT_EQ(s->shape->pts, (std::vector<GlobalPoint>{{105, 65}, {135, 65}}));
     EXPECT_TRUE(isBlank(ink(board))); // not burnt in yet
     EXPECT_FALSE(board.hasInk());
     EXPECT_TRUE(board.hasInkOrShape());
@@ -349,7 +349,7 @@ TEST(PenBoard, PublishedCopiesMatchTheInkUnderAnyInterleaving)
             board.begin(s);
             reference.begin(s);
             for (int i = 0; i < 3; ++i) {
-                const QPointF p(x(random), y(random));
+                const GlobalPoint p = GlobalPoint::fromYUp(QPointF(x(random), y(random)));
                 const double pr = pressure(random);
                 board.extend(p, pr);
                 reference.extend(p, pr);
@@ -358,14 +358,15 @@ TEST(PenBoard, PublishedCopiesMatchTheInkUnderAnyInterleaving)
             reference.finish();
         } else if (o < 6) {
             const PenStroke s = shape(PenTool(1 + step % 4), {x(random), y(random)}, width(random));
-            const QPointF end(x(random), y(random));
+            const GlobalPoint end = GlobalPoint::fromYUp(QPointF(x(random), y(random)));
             for (PenBoard* b : {&board, &reference}) {
                 b->begin(s);
                 b->extend(end, 1);
                 b->finish();
             }
         } else if (o < 7) {
-            const QPointF a(x(random), y(random)), b(x(random), y(random));
+            const GlobalPoint a = GlobalPoint::fromYUp(QPointF(x(random), y(random)));
+            const GlobalPoint b = GlobalPoint::fromYUp(QPointF(x(random), y(random)));
             const double r = width(random);
             board.erase(a, b, r);
             reference.erase(a, b, r);

@@ -18,7 +18,7 @@ using test::touched;
 
 namespace {
 
-const PenRender::Map identity = [](const QPointF& p) { return p; };
+const PenRender::Map identity = [](const GlobalPoint& p) { return p.yUp(); };
 
 QImage blank(int w, int h)
 {
@@ -59,7 +59,7 @@ int solidRun(const QImage& img, int fixed, bool row)
     return n;
 }
 
-PenStroke stroke(PenTool tool, double width, std::vector<QPointF> pts, std::vector<double> pressures = {}, int color = 0)
+PenStroke stroke(PenTool tool, double width, std::vector<GlobalPoint> pts, std::vector<double> pressures = {}, int color = 0)
 {
     return PenStroke{tool, color, width, std::move(pts), std::move(pressures)};
 }
@@ -119,7 +119,7 @@ TEST(PenRender, PencilWidthFollowsThePressureOfEachSegment)
 
 TEST(PenRender, MissingPressuresCountAsFull)
 {
-    const std::vector<QPointF> pts{{4, 10}, {20, 14}, {36, 6}};
+    const std::vector<GlobalPoint> pts{{4, 10}, {20, 14}, {36, 6}};
     const QImage shortList = render(stroke(PenTool::pencil, 6, pts, {0.05}), 40, 20);
     EXPECT_EQ(shortList, render(stroke(PenTool::pencil, 6, pts, {0.05, 1, 1}), 40, 20));
     EXPECT_EQ(render(stroke(PenTool::pencil, 6, pts), 40, 20), render(stroke(PenTool::pencil, 6, pts, {1, 1, 1}), 40, 20));
@@ -213,7 +213,7 @@ TEST(PenRender, EraserStrokesAndUnusablePointsDrawNothing)
 TEST(PenRender, MapAndScaleApply)
 {
     // Global points 100 pt away, mapped at two pixels per point.
-    const PenRender::Map map = [](const QPointF& p) { return QPointF((p.x() - 100) * 2, (p.y() - 100) * 2); };
+    const PenRender::Map map = [](const GlobalPoint& p) { return QPointF((p.x - 100) * 2, (p.y - 100) * 2); };
     const QImage scaled = render(stroke(PenTool::pencil, 3, {{103, 103}}), 12, 12, 2, map);
     EXPECT_EQ(scaled, render(stroke(PenTool::pencil, 6, {{6, 6}}), 12, 12));
 }
@@ -243,7 +243,7 @@ TEST(PenRender, BoundsHoldEverythingDrawn)
         stroke(PenTool::rect, 6, {{15, 15}, {45, 40}}),
         stroke(PenTool::ellipse, 4, {{8, 12}, {52, 50}}),
     };
-    const PenRender::Map shifted = [](const QPointF& p) { return p + QPointF(30, 30); };
+    const PenRender::Map shifted = [](const GlobalPoint& p) { return p.yUp() + QPointF(30, 30); };
     for (const PenStroke& s : strokes) {
         const QImage img = render(s, 120, 120, 1, shifted);
         EXPECT_TRUE(PenRender::bounds(s, shifted, 1).toAlignedRect().contains(touched(img))) << PenTools::rawValue(s.tool);

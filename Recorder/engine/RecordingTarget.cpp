@@ -71,7 +71,6 @@ RecordingTarget::Found RecordingTarget::resolve(ScreenSource* source,
         found.filter.kind = ScreenFilter::Kind::Window;
         found.filter.windowId = window->id;
         found.filter.pointPixelScale = lookup.windowScale.value_or(scaleOf(displayWithID(window->displayId)));
-        found.filter.contentRect = window->frame;
         found.points = windowSize ? *windowSize : window->frame.size();
         return found;
     }
@@ -93,7 +92,6 @@ RecordingTarget::Found RecordingTarget::resolve(ScreenSource* source,
     found.filter.kind = ScreenFilter::Kind::Display;
     found.filter.displayId = display->id;
     found.filter.pointPixelScale = scaleOf(display);
-    found.filter.contentRect = display->frame.yUp();
     found.displayFrame = display->frame;
     found.points = kind == Kind::area ? rect.size() : display->frame.size();
     return found;

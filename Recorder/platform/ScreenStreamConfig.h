@@ -24,7 +24,6 @@ struct ScreenFilter {
     std::vector<int64_t> excludedPids;     // every window of these processes
     std::vector<uint32_t> excludedWindows; // and these windows
     double pointPixelScale = 1;            // pixels per point of the captured content
-    QRectF contentRect;                    // the content's frame in points (display frame or window frame)
 
     bool operator==(const ScreenFilter&) const = default;
 };

@@ -57,12 +57,6 @@ public:
     GlobalRect toGlobalRect(const QRectF& x11) const;
     QPointF fromGlobal(const GlobalPoint& global) const;
     QRectF fromGlobal(const GlobalRect& global) const;
-    // The same for code that still keeps global points in Qt's types (y up, so
-    // such a QRectF's top() is its lower edge).
-    QPointF toGlobal(const QPointF& x11) const { return toGlobalPoint(x11).yUp(); }
-    QRectF toGlobal(const QRectF& x11) const { return toGlobalRect(x11).yUp(); }
-    QPointF fromGlobal(const QPointF& global) const { return fromGlobal(GlobalPoint::fromYUp(global)); }
-    QRectF fromGlobal(const QRectF& global) const { return fromGlobal(GlobalRect::fromYUp(global)); }
 
     // Window-server points <-> global points.
     GlobalPoint windowServerToGlobal(const QPointF& ws) const;

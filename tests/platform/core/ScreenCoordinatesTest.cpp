@@ -23,20 +23,20 @@ TEST(ScreenCoordinates, FlipsAboutThePrimaryDisplaysBottomLeft)
     const ScreenCoordinates c(kPrimary);
     EXPECT_EQ(c.primaryHeight(), 1440);
     // The primary's corners.
-    EXPECT_EQ(c.toGlobal(QPointF(1920, 1440)), QPointF(0, 0));
-    EXPECT_EQ(c.toGlobal(QPointF(1920, 0)), QPointF(0, 1440));
-    EXPECT_EQ(c.toGlobal(QPointF(4480, 1440)), QPointF(2560, 0));
+    EXPECT_EQ(c.toGlobalPoint(QPointF(1920, 1440)), (GlobalPoint{0, 0}));
+    EXPECT_EQ(c.toGlobalPoint(QPointF(1920, 0)), (GlobalPoint{0, 1440}));
+    EXPECT_EQ(c.toGlobalPoint(QPointF(4480, 1440)), (GlobalPoint{2560, 0}));
     // Other displays, including one at a negative origin and one beyond a gap.
-    EXPECT_EQ(c.toGlobal(QPointF(100, 400)), QPointF(-1820, 1040));
-    EXPECT_EQ(c.toGlobal(QPointF(-1280, -1024)), QPointF(-3200, 2464));
-    EXPECT_EQ(c.toGlobal(QPointF(4560, 500)), QPointF(2640, 940)); // in the gap
-    EXPECT_EQ(c.toGlobal(QPointF(6520, 1300)), QPointF(4600, 140));
+    EXPECT_EQ(c.toGlobalPoint(QPointF(100, 400)), (GlobalPoint{-1820, 1040}));
+    EXPECT_EQ(c.toGlobalPoint(QPointF(-1280, -1024)), (GlobalPoint{-3200, 2464}));
+    EXPECT_EQ(c.toGlobalPoint(QPointF(4560, 500)), (GlobalPoint{2640, 940})); // in the gap
+    EXPECT_EQ(c.toGlobalPoint(QPointF(6520, 1300)), (GlobalPoint{4600, 140}));
 
     // Frames: the X11 bottom edge becomes the lowest global y.
-    EXPECT_EQ(c.toGlobal(kPrimary), QRectF(0, 0, 2560, 1440));
-    EXPECT_EQ(c.toGlobal(kLeft), QRectF(-1920, 0, 1920, 1080)); // bottoms aligned
-    EXPECT_EQ(c.toGlobal(kAboveLeft), QRectF(-3200, 1440, 1280, 1024));
-    EXPECT_EQ(c.toGlobal(kRight), QRectF(2680, 140, 1920, 1200));
+    EXPECT_EQ(c.toGlobalRect(kPrimary), GlobalRect(0, 0, 2560, 1440));
+    EXPECT_EQ(c.toGlobalRect(kLeft), GlobalRect(-1920, 0, 1920, 1080)); // bottoms aligned
+    EXPECT_EQ(c.toGlobalRect(kAboveLeft), GlobalRect(-3200, 1440, 1280, 1024));
+    EXPECT_EQ(c.toGlobalRect(kRight), GlobalRect(2680, 140, 1920, 1200));
 }
 
 // Display layouts in X11/Qt points (y down), the primary first.
@@ -100,7 +100,7 @@ TEST(ScreenCoordinates, WindowServerSpaceStartsAtThePrimaryTopLeft)
 TEST(ScreenCoordinates, EmptyLayoutOnlyFlips)
 {
     const ScreenCoordinates c;
-    EXPECT_EQ(c.toGlobal(QPointF(5, 7)), QPointF(5, -7));
+    EXPECT_EQ(c.toGlobalPoint(QPointF(5, 7)), (GlobalPoint{5, -7}));
     EXPECT_EQ(c.pointFromPixel(QPointF(5, 7)), QPointF(5, 7));
     EXPECT_EQ(c.scaleAtPixel(QPointF(5, 7)), 1);
 }

@@ -229,7 +229,7 @@ X11PixelView X11CaptureSession::frame(X11ErrorTrap& trap, int reader)
     bool changedAll = std::exchange(m_changedAll, false);
     m_dirty = false;
     QRect repaired;
-    const X11PixelView view = grab(trap, reader, &repaired);
+    const X11PixelView view = grab(trap, reader, changedAll ? QRegion(m_area) : QRegion(changed), &repaired);
     changed |= m_changed | repaired;
     changedAll |= m_changedAll;
     const QRect whole(0, 0, view.width, view.height);
@@ -245,7 +245,7 @@ X11PixelView X11CaptureSession::frame(X11ErrorTrap& trap, int reader)
     return view;
 }
 
-X11PixelView X11CaptureSession::grab(X11ErrorTrap& trap, int reader, QRect* repaired)
+X11PixelView X11CaptureSession::grab(X11ErrorTrap& trap, int reader, const QRegion& changed, QRect* repaired)
 {
     Parts& p = *m_parts;
     X11PixelReader& r = p.readers[reader];
@@ -265,7 +265,8 @@ X11PixelView X11CaptureSession::grab(X11ErrorTrap& trap, int reader, QRect* repa
     handleEvents(trap, true);
     if (m_lost)
         return {};
-    *repaired = p.repair->repair(trap, frame, m_area, *p.stack);
+    const QRegion changedNow = m_changedAll ? QRegion(m_area) : changed + m_changed;
+    *repaired = p.repair->repair(trap, frame, m_area, *p.stack, changedNow);
     return frame;
 }
 

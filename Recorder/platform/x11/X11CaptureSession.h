@@ -5,6 +5,7 @@
 #include "platform/x11/XRandRDisplayList.h"
 
 #include <QRect>
+#include <QRegion>
 #include <QString>
 
 #include <cstdint>
@@ -79,8 +80,9 @@ private:
     void handle(X11ErrorTrap& trap, XEvent& e);
     void markLost(RecorderError error);
     void checkWindowLost();
-    // The picture, with the rectangle (root pixels) where excluded windows were painted over.
-    X11PixelView grab(X11ErrorTrap& trap, int reader, QRect* repaired);
+    // The picture, with the rectangle (root pixels) where excluded windows were
+    // painted over; `changed` (root pixels) is what may differ from the picture before.
+    X11PixelView grab(X11ErrorTrap& trap, int reader, const QRegion& changed, QRect* repaired);
     // Something changed on the root: within `rect` (root pixels), or anywhere.
     void noteChange(const std::optional<QRect>& rect);
 

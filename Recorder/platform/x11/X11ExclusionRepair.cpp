@@ -37,12 +37,6 @@ void blit(const X11PixelView& frame, const QPoint& at, const X11PixelView& part,
     }
 }
 
-void fillBlack(const X11PixelView& frame, const QRect& r)
-{
-    for (int y = r.top(); y <= r.bottom(); ++y)
-        std::memset(frame.data + size_t(y) * frame.bytesPerRow + size_t(r.x()) * 4, 0, size_t(r.width()) * 4);
-}
-
 Atom internAtom(Display* dpy, const QByteArray& name)
 {
     return XInternAtom(dpy, name.constData(), False);
@@ -127,15 +121,29 @@ QRegion X11ExclusionRepair::boundingShape(X11ErrorTrap& trap, const X11WindowSta
 }
 
 QRect X11ExclusionRepair::repair(X11ErrorTrap& trap, const X11PixelView& frame, const QRect& area,
-                                 X11WindowStack& stack)
+                                 X11WindowStack& stack, const QRegion& changed)
 {
     const QRegion region = stack.excludedRegion(area);
     stack.ageGhosts();
+    const QPoint origin = area.topLeft();
+    const QRegion local = region.translated(-origin);
+    if (area != m_area) {
+        m_area = area;
+        m_memory = X11BackgroundMemory();
+    }
+    QRegion windows; // where the other windows show, in the frame's pixels
+    for (const X11WindowStack::TopLevel& t : stack.windows())
+        if (t.shows() && !t.excluded)
+            windows += t.outer.translated(-origin);
+    // The background the screen shows, for the places excluded windows may
+    // cover later; a place they left shows again even without new damage.
+    m_memory.remember(frame, changed.translated(-origin) + (m_excluded - local), local + windows);
+    m_excluded = local;
     if (region.isEmpty())
         return {};
     ++m_repairs;
     const int rootDepth = m_display.rootDepth();
-    const QPoint origin = area.topLeft();
+    QRegion unknown; // frame pixels with no wallpaper to show
     for (const QRect& r : region) {
         X11PixelView bg;
         if (m_wallpaper && QRect(QPoint(0, 0), m_wallpaperSize).contains(r))
@@ -143,8 +151,10 @@ QRect X11ExclusionRepair::repair(X11ErrorTrap& trap, const X11PixelView& frame, 
         if (bg)
             blit(frame, r.topLeft() - origin, bg, false);
         else
-            fillBlack(frame, r.translated(-origin));
+            unknown += r.translated(-origin);
     }
+    if (!unknown.isEmpty())
+        m_memory.fill(frame, unknown, local, windows);
     for (X11WindowStack::TopLevel& t : stack.windows()) {
         if (!t.shows() || t.excluded || !t.known)
             continue;

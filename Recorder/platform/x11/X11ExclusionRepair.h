@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/x11/X11BackgroundMemory.h"
 #include "platform/x11/X11PixelView.h"
 
 #include <QRect>
@@ -16,7 +17,8 @@
 namespace corvessa {
 
 // Paints over every excluded window in a display frame: the root background
-// first (the wallpaper desktops publish on the root, else black), then the
+// first (the wallpaper desktops publish on the root, else what the screen last
+// showed there, see X11BackgroundMemory), then the
 // other windows from their own pixmaps, bottom up, as the screen would show
 // without the excluded ones. Windows with alpha are blended as a compositing
 // manager would show them while one runs. Owned by the capture thread.
@@ -32,9 +34,11 @@ public:
     // A property of the root changed; true when it was the background.
     bool rootPropertyChanged(X11ErrorTrap& trap, const XPropertyEvent& e);
 
-    // Rebuilds what excluded windows cover in `frame`, the picture of `area`.
+    // Rebuilds what excluded windows cover in `frame`, the picture of `area`,
+    // in which `changed` (on the root) may differ from the picture before.
     // Returns the bounds of what it painted over, on the root (empty for nothing).
-    QRect repair(X11ErrorTrap& trap, const X11PixelView& frame, const QRect& area, X11WindowStack& stack);
+    QRect repair(X11ErrorTrap& trap, const X11PixelView& frame, const QRect& area, X11WindowStack& stack,
+                 const QRegion& changed);
     // Frames in which something was painted over.
     uint64_t repairs() const { return m_repairs; }
 
@@ -54,6 +58,9 @@ private:
     // server alone shows their colour as it is. The rebuild does as the screen does.
     bool m_compositorRunning = false;
     uint64_t m_repairs = 0;
+    QRect m_area;                // of the pictures the memory holds
+    QRegion m_excluded;          // what the last picture's excluded windows covered, in its pixels
+    X11BackgroundMemory m_memory;
 };
 
 } // namespace corvessa

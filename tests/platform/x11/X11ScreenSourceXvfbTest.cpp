@@ -778,6 +778,57 @@ TEST_F(X11ScreenSourceXvfb, ChangesHiddenUnderAnExcludedWindowStillMakeFrames)
     EXPECT_TRUE(collector.waitForFrame([](const PixelBuffer& b) { return near(pixel(b, 250, 250), kBlue); }, 2000));
 }
 
+// A background the server cannot give back (a colour or tile set on the root,
+// as xsetroot does; a compositing manager that draws its own) shows under
+// excluded windows as the screen showed it, never black.
+TEST_F(X11ScreenSourceXvfb, UnderExcludedWindowsTheBackgroundTheScreenShowed)
+{
+    Display* dpy = painter->display();
+    const Window root = DefaultRootWindow(dpy);
+    struct RootBackground {
+        Display* dpy;
+        Window root;
+        ~RootBackground()
+        {
+            XSetWindowBackground(dpy, root, kBlack);
+            XClearWindow(dpy, root);
+            XSync(dpy, False);
+        }
+    } restore{dpy, root};
+    // Stripes 32 pixels wide, yellow and cyan, which no blend of their edges gives.
+    const Pixmap tile = XCreatePixmap(dpy, root, 64, 8, unsigned(DefaultDepth(dpy, DefaultScreen(dpy))));
+    const GC gc = XCreateGC(dpy, tile, 0, nullptr);
+    for (const auto& [x, colour] : {std::pair(0, kYellow), std::pair(32, kCyan)}) {
+        XSetForeground(dpy, gc, colour);
+        XFillRectangle(dpy, tile, gc, x, 0, 32, 8);
+    }
+    XFreeGC(dpy, gc);
+    XSetWindowBackgroundPixmap(dpy, root, tile);
+    XClearWindow(dpy, root);
+    XFreePixmap(dpy, tile);
+    const Window early = painter->window(QRect(100, 500, 200, 100), kGreen); // there before the first frame
+    const Window marker = painter->window(QRect(100, 100, 300, 200), kRed);
+    ScreenFilter filter = displayFilter();
+    const Window late = painter->window(QRect(600, 300, 200, 100), kGreen);
+    XUnmapWindow(dpy, late);
+    painter->sync();
+    filter.excludedWindows = {uint32_t(early), uint32_t(late)};
+    startStream(filter, bgraConfig());
+    ASSERT_TRUE(collector.waitForFrame([](const PixelBuffer& b) { return near(pixel(b, 150, 150), kRed); }));
+    painter->map(late);
+    painter->recolour(marker, kBlue); // a frame that shows this came after the map
+    ASSERT_TRUE(collector.waitForFrame([](const PixelBuffer& b) { return near(pixel(b, 150, 150), kBlue); }));
+    const auto stripe = [](int x) { return x % 64 < 32 ? kYellow : kCyan; };
+    const PixelBufferRef frame = collector.last();
+    EXPECT_EQ(count(*frame, kGreen), 0);
+    // Where the screen showed the background before: that background.
+    for (int x = 600; x < 800; x += 7)
+        EXPECT_TRUE(near(pixel(*frame, x, 350), stripe(x))) << x;
+    // Where it never did: the background beside it, blended across; not black.
+    for (int x = 100; x < 300; x += 7)
+        EXPECT_FALSE(near(pixel(*frame, x, 550), kBlack)) << x;
+}
+
 TEST_F(X11ScreenSourceXvfb, AClientReparentedIntoAFrameTakesTheFrameOut)
 {
     const Window frame = painter->window(QRect(300, 300, 220, 160), kGrey);

@@ -1,0 +1,40 @@
+#pragma once
+
+#include "platform/x11/X11PixelView.h"
+
+#include <QRegion>
+#include <QSize>
+
+#include <cstdint>
+#include <vector>
+
+namespace corvessa {
+
+// What the desktop showed where excluded windows now stand, when no wallpaper
+// pixmap on the root says so: a compositing manager such as GNOME's draws its
+// background itself, and a colour set with xsetroot cannot be read back. Keeps
+// the last background pixels the screen showed (where no window stood); where
+// it never saw the place, each row is blended between the background beside
+// the excluded windows, and only where there is none of that either is it
+// black. Never a window's pixels: a window taken out later must not show.
+// Frame coordinates (the captured area's pixels) throughout. Owned by the
+// capture thread.
+class X11BackgroundMemory {
+public:
+    // Keeps the pixels of `frame` in `changed` that `covered` (where windows
+    // stand, excluded or not) leaves to the background. A frame of another
+    // size starts the memory afresh, from the whole frame.
+    void remember(const X11PixelView& frame, const QRegion& changed, const QRegion& covered);
+    // Paints `part` of `frame`, which lies inside `excluded`: remembered pixels
+    // where there are some, else blended between the nearest pixels beside the
+    // excluded region on the same row that `windows` (where windows show) does
+    // not cover.
+    void fill(const X11PixelView& frame, const QRegion& part, const QRegion& excluded, const QRegion& windows) const;
+
+private:
+    QSize m_size;
+    std::vector<uint8_t> m_pixels; // BGRA, m_size.width() * 4 bytes a row
+    QRegion m_seen;
+};
+
+} // namespace corvessa

@@ -3,7 +3,7 @@
 #include <QRect>
 
 #include <cstring>
-#include <optional>
+#include <vector>
 
 namespace corvessa {
 
@@ -48,33 +48,53 @@ void X11BackgroundMemory::fill(const X11PixelView& frame, const QRegion& part, c
                         m_pixels.data() + (size_t(y) * size_t(m_size.width()) + size_t(r.x())) * 4,
                         size_t(r.width()) * 4);
     }
-    // A pixel beside the excluded run that shows the background, not a window.
-    const auto background = [&](int x, int y) -> std::optional<const uint8_t*> {
-        if (x < 0 || x >= frame.width || windows.contains(QPoint(x, y)))
-            return std::nullopt;
+    // A pixel beside the excluded region that shows the background, not a window.
+    const auto background = [&](int x, int y) -> const uint8_t* {
+        if (x < 0 || y < 0 || x >= frame.width || y >= frame.height || excluded.contains(QPoint(x, y))
+            || windows.contains(QPoint(x, y)))
+            return nullptr;
         return at(frame, x, y);
     };
-    // The region's rectangles are its runs on each row: a run of excluded
-    // pixels lies in one of them, whole.
+    // The region's rectangles are its runs on each row, whole; a pixel takes
+    // the background at both ends of its run and just above and below its
+    // rectangle, the nearer ones counting more (a wide bar takes its colour
+    // from above and below, a tall panel from its sides).
     const QRegion unknown = target - known;
     for (const QRect& run : excluded) {
-        for (const QRect& r : unknown & run) {
+        const QRegion here = unknown & run;
+        if (here.isEmpty())
+            continue;
+        std::vector<const uint8_t*> above(size_t(run.width())), below(size_t(run.width()));
+        for (int x = run.left(); x <= run.right(); ++x) {
+            above[size_t(x - run.left())] = background(x, run.top() - 1);
+            below[size_t(x - run.left())] = background(x, run.bottom() + 1);
+        }
+        for (const QRect& r : here) {
             for (int y = r.top(); y <= r.bottom(); ++y) {
-                const auto left = background(run.left() - 1, y);
-                const auto right = background(run.right() + 1, y);
-                const int span = run.width() + 1;
+                const uint8_t* left = background(run.left() - 1, y);
+                const uint8_t* right = background(run.right() + 1, y);
                 uint8_t* dst = at(frame, r.x(), y);
                 for (int x = r.left(); x <= r.right(); ++x, dst += 4) {
-                    dst[3] = 255;
-                    if (!left && !right) {
-                        dst[0] = dst[1] = dst[2] = 0;
-                        continue;
+                    const struct {
+                        const uint8_t* pixel;
+                        int distance;
+                    } sides[] = {{left, x - run.left() + 1},
+                                 {right, run.right() + 1 - x},
+                                 {above[size_t(x - run.left())], y - run.top() + 1},
+                                 {below[size_t(x - run.left())], run.bottom() + 1 - y}};
+                    float sum[3] = {0, 0, 0};
+                    float weights = 0;
+                    for (const auto& side : sides) {
+                        if (!side.pixel)
+                            continue;
+                        const float w = 1.0f / float(side.distance);
+                        for (int c = 0; c < 3; ++c)
+                            sum[c] += w * float(side.pixel[c]);
+                        weights += w;
                     }
-                    const uint8_t* a = left ? *left : *right;
-                    const uint8_t* b = right ? *right : *left;
-                    const int t = x - run.left() + 1; // 1 .. span - 1
                     for (int c = 0; c < 3; ++c)
-                        dst[c] = uint8_t((a[c] * (span - t) + b[c] * t + span / 2) / span);
+                        dst[c] = weights > 0 ? uint8_t(sum[c] / weights + 0.5f) : 0;
+                    dst[3] = 255;
                 }
             }
         }

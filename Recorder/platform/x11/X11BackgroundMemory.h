@@ -14,9 +14,9 @@ namespace corvessa {
 // pixmap on the root says so: a compositing manager such as GNOME's draws its
 // background itself, and a colour set with xsetroot cannot be read back. Keeps
 // the last background pixels the screen showed (where no window stood); where
-// it never saw the place, each row is blended between the background beside
-// the excluded windows, and only where there is none of that either is it
-// black. Never a window's pixels: a window taken out later must not show.
+// it never saw the place, the background around the excluded windows is
+// blended across, and only where there is none of that either is it black.
+// Never a window's pixels: a window taken out later must not show.
 // Frame coordinates (the captured area's pixels) throughout. Owned by the
 // capture thread.
 class X11BackgroundMemory {
@@ -26,9 +26,9 @@ public:
     // size starts the memory afresh, from the whole frame.
     void remember(const X11PixelView& frame, const QRegion& changed, const QRegion& covered);
     // Paints `part` of `frame`, which lies inside `excluded`: remembered pixels
-    // where there are some, else blended between the nearest pixels beside the
-    // excluded region on the same row that `windows` (where windows show) does
-    // not cover.
+    // where there are some, else a blend of the nearest pixels beside the
+    // excluded region, on the same row and column, that `windows` (where
+    // windows show) does not cover.
     void fill(const X11PixelView& frame, const QRegion& part, const QRegion& excluded, const QRegion& windows) const;
 
 private:

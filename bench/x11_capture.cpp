@@ -8,7 +8,12 @@
 // converting. For comparison it then times the other way to build a frame:
 // reading every window's pixmap and stacking them in client memory.
 //
-// Options: --seconds N, --no-toolbar (nothing excluded), --fps N.
+// With --canvas the desktop is the root's own background, published nowhere
+// (as GNOME's compositor draws it), and a second into the capture a
+// full-screen window of this process, excluded like the pen's canvas, covers
+// it all: every frame is then rebuilt from the background the stream remembers.
+//
+// Options: --seconds N, --no-toolbar (nothing excluded), --canvas, --fps N.
 
 #include "platform/core/PixelBuffer.h"
 #include "platform/core/SerialQueue.h"
@@ -127,24 +132,40 @@ struct Scene {
     Window desktop = 0;
     Window mover = 0;
     Window toolbar = 0;
+    Window canvas = 0;
     std::atomic<bool> running{true};
     std::thread thread;
 
-    bool open(const std::string& name, bool withToolbar)
+    bool open(const std::string& name, bool withToolbar, bool onRoot)
     {
         dpy = XOpenDisplay(name.c_str());
         if (!dpy)
             return false;
         const Window root = DefaultRootWindow(dpy);
-        desktop = XCreateSimpleWindow(dpy, root, 0, 0, kWidth, kHeight, 0, 0, 0x336699);
-        XMapWindow(dpy, desktop);
+        Drawable surface = 0;
+        if (onRoot) {
+            surface = XCreatePixmap(dpy, root, kWidth, kHeight, unsigned(DefaultDepth(dpy, 0)));
+        } else {
+            desktop = XCreateSimpleWindow(dpy, root, 0, 0, kWidth, kHeight, 0, 0, 0x336699);
+            XMapWindow(dpy, desktop);
+            surface = desktop;
+        }
         // Some detail on the desktop, so the picture is not one colour.
-        GC gc = XCreateGC(dpy, desktop, 0, nullptr);
+        GC gc = XCreateGC(dpy, surface, 0, nullptr);
+        if (onRoot) {
+            XSetForeground(dpy, gc, 0x336699);
+            XFillRectangle(dpy, surface, gc, 0, 0, kWidth, kHeight);
+        }
         for (int i = 0; i < 40; ++i) {
             XSetForeground(dpy, gc, 0x204060 + unsigned(i) * 0x030507);
-            XFillRectangle(dpy, desktop, gc, (i * 97) % kWidth, (i * 53) % kHeight, 200, 120);
+            XFillRectangle(dpy, surface, gc, (i * 97) % kWidth, (i * 53) % kHeight, 200, 120);
         }
         XFreeGC(dpy, gc);
+        if (onRoot) {
+            XSetWindowBackgroundPixmap(dpy, root, surface);
+            XClearWindow(dpy, root);
+            XFreePixmap(dpy, surface);
+        }
         mover = XCreateSimpleWindow(dpy, root, 100, 100, 480, 320, 0, 0, 0xcc3333);
         XMapWindow(dpy, mover);
         if (withToolbar) {
@@ -156,6 +177,22 @@ struct Scene {
         }
         XSync(dpy, False);
         return true;
+    }
+    // A full-screen window of ours, below the toolbar, that the stream excludes.
+    void mapCanvas()
+    {
+        XSetWindowAttributes a{};
+        a.override_redirect = True;
+        a.background_pixel = 0x00ff00;
+        canvas = XCreateWindow(dpy, DefaultRootWindow(dpy), 0, 0, kWidth, kHeight, 0, CopyFromParent, InputOutput,
+                               CopyFromParent, CWOverrideRedirect | CWBackPixel, &a);
+        const unsigned long pid = (unsigned long)getpid();
+        XChangeProperty(dpy, canvas, XInternAtom(dpy, "_NET_WM_PID", False), XA_CARDINAL, 32, PropModeReplace,
+                        reinterpret_cast<const unsigned char*>(&pid), 1);
+        XMapWindow(dpy, canvas);
+        if (toolbar)
+            XRaiseWindow(dpy, toolbar);
+        XSync(dpy, False);
     }
     void animate()
     {
@@ -276,6 +313,7 @@ int main(int argc, char** argv)
     double seconds = 10;
     int fps = 30;
     bool toolbar = true;
+    bool canvas = false;
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--seconds") && i + 1 < argc)
             seconds = std::atof(argv[++i]);
@@ -283,6 +321,8 @@ int main(int argc, char** argv)
             fps = std::atoi(argv[++i]);
         else if (!std::strcmp(argv[i], "--no-toolbar"))
             toolbar = false;
+        else if (!std::strcmp(argv[i], "--canvas"))
+            canvas = true;
     }
 
     Server server;
@@ -291,7 +331,7 @@ int main(int argc, char** argv)
         return 1;
     }
     Scene scene;
-    if (!scene.open(server.display, toolbar)) {
+    if (!scene.open(server.display, toolbar, canvas)) {
         std::fprintf(stderr, "cannot open %s\n", server.display.c_str());
         return 1;
     }
@@ -335,7 +375,14 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "start failed: %s\n", qPrintable(error->message));
         return 1;
     }
-    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+    if (canvas) {
+        // The stream sees the desktop for a second, then only the canvas over it.
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        scene.mapCanvas();
+        std::this_thread::sleep_for(std::chrono::duration<double>(std::max(0.0, seconds - 1)));
+    } else {
+        std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+    }
     const X11ScreenStream::Statistics stats = x11->statistics();
     stream->stop();
     const double wall = std::chrono::duration<double>(Clock::now() - wall0).count();
@@ -344,7 +391,9 @@ int main(int argc, char** argv)
 
     const double n = double(std::max<uint64_t>(1, stats.frames));
     std::printf("x11 capture: %dx%d NV12 at %d fps for %.1f s, %s\n", kWidth, kHeight, fps, wall,
-                toolbar ? "own toolbar excluded" : "nothing excluded");
+                canvas    ? "own toolbar and full-screen canvas excluded, the desktop on the root"
+                : toolbar ? "own toolbar excluded"
+                          : "nothing excluded");
     std::printf("  frames delivered        %llu (%.1f per second, %d expected), repaired %llu, put off (queue busy) %llu\n",
                 (unsigned long long)stats.frames, double(stats.frames) / wall, int(wall * fps),
                 (unsigned long long)stats.repairs, (unsigned long long)stats.skippedBusy);

@@ -9,6 +9,8 @@ namespace corvessa {
 
 namespace {
 
+constexpr uint8_t kOpaqueBlack[4] = {0, 0, 0, 255};
+
 uint8_t* at(const X11PixelView& frame, int x, int y)
 {
     return frame.data + size_t(y) * frame.bytesPerRow + size_t(x) * 4;
@@ -65,15 +67,22 @@ void X11BackgroundMemory::fill(const X11PixelView& frame, const QRegion& part, c
         if (here.isEmpty())
             continue;
         std::vector<const uint8_t*> above(size_t(run.width())), below(size_t(run.width()));
+        bool vertical = false;
         for (int x = run.left(); x <= run.right(); ++x) {
             above[size_t(x - run.left())] = background(x, run.top() - 1);
             below[size_t(x - run.left())] = background(x, run.bottom() + 1);
+            vertical |= above[size_t(x - run.left())] || below[size_t(x - run.left())];
         }
         for (const QRect& r : here) {
             for (int y = r.top(); y <= r.bottom(); ++y) {
                 const uint8_t* left = background(run.left() - 1, y);
                 const uint8_t* right = background(run.right() + 1, y);
                 uint8_t* dst = at(frame, r.x(), y);
+                if (!left && !right && !vertical) { // nothing to go by, as under a full-screen overlay
+                    for (int x = r.left(); x <= r.right(); ++x, dst += 4)
+                        std::memcpy(dst, kOpaqueBlack, 4);
+                    continue;
+                }
                 for (int x = r.left(); x <= r.right(); ++x, dst += 4) {
                     const struct {
                         const uint8_t* pixel;

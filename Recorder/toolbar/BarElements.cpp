@@ -39,11 +39,6 @@ QColor BarElements::green()
     return QColor::fromRgbF(0.2f, 0.78f, 0.35f);
 }
 
-QColor BarElements::warning()
-{
-    return QColor::fromRgbF(1.0f, 0.78f, 0.0f);
-}
-
 QColor BarElements::primary() const
 {
     return m_bar.palette().color(QPalette::WindowText);

@@ -35,8 +35,6 @@ public:
     // The toolbar's colours.
     static QColor red();
     static QColor green();
-    // The colour of a source without permission.
-    static QColor warning();
     QColor primary() const;
     QColor secondary() const;
     QFont font() const;

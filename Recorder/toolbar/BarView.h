@@ -53,8 +53,6 @@ public:
 
     static Row rowFor(const RecorderPhase& phase, bool compact);
     Row row() const { return m_row; }
-    // The row shown now.
-    BarRow* rowView() const { return m_rowView; }
     // Rebuilds the row now (normally it happens on the next turn of the event
     // loop after the model or a preference changed).
     void rebuild();

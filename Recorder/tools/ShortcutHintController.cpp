@@ -74,8 +74,10 @@ void ShortcutHintController::refresh()
     // echo card below it came or went; the bar's own moves and resizes place it
     // through the event filter.
     const bool rebuilt = !m_card || rows != m_shown;
-    if (rebuilt)
-        build(rows, room(BarSideCard::of(m_panel)));
+    if (rebuilt) {
+        m_shown = rows;
+        m_builtRoom = 0; // built for no screen: placing it builds it
+    }
     if (rebuilt || !m_card->isVisible() || stackedHeight() != m_placedStack)
         position();
     BarSideCard::reveal(m_card, m_setup.kit);
@@ -86,14 +88,13 @@ int ShortcutHintController::room(const BarSideCard::Surroundings& around)
     return std::max(1, int(around.visible.width() - 2 * gap));
 }
 
-void ShortcutHintController::build(const std::vector<ShortcutRow>& rows, int room)
+void ShortcutHintController::build(int room)
 {
     if (!m_card)
         m_card = BarSideCard::makeWindow(m_setup.kit);
     delete m_view;
-    m_view = new ShortcutHintView(rows, room, m_card);
+    m_view = new ShortcutHintView(m_shown, room, m_card);
     BarSideCard::setContent(m_card, m_view, m_setup.kit);
-    m_shown = rows;
     m_builtRoom = room;
 }
 
@@ -105,13 +106,13 @@ double ShortcutHintController::stackedHeight() const
 
 void ShortcutHintController::position()
 {
-    if (!m_card)
+    if (m_shown.empty())
         return;
     const double stacked = m_placedStack = stackedHeight();
     const BarSideCard::Surroundings around = BarSideCard::of(m_panel);
-    // On another screen the rows may fit on fewer lines, or need more.
+    // New rows, or another screen, where the rows may fit on fewer lines or need more.
     if (room(around) != m_builtRoom)
-        build(m_shown, room(around));
+        build(room(around));
     BarSideCard::moveTo(m_card, BarSideCard::origin(around.bar, QSizeF(m_card->size()), around.visible, gap + stacked));
 }
 

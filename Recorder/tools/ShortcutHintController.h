@@ -65,7 +65,8 @@ protected:
 private:
     // The widest the card may be beside a bar in `around`: its screen less a gap each side.
     static int room(const BarSideCard::Surroundings& around);
-    void build(const std::vector<ShortcutRow>& rows, int room);
+    // Builds the card's content for `m_shown` in `room`.
+    void build(int room);
     void position();
     // How far the echo card below pushes this one up; 0 without it.
     double stackedHeight() const;

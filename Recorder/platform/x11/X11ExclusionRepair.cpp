@@ -131,10 +131,7 @@ QRect X11ExclusionRepair::repair(X11ErrorTrap& trap, const X11PixelView& frame, 
         m_area = area;
         m_memory = X11BackgroundMemory();
     }
-    QRegion windows; // where the other windows show, in the frame's pixels
-    for (const X11WindowStack::TopLevel& t : stack.windows())
-        if (t.shows() && !t.excluded)
-            windows += t.outer.translated(-origin);
+    const QRegion windows = stack.windowRegion(area).translated(-origin);
     // The background the screen shows, for the places excluded windows may
     // cover later; a place they left shows again even without new damage.
     m_memory.remember(frame, changed.translated(-origin) + (m_excluded - local), local + windows);

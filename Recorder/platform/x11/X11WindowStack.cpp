@@ -273,6 +273,16 @@ QRegion X11WindowStack::excludedRegion(const QRect& area) const
     return region;
 }
 
+QRegion X11WindowStack::windowRegion(const QRect& area) const
+{
+    QRegion region;
+    for (const TopLevel& t : m_stack) {
+        if (!t.excluded && t.shows())
+            region += t.outer & area;
+    }
+    return region;
+}
+
 void X11WindowStack::ageGhosts()
 {
     for (auto& ghost : m_ghosts)

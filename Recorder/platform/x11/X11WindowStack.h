@@ -59,6 +59,8 @@ public:
 
     // Root pixels of `area` that excluded windows cover, or lately covered.
     QRegion excludedRegion(const QRect& area) const;
+    // Where the windows that are not excluded show, within `area` (root pixels).
+    QRegion windowRegion(const QRect& area) const;
     // One frame has passed: places left long enough ago are forgotten.
     void ageGhosts();
 

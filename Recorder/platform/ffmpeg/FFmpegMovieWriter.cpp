@@ -294,6 +294,7 @@ struct FFmpegMovieWriter::Core {
     bool writeHeldVideo(int64_t duration);
 
     void encodeAudio(const std::vector<float>& samples, int64_t position);
+    // Queues `count` frames for the encoder; null `samples` queue silence.
     void pushAudio(const float* samples, int64_t count);
     bool encodeAudioFrames(bool flushAll);
     bool drainAudio();
@@ -652,7 +653,8 @@ void FFmpegMovieWriter::Core::pushAudio(const float* samples, int64_t count)
     if (audioNext < audioPadding) {
         const int64_t skip = std::min(count, audioPadding - audioNext);
         audioNext += skip;
-        samples += skip * ch;
+        if (samples) // no samples stands for silence: nothing to step over
+            samples += skip * ch;
         count -= skip;
     }
     if (count <= 0)

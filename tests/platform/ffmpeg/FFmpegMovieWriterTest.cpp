@@ -845,3 +845,55 @@ TEST(FFmpegMovieWriter, AFileMovedOrReplacedWhileWrittenIsNotCompleted)
     ASSERT_TRUE(onPath.open(QIODevice::ReadOnly));
     EXPECT_EQ(onPath.readAll(), QByteArray("not a movie")); // someone else's file is left alone
 }
+
+TEST(FFmpegMovieWriter, APauseLeavesEverythingBeforeItInTheFile)
+{
+    // A pause at 2.5 s: a crash during it must find in the file all the
+    // pictures to the pause and all the sound but what the AAC encoder holds
+    // (less than three frames: its delay of two, and the samples short of a
+    // whole one). Then the movie goes on.
+    MovieFolder folder(QStringLiteral("FFmpegMovieWriter"));
+    const QString path = folder.file(QStringLiteral("paused.mov"));
+    FFmpegMovieWriter w(movieSettings(path, 160, 120, 30));
+    ASSERT_TRUE(w.startWriting()) << why(w);
+    const MediaTime start = hostBase();
+    w.startSession(start);
+    auto feed = [&](int from, int to) {
+        for (int i = from; i < to; ++i) {
+            ASSERT_TRUE(appendWhenReady(w, Input::Video, *MediaTime::image(testPicture(160, 120, PixelFormat::BGRA, i), start + MediaTime(i, 30), MediaTime(1, 30))));
+            ASSERT_TRUE(appendWhenReady(w, Input::Audio, tone(i * 1600, 1600, start + MediaTime(i * 1600, 48000))));
+        }
+    };
+    feed(0, 75);
+    w.flushFragment(start + seconds(2.5));
+
+    // Read as after a crash: the writer still has the file open.
+    double video = 0, audio = 0;
+    bool written = false;
+    for (int i = 0; i < 2000 && !written; ++i) {
+        const auto probe = MovieProbe::probe(path);
+        const auto* v = probe.firstOf(MovieProbe::Stream::Kind::Video);
+        const auto* a = probe.firstOf(MovieProbe::Stream::Kind::Audio);
+        video = v ? v->seconds : 0;
+        audio = a ? a->seconds : 0;
+        written = video >= 2.5 - 1e-6 && audio > 2.5 - 3 * 1024.0 / 48000;
+        if (!written)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_TRUE(written) << "in the file: video " << video << " s, sound " << audio << " s";
+    EXPECT_NEAR(video, 2.5, 1e-6);
+
+    feed(75, 90);
+    w.endSession(start + seconds(3.0));
+    ASSERT_TRUE(finishAndWait(w));
+    ASSERT_EQ(w.status(), Status::Completed) << why(w);
+    const auto probe = MovieProbe::probe(path);
+    const auto* v = probe.firstOf(MovieProbe::Stream::Kind::Video);
+    const auto* a = probe.firstOf(MovieProbe::Stream::Kind::Audio);
+    ASSERT_TRUE(v && a);
+    EXPECT_EQ(v->packets, 90);
+    EXPECT_NEAR(v->seconds, 3.0, 1e-6);
+    EXPECT_GE(a->seconds, 3.0 - 1e-6);
+    EXPECT_LE(a->seconds, 3.0 + 1024.0 / 48000 + 1e-6);
+    EXPECT_TRUE(decodeErrors(path).isEmpty()) << decodeErrors(path).toStdString();
+}

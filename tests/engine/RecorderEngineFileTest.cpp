@@ -14,7 +14,6 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <csignal>
 
 using namespace corvessa;
@@ -92,35 +91,6 @@ TEST(RecorderEngineFile, AStillScreenLosesLittleWhenKilled)
     EXPECT_GE(video->seconds, handedOver - 2.5) << "handed over " << handedOver;
     EXPECT_GE(audio->seconds, handedOver - 2.5) << "handed over " << handedOver;
     QFile::remove(recordedFile(moviePath));
-}
-
-TEST(RecorderEngineFile, APauseLeavesWhatWasRecordedInTheFile)
-{
-    // Killed during a pause, the movie must hold what was recorded before it:
-    // read here from the file the engine still has open, as after a crash.
-    EngineHarness h(true);
-    const auto config = h.config();
-    ASSERT_FALSE(h.engine->startInner(config));
-    ASSERT_TRUE(waitUntil([&] { return h.engine->effectiveSeconds() > 2.5; }, 30));
-    std::atomic<bool> paused{false};
-    h.engine->pause([&] { paused = true; });
-    ASSERT_TRUE(waitUntil([&] { return paused.load(); }, 10));
-    // The last picture's time; the pause began within a frame after it.
-    const double recorded = h.engine->effectiveSeconds();
-
-    double video = 0, audio = 0;
-    const bool written = waitUntil([&] {
-        const MovieProbe::Result probe = MovieProbe::probe(config.outputURL);
-        const MovieProbe::Stream* v = probe.firstOf(MovieProbe::Stream::Kind::Video);
-        const MovieProbe::Stream* a = probe.firstOf(MovieProbe::Stream::Kind::Audio);
-        video = v ? v->seconds : 0;
-        audio = a ? a->seconds : 0;
-        // The sound but what the AAC encoder holds (less than 64 ms).
-        return video > recorded && audio > recorded - 0.064;
-    }, 30);
-    EXPECT_TRUE(written) << "recorded " << recorded << " s; in the file: video " << video << " s, sound " << audio
-                         << " s";
-    EXPECT_EQ(h.engine->state(), RecorderEngine::State::paused);
 }
 
 TEST(RecorderEngineFile, AMovieTakenAwayWhileRecordingIsAFailedSave)

@@ -8,7 +8,10 @@
 // (`yes > /dev/null`), then 4 B, then B beside two other 1080p libx265 encodes
 // (ffmpeg encoding a test pattern to nowhere).
 //
-//   bench_sound_under_load [--seconds N] [--busy B]    (defaults 120 and one per CPU)
+//   bench_sound_under_load [--seconds N] [--busy B] [--load busy|four|encodes]...
+//
+// Defaults: 120 s, one busy process per CPU, all three loads in that order;
+// each --load runs only the loads named.
 //
 // Prints per load, one figure a line: the lengths of the movie's picture and
 // sound, the silence inside the movie's sound (10 ms blocks without an audible
@@ -280,13 +283,27 @@ int main(int argc, char** argv)
     double secs = 120;
     int busy = int(std::max(1L, sysconf(_SC_NPROCESSORS_ONLN)));
     const QStringList args = app.arguments();
+    // The loads by name: busy processes per B, other 1080p encodes.
+    struct LoadKind {
+        QString name;
+        int busyPerB;
+        int encodes;
+    };
+    const std::vector<LoadKind> kinds{{QStringLiteral("busy"), 1, 0}, {QStringLiteral("four"), 4, 0},
+                                      {QStringLiteral("encodes"), 1, 2}};
+    QStringList names;
+    for (const LoadKind& k : kinds)
+        names << k.name;
+    QStringList loads;
     for (int i = 1; i < args.size(); ++i) {
         if (args[i] == QStringLiteral("--seconds") && i + 1 < args.size()) {
             secs = args[++i].toDouble();
         } else if (args[i] == QStringLiteral("--busy") && i + 1 < args.size()) {
             busy = args[++i].toInt();
+        } else if (args[i] == QStringLiteral("--load") && i + 1 < args.size() && names.contains(args[i + 1])) {
+            loads << args[++i];
         } else {
-            std::fprintf(stderr, "usage: %s [--seconds N] [--busy B]\n", argv[0]);
+            std::fprintf(stderr, "usage: %s [--seconds N] [--busy B] [--load busy|four|encodes]...\n", argv[0]);
             return 2;
         }
     }
@@ -294,6 +311,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "--seconds must be at least 10 and --busy not negative\n");
         return 2;
     }
+    if (loads.isEmpty())
+        loads = names;
 
     QTemporaryDir dir;
     const QDir d(dir.path());
@@ -305,9 +324,9 @@ int main(int argc, char** argv)
     spin(2.5);
     std::printf("%.0f s at %dx%d@%d per recording, display %s\n", secs, kWidth, kHeight, kFps, qPrintable(display));
     bool ok = true;
-    ok = measureLoad(display, d, busy, 0, secs) && ok;
-    ok = measureLoad(display, d, 4 * busy, 0, secs) && ok;
-    ok = measureLoad(display, d, busy, 2, secs) && ok;
+    for (const LoadKind& k : kinds)
+        if (loads.contains(k.name))
+            ok = measureLoad(display, d, k.busyPerB * busy, k.encodes, secs) && ok;
     XSetIOErrorHandler(quietIOError);
     return ok ? 0 : 1;
 }

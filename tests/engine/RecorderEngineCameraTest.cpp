@@ -115,6 +115,21 @@ struct CameraRig {
         return found;
     }
 
+    // Starts recording into `screenMovie` with a real camera capture on the
+    // synthetic camera service feeding it; the capture is the test's to stop.
+    std::shared_ptr<CameraCapture> startWithCapture(const QString& screenMovie)
+    {
+        auto service = std::make_shared<SyntheticCameraService>();
+        auto capture = CameraCapture::create(service);
+        capture->start(SyntheticCameraService::defaultDevice().id, 480, 30, false);
+        EXPECT_TRUE(waitUntil([&] { return service->runningStreams() > 0; }, 5));
+        auto c = config();
+        c.camera = std::make_shared<CameraCaptureFeed>(capture);
+        c.outputURL = screenMovie;
+        start(c);
+        return capture;
+    }
+
     EngineHarness h;
     std::shared_ptr<FakeCamera> camera = std::make_shared<FakeCamera>();
 };
@@ -362,14 +377,8 @@ TEST(RecorderEngineCameraE2E, APauseLeavesWhatWasRecordedInBothFiles)
     // has open, as after a crash.
     MovieFolder folder(QStringLiteral("RecorderEngineCameraE2E"));
     CameraRig rig(true);
-    auto service = std::make_shared<SyntheticCameraService>();
-    auto capture = CameraCapture::create(service);
-    capture->start(SyntheticCameraService::defaultDevice().id, 480, 30, false);
-    ASSERT_TRUE(waitUntil([&] { return service->runningStreams() > 0; }, 5));
-    auto c = rig.config();
-    c.camera = std::make_shared<CameraCaptureFeed>(capture);
-    c.outputURL = folder.file(QStringLiteral("Paused Screen.mov"));
-    rig.start(c);
+    const QString screenMovie = folder.file(QStringLiteral("Paused Screen.mov"));
+    auto capture = rig.startWithCapture(screenMovie);
     ASSERT_TRUE(waitUntil([&] { return rig.h.engine->effectiveSeconds() > 2.5; }, 30));
     std::atomic<bool> paused{false};
     rig.h.engine->pause([&] { paused = true; });
@@ -377,7 +386,7 @@ TEST(RecorderEngineCameraE2E, APauseLeavesWhatWasRecordedInBothFiles)
     // The screen's last picture; the pause began within a frame after it.
     const double recorded = rig.h.engine->effectiveSeconds();
 
-    for (const QString& path : {c.outputURL, folder.file(QStringLiteral("Paused Camera.mov"))}) {
+    for (const QString& path : {screenMovie, folder.file(QStringLiteral("Paused Camera.mov"))}) {
         double video = 0, audio = 0;
         const bool written = waitUntil([&] {
             const MovieProbe::Result probe = MovieProbe::probe(path);
@@ -401,15 +410,7 @@ TEST(RecorderEngineCameraE2E, CameraFileHasHevcAndAac)
 {
     MovieFolder folder(QStringLiteral("RecorderEngineCameraE2E"));
     CameraRig rig(true);
-    auto service = std::make_shared<SyntheticCameraService>();
-    auto capture = CameraCapture::create(service);
-    capture->start(SyntheticCameraService::defaultDevice().id, 480, 30, false);
-    ASSERT_TRUE(waitUntil([&] { return service->runningStreams() > 0; }, 5));
-
-    auto c = rig.config();
-    c.camera = std::make_shared<CameraCaptureFeed>(capture);
-    c.outputURL = folder.file(QStringLiteral("Camera E2E Screen.mov"));
-    rig.start(c);
+    auto capture = rig.startWithCapture(folder.file(QStringLiteral("Camera E2E Screen.mov")));
     spin(2.5);
     const auto path = rig.h.engine->stop();
     capture->stop();

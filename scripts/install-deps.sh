@@ -13,7 +13,7 @@ packages=(
   qt6-svg-dev
   # tests
   googletest libgtest-dev libgmock-dev
-  xvfb xauth openbox xcompmgr trayer pulseaudio pulseaudio-utils ffmpeg xdotool dbus-daemon
+  xvfb xauth openbox xcompmgr picom trayer pulseaudio pulseaudio-utils ffmpeg xdotool dbus-daemon
   # fonts for rendering the interface under Xvfb and the offscreen platform
   fonts-dejavu-core
 )

@@ -7,7 +7,10 @@
 #include "support/XvfbTest.h"
 #include "support/WindowManager.h"
 
+#include <QDir>
 #include <QElapsedTimer>
+#include <QImage>
+#include <QRegion>
 #include <QThread>
 
 #include <gtest/gtest.h>
@@ -161,6 +164,78 @@ int count(const PixelBuffer& b, uint32_t colour)
     return n;
 }
 
+QImage imageOf(const PixelBuffer& b)
+{
+    return QImage(b.baseAddress(0), b.width(), b.height(), int(b.bytesPerRow(0)), QImage::Format_RGB32).copy();
+}
+
+// The 16-pixel blocks of `frame` whose mean colour differs from `reference`'s
+// by more than a rounding's worth, outside `skip`: the places a frame shows
+// something the reference does not.
+QRegion differingBlocks(const QImage& frame, const QImage& reference, const QRect& skip)
+{
+    constexpr int kBlock = 16;
+    QRegion differing;
+    for (int by = 0; by + kBlock <= frame.height(); by += kBlock) {
+        for (int bx = 0; bx + kBlock <= frame.width(); bx += kBlock) {
+            const QRect block(bx, by, kBlock, kBlock);
+            if (block.intersects(skip))
+                continue;
+            int sum[3] = {0, 0, 0};
+            for (int y = by; y < by + kBlock; ++y) {
+                for (int x = bx; x < bx + kBlock; ++x) {
+                    const QRgb a = frame.pixel(x, y);
+                    const QRgb b = reference.pixel(x, y);
+                    sum[0] += qRed(a) - qRed(b);
+                    sum[1] += qGreen(a) - qGreen(b);
+                    sum[2] += qBlue(a) - qBlue(b);
+                }
+            }
+            for (int c : sum) {
+                if (std::abs(c) > 2 * kBlock * kBlock) {
+                    differing += block;
+                    break;
+                }
+            }
+        }
+    }
+    return differing;
+}
+
+void keepArtifact(const QImage& image, const QString& name)
+{
+    const QString dir = qEnvironmentVariable("CORVESSA_TEST_ARTIFACTS");
+    if (dir.isEmpty())
+        return;
+    QDir().mkpath(dir);
+    image.save(dir + QLatin1Char('/') + name);
+}
+
+// A window with alpha (premultiplied `argb`) at `r`, unmapped; none without a 32-bit visual.
+Window translucentWindow(Display* dpy, const QRect& r, unsigned long argb)
+{
+    XVisualInfo info;
+    if (!XMatchVisualInfo(dpy, DefaultScreen(dpy), 32, TrueColor, &info))
+        return 0;
+    XSetWindowAttributes attributes;
+    attributes.colormap = XCreateColormap(dpy, DefaultRootWindow(dpy), info.visual, AllocNone);
+    attributes.border_pixel = 0;
+    attributes.background_pixel = argb;
+    return XCreateWindow(dpy, DefaultRootWindow(dpy), r.x(), r.y(), unsigned(r.width()), unsigned(r.height()), 0, 32,
+                         InputOutput, info.visual, CWColormap | CWBorderPixel | CWBackPixel, &attributes);
+}
+
+// Gives the root its black background back when it goes.
+struct RootBackground {
+    Display* dpy;
+    ~RootBackground()
+    {
+        XSetWindowBackground(dpy, DefaultRootWindow(dpy), kBlack);
+        XClearWindow(dpy, DefaultRootWindow(dpy));
+        XSync(dpy, False);
+    }
+};
+
 // System V shared-memory segments this process made that still exist (one
 // marked for removal lives on while anyone is attached).
 int ownShmSegments()
@@ -214,6 +289,7 @@ protected:
     }
 
     void framesShowTheWholeScreen(bool composited);
+    void shadowsLeaveNoTrace(const QString& program, const QStringList& arguments);
 
     uint32_t displayId()
     {
@@ -785,16 +861,7 @@ TEST_F(X11ScreenSourceXvfb, UnderExcludedWindowsTheBackgroundTheScreenShowed)
 {
     Display* dpy = painter->display();
     const Window root = DefaultRootWindow(dpy);
-    struct RootBackground {
-        Display* dpy;
-        Window root;
-        ~RootBackground()
-        {
-            XSetWindowBackground(dpy, root, kBlack);
-            XClearWindow(dpy, root);
-            XSync(dpy, False);
-        }
-    } restore{dpy, root};
+    const RootBackground restore{dpy};
     // Stripes 32 pixels wide, yellow and cyan, which no blend of their edges gives.
     const Pixmap tile = XCreatePixmap(dpy, root, 64, 8, unsigned(DefaultDepth(dpy, DefaultScreen(dpy))));
     const GC gc = XCreateGC(dpy, tile, 0, nullptr);
@@ -886,6 +953,82 @@ TEST_F(X11ScreenSourceXvfb, TranslucentWindowsAreRebuiltAsTheScreenShowsThem)
     EXPECT_TRUE(near(pixel(*f, 500, 175), 0x808080, 3));
     EXPECT_TRUE(near(pixel(*f, 150, 175), kRed));
     XFreeColormap(dpy, attributes.colormap);
+}
+
+// A compositing manager that draws shadows darkens the screen around the
+// program's windows; the shadow is theirs and goes with them. Frames with the
+// program's windows on the screen (an opaque square as the camera bubble's, a
+// translucent card) match, block by block, a frame of the same screen without
+// them. The foreign windows stand where their own shadows fall clear of ours:
+// the rebuild draws windows without shadows.
+void X11ScreenSourceXvfb::shadowsLeaveNoTrace(const QString& program, const QStringList& arguments)
+{
+    Display* dpy = painter->display();
+    QString why;
+    const auto compositor = test::WindowManager::startCompositor(dpy, &why, program, arguments);
+    if (!compositor)
+        GTEST_SKIP() << why.toStdString();
+    painter->window(QRect(100, 100, 520, 420), kRed); // the bubble and its shadow lie on it
+    const QRect markerRect(40, 700, 40, 40);
+    const Window marker = painter->window(markerRect, kBlue);
+    const QRect bubbleRect(260, 220, 160, 160);
+    const Window bubble = painter->window(bubbleRect, kGreen, 0, false);
+    const Window card = translucentWindow(dpy, QRect(760, 520, 320, 120), 0xc0202020);
+    ScreenFilter filter = displayFilter();
+    filter.excludedWindows = {uint32_t(bubble), uint32_t(card)};
+    startStream(filter, bgraConfig());
+    // The manager paints a while after it took the screen: once the red
+    // window's shadow shows below it, the marker's changes are frames taken
+    // after what came before was painted.
+    ASSERT_TRUE(collector.waitForFrame(
+        [](const PixelBuffer& b) { return near(pixel(b, 150, 150), kRed) && pixel(b, 360, 525) != pixel(b, 900, 700); },
+        15000));
+    painter->recolour(marker, kCyan);
+    ASSERT_TRUE(collector.waitForFrame([](const PixelBuffer& b) { return near(pixel(b, 60, 720), kCyan); }));
+    const QImage reference = imageOf(*collector.last());
+    const QRect skip = markerRect.adjusted(-40, -40, 40, 40); // the marker and its shadow
+    std::mutex mutex;
+    QRegion traces;
+    int compared = 0;
+    collector.inspect = [&](const PixelBuffer& b) {
+        const QRegion d = differingBlocks(imageOf(b), reference, skip);
+        std::lock_guard lock(mutex);
+        traces += d;
+        ++compared;
+    };
+    painter->map(bubble);
+    if (card)
+        painter->map(card);
+    QThread::msleep(1000);
+    // The screen shows the bubble's shadow: it darkens the red window below it.
+    XImage* screen = XGetImage(dpy, DefaultRootWindow(dpy), bubbleRect.center().x(), bubbleRect.bottom() + 4, 1, 1,
+                               AllPlanes, ZPixmap);
+    ASSERT_TRUE(screen);
+    const unsigned long below = XGetPixel(screen, 0, 0);
+    XDestroyImage(screen);
+    ASSERT_LT((below >> 16) & 0xff, 0xf0u) << program.toStdString() << " draws no shadow";
+    painter->recolour(marker, kYellow);
+    ASSERT_TRUE(collector.waitForFrame([](const PixelBuffer& b) { return near(pixel(b, 60, 720), kYellow); }));
+    const QImage last = imageOf(*collector.last());
+    stream->stop();
+    keepArtifact(reference, QStringLiteral("shadows-%1-without.png").arg(program));
+    keepArtifact(last, QStringLiteral("shadows-%1-with.png").arg(program));
+    std::lock_guard lock(mutex);
+    EXPECT_GT(compared, 0);
+    EXPECT_TRUE(traces.isEmpty()) << "traces at " << traces.boundingRect().x() << "," << traces.boundingRect().y()
+                                  << " " << traces.boundingRect().width() << "x" << traces.boundingRect().height();
+}
+
+TEST_F(X11ScreenSourceXvfb, ShadowsOfExcludedWindowsLeaveNoTraceUnderXcompmgr)
+{
+    shadowsLeaveNoTrace(QStringLiteral("xcompmgr"), {QStringLiteral("-c")});
+}
+
+TEST_F(X11ScreenSourceXvfb, ShadowsOfExcludedWindowsLeaveNoTraceUnderPicom)
+{
+    shadowsLeaveNoTrace(QStringLiteral("picom"), {QStringLiteral("--shadow"), QStringLiteral("--backend"),
+                                                  QStringLiteral("xrender"), QStringLiteral("--config"),
+                                                  QStringLiteral("/dev/null")});
 }
 
 TEST_F(X11ScreenSourceXvfb, AnUnmappedWindowTargetPausesAndComesBack)

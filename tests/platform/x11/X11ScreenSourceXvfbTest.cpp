@@ -896,6 +896,41 @@ TEST_F(X11ScreenSourceXvfb, UnderExcludedWindowsTheBackgroundTheScreenShowed)
         EXPECT_FALSE(near(pixel(*frame, x, 550), kBlack)) << x;
 }
 
+// On a desktop of one colour (xsetroot -solid, a bare window manager's), a
+// card of ours in a corner from the first frame on, between windows that hide
+// the desktop on its every row and column, shows that colour in every frame,
+// never black.
+TEST_F(X11ScreenSourceXvfb, WhereTheBackgroundWasNeverSeenTheNearestContinues)
+{
+    constexpr uint32_t kDesktop = 0x3465a4;
+    Display* dpy = painter->display();
+    const RootBackground restore{dpy};
+    XSetWindowBackground(dpy, DefaultRootWindow(dpy), kDesktop);
+    XClearWindow(dpy, DefaultRootWindow(dpy));
+    const QRect cardRect(0, 700, 400, 100);
+    painter->window(QRect(0, 400, 400, 300), kRed);    // above the card
+    painter->window(QRect(400, 650, 880, 150), kGrey); // beside it, to the screen's edge
+    const Window card = painter->window(cardRect, kGreen);
+    const Window marker = painter->window(QRect(800, 100, 40, 40), kBlue);
+    ScreenFilter filter = displayFilter();
+    filter.excludedWindows = {uint32_t(card)};
+    std::atomic<int> frames{0};
+    std::atomic<int> wrong{0};
+    collector.inspect = [&](const PixelBuffer& b) {
+        ++frames;
+        for (int y = cardRect.top(); y <= cardRect.bottom(); y += 3)
+            for (int x = cardRect.left(); x <= cardRect.right(); x += 3)
+                wrong += near(pixel(b, x, y), kDesktop, 8) ? 0 : 1;
+    };
+    startStream(filter, bgraConfig());
+    ASSERT_TRUE(collector.waitForFrame([](const PixelBuffer& b) { return near(pixel(b, 820, 120), kBlue); }));
+    painter->recolour(marker, kCyan);
+    ASSERT_TRUE(collector.waitForFrame([](const PixelBuffer& b) { return near(pixel(b, 820, 120), kCyan); }));
+    keepArtifact(imageOf(*collector.last()), QStringLiteral("never-seen-background.png"));
+    EXPECT_GE(frames.load(), 2);
+    EXPECT_EQ(wrong.load(), 0);
+}
+
 TEST_F(X11ScreenSourceXvfb, AClientReparentedIntoAFrameTakesTheFrameOut)
 {
     const Window frame = painter->window(QRect(300, 300, 220, 160), kGrey);

@@ -1034,14 +1034,21 @@ void X11ScreenSourceXvfb::shadowsLeaveNoTrace(const QString& program, const QStr
     painter->map(bubble);
     if (card)
         painter->map(card);
-    QThread::msleep(1000);
     // The screen shows the bubble's shadow: it darkens the red window below it.
-    XImage* screen = XGetImage(dpy, DefaultRootWindow(dpy), bubbleRect.center().x(), bubbleRect.bottom() + 4, 1, 1,
-                               AllPlanes, ZPixmap);
-    ASSERT_TRUE(screen);
-    const unsigned long below = XGetPixel(screen, 0, 0);
-    XDestroyImage(screen);
-    ASSERT_LT((below >> 16) & 0xff, 0xf0u) << program.toStdString() << " draws no shadow";
+    const auto shadowShows = [&] {
+        XImage* screen = XGetImage(dpy, DefaultRootWindow(dpy), bubbleRect.center().x(), bubbleRect.bottom() + 4, 1,
+                                   1, AllPlanes, ZPixmap);
+        const unsigned long below = screen ? XGetPixel(screen, 0, 0) : 0xff0000;
+        if (screen)
+            XDestroyImage(screen);
+        return ((below >> 16) & 0xff) < 0xf0;
+    };
+    QElapsedTimer waited;
+    waited.start();
+    while (!shadowShows() && waited.elapsed() < 15000)
+        QThread::msleep(50);
+    ASSERT_TRUE(shadowShows()) << program.toStdString() << " draws no shadow";
+    QThread::msleep(300); // and the card's, where it draws one
     painter->recolour(marker, kYellow);
     ASSERT_TRUE(collector.waitForFrame([](const PixelBuffer& b) { return near(pixel(b, 60, 720), kYellow); }));
     const QImage last = imageOf(*collector.last());

@@ -20,7 +20,8 @@ X11ScreenSaverPowerControl::~X11ScreenSaverPowerControl()
 
 void X11ScreenSaverPowerControl::close()
 {
-    X11DisplayPtr(std::exchange(m_connection, nullptr));
+    if (m_connection)
+        X11Free()(std::exchange(m_connection, nullptr));
 }
 
 uint32_t X11ScreenSaverPowerControl::holdDisplayAwake(const QString&)

@@ -30,9 +30,7 @@ void OnServerTest::SetUp()
         GTEST_SKIP() << why.toStdString();
     if (m_compositor
         && !(m_cm = shadows ? WindowManager::startCompositor(m_x, &why, compositor,
-                                                             {QStringLiteral("--shadow"), QStringLiteral("--backend"),
-                                                              QStringLiteral("xrender"), QStringLiteral("--config"),
-                                                              QStringLiteral("/dev/null")})
+                                                             WindowManager::shadowArguments(compositor))
                             : WindowManager::startCompositor(m_x, &why)))
         GTEST_SKIP() << why.toStdString();
 }

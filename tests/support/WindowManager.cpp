@@ -92,6 +92,14 @@ std::unique_ptr<ChildProcess> WindowManager::startCompositor(Display* x, QString
     return cm;
 }
 
+QStringList WindowManager::shadowArguments(const QString& program)
+{
+    if (program == QLatin1String("picom")) // without a configuration of the user's, and without OpenGL
+        return {QStringLiteral("--shadow"), QStringLiteral("--backend"), QStringLiteral("xrender"),
+                QStringLiteral("--config"), QStringLiteral("/dev/null")};
+    return {QStringLiteral("-c")};
+}
+
 std::unique_ptr<ChildProcess> WindowManager::startTray(Display* x, QString* why)
 {
     auto tray = ChildProcess::start(QStringLiteral("trayer"),

@@ -25,6 +25,9 @@ public:
     static std::unique_ptr<ChildProcess> startCompositor(_XDisplay* x, QString* why,
                                                          const QString& program = QStringLiteral("xcompmgr"),
                                                          const QStringList& arguments = {});
+    // The arguments that have `program` (xcompmgr or picom) draw a shadow
+    // around every window it can, with its default reach.
+    static QStringList shadowArguments(const QString& program);
     // Starts trayer, a system tray at the top right edge, and waits until it
     // owns the tray selection; null as above.
     static std::unique_ptr<ChildProcess> startTray(_XDisplay* x, QString* why);

@@ -274,7 +274,7 @@ protected:
     }
 
     void framesShowTheWholeScreen(bool composited);
-    void shadowsLeaveNoTrace(const QString& program, const QStringList& arguments);
+    void shadowsLeaveNoTrace(const QString& program);
 
     uint32_t displayId()
     {
@@ -974,11 +974,12 @@ TEST_F(X11ScreenSourceXvfb, TranslucentWindowsAreRebuiltAsTheScreenShowsThem)
 // translucent card) match, block by block, a frame of the same screen without
 // them. The foreign windows stand where their own shadows fall clear of ours:
 // the rebuild draws windows without shadows.
-void X11ScreenSourceXvfb::shadowsLeaveNoTrace(const QString& program, const QStringList& arguments)
+void X11ScreenSourceXvfb::shadowsLeaveNoTrace(const QString& program)
 {
     Display* dpy = painter->display();
     QString why;
-    const auto compositor = test::WindowManager::startCompositor(dpy, &why, program, arguments);
+    const auto compositor =
+        test::WindowManager::startCompositor(dpy, &why, program, test::WindowManager::shadowArguments(program));
     if (!compositor)
         GTEST_SKIP() << why.toStdString();
     painter->window(QRect(100, 100, 520, 420), kRed); // the bubble and its shadow lie on it
@@ -1041,14 +1042,12 @@ void X11ScreenSourceXvfb::shadowsLeaveNoTrace(const QString& program, const QStr
 
 TEST_F(X11ScreenSourceXvfb, ShadowsOfExcludedWindowsLeaveNoTraceUnderXcompmgr)
 {
-    shadowsLeaveNoTrace(QStringLiteral("xcompmgr"), {QStringLiteral("-c")});
+    shadowsLeaveNoTrace(QStringLiteral("xcompmgr"));
 }
 
 TEST_F(X11ScreenSourceXvfb, ShadowsOfExcludedWindowsLeaveNoTraceUnderPicom)
 {
-    shadowsLeaveNoTrace(QStringLiteral("picom"), {QStringLiteral("--shadow"), QStringLiteral("--backend"),
-                                                  QStringLiteral("xrender"), QStringLiteral("--config"),
-                                                  QStringLiteral("/dev/null")});
+    shadowsLeaveNoTrace(QStringLiteral("picom"));
 }
 
 TEST_F(X11ScreenSourceXvfb, AnUnmappedWindowTargetPausesAndComesBack)

@@ -197,7 +197,9 @@ bool measureEngine(const QString& display, const QDir& d, double secs)
 // The program, launched under the load, records `secs` from Ctrl+Alt+R to
 // Ctrl+Alt+S with the control beside it, and ends. Its frames are the movie's
 // video packets; those expected run from the recording's start (its journal
-// appears) to the stop key, by this benchmark's clock.
+// appears, a moment before the first frame) to the stop key (the recording
+// holds from there while the question is asked), by this benchmark's clock,
+// to within its 0.1 s polling.
 struct ProgramMovie {
     QString path;
     QByteArray controlPcm;

@@ -42,30 +42,6 @@ class DialogsXvfb : public XvfbTest {};
 
 TEST_F(DialogsXvfb, EveryDialogIsADialogWithoutMinimiseOrMaximise) { runOnServer("DialogsOnX.DISABLED_Framed"); }
 
-std::vector<unsigned long> listProperty(Display* x, Window w, const char* name, Atom type)
-{
-    Atom actual = 0;
-    int format = 0;
-    unsigned long count = 0, after = 0;
-    unsigned char* data = nullptr;
-    std::vector<unsigned long> out;
-    if (XGetWindowProperty(x, w, XInternAtom(x, name, False), 0, 64, False, type, &actual, &format, &count, &after,
-                           &data)
-            == Success
-        && data && format == 32) {
-        const auto* values = reinterpret_cast<const unsigned long*>(data);
-        out.assign(values, values + count);
-    }
-    if (data)
-        XFree(data);
-    return out;
-}
-
-bool hasAtom(Display* x, const std::vector<unsigned long>& atoms, const char* name)
-{
-    return std::find(atoms.begin(), atoms.end(), XInternAtom(x, name, False)) != atoms.end();
-}
-
 class DialogsOnX : public OnServerTest {
 protected:
     // What the window manager made of a dialog.

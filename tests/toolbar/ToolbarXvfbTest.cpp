@@ -441,35 +441,6 @@ ON_SERVER_TEST_F(ToolbarOnX, Glass)
     m_host->tips().hide();
 }
 
-namespace {
-
-// An atom-list (or cardinal-list) property of a window.
-std::vector<unsigned long> listProperty(Display* x, Window w, const char* name, Atom type)
-{
-    Atom actual = 0;
-    int format = 0;
-    unsigned long count = 0, after = 0;
-    unsigned char* data = nullptr;
-    std::vector<unsigned long> out;
-    if (XGetWindowProperty(x, w, XInternAtom(x, name, False), 0, 64, False, type, &actual, &format, &count, &after,
-                           &data)
-            == Success
-        && data && format == 32) {
-        const auto* values = reinterpret_cast<const unsigned long*>(data);
-        out.assign(values, values + count);
-    }
-    if (data)
-        XFree(data);
-    return out;
-}
-
-bool hasAtom(Display* x, const std::vector<unsigned long>& atoms, const char* name)
-{
-    return std::find(atoms.begin(), atoms.end(), XInternAtom(x, name, False)) != atoms.end();
-}
-
-} // namespace
-
 // A question is a dialog of a fixed size whose frame offers no minimise or
 // maximise button.
 ON_SERVER_TEST_F(ToolbarOnX, Question)

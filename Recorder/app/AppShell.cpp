@@ -375,7 +375,8 @@ void AppShell::tellAboutTheSession()
         RecorderLog::write(QStringLiteral("[app] Wayland session: the interface runs on the %1 platform; "
                                           "recordings show only X11 windows")
                                .arg(QGuiApplication::platformName()));
-        m_model->flash(DesktopSession::waylandNotice());
+        // Stays until the user closes it: it holds for every recording.
+        m_model->tell(DesktopSession::waylandNotice());
     }
 }
 

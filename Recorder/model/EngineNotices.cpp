@@ -142,19 +142,37 @@ std::optional<QString> EngineNotices::takeSaveFailure()
     return std::exchange(m_saveFailure, std::nullopt);
 }
 
+void EngineNotices::setHint(const std::optional<QString>& text, bool stays)
+{
+    const bool changed = m_hint != text || (text && m_hintStays != stays);
+    m_hint = text;
+    m_hintStays = text && stays;
+    if (changed)
+        emit m_model.changed(RecorderModel::Field::hint);
+}
+
 void EngineNotices::flash(const QString& text)
 {
-    const auto setHint = [this](const std::optional<QString>& value) {
-        if (m_hint == value)
-            return;
-        m_hint = value;
-        emit m_model.changed(RecorderModel::Field::hint);
-    };
-    setHint(text);
-    m_hintClear = m_model.m_scheduler.after(RecorderModel::hintSeconds, m_model.guarded([this, text, setHint] {
-        if (m_hint == text)
-            setHint(std::nullopt);
+    // A hint the user has yet to dismiss is not pushed away by a passing one.
+    if (hintStays())
+        return;
+    setHint(text, false);
+    m_hintClear = m_model.m_scheduler.after(RecorderModel::hintSeconds, m_model.guarded([this, text] {
+        if (m_hint == text && !m_hintStays)
+            setHint(std::nullopt, false);
     }));
+}
+
+void EngineNotices::tell(const QString& text)
+{
+    m_hintClear.reset();
+    setHint(text, true);
+}
+
+void EngineNotices::dismissHint()
+{
+    m_hintClear.reset();
+    setHint(std::nullopt, false);
 }
 
 std::vector<Hint> EngineNotices::hints() const

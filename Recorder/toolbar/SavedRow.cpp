@@ -29,11 +29,11 @@ void SavedRow::build()
         const QString folder = QDir::toNativeSeparators(QFileInfo(movie).absolutePath());
         QWidget* text = m_elements.textLabel(
             Loc::fill(Loc::text(QStringLiteral("The folder could not be opened: %@")), folder), 12,
-            IconTile::orange(), 300, 3);
+            IconTile::orange(), 300, true);
         text->setObjectName(QStringLiteral("revealFailed"));
         add(text);
     } else if (notice) {
-        QWidget* text = m_elements.textLabel(*notice, 12, IconTile::orange(), 300, 3);
+        QWidget* text = m_elements.textLabel(*notice, 12, IconTile::orange(), 300, true);
         text->setObjectName(QStringLiteral("notice"));
         add(text);
     }

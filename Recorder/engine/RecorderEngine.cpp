@@ -1457,6 +1457,7 @@ std::optional<QString> RecorderEngine::stop()
     StreamHandle stream;
     std::unique_ptr<SystemAudioTap> tap;
     std::shared_ptr<StopRun> joined;
+    std::shared_ptr<StopRun> waited;
     bool stopping = false;
 
     // First phase: everything that feeds the recording is cut off, on the engine
@@ -1468,10 +1469,20 @@ std::optional<QString> RecorderEngine::stop()
             joined = m_stopRun;
             return;
         }
+        // Another caller's stop under way (a signal's watcher while the main
+        // thread saves): waited for, so that the movie is finished on return.
+        if (m_stopRun && !m_stopRun->done) {
+            waited = m_stopRun;
+            return;
+        }
         stopping = beginStop(run, stream, tap);
     });
     if (joined)
         return joined->future.get();
+    if (waited) {
+        waited->future.wait();
+        return std::nullopt;
+    }
     if (!stopping)
         return std::nullopt;
     // The tap's last buffers may still be on their way to the engine queue; they

@@ -167,7 +167,8 @@ public:
     void setMuteSpeakers(bool mute);
     // Ends the recording: capture stops, audio drains for at most 3 s, the movie
     // is finished. The movie's path, or nothing when no movie was completed (or
-    // nothing was recording). Blocking; not on the engine queue.
+    // nothing was recording). A call while another caller's stop is under way
+    // waits for it and answers nothing. Blocking; not on the engine queue.
     std::optional<QString> stop();
 
     // Recorded (not paused) seconds so far; any thread.

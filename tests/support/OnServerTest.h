@@ -49,7 +49,7 @@ protected:
     std::string serverGeometry(QWidget* window);
     // Whether another client could take the keyboard now.
     bool keyboardFree();
-    // The whole screen, kept as `name` in $CORVESSA_TEST_ARTIFACTS when set.
+    // The whole screen, kept as <test>-`name` in $CORVESSA_TEST_ARTIFACTS when set.
     QImage screenshot(const QString& name);
     // Another program's plain window of colour `rgb` at `r`, past the window
     // manager, mapped (beneath everything when `lowered`) and known to the

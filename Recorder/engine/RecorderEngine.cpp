@@ -396,6 +396,9 @@ std::optional<RecorderError> RecorderEngine::startStream(uint64_t recording,
         m_stream = {stream, token};
         m_filter = filter;
         m_micOutputAttached = scConfig.captureMicrophone;
+        // Its microphone is heard from now on: a start slowed by a busy machine
+        // is no silence.
+        m_micWatchSince = HostClock::seconds();
         installed = true;
     });
     if (!installed) {

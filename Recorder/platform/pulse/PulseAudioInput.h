@@ -5,6 +5,8 @@
 
 namespace corvessa {
 
+class PulseCaptureStream;
+
 // The audio input service on the PulseAudio server (also PipeWire's PulseAudio
 // service). Each query opens a short connection; each stream has its own. Any
 // thread: it keeps nothing but the client name.
@@ -36,6 +38,14 @@ public:
                                                      const std::vector<PulseContext::SinkEntry>& sinks);
 
 private:
+    // One connection's stream; in `format` when given, else the source's own.
+    // The service's streams make them anew when they end (PulseRecoveringStream).
+    static std::unique_ptr<PulseCaptureStream> connectSource(const QString& clientName, const StreamRequest& request,
+                                                             const std::optional<AudioFormat>& format);
+    static std::unique_ptr<PulseCaptureStream> connectSystemAudio(const QString& clientName, bool muteSpeakers,
+                                                                  const QString& microphone,
+                                                                  const std::optional<AudioFormat>& format);
+
     QString m_clientName;
 };
 

@@ -10,7 +10,6 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QProcessEnvironment>
-#include <QScopeGuard>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -89,6 +88,25 @@ bool hasTapModule(PulseFixture* pulse)
             return true;
     return false;
 }
+
+// A second output plugged in for the length of a test; the speakers are the
+// default again afterwards.
+struct Headphones {
+    explicit Headphones(PulseFixture* pulse)
+        : pulse(pulse), module(pulse->pactl({QStringLiteral("load-module"), QStringLiteral("module-null-sink"),
+                                             QStringLiteral("sink_name=") + name}))
+    {
+    }
+    ~Headphones()
+    {
+        pulse->pactl({QStringLiteral("set-default-sink"), QLatin1String(PulseFixture::speakers)});
+        if (module)
+            pulse->pactl({QStringLiteral("unload-module"), module->trimmed()});
+    }
+    PulseFixture* pulse;
+    const QString name = QStringLiteral("headphones");
+    const std::optional<QString> module;
+};
 
 class SystemAudioTapPulseTest : public ::testing::Test {
 protected:
@@ -329,14 +347,9 @@ TEST_F(SystemAudioTapPulseTest, ANewDefaultOutputUnderAMutingTapKeepsTheStreamsI
     auto music = pulse->playTone({}, 440, 60, 0.5, {}, QStringLiteral("music"));
     ASSERT_TRUE(QTest::qWaitFor([&] { return pulse->sinksOfStreams(QStringLiteral("music")).size() == 1; }, 20000));
     const QString tap = QStringLiteral("recorder_tap");
-    const QString headphones = QStringLiteral("headphones");
-    const auto module = pulse->pactl({QStringLiteral("load-module"), QStringLiteral("module-null-sink"),
-                                      QStringLiteral("sink_name=") + headphones});
-    ASSERT_TRUE(module);
-    const auto unload = qScopeGuard([&] {
-        pulse->pactl({QStringLiteral("set-default-sink"), QLatin1String(PulseFixture::speakers)});
-        pulse->pactl({QStringLiteral("unload-module"), module->trimmed()});
-    });
+    const Headphones added(pulse);
+    ASSERT_TRUE(added.module);
+    const QString& headphones = added.name;
 
     Capture capture;
     SystemAudioTap route(true);
@@ -351,7 +364,7 @@ TEST_F(SystemAudioTapPulseTest, ANewDefaultOutputUnderAMutingTapKeepsTheStreamsI
             return pulse->defaultSink() == tap && pulse->sinksOfStreams(QStringLiteral("music")) == QStringList{tap}
                 && pulse->sinksOfStreams(QStringLiteral("moved")) == QStringList{tap};
         },
-        5000))
+        15000))
         << pulse->defaultSink().toStdString();
     const auto out = pulse->pactl({QStringLiteral("list"), QStringLiteral("short"), QStringLiteral("sink-inputs")});
     ASSERT_TRUE(out);
@@ -362,13 +375,13 @@ TEST_F(SystemAudioTapPulseTest, ANewDefaultOutputUnderAMutingTapKeepsTheStreamsI
             return pulse->sinksOfStreams(QStringLiteral("music")) == QStringList{tap}
                 && pulse->sinksOfStreams(QStringLiteral("moved")) == QStringList{tap};
         },
-        5000));
+        15000));
 
     capture.startCountingAt(HostClock::nanoseconds());
     const auto heard = pulse->recordPeak(headphones + QStringLiteral(".monitor"), 1.0);
     ASSERT_TRUE(heard);
     EXPECT_EQ(*heard, 0.0f) << "the new output plays what the tap should hold";
-    EXPECT_TRUE(QTest::qWaitFor([&] { std::lock_guard lock(capture.mutex); return capture.peakAfter > 0.3f; }, 5000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { std::lock_guard lock(capture.mutex); return capture.peakAfter > 0.3f; }, 15000));
 
     // At the end everything goes to the output chosen last.
     route.stop();
@@ -380,14 +393,9 @@ TEST_F(SystemAudioTapPulseTest, ANewDefaultOutputUnderAMutingTapKeepsTheStreamsI
 TEST_F(SystemAudioTapPulseTest, WithoutMutingANewDefaultOutputIsRecorded)
 {
     CORVESSA_REQUIRE_PULSE(pulse);
-    const QString headphones = QStringLiteral("headphones");
-    const auto module = pulse->pactl({QStringLiteral("load-module"), QStringLiteral("module-null-sink"),
-                                      QStringLiteral("sink_name=") + headphones});
-    ASSERT_TRUE(module);
-    const auto unload = qScopeGuard([&] {
-        pulse->pactl({QStringLiteral("set-default-sink"), QLatin1String(PulseFixture::speakers)});
-        pulse->pactl({QStringLiteral("unload-module"), module->trimmed()});
-    });
+    const Headphones added(pulse);
+    ASSERT_TRUE(added.module);
+    const QString& headphones = added.name;
     auto music = pulse->playTone(headphones, 440, 60, 0.5, {}, QStringLiteral("music"));
     ASSERT_TRUE(music);
     Capture capture;
@@ -397,7 +405,7 @@ TEST_F(SystemAudioTapPulseTest, WithoutMutingANewDefaultOutputIsRecorded)
     QTest::qWait(500);
     EXPECT_EQ(capture.peakNow(), 0.0f) << "the speakers are silent";
     ASSERT_TRUE(pulse->pactl({QStringLiteral("set-default-sink"), headphones}));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return capture.peakNow() > 0.3f; }, 5000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return capture.peakNow() > 0.3f; }, 15000));
     tap.stop();
 }
 
@@ -418,7 +426,7 @@ TEST_F(SystemAudioTapPulseTest, TheTapRecordsAgainWhenTheServerComesBack)
         ASSERT_TRUE(pulse->restartServer());
         auto tone = pulse->playTone({}, 440, 60, 0.5, {}, QStringLiteral("after"));
         ASSERT_TRUE(tone);
-        EXPECT_TRUE(QTest::qWaitFor([&] { return capture.peakNow() > 0.3f; }, 10000)) << "nothing after the restart";
+        EXPECT_TRUE(QTest::qWaitFor([&] { return capture.peakNow() > 0.3f; }, 20000)) << "nothing after the restart";
         EXPECT_TRUE(tap.isRunning());
         if (mute) {
             EXPECT_EQ(pulse->defaultSink(), QStringLiteral("recorder_tap"));

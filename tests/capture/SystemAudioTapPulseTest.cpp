@@ -366,6 +366,10 @@ TEST_F(SystemAudioTapPulseTest, ANewDefaultOutputUnderAMutingTapKeepsTheStreamsI
         },
         15000))
         << pulse->defaultSink().toStdString();
+    // What the user hears is what the program names as the output.
+    const auto output = PulseAudioInput().defaultSink();
+    ASSERT_TRUE(output);
+    EXPECT_EQ(output->name, headphones);
     const auto out = pulse->pactl({QStringLiteral("list"), QStringLiteral("short"), QStringLiteral("sink-inputs")});
     ASSERT_TRUE(out);
     for (const QString& row : out->split(QLatin1Char('\n'), Qt::SkipEmptyParts))

@@ -64,7 +64,7 @@ std::optional<AudioSink> PulseAudioInput::effectiveDefaultSink(const std::vector
     };
     const auto* sink = byName(defaultSink);
     if (sink && PulseTapRoute::isTapSink(sink->name, sink->properties)) {
-        const auto* previous = byName(sink->properties.value(QLatin1String(PulseTapRoute::previousProperty)));
+        const auto* previous = byName(PulseTapRoute::standsInFor(sink->name, sink->properties));
         if (previous)
             sink = previous;
     }

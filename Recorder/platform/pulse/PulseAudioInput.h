@@ -26,7 +26,7 @@ public:
     static std::vector<AudioDevice> microphones(const std::vector<PulseContext::SourceEntry>& sources,
                                                 const QString& defaultSource);
     // The sink as the program sees it. While a tap route is the default, the
-    // output it replaced stands in for it (that is what the user hears).
+    // output it stands in for takes its place (that is what the user hears).
     static std::optional<AudioSink> effectiveDefaultSink(const std::vector<PulseContext::SinkEntry>& sinks,
                                                          const QString& defaultSink);
 

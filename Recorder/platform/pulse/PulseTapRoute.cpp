@@ -111,7 +111,7 @@ void PulseTapRoute::setUp()
     }
     const PulseContext::SinkEntry* previous = findSink(*sinks, defaults->sink);
     if (previous && isTap(*previous)) // another live route: chain to what it replaced
-        previous = restoreTarget(*sinks, previous->properties.value(previousProperty), {});
+        previous = restoreTarget(*sinks, standsInFor(previous->name, previous->properties), {});
     if (!previous)
         fail(PA_ERR_NOENTITY);
     m_previous = previous->name;
@@ -397,12 +397,18 @@ void PulseTapRoute::saveMoves() const
     }
 }
 
-QString PulseTapRoute::loadPrevious(const QString& sinkName)
+QString PulseTapRoute::standsInFor(const QString& sinkName, const QMap<QString, QString>& properties)
 {
+    // A sink's properties cannot be changed by a client: a default chosen while
+    // the tap stood is in its moves file only.
     QFile file(movesFile(sinkName));
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return QJsonDocument::fromJson(file.readAll()).object().value(QLatin1String(previousKey)).toString();
+    if (file.open(QIODevice::ReadOnly)) {
+        const QString chosen =
+            QJsonDocument::fromJson(file.readAll()).object().value(QLatin1String(previousKey)).toString();
+        if (!chosen.isEmpty())
+            return chosen;
+    }
+    return properties.value(QString::fromLatin1(previousProperty));
 }
 
 std::map<uint32_t, uint32_t> PulseTapRoute::loadMoves(const QString& sinkName)
@@ -464,12 +470,7 @@ int PulseTapRoute::recoverLocked(const PulseContext& c)
     int undone = 0;
     for (const auto& s : *sinks) {
         if (isTap(s) && ownerIsGone(s.properties)) {
-            // The output it stood in for last: a default chosen while it stood is
-            // in its moves file only.
-            QString previous = loadPrevious(s.name);
-            if (previous.isEmpty())
-                previous = s.properties.value(QString::fromLatin1(previousProperty));
-            undo(c, s, previous, loadMoves(s.name));
+            undo(c, s, standsInFor(s.name, s.properties), loadMoves(s.name));
             QFile::remove(movesFile(s.name));
             ++undone;
         }

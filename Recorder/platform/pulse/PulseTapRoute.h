@@ -65,6 +65,9 @@ public:
     // Where a route keeps the sink each stream it moved came from, for the
     // recovery after a crash: "<state>/Recorder/tap-<sink>.json".
     static QString movesFile(const QString& sinkName);
+    // The output a tap sink stands in for: the default chosen last while it
+    // stood (its moves file), else the one it replaced (its property).
+    static QString standsInFor(const QString& sinkName, const QMap<QString, QString>& properties);
     // Whether a sink is a tap sink, by its name or its owner property.
     static bool isTapSink(const QString& name, const QMap<QString, QString>& properties);
     // Whether a playback stream belongs to the process `self`.
@@ -88,8 +91,7 @@ private:
     void placeNewStream(const PulseContext::SinkInputEntry& input);
     void saveMoves() const;
     static std::map<uint32_t, uint32_t> loadMoves(const QString& sinkName);
-    // The output the tap stood in for last, as its moves file says; empty when unknown.
-    static QString loadPrevious(const QString& sinkName);
+
     // Moves the streams off `sink`, restores the default output, unloads the module.
     static void undo(const PulseContext& c, const PulseContext::SinkEntry& sink, const QString& previous,
                      const std::map<uint32_t, uint32_t>& moved);

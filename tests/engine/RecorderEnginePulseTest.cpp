@@ -279,3 +279,41 @@ TEST(RecorderEnginePulse, AMicrophoneAwayAndBackIsToldWithItsGap)
     EXPECT_GE(gapSeconds(h.events.firstStartingWith(micGap)), 2.0);
     h.engine->stop();
 }
+
+// Headphones plugged in mid-recording under muted speakers: the other
+// programs' sound stays out of the new output and in the movie.
+TEST(RecorderEnginePulse, ANewDefaultOutputUnderMutedSpeakersStaysInTheMovie)
+{
+    CORVESSA_REQUIRE_PULSE(pulse);
+    if (QStandardPaths::findExecutable(QStringLiteral("ffmpeg")).isEmpty())
+        GTEST_SKIP() << "ffmpeg is not installed";
+    const auto module = pulse->pactl({QStringLiteral("load-module"), QStringLiteral("module-null-sink"),
+                                      QStringLiteral("sink_name=headphones")});
+    ASSERT_TRUE(module);
+    auto music = pulse->playTone({}, 700, 30, 0.5, {}, QStringLiteral("music"));
+    ASSERT_TRUE(music);
+    PulseHarness ph(pulse);
+    EngineHarness& h = ph.h;
+    MovieFolder folder(QStringLiteral("RecorderEnginePulse"));
+    auto config = h.config(30, false);
+    config.systemAudio = true;
+    config.muteSpeakers = true;
+    config.outputURL = folder.file(QStringLiteral("New default output.mov"));
+    ASSERT_FALSE(h.engine->startInner(config));
+    spin(1.0);
+    ASSERT_TRUE(pulse->pactl({QStringLiteral("set-default-sink"), QStringLiteral("headphones")}));
+    const double changed = h.engine->effectiveSeconds();
+    spin(1.0);
+    const auto heard = pulse->recordPeak(QStringLiteral("headphones.monitor"), 1.0);
+    spin(1.0);
+    const auto path = h.engine->stop();
+    ASSERT_TRUE(path);
+    ASSERT_TRUE(heard);
+    EXPECT_EQ(*heard, 0.0f) << "the new output plays the muted sound";
+    const auto after = volume(*path, changed + 1.0);
+    ASSERT_TRUE(after);
+    EXPECT_GT(after->second, -15.0) << "the movie lost the sound when the output changed";
+    EXPECT_EQ(pulse->sinksOfStreams(QStringLiteral("music")), QStringList{QStringLiteral("headphones")});
+    pulse->pactl({QStringLiteral("set-default-sink"), QLatin1String(PulseFixture::speakers)});
+    pulse->pactl({QStringLiteral("unload-module"), module->trimmed()});
+}

@@ -76,6 +76,17 @@ std::optional<double> firstSoundAfterFirstFrame(const QString& path)
     return std::nullopt;
 }
 
+// The stand-in microphone and the system audio with the speakers muted, into `path`.
+RecorderEngine::Config bothSourcesMuted(const EngineHarness& h, const QString& path)
+{
+    auto config = h.config();
+    config.microphoneID = QString::fromLatin1(PulseFixture::micSource);
+    config.systemAudio = true;
+    config.muteSpeakers = true;
+    config.outputURL = path;
+    return config;
+}
+
 struct PulseHarness {
     explicit PulseHarness(PulseFixture*) : h(true)
     {
@@ -133,11 +144,7 @@ TEST(RecorderEnginePulse, QuietRoomGivesASilentTrack)
     PulseHarness ph(pulse);
     EngineHarness& h = ph.h;
     MovieFolder folder(QStringLiteral("RecorderEnginePulse"));
-    auto config = h.config();
-    config.microphoneID = QString::fromLatin1(PulseFixture::micSource);
-    config.systemAudio = true;
-    config.muteSpeakers = true;
-    config.outputURL = folder.file(QStringLiteral("Silence.mov"));
+    const auto config = bothSourcesMuted(h, folder.file(QStringLiteral("Silence.mov")));
     ASSERT_FALSE(h.engine->startInner(config));
     spin(2.0);
     const auto path = h.engine->stop();
@@ -217,11 +224,7 @@ TEST(RecorderEnginePulse, ASoundServerRestartedMidRecordingResumesBothSourcesAnd
     PulseHarness ph(pulse);
     EngineHarness& h = ph.h;
     MovieFolder folder(QStringLiteral("RecorderEnginePulse"));
-    auto config = h.config();
-    config.microphoneID = QString::fromLatin1(PulseFixture::micSource);
-    config.systemAudio = true;
-    config.muteSpeakers = true;
-    config.outputURL = folder.file(QStringLiteral("Server restarted.mov"));
+    const auto config = bothSourcesMuted(h, folder.file(QStringLiteral("Server restarted.mov")));
     ASSERT_FALSE(h.engine->startInner(config));
     spin(1.0);
     pulse->killServer();

@@ -11,6 +11,7 @@
 #include "engine/RecorderEngineConfig.h"
 #include "engine/RecordingTarget.h"
 #include "engine/RecordingTimeline.h"
+#include "engine/SourceGap.h"
 #include "engine/VideoSyncQueue.h"
 #include "engine/WriterInputGuard.h"
 #include "platform/core/Guarded.h"
@@ -242,6 +243,8 @@ private:
     void onMicrophoneSample(uint64_t token, const SampleBuffer& sample);
     void onStreamStopped(uint64_t token);
     void onSystemAudio(SampleBuffer buffer);
+    // Tells the seconds a source was missing when its sound comes back.
+    void noteGap(SourceGap& gap, const SampleBuffer& buffer, const EngineLine& line);
     void retryStream();
     void retryAttempt(uint64_t recording);
     // Moves the recording into the loss path: frozen picture, retries every 2 s.
@@ -344,6 +347,9 @@ private:
     double m_lastMicBufferAt = 0; // host seconds
     double m_micWatchSince = 0;
     bool m_micDeadNotified = false;
+    // Where the microphone's and the system audio's sound broke off and came back.
+    SourceGap m_micGap;
+    SourceGap m_systemGap;
     bool m_restartingStream = false;
     WorkItemRef m_retryWork;
 

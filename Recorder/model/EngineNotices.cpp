@@ -25,7 +25,7 @@ constexpr std::string_view lead(std::string_view line)
     return words;
 }
 
-constexpr std::array<EngineNotices::Rule, 14> kRules{{
+constexpr std::array<EngineNotices::Rule, 15> kRules{{
     {Test::equals, EngineLines::completed.text(), Effect::none},
     // Before the containment rules: a lost screen may also be "skipping".
     {Test::startsWith, lead(EngineLines::screenLost.text()), Effect::screenUnavailable},
@@ -37,6 +37,7 @@ constexpr std::array<EngineNotices::Rule, 14> kRules{{
     {Test::contains, "will not be recorded", Effect::screenNotice},
     {Test::contains, "could not be enabled", Effect::screenNotice},
     {Test::contains, "of sound arrived too late", Effect::screenNotice},
+    {Test::contains, "that part of the recording has no", Effect::screenNotice},
     {Test::startsWith, lead(EngineLines::lowDisk.text()), Effect::lowDisk},
     // The engines of other versions said these; ours never does.
     {Test::startsWith, "Audio mix unavailable:", Effect::audioMixUnavailable},

@@ -713,6 +713,17 @@ TEST_F(RecorderEngineWatchdogs, SilentMicrophoneIsReportedOnce)
     ASSERT_TRUE(waitUntil([&] { return h.videoFrames() > frames + 5; }, 2));
 }
 
+TEST_F(RecorderEngineWatchdogs, MicrophoneSilenceCountsFromTheStreamsStart)
+{
+    // A start that takes seconds on a busy machine (the encoder's set-up) is no
+    // time the microphone owed any sound.
+    h.source->setAudioInput(std::make_shared<SilentAudioInput>());
+    h.configureWriter = [](RecordingMovieWriter&) { std::this_thread::sleep_for(std::chrono::seconds(3)); };
+    ASSERT_FALSE(h.engine->startInner(h.config()));
+    spin(2.0);
+    EXPECT_EQ(h.events.count(line(Line::micDead)), 0);
+}
+
 TEST_F(RecorderEngineWatchdogs, LiveMicrophoneIsNotReported)
 {
     ASSERT_FALSE(h.engine->startInner(h.config()));

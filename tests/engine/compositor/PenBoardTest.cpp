@@ -419,6 +419,9 @@ TEST(PenBoard, ConcurrentDrawingNeverTouchesAHeldSnapshot)
         if (i % 50 == 0)
             (void)board.inkSurface(); // the overlay repaints too
     }
+    // On a busy machine the compositor thread may not have run yet.
+    for (int i = 0; i < 3000 && taken == 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     done = true;
     compositor.join();
     EXPECT_EQ(changed, 0);

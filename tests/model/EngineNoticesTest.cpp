@@ -30,8 +30,9 @@ TEST(EngineNoticesTest, EveryEngineLineReachesItsEffect)
         LINE(resumeFilled, none), LINE(videoSync, none), LINE(micDead, screenNotice), LINE(lowDisk, lowDisk),
         LINE(micFormat, none), LINE(screenLost, screenUnavailable), LINE(screenRestored, clearScreenNotice),
         LINE(micGone, screenNotice), LINE(micCouldNotConnect, screenNotice), LINE(videoWriteFailed, none),
-        LINE(writeError, screenNotice), LINE(formatChanged, screenNotice), LINE(drainTimeout, screenNotice),
-        LINE(saveFailed, saveFailed), LINE(soundDropped, screenNotice), LINE(audioSync, none),
+        LINE(writeError, screenNotice), LINE(formatChanged, screenNotice),
+        LINE(saveFailed, saveFailed), LINE(soundDropped, soundMissing), LINE(soundMissing, soundMissing),
+        LINE(audioSync, none),
         LINE(completed, none), LINE(cameraSizeChanged, cameraNotice), LINE(cameraWriteFailed, cameraNotice),
         LINE(cameraNotCreated, cameraNotice), LINE(cameraNotStarted, cameraNotice),
     };

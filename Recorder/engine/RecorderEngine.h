@@ -122,8 +122,9 @@ public:
     static constexpr uint64_t lowDiskBytes = 1073741824; // below 1 GiB the owner stops the recording
     static constexpr double streamRetryDelay = 2.0;
     static constexpr double resumeFillDelay = 1.0;
-    // The stop waits for the sound as long as the writer takes some within this
-    // time; a writer that takes none for that long is given up.
+    // The stop waits for the movie's sound as long as the writer takes some
+    // within this time; a writer that takes none for that long is given up. A
+    // closing camera segment's sound gets this long at most.
     static constexpr double stopDrainSeconds = 3.0;
     // Mixed sound the writer has not taken yet, past which the oldest is
     // skipped (and counted as missing): the memory it holds stays bounded, and

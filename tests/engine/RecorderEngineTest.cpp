@@ -863,9 +863,11 @@ TEST_F(RecorderEngineWriter, ASlowWritersSoundEndsWithThePictureOrTheMissingSeco
     // Every frame up to the end was either written or counted as missing.
     EXPECT_EQ(written + stats.audioMissing - stats.audioDiscarded, endFrame);
     EXPECT_NEAR(statedMissingSound(h.events), double(endFrame - written + stats.audioDiscarded) / 48000, 0.051);
-    // Well over half the sound was skipped, in the bounded backlog's favour.
+    // The writer was slow enough to matter: well over half the sound could
+    // not wait for it. What waited stayed near the bound (unbounded, it grows
+    // to more than half a minute here).
     EXPECT_GT(stats.audioMissing, endFrame / 2);
-    EXPECT_LT(backlog, RecorderEngine::maxSoundBacklogSeconds + RecorderEngine::audioLagSeconds + 1.5);
+    EXPECT_LT(backlog, RecorderEngine::maxSoundBacklogSeconds + RecorderEngine::audioLagSeconds + 3.5);
 }
 
 TEST_F(RecorderEngineWriter, StopBeforeTheFirstFrameGivesNothing)

@@ -1018,16 +1018,9 @@ void RecorderEngine::drainAudio(bool final)
     const int64_t frames = final ? target : m_audioMixer.due(target);
 
     if (recordsAudio()) {
-        if (m_writer && m_hasAudioIn && m_writer->status() == MovieWriter::Status::Writing) {
-            m_guard.appendSound(*m_writer, m_audioMixer, frames, m_firstPTS, final, QStringLiteral("Mixed audio"));
-            // A writer stalled this long: the oldest sound gives way, counted.
-            const int64_t backlog = frames - m_audioMixer.cursor();
-            const int64_t bound = int64_t(maxSoundBacklogSeconds * AudioNormalizer::outputRate);
-            if (!final && backlog > bound) {
-                m_audioMixer.commit(backlog - bound);
-                m_soundSkipped += backlog - bound;
-            }
-        }
+        if (m_writer && m_hasAudioIn && m_writer->status() == MovieWriter::Status::Writing)
+            m_soundSkipped +=
+                m_guard.appendSound(*m_writer, m_audioMixer, frames, m_firstPTS, final, QStringLiteral("Mixed audio"));
     } else if (m_audioMixer.cursor() < frames) {
         m_audioMixer.commit(frames - m_audioMixer.cursor());
     }

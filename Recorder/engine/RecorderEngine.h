@@ -126,11 +126,6 @@ public:
     // within this time; a writer that takes none for that long is given up. A
     // closing camera segment's sound gets this long at most.
     static constexpr double stopDrainSeconds = 3.0;
-    // Mixed sound the writer has not taken yet, past which the oldest is
-    // skipped (and counted as missing): the memory it holds stays bounded, and
-    // so does what a crash loses. The real writer takes sound ahead of its
-    // pictures, so only a writer stalled for seconds gets this far behind.
-    static constexpr double maxSoundBacklogSeconds = 1.0;
     static constexpr double drainPollSeconds = 0.01;
     static constexpr double syncGraceSeconds = 0.2;
 
@@ -343,7 +338,7 @@ private:
     RecordingTimeline m_timeline;
     AudioTimelineMixer m_audioMixer;
     bool m_receivedMicrophone = false;
-    int64_t m_soundSkipped = 0; // frames mixed and never written: the writer fell too far behind
+    int64_t m_soundSkipped = 0; // frames mixed and never written: the writer fell too far behind (WriterInputGuard)
     int64_t m_soundTail = 0;    // frames up to the movie's end the finish went without
     int m_microphoneConfigurationsInFlight = 0;
     bool m_micOutputAttached = false;

@@ -867,7 +867,7 @@ TEST_F(RecorderEngineWriter, ASlowWritersSoundEndsWithThePictureOrTheMissingSeco
     // not wait for it. What waited stayed near the bound (unbounded, it grows
     // to more than half a minute here).
     EXPECT_GT(stats.audioMissing, endFrame / 2);
-    EXPECT_LT(backlog, RecorderEngine::maxSoundBacklogSeconds + RecorderEngine::audioLagSeconds + 3.5);
+    EXPECT_LT(backlog, WriterInputGuard::maxSoundBacklogSeconds + RecorderEngine::audioLagSeconds + 3.5);
 }
 
 TEST_F(RecorderEngineWriter, StopBeforeTheFirstFrameGivesNothing)

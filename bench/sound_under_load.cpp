@@ -1,28 +1,35 @@
 // Whether sound survives a loaded machine. A private Xvfb at 1920x1080 shows a
 // moving square; a scene (this program with --scene) plays a steady 440 Hz tone
 // into the stand-in microphone of a private PulseAudio daemon, with a loud
-// 1 kHz mark every 5 s while the screen flashes white for one frame. Under B
-// busy processes (`yes > /dev/null`), our engine records N s at 30 fps while
-// `parec` records the same microphone as a control; then ffmpeg (x11grab +
-// pulse) records N s under the same load. Then again with twice the load.
+// 1 kHz mark every 5 s while the screen flashes white for one frame, for as
+// long as the benchmark runs. Under each load our engine records N s at 30 fps
+// while `parec` records the same microphone as a control; then ffmpeg (x11grab
+// + pulse) records N s under the same load. The loads: B busy processes
+// (`yes > /dev/null`), then 4 B, then B beside two other 1080p libx265 encodes
+// (ffmpeg encoding a test pattern to nowhere).
 //
-//   bench_sound_under_load [--seconds N] [--busy B]    (defaults 120 and one per CPU)
+//   bench_sound_under_load [--seconds N] [--busy B] [--load busy|four|encodes]...
 //
-// Prints per load, one figure a line: the silence inside the movie's sound
-// (10 ms blocks without an audible sample, between the first and the last
-// audible one), the same for the control and for ffmpeg, the engine's counts of
-// late, overlapping and resynchronised audio, frames written against expected,
-// and the mark-minus-flash offset over the last marks.
+// Defaults: 120 s, one busy process per CPU, all three loads in that order;
+// each --load runs only the loads named.
+//
+// Prints per load, one figure a line: the lengths of the movie's picture and
+// sound, the silence inside the movie's sound (10 ms blocks without an audible
+// sample, between the first and the last audible one) and inside the
+// control's, when the movie's first sound comes, the frames written against
+// those expected, and the pictures that differ from the one before in our
+// movie and in ffmpeg's.
 
 #include "BenchAv.h"
 #include "BenchEngine.h"
 #include "BenchRig.h"
 
+#include "platform/ffmpeg/MovieProbe.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -30,8 +37,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <numeric>
-#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -57,8 +62,12 @@ constexpr int kMarkEvery = 5;           // seconds between marks
 constexpr long kMarkFrames = kRate / 20; // 50 ms
 constexpr int kToneLevel = 8000;        // the steady tone, about -12 dBFS
 constexpr int kMarkLevel = 28000;
-constexpr int kMarkThreshold = 20000;   // only a mark gets this loud
 constexpr int kAudible = 100;           // above digital silence and the encoder's rounding
+// The scene plays this long: until the benchmark ends it (SIGTERM), however
+// long the loads take.
+constexpr double kUntilEnded = 1e7;
+// How long ffmpeg may take to finish its file once told to stop.
+constexpr int kFfmpegGraceMs = 20000;
 
 // Plays the tone with its marks into the microphone sink and publishes when
 // each mark is heard (now + latency - what is queued after it), so the flash
@@ -121,45 +130,83 @@ double silence(const QByteArray& pcm)
     return double(silent) * 480 / kRate;
 }
 
-// Mark minus flash, in seconds, averaged over the last three pairs.
-std::optional<double> offsetAtEnd(const QString& movie, const QByteArray& pcm)
+// Seconds from the movie's start to its first audible sample; the tone plays
+// throughout, so any silence before it is the recorder's. Negative when none.
+double firstSound(const QString& movie, const QByteArray& pcm)
 {
-    const double audioStart = probeStream(movie, QStringLiteral("a:0"), QStringLiteral("stream=start_time")).toDouble();
-    const std::vector<double> offsets =
-        onsetMinusFlash(flashTimes(movie), loudOnsets(pcm, audioStart, kMarkThreshold, 1.0), 1.0);
-    if (offsets.empty())
-        return std::nullopt;
-    const size_t k = std::min<size_t>(3, offsets.size());
-    return std::accumulate(offsets.end() - long(k), offsets.end(), 0.0) / double(k);
+    const auto* s = reinterpret_cast<const int16_t*>(pcm.constData());
+    const long n = long(pcm.size() / 2);
+    const long first = long(std::find_if(s, s + n, [](int16_t v) { return std::abs(int(v)) > kAudible; }) - s);
+    if (first == n)
+        return -1;
+    return probeStream(movie, QStringLiteral("a:0"), QStringLiteral("stream=start_time")).toDouble()
+           + double(first) / kRate;
 }
 
-// `count` processes of `yes > /dev/null`.
+// The movie's pictures that differ from the one before (ffmpeg's mpdecimate
+// leaves out the rest, which tolerates the encoder's noise on a repeat).
+long distinctPictures(const QString& movie)
+{
+    const QByteArray crcs = run(QStringLiteral("ffmpeg"),
+                                {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-i"), movie,
+                                 QStringLiteral("-map"), QStringLiteral("0:v:0"), QStringLiteral("-vf"),
+                                 QStringLiteral("mpdecimate"), QStringLiteral("-fps_mode"), QStringLiteral("passthrough"),
+                                 QStringLiteral("-f"), QStringLiteral("framecrc"), QStringLiteral("-")});
+    long n = 0;
+    for (const QByteArray& line : crcs.split('\n'))
+        if (!line.isEmpty() && !line.startsWith('#'))
+            ++n;
+    return n;
+}
+
+// One stream's length in seconds, from its packets.
+double streamSeconds(const MovieProbe::Result& probe, MovieProbe::Stream::Kind kind)
+{
+    const MovieProbe::Stream* s = probe.firstOf(kind);
+    return s ? s->seconds : 0;
+}
+
+// `busy` processes of `yes > /dev/null` and `encodes` ffmpeg processes
+// encoding a 1080p test pattern with libx265 to nowhere, until it goes.
 struct Load {
-    std::vector<std::unique_ptr<QProcess>> busy;
-    explicit Load(int count)
+    std::vector<std::unique_ptr<QProcess>> processes;
+    Load(int busy, int encodes)
     {
-        for (int i = 0; i < count; ++i) {
+        for (int i = 0; i < busy + encodes; ++i) {
             auto p = std::make_unique<QProcess>();
             p->setStandardOutputFile(QProcess::nullDevice());
-            p->start(QStringLiteral("yes"), {});
+            p->setStandardErrorFile(QProcess::nullDevice());
+            if (i < busy)
+                p->start(QStringLiteral("yes"), {});
+            else
+                p->start(QStringLiteral("ffmpeg"),
+                         {QStringLiteral("-nostdin"), QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-f"),
+                          QStringLiteral("lavfi"), QStringLiteral("-i"), QStringLiteral("testsrc2=size=1920x1080:rate=30"),
+                          QStringLiteral("-c:v"), QStringLiteral("libx265"), QStringLiteral("-x265-params"),
+                          QStringLiteral("log-level=error"), QStringLiteral("-f"), QStringLiteral("null"),
+                          QStringLiteral("/dev/null")});
             p->waitForStarted();
-            busy.push_back(std::move(p));
+            processes.push_back(std::move(p));
         }
     }
     ~Load()
     {
-        for (auto& p : busy) {
+        for (auto& p : processes) {
             p->kill();
             p->waitForFinished();
         }
     }
 };
 
-bool measureLoad(const QString& display, const QDir& d, int busy, double secs)
+bool measureLoad(const QString& display, const QDir& d, int busy, int encodes, double secs)
 {
-    Load load(busy);
+    Load load(busy, encodes);
     spin(3); // the load average climbs
-    std::printf("load: %d busy processes\n", busy);
+    if (encodes > 0)
+        std::printf("load: %d busy processes + %d libx265 encodes\n", busy, encodes);
+    else
+        std::printf("load: %d busy processes\n", busy);
+    std::fflush(stdout);
 
     // Our engine, with the control beside it.
     const QString control = d.filePath(QStringLiteral("control.raw"));
@@ -187,39 +234,40 @@ bool measureLoad(const QString& display, const QDir& d, int busy, double secs)
         std::fprintf(stderr, "engine gave no movie\n");
         return false;
     }
-    QString late = QStringLiteral("no [audio-sync] line");
-    static const QRegularExpression syncLine(QStringLiteral("\\[audio-sync\\] (.*)"));
-    for (const QString& line : recording->lines) {
-        if (const auto m = syncLine.match(line); m.hasMatch())
-            late = m.captured(1);
-    }
     QFile raw(control);
     raw.open(QIODevice::ReadOnly);
     const QByteArray ourPcm = soundOf(*path);
-    const auto ourOffset = offsetAtEnd(*path, ourPcm);
+    const MovieProbe::Result probe = MovieProbe::probe(*path);
 
-    // ffmpeg under the same load.
+    // ffmpeg under the same load; past its length and as long again (a
+    // starved encoder catching up), it is told to stop and finish its file,
+    // and killed if it does not.
     const QString ff = d.filePath(QStringLiteral("ffmpeg.mov"));
+    QFile::remove(ff);
     QProcess grab;
-    grab.setProcessChannelMode(QProcess::SeparateChannels);
+    grab.setStandardOutputFile(QProcess::nullDevice());
+    grab.setStandardErrorFile(QProcess::nullDevice());
     grab.start(QStringLiteral("ffmpeg"),
-               ffmpegGrabArgs(display, kWidth, kHeight, kFps, secs, {QStringLiteral("stand_in_mic")}, ff));
-    grab.waitForFinished(-1);
-    const long long ffFrames =
-        probeStream(ff, QStringLiteral("v:0"), QStringLiteral("stream=nb_read_frames"), true).toLongLong();
+               QStringList{QStringLiteral("-nostdin")}
+                   + ffmpegGrabArgs(display, kWidth, kHeight, kFps, secs, {QStringLiteral("stand_in_mic")}, ff));
+    const int limitMs = int((2 * secs + 30) * 1000);
+    if (!grab.waitForFinished(limitMs)) {
+        grab.terminate();
+        const bool ended = grab.waitForFinished(kFfmpegGraceMs);
+        std::fprintf(stderr, "ffmpeg still ran after %d s: %s\n", limitMs / 1000, ended ? "stopped" : "killed");
+        if (!ended) {
+            grab.kill();
+            grab.waitForFinished();
+        }
+    }
 
+    std::printf("  video duration: %.2f s\n", streamSeconds(probe, MovieProbe::Stream::Kind::Video));
+    std::printf("  sound duration: %.2f s\n", streamSeconds(probe, MovieProbe::Stream::Kind::Audio));
     std::printf("  movie silence: %.2f s\n", silence(ourPcm));
     std::printf("  control silence: %.2f s\n", silence(raw.readAll()));
-    std::printf("  ffmpeg silence: %.2f s\n", silence(soundOf(ff)));
-    std::printf("  engine audio: %s (48 kHz frames)\n", qPrintable(late));
+    std::printf("  first sound: %.2f s\n", firstSound(*path, ourPcm));
     std::printf("  frames written: %lld of %.0f expected\n", (long long)stats.writtenVideo, recorded * kFps);
-    std::printf("  engine frames dropped: %lld, repeated: %lld\n", (long long)stats.droppedVideo,
-                (long long)stats.repeatedVideo);
-    std::printf("  ffmpeg frames written: %lld of %.0f expected\n", ffFrames, secs * kFps);
-    if (ourOffset)
-        std::printf("  A/V offset at end (mark - flash): %+.1f ms\n", *ourOffset * 1000);
-    else
-        std::printf("  A/V offset at end: no mark paired with a flash\n");
+    std::printf("  distinct pictures: %ld (ffmpeg %ld)\n", distinctPictures(*path), distinctPictures(ff));
     std::fflush(stdout);
     return true;
 }
@@ -235,13 +283,27 @@ int main(int argc, char** argv)
     double secs = 120;
     int busy = int(std::max(1L, sysconf(_SC_NPROCESSORS_ONLN)));
     const QStringList args = app.arguments();
+    // The loads by name: busy processes per B, other 1080p encodes.
+    struct LoadKind {
+        QString name;
+        int busyPerB;
+        int encodes;
+    };
+    const std::vector<LoadKind> kinds{{QStringLiteral("busy"), 1, 0}, {QStringLiteral("four"), 4, 0},
+                                      {QStringLiteral("encodes"), 1, 2}};
+    QStringList names;
+    for (const LoadKind& k : kinds)
+        names << k.name;
+    QStringList loads;
     for (int i = 1; i < args.size(); ++i) {
         if (args[i] == QStringLiteral("--seconds") && i + 1 < args.size()) {
             secs = args[++i].toDouble();
         } else if (args[i] == QStringLiteral("--busy") && i + 1 < args.size()) {
             busy = args[++i].toInt();
+        } else if (args[i] == QStringLiteral("--load") && i + 1 < args.size() && names.contains(args[i + 1])) {
+            loads << args[++i];
         } else {
-            std::fprintf(stderr, "usage: %s [--seconds N] [--busy B]\n", argv[0]);
+            std::fprintf(stderr, "usage: %s [--seconds N] [--busy B] [--load busy|four|encodes]...\n", argv[0]);
             return 2;
         }
     }
@@ -249,6 +311,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "--seconds must be at least 10 and --busy not negative\n");
         return 2;
     }
+    if (loads.isEmpty())
+        loads = names;
 
     QTemporaryDir dir;
     const QDir d(dir.path());
@@ -256,12 +320,13 @@ int main(int argc, char** argv)
     const QString display = startXvfb(children, "1920x1080x24");
     if (display.isEmpty() || !startPulse(children, d))
         return 1;
-    startSelf(children, {"--scene", std::to_string(2 * (2 * secs + 60))});
+    startSelf(children, {"--scene", std::to_string(kUntilEnded)});
     spin(2.5);
     std::printf("%.0f s at %dx%d@%d per recording, display %s\n", secs, kWidth, kHeight, kFps, qPrintable(display));
     bool ok = true;
-    for (int b : {busy, 2 * busy})
-        ok = measureLoad(display, d, b, secs) && ok;
+    for (const LoadKind& k : kinds)
+        if (loads.contains(k.name))
+            ok = measureLoad(display, d, k.busyPerB * busy, k.encodes, secs) && ok;
     XSetIOErrorHandler(quietIOError);
     return ok ? 0 : 1;
 }

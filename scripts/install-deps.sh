@@ -9,11 +9,11 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev libavfilter-dev
   libpulse-dev
-  libx11-dev libxext-dev libxcomposite-dev libxdamage-dev libxfixes-dev libxrandr-dev libxtst-dev libxi-dev
+  libx11-dev libxext-dev libxcomposite-dev libxdamage-dev libxfixes-dev libxrandr-dev libxtst-dev libxi-dev libxss-dev
   qt6-svg-dev
   # tests
   googletest libgtest-dev libgmock-dev
-  xvfb xauth openbox xcompmgr trayer pulseaudio pulseaudio-utils ffmpeg xdotool dbus-daemon
+  xvfb xauth openbox xcompmgr picom trayer pulseaudio pulseaudio-utils ffmpeg xdotool dbus-daemon
   # fonts for rendering the interface under Xvfb and the offscreen platform
   fonts-dejavu-core
 )

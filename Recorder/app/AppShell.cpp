@@ -385,7 +385,9 @@ void AppShell::setupCrashSafety()
         return;
     m_crashSafetyReady = true;
     QTimer::singleShot(1200, this, [] {
-        RecoveryJournal::checkAtLaunch(&RecoveryAlert::run);
+        // Only recordings in the recordings folder are examined: the folder the
+        // program saves into, as it resolves it.
+        RecoveryJournal::checkAtLaunch(Prefs::shared().saveFolder(), &RecoveryAlert::run);
     });
     m_powerOff = PowerOffNotice::current();
     m_powerOff->setOnPowerOff([this] { onPowerOff(); });

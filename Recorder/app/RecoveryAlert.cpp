@@ -1,8 +1,13 @@
 #include "app/RecoveryAlert.h"
 
 #include "platform/DialogPlacement.h"
+#include "platform/FileReveal.h"
+#include "prefs/Loc.h"
 
+#include <QDir>
 #include <QMessageBox>
+#include <QTimer>
+#include <QUrl>
 
 namespace corvessa {
 
@@ -22,9 +27,27 @@ void RecoveryAlert::run(const RecoveryJournal::Announcement& announcement)
     DialogPlacement::present(box->windowHandle());
     box->exec();
     const auto buttons = box->buttons();
-    if (announcement.kind == RecoveryJournal::Announcement::Kind::Recovered && !buttons.isEmpty()
-        && box->clickedButton() == buttons.first())
-        RecoveryJournal::reveal(announcement);
+    // Only the recovered alert offers to show the files, as its first of two buttons.
+    if (announcement.kind != RecoveryJournal::Announcement::Kind::Recovered || buttons.size() < 2
+        || box->clickedButton() != buttons.first())
+        return;
+    RecoveryJournal::reveal(announcement, [announcement](bool shown) {
+        // Shown again once the opener's answer has been handled.
+        if (!shown)
+            QTimer::singleShot(0, [again = afterFailedReveal(announcement)] { run(again); });
+    });
+}
+
+RecoveryJournal::Announcement RecoveryAlert::afterFailedReveal(const RecoveryJournal::Announcement& announcement)
+{
+    RecoveryJournal::Announcement again = announcement;
+    QStringList folders;
+    for (const QUrl& folder : FileReveal::folders(announcement.playablePaths))
+        folders << QDir::toNativeSeparators(folder.toLocalFile());
+    again.message += QStringLiteral("\n\n")
+                     + Loc::fill(Loc::text(QStringLiteral("The folder could not be opened: %@")), folders.join(QStringLiteral(", ")));
+    again.buttons = {Loc::text(QStringLiteral("OK"))};
+    return again;
 }
 
 } // namespace corvessa

@@ -293,6 +293,17 @@ void CameraSideFile::finish(MediaTime end)
     m_host.finishWriting(m_camWriter, [this] { leaveCameraFinish(); });
 }
 
+bool CameraSideFile::soundDue(int64_t endFrame)
+{
+    return !m_camWriter || m_cameraMixer.due(endFrame) >= endFrame;
+}
+
+void CameraSideFile::flushFragment(MediaTime pausedAt)
+{
+    if (m_camWriter && m_camWriter->status() == MovieWriter::Status::Writing)
+        m_camWriter->flushFragment(pausedAt);
+}
+
 void CameraSideFile::cancel()
 {
     if (m_camWriter)

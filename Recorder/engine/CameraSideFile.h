@@ -90,6 +90,10 @@ public:
     bool soundPending(int64_t endFrame) const;
     // Stop: finishes the open segment at `end`.
     void finish(MediaTime end);
+    // Pause: whether the microphone has delivered the sound up to `endFrame`
+    // (or is no longer waited for); then the open file writes out what it holds.
+    bool soundDue(int64_t endFrame);
+    void flushFragment(MediaTime pausedAt);
     // Stop with no movie: the open segment is dropped.
     void cancel();
     // Once every segment has finished: a failed open segment loses its place as

@@ -289,6 +289,7 @@ void RecorderEngine::resetRecordingState()
     m_streamRetries = m_microphoneConfigurationsInFlight = 0;
     m_droppedVideo = m_writtenVideo = m_repeatedVideo = 0;
     m_firstPTS = m_lastVideoPTS = m_resumePTS = MediaTime::invalid();
+    m_pauseWriteOut.reset();
     m_offset = m_lastAdjusted = MediaTime::zero();
     m_timeline = RecordingTimeline{};
     m_audioMixer.reset();
@@ -993,6 +994,7 @@ void RecorderEngine::onHeartbeat()
         m_frameDemand.needsFrames(m_cursor.get(), m_config ? &*m_config : nullptr, m_mouseTrack.get(), HostClock::seconds());
     heartbeat(needsFrames ? 0.9 * interval : 0.9);
     drainAudio(false);
+    writeOutPause();
     checkMicAlive();
     checkDiskSpace();
 }
@@ -1252,7 +1254,12 @@ void RecorderEngine::pause(std::function<void()> then)
         auto self = weak.lock();
         if (!self || self->m_state != State::recording)
             return;
-        self->m_timeline.pause(HostClock::now());
+        const MediaTime now = HostClock::now();
+        self->m_timeline.pause(now);
+        if (self->m_sessionStarted) {
+            self->m_pauseWriteOut = self->m_timeline.boundary(now);
+            self->m_pauseWriteOutAt = HostClock::seconds() + audioLagSeconds + pauseWriteOutRetry;
+        }
         self->m_state = State::paused;
         self->setTier(PauseTier::instant);
         if (then)
@@ -1304,6 +1311,31 @@ void RecorderEngine::enterDeep()
     emitLine(Line::deep());
 }
 
+void RecorderEngine::writeOutPause()
+{
+    if (!m_pauseWriteOut || m_state != State::paused)
+        return;
+    const int64_t endFrame = AudioTimelineMixer::outputFrame(*m_pauseWriteOut, m_firstPTS);
+    // Every source has delivered up to the pause, or is no longer waited for.
+    const bool mixed = m_audioMixer.due(endFrame) >= endFrame && m_cameraFile.soundDue(endFrame);
+    if (!mixed && HostClock::seconds() < m_pauseWriteOutAt)
+        return;
+    if (mixed) {
+        // The mix up to the pause goes out whole, its last short block too.
+        if (recordsAudio() && m_writer && m_hasAudioIn && m_writer->status() == MovieWriter::Status::Writing)
+            m_guard.appendSound(*m_writer, m_audioMixer, endFrame, m_firstPTS, true, QStringLiteral("Mixed audio"));
+        m_cameraFile.drainSound(endFrame, m_firstPTS, true, recordsMicrophone());
+    }
+    if (m_writer && m_writer->status() == MovieWriter::Status::Writing)
+        m_writer->flushFragment(*m_pauseWriteOut);
+    m_cameraFile.flushFragment(*m_pauseWriteOut);
+    // A late source: what it delivered is written out now and then until it catches up.
+    if (mixed)
+        m_pauseWriteOut.reset();
+    else
+        m_pauseWriteOutAt = HostClock::seconds() + pauseWriteOutRetry;
+}
+
 void RecorderEngine::resume()
 {
     std::weak_ptr<RecorderEngine> weak = weak_from_this();
@@ -1317,6 +1349,7 @@ void RecorderEngine::resume()
         const PauseTier previous = self->m_tier;
 
         const MediaTime now = HostClock::now();
+        self->m_pauseWriteOut.reset();
         self->m_timeline.resume(now);
         self->m_offset = now - self->m_timeline.boundary(now);
         self->m_resumePTS = now;

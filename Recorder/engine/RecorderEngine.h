@@ -128,6 +128,9 @@ public:
     static constexpr double stopDrainSeconds = 3.0;
     static constexpr double drainPollSeconds = 0.01;
     static constexpr double syncGraceSeconds = 0.2;
+    // While a source is still late at a pause, what it delivered is written out
+    // this often until it has caught up with the pause.
+    static constexpr double pauseWriteOutRetry = 1.0;
 
     static std::shared_ptr<RecorderEngine> create();
     explicit RecorderEngine(Passkey);
@@ -292,6 +295,9 @@ private:
     void enterEco();
     void enterDeep();
     void resumeFill();
+    // Once the sound before the open pause is mixed, the writers write out all
+    // they hold, so a crash during the pause loses nothing recorded before it.
+    void writeOutPause();
     void finishResumeReconfiguration(uint64_t recording, PauseTier previous, std::optional<RecorderError> error);
 
     // Stop (engine queue after the first phase).
@@ -368,6 +374,8 @@ private:
     MediaTime m_frameInterval = MediaTime(1, 30);
     bool m_lastFrameSynthetic = false;
     std::vector<WorkItemRef> m_pauseWork;
+    std::optional<MediaTime> m_pauseWriteOut; // the open pause's movie time, until written out
+    double m_pauseWriteOutAt = 0;             // host seconds: the next write-out while a source is late
     WorkItemRef m_resumeTimeout;
     WorkItemRef m_heartbeatTimer;
     bool m_awakeHeld = false;

@@ -13,9 +13,16 @@
 namespace corvessa {
 
 // The record of the recording in progress: which files it is writing, kept in
-// "active.json" in the recovery folder while they are written. A journal still
-// there at the next launch means the recording did not end cleanly; the launch
-// check then says which of its files still play and where they are.
+// the recovery folder while they are written. A journal still there at the next
+// launch means the recording did not end cleanly; the launch check then says
+// which of its files still play and where they are.
+//
+// Each running program keeps its own journal, one per user and display like the
+// program itself ("active-<scope>.json"), which names its writer (process and
+// boot) and is locked by it while it records. The launch check takes only
+// journals whose writer is gone, so a program on another display never takes
+// a live recording for a crashed one. It also reads the single "active.json"
+// that versions before kept, once no process has its files open.
 //
 // The engine calls begin(), add() and end() (on its queue); the application
 // shell calls checkAtLaunch() once at start-up. Like every best-effort service
@@ -28,6 +35,10 @@ public:
         // The recording ended cleanly but the journal could not be removed (its
         // folder turned read-only): nothing to recover.
         bool finished = false;
+        // Who writes it: its process id and the boot it runs in; 0 and empty in
+        // journals of older versions.
+        qint64 pid = 0;
+        QString boot;
 
         bool operator==(const Entry&) const = default;
     };
@@ -75,8 +86,23 @@ public:
 
     RecoveryJournal() = delete;
 
-    // <data>/Recorder/Recovery/active.json
+    // This program's journal: <data>/Recorder/Recovery/active-<scope>.json for
+    // the instance scope of its display ("active-no_display.json" without one).
     static QString file();
+    static QString fileFor(const QString& scope);
+    // The one journal of versions before: <data>/Recorder/Recovery/active.json.
+    static QString sharedFile();
+    // The lock its writer holds beside a journal ("….lock").
+    static QString lockFileFor(const QString& journal);
+
+    // Whether a file name is one the program gives its movies and camera files
+    // ("Corvessa 2026-12-07 22.30.35.mov", "… Screen.mov", "… Screen 2.mov",
+    // "… Camera.mov", "… Camera 3.mov"); only such files are ever examined or
+    // removed by the launch check.
+    static bool isRecordingName(const QString& fileName);
+    // Whether bytes begin like a QuickTime movie: a box of type ftyp, moov or
+    // moof, as every movie our writer makes starts.
+    static bool startsLikeMovie(const QByteArray& head);
 
     // A new journal naming the movie; replaces any earlier one.
     static void begin(const QString& moviePath);
@@ -95,27 +121,33 @@ public:
     static std::optional<Entry> decode(const QByteArray& data);
 
     // Examines the listed files in order, each once and at most maximumFiles.
-    // Only what can be a movie of ours counts: a regular file (not a link, a
-    // folder, a device or a FIFO) of this user, named with the movie extension,
-    // at an absolute path; anything else is left out, as a journal can be
-    // tampered with. Reading stops at the deadline: files not read by then are
-    // reported with what is known.
-    static std::vector<Found> inspect(const Entry& entry);
-    static std::vector<Found> inspect(const Entry& entry, std::chrono::steady_clock::time_point deadline);
+    // Only what can be a movie of ours counts, as a journal can be tampered
+    // with: a file directly in the recordings folder (its real place, links
+    // resolved), named as the program names recordings, a regular file (not a
+    // link, a folder, a device or a FIFO) of this user, empty or starting like
+    // a QuickTime movie. Anything else is left out, untouched, with a log line.
+    // Reading stops at the deadline: files not read by then are reported with
+    // what is known. Found paths name the files in the resolved folder.
+    static std::vector<Found> inspect(const Entry& entry, const QString& recordingsFolder);
+    static std::vector<Found> inspect(const Entry& entry, const QString& recordingsFolder,
+                                      std::chrono::steady_clock::time_point deadline);
 
-    // The launch check, all at once on the calling thread: takes a journal left
-    // behind (deleting it), examines its files, removes those that hold nothing
-    // and logs what it found. Nothing when there was no journal, when it cannot
-    // be read or decoded (it is then left where it is), when it was marked
-    // finished, or when this process is recording.
-    static std::optional<LaunchReport> checkNow();
+    // The launch check, all at once on the calling thread: takes the journals
+    // left behind by programs that are gone (deleting them), examines their
+    // files, removes those that hold nothing and logs what it found. Nothing
+    // when there was no such journal, when one cannot be read or decoded (it
+    // is then left where it is), when it was marked finished, or while its
+    // writer still runs (this process recording, or another program).
+    static std::optional<LaunchReport> checkNow(const QString& recordingsFolder);
     // The same off the main thread; `announce` then runs on the main thread when
     // there is something to show. Returns at once.
-    static void checkAtLaunch(std::function<void(const Announcement&)> announce);
-    // The user asked to see the recovered files.
-    static void reveal(const Announcement& announcement);
+    static void checkAtLaunch(const QString& recordingsFolder, std::function<void(const Announcement&)> announce);
+    // The user asked to see the recovered files; `done` tells on the main
+    // thread whether anything showed them.
+    static void reveal(const Announcement& announcement, std::function<void(bool shown)> done = {});
 
-    // Pieces of the check.
+    // Pieces of the check. The log line lists the found files, or says that
+    // none is left to recover.
     static QString logLine(const std::vector<Found>& found);
     static std::optional<Announcement> announcement(const std::vector<Found>& found);
     // Whole seconds, half away from zero: "0:45", "1:15", "1:02:05".

@@ -24,7 +24,7 @@ public:
     // Shows the files selected in their folders.
     virtual void showItems(const QStringList& paths, Done done = {}) = 0;
     // Opens a folder in whatever handles folders.
-    virtual void openFolder(const QString& path) = 0;
+    virtual void openFolder(const QString& path, Done done = {}) = 0;
 
     // The folders holding the files, each once, in the order of the files.
     static QList<QUrl> folders(const QStringList& paths);

@@ -93,6 +93,12 @@ public:
     // The source time where the movie ends: the last frame lasts until then and
     // later samples are dropped.
     virtual void endSession(MediaTime sourceTime) = 0;
+    // No samples come for a while (a pause) and the movie goes on at
+    // `sourceTime`: everything handed over is written out, the last picture
+    // lasting until then, so that a crash meanwhile loses none of it but the
+    // few milliseconds of sound an audio encoder still holds. Later samples go
+    // on as before.
+    virtual void flushFragment(MediaTime sourceTime) = 0;
     // Completes the file in the background; `completion` runs once, on a thread
     // of the writer's, when the status has become completed or failed (or
     // cancelled, by a cancel in the meantime). Called when not writing, it only

@@ -4,6 +4,7 @@
 #include "platform/CameraService.h"
 #include "platform/CuePlayer.h"
 #include "platform/DisplayList.h"
+#include "platform/FallbackPowerControl.h"
 #include "platform/FileReveal.h"
 #include "platform/FloatingSurfaces.h"
 #include "platform/LauncherBadge.h"
@@ -49,6 +50,7 @@
 #include "platform/x11/X11OutsideClickMonitor.h"
 #include "platform/x11/X11PointerService.h"
 #include "platform/x11/X11ScreenAccess.h"
+#include "platform/x11/X11ScreenSaverPowerControl.h"
 #include "platform/x11/X11ScreenSource.h"
 #include "platform/x11/X11WindowHints.h"
 #include "platform/x11/XRandRDisplayList.h"
@@ -252,7 +254,10 @@ std::shared_ptr<SingleInstance> PlatformLoader::loadSingleInstance()
 
 std::shared_ptr<PowerControl> PlatformLoader::loadPowerControl(std::function<void(const QString&)> log)
 {
-    return std::make_shared<ScreenSaverPowerControl>(std::move(log));
+    // Where no screen saver service answers (a bare window manager), the X
+    // server's own saver is held off.
+    return std::make_shared<FallbackPowerControl>(std::vector<std::shared_ptr<PowerControl>>{
+        std::make_shared<ScreenSaverPowerControl>(log), std::make_shared<X11ScreenSaverPowerControl>(log)});
 }
 
 std::shared_ptr<Permissions> PlatformLoader::loadPermissions()

@@ -26,3 +26,19 @@ TEST(RecoveryAlert, IsInformationalWithTheAnnouncementsButtons)
         EXPECT_EQ(shown, announcement.buttons);
     }
 }
+
+// When nothing could show the recovered files, the alert comes back saying so,
+// with "OK" alone (it must not offer the same failure again).
+TEST(RecoveryAlert, SaysWhenTheFilesCouldNotBeShown)
+{
+    const auto recovered = RecoveryJournal::announcement(
+        {{QStringLiteral("/m/Rec.mov"), 45.0, true}, {QStringLiteral("/m/Rec Camera.mov"), 45.0, true}});
+    ASSERT_TRUE(recovered);
+    const auto again = RecoveryAlert::afterFailedReveal(*recovered);
+    EXPECT_EQ(again.title, recovered->title);
+    EXPECT_EQ(again.message, recovered->message + QStringLiteral("\n\nThe folder could not be opened: /m"));
+    EXPECT_EQ(again.buttons, QStringList{QStringLiteral("OK")});
+    const auto box = RecoveryAlert::make(again);
+    EXPECT_EQ(box->text(), again.message);
+    EXPECT_EQ(box->buttons().size(), 1);
+}

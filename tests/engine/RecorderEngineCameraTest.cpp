@@ -115,6 +115,21 @@ struct CameraRig {
         return found;
     }
 
+    // Starts recording into `screenMovie` with a real camera capture on the
+    // synthetic camera service feeding it; the capture is the test's to stop.
+    std::shared_ptr<CameraCapture> startWithCapture(const QString& screenMovie)
+    {
+        auto service = std::make_shared<SyntheticCameraService>();
+        auto capture = CameraCapture::create(service);
+        capture->start(SyntheticCameraService::defaultDevice().id, 480, 30, false);
+        EXPECT_TRUE(waitUntil([&] { return service->runningStreams() > 0; }, 5));
+        auto c = config();
+        c.camera = std::make_shared<CameraCaptureFeed>(capture);
+        c.outputURL = screenMovie;
+        start(c);
+        return capture;
+    }
+
     EngineHarness h;
     std::shared_ptr<FakeCamera> camera = std::make_shared<FakeCamera>();
 };
@@ -355,19 +370,47 @@ TEST(RecorderEngineCamera, PausedTimeIsCutFromCameraPictures)
 }
 
 // A whole recording through the real writer with the synthetic camera.
+TEST(RecorderEngineCameraE2E, APauseLeavesWhatWasRecordedInBothFiles)
+{
+    // Killed during a pause, the screen movie and the camera file must hold
+    // what was recorded before it: read here from the files the engine still
+    // has open, as after a crash.
+    MovieFolder folder(QStringLiteral("RecorderEngineCameraE2E"));
+    CameraRig rig(true);
+    const QString screenMovie = folder.file(QStringLiteral("Paused Screen.mov"));
+    auto capture = rig.startWithCapture(screenMovie);
+    ASSERT_TRUE(waitUntil([&] { return rig.h.engine->effectiveSeconds() > 2.5; }, 30));
+    std::atomic<bool> paused{false};
+    rig.h.engine->pause([&] { paused = true; });
+    ASSERT_TRUE(waitUntil([&] { return paused.load(); }, 10));
+    // The screen's last picture; the pause began within a frame after it.
+    const double recorded = rig.h.engine->effectiveSeconds();
+
+    for (const QString& path : {screenMovie, folder.file(QStringLiteral("Paused Camera.mov"))}) {
+        double video = 0, audio = 0;
+        const bool written = waitUntil([&] {
+            const MovieProbe::Result probe = MovieProbe::probe(path);
+            const MovieProbe::Stream* v = probe.firstOf(MovieProbe::Stream::Kind::Video);
+            const MovieProbe::Stream* a = probe.firstOf(MovieProbe::Stream::Kind::Audio);
+            video = v ? v->seconds : 0;
+            audio = a ? a->seconds : 0;
+            // The last picture lasts until the pause; the sound is all there but
+            // what the AAC encoder holds (less than 64 ms).
+            return video > recorded && audio > recorded - 0.064;
+        }, 30);
+        EXPECT_TRUE(written) << path.toStdString() << ": recorded " << recorded << " s; in the file: video " << video
+                             << " s, sound " << audio << " s";
+    }
+    EXPECT_EQ(rig.h.engine->state(), RecorderEngine::State::paused);
+    rig.h.engine->stop();
+    capture->stop();
+}
+
 TEST(RecorderEngineCameraE2E, CameraFileHasHevcAndAac)
 {
     MovieFolder folder(QStringLiteral("RecorderEngineCameraE2E"));
     CameraRig rig(true);
-    auto service = std::make_shared<SyntheticCameraService>();
-    auto capture = CameraCapture::create(service);
-    capture->start(SyntheticCameraService::defaultDevice().id, 480, 30, false);
-    ASSERT_TRUE(waitUntil([&] { return service->runningStreams() > 0; }, 5));
-
-    auto c = rig.config();
-    c.camera = std::make_shared<CameraCaptureFeed>(capture);
-    c.outputURL = folder.file(QStringLiteral("Camera E2E Screen.mov"));
-    rig.start(c);
+    auto capture = rig.startWithCapture(folder.file(QStringLiteral("Camera E2E Screen.mov")));
     spin(2.5);
     const auto path = rig.h.engine->stop();
     capture->stop();

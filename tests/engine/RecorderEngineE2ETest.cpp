@@ -1,6 +1,7 @@
 #include "engine/EngineTestSupport.h"
 
 #include "engine/RecoveryJournal.h"
+#include "platform/core/InstanceScope.h"
 #include "platform/ffmpeg/MovieProbe.h"
 #include "platform/MovieTestSupport.h"
 #include "platform/synthetic/SyntheticScreenStream.h"
@@ -11,6 +12,7 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QRegularExpression>
 
 #include <gtest/gtest.h>
 
@@ -204,20 +206,28 @@ CHILD_TEST(RecorderEngineE2E, ChildRecordsUntilKilled)
     spin(120);
 }
 
+namespace {
+
+// The child below, recording into `moviePath` with the environment given.
+std::unique_ptr<ChildProcess> startRecordingChild(const QString& moviePath, QStringList environment = QProcess::systemEnvironment())
+{
+    QFile::remove(moviePath);
+    QFile::remove(moviePath + QStringLiteral(".started"));
+    environment << QStringLiteral("%1=%2").arg(QString::fromLatin1(kChildMovie), moviePath);
+    return ChildProcess::start(QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath(),
+                               {QStringLiteral("--gtest_also_run_disabled_tests"),
+                                QStringLiteral("--gtest_filter=RecorderEngineE2E.DISABLED_ChildRecordsUntilKilled")},
+                               environment);
+}
+
+} // namespace
+
 TEST(RecorderEngineE2E, KilledRecordingStillPlaysAndIsFoundAtLaunch)
 {
     MovieFolder folder(QStringLiteral("RecorderEngineE2E"));
     TempHome home; // the child inherits it: its journal lands here
-    const QString moviePath = folder.file(QStringLiteral("Killed.mov"));
-    QFile::remove(moviePath);
-    QFile::remove(moviePath + QStringLiteral(".started"));
-
-    QStringList environment = QProcess::systemEnvironment();
-    environment << QStringLiteral("%1=%2").arg(QString::fromLatin1(kChildMovie), moviePath);
-    auto child = ChildProcess::start(QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath(),
-                                     {QStringLiteral("--gtest_also_run_disabled_tests"),
-                                      QStringLiteral("--gtest_filter=RecorderEngineE2E.DISABLED_ChildRecordsUntilKilled")},
-                                     environment);
+    const QString moviePath = folder.file(QStringLiteral("Corvessa 2026-12-07 22.30.35 Screen.mov"));
+    auto child = startRecordingChild(moviePath);
     ASSERT_TRUE(child);
     ASSERT_TRUE(waitUntil([&] { return QFile::exists(moviePath + QStringLiteral(".started")); }, 20));
     spin(4.5); // past two fragments
@@ -230,14 +240,58 @@ TEST(RecorderEngineE2E, KilledRecordingStillPlaysAndIsFoundAtLaunch)
     EXPECT_TRUE(probe.playable);
     EXPECT_GT(probe.seconds, 1.5);
 
-    const auto report = RecoveryJournal::checkNow();
+    const auto report = RecoveryJournal::checkNow(folder.path());
     ASSERT_TRUE(report);
     EXPECT_FALSE(QFile::exists(RecoveryJournal::file()));
     ASSERT_EQ(report->found.size(), 1u);
     EXPECT_TRUE(report->found[0].playable);
-    EXPECT_TRUE(report->logLine.startsWith(
-        QStringLiteral("[recovery] last session did not finish normally; found 1 file(s): Killed.mov ")))
+    EXPECT_TRUE(report->logLine.startsWith(QStringLiteral(
+        "[recovery] last session did not finish normally; found 1 file(s): Corvessa 2026-12-07 22.30.35 Screen.mov ")))
         << report->logLine.toStdString();
     ASSERT_TRUE(report->announcement);
     EXPECT_EQ(report->announcement->kind, RecoveryJournal::Announcement::Kind::Recovered);
+}
+
+// One user's programs on two displays share the data folder. The second one's
+// launch check, run while the first records (from its first moments, when its
+// movie holds no sample yet), must leave the first one's journal and movie
+// alone; once the first is gone, its journal is recovered like any other.
+TEST(RecorderEngineE2E, AnotherDisplaysLaunchCheckLeavesALiveRecordingAlone)
+{
+    MovieFolder folder(QStringLiteral("RecorderEngineE2E"));
+    TempHome home;
+    const QString moviePath = folder.file(QStringLiteral("Corvessa 2026-12-07 22.31.00.mov"));
+    QStringList environment = QProcess::systemEnvironment().filter(QRegularExpression(QStringLiteral("^(?!DISPLAY=)")));
+    environment << QStringLiteral("DISPLAY=:71");
+    auto child = startRecordingChild(moviePath, environment);
+    ASSERT_TRUE(child);
+    const QString firstJournal = RecoveryJournal::fileFor(InstanceScope::forDisplay(QStringLiteral(":71")));
+    ASSERT_TRUE(waitUntil([&] { return QFile::exists(moviePath + QStringLiteral(".started")); }, 20));
+    ASSERT_TRUE(QFile::exists(firstJournal));
+
+    // This process is the program on the other display.
+    struct OtherDisplay {
+        const std::optional<QByteArray> was =
+            qEnvironmentVariableIsSet("DISPLAY") ? std::optional(qgetenv("DISPLAY")) : std::nullopt;
+        OtherDisplay() { qputenv("DISPLAY", ":72"); }
+        ~OtherDisplay() { was ? qputenv("DISPLAY", *was) : qunsetenv("DISPLAY"); }
+    } otherDisplay;
+    ASSERT_NE(RecoveryJournal::file(), firstJournal);
+    for (int launch = 0; launch < 2; ++launch) {
+        EXPECT_FALSE(RecoveryJournal::checkNow(folder.path())) << "launch " << launch;
+        EXPECT_TRUE(QFile::exists(firstJournal));
+        EXPECT_TRUE(QFile::exists(moviePath));
+        spin(1.5);
+    }
+    EXPECT_TRUE(child->isRunning()) << "the first program records on";
+
+    ::kill(child->pid(), SIGKILL);
+    ASSERT_TRUE(child->waitFinished(5000));
+    QFile::remove(moviePath + QStringLiteral(".started"));
+    const auto report = RecoveryJournal::checkNow(folder.path());
+    ASSERT_TRUE(report);
+    EXPECT_FALSE(QFile::exists(firstJournal));
+    ASSERT_EQ(report->found.size(), 1u);
+    EXPECT_EQ(QFileInfo(report->found[0].path).fileName(), QFileInfo(moviePath).fileName());
+    EXPECT_TRUE(report->found[0].playable);
 }

@@ -1,12 +1,16 @@
 #include "engine/EngineTestSupport.h"
 
+#include "platform/FallbackPowerControl.h"
+#include "platform/dbus/ScreenSaverPowerControl.h"
 #include "platform/ffmpeg/MovieProbe.h"
 #include "platform/MovieTestSupport.h"
 #include "platform/x11/X11PointerService.h"
+#include "platform/x11/X11ScreenSaverPowerControl.h"
 #include "platform/x11/X11ScreenSource.h"
 #include "platform/x11/XRandRDisplayList.h"
 #include "support/XvfbTest.h"
 
+#include <QDBusConnection>
 #include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonObject>
@@ -24,6 +28,7 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/extensions/Xrandr.h>
+#include <X11/extensions/scrnsaver.h>
 // After gtest: Xlib defines macros (None, Bool) that clash with it.
 #include "support/Painter.h"
 
@@ -353,6 +358,59 @@ TEST_F(RecorderEngineXvfb, PauseThroughTheEcoTierIsLeftOutOfTheMovie)
     EXPECT_EQ(tiers[1], RecorderEngine::PauseTier::eco);
     EXPECT_EQ(tiers[2], std::nullopt);
     expectMovie(*path, kScreenWidth, kScreenHeight, 12, seconds);
+}
+
+// On a desktop with no screen saver service (a bare window manager, where a
+// locker follows the X server's own saver), the server's saver stays off for
+// the whole of a recording without input, and starts once it stops.
+TEST_F(RecorderEngineXvfb, TheServersScreenSaverWaitsUntilTheRecordingStops)
+{
+    Display* dpy = painter->display();
+    int event = 0, error = 0;
+    if (!XScreenSaverQueryExtension(dpy, &event, &error))
+        GTEST_SKIP() << "no MIT-SCREEN-SAVER extension";
+    int timeout = 0, interval = 0, blanking = 0, exposures = 0;
+    XGetScreenSaver(dpy, &timeout, &interval, &blanking, &exposures);
+    struct Restore {
+        Display* dpy;
+        int timeout, interval, blanking, exposures;
+        ~Restore()
+        {
+            XSetScreenSaver(dpy, timeout, interval, blanking, exposures);
+            XForceScreenSaver(dpy, ScreenSaverReset);
+            XSync(dpy, False);
+        }
+    } restore{dpy, timeout, interval, blanking, exposures};
+    XSetScreenSaver(dpy, 3, interval, blanking, exposures); // as "xset s 3"
+    XForceScreenSaver(dpy, ScreenSaverReset);
+    XSync(dpy, False);
+    const auto saverOn = [dpy] {
+        XScreenSaverInfo* info = XScreenSaverAllocInfo();
+        XScreenSaverQueryInfo(dpy, DefaultRootWindow(dpy), info);
+        const bool on = info->state == ScreenSaverOn;
+        XFree(info);
+        return on;
+    };
+    // The program's own power control, on a session bus that is not there.
+    const auto log = [](const QString&) {};
+    h.engine->setPowerControl(std::make_shared<FallbackPowerControl>(std::vector<std::shared_ptr<PowerControl>>{
+        std::make_shared<ScreenSaverPowerControl>(log, QDBusConnection(QStringLiteral("no session bus"))),
+        std::make_shared<X11ScreenSaverPowerControl>(log, s_xvfb->display())}));
+
+    ASSERT_FALSE(h.engine->startInner(
+        config(RecorderEngine::Target::display(displayID), QStringLiteral("Ten still seconds.mov"))));
+    int on = 0;
+    for (int i = 0; i < 40; ++i) {
+        spin(0.25);
+        on += saverOn() ? 1 : 0;
+    }
+    EXPECT_EQ(on, 0) << "quarter seconds with the screen saver on while recording";
+    ASSERT_TRUE(h.engine->stop());
+    QElapsedTimer waited;
+    waited.start();
+    while (!saverOn() && waited.elapsed() < 20000)
+        spin(0.25);
+    EXPECT_TRUE(saverOn()) << "the screen saver never started after the stop";
 }
 
 TEST_F(RecorderEngineXvfb, ClosedTargetWindowReportsTheScreenLost)

@@ -40,6 +40,7 @@ public:
         }
     }
     QString file(const QString& name) const { return QDir(m_path).filePath(name); }
+    QString path() const { return m_path; }
 
 private:
     std::unique_ptr<QTemporaryDir> m_temp;

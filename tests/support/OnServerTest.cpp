@@ -21,12 +21,17 @@ void OnServerTest::SetUp()
         GTEST_SKIP() << "runs only on the private X server";
     m_x = XOpenDisplay(nullptr);
     ASSERT_TRUE(m_x);
-    m_compositor = qEnvironmentVariable("CORVESSA_TEST_COMPOSITOR") == QLatin1String("1");
+    const QString compositor = qEnvironmentVariable("CORVESSA_TEST_COMPOSITOR");
+    const bool shadows = compositor == QLatin1String("picom");
+    m_compositor = compositor == QLatin1String("1") || shadows;
     QString why;
     m_wm = WindowManager::startOpenbox(m_x, &why);
     if (!m_wm)
         GTEST_SKIP() << why.toStdString();
-    if (m_compositor && !(m_cm = WindowManager::startCompositor(m_x, &why)))
+    if (m_compositor
+        && !(m_cm = shadows ? WindowManager::startCompositor(m_x, &why, compositor,
+                                                             WindowManager::shadowArguments(compositor))
+                            : WindowManager::startCompositor(m_x, &why)))
         GTEST_SKIP() << why.toStdString();
 }
 

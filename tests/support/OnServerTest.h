@@ -22,7 +22,7 @@ namespace corvessa::test {
 // Base of the window tests that run in the second run of a test program, on
 // the private server (see XvfbTest::runOnServer): skips anywhere else, opens a
 // connection of its own, starts openbox and, when CORVESSA_TEST_COMPOSITOR is
-// "1", xcompmgr; sends input with XTest. A derived SetUp calls this one first
+// "1", xcompmgr (or with "picom", picom drawing shadows around every window); sends input with XTest. A derived SetUp calls this one first
 // and returns when IsSkipped() or HasFatalFailure(); a derived TearDown drops
 // its windows and then calls this one.
 class OnServerTest : public ::testing::Test {

@@ -77,18 +77,27 @@ std::unique_ptr<ChildProcess> WindowManager::startOpenbox(Display* x, QString* w
     return wm;
 }
 
-std::unique_ptr<ChildProcess> WindowManager::startCompositor(Display* x, QString* why)
+std::unique_ptr<ChildProcess> WindowManager::startCompositor(Display* x, QString* why, const QString& program,
+                                                            const QStringList& arguments)
 {
-    auto cm = ChildProcess::start(QStringLiteral("xcompmgr"), {});
+    auto cm = ChildProcess::start(program, arguments);
     if (!cm) {
-        *why = QStringLiteral("xcompmgr is not installed");
+        *why = program + QStringLiteral(" is not installed");
         return nullptr;
     }
     if (!waitFor([&] { return owned(x, "_NET_WM_CM_S0"); })) {
-        *why = QStringLiteral("xcompmgr never started");
+        *why = program + QStringLiteral(" never started");
         return nullptr;
     }
     return cm;
+}
+
+QStringList WindowManager::shadowArguments(const QString& program)
+{
+    if (program == QLatin1String("picom")) // without a configuration of the user's, and without OpenGL
+        return {QStringLiteral("--shadow"), QStringLiteral("--backend"), QStringLiteral("xrender"),
+                QStringLiteral("--config"), QStringLiteral("/dev/null")};
+    return {QStringLiteral("-c")};
 }
 
 std::unique_ptr<ChildProcess> WindowManager::startTray(Display* x, QString* why)

@@ -3,6 +3,7 @@
 #include "support/ChildProcess.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <memory>
@@ -19,8 +20,14 @@ public:
     // Starts openbox and waits until it manages new windows; null when it is not
     // installed or never got ready (then `*why` says which).
     static std::unique_ptr<ChildProcess> startOpenbox(_XDisplay* x, QString* why);
-    // Starts xcompmgr and waits until it owns the screen; null as above.
-    static std::unique_ptr<ChildProcess> startCompositor(_XDisplay* x, QString* why);
+    // Starts xcompmgr, or `program` with `arguments`, and waits until it owns
+    // the screen; null as above.
+    static std::unique_ptr<ChildProcess> startCompositor(_XDisplay* x, QString* why,
+                                                         const QString& program = QStringLiteral("xcompmgr"),
+                                                         const QStringList& arguments = {});
+    // The arguments that have `program` (xcompmgr or picom) draw a shadow
+    // around every window it can, with its default reach.
+    static QStringList shadowArguments(const QString& program);
     // Starts trayer, a system tray at the top right edge, and waits until it
     // owns the tray selection; null as above.
     static std::unique_ptr<ChildProcess> startTray(_XDisplay* x, QString* why);

@@ -71,7 +71,7 @@ public:
         if (done)
             done(true);
     }
-    void openFolder(const QString&) override {}
+    void openFolder(const QString&, Done) override {}
     QStringList shown;
 };
 

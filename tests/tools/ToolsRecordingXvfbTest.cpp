@@ -59,6 +59,14 @@ TEST_P(ToolsRecordingXvfb, ToolWindowsAreOnScreenAndInNoFrame) { run("Unrecorded
 INSTANTIATE_TEST_SUITE_P(Compositor, ToolsRecordingXvfb, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "WithCompositor" : "WithoutCompositor"; });
 
+// Under a compositing manager that draws a shadow around every window, ours
+// included, the shadows are in no frame either.
+class ToolsRecordingShadowsXvfb : public XvfbTest {};
+TEST_F(ToolsRecordingShadowsXvfb, ToolWindowsAndTheirShadowsAreInNoFrame)
+{
+    runOnServer(QStringLiteral("ToolsRecordingOnX.DISABLED_Unrecorded"), {QStringLiteral("CORVESSA_TEST_COMPOSITOR=picom")});
+}
+
 class ToolsRecordingOnX : public OnServerTest {
 protected:
     void SetUp() override
@@ -143,7 +151,12 @@ protected:
     }
 
     static bool shown(const QWidget* w) { return w && w->isVisible() && w->windowHandle() && w->windowHandle()->isExposed(); }
-    QString suffix() const { return m_compositor ? QStringLiteral("-cm.png") : QStringLiteral(".png"); }
+    QString suffix() const
+    {
+        if (qEnvironmentVariable("CORVESSA_TEST_COMPOSITOR") == QLatin1String("picom"))
+            return QStringLiteral("-shadows.png");
+        return m_compositor ? QStringLiteral("-cm.png") : QStringLiteral(".png");
+    }
 
     TempHome home;
     std::optional<ServiceScope> m_input;

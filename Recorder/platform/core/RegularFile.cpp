@@ -83,6 +83,25 @@ QString RegularFile::openedPath() const
     return QFileInfo::exists(self) ? self : m_path;
 }
 
+QByteArray RegularFile::head(qint64 maxBytes) const
+{
+    QByteArray bytes;
+    if (m_fd < 0 || maxBytes <= 0)
+        return bytes;
+    bytes.resize(maxBytes);
+    qint64 got = 0;
+    while (got < maxBytes) {
+        const ssize_t n = ::pread(m_fd, bytes.data() + got, size_t(maxBytes - got), off_t(got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        got += n;
+    }
+    bytes.truncate(got);
+    return bytes;
+}
+
 RegularFile::Contents RegularFile::readAll(qint64 maxBytes)
 {
     Contents out;

@@ -48,6 +48,9 @@ public:
     // names by now), for libraries that open files by name themselves.
     QString openedPath() const;
 
+    // Its first bytes, at most maxBytes (fewer when it is shorter); empty when
+    // not open. Reads from the start whatever was read before.
+    QByteArray head(qint64 maxBytes) const;
     // The whole file, if it holds at most maxBytes.
     Contents readAll(qint64 maxBytes);
     static Contents read(const QString& path, qint64 maxBytes);

@@ -301,10 +301,13 @@ struct FFmpegMovieWriter::Core {
     // before it: at most behind the one being encoded.
     void encodePendingAudio();
     void encodeAudio(const std::vector<float>& samples, int64_t position);
+    // Queues `count` frames for the encoder; null `samples` queue silence.
     void pushAudio(const float* samples, int64_t count);
     bool encodeAudioFrames(bool flushAll);
     bool drainAudio();
 
+    // Writes out what came before movie time `at`, where the movie goes on.
+    void flushFragment(MediaTime at);
     void finish();
 };
 
@@ -660,7 +663,8 @@ void FFmpegMovieWriter::Core::pushAudio(const float* samples, int64_t count)
     if (audioNext < audioPadding) {
         const int64_t skip = std::min(count, audioPadding - audioNext);
         audioNext += skip;
-        samples += skip * ch;
+        if (samples) // no samples stands for silence: nothing to step over
+            samples += skip * ch;
         count -= skip;
     }
     if (count <= 0)
@@ -768,6 +772,32 @@ bool FFmpegMovieWriter::Core::drainAudio()
         if (!write(packet.get(), audio.get(), audioStream))
             return false;
     }
+}
+
+void FFmpegMovieWriter::Core::flushFragment(MediaTime at)
+{
+    if (!isWriting())
+        return;
+    // The held picture lasts until the movie goes on, unless the encoder still
+    // holds later ones, whose times then tell.
+    if (video && hasHeld && nominalDurations.empty()) {
+        const int64_t endTicks = at.convertScale(kVideoTimescale).value();
+        const int64_t duration = endTicks > heldVideo->pts ? endTicks - heldVideo->pts : heldNominalDuration;
+        lastVideoTicks = std::max(lastVideoTicks, heldVideo->pts + duration - 1); // nothing lands inside it
+        if (!writeHeldVideo(duration))
+            return;
+    }
+    // Out of the muxer's interleaving queue, then the fragment is cut.
+    int r = av_interleaved_write_frame(format.get(), nullptr);
+    if (r >= 0)
+        r = av_write_frame(format.get(), nullptr);
+    if (r >= 0)
+        r = pushToFile();
+    if (r < 0) {
+        fail(QStringLiteral("The movie file could not be written"), r);
+        return;
+    }
+    lastCutSeconds = std::max(lastCutSeconds, at.seconds());
 }
 
 void FFmpegMovieWriter::Core::finish()
@@ -1005,6 +1035,19 @@ void FFmpegMovieWriter::endSession(MediaTime sourceTime)
     auto s = m_core->shared.lock();
     if (s->status == Status::Writing && sourceTime.isValid())
         s->endTime = sourceTime;
+}
+
+void FFmpegMovieWriter::flushFragment(MediaTime sourceTime)
+{
+    MediaTime at;
+    {
+        auto s = m_core->shared.lock();
+        if (s->status != Status::Writing || s->finishing || !s->sessionStarted || !sourceTime.isValid()
+            || sourceTime < s->sessionStart)
+            return;
+        at = sourceTime - s->sessionStart;
+    }
+    m_queue->async([core = m_core, at] { core->flushFragment(at); });
 }
 
 void FFmpegMovieWriter::finishWriting(std::function<void()> completion)

@@ -62,6 +62,9 @@ public:
     bool append(Input input, const SampleBuffer& sample) override;
     void markAsFinished(Input input) override;
     void endSession(MediaTime sourceTime) override;
+    // The AAC encoder still holds less than 64 ms of what was handed over: it
+    // takes only whole frames of 1024 samples and gives each out two later.
+    void flushFragment(MediaTime sourceTime) override;
     void finishWriting(std::function<void()> completion) override;
     void cancelWriting() override;
     Status status() const override;

@@ -128,6 +128,12 @@ void RecordingMovieWriter::endSession(MediaTime sourceTime)
         m_sessionEnd = sourceTime;
 }
 
+void RecordingMovieWriter::flushFragment(MediaTime sourceTime)
+{
+    std::lock_guard lock(m_mutex);
+    m_calls.emplace_back(CallKind::FlushFragment, std::nullopt, sourceTime);
+}
+
 void RecordingMovieWriter::finishWriting(std::function<void()> completion)
 {
     {

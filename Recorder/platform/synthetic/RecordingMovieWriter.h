@@ -14,7 +14,16 @@ namespace corvessa {
 // throw or hold its finish, so that the engine can be tested without encoding.
 class RecordingMovieWriter final : public MovieWriter, public std::enable_shared_from_this<RecordingMovieWriter> {
 public:
-    enum class CallKind { StartWriting, StartSession, Append, MarkAsFinished, EndSession, FinishWriting, CancelWriting };
+    enum class CallKind {
+        StartWriting,
+        StartSession,
+        Append,
+        MarkAsFinished,
+        EndSession,
+        FlushFragment,
+        FinishWriting,
+        CancelWriting
+    };
 
     struct Call {
         Call() = default;
@@ -23,7 +32,7 @@ public:
 
         CallKind kind = CallKind::StartWriting;
         std::optional<Input> input;
-        MediaTime time;          // session start or end, or the sample's presentation time
+        MediaTime time;          // session start or end, a flush's time, or the sample's presentation time
         MediaTime duration;      // of an appended sample
         size_t audioFrames = 0;  // of an appended audio sample
         int width = 0;           // of an appended picture
@@ -45,6 +54,7 @@ public:
     bool append(Input input, const SampleBuffer& sample) override;
     void markAsFinished(Input input) override;
     void endSession(MediaTime sourceTime) override;
+    void flushFragment(MediaTime sourceTime) override;
     void finishWriting(std::function<void()> completion) override;
     void cancelWriting() override;
     Status status() const override;

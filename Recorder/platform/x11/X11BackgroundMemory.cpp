@@ -2,14 +2,19 @@
 
 #include <QRect>
 
+#include <algorithm>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 namespace corvessa {
 
 namespace {
 
-constexpr uint8_t kOpaqueBlack[4] = {0, 0, 0, 255};
+// Where no background was ever seen anywhere (a full-screen window of ours
+// stood there from the first frame): a neutral grey, as a compositing manager
+// shows a desktop without wallpaper, rather than a hole of black.
+constexpr uint8_t kNeutralGrey[4] = {128, 128, 128, 255};
 
 uint8_t* at(const X11PixelView& frame, int x, int y)
 {
@@ -62,6 +67,19 @@ void X11BackgroundMemory::fill(const X11PixelView& frame, const QRegion& part, c
     // rectangle, the nearer ones counting more (a wide bar takes its colour
     // from above and below, a tall panel from its sides).
     const QRegion unknown = target - known;
+    // Pixels with nothing beside them on their row or column, gathered in
+    // rectangles (rows of the same span, one under the other, join).
+    std::vector<QRect> stranded;
+    const auto strand = [&](int left, int right, int y) {
+        if (!stranded.empty()) {
+            QRect& last = stranded.back();
+            if (last.left() == left && last.right() == right && last.bottom() == y - 1) {
+                last.setBottom(y);
+                return;
+            }
+        }
+        stranded.emplace_back(QPoint(left, y), QPoint(right, y));
+    };
     for (const QRect& run : excluded) {
         const QRegion here = unknown & run;
         if (here.isEmpty())
@@ -77,12 +95,12 @@ void X11BackgroundMemory::fill(const X11PixelView& frame, const QRegion& part, c
             for (int y = r.top(); y <= r.bottom(); ++y) {
                 const uint8_t* left = background(run.left() - 1, y);
                 const uint8_t* right = background(run.right() + 1, y);
-                uint8_t* dst = at(frame, r.x(), y);
-                if (!left && !right && !vertical) { // nothing to go by, as under a full-screen overlay
-                    for (int x = r.left(); x <= r.right(); ++x, dst += 4)
-                        std::memcpy(dst, kOpaqueBlack, 4);
+                if (!left && !right && !vertical) {
+                    strand(r.left(), r.right(), y);
                     continue;
                 }
+                uint8_t* dst = at(frame, r.x(), y);
+                int alone = -1; // where the pixels with no side began
                 for (int x = r.left(); x <= r.right(); ++x, dst += 4) {
                     const struct {
                         const uint8_t* pixel;
@@ -101,11 +119,71 @@ void X11BackgroundMemory::fill(const X11PixelView& frame, const QRegion& part, c
                             sum[c] += w * float(side.pixel[c]);
                         weights += w;
                     }
+                    if (weights == 0) {
+                        if (alone < 0)
+                            alone = x;
+                        continue;
+                    }
+                    if (alone >= 0)
+                        strand(std::exchange(alone, -1), x - 1, y);
                     for (int c = 0; c < 3; ++c)
-                        dst[c] = weights > 0 ? uint8_t(sum[c] / weights + 0.5f) : 0;
+                        dst[c] = uint8_t(sum[c] / weights + 0.5f);
                     dst[3] = 255;
                 }
+                if (alone >= 0)
+                    strand(alone, r.right(), y);
             }
+        }
+    }
+    if (!stranded.empty())
+        fillFromNearest(frame, stranded, QRegion(whole) - excluded - windows);
+}
+
+void X11BackgroundMemory::fillFromNearest(const X11PixelView& frame, const std::vector<QRect>& rest,
+                                          const QRegion& visible) const
+{
+    // Background the memory holds that this frame does not show.
+    const QRegion remembered = QSize(frame.width, frame.height) == m_size ? m_seen - visible : QRegion();
+    for (const QRect& r : rest) {
+        // The gap, on the farther axis, between r and the nearest known background.
+        int nearest = -1;
+        for (const QRegion* source : {&visible, &remembered}) {
+            for (const QRect& k : *source) {
+                const int dx = std::max({0, k.left() - r.right(), r.left() - k.right()});
+                const int dy = std::max({0, k.top() - r.bottom(), r.top() - k.bottom()});
+                const int gap = std::max(dx, dy);
+                if (nearest < 0 || gap < nearest)
+                    nearest = gap;
+            }
+        }
+        uint8_t colour[4];
+        std::memcpy(colour, kNeutralGrey, 4);
+        if (nearest >= 0) {
+            // Every known pixel this close lies on the ring around r at that
+            // distance: the hole takes their mean.
+            const QRect reach = r.adjusted(-nearest, -nearest, nearest, nearest);
+            uint64_t sum[3] = {0, 0, 0};
+            uint64_t n = 0;
+            const auto add = [&](const uint8_t* p) {
+                for (int c = 0; c < 3; ++c)
+                    sum[c] += p[c];
+                ++n;
+            };
+            for (const QRect& k : visible & reach)
+                for (int y = k.top(); y <= k.bottom(); ++y)
+                    for (int x = k.left(); x <= k.right(); ++x)
+                        add(at(frame, x, y));
+            for (const QRect& k : remembered & reach)
+                for (int y = k.top(); y <= k.bottom(); ++y)
+                    for (int x = k.left(); x <= k.right(); ++x)
+                        add(m_pixels.data() + (size_t(y) * size_t(m_size.width()) + size_t(x)) * 4);
+            for (int c = 0; n > 0 && c < 3; ++c)
+                colour[c] = uint8_t((sum[c] + n / 2) / n);
+        }
+        for (int y = r.top(); y <= r.bottom(); ++y) {
+            uint8_t* dst = at(frame, r.x(), y);
+            for (int x = r.left(); x <= r.right(); ++x, dst += 4)
+                std::memcpy(dst, colour, 4);
         }
     }
 }

@@ -2,6 +2,7 @@
 
 #include "platform/x11/X11PixelView.h"
 
+#include <QRect>
 #include <QRegion>
 #include <QSize>
 
@@ -28,10 +29,15 @@ public:
     // Paints `part` of `frame`, which lies inside `excluded`: remembered pixels
     // where there are some, else a blend of the nearest pixels beside the
     // excluded region, on the same row and column, that `windows` (where
-    // windows show) does not cover.
+    // windows show) does not cover, else the mean of the nearest background
+    // shown or remembered anywhere.
     void fill(const X11PixelView& frame, const QRegion& part, const QRegion& excluded, const QRegion& windows) const;
 
 private:
+    // Paints each of `rest` with the mean of the background nearest to it:
+    // what the frame shows of it (`visible`), or what the memory holds.
+    void fillFromNearest(const X11PixelView& frame, const std::vector<QRect>& rest, const QRegion& visible) const;
+
     QSize m_size;
     std::vector<uint8_t> m_pixels; // BGRA, m_size.width() * 4 bytes a row
     QRegion m_seen;

@@ -1,6 +1,7 @@
 #include "platform/x11/X11WindowProperties.h"
 
 #include <QByteArray>
+#include <QMargins>
 
 #include <algorithm>
 #include <cstring>
@@ -13,6 +14,14 @@
 namespace corvessa {
 
 namespace {
+
+// The shadow a compositing manager draws around a window, as xcompmgr -c and
+// picom with shadows on do by default: blurred with a radius of 12 pixels and
+// moved 15 up and left, it reaches 15 pixels past the window's left and top
+// edges and 21 past its right and bottom ones. Neither tells its settings, and
+// xcompmgr cannot be asked to leave a window out, so while one runs that much
+// around every excluded window is rebuilt too.
+const QMargins kShadowReach(15, 15, 21, 21);
 
 // Copies (or, for windows with alpha, blends premultiplied) `part` into `frame`
 // at `at`.
@@ -123,6 +132,7 @@ QRegion X11ExclusionRepair::boundingShape(X11ErrorTrap& trap, const X11WindowSta
 QRect X11ExclusionRepair::repair(X11ErrorTrap& trap, const X11PixelView& frame, const QRect& area,
                                  X11WindowStack& stack, const QRegion& changed)
 {
+    stack.setReach(m_compositorRunning ? kShadowReach : QMargins());
     const QRegion region = stack.excludedRegion(area);
     stack.ageGhosts();
     const QPoint origin = area.topLeft();

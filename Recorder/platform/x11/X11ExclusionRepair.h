@@ -21,7 +21,8 @@ namespace corvessa {
 // showed there, see X11BackgroundMemory), then the
 // other windows from their own pixmaps, bottom up, as the screen would show
 // without the excluded ones. Windows with alpha are blended as a compositing
-// manager would show them while one runs. Owned by the capture thread.
+// manager would show them while one runs, and the shadow it may draw around an
+// excluded window is rebuilt with the window. Owned by the capture thread.
 class X11ExclusionRepair {
 public:
     explicit X11ExclusionRepair(const X11CaptureDisplay& display);

@@ -266,10 +266,10 @@ QRegion X11WindowStack::excludedRegion(const QRect& area) const
     QRegion region;
     for (const TopLevel& t : m_stack) {
         if (t.excluded && t.shows())
-            region += t.outer & area;
+            region += t.outer.marginsAdded(m_reach) & area;
     }
     for (const auto& ghost : m_ghosts)
-        region += ghost.first & area;
+        region += ghost.first.marginsAdded(m_reach) & area;
     return region;
 }
 

@@ -2,6 +2,7 @@
 
 #include "platform/ScreenStreamConfig.h"
 
+#include <QMargins>
 #include <QRect>
 #include <QRegion>
 
@@ -57,8 +58,12 @@ public:
     bool handleDamage(X11ErrorTrap& trap, const XDamageNotifyEvent& e, const QRect& area,
                       std::optional<QRect>* changed = nullptr);
 
-    // Root pixels of `area` that excluded windows cover, or lately covered.
+    // Root pixels of `area` that excluded windows cover, or lately covered,
+    // with what reaches beyond them (see setReach).
     QRegion excludedRegion(const QRect& area) const;
+    // How far past its edges each excluded window darkens the screen: a
+    // compositing manager's shadow is the window's too.
+    void setReach(const QMargins& reach) { m_reach = reach; }
     // Where the windows that are not excluded show, within `area` (root pixels).
     QRegion windowRegion(const QRect& area) const;
     // One frame has passed: places left long enough ago are forgotten.
@@ -88,6 +93,7 @@ private:
     RegionHandle m_region; // what the root's damage covered, fetched per event
     std::vector<TopLevel> m_stack;
     std::vector<std::pair<QRect, int>> m_ghosts; // places excluded windows left, and frames to go
+    QMargins m_reach;
 };
 
 } // namespace corvessa

@@ -22,6 +22,7 @@
 #include <QMenu>
 #include <QPainter>
 #include <QPixmap>
+#include <QPointer>
 #include <QPushButton>
 #include <QToolButton>
 #include <QUrl>
@@ -102,12 +103,12 @@ QPixmap dot(const QColor& fill, qreal scale)
     return pixmap;
 }
 
-void revealInFileManager(const QString& path, bool select)
+void revealInFileManager(const QString& path, bool select, std::function<void(bool shown)> done)
 {
     if (select)
-        FileReveal::current()->showItems({path});
+        FileReveal::current()->showItems({path}, std::move(done));
     else
-        FileReveal::current()->openFolder(path);
+        FileReveal::current()->openFolder(path, std::move(done));
 }
 
 } // namespace
@@ -136,6 +137,17 @@ ProfilesPanel::~ProfilesPanel() = default;
 void ProfilesPanel::setDialogPresenter(DialogPresenter presenter)
 {
     m_presenter = std::move(presenter);
+}
+
+void ProfilesPanel::reveal(const QString& path, bool select)
+{
+    if (!m_revealer)
+        return;
+    const QString folder = QDir::toNativeSeparators(select ? QFileInfo(path).absolutePath() : path);
+    m_revealer(path, select, [panel = QPointer<ProfilesPanel>(this), folder](bool shown) {
+        if (!shown && panel)
+            panel->m_store.setMessage(Loc::fill(Loc::text(QStringLiteral("The folder could not be opened: %@")), folder));
+    });
 }
 
 void ProfilesPanel::setRevealer(Revealer revealer)
@@ -336,8 +348,8 @@ QWidget* ProfilesPanel::row(const QString& name)
     }
     menu->addSeparator();
     menu->addAction(Loc::text(QStringLiteral("Show in Finder")), this, [this, name] {
-        if (const auto path = m_store.filePath(name); path && m_revealer)
-            m_revealer(*path, true);
+        if (const auto path = m_store.filePath(name))
+            reveal(*path, true);
     });
     QAction* remove = menu->addAction(Loc::text(QStringLiteral("Delete (Move to Trash)")), this,
                                       [this, name] { m_store.remove(name); });
@@ -377,10 +389,7 @@ QWidget* ProfilesPanel::folderRow()
 
     auto* show = smallButton(Loc::text(QStringLiteral("Show in Finder")), box);
     show->setObjectName(QStringLiteral("showFolderButton"));
-    connect(show, &QPushButton::clicked, this, [this] {
-        if (m_revealer)
-            m_revealer(m_store.folder(), false);
-    });
+    connect(show, &QPushButton::clicked, this, [this] { reveal(m_store.folder(), false); });
     layout->addWidget(show);
     return box;
 }

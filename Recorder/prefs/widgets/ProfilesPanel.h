@@ -34,8 +34,8 @@ public:
     // register it as one of the program's own windows.
     using DialogPresenter = std::function<void(QWidget* dialog)>;
     // Shows a folder (select false) or a file in its folder (select true) in the
-    // file manager.
-    using Revealer = std::function<void(const QString& path, bool select)>;
+    // file manager, then tells (on the main thread) whether anything showed it.
+    using Revealer = std::function<void(const QString& path, bool select, std::function<void(bool shown)> done)>;
 
     ProfilesPanel(ProfileStore& store, Prefs& prefs, QWidget* parent = nullptr);
     ~ProfilesPanel() override;
@@ -51,6 +51,9 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // Shows a folder or a file; says on the status line when nothing could.
+    void reveal(const QString& path, bool select);
+
     void rebuild();
     QWidget* header();
     QWidget* list();

@@ -7,10 +7,12 @@
 #include <QDBusConnection>
 #include <QFile>
 #include <QObject>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <optional>
 
 using namespace corvessa;
@@ -40,9 +42,9 @@ struct Outcome {
 
     FileManagerReveal::FolderOpener opener()
     {
-        return [this](const QUrl& folder) {
+        return [this](const QUrl& folder, std::function<void(bool)> done) {
             opened << folder;
-            return handlerOpens;
+            done(handlerOpens);
         };
     }
     FileManagerReveal::Done done()
@@ -112,6 +114,59 @@ TEST(FileReveal, WithoutAFileManagerItOpensTheFolders)
     EXPECT_TRUE(lines[0].startsWith(QStringLiteral("[reveal] no file manager answered (org.freedesktop.DBus.Error.ServiceUnknown); opened ")))
         << lines[0].toStdString();
     EXPECT_TRUE(lines[3].contains(QStringLiteral("could not open /tmp"))) << lines[3].toStdString();
+}
+
+// Starting xdg-open says nothing: without a handler for folders (a bare window
+// manager) it exits 3, and the reveal must then report a failure, not an
+// opened folder. Here a stand-in xdg-open first in PATH exits as told.
+TEST(FileReveal, TheOpenersExitStatusSaysWhetherTheFolderOpened)
+{
+    test::TempHome home;
+    QTemporaryDir bin;
+    ASSERT_TRUE(bin.isValid());
+    const QString opener = bin.filePath(QStringLiteral("xdg-open"));
+    {
+        QFile script(opener);
+        ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+        script.write("#!/bin/sh\necho \"$1\" >> \"$(dirname \"$0\")/asked\"\nexit \"$(cat \"$(dirname \"$0\")/status\")\"\n");
+        ASSERT_TRUE(script.setPermissions(script.permissions() | QFileDevice::ExeOwner));
+    }
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", QFile::encodeName(bin.path()) + ':' + path);
+    const auto reveal = [&](const QByteArray& status, const std::function<void(FileReveal::Done)>& ask) {
+        QFile statusFile(bin.filePath(QStringLiteral("status")));
+        EXPECT_TRUE(statusFile.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        statusFile.write(status);
+        statusFile.close();
+        std::optional<bool> shown;
+        ask([&](bool s) { shown = s; });
+        EXPECT_TRUE(QTest::qWaitFor([&] { return shown.has_value(); }, 20000));
+        return shown.value_or(true);
+    };
+    const auto showItems = [](FileReveal::Done done) {
+        FileManagerReveal::showItems(kFiles, PrivateBus::nowhere(), FileManagerReveal::openWithDesktop, std::move(done));
+    };
+    const auto openFolder = [](FileReveal::Done done) { FileManagerReveal().openFolder(QStringLiteral("/home/u/Videos"), std::move(done)); };
+    EXPECT_FALSE(reveal("3", showItems));
+    EXPECT_TRUE(reveal("0", showItems));
+    EXPECT_FALSE(reveal("3", openFolder));
+    EXPECT_TRUE(reveal("0", openFolder));
+    // No xdg-open at all.
+    qputenv("PATH", QFile::encodeName(bin.path()));
+    QFile::remove(opener);
+    EXPECT_FALSE(reveal("0", openFolder));
+    qputenv("PATH", path);
+
+    QFile asked(bin.filePath(QStringLiteral("asked")));
+    ASSERT_TRUE(asked.open(QIODevice::ReadOnly));
+    // The folders of one request are opened side by side.
+    QList<QByteArray> folders = asked.readAll().split('\n');
+    std::sort(folders.begin(), folders.end());
+    EXPECT_EQ(folders, (QList<QByteArray>{"", "/home/u/Videos", "/home/u/Videos", "/home/u/Videos", "/home/u/Videos", "/tmp", "/tmp"}));
+    const QStringList lines = revealLines();
+    EXPECT_EQ(lines.filter(QStringLiteral("xdg-open exited with 3")).size(), 3);
+    EXPECT_EQ(lines.filter(QStringLiteral("could not open /home/u/Videos with the desktop's default handler")).size(), 3);
+    EXPECT_EQ(lines.filter(QStringLiteral("xdg-open could not be started")).size(), 1);
 }
 
 TEST(FileReveal, AsksTheFileManagerToSelectTheFiles)

@@ -36,6 +36,7 @@ struct Recording {
     PixelFormat format = PixelFormat::BGRA;
     bool audio = true;
     std::optional<double> endAt; // seconds; default: one frame after the last
+    double soundFrom = 0;        // seconds: the tone's first sample comes this late
 };
 
 // Records `r` as fast as the writer takes it: frames at exact 1/fps steps from
@@ -47,7 +48,7 @@ void record(MovieWriter& w, const Recording& r)
     w.startSession(start);
     const int frames = int(std::lround(r.seconds * r.fps));
     const MediaTime interval(1, r.fps);
-    int64_t audioDone = 0;
+    int64_t audioDone = int64_t(std::llround(r.soundFrom * 48000));
     const int64_t audioTotal = int64_t(std::llround(r.seconds * 48000));
     for (int i = 0; i < frames; ++i) {
         const MediaTime pts = start + interval.multiplied(i);
@@ -335,6 +336,60 @@ TEST(FFmpegMovieWriter, KeepsTheSoundContinuousAcrossGapsAndOverlaps)
     ASSERT_TRUE(audio);
     EXPECT_GE(audio->seconds, 2.0 - 1e-6);
     EXPECT_LE(audio->seconds, 2.0 + 1024.0 / 48000 + 1e-6);
+}
+
+namespace {
+
+// Seconds from the start of the movie's sound to its first sample above a
+// twentieth of full scale, as ffmpeg decodes it (-1: none); nothing without ffmpeg.
+std::optional<double> firstSoundSeconds(const QString& path)
+{
+    const QString exe = QStandardPaths::findExecutable(QStringLiteral("ffmpeg"));
+    if (exe.isEmpty())
+        return std::nullopt;
+    QProcess p;
+    p.start(exe, {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-i"), path, QStringLiteral("-map"),
+                  QStringLiteral("0:a"), QStringLiteral("-ac"), QStringLiteral("1"), QStringLiteral("-f"),
+                  QStringLiteral("s16le"), QStringLiteral("-")});
+    if (!p.waitForFinished(60000))
+        return std::nullopt;
+    const QByteArray pcm = p.readAllStandardOutput();
+    const auto* samples = reinterpret_cast<const int16_t*>(pcm.constData());
+    for (qsizetype i = 0; i < pcm.size() / 2; ++i)
+        if (std::abs(int(samples[i])) > 32768 / 20)
+            return double(i) / 48000;
+    return -1;
+}
+
+} // namespace
+
+TEST(FFmpegMovieWriter, ASoundThatStartsLateIsLedInBySilence)
+{
+    // The first sound reaches the writer a tenth of a second after the session
+    // start, in the screen movie and in the camera file (its own pace, no colour
+    // tags): the track is silent until then, and the tone keeps its time.
+    MovieFolder folder(QStringLiteral("FFmpegMovieWriter"));
+    MovieWriter::Settings screen = movieSettings(folder.file(QStringLiteral("late-sound-screen.mov")), 160, 120, 30);
+    MovieWriter::Settings camera = movieSettings(folder.file(QStringLiteral("late-sound-camera.mov")), 160, 120, 0);
+    camera.video->colorTags = false;
+    for (const MovieWriter::Settings& settings : {screen, camera}) {
+        SCOPED_TRACE(settings.path.toStdString());
+        FFmpegMovieWriter w(settings);
+        Recording r;
+        r.seconds = 2;
+        r.width = 160;
+        r.height = 120;
+        r.soundFrom = 0.1;
+        record(w, r);
+        ASSERT_EQ(w.status(), Status::Completed) << why(w);
+        const auto probe = MovieProbe::probe(settings.path);
+        const auto* audio = probe.firstOf(MovieProbe::Stream::Kind::Audio);
+        ASSERT_TRUE(audio);
+        EXPECT_GE(audio->seconds, 2.0 - 1e-6);
+        EXPECT_LE(audio->seconds, 2.0 + 1024.0 / 48000 + 1e-6);
+        if (const std::optional<double> first = firstSoundSeconds(settings.path))
+            EXPECT_NEAR(*first, 0.1, 0.002);
+    }
 }
 
 TEST(FFmpegMovieWriter, RefusesSamplesItCannotPlace)
@@ -795,4 +850,56 @@ TEST(FFmpegMovieWriter, AFileMovedOrReplacedWhileWrittenIsNotCompleted)
     QFile onPath(folder.file(QStringLiteral("replaced.mov")));
     ASSERT_TRUE(onPath.open(QIODevice::ReadOnly));
     EXPECT_EQ(onPath.readAll(), QByteArray("not a movie")); // someone else's file is left alone
+}
+
+TEST(FFmpegMovieWriter, APauseLeavesEverythingBeforeItInTheFile)
+{
+    // A pause at 2.5 s: a crash during it must find in the file all the
+    // pictures to the pause and all the sound but what the AAC encoder holds
+    // (less than three frames: its delay of two, and the samples short of a
+    // whole one). Then the movie goes on.
+    MovieFolder folder(QStringLiteral("FFmpegMovieWriter"));
+    const QString path = folder.file(QStringLiteral("paused.mov"));
+    FFmpegMovieWriter w(movieSettings(path, 160, 120, 30));
+    ASSERT_TRUE(w.startWriting()) << why(w);
+    const MediaTime start = hostBase();
+    w.startSession(start);
+    auto feed = [&](int from, int to) {
+        for (int i = from; i < to; ++i) {
+            ASSERT_TRUE(appendWhenReady(w, Input::Video, *MediaTime::image(testPicture(160, 120, PixelFormat::BGRA, i), start + MediaTime(i, 30), MediaTime(1, 30))));
+            ASSERT_TRUE(appendWhenReady(w, Input::Audio, tone(i * 1600, 1600, start + MediaTime(i * 1600, 48000))));
+        }
+    };
+    feed(0, 75);
+    w.flushFragment(start + seconds(2.5));
+
+    // Read as after a crash: the writer still has the file open.
+    double video = 0, audio = 0;
+    bool written = false;
+    for (int i = 0; i < 2000 && !written; ++i) {
+        const auto probe = MovieProbe::probe(path);
+        const auto* v = probe.firstOf(MovieProbe::Stream::Kind::Video);
+        const auto* a = probe.firstOf(MovieProbe::Stream::Kind::Audio);
+        video = v ? v->seconds : 0;
+        audio = a ? a->seconds : 0;
+        written = video >= 2.5 - 1e-6 && audio > 2.5 - 3 * 1024.0 / 48000;
+        if (!written)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_TRUE(written) << "in the file: video " << video << " s, sound " << audio << " s";
+    EXPECT_NEAR(video, 2.5, 1e-6);
+
+    feed(75, 90);
+    w.endSession(start + seconds(3.0));
+    ASSERT_TRUE(finishAndWait(w));
+    ASSERT_EQ(w.status(), Status::Completed) << why(w);
+    const auto probe = MovieProbe::probe(path);
+    const auto* v = probe.firstOf(MovieProbe::Stream::Kind::Video);
+    const auto* a = probe.firstOf(MovieProbe::Stream::Kind::Audio);
+    ASSERT_TRUE(v && a);
+    EXPECT_EQ(v->packets, 90);
+    EXPECT_NEAR(v->seconds, 3.0, 1e-6);
+    EXPECT_GE(a->seconds, 3.0 - 1e-6);
+    EXPECT_LE(a->seconds, 3.0 + 1024.0 / 48000 + 1e-6);
+    EXPECT_TRUE(decodeErrors(path).isEmpty()) << decodeErrors(path).toStdString();
 }

@@ -7,7 +7,11 @@
 #include "support/XvfbTest.h"
 #include "support/WindowManager.h"
 
+#include <QDir>
 #include <QElapsedTimer>
+#include <QImage>
+#include <QPainter>
+#include <QRegion>
 #include <QThread>
 
 #include <gtest/gtest.h>
@@ -161,6 +165,62 @@ int count(const PixelBuffer& b, uint32_t colour)
     return n;
 }
 
+QImage imageOf(const PixelBuffer& b)
+{
+    return QImage(b.baseAddress(0), b.width(), b.height(), int(b.bytesPerRow(0)), QImage::Format_RGB32).copy();
+}
+
+// The 16-pixel blocks, outside `skip`, where `frame` shows something
+// `reference` does not: their mean colours differ by more than rounding.
+QRegion differingBlocks(QImage frame, QImage reference, const QRect& skip)
+{
+    constexpr int kBlock = 16;
+    for (QImage* image : {&frame, &reference}) {
+        QPainter(image).fillRect(skip, Qt::black);
+        *image = image->scaled(image->size() / kBlock, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    }
+    QRegion differing;
+    for (int y = 0; y < frame.height(); ++y)
+        for (int x = 0; x < frame.width(); ++x)
+            if (!near(frame.pixel(x, y), reference.pixel(x, y), 2))
+                differing += QRect(x * kBlock, y * kBlock, kBlock, kBlock);
+    return differing;
+}
+
+void keepArtifact(const QImage& image, const QString& name)
+{
+    const QString dir = qEnvironmentVariable("CORVESSA_TEST_ARTIFACTS");
+    if (dir.isEmpty())
+        return;
+    QDir().mkpath(dir);
+    image.save(dir + QLatin1Char('/') + name);
+}
+
+// A window with alpha (premultiplied `argb`) at `r`, unmapped; none without a 32-bit visual.
+Window translucentWindow(Display* dpy, const QRect& r, unsigned long argb)
+{
+    XVisualInfo info;
+    if (!XMatchVisualInfo(dpy, DefaultScreen(dpy), 32, TrueColor, &info))
+        return 0;
+    XSetWindowAttributes attributes;
+    attributes.colormap = XCreateColormap(dpy, DefaultRootWindow(dpy), info.visual, AllocNone);
+    attributes.border_pixel = 0;
+    attributes.background_pixel = argb;
+    return XCreateWindow(dpy, DefaultRootWindow(dpy), r.x(), r.y(), unsigned(r.width()), unsigned(r.height()), 0, 32,
+                         InputOutput, info.visual, CWColormap | CWBorderPixel | CWBackPixel, &attributes);
+}
+
+// Gives the root its black background back when it goes.
+struct RootBackground {
+    Display* dpy;
+    ~RootBackground()
+    {
+        XSetWindowBackground(dpy, DefaultRootWindow(dpy), kBlack);
+        XClearWindow(dpy, DefaultRootWindow(dpy));
+        XSync(dpy, False);
+    }
+};
+
 // System V shared-memory segments this process made that still exist (one
 // marked for removal lives on while anyone is attached).
 int ownShmSegments()
@@ -214,6 +274,7 @@ protected:
     }
 
     void framesShowTheWholeScreen(bool composited);
+    void shadowsLeaveNoTrace(const QString& program);
 
     uint32_t displayId()
     {
@@ -785,16 +846,7 @@ TEST_F(X11ScreenSourceXvfb, UnderExcludedWindowsTheBackgroundTheScreenShowed)
 {
     Display* dpy = painter->display();
     const Window root = DefaultRootWindow(dpy);
-    struct RootBackground {
-        Display* dpy;
-        Window root;
-        ~RootBackground()
-        {
-            XSetWindowBackground(dpy, root, kBlack);
-            XClearWindow(dpy, root);
-            XSync(dpy, False);
-        }
-    } restore{dpy, root};
+    const RootBackground restore{dpy};
     // Stripes 32 pixels wide, yellow and cyan, which no blend of their edges gives.
     const Pixmap tile = XCreatePixmap(dpy, root, 64, 8, unsigned(DefaultDepth(dpy, DefaultScreen(dpy))));
     const GC gc = XCreateGC(dpy, tile, 0, nullptr);
@@ -829,6 +881,41 @@ TEST_F(X11ScreenSourceXvfb, UnderExcludedWindowsTheBackgroundTheScreenShowed)
         EXPECT_FALSE(near(pixel(*frame, x, 550), kBlack)) << x;
 }
 
+// On a desktop of one colour (xsetroot -solid, a bare window manager's), a
+// card of ours in a corner from the first frame on, between windows that hide
+// the desktop on its every row and column, shows that colour in every frame,
+// never black.
+TEST_F(X11ScreenSourceXvfb, WhereTheBackgroundWasNeverSeenTheNearestContinues)
+{
+    constexpr uint32_t kDesktop = 0x3465a4;
+    Display* dpy = painter->display();
+    const RootBackground restore{dpy};
+    XSetWindowBackground(dpy, DefaultRootWindow(dpy), kDesktop);
+    XClearWindow(dpy, DefaultRootWindow(dpy));
+    const QRect cardRect(0, 700, 400, 100);
+    painter->window(QRect(0, 400, 400, 300), kRed);    // above the card
+    painter->window(QRect(400, 650, 880, 150), kGrey); // beside it, to the screen's edge
+    const Window card = painter->window(cardRect, kGreen);
+    const Window marker = painter->window(QRect(800, 100, 40, 40), kBlue);
+    ScreenFilter filter = displayFilter();
+    filter.excludedWindows = {uint32_t(card)};
+    std::atomic<int> frames{0};
+    std::atomic<int> wrong{0};
+    collector.inspect = [&](const PixelBuffer& b) {
+        ++frames;
+        for (int y = cardRect.top(); y <= cardRect.bottom(); y += 3)
+            for (int x = cardRect.left(); x <= cardRect.right(); x += 3)
+                wrong += near(pixel(b, x, y), kDesktop, 8) ? 0 : 1;
+    };
+    startStream(filter, bgraConfig());
+    ASSERT_TRUE(collector.waitForFrame([](const PixelBuffer& b) { return near(pixel(b, 820, 120), kBlue); }));
+    painter->recolour(marker, kCyan);
+    ASSERT_TRUE(collector.waitForFrame([](const PixelBuffer& b) { return near(pixel(b, 820, 120), kCyan); }));
+    keepArtifact(imageOf(*collector.last()), QStringLiteral("never-seen-background.png"));
+    EXPECT_GE(frames.load(), 2);
+    EXPECT_EQ(wrong.load(), 0);
+}
+
 TEST_F(X11ScreenSourceXvfb, AClientReparentedIntoAFrameTakesTheFrameOut)
 {
     const Window frame = painter->window(QRect(300, 300, 220, 160), kGrey);
@@ -850,17 +937,11 @@ TEST_F(X11ScreenSourceXvfb, AClientReparentedIntoAFrameTakesTheFrameOut)
 TEST_F(X11ScreenSourceXvfb, TranslucentWindowsAreRebuiltAsTheScreenShowsThem)
 {
     Display* dpy = painter->display();
-    XVisualInfo info;
-    if (!XMatchVisualInfo(dpy, DefaultScreen(dpy), 32, TrueColor, &info))
-        GTEST_SKIP() << "no 32-bit visual";
     painter->window(QRect(100, 100, 300, 300), kRed);
     // Half-transparent grey (premultiplied) over the red window's right part.
-    XSetWindowAttributes attributes;
-    attributes.colormap = XCreateColormap(dpy, DefaultRootWindow(dpy), info.visual, AllocNone);
-    attributes.border_pixel = 0;
-    attributes.background_pixel = 0x80808080;
-    const Window glass = XCreateWindow(dpy, DefaultRootWindow(dpy), 250, 100, 300, 300, 0, 32, InputOutput,
-                                       info.visual, CWColormap | CWBorderPixel | CWBackPixel, &attributes);
+    const Window glass = translucentWindow(dpy, QRect(250, 100, 300, 300), 0x80808080);
+    if (!glass)
+        GTEST_SKIP() << "no 32-bit visual";
     XMapWindow(dpy, glass);
     const Window toolbar = painter->window(QRect(0, 150, 800, 50), kGreen);
     ScreenFilter filter = displayFilter();
@@ -885,7 +966,88 @@ TEST_F(X11ScreenSourceXvfb, TranslucentWindowsAreRebuiltAsTheScreenShowsThem)
     f = collector.last();
     EXPECT_TRUE(near(pixel(*f, 500, 175), 0x808080, 3));
     EXPECT_TRUE(near(pixel(*f, 150, 175), kRed));
-    XFreeColormap(dpy, attributes.colormap);
+}
+
+// A compositing manager that draws shadows darkens the screen around the
+// program's windows; the shadow is theirs and goes with them. Frames with the
+// program's windows on the screen (an opaque square as the camera bubble's, a
+// translucent card) match, block by block, a frame of the same screen without
+// them. The foreign windows stand where their own shadows fall clear of ours:
+// the rebuild draws windows without shadows.
+void X11ScreenSourceXvfb::shadowsLeaveNoTrace(const QString& program)
+{
+    Display* dpy = painter->display();
+    QString why;
+    const auto compositor =
+        test::WindowManager::startCompositor(dpy, &why, program, test::WindowManager::shadowArguments(program));
+    if (!compositor)
+        GTEST_SKIP() << why.toStdString();
+    painter->window(QRect(100, 100, 520, 420), kRed); // the bubble and its shadow lie on it
+    const QRect markerRect(40, 700, 40, 40);
+    const Window marker = painter->window(markerRect, kBlue);
+    const QRect bubbleRect(260, 220, 160, 160);
+    const Window bubble = painter->window(bubbleRect, kGreen, 0, false);
+    const Window card = translucentWindow(dpy, QRect(760, 520, 320, 120), 0xc0202020);
+    ScreenFilter filter = displayFilter();
+    filter.excludedWindows = {uint32_t(bubble), uint32_t(card)};
+    startStream(filter, bgraConfig());
+    // The manager paints a while after it took the screen: once the red
+    // window's shadow shows below it, the marker's changes are frames taken
+    // after what came before was painted.
+    ASSERT_TRUE(collector.waitForFrame(
+        [](const PixelBuffer& b) { return near(pixel(b, 150, 150), kRed) && pixel(b, 360, 525) != pixel(b, 900, 700); },
+        15000));
+    painter->recolour(marker, kCyan);
+    ASSERT_TRUE(collector.waitForFrame([](const PixelBuffer& b) { return near(pixel(b, 60, 720), kCyan); }));
+    const QImage reference = imageOf(*collector.last());
+    const QRect skip = markerRect.adjusted(-40, -40, 40, 40); // the marker and its shadow
+    std::mutex mutex;
+    QRegion traces;
+    int compared = 0;
+    collector.inspect = [&](const PixelBuffer& b) {
+        const QRegion d = differingBlocks(imageOf(b), reference, skip);
+        std::lock_guard lock(mutex);
+        traces += d;
+        ++compared;
+    };
+    painter->map(bubble);
+    if (card)
+        painter->map(card);
+    // The screen shows the bubble's shadow: it darkens the red window below it.
+    const auto shadowShows = [&] {
+        XImage* screen = XGetImage(dpy, DefaultRootWindow(dpy), bubbleRect.center().x(), bubbleRect.bottom() + 4, 1,
+                                   1, AllPlanes, ZPixmap);
+        const unsigned long below = screen ? XGetPixel(screen, 0, 0) : 0xff0000;
+        if (screen)
+            XDestroyImage(screen);
+        return ((below >> 16) & 0xff) < 0xf0;
+    };
+    QElapsedTimer waited;
+    waited.start();
+    while (!shadowShows() && waited.elapsed() < 15000)
+        QThread::msleep(50);
+    ASSERT_TRUE(shadowShows()) << program.toStdString() << " draws no shadow";
+    QThread::msleep(300); // and the card's, where it draws one
+    painter->recolour(marker, kYellow);
+    ASSERT_TRUE(collector.waitForFrame([](const PixelBuffer& b) { return near(pixel(b, 60, 720), kYellow); }));
+    const QImage last = imageOf(*collector.last());
+    stream->stop();
+    keepArtifact(reference, QStringLiteral("shadows-%1-without.png").arg(program));
+    keepArtifact(last, QStringLiteral("shadows-%1-with.png").arg(program));
+    std::lock_guard lock(mutex);
+    EXPECT_GT(compared, 0);
+    EXPECT_TRUE(traces.isEmpty()) << "traces at " << traces.boundingRect().x() << "," << traces.boundingRect().y()
+                                  << " " << traces.boundingRect().width() << "x" << traces.boundingRect().height();
+}
+
+TEST_F(X11ScreenSourceXvfb, ShadowsOfExcludedWindowsLeaveNoTraceUnderXcompmgr)
+{
+    shadowsLeaveNoTrace(QStringLiteral("xcompmgr"));
+}
+
+TEST_F(X11ScreenSourceXvfb, ShadowsOfExcludedWindowsLeaveNoTraceUnderPicom)
+{
+    shadowsLeaveNoTrace(QStringLiteral("picom"));
 }
 
 TEST_F(X11ScreenSourceXvfb, AnUnmappedWindowTargetPausesAndComesBack)

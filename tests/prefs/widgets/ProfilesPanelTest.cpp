@@ -64,7 +64,10 @@ protected:
         Prefs::resetShared();
         ProfileStore::resetShared();
         m_panel = std::make_unique<ProfilesPanel>(ProfileStore::shared(), Prefs::shared());
-        m_panel->setRevealer([this](const QString& path, bool select) { m_revealed << (path + (select ? u" +select"_s : u""_s)); });
+        m_panel->setRevealer([this](const QString& path, bool select, std::function<void(bool)> done) {
+            m_revealed << (path + (select ? u" +select"_s : u""_s));
+            done(m_revealShows);
+        });
         m_panel->setDialogPresenter([this](QWidget* dialog) { m_presented << dialog->objectName(); });
         m_panel->resize(520, 360);
         m_panel->show();
@@ -155,6 +158,7 @@ protected:
     test::TempHome m_home;
     std::unique_ptr<ProfilesPanel> m_panel;
     QStringList m_revealed;
+    bool m_revealShows = true; // whether the file manager shows what is revealed
     QStringList m_presented;
 };
 
@@ -330,6 +334,23 @@ TEST_F(ProfilesPanelTest, DeleteAndRevealFromTheMenu)
     menuAction(u"A"_s, u"Show in Folder"_s)->trigger();
     QTest::mouseClick(child<QPushButton>(u"showFolderButton"_s), Qt::LeftButton);
     EXPECT_EQ(m_revealed, (QStringList{profiles().folder() + u"/A.json +select"_s, profiles().folder()}));
+    settle();
+    EXPECT_EQ(child<QLabel>(u"statusLine"_s), nullptr);
+
+    // Nothing could show it (no file manager, no handler for folders): the pane says so.
+    m_revealShows = false;
+    for (const auto& reveal : std::vector<std::function<void()>>{
+             [&] { menuAction(u"A"_s, u"Show in Folder"_s)->trigger(); },
+             [&] { QTest::mouseClick(child<QPushButton>(u"showFolderButton"_s), Qt::LeftButton); }}) {
+        profiles().setMessage(std::nullopt);
+        settle();
+        reveal();
+        settle();
+        auto* status = child<QLabel>(u"statusLine"_s);
+        ASSERT_TRUE(status);
+        EXPECT_EQ(status->text(), u"The folder could not be opened: "_s + QDir::toNativeSeparators(profiles().folder()));
+    }
+    m_revealShows = true;
 
     menuAction(u"A"_s, u"Delete (Move to Trash)"_s)->trigger();
     settle();

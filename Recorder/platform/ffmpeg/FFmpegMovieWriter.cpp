@@ -776,6 +776,7 @@ bool FFmpegMovieWriter::Core::drainAudio()
 
 void FFmpegMovieWriter::Core::flushFragment(MediaTime at)
 {
+    encodePendingAudio(); // the sound handed over before the flush goes into its fragment
     if (!isWriting())
         return;
     // The held picture lasts until the movie goes on, unless the encoder still

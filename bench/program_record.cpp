@@ -19,14 +19,12 @@
 // figures are then the wrapper's.
 
 #include "BenchEngine.h"
+#include "BenchProgram.h"
 #include "BenchRig.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -35,7 +33,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -135,23 +132,6 @@ double growthPerMinute(const std::vector<Sample>& samples)
     return slopes[slopes.size() / 2];
 }
 
-bool waitFor(const std::function<bool()>& done, double secs)
-{
-    const auto end = Clock::now() + std::chrono::duration<double>(secs);
-    while (!done()) {
-        if (Clock::now() > end)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    return true;
-}
-
-QString fileText(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -172,68 +152,19 @@ int main(int argc, char** argv)
     const QString display = startXvfb(children, "1920x1080x24");
     if (display.isEmpty() || !startPulse(children, d))
         return 1;
-    // The program's own files live under the private home startPulse made.
-    const QString home = d.filePath(QStringLiteral("home"));
-    qputenv("XDG_DATA_HOME", (home + QStringLiteral("/.local/share")).toUtf8());
-    qputenv("XDG_STATE_HOME", (home + QStringLiteral("/.local/state")).toUtf8());
-    qunsetenv("DBUS_SESSION_BUS_ADDRESS");
-    const QString movies = home + QStringLiteral("/Movies");
-    QDir().mkpath(movies);
-    QDir().mkpath(home + QStringLiteral("/.config/Recorder"));
-    {
-        QFile defaults(home + QStringLiteral("/.config/Recorder/defaults.json"));
-        defaults.open(QIODevice::WriteOnly);
-        // The folder is read from its bookmark: the path's bytes as stored data.
-        const QJsonObject bookmark{{QStringLiteral("$data"), QString::fromLatin1(movies.toUtf8().toBase64())}};
-        defaults.write(QJsonDocument(QJsonObject{{QStringLiteral("saveFolder"), movies},
-                                                 {QStringLiteral("saveFolderBookmark"), bookmark},
-                                                 {QStringLiteral("soundLaunch"), false},
-                                                 {QStringLiteral("micOn"), true},
-                                                 {QStringLiteral("cursorTheme"), 2},
-                                                 {QStringLiteral("systemAudio"), true}})
-                           .toJson());
-    }
-    const QString log = home + QStringLiteral("/.local/state/Recorder/recorder.log");
-    const QString journal = home + QStringLiteral("/.local/share/Recorder/Recovery/active.json");
-
-    if (!QStandardPaths::findExecutable(QStringLiteral("openbox")).isEmpty()) {
-        const pid_t wm = fork();
-        if (wm == 0) {
-            execlp("openbox", "openbox", static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        children.pids.push_back(wm);
-    }
+    const ProgramHome home = prepareProgramHome(d);
+    startWindowManager(children);
     startSelf(children, {"--scene", std::to_string(secs + kEngineSecondsMax + 60)});
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
 
     // The program, under the wrapper if one is given.
-    std::vector<std::string> command;
-    for (const QString& part : qEnvironmentVariable("PROGRAM_RECORD_WRAPPER").split(QLatin1Char(' '), Qt::SkipEmptyParts))
-        command.push_back(part.toStdString());
-    const QString binary = qEnvironmentVariable("CORVESSA_PROGRAM", QStringLiteral(CORVESSA_BINARY));
-    command.push_back(binary.toStdString());
-    qputenv("QT_QPA_PLATFORM", "xcb");
-    const pid_t program = fork();
-    if (program == 0) {
-        std::vector<char*> argv2;
-        for (std::string& c : command)
-            argv2.push_back(c.data());
-        argv2.push_back(nullptr);
-        execvp(argv2[0], argv2.data());
-        _exit(127);
-    }
-    children.pids.push_back(program);
-    if (!waitFor([&] { return fileText(log).contains(QStringLiteral("[hotkeys] registered")); }, 60)) {
-        std::fprintf(stderr, "the program did not register its hot keys; log:\n%s\n", qPrintable(fileText(log)));
+    const pid_t program = launchProgram(
+        children, home, qEnvironmentVariable("PROGRAM_RECORD_WRAPPER").split(QLatin1Char(' '), Qt::SkipEmptyParts));
+    if (program < 0)
         return 1;
-    }
     std::this_thread::sleep_for(std::chrono::seconds(2));
-    run(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("ctrl+alt+r")});
-    if (!waitFor([&] { return QFile::exists(journal); }, 30)) {
-        std::fprintf(stderr, "the recording did not start; log:\n%s\n", qPrintable(fileText(log)));
+    if (!startRecording(home))
         return 1;
-    }
     std::printf("%.1f min at %dx%d@%d through the program, toolbar shown, display %s\n", minutes, kWidth, kHeight,
                 kFps, qPrintable(display));
     // The encoder's start-up is not part of the steady state.
@@ -247,7 +178,7 @@ int main(int argc, char** argv)
         Sample s;
         s.at = std::chrono::duration<double>(Clock::now() - start).count();
         if (!readSample(program, s)) {
-            std::fprintf(stderr, "the program ended early; log:\n%s\n", qPrintable(fileText(log)));
+            std::fprintf(stderr, "the program ended early; log:\n%s\n", qPrintable(fileText(home.log)));
             return 1;
         }
         samples.push_back(s);
@@ -256,13 +187,10 @@ int main(int argc, char** argv)
         if (s.at >= secs - 0.5)
             break;
     }
-    kill(program, SIGTERM);
-    waitpid(program, nullptr, 0);
-    std::erase(children.pids, program);
+    endProgram(children, program);
     const std::vector<Sample> lastHalf(samples.begin() + long(samples.size() / 2), samples.end());
     const double programCpu = (samples.back().cpu - samples.front().cpu) / (samples.back().at - samples.front().at);
-    const QStringList saved = QDir(movies).entryList({QStringLiteral("*.mov")}, QDir::Files);
-    std::printf("movie saved: %s\n", saved.isEmpty() ? "none" : "yes");
+    std::printf("movie saved: %s\n", savedMovies(home).isEmpty() ? "none" : "yes");
 
     // The engine alone, the same scene and sources, the cursor hidden.
     const double engineSecs = std::min(secs, kEngineSecondsMax);

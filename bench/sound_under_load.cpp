@@ -8,7 +8,16 @@
 // (`yes > /dev/null`), then 4 B, then B beside two other 1080p libx265 encodes
 // (ffmpeg encoding a test pattern to nowhere).
 //
-//   bench_sound_under_load [--seconds N] [--busy B] [--load busy|four|encodes]...
+// With --program the built program records instead of the engine alone, as a
+// user runs it (openbox, its toolbar shown, microphone and system audio on,
+// Mute Speakers as by default, the countdown, its own sounds off so that they
+// are not taken for the tone): launched under each load, Ctrl+Alt+R, N s,
+// Ctrl+Alt+S and the stop question's red button, the control beside it; no
+// ffmpeg peer runs. Then, under B busy processes and with an 880 Hz tone on
+// the speakers as well, the program is launched once for each combination of
+// sources and records a few seconds.
+//
+//   bench_sound_under_load [--seconds N] [--busy B] [--load busy|four|encodes]... [--program]
 //
 // Defaults: 120 s, one busy process per CPU, all three loads in that order;
 // each --load runs only the loads named.
@@ -18,25 +27,32 @@
 // sample, between the first and the last audible one) and inside the
 // control's, when the movie's first sound comes, the frames written against
 // those expected, and the pictures that differ from the one before in our
-// movie and in ffmpeg's.
+// movie and in ffmpeg's ("-" with --program). With --program, then the first
+// sound of each combination's movie ("none" when it has no audible sample;
+// the benchmark then exits 1).
 
 #include "BenchAv.h"
 #include "BenchEngine.h"
+#include "BenchProgram.h"
 #include "BenchRig.h"
+#include "BenchSound.h"
 
 #include "platform/ffmpeg/MovieProbe.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -62,12 +78,13 @@ constexpr int kMarkEvery = 5;           // seconds between marks
 constexpr long kMarkFrames = kRate / 20; // 50 ms
 constexpr int kToneLevel = 8000;        // the steady tone, about -12 dBFS
 constexpr int kMarkLevel = 28000;
-constexpr int kAudible = 100;           // above digital silence and the encoder's rounding
 // The scene plays this long: until the benchmark ends it (SIGTERM), however
 // long the loads take.
 constexpr double kUntilEnded = 1e7;
 // How long ffmpeg may take to finish its file once told to stop.
 constexpr int kFfmpegGraceMs = 20000;
+// How long the program records for each combination of sources.
+constexpr double kStartSeconds = 4;
 
 // Plays the tone with its marks into the microphone sink and publishes when
 // each mark is heard (now + latency - what is queued after it), so the flash
@@ -109,113 +126,34 @@ int runScene(double total)
     return runFlashScene(kWidth, kHeight, total, playTone);
 }
 
-// ---------------------------------------------------------------- measuring
-
-// Seconds of 10 ms blocks with no audible sample between the first and the last audible one.
-double silence(const QByteArray& pcm)
+// An 880 Hz tone on the speakers, at the microphone's level, for `total` s.
+int playSpeakers(double total)
 {
-    const auto* s = reinterpret_cast<const int16_t*>(pcm.constData());
-    const long n = long(pcm.size() / 2);
-    long first = 0;
-    long last = n - 1;
-    while (first < n && std::abs(int(s[first])) <= kAudible)
-        ++first;
-    while (last > first && std::abs(int(s[last])) <= kAudible)
-        --last;
-    long silent = 0;
-    for (long b = first; b + 480 <= last; b += 480) {
-        if (std::all_of(s + b, s + b + 480, [](int16_t v) { return std::abs(int(v)) <= kAudible; }))
-            ++silent;
+    int err = 0;
+    pa_simple* out = openScenePlayback("speakers", kRate, &err);
+    if (!out) {
+        std::fprintf(stderr, "speakers: no playback: %s\n", pa_strerror(err));
+        return 1;
     }
-    return double(silent) * 480 / kRate;
-}
-
-// Seconds from the movie's start to its first audible sample; the tone plays
-// throughout, so any silence before it is the recorder's. Negative when none.
-double firstSound(const QString& movie, const QByteArray& pcm)
-{
-    const auto* s = reinterpret_cast<const int16_t*>(pcm.constData());
-    const long n = long(pcm.size() / 2);
-    const long first = long(std::find_if(s, s + n, [](int16_t v) { return std::abs(int(v)) > kAudible; }) - s);
-    if (first == n)
-        return -1;
-    return probeStream(movie, QStringLiteral("a:0"), QStringLiteral("stream=start_time")).toDouble()
-           + double(first) / kRate;
-}
-
-// The movie's pictures that differ from the one before (ffmpeg's mpdecimate
-// leaves out the rest, which tolerates the encoder's noise on a repeat).
-long distinctPictures(const QString& movie)
-{
-    const QByteArray crcs = run(QStringLiteral("ffmpeg"),
-                                {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-i"), movie,
-                                 QStringLiteral("-map"), QStringLiteral("0:v:0"), QStringLiteral("-vf"),
-                                 QStringLiteral("mpdecimate"), QStringLiteral("-fps_mode"), QStringLiteral("passthrough"),
-                                 QStringLiteral("-f"), QStringLiteral("framecrc"), QStringLiteral("-")});
-    long n = 0;
-    for (const QByteArray& line : crcs.split('\n'))
-        if (!line.isEmpty() && !line.startsWith('#'))
-            ++n;
-    return n;
-}
-
-// One stream's length in seconds, from its packets.
-double streamSeconds(const MovieProbe::Result& probe, MovieProbe::Stream::Kind kind)
-{
-    const MovieProbe::Stream* s = probe.firstOf(kind);
-    return s ? s->seconds : 0;
-}
-
-// `busy` processes of `yes > /dev/null` and `encodes` ffmpeg processes
-// encoding a 1080p test pattern with libx265 to nowhere, until it goes.
-struct Load {
-    std::vector<std::unique_ptr<QProcess>> processes;
-    Load(int busy, int encodes)
-    {
-        for (int i = 0; i < busy + encodes; ++i) {
-            auto p = std::make_unique<QProcess>();
-            p->setStandardOutputFile(QProcess::nullDevice());
-            p->setStandardErrorFile(QProcess::nullDevice());
-            if (i < busy)
-                p->start(QStringLiteral("yes"), {});
-            else
-                p->start(QStringLiteral("ffmpeg"),
-                         {QStringLiteral("-nostdin"), QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-f"),
-                          QStringLiteral("lavfi"), QStringLiteral("-i"), QStringLiteral("testsrc2=size=1920x1080:rate=30"),
-                          QStringLiteral("-c:v"), QStringLiteral("libx265"), QStringLiteral("-x265-params"),
-                          QStringLiteral("log-level=error"), QStringLiteral("-f"), QStringLiteral("null"),
-                          QStringLiteral("/dev/null")});
-            p->waitForStarted();
-            processes.push_back(std::move(p));
-        }
+    constexpr long kChunk = 480;
+    std::vector<int16_t> chunk(kChunk);
+    for (long i = 0; i < long(total * kRate); i += kChunk) {
+        for (long j = 0; j < kChunk; ++j)
+            chunk[size_t(j)] = int16_t(kToneLevel * std::sin(2 * M_PI * 880.0 * double(i + j) / kRate));
+        if (pa_simple_write(out, chunk.data(), chunk.size() * 2, &err) < 0)
+            break;
     }
-    ~Load()
-    {
-        for (auto& p : processes) {
-            p->kill();
-            p->waitForFinished();
-        }
-    }
-};
+    pa_simple_free(out);
+    return 0;
+}
 
-bool measureLoad(const QString& display, const QDir& d, int busy, int encodes, double secs)
+// Our engine, with the control beside it, then ffmpeg under the same load;
+// past its length and as long again (a starved encoder catching up), ffmpeg
+// is told to stop and finish its file, and killed if it does not.
+bool measureEngine(const QString& display, const QDir& d, double secs)
 {
-    Load load(busy, encodes);
-    spin(3); // the load average climbs
-    if (encodes > 0)
-        std::printf("load: %d busy processes + %d libx265 encodes\n", busy, encodes);
-    else
-        std::printf("load: %d busy processes\n", busy);
-    std::fflush(stdout);
-
-    // Our engine, with the control beside it.
-    const QString control = d.filePath(QStringLiteral("control.raw"));
-    QProcess parec;
-    parec.setStandardOutputFile(control);
-    parec.start(QStringLiteral("parec"), {QStringLiteral("--device=stand_in_mic"), QStringLiteral("--format=s16le"),
-                                          QStringLiteral("--rate=48000"), QStringLiteral("--channels=1"),
-                                          QStringLiteral("--raw")});
-    if (!parec.waitForStarted()) {
+    Control control(d.filePath(QStringLiteral("control.raw")));
+    if (!control.started()) {
         std::fprintf(stderr, "parec did not start\n");
         return false;
     }
@@ -228,20 +166,12 @@ bool measureLoad(const QString& display, const QDir& d, int busy, int encodes, d
     const auto path = recording->engine->stop();
     const auto stats = recording->engine->stats();
     const double recorded = recording->engine->effectiveSeconds() + 1.0 / kFps;
-    parec.terminate();
-    parec.waitForFinished();
+    const QByteArray controlPcm = control.stop();
     if (!path) {
         std::fprintf(stderr, "engine gave no movie\n");
         return false;
     }
-    QFile raw(control);
-    raw.open(QIODevice::ReadOnly);
-    const QByteArray ourPcm = soundOf(*path);
-    const MovieProbe::Result probe = MovieProbe::probe(*path);
 
-    // ffmpeg under the same load; past its length and as long again (a
-    // starved encoder catching up), it is told to stop and finish its file,
-    // and killed if it does not.
     const QString ff = d.filePath(QStringLiteral("ffmpeg.mov"));
     QFile::remove(ff);
     QProcess grab;
@@ -260,16 +190,111 @@ bool measureLoad(const QString& display, const QDir& d, int busy, int encodes, d
             grab.waitForFinished();
         }
     }
-
-    std::printf("  video duration: %.2f s\n", streamSeconds(probe, MovieProbe::Stream::Kind::Video));
-    std::printf("  sound duration: %.2f s\n", streamSeconds(probe, MovieProbe::Stream::Kind::Audio));
-    std::printf("  movie silence: %.2f s\n", silence(ourPcm));
-    std::printf("  control silence: %.2f s\n", silence(raw.readAll()));
-    std::printf("  first sound: %.2f s\n", firstSound(*path, ourPcm));
-    std::printf("  frames written: %lld of %.0f expected\n", (long long)stats.writtenVideo, recorded * kFps);
-    std::printf("  distinct pictures: %ld (ffmpeg %ld)\n", distinctPictures(*path), distinctPictures(ff));
-    std::fflush(stdout);
+    printSoundFigures(*path, controlPcm, (long long)stats.writtenVideo, recorded * kFps, distinctPictures(ff));
     return true;
+}
+
+// The program, launched under the load, records `secs` from Ctrl+Alt+R to
+// Ctrl+Alt+S with the control beside it, and ends. Its frames are the movie's
+// video packets; those expected run from the recording's start (its journal
+// appears, a moment before the first frame) to the stop key (the recording
+// holds from there while the question is asked), by this benchmark's clock,
+// to within its 0.1 s polling.
+struct ProgramMovie {
+    QString path;
+    QByteArray controlPcm;
+    double recorded = 0;
+};
+
+std::optional<ProgramMovie> recordProgram(Children& children, const ProgramHome& home, const QDir& d, double secs)
+{
+    for (const QString& old : savedMovies(home))
+        QFile::remove(old);
+    const pid_t program = launchProgram(children, home);
+    if (program < 0)
+        return std::nullopt;
+    Control control(d.filePath(QStringLiteral("control.raw")));
+    if (!control.started()) {
+        std::fprintf(stderr, "parec did not start\n");
+        endProgram(children, program);
+        return std::nullopt;
+    }
+    if (!startRecording(home)) {
+        endProgram(children, program);
+        return std::nullopt;
+    }
+    const auto started = Clock::now();
+    spin(secs);
+    const double recorded = std::chrono::duration<double>(Clock::now() - started).count();
+    const bool saved = stopRecording(home);
+    ProgramMovie movie{QString(), control.stop(), recorded};
+    endProgram(children, program);
+    const QStringList movies = savedMovies(home);
+    if (!saved || movies.isEmpty()) {
+        std::fprintf(stderr, "the program saved no movie\n");
+        return std::nullopt;
+    }
+    movie.path = movies.last();
+    return movie;
+}
+
+bool measureProgram(Children& children, const ProgramHome& home, const QDir& d, double secs)
+{
+    const auto movie = recordProgram(children, home, d, secs);
+    if (!movie)
+        return false;
+    const MovieProbe::Stream* video = MovieProbe::probe(movie->path).firstOf(MovieProbe::Stream::Kind::Video);
+    printSoundFigures(movie->path, movie->controlPcm, video ? (long long)video->packets : 0, movie->recorded * kFps,
+                      std::nullopt);
+    return true;
+}
+
+bool measureLoad(Children& children, const QString& display, const ProgramHome* home, const QDir& d, int busy,
+                 int encodes, double secs)
+{
+    Load load(busy, encodes);
+    spin(3); // the load average climbs
+    printLoad(busy, encodes);
+    return home ? measureProgram(children, *home, d, secs) : measureEngine(display, d, secs);
+}
+
+// The program's first sound after Ctrl+Alt+R for each combination of sources,
+// each from its own launch, with a tone on the speakers too.
+bool measureStarts(Children& children, const ProgramHome& home, const QDir& d, int busy)
+{
+    struct Sources {
+        const char* name;
+        bool mic;
+        bool system;
+        bool muteSpeakers;
+    };
+    const Sources combinations[] = {{"microphone", true, false, true},
+                                    {"system audio, speakers muted", false, true, true},
+                                    {"system audio, heard", false, true, false},
+                                    {"both, speakers muted", true, true, true},
+                                    {"both, heard", true, true, false}};
+    startSelf(children, {"--speakers", std::to_string(kUntilEnded)});
+    Load load(busy, 0);
+    spin(3);
+    std::printf("first sound after Ctrl+Alt+R, %d busy processes\n", busy);
+    bool ok = true;
+    for (const Sources& s : combinations) {
+        setProgramDefaults(home, QJsonObject{{QStringLiteral("micOn"), s.mic},
+                                             {QStringLiteral("systemAudio"), s.system},
+                                             {QStringLiteral("muteSpeakers"), s.muteSpeakers}});
+        const auto movie = recordProgram(children, home, d, kStartSeconds);
+        const double first = movie ? firstSound(movie->path, soundOf(movie->path)) : -1;
+        if (first < 0)
+            std::printf("  %s: none\n", s.name);
+        else
+            std::printf("  %s: %.2f s\n", s.name, first);
+        std::fflush(stdout);
+        ok = ok && first >= 0;
+    }
+    setProgramDefaults(home, QJsonObject{{QStringLiteral("micOn"), true},
+                                         {QStringLiteral("systemAudio"), true},
+                                         {QStringLiteral("muteSpeakers"), true}});
+    return ok;
 }
 
 } // namespace
@@ -278,6 +303,8 @@ int main(int argc, char** argv)
 {
     if (argc == 3 && std::strcmp(argv[1], "--scene") == 0)
         return runScene(std::atof(argv[2]));
+    if (argc == 3 && std::strcmp(argv[1], "--speakers") == 0)
+        return playSpeakers(std::atof(argv[2]));
 
     QCoreApplication app(argc, argv);
     double secs = 120;
@@ -295,6 +322,7 @@ int main(int argc, char** argv)
     for (const LoadKind& k : kinds)
         names << k.name;
     QStringList loads;
+    bool program = false;
     for (int i = 1; i < args.size(); ++i) {
         if (args[i] == QStringLiteral("--seconds") && i + 1 < args.size()) {
             secs = args[++i].toDouble();
@@ -302,8 +330,11 @@ int main(int argc, char** argv)
             busy = args[++i].toInt();
         } else if (args[i] == QStringLiteral("--load") && i + 1 < args.size() && names.contains(args[i + 1])) {
             loads << args[++i];
+        } else if (args[i] == QStringLiteral("--program")) {
+            program = true;
         } else {
-            std::fprintf(stderr, "usage: %s [--seconds N] [--busy B] [--load busy|four|encodes]...\n", argv[0]);
+            std::fprintf(stderr, "usage: %s [--seconds N] [--busy B] [--load busy|four|encodes]... [--program]\n",
+                         argv[0]);
             return 2;
         }
     }
@@ -320,13 +351,26 @@ int main(int argc, char** argv)
     const QString display = startXvfb(children, "1920x1080x24");
     if (display.isEmpty() || !startPulse(children, d))
         return 1;
+    std::optional<ProgramHome> home;
+    if (program) {
+        home = prepareProgramHome(d);
+        setProgramDefaults(*home, QJsonObject{{QStringLiteral("fps"), kFps},
+                                              {QStringLiteral("soundTick"), false},
+                                              {QStringLiteral("soundStart"), false},
+                                              {QStringLiteral("soundEnd"), false},
+                                              {QStringLiteral("soundPause"), false}});
+        startWindowManager(children);
+    }
     startSelf(children, {"--scene", std::to_string(kUntilEnded)});
     spin(2.5);
-    std::printf("%.0f s at %dx%d@%d per recording, display %s\n", secs, kWidth, kHeight, kFps, qPrintable(display));
+    std::printf("%.0f s at %dx%d@%d per recording through %s, display %s\n", secs, kWidth, kHeight, kFps,
+                program ? "the program" : "the engine", qPrintable(display));
     bool ok = true;
     for (const LoadKind& k : kinds)
         if (loads.contains(k.name))
-            ok = measureLoad(display, d, k.busyPerB * busy, k.encodes, secs) && ok;
+            ok = measureLoad(children, display, home ? &*home : nullptr, d, k.busyPerB * busy, k.encodes, secs) && ok;
+    if (home)
+        ok = measureStarts(children, *home, d, busy) && ok;
     XSetIOErrorHandler(quietIOError);
     return ok ? 0 : 1;
 }

@@ -55,6 +55,7 @@
 #include <QGuiApplication>
 #include <QMainWindow>
 #include <QMenu>
+#include <QThread>
 #include <QTimer>
 #include <QWindow>
 
@@ -134,6 +135,8 @@ void AppShell::start()
     buildBar();
     connect(m_model.get(), &RecorderModel::changed, this, [this](RecorderModel::Field field) {
         if (field == RecorderModel::Field::phase) {
+            if (m_model->phase().isLive())
+                stallForTests();
             // Power-off and sleep wait while a recording runs and is saved.
             if (m_powerOff) {
                 if (m_model->phase().isActive())
@@ -375,7 +378,8 @@ void AppShell::tellAboutTheSession()
         RecorderLog::write(QStringLiteral("[app] Wayland session: the interface runs on the %1 platform; "
                                           "recordings show only X11 windows")
                                .arg(QGuiApplication::platformName()));
-        m_model->flash(DesktopSession::waylandNotice());
+        // Stays until the user closes it: it holds for every recording.
+        m_model->tell(DesktopSession::waylandNotice());
     }
 }
 
@@ -393,7 +397,12 @@ void AppShell::setupCrashSafety()
     m_powerOff->setOnPowerOff([this] { onPowerOff(); });
     if (m_model->phase().isActive())
         m_powerOff->inhibit();
-    m_signals = std::make_unique<SignalBridge>();
+    // When the main thread is held up, the signal's watcher finishes the movie
+    // itself: the engine runs on queues of its own.
+    m_signals = std::make_unique<SignalBridge>([engine = std::weak_ptr<EngineControl>(m_model->dependencies().engine)] {
+        if (const auto e = engine.lock())
+            e->stop();
+    });
     connect(m_signals.get(), &SignalBridge::received, this, &AppShell::onSignal);
     RecorderLog::write(QStringLiteral("[exit] SIGTERM and SIGHUP now save a recording before the program ends"));
 }
@@ -417,6 +426,22 @@ void AppShell::onSignal(int)
         m_exiting = true;
         closeDialogs();
         QCoreApplication::exit(0);
+    });
+}
+
+void AppShell::stallForTests()
+{
+    // Tests of a program whose main thread is held up (as by a huge paste)
+    // set CORVESSA_TEST_STALL_MS: a second into the first recording, the main
+    // thread sleeps that long.
+    static bool stalled = false;
+    const int ms = qEnvironmentVariableIntValue("CORVESSA_TEST_STALL_MS");
+    if (stalled || ms <= 0)
+        return;
+    stalled = true;
+    QTimer::singleShot(1000, this, [ms] {
+        RecorderLog::write(QStringLiteral("[test] the main thread stalls for %1 ms").arg(ms));
+        QThread::msleep(ulong(ms));
     });
 }
 

@@ -71,6 +71,7 @@ private:
     void tellAboutTheSession();
     void onSignal(int signalNumber);
     void onPowerOff();
+    void stallForTests();
     // Asks `title` with the recording paused; on OK the recording is discarded.
     void confirmDiscard(bool restart);
     std::optional<QString> chooseFolder();

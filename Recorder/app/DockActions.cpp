@@ -1,6 +1,7 @@
 #include "app/DockActions.h"
 
 #include "app/MenuBuilders.h"
+#include "model/RecorderModel.h"
 
 #include <utility>
 
@@ -34,7 +35,10 @@ bool DockActions::run(const QString& id) const
     const MenuNodes menu = m_builders->dockMenu();
     const MenuNode* row = MenuNode::find(menu, id);
     if (!row) {
-        say(QStringLiteral("[dock] ") + id + QStringLiteral(" is not offered now (no recording runs)"));
+        // The menu offers start when no recording runs, the others only while one does.
+        say(QStringLiteral("[dock] ") + id
+            + (id == QLatin1String("start") ? QStringLiteral(" is not offered now (a recording runs)")
+                                             : QStringLiteral(" is not offered now (no recording runs)")));
         return false;
     }
     if (!row->enabled) {
@@ -42,6 +46,10 @@ bool DockActions::run(const QString& id) const
         return false;
     }
     say(QStringLiteral("[dock] ") + id);
+    const RecorderModel* model = m_builders->context().model;
+    if (id == QLatin1String("start") && model && !model->phase().is(RecorderPhase::Kind::ready))
+        say(QStringLiteral("[dock] start brings the bar up but starts nothing while the last recording's row "
+                           "shows; Record on the bar, or the start hot key, starts the next one"));
     if (row->action)
         row->action();
     return true;

@@ -22,13 +22,36 @@ QString SettingsResetNotice::message(const QString& keptAs)
                      QDir::toNativeSeparators(keptAs));
 }
 
+QString SettingsResetNotice::stuckTitle()
+{
+    return Loc::text(QStringLiteral("Your settings could not be read"));
+}
+
+QString SettingsResetNotice::stuckMessage(const QString& path)
+{
+    return Loc::fill(Loc::text(QStringLiteral("Corvessa couldn't read its settings file and can't move it aside, so "
+                                              "every setting is at its default and no change will be kept. Repair or "
+                                              "remove the file:\n%@")),
+                     QDir::toNativeSeparators(path));
+}
+
 QMessageBox* SettingsResetNotice::showIfPending(UserDefaults& defaults)
 {
-    const std::optional<QString> keptAs = defaults.takeSetAside();
-    if (!keptAs)
+    QString title;
+    QString message;
+    if (const std::optional<QString> keptAs = defaults.takeSetAside()) {
+        RecorderLog::write(QStringLiteral("[app] told the user the settings were reset; the old file is %1").arg(*keptAs));
+        title = SettingsResetNotice::title();
+        message = SettingsResetNotice::message(*keptAs);
+    } else if (const std::optional<QString> stuck = defaults.stuckFile()) {
+        RecorderLog::write(QStringLiteral("[app] told the user the settings file %1 can be neither read nor set aside; "
+                                          "running on defaults").arg(*stuck));
+        title = stuckTitle();
+        message = stuckMessage(*stuck);
+    } else {
         return nullptr;
-    RecorderLog::write(QStringLiteral("[app] told the user the settings were reset; the old file is %1").arg(*keptAs));
-    auto* box = new QMessageBox(QMessageBox::Information, title(), message(*keptAs), QMessageBox::Ok);
+    }
+    auto* box = new QMessageBox(QMessageBox::Information, title, message, QMessageBox::Ok);
     box->setObjectName(QStringLiteral("settingsResetNotice"));
     box->setAttribute(Qt::WA_DeleteOnClose);
     // It holds nothing up: the program is usable while it is read.

@@ -2,6 +2,7 @@
 #include "app/DesktopSession.h"
 #include "app/LaunchArguments.h"
 #include "platform/DialogPlacement.h"
+#include "platform/widgets/DialogFrames.h"
 #include "platform/PlatformLoader.h"
 #include "platform/SingleInstance.h"
 #include "platform/core/ProcessServices.h"
@@ -62,6 +63,7 @@ int main(int argc, char** argv)
     }
 
     DialogPlacement::setWindowHints(PlatformLoader::loadWindowHints());
+    DialogFrames::install();
     ProcessServices::atEnd([] {
         DialogPlacement::setWindowHints(nullptr);
         DialogPlacement::setRegistrar({});

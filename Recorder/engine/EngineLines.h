@@ -55,6 +55,12 @@ struct EngineLines {
         textKey("%@ s of sound could not be written in time under heavy load and is missing from the recording.")};
     static constexpr EngineLine audioSync{"[audio-sync] late=%@ overlap=%@ resync=%@ frames=%@"};
     static constexpr EngineLine completed{"File completed"};
+    // A source that broke off and came back (the sound server restarted, the
+    // microphone was away): the recorded seconds without it, told when it is back.
+    static constexpr EngineLine micGap{
+        textKey("The microphone was unavailable for %@ s; that part of the recording has no microphone sound.")};
+    static constexpr EngineLine systemGap{
+        textKey("System audio was unavailable for %@ s; that part of the recording has no system audio.")};
     static constexpr EngineLine cameraSizeChanged{
         textKey("Camera frame size changed (device changed?), saving as a new file.")};
     static constexpr EngineLine cameraWriteFailed{textKey("Camera write failed: %@")};

@@ -306,6 +306,8 @@ void RecorderEngine::resetRecordingState()
     m_suspendedCamera.reset();
     m_frameDemand.reset(PenBoard::shared().version());
     m_lastMicBufferAt = m_micWatchSince = HostClock::seconds();
+    m_micGap.reset();
+    m_systemGap.reset();
     cancelScheduledWork();
     *m_effective.lock() = 0;
 }
@@ -400,6 +402,10 @@ std::optional<RecorderError> RecorderEngine::startStream(uint64_t recording,
         m_stream = {stream, token};
         m_filter = filter;
         m_micOutputAttached = scConfig.captureMicrophone;
+        // Its microphone is heard from now on: a start slowed by a busy machine
+        // is no silence, nor is the time a stream made anew takes to start.
+        m_micWatchSince = HostClock::seconds();
+        m_micGap.reset();
         installed = true;
     });
     if (!installed) {
@@ -711,6 +717,7 @@ void RecorderEngine::onMicrophoneSample(uint64_t token, const SampleBuffer& give
     }
     m_lastMicBufferAt = HostClock::seconds();
     m_micDeadNotified = false;
+    noteGap(m_micGap, buffer, Line::micGap);
     if (auto stats = AudioLevel::process(buffer, gains.mic()); stats && onMicLevel)
         onMicLevel(*stats);
     const std::vector<SampleBuffer> converted = m_micNormalizer.convert(buffer);
@@ -736,10 +743,19 @@ void RecorderEngine::onSystemAudio(SampleBuffer buffer)
         onSysLevel(*stats);
     if (!m_sessionStarted)
         return;
+    noteGap(m_systemGap, buffer, Line::systemGap);
     for (const SampleBuffer& c : m_systemNormalizer.convert(buffer))
         if (m_state == State::recording || m_state == State::paused)
             m_audioMixer.place(c, AudioTimelineMixer::Source::system, m_timeline);
     drainAudio(false);
+}
+
+void RecorderEngine::noteGap(SourceGap& gap, const SampleBuffer& buffer, const EngineLine& line)
+{
+    if (!m_sessionStarted || (m_state != State::recording && m_state != State::paused))
+        return;
+    if (const auto missing = gap.arrived(buffer.presentationTime(), buffer.duration(), m_timeline))
+        emitLine(line({QString::number(*missing, 'f', 1)}));
 }
 
 void RecorderEngine::onStreamStopped(uint64_t token)
@@ -1461,6 +1477,7 @@ std::optional<QString> RecorderEngine::stop()
     StreamHandle stream;
     std::unique_ptr<SystemAudioTap> tap;
     std::shared_ptr<StopRun> joined;
+    std::shared_ptr<StopRun> waited;
     bool stopping = false;
 
     // First phase: everything that feeds the recording is cut off, on the engine
@@ -1472,10 +1489,20 @@ std::optional<QString> RecorderEngine::stop()
             joined = m_stopRun;
             return;
         }
+        // Another caller's stop under way (a signal's watcher while the main
+        // thread saves): waited for, so that the movie is finished on return.
+        if (m_stopRun && !m_stopRun->done) {
+            waited = m_stopRun;
+            return;
+        }
         stopping = beginStop(run, stream, tap);
     });
     if (joined)
         return joined->future.get();
+    if (waited) {
+        waited->future.wait();
+        return std::nullopt;
+    }
     if (!stopping)
         return std::nullopt;
     // The tap's last buffers may still be on their way to the engine queue; they

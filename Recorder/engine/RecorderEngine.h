@@ -11,6 +11,7 @@
 #include "engine/RecorderEngineConfig.h"
 #include "engine/RecordingTarget.h"
 #include "engine/RecordingTimeline.h"
+#include "engine/SourceGap.h"
 #include "engine/VideoSyncQueue.h"
 #include "engine/WriterInputGuard.h"
 #include "platform/core/Guarded.h"
@@ -173,8 +174,10 @@ public:
     void resume();
     void setMuteSpeakers(bool mute);
     // Ends the recording: capture stops, the sound drains for as long as the
-    // writer keeps taking it, the movie is finished. The movie's path, or nothing when no movie was completed (or
-    // nothing was recording). Blocking; not on the engine queue.
+    // writer keeps taking it, the movie is finished. The movie's path, or
+    // nothing when no movie was completed (or nothing was recording). A call
+    // while another caller's stop is under way waits for it and answers
+    // nothing. Blocking; not on the engine queue.
     std::optional<QString> stop();
 
     // Recorded (not paused) seconds so far; any thread.
@@ -248,6 +251,8 @@ private:
     void onMicrophoneSample(uint64_t token, const SampleBuffer& sample);
     void onStreamStopped(uint64_t token);
     void onSystemAudio(SampleBuffer buffer);
+    // Tells the seconds a source was missing when its sound comes back.
+    void noteGap(SourceGap& gap, const SampleBuffer& buffer, const EngineLine& line);
     void retryStream();
     void retryAttempt(uint64_t recording);
     // Moves the recording into the loss path: frozen picture, retries every 2 s.
@@ -352,6 +357,9 @@ private:
     double m_lastMicBufferAt = 0; // host seconds
     double m_micWatchSince = 0;
     bool m_micDeadNotified = false;
+    // Where the microphone's and the system audio's sound broke off and came back.
+    SourceGap m_micGap;
+    SourceGap m_systemGap;
     bool m_restartingStream = false;
     WorkItemRef m_retryWork;
 

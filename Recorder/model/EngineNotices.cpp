@@ -25,7 +25,7 @@ constexpr std::string_view lead(std::string_view line)
     return words;
 }
 
-constexpr std::array<EngineNotices::Rule, 15> kRules{{
+constexpr std::array<EngineNotices::Rule, 16> kRules{{
     {Test::equals, EngineLines::completed.text(), Effect::none},
     // Before the containment rules: a lost screen may also be "skipping".
     {Test::startsWith, lead(EngineLines::screenLost.text()), Effect::screenUnavailable},
@@ -38,6 +38,7 @@ constexpr std::array<EngineNotices::Rule, 15> kRules{{
     {Test::contains, "could not be enabled", Effect::screenNotice},
     {Test::contains, "of sound arrived too late", Effect::soundMissing},
     {Test::contains, "of sound could not be written", Effect::soundMissing},
+    {Test::contains, "that part of the recording has no", Effect::screenNotice},
     {Test::startsWith, lead(EngineLines::lowDisk.text()), Effect::lowDisk},
     // The engines of other versions said these; ours never does.
     {Test::startsWith, "Audio mix unavailable:", Effect::audioMixUnavailable},
@@ -155,19 +156,37 @@ std::optional<QString> EngineNotices::takeSaveFailure()
     return std::exchange(m_saveFailure, std::nullopt);
 }
 
+void EngineNotices::setHint(const std::optional<QString>& text, bool stays)
+{
+    const bool changed = m_hint != text || (text && m_hintStays != stays);
+    m_hint = text;
+    m_hintStays = text && stays;
+    if (changed)
+        emit m_model.changed(RecorderModel::Field::hint);
+}
+
 void EngineNotices::flash(const QString& text)
 {
-    const auto setHint = [this](const std::optional<QString>& value) {
-        if (m_hint == value)
-            return;
-        m_hint = value;
-        emit m_model.changed(RecorderModel::Field::hint);
-    };
-    setHint(text);
-    m_hintClear = m_model.m_scheduler.after(RecorderModel::hintSeconds, m_model.guarded([this, text, setHint] {
-        if (m_hint == text)
-            setHint(std::nullopt);
+    // A hint the user has yet to dismiss is not pushed away by a passing one.
+    if (hintStays())
+        return;
+    setHint(text, false);
+    m_hintClear = m_model.m_scheduler.after(RecorderModel::hintSeconds, m_model.guarded([this, text] {
+        if (m_hint == text && !m_hintStays)
+            setHint(std::nullopt, false);
     }));
+}
+
+void EngineNotices::tell(const QString& text)
+{
+    m_hintClear.reset();
+    setHint(text, true);
+}
+
+void EngineNotices::dismissHint()
+{
+    m_hintClear.reset();
+    setHint(std::nullopt, false);
 }
 
 std::vector<Hint> EngineNotices::hints() const

@@ -57,6 +57,11 @@ public:
     const std::optional<QString>& hint() const { return m_hint; }
     // Shows a hint for 7 s.
     void flash(const QString& text);
+    // Shows a hint that stays until dismissHint(): one the user must have read.
+    void tell(const QString& text);
+    void dismissHint();
+    // Whether the hint shown stays until dismissed.
+    bool hintStays() const { return m_hint && m_hintStays; }
     // The writer's reason when it failed during the recording, handed out once.
     std::optional<QString> takeSaveFailure();
 
@@ -66,11 +71,13 @@ public:
 
 private:
     void setScreenNotice(const std::optional<QString>& text);
+    void setHint(const std::optional<QString>& text, bool stays);
 
     RecorderModel& m_model;
     std::optional<QString> m_screenNotice;
     std::optional<QString> m_soundNotice;
     std::optional<QString> m_hint;
+    bool m_hintStays = false;
     Scheduler::TimerRef m_hintClear;
     std::optional<QString> m_saveFailure; // the writer's reason, when it failed mid-recording
 };

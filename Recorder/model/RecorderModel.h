@@ -345,6 +345,10 @@ public:
     void handleEvent(const QString& line) { m_notices.handle(line); }
     // Shows a hint for 7 s.
     void flash(const QString& text) { m_notices.flash(text); }
+    // Shows a hint until the user dismisses it (dismissHint()).
+    void tell(const QString& text) { m_notices.tell(text); }
+    void dismissHint() { m_notices.dismissHint(); }
+    bool hintStays() const { return m_notices.hintStays(); }
     std::vector<Hint> hints() const { return m_notices.hints(); }
     bool echoRisk() const { return m_notices.echoRisk(); }
     bool micNoSignal() const { return m_notices.micNoSignal(); }

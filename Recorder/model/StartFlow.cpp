@@ -59,8 +59,18 @@ void StartFlow::run()
     }
     if (m.cameraReady())
         m.restoreCameraChoice();
+    const QString previousFolder = m.m_deps.prefs->saveFolder();
     if (!m.m_deps.prefs->hasValidSaveFolder()) {
         m.setPhase(Phase::ready());
+        if (!previousFolder.isEmpty()) {
+            // The folder chooser comes up unasked for: say why.
+            if (m.m_deps.log)
+                m.m_deps.log(QStringLiteral("[recording] the recordings folder %1 is missing or not writable: "
+                                            "asking for another").arg(previousFolder));
+            m.flash(Loc::fill(Loc::text(QStringLiteral("The recordings folder %@ is missing or read-only: choose "
+                                                       "another one.")),
+                              QDir::toNativeSeparators(previousFolder)));
+        }
         if (!chooseInitialSaveFolder()) {
             settled();
             return;

@@ -11,7 +11,10 @@ namespace corvessa {
 // start() delivers buffers to the handler on the backend's own thread, with
 // presentation times on the host clock; a handler must be quick and must not
 // call back into the stream. Delivery never skips time: a gap the server reports
-// arrives as silence of its length. Destroying the stream stops it.
+// arrives as silence of its length. Only where what it records went away for a
+// while (the sound server restarted, the device was removed and came back) and
+// the backend connected again do the times jump over the time without sound.
+// Destroying the stream stops it.
 class AudioCaptureStream {
 public:
     using Handler = std::function<void(SampleBuffer)>;

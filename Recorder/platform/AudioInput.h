@@ -46,7 +46,8 @@ public:
     // The default output device; none when the server has no output.
     virtual std::optional<AudioSink> defaultSink() = 0;
 
-    // A prepared stream on a microphone.
+    // A prepared stream on a microphone. A microphone named in the request that
+    // goes away is waited for, never replaced by another source meanwhile.
     virtual std::unique_ptr<AudioCaptureStream> openSource(const StreamRequest& request) = 0;
     // A prepared stream on what the default output plays, as float32 stereo. With
     // `muteSpeakers` the other programs' playback is moved onto a private sink for

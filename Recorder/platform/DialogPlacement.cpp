@@ -92,11 +92,12 @@ void DialogPlacement::present(QWindow* window)
     window->setFramePosition(placedOrigin(screen->availableGeometry(), size));
 }
 
-void DialogPlacement::presentQuestion(QWindow* window)
+void DialogPlacement::frame(QWindow* window)
 {
-    present(window);
-    if (const auto& hints = windowHints(); hints && window)
-        hints->questionFrame(window);
+    const auto& hints = windowHints();
+    if (!hints || !window)
+        return;
+    hints->dialogFrame(window, window->minimumSize() != window->maximumSize());
 }
 
 } // namespace corvessa

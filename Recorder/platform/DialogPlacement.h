@@ -42,8 +42,11 @@ public:
     // Prepares and places a window before its owner shows it (for a widget:
     // widget->winId() first, then its windowHandle()). It does not show the window.
     static void present(QWindow* window);
-    // present(), for a question: a dialog with no title-bar buttons.
-    static void presentQuestion(QWindow* window);
+    // Makes the window a dialog to the window manager: a frame with no title
+    // bar, so neither a minimise nor a maximise button, resizable only when
+    // its size is not fixed. Every dialog gets it as it is shown (DialogFrames);
+    // call it again after changing the window's flags.
+    static void frame(QWindow* window);
 
     // Which of the screens (given by their areas) to use: the first one holding
     // the pointer, else `focused`, else `primary` (indexes; -1 = none).

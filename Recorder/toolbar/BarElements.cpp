@@ -2,6 +2,7 @@
 
 #include "model/RecorderModel.h"
 #include "prefs/Loc.h"
+#include "toolbar/BarSideCard.h"
 #include "toolbar/FloatingMenu.h"
 #include "toolbar/kit/IconTile.h"
 #include "toolbar/PopupMenuArea.h"
@@ -9,6 +10,7 @@
 #include "toolbar/kit/SymbolView.h"
 #include "toolbar/TapOrHold.h"
 #include "toolbar/kit/TileButton.h"
+#include "toolbar/kit/WrappedText.h"
 #include "toolbar/TipModifier.h"
 
 #include <QFontMetricsF>
@@ -16,6 +18,8 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
+#include <QScreen>
+#include <QWindow>
 
 #include <cmath>
 
@@ -54,6 +58,21 @@ QColor BarElements::secondary() const
     QColor c = primary();
     c.setAlphaF(0.5f);
     return c;
+}
+
+int BarElements::rowRoom() const
+{
+    int width = 0;
+    if (m_services.screenWidth) {
+        width = m_services.screenWidth();
+    } else {
+        const QScreen* screen = m_bar.window() && m_bar.window()->windowHandle()
+            ? m_bar.window()->windowHandle()->screen()
+            : QGuiApplication::primaryScreen();
+        width = screen ? screen->availableGeometry().width() : 0;
+    }
+    // The row sits 12 pt inside the card on either side.
+    return width - 2 * int(BarSideCard::edgeInset) - 2 * 12;
 }
 
 void BarElements::tip(QWidget* control, const QString& english, std::optional<HotKeyAction> action) const
@@ -123,34 +142,22 @@ QWidget* BarElements::divider() const
 }
 
 QWidget* BarElements::textLabel(const QString& text, double points, const QColor& colour, int maxWidth,
-                                int maxLines) const
+                                bool wraps) const
 {
-    auto* label = new QLabel(text);
     QFont f = m_bar.font();
     f.setPointSizeF(points);
+    if (wraps) {
+        auto* label = new WrappedText(text, f, colour, maxWidth);
+        label->setAttribute(Qt::WA_TransparentForMouseEvents);
+        return label;
+    }
+    auto* label = new QLabel(text);
     label->setFont(f);
     QPalette pal = label->palette();
     pal.setColor(QPalette::WindowText, colour);
     label->setPalette(pal);
     label->setAttribute(Qt::WA_TransparentForMouseEvents);
-    if (maxLines <= 1) {
-        label->setWordWrap(false);
-        return label;
-    }
-    label->setWordWrap(true);
-    label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    // At most maxWidth wide, as tall as its lines need, never more than maxLines.
-    const QFontMetricsF metrics(f);
-    const int natural = int(std::ceil(metrics.horizontalAdvance(text))) + 2;
-    const int width = std::min(natural, maxWidth);
-    label->setFixedWidth(width);
-    // Rounded: a single line is a little taller than the line spacing in some
-    // fonts, and must not count as two.
-    const int lines = std::min(maxLines, std::max(1, label->heightForWidth(width) > 0
-                                                        ? int(std::lround(label->heightForWidth(width) / metrics.lineSpacing()))
-                                                        : 1));
-    label->setFixedHeight(int(std::ceil(lines * metrics.lineSpacing())) + 2);
-    label->resize(label->width(), label->minimumHeight());
+    label->setWordWrap(false);
     return label;
 }
 
@@ -174,12 +181,12 @@ QWidget* BarElements::closeButton(const QString& tipText) const
     return button;
 }
 
-QWidget* BarElements::noticeLine(double maxWidth, int maxLines) const
+QWidget* BarElements::noticeLine(double maxWidth) const
 {
     const auto& notice = m_model.screenNotice() ? m_model.screenNotice() : m_model.cameraNotice();
     if (!notice)
         return nullptr;
-    QWidget* text = textLabel(*notice, 12, IconTile::orange(), int(maxWidth), maxLines);
+    QWidget* text = textLabel(*notice, 12, IconTile::orange(), int(maxWidth), true);
     text->setObjectName(QStringLiteral("notice"));
     return text;
 }

@@ -46,19 +46,25 @@ public:
     TileButton* actionLabel(const QString& symbol, const QString& title, std::function<void()> action,
                             const QString& name) const;
     QWidget* divider() const;
-    QWidget* textLabel(const QString& text, double points, const QColor& colour, int maxWidth, int maxLines) const;
+    // A text in the bar's font: on one line at its natural width, or, when it
+    // `wraps`, whole on as many lines at most `maxWidth` wide as it needs (the
+    // bar grows with it; its controls keep their height).
+    QWidget* textLabel(const QString& text, double points, const QColor& colour, int maxWidth, bool wraps) const;
     // A 20 pt symbol in a 40 × 36 pt box.
     QWidget* glyphBox(const QString& symbol, const QColor& colour) const;
     // The saved and failed rows' way back to the ready row.
     QWidget* closeButton(const QString& tip) const;
     // The screen notice, else the camera notice, in orange; none without either.
-    QWidget* noticeLine(double maxWidth, int maxLines) const;
+    QWidget* noticeLine(double maxWidth) const;
     // A popup-area tile over `content` whose menu is `specs`.
     QWidget* menuTile(QWidget* content, int width, std::function<MenuRows()> specs, const QString& name) const;
     // Lays a tap-or-hold layer over `control`; a tap runs `tap`, a hold `hold`
     // with the control's global rectangle.
     void tapOrHold(QWidget* control, std::function<void()> tap, std::function<void(const QRect&)> hold = {}) const;
     void tip(QWidget* control, const QString& english, std::optional<HotKeyAction> action = std::nullopt) const;
+    // The widest a row may be for the bar's card to fit its screen, kept
+    // BarSideCard::edgeInset from both edges.
+    int rowRoom() const;
 
 private:
     RecorderModel& m_model;

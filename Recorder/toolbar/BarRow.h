@@ -24,11 +24,15 @@ public:
 protected:
     virtual void build() = 0;
     void add(QWidget* element);
+    // Keeps the row at most `room` wide: narrows its wrapped texts, or, when
+    // that is not enough, moves them to a line beneath the controls.
+    void fitTexts(int room);
 
     const BarElements& m_elements;
 
 private:
     QHBoxLayout* m_layout;
+    QHBoxLayout* m_below; // texts with no room beside the controls
 };
 
 } // namespace corvessa

@@ -28,6 +28,9 @@ struct BarServices {
     std::function<void(bool restart)> confirmDiscard;
     // Keeps a window of the bar's (the screens menu) out of recordings.
     std::function<void(QWindow*)> registerWindow;
+    // The usable width of the bar's screen in points; when not set, that of
+    // the screen the bar is on (the primary one before it shows).
+    std::function<int()> screenWidth;
 };
 
 } // namespace corvessa

@@ -109,7 +109,8 @@ bool Confirm::ask(const QString& title, const QString& message, const QString& o
     QWindow* window = dialog.windowHandle();
     if (m_registerWindow)
         m_registerWindow(window);
-    DialogPlacement::presentQuestion(window);
+    DialogPlacement::present(window);
+    DialogPlacement::frame(window);
     // QDialog centres itself on first show unless the widget was moved.
     dialog.move(window->framePosition());
     cancelButton->setFocus(Qt::OtherFocusReason);

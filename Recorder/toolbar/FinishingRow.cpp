@@ -22,7 +22,7 @@ void FinishingRow::build()
     busy->setTextVisible(false);
     busy->setFixedSize(32, 6);
     row->addWidget(busy);
-    row->addWidget(m_elements.textLabel(Loc::text(QStringLiteral("Saving…")), 13, m_elements.primary(), 0, 1));
+    row->addWidget(m_elements.textLabel(Loc::text(QStringLiteral("Saving…")), 13, m_elements.primary(), 0, false));
     add(box);
 }
 

@@ -155,7 +155,7 @@ void FloatingMenuView::paintEvent(QPaintEvent*)
     for (const Shadow& s : shadows)
         paintShadow(p, card, radius, s);
     p.restore();
-    GlassBackground::paint(p, card, cornerRadius, seeThrough());
+    GlassBackground::paint(p, card, cornerRadius);
 }
 
 } // namespace corvessa

@@ -51,9 +51,17 @@ void ReadyRow::build()
         auto* row = new QHBoxLayout(box);
         row->setContentsMargins(0, 0, 0, 0);
         row->setSpacing(4);
-        auto* glyph = new SymbolView(QStringLiteral("headphones"), 12, IconTile::orange());
+        // The hints say what the program cannot do (no screen, a Wayland
+        // session): no headphones over them.
+        auto* glyph = new SymbolView(QStringLiteral("info.circle"), 12, IconTile::orange());
         row->addWidget(glyph);
-        row->addWidget(m_elements.textLabel(*hint, 12, IconTile::orange(), 230 - SymbolView::frame - 4, 2));
+        row->addWidget(m_elements.textLabel(*hint, 12, IconTile::orange(), 230 - SymbolView::frame - 4, true));
+        if (model.hintStays()) {
+            auto* dismiss = m_elements.icon(QStringLiteral("xmark"), false, m_elements.secondary(), 11,
+                                            [&model] { model.dismissHint(); }, QStringLiteral("dismissHint"));
+            m_elements.tip(dismiss, QStringLiteral("Close"));
+            row->addWidget(dismiss);
+        }
         add(box);
     }
     add(m_elements.divider());

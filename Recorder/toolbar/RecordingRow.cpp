@@ -71,7 +71,7 @@ void RecordingRow::build()
     add(sources.cameraItem());
     add(sources.micItem());
     add(sources.systemItem());
-    if (QWidget* notice = m_elements.noticeLine(220, 2))
+    if (QWidget* notice = m_elements.noticeLine(220))
         add(notice);
     add(m_elements.divider());
     add(tools.toolsCluster());

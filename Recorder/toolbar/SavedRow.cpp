@@ -30,17 +30,17 @@ void SavedRow::build()
     const QString movie = model.phase().url;
     std::optional<QString> notice = model.screenNotice() ? model.screenNotice() : model.cameraNotice();
     if (sound)
-        notice = notice ? *notice + QLatin1Char('\n') + *sound : *sound;
+        notice = notice ? *notice + QLatin1Char(' ') + *sound : *sound;
     if (m_revealFailed == movie) {
         // Said in place of a notice the user has read already.
         const QString folder = QDir::toNativeSeparators(QFileInfo(movie).absolutePath());
         QWidget* text = m_elements.textLabel(
             Loc::fill(Loc::text(QStringLiteral("The folder could not be opened: %@")), folder), 12,
-            IconTile::orange(), 300, 3);
+            IconTile::orange(), 300, true);
         text->setObjectName(QStringLiteral("revealFailed"));
         add(text);
     } else if (notice) {
-        QWidget* text = m_elements.textLabel(*notice, 12, IconTile::orange(), 300, sound ? 5 : 3);
+        QWidget* text = m_elements.textLabel(*notice, 12, IconTile::orange(), 300, true);
         text->setObjectName(QStringLiteral("notice"));
         add(text);
     }

@@ -88,7 +88,7 @@ QLabel* SourceItems::nameLabel(const QString& text, const QColor& colour) const
     QFont base = m_elements.font();
     base.setPointSizeF(namePoints);
     const FittedName fitted = fitName(text, base, width);
-    auto* label = static_cast<QLabel*>(m_elements.textLabel(fitted.text, fitted.points, colour, 0, 1));
+    auto* label = static_cast<QLabel*>(m_elements.textLabel(fitted.text, fitted.points, colour, 0, false));
     label->setFixedWidth(width);
     return label;
 }

@@ -4,6 +4,7 @@
 #include "prefs/Loc.h"
 #include "prefs/LocNotifier.h"
 #include "toolbar/kit/Symbols.h"
+#include "tools/PrompterEditor.h"
 #include "tools/Teleprompter.h"
 
 #include <QCloseEvent>
@@ -31,6 +32,10 @@ namespace {
 const QColor kBackground = QColor::fromRgbF(0.09f, 0.09f, 0.09f);
 const QColor kIcon = QColor(255, 255, 255, 230);
 const QColor kSecondary = QColor(255, 255, 255, 150);
+// The warning yellow of the bar.
+const QColor kNotice = QColor::fromRgbF(1.0f, 0.78f, 0.0f);
+// How long the notice about the script's limit stays.
+constexpr int kNoticeMs = 8000;
 constexpr double kIconPoints = 14;
 // The English help text of a control, translated again when the language changes.
 constexpr const char* kHelpKey = "corvessa.help";
@@ -102,7 +107,23 @@ PrompterPanel::PrompterPanel(Teleprompter& teleprompter) : m_t(teleprompter)
     rowWidget->setAttribute(Qt::WA_TransparentForMouseEvents, false);
     column->addWidget(rowWidget);
 
-    m_editor = new QTextEdit(this);
+    // Said under the controls for a while when a paste or typing met the
+    // script's limit.
+    m_notice = new QLabel(this);
+    m_notice->setObjectName(QStringLiteral("prompterNotice"));
+    m_notice->setWordWrap(true);
+    m_notice->setContentsMargins(14, 2, 14, 2);
+    QPalette noticePalette = m_notice->palette();
+    noticePalette.setColor(QPalette::WindowText, kNotice);
+    m_notice->setPalette(noticePalette);
+    m_notice->hide();
+    column->addWidget(m_notice);
+    m_noticeTimer.setSingleShot(true);
+    m_noticeTimer.setInterval(kNoticeMs);
+    connect(&m_noticeTimer, &QTimer::timeout, m_notice, &QLabel::hide);
+
+    m_editor = new PrompterEditor(Teleprompter::maxTextLength, this);
+    m_editor->onCut = [this] { showCutNotice(); };
     m_editor->setObjectName(QStringLiteral("prompterText"));
     m_editor->setAcceptRichText(false);
     m_editor->setFrameStyle(QFrame::NoFrame);
@@ -192,6 +213,19 @@ void PrompterPanel::sync()
         m_editor->setFont(scriptFont(m_editor->font(), m_t.fontSize()));
     setWindowOpacity(m_t.opacity());
     m_syncing = false;
+}
+
+QString PrompterPanel::cutNotice()
+{
+    return Loc::fill(Loc::text(QStringLiteral("A script holds at most %@ characters: the rest was left out.")),
+                     QString::number(Teleprompter::maxTextLength));
+}
+
+void PrompterPanel::showCutNotice()
+{
+    m_notice->setText(cutNotice());
+    m_notice->show();
+    m_noticeTimer.start();
 }
 
 void PrompterPanel::paintEvent(QPaintEvent*)

@@ -7,6 +7,7 @@
 #include "platform/core/UserDefaults.h"
 #include "toolbar/BarPlacement.h"
 #include "toolbar/kit/FloatingWindow.h"
+#include "tools/PrompterEditor.h"
 #include "tools/PrompterPanel.h"
 
 #include <QJsonArray>
@@ -43,7 +44,7 @@ Teleprompter::Teleprompter(Setup setup, UserDefaults& defaults)
     , m_speed(sanitizedSpeed(stored(defaults, speedKey, defaultSpeed)))
     , m_opacity(sanitizedOpacity(stored(defaults, opacityKey, defaultOpacity)))
     , m_fontSize(sanitizedFontSize(stored(defaults, fontSizeKey, defaultFontSize)))
-    , m_text(defaults.string(textKey).value_or(QString()))
+    , m_text(storable(defaults.string(textKey).value_or(QString())))
 {
     m_timer.setTimerType(Qt::PreciseTimer);
     m_timer.setInterval(int(std::lround(tickSeconds * 1000)));
@@ -51,6 +52,9 @@ Teleprompter::Teleprompter(Setup setup, UserDefaults& defaults)
     m_frameSave.setSingleShot(true);
     m_frameSave.setInterval(kFrameSaveDelayMs);
     connect(&m_frameSave, &QTimer::timeout, this, [this] { storeFrame(); });
+    m_textSave.setSingleShot(true);
+    m_textSave.setInterval(textSaveDelayMs);
+    connect(&m_textSave, &QTimer::timeout, this, [this] { saveText(); });
     TeleprompterServices::setShared(this);
 }
 
@@ -60,6 +64,7 @@ Teleprompter::~Teleprompter()
         TeleprompterServices::setShared(nullptr);
     if (m_frameSave.isActive())
         storeFrame();
+    saveText();
     delete m_panel;
 }
 
@@ -110,7 +115,23 @@ void Teleprompter::setText(const QString& text)
     if (text == m_text)
         return;
     m_text = text;
-    m_defaults.setString(textKey, text);
+    // Every keystroke would rewrite the whole settings file.
+    m_textUnsaved = true;
+    m_textSave.start();
+}
+
+void Teleprompter::saveText()
+{
+    if (!m_textUnsaved)
+        return;
+    m_textUnsaved = false;
+    m_textSave.stop();
+    m_defaults.setString(textKey, storable(m_text));
+}
+
+QString Teleprompter::storable(const QString& text)
+{
+    return PrompterEditor::fitted(text, maxTextLength);
 }
 
 void Teleprompter::show()
@@ -134,6 +155,7 @@ void Teleprompter::show()
 void Teleprompter::hide()
 {
     setPlaying(false);
+    saveText();
     if (m_panel && m_panel->isVisible()) {
         if (m_frameSave.isActive()) {
             m_frameSave.stop();

@@ -32,6 +32,13 @@ class Teleprompter : public QObject, public TeleprompterServices {
     Q_OBJECT
 public:
     static inline const QString textKey = QStringLiteral("prompterText");
+    // The longest script, in characters: some three hours read aloud, laid out
+    // in well under a second, and stored in at most 1.2 MB (a character takes
+    // at most six bytes in the settings file), far from its 16 MiB limit.
+    static constexpr qsizetype maxTextLength = 200000;
+    // The script is stored this long after the last edit, and when the panel
+    // is hidden or the program ends.
+    static constexpr int textSaveDelayMs = 1000;
     // The panel's frame, stored as its GlobalRect's x, y, width and height.
     static inline const QString frameKey = QStringLiteral("prompterFrame");
     static constexpr double tickSeconds = 1.0 / 60;
@@ -77,8 +84,13 @@ public:
     void setFontSize(double value) override;
 
     const QString& text() const { return m_text; }
-    // The editor's change: kept and stored at once.
+    // The editor's change: kept, and stored textSaveDelayMs later.
     void setText(const QString& text);
+    // Stores a script change that is still waiting.
+    void saveText();
+    // What is stored of a script: no control characters but tabs and line
+    // breaks, at most maxTextLength characters.
+    static QString storable(const QString& text);
 
     bool isShown() const { return m_shown; }
     // Makes the panel when needed and brings it up.
@@ -123,6 +135,8 @@ private:
     QPointer<PrompterPanel> m_panel;
     QTimer m_timer;
     QTimer m_frameSave;
+    QTimer m_textSave;
+    bool m_textUnsaved = false;
     QElapsedTimer m_last;
     double m_offset = 0;
     // The scroll bar's value as last set here; another value means the user scrolled.

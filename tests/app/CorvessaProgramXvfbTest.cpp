@@ -5,6 +5,7 @@
 #include "platform/core/UserDefaults.h"
 #include "platform/core/XdgPaths.h"
 #include "prefs/Prefs.h"
+#include "support/Artifacts.h"
 #include "support/ChildProcess.h"
 #include "support/PulseFixture.h"
 #include "support/ProgramSession.h"
@@ -79,13 +80,12 @@ protected:
         m_session.reset();
     }
 
-    // The program's output goes to <name>.out in $CORVESSA_TEST_ARTIFACTS,
-    // else in the session's home.
+    // The program's output goes to <test>-<name>.out in $CORVESSA_TEST_ARTIFACTS,
+    // else to <name>.out in the session's home.
     QString outputFile(const QString& name) const
     {
-        const QString artifacts = qEnvironmentVariable("CORVESSA_TEST_ARTIFACTS");
-        const QString dir = artifacts.isEmpty() ? m_session->home().path() : artifacts;
-        return dir + QLatin1Char('/') + name + QStringLiteral(".out");
+        const QString kept = Artifacts::path(name + QStringLiteral(".out"));
+        return kept.isEmpty() ? m_session->home().file(name + QStringLiteral(".out")) : kept;
     }
 
     QString output(const QString& name) const
@@ -94,11 +94,14 @@ protected:
         return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
     }
 
-    std::unique_ptr<ChildProcess> launch(const QString& name, const QStringList& arguments = {})
+    // `environment` ("NAME=value") is added to the session's.
+    std::unique_ptr<ChildProcess> launch(const QString& name, const QStringList& arguments = {},
+                                         const QStringList& environment = {})
     {
         QFile::remove(outputFile(name));
         return ChildProcess::start(QStringLiteral(CORVESSA_BINARY), arguments,
-                                   m_session->environment({QStringLiteral("CORVESSA_CAMERA=synthetic")}),
+                                   m_session->environment(QStringList{QStringLiteral("CORVESSA_CAMERA=synthetic")}
+                                                          + environment),
                                    outputFile(name));
     }
 
@@ -287,11 +290,11 @@ protected:
 
     void keepScreenshot(const QString& name)
     {
-        const QString artifacts = qEnvironmentVariable("CORVESSA_TEST_ARTIFACTS");
-        if (artifacts.isEmpty())
+        const QString kept = Artifacts::path(name);
+        if (kept.isEmpty())
             return;
         const Screen* s = DefaultScreenOfDisplay(m_x);
-        grab(QRect(0, 0, s->width, s->height)).save(artifacts + QLatin1Char('/') + name);
+        grab(QRect(0, 0, s->width, s->height)).save(kept);
     }
 
     // The pixels of `rect` close to `colour`, and their centre.
@@ -471,6 +474,29 @@ TEST_P(CorvessaProgramEitherBus, SigtermDuringARecordingSavesItFirst)
     EXPECT_FALSE(recording()) << "the journal is gone once the movie is complete";
     ASSERT_EQ(movies().size(), 1);
     EXPECT_TRUE(codecs(probe(QDir(m_folder).filePath(movies().first()))).contains(QStringLiteral("hevc")));
+}
+
+// A main thread held up (as by a huge paste) does not keep SIGTERM from
+// saving the recording and ending the program: the signal's watcher finishes
+// the movie while the main thread still sleeps.
+TEST_F(CorvessaProgramXvfb, SigtermSavesTheRecordingWhileTheMainThreadIsHeldUp)
+{
+    constexpr int stallMs = 180000;
+    m_program = launch(QStringLiteral("stalled"), {}, {QStringLiteral("CORVESSA_TEST_STALL_MS=%1").arg(stallMs)});
+    ASSERT_TRUE(m_program);
+    ASSERT_TRUE(waitForLog(QStringLiteral("[exit] SIGTERM and SIGHUP now save")));
+    chord({XK_Control_L, XK_Alt_L, XK_r});
+    ASSERT_TRUE(waitFor(recording)) << logText().toStdString();
+    ASSERT_TRUE(waitForLog(QStringLiteral("[test] the main thread stalls"))) << logText().toStdString();
+    QThread::msleep(500);
+    ::kill(m_program->pid(), SIGTERM);
+    // Long before the main thread wakes.
+    EXPECT_EQ(exitStatus(*m_program, stallMs / 3), 0) << logText().toStdString();
+    const QString log = logText();
+    EXPECT_TRUE(log.contains(QStringLiteral("[exit] the main thread did not take the signal within 2 s"))) << log.toStdString();
+    EXPECT_FALSE(recording()) << "the journal is gone once the movie is complete";
+    ASSERT_EQ(movies().size(), 1);
+    EXPECT_TRUE(plays(QDir(m_folder).filePath(movies().first())));
 }
 
 TEST_F(CorvessaProgramXvfb, TheTrayIconStartsARecordingAndCtrlQSavesIt)

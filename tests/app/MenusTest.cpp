@@ -176,6 +176,14 @@ TEST_F(MenusTest, LauncherActionsFollowTheDockMenu)
     model->setPhase(RecorderPhase::countdown(2));
     EXPECT_FALSE(dock.run("start"));
     EXPECT_EQ(logLines.filter("[dock]").size(), 4);
+    // Each line says what is true of the phase.
+    EXPECT_EQ(logLines.filter("[dock] pause is not offered now (no recording runs)").size(), 1);
+    model->setPhase(RecorderPhase::recording());
+    EXPECT_FALSE(dock.run("start"));
+    EXPECT_EQ(logLines.last(), "[dock] start is not offered now (a recording runs)");
+    model->setPhase(RecorderPhase::saved("/tmp/a.mov"));
+    EXPECT_TRUE(dock.run("start"));
+    EXPECT_TRUE(logLines.last().contains("starts nothing")) << logLines.last().toStdString();
 
     // The launcher file offers exactly these actions, each sent with --action.
     QFile file(CORVESSA_SOURCE_DIR "/data/corvessa.desktop");

@@ -89,6 +89,25 @@ bool hasTapModule(PulseFixture* pulse)
     return false;
 }
 
+// A second output plugged in for the length of a test; the speakers are the
+// default again afterwards.
+struct Headphones {
+    explicit Headphones(PulseFixture* pulse)
+        : pulse(pulse), module(pulse->pactl({QStringLiteral("load-module"), QStringLiteral("module-null-sink"),
+                                             QStringLiteral("sink_name=") + name}))
+    {
+    }
+    ~Headphones()
+    {
+        pulse->pactl({QStringLiteral("set-default-sink"), QLatin1String(PulseFixture::speakers)});
+        if (module)
+            pulse->pactl({QStringLiteral("unload-module"), module->trimmed()});
+    }
+    PulseFixture* pulse;
+    const QString name = QStringLiteral("headphones");
+    const std::optional<QString> module;
+};
+
 class SystemAudioTapPulseTest : public ::testing::Test {
 protected:
     corvessa::test::TempHome home;
@@ -318,6 +337,109 @@ TEST_F(SystemAudioTapPulseTest, MuteChangeRebuildsAtOnceWhileRunningAndAtResumeW
     const int before = capture.count();
     EXPECT_TRUE(QTest::qWaitFor([&] { return capture.count() > before + 5; }, 20000));
     tap.stop();
+}
+
+// Headphones plugged in, an output chosen in the sound settings: the server
+// moves the streams that follow the default to the new output, the tap's too.
+TEST_F(SystemAudioTapPulseTest, ANewDefaultOutputUnderAMutingTapKeepsTheStreamsInIt)
+{
+    CORVESSA_REQUIRE_PULSE(pulse);
+    auto music = pulse->playTone({}, 440, 60, 0.5, {}, QStringLiteral("music"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return pulse->sinksOfStreams(QStringLiteral("music")).size() == 1; }, 20000));
+    const QString tap = QStringLiteral("recorder_tap");
+    const Headphones added(pulse);
+    ASSERT_TRUE(added.module);
+    const QString& headphones = added.name;
+
+    Capture capture;
+    SystemAudioTap route(true);
+    route.prepare();
+    route.start(capture.handler());
+    ASSERT_EQ(pulse->sinksOfStreams(QStringLiteral("music")), QStringList{tap});
+    ASSERT_TRUE(pulse->pactl({QStringLiteral("set-default-sink"), headphones}));
+    // A program that the user moves out meanwhile comes back too.
+    auto moved = pulse->playTone({}, 550, 60, 0.5, {}, QStringLiteral("moved"));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            return pulse->defaultSink() == tap && pulse->sinksOfStreams(QStringLiteral("music")) == QStringList{tap}
+                && pulse->sinksOfStreams(QStringLiteral("moved")) == QStringList{tap};
+        },
+        15000))
+        << pulse->defaultSink().toStdString();
+    // What the user hears is what the program names as the output.
+    const auto output = PulseAudioInput().defaultSink();
+    ASSERT_TRUE(output);
+    EXPECT_EQ(output->name, headphones);
+    const auto out = pulse->pactl({QStringLiteral("list"), QStringLiteral("short"), QStringLiteral("sink-inputs")});
+    ASSERT_TRUE(out);
+    for (const QString& row : out->split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+        pulse->pactl({QStringLiteral("move-sink-input"), row.section(QLatin1Char('\t'), 0, 0), headphones});
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            return pulse->sinksOfStreams(QStringLiteral("music")) == QStringList{tap}
+                && pulse->sinksOfStreams(QStringLiteral("moved")) == QStringList{tap};
+        },
+        15000));
+
+    capture.startCountingAt(HostClock::nanoseconds());
+    const auto heard = pulse->recordPeak(headphones + QStringLiteral(".monitor"), 1.0);
+    ASSERT_TRUE(heard);
+    EXPECT_EQ(*heard, 0.0f) << "the new output plays what the tap should hold";
+    EXPECT_TRUE(QTest::qWaitFor([&] { std::lock_guard lock(capture.mutex); return capture.peakAfter > 0.3f; }, 15000));
+
+    // At the end everything goes to the output chosen last.
+    route.stop();
+    EXPECT_EQ(pulse->defaultSink(), headphones);
+    EXPECT_FALSE(hasTapModule(pulse));
+    EXPECT_EQ(pulse->sinksOfStreams(QStringLiteral("music")), QStringList{headphones});
+}
+
+TEST_F(SystemAudioTapPulseTest, WithoutMutingANewDefaultOutputIsRecorded)
+{
+    CORVESSA_REQUIRE_PULSE(pulse);
+    const Headphones added(pulse);
+    ASSERT_TRUE(added.module);
+    const QString& headphones = added.name;
+    auto music = pulse->playTone(headphones, 440, 60, 0.5, {}, QStringLiteral("music"));
+    ASSERT_TRUE(music);
+    Capture capture;
+    SystemAudioTap tap(false);
+    tap.prepare();
+    tap.start(capture.handler());
+    QTest::qWait(500);
+    EXPECT_EQ(capture.peakNow(), 0.0f) << "the speakers are silent";
+    ASSERT_TRUE(pulse->pactl({QStringLiteral("set-default-sink"), headphones}));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return capture.peakNow() > 0.3f; }, 15000));
+    tap.stop();
+}
+
+// The sound server killed and started again on the same socket, with or
+// without muting: the tap records again, routing the playback anew.
+TEST_F(SystemAudioTapPulseTest, TheTapRecordsAgainWhenTheServerComesBack)
+{
+    CORVESSA_REQUIRE_PULSE(pulse);
+    for (bool mute : {false, true}) {
+        SCOPED_TRACE(mute ? "muting" : "not muting");
+        Capture capture;
+        SystemAudioTap tap(mute);
+        tap.prepare();
+        tap.start(capture.handler());
+        ASSERT_TRUE(QTest::qWaitFor([&] { return capture.count() > 5; }, 20000));
+        pulse->killServer();
+        QTest::qWait(1000);
+        ASSERT_TRUE(pulse->restartServer());
+        auto tone = pulse->playTone({}, 440, 60, 0.5, {}, QStringLiteral("after"));
+        ASSERT_TRUE(tone);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return capture.peakNow() > 0.3f; }, 20000)) << "nothing after the restart";
+        EXPECT_TRUE(tap.isRunning());
+        if (mute) {
+            EXPECT_EQ(pulse->defaultSink(), QStringLiteral("recorder_tap"));
+            EXPECT_EQ(pulse->sinksOfStreams(QStringLiteral("after")), QStringList{QStringLiteral("recorder_tap")});
+        }
+        tap.stop();
+        EXPECT_EQ(pulse->defaultSink(), QLatin1String(PulseFixture::speakers));
+        EXPECT_FALSE(hasTapModule(pulse));
+    }
 }
 
 TEST_F(SystemAudioTapPulseTest, LaunchUndoesTheTapOfAKilledProcess)

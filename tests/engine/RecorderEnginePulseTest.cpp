@@ -21,15 +21,16 @@ using namespace corvessa::test;
 
 namespace {
 
-// Loudness of a movie's audio track from ffmpeg's volumedetect: {mean, max} dB.
-std::optional<std::pair<double, double>> volume(const QString& path)
+// Loudness of a movie's audio track (from `from` seconds on) from ffmpeg's
+// volumedetect: {mean, max} dB.
+std::optional<std::pair<double, double>> volume(const QString& path, double from = 0)
 {
     const QString exe = QStandardPaths::findExecutable(QStringLiteral("ffmpeg"));
     if (exe.isEmpty())
         return std::nullopt;
     QProcess p;
-    p.start(exe, {QStringLiteral("-hide_banner"), QStringLiteral("-nostats"), QStringLiteral("-i"), path,
-                  QStringLiteral("-map"), QStringLiteral("0:a"), QStringLiteral("-af"), QStringLiteral("volumedetect"),
+    p.start(exe, {QStringLiteral("-hide_banner"), QStringLiteral("-nostats"), QStringLiteral("-ss"),
+                  QString::number(from), QStringLiteral("-i"), path, QStringLiteral("-map"), QStringLiteral("0:a"), QStringLiteral("-af"), QStringLiteral("volumedetect"),
                   QStringLiteral("-f"), QStringLiteral("null"), QStringLiteral("-")});
     if (!p.waitForFinished(60000))
         return std::nullopt;
@@ -73,6 +74,17 @@ std::optional<double> firstSoundAfterFirstFrame(const QString& path)
         if (std::abs(int(samples[i])) > 100)
             return *audio + double(i) / rate - *video;
     return std::nullopt;
+}
+
+// The stand-in microphone and the system audio with the speakers muted, into `path`.
+RecorderEngine::Config bothSourcesMuted(const EngineHarness& h, const QString& path)
+{
+    auto config = h.config();
+    config.microphoneID = QString::fromLatin1(PulseFixture::micSource);
+    config.systemAudio = true;
+    config.muteSpeakers = true;
+    config.outputURL = path;
+    return config;
 }
 
 struct PulseHarness {
@@ -132,11 +144,7 @@ TEST(RecorderEnginePulse, QuietRoomGivesASilentTrack)
     PulseHarness ph(pulse);
     EngineHarness& h = ph.h;
     MovieFolder folder(QStringLiteral("RecorderEnginePulse"));
-    auto config = h.config();
-    config.microphoneID = QString::fromLatin1(PulseFixture::micSource);
-    config.systemAudio = true;
-    config.muteSpeakers = true;
-    config.outputURL = folder.file(QStringLiteral("Silence.mov"));
+    const auto config = bothSourcesMuted(h, folder.file(QStringLiteral("Silence.mov")));
     ASSERT_FALSE(h.engine->startInner(config));
     spin(2.0);
     const auto path = h.engine->stop();
@@ -196,4 +204,119 @@ TEST(RecorderEnginePulse, MicrophoneIsHeardFromTheFirstFrame)
     const auto first = firstSoundAfterFirstFrame(*path);
     ASSERT_TRUE(first) << "no sound in the movie";
     EXPECT_LT(*first, 0.3) << "the first words would be lost";
+}
+
+// The seconds a gap line tells.
+double gapSeconds(const std::optional<QString>& told)
+{
+    const auto number = QRegularExpression(QStringLiteral(" ([0-9.]+) s;")).match(told.value_or(QString()));
+    return number.hasMatch() ? number.captured(1).toDouble() : -1;
+}
+
+// The sound server killed mid-recording and started again on the same socket
+// (an update, a crash): both sources come back and the user is told how long
+// each was missing.
+TEST(RecorderEnginePulse, ASoundServerRestartedMidRecordingResumesBothSourcesAndTellsTheGap)
+{
+    CORVESSA_REQUIRE_PULSE(pulse);
+    if (QStandardPaths::findExecutable(QStringLiteral("ffmpeg")).isEmpty())
+        GTEST_SKIP() << "ffmpeg is not installed";
+    PulseHarness ph(pulse);
+    EngineHarness& h = ph.h;
+    MovieFolder folder(QStringLiteral("RecorderEnginePulse"));
+    const auto config = bothSourcesMuted(h, folder.file(QStringLiteral("Server restarted.mov")));
+    ASSERT_FALSE(h.engine->startInner(config));
+    spin(1.0);
+    pulse->killServer();
+    spin(2.0);
+    ASSERT_TRUE(pulse->restartServer());
+    const double back = h.engine->effectiveSeconds();
+    auto micTone = pulse->playTone(QString::fromLatin1(PulseFixture::micSink), 440, 30, 0.5);
+    auto sysTone = pulse->playTone({}, 1000, 30, 0.5);
+    ASSERT_TRUE(micTone && sysTone);
+    const QString micGap = line(RecorderEngine::Line::micGap);
+    const QString systemGap = line(RecorderEngine::Line::systemGap);
+    EXPECT_TRUE(waitUntil(
+        [&] { return h.events.countStartingWith(micGap) > 0 && h.events.countStartingWith(systemGap) > 0; }, 15));
+    spin(2.5);
+    const auto path = h.engine->stop();
+    ASSERT_TRUE(path);
+    EXPECT_EQ(h.events.countStartingWith(micGap), 1);
+    EXPECT_EQ(h.events.countStartingWith(systemGap), 1);
+    for (const QString& gap : {micGap, systemGap}) {
+        const double seconds = gapSeconds(h.events.firstStartingWith(gap));
+        EXPECT_GE(seconds, 2.0) << gap.toStdString();
+        EXPECT_LT(seconds, h.engine->effectiveSeconds() - 2.0) << gap.toStdString();
+    }
+    const auto after = volume(*path, back + 1.0);
+    ASSERT_TRUE(after);
+    EXPECT_GT(after->second, -12.0) << "no sound after the server came back";
+}
+
+// The microphone's source removed and added again (a USB microphone unplugged
+// and plugged in): its sound comes back and the gap is told.
+TEST(RecorderEnginePulse, AMicrophoneAwayAndBackIsToldWithItsGap)
+{
+    CORVESSA_REQUIRE_PULSE(pulse);
+    PulseHarness ph(pulse);
+    EngineHarness& h = ph.h;
+    auto tone = pulse->playTone(QString::fromLatin1(PulseFixture::micSink), 440, 30, 0.5);
+    ASSERT_TRUE(tone);
+    auto config = h.config();
+    config.microphoneID = QString::fromLatin1(PulseFixture::micSource);
+    ASSERT_FALSE(h.engine->startInner(config));
+    spin(1.0);
+    QString module;
+    for (const QString& row : pulse->modules())
+        if (row.contains(QLatin1String("source_name=stand_in_mic")))
+            module = row.section(QLatin1Char('\t'), 0, 0);
+    ASSERT_FALSE(module.isEmpty());
+    ASSERT_TRUE(pulse->pactl({QStringLiteral("unload-module"), module}));
+    const int before = h.events.micLevels();
+    spin(2.5);
+    EXPECT_LT(h.events.micLevels(), before + 5) << "the microphone's stream records something else meanwhile";
+    ASSERT_TRUE(pulse->pactl({QStringLiteral("load-module"), QStringLiteral("module-remap-source"),
+                              QStringLiteral("master=mic.monitor"), QStringLiteral("source_name=stand_in_mic")}));
+    const QString micGap = line(RecorderEngine::Line::micGap);
+    ASSERT_TRUE(waitUntil([&] { return h.events.countStartingWith(micGap) > 0; }, 10));
+    EXPECT_GE(gapSeconds(h.events.firstStartingWith(micGap)), 2.0);
+    h.engine->stop();
+}
+
+// Headphones plugged in mid-recording under muted speakers: the other
+// programs' sound stays out of the new output and in the movie.
+TEST(RecorderEnginePulse, ANewDefaultOutputUnderMutedSpeakersStaysInTheMovie)
+{
+    CORVESSA_REQUIRE_PULSE(pulse);
+    if (QStandardPaths::findExecutable(QStringLiteral("ffmpeg")).isEmpty())
+        GTEST_SKIP() << "ffmpeg is not installed";
+    const auto module = pulse->pactl({QStringLiteral("load-module"), QStringLiteral("module-null-sink"),
+                                      QStringLiteral("sink_name=headphones")});
+    ASSERT_TRUE(module);
+    auto music = pulse->playTone({}, 700, 30, 0.5, {}, QStringLiteral("music"));
+    ASSERT_TRUE(music);
+    PulseHarness ph(pulse);
+    EngineHarness& h = ph.h;
+    MovieFolder folder(QStringLiteral("RecorderEnginePulse"));
+    auto config = h.config(30, false);
+    config.systemAudio = true;
+    config.muteSpeakers = true;
+    config.outputURL = folder.file(QStringLiteral("New default output.mov"));
+    ASSERT_FALSE(h.engine->startInner(config));
+    spin(1.0);
+    ASSERT_TRUE(pulse->pactl({QStringLiteral("set-default-sink"), QStringLiteral("headphones")}));
+    const double changed = h.engine->effectiveSeconds();
+    spin(1.0);
+    const auto heard = pulse->recordPeak(QStringLiteral("headphones.monitor"), 1.0);
+    spin(1.0);
+    const auto path = h.engine->stop();
+    ASSERT_TRUE(path);
+    ASSERT_TRUE(heard);
+    EXPECT_EQ(*heard, 0.0f) << "the new output plays the muted sound";
+    const auto after = volume(*path, changed + 1.0);
+    ASSERT_TRUE(after);
+    EXPECT_GT(after->second, -15.0) << "the movie lost the sound when the output changed";
+    EXPECT_EQ(pulse->sinksOfStreams(QStringLiteral("music")), QStringList{QStringLiteral("headphones")});
+    pulse->pactl({QStringLiteral("set-default-sink"), QLatin1String(PulseFixture::speakers)});
+    pulse->pactl({QStringLiteral("unload-module"), module->trimmed()});
 }

@@ -264,12 +264,17 @@ TEST_F(RecorderEngineXvfb, DisplayWindowAndAreaEachMakeAMovieOfTheirSize)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.movie.toStdString());
         h.events.clear();
+        QElapsedTimer wall;
+        wall.start();
         ASSERT_FALSE(h.engine->startInner(config(c.target, c.movie)));
         spin(2.0);
         const auto path = h.engine->stop();
         ASSERT_TRUE(path);
         const double seconds = recorded(12);
-        EXPECT_NEAR(seconds, 2.0, 0.3);
+        // At least the time waited, at most the time the test took (a busy
+        // machine lengthens both the start and the stop).
+        EXPECT_GE(seconds, 2.0 - 0.3);
+        EXPECT_LE(seconds, double(wall.elapsed()) / 1000 + 0.2);
         EXPECT_EQ(h.engine->stats().droppedVideo, 0);
         EXPECT_EQ(h.events.count(line(RecorderEngine::Line::screenLost)), 0);
         expectMovie(*path, c.width, c.height, 12, seconds);
@@ -332,25 +337,30 @@ TEST_F(RecorderEngineXvfb, PauseThroughTheEcoTierIsLeftOutOfTheMovie)
 {
     h.engine->setTierDelays(1.0, 60);
     animate(painter->window(QRect(100, 100, 200, 150), kBlue));
+    QElapsedTimer wall;
+    wall.start();
     ASSERT_FALSE(h.engine->startInner(
         config(RecorderEngine::Target::display(displayID), QStringLiteral("Paused 1.5+1.5s with eco.mov"))));
     spin(1.5);
     h.engine->pause();
-    ASSERT_TRUE(h.events.waitFor(line(RecorderEngine::Line::paused), 2));
-    ASSERT_TRUE(h.events.waitFor(line(RecorderEngine::Line::eco), 3));
+    ASSERT_TRUE(h.events.waitFor(line(RecorderEngine::Line::paused), 30));
+    ASSERT_TRUE(h.events.waitFor(line(RecorderEngine::Line::eco), 30));
     EXPECT_EQ(h.engine->tier(), RecorderEngine::PauseTier::eco);
     // The screen changes while paused; none of it is recorded.
     painter->window(QRect(300, 250, 100, 100), kGreen);
     spin(0.5);
     h.engine->resume();
-    ASSERT_TRUE(h.events.waitForPrefix(line(RecorderEngine::Line::resumed), 3));
+    ASSERT_TRUE(h.events.waitForPrefix(line(RecorderEngine::Line::resumed), 30));
     EXPECT_EQ(*h.events.firstStartingWith(line(RecorderEngine::Line::resumed)), QStringLiteral("Resumed (previous level: eco)"));
     spin(1.5);
     const auto tiers = h.events.tiers();
     const auto path = h.engine->stop();
     ASSERT_TRUE(path);
     const double seconds = recorded(12);
-    EXPECT_NEAR(seconds, 3.0, 0.35);
+    // The two stretches waited are in it; the pause, which lasted until the
+    // eco tier (1 s paused), is not, however long a busy machine made it.
+    EXPECT_GE(seconds, 3.0 - 0.35);
+    EXPECT_LE(seconds, double(wall.elapsed()) / 1000 - 1.0 + 0.2);
     EXPECT_EQ(h.events.count(line(RecorderEngine::Line::deep)), 0);
     EXPECT_EQ(h.events.count(line(RecorderEngine::Line::screenLost)), 0);
     ASSERT_EQ(tiers.size(), 3u);
@@ -419,7 +429,7 @@ TEST_F(RecorderEngineXvfb, ClosedTargetWindowReportsTheScreenLost)
     ASSERT_FALSE(h.engine->startInner(config(RecorderEngine::Target::window(target), QStringLiteral("Window closed.mov"))));
     spin(1.0);
     painter->destroy(target);
-    ASSERT_TRUE(h.events.waitFor(line(RecorderEngine::Line::screenLost), 3));
+    ASSERT_TRUE(h.events.waitFor(line(RecorderEngine::Line::screenLost), 30));
     EXPECT_EQ(h.events.count(line(RecorderEngine::Line::screenLost)), 1);
     // Retries find no window: the recording goes on with the frozen picture.
     spin(2.5);
@@ -440,37 +450,41 @@ TEST_F(RecorderEngineXvfb, ClosedTargetWindowReportsTheScreenLost)
 TEST_F(RecorderEngineXvfb, UnpluggedDisplayIsRetriedUntilItIsBack)
 {
     // Xvfb cannot lose its output: the layout forgets it instead, and a RandR
-    // event tells the stream to look again.
+    // event tells the stream to look again. Each look while it is gone is counted.
     std::atomic<bool> unplugged{false};
+    std::atomic<int> looksWhileGone{0};
     const QString name = s_xvfb->display();
-    source->setLayout([&unplugged, name] {
-        return unplugged ? std::vector<XRandRDisplayList::Output>{} : XRandRDisplayList(name).outputs();
+    source->setLayout([&unplugged, &looksWhileGone, name] {
+        if (!unplugged)
+            return XRandRDisplayList(name).outputs();
+        ++looksWhileGone;
+        return std::vector<XRandRDisplayList::Output>{};
     });
     animate(painter->window(QRect(100, 100, 200, 150), kBlue));
-    QElapsedTimer wall;
-    wall.start();
     ASSERT_FALSE(
         h.engine->startInner(config(RecorderEngine::Target::display(displayID), QStringLiteral("Display unplugged.mov"))));
     spin(1.0);
     unplugged = true;
     painter->pokeRandr();
-    ASSERT_TRUE(h.events.waitFor(line(RecorderEngine::Line::screenLost), 3));
-    spin(2.5); // at least one retry that fails
+    ASSERT_TRUE(h.events.waitFor(line(RecorderEngine::Line::screenLost), 30));
+    // A retry looks again, finds nothing, and the picture stays frozen.
+    const int looked = looksWhileGone;
+    ASSERT_TRUE(waitUntil([&] { return looksWhileGone > looked; }, 30));
     EXPECT_EQ(h.events.count(line(RecorderEngine::Line::screenRestored)), 0);
     unplugged = false;
-    ASSERT_TRUE(h.events.waitFor(line(RecorderEngine::Line::screenRestored), 4));
+    ASSERT_TRUE(h.events.waitFor(line(RecorderEngine::Line::screenRestored), 30));
     const int lost = h.events.indexOf(line(RecorderEngine::Line::screenLost));
     EXPECT_GT(h.events.indexOf(line(RecorderEngine::Line::screenRestored), lost), lost);
-    // Frames flow again after the restore.
-    const int64_t before = h.engine->stats().writtenVideo;
+    // Frames flow again after the restore: a second's worth more is written.
     painter->window(QRect(300, 250, 100, 100), kGreen);
-    spin(1.0);
-    EXPECT_GT(h.engine->stats().writtenVideo, before);
-    const double elapsed = double(wall.elapsed()) / 1000;
+    const int64_t before = h.engine->stats().writtenVideo;
+    ASSERT_TRUE(waitUntil([&] { return h.engine->stats().writtenVideo >= before + 12; }, 30));
     const auto path = h.engine->stop();
     ASSERT_TRUE(path);
     const double seconds = recorded(12);
-    EXPECT_NEAR(seconds, elapsed, 0.4); // the frozen stretch is recorded time
+    // The frozen stretch is recorded time: it lasted a failed retry and the
+    // one that found the display, each streamRetryDelay after the last.
+    EXPECT_GE(seconds, 2 * RecorderEngine::streamRetryDelay);
     expectMovie(*path, kScreenWidth, kScreenHeight, 12, seconds, false);
     const Frames frames = decode(*path, kScreenWidth, kScreenHeight);
     ASSERT_FALSE(frames.pictures.empty());

@@ -33,6 +33,7 @@ TEST(EngineNoticesTest, EveryEngineLineReachesItsEffect)
         LINE(writeError, screenNotice), LINE(formatChanged, screenNotice),
         LINE(saveFailed, saveFailed), LINE(soundDropped, soundMissing), LINE(soundMissing, soundMissing),
         LINE(audioSync, none),
+        LINE(micGap, screenNotice), LINE(systemGap, screenNotice),
         LINE(completed, none), LINE(cameraSizeChanged, cameraNotice), LINE(cameraWriteFailed, cameraNotice),
         LINE(cameraNotCreated, cameraNotice), LINE(cameraNotStarted, cameraNotice),
     };

@@ -317,5 +317,20 @@ TEST_F(RecorderModelSessionTest, StandingHints)
     EXPECT_FALSE(m.hint());
 }
 
+// A recordings folder that went away (or became read-only) brings the folder
+// chooser up with a word of why.
+TEST_F(RecorderModelSessionTest, AFolderThatCannotTakeRecordingsIsSaidBeforeTheChooser)
+{
+    RecorderModel& m = makeWatched();
+    ASSERT_TRUE(QDir(folder).removeRecursively());
+    chosenFolder.reset();
+    m.record();
+    runBackground();
+    EXPECT_TRUE(m.phase().is(Kind::ready)) << "the question was cancelled";
+    ASSERT_TRUE(m.hint());
+    EXPECT_TRUE(m.hint()->contains(folder)) << m.hint()->toStdString();
+    EXPECT_TRUE(logLines.join(QLatin1Char('\n')).contains(QStringLiteral("is missing or not writable")));
+}
+
 } // namespace
 } // namespace corvessa::test

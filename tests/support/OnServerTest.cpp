@@ -7,6 +7,7 @@
 #include <QScreen>
 #include <QWidget>
 
+#include <algorithm>
 #include <iterator>
 #include <optional>
 
@@ -144,6 +145,31 @@ unsigned long OnServerTest::foreignWindow(const QRect& r, unsigned long rgb, boo
         XLowerWindow(m_x, w);
     XSync(m_x, False);
     return w;
+}
+
+std::vector<unsigned long> OnServerTest::listProperty(_XDisplay* x, unsigned long window, const char* name,
+                                                     unsigned long type)
+{
+    Atom actual = 0;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* data = nullptr;
+    std::vector<unsigned long> out;
+    if (XGetWindowProperty(x, Window(window), XInternAtom(x, name, False), 0, 64, False, Atom(type), &actual, &format,
+                           &count, &after, &data)
+            == Success
+        && data && format == 32) {
+        const auto* values = reinterpret_cast<const unsigned long*>(data);
+        out.assign(values, values + count);
+    }
+    if (data)
+        XFree(data);
+    return out;
+}
+
+bool OnServerTest::hasAtom(_XDisplay* x, const std::vector<unsigned long>& atoms, const char* name)
+{
+    return std::find(atoms.begin(), atoms.end(), XInternAtom(x, name, False)) != atoms.end();
 }
 
 QImage OnServerTest::screenshot(const QString& name)

@@ -12,6 +12,7 @@
 #include <functional>
 #include <initializer_list>
 #include <memory>
+#include <vector>
 #include <string>
 
 class QWidget;
@@ -48,12 +49,17 @@ protected:
     std::string serverGeometry(QWidget* window);
     // Whether another client could take the keyboard now.
     bool keyboardFree();
-    // The whole screen, kept as `name` in $CORVESSA_TEST_ARTIFACTS when set.
+    // The whole screen, kept as <test>-`name` in $CORVESSA_TEST_ARTIFACTS when set.
     QImage screenshot(const QString& name);
     // Another program's plain window of colour `rgb` at `r`, past the window
     // manager, mapped (beneath everything when `lowered`) and known to the
     // server on return; the X window. Closing the connection drops it.
     unsigned long foreignWindow(const QRect& r, unsigned long rgb, bool lowered);
+    // A window's property of 32-bit items (atoms, cardinals) of `type`; empty
+    // when it has none.
+    static std::vector<unsigned long> listProperty(_XDisplay* x, unsigned long window, const char* name,
+                                                   unsigned long type);
+    static bool hasAtom(_XDisplay* x, const std::vector<unsigned long>& atoms, const char* name);
 
     _XDisplay* m_x = nullptr;
     bool m_compositor = false;

@@ -13,6 +13,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <csignal>
 #include <sys/wait.h>
 #include <cmath>
 #include <mutex>
@@ -116,6 +117,19 @@ bool PulseFixture::start(QString* error)
     clientConf.write("autospawn = no\n");
     clientConf.close();
 
+    qputenv("PULSE_SERVER", server().toUtf8());
+    qputenv("PULSE_CLIENTCONFIG", clientConf.fileName().toUtf8());
+    qunsetenv("PULSE_SINK");
+    qunsetenv("PULSE_SOURCE");
+    return launch(error);
+}
+
+bool PulseFixture::launch(QString* error)
+{
+    const QDir dir(m_dir.path());
+    const QString socket = dir.filePath(QStringLiteral("runtime/native"));
+    const QString script = dir.filePath(QStringLiteral("daemon.pa"));
+    const QString clientConf = dir.filePath(QStringLiteral("client.conf"));
     const QString log = dir.filePath(QStringLiteral("daemon.log"));
     const QStringList env{
         QStringLiteral("PATH=") + qEnvironmentVariable("PATH"),
@@ -124,7 +138,7 @@ bool PulseFixture::start(QString* error)
         QStringLiteral("PULSE_RUNTIME_PATH=") + dir.filePath(QStringLiteral("runtime")),
         QStringLiteral("XDG_RUNTIME_DIR=") + dir.filePath(QStringLiteral("runtime")),
         QStringLiteral("PULSE_STATE_PATH=") + dir.filePath(QStringLiteral("state")),
-        QStringLiteral("PULSE_CLIENTCONFIG=") + clientConf.fileName(),
+        QStringLiteral("PULSE_CLIENTCONFIG=") + clientConf,
         QStringLiteral("LANG=C"),
     };
     // Running as root only draws a warning with --system=no; realtime and high
@@ -134,17 +148,12 @@ bool PulseFixture::start(QString* error)
                                     QStringLiteral("--system=no"), QStringLiteral("--exit-idle-time=-1"),
                                     QStringLiteral("--disable-shm=yes"), QStringLiteral("--use-pid-file=no"),
                                     QStringLiteral("--realtime=no"), QStringLiteral("--high-priority=no"),
-                                    QStringLiteral("--log-target=stderr"), QStringLiteral("-F"), script.fileName()},
+                                    QStringLiteral("--log-target=stderr"), QStringLiteral("-F"), script},
                                    env, log);
     if (!m_daemon) {
         *error = QStringLiteral("pulseaudio could not be started");
         return false;
     }
-
-    qputenv("PULSE_SERVER", server().toUtf8());
-    qputenv("PULSE_CLIENTCONFIG", clientConf.fileName().toUtf8());
-    qunsetenv("PULSE_SINK");
-    qunsetenv("PULSE_SOURCE");
 
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
     QString lastError;
@@ -167,6 +176,23 @@ bool PulseFixture::start(QString* error)
     *error = QStringLiteral("pulseaudio did not become ready (%1): %2").arg(lastError, tail(log));
     m_daemon.reset();
     return false;
+}
+
+void PulseFixture::killServer()
+{
+    if (!m_daemon)
+        return;
+    ::kill(m_daemon->pid(), SIGKILL);
+    m_daemon->waitFinished(10000);
+    m_daemon.reset();
+}
+
+bool PulseFixture::restartServer()
+{
+    killServer();
+    // A killed daemon leaves its socket behind; the new one takes it over.
+    QString error;
+    return launch(&error);
 }
 
 std::optional<QString> PulseFixture::pactl(const QStringList& arguments) const

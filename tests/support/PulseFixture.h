@@ -56,9 +56,16 @@ public:
     // absolute sample; nothing when recording failed.
     std::optional<float> recordPeak(const QString& source, double seconds) const;
 
+    // Kills the daemon (SIGKILL, as a crash), and starts it again on the same
+    // socket with the same devices; false when it did not come back.
+    void killServer();
+    bool restartServer();
+
 private:
     PulseFixture() = default;
     bool start(QString* error);
+    // Starts the daemon with the script written by start() and waits until it answers.
+    bool launch(QString* error);
     QString writeTone(double frequency, double seconds, double amplitude) const;
 
     QTemporaryDir m_dir;

@@ -1,5 +1,7 @@
 #include "support/WindowManager.h"
 
+#include "support/Artifacts.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -133,11 +135,10 @@ void WindowManager::spin(int ms)
 
 void WindowManager::keepScreenshot(const QString& name)
 {
-    const QString dir = qEnvironmentVariable("CORVESSA_TEST_ARTIFACTS");
-    if (dir.isEmpty() || !QGuiApplication::primaryScreen())
+    const QString kept = Artifacts::path(name);
+    if (kept.isEmpty() || !QGuiApplication::primaryScreen())
         return;
-    QDir().mkpath(dir);
-    QGuiApplication::primaryScreen()->grabWindow(0).save(dir + QLatin1Char('/') + name);
+    QGuiApplication::primaryScreen()->grabWindow(0).save(kept);
 }
 
 } // namespace corvessa::test

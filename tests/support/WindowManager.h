@@ -35,7 +35,7 @@ public:
     // Runs Qt's events until `done` holds or `ms` pass; whether it held.
     static bool waitFor(const std::function<bool()>& done, int ms = 15000);
     static void spin(int ms);
-    // The whole screen, kept as `name` in $CORVESSA_TEST_ARTIFACTS when set.
+    // The whole screen, kept as <test>-`name` in $CORVESSA_TEST_ARTIFACTS when set.
     static void keepScreenshot(const QString& name);
 };
 

@@ -11,6 +11,7 @@
 #include "platform/PlatformLoader.h"
 #include "platform/core/UserDefaults.h"
 #include "prefs/Prefs.h"
+#include "support/Artifacts.h"
 #include "support/DrivenTest.h"
 #include "support/OnServerTest.h"
 #include "support/TempHome.h"
@@ -224,8 +225,8 @@ ON_SERVER_TEST_F(CameraBubbleOnX, Movie)
     const QImage picture(frame);
     ASSERT_FALSE(picture.isNull());
     WindowManager::keepScreenshot(QStringLiteral("camera-bubble-recording.png"));
-    if (const QString dir = qEnvironmentVariable("CORVESSA_TEST_ARTIFACTS"); !dir.isEmpty())
-        picture.save(dir + QStringLiteral("/camera-bubble-movie-frame.png"));
+    if (const QString kept = Artifacts::path(QStringLiteral("camera-bubble-movie-frame.png")); !kept.isEmpty())
+        picture.save(kept);
     // The bubble's centre in the movie's pixels (the primary screen fills it).
     const QRect screen = QGuiApplication::primaryScreen()->geometry();
     const double sx = double(picture.width()) / screen.width(), sy = double(picture.height()) / screen.height();

@@ -1,4 +1,5 @@
 #include "platform/PlatformLoader.h"
+#include "support/Artifacts.h"
 #include "support/DrivenTest.h"
 #include "support/XvfbTest.h"
 #include "tools/CountdownDigit.h"
@@ -113,8 +114,6 @@ ON_SERVER_TEST(CountdownOverlayOnX, OnTheServer)
     // And the screen shows the digit there, not black.
     const QImage shot = QGuiApplication::primaryScreen()->grabWindow(0, qtFrame.x(), qtFrame.y(), qtFrame.width(), qtFrame.height()).toImage();
     EXPECT_GT(qGray(shot.pixel(rootInk - qtFrame.topLeft())), 150);
-    if (const QByteArray dir = qgetenv("CORVESSA_TEST_ARTIFACTS"); !dir.isEmpty()) {
-        QDir().mkpath(QString::fromLocal8Bit(dir));
-        shot.save(QString::fromLocal8Bit(dir) + QStringLiteral("/countdown-3-no-compositor.png"));
-    }
+    if (const QString kept = test::Artifacts::path(QStringLiteral("countdown-3.png")); !kept.isEmpty())
+        shot.save(kept);
 }

@@ -1,12 +1,20 @@
 #include "platform/core/UserDefaults.h"
 #include "support/TempHome.h"
+#include "tools/PrompterEditor.h"
 #include "tools/Teleprompter.h"
 
+#include <QClipboard>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLabel>
 #include <QScrollBar>
+#include <QTest>
 #include <QTextEdit>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -150,4 +158,99 @@ TEST_F(TeleprompterTest, NonsenseValuesAreHeldToVisibleOnesAndOthersKept)
     t.advance(-5);
     t.advance(nan);
     EXPECT_EQ(t.scrollOffset(), 0);
+}
+
+// A paste far beyond the script's limit is cut to it before anything is laid
+// out, and the panel says so; typing at the limit is refused the same way.
+TEST_F(TeleprompterTest, APasteBeyondTheLimitIsCutAndSaid)
+{
+    Teleprompter t;
+    t.show();
+    PrompterEditor* editor = t.panel()->editor();
+    QLabel* notice = t.panel()->notice();
+    const qsizetype limit = Teleprompter::maxTextLength;
+
+    QGuiApplication::clipboard()->setText(QStringLiteral("Good evening.\n"));
+    editor->paste();
+    EXPECT_EQ(editor->toPlainText(), QStringLiteral("Good evening.\n"));
+    EXPECT_FALSE(notice->isVisibleTo(t.panel())) << "a paste that fits says nothing";
+
+    QGuiApplication::clipboard()->setText(QString(5 * limit, QLatin1Char('w')));
+    editor->paste();
+    EXPECT_EQ(editor->length(), limit);
+    EXPECT_EQ(t.text().size(), limit);
+    EXPECT_TRUE(notice->isVisibleTo(t.panel()));
+    EXPECT_EQ(notice->text(), PrompterPanel::cutNotice());
+    EXPECT_TRUE(notice->text().contains(QString::number(limit)));
+    // Laid out in time that grows with its length: no run without a place to break a line is longer than allowed.
+    qsizetype run = 0;
+    qsizetype longest = 0;
+    for (const QChar c : editor->toPlainText()) {
+        run = c.isSpace() || c == PrompterEditor::breakOpportunity ? 0 : run + 1;
+        longest = std::max(longest, run);
+    }
+    EXPECT_LE(longest, PrompterEditor::longestRun);
+
+    notice->hide();
+    QKeyEvent key(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, QStringLiteral("a"));
+    QCoreApplication::sendEvent(editor, &key);
+    EXPECT_EQ(editor->length(), limit) << "typing stops at the limit";
+    EXPECT_TRUE(notice->isVisibleTo(t.panel()));
+
+    // A selection makes room for what replaces it.
+    editor->selectAll();
+    QGuiApplication::clipboard()->setText(QStringLiteral("Short.\x01"));
+    editor->paste();
+    EXPECT_EQ(editor->toPlainText(), QStringLiteral("Short.")) << "control characters are left out";
+}
+
+// Whatever the script holds, its stored form stays far below the settings
+// file's limit, and it is stored once the edits pause, not at every keystroke.
+TEST_F(TeleprompterTest, TheStoredScriptIsBoundedWhateverItHolds)
+{
+    const qsizetype many = 3 * Teleprompter::maxTextLength;
+    const QString pair = QString::fromUtf8("\xF0\x9F\x8E\xAC"); // a surrogate pair
+    const QChar nul(0);
+    const struct {
+        const char* name;
+        QString text;
+    } inputs[] = {
+        {"control characters", QStringLiteral("a\x01\x02\x1b").repeated(many)},
+        {"nul characters", (QStringLiteral("b") + nul).repeated(many)},
+        {"quotes and backslashes", QStringLiteral("c\"\\").repeated(many)},
+        {"surrogate pairs", pair.repeated(many)},
+        {"lone surrogates", (QStringLiteral("d") + QChar(0xD800)).repeated(many)},
+        {"line separators", (QStringLiteral("e") + QChar(0x2028)).repeated(many)},
+        {"carriage returns", QStringLiteral("f\r\n\r").repeated(many)},
+    };
+    UserDefaults& d = UserDefaults::standard();
+    for (const auto& input : inputs) {
+        SCOPED_TRACE(input.name);
+        {
+            Teleprompter t;
+            t.setText(input.text);
+            EXPECT_NE(d.string(Teleprompter::textKey), Teleprompter::storable(input.text)) << "not yet";
+        } // stored as the program ends
+        const QFileInfo file(d.path());
+        EXPECT_LT(file.size(), UserDefaults::maximumFileBytes / 8);
+        UserDefaults again(d.path());
+        const QString stored = again.string(Teleprompter::textKey).value_or(QString());
+        EXPECT_FALSE(stored.isEmpty());
+        EXPECT_LE(stored.size(), Teleprompter::maxTextLength);
+        EXPECT_FALSE(std::any_of(stored.begin(), stored.end(), [](QChar c) {
+            return c.category() == QChar::Other_Control && c != QLatin1Char('\n') && c != QLatin1Char('\t');
+        }));
+        EXPECT_FALSE(stored.back().isHighSurrogate()) << "no half pair at the end";
+        EXPECT_EQ(Teleprompter().text(), stored) << "read back as stored";
+    }
+
+    // Typing is stored after a pause, or when the panel is hidden.
+    Teleprompter t;
+    t.show();
+    t.setText(QStringLiteral("Typed"));
+    EXPECT_NE(d.string(Teleprompter::textKey), QStringLiteral("Typed"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return d.string(Teleprompter::textKey) == QStringLiteral("Typed"); }, 30000));
+    t.setText(QStringLiteral("Typed more"));
+    t.hide();
+    EXPECT_EQ(d.string(Teleprompter::textKey), QStringLiteral("Typed more"));
 }

@@ -11,6 +11,7 @@
 #include "platform/core/UserDefaults.h"
 #include "platform/synthetic/SyntheticAudioInput.h"
 #include "prefs/Prefs.h"
+#include "support/Artifacts.h"
 #include "support/DrivenTest.h"
 #include "support/MoviePictures.h"
 #include "support/OnServerTest.h"
@@ -313,8 +314,8 @@ ON_SERVER_TEST_F(ToolsRecordingOnX, Unrecorded)
         }
     });
     ASSERT_GT(count, 10);
-    if (const QString dir = qEnvironmentVariable("CORVESSA_TEST_ARTIFACTS"); !worstPicture.isNull() && !dir.isEmpty())
-        worstPicture.save(QDir(dir).filePath(QStringLiteral("tools-recording-worst-frame") + suffix()));
+    if (const QString kept = Artifacts::path(QStringLiteral("worst-frame.png")); !worstPicture.isNull() && !kept.isEmpty())
+        worstPicture.save(kept);
     EXPECT_EQ(worst, 0) << "a frame shows a window of ours";
 }
 

@@ -133,6 +133,14 @@ std::optional<QString> UserDefaults::takeSetAside()
     return aside;
 }
 
+std::optional<QString> UserDefaults::stuckFile() const
+{
+    std::lock_guard lock(m_mutex);
+    if (!m_protected)
+        return std::nullopt;
+    return m_path;
+}
+
 bool UserDefaults::saveLocked()
 {
     if (m_protected) {

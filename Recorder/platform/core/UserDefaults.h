@@ -72,6 +72,9 @@ public:
     QString lastError() const;
     // Where an unreadable settings file was kept, once: the mark is removed.
     std::optional<QString> takeSetAside();
+    // The file at path() when it could be neither read nor set aside: the
+    // store then runs on defaults and saves nothing, each time it is loaded.
+    std::optional<QString> stuckFile() const;
 
 signals:
     // Emitted on the thread that made the change.

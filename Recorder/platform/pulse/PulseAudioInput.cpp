@@ -4,6 +4,7 @@
 #include "platform/core/RecorderLog.h"
 #include "platform/pulse/PulseCaptureStream.h"
 #include "platform/pulse/PulseFormat.h"
+#include "platform/pulse/PulseRecoveringStream.h"
 #include "platform/pulse/PulseSourceWatcher.h"
 #include "platform/pulse/PulseTapRoute.h"
 
@@ -63,7 +64,7 @@ std::optional<AudioSink> PulseAudioInput::effectiveDefaultSink(const std::vector
     };
     const auto* sink = byName(defaultSink);
     if (sink && PulseTapRoute::isTapSink(sink->name, sink->properties)) {
-        const auto* previous = byName(sink->properties.value(QLatin1String(PulseTapRoute::previousProperty)));
+        const auto* previous = byName(PulseTapRoute::standsInFor(sink->name, sink->properties));
         if (previous)
             sink = previous;
     }
@@ -118,7 +119,17 @@ std::optional<AudioSink> PulseAudioInput::defaultSink()
 
 std::unique_ptr<AudioCaptureStream> PulseAudioInput::openSource(const StreamRequest& request)
 {
-    auto c = std::make_shared<PulseContext>(m_clientName);
+    return std::make_unique<PulseRecoveringStream>(
+        [clientName = m_clientName, request](const std::optional<AudioFormat>& format) {
+            return connectSource(clientName, request, format);
+        });
+}
+
+std::unique_ptr<PulseCaptureStream> PulseAudioInput::connectSource(const QString& clientName,
+                                                                   const StreamRequest& request,
+                                                                   const std::optional<AudioFormat>& fixed)
+{
+    auto c = std::make_shared<PulseContext>(clientName);
     AudioFormat format;
     QString monitoredSink;
     bool nullSink = false;
@@ -148,13 +159,25 @@ std::unique_ptr<AudioCaptureStream> PulseAudioInput::openSource(const StreamRequ
             nullSink = sink->driver == u"module-null-sink.c";
         }
     }
-    return std::make_unique<PulseCaptureStream>(c, request.source, format, request.streamName, nullptr, monitoredSink,
-                                                nullSink);
+    // A named microphone that goes away is waited for, never replaced by
+    // whatever source the server would move the stream to.
+    return std::make_unique<PulseCaptureStream>(c, request.source, fixed.value_or(format), request.streamName,
+                                                nullptr, monitoredSink, nullSink, !request.source.isEmpty());
 }
 
 std::unique_ptr<AudioCaptureStream> PulseAudioInput::openSystemAudio(bool muteSpeakers, const QString& microphone)
 {
-    auto c = std::make_shared<PulseContext>(m_clientName);
+    return std::make_unique<PulseRecoveringStream>(
+        [clientName = m_clientName, muteSpeakers, microphone](const std::optional<AudioFormat>& format) {
+            return connectSystemAudio(clientName, muteSpeakers, microphone, format);
+        });
+}
+
+std::unique_ptr<PulseCaptureStream> PulseAudioInput::connectSystemAudio(const QString& clientName, bool muteSpeakers,
+                                                                        const QString& microphone,
+                                                                        const std::optional<AudioFormat>& fixed)
+{
+    auto c = std::make_shared<PulseContext>(clientName);
     std::unique_ptr<PulseTapRoute> route;
     QString monitor, sink;
     uint32_t rate = 0;
@@ -180,9 +203,15 @@ std::unique_ptr<AudioCaptureStream> PulseAudioInput::openSystemAudio(bool muteSp
     }
     if (monitor.isEmpty() || rate == 0)
         throw AudioInputError(AudioInputError::Stage::Format, PulseContext::errorText(PA_ERR_NOENTITY));
-    return std::make_unique<PulseCaptureStream>(c, monitor, AudioFormat::floatFormat(rate, 2),
-                                                QStringLiteral("Recorder system audio"), std::move(route), sink,
-                                                nullSink);
+    const bool follow = !route;
+    auto stream = std::make_unique<PulseCaptureStream>(c, monitor, fixed.value_or(AudioFormat::floatFormat(rate, 2)),
+                                                       QStringLiteral("Recorder system audio"), std::move(route), sink,
+                                                       nullSink);
+    // Without a route the stream records one output's monitor: another default
+    // output means connecting anew. A route follows the default itself.
+    if (follow)
+        stream->followDefaultOutput();
+    return stream;
 }
 
 AudioInput::Observation PulseAudioInput::observeSources(std::function<void()> changed)

@@ -5,6 +5,8 @@
 
 namespace corvessa {
 
+class PulseCaptureStream;
+
 // The audio input service on the PulseAudio server (also PipeWire's PulseAudio
 // service). Each query opens a short connection; each stream has its own. Any
 // thread: it keeps nothing but the client name.
@@ -24,7 +26,7 @@ public:
     static std::vector<AudioDevice> microphones(const std::vector<PulseContext::SourceEntry>& sources,
                                                 const QString& defaultSource);
     // The sink as the program sees it. While a tap route is the default, the
-    // output it replaced stands in for it (that is what the user hears).
+    // output it stands in for takes its place (that is what the user hears).
     static std::optional<AudioSink> effectiveDefaultSink(const std::vector<PulseContext::SinkEntry>& sinks,
                                                          const QString& defaultSink);
 
@@ -36,6 +38,14 @@ public:
                                                      const std::vector<PulseContext::SinkEntry>& sinks);
 
 private:
+    // One connection's stream; in `format` when given, else the source's own.
+    // The service's streams make them anew when they end (PulseRecoveringStream).
+    static std::unique_ptr<PulseCaptureStream> connectSource(const QString& clientName, const StreamRequest& request,
+                                                             const std::optional<AudioFormat>& format);
+    static std::unique_ptr<PulseCaptureStream> connectSystemAudio(const QString& clientName, bool muteSpeakers,
+                                                                  const QString& microphone,
+                                                                  const std::optional<AudioFormat>& format);
+
     QString m_clientName;
 };
 

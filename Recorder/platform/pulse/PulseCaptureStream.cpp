@@ -2,6 +2,7 @@
 
 #include "platform/AudioInputError.h"
 #include "platform/core/HostClock.h"
+#include "platform/core/RecorderLog.h"
 #include "platform/pulse/PulseFormat.h"
 #include "platform/pulse/PulseKeepAlive.h"
 #include "platform/pulse/PulseTapRoute.h"
@@ -10,13 +11,14 @@
 #include <cstring>
 
 #include <pulse/error.h>
+#include <pulse/subscribe.h>
 
 namespace corvessa {
 
 PulseCaptureStream::PulseCaptureStream(std::shared_ptr<PulseContext> context, const QString& source,
                                        const AudioFormat& format, const QString& streamName,
                                        std::unique_ptr<PulseTapRoute> route, const QString& monitoredSink,
-                                       bool nullSink)
+                                       bool nullSink, bool pinned)
     : m_context(std::move(context)), m_route(std::move(route)), m_monitoredSink(monitoredSink), m_nullSink(nullSink),
       m_format(format),
       m_clock(uint32_t(format.sampleRate), clockResyncNs, clockStepNs)
@@ -51,7 +53,9 @@ PulseCaptureStream::PulseCaptureStream(std::shared_ptr<PulseContext> context, co
     // stream clock: that one is held monotonic and starts off too late after an
     // uncork, which would skew the first second of times.
     auto flags = pa_stream_flags_t(PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY | PA_STREAM_AUTO_TIMING_UPDATE);
-    if (m_route) // when the tap sink goes, this stream must end, not follow the default elsewhere
+    // When the tap sink (or the chosen microphone) goes, this stream must end,
+    // not record whatever the server moves it to meanwhile.
+    if (m_route || pinned)
         flags = pa_stream_flags_t(flags | PA_STREAM_DONT_MOVE);
     const QByteArray device = source.toUtf8();
     const bool ready =
@@ -62,6 +66,75 @@ PulseCaptureStream::PulseCaptureStream(std::shared_ptr<PulseContext> context, co
         m_stream.reset();
         throw AudioInputError(AudioInputError::Stage::Stream, text);
     }
+    pa_stream_set_state_callback(
+        m_stream.get(),
+        [](pa_stream* s, void* self) {
+            auto* me = static_cast<PulseCaptureStream*>(self);
+            me->m_context->signal(); // waits on the stream watch its state too
+            if (!PA_STREAM_IS_GOOD(pa_stream_get_state(s)))
+                me->ended(me->m_context->errorText());
+        },
+        this);
+}
+
+void PulseCaptureStream::setOnEnded(std::function<void()> ended)
+{
+    PulseContext::Lock lock(*m_context);
+    m_onEnded = std::move(ended);
+}
+
+void PulseCaptureStream::ended(const QString& why)
+{
+    // Loop thread, lock held.
+    if (m_ended || !m_stream)
+        return;
+    m_ended = true;
+    const char* source = pa_stream_get_device_name(m_stream.get());
+    RecorderLog::write(QStringLiteral("[audio] recording from %1 ended: %2")
+                           .arg(source ? QString::fromUtf8(source) : QStringLiteral("?"), why));
+    if (m_onEnded)
+        m_onEnded();
+}
+
+void PulseCaptureStream::followDefaultOutput()
+{
+    const PulseContext& c = *m_context;
+    PulseContext::Lock lock(c);
+    if (m_route || m_monitoredSink.isEmpty() || !m_stream)
+        return;
+    // Everything here runs on the loop thread and asks without waiting; stop()
+    // ends the subscription, and the context goes with this stream.
+    pa_context_set_subscribe_callback(
+        c.context(),
+        [](pa_context* ctx, pa_subscription_event_type_t type, uint32_t, void* self) {
+            if ((type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) != PA_SUBSCRIPTION_EVENT_SERVER)
+                return;
+            const PulseOperationPtr asked(pa_context_get_server_info(
+                ctx,
+                [](pa_context* ctx, const pa_server_info* info, void* self) {
+                    auto* me = static_cast<PulseCaptureStream*>(self);
+                    if (!info || !info->default_sink_name || !me->m_following
+                        || me->m_monitoredSink == QString::fromUtf8(info->default_sink_name))
+                        return;
+                    const PulseOperationPtr sink(pa_context_get_sink_info_by_name(
+                        ctx, info->default_sink_name,
+                        [](pa_context*, const pa_sink_info* info, int eol, void* self) {
+                            auto* me = static_cast<PulseCaptureStream*>(self);
+                            const QString name = info ? QString::fromUtf8(info->name) : QString();
+                            // A muting tap of another run is no output anyone hears.
+                            if (eol == 0 && me->m_following && name != me->m_monitoredSink
+                                && !PulseTapRoute::isTapSink(name, PulseContext::properties(info->proplist)))
+                                me->ended(QStringLiteral("the default output is now %1").arg(name));
+                        },
+                        me));
+                },
+                self));
+        },
+        this);
+    PulseContext::SuccessSlot subscribed{&c};
+    m_following = c.await(pa_context_subscribe(c.context(), PA_SUBSCRIPTION_MASK_SERVER,
+                                               &PulseContext::successCallback, &subscribed))
+        && subscribed.success;
 }
 
 PulseCaptureStream::~PulseCaptureStream()
@@ -144,8 +217,12 @@ void PulseCaptureStream::stop()
     keepAwake(false);
     {
         PulseContext::Lock lock(*m_context);
+        if (m_following && m_context->isReady())
+            pa_context_set_subscribe_callback(m_context->context(), nullptr, nullptr);
+        m_following = false;
         m_stream.reset();
         m_handler = nullptr;
+        m_onEnded = nullptr;
     }
     if (m_route)
         m_route->release();

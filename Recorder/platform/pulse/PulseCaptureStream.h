@@ -37,10 +37,12 @@ public:
     // default) in `format`. The route, when given, is released when the stream
     // stops. For a sink's monitor, `monitoredSink` names the sink, which is kept
     // rendering promptly while the stream runs (PulseKeepAlive; `nullSink` when
-    // it is one). Throws AudioInputError (stage Format or Stream).
+    // it is one). A `pinned` stream (and one with a route) ends when its source
+    // goes, rather than record whatever the server moves it to. Throws
+    // AudioInputError (stage Format or Stream).
     PulseCaptureStream(std::shared_ptr<PulseContext> context, const QString& source, const AudioFormat& format,
                        const QString& streamName, std::unique_ptr<PulseTapRoute> route = nullptr,
-                       const QString& monitoredSink = {}, bool nullSink = false);
+                       const QString& monitoredSink = {}, bool nullSink = false, bool pinned = false);
     ~PulseCaptureStream() override;
 
     AudioFormat format() const override { return m_format; }
@@ -51,6 +53,15 @@ public:
 
     // The source the stream records from, as the server resolved it.
     QString sourceName() const;
+
+    // `ended` is called once, on the loop thread with its lock held, when the
+    // stream can deliver nothing more (the server went away, the source was
+    // removed) or, after followDefaultOutput(), when another output became the
+    // default: the owner makes a new stream. It must be quick. Set before start().
+    void setOnEnded(std::function<void()> ended);
+    // For the default output's sound without a route: ends the stream when the
+    // default output changes (to an output that is no tap).
+    void followDefaultOutput();
 
     // One read from the server as a buffer of whole frames: `partial` holds the
     // bytes of an incomplete frame from the read before and keeps this read's
@@ -65,6 +76,7 @@ private:
     bool cork(bool corked);
     bool setCorked(bool corked);
     void keepAwake(bool on);
+    void ended(const QString& why);
     int64_t bytesToNs(size_t bytes) const;
 
     std::shared_ptr<PulseContext> m_context;
@@ -78,6 +90,9 @@ private:
     Handler m_handler;
     CaptureClock m_clock;
     std::vector<std::byte> m_partial; // bytes of an incomplete frame kept for the next read
+    std::function<void()> m_onEnded;
+    bool m_ended = false;
+    bool m_following = false; // the context's subscription is this stream's
 };
 
 } // namespace corvessa

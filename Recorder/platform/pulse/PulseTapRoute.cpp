@@ -5,6 +5,7 @@
 #include "platform/pulse/PulseAudioInput.h"
 #include "platform/pulse/PulseHandles.h"
 #include "platform/pulse/PulseKeepAlive.h"
+#include "platform/core/RecorderLog.h"
 #include "platform/core/XdgPaths.h"
 
 #include <QDir>
@@ -28,6 +29,8 @@ namespace corvessa {
 namespace {
 
 constexpr const char* processIdProperty = "application.process.id";
+// The key of the moves file that names the output the tap stands in for.
+constexpr const char* previousKey = "previous";
 
 const PulseContext::SinkEntry* findSink(const std::vector<PulseContext::SinkEntry>& sinks, const QString& name)
 {
@@ -108,10 +111,11 @@ void PulseTapRoute::setUp()
     }
     const PulseContext::SinkEntry* previous = findSink(*sinks, defaults->sink);
     if (previous && isTap(*previous)) // another live route: chain to what it replaced
-        previous = restoreTarget(*sinks, previous->properties.value(previousProperty), {});
+        previous = restoreTarget(*sinks, standsInFor(previous->name, previous->properties), {});
     if (!previous)
         fail(PA_ERR_NOENTITY);
     m_previous = previous->name;
+    m_previousIndex = previous->index;
 
     static std::atomic<int> serial{0};
     m_sink = QString::fromLatin1(sinkName);
@@ -143,16 +147,17 @@ void PulseTapRoute::setUp()
         // Still a working route, only with a late start.
     }
 
-    // Streams that start while the route stands are placed as they appear.
+    // Streams that start or move while the route stands are placed as they
+    // appear; a change of the default output is followed.
     pa_context_set_subscribe_callback(
         c.context(),
         [](pa_context*, pa_subscription_event_type_t type, uint32_t index, void* self) {
-            static_cast<PulseTapRoute*>(self)->onSinkInputEvent(type, index);
+            static_cast<PulseTapRoute*>(self)->onEvent(type, index);
         },
         this);
     PulseContext::SuccessSlot subscribed{&c};
-    const bool ok = c.await(pa_context_subscribe(c.context(), PA_SUBSCRIPTION_MASK_SINK_INPUT,
-                                                 &PulseContext::successCallback, &subscribed))
+    const auto mask = pa_subscription_mask_t(PA_SUBSCRIPTION_MASK_SINK_INPUT | PA_SUBSCRIPTION_MASK_SERVER);
+    const bool ok = c.await(pa_context_subscribe(c.context(), mask, &PulseContext::successCallback, &subscribed))
         && subscribed.success && c.setDefaultSink(m_sink);
     m_active = ok;
     const auto inputs = ok ? c.sinkInputs() : std::nullopt;
@@ -169,28 +174,141 @@ void PulseTapRoute::setUp()
         placeNewStream(input);
 }
 
-void PulseTapRoute::onSinkInputEvent(pa_subscription_event_type_t type, uint32_t index)
+// Everything below runs on the loop thread and asks without waiting. release()
+// stops these callbacks before `this` goes: it turns m_active off (after which
+// no callback asks anything more) and then waits for a later reply, which the
+// server sends after the replies to everything asked before.
+void PulseTapRoute::onEvent(pa_subscription_event_type_t type, uint32_t index)
 {
-    if (!m_active || (type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) != PA_SUBSCRIPTION_EVENT_SINK_INPUT)
+    if (!m_active)
         return;
+    const auto facility = type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
     const auto kind = type & PA_SUBSCRIPTION_EVENT_TYPE_MASK;
+    pa_context* ctx = m_context->context();
+    if (facility == PA_SUBSCRIPTION_EVENT_SERVER) {
+        const PulseOperationPtr asked(pa_context_get_server_info(
+            ctx,
+            [](pa_context*, const pa_server_info* info, void* self) {
+                auto* route = static_cast<PulseTapRoute*>(self);
+                if (info && info->default_sink_name && route->m_active)
+                    route->onDefaultSink(QString::fromUtf8(info->default_sink_name));
+            },
+            this));
+        return;
+    }
+    if (facility != PA_SUBSCRIPTION_EVENT_SINK_INPUT)
+        return;
     if (kind == PA_SUBSCRIPTION_EVENT_REMOVE) {
         m_moved.erase(index);
         return;
     }
-    if (kind != PA_SUBSCRIPTION_EVENT_NEW)
-        return;
-    // Runs on the loop thread: ask without waiting. release() stops these callbacks
-    // before `this` goes: it turns m_active off and then waits for later replies,
-    // which the server sends in order.
+    // New, or changed: moved elsewhere, maybe.
     const PulseOperationPtr asked(pa_context_get_sink_input_info(
-        m_context->context(), index,
+        ctx, index,
         [](pa_context*, const pa_sink_input_info* info, int eol, void* self) {
             auto* route = static_cast<PulseTapRoute*>(self);
             if (eol == 0 && info && route->m_active)
-                route->placeNewStream({info->index, info->sink, PulseContext::properties(info->proplist)});
+                route->onStreamInfo({info->index, info->sink, PulseContext::properties(info->proplist)});
         },
         this));
+}
+
+void PulseTapRoute::onStreamInfo(const PulseContext::SinkInputEntry& input)
+{
+    const bool own = isOwnStream(input.properties, ::getpid());
+    if (own || input.sink == m_sinkIndex || input.sink == m_microphoneSink
+        || input.properties.value(QLatin1String(roleProperty)) == QLatin1String(PulseKeepAlive::role)) {
+        placeNewStream(input);
+        return;
+    }
+    // Only from a real output: another live route's tap keeps what it holds.
+    struct Asked {
+        PulseTapRoute* route;
+        PulseContext::SinkInputEntry input;
+    };
+    auto* asked = new Asked{this, input};
+    const PulseOperationPtr op(pa_context_get_sink_info_by_index(
+        m_context->context(), input.sink,
+        [](pa_context*, const pa_sink_info* info, int eol, void* data) {
+            auto* a = static_cast<Asked*>(data);
+            if (eol != 0) {
+                delete a;
+                return;
+            }
+            if (info && a->route->m_active
+                && !isTapSink(QString::fromUtf8(info->name), PulseContext::properties(info->proplist)))
+                a->route->placeNewStream(a->input);
+        },
+        asked));
+    if (!op)
+        delete asked;
+}
+
+void PulseTapRoute::onDefaultSink(const QString& sink)
+{
+    if (sink == m_sink || sink.isEmpty())
+        return;
+    const QByteArray name = sink.toUtf8();
+    const PulseOperationPtr op(pa_context_get_sink_info_by_name(
+        m_context->context(), name.constData(),
+        [](pa_context*, const pa_sink_info* info, int eol, void* self) {
+            auto* route = static_cast<PulseTapRoute*>(self);
+            // Another route's tap as the default is that route's business.
+            if (eol == 0 && info && route->m_active
+                && !isTapSink(QString::fromUtf8(info->name), PulseContext::properties(info->proplist)))
+                route->adoptOutput(info->index, QString::fromUtf8(info->name));
+        },
+        this));
+}
+
+void PulseTapRoute::adoptOutput(uint32_t index, const QString& name)
+{
+    const uint32_t former = m_previousIndex;
+    if (index != former) {
+        // What followed the old output follows the new one when the route ends.
+        for (auto& [stream, sink] : m_moved)
+            if (sink == former)
+                sink = index;
+        m_previous = name;
+        m_previousIndex = index;
+        saveMoves();
+        RecorderLog::write(QStringLiteral("[sys-audio] the default output became %1; the tap stands in for it").arg(name));
+    }
+    pa_context* ctx = m_context->context();
+    // The tap is the default again, so the streams that follow the default come
+    // back to it at once; the rest are placed one by one.
+    const PulseOperationPtr restored(
+        pa_context_set_default_sink(ctx, m_sink.toUtf8().constData(), nullptr, nullptr));
+    struct Sweep {
+        PulseTapRoute* route;
+        uint32_t former;
+    };
+    auto* sweep = new Sweep{this, former};
+    const PulseOperationPtr listed(pa_context_get_sink_input_info_list(
+        ctx,
+        [](pa_context* c, const pa_sink_input_info* info, int eol, void* data) {
+            auto* w = static_cast<Sweep*>(data);
+            if (eol != 0) {
+                delete w;
+                return;
+            }
+            PulseTapRoute* route = w->route;
+            if (!info || !route->m_active)
+                return;
+            PulseContext::SinkInputEntry input{info->index, info->sink, PulseContext::properties(info->proplist)};
+            // The program's own sounds go with the output the user hears.
+            if (isOwnStream(input.properties, ::getpid()) && input.sink == w->former
+                && w->former != route->m_previousIndex
+                && input.properties.value(QLatin1String(roleProperty)) != QLatin1String(PulseKeepAlive::role)) {
+                const PulseOperationPtr moved(
+                    pa_context_move_sink_input_by_index(c, input.index, route->m_previousIndex, nullptr, nullptr));
+                return;
+            }
+            route->onStreamInfo(input);
+        },
+        sweep));
+    if (!listed)
+        delete sweep;
 }
 
 void PulseTapRoute::placeNewStream(const PulseContext::SinkInputEntry& input)
@@ -208,7 +326,8 @@ void PulseTapRoute::placeNewStream(const PulseContext::SinkInputEntry& input)
         else
             m_context->moveSinkInput(input.index, m_previous);
     } else if (!own && input.sink != m_sinkIndex && input.sink != m_microphoneSink) {
-        m_moved[input.index] = input.sink;
+        // A stream that comes back keeps the output it first came from.
+        m_moved.try_emplace(input.index, input.sink);
         if (onLoopThread)
             op.reset(pa_context_move_sink_input_by_index(ctx, input.index, m_sinkIndex, nullptr, nullptr));
         else if (!m_context->moveSinkInput(input.index, m_sinkIndex))
@@ -269,12 +388,27 @@ void PulseTapRoute::saveMoves() const
     QJsonObject moves;
     for (const auto& [stream, sink] : m_moved)
         moves.insert(QString::number(stream), qint64(sink));
+    moves.insert(QLatin1String(previousKey), m_previous);
     QDir().mkpath(XdgPaths::logDir());
     QSaveFile file(movesFile(m_sink));
     if (file.open(QIODevice::WriteOnly)) {
         file.write(QJsonDocument(moves).toJson(QJsonDocument::Compact));
         file.commit();
     }
+}
+
+QString PulseTapRoute::standsInFor(const QString& sinkName, const QMap<QString, QString>& properties)
+{
+    // A sink's properties cannot be changed by a client: a default chosen while
+    // the tap stood is in its moves file only.
+    QFile file(movesFile(sinkName));
+    if (file.open(QIODevice::ReadOnly)) {
+        const QString chosen =
+            QJsonDocument::fromJson(file.readAll()).object().value(QLatin1String(previousKey)).toString();
+        if (!chosen.isEmpty())
+            return chosen;
+    }
+    return properties.value(QString::fromLatin1(previousProperty));
 }
 
 std::map<uint32_t, uint32_t> PulseTapRoute::loadMoves(const QString& sinkName)
@@ -336,7 +470,7 @@ int PulseTapRoute::recoverLocked(const PulseContext& c)
     int undone = 0;
     for (const auto& s : *sinks) {
         if (isTap(s) && ownerIsGone(s.properties)) {
-            undo(c, s, s.properties.value(QString::fromLatin1(previousProperty)), loadMoves(s.name));
+            undo(c, s, standsInFor(s.name, s.properties), loadMoves(s.name));
             QFile::remove(movesFile(s.name));
             ++undone;
         }

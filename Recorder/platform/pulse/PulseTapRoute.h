@@ -16,8 +16,13 @@ namespace corvessa {
 // PulseAudio also silences its monitor, so instead a private null sink, "Recorder
 // tap", becomes the default output and the other programs' playback streams are
 // moved onto it; its monitor carries the sound and nothing reaches the speakers.
-// Streams that start meanwhile are moved as they appear. The program's own
-// playback (same process id, or marked with roleProperty) stays on the real output.
+// Streams that start meanwhile are moved as they appear, and streams that leave
+// the tap while it stands (the server moves the streams that follow the default
+// when another output becomes the default) are moved back. A new default output
+// (headphones plugged in, a device chosen in the sound settings) becomes the
+// output the tap stands in for: the tap is made the default again, and stop
+// moves everything there. The program's own playback (same process id, or marked
+// with roleProperty) stays on the real output.
 //
 // release() (also run by the destructor) moves every stream back, restores the
 // default output and removes the sink. A sink left behind by a process that died
@@ -60,6 +65,9 @@ public:
     // Where a route keeps the sink each stream it moved came from, for the
     // recovery after a crash: "<state>/Recorder/tap-<sink>.json".
     static QString movesFile(const QString& sinkName);
+    // The output a tap sink stands in for: the default chosen last while it
+    // stood (its moves file), else the one it replaced (its property).
+    static QString standsInFor(const QString& sinkName, const QMap<QString, QString>& properties);
     // Whether a sink is a tap sink, by its name or its owner property.
     static bool isTapSink(const QString& name, const QMap<QString, QString>& properties);
     // Whether a playback stream belongs to the process `self`.
@@ -74,10 +82,16 @@ public:
 private:
     void setUp();
     static int recoverLocked(const PulseContext& c);
-    void onSinkInputEvent(pa_subscription_event_type_t type, uint32_t index);
+    void onEvent(pa_subscription_event_type_t type, uint32_t index);
+    // On the loop thread: a playback stream that appeared or changed.
+    void onStreamInfo(const PulseContext::SinkInputEntry& input);
+    // On the loop thread: the server's default output is now `sink`.
+    void onDefaultSink(const QString& sink);
+    void adoptOutput(uint32_t index, const QString& name);
     void placeNewStream(const PulseContext::SinkInputEntry& input);
     void saveMoves() const;
     static std::map<uint32_t, uint32_t> loadMoves(const QString& sinkName);
+
     // Moves the streams off `sink`, restores the default output, unloads the module.
     static void undo(const PulseContext& c, const PulseContext::SinkEntry& sink, const QString& previous,
                      const std::map<uint32_t, uint32_t>& moved);
@@ -85,7 +99,8 @@ private:
     std::shared_ptr<PulseContext> m_context;
     QString m_sink;
     QString m_monitor;
-    QString m_previous;
+    QString m_previous;                         // loop lock once set up
+    uint32_t m_previousIndex = PA_INVALID_INDEX; // loop lock
     uint32_t m_sinkIndex = PA_INVALID_INDEX;
     QString m_microphone;
     uint32_t m_microphoneSink = PA_INVALID_INDEX; // the sink behind the microphone, left alone

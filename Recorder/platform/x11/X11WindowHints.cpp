@@ -23,7 +23,7 @@ void X11WindowHints::showOnAllDesktops(QWindow* window)
     XFlush(display);
 }
 
-void X11WindowHints::questionFrame(QWindow* window)
+void X11WindowHints::dialogFrame(QWindow* window, bool resizable)
 {
     Display* display = X11QtConnection::display();
     if (!display || !window)
@@ -31,10 +31,10 @@ void X11WindowHints::questionFrame(QWindow* window)
     // The Motif hints every window manager reads: flags, functions,
     // decorations, input mode, status.
     constexpr unsigned long functionsFlag = 1ul << 0, decorationsFlag = 1ul << 1;
-    constexpr unsigned long moveFunction = 1ul << 2, closeFunction = 1ul << 5;
+    constexpr unsigned long resizeFunction = 1ul << 1, moveFunction = 1ul << 2, closeFunction = 1ul << 5;
     constexpr unsigned long borderDecoration = 1ul << 1;
-    const unsigned long hints[5] = {functionsFlag | decorationsFlag, moveFunction | closeFunction, borderDecoration, 0,
-                                    0};
+    const unsigned long functions = moveFunction | closeFunction | (resizable ? resizeFunction : 0);
+    const unsigned long hints[5] = {functionsFlag | decorationsFlag, functions, borderDecoration, 0, 0};
     const Atom motif = XInternAtom(display, "_MOTIF_WM_HINTS", False);
     XChangeProperty(display, Window(window->winId()), motif, motif, 32, PropModeReplace,
                     reinterpret_cast<const unsigned char*>(hints), 5);

@@ -9,7 +9,7 @@ namespace corvessa {
 class X11WindowHints : public WindowHints {
 public:
     void showOnAllDesktops(QWindow* window) override;
-    void questionFrame(QWindow* window) override;
+    void dialogFrame(QWindow* window, bool resizable) override;
 };
 
 } // namespace corvessa

@@ -1,13 +1,10 @@
 #include "toolbar/kit/GlassBackground.h"
 
-#include "platform/FloatingSurfaces.h"
-
 #include <QGuiApplication>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPalette>
-#include <QWidget>
 
 #include <algorithm>
 #include <cmath>
@@ -37,32 +34,26 @@ double GlassBackground::usableRadius(const QRectF& card, double cornerRadius)
     return std::min(cornerRadius, std::min(card.width(), card.height()) / 2);
 }
 
-// Without the blur of a real material, a nearly opaque base keeps text readable
-// over any backdrop; the slight gradient gives the card its sheen.
 bool GlassBackground::darkPalette()
 {
     return QGuiApplication::palette().color(QPalette::Window).lightnessF() < 0.5;
 }
 
-QColor GlassBackground::baseTop(bool seeThrough)
+// Without the blur of a real material, a nearly opaque base keeps text readable
+// over any backdrop; the slight gradient gives the card its sheen.
+QColor GlassBackground::baseTop()
 {
-    const auto a = float(seeThrough ? seeThroughOpacity : solidOpacity);
+    const auto a = float(opacity);
     return darkPalette() ? QColor::fromRgbF(0.22f, 0.22f, 0.24f, a) : QColor::fromRgbF(0.98f, 0.98f, 0.99f, a);
 }
 
-QColor GlassBackground::baseBottom(bool seeThrough)
+QColor GlassBackground::baseBottom()
 {
-    const auto a = float(seeThrough ? seeThroughOpacity : solidOpacity);
+    const auto a = float(opacity);
     return darkPalette() ? QColor::fromRgbF(0.16f, 0.16f, 0.18f, a) : QColor::fromRgbF(0.92f, 0.92f, 0.94f, a);
 }
 
-bool GlassBackground::seesThrough(const QWidget* window)
-{
-    return window && window->isWindow() && window->testAttribute(Qt::WA_TranslucentBackground)
-        && FloatingSurfaces::compositingActive();
-}
-
-void GlassBackground::paint(QPainter& painter, const QRectF& card, double cornerRadius, bool seeThrough)
+void GlassBackground::paint(QPainter& painter, const QRectF& card, double cornerRadius)
 {
     if (!card.isValid() || card.isEmpty() || !std::isfinite(card.width()) || !std::isfinite(card.height()))
         return;
@@ -92,8 +83,8 @@ void GlassBackground::paint(QPainter& painter, const QRectF& card, double corner
     }
 
     QLinearGradient sheen(card.topLeft(), card.bottomLeft());
-    sheen.setColorAt(0, baseTop(seeThrough));
-    sheen.setColorAt(1, baseBottom(seeThrough));
+    sheen.setColorAt(0, baseTop());
+    sheen.setColorAt(1, baseBottom());
     painter.fillPath(shape, sheen);
 
     QPen rim(QColor::fromRgbF(1, 1, 1, float(rimOpacity)), rimWidth, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin);

@@ -4,7 +4,6 @@
 #include <QRectF>
 
 class QPainter;
-class QWidget;
 
 namespace corvessa {
 
@@ -24,27 +23,24 @@ public:
     static constexpr double rimWidth = 1;
     static constexpr double rimOpacity = 0.15;
 
-    // How much of the card's base covers what lies behind it. Where a
-    // compositing manager blends the window over the desktop, the desktop shows
-    // through the glass (text stays readable over any backdrop at this much);
-    // without one nothing is blended, and a fainter base would only show darker.
-    static constexpr double seeThroughOpacity = 0.72;
-    static constexpr double solidOpacity = 0.90;
+    // How much of the card's base covers what lies behind it, on every surface
+    // alike, with a compositing manager or without. Dense enough that text
+    // beneath (a hint card under a menu, a terminal under the bar) shows at a
+    // tenth of its contrast at most and never competes with the card's own;
+    // without a compositor the window is shown as painted, so the same base
+    // over black is what the screen gets, and the card looks the same.
+    static constexpr double opacity = 0.90;
 
-    // Paints the shadow around `card` and the card itself; `seeThrough` when
-    // the window is blended over the desktop. A radius below 0, not a number
-    // or more than half the card's smaller side is held to 0 or that half; an
-    // empty or invalid card paints nothing.
-    static void paint(QPainter& painter, const QRectF& card, double cornerRadius, bool seeThrough = false);
+    // Paints the shadow around `card` and the card itself. A radius below 0,
+    // not a number or more than half the card's smaller side is held to 0 or
+    // that half; an empty or invalid card paints nothing.
+    static void paint(QPainter& painter, const QRectF& card, double cornerRadius);
 
     // Whether the application palette is dark (its window colour is).
     static bool darkPalette();
     // The card's base colour at its top and bottom edge, for the palette in use.
-    static QColor baseTop(bool seeThrough = false);
-    static QColor baseBottom(bool seeThrough = false);
-    // Whether the glass of `window` (a top-level widget) is blended over the
-    // desktop: it is translucent and a compositing manager runs.
-    static bool seesThrough(const QWidget* window);
+    static QColor baseTop();
+    static QColor baseBottom();
     // The radius actually used for a card.
     static double usableRadius(const QRectF& card, double cornerRadius);
 };

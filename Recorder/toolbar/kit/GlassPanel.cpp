@@ -29,29 +29,16 @@ void GlassPanel::paintEvent(QPaintEvent*)
     const double dpr = devicePixelRatioF();
     const qint64 palette = QGuiApplication::palette().cacheKey();
     if (m_card.isNull() || m_card.deviceIndependentSize() != QSizeF(size()) || m_card.devicePixelRatio() != dpr
-        || m_cardPalette != palette || m_cardSeeThrough != m_seeThrough) {
+        || m_cardPalette != palette) {
         m_card = QPixmap(size() * dpr);
         m_card.setDevicePixelRatio(dpr);
         m_card.fill(Qt::transparent);
         QPainter p(&m_card);
-        GlassBackground::paint(p, cardRect(), m_cornerRadius, m_seeThrough);
+        GlassBackground::paint(p, cardRect(), m_cornerRadius);
         m_cardPalette = palette;
-        m_cardSeeThrough = m_seeThrough;
     }
     QPainter painter(this);
     painter.drawPixmap(0, 0, m_card);
-}
-
-void GlassPanel::showEvent(QShowEvent* event)
-{
-    QWidget::showEvent(event);
-    m_seeThrough = GlassBackground::seesThrough(window());
-}
-
-void GlassPanel::resizeEvent(QResizeEvent* event)
-{
-    QWidget::resizeEvent(event);
-    m_seeThrough = GlassBackground::seesThrough(window());
 }
 
 } // namespace corvessa

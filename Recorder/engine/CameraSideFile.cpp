@@ -264,8 +264,10 @@ void CameraSideFile::drainSound(int64_t target, MediaTime origin, bool final, bo
     // Its own mixer waits for a late microphone on its own.
     const int64_t frames = final ? target : m_cameraMixer.due(target);
     if (m_camWriter && m_camHasAudio && withSound) {
+        // What a stalled camera writer skips only keeps its backlog bounded;
+        // the movie's own count is the one told.
         if (m_camWriter->status() == MovieWriter::Status::Writing)
-            m_guard.appendSound(*m_camWriter, m_cameraMixer, frames, origin, final, kSoundLabel);
+            (void)m_guard.appendSound(*m_camWriter, m_cameraMixer, frames, origin, final, kSoundLabel);
     } else if (m_cameraMixer.cursor() < frames) {
         m_cameraMixer.commit(frames - m_cameraMixer.cursor());
     }

@@ -45,12 +45,14 @@ struct EngineLines {
     static constexpr EngineLine writeError{textKey("%@ write error, this track has stopped (others continue): %@")};
     static constexpr EngineLine formatChanged{
         textKey("%@ audio format changed mid-way (device changed?), skipping this segment.")};
-    static constexpr EngineLine drainTimeout{
-        textKey("Audio write error: final buffer could not drain before timeout; available recording saved.")};
     static constexpr EngineLine saveFailed{textKey("Save failed: %@")};
     // Seconds of sound that reached the engine too late even for the waiting mix.
     static constexpr EngineLine soundDropped{
         textKey("%@ s of sound arrived too late under heavy load and is missing from the recording.")};
+    // Seconds of sound missing from the movie for any reason: too late, or not
+    // taken by a writer that fell behind.
+    static constexpr EngineLine soundMissing{
+        textKey("%@ s of sound could not be written in time under heavy load and is missing from the recording.")};
     static constexpr EngineLine audioSync{"[audio-sync] late=%@ overlap=%@ resync=%@ frames=%@"};
     static constexpr EngineLine completed{"File completed"};
     // A source that broke off and came back (the sound server restarted, the

@@ -63,7 +63,8 @@ std::optional<uint64_t> statvfsFreeSpace(const QString& folder)
 struct RecorderEngine::StopRun {
     std::promise<std::optional<QString>> result;
     std::shared_future<std::optional<QString>> future = result.get_future().share();
-    double deadline = 0; // host seconds
+    double deadline = 0;       // host seconds: the sound is given up unless the writer takes some before
+    int64_t drainedCursor = 0; // the mixer's cursor when the deadline was set
     bool done = false;
     // Begun by the engine itself; `claimed` once a stop() call has waited for it.
     bool selfStarted = false;
@@ -192,6 +193,7 @@ RecorderEngine::Stats RecorderEngine::stats() const
         s.audioDiscarded = m_audioMixer.discarded();
         s.audioOverlap = m_audioMixer.overlap();
         s.audioResyncs = m_audioMixer.resyncs();
+        s.audioMissing = m_audioMixer.discarded() + m_soundSkipped + m_soundTail;
     });
     return s;
 }
@@ -291,6 +293,7 @@ void RecorderEngine::resetRecordingState()
     m_offset = m_lastAdjusted = MediaTime::zero();
     m_timeline = RecordingTimeline{};
     m_audioMixer.reset();
+    m_soundSkipped = m_soundTail = 0;
     m_micNormalizer.reset();
     m_systemNormalizer.reset();
     m_lastPixelBuffer.reset();
@@ -1034,7 +1037,8 @@ void RecorderEngine::drainAudio(bool final)
 
     if (recordsAudio()) {
         if (m_writer && m_hasAudioIn && m_writer->status() == MovieWriter::Status::Writing)
-            m_guard.appendSound(*m_writer, m_audioMixer, frames, m_firstPTS, final, QStringLiteral("Mixed audio"));
+            m_soundSkipped +=
+                m_guard.appendSound(*m_writer, m_audioMixer, frames, m_firstPTS, final, QStringLiteral("Mixed audio"));
     } else if (m_audioMixer.cursor() < frames) {
         m_audioMixer.commit(frames - m_audioMixer.cursor());
     }
@@ -1567,6 +1571,7 @@ void RecorderEngine::stopPhase3(const std::shared_ptr<StopRun>& run)
     drainVideoSync(true, HostClock::now());
     if (m_sessionStarted && m_writer && m_hasVideoIn) {
         run->deadline = HostClock::seconds() + stopDrainSeconds;
+        run->drainedCursor = m_audioMixer.cursor();
         finishingStep(run);
         return;
     }
@@ -1588,13 +1593,21 @@ void RecorderEngine::finishingStep(const std::shared_ptr<StopRun>& run)
                               && m_writer->status() == MovieWriter::Status::Writing && m_hasAudioIn
                               && !m_guard.isBroken(*m_writer, MovieWriter::Input::Audio);
     if (audioPending || m_cameraFile.soundPending(endFrame)) {
+        // Everything mixed is written, however long that takes a busy writer,
+        // as long as it keeps taking sound.
+        if (m_audioMixer.cursor() > run->drainedCursor) {
+            run->drainedCursor = m_audioMixer.cursor();
+            run->deadline = HostClock::seconds() + stopDrainSeconds;
+        }
         if (HostClock::seconds() < run->deadline) {
             auto self = shared_from_this();
             m_q->asyncAfter(seconds(drainPollSeconds), [self, run] { self->finishingStep(run); });
             return;
         }
-        emitLine(Line::drainTimeout());
     }
+    // What the movie's sound goes without up to its end: counted with the rest.
+    if (recordsAudio() && m_hasAudioIn)
+        m_soundTail = std::max<int64_t>(0, endFrame - m_audioMixer.cursor());
 
     m_writer->markAsFinished(MovieWriter::Input::Video);
     if (m_hasAudioIn)
@@ -1622,9 +1635,11 @@ void RecorderEngine::resultStep(const std::shared_ptr<StopRun>& run)
     // A camera file that failed keeps the journal, so the next launch names the files.
     if (!m_cameraFile.cameraSaveFailed())
         RecoveryJournal::end();
-    if (m_audioMixer.discarded() >= droppedSoundNotice) {
-        const double lost = double(m_audioMixer.discarded()) / AudioNormalizer::outputRate;
-        emitLine(Line::soundDropped({QString::number(lost, 'f', 1)}));
+    // Every second of sound the movie lacks is told, whatever the reason.
+    const int64_t missing = m_audioMixer.discarded() + m_soundSkipped + m_soundTail;
+    if (missing >= droppedSoundNotice) {
+        const QString lost = QString::number(double(missing) / AudioNormalizer::outputRate, 'f', 1);
+        emitLine(missing == m_audioMixer.discarded() ? Line::soundDropped({lost}) : Line::soundMissing({lost}));
     }
     emitLine(Line::audioSync({QString::number(m_audioMixer.discarded()), QString::number(m_audioMixer.overlap()),
                               QString::number(m_audioMixer.resyncs()), QString::number(m_audioMixer.cursor())}));

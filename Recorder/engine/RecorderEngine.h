@@ -96,6 +96,10 @@ public:
         int64_t audioDiscarded = 0;
         int64_t audioOverlap = 0;
         int64_t audioResyncs = 0;
+        // 48 kHz frames of the movie's sound that are missing from it: arrived
+        // too late, skipped past a writer that fell too far behind, or not
+        // written by the finish.
+        int64_t audioMissing = 0;
     };
 
     // The event lines, exact.
@@ -119,6 +123,9 @@ public:
     static constexpr uint64_t lowDiskBytes = 1073741824; // below 1 GiB the owner stops the recording
     static constexpr double streamRetryDelay = 2.0;
     static constexpr double resumeFillDelay = 1.0;
+    // The stop waits for the movie's sound as long as the writer takes some
+    // within this time; a writer that takes none for that long is given up. A
+    // closing camera segment's sound gets this long at most.
     static constexpr double stopDrainSeconds = 3.0;
     static constexpr double drainPollSeconds = 0.01;
     static constexpr double syncGraceSeconds = 0.2;
@@ -166,10 +173,11 @@ public:
     void pause(std::function<void()> then = {});
     void resume();
     void setMuteSpeakers(bool mute);
-    // Ends the recording: capture stops, audio drains for at most 3 s, the movie
-    // is finished. The movie's path, or nothing when no movie was completed (or
-    // nothing was recording). A call while another caller's stop is under way
-    // waits for it and answers nothing. Blocking; not on the engine queue.
+    // Ends the recording: capture stops, the sound drains for as long as the
+    // writer keeps taking it, the movie is finished. The movie's path, or
+    // nothing when no movie was completed (or nothing was recording). A call
+    // while another caller's stop is under way waits for it and answers
+    // nothing. Blocking; not on the engine queue.
     std::optional<QString> stop();
 
     // Recorded (not paused) seconds so far; any thread.
@@ -341,6 +349,8 @@ private:
     RecordingTimeline m_timeline;
     AudioTimelineMixer m_audioMixer;
     bool m_receivedMicrophone = false;
+    int64_t m_soundSkipped = 0; // frames mixed and never written: the writer fell too far behind (WriterInputGuard)
+    int64_t m_soundTail = 0;    // frames up to the movie's end the finish went without
     int m_microphoneConfigurationsInFlight = 0;
     bool m_micOutputAttached = false;
     int m_streamRetries = 0;

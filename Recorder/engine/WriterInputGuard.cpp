@@ -1,5 +1,6 @@
 #include "engine/WriterInputGuard.h"
 
+#include "capture/AudioNormalizer.h"
 #include "engine/AudioTimelineMixer.h"
 #include "engine/EngineLines.h"
 #include "platform/core/RecorderTryObjC.h"
@@ -62,8 +63,8 @@ bool WriterInputGuard::safeAppend(MovieWriter& writer, MovieWriter::Input input,
     return true;
 }
 
-void WriterInputGuard::appendSound(MovieWriter& writer, AudioTimelineMixer& mixer, int64_t frames, MediaTime origin,
-                                   bool final, const QString& label)
+int64_t WriterInputGuard::appendSound(MovieWriter& writer, AudioTimelineMixer& mixer, int64_t frames, MediaTime origin,
+                                      bool final, const QString& label)
 {
     while (writer.isReadyForMoreMediaData(MovieWriter::Input::Audio)) {
         std::optional<SampleBuffer> chunk = mixer.sample(frames, origin, final);
@@ -73,6 +74,11 @@ void WriterInputGuard::appendSound(MovieWriter& writer, AudioTimelineMixer& mixe
             break;
         mixer.commit(int64_t(chunk->frameCount()));
     }
+    const int64_t skipped = frames - mixer.cursor() - int64_t(maxSoundBacklogSeconds * AudioNormalizer::outputRate);
+    if (final || skipped <= 0)
+        return 0;
+    mixer.commit(skipped);
+    return skipped;
 }
 
 bool WriterInputGuard::isBroken(const MovieWriter& writer, MovieWriter::Input input) const

@@ -30,10 +30,17 @@ public:
     // track in the lines.
     bool safeAppend(MovieWriter& writer, MovieWriter::Input input, const SampleBuffer& sample, const QString& label);
 
+    // Mixed sound a writer has not taken yet, past which the oldest is skipped:
+    // the memory it holds stays bounded, and so does what a crash loses. The
+    // real writer takes sound ahead of its pictures, so only a writer stalled
+    // for seconds gets this far behind.
+    static constexpr double maxSoundBacklogSeconds = 1.0;
+
     // Moves the mixer's sound up to `frames` into the writer's audio input, as far
-    // as the writer takes it now.
-    void appendSound(MovieWriter& writer, AudioTimelineMixer& mixer, int64_t frames, MediaTime origin, bool final,
-                     const QString& label);
+    // as the writer takes it now. Unless `final`, sound that waits for the writer
+    // beyond maxSoundBacklogSeconds is skipped: the 48 kHz frames skipped.
+    int64_t appendSound(MovieWriter& writer, AudioTimelineMixer& mixer, int64_t frames, MediaTime origin, bool final,
+                        const QString& label);
 
     bool isBroken(const MovieWriter& writer, MovieWriter::Input input) const;
     // Drops what is kept about a writer that is done.

@@ -25,7 +25,7 @@ constexpr std::string_view lead(std::string_view line)
     return words;
 }
 
-constexpr std::array<EngineNotices::Rule, 15> kRules{{
+constexpr std::array<EngineNotices::Rule, 16> kRules{{
     {Test::equals, EngineLines::completed.text(), Effect::none},
     // Before the containment rules: a lost screen may also be "skipping".
     {Test::startsWith, lead(EngineLines::screenLost.text()), Effect::screenUnavailable},
@@ -36,7 +36,8 @@ constexpr std::array<EngineNotices::Rule, 15> kRules{{
     {Test::contains, "skipping", Effect::screenNotice},
     {Test::contains, "will not be recorded", Effect::screenNotice},
     {Test::contains, "could not be enabled", Effect::screenNotice},
-    {Test::contains, "of sound arrived too late", Effect::screenNotice},
+    {Test::contains, "of sound arrived too late", Effect::soundMissing},
+    {Test::contains, "of sound could not be written", Effect::soundMissing},
     {Test::contains, "that part of the recording has no", Effect::screenNotice},
     {Test::startsWith, lead(EngineLines::lowDisk.text()), Effect::lowDisk},
     // The engines of other versions said these; ours never does.
@@ -95,7 +96,16 @@ void EngineNotices::handle(const QString& line)
         setScreenNotice(std::nullopt);
         break;
     case Effect::screenNotice:
-        setScreenNotice(Loc::reverse(line));
+        // What a save runs into (a drained disk, a track that broke at the
+        // end) follows from what ended the recording: the first cause stays.
+        if (!m_screenNotice || !m_model.phase().is(RecorderPhase::Kind::finishing))
+            setScreenNotice(Loc::reverse(line));
+        break;
+    case Effect::soundMissing:
+        if (m_soundNotice != Loc::reverse(line)) {
+            m_soundNotice = Loc::reverse(line);
+            emit m_model.changed(RecorderModel::Field::screenNotice);
+        }
         break;
     case Effect::lowDisk:
         setScreenNotice(Loc::reverse(line));
@@ -135,7 +145,10 @@ void EngineNotices::setScreenNotice(const std::optional<QString>& text)
 
 void EngineNotices::clearScreenNotice()
 {
+    const bool hadSound = std::exchange(m_soundNotice, std::nullopt).has_value();
     setScreenNotice(std::nullopt);
+    if (hadSound)
+        emit m_model.changed(RecorderModel::Field::screenNotice);
 }
 
 std::optional<QString> EngineNotices::takeSaveFailure()

@@ -26,6 +26,7 @@ public:
         screenUnavailable, // the fixed text of a lost screen
         clearScreenNotice,
         screenNotice,      // the line itself, translated
+        soundMissing,      // the line itself, translated, as the sound notice
         lowDisk,           // the line as the screen notice, then the ordinary stop
         audioMixUnavailable,
         cameraDisconnected,
@@ -48,6 +49,10 @@ public:
     void handle(const QString& line);
 
     const std::optional<QString>& screenNotice() const { return m_screenNotice; }
+    // Seconds of sound missing from the movie just saved, as the engine said
+    // them; it travels with the screen notice (and its change signal).
+    const std::optional<QString>& soundNotice() const { return m_soundNotice; }
+    // Clears the screen and the sound notice.
     void clearScreenNotice();
     const std::optional<QString>& hint() const { return m_hint; }
     // Shows a hint for 7 s.
@@ -70,6 +75,7 @@ private:
 
     RecorderModel& m_model;
     std::optional<QString> m_screenNotice;
+    std::optional<QString> m_soundNotice;
     std::optional<QString> m_hint;
     bool m_hintStays = false;
     Scheduler::TimerRef m_hintClear;

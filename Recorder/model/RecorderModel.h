@@ -339,6 +339,8 @@ public:
     // ---- Notices ----
     const std::optional<QString>& hint() const { return m_notices.hint(); }
     const std::optional<QString>& screenNotice() const { return m_notices.screenNotice(); }
+    // The seconds of sound the saved movie lacks; changes with screenNotice.
+    const std::optional<QString>& soundNotice() const { return m_notices.soundNotice(); }
     // An engine or camera line after its hop to the main thread.
     void handleEvent(const QString& line) { m_notices.handle(line); }
     // Shows a hint for 7 s.

@@ -10,6 +10,8 @@
 #include <QFileInfo>
 #include <QPointer>
 
+#include <optional>
+
 namespace corvessa {
 
 SavedRow::SavedRow(const BarElements& elements, std::function<void()> changed, QWidget* parent)
@@ -21,9 +23,14 @@ SavedRow::SavedRow(const BarElements& elements, std::function<void()> changed, Q
 void SavedRow::build()
 {
     RecorderModel& model = m_elements.model();
-    add(m_elements.glyphBox(QStringLiteral("checkmark.circle.fill"), BarElements::green()));
+    // A movie that lacks some of its sound is saved, but not as a plain success.
+    const auto& sound = model.soundNotice();
+    add(sound ? m_elements.glyphBox(QStringLiteral("exclamationmark.triangle.fill"), IconTile::orange())
+              : m_elements.glyphBox(QStringLiteral("checkmark.circle.fill"), BarElements::green()));
     const QString movie = model.phase().url;
-    const auto& notice = model.screenNotice() ? model.screenNotice() : model.cameraNotice();
+    std::optional<QString> notice = model.screenNotice() ? model.screenNotice() : model.cameraNotice();
+    if (sound)
+        notice = notice ? *notice + QLatin1Char(' ') + *sound : *sound;
     if (m_revealFailed == movie) {
         // Said in place of a notice the user has read already.
         const QString folder = QDir::toNativeSeparators(QFileInfo(movie).absolutePath());

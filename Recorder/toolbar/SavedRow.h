@@ -9,7 +9,9 @@
 namespace corvessa {
 
 // The toolbar's row after a movie was saved: a check mark, the screen or
-// camera notice, Show in Folder and Close. When neither a file manager nor a
+// camera notice, Show in Folder and Close. A movie that lacks seconds of sound
+// gets a warning sign in place of the check mark, and the seconds after the
+// notice. When neither a file manager nor a
 // folder handler showed the movie, the row stays and says so in place of the
 // notice. Main thread.
 class SavedRow : public BarRow {

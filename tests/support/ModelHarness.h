@@ -62,6 +62,10 @@ public:
     std::optional<QString> stop() override
     {
         journal.push_back("engine.stop");
+        for (const QString& line : linesAtStop) {
+            if (callbacks.onEvent)
+                callbacks.onEvent(line);
+        }
         if (!movie)
             return std::nullopt;
         return config.outputURL;
@@ -73,6 +77,7 @@ public:
     RecorderEngine::Config config;
     std::optional<RecorderError> startError;
     bool movie = true; // stop() answers the output file
+    std::vector<QString> linesAtStop; // said while stopping
     std::vector<QString> cameraFiles;
     float mic = -1;
     float sys = -1;

@@ -126,6 +126,14 @@ TEST_F(BarNoticesTest, EveryNoticeEventLineAndFailureIsShownWholeInEnglishAndGer
                 ASSERT_TRUE(model->phase().is(RecorderPhase::Kind::failed));
                 expectWhole(bar, picture + QStringLiteral("-failed"));
                 break;
+            case Effect::soundMissing:
+                // Said as the movie is finished; the saved row shows it.
+                model->setPhase(RecorderPhase::finishing());
+                model->handleEvent(text);
+                ASSERT_TRUE(model->soundNotice());
+                model->setPhase(RecorderPhase::saved(movie));
+                expectWhole(bar, picture + QStringLiteral("-saved"));
+                break;
             default:
                 model->handleEvent(restored);
                 model->setCameraNotice(std::nullopt);

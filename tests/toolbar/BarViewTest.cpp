@@ -1,5 +1,7 @@
 #include "support/ModelHarness.h"
 
+#include "engine/EngineLines.h"
+
 #include "toolbar/BarView.h"
 #include "toolbar/kit/IconTile.h"
 #include "toolbar/kit/SymbolView.h"
@@ -7,6 +9,8 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
 #include <QFontMetricsF>
 #include <QLabel>
 #include <QLayout>
@@ -136,6 +140,49 @@ TEST_F(BarViewTest, SavedAndFailedRowsOfferTheirWayOut)
     EXPECT_EQ(button("close")->accessibleName(), QStringLiteral("OK"));
     button("close")->click();
     EXPECT_TRUE(model->phase().is(RecorderPhase::Kind::ready));
+}
+
+// A full disk stops the recording; what the save then runs into (a track that
+// broke, the sound it could not write) must not pass for the reason, and a
+// movie missing sound is no plain success: the first cause, then the seconds.
+TEST_F(BarViewTest, SavedRowKeepsTheFirstCauseAndWarnsOfMissingSound)
+{
+    QDir(home.path()).mkpath(QStringLiteral("Videos"));
+    prefs().setSaveFolder(home.file(QStringLiteral("Videos")));
+    make();
+    const auto shows = [this](const QString& name) {
+        for (QWidget* w : bar().findChildren<QWidget*>()) {
+            auto* symbol = dynamic_cast<SymbolView*>(w);
+            if (symbol && symbol->isVisibleTo(&bar()) && symbol->symbol() == name)
+                return true;
+        }
+        return false;
+    };
+    const QString disk = EngineLines::lowDisk({QStringLiteral("4")});
+    const QString missing = EngineLines::soundMissing({QStringLiteral("2.4")});
+    for (const bool soundLost : {true, false}) {
+        SCOPED_TRACE(soundLost);
+        engine->linesAtStop = {EngineLines::writeError({QStringLiteral("Mixed audio"), QStringLiteral("No space")})};
+        if (soundLost)
+            engine->linesAtStop.push_back(missing);
+        model->record();
+        scheduler.advance(3.5);
+        runBackground();
+        ASSERT_TRUE(model->phase().is(RecorderPhase::Kind::recording));
+        QFile(engine->config.outputURL).open(QIODevice::WriteOnly);
+        model->handleEvent(disk);
+        runBackground();
+        ASSERT_TRUE(model->phase().is(RecorderPhase::Kind::saved));
+        settle();
+        bar().rebuild();
+        auto* notice = bar().findChild<QLabel*>(QStringLiteral("notice"));
+        ASSERT_TRUE(notice);
+        EXPECT_TRUE(notice->text().startsWith(disk)) << notice->text().toStdString();
+        EXPECT_EQ(notice->text().contains(missing), soundLost) << notice->text().toStdString();
+        EXPECT_EQ(shows(QStringLiteral("exclamationmark.triangle.fill")), soundLost);
+        EXPECT_EQ(shows(QStringLiteral("checkmark.circle.fill")), !soundLost);
+        model->backToReady();
+    }
 }
 
 // Neither a file manager nor a folder handler showed the files: the saved row

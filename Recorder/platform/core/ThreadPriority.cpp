@@ -1,5 +1,7 @@
 #include "platform/core/ThreadPriority.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstddef>
 #include <thread>
 
@@ -9,6 +11,7 @@
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
+#include <unistd.h>
 
 namespace corvessa {
 
@@ -55,10 +58,18 @@ bool keepOwnPriority()
 
 } // namespace
 
-bool runWithPriorityKept(const std::function<void()>& work)
+bool runWithPriorityKept(const std::function<void()>& work, int lowerBy)
 {
     bool kept = false;
     std::thread opener([&] {
+        if (lowerBy > 0) {
+            // The nice value belongs to the thread on Linux; failure leaves it as it was.
+            const auto tid = static_cast<id_t>(syscall(SYS_gettid));
+            errno = 0;
+            const int current = getpriority(PRIO_PROCESS, tid);
+            if (errno == 0)
+                setpriority(PRIO_PROCESS, tid, std::min(current + lowerBy, 19));
+        }
         kept = keepOwnPriority();
         work();
     });

@@ -14,6 +14,11 @@ namespace corvessa {
 // happening. The opening thread ends with `work` and nothing else runs under
 // the rule. Returns false when this kernel or architecture cannot keep the
 // priority (`work` has run all the same).
-bool runWithPriorityKept(const std::function<void()>& work);
+//
+// `lowerBy` nice steps are taken off the opening thread first (which needs no
+// privilege), so the threads `work` starts run that much below their creator:
+// a few steps keep them from crowding out the creator's other threads on a
+// busy machine, where ten starve them.
+bool runWithPriorityKept(const std::function<void()>& work, int lowerBy = 0);
 
 } // namespace corvessa

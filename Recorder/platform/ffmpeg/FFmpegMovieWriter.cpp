@@ -145,6 +145,9 @@ struct FFmpegMovieWriter::Core {
         int queuedFrames = 0;
         size_t queuedVideoBytes = 0;
         int64_t queuedAudioFrames = 0;
+        // Sound handed over and not yet encoded, oldest first: samples and their
+        // movie sample position.
+        std::deque<std::pair<std::vector<float>, int64_t>> pendingAudio;
     };
     Guarded<Shared> shared;
 
@@ -293,6 +296,10 @@ struct FFmpegMovieWriter::Core {
     bool drainVideo();
     bool writeHeldVideo(int64_t duration);
 
+    // Encodes all the sound waiting in `pendingAudio`. Every job on the writer
+    // thread begins with it, so sound never waits behind the pictures queued
+    // before it: at most behind the one being encoded.
+    void encodePendingAudio();
     void encodeAudio(const std::vector<float>& samples, int64_t position);
     // Queues `count` frames for the encoder; null `samples` queue silence.
     void pushAudio(const float* samples, int64_t count);
@@ -468,9 +475,10 @@ std::optional<RecorderError> FFmpegMovieWriter::Core::openVideo(const VideoSetti
     // x265 lowers its pool's threads by ten nice steps; with every CPU busy
     // they then get a tenth of a normal thread's share, the encoder falls
     // behind and the queue overflows. They are started while the encoder
-    // opens, so it opens where they keep their creator's priority.
+    // opens, so it opens where they keep their priority: a little below their
+    // creator's, where the sound's threads run.
     int r = 0;
-    const bool kept = runWithPriorityKept([&] { r = avcodec_open2(c, codec, &options); });
+    const bool kept = runWithPriorityKept([&] { r = avcodec_open2(c, codec, &options); }, encoderNiceSteps);
     av_dict_free(&options);
     if (!kept && r >= 0) {
         static std::once_flag said;
@@ -673,6 +681,22 @@ void FFmpegMovieWriter::Core::pushAudio(const float* samples, int64_t count)
     audioNext += count;
 }
 
+void FFmpegMovieWriter::Core::encodePendingAudio()
+{
+    for (;;) {
+        std::pair<std::vector<float>, int64_t> piece;
+        {
+            auto s = shared.lock();
+            if (s->pendingAudio.empty())
+                return;
+            piece = std::move(s->pendingAudio.front());
+            s->pendingAudio.pop_front();
+        }
+        encodeAudio(piece.first, piece.second);
+        shared.lock()->queuedAudioFrames -= int64_t(piece.first.size()) / std::max(1, channels());
+    }
+}
+
 void FFmpegMovieWriter::Core::encodeAudio(const std::vector<float>& samples, int64_t position)
 {
     if (!isWriting() || !audio)
@@ -752,6 +776,7 @@ bool FFmpegMovieWriter::Core::drainAudio()
 
 void FFmpegMovieWriter::Core::flushFragment(MediaTime at)
 {
+    encodePendingAudio(); // the sound handed over before the flush goes into its fragment
     if (!isWriting())
         return;
     // The held picture lasts until the movie goes on, unless the encoder still
@@ -778,6 +803,7 @@ void FFmpegMovieWriter::Core::flushFragment(MediaTime at)
 
 void FFmpegMovieWriter::Core::finish()
 {
+    encodePendingAudio();
     if (!isWriting())
         return;
     const auto [end, start] = shared.with([](const Shared& s) { return std::pair(s.endTime, s.sessionStart); });
@@ -956,6 +982,7 @@ bool FFmpegMovieWriter::append(Input input, const SampleBuffer& sample)
             s->queuedVideoBytes += bytes;
         }
         m_queue->async([core, pixels = std::move(pixels), at, duration = sample.duration(), bytes] {
+            core->encodePendingAudio();
             core->encodeVideo(pixels, at, duration);
             auto s = core->shared.lock();
             --s->queuedFrames;
@@ -990,14 +1017,11 @@ bool FFmpegMovieWriter::append(Input input, const SampleBuffer& sample)
         }
         if (frames - first <= 0)
             return true;
-        std::vector<float> samples(data + first * a.channels, data + frames * a.channels);
-        frames -= first;
-        s->queuedAudioFrames += frames;
-        m_queue->async([core, samples = std::move(samples), position, frames] {
-            core->encodeAudio(samples, position);
-            core->shared.lock()->queuedAudioFrames -= frames;
-        });
+        s->pendingAudio.emplace_back(std::vector<float>(data + first * a.channels, data + frames * a.channels),
+                                     position);
+        s->queuedAudioFrames += frames - first;
     }
+    m_queue->async([core] { core->encodePendingAudio(); });
     return true;
 }
 

@@ -17,7 +17,8 @@ class SerialQueue;
 // Pixel conversion (BGRA or NV12 to BT.709 video-range 4:2:0, scaled when a
 // picture's size differs from the movie's), encoding and muxing run on the
 // writer's own thread, fed by a bounded queue; isReadyForMoreMediaData() is
-// false while that queue is full. A failed encode or write (a full disk) makes
+// false while that queue is full. Sound goes ahead of the pictures queued
+// before it, so a slow encoder costs pictures, not sound. A failed encode or write (a full disk) makes
 // the status failed with the reason, and the file is cut back to its last whole
 // fragment. Each completed fragment is pushed to the file at once, and a
 // fragment is cut at least every second of movie time. At the finish the path
@@ -43,6 +44,13 @@ public:
     int queuedFrameLimit() const;
     static constexpr size_t maxQueuedVideoBytes = size_t(128) << 20;
     static constexpr double maxQueuedAudioSeconds = 2.0;
+    // libx265's worker threads run this many nice steps below the thread that
+    // opens the writer (the capture, mixing and writer threads' priority): two
+    // steps weigh 655 against 1024, so on a machine whose every CPU is busy the
+    // sound's threads are served first and the picture gives way, while the
+    // encoder still gets most of a normal share (x265's own ten steps give it a
+    // tenth, and it falls seconds behind).
+    static constexpr int encoderNiceSteps = 2;
 
     explicit FFmpegMovieWriter(Settings settings);
     ~FFmpegMovieWriter() override;

@@ -57,14 +57,29 @@ void RecordingMovieWriter::startSession(MediaTime sourceTime)
 {
     std::lock_guard lock(m_mutex);
     m_calls.emplace_back(CallKind::StartSession, std::nullopt, sourceTime);
-    if (m_status == Status::Writing && !m_sessionStart && sourceTime.isValid())
+    if (m_status == Status::Writing && !m_sessionStart && sourceTime.isValid()) {
         m_sessionStart = sourceTime;
+        m_sessionStartedAt = std::chrono::steady_clock::now();
+    }
+}
+
+void RecordingMovieWriter::setAudioRate(double framesPerSecond)
+{
+    std::lock_guard lock(m_mutex);
+    m_audioRate = framesPerSecond;
 }
 
 bool RecordingMovieWriter::isReadyForMoreMediaData(Input input) const
 {
     std::lock_guard lock(m_mutex);
     const InputState& s = state(input);
+    if (input == Input::Audio && m_audioRate > 0) {
+        const double since = m_sessionStart
+                                 ? std::chrono::duration<double>(std::chrono::steady_clock::now() - m_sessionStartedAt).count()
+                                 : 0;
+        if (double(m_acceptedAudioFrames) >= m_audioRate * since)
+            return false;
+    }
     return m_status == Status::Writing && hasInput(input) && s.ready && !s.finished;
 }
 
@@ -90,8 +105,10 @@ bool RecordingMovieWriter::append(Input input, const SampleBuffer& sample)
     const bool inOrder = !s.lastPts.isValid() || call.time > s.lastPts;
     call.accepted = m_status == Status::Writing && hasInput(input) && m_sessionStart && s.ready && !s.finished
                     && !s.refuse && call.time.isValid() && inOrder;
-    if (call.accepted)
+    if (call.accepted) {
         s.lastPts = call.time;
+        m_acceptedAudioFrames += call.audioFrames;
+    }
     m_calls.push_back(call);
     return call.accepted;
 }

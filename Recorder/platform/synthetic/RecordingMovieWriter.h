@@ -2,6 +2,7 @@
 
 #include "platform/MovieWriter.h"
 
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -72,6 +73,10 @@ public:
     void setCreatesFile(bool creates);
     void setStartError(std::optional<RecorderError> error);
     void setReady(Input input, bool ready);
+    // A slow writer: audio is ready only while the frames it accepted stay
+    // within `framesPerSecond` for every second since the session started
+    // (wall clock). 0: no limit.
+    void setAudioRate(double framesPerSecond);
     void setRefuseAppends(Input input, bool refuse);
     // The next append fails the whole writer with this error.
     void failOnNextAppend(RecorderError error);
@@ -112,6 +117,9 @@ private:
     InputState m_video;
     InputState m_audio;
     std::optional<MediaTime> m_sessionStart;
+    double m_audioRate = 0;
+    std::chrono::steady_clock::time_point m_sessionStartedAt;
+    size_t m_acceptedAudioFrames = 0;
     std::optional<MediaTime> m_sessionEnd;
 };
 

@@ -463,9 +463,10 @@ TEST(FFmpegMovieWriter, SaysItIsBusyWhileItsQueueIsFull)
     EXPECT_EQ(MovieProbe::probe(folder.file(QStringLiteral("busy.mov"))).firstOf(MovieProbe::Stream::Kind::Video)->packets, accepted);
 }
 
-// libx265 lowers its worker threads' priority, which starves the encoder
-// whenever every CPU is busy.
-TEST(FFmpegMovieWriter, TheEncodersThreadsKeepTheWritersPriority)
+// libx265 lowers its worker threads' priority by ten steps, which starves the
+// encoder whenever every CPU is busy; a couple of steps below the writer's own
+// threads keep the sound ahead of the picture without starving it.
+TEST(FFmpegMovieWriter, TheEncodersThreadsRunJustBelowTheWritersPriority)
 {
     if (!runWithPriorityKept([] {}))
         GTEST_SKIP() << "this kernel cannot keep a thread's priority";
@@ -480,7 +481,9 @@ TEST(FFmpegMovieWriter, TheEncodersThreadsKeepTheWritersPriority)
     for (int i = 0; i < w.queuedFrameLimit() + 5; ++i)
         ASSERT_TRUE(appendWhenReady(w, Input::Video, *MediaTime::image(picture, start + MediaTime(i, 30), MediaTime(1, 30))));
     const int own = getpriority(PRIO_PROCESS, 0);
+    const int lowered = std::min(own + FFmpegMovieWriter::encoderNiceSteps, 19);
     int started = 0;
+    int encoders = 0;
     for (const QString& tid : threadIds()) {
         if (before.contains(tid))
             continue;
@@ -488,10 +491,13 @@ TEST(FFmpegMovieWriter, TheEncodersThreadsKeepTheWritersPriority)
         errno = 0;
         const int nice = getpriority(PRIO_PROCESS, id_t(tid.toInt()));
         if (errno == 0) { // else it has ended
-            EXPECT_EQ(nice, own) << "thread " << tid.toStdString();
+            EXPECT_TRUE(nice == own || nice == lowered) << "thread " << tid.toStdString() << " at " << nice;
+            encoders += nice == lowered && lowered != own;
         }
     }
     EXPECT_GT(started, 1);
+    if (lowered != own)
+        EXPECT_GT(encoders, 0);
     ASSERT_TRUE(finishAndWait(w));
     EXPECT_EQ(w.status(), Status::Completed) << why(w);
 }

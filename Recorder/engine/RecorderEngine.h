@@ -239,12 +239,16 @@ private:
     // Stream output (engine queue).
     void onScreenSample(uint64_t token, const SampleBuffer& sample);
     void onMicrophoneSample(uint64_t token, const SampleBuffer& sample);
-    void onStreamStopped(uint64_t token);
+    void onStreamStopped(uint64_t token, const RecorderError& error);
     void onSystemAudio(SampleBuffer buffer);
     void retryStream();
     void retryAttempt(uint64_t recording);
     // Moves the recording into the loss path: frozen picture, retries every 2 s.
     void enterLoss();
+    // The recorded window was closed: no retry, one line for the owner to stop on.
+    void windowClosed();
+    // Whether a stream's end or a failed rebuild says the recorded window is gone.
+    bool isWindowGone(const RecorderError& error) const;
 
     // Frame path (engine queue).
     void handleVideo(const SampleBuffer& sample, bool force);
@@ -344,6 +348,7 @@ private:
     double m_micWatchSince = 0;
     bool m_micDeadNotified = false;
     bool m_restartingStream = false;
+    bool m_windowClosedSent = false;
     WorkItemRef m_retryWork;
 
     VideoSyncQueue m_videoSync;

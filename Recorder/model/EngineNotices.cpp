@@ -25,7 +25,7 @@ constexpr std::string_view lead(std::string_view line)
     return words;
 }
 
-constexpr std::array<EngineNotices::Rule, 14> kRules{{
+constexpr std::array<EngineNotices::Rule, 15> kRules{{
     {Test::equals, EngineLines::completed.text(), Effect::none},
     // Before the containment rules: a lost screen may also be "skipping".
     {Test::startsWith, lead(EngineLines::screenLost.text()), Effect::screenUnavailable},
@@ -37,7 +37,8 @@ constexpr std::array<EngineNotices::Rule, 14> kRules{{
     {Test::contains, "will not be recorded", Effect::screenNotice},
     {Test::contains, "could not be enabled", Effect::screenNotice},
     {Test::contains, "of sound arrived too late", Effect::screenNotice},
-    {Test::startsWith, lead(EngineLines::lowDisk.text()), Effect::lowDisk},
+    {Test::startsWith, lead(EngineLines::lowDisk.text()), Effect::stopWithNotice},
+    {Test::startsWith, lead(EngineLines::windowClosed.text()), Effect::stopWithNotice},
     // The engines of other versions said these; ours never does.
     {Test::startsWith, "Audio mix unavailable:", Effect::audioMixUnavailable},
     {Test::startsWith, "Microphone switched", Effect::clearScreenNotice},
@@ -96,7 +97,7 @@ void EngineNotices::handle(const QString& line)
     case Effect::screenNotice:
         setScreenNotice(Loc::reverse(line));
         break;
-    case Effect::lowDisk:
+    case Effect::stopWithNotice:
         setScreenNotice(Loc::reverse(line));
         m_model.stop();
         break;

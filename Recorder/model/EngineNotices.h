@@ -26,7 +26,7 @@ public:
         screenUnavailable, // the fixed text of a lost screen
         clearScreenNotice,
         screenNotice,      // the line itself, translated
-        lowDisk,           // the line as the screen notice, then the ordinary stop
+        stopWithNotice,    // the line as the screen notice, then the ordinary stop
         audioMixUnavailable,
         cameraDisconnected,
         cameraNotice,      // the line itself, translated

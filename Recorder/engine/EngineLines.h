@@ -34,6 +34,9 @@ struct EngineLines {
         textKey("Screen is temporarily unavailable (sleep, lock, or monitor disconnected), screen is frozen, will "
                 "automatically resume when available.")};
     static constexpr EngineLine screenRestored{"Screen restored, resuming recording."};
+    // A closed window never comes back: the owner stops and saves the recording.
+    static constexpr EngineLine windowClosed{
+        textKey("The window being recorded was closed, so the recording was stopped and saved.")};
     static constexpr EngineLine micGone{
         textKey("Microphone disconnected, skipping this track (screen continues recording); reconnect the same "
                 "microphone, or stop recording before selecting another device.")};

@@ -283,6 +283,7 @@ void RecorderEngine::resetRecordingState()
     m_loggedMicFormat = m_diskStopSent = m_writerFailSent = m_sessionStarted = m_receivedMicrophone = false;
     m_stopRun.reset();
     m_lastFrameSynthetic = m_resumeWaiting = m_micOutputAttached = m_micDeadNotified = m_restartingStream = false;
+    m_windowClosedSent = false;
     m_lastDiskCheck = -1e9;
     m_lastSyncReport = 0;
     m_matchedCameraFrames = m_missingCameraFrames = 0;
@@ -382,9 +383,9 @@ std::optional<RecorderError> RecorderEngine::startStream(uint64_t recording,
         if (auto self = weak.lock())
             self->onMicrophoneSample(token, sample);
     };
-    output.onStop = [weak, token](const RecorderError&) {
+    output.onStop = [weak, token](const RecorderError& error) {
         if (auto self = weak.lock())
-            self->onStreamStopped(token);
+            self->onStreamStopped(token, error);
     };
 
     std::shared_ptr<ScreenStream> stream(source->makeStream(filter, scConfig, m_q.get(), std::move(output)));
@@ -433,6 +434,9 @@ std::optional<RecorderError> RecorderEngine::rebuildFilter(Rebuild& rebuild)
     const RecordingTarget::Found found =
         rebuild.target.resolve(rebuild.source.get(), rebuild.excludedWindows, std::nullopt,
                                RecordingTarget::atRebuild(rebuild.filter.pointPixelScale));
+    if (rebuild.target.kind == Target::Kind::window && !found.contentError && found.missing)
+        return screenCaptureError(ScreenCaptureErrorCode::WindowUnavailable,
+                                  Loc::text(QString::fromUtf8(found.missing)));
     if (auto e = targetError(found))
         return e;
     rebuild.filter = found.filter;
@@ -758,7 +762,7 @@ void RecorderEngine::noteGap(SourceGap& gap, const SampleBuffer& buffer, const E
         emitLine(line({QString::number(*missing, 'f', 1)}));
 }
 
-void RecorderEngine::onStreamStopped(uint64_t token)
+void RecorderEngine::onStreamStopped(uint64_t token, const RecorderError& error)
 {
     if (!m_stream.stream || token != m_stream.token)
         return;
@@ -770,7 +774,33 @@ void RecorderEngine::onStreamStopped(uint64_t token)
     }
     if (m_state != State::recording)
         return;
-    enterLoss();
+    if (isWindowGone(error))
+        windowClosed();
+    else
+        enterLoss();
+}
+
+bool RecorderEngine::isWindowGone(const RecorderError& error) const
+{
+    return m_config && m_config->target.kind == Target::Kind::window && error.domain == ScreenCaptureErrorDomain
+        && error.code == int(ScreenCaptureErrorCode::WindowUnavailable);
+}
+
+void RecorderEngine::windowClosed()
+{
+    // Nothing to retry: a closed window does not come back. The last picture
+    // goes on until the owner stops.
+    if (m_retryWork) {
+        m_retryWork->cancel();
+        m_retryWork.reset();
+    }
+    if (m_stream.stream) {
+        auto stream = std::exchange(m_stream, {}).stream;
+        m_control->async([stream] { stream->stop(); });
+    }
+    m_restartingStream = false;
+    if (!std::exchange(m_windowClosedSent, true))
+        emitLine(Line::windowClosed());
 }
 
 void RecorderEngine::enterLoss()
@@ -848,6 +878,10 @@ void RecorderEngine::retryAttempt(uint64_t recording)
                 self->m_restartingStream = false;
                 self->m_streamRetries = 0;
                 self->emitLine(Line::screenRestored());
+                return;
+            }
+            if (self->m_state == State::recording && self->isWindowGone(*error)) {
+                self->windowClosed();
                 return;
             }
             self->m_streamRetries += 1;
@@ -1437,8 +1471,11 @@ void RecorderEngine::finishResumeReconfiguration(uint64_t recording, PauseTier p
     if (error) {
         emitLine(Line::resumeFailed({error->message}));
         // Without working capture the recording would stay frozen for good: it
-        // goes the way of a lost stream, retrying until capture is back.
-        if (m_state == State::recording && m_streamAllowed)
+        // goes the way of a lost stream, retrying until capture is back, unless
+        // what it recorded was a window that has been closed.
+        if (m_state == State::recording && m_streamAllowed && isWindowGone(*error))
+            windowClosed();
+        else if (m_state == State::recording && m_streamAllowed)
             enterLoss();
     } else {
         emitLine(Line::resumed({QString::fromUtf8(tierName(previous))}));

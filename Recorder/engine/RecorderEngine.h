@@ -249,7 +249,7 @@ private:
     // Stream output (engine queue).
     void onScreenSample(uint64_t token, const SampleBuffer& sample);
     void onMicrophoneSample(uint64_t token, const SampleBuffer& sample);
-    void onStreamStopped(uint64_t token);
+    void onStreamStopped(uint64_t token, const RecorderError& error);
     void onSystemAudio(SampleBuffer buffer);
     // Tells the seconds a source was missing when its sound comes back.
     void noteGap(SourceGap& gap, const SampleBuffer& buffer, const EngineLine& line);
@@ -257,6 +257,10 @@ private:
     void retryAttempt(uint64_t recording);
     // Moves the recording into the loss path: frozen picture, retries every 2 s.
     void enterLoss();
+    // The recorded window was closed: no retry, one line for the owner to stop on.
+    void windowClosed();
+    // Whether a stream's end or a failed rebuild says the recorded window is gone.
+    bool isWindowGone(const RecorderError& error) const;
 
     // Frame path (engine queue).
     void handleVideo(const SampleBuffer& sample, bool force);
@@ -361,6 +365,7 @@ private:
     SourceGap m_micGap;
     SourceGap m_systemGap;
     bool m_restartingStream = false;
+    bool m_windowClosedSent = false;
     WorkItemRef m_retryWork;
 
     VideoSyncQueue m_videoSync;

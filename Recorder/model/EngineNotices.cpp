@@ -25,7 +25,7 @@ constexpr std::string_view lead(std::string_view line)
     return words;
 }
 
-constexpr std::array<EngineNotices::Rule, 16> kRules{{
+constexpr std::array<EngineNotices::Rule, 17> kRules{{
     {Test::equals, EngineLines::completed.text(), Effect::none},
     // Before the containment rules: a lost screen may also be "skipping".
     {Test::startsWith, lead(EngineLines::screenLost.text()), Effect::screenUnavailable},
@@ -39,7 +39,8 @@ constexpr std::array<EngineNotices::Rule, 16> kRules{{
     {Test::contains, "of sound arrived too late", Effect::soundMissing},
     {Test::contains, "of sound could not be written", Effect::soundMissing},
     {Test::contains, "that part of the recording has no", Effect::screenNotice},
-    {Test::startsWith, lead(EngineLines::lowDisk.text()), Effect::lowDisk},
+    {Test::startsWith, lead(EngineLines::lowDisk.text()), Effect::stopWithNotice},
+    {Test::startsWith, lead(EngineLines::windowClosed.text()), Effect::stopWithNotice},
     // The engines of other versions said these; ours never does.
     {Test::startsWith, "Audio mix unavailable:", Effect::audioMixUnavailable},
     {Test::startsWith, "Microphone switched", Effect::clearScreenNotice},
@@ -107,7 +108,7 @@ void EngineNotices::handle(const QString& line)
             emit m_model.changed(RecorderModel::Field::screenNotice);
         }
         break;
-    case Effect::lowDisk:
+    case Effect::stopWithNotice:
         setScreenNotice(Loc::reverse(line));
         m_model.stop();
         break;

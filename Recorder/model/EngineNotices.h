@@ -27,7 +27,7 @@ public:
         clearScreenNotice,
         screenNotice,      // the line itself, translated
         soundMissing,      // the line itself, translated, as the sound notice
-        lowDisk,           // the line as the screen notice, then the ordinary stop
+        stopWithNotice,    // the line as the screen notice, then the ordinary stop
         audioMixUnavailable,
         cameraDisconnected,
         cameraNotice,      // the line itself, translated

@@ -607,24 +607,64 @@ TEST_F(RecorderEngineLoss, FailedResumeGoesIntoTheLossPath)
     ASSERT_TRUE(h.engine->stop());
 }
 
-TEST_F(RecorderEngineLoss, ClosedWindowDuringDeepPause)
+// Records a window of the synthetic display until frames flow.
+static WindowInfo startOnWindow(EngineHarness& h)
 {
     WindowInfo window;
     window.id = 0x500001;
     window.frame = QRectF(0, 0, 200, 100);
     window.displayId = h.display.id;
     h.source->setWindows({window});
-    h.engine->setTierDelays(0.2, 0.4);
     auto config = h.config(30, false);
     config.target = RecorderEngine::Target::window(window.id);
-    ASSERT_FALSE(h.engine->startInner(config));
-    ASSERT_TRUE(waitUntil([&] { return h.videoFrames() >= 5; }, 5));
+    EXPECT_FALSE(h.engine->startInner(config));
+    EXPECT_TRUE(waitUntil([&] { return h.videoFrames() >= 5; }, 5));
+    return window;
+}
+
+// A closed window never comes back: it is said as such, once, and nothing
+// retries; the last picture goes on until the owner stops.
+TEST_F(RecorderEngineLoss, ClosedWindowIsSaidAndNotRetried)
+{
+    const WindowInfo window = startOnWindow(h);
+    h.source->removeWindow(window.id);
+    ASSERT_TRUE(h.events.waitFor(line(Line::windowClosed), 3));
+    const size_t frames = h.videoFrames();
+    ASSERT_TRUE(waitUntil([&] { return h.videoFrames() > frames; }, 2.5));
+    spin(2.5); // past a retry's time
+    EXPECT_EQ(h.events.count(line(Line::windowClosed)), 1);
+    EXPECT_EQ(h.events.count(line(Line::screenLost)), 0);
+    EXPECT_EQ(h.source->runningStreams(), 0);
+    EXPECT_EQ(h.engine->state(), RecorderEngine::State::recording);
+    ASSERT_TRUE(h.engine->stop());
+}
+
+// The stream ended for another reason and the window went meanwhile: the
+// retry finds it gone and stops retrying.
+TEST_F(RecorderEngineLoss, WindowClosedDuringALossEndsTheRetries)
+{
+    const WindowInfo window = startOnWindow(h);
+    h.source->interruptStreams(lostError());
+    ASSERT_TRUE(h.events.waitFor(line(Line::screenLost), 2));
+    h.source->removeWindow(window.id);
+    ASSERT_TRUE(h.events.waitFor(line(Line::windowClosed), 4));
+    spin(2.5);
+    EXPECT_EQ(h.events.count(line(Line::windowClosed)), 1);
+    EXPECT_EQ(h.source->runningStreams(), 0);
+    ASSERT_TRUE(h.engine->stop());
+}
+
+TEST_F(RecorderEngineLoss, ClosedWindowDuringDeepPause)
+{
+    h.engine->setTierDelays(0.2, 0.4);
+    const WindowInfo window = startOnWindow(h);
     h.engine->pause();
     ASSERT_TRUE(h.events.waitFor(line(Line::deep), 2));
     h.source->removeWindow(window.id);
     h.engine->resume();
     ASSERT_TRUE(h.events.waitFor(QStringLiteral("Failed to resume capture: Can't find this window."), 3));
-    EXPECT_TRUE(h.events.waitFor(line(Line::screenLost), 1));
+    EXPECT_TRUE(h.events.waitFor(line(Line::windowClosed), 1));
+    EXPECT_EQ(h.events.count(line(Line::screenLost)), 0);
 }
 
 // MARK: - Watchdogs

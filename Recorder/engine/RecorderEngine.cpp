@@ -290,6 +290,7 @@ void RecorderEngine::resetRecordingState()
     m_offset = m_lastAdjusted = MediaTime::zero();
     m_timeline = RecordingTimeline{};
     m_audioMixer.reset();
+    m_earlySound.clear();
     m_micNormalizer.reset();
     m_systemNormalizer.reset();
     m_lastPixelBuffer.reset();
@@ -384,6 +385,7 @@ std::optional<RecorderError> RecorderEngine::startStream(uint64_t recording,
     std::shared_ptr<ScreenStream> stream(source->makeStream(filter, scConfig, m_q.get(), std::move(output)));
     if (!stream)
         return err(Loc::mark("No screen available to record"));
+    m_q->sync([&] { m_startingToken = token; });
     if (auto e = stream->start())
         return e;
 
@@ -565,12 +567,8 @@ std::optional<RecorderError> RecorderEngine::startInner(const Config& given)
         return e;
     }
 
-    if (auto e = startStream(recording, services.source, filter, sc)) {
-        if (tap)
-            tap->stop();
-        return e;
-    }
-
+    // System audio starts before the picture, so the movie has sound from its
+    // first frame on (what comes before that frame is kept until it comes).
     if (tap) {
         std::weak_ptr<RecorderEngine> weak = weak_from_this();
         try {
@@ -589,6 +587,12 @@ std::optional<RecorderError> RecorderEngine::startInner(const Config& given)
             tap.reset();
             emitLine(Line::systemAudioFailed({e.errorDescription}));
         }
+    }
+
+    if (auto e = startStream(recording, services.source, filter, sc)) {
+        if (tap)
+            tap->stop();
+        return e;
     }
 
     // The camera feeds a file of its own only when it is not composited.
@@ -648,6 +652,7 @@ void RecorderEngine::cleanUpAfterFailedStart()
         stream = std::exchange(m_stream, {});
         m_streamAllowed = false;
         m_sessionStarted = false;
+        m_earlySound.clear();
         writer = m_writer;
         if (m_config)
             path = m_config->outputURL;
@@ -695,7 +700,9 @@ void RecorderEngine::onScreenSample(uint64_t token, const SampleBuffer& sample)
 
 void RecorderEngine::onMicrophoneSample(uint64_t token, const SampleBuffer& given)
 {
-    if (!m_stream.stream || token != m_stream.token)
+    // The microphone starts before the stream is in place; what it hears meanwhile counts.
+    const bool starting = !m_stream.stream && token == m_startingToken && takesEarlySound();
+    if (!starting && (!m_stream.stream || token != m_stream.token))
         return;
     SampleBuffer buffer = given;
     if (!m_loggedMicFormat && buffer.audioFormat()) {
@@ -713,10 +720,10 @@ void RecorderEngine::onMicrophoneSample(uint64_t token, const SampleBuffer& give
     if (converted.empty())
         return;
     for (const SampleBuffer& c : converted) {
-        // Buffers before the first video frame have no place on the timeline.
-        if (m_hasAudioIn && m_sessionStarted && (m_state == State::recording || m_state == State::paused)) {
+        if (m_hasAudioIn && (m_sessionStarted ? m_state == State::recording || m_state == State::paused
+                                              : takesEarlySound())) {
             m_receivedMicrophone = true;
-            m_audioMixer.place(c, AudioTimelineMixer::Source::microphone, m_timeline);
+            placeSound(AudioTimelineMixer::Source::microphone, c);
         }
         handleCameraAudio(c);
     }
@@ -730,12 +737,34 @@ void RecorderEngine::onSystemAudio(SampleBuffer buffer)
         return;
     if (onSysLevel)
         onSysLevel(*stats);
-    if (!m_sessionStarted)
+    if (m_sessionStarted ? m_state != State::recording && m_state != State::paused : !takesEarlySound())
         return;
     for (const SampleBuffer& c : m_systemNormalizer.convert(buffer))
-        if (m_state == State::recording || m_state == State::paused)
-            m_audioMixer.place(c, AudioTimelineMixer::Source::system, m_timeline);
+        placeSound(AudioTimelineMixer::Source::system, c);
     drainAudio(false);
+}
+
+bool RecorderEngine::takesEarlySound() const
+{
+    // From the start of the sources until the first frame.
+    return !m_sessionStarted && (m_startPending || m_state == State::recording);
+}
+
+void RecorderEngine::placeSound(AudioTimelineMixer::Source source, const SampleBuffer& buffer)
+{
+    if (m_sessionStarted) {
+        m_audioMixer.place(buffer, source, m_timeline);
+        return;
+    }
+    // No timeline yet: kept, the oldest going first once there is too much.
+    m_earlySound.emplace_back(source, buffer);
+    int64_t frames = 0;
+    for (const auto& [s, b] : m_earlySound)
+        frames += int64_t(b.frameCount());
+    while (frames > earlySoundFrames && m_earlySound.size() > 1) {
+        frames -= int64_t(m_earlySound.front().second.frameCount());
+        m_earlySound.pop_front();
+    }
 }
 
 void RecorderEngine::onStreamStopped(uint64_t token)
@@ -886,6 +915,9 @@ void RecorderEngine::handleVideo(const SampleBuffer& sample, bool force)
         m_sessionStarted = true;
         m_firstPTS = pts;
         m_timeline.origin = pts;
+        // What the sources caught before this frame: from the frame's time on, it is the movie's.
+        for (const auto& [source, buffer] : std::exchange(m_earlySound, {}))
+            m_audioMixer.place(buffer, source, m_timeline);
     }
 
     if (!m_writer || m_writer->status() != MovieWriter::Status::Writing
@@ -1562,8 +1594,8 @@ void RecorderEngine::resultStep(const std::shared_ptr<StopRun>& run)
     // A camera file that failed keeps the journal, so the next launch names the files.
     if (!m_cameraFile.cameraSaveFailed())
         RecoveryJournal::end();
-    if (m_audioMixer.discarded() >= droppedSoundNotice) {
-        const double lost = double(m_audioMixer.discarded()) / AudioNormalizer::outputRate;
+    if (m_audioMixer.dropped() >= droppedSoundNotice) {
+        const double lost = double(m_audioMixer.dropped()) / AudioNormalizer::outputRate;
         emitLine(Line::soundDropped({QString::number(lost, 'f', 1)}));
     }
     emitLine(Line::audioSync({QString::number(m_audioMixer.discarded()), QString::number(m_audioMixer.overlap()),

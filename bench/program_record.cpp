@@ -9,7 +9,13 @@
 // sources (at most two minutes).
 //
 //   bench_program_record [minutes]      (default 10; fractions allowed)
+//   bench_program_record --first-sound [runs] [busy]   (defaults 5 and 0)
 //
+// With --first-sound, a tone plays into the microphone and another on the
+// speakers all along, beside `busy` processes of `yes`; each run starts the
+// program afresh, records 3 s and saves with SIGTERM. Prints the first audible
+// sample minus the first frame of each movie, their median and worst, and
+// exits 1 when a movie has no sound.
 // Prints the samples, `rss growth: <MB> MB/min` over the last half of the
 // recording (the median slope between samples), and the CPU seconds per
 // recorded second of the program and of the engine alone. CORVESSA_PROGRAM
@@ -18,6 +24,7 @@
 // "heaptrack -o /tmp/corvessa"), the program runs under it; the memory and CPU
 // figures are then the wrapper's.
 
+#include "BenchAv.h"
 #include "BenchEngine.h"
 #include "BenchRig.h"
 
@@ -26,6 +33,7 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
@@ -36,6 +44,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -152,6 +161,109 @@ QString fileText(const QString& path)
     return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
 }
 
+// The program (under PROGRAM_RECORD_WRAPPER if set), once its hot keys are
+// registered; -1 when it did not get there (the log is printed).
+pid_t startProgram(Children& children, const QString& log)
+{
+    QFile::remove(log);
+    std::vector<std::string> command;
+    for (const QString& part : qEnvironmentVariable("PROGRAM_RECORD_WRAPPER").split(QLatin1Char(' '), Qt::SkipEmptyParts))
+        command.push_back(part.toStdString());
+    const QString binary = qEnvironmentVariable("CORVESSA_PROGRAM", QStringLiteral(CORVESSA_BINARY));
+    command.push_back(binary.toStdString());
+    qputenv("QT_QPA_PLATFORM", "xcb");
+    const pid_t program = fork();
+    if (program == 0) {
+        std::vector<char*> argv2;
+        for (std::string& c : command)
+            argv2.push_back(c.data());
+        argv2.push_back(nullptr);
+        execvp(argv2[0], argv2.data());
+        _exit(127);
+    }
+    children.pids.push_back(program);
+    if (!waitFor([&] { return fileText(log).contains(QStringLiteral("[hotkeys] registered")); }, 60)) {
+        std::fprintf(stderr, "the program did not register its hot keys; log:\n%s\n", qPrintable(fileText(log)));
+        return -1;
+    }
+    return program;
+}
+
+// Ctrl+Alt+R, and whether the recording started.
+bool startRecording(const QString& log, const QString& journal)
+{
+    run(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("ctrl+alt+r")});
+    if (!waitFor([&] { return QFile::exists(journal); }, 30)) {
+        std::fprintf(stderr, "the recording did not start; log:\n%s\n", qPrintable(fileText(log)));
+        return false;
+    }
+    return true;
+}
+
+void saveAndEnd(Children& children, pid_t program)
+{
+    kill(program, SIGTERM);
+    waitpid(program, nullptr, 0);
+    std::erase(children.pids, program);
+}
+
+// How late the sound starts in movies the program records, from its own start.
+int firstSound(Children& children, const QDir& d, const QString& movies, const QString& log, const QString& journal,
+               int runs, int busy)
+{
+    const QString tone = d.filePath(QStringLiteral("tone.wav"));
+    if (!writeTone(tone, 3600))
+        return 1;
+    std::vector<std::unique_ptr<QProcess>> players;
+    for (const char* sink : {"--device=mic", "--device=speakers"}) {
+        players.push_back(std::make_unique<QProcess>());
+        players.back()->start(QStringLiteral("paplay"), {QStringLiteral("--latency-msec=20"), QString::fromLatin1(sink), tone});
+    }
+    for (int i = 0; i < busy; ++i) {
+        players.push_back(std::make_unique<QProcess>());
+        players.back()->setStandardOutputFile(QProcess::nullDevice());
+        players.back()->start(QStringLiteral("yes"), {});
+    }
+    std::printf("first audible sample - first frame through the program, microphone and system audio, %d busy\n", busy);
+    std::vector<double> ms;
+    int silent = 0;
+    for (int i = 0; i < runs; ++i) {
+        const pid_t program = startProgram(children, log);
+        if (program < 0)
+            return 1;
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        if (!startRecording(log, journal))
+            return 1;
+        std::this_thread::sleep_for(std::chrono::seconds(3));
+        saveAndEnd(children, program);
+        const QStringList saved = QDir(movies).entryList({QStringLiteral("*.mov")}, QDir::Files);
+        if (saved.isEmpty()) {
+            std::fprintf(stderr, "no movie saved; log:\n%s\n", qPrintable(fileText(log)));
+            return 1;
+        }
+        const QString movie = QDir(movies).filePath(saved.first());
+        const double latency = firstSoundAfterFirstFrame(movie);
+        QFile::remove(movie);
+        if (latency < 0)
+            ++silent;
+        else
+            ms.push_back(latency * 1000);
+        std::printf("  run %d: %s\n", i + 1, latency < 0 ? "no sound" : qPrintable(QString::number(latency * 1000, 'f', 0) + QStringLiteral(" ms")));
+        std::fflush(stdout);
+    }
+    for (auto& p : players) {
+        p->kill();
+        p->waitForFinished();
+    }
+    if (!ms.empty()) {
+        std::sort(ms.begin(), ms.end());
+        std::printf("first sound: median %.0f ms, worst %.0f ms\n", ms[ms.size() / 2], ms.back());
+    }
+    if (silent)
+        std::printf("%d movie(s) without sound\n", silent);
+    return silent ? 1 : 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -159,12 +271,15 @@ int main(int argc, char** argv)
     if (argc == 3 && std::strcmp(argv[1], "--scene") == 0)
         return runScene(std::atof(argv[2]));
     QCoreApplication app(argc, argv);
-    const double minutes = argc > 1 ? std::atof(argv[1]) : 10;
-    if (argc > 2 || !(minutes >= 0.25)) {
-        std::fprintf(stderr, "usage: %s [minutes, at least 0.25; default 10]\n", argv[0]);
+    const bool soundStart = argc > 1 && std::strcmp(argv[1], "--first-sound") == 0;
+    const int runs = soundStart && argc > 2 ? std::atoi(argv[2]) : 5;
+    const int busy = soundStart && argc > 3 ? std::atoi(argv[3]) : 0;
+    const double minutes = soundStart ? 1 : argc > 1 ? std::atof(argv[1]) : 10;
+    if ((soundStart ? argc > 4 || runs < 1 || busy < 0 : argc > 2) || !(minutes >= 0.25)) {
+        std::fprintf(stderr, "usage: %s [minutes, at least 0.25; default 10] | --first-sound [runs] [busy]\n", argv[0]);
         return 2;
     }
-    const double secs = minutes * 60;
+    const double secs = soundStart ? runs * 30.0 : minutes * 60;
 
     QTemporaryDir dir;
     const QDir d(dir.path());
@@ -207,33 +322,15 @@ int main(int argc, char** argv)
     startSelf(children, {"--scene", std::to_string(secs + kEngineSecondsMax + 60)});
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
 
-    // The program, under the wrapper if one is given.
-    std::vector<std::string> command;
-    for (const QString& part : qEnvironmentVariable("PROGRAM_RECORD_WRAPPER").split(QLatin1Char(' '), Qt::SkipEmptyParts))
-        command.push_back(part.toStdString());
-    const QString binary = qEnvironmentVariable("CORVESSA_PROGRAM", QStringLiteral(CORVESSA_BINARY));
-    command.push_back(binary.toStdString());
-    qputenv("QT_QPA_PLATFORM", "xcb");
-    const pid_t program = fork();
-    if (program == 0) {
-        std::vector<char*> argv2;
-        for (std::string& c : command)
-            argv2.push_back(c.data());
-        argv2.push_back(nullptr);
-        execvp(argv2[0], argv2.data());
-        _exit(127);
-    }
-    children.pids.push_back(program);
-    if (!waitFor([&] { return fileText(log).contains(QStringLiteral("[hotkeys] registered")); }, 60)) {
-        std::fprintf(stderr, "the program did not register its hot keys; log:\n%s\n", qPrintable(fileText(log)));
+    if (soundStart)
+        return firstSound(children, d, movies, log, journal, runs, busy);
+
+    const pid_t program = startProgram(children, log);
+    if (program < 0)
         return 1;
-    }
     std::this_thread::sleep_for(std::chrono::seconds(2));
-    run(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("ctrl+alt+r")});
-    if (!waitFor([&] { return QFile::exists(journal); }, 30)) {
-        std::fprintf(stderr, "the recording did not start; log:\n%s\n", qPrintable(fileText(log)));
+    if (!startRecording(log, journal))
         return 1;
-    }
     std::printf("%.1f min at %dx%d@%d through the program, toolbar shown, display %s\n", minutes, kWidth, kHeight,
                 kFps, qPrintable(display));
     // The encoder's start-up is not part of the steady state.
@@ -256,9 +353,7 @@ int main(int argc, char** argv)
         if (s.at >= secs - 0.5)
             break;
     }
-    kill(program, SIGTERM);
-    waitpid(program, nullptr, 0);
-    std::erase(children.pids, program);
+    saveAndEnd(children, program);
     const std::vector<Sample> lastHalf(samples.begin() + long(samples.size() / 2), samples.end());
     const double programCpu = (samples.back().cpu - samples.front().cpu) / (samples.back().at - samples.front().at);
     const QStringList saved = QDir(movies).entryList({QStringLiteral("*.mov")}, QDir::Files);

@@ -915,7 +915,12 @@ void RecorderEngine::handleVideo(const SampleBuffer& sample, bool force)
         m_sessionStarted = true;
         m_firstPTS = pts;
         m_timeline.origin = pts;
-        // What the sources caught before this frame: from the frame's time on, it is the movie's.
+        // What the sources caught before this frame: from the frame's time on, it
+        // is the movie's. A frame that was long on its way (a busy machine) can
+        // come more than the mixer's second ahead after its time: aim the
+        // mixer's window at now first, as the next drain would.
+        m_audioMixer.due(AudioTimelineMixer::outputFrame(
+            m_timeline.boundary(HostClock::now() - MediaTime::fromSeconds(audioLagSeconds)), m_firstPTS));
         for (const auto& [source, buffer] : std::exchange(m_earlySound, {}))
             m_audioMixer.place(buffer, source, m_timeline);
     }

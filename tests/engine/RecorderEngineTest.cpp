@@ -349,11 +349,12 @@ TEST_F(RecorderEngineStart, SystemAudioIsMixedIn)
 
 TEST_F(RecorderEngineStart, SoundCaughtBeforeTheFirstFrameArrivesIsKeptFromThatFrameOn)
 {
-    // The first frame reaches the engine 0.3 s after the time it carries, as on
+    // The first frame reaches the engine 1.5 s after the time it carries, as on
     // a busy machine where grabbing and converting it takes that long; the
     // sources have delivered that moment long before. The movie's sound starts
-    // with its picture, for the microphone and for system audio alike.
-    h.source->setFirstFrameDelay(0.3);
+    // with its picture, and nothing of it is lost, for the microphone and for
+    // system audio alike.
+    h.source->setFirstFrameDelay(1.5);
     for (const bool microphone : {true, false}) {
         auto config = h.config(30, microphone);
         config.systemAudio = !microphone;

@@ -7,8 +7,10 @@
 #include "BenchRig.h"
 
 #include <QByteArray>
+#include <QFile>
 #include <QString>
 
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <numeric>
@@ -97,6 +99,44 @@ inline std::vector<double> onsetMinusFlash(const std::vector<double>& flashes, c
             offsets.push_back(best);
     }
     return offsets;
+}
+
+// Seconds from the movie's first frame to its first audible sample (above
+// -50 dBFS: more than digital silence and the encoder's rounding); negative
+// when the movie has no sound at all.
+inline double firstSoundAfterFirstFrame(const QString& movie)
+{
+    const QByteArray pcm = soundOf(movie);
+    const auto* s = reinterpret_cast<const int16_t*>(pcm.constData());
+    const size_t n = size_t(pcm.size() / 2);
+    for (size_t i = 0; i < n; ++i)
+        if (std::abs(int(s[i])) > 100)
+            return probeStream(movie, QStringLiteral("a:0"), QStringLiteral("stream=start_time")).toDouble()
+                + double(i) / kMovieRate
+                - probeStream(movie, QStringLiteral("v:0"), QStringLiteral("stream=start_time")).toDouble();
+    return -1;
+}
+
+// A 16-bit stereo WAV of a 440 Hz tone at half scale, `secs` long.
+inline bool writeTone(const QString& path, double secs)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly))
+        return false;
+    const uint32_t frames = uint32_t(secs * kMovieRate);
+    const uint32_t bytes = frames * 4;
+    auto u32 = [&](uint32_t v) { f.write(reinterpret_cast<const char*>(&v), 4); };
+    auto u16 = [&](uint16_t v) { f.write(reinterpret_cast<const char*>(&v), 2); };
+    f.write("RIFF");
+    u32(36 + bytes);
+    f.write("WAVEfmt ");
+    u32(16), u16(1), u16(2), u32(kMovieRate), u32(kMovieRate * 4), u16(4), u16(16);
+    f.write("data");
+    u32(bytes);
+    std::vector<int16_t> pcm(size_t(frames) * 2);
+    for (uint32_t i = 0; i < frames; ++i)
+        pcm[2 * i] = pcm[2 * i + 1] = int16_t(16384 * std::sin(2 * M_PI * 440 * i / kMovieRate));
+    return f.write(reinterpret_cast<const char*>(pcm.data()), qint64(pcm.size() * 2)) == qint64(pcm.size() * 2);
 }
 
 } // namespace benchrig

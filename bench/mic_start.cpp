@@ -13,6 +13,7 @@
 // each movie, and their median and worst.
 
 #include "SyntheticBenchEngine.h"
+#include "BenchAv.h"
 #include "BenchRig.h"
 
 #include "engine/RecorderEngine.h"
@@ -27,63 +28,11 @@
 #include <cstdlib>
 
 using namespace corvessa;
-using benchrig::run;
+using benchrig::firstSoundAfterFirstFrame;
 using benchrig::spin;
+using benchrig::writeTone;
 
 namespace {
-
-constexpr int kRate = 48000;
-// Anything above digital silence and the encoder's rounding: -50 dBFS.
-constexpr int kAudible = 100;
-
-double startTime(const QString& movie, const char* stream)
-{
-    return run(QStringLiteral("ffprobe"),
-               {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-select_streams"),
-                QString::fromLatin1(stream), QStringLiteral("-show_entries"), QStringLiteral("stream=start_time"),
-                QStringLiteral("-of"), QStringLiteral("csv=p=0"), movie})
-        .trimmed()
-        .toDouble();
-}
-
-// Seconds from the first frame to the first audible sample; negative when the
-// movie has no sound at all.
-double firstSoundAfterFirstFrame(const QString& movie)
-{
-    const QByteArray pcm = run(QStringLiteral("ffmpeg"),
-                               {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-i"), movie,
-                                QStringLiteral("-map"), QStringLiteral("0:a:0"), QStringLiteral("-ac"),
-                                QStringLiteral("1"), QStringLiteral("-ar"), QString::number(kRate),
-                                QStringLiteral("-f"), QStringLiteral("s16le"), QStringLiteral("-")});
-    const auto* s = reinterpret_cast<const int16_t*>(pcm.constData());
-    const size_t n = size_t(pcm.size() / 2);
-    for (size_t i = 0; i < n; ++i)
-        if (std::abs(int(s[i])) > kAudible)
-            return startTime(movie, "a:0") + double(i) / kRate - startTime(movie, "v:0");
-    return -1;
-}
-
-// A 16-bit stereo WAV of a 440 Hz tone at half scale.
-bool writeTone(const QString& path, double secs)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly))
-        return false;
-    const uint32_t frames = uint32_t(secs * kRate);
-    const uint32_t bytes = frames * 4;
-    auto u32 = [&](uint32_t v) { f.write(reinterpret_cast<const char*>(&v), 4); };
-    auto u16 = [&](uint16_t v) { f.write(reinterpret_cast<const char*>(&v), 2); };
-    f.write("RIFF");
-    u32(36 + bytes);
-    f.write("WAVEfmt ");
-    u32(16), u16(1), u16(2), u32(kRate), u32(kRate * 4), u16(4), u16(16);
-    f.write("data");
-    u32(bytes);
-    std::vector<int16_t> pcm(size_t(frames) * 2);
-    for (uint32_t i = 0; i < frames; ++i)
-        pcm[2 * i] = pcm[2 * i + 1] = int16_t(16384 * std::sin(2 * M_PI * 440 * i / kRate));
-    return f.write(reinterpret_cast<const char*>(pcm.data()), qint64(pcm.size() * 2)) == qint64(pcm.size() * 2);
-}
 
 struct Sources {
     const char* name;

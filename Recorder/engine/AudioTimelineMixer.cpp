@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
+#include <vector>
 
 namespace corvessa {
 
@@ -30,6 +32,23 @@ bool isMixerFormat(const AudioFormat& f)
     return f == AudioNormalizer::outputFormat();
 }
 
+// `count` stereo frames read out at a slightly different speed as `length`
+// frames, first frame on first frame, by straight lines between neighbours.
+std::vector<float> resampled(const float* frames, int64_t count, int64_t length)
+{
+    std::vector<float> out(size_t(2 * length));
+    const double step = double(count) / double(length);
+    for (int64_t k = 0; k < length; ++k) {
+        const double x = double(k) * step;
+        const int64_t i = std::min(int64_t(x), count - 1);
+        const int64_t j = std::min(i + 1, count - 1);
+        const float t = float(x - double(i));
+        for (int ch = 0; ch < 2; ++ch)
+            out[size_t(2 * k + ch)] = frames[2 * i + ch] + (frames[2 * j + ch] - frames[2 * i + ch]) * t;
+    }
+    return out;
+}
+
 } // namespace
 
 int64_t AudioTimelineMixer::outputFrame(MediaTime time, MediaTime origin)
@@ -50,27 +69,29 @@ bool AudioTimelineMixer::place(const SampleBuffer& buffer, Source source, const 
         return false;
 
     SourceState& s = state(source);
+    std::vector<float> stretched;
     for (const auto& span : timeline.spans(buffer.presentationTime(), n, rate)) {
-        const int64_t v = span.input.begin;
-        const int64_t w = span.input.end;
+        const float* frames = data + 2 * span.input.begin;
+        int64_t count = span.input.end - span.input.begin;
         const int64_t b = span.outputFrame;
         int64_t e = b;
-        if (s.lastEnd) {
+        if (s.lastEnd && std::llabs(b - *s.lastEnd) <= driftFrames) {
+            // The same stream going on: continue where the previous run ended. But
+            // a run that is in time by its own stamp is not pushed behind the
+            // output by the glue (after a resume the output has already moved on
+            // to the cut).
             const int64_t e0 = *s.lastEnd;
-            const int64_t d = b - e0;
-            if (d >= -glueFrames && d <= glueFrames) {
-                // Jitter: continue where the previous run ended. But a run that is in
-                // time by its own stamp is not pushed behind the output by the glue
-                // (after a resume the output has already moved on to the cut).
-                e = e0 < m_cursor && b >= m_cursor ? m_cursor : e0;
-            } else {
-                ++m_resyncs;
-                if (d > glueFrames && d <= bridgeFrames)
-                    bridge(s, e0, b, data[2 * v], data[2 * v + 1]);
+            e = e0 < m_cursor && b >= m_cursor ? m_cursor : e0;
+            if (const int64_t c = slew(s, b - e, count)) {
+                stretched = resampled(frames, count, count + c);
+                frames = stretched.data();
+                count += c;
             }
+        } else if (s.lastEnd) {
+            ++m_resyncs;
         }
-        s.lastEnd = e + (w - v);
-        write(s, data + 2 * v, w - v, e);
+        s.lastEnd = e + count;
+        write(s, frames, count, e);
     }
     return true;
 }
@@ -107,32 +128,13 @@ void AudioTimelineMixer::write(SourceState& s, const float* frames, int64_t coun
     m_discarded += count - i; // more than a second ahead of the target
 }
 
-void AudioTimelineMixer::bridge(SourceState& s, int64_t from, int64_t to, float nextLeft, float nextRight)
+int64_t AudioTimelineMixer::slew(SourceState& s, int64_t off, int64_t count)
 {
-    if (from < 1)
-        return;
-    const auto prev = s.blocks.find((from - 1) / blockFrames);
-    const int64_t prevSlot = (from - 1) % blockFrames;
-    if (prev == s.blocks.end() || !prev->second.occupied[prevSlot])
-        return;
-    const float l0 = prev->second.samples[2 * prevSlot];
-    const float r0 = prev->second.samples[2 * prevSlot + 1];
-    const float l1 = std::isfinite(nextLeft) ? nextLeft : 0.0f;
-    const float r1 = std::isfinite(nextRight) ? nextRight : 0.0f;
-    const int64_t gap = to - from;
-    for (int64_t k = 1; k <= gap; ++k) {
-        const int64_t pos = from + k - 1;
-        if (pos < m_cursor || pos >= horizon())
-            continue;
-        Block& block = s.blocks[pos / blockFrames];
-        const int64_t slot = pos % blockFrames;
-        if (block.occupied[slot])
-            continue;
-        const float t = float(k) / float(gap + 1);
-        block.samples[2 * slot] = l0 + (l1 - l0) * t;
-        block.samples[2 * slot + 1] = r0 + (r1 - r0) * t;
-        block.occupied[slot] = true;
-    }
+    s.slewCredit += count;
+    const int64_t allowed = s.slewCredit / slewDivisor;
+    s.slewCredit %= slewDivisor;
+    const int64_t excess = off > glueFrames ? off - glueFrames : off < -glueFrames ? off + glueFrames : 0;
+    return std::max(std::clamp(excess, -allowed, allowed), 1 - count);
 }
 
 int64_t AudioTimelineMixer::due(int64_t target)

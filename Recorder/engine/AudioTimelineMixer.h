@@ -16,8 +16,14 @@ namespace corvessa {
 // at sample-exact positions on the movie's audio timeline, counted in 48 kHz
 // frames from the first video frame, and hands the mix out in 10 ms blocks.
 //
-// Small timestamp jitter is absorbed by gluing a run to the end of the source's
-// previous run; short holes are bridged, longer ones stay silent. The output
+// Both sources are live captures, whose samples follow each other without
+// overlap whatever their stamps say: a run stamped within driftFrames of where
+// the source's previous run ended is glued right after it, and the difference
+// is worked off slowly by stretching or shrinking runs a little (slewDivisor),
+// so jitter and latency estimates that wander never cut or double the sound.
+// A run further off is a real break and placed at its own time: a hole stays
+// silent, and a run that lands on the source's own audio loses the frames
+// already taken (counted in overlap()). The output
 // waits for a source that is late but still delivering (due()), so sound that
 // reaches the engine late under load is still placed at its own time; audio
 // that arrives behind the output all the same, or more than a second ahead of
@@ -27,8 +33,16 @@ public:
     enum class Source { system = 0, microphone = 1 };
 
     static constexpr int64_t blockFrames = 480;   // 10 ms
-    static constexpr int64_t glueFrames = 240;    // jitter absorbed either way (5 ms)
-    static constexpr int64_t bridgeFrames = 960;  // longest hole bridged (20 ms)
+    static constexpr int64_t glueFrames = 240;    // jitter left as it is, either way (5 ms)
+    // How far a live source's stamps may stray from its sample count before the
+    // run counts as a break (0.1 s). Under load the sound server's latency
+    // reports and the reading thread's wake-ups move stamps by tens of ms, and
+    // the samples are contiguous all the same.
+    static constexpr int64_t driftFrames = 4800;
+    // Beyond glueFrames, a run is stretched or shrunk by at most one frame in
+    // this many (0.5 %, under a tenth of a semitone) to bring the source back
+    // to its stamps: 5 ms per second, heard as neither a skip nor a pitch change.
+    static constexpr int64_t slewDivisor = 200;
     static constexpr int64_t windowFrames = 48000; // how far ahead of the drain's target audio is kept (1 s)
     // How far the output may stay behind the drain's target waiting for a late
     // source (30 s). Under heavy load a source's buffers can reach the engine
@@ -64,6 +78,8 @@ public:
     int64_t cursor() const { return m_cursor; }
     int64_t discarded() const { return m_discarded; }
     int64_t overlap() const { return m_overlap; }
+    // Input frames that did not make it into the mix, for whatever reason.
+    int64_t dropped() const { return m_discarded + m_overlap; }
     int64_t resyncs() const { return m_resyncs; }
     // Output frame just after the last run placed for the source.
     std::optional<int64_t> lastEnd(Source source) const { return state(source).lastEnd; }
@@ -76,11 +92,14 @@ private:
     struct SourceState {
         std::map<int64_t, Block> blocks; // by block index: frames 480 b ... 480 b + 479
         std::optional<int64_t> lastEnd;
+        int64_t slewCredit = 0; // input frames towards the next frame of correction
     };
 
     SourceState& state(Source s) { return m_sources[size_t(s)]; }
     const SourceState& state(Source s) const { return m_sources[size_t(s)]; }
-    void bridge(SourceState& s, int64_t from, int64_t to, float nextLeft, float nextRight);
+    // Frames to add (positive) or remove from a run of `count` frames stamped
+    // `off` frames away from where it is glued.
+    static int64_t slew(SourceState& s, int64_t off, int64_t count);
     void write(SourceState& s, const float* frames, int64_t count, int64_t at);
     // The first output frame beyond the window of audio kept ahead.
     int64_t horizon() const { return std::max(m_cursor, m_target) + windowFrames; }

@@ -295,6 +295,7 @@ void RecorderEngine::resetRecordingState()
     m_timeline = RecordingTimeline{};
     m_audioMixer.reset();
     m_soundSkipped = m_soundTail = 0;
+    m_earlySound.clear();
     m_micNormalizer.reset();
     m_systemNormalizer.reset();
     m_lastPixelBuffer.reset();
@@ -391,6 +392,7 @@ std::optional<RecorderError> RecorderEngine::startStream(uint64_t recording,
     std::shared_ptr<ScreenStream> stream(source->makeStream(filter, scConfig, m_q.get(), std::move(output)));
     if (!stream)
         return err(Loc::mark("No screen available to record"));
+    m_q->sync([&] { m_startingToken = token; });
     if (auto e = stream->start())
         return e;
 
@@ -579,12 +581,8 @@ std::optional<RecorderError> RecorderEngine::startInner(const Config& given)
         return e;
     }
 
-    if (auto e = startStream(recording, services.source, filter, sc)) {
-        if (tap)
-            tap->stop();
-        return e;
-    }
-
+    // System audio starts before the picture, so the movie has sound from its
+    // first frame on (what comes before that frame is kept until it comes).
     if (tap) {
         std::weak_ptr<RecorderEngine> weak = weak_from_this();
         try {
@@ -603,6 +601,12 @@ std::optional<RecorderError> RecorderEngine::startInner(const Config& given)
             tap.reset();
             emitLine(Line::systemAudioFailed({e.errorDescription}));
         }
+    }
+
+    if (auto e = startStream(recording, services.source, filter, sc)) {
+        if (tap)
+            tap->stop();
+        return e;
     }
 
     // The camera feeds a file of its own only when it is not composited.
@@ -662,6 +666,7 @@ void RecorderEngine::cleanUpAfterFailedStart()
         stream = std::exchange(m_stream, {});
         m_streamAllowed = false;
         m_sessionStarted = false;
+        m_earlySound.clear();
         writer = m_writer;
         if (m_config)
             path = m_config->outputURL;
@@ -709,7 +714,9 @@ void RecorderEngine::onScreenSample(uint64_t token, const SampleBuffer& sample)
 
 void RecorderEngine::onMicrophoneSample(uint64_t token, const SampleBuffer& given)
 {
-    if (!m_stream.stream || token != m_stream.token)
+    // The microphone starts before the stream is in place; what it hears meanwhile counts.
+    const bool starting = !m_stream.stream && token == m_startingToken && takesEarlySound();
+    if (!starting && (!m_stream.stream || token != m_stream.token))
         return;
     SampleBuffer buffer = given;
     if (!m_loggedMicFormat && buffer.audioFormat()) {
@@ -728,10 +735,10 @@ void RecorderEngine::onMicrophoneSample(uint64_t token, const SampleBuffer& give
     if (converted.empty())
         return;
     for (const SampleBuffer& c : converted) {
-        // Buffers before the first video frame have no place on the timeline.
-        if (m_hasAudioIn && m_sessionStarted && (m_state == State::recording || m_state == State::paused)) {
+        if (m_hasAudioIn && (m_sessionStarted ? m_state == State::recording || m_state == State::paused
+                                              : takesEarlySound())) {
             m_receivedMicrophone = true;
-            m_audioMixer.place(c, AudioTimelineMixer::Source::microphone, m_timeline);
+            placeSound(AudioTimelineMixer::Source::microphone, c);
         }
         handleCameraAudio(c);
     }
@@ -745,12 +752,11 @@ void RecorderEngine::onSystemAudio(SampleBuffer buffer)
         return;
     if (onSysLevel)
         onSysLevel(*stats);
-    if (!m_sessionStarted)
+    if (m_sessionStarted ? m_state != State::recording && m_state != State::paused : !takesEarlySound())
         return;
     noteGap(m_systemGap, buffer, Line::systemGap);
     for (const SampleBuffer& c : m_systemNormalizer.convert(buffer))
-        if (m_state == State::recording || m_state == State::paused)
-            m_audioMixer.place(c, AudioTimelineMixer::Source::system, m_timeline);
+        placeSound(AudioTimelineMixer::Source::system, c);
     drainAudio(false);
 }
 
@@ -760,6 +766,29 @@ void RecorderEngine::noteGap(SourceGap& gap, const SampleBuffer& buffer, const E
         return;
     if (const auto missing = gap.arrived(buffer.presentationTime(), buffer.duration(), m_timeline))
         emitLine(line({QString::number(*missing, 'f', 1)}));
+}
+
+bool RecorderEngine::takesEarlySound() const
+{
+    // From the start of the sources until the first frame.
+    return !m_sessionStarted && (m_startPending || m_state == State::recording);
+}
+
+void RecorderEngine::placeSound(AudioTimelineMixer::Source source, const SampleBuffer& buffer)
+{
+    if (m_sessionStarted) {
+        m_audioMixer.place(buffer, source, m_timeline);
+        return;
+    }
+    // No timeline yet: kept, the oldest going first once there is too much.
+    m_earlySound.emplace_back(source, buffer);
+    int64_t frames = 0;
+    for (const auto& [s, b] : m_earlySound)
+        frames += int64_t(b.frameCount());
+    while (frames > earlySoundFrames && m_earlySound.size() > 1) {
+        frames -= int64_t(m_earlySound.front().second.frameCount());
+        m_earlySound.pop_front();
+    }
 }
 
 void RecorderEngine::onStreamStopped(uint64_t token, const RecorderError& error)
@@ -940,6 +969,14 @@ void RecorderEngine::handleVideo(const SampleBuffer& sample, bool force)
         m_sessionStarted = true;
         m_firstPTS = pts;
         m_timeline.origin = pts;
+        // What the sources caught before this frame: from the frame's time on, it
+        // is the movie's. A frame that was long on its way (a busy machine) can
+        // come more than the mixer's second ahead after its time: aim the
+        // mixer's window at now first, as the next drain would.
+        m_audioMixer.due(AudioTimelineMixer::outputFrame(
+            m_timeline.boundary(HostClock::now() - MediaTime::fromSeconds(audioLagSeconds)), m_firstPTS));
+        for (const auto& [source, buffer] : std::exchange(m_earlySound, {}))
+            m_audioMixer.place(buffer, source, m_timeline);
     }
 
     if (!m_writer || m_writer->status() != MovieWriter::Status::Writing
@@ -1673,10 +1710,10 @@ void RecorderEngine::resultStep(const std::shared_ptr<StopRun>& run)
     if (!m_cameraFile.cameraSaveFailed())
         RecoveryJournal::end();
     // Every second of sound the movie lacks is told, whatever the reason.
-    const int64_t missing = m_audioMixer.discarded() + m_soundSkipped + m_soundTail;
+    const int64_t missing = m_audioMixer.dropped() + m_soundSkipped + m_soundTail;
     if (missing >= droppedSoundNotice) {
         const QString lost = QString::number(double(missing) / AudioNormalizer::outputRate, 'f', 1);
-        emitLine(missing == m_audioMixer.discarded() ? Line::soundDropped({lost}) : Line::soundMissing({lost}));
+        emitLine(missing == m_audioMixer.dropped() ? Line::soundDropped({lost}) : Line::soundMissing({lost}));
     }
     emitLine(Line::audioSync({QString::number(m_audioMixer.discarded()), QString::number(m_audioMixer.overlap()),
                               QString::number(m_audioMixer.resyncs()), QString::number(m_audioMixer.cursor())}));

@@ -31,6 +31,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -118,6 +119,10 @@ public:
     // Sound lost beyond this (0.1 s, in 48 kHz frames) is told to the user; less
     // is the odd buffer cut at a pause or a resync, not heard as a gap.
     static constexpr int64_t droppedSoundNotice = 4800;
+    // Sound that reaches the engine before the first frame is kept this long (in
+    // 48 kHz frames, 2 s over both sources): the sources start before the picture
+    // does, and what they caught is placed from the first frame on.
+    static constexpr int64_t earlySoundFrames = 96000;
     static constexpr double micSilenceSeconds = 4.0;
     static constexpr double diskCheckEvery = 10.0;
     static constexpr uint64_t lowDiskBytes = 1073741824; // below 1 GiB the owner stops the recording
@@ -293,6 +298,9 @@ private:
     // movie so a file opened later starts in step.
     void handleCamera(const SampleBuffer& sample, bool mirrored);
     void handleCameraAudio(const SampleBuffer& buffer);
+    // Places converted sound in the movie's mix, or keeps it until the first frame.
+    void placeSound(AudioTimelineMixer::Source source, const SampleBuffer& buffer);
+    bool takesEarlySound() const;
     CameraSideFile::Host cameraHost();
     CameraSideFile::MovieClock movieClock() const;
     // Finishes a writer; `done` runs on the engine queue afterwards, and what it
@@ -352,6 +360,7 @@ private:
     AudioNormalizer m_systemNormalizer;
     RecordingTimeline m_timeline;
     AudioTimelineMixer m_audioMixer;
+    std::deque<std::pair<AudioTimelineMixer::Source, SampleBuffer>> m_earlySound; // before the first frame
     bool m_receivedMicrophone = false;
     int64_t m_soundSkipped = 0; // frames mixed and never written: the writer fell too far behind (WriterInputGuard)
     int64_t m_soundTail = 0;    // frames up to the movie's end the finish went without
@@ -403,6 +412,7 @@ private:
     std::shared_ptr<StopRun> m_stopRun; // the stop under way, or the last one
 
     std::atomic<uint64_t> m_tokenCounter{0}; // any thread
+    uint64_t m_startingToken = 0; // the stream being started, whose microphone may already deliver
 
     Guarded<double> m_effective; // recorded seconds; read from any thread
 

@@ -347,6 +347,33 @@ TEST_F(RecorderEngineStart, SystemAudioIsMixedIn)
     ASSERT_TRUE(h.engine->stop());
 }
 
+TEST_F(RecorderEngineStart, SoundCaughtBeforeTheFirstFrameArrivesIsKeptFromThatFrameOn)
+{
+    // The first frame reaches the engine 1.5 s after the time it carries, as on
+    // a busy machine where grabbing and converting it takes that long; the
+    // sources have delivered that moment long before. The movie's sound starts
+    // with its picture, and nothing of it is lost, for the microphone and for
+    // system audio alike.
+    h.source->setFirstFrameDelay(1.5);
+    for (const bool microphone : {true, false}) {
+        auto config = h.config(30, microphone);
+        config.systemAudio = !microphone;
+        config.outputURL = QDir(h.home.path()).filePath(microphone ? QStringLiteral("Mic.mov") : QStringLiteral("Sys.mov"));
+        ASSERT_FALSE(h.engine->startInner(config));
+        const size_t n = microphone ? 0 : 1;
+        ASSERT_TRUE(waitUntil([&] { return h.writer(n) && h.writer(n)->appendedAudioFrames() >= 24000; }, 10));
+        ASSERT_TRUE(h.engine->stop());
+        const auto sound = h.writer(n)->appended(MovieWriter::Input::Audio);
+        ASSERT_FALSE(sound.empty());
+        EXPECT_EQ(sound.front().time, *h.writer(n)->sessionStart());
+        size_t silent = 0;
+        for (size_t i = 0; i < 20; ++i) // the first 0.2 s
+            silent += sound[i].silentFrames;
+        EXPECT_LE(silent, 2u) << (microphone ? "microphone" : "system audio");
+        EXPECT_EQ(h.engine->stats().audioDiscarded + h.engine->stats().audioOverlap, 0);
+    }
+}
+
 // MARK: - Pause tiers
 
 TEST_F(RecorderEnginePause, TiersAndResumeFromDeep)

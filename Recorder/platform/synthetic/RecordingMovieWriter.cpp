@@ -5,6 +5,7 @@
 
 #include <QFile>
 
+#include <algorithm>
 #include <stdexcept>
 #include <thread>
 
@@ -88,6 +89,11 @@ bool RecordingMovieWriter::append(Input input, const SampleBuffer& sample)
     std::lock_guard lock(m_mutex);
     Call call{CallKind::Append, input, sample.presentationTime(), sample.duration()};
     call.audioFrames = input == Input::Audio ? sample.frameCount() : 0;
+    if (const float* d = call.audioFrames && sample.audioFormat() ? sample.floatData() : nullptr) {
+        const size_t channels = sample.audioFormat()->channelsPerFrame;
+        for (size_t f = 0; f < call.audioFrames; ++f)
+            call.silentFrames += std::all_of(d + f * channels, d + (f + 1) * channels, [](float v) { return v == 0.0f; });
+    }
     if (const auto& pixels = sample.imageBuffer()) {
         call.width = pixels->width();
         call.height = pixels->height();

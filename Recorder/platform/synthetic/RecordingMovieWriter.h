@@ -35,6 +35,7 @@ public:
         MediaTime time;          // session start or end, a flush's time, or the sample's presentation time
         MediaTime duration;      // of an appended sample
         size_t audioFrames = 0;  // of an appended audio sample
+        size_t silentFrames = 0; // of those, the frames of interleaved float audio that are all zero
         int width = 0;           // of an appended picture
         int height = 0;
         bool accepted = false;   // what startWriting or append answered

@@ -22,6 +22,7 @@ struct SyntheticScreenSource::Hub {
     };
     Guarded<State> state;
     std::atomic<bool> paused{false};
+    std::atomic<int64_t> firstFrameDelayNs{0};
 
     std::optional<RecorderError> startCheck(const ScreenFilter& filter) const
     {
@@ -84,6 +85,10 @@ std::unique_ptr<ScreenStream> SyntheticScreenSource::makeStream(const ScreenFilt
     env.paused = [weak] {
         auto hub = weak.lock();
         return hub && hub->paused.load();
+    };
+    env.firstFrameDelayNs = [weak]() -> int64_t {
+        auto hub = weak.lock();
+        return hub ? hub->firstFrameDelayNs.load() : 0;
     };
     env.audio = audioInput();
     env.destroyed = [weak](SyntheticScreenStream* stream) {
@@ -148,6 +153,11 @@ void SyntheticScreenSource::interruptStreams(const RecorderError& error)
 void SyntheticScreenSource::setDeliveryPaused(bool paused)
 {
     m_hub->paused.store(paused);
+}
+
+void SyntheticScreenSource::setFirstFrameDelay(double seconds)
+{
+    m_hub->firstFrameDelayNs.store(int64_t(seconds * 1e9));
 }
 
 bool SyntheticScreenSource::isDeliveryPaused() const

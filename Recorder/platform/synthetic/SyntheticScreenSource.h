@@ -46,6 +46,9 @@ public:
     // While paused, running streams make no frames, as on a screen where nothing changes.
     void setDeliveryPaused(bool paused);
     bool isDeliveryPaused() const;
+    // A stream's first frame reaches the output `seconds` after it was captured,
+    // as on a busy machine where grabbing and converting it takes that long.
+    void setFirstFrameDelay(double seconds);
 
     // Where streams take the microphone from (a SyntheticAudioInput at first).
     std::shared_ptr<AudioInput> audioInput() const;

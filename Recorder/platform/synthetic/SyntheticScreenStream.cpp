@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <thread>
 
 namespace corvessa {
 
@@ -186,7 +187,10 @@ void SyntheticScreenStream::tick()
     if (!number)
         return;
     drawPattern(*buffer, *number);
-    ScreenDelivery::frame(m_delivery, std::move(buffer), HostClock::now(), config.minimumFrameInterval);
+    const MediaTime captured = HostClock::now();
+    if (const int64_t delay = *number == 0 && m_env.firstFrameDelayNs ? m_env.firstFrameDelayNs() : 0; delay > 0)
+        std::this_thread::sleep_for(std::chrono::nanoseconds(delay));
+    ScreenDelivery::frame(m_delivery, std::move(buffer), captured, config.minimumFrameInterval);
 }
 
 void SyntheticScreenStream::drawPattern(PixelBuffer& b, uint32_t number)

@@ -36,6 +36,8 @@ public:
         std::function<std::optional<RecorderError>(const ScreenFilter&)> startCheck;
         // While true, no frames are made (a screen where nothing changes).
         std::function<bool()> paused;
+        // How long the first frame takes from its capture to its delivery (ns).
+        std::function<int64_t()> firstFrameDelayNs;
         // The microphone; never null.
         std::shared_ptr<AudioInput> audio;
         // Called once from the destructor.

@@ -59,9 +59,9 @@ void StartFlow::run()
     }
     if (m.cameraReady())
         m.restoreCameraChoice();
-    const QString previousFolder = m.m_deps.prefs->saveFolder();
     if (!m.m_deps.prefs->hasValidSaveFolder()) {
         m.setPhase(Phase::ready());
+        const QString previousFolder = m.m_deps.prefs->unusableSaveFolder();
         if (!previousFolder.isEmpty()) {
             // The folder chooser comes up unasked for: say why.
             if (m.m_deps.log)

@@ -81,10 +81,13 @@ Prefs::~Prefs() = default;
 Prefs::Prefs()
 {
     // The recordings folder follows its bookmark; the plain key is only a mirror.
+    // Resolving deletes a bookmark that cannot be used, so read its folder first.
+    const auto bookmarked = SecurityScope::bookmarkedFolder(kSaveFolderKey);
     if (const auto folder = SecurityScope::resolve(kSaveFolderKey)) {
         m_saveFolder = *folder;
     } else {
         m_saveFolder.clear();
+        m_unusableSaveFolder = bookmarked.value_or(QString());
         store().remove(kSaveFolderKey);
     }
 
@@ -260,10 +263,13 @@ bool Prefs::hasValidSaveFolder()
 {
     const auto folder = SecurityScope::resolve(kSaveFolderKey);
     if (!folder) {
-        if (!m_saveFolder.isEmpty())
+        if (!m_saveFolder.isEmpty()) {
+            m_unusableSaveFolder = m_saveFolder;
             putSaveFolder(QString());
+        }
         return false;
     }
+    m_unusableSaveFolder.clear();
     if (*folder != m_saveFolder)
         putSaveFolder(*folder);
     return true;
@@ -274,6 +280,8 @@ bool Prefs::setSaveFolder(const QString& folder)
     const bool saved = SecurityScope::save(folder, kSaveFolderKey);
     const auto resolved = SecurityScope::resolve(kSaveFolderKey);
     // Follow the bookmark, so an unusable choice never shows as the folder.
+    if (resolved)
+        m_unusableSaveFolder.clear();
     putSaveFolder(resolved.value_or(QString()));
     return saved && resolved.has_value();
 }

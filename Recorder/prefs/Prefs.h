@@ -209,6 +209,10 @@ public:
     // Whether the recordings folder can be used now; keeps saveFolder in step
     // with the bookmark.
     bool hasValidSaveFolder();
+    // The recordings folder last found gone or not writable in this run (at
+    // start-up or later), so the question for another one can name it; "" once
+    // a usable folder is in place. Kept in memory only.
+    const QString& unusableSaveFolder() const { return m_unusableSaveFolder; }
     // Remembers a folder the user has just chosen. A folder that cannot be used
     // (missing, not a directory, not writable) leaves the previous choice in
     // place. Returns whether the chosen folder is now the recordings folder.
@@ -233,6 +237,7 @@ private:
 
     std::array<Value, storedCount> m_values;
     QString m_saveFolder;
+    QString m_unusableSaveFolder;
     KeyBindingMap m_bindings;
 
     std::optional<QString> m_hotkeyMessage;

@@ -73,6 +73,13 @@ std::optional<QString> SecurityScope::start(const QString& key, const QString& f
     return folder;
 }
 
+std::optional<QString> SecurityScope::bookmarkedFolder(const QString& key)
+{
+    const auto data = UserDefaults::standard().data(bookmarkKey(key));
+    bool stale = false;
+    return data ? decode(*data, stale) : std::nullopt;
+}
+
 std::optional<QString> SecurityScope::resolve(const QString& key)
 {
     UserDefaults& defaults = UserDefaults::standard();

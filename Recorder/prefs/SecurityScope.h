@@ -23,6 +23,10 @@ public:
     // The usable folder for the key, or none.
     static std::optional<QString> resolve(const QString& key);
 
+    // The folder the key's bookmark names, usable or not; none without a
+    // readable bookmark. Opens nothing and deletes nothing.
+    static std::optional<QString> bookmarkedFolder(const QString& key);
+
     // Remembers a folder the user has just chosen and opens it. A folder that
     // cannot be used (not an absolute path to an existing, writable directory)
     // changes nothing: the previous bookmark and open folder stay. Returns whether

@@ -1,6 +1,7 @@
 // Every row of the toolbar and every settings pane, drawn in English and in
 // German and kept in $CORVESSA_TEST_ARTIFACTS for a reviewer, each checked for
 // a one-line text its label cuts.
+#include "support/Artifacts.h"
 #include "support/ModelHarness.h"
 
 #include "platform/synthetic/SyntheticGlobalHotKeys.h"
@@ -79,9 +80,10 @@ TEST_F(Screenshots, EveryBarRowAndSettingsPaneInEnglishAndGerman)
             EXPECT_EQ(window->windowTitle(), SettingsPanes::title(pane));
             const QImage shot = window->grab().toImage();
             EXPECT_FALSE(shot.isNull());
-            if (const QString dir = qEnvironmentVariable("CORVESSA_TEST_ARTIFACTS"); !dir.isEmpty())
-                shot.save(dir + QStringLiteral("/settings-") + language + QLatin1Char('-')
-                          + SettingsPanes::rawValue(pane) + QStringLiteral(".png"));
+            if (const QString kept = Artifacts::path(QStringLiteral("settings-") + language + QLatin1Char('-')
+                                                     + SettingsPanes::rawValue(pane) + QStringLiteral(".png"));
+                !kept.isEmpty())
+                shot.save(kept);
         }
     }
     SettingsWindow::discard();

@@ -2,6 +2,7 @@
 // settings it had to reset, and what recordings show in a Wayland session.
 #include "platform/core/UserDefaults.h"
 #include "platform/core/XdgPaths.h"
+#include "support/Artifacts.h"
 #include "support/ChildProcess.h"
 #include "support/TempHome.h"
 #include "support/XvfbTest.h"
@@ -47,9 +48,8 @@ protected:
         for (const QString& v : set)
             env.removeIf([&](const QString& old) { return old.section(QLatin1Char('='), 0, 0) == v.section(QLatin1Char('='), 0, 0); });
         env << set;
-        const QString artifacts = qEnvironmentVariable("CORVESSA_TEST_ARTIFACTS");
         m_program = ChildProcess::start(QStringLiteral(CORVESSA_BINARY), {}, env,
-                                        artifacts.isEmpty() ? QString() : artifacts + QLatin1Char('/') + name + QStringLiteral(".out"));
+                                        Artifacts::path(name + QStringLiteral(".out")));
         ASSERT_TRUE(m_program);
     }
 

@@ -1,7 +1,10 @@
 #include "support/ModelHarness.h"
+#include "support/Unprivileged.h"
 
 #include <QDir>
 #include <QFile>
+
+#include <sys/stat.h>
 
 namespace corvessa::test {
 namespace {
@@ -330,6 +333,26 @@ TEST_F(RecorderModelSessionTest, AFolderThatCannotTakeRecordingsIsSaidBeforeTheC
     ASSERT_TRUE(m.hint());
     EXPECT_TRUE(m.hint()->contains(folder)) << m.hint()->toStdString();
     EXPECT_TRUE(logLines.join(QLatin1Char('\n')).contains(QStringLiteral("is missing or not writable")));
+}
+
+// A folder already read-only at start-up is named too, though start-up forgets
+// its bookmark.
+TEST_F(RecorderModelSessionTest, AFolderReadOnlyAtStartUpIsSaidBeforeTheChooser)
+{
+    // Open to an unprivileged user down to the folder, which alone is read-only.
+    ASSERT_EQ(chmod(QFile::encodeName(home.path()).constData(), 0755), 0);
+    ASSERT_EQ(chmod(QFile::encodeName(folder).constData(), 0555), 0);
+    runUnprivileged([&] {
+        Prefs::resetShared(); // the next start reads the defaults afresh
+        EXPECT_EQ(prefs().saveFolder(), QString());
+        RecorderModel& m = make();
+        m.record();
+        runBackground();
+        EXPECT_TRUE(m.phase().is(Kind::ready)) << "the question was cancelled";
+        ASSERT_TRUE(m.hint());
+        EXPECT_TRUE(m.hint()->contains(folder)) << m.hint()->toStdString();
+    });
+    chmod(QFile::encodeName(folder).constData(), 0755);
 }
 
 } // namespace

@@ -481,6 +481,7 @@ TEST_F(PrefsTest, LostFolderEmptiesTheSetting)
 
     Prefs& q = prefs();
     EXPECT_EQ(q.saveFolder(), u""_s);
+    EXPECT_EQ(q.unusableSaveFolder(), folder) << "kept to be named when another one is asked for";
     EXPECT_FALSE(store().contains(u"saveFolder"_s));
     EXPECT_FALSE(store().contains(u"saveFolderBookmark"_s));
     EXPECT_FALSE(q.hasValidSaveFolder());
@@ -496,11 +497,15 @@ TEST_F(PrefsTest, FolderLostWhileRunning)
     QSignalSpy spy(&p, &Prefs::changed);
     EXPECT_FALSE(p.hasValidSaveFolder());
     EXPECT_EQ(p.saveFolder(), u""_s);
+    EXPECT_EQ(p.unusableSaveFolder(), folder);
     EXPECT_FALSE(store().contains(u"saveFolder"_s));
     ASSERT_EQ(spy.size(), 1);
     EXPECT_EQ(spy.at(0).at(0).value<Prefs::Key>(), Prefs::Key::saveFolder);
     EXPECT_FALSE(p.hasValidSaveFolder());
     EXPECT_EQ(spy.size(), 1); // nothing more to change
+    EXPECT_EQ(p.unusableSaveFolder(), folder);
+    ASSERT_TRUE(p.setSaveFolder(makeFolder(u"Found"_s)));
+    EXPECT_EQ(p.unusableSaveFolder(), u""_s);
 }
 
 TEST_F(PrefsTest, ChoosingAFolder)

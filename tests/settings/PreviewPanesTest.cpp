@@ -11,6 +11,7 @@
 #include "settings/PenPreview.h"
 #include "settings/ResetSlider.h"
 #include "settings/SettingsFixture.h"
+#include "support/Artifacts.h"
 
 #include <QPushButton>
 #include <QSlider>
@@ -64,8 +65,8 @@ TEST_F(PreviewPanesTest, ShadowPreviewFollowsTheCompositorsShadow)
 
     // Released, the shadow falls further below the click point than pressed.
     const QImage both = CursorShadowPreview::render(look, 1, 0.6, 0.6);
-    if (const QString dir = qEnvironmentVariable("CORVESSA_TEST_ARTIFACTS"); !dir.isEmpty())
-        both.save(dir + u"/settings-cursor-shadow-preview.png"_s);
+    if (const QString kept = test::Artifacts::path(u"settings-cursor-shadow-preview.png"_s); !kept.isEmpty())
+        both.save(kept);
     const Difference released = differ(both, bare, false);
     const Difference pressed = differ(both, bare, true);
     EXPECT_GT(released.lowest - 2 * CursorShadowPreview::released.hot.y(),

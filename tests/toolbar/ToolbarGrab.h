@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/Artifacts.h"
+
 #include <QColor>
 #include <QDir>
 #include <QImage>
@@ -9,15 +11,13 @@
 
 namespace corvessa::test {
 
-// The widget as drawn; kept as <name>.png in $CORVESSA_TEST_ARTIFACTS when set.
+// The widget as drawn; kept as <test>-<name>.png in $CORVESSA_TEST_ARTIFACTS when set.
 inline QImage grabKept(QWidget& w, const QString& name)
 {
     w.adjustSize();
     const QImage img = w.grab().toImage();
-    if (const QString dir = qEnvironmentVariable("CORVESSA_TEST_ARTIFACTS"); !dir.isEmpty()) {
-        QDir().mkpath(dir);
-        img.save(dir + QStringLiteral("/") + name + QStringLiteral(".png"));
-    }
+    if (const QString kept = Artifacts::path(name + QStringLiteral(".png")); !kept.isEmpty())
+        img.save(kept);
     return img;
 }
 

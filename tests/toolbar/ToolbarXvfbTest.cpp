@@ -11,6 +11,7 @@
 #include "platform/synthetic/SyntheticAudioInput.h"
 #include "platform/core/UserDefaults.h"
 #include "prefs/Prefs.h"
+#include "support/Artifacts.h"
 #include "support/DrivenTest.h"
 #include "support/OnServerTest.h"
 #include "support/ServiceScope.h"
@@ -160,7 +161,7 @@ protected:
         return QRect(p.mapToGlobal(QPoint(0, 0)), p.size()).adjusted(BarView::margin, BarView::margin,
                                                                      -BarView::margin, -BarView::margin);
     }
-    // The whole screen, kept as toolbar-<name>.png in $CORVESSA_TEST_ARTIFACTS.
+    // The whole screen, kept as <test>-toolbar-<name>.png in $CORVESSA_TEST_ARTIFACTS.
     QImage screenshot(const QString& name)
     {
         return OnServerTest::screenshot(QStringLiteral("toolbar-") + name + (m_compositor ? "-cm" : "") + QStringLiteral(".png"));
@@ -318,8 +319,8 @@ ON_SERVER_TEST_F(ToolbarOnX, Recording)
               0);
     const QImage picture(frame);
     ASSERT_FALSE(picture.isNull());
-    if (const QString dir = qEnvironmentVariable("CORVESSA_TEST_ARTIFACTS"); !dir.isEmpty()) {
-        const QString stem = dir + QStringLiteral("/toolbar-recorded") + (m_compositor ? "-cm" : "");
+    if (const QString stem = Artifacts::path(QStringLiteral("toolbar-recorded") + (m_compositor ? "-cm" : ""));
+        !stem.isEmpty()) {
         QFile::remove(stem + QStringLiteral(".mov"));
         QFile::copy(movie, stem + QStringLiteral(".mov"));
         picture.save(stem + QStringLiteral("-last-frame.png"));

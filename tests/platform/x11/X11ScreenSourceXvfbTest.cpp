@@ -4,6 +4,7 @@
 #include "platform/synthetic/SyntheticAudioInput.h"
 #include "platform/x11/X11ScreenSource.h"
 #include "platform/x11/X11ScreenStream.h"
+#include "support/Artifacts.h"
 #include "support/XvfbTest.h"
 #include "support/WindowManager.h"
 
@@ -195,11 +196,8 @@ QRegion differingBlocks(QImage frame, QImage reference, const QRect& skip)
 
 void keepArtifact(const QImage& image, const QString& name)
 {
-    const QString dir = qEnvironmentVariable("CORVESSA_TEST_ARTIFACTS");
-    if (dir.isEmpty())
-        return;
-    QDir().mkpath(dir);
-    image.save(dir + QLatin1Char('/') + name);
+    if (const QString kept = test::Artifacts::path(name); !kept.isEmpty())
+        image.save(kept);
 }
 
 // A window with alpha (premultiplied `argb`) at `r`, unmapped; none without a 32-bit visual.

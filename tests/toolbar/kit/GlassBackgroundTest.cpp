@@ -1,6 +1,7 @@
 #include "toolbar/kit/GlassBackground.h"
 #include "toolbar/kit/GlassPanel.h"
 #include "toolbar/ToolbarGrab.h"
+#include "support/Artifacts.h"
 #include "support/ImageCoverage.h"
 
 #include <QPainter>
@@ -30,8 +31,8 @@ TEST(GlassBackground, CardIsNearlyOpaqueRoundedAndItsShadowStaysInTheMargin)
 {
     const QImage round = card(24);
     const QImage square = card(0);
-    if (const QString dir = qEnvironmentVariable("CORVESSA_TEST_ARTIFACTS"); !dir.isEmpty())
-        round.save(dir + QStringLiteral("/glass-24.png"));
+    if (const QString kept = test::Artifacts::path(QStringLiteral("glass-24.png")); !kept.isEmpty())
+        round.save(kept);
 
     // The card's body carries the base colour at its opacity.
     EXPECT_GT(qAlpha(round.pixel(106, 66)), 200);

@@ -1,4 +1,5 @@
 #include "toolbar/kit/Symbols.h"
+#include "support/Artifacts.h"
 
 #include <QDir>
 #include <QFile>
@@ -36,11 +37,11 @@ QByteArray contents(const QString& path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-// Keeps every symbol side by side as symbols.png in $CORVESSA_TEST_ARTIFACTS, to look at.
+// Keeps every symbol side by side as <test>-symbols.png in $CORVESSA_TEST_ARTIFACTS, to look at.
 void keepSheet(const QStringList& names)
 {
-    const QString dir = qEnvironmentVariable("CORVESSA_TEST_ARTIFACTS");
-    if (dir.isEmpty())
+    const QString kept = test::Artifacts::path(QStringLiteral("symbols.png"));
+    if (kept.isEmpty())
         return;
     constexpr int cell = 48, columns = 10;
     QImage sheet(columns * cell, int((names.size() + columns - 1) / columns) * cell, QImage::Format_ARGB32);
@@ -49,8 +50,7 @@ void keepSheet(const QStringList& names)
     for (int i = 0; i < names.size(); ++i)
         p.drawPixmap((i % columns) * cell + 4, (i / columns) * cell + 4, Symbols::pixmap(names[i], 40, Qt::black));
     p.end();
-    QDir().mkpath(dir);
-    sheet.save(dir + QStringLiteral("/symbols.png"));
+    sheet.save(kept);
 }
 } // namespace
 

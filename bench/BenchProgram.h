@@ -27,7 +27,7 @@ struct ProgramHome {
     QString home;
     QString movies;  // the recordings folder
     QString log;     // the program's log
-    QString journal; // there while a recording runs
+    QString recovery; // holds the program's journal while a recording runs
 };
 
 inline QString fileText(const QString& path)
@@ -83,7 +83,7 @@ inline ProgramHome prepareProgramHome(const QDir& dir)
                                       {QStringLiteral("cursorTheme"), 2},
                                       {QStringLiteral("systemAudio"), true}});
     h.log = h.home + QStringLiteral("/.local/state/Recorder/recorder.log");
-    h.journal = h.home + QStringLiteral("/.local/share/Recorder/Recovery/active.json");
+    h.recovery = h.home + QStringLiteral("/.local/share/Recorder/Recovery");
     return h;
 }
 
@@ -136,11 +136,17 @@ inline void endProgram(Children& children, pid_t program)
     std::erase(children.pids, program);
 }
 
+// Whether the program's journal (one per display) is there.
+inline bool recordingRuns(const ProgramHome& h)
+{
+    return !QDir(h.recovery).entryList({QStringLiteral("active*.json")}, QDir::Files).isEmpty();
+}
+
 // Ctrl+Alt+R; true once the recording runs (its journal is written).
 inline bool startRecording(const ProgramHome& h)
 {
     run(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("ctrl+alt+r")});
-    if (waitFor([&] { return QFile::exists(h.journal); }, 30))
+    if (waitFor([&] { return recordingRuns(h); }, 30))
         return true;
     std::fprintf(stderr, "the recording did not start; log:\n%s\n", qPrintable(fileText(h.log)));
     return false;
@@ -167,7 +173,7 @@ inline bool stopRecording(const ProgramHome& h)
     run(QStringLiteral("xdotool"), {QStringLiteral("windowfocus"), question});
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     run(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("shift+Tab"), QStringLiteral("space")});
-    if (waitFor([&] { return !QFile::exists(h.journal); }, 120))
+    if (waitFor([&] { return !recordingRuns(h); }, 120))
         return true;
     std::fprintf(stderr, "the recording was not saved; log:\n%s\n", qPrintable(fileText(h.log)));
     return false;

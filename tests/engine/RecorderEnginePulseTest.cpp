@@ -99,11 +99,16 @@ struct PulseHarness {
 
 } // namespace
 
+// These tests read the movie's sound back with ffmpeg.
+#define REQUIRE_PULSE_AND_FFMPEG(pulse)                                       \
+    CORVESSA_REQUIRE_PULSE(pulse);                                            \
+    if (QStandardPaths::findExecutable(QStringLiteral("ffmpeg")).isEmpty())   \
+    GTEST_SKIP() << "ffmpeg is not installed"
+
+
 TEST(RecorderEnginePulse, MicrophoneAndSystemAudioGoIntoOneTrack)
 {
-    CORVESSA_REQUIRE_PULSE(pulse);
-    if (QStandardPaths::findExecutable(QStringLiteral("ffmpeg")).isEmpty())
-        GTEST_SKIP() << "ffmpeg is not installed";
+    REQUIRE_PULSE_AND_FFMPEG(pulse);
     PulseHarness ph(pulse);
     EngineHarness& h = ph.h;
     MovieFolder folder(QStringLiteral("RecorderEnginePulse"));
@@ -138,9 +143,7 @@ TEST(RecorderEnginePulse, MicrophoneAndSystemAudioGoIntoOneTrack)
 
 TEST(RecorderEnginePulse, QuietRoomGivesASilentTrack)
 {
-    CORVESSA_REQUIRE_PULSE(pulse);
-    if (QStandardPaths::findExecutable(QStringLiteral("ffmpeg")).isEmpty())
-        GTEST_SKIP() << "ffmpeg is not installed";
+    REQUIRE_PULSE_AND_FFMPEG(pulse);
     PulseHarness ph(pulse);
     EngineHarness& h = ph.h;
     MovieFolder folder(QStringLiteral("RecorderEnginePulse"));
@@ -158,9 +161,7 @@ TEST(RecorderEnginePulse, QuietRoomGivesASilentTrack)
 
 TEST(RecorderEnginePulse, MutedSpeakersStillRecordOtherPrograms)
 {
-    CORVESSA_REQUIRE_PULSE(pulse);
-    if (QStandardPaths::findExecutable(QStringLiteral("ffmpeg")).isEmpty())
-        GTEST_SKIP() << "ffmpeg is not installed";
+    REQUIRE_PULSE_AND_FFMPEG(pulse);
     PulseHarness ph(pulse);
     EngineHarness& h = ph.h;
     MovieFolder folder(QStringLiteral("RecorderEnginePulse"));
@@ -184,9 +185,7 @@ TEST(RecorderEnginePulse, MutedSpeakersStillRecordOtherPrograms)
 
 TEST(RecorderEnginePulse, MicrophoneIsHeardFromTheFirstFrame)
 {
-    CORVESSA_REQUIRE_PULSE(pulse);
-    if (QStandardPaths::findExecutable(QStringLiteral("ffmpeg")).isEmpty())
-        GTEST_SKIP() << "ffmpeg is not installed";
+    REQUIRE_PULSE_AND_FFMPEG(pulse);
     // The stand-in microphone sounds all the time, so any silence at the start is ours.
     auto tone = pulse->playTone(QString::fromLatin1(PulseFixture::micSink), 440, 8, 0.5);
     ASSERT_TRUE(tone);
@@ -218,9 +217,7 @@ double gapSeconds(const std::optional<QString>& told)
 // each was missing.
 TEST(RecorderEnginePulse, ASoundServerRestartedMidRecordingResumesBothSourcesAndTellsTheGap)
 {
-    CORVESSA_REQUIRE_PULSE(pulse);
-    if (QStandardPaths::findExecutable(QStringLiteral("ffmpeg")).isEmpty())
-        GTEST_SKIP() << "ffmpeg is not installed";
+    REQUIRE_PULSE_AND_FFMPEG(pulse);
     PulseHarness ph(pulse);
     EngineHarness& h = ph.h;
     MovieFolder folder(QStringLiteral("RecorderEnginePulse"));
@@ -287,9 +284,7 @@ TEST(RecorderEnginePulse, AMicrophoneAwayAndBackIsToldWithItsGap)
 // programs' sound stays out of the new output and in the movie.
 TEST(RecorderEnginePulse, ANewDefaultOutputUnderMutedSpeakersStaysInTheMovie)
 {
-    CORVESSA_REQUIRE_PULSE(pulse);
-    if (QStandardPaths::findExecutable(QStringLiteral("ffmpeg")).isEmpty())
-        GTEST_SKIP() << "ffmpeg is not installed";
+    REQUIRE_PULSE_AND_FFMPEG(pulse);
     const auto module = pulse->pactl({QStringLiteral("load-module"), QStringLiteral("module-null-sink"),
                                       QStringLiteral("sink_name=headphones")});
     ASSERT_TRUE(module);

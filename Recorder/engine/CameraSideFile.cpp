@@ -24,6 +24,8 @@ const QString kSoundLabel = QStringLiteral("Camera audio");
 // next segment, until its sound is written and the file finished.
 struct CameraSideFile::CamClosing {
     std::shared_ptr<MovieWriter> writer;
+    int recording = 0;
+    size_t segment = 0; // in that recording's m_cameraFileURLs
     bool hasAudio = false;
     bool withSound = false;
     AudioTimelineMixer mixer; // this segment's copy of the sound
@@ -55,12 +57,14 @@ CameraSideFile::CameraSideFile(Host host, double drainSeconds, double pollSecond
 
 void CameraSideFile::begin(const QString& screenPath, int fps, MovieWriterFactory factory)
 {
+    m_recording += 1;
     m_screenPath = screenPath;
     m_fps = fps;
     m_factory = std::move(factory);
     m_cameraMixer.reset();
     m_guard.reset();
     m_cameraFileURLs.clear();
+    m_missingSound.clear();
     m_cameraFileURL.reset();
     m_camSegment = 0;
     m_cameraSaveFailed = false;
@@ -167,6 +171,7 @@ bool CameraSideFile::setupCamWriter(const SampleBuffer& sample, const MovieClock
     if (m_camSegment == 0)
         m_cameraFileURL = file;
     m_cameraFileURLs.push_back(file);
+    m_missingSound.push_back(0);
     m_camSegment += 1;
     m_host.addToJournal(file);
 
@@ -207,6 +212,8 @@ void CameraSideFile::closeCamWriter(const MovieClock& clock)
 
     auto closing = std::make_shared<CamClosing>();
     closing->writer = writer;
+    closing->recording = m_recording;
+    closing->segment = m_cameraFileURLs.size() - 1;
     closing->hasAudio = hasAudio;
     closing->withSound = hasAudio && clock.withSound;
     closing->origin = clock.origin;
@@ -231,6 +238,7 @@ void CameraSideFile::closeCamStep(const std::shared_ptr<CamClosing>& closing)
             m_host.postAfter(m_pollSeconds, [this, closing] { closeCamStep(closing); });
             return;
         }
+        countTail(closing->recording, closing->segment, closing->mixer, closing->endFrame);
     }
     if (writer->status() != MovieWriter::Status::Writing) {
         m_cameraSaveFailed = true;
@@ -264,10 +272,11 @@ void CameraSideFile::drainSound(int64_t target, MediaTime origin, bool final, bo
     // Its own mixer waits for a late microphone on its own.
     const int64_t frames = final ? target : m_cameraMixer.due(target);
     if (m_camWriter && m_camHasAudio && withSound) {
-        // What a stalled camera writer skips only keeps its backlog bounded;
-        // the movie's own count is the one told.
-        if (m_camWriter->status() == MovieWriter::Status::Writing)
-            (void)m_guard.appendSound(*m_camWriter, m_cameraMixer, frames, origin, final, kSoundLabel);
+        // What a stalled camera writer skips keeps its backlog bounded, and
+        // is missing from the open segment.
+        if (m_camWriter->status() == MovieWriter::Status::Writing && !m_missingSound.empty())
+            m_missingSound.back() +=
+                m_guard.appendSound(*m_camWriter, m_cameraMixer, frames, origin, final, kSoundLabel);
     } else if (m_cameraMixer.cursor() < frames) {
         m_cameraMixer.commit(frames - m_cameraMixer.cursor());
     }
@@ -281,10 +290,12 @@ bool CameraSideFile::soundPending(int64_t endFrame) const
            && !m_guard.isBroken(*m_camWriter, MovieWriter::Input::Audio);
 }
 
-void CameraSideFile::finish(MediaTime end)
+void CameraSideFile::finish(MediaTime end, int64_t endFrame, bool withSound)
 {
     if (!m_camWriter || m_camWriter->status() != MovieWriter::Status::Writing)
         return;
+    if (m_camHasAudio && withSound && !m_missingSound.empty())
+        countTail(m_recording, m_missingSound.size() - 1, m_cameraMixer, endFrame);
     m_camWriter->markAsFinished(MovieWriter::Input::Video);
     if (m_camHasAudio)
         m_camWriter->markAsFinished(MovieWriter::Input::Audio);
@@ -318,6 +329,13 @@ void CameraSideFile::checkResult()
     m_cameraSaveFailed = true;
     if (!m_camFailureReported)
         m_host.emitLine(EngineLines::cameraWriteFailed({EngineLine::reason(m_camWriter->error())}));
+}
+
+void CameraSideFile::countTail(int recording, size_t segment, const AudioTimelineMixer& mixer, int64_t endFrame)
+{
+    // A segment of an earlier recording may still be closing.
+    if (recording == m_recording && segment < m_missingSound.size())
+        m_missingSound[segment] += std::max<int64_t>(0, endFrame - mixer.cursor());
 }
 
 void CameraSideFile::leaveCameraFinish()

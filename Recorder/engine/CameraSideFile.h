@@ -88,8 +88,9 @@ public:
 
     // Stop: whether the open segment's sound is still short of `endFrame`.
     bool soundPending(int64_t endFrame) const;
-    // Stop: finishes the open segment at `end`.
-    void finish(MediaTime end);
+    // Stop: finishes the open segment at `end` (output frame `endFrame`); the
+    // sound it still lacks up to there counts as missing from it.
+    void finish(MediaTime end, int64_t endFrame, bool withSound);
     // Pause: whether the microphone has delivered the sound up to `endFrame`
     // (or is no longer waited for); then the open file writes out what it holds.
     bool soundDue(int64_t endFrame);
@@ -107,6 +108,10 @@ public:
     // Every segment file, in order; the first one unless it (or the last) failed.
     const std::vector<QString>& cameraFileURLs() const { return m_cameraFileURLs; }
     const std::optional<QString>& cameraFileURL() const { return m_cameraFileURL; }
+    // Per segment file, in the order of cameraFileURLs(): the 48 kHz frames of
+    // its sound that were skipped past a writer too far behind or never written
+    // by its finish.
+    const std::vector<int64_t>& missingSound() const { return m_missingSound; }
 
 private:
     struct CamClosing;
@@ -117,6 +122,8 @@ private:
     void closeCamStep(const std::shared_ptr<CamClosing>& closing);
     void camSegmentFinished(const std::shared_ptr<MovieWriter>& writer);
     void leaveCameraFinish();
+    // What a segment of recording `recording` goes without: its mixer's cursor up to `endFrame`.
+    void countTail(int recording, size_t segment, const AudioTimelineMixer& mixer, int64_t endFrame);
 
     Host m_host;
     const double m_drainSeconds;
@@ -125,11 +132,13 @@ private:
     CameraMirror m_camMirror;
 
     // Of the recording.
+    int m_recording = 0; // counts begin() calls
     QString m_screenPath;
     int m_fps = 15;
     MovieWriterFactory m_factory;
     AudioTimelineMixer m_cameraMixer; // the microphone, for the segments' sound
     std::vector<QString> m_cameraFileURLs;
+    std::vector<int64_t> m_missingSound; // beside m_cameraFileURLs
     std::optional<QString> m_cameraFileURL;
     int m_camSegment = 0;
     bool m_cameraSaveFailed = false;

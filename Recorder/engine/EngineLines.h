@@ -56,6 +56,10 @@ struct EngineLines {
     // taken by a writer that fell behind.
     static constexpr EngineLine soundMissing{
         textKey("%@ s of sound could not be written in time under heavy load and is missing from the recording.")};
+    // The same for a camera file's sound (the microphone), naming the file.
+    static constexpr EngineLine cameraSoundMissing{
+        textKey("%@ s of sound could not be written in time under heavy load and is missing from the camera file "
+                "“%@”.")};
     static constexpr EngineLine audioSync{"[audio-sync] late=%@ overlap=%@ resync=%@ frames=%@"};
     static constexpr EngineLine completed{"File completed"};
     // A source that broke off and came back (the sound server restarted, the

@@ -57,12 +57,19 @@ std::optional<uint64_t> statvfsFreeSpace(const QString& folder)
     return uint64_t(st.f_bavail) * uint64_t(st.f_frsize);
 }
 
+// Seconds as the event lines give them.
+QString secondsText(double seconds)
+{
+    return QString::number(seconds, 'f', 1);
+}
+
 } // namespace
 
 // The state of one stop call, shared by the steps that run on the engine queue.
 struct RecorderEngine::StopRun {
     std::promise<std::optional<QString>> result;
     std::shared_future<std::optional<QString>> future = result.get_future().share();
+    MediaTime capturedUntil;   // host clock: the sources were cut off here
     double deadline = 0;       // host seconds: the sound is given up unless the writer takes some before
     int64_t drainedCursor = 0; // the mixer's cursor when the deadline was set
     bool done = false;
@@ -283,6 +290,7 @@ void RecorderEngine::resetRecordingState()
     m_loggedMicFormat = m_diskStopSent = m_writerFailSent = m_sessionStarted = m_receivedMicrophone = false;
     m_stopRun.reset();
     m_lastFrameSynthetic = m_resumeWaiting = m_micOutputAttached = m_micDeadNotified = m_restartingStream = false;
+    m_micDeadSinceBuffer = false;
     m_windowClosedSent = false;
     m_lastDiskCheck = -1e9;
     m_lastSyncReport = 0;
@@ -727,7 +735,7 @@ void RecorderEngine::onMicrophoneSample(uint64_t token, const SampleBuffer& give
                                   QString::number(f.bytesPerFrame)}));
     }
     m_lastMicBufferAt = HostClock::seconds();
-    m_micDeadNotified = false;
+    m_micDeadNotified = m_micDeadSinceBuffer = false;
     noteGap(m_micGap, buffer, Line::micGap);
     if (auto stats = AudioLevel::process(buffer, gains.mic()); stats && onMicLevel)
         onMicLevel(*stats);
@@ -765,7 +773,7 @@ void RecorderEngine::noteGap(SourceGap& gap, const SampleBuffer& buffer, const E
     if (!m_sessionStarted || (m_state != State::recording && m_state != State::paused))
         return;
     if (const auto missing = gap.arrived(buffer.presentationTime(), buffer.duration(), m_timeline))
-        emitLine(line({QString::number(*missing, 'f', 1)}));
+        emitLine(line({secondsText(*missing)}));
 }
 
 bool RecorderEngine::takesEarlySound() const
@@ -1175,7 +1183,7 @@ void RecorderEngine::checkMicAlive()
         return;
     const double silence = HostClock::seconds() - std::max(m_lastMicBufferAt, m_micWatchSince);
     if (silence > micSilenceSeconds) {
-        m_micDeadNotified = true;
+        m_micDeadNotified = m_micDeadSinceBuffer = true;
         emitLine(Line::micDead());
     }
 }
@@ -1597,6 +1605,7 @@ bool RecorderEngine::beginStop(const std::shared_ptr<StopRun>& run, StreamHandle
     if ((m_state != State::recording && m_state != State::paused) || (m_stopRun && !m_stopRun->done))
         return false;
     m_stopRun = run;
+    run->capturedUntil = HostClock::now();
     tap = detachFeeds();
     // Stopped in the deep tier: the owner's camera is handed back running.
     if (auto camera = std::exchange(m_suspendedCamera, nullptr))
@@ -1687,7 +1696,7 @@ void RecorderEngine::finishingStep(const std::shared_ptr<StopRun>& run)
     if (m_hasAudioIn)
         m_writer->markAsFinished(MovieWriter::Input::Audio);
     m_writer->endSession(end);
-    m_cameraFile.finish(end);
+    m_cameraFile.finish(end, endFrame, recordsMicrophone());
     auto self = shared_from_this();
     // The movie, then the open camera segment and any earlier one still closing.
     finishOnQueue(*m_writer, [self, run] {
@@ -1709,17 +1718,40 @@ void RecorderEngine::resultStep(const std::shared_ptr<StopRun>& run)
     // A camera file that failed keeps the journal, so the next launch names the files.
     if (!m_cameraFile.cameraSaveFailed())
         RecoveryJournal::end();
-    // Every second of sound the movie lacks is told, whatever the reason.
-    const int64_t missing = m_audioMixer.dropped() + m_soundSkipped + m_soundTail;
-    if (missing >= droppedSoundNotice) {
-        const QString lost = QString::number(double(missing) / AudioNormalizer::outputRate, 'f', 1);
-        emitLine(missing == m_audioMixer.dropped() ? Line::soundDropped({lost}) : Line::soundMissing({lost}));
-    }
+    tellMissingSound(*run);
     emitLine(Line::audioSync({QString::number(m_audioMixer.discarded()), QString::number(m_audioMixer.overlap()),
                               QString::number(m_audioMixer.resyncs()), QString::number(m_audioMixer.cursor())}));
     emitLine(Line::completed());
     m_state = State::idle;
     run->finish(url);
+}
+
+void RecorderEngine::tellMissingSound(const StopRun& run)
+{
+    // Every second of sound the movie lacks is told, whatever the reason.
+    const int64_t missing = m_audioMixer.dropped() + m_soundSkipped + m_soundTail;
+    if (missing >= droppedSoundNotice) {
+        const QString lost = secondsText(double(missing) / AudioNormalizer::outputRate);
+        emitLine(missing == m_audioMixer.dropped() ? Line::soundDropped({lost}) : Line::soundMissing({lost}));
+    }
+    // So is what a camera file lacks, by the file's name.
+    const std::vector<QString>& files = m_cameraFile.cameraFileURLs();
+    const std::vector<int64_t>& lacking = m_cameraFile.missingSound();
+    for (size_t i = 0; i < files.size() && i < lacking.size(); ++i) {
+        if (lacking[i] >= droppedSoundNotice)
+            emitLine(Line::cameraSoundMissing(
+                {secondsText(double(lacking[i]) / AudioNormalizer::outputRate), QFileInfo(files[i]).fileName()}));
+    }
+    // A source gone before the end and not back: its gap up to where the
+    // sources were cut off, or the movie's end if that came first. A microphone
+    // the "no data" line or a failed rebuild already left out was told then.
+    const MediaTime end = MediaTime::min(run.capturedUntil, m_lastAdjusted + m_frameInterval + m_offset);
+    if (m_receivedMicrophone && m_scConfig.captureMicrophone && !m_micDeadSinceBuffer)
+        if (const auto gone = m_micGap.stillMissing(end, m_timeline))
+            emitLine(Line::micGap({secondsText(*gone)}));
+    if (m_config && m_config->systemAudio)
+        if (const auto gone = m_systemGap.stillMissing(end, m_timeline))
+            emitLine(Line::systemGap({secondsText(*gone)}));
 }
 
 } // namespace corvessa

@@ -328,6 +328,9 @@ private:
     void stopPhase3(const std::shared_ptr<StopRun>& run);
     void finishingStep(const std::shared_ptr<StopRun>& run);
     void resultStep(const std::shared_ptr<StopRun>& run);
+    // The stop's lines about sound the files lack: what the movie and each
+    // camera file could not write, and a source still gone at the end.
+    void tellMissingSound(const StopRun& run);
 
     Services m_services;
     std::shared_ptr<PowerControl> m_power; // on the control queue only
@@ -370,6 +373,9 @@ private:
     double m_lastMicBufferAt = 0; // host seconds
     double m_micWatchSince = 0;
     bool m_micDeadNotified = false;
+    // The "no data" line was sent since the microphone's last buffer: the user
+    // knows it is left out, and the stop does not tell its gap again.
+    bool m_micDeadSinceBuffer = false;
     // Where the microphone's and the system audio's sound broke off and came back.
     SourceGap m_micGap;
     SourceGap m_systemGap;

@@ -20,4 +20,18 @@ std::optional<double> SourceGap::arrived(MediaTime start, MediaTime duration, co
     return missing;
 }
 
+std::optional<double> SourceGap::stillMissing(MediaTime end, const RecordingTimeline& timeline)
+{
+    if (m_endTold || !m_lastEnd.isValid() || !end.isValid() || !timeline.origin.isValid())
+        return std::nullopt;
+    const MediaTime from = MediaTime::max(m_lastEnd, timeline.origin);
+    if (!(end > from))
+        return std::nullopt;
+    const double recorded = (timeline.boundary(end) - timeline.boundary(from)).seconds();
+    if (recorded < noticeSeconds)
+        return std::nullopt;
+    m_endTold = true;
+    return recorded;
+}
+
 } // namespace corvessa

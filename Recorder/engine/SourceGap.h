@@ -18,15 +18,25 @@ public:
     // nobody hears as a part of the recording gone missing.
     static constexpr double noticeSeconds = 1.0;
 
-    void reset() { m_lastEnd = MediaTime::invalid(); }
+    void reset()
+    {
+        m_lastEnd = MediaTime::invalid();
+        m_endTold = false;
+    }
     // A buffer of the source, from `start` for `duration` (host clock), arrived.
     // Returns the recorded seconds (paused stretches left out) the source was
     // missing before it, when they reach noticeSeconds. Nothing is counted
     // before the timeline's origin.
     std::optional<double> arrived(MediaTime start, MediaTime duration, const RecordingTimeline& timeline);
 
+    // The recording ends at `end` (host clock) with the source still gone: the
+    // recorded seconds from its last buffer on, when they reach noticeSeconds.
+    // Only for a source that delivered during the recording, and only once.
+    std::optional<double> stillMissing(MediaTime end, const RecordingTimeline& timeline);
+
 private:
     MediaTime m_lastEnd; // of the latest buffer so far
+    bool m_endTold = false;
 };
 
 } // namespace corvessa

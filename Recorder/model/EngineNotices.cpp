@@ -102,12 +102,16 @@ void EngineNotices::handle(const QString& line)
         if (!m_screenNotice || !m_model.phase().is(RecorderPhase::Kind::finishing))
             setScreenNotice(Loc::reverse(line));
         break;
-    case Effect::soundMissing:
-        if (m_soundNotice != Loc::reverse(line)) {
-            m_soundNotice = Loc::reverse(line);
+    case Effect::soundMissing: {
+        // The movie and each camera file tell what they lack, one line each:
+        // all of them stay.
+        const QString text = Loc::reverse(line);
+        if (!m_soundNotice || !m_soundNotice->contains(text)) {
+            m_soundNotice = m_soundNotice ? *m_soundNotice + QLatin1Char(' ') + text : text;
             emit m_model.changed(RecorderModel::Field::screenNotice);
         }
         break;
+    }
     case Effect::stopWithNotice:
         setScreenNotice(Loc::reverse(line));
         m_model.stop();

@@ -49,8 +49,9 @@ public:
     void handle(const QString& line);
 
     const std::optional<QString>& screenNotice() const { return m_screenNotice; }
-    // Seconds of sound missing from the movie just saved, as the engine said
-    // them; it travels with the screen notice (and its change signal).
+    // Seconds of sound missing from the movie just saved and its camera files,
+    // as the engine said them; it travels with the screen notice (and its
+    // change signal).
     const std::optional<QString>& soundNotice() const { return m_soundNotice; }
     // Clears the screen and the sound notice.
     void clearScreenNotice();

@@ -220,6 +220,45 @@ TEST(RecorderEngineCamera, SegmentsPerPictureSizeListedInTheJournal)
     EXPECT_EQ(cams[1]->sessionEnd(), main->sessionEnd());
 }
 
+// A camera file whose writer takes sound more slowly than it comes: the sound
+// skipped past it and what it still lacked at the finish are told at the stop,
+// in one line naming the file, whose seconds are what the file's sound lacks.
+TEST(RecorderEngineCamera, SoundTheCameraFileLacksIsToldByTheFilesName)
+{
+    CameraRig rig;
+    rig.h.configureWriter = [](RecordingMovieWriter& w) {
+        if (w.settings().path.contains(QStringLiteral(" Camera")))
+            w.setAudioRate(0.3 * 48000);
+    };
+    rig.start(rig.config());
+    rig.camera->run(QSize(320, 240), 4.0);
+    ASSERT_TRUE(rig.h.engine->stop());
+
+    const auto cams = rig.cameraWriters();
+    ASSERT_EQ(cams.size(), 1u);
+    const auto& cam = cams[0];
+    const auto sound = cam->appended(Input::Audio);
+    ASSERT_FALSE(sound.empty());
+    ASSERT_TRUE(cam->sessionStart() && cam->sessionEnd());
+    // The file's sound runs from its first chunk (the file opens with the
+    // camera's first picture) to the end of the movie.
+    const int64_t from = AudioTimelineMixer::outputFrame(sound.front().time, *cam->sessionStart());
+    const int64_t end = AudioTimelineMixer::outputFrame(*cam->sessionEnd(), *cam->sessionStart());
+    const double lacks = double(end - from - int64_t(cam->appendedAudioFrames())) / 48000;
+    ASSERT_GT(lacks, 1.0) << "the writer was slow enough to matter";
+
+    const QString words = Line::cameraSoundMissing({QString(), QStringLiteral("Meeting Camera.mov")});
+    std::vector<double> told;
+    for (const QString& l : rig.h.events.lines())
+        if (l.endsWith(words))
+            told.push_back(l.section(QLatin1Char(' '), 0, 0).toDouble());
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_NEAR(told[0], lacks, 0.051);
+    EXPECT_LT(rig.h.events.indexOf(Line::cameraSoundMissing({QString::number(told[0], 'f', 1),
+                                                              QStringLiteral("Meeting Camera.mov")})),
+              rig.h.events.indexOf(line(Line::completed)));
+}
+
 TEST(RecorderEngineCamera, MirroredPicturesAreWritten)
 {
     CameraRig rig;

@@ -5,6 +5,7 @@
 #include "engine/RecoveryJournal.h"
 #include "platform/AudioCaptureStream.h"
 #include "platform/AudioInputError.h"
+#include "platform/core/HostClock.h"
 #include "platform/core/UserDefaults.h"
 
 #include <QFile>
@@ -796,6 +797,62 @@ TEST_F(RecorderEngineWatchdogs, LiveMicrophoneIsNotReported)
     ASSERT_FALSE(h.engine->startInner(h.config()));
     spin(4.6);
     EXPECT_EQ(h.events.count(line(Line::micDead)), 0);
+}
+
+// The seconds of each micGap line sent, in order.
+std::vector<double> statedMicGaps(const EngineEvents& events)
+{
+    const QString words = Line::micGap.prefix();
+    std::vector<double> gaps;
+    for (const QString& l : events.lines())
+        if (l.startsWith(words))
+            gaps.push_back(l.mid(words.size()).section(QLatin1Char(' '), 0, 0).toDouble());
+    return gaps;
+}
+
+// A microphone that stops delivering shortly before the stop, too shortly for
+// the "no data" watchdog, and never comes back: the stop tells its gap once,
+// in the seconds it was gone. One that delivers to the end is not told.
+TEST_F(RecorderEngineWatchdogs, MicrophoneStillGoneAtTheStopIsToldOnce)
+{
+    ASSERT_FALSE(h.engine->startInner(h.config()));
+    ASSERT_TRUE(waitUntil([&] { return h.videoFrames() >= 10; }, 5));
+    const MediaTime heldAt = HostClock::now();
+    h.audio->holdMicrophone(true);
+    spin(2.0);
+    ASSERT_TRUE(h.engine->stop());
+    ASSERT_EQ(h.events.count(line(Line::micDead)), 0) << "the watchdog had no time to drop it";
+    const std::vector<double> gaps = statedMicGaps(h.events);
+    ASSERT_EQ(gaps.size(), 1u);
+    const auto end = h.writer()->sessionEnd();
+    ASSERT_TRUE(end);
+    // From its last buffer (at most one buffer's wake-up before the hold) to
+    // where the stop cut the sources off, which is no later than the movie's end.
+    EXPECT_GE(gaps[0], 1.9);
+    EXPECT_LE(gaps[0], (*end - heldAt).seconds() + 0.5);
+    // Told before the movie is called complete.
+    const int gapAt = h.events.indexOf(Line::micGap({QString::number(gaps[0], 'f', 1)}));
+    EXPECT_GE(gapAt, 0);
+    EXPECT_LT(gapAt, h.events.indexOf(line(Line::completed)));
+
+    h.audio->holdMicrophone(false);
+    h.events.clear();
+    ASSERT_FALSE(h.engine->startInner(h.config()));
+    ASSERT_TRUE(waitUntil([&] { return h.videoFrames(1) >= 30; }, 5));
+    ASSERT_TRUE(h.engine->stop());
+    EXPECT_TRUE(statedMicGaps(h.events).empty());
+}
+
+// A microphone the "no data" watchdog has left out of the recording was told
+// then; the stop does not tell it again.
+TEST_F(RecorderEngineWatchdogs, MicrophoneTheWatchdogLeftOutIsNotToldAgainAtTheStop)
+{
+    ASSERT_FALSE(h.engine->startInner(h.config()));
+    ASSERT_TRUE(waitUntil([&] { return h.videoFrames() >= 10; }, 5));
+    h.audio->holdMicrophone(true);
+    ASSERT_TRUE(h.events.waitFor(line(Line::micDead), 5));
+    ASSERT_TRUE(h.engine->stop());
+    EXPECT_TRUE(statedMicGaps(h.events).empty());
 }
 
 // MARK: - Writer failures

@@ -51,3 +51,24 @@ TEST(SourceGapTest, NothingIsCountedBeforeTheFirstFrame)
     EXPECT_FALSE(gap.arrived(ms(1000), ms(20), noOrigin));
     EXPECT_FALSE(gap.arrived(ms(9000), ms(20), noOrigin));
 }
+
+// A source gone at the end: the recorded time from its last buffer, paused
+// stretches left out, told once; a source that never delivered has no gap.
+TEST(SourceGapTest, StillMissingAtTheEndCountsRecordedTimeOnce)
+{
+    RecordingTimeline timeline;
+    timeline.origin = ms(10000);
+    SourceGap gap;
+    EXPECT_FALSE(gap.stillMissing(ms(20000), timeline)) << "nothing ever came";
+    gap.arrived(ms(11000), ms(20), timeline);
+    EXPECT_FALSE(gap.stillMissing(ms(11900), timeline)) << "under a second";
+    timeline.pause(ms(12020));
+    timeline.resume(ms(16020));
+    const auto gone = gap.stillMissing(ms(18020), timeline);
+    ASSERT_TRUE(gone);
+    EXPECT_DOUBLE_EQ(*gone, 3.0);
+    EXPECT_FALSE(gap.stillMissing(ms(18020), timeline)) << "told once";
+    gap.reset();
+    gap.arrived(ms(11000), ms(20), timeline);
+    EXPECT_TRUE(gap.stillMissing(ms(18020), timeline)) << "a new recording tells it again";
+}

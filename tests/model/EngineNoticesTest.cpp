@@ -32,6 +32,7 @@ TEST(EngineNoticesTest, EveryEngineLineReachesItsEffect)
         LINE(micGone, screenNotice), LINE(micCouldNotConnect, screenNotice), LINE(videoWriteFailed, none),
         LINE(writeError, screenNotice), LINE(formatChanged, screenNotice),
         LINE(saveFailed, saveFailed), LINE(soundDropped, soundMissing), LINE(soundMissing, soundMissing),
+        LINE(cameraSoundMissing, soundMissing),
         LINE(audioSync, none),
         LINE(micGap, screenNotice), LINE(systemGap, screenNotice),
         LINE(completed, none), LINE(cameraSizeChanged, cameraNotice), LINE(cameraWriteFailed, cameraNotice),

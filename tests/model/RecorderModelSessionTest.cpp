@@ -1,3 +1,4 @@
+#include "engine/EngineLines.h"
 #include "support/ModelHarness.h"
 #include "support/Unprivileged.h"
 
@@ -114,6 +115,11 @@ TEST_F(RecorderModelSessionTest, EventLinesFollowTheirRuleOrder)
     m.handleEvent(late);
     EXPECT_EQ(m.soundNotice(), late);
     EXPECT_NE(m.screenNotice(), late);
+    // What a camera file lacks is said beside the movie's, not in its place.
+    const QString camera = EngineLines::cameraSoundMissing({QStringLiteral("1.2"), QStringLiteral("A Camera.mov")});
+    m.handleEvent(camera);
+    m.handleEvent(late);
+    EXPECT_EQ(m.soundNotice(), late + QLatin1Char(' ') + camera);
     EXPECT_EQ(m.cameraNotice(), QStringLiteral("Camera frame late"));
     m.handleEvent(QStringLiteral("Camera Save failed"));
     EXPECT_TRUE(m.phase().is(Kind::recording)) << "a camera line is only a camera notice";

@@ -55,7 +55,8 @@ std::unique_ptr<AudioCaptureStream> SyntheticAudioInput::openSource(const Stream
     if (m_failStage == AudioInputError::Stage::Start)
         startError = [detail = m_failDetail] { throw AudioInputError(AudioInputError::Stage::Start, detail); };
     ++m_opened;
-    return std::make_unique<SyntheticCaptureStream>(format, m_frequency, m_amplitude, startError);
+    return std::make_unique<SyntheticCaptureStream>(format, m_frequency, m_amplitude, startError,
+                                                    std::function<void()>{}, m_micHeld);
 }
 
 std::unique_ptr<AudioCaptureStream> SyntheticAudioInput::openSystemAudio(bool muteSpeakers, const QString&)
@@ -127,6 +128,11 @@ void SyntheticAudioInput::setLeftoverTaps(int count)
 {
     std::lock_guard lock(m_mutex);
     m_leftovers = count;
+}
+
+void SyntheticAudioInput::holdMicrophone(bool held)
+{
+    *m_micHeld = held;
 }
 
 int SyntheticAudioInput::activeRoutes() const

@@ -32,6 +32,9 @@ public:
     // Makes the given stage fail with `detail` from now on; nothing (nullopt) ends that.
     void failAt(std::optional<AudioInputError::Stage> stage, const QString& detail = QStringLiteral("Synthetic failure"));
     void setLeftoverTaps(int count);
+    // While held, microphone streams deliver nothing and time goes on, as with
+    // a microphone pulled out that the sound server has not noticed yet.
+    void holdMicrophone(bool held);
 
     // Muting routes set up and not yet undone.
     int activeRoutes() const;
@@ -52,6 +55,7 @@ private:
     // Shared with the streams' stop callbacks, which may outlive this object.
     std::shared_ptr<std::atomic<int>> m_routes = std::make_shared<std::atomic<int>>(0);
     int m_opened = 0;
+    std::shared_ptr<std::atomic<bool>> m_micHeld = std::make_shared<std::atomic<bool>>(false);
     ObserverList<> m_sourceObservers;
 };
 

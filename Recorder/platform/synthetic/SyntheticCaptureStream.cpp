@@ -9,9 +9,10 @@
 namespace corvessa {
 
 SyntheticCaptureStream::SyntheticCaptureStream(const AudioFormat& format, double frequency, float amplitude,
-                                               std::function<void()> startError, std::function<void()> onStop)
+                                               std::function<void()> startError, std::function<void()> onStop,
+                                               std::shared_ptr<const std::atomic<bool>> held)
     : m_format(format), m_frequency(frequency), m_amplitude(amplitude), m_startError(std::move(startError)),
-      m_onStop(std::move(onStop))
+      m_onStop(std::move(onStop)), m_held(std::move(held))
 {
 }
 
@@ -81,6 +82,10 @@ void SyntheticCaptureStream::tick()
     // Deliver whatever time has passed, in whole buffers, so a late timer catches up.
     const uint64_t due = uint64_t(std::max<int64_t>(0, HostClock::nanoseconds() - m_startNs)) * rate / 1000000000;
     const size_t chunk = size_t(rate * bufferMs / 1000);
+    if (m_held && *m_held) {
+        m_frames = std::max<uint64_t>(m_frames, due - due % chunk);
+        return;
+    }
     while (m_handler && m_frames + chunk <= due) {
         const int64_t pts = m_startNs + int64_t(m_frames * 1000000000 / rate);
         SampleBuffer buffer = SampleBuffer::audio(m_format, chunk, MediaTime(pts, 1000000000));

@@ -3,6 +3,7 @@
 #include "platform/AudioCaptureStream.h"
 #include "platform/core/SerialQueue.h"
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -16,8 +17,10 @@ public:
     static constexpr int bufferMs = 10;
 
     // `startError`, when set, is thrown by start(); `onStop` runs once at stop.
+    // While `held` is set, time passes without buffers, as from a device pulled out.
     SyntheticCaptureStream(const AudioFormat& format, double frequency, float amplitude,
-                           std::function<void()> startError = {}, std::function<void()> onStop = {});
+                           std::function<void()> startError = {}, std::function<void()> onStop = {},
+                           std::shared_ptr<const std::atomic<bool>> held = {});
     ~SyntheticCaptureStream() override;
 
     AudioFormat format() const override { return m_format; }
@@ -35,6 +38,7 @@ private:
     const float m_amplitude;
     std::function<void()> m_startError;
     std::function<void()> m_onStop;
+    std::shared_ptr<const std::atomic<bool>> m_held;
     SerialQueue m_queue{"synthetic.audio", SerialQueue::QoS::UserInteractive};
     // Touched on the queue only, or by sync() on it.
     Handler m_handler;

@@ -66,7 +66,8 @@ void RealtimeKitThreadBoost::run()
 {
     for (;;) {
         pollfd fds[2] = {{m_wake.fd(), POLLIN, 0}, {RealtimeThreads::overrunFd(), POLLIN, 0}};
-        if (::poll(fds, fds[1].fd >= 0 ? 2 : 1, -1) < 0 && errno != EINTR)
+        // The overrun descriptor appears with the first realtime request; until then poll skips it.
+        if (::poll(fds, 2, -1) < 0 && errno != EINTR)
             return;
         // The signal handler can only mark it; the line is written here.
         if (fds[1].revents && RealtimeThreads::takeOverruns() > 0)

@@ -21,8 +21,8 @@ namespace corvessa {
 // within its RTTimeUSecMax (RealtimeThreads puts the threads back should one
 // overrun it); where realtime is refused, a higher nice level within
 // MinNiceLevel. Without the service it logs one line and changes nothing. The
-// calls run on a thread of its own, which owns everything below the mutex's
-// guard; boost() and release() only hand over.
+// calls run on a thread of its own, which owns the limits; boost() and
+// release(), from any thread, only hand over under the mutex.
 class RealtimeKitThreadBoost : public AudioThreadBoost {
 public:
     using Log = std::function<void(const QString& line)>;
@@ -72,6 +72,7 @@ private:
     std::set<pid_t> m_wanted; // boosted and not released
     bool m_quit = false;
 
+    // The requests' thread's own.
     bool m_asked = false; // whether the limits were read
     std::optional<Limits> m_limits;
 };

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cerrno>
 #include <mutex>
+#include <string>
 
 #include <sched.h>
 #include <signal.h>
@@ -103,6 +104,15 @@ void RealtimeThreads::remove(pid_t tid)
     for (auto& slot : g_threads) {
         pid_t listed = tid;
         slot.compare_exchange_strong(listed, 0);
+    }
+    // Unlisted, an overrun would no longer put it back, and the hard limit
+    // would end the program: a thread of ours still realtime goes back now.
+    if (tid <= 0 || ::access(("/proc/self/task/" + std::to_string(tid)).c_str(), F_OK) != 0)
+        return;
+    const int policy = ::sched_getscheduler(tid);
+    if (policy == SCHED_RR || policy == SCHED_FIFO) {
+        const sched_param normal{};
+        ::sched_setscheduler(tid, SCHED_OTHER, &normal);
     }
 }
 

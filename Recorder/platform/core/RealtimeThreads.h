@@ -27,6 +27,8 @@ public:
     static bool prepare(int64_t maxMicroseconds);
     // Lists `tid`, to be put back by the signal; false when the list is full.
     static bool add(pid_t tid);
+    // Unlists `tid`; a thread of this process it names that still runs
+    // realtime goes back to normal scheduling at once.
     static void remove(pid_t tid);
 
     // Readable once the signal has put the threads back; takeOverruns() makes

@@ -58,6 +58,8 @@ void SystemAudioTap::prepare()
         }
         fail(readFailedText, e.detail());
     }
+    if (m_prioritized)
+        m_stream->prioritizeDelivery();
     m_format = m_stream->format();
     if (m_format->sampleRate <= 0) {
         setHandler(nullptr);

@@ -73,6 +73,9 @@ public:
     // The microphone recorded beside (empty: the default source). Muting never
     // takes the streams that play into the output it records. Before prepare.
     void setMicrophone(const QString& source) { m_microphone = source; }
+    // For a tap whose sound is recorded: its stream's thread is raised above the
+    // rest of the program (AudioCaptureStream::prioritizeDelivery). Before prepare.
+    void setPrioritized(bool on) { m_prioritized = on; }
 
     bool muteSpeakers() const { return m_muteSpeakers; }
     bool isRunning() const { return m_running; }
@@ -99,6 +102,7 @@ private:
 
     bool m_muteSpeakers;
     QString m_microphone;
+    bool m_prioritized = false;
     std::shared_ptr<Delivery> m_delivery = std::make_shared<Delivery>();
     std::atomic<bool> m_running{false};
     bool m_needsRebuild = false;

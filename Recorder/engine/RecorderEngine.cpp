@@ -558,6 +558,7 @@ std::optional<RecorderError> RecorderEngine::startInner(const Config& given)
         tap = std::make_unique<SystemAudioTap>(config.muteSpeakers, [](const QString& s) { return Loc::text(s); },
                                                services.audioInput);
         tap->setMicrophone(config.microphoneID.value_or(QString()));
+        tap->setPrioritized(true);
         try {
             tap->prepare();
         } catch (const SystemAudioTap::TapError& e) {

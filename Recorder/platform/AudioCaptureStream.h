@@ -32,6 +32,12 @@ public:
     // Stops delivery for good and releases the stream; idempotent. No handler
     // call is in progress or follows once it returns.
     virtual void stop() = 0;
+
+    // Raises the thread that delivers the buffers above the rest of the program
+    // (AudioThreadBoost), for a stream whose sound is recorded; the level meters
+    // need no such thing. Before start(); a backend without threads of its own
+    // ignores it.
+    virtual void prioritizeDelivery() {}
 };
 
 } // namespace corvessa

@@ -1,6 +1,7 @@
 #include "platform/PlatformLoader.h"
 
 #include "platform/AudioInput.h"
+#include "platform/AudioThreadBoost.h"
 #include "platform/CameraService.h"
 #include "platform/CuePlayer.h"
 #include "platform/DisplayList.h"
@@ -24,6 +25,7 @@
 #include "platform/dbus/SocketSingleInstance.h"
 #include "platform/dbus/FileManagerReveal.h"
 #include "platform/dbus/LogindPowerOffNotice.h"
+#include "platform/dbus/RealtimeKitThreadBoost.h"
 #include "platform/dbus/UnityLauncherBadge.h"
 #include "platform/dbus/ScreenSaverPowerControl.h"
 #include "platform/dbus/SessionBusSingleInstance.h"
@@ -32,6 +34,7 @@
 #include "platform/pulse/PulseCuePlayer.h"
 #include "platform/pulse/PulseMicrophoneAccess.h"
 #include "platform/synthetic/SyntheticAudioInput.h"
+#include "platform/synthetic/SyntheticAudioThreadBoost.h"
 #include "platform/synthetic/SyntheticCameraService.h"
 #include "platform/synthetic/SyntheticDisplayList.h"
 #include "platform/synthetic/SyntheticFloatingSurfaces.h"
@@ -148,6 +151,17 @@ std::shared_ptr<CuePlayer> PlatformLoader::loadCuePlayer()
     // No synthetic fallback: without a sound server cues are skipped, and said so
     // once in the log, rather than played nowhere.
     return std::make_shared<PulseCuePlayer>();
+}
+
+std::shared_ptr<AudioThreadBoost> PlatformLoader::loadAudioThreadBoost()
+{
+    // Asked for where a recording opens its sound streams, never on a sound
+    // server's thread: connecting to the bus may take a moment.
+    QDBusConnection bus = QDBusConnection::systemBus();
+    if (bus.isConnected())
+        return std::make_shared<RealtimeKitThreadBoost>(bus);
+    RecorderLog::write(QStringLiteral("[audio] no system bus: sound capture keeps its normal priority"));
+    return std::make_shared<SyntheticAudioThreadBoost>();
 }
 
 std::shared_ptr<CameraService> PlatformLoader::loadCameraService()
@@ -290,6 +304,7 @@ CORVESSA_SERVICE_ACCESSORS(ScreenSource, loadScreenSource)
 CORVESSA_SERVICE_ACCESSORS(AudioInput, loadAudioInput)
 CORVESSA_SERVICE_ACCESSORS(CameraService, loadCameraService)
 CORVESSA_SERVICE_ACCESSORS(CuePlayer, loadCuePlayer)
+CORVESSA_SERVICE_ACCESSORS(AudioThreadBoost, loadAudioThreadBoost)
 CORVESSA_SERVICE_ACCESSORS(DisplayList, loadDisplayList)
 CORVESSA_SERVICE_ACCESSORS(PointerService, loadPointerService)
 CORVESSA_SERVICE_ACCESSORS(GlobalHotKeys, loadGlobalHotKeys)

@@ -10,6 +10,7 @@ class QString;
 namespace corvessa {
 
 class AudioInput;
+class AudioThreadBoost;
 class CameraService;
 class CuePlayer;
 class DisplayList;
@@ -48,6 +49,8 @@ public:
     static std::shared_ptr<AudioInput> loadAudioInput();
     static std::shared_ptr<CameraService> loadCameraService();
     static std::shared_ptr<CuePlayer> loadCuePlayer();
+    // RealtimeKit over the system bus, else the twin that changes nothing.
+    static std::shared_ptr<AudioThreadBoost> loadAudioThreadBoost();
     static std::shared_ptr<DisplayList> loadDisplayList();
     static std::shared_ptr<PointerService> loadPointerService();
     static std::shared_ptr<GlobalHotKeys> loadGlobalHotKeys();

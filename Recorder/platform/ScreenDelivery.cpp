@@ -62,6 +62,7 @@ ScreenDelivery::startMicrophone(const std::shared_ptr<ScreenDelivery>& self, Aud
         AudioInput::StreamRequest request;
         request.source = config.microphoneDeviceId;
         std::unique_ptr<AudioCaptureStream> stream = input.openSource(request);
+        stream->prioritizeDelivery(); // recorded: it must keep up however busy the encoder is
         stream->start([self](SampleBuffer buffer) { microphone(self, std::move(buffer)); });
         return stream;
     } catch (const AudioInputError& e) {

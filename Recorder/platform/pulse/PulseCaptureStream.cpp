@@ -1,6 +1,7 @@
 #include "platform/pulse/PulseCaptureStream.h"
 
 #include "platform/AudioInputError.h"
+#include "platform/AudioThreadBoost.h"
 #include "platform/core/HostClock.h"
 #include "platform/core/RecorderLog.h"
 #include "platform/pulse/PulseFormat.h"
@@ -9,9 +10,12 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include <pulse/error.h>
 #include <pulse/subscribe.h>
+
+#include <unistd.h>
 
 namespace corvessa {
 
@@ -212,11 +216,22 @@ void PulseCaptureStream::resume()
     cork(false);
 }
 
+void PulseCaptureStream::prioritizeDelivery()
+{
+    auto boost = AudioThreadBoost::current(); // not under the loop lock: it may reach for the bus
+    PulseContext::Lock lock(*m_context);
+    m_boost = std::move(boost);
+}
+
 void PulseCaptureStream::stop()
 {
     keepAwake(false);
+    std::shared_ptr<AudioThreadBoost> boost;
+    pid_t boosted = 0;
     {
         PulseContext::Lock lock(*m_context);
+        boost = std::exchange(m_boost, nullptr);
+        boosted = std::exchange(m_boostedTid, 0);
         if (m_following && m_context->isReady())
             pa_context_set_subscribe_callback(m_context->context(), nullptr, nullptr);
         m_following = false;
@@ -224,6 +239,8 @@ void PulseCaptureStream::stop()
         m_handler = nullptr;
         m_onEnded = nullptr;
     }
+    if (boost && boosted)
+        boost->release(boosted);
     if (m_route)
         m_route->release();
 }
@@ -246,6 +263,11 @@ void PulseCaptureStream::keepAwake(bool on)
 
 void PulseCaptureStream::drain()
 {
+    // The thread is known only here; the boost only takes note of it.
+    if (m_boost && m_handler && m_boostedTid == 0) {
+        m_boostedTid = ::gettid();
+        m_boost->boost(m_boostedTid);
+    }
     while (m_stream) {
         const void* data = nullptr;
         size_t bytes = 0;

@@ -9,8 +9,11 @@
 #include <optional>
 #include <vector>
 
+#include <sys/types.h>
+
 namespace corvessa {
 
+class AudioThreadBoost;
 class PulseKeepAlive;
 class PulseTapRoute;
 
@@ -53,6 +56,8 @@ public:
     void pause() override;
     void resume() override;
     void stop() override;
+    // The loop thread is raised on its first read after start().
+    void prioritizeDelivery() override;
 
     // The source the stream records from, as the server resolved it.
     QString sourceName() const;
@@ -96,6 +101,8 @@ private:
     std::function<void()> m_onEnded;
     bool m_ended = false;
     bool m_following = false; // the context's subscription is this stream's
+    std::shared_ptr<AudioThreadBoost> m_boost; // set by prioritizeDelivery()
+    pid_t m_boostedTid = 0;                    // the loop thread, once asked for
 };
 
 } // namespace corvessa

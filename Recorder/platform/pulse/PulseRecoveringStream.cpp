@@ -80,6 +80,14 @@ void PulseRecoveringStream::resume()
     }
 }
 
+void PulseRecoveringStream::prioritizeDelivery()
+{
+    std::lock_guard lock(m_mutex);
+    m_prioritized = true;
+    if (m_stream)
+        m_stream->prioritizeDelivery();
+}
+
 void PulseRecoveringStream::stop()
 {
     {
@@ -114,6 +122,8 @@ bool PulseRecoveringStream::install(std::unique_ptr<PulseCaptureStream>& stream)
 {
     if (m_stopped)
         return false;
+    if (m_prioritized)
+        stream->prioritizeDelivery();
     if (m_started && !m_paused) {
         try {
             stream->start(m_handler);

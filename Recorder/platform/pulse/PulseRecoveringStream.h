@@ -38,6 +38,8 @@ public:
     void pause() override;
     void resume() override;
     void stop() override;
+    // Each stream connected anew is raised too.
+    void prioritizeDelivery() override;
 
     // How many times it connected again (for tests and the log).
     int reconnections() const;
@@ -59,6 +61,7 @@ private:
     bool m_started = false;
     bool m_paused = false;
     bool m_stopped = false;
+    bool m_prioritized = false;
     int m_reconnections = 0;
     std::thread m_thread;
 

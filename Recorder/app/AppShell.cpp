@@ -9,6 +9,7 @@
 #include "app/MenuRenderer.h"
 #include "app/RecoveryAlert.h"
 #include "app/SettingsResetNotice.h"
+#include "app/SettingsWriteNotice.h"
 #include "app/DockBadge.h"
 #include "app/FloatingStatusMenu.h"
 #include "app/SignalBridge.h"
@@ -374,6 +375,9 @@ void AppShell::deferredStart()
 void AppShell::tellAboutTheSession()
 {
     SettingsResetNotice::showIfPending(UserDefaults::standard());
+    // Settings that cannot be written: said now when already known, else at
+    // the first change that fails.
+    new SettingsWriteNotice(UserDefaults::standard(), this);
     if (DesktopSession::isWayland()) {
         RecorderLog::write(QStringLiteral("[app] Wayland session: the interface runs on the %1 platform; "
                                           "recordings show only X11 windows")

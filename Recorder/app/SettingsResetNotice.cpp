@@ -51,8 +51,13 @@ QMessageBox* SettingsResetNotice::showIfPending(UserDefaults& defaults)
     } else {
         return nullptr;
     }
+    return present(title, message, QStringLiteral("settingsResetNotice"));
+}
+
+QMessageBox* SettingsResetNotice::present(const QString& title, const QString& message, const QString& objectName)
+{
     auto* box = new QMessageBox(QMessageBox::Information, title, message, QMessageBox::Ok);
-    box->setObjectName(QStringLiteral("settingsResetNotice"));
+    box->setObjectName(objectName);
     box->setAttribute(Qt::WA_DeleteOnClose);
     // It holds nothing up: the program is usable while it is read.
     box->setWindowModality(Qt::NonModal);

@@ -29,6 +29,10 @@ public:
     // shows a window saying so (not modal, gone when closed); nullptr when
     // there was nothing to say.
     static QMessageBox* showIfPending(UserDefaults& defaults);
+
+    // The window every settings notice is said in: not modal, its text
+    // selectable, gone when closed; named `objectName` for those that look.
+    static QMessageBox* present(const QString& title, const QString& message, const QString& objectName);
 };
 
 } // namespace corvessa

@@ -11,8 +11,13 @@
 #include <QJsonDocument>
 #include <QSaveFile>
 
+#include <cerrno>
 #include <cmath>
 #include <memory>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace corvessa {
 
@@ -26,6 +31,37 @@ bool isDataWrapper(const QJsonValue& v)
         return false;
     const QJsonObject o = v.toObject();
     return o.size() == 1 && o.value(kDataTag).isString();
+}
+
+// What keeps the file at `path` from being replaced by a new one, in the
+// system's words: the file itself when it is there (a file we may not write is
+// not replaced), else the folder the new file is made in, or the nearest folder
+// that is there when it has to be made. Empty when nothing is seen to stop it;
+// a full disk shows only when writing.
+QString whyNotWritable(const QString& path)
+{
+    QFileInfo info(path);
+    if (info.exists()) {
+        // The writer follows a link to the file it names.
+        const QString target = info.canonicalFilePath();
+        if (!target.isEmpty())
+            info = QFileInfo(target);
+        if (::faccessat(AT_FDCWD, QFile::encodeName(info.absoluteFilePath()).constData(), W_OK, AT_EACCESS) != 0)
+            return qt_error_string(errno);
+    }
+    QString folder = info.absolutePath();
+    struct stat st {};
+    while (::stat(QFile::encodeName(folder).constData(), &st) != 0) {
+        const QString parent = QFileInfo(folder).absolutePath();
+        if (errno != ENOENT || parent == folder)
+            return qt_error_string(errno);
+        folder = parent;
+    }
+    if (!S_ISDIR(st.st_mode))
+        return qt_error_string(ENOTDIR);
+    if (::faccessat(AT_FDCWD, QFile::encodeName(folder).constData(), W_OK | X_OK, AT_EACCESS) != 0)
+        return qt_error_string(errno);
+    return {};
 }
 
 std::mutex& standardMutex()
@@ -82,9 +118,12 @@ void UserDefaults::loadLocked()
 {
     m_values = QJsonObject();
     m_protected = false;
+    m_writeFailure.reset();
     const RegularFile::Contents read = RegularFile::read(m_path, maximumFileBytes);
-    if (read.status == RegularFile::Status::Missing)
+    if (read.status == RegularFile::Status::Missing) {
+        checkWritableLocked();
         return;
+    }
     if (read.status == RegularFile::Status::Unreadable) {
         setAsideLocked(QStringLiteral("cannot read it: ") + read.error);
         return;
@@ -100,6 +139,23 @@ void UserDefaults::loadLocked()
         return;
     }
     m_values = doc.object();
+    checkWritableLocked();
+}
+
+void UserDefaults::checkWritableLocked()
+{
+    const QString reason = whyNotWritable(m_path);
+    if (reason.isEmpty())
+        return;
+    m_writeFailure = WriteFailure{m_path, reason};
+    RecorderLog::write(QStringLiteral("[defaults] changes cannot be kept: cannot write %1: %2").arg(m_path, reason));
+}
+
+void UserDefaults::writeFailedLocked(const QString& error, const QString& reason)
+{
+    m_lastError = error;
+    if (!m_writeFailure)
+        m_writeFailure = WriteFailure{m_path, reason};
 }
 
 void UserDefaults::setAsideLocked(const QString& reason)
@@ -141,6 +197,12 @@ std::optional<QString> UserDefaults::stuckFile() const
     return m_path;
 }
 
+std::optional<UserDefaults::WriteFailure> UserDefaults::writeFailure() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_writeFailure;
+}
+
 bool UserDefaults::saveLocked()
 {
     if (m_protected) {
@@ -149,17 +211,24 @@ bool UserDefaults::saveLocked()
     }
     const QFileInfo info(m_path);
     if (!QDir().mkpath(info.absolutePath())) {
-        m_lastError = QStringLiteral("cannot create %1").arg(info.absolutePath());
+        const QString why = whyNotWritable(m_path);
+        const QString reason = why.isEmpty() ? QStringLiteral("its folder cannot be made") : why;
+        writeFailedLocked(QStringLiteral("cannot create %1: %2").arg(info.absolutePath(), reason), reason);
         return false;
     }
     QSaveFile f(m_path);
     if (!f.open(QIODevice::WriteOnly)) {
-        m_lastError = QStringLiteral("cannot write %1: %2").arg(m_path, f.errorString());
+        // The system's own reason where it can be seen, rather than the writer's
+        // words for a file it may not replace.
+        const QString why = whyNotWritable(m_path);
+        const QString reason = why.isEmpty() ? f.errorString() : why;
+        writeFailedLocked(QStringLiteral("cannot write %1: %2").arg(m_path, reason), reason);
         return false;
     }
     const QByteArray bytes = QJsonDocument(m_values).toJson(QJsonDocument::Indented);
     if (f.write(bytes) != bytes.size() || !f.commit()) {
-        m_lastError = QStringLiteral("cannot write %1: %2").arg(m_path, f.errorString());
+        const QString reason = f.errorString();
+        writeFailedLocked(QStringLiteral("cannot write %1: %2").arg(m_path, reason), reason);
         return false;
     }
     m_lastError.clear();
@@ -168,15 +237,22 @@ bool UserDefaults::saveLocked()
 
 void UserDefaults::put(const QString& key, const QJsonValue& value)
 {
+    std::optional<WriteFailure> firstFailure;
     {
         std::lock_guard lock(m_mutex);
         if (value.isUndefined())
             m_values.remove(key);
         else
             m_values.insert(key, value);
-        if (!saveLocked())
+        const bool knewFailure = m_writeFailure.has_value();
+        if (!saveLocked()) {
             RecorderLog::write(QStringLiteral("[defaults] ") + m_lastError);
+            if (!knewFailure)
+                firstFailure = m_writeFailure;
+        }
     }
+    if (firstFailure)
+        emit writeFailed(firstFailure->path, firstFailure->reason);
     emit valueChanged(key);
 }
 

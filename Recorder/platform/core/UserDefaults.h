@@ -23,7 +23,11 @@ namespace corvessa {
 // afresh holding only where the old file went (setAsideKey), so that the user
 // can be told at the next start even when another process found it. Where it
 // cannot be moved, it is never written over. Loading never blocks on what sits
-// at the path (a FIFO, a device). Thread-safe.
+// at the path (a FIFO, a device). A file that cannot be written (its folder or
+// itself read-only, immutable, another user's, a full or read-only file
+// system) is left exactly as it is; the values then live in memory only, and
+// the first such failure of a load is kept in writeFailure() and, when a change
+// finds it, signalled once. Thread-safe.
 class UserDefaults : public QObject {
     Q_OBJECT
 public:
@@ -33,6 +37,14 @@ public:
     static constexpr qint64 maximumFileBytes = qint64(16) << 20;
     // Where a settings file that could not be read was kept, until taken.
     static inline const QString setAsideKey = QStringLiteral("settingsSetAside");
+
+    // Why changes cannot be kept: the settings file and what stops its writing
+    // (the system's words for the error, e.g. "Permission denied").
+    struct WriteFailure {
+        QString path;
+        QString reason;
+        bool operator==(const WriteFailure&) const = default;
+    };
 
     explicit UserDefaults(QString path, QObject* parent = nullptr);
 
@@ -75,16 +87,28 @@ public:
     // The file at path() when it could be neither read nor set aside: the
     // store then runs on defaults and saves nothing, each time it is loaded.
     std::optional<QString> stuckFile() const;
+    // The first reason found since loading that changes cannot be written:
+    // known at loading when the file or its folder may not be written, else
+    // found by the first change whose write fails. Not for a stuck file.
+    std::optional<WriteFailure> writeFailure() const;
 
 signals:
     // Emitted on the thread that made the change.
     void valueChanged(const QString& key);
+    // Once per load, on the thread of the change whose write failed first,
+    // unless loading already found the file unwritable (writeFailure() says so).
+    void writeFailed(const QString& path, const QString& reason);
 
 private:
     void put(const QString& key, const QJsonValue& value);
     void loadLocked();
     void setAsideLocked(const QString& reason);
+    // Notes at loading a file or folder the store may not write.
+    void checkWritableLocked();
     bool saveLocked();
+    // A write that failed for `reason`: said in lastError(), and kept as the
+    // write failure when it is the first.
+    void writeFailedLocked(const QString& error, const QString& reason);
 
     mutable std::mutex m_mutex;
     QString m_path;
@@ -92,6 +116,7 @@ private:
     QString m_lastError;
     // The file at the path could be neither read nor moved: it is not written over.
     bool m_protected = false;
+    std::optional<WriteFailure> m_writeFailure;
 };
 
 } // namespace corvessa

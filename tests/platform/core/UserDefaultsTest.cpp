@@ -6,14 +6,20 @@
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
+#include <QScopeGuard>
 #include <QSignalSpy>
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <functional>
 #include <vector>
 
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace corvessa;
 
@@ -37,6 +43,29 @@ QByteArray logText()
 {
     QFile f(XdgPaths::logFile());
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// Sets or clears the immutable flag, which stops root as well; false where
+// the file system or this process may not.
+bool setImmutable(const QString& path, bool on)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    int flags = 0;
+    bool done = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    if (done) {
+        flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+        done = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    }
+    ::close(fd);
+    return done;
+}
+
+QByteArray fileBytes(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(cannot be read)");
 }
 
 } // namespace
@@ -282,4 +311,110 @@ TEST(UserDefaults, StandardFollowsHome)
         EXPECT_FALSE(UserDefaults::standard().contains("where"));
     }
     EXPECT_EQ(UserDefaults::standard().string("where"), QStringLiteral("first"));
+}
+
+// A settings file the program may not write, in each way a user meets one:
+// the store keeps changes in memory, says once per load which file cannot be
+// written and why in the system's words (known at loading, else found by the
+// first change), and never touches the file that is there.
+TEST(UserDefaults, ASettingsFileThatCannotBeWrittenIsReportedOnceAndLeftAsItIs)
+{
+    struct Way {
+        const char* name;
+        int error;
+        bool permissionBits; // root is not stopped by these: run as nobody
+        std::function<bool(const QString& file)> lock;
+        std::function<void(const QString& file)> unlock;
+    };
+    const auto folderOf = [](const QString& file) { return QFileInfo(file).absolutePath(); };
+    const auto mode = [](const QString& path, mode_t m) { return chmod(QFile::encodeName(path).constData(), m) == 0; };
+    const std::vector<Way> ways = {
+        {"read-only folder", EACCES, true, [&](const QString& f) { return mode(folderOf(f), 0555); },
+         [&](const QString& f) { mode(folderOf(f), 0755); }},
+        {"read-only file of another", EACCES, true, [&](const QString& f) { return mode(f, 0444); },
+         [&](const QString& f) { mode(f, 0644); }},
+        {"immutable folder", EPERM, false, [&](const QString& f) { return setImmutable(folderOf(f), true); },
+         [&](const QString& f) { setImmutable(folderOf(f), false); }},
+        {"folder replaced by a file", ENOTDIR, false,
+         [&](const QString& f) {
+             const QString parent = folderOf(folderOf(f));
+             if (!QDir().rename(parent, parent + ".away"))
+                 return false;
+             QFile blocker(parent);
+             return blocker.open(QIODevice::WriteOnly) && blocker.write("not a folder") > 0;
+         },
+         [&](const QString& f) {
+             const QString parent = folderOf(folderOf(f));
+             QFile::remove(parent);
+             QDir().rename(parent + ".away", parent);
+         }},
+    };
+    const QByteArray kept = "{\n    \"saveFolder\": \"/home/someone/Movies\",\n    \"micOn\": true\n}\n";
+    int tried = 0;
+    for (const Way& way : ways) {
+        SCOPED_TRACE(way.name);
+        test::TempHome home;
+        const QString path = XdgPaths::defaultsFile();
+        writeFile(path, kept);
+        const bool asNobody = way.permissionBits && geteuid() == 0;
+        if (asNobody) {
+            // Nobody's own files under a home it may cross.
+            for (QString dir = folderOf(path); dir.startsWith(home.path()); dir = folderOf(dir))
+                ASSERT_EQ(chmod(QFile::encodeName(dir).constData(), 0755), 0);
+            for (const QString& p : {path, folderOf(path)})
+                ASSERT_EQ(chown(QFile::encodeName(p).constData(), 65534, 65534), 0);
+        }
+        bool locked = false;
+        const auto undo = qScopeGuard([&] {
+            if (locked)
+                way.unlock(path);
+        });
+        const QString reason = QString::fromLocal8Bit(std::strerror(way.error));
+        bool lockable = true;
+        const auto work = [&] {
+            UserDefaults d(path);
+            EXPECT_EQ(d.writeFailure(), std::nullopt) << "a writable file at loading";
+            QSignalSpy failed(&d, &UserDefaults::writeFailed);
+            locked = way.lock(path);
+            if (!locked) {
+                lockable = false;
+                return;
+            }
+            d.setString("saveFolder", "/elsewhere");
+            d.setBool("micOn", false);
+            d.remove("micOn");
+            ASSERT_EQ(failed.size(), 1) << "said at the first failed write only";
+            EXPECT_EQ(failed.at(0).at(0).toString(), path);
+            EXPECT_EQ(failed.at(0).at(1).toString(), reason);
+            EXPECT_EQ(d.writeFailure(), (UserDefaults::WriteFailure{path, reason}));
+            EXPECT_TRUE(d.lastError().contains(reason)) << d.lastError().toStdString();
+            EXPECT_EQ(d.string("saveFolder"), QStringLiteral("/elsewhere")) << "kept in memory";
+
+            // The next start knows at loading, before any change.
+            UserDefaults next(path);
+            EXPECT_EQ(next.writeFailure(), (UserDefaults::WriteFailure{path, reason}));
+            QSignalSpy again(&next, &UserDefaults::writeFailed);
+            next.setString("saveFolder", "/again");
+            EXPECT_EQ(again.size(), 0) << "known already";
+            way.unlock(path);
+            locked = false;
+        };
+        if (asNobody)
+            test::runUnprivileged(work);
+        else
+            work();
+        if (!lockable)
+            continue;
+        ++tried;
+        EXPECT_EQ(fileBytes(path), kept) << "the file there is left byte for byte";
+        // Written again, the store is told nothing.
+        UserDefaults writable(path);
+        EXPECT_EQ(writable.writeFailure(), std::nullopt);
+        QSignalSpy failed(&writable, &UserDefaults::writeFailed);
+        writable.setString("saveFolder", "/fine");
+        EXPECT_EQ(failed.size(), 0);
+        EXPECT_TRUE(writable.lastError().isEmpty()) << writable.lastError().toStdString();
+    }
+    if (tried < 2)
+        GTEST_SKIP() << "only " << tried << " of the ways to stop a write work here";
 }

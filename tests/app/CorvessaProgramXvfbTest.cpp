@@ -11,6 +11,7 @@
 #include "support/ProgramSession.h"
 #include "support/WindowManager.h"
 #include "support/XvfbTest.h"
+#include "toolbar/BarView.h"
 #include "toolbar/Confirm.h"
 
 #include <QDir>
@@ -37,7 +38,12 @@
 #include <cstdlib>
 #include <functional>
 #include <optional>
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 namespace corvessa::test {
 namespace {
@@ -796,6 +802,91 @@ TEST_F(CorvessaProgramXvfb, AStartAfterAKilledRecordingGivesTheSpeakersBack)
     EXPECT_EQ(m_pulse->sinksOfStreams(QStringLiteral("music")), QStringList{QString::fromLatin1(PulseFixture::speakers)});
     EXPECT_EQ(m_pulse->sinksOfStreams(QStringLiteral("radio")), QStringList{QStringLiteral("headphones")});
     EXPECT_FALSE(m_pulse->modules().join(QLatin1Char('\n')).contains(QLatin1String("recorder_tap")));
+}
+
+// Keeps `path` from being written: the immutable flag for root, whom the
+// permission bits do not stop, else the bits. False where neither works.
+bool lockAgainstWrites(const QString& path, bool folder, bool on)
+{
+    const QByteArray name = QFile::encodeName(path);
+    if (geteuid() != 0)
+        return chmod(name.constData(), on ? (folder ? 0555 : 0444) : (folder ? 0755 : 0644)) == 0;
+    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    int flags = 0;
+    bool done = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    if (done) {
+        flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+        done = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    }
+    ::close(fd);
+    return done;
+}
+
+// Settings in a folder and file the user cannot change: the program says so
+// once, at the start, and not again when the user changes a setting (the
+// toolbar dragged to a corner, its place stored); the file is left as it was.
+TEST_F(CorvessaProgramXvfb, SettingsThatCannotBeKeptAreToldOnce)
+{
+    const QString defaults = XdgPaths::defaultsFile();
+    const QString folder = QFileInfo(defaults).absolutePath();
+    QFile file(defaults);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray before = file.readAll();
+    file.close();
+    ASSERT_FALSE(before.isEmpty());
+    bool fileLocked = false;
+    bool folderLocked = false;
+    const auto unlock = qScopeGuard([&] {
+        if (fileLocked)
+            lockAgainstWrites(defaults, false, false);
+        if (folderLocked)
+            lockAgainstWrites(folder, true, false);
+    });
+    fileLocked = lockAgainstWrites(defaults, false, true);
+    folderLocked = lockAgainstWrites(folder, true, true);
+    if (!fileLocked || !folderLocked)
+        GTEST_SKIP() << "the settings cannot be locked against writes here";
+
+    m_program = launch(QStringLiteral("settings-locked"));
+    ASSERT_TRUE(m_program);
+    const QString told = QStringLiteral("[app] told the user changes to the settings cannot be kept: cannot write ")
+        + defaults + QStringLiteral(": ");
+    ASSERT_TRUE(waitForLog(told)) << logText().toStdString();
+    std::optional<Shown> bar;
+    ASSERT_TRUE(waitFor([&] {
+        for (const Shown& s : shownWindows()) {
+            if (!s.inTray && s.title == QStringLiteral("Corvessa"))
+                bar = s;
+        }
+        return bar.has_value();
+    })) << describe(shownWindows()).toStdString();
+    QThread::msleep(500);
+
+    const QString failed = QStringLiteral("[defaults] cannot write ") + defaults;
+    const qsizetype failures = logText().count(failed);
+    const QPoint grip(bar->rect.left() + BarView::margin + 5, bar->rect.center().y());
+    XTestFakeMotionEvent(m_x, -1, grip.x(), grip.y(), CurrentTime);
+    XSync(m_x, False);
+    QThread::msleep(100);
+    XTestFakeButtonEvent(m_x, 1, True, CurrentTime);
+    for (int i = 1; i <= 10; ++i) {
+        const QPoint p = grip + (QPoint(60, 40) - grip) * i / 10;
+        XTestFakeMotionEvent(m_x, -1, p.x(), p.y(), CurrentTime);
+        XSync(m_x, False);
+        QThread::msleep(30);
+    }
+    XTestFakeButtonEvent(m_x, 1, False, CurrentTime);
+    XSync(m_x, False);
+    EXPECT_TRUE(waitFor([&] { return logText().count(failed) > failures; }, 15000))
+        << "the bar's new place is a change to keep: " << logText().toStdString();
+    QThread::msleep(500);
+    keepScreenshot(QStringLiteral("settings-locked.png"));
+    EXPECT_EQ(logText().count(told), 1) << "said once: " << logText().toStdString();
+    ASSERT_TRUE(m_program->isRunning());
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), before) << "the settings file is left as it was";
 }
 
 } // namespace

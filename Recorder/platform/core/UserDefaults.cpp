@@ -35,7 +35,7 @@ bool isDataWrapper(const QJsonValue& v)
 
 // What keeps the file at `path` from being replaced by a new one, in the
 // system's words: the file itself when it is there (a file we may not write is
-// not replaced), else the folder the new file is made in, or the nearest folder
+// not replaced), then the folder the new file is made in, or the nearest folder
 // that is there when it has to be made. Empty when nothing is seen to stop it;
 // a full disk shows only when writing.
 QString whyNotWritable(const QString& path)

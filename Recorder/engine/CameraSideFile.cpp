@@ -1,6 +1,7 @@
 #include "engine/CameraSideFile.h"
 
 #include "engine/EngineLines.h"
+#include "engine/FinishedFile.h"
 #include "platform/core/HostClock.h"
 #include "platform/core/PixelBuffer.h"
 #include "prefs/MovieBitRate.h"
@@ -64,6 +65,7 @@ void CameraSideFile::begin(const QString& screenPath, int fps, MovieWriterFactor
     m_cameraMixer.reset();
     m_guard.reset();
     m_cameraFileURLs.clear();
+    m_cameraWritten.clear();
     m_missingSound.clear();
     m_cameraFileURL.reset();
     m_camSegment = 0;
@@ -171,6 +173,7 @@ bool CameraSideFile::setupCamWriter(const SampleBuffer& sample, const MovieClock
     if (m_camSegment == 0)
         m_cameraFileURL = file;
     m_cameraFileURLs.push_back(file);
+    m_cameraWritten.push_back(writer->writtenFile());
     m_missingSound.push_back(0);
     m_camSegment += 1;
     m_host.addToJournal(file);
@@ -249,17 +252,35 @@ void CameraSideFile::closeCamStep(const std::shared_ptr<CamClosing>& closing)
     if (closing->hasAudio)
         writer->markAsFinished(MovieWriter::Input::Audio);
     writer->endSession(closing->end);
-    m_host.finishWriting(writer, [this, writer] { camSegmentFinished(writer); });
+    m_host.finishWriting(writer, [this, closing] { camSegmentFinished(closing); });
 }
 
-void CameraSideFile::camSegmentFinished(const std::shared_ptr<MovieWriter>& writer)
+void CameraSideFile::camSegmentFinished(const std::shared_ptr<CamClosing>& closing)
 {
-    if (writer->status() != MovieWriter::Status::Completed) {
-        m_cameraSaveFailed = true;
-        m_host.emitLine(EngineLines::cameraWriteFailed({EngineLine::reason(writer->error())}));
-    }
-    m_guard.forget(*writer);
+    settleSegment(closing->recording, closing->segment, *closing->writer, true);
+    m_guard.forget(*closing->writer);
     leaveCameraFinish();
+}
+
+bool CameraSideFile::settleSegment(int recording, size_t segment, const MovieWriter& writer, bool reportFailure)
+{
+    const FinishedFile file = FinishedFile::of(writer);
+    if (!file.path()) {
+        m_cameraSaveFailed = true;
+        if (reportFailure)
+            m_host.emitLine(EngineLines::cameraWriteFailed({EngineLine::reason(file.error())}));
+        return false;
+    }
+    if (const auto moved = file.movedLine())
+        m_host.emitLine(*moved);
+    // A segment of an earlier recording may still have been closing.
+    if (recording != m_recording || segment >= m_cameraFileURLs.size())
+        return true;
+    if (m_cameraFileURL == m_cameraFileURLs[segment])
+        m_cameraFileURL = file.path();
+    m_cameraFileURLs[segment] = *file.path();
+    m_cameraWritten[segment] = file.written();
+    return true;
 }
 
 void CameraSideFile::placeSound(const SampleBuffer& buffer, const RecordingTimeline& timeline)
@@ -323,12 +344,20 @@ void CameraSideFile::cancel()
 
 void CameraSideFile::checkResult()
 {
-    if (!m_camWriter || m_camWriter->status() == MovieWriter::Status::Completed)
+    if (!m_camWriter || m_cameraFileURLs.empty())
+        return;
+    if (settleSegment(m_recording, m_cameraFileURLs.size() - 1, *m_camWriter, !m_camFailureReported))
         return;
     m_cameraFileURL.reset();
-    m_cameraSaveFailed = true;
-    if (!m_camFailureReported)
-        m_host.emitLine(EngineLines::cameraWriteFailed({EngineLine::reason(m_camWriter->error())}));
+}
+
+std::vector<WrittenFile> CameraSideFile::writtenFiles() const
+{
+    std::vector<WrittenFile> files;
+    for (const auto& file : m_cameraWritten)
+        if (file)
+            files.push_back(*file);
+    return files;
 }
 
 void CameraSideFile::countTail(int recording, size_t segment, const AudioTimelineMixer& mixer, int64_t endFrame)

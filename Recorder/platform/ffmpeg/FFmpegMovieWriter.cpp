@@ -1,6 +1,7 @@
 #include "platform/ffmpeg/FFmpegMovieWriter.h"
 
 #include "platform/core/Guarded.h"
+#include "platform/core/OpenFileLocator.h"
 #include "platform/core/PixelBuffer.h"
 #include "platform/core/RecorderLog.h"
 #include "platform/core/SampleBuffer.h"
@@ -148,6 +149,7 @@ struct FFmpegMovieWriter::Core {
         // Sound handed over and not yet encoded, oldest first: samples and their
         // movie sample position.
         std::deque<std::pair<std::vector<float>, int64_t>> pendingAudio;
+        std::optional<WrittenFile> written; // the file opened, where it is
     };
     Guarded<Shared> shared;
 
@@ -289,7 +291,7 @@ struct FFmpegMovieWriter::Core {
     static int64_t seekFile(void* opaque, int64_t offset, int whence);
     int openFile(const QByteArray& path);
     // The path still names the file this writer opened.
-    bool fileStillAtPath() const;
+    bool locateFile();
 
     void encodeVideo(const PixelBufferRef& pixels, MediaTime at, MediaTime duration);
     bool convert(const PixelBuffer& pixels);
@@ -363,6 +365,7 @@ int FFmpegMovieWriter::Core::openFile(const QByteArray& path)
         return AVERROR(errno);
     fileDevice = st.st_dev;
     fileInode = st.st_ino;
+    shared.lock()->written = WrittenFile(settings.path, st.st_dev, st.st_ino);
     auto* buffer = static_cast<unsigned char*>(av_malloc(kFileBufferSize));
     if (!buffer)
         return AVERROR(ENOMEM);
@@ -410,11 +413,12 @@ int64_t FFmpegMovieWriter::Core::seekFile(void* opaque, int64_t offset, int when
     return at;
 }
 
-bool FFmpegMovieWriter::Core::fileStillAtPath() const
+bool FFmpegMovieWriter::Core::locateFile()
 {
-    struct stat st{};
-    return ::stat(QFile::encodeName(settings.path).constData(), &st) == 0 && st.st_dev == fileDevice
-           && st.st_ino == fileInode;
+    const auto where = OpenFileLocator::locate(WrittenFile(settings.path, fileDevice, fileInode), fd);
+    if (where)
+        shared.lock()->written = *where;
+    return where.has_value();
 }
 
 std::optional<RecorderError> FFmpegMovieWriter::Core::openVideo(const VideoSettings& v)
@@ -852,10 +856,10 @@ void FFmpegMovieWriter::Core::finish()
         fail(QStringLiteral("The movie file could not be written"), r);
         return;
     }
-    // Renamed, removed or replaced by another while it was written: the movie
-    // is not where the owner will look for it.
-    if (!fileStillAtPath()) {
-        fail(QStringLiteral("The movie file was moved or removed while recording"), AVERROR(ENOENT));
+    // Renamed, or moved with its folder, the movie is where it went; removed, or
+    // replaced by another on its path, it is nowhere the owner could find it.
+    if (!locateFile()) {
+        fail(QStringLiteral("The movie file was removed or replaced while recording"), AVERROR(ENOENT));
         return;
     }
     if (::close(std::exchange(fd, -1)) != 0) {
@@ -1084,6 +1088,11 @@ void FFmpegMovieWriter::simulateFullDiskAfter(int64_t bytes)
 MovieWriter::Status FFmpegMovieWriter::status() const
 {
     return m_core->shared.lock()->status;
+}
+
+std::optional<WrittenFile> FFmpegMovieWriter::writtenFile() const
+{
+    return m_core->shared.lock()->written;
 }
 
 std::optional<RecorderError> FFmpegMovieWriter::error() const

@@ -12,45 +12,60 @@ namespace corvessa {
 
 namespace {
 
-bool sameFile(const struct stat& st, const WrittenFile& file)
+// What the file system says of a file: `fd` itself when `path` is empty, else
+// the entry at `path` (a link is not followed). None when it is not a regular file.
+std::optional<WrittenFile> look(int fd, const QString& path)
 {
-    return S_ISREG(st.st_mode) && uint64_t(st.st_dev) == file.device() && uint64_t(st.st_ino) == file.inode();
+    const QByteArray name = QFile::encodeName(path);
+    struct statx sx {};
+    const int flags = path.isEmpty() ? AT_EMPTY_PATH : AT_SYMLINK_NOFOLLOW;
+    if (::statx(path.isEmpty() ? fd : AT_FDCWD, name.constData(), flags, STATX_TYPE | STATX_INO | STATX_BTIME, &sx) != 0
+        || !S_ISREG(sx.stx_mode))
+        return std::nullopt;
+    const int64_t birth =
+        (sx.stx_mask & STATX_BTIME) ? int64_t(sx.stx_btime.tv_sec) * 1000000000 + sx.stx_btime.tv_nsec : 0;
+    return WrittenFile(path, (uint64_t(sx.stx_dev_major) << 32) | sx.stx_dev_minor, sx.stx_ino, birth);
+}
+
+bool sameFile(const std::optional<WrittenFile>& seen, const WrittenFile& file)
+{
+    return seen && seen->device() == file.device() && seen->inode() == file.inode()
+           && (!seen->birth() || !file.birth() || seen->birth() == file.birth());
 }
 
 } // namespace
 
-WrittenFile::WrittenFile(QString path, uint64_t device, uint64_t inode)
+WrittenFile::WrittenFile(QString path, uint64_t device, uint64_t inode, int64_t birth)
     : m_path(std::move(path))
     , m_device(device)
     , m_inode(inode)
+    , m_birth(birth)
 {
 }
 
 std::optional<WrittenFile> WrittenFile::ofDescriptor(const QString& path, int fd)
 {
-    struct stat st {};
-    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+    if (fd < 0)
         return std::nullopt;
-    return WrittenFile(path, uint64_t(st.st_dev), uint64_t(st.st_ino));
+    auto file = look(fd, QString());
+    if (file)
+        file->m_path = path;
+    return file;
 }
 
 std::optional<WrittenFile> WrittenFile::atPath(const QString& path)
 {
-    struct stat st {};
-    if (path.isEmpty() || ::lstat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISREG(st.st_mode))
-        return std::nullopt;
-    return WrittenFile(path, uint64_t(st.st_dev), uint64_t(st.st_ino));
+    return path.isEmpty() ? std::nullopt : look(-1, path);
 }
 
 WrittenFile WrittenFile::movedTo(const QString& path) const
 {
-    return WrittenFile(path, m_device, m_inode);
+    return WrittenFile(path, m_device, m_inode, m_birth);
 }
 
 bool WrittenFile::isAtPath() const
 {
-    struct stat st {};
-    return !m_path.isEmpty() && ::lstat(QFile::encodeName(m_path).constData(), &st) == 0 && sameFile(st, *this);
+    return !m_path.isEmpty() && sameFile(look(-1, m_path), *this);
 }
 
 bool WrittenFile::touch() const
@@ -66,9 +81,8 @@ bool WrittenFile::touch() const
     } while (fd < 0 && errno == EINTR);
     if (fd < 0)
         return false;
-    struct stat st {};
     bool touched = false;
-    if (::fstat(fd, &st) == 0 && sameFile(st, *this)) {
+    if (sameFile(look(fd, QString()), *this)) {
         const struct timespec times[2] = {{0, UTIME_OMIT}, {0, UTIME_NOW}};
         touched = ::futimens(fd, times) == 0;
     }

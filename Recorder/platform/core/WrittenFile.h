@@ -8,13 +8,16 @@
 namespace corvessa {
 
 // A file this program created, known by its path and by what the file system
-// calls it (device and inode), so that what sits at the path later can be told
-// apart from it: the user may have removed it, moved it, or put something else
-// there, a link included. A value; any thread.
+// calls it (device and inode, and its birth time where the file system keeps
+// one, since a removed file's inode number is soon given to a new file), so
+// that what sits at the path later can be told apart from it: the user may have
+// removed it, moved it, or put something else there, a link included. A value;
+// any thread.
 class WrittenFile {
 public:
     WrittenFile() = default;
-    WrittenFile(QString path, uint64_t device, uint64_t inode);
+    // `birth`: nanoseconds since the epoch; 0 = not known.
+    WrittenFile(QString path, uint64_t device, uint64_t inode, int64_t birth = 0);
 
     // The file open as `fd`, created at `path`; none when the descriptor cannot
     // be looked at.
@@ -26,6 +29,7 @@ public:
     const QString& path() const { return m_path; }
     uint64_t device() const { return m_device; }
     uint64_t inode() const { return m_inode; }
+    int64_t birth() const { return m_birth; }
     // The same file under another name.
     WrittenFile movedTo(const QString& path) const;
 
@@ -42,6 +46,7 @@ private:
     QString m_path;
     uint64_t m_device = 0;
     uint64_t m_inode = 0;
+    int64_t m_birth = 0;
 };
 
 } // namespace corvessa

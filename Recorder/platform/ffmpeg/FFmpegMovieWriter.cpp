@@ -190,8 +190,6 @@ struct FFmpegMovieWriter::Core {
     // The movie file, written through our own I/O context so that its identity
     // is known and a torn fragment can be cut off.
     int fd = -1;
-    dev_t fileDevice = 0;
-    ino_t fileInode = 0;
     int64_t filePosition = 0;
     // The file's length up to the end of the last fragment that reached it whole.
     int64_t completeEnd = 0;
@@ -363,9 +361,7 @@ int FFmpegMovieWriter::Core::openFile(const QByteArray& path)
     struct stat st{};
     if (::fstat(fd, &st) != 0)
         return AVERROR(errno);
-    fileDevice = st.st_dev;
-    fileInode = st.st_ino;
-    shared.lock()->written = WrittenFile(settings.path, st.st_dev, st.st_ino);
+    shared.lock()->written = WrittenFile::ofDescriptor(settings.path, fd);
     auto* buffer = static_cast<unsigned char*>(av_malloc(kFileBufferSize));
     if (!buffer)
         return AVERROR(ENOMEM);
@@ -415,7 +411,8 @@ int64_t FFmpegMovieWriter::Core::seekFile(void* opaque, int64_t offset, int when
 
 bool FFmpegMovieWriter::Core::locateFile()
 {
-    const auto where = OpenFileLocator::locate(WrittenFile(settings.path, fileDevice, fileInode), fd);
+    const std::optional<WrittenFile> opened = shared.lock()->written;
+    const auto where = opened ? OpenFileLocator::locate(*opened, fd) : std::nullopt;
     if (where)
         shared.lock()->written = *where;
     return where.has_value();

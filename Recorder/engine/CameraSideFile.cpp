@@ -274,13 +274,39 @@ bool CameraSideFile::settleSegment(int recording, size_t segment, const MovieWri
     if (const auto moved = file.movedLine())
         m_host.emitLine(*moved);
     // A segment of an earlier recording may still have been closing.
-    if (recording != m_recording || segment >= m_cameraFileURLs.size())
-        return true;
+    if (recording == m_recording && segment < m_cameraFileURLs.size()) {
+        if (file.written())
+            segmentSavedAt(segment, *file.written());
+        else
+            m_cameraWritten[segment].reset();
+    }
+    return true;
+}
+
+void CameraSideFile::segmentSavedAt(size_t segment, const WrittenFile& file)
+{
     if (m_cameraFileURL == m_cameraFileURLs[segment])
         m_cameraFileURL = file.path();
-    m_cameraFileURLs[segment] = *file.path();
-    m_cameraWritten[segment] = file.written();
-    return true;
+    m_cameraFileURLs[segment] = file.path();
+    m_cameraWritten[segment] = file;
+}
+
+void CameraSideFile::followMovie(size_t segment, const QString& moviePath)
+{
+    const std::optional<WrittenFile>& written = m_cameraWritten[segment];
+    if (!written || written->isAtPath())
+        return;
+    // Its folder renamed after it was finished: it is beside the movie, under its own name.
+    const WrittenFile beside = written->movedTo(
+        QFileInfo(moviePath).absoluteDir().filePath(QFileInfo(written->path()).fileName()));
+    if (beside.isAtPath()) {
+        m_host.emitLine(EngineLines::fileMoved({beside.path()}));
+        segmentSavedAt(segment, beside);
+        return;
+    }
+    m_cameraSaveFailed = true;
+    m_cameraWritten[segment].reset();
+    m_host.emitLine(EngineLines::cameraWriteFailed({FinishedFile::goneError().message}));
 }
 
 void CameraSideFile::placeSound(const SampleBuffer& buffer, const RecordingTimeline& timeline)
@@ -342,8 +368,11 @@ void CameraSideFile::cancel()
         m_camWriter->cancelWriting();
 }
 
-void CameraSideFile::checkResult()
+void CameraSideFile::checkResult(const QString& moviePath)
 {
+    const size_t closed = m_camWriter && !m_cameraFileURLs.empty() ? m_cameraFileURLs.size() - 1 : m_cameraFileURLs.size();
+    for (size_t i = 0; i < closed; ++i)
+        followMovie(i, moviePath);
     if (!m_camWriter || m_cameraFileURLs.empty())
         return;
     if (settleSegment(m_recording, m_cameraFileURLs.size() - 1, *m_camWriter, !m_camFailureReported))

@@ -98,9 +98,11 @@ public:
     void flushFragment(MediaTime pausedAt);
     // Stop with no movie: the open segment is dropped.
     void cancel();
-    // Once every segment has finished: a failed open segment loses its place as
-    // the camera file and is reported, unless it was already.
-    void checkResult();
+    // Once every segment has finished, with the movie saved at `moviePath`: a
+    // failed open segment loses its place as the camera file and is reported,
+    // unless it was already. A segment finished earlier and moved with its
+    // folder since is found beside the movie; one gone is reported.
+    void checkResult(const QString& moviePath);
     // Runs `done` on the engine queue once no segment is closing or finishing.
     void notifyCameraFinishes(std::function<void()> done);
 
@@ -129,6 +131,8 @@ private:
     // user may have moved it or its folder), or it is reported lost. False
     // when it is not saved.
     bool settleSegment(int recording, size_t segment, const MovieWriter& writer, bool reportFailure);
+    void followMovie(size_t segment, const QString& moviePath);
+    void segmentSavedAt(size_t segment, const WrittenFile& file);
     void leaveCameraFinish();
     // What a segment of recording `recording` goes without: its mixer's cursor up to `endFrame`.
     void countTail(int recording, size_t segment, const AudioTimelineMixer& mixer, int64_t endFrame);

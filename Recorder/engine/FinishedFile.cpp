@@ -24,14 +24,19 @@ FinishedFile FinishedFile::of(const MovieWriter& writer)
     // The writer found the file where it is at its finish; removed or replaced
     // since, it is no longer there to be saved.
     if (!written->isAtPath()) {
-        f.m_error = RecorderError{MovieWriter::errorDomain, ENOENT,
-                                  QStringLiteral("The movie file was removed or replaced while recording: ")
-                                      + QString::fromLocal8Bit(std::strerror(ENOENT))};
+        f.m_error = goneError();
         return f;
     }
     f.m_path = written->path();
     f.m_written = written;
     return f;
+}
+
+RecorderError FinishedFile::goneError()
+{
+    return RecorderError{MovieWriter::errorDomain, ENOENT,
+                         QStringLiteral("The movie file was removed or replaced while recording: ")
+                             + QString::fromLocal8Bit(std::strerror(ENOENT))};
 }
 
 std::optional<QString> FinishedFile::movedLine() const

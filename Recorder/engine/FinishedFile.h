@@ -28,6 +28,9 @@ public:
     // Saved somewhere else than where it was started: the event line that says where.
     std::optional<QString> movedLine() const;
 
+    // Why a file that is no longer anywhere is not saved.
+    static RecorderError goneError();
+
 private:
     QString m_startPath;
     std::optional<QString> m_path;

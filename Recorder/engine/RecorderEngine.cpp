@@ -1716,8 +1716,8 @@ void RecorderEngine::resultStep(const std::shared_ptr<StopRun>& run)
         run->finish(std::nullopt);
         return;
     }
-    m_cameraFile.checkResult();
     const QString url = *movie.path();
+    m_cameraFile.checkResult(url);
     if (const auto moved = movie.movedLine())
         emitLine(*moved);
     // A camera file that failed keeps the journal, so the next launch names the files.

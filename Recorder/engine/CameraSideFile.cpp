@@ -1,6 +1,7 @@
 #include "engine/CameraSideFile.h"
 
 #include "engine/EngineLines.h"
+#include "engine/FinishedFile.h"
 #include "platform/core/HostClock.h"
 #include "platform/core/PixelBuffer.h"
 #include "prefs/MovieBitRate.h"
@@ -64,6 +65,7 @@ void CameraSideFile::begin(const QString& screenPath, int fps, MovieWriterFactor
     m_cameraMixer.reset();
     m_guard.reset();
     m_cameraFileURLs.clear();
+    m_cameraWritten.clear();
     m_missingSound.clear();
     m_cameraFileURL.reset();
     m_camSegment = 0;
@@ -171,6 +173,7 @@ bool CameraSideFile::setupCamWriter(const SampleBuffer& sample, const MovieClock
     if (m_camSegment == 0)
         m_cameraFileURL = file;
     m_cameraFileURLs.push_back(file);
+    m_cameraWritten.push_back(writer->writtenFile());
     m_missingSound.push_back(0);
     m_camSegment += 1;
     m_host.addToJournal(file);
@@ -249,17 +252,61 @@ void CameraSideFile::closeCamStep(const std::shared_ptr<CamClosing>& closing)
     if (closing->hasAudio)
         writer->markAsFinished(MovieWriter::Input::Audio);
     writer->endSession(closing->end);
-    m_host.finishWriting(writer, [this, writer] { camSegmentFinished(writer); });
+    m_host.finishWriting(writer, [this, closing] { camSegmentFinished(closing); });
 }
 
-void CameraSideFile::camSegmentFinished(const std::shared_ptr<MovieWriter>& writer)
+void CameraSideFile::camSegmentFinished(const std::shared_ptr<CamClosing>& closing)
 {
-    if (writer->status() != MovieWriter::Status::Completed) {
-        m_cameraSaveFailed = true;
-        m_host.emitLine(EngineLines::cameraWriteFailed({EngineLine::reason(writer->error())}));
-    }
-    m_guard.forget(*writer);
+    settleSegment(closing->recording, closing->segment, *closing->writer, true);
+    m_guard.forget(*closing->writer);
     leaveCameraFinish();
+}
+
+bool CameraSideFile::settleSegment(int recording, size_t segment, const MovieWriter& writer, bool reportFailure)
+{
+    const FinishedFile file = FinishedFile::of(writer);
+    if (!file.path()) {
+        m_cameraSaveFailed = true;
+        if (reportFailure)
+            m_host.emitLine(EngineLines::cameraWriteFailed({EngineLine::reason(file.error())}));
+        return false;
+    }
+    if (const auto moved = file.movedLine())
+        m_host.emitLine(*moved);
+    // A segment of an earlier recording may still have been closing.
+    if (recording == m_recording && segment < m_cameraFileURLs.size()) {
+        if (file.written())
+            segmentSavedAt(segment, *file.written());
+        else
+            m_cameraWritten[segment].reset();
+    }
+    return true;
+}
+
+void CameraSideFile::segmentSavedAt(size_t segment, const WrittenFile& file)
+{
+    if (m_cameraFileURL == m_cameraFileURLs[segment])
+        m_cameraFileURL = file.path();
+    m_cameraFileURLs[segment] = file.path();
+    m_cameraWritten[segment] = file;
+}
+
+void CameraSideFile::followMovie(size_t segment, const QString& moviePath)
+{
+    const std::optional<WrittenFile>& written = m_cameraWritten[segment];
+    if (!written || written->isAtPath())
+        return;
+    // Its folder renamed after it was finished: it is beside the movie, under its own name.
+    const WrittenFile beside = written->movedTo(
+        QFileInfo(moviePath).absoluteDir().filePath(QFileInfo(written->path()).fileName()));
+    if (beside.isAtPath()) {
+        m_host.emitLine(EngineLines::fileMoved({beside.path()}));
+        segmentSavedAt(segment, beside);
+        return;
+    }
+    m_cameraSaveFailed = true;
+    m_cameraWritten[segment].reset();
+    m_host.emitLine(EngineLines::cameraWriteFailed({FinishedFile::goneError().message}));
 }
 
 void CameraSideFile::placeSound(const SampleBuffer& buffer, const RecordingTimeline& timeline)
@@ -321,14 +368,25 @@ void CameraSideFile::cancel()
         m_camWriter->cancelWriting();
 }
 
-void CameraSideFile::checkResult()
+void CameraSideFile::checkResult(const QString& moviePath)
 {
-    if (!m_camWriter || m_camWriter->status() == MovieWriter::Status::Completed)
+    const size_t closed = m_camWriter && !m_cameraFileURLs.empty() ? m_cameraFileURLs.size() - 1 : m_cameraFileURLs.size();
+    for (size_t i = 0; i < closed; ++i)
+        followMovie(i, moviePath);
+    if (!m_camWriter || m_cameraFileURLs.empty())
+        return;
+    if (settleSegment(m_recording, m_cameraFileURLs.size() - 1, *m_camWriter, !m_camFailureReported))
         return;
     m_cameraFileURL.reset();
-    m_cameraSaveFailed = true;
-    if (!m_camFailureReported)
-        m_host.emitLine(EngineLines::cameraWriteFailed({EngineLine::reason(m_camWriter->error())}));
+}
+
+std::vector<WrittenFile> CameraSideFile::writtenFiles() const
+{
+    std::vector<WrittenFile> files;
+    for (const auto& file : m_cameraWritten)
+        if (file)
+            files.push_back(*file);
+    return files;
 }
 
 void CameraSideFile::countTail(int recording, size_t segment, const AudioTimelineMixer& mixer, int64_t endFrame)

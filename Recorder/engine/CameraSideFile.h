@@ -6,6 +6,7 @@
 #include "platform/core/MediaTime.h"
 #include "platform/MovieWriter.h"
 #include "platform/core/SampleBuffer.h"
+#include "platform/core/WrittenFile.h"
 
 #include <QSize>
 #include <QString>
@@ -97,9 +98,11 @@ public:
     void flushFragment(MediaTime pausedAt);
     // Stop with no movie: the open segment is dropped.
     void cancel();
-    // Once every segment has finished: a failed open segment loses its place as
-    // the camera file and is reported, unless it was already.
-    void checkResult();
+    // Once every segment has finished, with the movie saved at `moviePath`: a
+    // failed open segment loses its place as the camera file and is reported,
+    // unless it was already. A segment finished earlier and moved with its
+    // folder since is found beside the movie; one gone is reported.
+    void checkResult(const QString& moviePath);
     // Runs `done` on the engine queue once no segment is closing or finishing.
     void notifyCameraFinishes(std::function<void()> done);
 
@@ -108,6 +111,9 @@ public:
     // Every segment file, in order; the first one unless it (or the last) failed.
     const std::vector<QString>& cameraFileURLs() const { return m_cameraFileURLs; }
     const std::optional<QString>& cameraFileURL() const { return m_cameraFileURL; }
+    // Every segment file its writer made, where it was saved (or started, while
+    // it is not finished yet).
+    std::vector<WrittenFile> writtenFiles() const;
     // Per segment file, in the order of cameraFileURLs(): the 48 kHz frames of
     // its sound that were skipped past a writer too far behind or never written
     // by its finish.
@@ -120,7 +126,13 @@ private:
     void cameraFileFailed(const QString& line);
     void closeCamWriter(const MovieClock& clock);
     void closeCamStep(const std::shared_ptr<CamClosing>& closing);
-    void camSegmentFinished(const std::shared_ptr<MovieWriter>& writer);
+    void camSegmentFinished(const std::shared_ptr<CamClosing>& closing);
+    // A segment's writer has finished: the file is saved where it is now (the
+    // user may have moved it or its folder), or it is reported lost. False
+    // when it is not saved.
+    bool settleSegment(int recording, size_t segment, const MovieWriter& writer, bool reportFailure);
+    void followMovie(size_t segment, const QString& moviePath);
+    void segmentSavedAt(size_t segment, const WrittenFile& file);
     void leaveCameraFinish();
     // What a segment of recording `recording` goes without: its mixer's cursor up to `endFrame`.
     void countTail(int recording, size_t segment, const AudioTimelineMixer& mixer, int64_t endFrame);
@@ -138,6 +150,7 @@ private:
     MovieWriterFactory m_factory;
     AudioTimelineMixer m_cameraMixer; // the microphone, for the segments' sound
     std::vector<QString> m_cameraFileURLs;
+    std::vector<std::optional<WrittenFile>> m_cameraWritten; // beside m_cameraFileURLs
     std::vector<int64_t> m_missingSound; // beside m_cameraFileURLs
     std::optional<QString> m_cameraFileURL;
     int m_camSegment = 0;

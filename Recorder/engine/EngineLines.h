@@ -62,6 +62,9 @@ struct EngineLines {
                 "“%@”.")};
     static constexpr EngineLine audioSync{"[audio-sync] late=%@ overlap=%@ resync=%@ frames=%@"};
     static constexpr EngineLine completed{"File completed"};
+    // The movie or a camera file was renamed, or its folder moved, while it was
+    // written: saved whole where it is now.
+    static constexpr EngineLine fileMoved{"File moved while recording, saved as %@"};
     // A source that broke off and came back (the sound server restarted, the
     // microphone was away): the recorded seconds without it, told when it is back.
     static constexpr EngineLine micGap{

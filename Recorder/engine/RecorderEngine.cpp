@@ -7,6 +7,7 @@
 #include "platform/core/RecorderLog.h"
 #include "capture/SystemAudioTap.h"
 #include "engine/CameraFeed.h"
+#include "engine/FinishedFile.h"
 #include "engine/compositor/CursorCompositor.h"
 #include "engine/compositor/CursorStyle.h"
 #include "engine/compositor/FocusState.h"
@@ -1707,15 +1708,18 @@ void RecorderEngine::finishingStep(const std::shared_ptr<StopRun>& run)
 
 void RecorderEngine::resultStep(const std::shared_ptr<StopRun>& run)
 {
-    if (m_writer->status() != MovieWriter::Status::Completed) {
+    const FinishedFile movie = FinishedFile::of(*m_writer);
+    if (!movie.path()) {
         if (!m_writerFailSent)
-            emitLine(Line::saveFailed({EngineLine::reason(m_writer->error())}));
+            emitLine(Line::saveFailed({EngineLine::reason(movie.error())}));
         m_state = State::idle;
         run->finish(std::nullopt);
         return;
     }
-    m_cameraFile.checkResult();
-    const QString url = m_config ? m_config->outputURL : QString();
+    const QString url = *movie.path();
+    m_cameraFile.checkResult(url);
+    if (const auto moved = movie.movedLine())
+        emitLine(*moved);
     // A camera file that failed keeps the journal, so the next launch names the files.
     if (!m_cameraFile.cameraSaveFailed())
         RecoveryJournal::end();

@@ -17,6 +17,7 @@
 #include "platform/core/Guarded.h"
 #include "platform/core/MediaTime.h"
 #include "platform/MovieWriter.h"
+#include "platform/core/WrittenFile.h"
 #include "platform/core/PixelBuffer.h"
 #include "platform/core/RecorderError.h"
 #include "platform/core/SampleBuffer.h"
@@ -197,6 +198,9 @@ public:
     // (or the last one) failed.
     std::vector<QString> cameraFileURLs() const;
     std::optional<QString> cameraFileURL() const;
+    // The files of the last recording as their writers made them, where they
+    // are: the movie first, then every camera file; none before a first start.
+    std::vector<WrittenFile> writtenFiles() const;
 
     // The name of a tier in the lines ("instant", "eco", "deep").
     static const char* tierName(PauseTier tier);

@@ -2,6 +2,7 @@
 
 #include "capture/LevelStats.h"
 #include "engine/RecorderEngineConfig.h"
+#include "platform/core/WrittenFile.h"
 
 #include <QString>
 
@@ -41,6 +42,9 @@ public:
     virtual void resume() = 0;
     virtual std::optional<QString> stop() = 0;
     virtual std::vector<QString> cameraFileURLs() const = 0;
+    // The movie and camera files of the last recording as the writers made
+    // them, where they are now (see RecorderEngine::writtenFiles()).
+    virtual std::vector<WrittenFile> writtenFiles() const = 0;
     // Replaces the recorded cursor's button state (false: drawn released), or
     // gives it back to the real button (nothing). Main thread; no effect
     // without a recording.

@@ -65,6 +65,11 @@ std::vector<QString> RecorderEngineControl::cameraFileURLs() const
     return m_engine->cameraFileURLs();
 }
 
+std::vector<WrittenFile> RecorderEngineControl::writtenFiles() const
+{
+    return m_engine->writtenFiles();
+}
+
 void RecorderEngineControl::setMouseForceDown(std::optional<bool> down)
 {
     if (const auto track = m_engine->mouseTrack())

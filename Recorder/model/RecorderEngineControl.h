@@ -24,6 +24,7 @@ public:
     void resume() override;
     std::optional<QString> stop() override;
     std::vector<QString> cameraFileURLs() const override;
+    std::vector<WrittenFile> writtenFiles() const override;
     void setMouseForceDown(std::optional<bool> down) override;
 
 private:

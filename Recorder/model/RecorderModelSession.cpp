@@ -126,15 +126,13 @@ void RecorderModel::stop()
             publish(m_cameraFiles, m_deps.engine->cameraFileURLs(), Field::cameraFiles);
             setPhase(Phase::saved(*url));
             // File indexers learn of the finished files by their change time.
-            std::vector<QString> files{*url};
-            files.insert(files.end(), m_cameraFiles.begin(), m_cameraFiles.end());
+            // Only the very files written are touched: one the user removed,
+            // moved or put something else in place of since is left alone.
+            const std::vector<WrittenFile> files = m_deps.engine->writtenFiles();
             for (const double delay : {1.5, 6.0}) {
                 m_fileNudges.push_back(m_scheduler.after(delay, [files] {
-                    for (const QString& f : files) {
-                        QFile file(f);
-                        if (file.open(QIODevice::ReadWrite))
-                            file.setFileTime(QDateTime::currentDateTimeUtc(), QFileDevice::FileModificationTime);
-                    }
+                    for (const WrittenFile& f : files)
+                        f.touch();
                 }));
             }
             if (m_deps.prefs->soundEnd())
@@ -160,8 +158,12 @@ void RecorderModel::finish(std::function<void(const std::optional<QString>& url)
     auto hop = hopper();
     m_deps.background([=, this] {
         const auto url = engine->stop();
-        if (!url && QFileInfo::exists(output) && (!playable || !playable(output)))
-            QFile::remove(output);
+        // Only the file the writer made, still in its place: what the user put
+        // there meanwhile is theirs.
+        if (!url)
+            for (const WrittenFile& f : engine->writtenFiles())
+                if (f.path() == output && f.isAtPath() && (!playable || !playable(output)))
+                    QFile::remove(output);
         hop([=, this] {
             m_stopInFlight = false;
             then(url);
@@ -185,14 +187,18 @@ void RecorderModel::discard(bool thenRecord)
 {
     if (!m_phase.isLive())
         return;
-    finish([this, thenRecord](const std::optional<QString>& url) {
+    const QString startFolder = QFileInfo(m_start.outputFile()).absolutePath();
+    finish([this, thenRecord, startFolder](const std::optional<QString>& url) {
         std::vector<QString> files;
         if (url)
             files.push_back(*url);
         for (const QString& f : m_deps.engine->cameraFileURLs())
             files.push_back(f);
+        // A file the user moved out of the recordings folder while recording
+        // is no longer ours to remove.
         for (const QString& f : files)
-            QFile::remove(f);
+            if (QFileInfo(f).absolutePath() == startFolder)
+                QFile::remove(f);
         if (m_deps.log) {
             m_deps.log(QStringLiteral("Discarded this recording (")
                        + Loc::text(thenRecord ? QStringLiteral("Restart Recording") : QStringLiteral("Cancel Recording"))

@@ -2,6 +2,7 @@
 
 #include "platform/core/MediaTime.h"
 #include "platform/core/RecorderError.h"
+#include "platform/core/WrittenFile.h"
 
 #include <QString>
 
@@ -103,14 +104,18 @@ public:
     // of the writer's, when the status has become completed or failed (or
     // cancelled, by a cancel in the meantime). Called when not writing, it only
     // runs the completion. The completion may hop elsewhere, but must not wait
-    // for the writer. A file that was renamed, removed or replaced on its path
-    // meanwhile makes the finish fail: the movie is not where the owner looks.
+    // for the writer. A file that was removed, or replaced on its path by
+    // another, meanwhile makes the finish fail; one renamed, or moved with its
+    // folder, is completed where it went (writtenFile() tells where).
     virtual void finishWriting(std::function<void()> completion) = 0;
     // Stops writing and closes the file as it is; returns when that is done.
     // The file is left where it is.
     virtual void cancelWriting() = 0;
 
     virtual Status status() const = 0;
+    // The file this writer created: its path, where the finish found it when it
+    // had moved meanwhile. None when the writer created no file.
+    virtual std::optional<WrittenFile> writtenFile() const = 0;
     // Why the status is failed; absent otherwise.
     virtual std::optional<RecorderError> error() const = 0;
 

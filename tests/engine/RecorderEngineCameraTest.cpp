@@ -470,3 +470,56 @@ TEST(RecorderEngineCameraE2E, CameraFileHasHevcAndAac)
     EXPECT_GT(video->packets, 20);
     EXPECT_NEAR(audio->seconds, rig.h.engine->effectiveSeconds(), 0.5);
 }
+
+TEST(RecorderEngineCameraE2E, CameraFilesMovedWithTheirFolderAreSavedWhereTheyWentAndOneRemovedIsReported)
+{
+    for (const bool removeOpen : {false, true}) {
+        SCOPED_TRACE(removeOpen ? "open segment removed" : "folder renamed");
+        CameraRig rig(true);
+        const QString videos = QDir(rig.h.home.path()).filePath(QStringLiteral("Videos"));
+        ASSERT_TRUE(QDir().mkpath(videos));
+        rig.start(rig.config(QStringLiteral("Videos/Meeting Screen.mov")));
+        // A segment finished before the move, and one still open at it.
+        rig.camera->run(QSize(640, 480), 0.6);
+        rig.camera->run(QSize(1280, 720), 0.3);
+        ASSERT_TRUE(waitUntil([&] { return rig.h.events.count(line(Line::cameraSizeChanged)) > 0; }, 5));
+        ASSERT_TRUE(waitUntil([&] { return rig.h.engine->cameraFileURLs().size() == 2; }, 5));
+        const std::vector<QString> started = rig.h.engine->cameraFileURLs();
+        spin(1.0); // the first segment is finished meanwhile
+        const QString moved = videos + QStringLiteral(" (old)");
+        if (removeOpen)
+            ASSERT_TRUE(QFile::remove(started[1]));
+        else
+            ASSERT_TRUE(QDir().rename(videos, moved));
+        rig.camera->run(QSize(1280, 720), 0.3);
+
+        const std::optional<QString> movie = rig.h.engine->stop();
+        ASSERT_TRUE(movie);
+        if (!removeOpen) {
+            EXPECT_EQ(*movie, QDir(moved).filePath(QStringLiteral("Meeting Screen.mov")));
+            const std::vector<QString> files = rig.h.engine->cameraFileURLs();
+            ASSERT_EQ(files.size(), 2u);
+            for (size_t i = 0; i < files.size(); ++i) {
+                EXPECT_EQ(files[i], QDir(moved).filePath(QFileInfo(started[i]).fileName()));
+                EXPECT_TRUE(MovieProbe::probe(files[i]).playable) << files[i].toStdString();
+                EXPECT_EQ(rig.h.events.count(Line::fileMoved({files[i]})), 1) << files[i].toStdString();
+            }
+            EXPECT_EQ(rig.h.engine->cameraFileURL(), files[0]);
+            EXPECT_EQ(rig.h.events.count(Line::fileMoved({*movie})), 1);
+            EXPECT_EQ(rig.h.events.countStartingWith(Line::cameraWriteFailed.prefix()), 0);
+            std::vector<QString> written;
+            for (const WrittenFile& f : rig.h.engine->writtenFiles())
+                written.push_back(f.path());
+            std::vector<QString> all{*movie};
+            all.insert(all.end(), files.begin(), files.end());
+            EXPECT_EQ(written, all);
+            EXPECT_FALSE(QFile::exists(RecoveryJournal::file()));
+        } else {
+            EXPECT_EQ(*movie, QDir(videos).filePath(QStringLiteral("Meeting Screen.mov")));
+            EXPECT_EQ(rig.h.events.countStartingWith(Line::cameraWriteFailed.prefix()), 1);
+            EXPECT_EQ(rig.h.engine->cameraFileURL(), std::nullopt);
+            EXPECT_EQ(rig.h.events.countStartingWith(Line::fileMoved.prefix()), 0);
+            EXPECT_TRUE(QFile::exists(RecoveryJournal::file())) << "a camera file lost keeps the journal";
+        }
+    }
+}

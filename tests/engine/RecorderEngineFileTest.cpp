@@ -93,28 +93,72 @@ TEST(RecorderEngineFile, AStillScreenLosesLittleWhenKilled)
     QFile::remove(recordedFile(moviePath));
 }
 
-TEST(RecorderEngineFile, AMovieTakenAwayWhileRecordingIsAFailedSave)
+TEST(RecorderEngineFile, AMovieMovedWhileRecordingIsSavedWhereItWentAndOneTakenAwayIsAFailedSave)
 {
     MovieFolder folder(QStringLiteral("RecorderEngineFile"));
-    // Renamed, or its whole folder removed.
-    const std::vector<std::pair<const char*, std::function<void(const QString&)>>> cases = {
-        {"renamed", [](const QString& path) { ASSERT_TRUE(QFile::rename(path, path + QStringLiteral(".moved"))); }},
-        {"folder removed", [](const QString& path) { ASSERT_TRUE(QFileInfo(path).dir().removeRecursively()); }},
+    struct Case {
+        const char* what;
+        // Meddles with the movie at `path`; answers where the whole movie is
+        // now, or nothing when it is gone.
+        std::function<std::optional<QString>(const QString& path)> meddle;
     };
-    for (const auto& [what, takeAway] : cases) {
-        SCOPED_TRACE(what);
+    const std::vector<Case> cases = {
+        {"folder renamed",
+         [](const QString& path) -> std::optional<QString> {
+             const QString dir = QFileInfo(path).absolutePath();
+             EXPECT_TRUE(QDir().rename(dir, dir + QStringLiteral(" (old)")));
+             return QDir(dir + QStringLiteral(" (old)")).filePath(QFileInfo(path).fileName());
+         }},
+        {"renamed",
+         [](const QString& path) -> std::optional<QString> {
+             EXPECT_TRUE(QFile::rename(path, path + QStringLiteral(".moved")));
+             return path + QStringLiteral(".moved");
+         }},
+        {"folder removed",
+         [](const QString& path) -> std::optional<QString> {
+             EXPECT_TRUE(QFileInfo(path).dir().removeRecursively());
+             return std::nullopt;
+         }},
+        {"removed",
+         [](const QString& path) -> std::optional<QString> {
+             EXPECT_TRUE(QFile::remove(path));
+             return std::nullopt;
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
         EngineHarness h(true);
         auto config = h.config();
-        const QString dir = folder.file(QString::fromLatin1(what));
+        const QString dir = folder.file(QString::fromLatin1(c.what));
         ASSERT_TRUE(QDir().mkpath(dir));
         config.outputURL = QDir(dir).filePath(QStringLiteral("Taken.mov"));
         ASSERT_FALSE(h.engine->startInner(config));
         ASSERT_TRUE(waitUntil([&] { return h.engine->effectiveSeconds() > 0.5; }, 10));
-        takeAway(config.outputURL);
-        EXPECT_FALSE(h.engine->stop());
-        EXPECT_EQ(h.events.count(line(RecorderEngine::Line::completed)), 0);
-        EXPECT_EQ(h.events.countStartingWith(line(RecorderEngine::Line::saveFailed)), 1);
-        // The journal stays for the next launch.
-        EXPECT_TRUE(QFile::exists(RecoveryJournal::file()));
+        const double atMove = h.engine->effectiveSeconds();
+        const std::optional<QString> now = c.meddle(config.outputURL);
+        // The movie goes on being written where it is.
+        ASSERT_TRUE(waitUntil([&] { return h.engine->effectiveSeconds() > atMove + 0.4; }, 10));
+        const std::optional<QString> saved = h.engine->stop();
+        if (now) {
+            ASSERT_EQ(saved, now);
+            EXPECT_EQ(h.events.count(line(RecorderEngine::Line::completed)), 1);
+            EXPECT_EQ(h.events.count(RecorderEngine::Line::fileMoved({*now})), 1);
+            EXPECT_EQ(h.events.countStartingWith(line(RecorderEngine::Line::saveFailed)), 0);
+            const MovieProbe::Result probe = MovieProbe::probe(*now);
+            ASSERT_TRUE(probe.playable);
+            const MovieProbe::Stream* video = probe.firstOf(MovieProbe::Stream::Kind::Video);
+            ASSERT_TRUE(video);
+            EXPECT_GT(video->seconds, atMove + 0.2) << "the whole movie, written after the move too";
+            const std::vector<WrittenFile> written = h.engine->writtenFiles();
+            ASSERT_FALSE(written.empty());
+            EXPECT_EQ(written.front().path(), *now);
+            EXPECT_FALSE(QFile::exists(config.outputURL));
+        } else {
+            EXPECT_FALSE(saved);
+            EXPECT_EQ(h.events.count(line(RecorderEngine::Line::completed)), 0);
+            EXPECT_EQ(h.events.countStartingWith(line(RecorderEngine::Line::saveFailed)), 1);
+            // The journal stays for the next launch.
+            EXPECT_TRUE(QFile::exists(RecoveryJournal::file()));
+        }
     }
 }

@@ -35,7 +35,7 @@ TEST(EngineNoticesTest, EveryEngineLineReachesItsEffect)
         LINE(cameraSoundMissing, soundMissing),
         LINE(audioSync, none),
         LINE(micGap, screenNotice), LINE(systemGap, screenNotice),
-        LINE(completed, none), LINE(cameraSizeChanged, cameraNotice), LINE(cameraWriteFailed, cameraNotice),
+        LINE(completed, none), LINE(fileMoved, none), LINE(cameraSizeChanged, cameraNotice), LINE(cameraWriteFailed, cameraNotice),
         LINE(cameraNotCreated, cameraNotice), LINE(cameraNotStarted, cameraNotice),
     };
 #undef LINE

@@ -5,7 +5,9 @@
 #include <QDir>
 #include <QFile>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace corvessa::test {
 namespace {
@@ -359,6 +361,136 @@ TEST_F(RecorderModelSessionTest, AFolderReadOnlyAtStartUpIsSaidBeforeTheChooser)
         EXPECT_TRUE(m.hint()->contains(folder)) << m.hint()->toStdString();
     });
     chmod(QFile::encodeName(folder).constData(), 0755);
+}
+
+namespace {
+
+// Old times, as a file has before a nudge.
+void ageFile(const QString& path)
+{
+    const struct timespec old[2] = {{1000000000, 0}, {1000000000, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), old, AT_SYMLINK_NOFOLLOW), 0);
+}
+
+int64_t modified(const QString& path)
+{
+    struct stat st {};
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? int64_t(st.st_mtim.tv_sec) : -1;
+}
+
+void writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+}
+
+} // namespace
+
+// The nudges after a save, for the file indexers: they touch the very files
+// saved, or nothing. A movie removed meanwhile stays removed; a link put in a
+// file's place is not followed, and what it points at is neither changed nor
+// made.
+TEST_F(RecorderModelSessionTest, TheNudgesAfterASaveTouchOnlyTheVeryFilesSaved)
+{
+    RecorderModel& m = make();
+    startRecording(m);
+    const QString kept = QDir(folder).filePath(QStringLiteral("kept Camera.mov"));
+    const QString linked = QDir(folder).filePath(QStringLiteral("linked Camera.mov"));
+    const QString dangling = QDir(folder).filePath(QStringLiteral("dangling Camera.mov"));
+    engine->cameraFiles = {kept, linked, dangling};
+    for (const QString& f : {engine->config.outputURL, kept, linked, dangling}) {
+        writeFile(f, "movie");
+        ageFile(f);
+    }
+    m.stop();
+    runBackground();
+    ASSERT_TRUE(m.phase().is(Kind::saved));
+
+    // Within the first second after the save: the movie removed, links put in
+    // place of two camera files.
+    const QString target = home.file(QStringLiteral("someone else's.txt"));
+    const QString nowhere = home.file(QStringLiteral("nothing here yet.txt"));
+    writeFile(target, "theirs");
+    ageFile(target);
+    ASSERT_TRUE(QFile::remove(engine->config.outputURL));
+    for (const auto& [file, to] : {std::pair{linked, target}, std::pair{dangling, nowhere}}) {
+        ASSERT_TRUE(QFile::remove(file));
+        ASSERT_EQ(::symlink(QFile::encodeName(to).constData(), QFile::encodeName(file).constData()), 0);
+    }
+    scheduler.advance(1.5);
+    scheduler.advance(6.0);
+
+    EXPECT_FALSE(QFileInfo::exists(engine->config.outputURL)) << "a removed movie came back";
+    EXPECT_FALSE(QFileInfo::exists(nowhere)) << "a link's target was made";
+    EXPECT_EQ(modified(target), 1000000000);
+    QFile theirs(target);
+    ASSERT_TRUE(theirs.open(QIODevice::ReadOnly));
+    EXPECT_EQ(theirs.readAll(), QByteArray("theirs"));
+    // The file left alone was nudged.
+    EXPECT_GT(modified(kept), 1000000000);
+}
+
+// A movie the user moved while it was recorded (its folder renamed): the saved
+// row holds where it is now, and the nudges reach it there.
+TEST_F(RecorderModelSessionTest, AMovieMovedWhileRecordingIsSavedWhereItWent)
+{
+    RecorderModel& m = make();
+    startRecording(m);
+    ASSERT_TRUE(QDir(home.path()).mkpath(QStringLiteral("Videos (old)")));
+    const QString moved = QDir(home.file(QStringLiteral("Videos (old)"))).filePath(QFileInfo(engine->config.outputURL).fileName());
+    const QString camera = QDir(home.file(QStringLiteral("Videos (old)"))).filePath(QStringLiteral("A Camera.mov"));
+    engine->savedAs = moved;
+    engine->cameraFiles = {camera};
+    for (const QString& f : {moved, camera}) {
+        writeFile(f, "movie");
+        ageFile(f);
+    }
+    m.stop();
+    runBackground();
+    ASSERT_TRUE(m.phase().is(Kind::saved));
+    EXPECT_EQ(m.phase().url, moved);
+    EXPECT_EQ(m.cameraFiles(), std::vector<QString>{camera});
+    scheduler.advance(7.5);
+    EXPECT_GT(modified(moved), 1000000000);
+    EXPECT_GT(modified(camera), 1000000000);
+    EXPECT_FALSE(QFileInfo::exists(engine->config.outputURL)) << "nothing is made where it was started";
+}
+
+// What the user moved out of the recordings folder, or put in a movie's place,
+// is theirs: a cancel or a failed save removes only our own files.
+TEST_F(RecorderModelSessionTest, CancelAndAFailedSaveRemoveOnlyFilesStillOurs)
+{
+    RecorderModel& m = make();
+    startRecording(m);
+    ASSERT_TRUE(QDir(home.path()).mkpath(QStringLiteral("Elsewhere")));
+    const QString moved = QDir(home.file(QStringLiteral("Elsewhere"))).filePath(QStringLiteral("A.mov"));
+    const QString camera = QDir(folder).filePath(QStringLiteral("A Camera.mov"));
+    engine->savedAs = moved;
+    engine->cameraFiles = {camera};
+    writeFile(moved, "movie");
+    writeFile(camera, "camera");
+    m.discard(false);
+    runBackground();
+    EXPECT_TRUE(QFileInfo::exists(moved)) << "moved out of the recordings folder: not ours to remove";
+    EXPECT_FALSE(QFileInfo::exists(camera));
+
+    // A failed save, and someone else's file in place of the movie by then.
+    engine->savedAs.reset();
+    engine->cameraFiles.clear();
+    startRecording(m);
+    writeFile(engine->config.outputURL, "half a movie");
+    engine->writtenAtStop = std::vector<WrittenFile>{*WrittenFile::atPath(engine->config.outputURL)};
+    const QString other = home.file(QStringLiteral("other"));
+    writeFile(other, "theirs");
+    ASSERT_EQ(::rename(QFile::encodeName(other).constData(), QFile::encodeName(engine->config.outputURL).constData()), 0);
+    engine->movie = false;
+    m.stop();
+    runBackground();
+    EXPECT_TRUE(m.phase().is(Kind::failed));
+    QFile theirs(engine->config.outputURL);
+    ASSERT_TRUE(theirs.open(QIODevice::ReadOnly)) << "someone else's file was removed";
+    EXPECT_EQ(theirs.readAll(), QByteArray("theirs"));
 }
 
 } // namespace

@@ -66,17 +66,30 @@ public:
             if (callbacks.onEvent)
                 callbacks.onEvent(line);
         }
+        // The files as writers would have made them: what the test put there.
+        const QString url = savedAs.value_or(config.outputURL);
+        written = writtenAtStop.value_or(std::vector<WrittenFile>{});
+        std::vector<QString> files{url};
+        files.insert(files.end(), cameraFiles.begin(), cameraFiles.end());
+        for (const QString& f : files)
+            if (!writtenAtStop)
+                if (const auto file = WrittenFile::atPath(f))
+                    written.push_back(*file);
         if (!movie)
             return std::nullopt;
-        return config.outputURL;
+        return url;
     }
     std::vector<QString> cameraFileURLs() const override { return cameraFiles; }
+    std::vector<WrittenFile> writtenFiles() const override { return written; }
 
     Journal& journal;
     Callbacks callbacks;
     RecorderEngine::Config config;
     std::optional<RecorderError> startError;
     bool movie = true; // stop() answers the output file
+    std::optional<QString> savedAs; // stop() answers this instead (a movie moved while recording)
+    std::vector<WrittenFile> written; // at the last stop
+    std::optional<std::vector<WrittenFile>> writtenAtStop; // the writers' files, when not what is there then
     std::vector<QString> linesAtStop; // said while stopping
     std::vector<QString> cameraFiles;
     float mic = -1;

@@ -1,6 +1,7 @@
 #include "platform/ffmpeg/FFmpegMovieWriter.h"
 
 #include "platform/core/Guarded.h"
+#include "platform/core/OpenFileLocator.h"
 #include "platform/core/PixelBuffer.h"
 #include "platform/core/RecorderLog.h"
 #include "platform/core/SampleBuffer.h"
@@ -148,6 +149,7 @@ struct FFmpegMovieWriter::Core {
         // Sound handed over and not yet encoded, oldest first: samples and their
         // movie sample position.
         std::deque<std::pair<std::vector<float>, int64_t>> pendingAudio;
+        std::optional<WrittenFile> written; // the file opened, where it is
     };
     Guarded<Shared> shared;
 
@@ -188,8 +190,6 @@ struct FFmpegMovieWriter::Core {
     // The movie file, written through our own I/O context so that its identity
     // is known and a torn fragment can be cut off.
     int fd = -1;
-    dev_t fileDevice = 0;
-    ino_t fileInode = 0;
     int64_t filePosition = 0;
     // The file's length up to the end of the last fragment that reached it whole.
     int64_t completeEnd = 0;
@@ -289,7 +289,7 @@ struct FFmpegMovieWriter::Core {
     static int64_t seekFile(void* opaque, int64_t offset, int whence);
     int openFile(const QByteArray& path);
     // The path still names the file this writer opened.
-    bool fileStillAtPath() const;
+    bool locateFile();
 
     void encodeVideo(const PixelBufferRef& pixels, MediaTime at, MediaTime duration);
     bool convert(const PixelBuffer& pixels);
@@ -361,8 +361,7 @@ int FFmpegMovieWriter::Core::openFile(const QByteArray& path)
     struct stat st{};
     if (::fstat(fd, &st) != 0)
         return AVERROR(errno);
-    fileDevice = st.st_dev;
-    fileInode = st.st_ino;
+    shared.lock()->written = WrittenFile::ofDescriptor(settings.path, fd);
     auto* buffer = static_cast<unsigned char*>(av_malloc(kFileBufferSize));
     if (!buffer)
         return AVERROR(ENOMEM);
@@ -410,11 +409,13 @@ int64_t FFmpegMovieWriter::Core::seekFile(void* opaque, int64_t offset, int when
     return at;
 }
 
-bool FFmpegMovieWriter::Core::fileStillAtPath() const
+bool FFmpegMovieWriter::Core::locateFile()
 {
-    struct stat st{};
-    return ::stat(QFile::encodeName(settings.path).constData(), &st) == 0 && st.st_dev == fileDevice
-           && st.st_ino == fileInode;
+    const std::optional<WrittenFile> opened = shared.lock()->written;
+    const auto where = opened ? OpenFileLocator::locate(*opened, fd) : std::nullopt;
+    if (where)
+        shared.lock()->written = *where;
+    return where.has_value();
 }
 
 std::optional<RecorderError> FFmpegMovieWriter::Core::openVideo(const VideoSettings& v)
@@ -852,10 +853,10 @@ void FFmpegMovieWriter::Core::finish()
         fail(QStringLiteral("The movie file could not be written"), r);
         return;
     }
-    // Renamed, removed or replaced by another while it was written: the movie
-    // is not where the owner will look for it.
-    if (!fileStillAtPath()) {
-        fail(QStringLiteral("The movie file was moved or removed while recording"), AVERROR(ENOENT));
+    // Renamed, or moved with its folder, the movie is where it went; removed, or
+    // replaced by another on its path, it is nowhere the owner could find it.
+    if (!locateFile()) {
+        fail(QStringLiteral("The movie file was removed or replaced while recording"), AVERROR(ENOENT));
         return;
     }
     if (::close(std::exchange(fd, -1)) != 0) {
@@ -1084,6 +1085,11 @@ void FFmpegMovieWriter::simulateFullDiskAfter(int64_t bytes)
 MovieWriter::Status FFmpegMovieWriter::status() const
 {
     return m_core->shared.lock()->status;
+}
+
+std::optional<WrittenFile> FFmpegMovieWriter::writtenFile() const
+{
+    return m_core->shared.lock()->written;
 }
 
 std::optional<RecorderError> FFmpegMovieWriter::error() const

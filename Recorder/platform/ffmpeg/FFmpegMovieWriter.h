@@ -21,8 +21,9 @@ class SerialQueue;
 // before it, so a slow encoder costs pictures, not sound. A failed encode or write (a full disk) makes
 // the status failed with the reason, and the file is cut back to its last whole
 // fragment. Each completed fragment is pushed to the file at once, and a
-// fragment is cut at least every second of movie time. At the finish the path
-// must still name the file that was opened, or the save has failed.
+// fragment is cut at least every second of movie time. At the finish the file
+// that was opened must still have a name, its own path or the one it was moved
+// to, or the save has failed.
 class FFmpegMovieWriter final : public MovieWriter {
 public:
     // Measured with bench/movie_writer_presets (synthetic desktop, 1080p30,
@@ -69,6 +70,7 @@ public:
     void cancelWriting() override;
     Status status() const override;
     std::optional<RecorderError> error() const override;
+    std::optional<WrittenFile> writtenFile() const override;
 
     // The picture size written to the file for a requested size: each side made
     // even and at least minimumVideoSide.

@@ -45,8 +45,10 @@ bool RecordingMovieWriter::startWriting()
             call.accepted = true;
             if (m_createsFile && !m_settings.path.isEmpty()) {
                 QFile f(m_settings.path);
-                if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+                if (f.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+                    m_written = WrittenFile::ofDescriptor(m_settings.path, f.handle());
                     f.close();
+                }
             }
         }
     }
@@ -208,6 +210,12 @@ MovieWriter::Status RecordingMovieWriter::status() const
 {
     std::lock_guard lock(m_mutex);
     return m_status;
+}
+
+std::optional<WrittenFile> RecordingMovieWriter::writtenFile() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_written;
 }
 
 std::optional<RecorderError> RecordingMovieWriter::error() const

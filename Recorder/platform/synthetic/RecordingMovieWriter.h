@@ -60,6 +60,8 @@ public:
     void cancelWriting() override;
     Status status() const override;
     std::optional<RecorderError> error() const override;
+    // The file it made at the start, if it made one.
+    std::optional<WrittenFile> writtenFile() const override;
 
     std::vector<Call> calls() const;
     // The accepted appends of one input, in order.
@@ -109,6 +111,7 @@ private:
     Status m_status = Status::Unknown;
     std::optional<RecorderError> m_error;
     bool m_createsFile = true;
+    std::optional<WrittenFile> m_written;
     std::optional<RecorderError> m_startError;
     std::optional<RecorderError> m_failNext;
     std::optional<RecorderError> m_finishError;

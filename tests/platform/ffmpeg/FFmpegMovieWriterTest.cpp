@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFileInfo>
 #include <QJsonArray>
 
@@ -813,13 +814,21 @@ TEST(FFmpegMovieWriter, AFullDiskLeavesOnlyWholeFragments)
     EXPECT_GE(video->packets, 30);
 }
 
-TEST(FFmpegMovieWriter, AFileMovedOrReplacedWhileWrittenIsNotCompleted)
+TEST(FFmpegMovieWriter, AFileMovedWhileWrittenIsCompletedWhereItWentAndOneReplacedIsNot)
 {
     MovieFolder folder(QStringLiteral("FFmpegMovieWriter"));
+    struct Outcome {
+        Status status;
+        QString error;
+        std::optional<WrittenFile> written;
+    };
     auto recordWhile = [&](const QString& name, const std::function<void(const QString&)>& meddle) {
-        const QString path = folder.file(name);
+        const QString dir = folder.file(name);
+        EXPECT_TRUE(QDir().mkpath(dir));
+        const QString path = QDir(dir).filePath(QStringLiteral("A.mov"));
         FFmpegMovieWriter w(movieSettings(path, 64, 64, 30, false));
         EXPECT_TRUE(w.startWriting());
+        EXPECT_EQ(w.writtenFile().value_or(WrittenFile()).path(), path);
         w.startSession(hostBase());
         for (int i = 0; i < 10; ++i)
             appendWhenReady(w, Input::Video, *MediaTime::image(testPicture(64, 64, PixelFormat::BGRA, i), hostBase() + MediaTime(i, 30), MediaTime(1, 30)));
@@ -827,18 +836,40 @@ TEST(FFmpegMovieWriter, AFileMovedOrReplacedWhileWrittenIsNotCompleted)
         w.markAsFinished(Input::Video);
         w.endSession(hostBase() + MediaTime(10, 30));
         EXPECT_TRUE(finishAndWait(w));
-        return std::pair(w.status(), w.error().value_or(RecorderError{}).message);
+        return Outcome{w.status(), w.error().value_or(RecorderError{}).message, w.writtenFile()};
     };
-    // Left alone, the same recording completes.
-    EXPECT_EQ(recordWhile(QStringLiteral("kept.mov"), [](const QString&) {}).first, Status::Completed);
+    // Left alone, renamed, or moved with its folder: completed, and whole where it is.
+    const std::vector<std::pair<const char*, std::function<QString(const QString&)>>> moves{
+        {"kept", [](const QString& path) { return path; }},
+        {"renamed",
+         [](const QString& path) {
+             const QString to = path + QStringLiteral(".elsewhere");
+             EXPECT_TRUE(QFile::rename(path, to));
+             return to;
+         }},
+        {"folder renamed",
+         [](const QString& path) {
+             const QString dir = QFileInfo(path).absolutePath();
+             EXPECT_TRUE(QDir().rename(dir, dir + QStringLiteral(" renamed")));
+             return QDir(dir + QStringLiteral(" renamed")).filePath(QStringLiteral("A.mov"));
+         }},
+    };
+    for (const auto& [what, move] : moves) {
+        SCOPED_TRACE(what);
+        QString now;
+        const Outcome moved = recordWhile(QString::fromLatin1(what), [&](const QString& path) { now = move(path); });
+        EXPECT_EQ(moved.status, Status::Completed) << moved.error.toStdString();
+        ASSERT_TRUE(moved.written);
+        EXPECT_EQ(moved.written->path(), now);
+        EXPECT_TRUE(moved.written->isAtPath());
+        EXPECT_TRUE(MovieProbe::probe(now).playable);
+    }
 
-    const auto renamed = recordWhile(QStringLiteral("renamed.mov"), [](const QString& path) {
-        ASSERT_TRUE(QFile::rename(path, path + QStringLiteral(".elsewhere")));
-    });
-    EXPECT_EQ(renamed.first, Status::Failed);
-    EXPECT_TRUE(renamed.second.contains(QStringLiteral("moved or removed"))) << renamed.second.toStdString();
+    const Outcome removed = recordWhile(QStringLiteral("removed"), [](const QString& path) { ASSERT_TRUE(QFile::remove(path)); });
+    EXPECT_EQ(removed.status, Status::Failed);
+    EXPECT_TRUE(removed.error.contains(QStringLiteral("removed or replaced"))) << removed.error.toStdString();
 
-    const auto replaced = recordWhile(QStringLiteral("replaced.mov"), [&](const QString& path) {
+    const Outcome replaced = recordWhile(QStringLiteral("replaced"), [&](const QString& path) {
         const QString other = folder.file(QStringLiteral("someone-else.txt"));
         QFile f(other);
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
@@ -846,8 +877,8 @@ TEST(FFmpegMovieWriter, AFileMovedOrReplacedWhileWrittenIsNotCompleted)
         f.close();
         ASSERT_TRUE(::rename(QFile::encodeName(other).constData(), QFile::encodeName(path).constData()) == 0);
     });
-    EXPECT_EQ(replaced.first, Status::Failed);
-    QFile onPath(folder.file(QStringLiteral("replaced.mov")));
+    EXPECT_EQ(replaced.status, Status::Failed);
+    QFile onPath(QDir(folder.file(QStringLiteral("replaced"))).filePath(QStringLiteral("A.mov")));
     ASSERT_TRUE(onPath.open(QIODevice::ReadOnly));
     EXPECT_EQ(onPath.readAll(), QByteArray("not a movie")); // someone else's file is left alone
 }

@@ -93,6 +93,8 @@ AppShell::~AppShell()
     g_engineAtExit.reset();
     HotKeyCenter::shared().handlers.clear();
     HotKeyCenter::shared().onEscape = nullptr;
+    HotKeyCenter::shared().setMenuEscape({});
+    m_toolbar->menu().onOpenChanged = nullptr;
     BarView::sizeChanged = nullptr;
     FloatingMenu::setShared(nullptr);
 }
@@ -188,6 +190,11 @@ void AppShell::buildBar()
     setup.bar.confirmDiscard = [this](bool restart) { confirmDiscard(restart); };
     m_toolbar = std::make_unique<ToolbarHost>(*m_model, Prefs::shared(), std::move(setup));
     FloatingMenu::setShared(&m_toolbar->menu());
+    // Our menus never take the keyboard focus: Escape is a hot key while one is open.
+    m_toolbar->menu().onOpenChanged = [this](bool open) {
+        HotKeyCenter::shared().setMenuEscape(open ? std::function<void()>([this] { m_toolbar->menu().dismiss(); })
+                                                  : std::function<void()>());
+    };
 
     // The windows around the recording: the camera bubble above the bar, the
     // dimmed surroundings of the target and the echo warning card.

@@ -136,7 +136,7 @@ QRect FloatingMenu::visibleFrameFor(const QRect& anchor)
 
 void FloatingMenu::show(MenuRows specs, MenuProvider provider, const QRect& anchor, std::optional<QRect> avoiding)
 {
-    dismiss();
+    closeWindow();
     m_anchorRect = anchor;
     m_avoid = avoiding;
     m_provider = std::move(provider);
@@ -156,6 +156,7 @@ void FloatingMenu::show(MenuRows specs, MenuProvider provider, const QRect& anch
                 self->monitorPressed(position, button);
         });
     }
+    tellOpen(true);
 }
 
 void FloatingMenu::build(const MenuRows& rows)
@@ -186,6 +187,22 @@ void FloatingMenu::build(const MenuRows& rows)
 }
 
 void FloatingMenu::dismiss()
+{
+    closeWindow();
+    tellOpen(false);
+}
+
+void FloatingMenu::tellOpen(bool open)
+{
+    if (open == m_toldOpen)
+        return;
+    m_toldOpen = open;
+    // A copy: the watcher may replace itself.
+    if (const std::function<void(bool)> watcher = onOpenChanged)
+        watcher(open);
+}
+
+void FloatingMenu::closeWindow()
 {
     m_subscription.reset();
     m_view = nullptr;

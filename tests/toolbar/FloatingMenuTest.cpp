@@ -332,3 +332,19 @@ TEST(FloatingMenu, TellsWhenAMenuIsOpenSoThatEscapeClosesIt)
     m.clicks->press(QPointF(5, 5));
     EXPECT_EQ(told, (std::vector<bool>{true, false, true, false}));
 }
+
+// A menu opens over the hint card beside the bar: its base hides the card's
+// text wholly, with a compositing manager too.
+TEST(FloatingMenu, TheCardIsOpaque)
+{
+    Menu m;
+    m.menu.show(rows(3), {}, anchor, std::nullopt);
+    FloatingMenuView* view = m.menu.view();
+    ASSERT_TRUE(view);
+    QImage image(view->size(), QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    view->render(&image, QPoint(), QRegion(), QWidget::DrawWindowBackground);
+    const QRect card = view->cardRect().toRect().adjusted(12, 12, -12, -12);
+    for (const QPoint p : {card.topLeft(), card.center(), card.bottomRight()})
+        EXPECT_EQ(qAlpha(image.pixel(p)), 255) << p.x() << "," << p.y();
+}

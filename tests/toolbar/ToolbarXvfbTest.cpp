@@ -428,14 +428,17 @@ ON_SERVER_TEST_F(ToolbarOnX, Glass)
         through.push_back(contrast);
         EXPECT_GT(std::min(a.lightness(), b.lightness()), 150) << "a card shows black or dark: "
                                                                << a.name().toStdString() << " " << b.name().toStdString();
-        if (m_compositor)
+        if (s.name == std::string("menu"))
+            EXPECT_LE(contrast, 4) << "a menu covers the cards beneath it wholly, their text too";
+        else if (m_compositor)
             EXPECT_LE(contrast, int(std::ceil(255 * (1 - GlassBackground::opacity))) + 4);
         else
             EXPECT_LE(contrast, 4) << "nothing is blended without a compositing manager";
     }
+    through.erase(through.begin() + 1); // the menu's base is opaque
     const auto [low, high] = std::minmax_element(through.begin(), through.end());
-    EXPECT_LE(*high - *low, 4) << "the surfaces are not one glass: bar " << through[0] << ", menu " << through[1]
-                               << ", tip " << through[2] << ", hint card " << through[3];
+    EXPECT_LE(*high - *low, 4) << "the surfaces are not one glass: bar " << through[0] << ", tip " << through[1]
+                               << ", hint card " << through[2];
     if (m_compositor)
         EXPECT_GT(*low, 4) << "with a compositing manager the desktop shows through the glass";
     menu.dismiss();

@@ -209,7 +209,13 @@ void AppShell::buildBar()
     m_hints = std::make_unique<ShortcutHintController>(
         m_toolbar->panel(), *m_model, Prefs::shared(),
         ShortcutHintController::Setup{kit, [this] { return m_confirm->isShowing(); },
-                                      [this] { return m_echo->card(); }});
+                                      [this] { return m_echo->card(); },
+                                      [this] {
+                                          // The bubble: over the whole screen, it hides the bar too.
+                                          QWidget* bubble = m_preview->window();
+                                          return bubble && !m_preview->isFullScreen() ? std::vector<QWidget*>{bubble}
+                                                                                       : std::vector<QWidget*>{};
+                                      }});
     m_toolbar->onModelSettled = [this] {
         updateEchoHint();
         m_dim->set(DimTarget::forModel(*m_model, barVisible()));

@@ -155,6 +155,8 @@ TEST_F(PreviewPanesTest, PenToolNamesFitInEveryLanguage)
             right = cell.right();
         }
         EXPECT_LT(right, tools->width() - 1) << "the last cell runs off the track";
+        if (const QString kept = test::Artifacts::path(u"pen-tools-"_s + language.code + u".png"_s); !kept.isEmpty())
+            const_cast<GatedSegmented*>(tools)->grab().save(kept);
     }
     Loc::choose(u"en"_s);
 }

@@ -208,7 +208,9 @@ void AppShell::buildBar()
                                                   EchoHintController::Setup{kit});
     m_hints = std::make_unique<ShortcutHintController>(
         m_toolbar->panel(), *m_model, Prefs::shared(),
-        ShortcutHintController::Setup{kit, [this] { return m_confirm->isShowing(); },
+        // A question or another dialog of ours (the folder chooser) is read
+        // without the hints over it.
+        ShortcutHintController::Setup{kit, [this] { return m_confirm->isShowing() || QApplication::activeModalWidget(); },
                                       [this] { return m_echo->card(); },
                                       [this] {
                                           // The bubble: over the whole screen, it hides the bar too.
@@ -220,6 +222,8 @@ void AppShell::buildBar()
         updateEchoHint();
         m_dim->set(DimTarget::forModel(*m_model, barVisible()));
     };
+    // A dialog comes with the focus and goes with it.
+    connect(qApp, &QGuiApplication::focusWindowChanged, this, [this] { m_hints->refresh(); });
     auto* echoTimer = new QTimer(this);
     connect(echoTimer, &QTimer::timeout, this, [this] { updateEchoHint(); });
     echoTimer->start(1000);

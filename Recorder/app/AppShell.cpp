@@ -191,10 +191,7 @@ void AppShell::buildBar()
     m_toolbar = std::make_unique<ToolbarHost>(*m_model, Prefs::shared(), std::move(setup));
     FloatingMenu::setShared(&m_toolbar->menu());
     // Our menus never take the keyboard focus: Escape is a hot key while one is open.
-    m_toolbar->menu().onOpenChanged = [this](bool open) {
-        HotKeyCenter::shared().setMenuEscape(open ? std::function<void()>([this] { m_toolbar->menu().dismiss(); })
-                                                  : std::function<void()>());
-    };
+    m_toolbar->menu().closeOnEscape(HotKeyCenter::shared());
 
     // The windows around the recording: the camera bubble above the bar, the
     // dimmed surroundings of the target and the echo warning card.

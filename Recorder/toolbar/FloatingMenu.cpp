@@ -1,5 +1,6 @@
 #include "toolbar/FloatingMenu.h"
 
+#include "prefs/HotKeyCenter.h"
 #include "toolbar/FloatingMenuView.h"
 #include "toolbar/kit/FloatingWindow.h"
 
@@ -64,6 +65,8 @@ FloatingMenu::~FloatingMenu()
         g_shared = nullptr;
     if (qApp)
         qApp->removeEventFilter(this);
+    // Nothing may keep a way back to this menu (Escape's hold).
+    tellOpen(false);
     m_subscription.reset();
     delete m_window.data();
 }
@@ -190,6 +193,13 @@ void FloatingMenu::dismiss()
 {
     closeWindow();
     tellOpen(false);
+}
+
+void FloatingMenu::closeOnEscape(HotKeyCenter& keys)
+{
+    onOpenChanged = [this, &keys](bool open) {
+        keys.setMenuEscape(open ? std::function<void()>([this] { dismiss(); }) : std::function<void()>());
+    };
 }
 
 void FloatingMenu::tellOpen(bool open)

@@ -22,6 +22,7 @@ class QWindow;
 namespace corvessa {
 
 class FloatingMenuView;
+class HotKeyCenter;
 
 // The program's one pop-up menu: a floating, never-focused panel beside an
 // anchor (usually a toolbar control) that shows MenuRow rows, stays out of
@@ -62,6 +63,9 @@ public:
     // Told true when a menu opens and false when the last one closes (never
     // in between when one menu replaces another): Escape closes it.
     std::function<void(bool open)> onOpenChanged;
+    // Sets onOpenChanged so that Escape, held through `keys` while a menu is
+    // open, closes it. `keys` outlives the menu or is told first.
+    void closeOnEscape(HotKeyCenter& keys);
     // Rebuilds and re-places an open menu from its provider when, and only
     // when, the rows' signature changed.
     void refresh();

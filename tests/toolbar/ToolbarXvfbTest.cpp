@@ -10,6 +10,7 @@
 #include "platform/PlatformLoader.h"
 #include "platform/synthetic/SyntheticAudioInput.h"
 #include "platform/core/UserDefaults.h"
+#include "prefs/HotKeyCenter.h"
 #include "prefs/Prefs.h"
 #include "support/Artifacts.h"
 #include "support/DrivenTest.h"
@@ -48,6 +49,7 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/keysym.h>
 
 namespace corvessa::test {
 namespace {
@@ -258,6 +260,22 @@ ON_SERVER_TEST_F(ToolbarOnX, Menus)
     clickControl("mic");
     spin(300);
     EXPECT_FALSE(menu.isVisible());
+
+    // Escape closes a menu, though the keyboard focus is elsewhere: the menu
+    // never takes it. The key is ours only while the menu is open.
+    {
+        HotKeyCenter keys(PlatformLoader::loadGlobalHotKeys());
+        menu.closeOnEscape(keys);
+        spin(2 * int(ReopenGuard::window * 1000));
+        clickControl("mic");
+        ASSERT_TRUE(waitFor([&] { return menu.isVisible(); }));
+        EXPECT_TRUE(keys.isEscapeRegistered());
+        key(XK_Escape);
+        EXPECT_TRUE(waitFor([&] { return !menu.isVisible(); }, 5000)) << "Escape left the menu open";
+        EXPECT_FALSE(keys.isEscapeRegistered());
+        menu.dismiss();
+        menu.onOpenChanged = nullptr;
+    }
     XDestroyWindow(m_x, other);
 }
 

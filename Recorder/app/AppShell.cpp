@@ -94,6 +94,8 @@ AppShell::~AppShell()
     g_engineAtExit.reset();
     HotKeyCenter::shared().handlers.clear();
     HotKeyCenter::shared().onEscape = nullptr;
+    HotKeyCenter::shared().setMenuEscape({});
+    m_toolbar->menu().onOpenChanged = nullptr;
     BarView::sizeChanged = nullptr;
     FloatingMenu::setShared(nullptr);
 }
@@ -189,6 +191,8 @@ void AppShell::buildBar()
     setup.bar.confirmDiscard = [this](bool restart) { confirmDiscard(restart); };
     m_toolbar = std::make_unique<ToolbarHost>(*m_model, Prefs::shared(), std::move(setup));
     FloatingMenu::setShared(&m_toolbar->menu());
+    // Our menus never take the keyboard focus: Escape is a hot key while one is open.
+    m_toolbar->menu().closeOnEscape(HotKeyCenter::shared());
 
     // The windows around the recording: the camera bubble above the bar, the
     // dimmed surroundings of the target and the echo warning card.
@@ -202,12 +206,22 @@ void AppShell::buildBar()
                                                   EchoHintController::Setup{kit});
     m_hints = std::make_unique<ShortcutHintController>(
         m_toolbar->panel(), *m_model, Prefs::shared(),
-        ShortcutHintController::Setup{kit, [this] { return m_confirm->isShowing(); },
-                                      [this] { return m_echo->card(); }});
+        // A question or another dialog of ours (the folder chooser) is read
+        // without the hints over it.
+        ShortcutHintController::Setup{kit, [this] { return m_confirm->isShowing() || QApplication::activeModalWidget(); },
+                                      [this] { return m_echo->card(); },
+                                      [this] {
+                                          // The bubble: over the whole screen, it hides the bar too.
+                                          QWidget* bubble = m_preview->window();
+                                          return bubble && !m_preview->isFullScreen() ? std::vector<QWidget*>{bubble}
+                                                                                       : std::vector<QWidget*>{};
+                                      }});
     m_toolbar->onModelSettled = [this] {
         updateEchoHint();
         m_dim->set(DimTarget::forModel(*m_model, barVisible()));
     };
+    // A dialog comes with the focus and goes with it.
+    connect(qApp, &QGuiApplication::focusWindowChanged, this, [this] { m_hints->refresh(); });
     auto* echoTimer = new QTimer(this);
     connect(echoTimer, &QTimer::timeout, this, [this] { updateEchoHint(); });
     echoTimer->start(1000);

@@ -71,9 +71,20 @@ void HotKeyCenter::releaseBindings()
 void HotKeyCenter::setEscape(bool on)
 {
     m_escapeWanted = on;
+    updateEscape();
+}
+
+void HotKeyCenter::setMenuEscape(std::function<void()> close)
+{
+    m_menuClose = std::move(close);
+    updateEscape();
+}
+
+void HotKeyCenter::updateEscape()
+{
     if (m_paused)
         return;
-    if (on)
+    if (m_escapeWanted || m_menuClose)
         registerEscape();
     else
         releaseEscape();
@@ -114,14 +125,17 @@ void HotKeyCenter::setPaused(bool paused)
         RecorderLog::write(QStringLiteral("[hotkeys] not registered again after shortcut capture: ")
                            + titles(m_failures).join(QStringLiteral("、")));
     }
-    if (m_escapeWanted)
-        registerEscape();
+    updateEscape();
 }
 
 void HotKeyCenter::dispatch(int id)
 {
     if (id == escapeIdentifier) {
         // A copy: the action may replace onEscape while it runs.
+        if (const std::function<void()> close = m_menuClose) {
+            close();
+            return;
+        }
         if (const std::function<void()> action = onEscape)
             action();
         return;

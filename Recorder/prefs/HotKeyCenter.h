@@ -56,6 +56,11 @@ public:
     // does nothing globally until a later setEscape(true) succeeds.
     void setEscape(bool on);
     bool isEscapeRegistered() const { return m_escapeRegistered; }
+    // While a pop-up menu is open, Escape closes it and does nothing else: a
+    // `close` holds the Escape hot key and takes its presses until an empty
+    // one is given. The menu never takes the keyboard focus, so without it the
+    // key would go to the window beneath.
+    void setMenuEscape(std::function<void()> close);
 
     // Launch: registers the preferences' bindings, logs
     // "[hotkeys] registered <count>, failed <count>[：<titles>]" and, when some
@@ -74,6 +79,8 @@ public:
 private:
     void registerBindings();
     void releaseBindings();
+    // Takes or gives up Escape as the tools and the menu want it.
+    void updateEscape();
     void registerEscape();
     void releaseEscape();
     void dispatch(int id);
@@ -84,6 +91,7 @@ private:
     std::set<HotKeyAction> m_refs;
     std::vector<HotKeyAction> m_failures;
     bool m_escapeWanted = false;
+    std::function<void()> m_menuClose;
     bool m_escapeRegistered = false;
     bool m_paused = false;
     // Queued presses check it, so none runs on a destroyed center.

@@ -7,6 +7,9 @@
 #include <QPainter>
 #include <QPainterPath>
 
+#include <algorithm>
+#include <numeric>
+
 namespace corvessa {
 
 namespace {
@@ -16,6 +19,8 @@ constexpr int kSpacing = 2;
 constexpr int kCellHeight = 22;
 constexpr int kFontPixels = 12;
 constexpr int kSymbolGap = 4;
+// Room kept beside a cell's content.
+constexpr int kTextInset = 8;
 
 } // namespace
 
@@ -37,16 +42,77 @@ bool GatedSegmented::isChosen(int index) const
     return index >= 0 && index < int(m_items.size()) && m_selection && m_selection() == m_items[index].value;
 }
 
+int GatedSegmented::need(const Item& item, bool symbols) const
+{
+    const QFontMetrics metrics(font());
+    const int symbol = symbols && !item.symbol.isEmpty() ? kFontPixels + kSymbolGap : 0;
+    return metrics.horizontalAdvance(item.title) + kTextInset + symbol;
+}
+
+GatedSegmented::Cells GatedSegmented::cells() const
+{
+    Cells cells;
+    const int n = int(m_items.size());
+    if (n == 0)
+        return cells;
+    const int inner = std::max(0, width() - 2 * kPadding - (n - 1) * kSpacing);
+    // Equal shares of the width left after the padding and the gaps, while
+    // every title fits its share.
+    int widest = 0;
+    for (const Item& item : m_items)
+        widest = std::max(widest, need(item, true));
+    if (widest * n <= inner) {
+        for (int i = 0; i < n; ++i)
+            cells.widths.push_back((i + 1) * inner / n - i * inner / n);
+        return cells;
+    }
+    // A longer title (a translation) takes the room it needs, the others share
+    // the rest; with too little room for all, the symbols give theirs first.
+    const auto needs = [&](bool symbols) {
+        std::vector<int> widths;
+        for (const Item& item : m_items)
+            widths.push_back(need(item, symbols));
+        return widths;
+    };
+    const auto total = [](const std::vector<int>& widths) { return std::accumulate(widths.begin(), widths.end(), 0); };
+    std::vector<int> widths = needs(true);
+    if (total(widths) > inner) {
+        cells.symbols = false;
+        widths = needs(false);
+    }
+    const int slack = inner - total(widths);
+    // Spread what is left (or, as a last resort, what is missing) evenly.
+    for (int i = 0; i < n; ++i)
+        widths[i] = std::max(0, widths[i] + (i + 1) * slack / n - i * slack / n);
+    cells.widths = std::move(widths);
+    return cells;
+}
+
 QRect GatedSegmented::cellRect(int index) const
 {
     const int n = int(m_items.size());
     if (n == 0 || index < 0 || index >= n)
         return {};
-    // Equal shares of the width left after the padding and the gaps.
-    const int inner = width() - 2 * kPadding - (n - 1) * kSpacing;
-    const int start = kPadding + index * inner / n + index * kSpacing;
-    const int end = kPadding + (index + 1) * inner / n + index * kSpacing;
-    return QRect(start, kPadding, end - start, height() - 2 * kPadding);
+    const Cells laid = cells();
+    int start = kPadding;
+    for (int i = 0; i < index; ++i)
+        start += laid.widths[i] + kSpacing;
+    return QRect(start, kPadding, laid.widths[index], height() - 2 * kPadding);
+}
+
+QString GatedSegmented::shownTitle(int index) const
+{
+    if (index < 0 || index >= int(m_items.size()))
+        return {};
+    const Item& item = m_items[index];
+    const int symbolWidth = showsSymbol(index) ? kFontPixels + kSymbolGap : 0;
+    const int room = std::max(0, cellRect(index).width() - kTextInset - symbolWidth);
+    return QFontMetrics(font()).elidedText(item.title, Qt::ElideRight, room);
+}
+
+bool GatedSegmented::showsSymbol(int index) const
+{
+    return index >= 0 && index < int(m_items.size()) && !m_items[index].symbol.isEmpty() && cells().symbols;
 }
 
 int GatedSegmented::cellAt(const QPoint& point) const
@@ -93,9 +159,8 @@ void GatedSegmented::paintEvent(QPaintEvent*)
         }
         QColor text = label;
         text.setAlphaF(chosen ? 1.0 : 0.85);
-        const int symbolWidth = item.symbol.isEmpty() ? 0 : kFontPixels + kSymbolGap;
-        const int room = std::max(0, cell.width() - 8 - symbolWidth);
-        const QString title = metrics.elidedText(item.title, Qt::ElideRight, room);
+        const int symbolWidth = showsSymbol(i) ? kFontPixels + kSymbolGap : 0;
+        const QString title = shownTitle(i);
         const int contentWidth = symbolWidth + metrics.horizontalAdvance(title);
         int x = cell.center().x() - contentWidth / 2;
         if (symbolWidth > 0) {

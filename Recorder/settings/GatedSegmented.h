@@ -9,7 +9,9 @@
 namespace corvessa {
 
 // A compact segmented picker: equally wide cells on a faint rounded track, the
-// chosen one shaded. It keeps no value of its own: `selection` reads the
+// chosen one shaded. Where a title (a translation) is too long for an equal
+// share, it takes the room it needs and the other cells share the rest; with
+// too little room for every title, the symbols go before any title is cut. It keeps no value of its own: `selection` reads the
 // current choice whenever the picker paints, and a click hands the cell's value
 // to `select` (even when it is already chosen). Cells are told apart by
 // position, so two cells of one value are shaded together. Main thread.
@@ -31,6 +33,9 @@ public:
     // The cell under a point, -1 for none.
     int cellAt(const QPoint& point) const;
     QRect cellRect(int index) const;
+    // The title as drawn in its cell (elided only when nothing else makes room).
+    QString shownTitle(int index) const;
+    bool showsSymbol(int index) const;
 
     QSize sizeHint() const override;
 
@@ -39,6 +44,14 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
+    struct Cells {
+        std::vector<int> widths;
+        bool symbols = true;
+    };
+    // The width a cell's content needs, with or without its symbol.
+    int need(const Item& item, bool symbols) const;
+    Cells cells() const;
+
     std::function<int()> m_selection;
     std::function<void(int)> m_select;
     std::vector<Item> m_items;

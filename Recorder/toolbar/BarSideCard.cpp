@@ -37,6 +37,29 @@ GlobalPoint BarSideCard::origin(const GlobalRect& bar, const QSizeF& card, const
     return {x, y};
 }
 
+GlobalPoint BarSideCard::origin(const GlobalRect& bar, const QSizeF& card, const GlobalRect& visible, double gap,
+                                const std::vector<GlobalRect>& clear)
+{
+    const GlobalPoint first = origin(bar, card, visible, gap);
+    const bool above = first.y >= bar.top();
+    for (const bool up : {above, !above}) {
+        double y = up ? bar.top() + gap : bar.bottom() - card.height() - gap;
+        // Past one cover after another on this side, while on the screen.
+        for (size_t step = 0; step <= clear.size(); ++step) {
+            const GlobalRect placed(GlobalPoint{first.x, y}, card);
+            const auto cover = std::find_if(clear.begin(), clear.end(),
+                                            [&](const GlobalRect& c) { return c.intersects(placed); });
+            if (cover == clear.end()) {
+                if (visible.isEmpty() || (placed.top() <= visible.top() && placed.bottom() >= visible.bottom()))
+                    return {first.x, y};
+                break;
+            }
+            y = up ? cover->top() + gap : cover->bottom() - card.height() - gap;
+        }
+    }
+    return first;
+}
+
 void BarSideCard::moveTo(QWidget* card, const GlobalPoint& origin)
 {
     if (!card)

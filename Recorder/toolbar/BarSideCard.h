@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 class QWidget;
 class QWindow;
@@ -37,6 +38,12 @@ public:
     // The card's origin (its bottom-left corner) `gap` above `bar`, or `gap`
     // below it when the card would stick out at the top of `visible`.
     static GlobalPoint origin(const GlobalRect& bar, const QSizeF& card, const GlobalRect& visible, double gap);
+    // The same, kept clear of our other surfaces `clear` (the camera bubble),
+    // whose windows would hide the card's text: stacked `gap` past each one in
+    // its way, on the side it opens on, else on the other side of the bar;
+    // where neither fits on the screen, as above.
+    static GlobalPoint origin(const GlobalRect& bar, const QSizeF& card, const GlobalRect& visible, double gap,
+                              const std::vector<GlobalRect>& clear);
 
     // Moves `card` so that its bottom-left corner is at `origin`.
     static void moveTo(QWidget* card, const GlobalPoint& origin);

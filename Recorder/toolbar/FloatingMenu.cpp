@@ -1,5 +1,6 @@
 #include "toolbar/FloatingMenu.h"
 
+#include "prefs/HotKeyCenter.h"
 #include "toolbar/FloatingMenuView.h"
 #include "toolbar/kit/FloatingWindow.h"
 
@@ -64,6 +65,8 @@ FloatingMenu::~FloatingMenu()
         g_shared = nullptr;
     if (qApp)
         qApp->removeEventFilter(this);
+    // Nothing may keep a way back to this menu (Escape's hold).
+    tellOpen(false);
     m_subscription.reset();
     delete m_window.data();
 }
@@ -136,7 +139,7 @@ QRect FloatingMenu::visibleFrameFor(const QRect& anchor)
 
 void FloatingMenu::show(MenuRows specs, MenuProvider provider, const QRect& anchor, std::optional<QRect> avoiding)
 {
-    dismiss();
+    closeWindow();
     m_anchorRect = anchor;
     m_avoid = avoiding;
     m_provider = std::move(provider);
@@ -156,6 +159,7 @@ void FloatingMenu::show(MenuRows specs, MenuProvider provider, const QRect& anch
                 self->monitorPressed(position, button);
         });
     }
+    tellOpen(true);
 }
 
 void FloatingMenu::build(const MenuRows& rows)
@@ -186,6 +190,29 @@ void FloatingMenu::build(const MenuRows& rows)
 }
 
 void FloatingMenu::dismiss()
+{
+    closeWindow();
+    tellOpen(false);
+}
+
+void FloatingMenu::closeOnEscape(HotKeyCenter& keys)
+{
+    onOpenChanged = [this, &keys](bool open) {
+        keys.setMenuEscape(open ? std::function<void()>([this] { dismiss(); }) : std::function<void()>());
+    };
+}
+
+void FloatingMenu::tellOpen(bool open)
+{
+    if (open == m_toldOpen)
+        return;
+    m_toldOpen = open;
+    // A copy: the watcher may replace itself.
+    if (const std::function<void(bool)> watcher = onOpenChanged)
+        watcher(open);
+}
+
+void FloatingMenu::closeWindow()
 {
     m_subscription.reset();
     m_view = nullptr;

@@ -22,6 +22,7 @@ class QWindow;
 namespace corvessa {
 
 class FloatingMenuView;
+class HotKeyCenter;
 
 // The program's one pop-up menu: a floating, never-focused panel beside an
 // anchor (usually a toolbar control) that shows MenuRow rows, stays out of
@@ -59,6 +60,12 @@ public:
     void show(MenuRows specs, MenuProvider provider, const QRect& anchor, std::optional<QRect> avoiding);
     // Closes the menu if one is open; safe at any time.
     void dismiss();
+    // Told true when a menu opens and false when the last one closes (never
+    // in between when one menu replaces another): Escape closes it.
+    std::function<void(bool open)> onOpenChanged;
+    // Sets onOpenChanged so that Escape, held through `keys` while a menu is
+    // open, closes it. `keys` outlives the menu or is told first.
+    void closeOnEscape(HotKeyCenter& keys);
     // Rebuilds and re-places an open menu from its provider when, and only
     // when, the rows' signature changed.
     void refresh();
@@ -99,6 +106,9 @@ protected:
 
 private:
     QRect measured() const { return m_avoid.value_or(m_anchorRect); }
+    // Closes the window, telling no one.
+    void closeWindow();
+    void tellOpen(bool open);
     // Builds the content for `rows` into the panel and places it.
     void build(const MenuRows& rows);
     // A press at `position` (global): outside the panel it closes the menu.
@@ -120,6 +130,7 @@ private:
     std::optional<QRect> m_avoid;
     ReopenGuard m_closed;
     int m_builds = 0;
+    bool m_toldOpen = false;
 
     // The last press our own windows saw, open menu or not, so that the
     // monitor's report of the same press, which may come after the menu that

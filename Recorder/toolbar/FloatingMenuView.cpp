@@ -80,6 +80,7 @@ FloatingMenuView::FloatingMenuView(const MenuRows& specs, std::function<void()> 
                                    std::optional<int> maximumContentHeight, QWidget* parent)
     : GlassPanel(cornerRadius, margin, parent)
 {
+    setBaseOpacity(GlassBackground::menuOpacity);
     auto* list = new QWidget;
     auto* stack = new QVBoxLayout(list);
     stack->setContentsMargins(0, 0, 0, 0);
@@ -145,7 +146,7 @@ void FloatingMenuView::paintEvent(QPaintEvent*)
     p.setRenderHint(QPainter::Antialiasing, true);
     const QRectF card = cardRect();
     const double radius = GlassBackground::usableRadius(card, cornerRadius);
-    // The shadows stay off the card, whose base is translucent.
+    // The shadows stay off the card.
     QPainterPath outside;
     outside.addRect(QRectF(rect()));
     QPainterPath shape;
@@ -155,7 +156,7 @@ void FloatingMenuView::paintEvent(QPaintEvent*)
     for (const Shadow& s : shadows)
         paintShadow(p, card, radius, s);
     p.restore();
-    GlassBackground::paint(p, card, cornerRadius);
+    GlassBackground::paint(p, card, cornerRadius, baseOpacity());
 }
 
 } // namespace corvessa

@@ -2,6 +2,7 @@
 
 #include "model/RecorderModel.h"
 #include "platform/FloatingSurfaces.h"
+#include "platform/core/ScreenCoordinates.h"
 #include "prefs/LocNotifier.h"
 #include "prefs/Prefs.h"
 #include "toolbar/BarSideCard.h"
@@ -78,7 +79,7 @@ void ShortcutHintController::refresh()
         m_shown = rows;
         m_builtRoom = 0; // built for no screen: placing it builds it
     }
-    if (rebuilt || !m_card->isVisible() || stackedHeight() != m_placedStack)
+    if (rebuilt || !m_card->isVisible() || stackedHeight() != m_placedStack || coverRects() != m_placedCovers)
         position();
     BarSideCard::reveal(m_card, m_setup.kit);
 }
@@ -98,6 +99,21 @@ void ShortcutHintController::build(int room)
     m_builtRoom = room;
 }
 
+std::vector<GlobalRect> ShortcutHintController::coverRects()
+{
+    std::vector<GlobalRect> rects;
+    if (!m_setup.covers)
+        return rects;
+    for (QWidget* cover : m_setup.covers()) {
+        if (!cover)
+            continue;
+        cover->installEventFilter(this); // once: installing again only moves it first
+        if (cover->isVisible())
+            rects.push_back(ToolbarPanel::coordinates().toGlobalRect(QRectF(cover->geometry())));
+    }
+    return rects;
+}
+
 double ShortcutHintController::stackedHeight() const
 {
     QWidget* echo = m_setup.echoCard ? m_setup.echoCard() : nullptr;
@@ -113,13 +129,21 @@ void ShortcutHintController::position()
     // New rows, or another screen, where the rows may fit on fewer lines or need more.
     if (room(around) != m_builtRoom)
         build(room(around));
-    BarSideCard::moveTo(m_card, BarSideCard::origin(around.bar, QSizeF(m_card->size()), around.visible, gap + stacked));
+    m_placedCovers = coverRects();
+    BarSideCard::moveTo(m_card, BarSideCard::origin(around.bar, QSizeF(m_card->size()), around.visible, gap + stacked,
+                                                    m_placedCovers));
 }
 
 bool ShortcutHintController::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched != &m_panel)
+    if (watched != &m_panel) {
+        // A cover came, went or moved: out of its way.
+        const QEvent::Type t = event->type();
+        if ((t == QEvent::Move || t == QEvent::Resize || t == QEvent::Show || t == QEvent::Hide) && m_card
+            && m_card->isVisible() && watched != m_card)
+            position();
         return QObject::eventFilter(watched, event);
+    }
     if ((event->type() == QEvent::Move || event->type() == QEvent::Resize) && m_card && m_card->isVisible())
         position();
     // The card comes and goes with the bar: hidden for a countdown, faded

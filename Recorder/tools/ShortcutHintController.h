@@ -46,6 +46,10 @@ public:
         std::function<bool()> confirmShowing;
         // The echo card's window, when it exists.
         std::function<QWidget*()> echoCard;
+        // Our other windows that would hide hints lying under them (the
+        // camera bubble): the card keeps clear of those shown, and follows
+        // them as they come, go and move.
+        std::function<std::vector<QWidget*>()> covers;
     };
 
     ShortcutHintController(ToolbarPanel& panel, RecorderModel& model, Prefs& prefs, Setup setup);
@@ -70,6 +74,8 @@ private:
     void position();
     // How far the echo card below pushes this one up; 0 without it.
     double stackedHeight() const;
+    // Where the shown covers are, watching each.
+    std::vector<GlobalRect> coverRects();
     void watchOpacity();
 
     ToolbarPanel& m_panel;
@@ -85,6 +91,7 @@ private:
     std::optional<ShortcutHints::State> m_rowsFor;
     bool m_watchingOpacity = false;
     double m_placedStack = 0;
+    std::vector<GlobalRect> m_placedCovers;
     int m_builtRoom = 0; // the room the card was built for
 };
 

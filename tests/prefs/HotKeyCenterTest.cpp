@@ -176,6 +176,40 @@ TEST_F(HotKeyCenterTest, EscapeIsIndependentOfTheShortcuts)
     EXPECT_FALSE(service->press(KeyCodeMap::escapeKeyCode, 0));
 }
 
+// A pop-up menu never has the keyboard focus: while one is open Escape is
+// held for it, closes it alone (the tools' Escape waits for the next press),
+// and stays held for the tools after the menu closed.
+TEST_F(HotKeyCenterTest, EscapeClosesAnOpenMenuFirst)
+{
+    int closes = 0;
+    center->setMenuEscape([&] { ++closes; });
+    EXPECT_TRUE(center->isEscapeRegistered()) << "held with no tool on";
+    EXPECT_TRUE(service->press(KeyCodeMap::escapeKeyCode, 0));
+    runMainQueue();
+    EXPECT_EQ(closes, 1);
+    EXPECT_EQ(escapes, 0);
+
+    center->setEscape(true);
+    center->setEscape(false); // a tool went off while the menu was open
+    EXPECT_TRUE(center->isEscapeRegistered());
+    center->setEscape(true);
+    center->setMenuEscape({});
+    EXPECT_TRUE(center->isEscapeRegistered()) << "the tool still wants it";
+    EXPECT_TRUE(service->press(KeyCodeMap::escapeKeyCode, 0));
+    runMainQueue();
+    EXPECT_EQ(closes, 1);
+    EXPECT_EQ(escapes, 1);
+
+    center->setEscape(false);
+    EXPECT_FALSE(center->isEscapeRegistered());
+    // Paused for a shortcut being typed, then back with the menu's hold.
+    center->setMenuEscape([&] { ++closes; });
+    center->setPaused(true);
+    EXPECT_FALSE(center->isEscapeRegistered());
+    center->setPaused(false);
+    EXPECT_TRUE(center->isEscapeRegistered());
+}
+
 TEST_F(HotKeyCenterTest, RefusedEscapeIsLoggedAndRetriedOnTheNextRequest)
 {
     service->holdExternally(KeyCodeMap::escapeKeyCode, 0);

@@ -1,7 +1,9 @@
 // The cursor and pen panes: the shadow preview drawn with the compositor's own
 // cursor layer, the size caption, and the controls writing their preferences.
 #include "engine/compositor/CursorStyle.h"
+#include "prefs/Loc.h"
 #include "prefs/Prefs.h"
+#include "settings/GatedSegmented.h"
 #include "settings/CursorPane.h"
 #include "settings/CursorShadowPreview.h"
 #include "settings/CursorSizePreview.h"
@@ -128,6 +130,35 @@ TEST_F(PreviewPanesTest, PenPaneSamplesAndColours)
     prefs.setPenColor(5);
     for (size_t i = 0; i < pane.dots().size(); ++i)
         EXPECT_EQ(pane.dots()[i]->isChosen(), i == 5) << "the toolbar's pick moves the ring here too";
+}
+
+// The tool picker keeps its width; every tool's name is read whole in it, in
+// every language ("Прямоугольник", "Rectángulo"), the cells side by side.
+TEST_F(PreviewPanesTest, PenToolNamesFitInEveryLanguage)
+{
+    Loc::setTableDirectory(u":/lang"_s);
+    for (const Loc::Lang& language : Loc::available()) {
+        SCOPED_TRACE(language.code.toStdString());
+        ASSERT_TRUE(Loc::choose(language.code));
+        PenPane pane(Prefs::shared());
+        pane.resize(680, 600);
+        pane.show();
+        const auto pickers = pane.findChildren<GatedSegmented*>();
+        ASSERT_EQ(pickers.size(), 1);
+        const GatedSegmented* tools = pickers.first();
+        ASSERT_EQ(tools->items().size(), 6u);
+        int right = 0;
+        for (int i = 0; i < int(tools->items().size()); ++i) {
+            EXPECT_EQ(tools->shownTitle(i).toStdString(), tools->items()[i].title.toStdString());
+            const QRect cell = tools->cellRect(i);
+            EXPECT_GT(cell.left(), right) << "cells overlap";
+            right = cell.right();
+        }
+        EXPECT_LT(right, tools->width() - 1) << "the last cell runs off the track";
+        if (const QString kept = test::Artifacts::path(u"pen-tools-"_s + language.code + u".png"_s); !kept.isEmpty())
+            const_cast<GatedSegmented*>(tools)->grab().save(kept);
+    }
+    Loc::choose(u"en"_s);
 }
 
 } // namespace

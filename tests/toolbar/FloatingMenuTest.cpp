@@ -310,3 +310,41 @@ TEST(FloatingMenu, PressOnAnotherControlSwitchesMenusAndTheMonitorsEchoKeepsTheN
     m.clicks->press(camera->mapToGlobal(QPointF(6, 6)));
     EXPECT_FALSE(m.menu.isVisible());
 }
+
+// The menu never has the keyboard focus, so Escape reaches it only as a hot
+// key held while a menu is open: the holder hears of each opening and of the
+// last closing, however the menu went, and never of a menu replaced by another.
+TEST(FloatingMenu, TellsWhenAMenuIsOpenSoThatEscapeClosesIt)
+{
+    Menu m;
+    std::vector<bool> told;
+    m.menu.onOpenChanged = [&](bool open) { told.push_back(open); };
+    m.menu.show(rows(2), {}, anchor, std::nullopt);
+    m.menu.show(rows(3), {}, anchor.translated(100, 0), std::nullopt);
+    EXPECT_EQ(told, (std::vector<bool>{true}));
+    m.menu.dismiss(); // what Escape does
+    m.menu.dismiss();
+    EXPECT_EQ(told, (std::vector<bool>{true, false}));
+    EXPECT_FALSE(m.menu.isVisible());
+
+    m.menu.show(rows(2), {}, anchor, std::nullopt);
+    m.clock.advance(1);
+    m.clicks->press(QPointF(5, 5));
+    EXPECT_EQ(told, (std::vector<bool>{true, false, true, false}));
+}
+
+// A menu opens over the hint card beside the bar: its base hides the card's
+// text wholly, with a compositing manager too.
+TEST(FloatingMenu, TheCardIsOpaque)
+{
+    Menu m;
+    m.menu.show(rows(3), {}, anchor, std::nullopt);
+    FloatingMenuView* view = m.menu.view();
+    ASSERT_TRUE(view);
+    QImage image(view->size(), QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    view->render(&image, QPoint(), QRegion(), QWidget::DrawWindowBackground);
+    const QRect card = view->cardRect().toRect().adjusted(12, 12, -12, -12);
+    for (const QPoint p : {card.topLeft(), card.center(), card.bottomRight()})
+        EXPECT_EQ(qAlpha(image.pixel(p)), 255) << p.x() << "," << p.y();
+}

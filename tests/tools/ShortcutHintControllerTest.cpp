@@ -3,6 +3,7 @@
 #include "support/ModelHarness.h"
 #include "toolbar/BarPlacement.h"
 #include "toolbar/ToolbarPanel.h"
+#include "tools/CameraPreviewWindow.h"
 #include "tools/ShortcutHintController.h"
 #include "tools/ShortcutHints.h"
 
@@ -95,6 +96,60 @@ TEST_F(ShortcutHintControllerTest, FitsOnANarrowScreenInEveryLanguage)
         }
     }
     Loc::choose(QStringLiteral("en"));
+}
+
+// Hints are there to be read: at the default places of the bar and of the
+// camera bubble (centred above the bar), on the common screens, whatever the
+// phase and tools, no hint lies under the bubble or the bar, and the card stays
+// on the screen; it follows the bubble when the bubble moves onto it.
+TEST_F(ShortcutHintControllerTest, NoHintLiesUnderTheCameraBubbleOrTheBar)
+{
+    RecorderModel& m = make(false);
+    const QSizeF barSize(930, 52);
+    for (const QSize size : {QSize(1280, 720), QSize(1366, 768), QSize(1920, 1080), QSize(2560, 1440)}) {
+        SCOPED_TRACE(std::to_string(size.width()) + "x" + std::to_string(size.height()));
+        const GlobalRect screen(0, 0, size.width(), size.height());
+        displays->setDisplays({SyntheticDisplayList::makeDisplay(QStringLiteral("DP-1"), screen)});
+        displayScope.emplace(displays);
+        const std::vector<DisplayInfo> list = displays->displays();
+        BarPlacement::Placement placement;
+        placement.anchor = BarPlacement::defaultAnchor(list);
+        const GlobalRect bar = BarPlacement::barRect(list, placement, barSize);
+        ToolbarPanel panel(new QWidget, nullptr);
+        panel.setFrame(BarPlacement::panelOf(bar), false);
+        panel.show();
+        const QSizeF bubbleSize = CameraPreviewWindow::previewSize(prefs().cameraShape(), prefs().cameraPreviewW());
+        const GlobalRect bubbleAt = CameraPreviewWindow::defaultFrame(list, bubbleSize, std::nullopt, bar);
+        QWidget bubble;
+        bubble.setGeometry(ToolbarPanel::coordinates().fromGlobal(bubbleAt).toRect());
+        bubble.show();
+        ShortcutHintController hints(panel, m, prefs(), {FloatingKit(), {}, {}, [&] { return std::vector<QWidget*>{&bubble}; }});
+        const auto check = [&](const char* what) {
+            SCOPED_TRACE(what);
+            hints.refresh();
+            ASSERT_TRUE(hints.card() && hints.card()->isVisible());
+            const QRect card = hints.card()->geometry();
+            EXPECT_FALSE(card.intersects(bubble.geometry())) << "under the bubble";
+            EXPECT_FALSE(card.intersects(ToolbarPanel::coordinates().fromGlobal(bar).toRect())) << "under the bar";
+            EXPECT_TRUE(ToolbarPanel::coordinates().fromGlobal(screen).toRect().contains(card)) << "off the screen";
+        };
+        for (const RecorderPhase& phase : {RecorderPhase::ready(), RecorderPhase::recording(), RecorderPhase::paused()}) {
+            m.setPhase(phase);
+            check(phase.is(RecorderPhase::Kind::ready) ? "ready" : phase.is(RecorderPhase::Kind::recording) ? "recording" : "paused");
+            m.setFocusOn(true);
+            check("magnifier");
+            m.setPenOn(true);
+            check("magnifier and pen");
+            m.setPenOn(false);
+            m.setFocusOn(false);
+        }
+        // The user drags the bubble aside, and back over the card.
+        bubble.move(10, 10);
+        check("bubble aside");
+        bubble.move(hints.card()->geometry().center() - QPoint(bubble.width() / 2, bubble.height() / 2));
+        EXPECT_FALSE(hints.card()->geometry().intersects(bubble.geometry())) << "the card did not follow";
+        m.setPhase(RecorderPhase::ready());
+    }
 }
 
 } // namespace

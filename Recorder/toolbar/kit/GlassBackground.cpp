@@ -41,19 +41,19 @@ bool GlassBackground::darkPalette()
 
 // Without the blur of a real material, a nearly opaque base keeps text readable
 // over any backdrop; the slight gradient gives the card its sheen.
-QColor GlassBackground::baseTop()
+QColor GlassBackground::baseTop(double baseOpacity)
 {
-    const auto a = float(opacity);
+    const auto a = float(baseOpacity);
     return darkPalette() ? QColor::fromRgbF(0.22f, 0.22f, 0.24f, a) : QColor::fromRgbF(0.98f, 0.98f, 0.99f, a);
 }
 
-QColor GlassBackground::baseBottom()
+QColor GlassBackground::baseBottom(double baseOpacity)
 {
-    const auto a = float(opacity);
+    const auto a = float(baseOpacity);
     return darkPalette() ? QColor::fromRgbF(0.16f, 0.16f, 0.18f, a) : QColor::fromRgbF(0.92f, 0.92f, 0.94f, a);
 }
 
-void GlassBackground::paint(QPainter& painter, const QRectF& card, double cornerRadius)
+void GlassBackground::paint(QPainter& painter, const QRectF& card, double cornerRadius, double baseOpacity)
 {
     if (!card.isValid() || card.isEmpty() || !std::isfinite(card.width()) || !std::isfinite(card.height()))
         return;
@@ -83,8 +83,8 @@ void GlassBackground::paint(QPainter& painter, const QRectF& card, double corner
     }
 
     QLinearGradient sheen(card.topLeft(), card.bottomLeft());
-    sheen.setColorAt(0, baseTop());
-    sheen.setColorAt(1, baseBottom());
+    sheen.setColorAt(0, baseTop(baseOpacity));
+    sheen.setColorAt(1, baseBottom(baseOpacity));
     painter.fillPath(shape, sheen);
 
     QPen rim(QColor::fromRgbF(1, 1, 1, float(rimOpacity)), rimWidth, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin);

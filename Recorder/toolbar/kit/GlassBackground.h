@@ -25,22 +25,27 @@ public:
 
     // How much of the card's base covers what lies behind it, on every surface
     // alike, with a compositing manager or without. Dense enough that text
-    // beneath (a hint card under a menu, a terminal under the bar) shows at a
+    // beneath (a terminal under the bar) shows at a
     // tenth of its contrast at most and never competes with the card's own;
     // without a compositor the window is shown as painted, so the same base
     // over black is what the screen gets, and the card looks the same.
     static constexpr double opacity = 0.90;
+    // A pop-up menu's base: wholly opaque, as a menu opens over the other
+    // cards (the hint card's text beside the bar), whose text at a tenth of
+    // its contrast still reads between the menu's rows.
+    static constexpr double menuOpacity = 1.0;
 
     // Paints the shadow around `card` and the card itself. A radius below 0,
     // not a number or more than half the card's smaller side is held to 0 or
     // that half; an empty or invalid card paints nothing.
-    static void paint(QPainter& painter, const QRectF& card, double cornerRadius);
+    // `baseOpacity` is how much the base covers.
+    static void paint(QPainter& painter, const QRectF& card, double cornerRadius, double baseOpacity = opacity);
 
     // Whether the application palette is dark (its window colour is).
     static bool darkPalette();
     // The card's base colour at its top and bottom edge, for the palette in use.
-    static QColor baseTop();
-    static QColor baseBottom();
+    static QColor baseTop(double baseOpacity = opacity);
+    static QColor baseBottom(double baseOpacity = opacity);
     // The radius actually used for a card.
     static double usableRadius(const QRectF& card, double cornerRadius);
 };

@@ -13,10 +13,18 @@ GlassPanel::GlassPanel(double cornerRadius, int margin, QWidget* parent)
     : QWidget(parent)
     , m_cornerRadius(cornerRadius)
     , m_margin(std::max(margin, 0))
+    , m_baseOpacity(GlassBackground::opacity)
 {
     setAttribute(Qt::WA_TranslucentBackground);
     setAutoFillBackground(false);
     setContentsMargins(m_margin, m_margin, m_margin, m_margin);
+}
+
+void GlassPanel::setBaseOpacity(double opacity)
+{
+    m_baseOpacity = opacity;
+    m_card = QPixmap();
+    update();
 }
 
 QRectF GlassPanel::cardRect() const
@@ -34,7 +42,7 @@ void GlassPanel::paintEvent(QPaintEvent*)
         m_card.setDevicePixelRatio(dpr);
         m_card.fill(Qt::transparent);
         QPainter p(&m_card);
-        GlassBackground::paint(p, cardRect(), m_cornerRadius);
+        GlassBackground::paint(p, cardRect(), m_cornerRadius, m_baseOpacity);
         m_cardPalette = palette;
     }
     QPainter painter(this);

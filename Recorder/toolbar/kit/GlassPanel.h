@@ -12,6 +12,10 @@ class GlassPanel : public QWidget {
 public:
     GlassPanel(double cornerRadius, int margin, QWidget* parent = nullptr);
 
+    // How much of what lies beneath the card's base covers (GlassBackground).
+    void setBaseOpacity(double opacity);
+    double baseOpacity() const { return m_baseOpacity; }
+
     double cornerRadius() const { return m_cornerRadius; }
     int margin() const { return m_margin; }
     // The card, in widget coordinates.
@@ -23,6 +27,7 @@ protected:
 private:
     double m_cornerRadius;
     int m_margin;
+    double m_baseOpacity;
     // The card as last painted, and what it was painted for: a panel under
     // a moving glow repaints many times a second, the card itself rarely changes.
     QPixmap m_card;

@@ -10,6 +10,32 @@ namespace corvessa {
 
 namespace {
 
+// Paths break before a slash, never after it: "…opened:" then
+// "/home/…/Videos", or "/home/user" then "/Videos", never a line ending in
+// a lone "/". A zero-width space before each slash inside a word allows the
+// break there, a word joiner after it forbids the one after.
+QString breakable(const QString& text)
+{
+    static const QChar zeroWidthSpace(0x200B), wordJoiner(0x2060);
+    if (!text.contains(u'/'))
+        return text;
+    QString out;
+    out.reserve(text.size() * 2);
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c == u'/') {
+            if (i > 0 && !text.at(i - 1).isSpace() && text.at(i - 1) != u'/')
+                out += zeroWidthSpace;
+            out += c;
+            if (i + 1 < text.size() && !text.at(i + 1).isSpace())
+                out += wordJoiner;
+            continue;
+        }
+        out += c;
+    }
+    return out;
+}
+
 // Lays `text` out in lines at most `width` wide; the layout's height is its
 // lines', its natural width the widest line's.
 void layOut(QTextLayout& layout, int width)
@@ -32,7 +58,7 @@ void layOut(QTextLayout& layout, int width)
 QSize WrappedText::measure(const QString& text, const QFont& font, int maxWidth, int* lines)
 {
     // Inside the label's margins, a pixel either side.
-    QTextLayout layout(text, font);
+    QTextLayout layout(breakable(text), font);
     layOut(layout, std::max(maxWidth - 2, 1));
     double width = 0, height = 0;
     for (int i = 0; i < layout.lineCount(); ++i) {
@@ -60,6 +86,20 @@ WrappedText::WrappedText(const QString& text, const QFont& font, const QColor& c
     setFixedSize(measure(text, font, m_maxWidth, &m_lines));
 }
 
+QStringList WrappedText::lineTexts(const QString& text, const QFont& font, int maxWidth)
+{
+    const QString laid = breakable(text);
+    QTextLayout layout(laid, font);
+    layOut(layout, std::max(maxWidth - 2, 1));
+    QStringList lines;
+    for (int i = 0; i < layout.lineCount(); ++i) {
+        QString line = laid.mid(layout.lineAt(i).textStart(), layout.lineAt(i).textLength());
+        line.remove(QChar(0x200B)).remove(QChar(0x2060));
+        lines << line;
+    }
+    return lines;
+}
+
 void WrappedText::setMaxWidth(int maxWidth)
 {
     m_maxWidth = std::max(maxWidth, 1);
@@ -69,7 +109,7 @@ void WrappedText::setMaxWidth(int maxWidth)
 void WrappedText::paintEvent(QPaintEvent*)
 {
     const QRect inside = contentsRect();
-    QTextLayout layout(text(), font());
+    QTextLayout layout(breakable(text()), font());
     layOut(layout, inside.width());
     QPainter p(this);
     p.setPen(palette().color(QPalette::WindowText));

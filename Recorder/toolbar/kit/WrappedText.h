@@ -2,12 +2,14 @@
 
 #include <QLabel>
 #include <QSize>
+#include <QStringList>
 
 namespace corvessa {
 
 // A label that shows its whole text on as many lines as it needs, no wider
 // than its most: broken between words, and inside a word only when the word
-// alone is wider (a path, a long compound). It takes the size its lines need,
+// alone is wider (a long compound); a path breaks before one of its slashes.
+// It takes the size its lines need,
 // so nothing is ever cut; the bar's card grows with it. Main thread.
 class WrappedText : public QLabel {
 public:
@@ -16,6 +18,8 @@ public:
     // The size the text takes in `font` at most `maxWidth` wide, and its lines.
     static QSize measure(const QString& text, const QFont& font, int maxWidth, int* lines = nullptr);
     int lines() const { return m_lines; }
+    // The text of each line `text` takes in `font` at most `maxWidth` wide.
+    static QStringList lineTexts(const QString& text, const QFont& font, int maxWidth);
     // Lays the text out again at most `maxWidth` wide.
     void setMaxWidth(int maxWidth);
     // The narrowest a text is made to fit a row.

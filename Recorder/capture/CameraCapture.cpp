@@ -63,17 +63,33 @@ CameraCapture::CameraCapture(std::shared_ptr<CameraService> service) : m_service
 
 CameraCapture::~CameraCapture()
 {
-    std::shared_ptr<CameraSession> session;
+    std::vector<std::shared_ptr<CameraSession>> sessions;
     CameraService::Observation observer;
     {
         std::lock_guard lock(m_state);
-        session = std::move(m_session);
+        if (m_session)
+            sessions.push_back(std::move(m_session));
+        for (const std::weak_ptr<CameraSession>& weak : m_stopping) {
+            if (auto session = weak.lock())
+                sessions.push_back(std::move(session));
+        }
+        m_stopping.clear();
         observer = std::move(m_observer);
     }
-    // Nothing of this capture runs now (posted work holds it weakly), so the
-    // camera can be closed here; the queue then finishes what was posted.
-    if (session)
-        session->teardown();
+    observer.reset();
+    // Every stream still open posts to m_queue by its address, so each is closed
+    // before the queue goes, whichever thread lets go of the capture last. When
+    // that is the queue's own thread (a frame callback held the last reference),
+    // the queue is not joined but left to finish on its own, and a teardown
+    // still waiting in it would come too late. Nothing of this capture runs
+    // now (posted work holds it weakly); sync runs the block at once when
+    // called on the queue.
+    if (!sessions.empty()) {
+        m_queue.sync([&sessions] {
+            for (const std::shared_ptr<CameraSession>& session : sessions)
+                session->teardown();
+        });
+    }
 }
 
 // MARK: - Callbacks and state
@@ -346,8 +362,14 @@ void CameraCapture::stop()
         observer = std::move(m_observer);
     }
     // Queued behind any configuration of this session, so it runs after it.
-    if (session)
+    if (session) {
+        {
+            std::lock_guard lock(m_state);
+            std::erase_if(m_stopping, [](const std::weak_ptr<CameraSession>& weak) { return weak.expired(); });
+            m_stopping.push_back(session);
+        }
         m_queue.async([session] { session->teardown(); });
+    }
     m_overlay->clear();
     observer.reset();
 }

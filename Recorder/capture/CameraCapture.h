@@ -18,6 +18,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <vector>
 
 namespace corvessa {
 
@@ -160,6 +161,9 @@ private:
 
     mutable std::mutex m_state; // guards the fields down to m_previewLayer
     std::shared_ptr<CameraSession> m_session;
+    // Stopped starts whose teardown is still queued: their streams post to
+    // m_queue until it runs, so the destructor closes them before the queue goes.
+    std::vector<std::weak_ptr<CameraSession>> m_stopping;
     QString m_deviceID;
     bool m_isPreviewQuality = false;
     CameraService::Observation m_observer;            // device removals

@@ -14,6 +14,7 @@ namespace corvessa {
 // every delivery in flight, so a stream destroyed mid-delivery is safe; a
 // delivery of an earlier start, or one after stop, is dropped.
 struct CameraDelivery {
+    // Not owned: whoever opens the stream keeps this queue alive until the stream is closed.
     SerialQueue* queue = nullptr;
     CameraStreamOutput output;
     std::recursive_mutex callMutex; // held during an output call; stop() takes it

@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <future>
@@ -553,4 +554,58 @@ TEST(CameraCapture, DestroyingTheCaptureClosesTheCamera)
         std::this_thread::sleep_for(5ms);
     EXPECT_EQ(service->openStreams(), 0);
     EXPECT_EQ(service->runningStreams(), 0);
+}
+
+TEST(CameraCapture, TheLastReferenceGoingInAFrameAfterStopEndsTheStreamAtOnce)
+{
+    auto service = std::make_shared<SyntheticCameraService>();
+    std::mutex mutex;
+    std::shared_ptr<CameraCapture> handed; // the last reference, given to the next frame
+    std::promise<void> shut;
+    const std::shared_future<void> gate = shut.get_future().share();
+    std::promise<void> freed;
+    std::future<void> captureFreed = freed.get_future();
+    // Fulfilled when the capture lets go of its handlers, at the end of its destruction.
+    std::shared_ptr<void> token(nullptr, [&freed](void*) { freed.set_value(); });
+    std::atomic<int> samples{0};
+    auto capture = CameraCapture::create(service);
+    capture->setOnSample([&mutex, &handed, &samples, gate, token = std::move(token)](const SampleBuffer&, bool) {
+        samples.fetch_add(1);
+        std::shared_ptr<CameraCapture> last;
+        {
+            std::lock_guard lock(mutex);
+            last = std::move(handed);
+        }
+        if (!last)
+            return;
+        // Work posted before the stop keeps the queue busy, so the stop's own
+        // teardown cannot be what closes the camera.
+        last->queue().async([gate] { gate.wait_for(10s); });
+        last->stop();
+        // `last` goes here; the frame's own hold on the capture is then the last.
+    });
+    capture->start(kId, 720, 30, false);
+    const auto deadline = std::chrono::steady_clock::now() + 3s;
+    while (samples.load() == 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(5ms);
+    ASSERT_GT(samples.load(), 0);
+    std::weak_ptr<CameraCapture> weak = capture;
+    {
+        std::lock_guard lock(mutex);
+        handed = std::move(capture);
+    }
+
+    ASSERT_EQ(captureFreed.wait_for(5s), std::future_status::ready);
+    EXPECT_TRUE(weak.expired());
+    // Closed with the capture, while the queue it posted to is still busy.
+    EXPECT_EQ(service->openStreams(), 0);
+    EXPECT_EQ(service->runningStreams(), 0);
+    // A stream left open would post this to the freed capture's queue.
+    service->reportDrops(kId, 1);
+    shut.set_value();
+
+    const auto closed = std::chrono::steady_clock::now() + 3s;
+    while (service->openStreams() > 0 && std::chrono::steady_clock::now() < closed)
+        std::this_thread::sleep_for(5ms);
+    EXPECT_EQ(service->openStreams(), 0);
 }

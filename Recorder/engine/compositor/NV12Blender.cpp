@@ -4,6 +4,15 @@
 #include <cstring>
 #include <vector>
 
+// ThreadSanitizer instruments the clones' resolver, which the loader runs before
+// the sanitizer is set up (the program crashes at load): such builds get the
+// portable loop only.
+#if defined(__SANITIZE_THREAD__)
+#define CORVESSA_AVX2_CLONES
+#else
+#define CORVESSA_AVX2_CLONES __attribute__((target_clones("avx2", "default")))
+#endif
+
 namespace corvessa {
 
 namespace {
@@ -115,9 +124,8 @@ void blendBlock(uint8_t* y0, uint8_t* y1, uint8_t* uv, const uint32_t* l0, const
 
 // Two luma rows and their chroma row under two layer rows, `width` pixels (even).
 // Built for AVX2 as well, picked at load time where the processor has it.
-__attribute__((target_clones("avx2", "default"))) void blendRows(uint8_t* __restrict y0, uint8_t* __restrict y1,
-                                                                 uint8_t* __restrict uv, const uint32_t* __restrict l0,
-                                                                 const uint32_t* __restrict l1, int width)
+CORVESSA_AVX2_CLONES void blendRows(uint8_t* __restrict y0, uint8_t* __restrict y1, uint8_t* __restrict uv,
+                                    const uint32_t* __restrict l0, const uint32_t* __restrict l1, int width)
 {
     int x = 0;
     for (; x + kRun <= width; x += kRun) {

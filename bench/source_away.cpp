@@ -3,7 +3,8 @@
 // microphone appears) with a 440 Hz tone played into it, and an 880 Hz tone
 // on the speakers for system audio. Our engine records N s on the synthetic
 // screen through the real writer, microphone and system audio on, the
-// speakers muted as by default: once as a control, and once with the
+// speakers heard (so that `parec` can record what they play beside it, as the
+// control of the system audio): once as a control run, and once with the
 // microphone's source removed (`pactl unload-module`, a headset pulled out)
 // for A s from the middle of the recording and then added again. Spans are
 // counted on the recording's own clock, so a busy machine stretches them
@@ -15,7 +16,8 @@
 // Prints per run, one figure a line: the lengths of the movie's picture and
 // sound, the silence inside its sound (10 ms blocks without an audible
 // sample: while the microphone is away only the system audio sounds, so this
-// is the system audio's silence), the "missing" lines the engine sent (sound
+// is the system audio's silence) and inside the control's (what the speakers
+// played, which a loaded machine's players break too), the "missing" lines the engine sent (sound
 // told as lost under heavy load), the microphone's gap it told, and whether it
 // said the microphone had no data.
 
@@ -66,6 +68,7 @@ struct Figures {
     double picture = 0;
     double sound = 0;
     double silence = 0;
+    double controlSilence = 0;
     QStringList missing; // the lines telling sound lost under load
     QString gap;         // the microphone's gap line
     bool noData = false;
@@ -82,9 +85,17 @@ std::optional<Figures> record(const QString& movie, double seconds, std::optiona
     config.fps = 30;
     config.microphoneID = QStringLiteral("stand_in_mic");
     config.systemAudio = true;
-    config.muteSpeakers = true;
+    config.muteSpeakers = false;
     config.cursorTheme = CursorTheme::hidden;
     config.outputURL = movie;
+    QProcess control;
+    const QString controlFile = movie + QStringLiteral(".raw");
+    control.setStandardOutputFile(controlFile);
+    control.start(QStringLiteral("parec"), {QStringLiteral("--device=speakers.monitor"), QStringLiteral("--format=s16le"),
+                                            QStringLiteral("--rate=48000"), QStringLiteral("--channels=1"),
+                                            QStringLiteral("--raw")});
+    if (!control.waitForStarted())
+        std::fprintf(stderr, "parec did not start\n");
     if (auto error = engine->startInner(config)) {
         std::fprintf(stderr, "engine start failed: %s\n", qPrintable(error->message));
         return std::nullopt;
@@ -111,6 +122,8 @@ std::optional<Figures> record(const QString& movie, double seconds, std::optiona
         recordFor(seconds);
     }
     const auto path = engine->stop();
+    control.terminate();
+    control.waitForFinished();
     spin(0.2); // the last lines
     if (!path)
         return std::nullopt;
@@ -119,6 +132,9 @@ std::optional<Figures> record(const QString& movie, double seconds, std::optiona
     f.picture = streamSeconds(probe, MovieProbe::Stream::Kind::Video);
     f.sound = streamSeconds(probe, MovieProbe::Stream::Kind::Audio);
     f.silence = silence(soundOf(*path));
+    QFile raw(controlFile);
+    if (raw.open(QIODevice::ReadOnly))
+        f.controlSilence = silence(raw.readAll());
     const QString lost = QStringLiteral("heavy load");
     const QString gap = EngineLines::micGap.prefix();
     const QString noData = EngineLines::micDead.prefix();
@@ -139,6 +155,7 @@ void print(const char* name, const Figures& f)
     std::printf("  video duration: %.2f s\n", f.picture);
     std::printf("  sound duration: %.2f s\n", f.sound);
     std::printf("  movie silence: %.2f s\n", f.silence);
+    std::printf("  control silence: %.2f s\n", f.controlSilence);
     std::printf("  missing-sound lines: %lld\n", static_cast<long long>(f.missing.size()));
     for (const QString& line : f.missing)
         std::printf("    %s\n", qPrintable(line));

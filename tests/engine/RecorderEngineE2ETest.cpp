@@ -335,6 +335,7 @@ TEST(RecorderEngineE2E, AMicrophoneThatStopsDeliveringCostsTheSystemAudioNothing
     const MovieProbe::Stream* audio = probe.firstOf(MovieProbe::Stream::Kind::Audio);
     ASSERT_TRUE(video && audio);
     EXPECT_NEAR(audio->seconds, video->seconds, 0.2);
+    EXPECT_LT(double(h.engine->stats().audioMissing) / 48000, 0.2);
     const auto silence = longestSilence(*path, 0.5, 0.2);
     ASSERT_TRUE(silence);
     EXPECT_LT(*silence, 0.2) << "the system audio went silent while the microphone was away";

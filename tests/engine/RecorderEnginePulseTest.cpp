@@ -331,9 +331,12 @@ TEST(RecorderEnginePulse, AMicrophoneRemovedForSixSecondsCostsTheSystemAudioNoth
     const MovieProbe::Stream* audio = probe.firstOf(MovieProbe::Stream::Kind::Audio);
     ASSERT_TRUE(video && audio);
     EXPECT_NEAR(audio->seconds, video->seconds, 0.2);
-    const auto silence = longestSilence(*path, 0.5, 0.2);
-    ASSERT_TRUE(silence);
-    EXPECT_LT(*silence, 0.2) << "the system audio went silent while the microphone was away";
+    // By the program's own counts (a loaded machine's players leave holes of
+    // their own in what the speakers play): the system audio delivered all
+    // along, and next to none of what came is missing from the movie.
+    EXPECT_EQ(h.events.countStartingWith(line(RecorderEngine::Line::systemGap)), 0);
+    EXPECT_LT(double(h.engine->stats().audioMissing) / 48000, 0.2)
+        << "the system audio went missing while the microphone was away";
 }
 
 // Headphones plugged in mid-recording under muted speakers: the other

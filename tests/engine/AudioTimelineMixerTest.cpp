@@ -524,23 +524,31 @@ TEST(AudioTimelineMixer, AStrayingLiveSourceIsGluedWithItsToneUnbroken)
 
 TEST(AudioTimelineMixer, ASourceThatStopsDeliveringDoesNotHoldTheOtherBack)
 {
-    // The microphone is pulled out from 10 s to 16 s: it captures nothing,
-    // while system audio delivers throughout. The mix never waits for the
-    // microphone more than stallFrames, so the system audio is written on
-    // time (a writer with a bounded backlog keeps all of it); the microphone's
-    // stretch is silence and its sound is back at its own time after.
+    // One source is pulled out from 10 s to 16 s: it captures nothing, while
+    // the other delivers throughout. The mix never waits for the gone one
+    // more than stallFrames, so the other is written on time (a writer with a
+    // bounded backlog keeps all of it); the gone source's stretch is silence
+    // and its sound is back at its own time after.
     const int64_t s = 48000;
-    DrainRun r;
-    r.seconds = 30;
-    r.micArrival = [s](int64_t f) { return f >= 10 * s && f < 16 * s ? -1 : f + 960; };
-    AudioTimelineMixer m;
-    r.run(m);
-    EXPECT_EQ(m.dropped(), 0);
-    EXPECT_LE(r.worstLag, AudioTimelineMixer::stallFrames) << "the system audio waited for a gone microphone";
-    ASSERT_GE(r.out.size(), size_t(29 * s));
-    for (size_t f = 0; f < r.out.size(); ++f) {
-        const bool heard = f < size_t(10 * s) || f >= size_t(16 * s);
-        ASSERT_EQ(r.out[f], (heard ? DrainRun::mic(int64_t(f)) : 0.0f) + DrainRun::sys) << "frame " << f;
+    const auto away = [s](int64_t f) { return f >= 10 * s && f < 16 * s ? -1 : f + 960; };
+    for (const Source gone : {Source::microphone, Source::system}) {
+        SCOPED_TRACE(gone == Source::microphone ? "microphone away" : "system audio away");
+        DrainRun r;
+        r.seconds = 30;
+        (gone == Source::microphone ? r.micArrival : r.sysArrival) = away;
+        if (!r.micArrival)
+            r.micArrival = [](int64_t f) { return f + 960; };
+        AudioTimelineMixer m;
+        r.run(m);
+        EXPECT_EQ(m.dropped(), 0);
+        EXPECT_LE(r.worstLag, AudioTimelineMixer::stallFrames) << "the other source waited for a gone one";
+        ASSERT_GE(r.out.size(), size_t(29 * s));
+        for (size_t f = 0; f < r.out.size(); ++f) {
+            const bool heard = f < size_t(10 * s) || f >= size_t(16 * s);
+            const float mic = gone == Source::microphone && !heard ? 0.0f : DrainRun::mic(int64_t(f));
+            const float sys = gone == Source::system && !heard ? 0.0f : DrainRun::sys;
+            ASSERT_EQ(r.out[f], mic + sys) << "frame " << f;
+        }
     }
 }
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <utility>
 #include <vector>
 
 namespace corvessa {
@@ -69,6 +70,11 @@ bool AudioTimelineMixer::place(const SampleBuffer& buffer, Source source, const 
         return false;
 
     SourceState& s = state(source);
+    if (std::exchange(s.stopped, false) && s.lastEnd) {
+        // Back after it stopped: from its own time on, never glued to where it left.
+        s.lastEnd.reset();
+        ++m_resyncs;
+    }
     std::vector<float> stretched;
     for (const auto& span : timeline.spans(buffer.presentationTime(), n, rate)) {
         const float* frames = data + 2 * span.input.begin;
@@ -141,12 +147,29 @@ int64_t AudioTimelineMixer::due(int64_t target)
 {
     m_target = std::max(m_target, target);
     int64_t until = target;
-    for (const SourceState& s : m_sources) {
-        // Behind the target but still within reach: its next buffers are on their way.
-        if (s.lastEnd && *s.lastEnd < target && target - *s.lastEnd <= waitFrames)
-            until = std::min(until, *s.lastEnd);
+    for (const Source source : {Source::system, Source::microphone}) {
+        // Behind the target but still delivering: its next buffers are on their way.
+        if (waitsFor(source))
+            until = std::min(until, *state(source).lastEnd);
     }
     return std::max(until, m_cursor);
+}
+
+void AudioTimelineMixer::stop(Source source)
+{
+    state(source).stopped = true;
+}
+
+bool AudioTimelineMixer::waitsFor(Source source) const
+{
+    const SourceState& s = state(source);
+    if (!s.lastEnd || s.stopped || m_target - *s.lastEnd > waitFrames)
+        return false;
+    for (const SourceState& other : m_sources) {
+        if (&other != &s && other.lastEnd && *other.lastEnd - *s.lastEnd > stallFrames)
+            return false;
+    }
+    return true;
 }
 
 std::optional<SampleBuffer> AudioTimelineMixer::sample(int64_t until, MediaTime origin, bool final) const

@@ -27,7 +27,11 @@ namespace corvessa {
 // waits for a source that is late but still delivering (due()), so sound that
 // reaches the engine late under load is still placed at its own time; audio
 // that arrives behind the output all the same, or more than a second ahead of
-// the drain's target, is dropped and counted. Used from the engine queue only.
+// the drain's target, is dropped and counted. A source that has stopped
+// delivering (told by stop(), or left stallFrames behind what another source
+// delivered) is not waited for: the others go on, its stretch stays silent,
+// and what it delivers once it is back is placed from its own time on. Used
+// from the engine queue only.
 class AudioTimelineMixer {
 public:
     enum class Source { system = 0, microphone = 1 };
@@ -49,6 +53,11 @@ public:
     // seconds after they were captured; a source further behind than this counts
     // as gone, and the output moves on without it.
     static constexpr int64_t waitFrames = 30 * 48000;
+    // A source whose last buffer ends this far behind the end of another
+    // source's has stopped delivering (its device went away, its stream ended):
+    // the other sources do not wait for it (0.5 s, well inside the writers'
+    // backlog bound, so the sound they delivered is all written in time).
+    static constexpr int64_t stallFrames = 24000;
 
     // Output frame of a movie time: max(0, round(48000 * (time - origin))), exactly.
     static int64_t outputFrame(MediaTime time, MediaTime origin);
@@ -60,9 +69,17 @@ public:
 
     // Where the drain may mix up to when it aims at output frame `target`: the
     // target, but no further than the end of what a source has delivered while
-    // that source is less than waitFrames behind; never behind the cursor.
-    // Remembers the target, from which the window ahead is counted.
+    // the mix waits for it (waitsFor()); never behind the cursor. Remembers the
+    // target, from which the window ahead is counted.
     int64_t due(int64_t target);
+
+    // The source has stopped delivering (its stream failed, nothing came for
+    // long): it is not waited for until it delivers again.
+    void stop(Source source);
+    // Whether the mix waits for the source's next buffers: it has delivered,
+    // is not stopped, is less than waitFrames behind the drain's last target,
+    // and no other source has delivered stallFrames past its end.
+    bool waitsFor(Source source) const;
 
     // The next chunk of the mix, up to output frame `until`, stamped
     // origin + cursor/48000: 480 frames when at least that many are due; with
@@ -93,6 +110,7 @@ private:
         std::map<int64_t, Block> blocks; // by block index: frames 480 b ... 480 b + 479
         std::optional<int64_t> lastEnd;
         int64_t slewCredit = 0; // input frames towards the next frame of correction
+        bool stopped = false;   // told to have stopped, and not delivered since
     };
 
     SourceState& state(Source s) { return m_sources[size_t(s)]; }

@@ -314,6 +314,11 @@ void CameraSideFile::placeSound(const SampleBuffer& buffer, const RecordingTimel
     m_cameraMixer.place(buffer, AudioTimelineMixer::Source::microphone, timeline);
 }
 
+void CameraSideFile::microphoneStopped()
+{
+    m_cameraMixer.stop(AudioTimelineMixer::Source::microphone);
+}
+
 void CameraSideFile::drainSound(int64_t target, MediaTime origin, bool final, bool withSound)
 {
     // Its own mixer waits for a late microphone on its own.

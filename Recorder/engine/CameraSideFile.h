@@ -81,6 +81,9 @@ public:
 
     // Microphone sound, placed for the segments' sound track.
     void placeSound(const SampleBuffer& buffer, const RecordingTimeline& timeline);
+    // The microphone has stopped delivering: its sound is no longer waited for
+    // (silence) until it delivers again.
+    void microphoneStopped();
     // Writes the sound up to output frame `target` (or, before the final drain,
     // as far towards it as a late microphone allows); without an open file or
     // without the microphone the sound keeps pace silently, so that a file opened

@@ -551,6 +551,8 @@ std::optional<RecorderError> RecorderEngine::startInner(const Config& given)
             config.microphoneID.reset();
             emitLine(Line::noMicPermission());
         }
+    } else if (config.microphoneMissing) {
+        emitLine(Line::micDead());
     }
 
     // System audio: not fatal when it cannot be had.
@@ -1098,7 +1100,7 @@ void RecorderEngine::onHeartbeat()
 
 bool RecorderEngine::recordsAudio() const
 {
-    return m_config && (m_config->systemAudio || m_config->microphoneID || m_receivedMicrophone);
+    return m_config.has_value(); // silence where no source delivered: every player opens the movie
 }
 
 bool RecorderEngine::recordsMicrophone() const
@@ -1186,6 +1188,8 @@ void RecorderEngine::checkMicAlive()
     const double silence = HostClock::seconds() - std::max(m_lastMicBufferAt, m_micWatchSince);
     if (silence > micSilenceSeconds) {
         m_micDeadNotified = m_micDeadSinceBuffer = true;
+        m_audioMixer.stop(AudioTimelineMixer::Source::microphone);
+        m_cameraFile.microphoneStopped();
         emitLine(Line::micDead());
     }
 }

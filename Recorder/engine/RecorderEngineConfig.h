@@ -43,6 +43,9 @@ struct RecorderEngineConfig {
     // The microphone's source name; an empty name is the default source;
     // absent records no microphone.
     std::optional<QString> microphoneID;
+    // The microphone is switched on but there is none to record: the engine
+    // says so as it starts (the sound track is silence where nothing delivered).
+    bool microphoneMissing = false;
     std::shared_ptr<CameraFeed> camera;
     // Present when the camera is composited into the frames; absent when the
     // camera goes to a file of its own.

@@ -74,8 +74,16 @@ int64_t WriterInputGuard::appendSound(MovieWriter& writer, AudioTimelineMixer& m
             break;
         mixer.commit(int64_t(chunk->frameCount()));
     }
-    const int64_t skipped = frames - mixer.cursor() - int64_t(maxSoundBacklogSeconds * AudioNormalizer::outputRate);
-    if (final || skipped <= 0)
+    const int64_t rate = AudioNormalizer::outputRate;
+    const int64_t skipped = frames - mixer.cursor() - int64_t(maxSoundBacklogSeconds * rate);
+    if (final || skipped < 0) {
+        m_behindSince.erase(&writer);
+        return 0;
+    }
+    // Counted in sound come due, so a machine too busy to drain on time does
+    // not make a burst look like a stalled writer.
+    const int64_t since = m_behindSince.try_emplace(&writer, frames).first->second;
+    if (skipped == 0 || frames - since < int64_t(overloadSeconds * rate))
         return 0;
     mixer.commit(skipped);
     return skipped;
@@ -94,6 +102,7 @@ void WriterInputGuard::forget(const MovieWriter& writer)
         m_lastInputPTS.erase(key);
         m_brokenInputs.erase(key);
     }
+    m_behindSince.erase(&writer);
 }
 
 void WriterInputGuard::reset()
@@ -101,6 +110,7 @@ void WriterInputGuard::reset()
     m_inputFormats.clear();
     m_brokenInputs.clear();
     m_lastInputPTS.clear();
+    m_behindSince.clear();
 }
 
 } // namespace corvessa

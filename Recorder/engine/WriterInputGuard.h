@@ -30,15 +30,19 @@ public:
     // track in the lines.
     bool safeAppend(MovieWriter& writer, MovieWriter::Input input, const SampleBuffer& sample, const QString& label);
 
-    // Mixed sound a writer has not taken yet, past which the oldest is skipped:
-    // the memory it holds stays bounded, and so does what a crash loses. The
-    // real writer takes sound ahead of its pictures, so only a writer stalled
-    // for seconds gets this far behind.
+    // Mixed sound a writer has not taken yet, past which the oldest is skipped
+    // once the writer stays that far behind for overloadSeconds of sound: the
+    // memory it holds stays bounded, and so does what a crash loses. The real
+    // writer takes sound ahead of its pictures, so only a writer stalled for
+    // seconds (real overload) gets this far behind; a burst that comes due at
+    // once (a busy engine, a source given up) is written, not skipped.
     static constexpr double maxSoundBacklogSeconds = 1.0;
+    static constexpr double overloadSeconds = 1.0;
 
     // Moves the mixer's sound up to `frames` into the writer's audio input, as far
-    // as the writer takes it now. Unless `final`, sound that waits for the writer
-    // beyond maxSoundBacklogSeconds is skipped: the 48 kHz frames skipped.
+    // as the writer takes it now. Unless `final`, sound that waits for a writer
+    // overloaded as above beyond maxSoundBacklogSeconds is skipped: the 48 kHz
+    // frames skipped.
     int64_t appendSound(MovieWriter& writer, AudioTimelineMixer& mixer, int64_t frames, MediaTime origin, bool final,
                         const QString& label);
 
@@ -54,6 +58,8 @@ private:
     std::map<InputKey, QString> m_inputFormats;
     std::set<InputKey> m_brokenInputs;
     std::map<InputKey, MediaTime> m_lastInputPTS;
+    // Per writer, the mix frame due when its backlog went beyond the bound.
+    std::map<const MovieWriter*, int64_t> m_behindSince;
 };
 
 } // namespace corvessa

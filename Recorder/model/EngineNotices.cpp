@@ -25,14 +25,18 @@ constexpr std::string_view lead(std::string_view line)
     return words;
 }
 
-constexpr std::array<EngineNotices::Rule, 17> kRules{{
+constexpr std::array<EngineNotices::Rule, 20> kRules{{
     {Test::equals, EngineLines::completed.text(), Effect::none},
     // Before the containment rules: a lost screen may also be "skipping".
     {Test::startsWith, lead(EngineLines::screenLost.text()), Effect::screenUnavailable},
     {Test::startsWith, lead(EngineLines::screenRestored.text()), Effect::clearScreenNotice},
     // A track, the system audio or the microphone stopped or left out; the
-    // recording goes on. Words from the middle of several lines.
+    // recording goes on. Words from the middle of several lines. The
+    // microphone's own lines come first: the movie is saved without it.
     {Test::contains, "write error", Effect::screenNotice},
+    {Test::startsWith, lead(EngineLines::micDead.text()), Effect::trackLeftOut},
+    {Test::startsWith, lead(EngineLines::micGone.text()), Effect::trackLeftOut},
+    {Test::startsWith, lead(EngineLines::micCouldNotConnect.text()), Effect::trackLeftOut},
     {Test::contains, "skipping", Effect::screenNotice},
     {Test::contains, "will not be recorded", Effect::screenNotice},
     {Test::contains, "could not be enabled", Effect::screenNotice},
@@ -97,11 +101,14 @@ void EngineNotices::handle(const QString& line)
         setScreenNotice(std::nullopt);
         break;
     case Effect::screenNotice:
-        // What a save runs into (a drained disk, a track that broke at the
-        // end) follows from what ended the recording: the first cause stays.
-        if (!m_screenNotice || !m_model.phase().is(RecorderPhase::Kind::finishing))
-            setScreenNotice(Loc::reverse(line));
+        showTrackNotice(line);
         break;
+    case Effect::trackLeftOut: {
+        const bool fresh = !std::exchange(m_trackLeftOut, true);
+        if (!showTrackNotice(line) && fresh)
+            emit m_model.changed(RecorderModel::Field::screenNotice);
+        break;
+    }
     case Effect::soundMissing: {
         // The movie and each camera file tell what they lack, one line each:
         // all of them stay.
@@ -140,19 +147,29 @@ void EngineNotices::handle(const QString& line)
     }
 }
 
-void EngineNotices::setScreenNotice(const std::optional<QString>& text)
+bool EngineNotices::showTrackNotice(const QString& line)
+{
+    // What a save runs into (a drained disk, a track that broke at the end)
+    // follows from what ended the recording: the first cause stays.
+    if (m_screenNotice && m_model.phase().is(RecorderPhase::Kind::finishing))
+        return false;
+    return setScreenNotice(Loc::reverse(line));
+}
+
+bool EngineNotices::setScreenNotice(const std::optional<QString>& text)
 {
     if (m_screenNotice == text)
-        return;
+        return false;
     m_screenNotice = text;
     emit m_model.changed(RecorderModel::Field::screenNotice);
+    return true;
 }
 
 void EngineNotices::clearScreenNotice()
 {
     const bool hadSound = std::exchange(m_soundNotice, std::nullopt).has_value();
-    setScreenNotice(std::nullopt);
-    if (hadSound)
+    const bool hadTrack = std::exchange(m_trackLeftOut, false);
+    if (!setScreenNotice(std::nullopt) && (hadSound || hadTrack))
         emit m_model.changed(RecorderModel::Field::screenNotice);
 }
 

@@ -26,6 +26,7 @@ public:
         screenUnavailable, // the fixed text of a lost screen
         clearScreenNotice,
         screenNotice,      // the line itself, translated
+        trackLeftOut,      // the same, and the movie is saved with a warning: it lacks the track
         soundMissing,      // the line itself, translated, as the sound notice
         stopWithNotice,    // the line as the screen notice, then the ordinary stop
         audioMixUnavailable,
@@ -53,6 +54,9 @@ public:
     // as the engine said them; it travels with the screen notice (and its
     // change signal).
     const std::optional<QString>& soundNotice() const { return m_soundNotice; }
+    // A track the user asked for (the microphone) was left out of the recording;
+    // cleared with the screen notice.
+    bool trackLeftOut() const { return m_trackLeftOut; }
     // Clears the screen and the sound notice.
     void clearScreenNotice();
     const std::optional<QString>& hint() const { return m_hint; }
@@ -71,12 +75,16 @@ public:
     bool micNoSignal() const;
 
 private:
-    void setScreenNotice(const std::optional<QString>& text);
+    // Whether the notice changed (and said so).
+    bool setScreenNotice(const std::optional<QString>& text);
+    // The line as the screen notice, unless a save is under way with one standing.
+    bool showTrackNotice(const QString& line);
     void setHint(const std::optional<QString>& text, bool stays);
 
     RecorderModel& m_model;
     std::optional<QString> m_screenNotice;
     std::optional<QString> m_soundNotice;
+    bool m_trackLeftOut = false;
     std::optional<QString> m_hint;
     bool m_hintStays = false;
     Scheduler::TimerRef m_hintClear;

@@ -341,6 +341,8 @@ public:
     const std::optional<QString>& screenNotice() const { return m_notices.screenNotice(); }
     // The seconds of sound the saved movie lacks; changes with screenNotice.
     const std::optional<QString>& soundNotice() const { return m_notices.soundNotice(); }
+    // A track asked for is missing from the movie; changes with screenNotice.
+    bool trackLeftOut() const { return m_notices.trackLeftOut(); }
     // An engine or camera line after its hop to the main thread.
     void handleEvent(const QString& line) { m_notices.handle(line); }
     // Shows a hint for 7 s.

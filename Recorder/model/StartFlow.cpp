@@ -228,6 +228,8 @@ RecorderEngineConfig StartFlow::makeConfig()
     // default input behind it.
     if (m.micOn() && m.micAuthorized() && m.micListed(m.micID()))
         c.microphoneID = *m.micID();
+    else if (m.micOn() && m.micAuthorized())
+        c.microphoneMissing = true; // told, never pretended
     CameraControl& camera = *m.m_deps.camera;
     if (m.cameraOn() && m.cameraAuthorized() && camera.session() && camera.capture())
         c.camera = std::make_shared<CameraCaptureFeed>(camera.capture());

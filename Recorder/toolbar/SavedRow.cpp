@@ -23,9 +23,10 @@ SavedRow::SavedRow(const BarElements& elements, std::function<void()> changed, Q
 void SavedRow::build()
 {
     RecorderModel& model = m_elements.model();
-    // A movie that lacks some of its sound is saved, but not as a plain success.
+    // A movie that lacks some of its sound, or a track asked for, is saved,
+    // but not as a plain success.
     const auto& sound = model.soundNotice();
-    add(sound ? m_elements.glyphBox(QStringLiteral("exclamationmark.triangle.fill"), IconTile::orange())
+    add(sound || model.trackLeftOut() ? m_elements.glyphBox(QStringLiteral("exclamationmark.triangle.fill"), IconTile::orange())
               : m_elements.glyphBox(QStringLiteral("checkmark.circle.fill"), BarElements::green()));
     const QString movie = model.phase().url;
     std::optional<QString> notice = model.screenNotice() ? model.screenNotice() : model.cameraNotice();

@@ -382,6 +382,8 @@ namespace {
 // steady 0.0625, so every output frame tells which sources landed there.
 struct DrainRun {
     std::function<int64_t(int64_t)> micArrival; // capture frame -> arrival frame; -1: never captured
+    std::function<int64_t(int64_t)> sysArrival; // the same for system audio; unset: 960 frames after capture
+    int64_t worstLag = 0;      // the largest target - cursor
     int64_t seconds = 60;
     std::vector<float> out;
     int64_t worstLagAfter = 0; // the largest target - cursor after `calmFrom`
@@ -399,7 +401,8 @@ struct DrainRun {
             const int64_t captured = now - 480;
             if (const int64_t at = micArrival(captured); at >= 0)
                 pending.emplace(std::max(at, now), std::pair{Source::microphone, captured});
-            pending.emplace(now + 960, std::pair{Source::system, captured});
+            if (const int64_t at = sysArrival ? sysArrival(captured) : captured + 960; at >= 0)
+                pending.emplace(std::max(at, now), std::pair{Source::system, captured});
             while (!pending.empty() && pending.begin()->first <= now) {
                 const auto [source, at] = pending.begin()->second;
                 pending.erase(pending.begin());
@@ -411,6 +414,7 @@ struct DrainRun {
             const int64_t until = m.due(target);
             for (float v : drain(m, until, false))
                 out.push_back(v);
+            worstLag = std::max(worstLag, target - m.cursor());
             if (now >= calmFrom)
                 worstLagAfter = std::max(worstLagAfter, target - m.cursor());
         }
@@ -421,18 +425,21 @@ struct DrainRun {
 
 TEST(AudioTimelineMixer, SoundThatReachesTheMixerLateUnderLoadIsKeptInItsPlace)
 {
-    // Between 10 s and 30 s the engine is stalled: the microphone's buffers come
+    // Between 10 s and 30 s the engine is stalled: both sources' buffers come
     // in bursts, up to 8 s after they were captured, each still contiguous with
-    // the one before. Nothing is dropped, every frame lands at its capture time
-    // beside the punctual system audio, and once the load is gone the mix is
-    // back to its usual lag.
+    // the one before, in the order they were captured. Nothing is dropped,
+    // every frame lands at its capture time, and once the load is gone the mix
+    // is back to its usual lag. (One source alone that far behind the other
+    // has stopped delivering, and is not waited for: see below.)
     DrainRun r;
     const int64_t s = 48000;
-    r.micArrival = [s](int64_t f) {
+    const auto stalled = [s](int64_t f) {
         if (f < 10 * s || f >= 30 * s)
             return f + 960;
         return f < 18 * s ? 18 * s : f < 22 * s ? 22 * s : 30 * s + 480; // stalls of 8, 4 and 8 s
     };
+    r.micArrival = stalled;
+    r.sysArrival = stalled;
     r.calmFrom = 32 * s;
     AudioTimelineMixer m;
     r.run(m);
@@ -513,4 +520,59 @@ TEST(AudioTimelineMixer, AStrayingLiveSourceIsGluedWithItsToneUnbroken)
         if (std::fabs(out[f + 1] + out[f - 1] - 2 * float(std::cos(w)) * out[f]) > 0.01f && ++jumps < 5)
             ADD_FAILURE() << "phase jump at output frame " << f;
     EXPECT_EQ(jumps, 0);
+}
+
+TEST(AudioTimelineMixer, ASourceThatStopsDeliveringDoesNotHoldTheOtherBack)
+{
+    // One source is pulled out from 10 s to 16 s: it captures nothing, while
+    // the other delivers throughout. The mix never waits for the gone one
+    // more than stallFrames, so the other is written on time (a writer with a
+    // bounded backlog keeps all of it); the gone source's stretch is silence
+    // and its sound is back at its own time after.
+    const int64_t s = 48000;
+    const auto away = [s](int64_t f) { return f >= 10 * s && f < 16 * s ? -1 : f + 960; };
+    for (const Source gone : {Source::microphone, Source::system}) {
+        SCOPED_TRACE(gone == Source::microphone ? "microphone away" : "system audio away");
+        DrainRun r;
+        r.seconds = 30;
+        (gone == Source::microphone ? r.micArrival : r.sysArrival) = away;
+        if (!r.micArrival)
+            r.micArrival = [](int64_t f) { return f + 960; };
+        AudioTimelineMixer m;
+        r.run(m);
+        EXPECT_EQ(m.dropped(), 0);
+        EXPECT_LE(r.worstLag, AudioTimelineMixer::stallFrames) << "the other source waited for a gone one";
+        ASSERT_GE(r.out.size(), size_t(29 * s));
+        for (size_t f = 0; f < r.out.size(); ++f) {
+            const bool heard = f < size_t(10 * s) || f >= size_t(16 * s);
+            const float mic = gone == Source::microphone && !heard ? 0.0f : DrainRun::mic(int64_t(f));
+            const float sys = gone == Source::system && !heard ? 0.0f : DrainRun::sys;
+            ASSERT_EQ(r.out[f], mic + sys) << "frame " << f;
+        }
+    }
+}
+
+TEST(AudioTimelineMixer, AStoppedSourceIsNotWaitedForAndComesBackAtItsOwnTime)
+{
+    AudioTimelineMixer m;
+    const auto tl = timeline();
+    ASSERT_TRUE(m.place(constant(0, 24000, 0.25f), Source::microphone, tl));
+    ASSERT_TRUE(m.place(constant(0, 28800, 0.125f), Source::system, tl));
+    // Still within the stall: the late microphone is waited for.
+    EXPECT_TRUE(m.waitsFor(Source::microphone));
+    EXPECT_EQ(m.due(30000), 24000);
+    // Told it stopped, it is not.
+    m.stop(Source::microphone);
+    EXPECT_FALSE(m.waitsFor(Source::microphone));
+    EXPECT_TRUE(m.waitsFor(Source::system));
+    EXPECT_EQ(m.due(30000), 28800);
+    // Back 2000 frames after it left, which the glue would take as the same
+    // stream going on: its sound goes in at its own time, and it is waited for again.
+    ASSERT_TRUE(m.place(constant(26000, 2400, 0.5f), Source::microphone, tl));
+    EXPECT_TRUE(m.waitsFor(Source::microphone));
+    EXPECT_EQ(m.lastEnd(Source::microphone), 28400);
+    EXPECT_EQ(peek(m, 25000), 0.125f);
+    EXPECT_EQ(peek(m, 26000), 0.625f);
+    EXPECT_EQ(m.due(30000), 28400);
+    EXPECT_EQ(m.dropped(), 0);
 }

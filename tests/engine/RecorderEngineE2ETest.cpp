@@ -74,6 +74,12 @@ void expectMovieStreams(const QString& path, int width, int height)
     EXPECT_EQ(p.audio.value(QStringLiteral("channels")).toInt(), 2);
 }
 
+bool hasFFmpeg()
+{
+    return !QStandardPaths::findExecutable(QStringLiteral("ffprobe")).isEmpty()
+        && !QStandardPaths::findExecutable(QStringLiteral("ffmpeg")).isEmpty();
+}
+
 } // namespace
 
 TEST(RecorderEngineE2E, RecordsAPlayableFragmentedMovie)
@@ -294,4 +300,72 @@ TEST(RecorderEngineE2E, AnotherDisplaysLaunchCheckLeavesALiveRecordingAlone)
     ASSERT_EQ(report->found.size(), 1u);
     EXPECT_EQ(QFileInfo(report->found[0].path).fileName(), QFileInfo(moviePath).fileName());
     EXPECT_TRUE(report->found[0].playable);
+}
+
+// A microphone that stops delivering (pulled out, its stream not yet given up)
+// for 6 s of the recording while system audio plays on: the system audio comes
+// through whole, and the movie's sound ends with its picture.
+TEST(RecorderEngineE2E, AMicrophoneThatStopsDeliveringCostsTheSystemAudioNothing)
+{
+    if (!hasFFmpeg())
+        GTEST_SKIP() << "ffmpeg is not installed";
+    MovieFolder folder(QStringLiteral("RecorderEngineE2E"));
+    EngineHarness h(true);
+    h.audio->setSystemTone(880, 0.25f);
+    auto config = h.config();
+    config.systemAudio = true;
+    config.outputURL = folder.file(QStringLiteral("Microphone away 6s.mov"));
+    ASSERT_FALSE(h.engine->startInner(config));
+    // Spans by the recording's own clock: a busy machine stretches them.
+    const auto recordFor = [&](double seconds) {
+        const double until = h.engine->effectiveSeconds() + seconds;
+        return waitUntil([&] { return h.engine->effectiveSeconds() >= until; }, EngineEvents::generous(seconds));
+    };
+    ASSERT_TRUE(recordFor(2.0));
+    h.audio->holdMicrophone(true);
+    ASSERT_TRUE(recordFor(6.0));
+    h.audio->holdMicrophone(false);
+    ASSERT_TRUE(recordFor(2.5));
+    const auto path = h.engine->stop();
+    ASSERT_TRUE(path);
+    EXPECT_EQ(h.events.countStartingWith(line(RecorderEngine::Line::micDead)), 1);
+
+    const MovieProbe::Result probe = MovieProbe::probe(*path);
+    const MovieProbe::Stream* video = probe.firstOf(MovieProbe::Stream::Kind::Video);
+    const MovieProbe::Stream* audio = probe.firstOf(MovieProbe::Stream::Kind::Audio);
+    ASSERT_TRUE(video && audio);
+    EXPECT_NEAR(audio->seconds, video->seconds, 0.2);
+    EXPECT_LT(double(h.engine->stats().audioMissing) / 48000, 0.2);
+    const auto silence = longestSilence(*path, 0.5, 0.2);
+    ASSERT_TRUE(silence);
+    EXPECT_LT(*silence, 0.2) << "the system audio went silent while the microphone was away";
+}
+
+// The microphone switched on with none to record: the start says so, and the
+// movie still has a sound track as long as its picture (silence), which every
+// player opens.
+TEST(RecorderEngineE2E, AMissingMicrophoneIsToldAndTheSoundTrackRunsWithThePicture)
+{
+    if (!hasFFmpeg())
+        GTEST_SKIP() << "ffmpeg is not installed";
+    MovieFolder folder(QStringLiteral("RecorderEngineE2E"));
+    EngineHarness h(true);
+    auto config = h.config(30, false);
+    config.microphoneMissing = true;
+    config.outputURL = folder.file(QStringLiteral("No microphone.mov"));
+    ASSERT_FALSE(h.engine->startInner(config));
+    EXPECT_EQ(h.events.countStartingWith(line(RecorderEngine::Line::micDead)), 1) << "told as it starts";
+    const double until = 3.0;
+    ASSERT_TRUE(waitUntil([&] { return h.engine->effectiveSeconds() >= until; }, EngineEvents::generous(until)));
+    const auto path = h.engine->stop();
+    ASSERT_TRUE(path);
+    EXPECT_EQ(h.events.countStartingWith(line(RecorderEngine::Line::micDead)), 1);
+
+    const MovieProbe::Result probe = MovieProbe::probe(*path);
+    ASSERT_TRUE(probe.playable);
+    const MovieProbe::Stream* video = probe.firstOf(MovieProbe::Stream::Kind::Video);
+    const MovieProbe::Stream* audio = probe.firstOf(MovieProbe::Stream::Kind::Audio);
+    ASSERT_TRUE(video && audio);
+    EXPECT_GT(audio->packets, 0);
+    EXPECT_NEAR(audio->seconds, video->seconds, 0.2);
 }

@@ -289,6 +289,56 @@ TEST(RecorderEnginePulse, AMicrophoneAwayAndBackIsToldWithItsGap)
     h.engine->stop();
 }
 
+// The microphone's source removed for 6 s of the recording (a USB headset
+// pulled out) while other programs play on: the system audio is in the movie
+// without a break, and the movie's sound ends with its picture.
+TEST(RecorderEnginePulse, AMicrophoneRemovedForSixSecondsCostsTheSystemAudioNothing)
+{
+    REQUIRE_PULSE_AND_FFMPEG(pulse);
+    auto micTone = pulse->playTone(QString::fromLatin1(PulseFixture::micSink), 440, 60, 0.5);
+    auto sysTone = pulse->playTone(QString::fromLatin1(PulseFixture::speakers), 880, 60, 0.5);
+    ASSERT_TRUE(micTone && sysTone);
+    spin(0.5); // paplay is under way
+    PulseHarness ph(pulse);
+    EngineHarness& h = ph.h;
+    MovieFolder folder(QStringLiteral("RecorderEnginePulse"));
+    auto config = h.config();
+    config.microphoneID = QString::fromLatin1(PulseFixture::micSource);
+    config.systemAudio = true;
+    config.outputURL = folder.file(QStringLiteral("Microphone removed 6s.mov"));
+    ASSERT_FALSE(h.engine->startInner(config));
+    // Spans by the recording's own clock: a busy machine stretches them.
+    const auto recordFor = [&](double seconds) {
+        const double until = h.engine->effectiveSeconds() + seconds;
+        return waitUntil([&] { return h.engine->effectiveSeconds() >= until; }, EngineEvents::generous(seconds));
+    };
+    ASSERT_TRUE(recordFor(2.0));
+    QString module;
+    for (const QString& row : pulse->modules())
+        if (row.contains(QLatin1String("source_name=stand_in_mic")))
+            module = row.section(QLatin1Char('\t'), 0, 0);
+    ASSERT_FALSE(module.isEmpty());
+    ASSERT_TRUE(pulse->pactl({QStringLiteral("unload-module"), module}));
+    ASSERT_TRUE(recordFor(6.0));
+    ASSERT_TRUE(pulse->pactl({QStringLiteral("load-module"), QStringLiteral("module-remap-source"),
+                              QStringLiteral("master=mic.monitor"), QStringLiteral("source_name=stand_in_mic")}));
+    ASSERT_TRUE(recordFor(2.5));
+    const auto path = h.engine->stop();
+    ASSERT_TRUE(path);
+
+    const MovieProbe::Result probe = MovieProbe::probe(*path);
+    const MovieProbe::Stream* video = probe.firstOf(MovieProbe::Stream::Kind::Video);
+    const MovieProbe::Stream* audio = probe.firstOf(MovieProbe::Stream::Kind::Audio);
+    ASSERT_TRUE(video && audio);
+    EXPECT_NEAR(audio->seconds, video->seconds, 0.2);
+    // By the program's own counts (a loaded machine's players leave holes of
+    // their own in what the speakers play): the system audio delivered all
+    // along, and next to none of what came is missing from the movie.
+    EXPECT_EQ(h.events.countStartingWith(line(RecorderEngine::Line::systemGap)), 0);
+    EXPECT_LT(double(h.engine->stats().audioMissing) / 48000, 0.2)
+        << "the system audio went missing while the microphone was away";
+}
+
 // Headphones plugged in mid-recording under muted speakers: the other
 // programs' sound stays out of the new output and in the movie.
 TEST(RecorderEnginePulse, ANewDefaultOutputUnderMutedSpeakersStaysInTheMovie)

@@ -27,9 +27,9 @@ TEST(EngineNoticesTest, EveryEngineLineReachesItsEffect)
     const std::vector<Row> rows{
         LINE(noMicPermission, screenNotice), LINE(systemAudioFailed, screenNotice), LINE(started, none),
         LINE(paused, none), LINE(eco, none), LINE(deep, none), LINE(resumed, none), LINE(resumeFailed, none),
-        LINE(resumeFilled, none), LINE(videoSync, none), LINE(micDead, screenNotice), LINE(lowDisk, stopWithNotice),
+        LINE(resumeFilled, none), LINE(videoSync, none), LINE(micDead, trackLeftOut), LINE(lowDisk, stopWithNotice),
         LINE(micFormat, none), LINE(screenLost, screenUnavailable), LINE(screenRestored, clearScreenNotice), LINE(windowClosed, stopWithNotice),
-        LINE(micGone, screenNotice), LINE(micCouldNotConnect, screenNotice), LINE(videoWriteFailed, none),
+        LINE(micGone, trackLeftOut), LINE(micCouldNotConnect, trackLeftOut), LINE(videoWriteFailed, none),
         LINE(writeError, screenNotice), LINE(formatChanged, screenNotice),
         LINE(saveFailed, saveFailed), LINE(soundDropped, soundMissing), LINE(soundMissing, soundMissing),
         LINE(cameraSoundMissing, soundMissing),

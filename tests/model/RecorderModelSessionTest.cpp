@@ -68,6 +68,7 @@ TEST_F(RecorderModelSessionTest, ARecordingWalksThroughEveryPhase)
     runBackground();
     EXPECT_EQ(engine->config.outputURL, QDir(folder).filePath(QStringLiteral("Corvessa 2024-03-05 14.07.09.mov")));
     EXPECT_FALSE(engine->config.microphoneID) << "the microphone is off";
+    EXPECT_FALSE(engine->config.microphoneMissing) << "the microphone is off";
 
     m.togglePause();
     m.togglePause();
@@ -277,12 +278,14 @@ TEST_F(RecorderModelSessionTest, StopAsksWhilePausedAndCancelResumes)
 
 // With the microphone on, the start records the chosen microphone; with none
 // listed (none at launch, or the last one unplugged) it records none, rather
-// than an empty name the engine would take for the default input.
+// than an empty name the engine would take for the default input, and tells
+// the engine the microphone is missing, so that the user hears of it.
 TEST_F(RecorderModelSessionTest, OnlyAListedMicrophoneIsRecorded)
 {
     store().setBool("micOn", true);
     startRecording(make());
     EXPECT_EQ(engine->config.microphoneID, std::optional<QString>(QStringLiteral("built_in")));
+    EXPECT_FALSE(engine->config.microphoneMissing);
 
     // The last microphone unplugged while ready.
     model.reset();
@@ -292,11 +295,13 @@ TEST_F(RecorderModelSessionTest, OnlyAListedMicrophoneIsRecorded)
     ASSERT_TRUE(unplugged.micOn());
     startRecording(unplugged);
     EXPECT_FALSE(engine->config.microphoneID) << "no microphone is listed";
+    EXPECT_TRUE(engine->config.microphoneMissing);
 
     // None at launch.
     model.reset();
     startRecording(make());
     EXPECT_FALSE(engine->config.microphoneID) << "no microphone is listed";
+    EXPECT_TRUE(engine->config.microphoneMissing);
 }
 
 TEST_F(RecorderModelSessionTest, StandingHints)

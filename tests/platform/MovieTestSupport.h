@@ -17,10 +17,12 @@
 #include <QTemporaryDir>
 
 #include <chrono>
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <future>
 #include <memory>
+#include <optional>
 #include <thread>
 
 namespace corvessa::test {
@@ -156,6 +158,30 @@ inline QJsonObject ffprobe(const QString& path, const QStringList& extra = {})
     if (!p.waitForFinished(60000))
         return {};
     return QJsonDocument::fromJson(p.readAllStandardOutput()).object();
+}
+
+// The longest stretch of the movie's sound, from `from` seconds of the track
+// to `tail` seconds before its end, whose samples all stay below -50 dBFS;
+// nothing when the track cannot be decoded.
+inline std::optional<double> longestSilence(const QString& path, double from, double tail)
+{
+    constexpr int rate = 48000;
+    QProcess p;
+    p.start(QStandardPaths::findExecutable(QStringLiteral("ffmpeg")),
+            {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-i"), path, QStringLiteral("-map"),
+             QStringLiteral("0:a:0"), QStringLiteral("-ac"), QStringLiteral("1"), QStringLiteral("-ar"),
+             QString::number(rate), QStringLiteral("-f"), QStringLiteral("s16le"), QStringLiteral("-")});
+    if (!p.waitForFinished(120000) || p.exitCode() != 0)
+        return std::nullopt;
+    const QByteArray pcm = p.readAllStandardOutput();
+    const auto* samples = reinterpret_cast<const int16_t*>(pcm.constData());
+    const qsizetype count = pcm.size() / 2;
+    qsizetype longest = 0, run = 0;
+    for (qsizetype i = qsizetype(from * rate); i < count - qsizetype(tail * rate); ++i) {
+        run = std::abs(int(samples[i])) < 100 ? run + 1 : 0;
+        longest = std::max(longest, run);
+    }
+    return double(longest) / rate;
 }
 
 inline MovieWriter::Settings movieSettings(const QString& path, int w, int h, int fps, bool audio = true)

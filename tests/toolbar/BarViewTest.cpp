@@ -185,6 +185,43 @@ TEST_F(BarViewTest, SavedRowKeepsTheFirstCauseAndWarnsOfMissingSound)
     }
 }
 
+// A movie saved after the microphone was left out of it (none there, or it
+// went quiet) warns instead of showing a plain success; the next one without
+// that is a plain success again.
+TEST_F(BarViewTest, AMovieSavedWithoutItsMicrophoneIsNoPlainSuccess)
+{
+    QDir(home.path()).mkpath(QStringLiteral("Videos"));
+    prefs().setSaveFolder(home.file(QStringLiteral("Videos")));
+    make();
+    const auto shows = [this](const QString& name) {
+        for (QWidget* w : bar().findChildren<QWidget*>()) {
+            auto* symbol = dynamic_cast<SymbolView*>(w);
+            if (symbol && symbol->isVisibleTo(&bar()) && symbol->symbol() == name)
+                return true;
+        }
+        return false;
+    };
+    for (const bool leftOut : {true, false}) {
+        SCOPED_TRACE(leftOut);
+        model->record();
+        scheduler.advance(3.5);
+        runBackground();
+        ASSERT_TRUE(model->phase().is(RecorderPhase::Kind::recording));
+        QFile(engine->config.outputURL).open(QIODevice::WriteOnly);
+        if (leftOut)
+            model->handleEvent(EngineLines::micDead());
+        model->stop();
+        runBackground();
+        ASSERT_TRUE(model->phase().is(RecorderPhase::Kind::saved));
+        settle();
+        bar().rebuild();
+        EXPECT_EQ(shows(QStringLiteral("exclamationmark.triangle.fill")), leftOut);
+        EXPECT_EQ(shows(QStringLiteral("checkmark.circle.fill")), !leftOut);
+        EXPECT_EQ(bar().findChild<QLabel*>(QStringLiteral("notice")) != nullptr, leftOut);
+        model->backToReady();
+    }
+}
+
 // Neither a file manager nor a folder handler showed the files: the saved row
 // stays and says so, in place of its notice; a late answer for a row the user
 // has left changes nothing.

@@ -77,8 +77,9 @@ std::unique_ptr<AudioCaptureStream> SyntheticAudioInput::openSystemAudio(bool mu
         onStop = [routes = m_routes] { --*routes; };
     }
     ++m_opened;
+    const auto [frequency, amplitude] = m_systemTone.value_or(std::pair{m_frequency, m_amplitude});
     return std::make_unique<SyntheticCaptureStream>(AudioFormat::floatFormat(m_sink->nativeFormat.sampleRate, 2),
-                                                    m_frequency, m_amplitude, startError, onStop);
+                                                    frequency, amplitude, startError, onStop);
 }
 
 int SyntheticAudioInput::recoverLeftoverTaps()
@@ -115,6 +116,12 @@ void SyntheticAudioInput::setTone(double frequency, float amplitude)
     std::lock_guard lock(m_mutex);
     m_frequency = frequency;
     m_amplitude = amplitude;
+}
+
+void SyntheticAudioInput::setSystemTone(double frequency, float amplitude)
+{
+    std::lock_guard lock(m_mutex);
+    m_systemTone = std::pair{frequency, amplitude};
 }
 
 void SyntheticAudioInput::failAt(std::optional<AudioInputError::Stage> stage, const QString& detail)

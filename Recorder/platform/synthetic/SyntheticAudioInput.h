@@ -7,6 +7,7 @@
 #include <atomic>
 #include <mutex>
 #include <optional>
+#include <utility>
 
 namespace corvessa {
 
@@ -29,6 +30,8 @@ public:
     void setSources(std::vector<AudioDevice> sources);
     void setDefaultSink(std::optional<AudioSink> sink);
     void setTone(double frequency, float amplitude);
+    // A tone of its own for the system audio, told apart from the microphone's.
+    void setSystemTone(double frequency, float amplitude);
     // Makes the given stage fail with `detail` from now on; nothing (nullopt) ends that.
     void failAt(std::optional<AudioInputError::Stage> stage, const QString& detail = QStringLiteral("Synthetic failure"));
     void setLeftoverTaps(int count);
@@ -49,6 +52,7 @@ private:
     std::optional<AudioSink> m_sink;
     double m_frequency = 440;
     float m_amplitude = 0.25f;
+    std::optional<std::pair<double, float>> m_systemTone;
     std::optional<AudioInputError::Stage> m_failStage;
     QString m_failDetail;
     int m_leftovers = 0;

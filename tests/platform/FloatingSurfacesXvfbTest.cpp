@@ -502,8 +502,12 @@ ON_SERVER_TEST_F(FloatingSurfacesOnX, PicomShadow)
     kit->setVisibleRegion(&bubble, bubble.round());
     const QRect around = bubble.geometry().adjusted(-40, -40, 40, 40);
     const QRegion shown = bubble.round().translated(bubble.geometry().topLeft());
-    // picom paints a window and its shadow together.
-    ASSERT_TRUE(QTest::qWaitFor([&] { return pixel(bubble.geometry().center()) == Disc::colour; }, 30000))
+    // picom paints a window and its shadow together, once the window is
+    // damaged after picom took its frame on: painted until it shows.
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        bubble.update();
+        return pixel(bubble.geometry().center()) == Disc::colour;
+    }, 30000))
         << "picom shows the bubble: " << std::hex << pixel(bubble.geometry().center());
     int dark = -1;
     const bool clean = QTest::qWaitFor([&] { return (dark = darker(around, shown, desktop, 15)) == 0; }, 10000);

@@ -27,7 +27,8 @@ uint8_t* at(const X11PixelView& frame, int x, int y)
 
 } // namespace
 
-void X11BackgroundMemory::remember(const X11PixelView& frame, const QRegion& changed, const QRegion& covered)
+void X11BackgroundMemory::remember(const X11PixelView& frame, const QRegion& changed, const QRegion& covered,
+                                   bool late)
 {
     const QSize size(frame.width, frame.height);
     const QRect whole(QPoint(0, 0), size);
@@ -50,7 +51,7 @@ void X11BackgroundMemory::remember(const X11PixelView& frame, const QRegion& cha
     }
     m_seen -= fresh; // overwritten: trusted again in its turn
     m_pending.push_back(fresh);
-    while (m_pending.size() > kTrustFrames) {
+    while (m_pending.size() > (late ? kTrustFrames : 0)) {
         m_seen += m_pending.front();
         m_pending.pop_front();
     }

@@ -19,9 +19,9 @@ namespace corvessa {
 // it never saw the place, the background around the excluded windows is
 // blended across, and only where there is none of that either is it black.
 // Never a window's pixels: a window taken out later must not show. Nor, as far
-// as can be told, a compositing manager's late picture of one: what the screen
-// showed is trusted only once no excluded window came to cover the place for
-// a few frames after (the manager may still show a window of ours, or its
+// as can be told, a compositing manager's late picture of one: while one runs,
+// what the screen showed is trusted only once no excluded window came to cover
+// the place for a few frames after (the manager may still show a window of ours, or its
 // shadow, where the server already has it elsewhere, as when a recording
 // starts while the toolbar changes size).
 // Frame coordinates (the captured area's pixels) throughout. Owned by the
@@ -30,8 +30,10 @@ class X11BackgroundMemory {
 public:
     // Keeps the pixels of `frame` in `changed` that `covered` (where windows
     // stand, excluded or not) leaves to the background. A frame of another
-    // size starts the memory afresh, from the whole frame.
-    void remember(const X11PixelView& frame, const QRegion& changed, const QRegion& covered);
+    // size starts the memory afresh, from the whole frame. `late`: a
+    // compositing manager draws the screen, which may lag behind the server,
+    // so what it shows is trusted only after a few frames (see above).
+    void remember(const X11PixelView& frame, const QRegion& changed, const QRegion& covered, bool late = false);
     // Paints `part` of `frame`, which lies inside `excluded`: remembered pixels
     // where there are some, else a blend of the nearest pixels beside the
     // excluded region, on the same row and column, that `windows` (where

@@ -2,8 +2,10 @@
 
 #include <QRegion>
 
+#include <functional>
 #include <memory>
 
+class QObject;
 class QWidget;
 class QWindow;
 
@@ -20,11 +22,13 @@ enum class SurfaceLevel : int {
 };
 
 // Turns top-level widgets into the program's floating surfaces: frameless,
-// translucent, never activated, on every desktop, kept in our own stacking
-// order, optionally click-through or past the window manager. Transparent
-// margins and round corners never catch clicks, and without a compositing
-// manager they are cut from the window's X shape so they never show black. Backend: X11FloatingSurfaces; the synthetic twin only sets the Qt
-// flags. Main thread.
+// translucent, shadowless, never activated, on every desktop, kept in our own
+// stacking order, optionally click-through or past the window manager.
+// Transparent margins and round corners never catch clicks, and without a
+// compositing manager they are cut from the window's X shape so they never
+// show black; a manager that starts or stops later has every surface shaped
+// and repainted anew at once. Backend: X11FloatingSurfaces; the synthetic twin
+// only sets the Qt flags. Main thread.
 class FloatingSurfaces {
 public:
     struct Options {
@@ -59,6 +63,10 @@ public:
     virtual void setVisibleRegion(QWidget* window, const QRegion& visible) = 0;
     // Whether a compositing manager runs on the window's screen now.
     virtual bool compositing() const = 0;
+    // Runs `changed` each time a compositing manager starts or stops, after
+    // every shown surface has been shaped and repainted for it, for as long as
+    // `context` lives: for surfaces whose looks depend on compositing().
+    virtual void watchCompositing(QObject* context, std::function<void()> changed) = 0;
 };
 
 } // namespace corvessa

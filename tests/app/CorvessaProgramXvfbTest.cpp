@@ -7,6 +7,7 @@
 #include "prefs/Prefs.h"
 #include "support/Artifacts.h"
 #include "support/ChildProcess.h"
+#include "support/MoviePictures.h"
 #include "support/PulseFixture.h"
 #include "support/ProgramSession.h"
 #include "support/WindowManager.h"
@@ -723,6 +724,68 @@ TEST_F(CorvessaProgramXvfb, OneProgramPerSessionAndDisplay)
 
 namespace corvessa::test {
 namespace {
+
+// A recording started soon after launch, while the bar and the hints beside
+// it are first shown and placed, under a compositing manager that draws a
+// shadow round every window it can: no frame holds any of our windows or their
+// shadows, early or late. The desktop is one plain colour, so every pixel of
+// a frame is that colour.
+// (A shadow's faintest edge, a level or two, is below what is counted.)
+TEST_F(CorvessaProgramXvfb, ARecordingStartedSoonAfterLaunchHoldsNoShadowOfOurs)
+{
+    QString why;
+    const QString xcompmgr = QStringLiteral("xcompmgr");
+    auto compositor = WindowManager::startCompositor(m_x, &why, xcompmgr, WindowManager::shadowArguments(xcompmgr));
+    if (!compositor)
+        GTEST_SKIP() << why.toStdString();
+    Prefs::shared().setCountdown(false);
+    Prefs::shared().setCursorTheme(2); // no pointer drawn in the movie
+    m_program = launch(QStringLiteral("soon"));
+    ASSERT_TRUE(m_program);
+    ASSERT_TRUE(waitFor([&] {
+        const auto shown = shownWindows();
+        return std::any_of(shown.begin(), shown.end(), [](const Shown& s) { return !s.inTray && s.title == QStringLiteral("Corvessa"); });
+    })) << "the bar shows";
+    ASSERT_TRUE(waitForLog(QStringLiteral("[hotkeys] registered"))) << logText().toStdString();
+    QThread::msleep(1000); // as soon as a user presses the keys
+    keepScreenshot(QStringLiteral("soon-ready.png"));
+    chord({XK_Control_L, XK_Alt_L, XK_r});
+    ASSERT_TRUE(waitFor(recording)) << logText().toStdString();
+    keepScreenshot(QStringLiteral("soon-screen.png"));
+    QThread::msleep(5000);
+    ::kill(m_program->pid(), SIGTERM);
+    EXPECT_EQ(exitStatus(*m_program, 60000), 0);
+    ASSERT_EQ(movies().size(), 1u);
+    const QString movie = QDir(m_folder).filePath(movies().first());
+
+    const Screen* screen = DefaultScreenOfDisplay(m_x);
+    const QSize size(screen->width, screen->height);
+    const QColor desktop(0x80, 0x80, 0x80); // xcompmgr's without a wallpaper
+    for (const char* at : {"1", "4"}) {
+        QImage picture;
+        MoviePictures::each(movie, size, [&](const QImage& p) { if (picture.isNull()) picture = p; },
+                            {QStringLiteral("-ss"), QLatin1String(at)});
+        ASSERT_FALSE(picture.isNull()) << "a picture at " << at << " s";
+        const QString kept = Artifacts::path(QStringLiteral("soon-%1s.png").arg(QLatin1String(at)));
+        if (!kept.isEmpty())
+            picture.save(kept);
+        int off = 0;
+        QRect where;
+        QColor sample;
+        for (int y = 0; y < picture.height(); ++y) {
+            for (int x = 0; x < picture.width(); ++x) {
+                if (MoviePictures::distance(picture.pixelColor(x, y), desktop) > 8) {
+                    if (!off++)
+                        sample = picture.pixelColor(x, y);
+                    where |= QRect(x, y, 1, 1);
+                }
+            }
+        }
+        EXPECT_EQ(off, 0) << "pixels off the desktop's colour at " << at << " s, within " << where.x() << ','
+                          << where.y() << ' ' << where.width() << 'x' << where.height() << ", first "
+                          << sample.name().toStdString();
+    }
+}
 
 // Its own server, since the test ends it.
 class CorvessaServerLossXvfb : public CorvessaProgramXvfb {};

@@ -6,11 +6,15 @@
 #include "platform/PlatformLoader.h"
 #include "platform/x11/X11ConnectionLoss.h"
 #include "platform/x11/X11OutsideClickMonitor.h"
+#include "support/Artifacts.h"
 #include "support/ChildProcess.h"
 #include "support/DrivenTest.h"
+#include "support/WindowManager.h"
 #include "support/XvfbTest.h"
 
 #include <QGuiApplication>
+#include <QImage>
+#include <QPainter>
 #include <QPushButton>
 #include <QtTest/QTest>
 
@@ -44,6 +48,26 @@ public:
 
 protected:
     void mousePressEvent(QMouseEvent*) override { ++presses; }
+};
+
+// A round surface: an opaque disc filling its rectangle's ellipse, nothing
+// drawn around it (transparent where a compositing manager runs, black where
+// none does and the window is not shaped).
+class Disc : public QWidget {
+public:
+    explicit Disc(const QRect& geometry) { setGeometry(geometry); }
+    static constexpr QRgb colour = 0x20a050;
+    QRegion round() const { return QRegion(rect(), QRegion::Ellipse); }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter p(this);
+        p.setCompositionMode(QPainter::CompositionMode_Source);
+        p.fillRect(rect(), Qt::transparent);
+        p.setClipRegion(round());
+        p.fillRect(rect(), QColor(colour));
+    }
 };
 
 class FloatingSurfacesOnX : public ::testing::Test {
@@ -138,6 +162,80 @@ protected:
     {
         w.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    }
+
+    // The root's bounding (or input) shape of the window, in its own pixels.
+    QRegion shape(const QWidget& w, int kind)
+    {
+        int count = 0, ordering = 0;
+        XRectangle* rects = XShapeGetRectangles(m_x, Window(w.winId()), kind, &count, &ordering);
+        QRegion region;
+        for (int i = 0; i < count; ++i)
+            region += QRect(rects[i].x, rects[i].y, rects[i].width, rects[i].height);
+        XFree(rects);
+        return region;
+    }
+
+    // The child of the root holding the window: its frame, or itself.
+    Window topLevel(const QWidget& widget)
+    {
+        Window window = Window(widget.winId());
+        Window root = 0, parent = 0, *children = nullptr;
+        unsigned count = 0;
+        while (XQueryTree(m_x, window, &root, &parent, &children, &count) && parent != root) {
+            XFree(children);
+            window = parent;
+        }
+        XFree(children);
+        return window;
+    }
+
+    // A plain desktop of one colour where nothing else is drawn.
+    void paintDesktop(unsigned long rgb)
+    {
+        XSetWindowBackground(m_x, DefaultRootWindow(m_x), rgb);
+        XClearWindow(m_x, DefaultRootWindow(m_x));
+        XSync(m_x, False);
+    }
+
+    // What the screen shows in `rect` (root pixels).
+    QImage grab(const QRect& rect)
+    {
+        XImage* image = XGetImage(m_x, DefaultRootWindow(m_x), rect.x(), rect.y(), unsigned(rect.width()),
+                                  unsigned(rect.height()), AllPlanes, ZPixmap);
+        if (!image)
+            return {};
+        QImage out(rect.size(), QImage::Format_RGB32);
+        for (int y = 0; y < rect.height(); ++y)
+            for (int x = 0; x < rect.width(); ++x)
+                out.setPixel(x, y, QRgb(XGetPixel(image, x, y)) | 0xff000000u);
+        XDestroyImage(image);
+        return out;
+    }
+
+    // The pixels of `rect` outside `shown` (both root pixels) whose every
+    // channel lies more than `by` below `desktop`'s.
+    int darker(const QRect& rect, const QRegion& shown, QRgb desktop, int by)
+    {
+        const QImage image = grab(rect);
+        int count = 0;
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                if (shown.contains(rect.topLeft() + QPoint(x, y)))
+                    continue;
+                const QRgb p = image.pixel(x, y);
+                count += qRed(p) < qRed(desktop) - by && qGreen(p) < qGreen(desktop) - by
+                    && qBlue(p) < qBlue(desktop) - by;
+            }
+        }
+        return count;
+    }
+
+    static void keepScreenshot(const QString& name)
+    {
+        const QString path = test::Artifacts::path(name);
+        if (!path.isEmpty())
+            QGuiApplication::primaryScreen()->grabWindow(0).save(path);
     }
 
     Display* m_x = nullptr;
@@ -278,6 +376,145 @@ ON_SERVER_TEST_F(FloatingSurfacesOnX, VisibleRegion)
     ASSERT_TRUE(QTest::qWaitFor([&] { return kit->compositing(); }, 30000));
     kit->setVisibleRegion(&card, round);
     EXPECT_EQ(shape(ShapeBounding), QRegion(0, 0, 240, 160));
+}
+
+// A compositing manager that stops while our surfaces show leaves the server to
+// show their transparent parts as they are, black: every shown surface, managed
+// or past the window manager, is shaped at once, and reshaped when a manager
+// comes back; whoever watches hears of each change.
+TEST_F(FloatingSurfacesXvfb, ACompositorThatComesOrGoesReshapesEverySurface) { runOnServer("CompositorChange"); }
+ON_SERVER_TEST_F(FloatingSurfacesOnX, CompositorChange)
+{
+    const QRgb desktop = 0x808080;
+    paintDesktop(desktop);
+    QString why;
+    auto compositor = test::WindowManager::startCompositor(m_x, &why);
+    if (!compositor)
+        GTEST_SKIP() << why.toStdString();
+    const auto kit = PlatformLoader::loadFloatingSurfaces();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return kit->compositing(); }, 30000));
+    int heard = 0;
+    QObject watcher;
+    kit->watchCompositing(&watcher, [&] { ++heard; });
+
+    Disc bubble(QRect(200, 150, 240, 240)), card(QRect(600, 150, 240, 160));
+    kit->prepare(&bubble, {SurfaceLevel::floating, false, false});
+    kit->prepare(&card, {SurfaceLevel::popUpMenu, true, false});
+    for (Disc* d : {&bubble, &card}) {
+        showAndWait(*d);
+        ASSERT_FALSE(HasFatalFailure());
+        kit->setVisibleRegion(d, d->round());
+        ASSERT_EQ(shape(*d, ShapeBounding), QRegion(d->rect())) << "a compositing manager shows the margins";
+    }
+    const auto shapedRound = [&] {
+        return shape(bubble, ShapeBounding) == bubble.round() && shape(card, ShapeBounding) == card.round();
+    };
+    // Black where the windows stand but their discs do not.
+    const auto blackBoxes = [&] {
+        int black = 0;
+        for (Disc* d : {&bubble, &card})
+            black += darker(d->geometry(), d->round().translated(d->geometry().topLeft()), desktop, 100);
+        return black;
+    };
+
+    compositor->terminate();
+    EXPECT_TRUE(QTest::qWaitFor(shapedRound, 20000)) << "both surfaces shaped once the manager is gone";
+    EXPECT_TRUE(QTest::qWaitFor([&] { return heard == 1; }, 20000)) << heard;
+    EXPECT_TRUE(QTest::qWaitFor([&] { return blackBoxes() == 0; }, 20000)) << blackBoxes() << " black pixels";
+    keepScreenshot(QStringLiteral("without-compositor.png"));
+
+    compositor = test::WindowManager::startCompositor(m_x, &why);
+    ASSERT_TRUE(compositor) << why.toStdString();
+    EXPECT_TRUE(QTest::qWaitFor([&] {
+        return shape(bubble, ShapeBounding) == QRegion(bubble.rect()) && shape(card, ShapeBounding) == QRegion(card.rect());
+    }, 20000)) << "whole again under a manager";
+    EXPECT_TRUE(QTest::qWaitFor([&] { return heard == 2; }, 20000)) << heard;
+    EXPECT_EQ(shape(bubble, ShapeInput), bubble.round()) << "the margins never take clicks";
+}
+
+// Compositing managers draw a rectangular shadow round every window unless it
+// asks for none; our surfaces draw their own. picom reads the request on the
+// top-level window, which for a managed surface is the window manager's frame.
+TEST_F(FloatingSurfacesXvfb, SurfacesAskForNoShadow) { runOnServer("NoShadow"); }
+ON_SERVER_TEST_F(FloatingSurfacesOnX, NoShadow)
+{
+    const auto kit = PlatformLoader::loadFloatingSurfaces();
+    Disc bubble(QRect(200, 150, 240, 240)), card(QRect(600, 150, 240, 160));
+    kit->prepare(&bubble, {SurfaceLevel::floating, false, false});
+    kit->prepare(&card, {SurfaceLevel::popUpMenu, true, false});
+    for (Disc* d : {&bubble, &card}) {
+        showAndWait(*d);
+        ASSERT_FALSE(HasFatalFailure());
+    }
+    const auto noShadow = [&](Window w) { return property(w, "_COMPTON_SHADOW", XA_CARDINAL) == 0ul; };
+    EXPECT_TRUE(QTest::qWaitFor([&] { return noShadow(Window(bubble.winId())) && noShadow(Window(card.winId())); }, 20000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return topLevel(bubble) != Window(bubble.winId()); }, 20000)) << "framed";
+    EXPECT_TRUE(QTest::qWaitFor([&] { return noShadow(topLevel(bubble)); }, 20000)) << "on the frame too";
+
+    // Shown again, the surface gets a new frame, which asks the same.
+    bubble.hide();
+    showAndWait(bubble);
+    ASSERT_FALSE(HasFatalFailure());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return topLevel(bubble) != Window(bubble.winId()) && noShadow(topLevel(bubble)); }, 20000));
+}
+
+// On screen under picom drawing shadows: a round surface wears no dark frame
+// round it.
+TEST_F(FloatingSurfacesXvfb, NoShadowRoundARoundSurfaceUnderPicom) { runOnServer("PicomShadow"); }
+ON_SERVER_TEST_F(FloatingSurfacesOnX, PicomShadow)
+{
+    QString why;
+    const QString picom = QStringLiteral("picom");
+    auto compositor = test::WindowManager::startCompositor(m_x, &why, picom, test::WindowManager::shadowArguments(picom));
+    if (!compositor)
+        GTEST_SKIP() << why.toStdString();
+    const auto kit = PlatformLoader::loadFloatingSurfaces();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return kit->compositing(); }, 30000));
+    const auto pixel = [&](const QPoint& p) { return grab(QRect(p, QSize(1, 1))).pixel(0, 0) & 0xffffff; };
+    // Another program's window first: picom owns its selection before it
+    // takes windows on, and once it shows this one with its shadow, it
+    // composites, with shadows, whatever maps next.
+    const QRect other(700, 200, 120, 120);
+    const Window foreign = XCreateSimpleWindow(m_x, DefaultRootWindow(m_x), other.x(), other.y(), unsigned(other.width()),
+                                               unsigned(other.height()), 0, 0, 0xffffff);
+    XSetWindowAttributes attributes{};
+    attributes.override_redirect = True;
+    XChangeWindowAttributes(m_x, foreign, CWOverrideRedirect, &attributes);
+    const QPoint aside = other.topLeft() - QPoint(60, 60); // where nothing reaches
+    QRgb desktop = 0;
+    bool otherShadowed = false;
+    for (int attempt = 0; attempt < 10 && !otherShadowed; ++attempt) {
+        // A window mapped while picom starts may never be painted: mapped anew.
+        XUnmapWindow(m_x, foreign);
+        XMapRaised(m_x, foreign);
+        XSync(m_x, False);
+        otherShadowed = QTest::qWaitFor([&] {
+            desktop = pixel(aside);
+            return pixel(other.center()) == 0xffffff && darker(other.adjusted(-40, -40, 40, 40), QRegion(other), desktop, 15) > 100;
+        }, 3000);
+    }
+    ASSERT_TRUE(otherShadowed) << "picom draws a shadow round another program's window; desktop " << std::hex << desktop;
+
+    Disc bubble(QRect(300, 200, 200, 200));
+    kit->prepare(&bubble, {SurfaceLevel::floating, false, false});
+    showAndWait(bubble);
+    ASSERT_FALSE(HasFatalFailure());
+    kit->setVisibleRegion(&bubble, bubble.round());
+    const QRect around = bubble.geometry().adjusted(-40, -40, 40, 40);
+    const QRegion shown = bubble.round().translated(bubble.geometry().topLeft());
+    // picom paints a window and its shadow together, once the window is
+    // damaged after picom took its frame on: painted until it shows.
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        bubble.update();
+        return pixel(bubble.geometry().center()) == Disc::colour;
+    }, 30000))
+        << "picom shows the bubble: " << std::hex << pixel(bubble.geometry().center());
+    int dark = -1;
+    const bool clean = QTest::qWaitFor([&] { return (dark = darker(around, shown, desktop, 15)) == 0; }, 10000);
+    keepScreenshot(QStringLiteral("picom-no-shadow-round-ours.png"));
+    EXPECT_TRUE(clean) << dark << " pixels darkened round the bubble";
+    XDestroyWindow(m_x, foreign);
+    XSync(m_x, False);
 }
 
 // The monitor's connection outlives its server: no exit, and no more observing.

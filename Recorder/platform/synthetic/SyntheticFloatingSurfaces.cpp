@@ -29,6 +29,19 @@ void SyntheticFloatingSurfaces::setVisibleRegion(QWidget* window, const QRegion&
         e->visible = visible;
 }
 
+void SyntheticFloatingSurfaces::watchCompositing(QObject* context, std::function<void()> changed)
+{
+    m_stack.watchCompositing(context, std::move(changed));
+}
+
+void SyntheticFloatingSurfaces::setCompositing(bool compositing)
+{
+    if (compositing == m_compositing)
+        return;
+    m_compositing = compositing;
+    m_stack.compositingChanged();
+}
+
 std::vector<QWidget*> SyntheticFloatingSurfaces::stackingOrder()
 {
     std::vector<QWidget*> order;

@@ -17,8 +17,10 @@ public:
     void setClickThrough(QWidget* window, bool clickThrough) override;
     void setVisibleRegion(QWidget* window, const QRegion& visible) override;
     bool compositing() const override { return m_compositing; }
+    void watchCompositing(QObject* context, std::function<void()> changed) override;
 
-    void setCompositing(bool compositing) { m_compositing = compositing; }
+    // A compositing manager starts or stops: the watchers hear of a change.
+    void setCompositing(bool compositing);
     // Null for a window never prepared.
     const SurfaceStack::Entry* surface(const QWidget* window) { return m_stack.find(window); }
     // The visible surfaces bottom to top, as the X11 kit stacks them.

@@ -54,4 +54,21 @@ std::vector<SurfaceStack::Entry*> SurfaceStack::visibleOrder()
     return order;
 }
 
+void SurfaceStack::watchCompositing(QObject* context, std::function<void()> changed)
+{
+    if (context && changed)
+        m_watchers.push_back({context, std::move(changed)});
+}
+
+void SurfaceStack::compositingChanged()
+{
+    std::erase_if(m_watchers, [](const Watcher& w) { return !w.context; });
+    // A watcher may add watchers or drop its context: run over a copy.
+    const std::vector<Watcher> watchers = m_watchers;
+    for (const Watcher& w : watchers) {
+        if (w.context)
+            w.changed();
+    }
+}
+
 } // namespace corvessa

@@ -7,6 +7,7 @@
 #include <QWidget>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -35,8 +36,18 @@ public:
     // The visible surfaces bottom to top: by level, then by their last raise.
     std::vector<Entry*> visibleOrder();
 
+    // Who wants to hear that a compositing manager came or went: `changed`
+    // runs for as long as `context` lives.
+    void watchCompositing(QObject* context, std::function<void()> changed);
+    void compositingChanged();
+
 private:
+    struct Watcher {
+        QPointer<QObject> context;
+        std::function<void()> changed;
+    };
     std::vector<std::unique_ptr<Entry>> m_entries; // stable addresses for callers
+    std::vector<Watcher> m_watchers;
     uint64_t m_raises = 0;
 };
 

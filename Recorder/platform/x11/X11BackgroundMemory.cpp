@@ -15,6 +15,10 @@ namespace {
 // stood there from the first frame): a neutral grey, as a compositing manager
 // shows a desktop without wallpaper, rather than a hole of black.
 constexpr uint8_t kNeutralGrey[4] = {128, 128, 128, 255};
+// Frames a kept place waits before it is trusted: a compositing manager
+// catches up with a window's change within a few frames, and a place an
+// excluded window covers meanwhile may have shown that window's late picture.
+constexpr size_t kTrustFrames = 8;
 
 uint8_t* at(const X11PixelView& frame, int x, int y)
 {
@@ -23,7 +27,8 @@ uint8_t* at(const X11PixelView& frame, int x, int y)
 
 } // namespace
 
-void X11BackgroundMemory::remember(const X11PixelView& frame, const QRegion& changed, const QRegion& covered)
+void X11BackgroundMemory::remember(const X11PixelView& frame, const QRegion& changed, const QRegion& covered,
+                                   bool late)
 {
     const QSize size(frame.width, frame.height);
     const QRect whole(QPoint(0, 0), size);
@@ -32,15 +37,24 @@ void X11BackgroundMemory::remember(const X11PixelView& frame, const QRegion& cha
         m_size = size;
         m_pixels.assign(size_t(size.width()) * size_t(size.height()) * 4, 0);
         m_seen = QRegion();
+        m_pending.clear();
         fresh = whole;
     }
     fresh -= covered;
+    // What excluded windows now cover may have been their late picture.
+    for (QRegion& pending : m_pending)
+        pending -= covered;
     for (const QRect& r : fresh) {
         for (int y = r.top(); y <= r.bottom(); ++y)
             std::memcpy(m_pixels.data() + (size_t(y) * size_t(m_size.width()) + size_t(r.x())) * 4,
                         at(frame, r.x(), y), size_t(r.width()) * 4);
     }
-    m_seen += fresh;
+    m_seen -= fresh; // overwritten: trusted again in its turn
+    m_pending.push_back(fresh);
+    while (m_pending.size() > (late ? kTrustFrames : 0)) {
+        m_seen += m_pending.front();
+        m_pending.pop_front();
+    }
 }
 
 void X11BackgroundMemory::fill(const X11PixelView& frame, const QRegion& part, const QRegion& excluded,

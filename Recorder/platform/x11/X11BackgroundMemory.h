@@ -7,6 +7,7 @@
 #include <QSize>
 
 #include <cstdint>
+#include <deque>
 #include <vector>
 
 namespace corvessa {
@@ -17,15 +18,22 @@ namespace corvessa {
 // the last background pixels the screen showed (where no window stood); where
 // it never saw the place, the background around the excluded windows is
 // blended across, and only where there is none of that either is it black.
-// Never a window's pixels: a window taken out later must not show.
+// Never a window's pixels: a window taken out later must not show. Nor, as far
+// as can be told, a compositing manager's late picture of one: while one runs,
+// what the screen showed is trusted only once no excluded window came to cover
+// the place for a few frames after (the manager may still show a window of ours, or its
+// shadow, where the server already has it elsewhere, as when a recording
+// starts while the toolbar changes size).
 // Frame coordinates (the captured area's pixels) throughout. Owned by the
 // capture thread.
 class X11BackgroundMemory {
 public:
     // Keeps the pixels of `frame` in `changed` that `covered` (where windows
     // stand, excluded or not) leaves to the background. A frame of another
-    // size starts the memory afresh, from the whole frame.
-    void remember(const X11PixelView& frame, const QRegion& changed, const QRegion& covered);
+    // size starts the memory afresh, from the whole frame. `late`: a
+    // compositing manager draws the screen, which may lag behind the server,
+    // so what it shows is trusted only after a few frames (see above).
+    void remember(const X11PixelView& frame, const QRegion& changed, const QRegion& covered, bool late = false);
     // Paints `part` of `frame`, which lies inside `excluded`: remembered pixels
     // where there are some, else a blend of the nearest pixels beside the
     // excluded region, on the same row and column, that `windows` (where
@@ -40,7 +48,8 @@ private:
 
     QSize m_size;
     std::vector<uint8_t> m_pixels; // BGRA, m_size.width() * 4 bytes a row
-    QRegion m_seen;
+    QRegion m_seen;                // trusted
+    std::deque<QRegion> m_pending; // kept lately, newest last, not trusted yet
 };
 
 } // namespace corvessa

@@ -144,7 +144,7 @@ QRect X11ExclusionRepair::repair(X11ErrorTrap& trap, const X11PixelView& frame, 
     const QRegion windows = stack.windowRegion(area).translated(-origin);
     // The background the screen shows, for the places excluded windows may
     // cover later; a place they left shows again even without new damage.
-    m_memory.remember(frame, changed.translated(-origin) + (m_excluded - local), local + windows);
+    m_memory.remember(frame, changed.translated(-origin) + (m_excluded - local), local + windows, m_compositorRunning);
     m_excluded = local;
     if (region.isEmpty())
         return {};

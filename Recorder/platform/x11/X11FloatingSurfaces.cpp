@@ -15,6 +15,7 @@
 // X11 last: its macros (None, Bool, Status, Success) clash with names in Qt.
 #include "platform/x11/X11Handles.h"
 
+#include <X11/Xatom.h>
 #include <X11/extensions/shape.h>
 
 namespace corvessa {
@@ -58,6 +59,10 @@ std::vector<XRectangle> pixelRectangles(const QRegion& region, double ratio)
 struct X11FloatingSurfaces::Connection {
     X11DisplayPtr display;
     bool shape = false; // the Shape extension is there
+    int fixesEvent = -1; // XFixes' first event, where the extension is there
+    Atom noShadow = 0;   // _COMPTON_SHADOW
+    // Our client windows watched for the frame a window manager puts them in.
+    std::set<::Window> clients;
 };
 
 X11FloatingSurfaces::X11FloatingSurfaces() = default;
@@ -77,7 +82,20 @@ _XDisplay* X11FloatingSurfaces::display()
             Display* dpy = d.get();
             int event = 0, error = 0;
             const bool shape = XShapeQueryExtension(dpy, &event, &error);
-            m_connection = std::make_unique<Connection>(Connection{std::move(d), shape});
+            m_connection = std::make_unique<Connection>();
+            m_connection->display = std::move(d);
+            m_connection->shape = shape;
+            m_connection->noShadow = XInternAtom(dpy, "_COMPTON_SHADOW", False);
+            if (XFixesQueryExtension(dpy, &event, &error)) {
+                // The manager's selection changes hands when one starts, and
+                // is dropped when its window or its connection goes.
+                m_connection->fixesEvent = event;
+                const QByteArray name = "_NET_WM_CM_S" + QByteArray::number(DefaultScreen(dpy));
+                XFixesSelectSelectionInput(dpy, DefaultRootWindow(dpy), XInternAtom(dpy, name.constData(), False),
+                                           XFixesSetSelectionOwnerNotifyMask | XFixesSelectionWindowDestroyNotifyMask
+                                               | XFixesSelectionClientCloseNotifyMask);
+                XFlush(dpy);
+            }
             m_notifier = std::make_unique<QSocketNotifier>(ConnectionNumber(dpy), QSocketNotifier::Read);
             connect(m_notifier.get(), &QSocketNotifier::activated, this, [this] { processPendingEvents(); });
         }
@@ -152,14 +170,46 @@ bool X11FloatingSurfaces::compositing() const
     return X11Compositing::isActive();
 }
 
+void X11FloatingSurfaces::watchCompositing(QObject* context, std::function<void()> changed)
+{
+    m_stack.watchCompositing(context, std::move(changed));
+    display(); // the selection is watched from now on
+}
+
 void X11FloatingSurfaces::applyShapes(SurfaceStack::Entry& entry)
 {
     const ::Window window = entry.window ? ::Window(entry.window->internalWinId()) : 0;
     Display* dpy = window ? display() : nullptr;
-    if (!dpy || !m_connection->shape)
+    if (!dpy)
         return;
-    writeShapes(dpy, window, entry);
+    {
+        X11ErrorTrap trap(dpy); // Qt may have destroyed the window meanwhile
+        refuseShadow(dpy, window);
+        // Its ReparentNotify names the frame a window manager puts it in.
+        if (m_connection->clients.insert(window).second)
+            XSelectInput(dpy, window, StructureNotifyMask);
+    }
+    if (m_connection->shape)
+        writeShapes(dpy, window, entry);
     readQueuedLater();
+}
+
+void X11FloatingSurfaces::refuseShadow(_XDisplay* dpy, unsigned long window)
+{
+    const long none = 0;
+    XChangeProperty(dpy, window, m_connection->noShadow, XA_CARDINAL, 32, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(&none), 1);
+}
+
+void X11FloatingSurfaces::compositorChanged()
+{
+    for (SurfaceStack::Entry* e : m_stack.visibleOrder()) {
+        applyShapes(*e);
+        // The server shows the window's pixels as they are now, alpha or not:
+        // Qt paints them anew on the new shape.
+        e->window->update();
+    }
+    m_stack.compositingChanged();
 }
 
 void X11FloatingSurfaces::writeShapes(_XDisplay* dpy, unsigned long window, const SurfaceStack::Entry& entry)
@@ -212,8 +262,10 @@ void X11FloatingSurfaces::placeSurfaces(bool askManager)
     }
     // Watched before anything moves, so no restacking of the manager's goes unseen.
     for (const Placed& p : order) {
-        if (p.managed && p.top != p.window && m_frames.insert(p.top).second)
+        if (p.managed && p.top != p.window && m_frames.insert(p.top).second) {
             XSelectInput(dpy, p.top, StructureNotifyMask);
+            refuseShadow(dpy, p.top);
+        }
     }
     if (askManager) {
         // The manager owns the frames: a raise of the window is a request it
@@ -267,14 +319,33 @@ void X11FloatingSurfaces::processPendingEvents()
     }
     Display* dpy = m_connection->display.get();
     bool frameChanged = false;
+    bool compositor = false;
+    std::vector<::Window> newParents;
     while (XPending(dpy) > 0) {
         XEvent event;
         XNextEvent(dpy, &event);
-        if (event.type == ConfigureNotify)
+        if (event.type == ConfigureNotify) {
             frameChanged |= m_frames.contains(event.xconfigure.window);
-        else if (event.type == DestroyNotify)
+        } else if (event.type == DestroyNotify) {
             m_frames.erase(event.xdestroywindow.window);
+            m_connection->clients.erase(event.xdestroywindow.window);
+        } else if (event.type == ReparentNotify) {
+            if (m_connection->clients.contains(event.xreparent.window))
+                newParents.push_back(event.xreparent.parent);
+        } else if (m_connection->fixesEvent >= 0 && event.type == m_connection->fixesEvent + XFixesSelectionNotify) {
+            compositor = true;
+        }
     }
+    // A window manager framed one of ours: its frame is what picom shadows.
+    if (!newParents.empty()) {
+        X11ErrorTrap trap(dpy); // the frame may be gone already
+        for (const ::Window parent : newParents) {
+            if (const ::Window top = topLevel(dpy, parent); top && top != DefaultRootWindow(dpy))
+                refuseShadow(dpy, top);
+        }
+    }
+    if (compositor)
+        compositorChanged();
     // The manager may have restacked one of our frames (our raise request, or
     // its own doing): the override-redirect surfaces go back around it.
     if (frameChanged)

@@ -31,8 +31,15 @@ namespace corvessa {
 // Shapes: click-through is an empty input shape. Without a compositing manager
 // the visible region is both the bounding and the input shape; with one, the
 // window keeps its full shape. Shapes are applied again whenever Qt makes a new
-// native window for a surface or shows it. Off X (the offscreen platform)
-// everything but the Qt flags is skipped. Main thread.
+// native window for a surface or shows it, and for every shown surface as soon
+// as the owner of the manager's selection (_NET_WM_CM_S<screen>) changes: a
+// manager that stops leaves the server to show the transparent parts black.
+//
+// Shadows: the surfaces draw their own; a manager's rectangular one around a
+// round or glass card is asked away with _COMPTON_SHADOW = 0 on the window and
+// on the frame a window manager puts it in (picom reads the top-level's).
+// Off X (the offscreen platform) everything but the Qt flags is skipped. Main
+// thread.
 class X11FloatingSurfaces : public QObject, public FloatingSurfaces {
 public:
     X11FloatingSurfaces();
@@ -43,6 +50,7 @@ public:
     void setClickThrough(QWidget* window, bool clickThrough) override;
     void setVisibleRegion(QWidget* window, const QRegion& visible) override;
     bool compositing() const override;
+    void watchCompositing(QObject* context, std::function<void()> changed) override;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -54,6 +62,12 @@ private:
     // once the server went away. Qt's pending requests are sent first.
     _XDisplay* display();
     void applyShapes(SurfaceStack::Entry& entry);
+    // Asks compositing managers to draw no shadow round `window`; under an
+    // error trap of the caller's, as the window may be gone.
+    void refuseShadow(_XDisplay* dpy, unsigned long window);
+    // A compositing manager came or went: every shown surface is shaped and
+    // repainted for it, then the watchers hear of it.
+    void compositorChanged();
     void writeShapes(_XDisplay* dpy, unsigned long window, const SurfaceStack::Entry& entry);
     // Places the override-redirect surfaces around the others; with
     // `askManager`, also asks the window manager to raise the managed ones.

@@ -138,7 +138,8 @@ std::optional<FFmpegFailure> FFmpegSoundEncoder::encodeFrames(bool flushAll, int
         if (const int r = av_frame_make_writable(m_frame.get()); r < 0)
             return encodeFailure(r);
         m_frame->nb_samples = int(n);
-        if (const int r = av_audio_fifo_read(m_fifo.get(), reinterpret_cast<void**>(m_frame->data), int(n)); r < n)
+        void** planes = reinterpret_cast<void**>(m_frame->extended_data);
+        if (const int r = av_audio_fifo_read(m_fifo.get(), planes, int(n)); r < n)
             return encodeFailure(r < 0 ? r : AVERROR_BUG);
         m_frame->pts = m_fifoStart;
         m_fifoStart += n;

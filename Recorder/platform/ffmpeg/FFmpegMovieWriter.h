@@ -23,6 +23,9 @@ class SerialQueue;
 // fragment. Each completed fragment is pushed to the file at once, and a
 // fragment is cut at least every second of movie time. At the finish the path
 // must still name the file that was opened, or the save has failed.
+//
+// The work is done by FFmpegPictureEncoder, FFmpegSoundEncoder and FFmpegMuxer
+// on the writer's thread; this class keeps the queue and what callers see.
 class FFmpegMovieWriter final : public MovieWriter {
 public:
     // Measured with bench/movie_writer_presets (synthetic desktop, 1080p30,

@@ -5,6 +5,7 @@
 #include "capture/LevelStats.h"
 #include "engine/AudioTimelineMixer.h"
 #include "engine/CameraSideFile.h"
+#include "engine/EarlySound.h"
 #include "engine/compositor/CursorTheme.h"
 #include "engine/EngineLines.h"
 #include "engine/FrameDemand.h"
@@ -74,6 +75,9 @@ class SystemAudioTap;
 // engine queue or from the thread running an operation; a receiver hops to the
 // main thread itself and must not wait there. Event lines are plain English
 // (see EngineLines); the owner classifies them by their wording.
+//
+// Code. The member functions live in RecorderEngine*.cpp, one file per concern:
+// start, stream, frames, sound, writers, watchdogs, pause, stop, notices.
 //
 // Owned by the engine queue ("recorder.engine"), except where a field says otherwise.
 class RecorderEngine : public std::enable_shared_from_this<RecorderEngine> {
@@ -367,7 +371,7 @@ private:
     AudioNormalizer m_systemNormalizer;
     RecordingTimeline m_timeline;
     AudioTimelineMixer m_audioMixer;
-    std::deque<std::pair<AudioTimelineMixer::Source, SampleBuffer>> m_earlySound; // before the first frame
+    EarlySound m_earlySound{earlySoundFrames}; // before the first frame
     bool m_receivedMicrophone = false;
     int64_t m_soundSkipped = 0; // frames mixed and never written: the writer fell too far behind (WriterInputGuard)
     int64_t m_soundTail = 0;    // frames up to the movie's end the finish went without

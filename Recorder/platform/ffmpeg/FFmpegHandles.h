@@ -3,6 +3,7 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/audio_fifo.h>
 #include <libavutil/frame.h>
 #include <libswscale/swscale.h>
 }
@@ -20,6 +21,7 @@ struct FFmpegFree {
     void operator()(AVFrame* f) const { av_frame_free(&f); }
     void operator()(AVPacket* p) const { av_packet_free(&p); }
     void operator()(SwsContext* s) const { sws_freeContext(s); }
+    void operator()(AVAudioFifo* f) const { av_audio_fifo_free(f); }
 };
 
 // An output context also owns the file it writes to, if one was opened.
@@ -40,6 +42,7 @@ using AVCodecContextPtr = std::unique_ptr<AVCodecContext, FFmpegFree>;
 using AVFramePtr = std::unique_ptr<AVFrame, FFmpegFree>;
 using AVPacketPtr = std::unique_ptr<AVPacket, FFmpegFree>;
 using SwsContextPtr = std::unique_ptr<SwsContext, FFmpegFree>;
+using AVAudioFifoPtr = std::unique_ptr<AVAudioFifo, FFmpegFree>;
 using AVOutputContextPtr = std::unique_ptr<AVFormatContext, FFmpegFreeOutput>;
 using AVInputContextPtr = std::unique_ptr<AVFormatContext, FFmpegFreeInput>;
 

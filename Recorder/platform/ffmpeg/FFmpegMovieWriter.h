@@ -24,6 +24,9 @@ class SerialQueue;
 // fragment is cut at least every second of movie time. At the finish the file
 // that was opened must still have a name, its own path or the one it was moved
 // to, or the save has failed.
+//
+// The work is done by FFmpegPictureEncoder, FFmpegSoundEncoder and FFmpegMuxer
+// on the writer's thread; this class keeps the queue and what callers see.
 class FFmpegMovieWriter final : public MovieWriter {
 public:
     // Measured with bench/movie_writer_presets (synthetic desktop, 1080p30,

@@ -49,9 +49,11 @@ int FFmpegMuxer::openFile(const QByteArray& path)
     if (m_fd < 0)
         return AVERROR(errno);
     m_fileOpened = true;
+    struct stat st{};
+    if (::fstat(m_fd, &st) != 0)
+        return AVERROR(errno);
+    // Empty for what is not a regular file (a device): nothing there can move.
     m_written = WrittenFile::ofDescriptor(QFile::decodeName(path), m_fd);
-    if (!m_written)
-        return AVERROR(errno ? errno : EIO);
     auto* buffer = static_cast<unsigned char*>(av_malloc(kFileBufferSize));
     if (!buffer)
         return AVERROR(ENOMEM);

@@ -29,7 +29,8 @@ namespace corvessa::test {
 
 // Where a test keeps its movies: $CORVESSA_TEST_ARTIFACTS/<name>/<test> when
 // set, so a reviewer can look at them (one folder per test and parameter: tests
-// run side by side never share one), else a temporary folder removed afterwards.
+// run side by side never share one), emptied as the test starts, else a
+// temporary folder removed afterwards.
 class MovieFolder {
 public:
     explicit MovieFolder(const QString& name)
@@ -37,6 +38,9 @@ public:
         const QString root = qEnvironmentVariable("CORVESSA_TEST_ARTIFACTS");
         if (!root.isEmpty()) {
             m_path = QDir(root).filePath(name + QLatin1Char('/') + Artifacts::testName());
+            // Afresh each run: what an earlier run left would take the names
+            // this one renames its files to.
+            QDir(m_path).removeRecursively();
             QDir().mkpath(m_path);
         } else {
             m_temp = std::make_unique<QTemporaryDir>();

@@ -7,6 +7,7 @@
 #include "prefs/Prefs.h"
 #include "support/Artifacts.h"
 #include "support/ChildProcess.h"
+#include "support/Immutable.h"
 #include "support/MoviePictures.h"
 #include "support/PulseFixture.h"
 #include "support/ProgramSession.h"
@@ -882,17 +883,7 @@ bool lockAgainstWrites(const QString& path, bool folder, bool on)
     const QByteArray name = QFile::encodeName(path);
     if (geteuid() != 0)
         return chmod(name.constData(), on ? (folder ? 0555 : 0444) : (folder ? 0755 : 0644)) == 0;
-    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    int flags = 0;
-    bool done = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
-    if (done) {
-        flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
-        done = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
-    }
-    ::close(fd);
-    return done;
+    return setImmutable(path, on);
 }
 
 // Settings in a folder and file the user cannot change: the program says so

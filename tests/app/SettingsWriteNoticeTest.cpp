@@ -2,6 +2,7 @@
 #include "platform/core/UserDefaults.h"
 #include "platform/core/XdgPaths.h"
 #include "support/English.h"
+#include "support/Immutable.h"
 #include "support/TempHome.h"
 
 #include <QApplication>
@@ -36,17 +37,7 @@ int lockFolder(const QString& folder, bool on)
     const QByteArray name = QFile::encodeName(folder);
     if (geteuid() != 0)
         return chmod(name.constData(), on ? 0555 : 0755) == 0 ? EACCES : 0;
-    const int fd = ::open(name.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return 0;
-    int flags = 0;
-    bool done = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
-    if (done) {
-        flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
-        done = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
-    }
-    ::close(fd);
-    return done ? EPERM : 0;
+    return test::setImmutable(folder, on) ? EPERM : 0;
 }
 
 QByteArray fileBytes(const QString& path)

@@ -1,5 +1,6 @@
 #include "platform/core/UserDefaults.h"
 #include "platform/core/XdgPaths.h"
+#include "support/Immutable.h"
 #include "support/TempHome.h"
 #include "support/Unprivileged.h"
 
@@ -22,6 +23,7 @@
 #include <unistd.h>
 
 using namespace corvessa;
+using corvessa::test::setImmutable;
 
 namespace {
 
@@ -43,23 +45,6 @@ QByteArray logText()
 {
     QFile f(XdgPaths::logFile());
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-// Sets or clears the immutable flag, which stops root as well; false where
-// the file system or this process may not.
-bool setImmutable(const QString& path, bool on)
-{
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    int flags = 0;
-    bool done = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
-    if (done) {
-        flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
-        done = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
-    }
-    ::close(fd);
-    return done;
 }
 
 QByteArray fileBytes(const QString& path)

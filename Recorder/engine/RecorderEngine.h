@@ -282,9 +282,10 @@ private:
 
     // Heartbeat and watchdogs (engine queue).
     void onHeartbeat();
-    // Whether the recording has a sound track to fill, and whether the microphone is in it.
+    // Whether the movie's and the camera file's sound tracks are filled: always
+    // while a recording runs, with silence where no source delivered.
     bool recordsAudio() const;
-    bool recordsMicrophone() const;
+    bool recordsCameraSound() const;
     void drainAudio(bool final);
     void drainVideoSync(bool flush, MediaTime now);
     void heartbeat(double minGap);

@@ -97,7 +97,7 @@ void RecorderEngine::writeOutPause()
         // The mix up to the pause goes out whole, its last short block too.
         if (recordsAudio() && m_writer && m_hasAudioIn && m_writer->status() == MovieWriter::Status::Writing)
             m_guard.appendSound(*m_writer, m_audioMixer, endFrame, m_firstPTS, true, QStringLiteral("Mixed audio"));
-        m_cameraFile.drainSound(endFrame, m_firstPTS, true, recordsMicrophone());
+        m_cameraFile.drainSound(endFrame, m_firstPTS, true, recordsCameraSound());
     }
     if (m_writer && m_writer->status() == MovieWriter::Status::Writing)
         m_writer->flushFragment(*m_pauseWriteOut);

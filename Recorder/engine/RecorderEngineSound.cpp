@@ -88,9 +88,9 @@ bool RecorderEngine::recordsAudio() const
     return m_config.has_value(); // silence where no source delivered: every player opens the movie
 }
 
-bool RecorderEngine::recordsMicrophone() const
+bool RecorderEngine::recordsCameraSound() const
 {
-    return m_config && (m_config->microphoneID || m_receivedMicrophone);
+    return m_config.has_value(); // the microphone alone, silence where it gave nothing
 }
 
 void RecorderEngine::drainAudio(bool final)
@@ -111,7 +111,7 @@ void RecorderEngine::drainAudio(bool final)
         m_audioMixer.commit(frames - m_audioMixer.cursor());
     }
     // The camera file's sound: the microphone alone.
-    m_cameraFile.drainSound(target, m_firstPTS, final, recordsMicrophone());
+    m_cameraFile.drainSound(target, m_firstPTS, final, recordsCameraSound());
 }
 
 } // namespace corvessa

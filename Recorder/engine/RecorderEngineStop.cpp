@@ -158,7 +158,7 @@ void RecorderEngine::finishingStep(const std::shared_ptr<StopRun>& run)
     if (m_hasAudioIn)
         m_writer->markAsFinished(MovieWriter::Input::Audio);
     m_writer->endSession(end);
-    m_cameraFile.finish(end, endFrame, recordsMicrophone());
+    m_cameraFile.finish(end, endFrame, recordsCameraSound());
     auto self = shared_from_this();
     // The movie, then the open camera segment and any earlier one still closing.
     finishOnQueue(*m_writer, [self, run] {

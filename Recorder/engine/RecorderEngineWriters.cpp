@@ -83,7 +83,7 @@ CameraSideFile::MovieClock RecorderEngine::movieClock() const
     clock.offset = m_offset;
     clock.frameInterval = m_frameInterval;
     clock.lastAdjusted = m_lastAdjusted;
-    clock.withSound = recordsMicrophone();
+    clock.withSound = recordsCameraSound();
     return clock;
 }
 

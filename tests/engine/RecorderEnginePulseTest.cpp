@@ -63,14 +63,10 @@ std::optional<double> firstSoundAfterFirstFrame(const QString& path)
     if (!video || !audio)
         return std::nullopt;
     constexpr int rate = 48000;
-    QProcess p;
-    p.start(QStandardPaths::findExecutable(QStringLiteral("ffmpeg")),
-            {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-i"), path, QStringLiteral("-map"),
-             QStringLiteral("0:a:0"), QStringLiteral("-ac"), QStringLiteral("1"), QStringLiteral("-ar"),
-             QString::number(rate), QStringLiteral("-f"), QStringLiteral("s16le"), QStringLiteral("-")});
-    if (!p.waitForFinished(60000) || p.exitCode() != 0)
+    const std::optional<QByteArray> sound = monoSound(path, rate, 60000);
+    if (!sound)
         return std::nullopt;
-    const QByteArray pcm = p.readAllStandardOutput();
+    const QByteArray& pcm = *sound;
     const auto* samples = reinterpret_cast<const int16_t*>(pcm.constData());
     for (qsizetype i = 0; i < pcm.size() / 2; ++i)
         if (std::abs(int(samples[i])) > 100)

@@ -164,20 +164,30 @@ inline QJsonObject ffprobe(const QString& path, const QStringList& extra = {})
     return QJsonDocument::fromJson(p.readAllStandardOutput()).object();
 }
 
+// The movie's first sound track decoded by ffmpeg to 16-bit mono at `rate`;
+// nothing when it cannot be.
+inline std::optional<QByteArray> monoSound(const QString& path, int rate, int timeoutMs = 120000)
+{
+    QProcess p;
+    p.start(QStandardPaths::findExecutable(QStringLiteral("ffmpeg")),
+            {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-i"), path, QStringLiteral("-map"),
+             QStringLiteral("0:a:0"), QStringLiteral("-ac"), QStringLiteral("1"), QStringLiteral("-ar"),
+             QString::number(rate), QStringLiteral("-f"), QStringLiteral("s16le"), QStringLiteral("-")});
+    if (!p.waitForFinished(timeoutMs) || p.exitCode() != 0)
+        return std::nullopt;
+    return p.readAllStandardOutput();
+}
+
 // The longest stretch of the movie's sound, from `from` seconds of the track
 // to `tail` seconds before its end, whose samples all stay below -50 dBFS;
 // nothing when the track cannot be decoded.
 inline std::optional<double> longestSilence(const QString& path, double from, double tail)
 {
     constexpr int rate = 48000;
-    QProcess p;
-    p.start(QStandardPaths::findExecutable(QStringLiteral("ffmpeg")),
-            {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-i"), path, QStringLiteral("-map"),
-             QStringLiteral("0:a:0"), QStringLiteral("-ac"), QStringLiteral("1"), QStringLiteral("-ar"),
-             QString::number(rate), QStringLiteral("-f"), QStringLiteral("s16le"), QStringLiteral("-")});
-    if (!p.waitForFinished(120000) || p.exitCode() != 0)
+    const std::optional<QByteArray> sound = monoSound(path, rate);
+    if (!sound)
         return std::nullopt;
-    const QByteArray pcm = p.readAllStandardOutput();
+    const QByteArray& pcm = *sound;
     const auto* samples = reinterpret_cast<const int16_t*>(pcm.constData());
     const qsizetype count = pcm.size() / 2;
     qsizetype longest = 0, run = 0;

@@ -51,6 +51,16 @@ protected:
         return names;
     }
     TileButton* button(const char* name) { return bar().findChild<TileButton*>(QLatin1String(name)); }
+    // A symbol of that name shows on the bar.
+    bool showsSymbol(const QString& name)
+    {
+        for (QWidget* w : bar().findChildren<QWidget*>()) {
+            auto* symbol = dynamic_cast<SymbolView*>(w);
+            if (symbol && symbol->isVisibleTo(&bar()) && symbol->symbol() == name)
+                return true;
+        }
+        return false;
+    }
 
     void TearDown() override
     {
@@ -150,14 +160,6 @@ TEST_F(BarViewTest, SavedRowKeepsTheFirstCauseAndWarnsOfMissingSound)
     QDir(home.path()).mkpath(QStringLiteral("Videos"));
     prefs().setSaveFolder(home.file(QStringLiteral("Videos")));
     make();
-    const auto shows = [this](const QString& name) {
-        for (QWidget* w : bar().findChildren<QWidget*>()) {
-            auto* symbol = dynamic_cast<SymbolView*>(w);
-            if (symbol && symbol->isVisibleTo(&bar()) && symbol->symbol() == name)
-                return true;
-        }
-        return false;
-    };
     const QString disk = EngineLines::lowDisk({QStringLiteral("4")});
     const QString missing = EngineLines::soundMissing({QStringLiteral("2.4")});
     for (const bool soundLost : {true, false}) {
@@ -179,8 +181,8 @@ TEST_F(BarViewTest, SavedRowKeepsTheFirstCauseAndWarnsOfMissingSound)
         ASSERT_TRUE(notice);
         EXPECT_TRUE(notice->text().startsWith(disk)) << notice->text().toStdString();
         EXPECT_EQ(notice->text().contains(missing), soundLost) << notice->text().toStdString();
-        EXPECT_EQ(shows(QStringLiteral("exclamationmark.triangle.fill")), soundLost);
-        EXPECT_EQ(shows(QStringLiteral("checkmark.circle.fill")), !soundLost);
+        EXPECT_EQ(showsSymbol(QStringLiteral("exclamationmark.triangle.fill")), soundLost);
+        EXPECT_EQ(showsSymbol(QStringLiteral("checkmark.circle.fill")), !soundLost);
         model->backToReady();
     }
 }
@@ -193,14 +195,6 @@ TEST_F(BarViewTest, AMovieSavedWithoutItsMicrophoneIsNoPlainSuccess)
     QDir(home.path()).mkpath(QStringLiteral("Videos"));
     prefs().setSaveFolder(home.file(QStringLiteral("Videos")));
     make();
-    const auto shows = [this](const QString& name) {
-        for (QWidget* w : bar().findChildren<QWidget*>()) {
-            auto* symbol = dynamic_cast<SymbolView*>(w);
-            if (symbol && symbol->isVisibleTo(&bar()) && symbol->symbol() == name)
-                return true;
-        }
-        return false;
-    };
     for (const bool leftOut : {true, false}) {
         SCOPED_TRACE(leftOut);
         model->record();
@@ -215,8 +209,8 @@ TEST_F(BarViewTest, AMovieSavedWithoutItsMicrophoneIsNoPlainSuccess)
         ASSERT_TRUE(model->phase().is(RecorderPhase::Kind::saved));
         settle();
         bar().rebuild();
-        EXPECT_EQ(shows(QStringLiteral("exclamationmark.triangle.fill")), leftOut);
-        EXPECT_EQ(shows(QStringLiteral("checkmark.circle.fill")), !leftOut);
+        EXPECT_EQ(showsSymbol(QStringLiteral("exclamationmark.triangle.fill")), leftOut);
+        EXPECT_EQ(showsSymbol(QStringLiteral("checkmark.circle.fill")), !leftOut);
         EXPECT_EQ(bar().findChild<QLabel*>(QStringLiteral("notice")) != nullptr, leftOut);
         model->backToReady();
     }

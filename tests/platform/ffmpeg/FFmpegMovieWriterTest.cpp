@@ -1,4 +1,5 @@
 #include "platform/MovieTestSupport.h"
+#include "platform/ffmpeg/DecodedFrames.h"
 
 #include "platform/core/ThreadPriority.h"
 
@@ -77,44 +78,14 @@ struct Yuv {
 // Decodes the first video frame and reads one pixel of it.
 Yuv firstFramePixel(const QString& path, int x, int y)
 {
-    AVFormatContext* raw = nullptr;
-    if (avformat_open_input(&raw, QFile::encodeName(path).constData(), nullptr, nullptr) < 0)
-        return {};
-    AVInputContextPtr input(raw);
-    avformat_find_stream_info(input.get(), nullptr);
-    const int index = av_find_best_stream(input.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
-    if (index < 0)
-        return {};
-    const AVCodecParameters* par = input->streams[index]->codecpar;
-    AVCodecContextPtr dec(avcodec_alloc_context3(avcodec_find_decoder(par->codec_id)));
-    avcodec_parameters_to_context(dec.get(), par);
-    if (avcodec_open2(dec.get(), nullptr, nullptr) < 0)
-        return {};
-    AVPacketPtr pkt(av_packet_alloc());
-    AVFramePtr frame(av_frame_alloc());
-    bool flushing = false;
-    for (;;) {
-        if (!flushing) {
-            if (av_read_frame(input.get(), pkt.get()) < 0) {
-                flushing = true;
-                avcodec_send_packet(dec.get(), nullptr);
-            } else {
-                if (pkt->stream_index == index)
-                    avcodec_send_packet(dec.get(), pkt.get());
-                av_packet_unref(pkt.get());
-            }
-        }
-        const int r = avcodec_receive_frame(dec.get(), frame.get());
-        if (r == 0) {
-            Yuv out;
-            out.y = frame->data[0][y * frame->linesize[0] + x];
-            out.u = frame->data[1][(y / 2) * frame->linesize[1] + x / 2];
-            out.v = frame->data[2][(y / 2) * frame->linesize[2] + x / 2];
-            return out;
-        }
-        if (r == AVERROR_EOF || (r != AVERROR(EAGAIN)))
-            return {};
-    }
+    Yuv out;
+    eachDecodedFrame(path, AVMEDIA_TYPE_VIDEO, [&](const AVCodecContext&, const AVFrame& frame) {
+        out.y = frame.data[0][y * frame.linesize[0] + x];
+        out.u = frame.data[1][(y / 2) * frame.linesize[1] + x / 2];
+        out.v = frame.data[2][(y / 2) * frame.linesize[2] + x / 2];
+        return false;
+    });
+    return out;
 }
 
 std::string why(const MovieWriter& w)

@@ -1,4 +1,5 @@
 #include "platform/MovieTestSupport.h"
+#include "platform/ffmpeg/DecodedFrames.h"
 
 #include "platform/ffmpeg/FFmpegHandles.h"
 #include "platform/ffmpeg/FFmpegMuxer.h"
@@ -29,48 +30,24 @@ std::vector<float> leftTone(int64_t from, int64_t frames)
     return out;
 }
 
-// The movie's sound decoded, one vector per channel.
+// The movie's sound decoded, one vector per channel; nothing unless it
+// decodes to planar floats.
 std::vector<std::vector<float>> decode(const QString& path)
 {
     std::vector<std::vector<float>> channels;
-    AVFormatContext* raw = nullptr;
-    if (avformat_open_input(&raw, QFile::encodeName(path).constData(), nullptr, nullptr) < 0)
-        return channels;
-    AVInputContextPtr input(raw);
-    avformat_find_stream_info(input.get(), nullptr);
-    const int index = av_find_best_stream(input.get(), AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
-    if (index < 0)
-        return channels;
-    const AVCodecParameters* par = input->streams[index]->codecpar;
-    AVCodecContextPtr dec(avcodec_alloc_context3(avcodec_find_decoder(par->codec_id)));
-    avcodec_parameters_to_context(dec.get(), par);
-    if (avcodec_open2(dec.get(), nullptr, nullptr) < 0 || dec->sample_fmt != AV_SAMPLE_FMT_FLTP)
-        return channels;
-    channels.resize(size_t(dec->ch_layout.nb_channels));
-    AVPacketPtr pkt(av_packet_alloc());
-    AVFramePtr frame(av_frame_alloc());
-    bool flushing = false;
-    for (;;) {
-        if (!flushing) {
-            if (av_read_frame(input.get(), pkt.get()) < 0) {
-                flushing = true;
-                avcodec_send_packet(dec.get(), nullptr);
-            } else {
-                if (pkt->stream_index == index)
-                    avcodec_send_packet(dec.get(), pkt.get());
-                av_packet_unref(pkt.get());
-            }
+    bool planarFloats = true;
+    eachDecodedFrame(path, AVMEDIA_TYPE_AUDIO, [&](const AVCodecContext& dec, const AVFrame& frame) {
+        planarFloats = dec.sample_fmt == AV_SAMPLE_FMT_FLTP;
+        if (!planarFloats)
+            return false;
+        channels.resize(size_t(dec.ch_layout.nb_channels));
+        for (size_t c = 0; c < channels.size(); ++c) {
+            const auto* in = reinterpret_cast<const float*>(frame.extended_data[c]);
+            channels[c].insert(channels[c].end(), in, in + frame.nb_samples);
         }
-        const int r = avcodec_receive_frame(dec.get(), frame.get());
-        if (r == 0) {
-            for (size_t c = 0; c < channels.size(); ++c) {
-                const auto* in = reinterpret_cast<const float*>(frame->extended_data[c]);
-                channels[c].insert(channels[c].end(), in, in + frame->nb_samples);
-            }
-        } else if (r == AVERROR_EOF || (r != AVERROR(EAGAIN) && flushing)) {
-            return channels;
-        }
-    }
+        return true;
+    });
+    return planarFloats ? channels : std::vector<std::vector<float>>{};
 }
 
 double rms(const std::vector<float>& v, double fromSeconds, double toSeconds)

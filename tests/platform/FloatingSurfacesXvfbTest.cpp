@@ -130,15 +130,10 @@ protected:
     // children, bottom first; -1 when it is not there.
     int stackIndex(const QWidget& widget)
     {
-        Window window = Window(widget.winId());
+        const Window window = topLevel(widget);
         Window root = 0, parent = 0, *children = nullptr;
         unsigned count = 0;
-        while (XQueryTree(m_x, window, &root, &parent, &children, &count) && parent != root) {
-            XFree(children);
-            window = parent;
-        }
-        XFree(children);
-        XQueryTree(m_x, root, &root, &parent, &children, &count);
+        XQueryTree(m_x, DefaultRootWindow(m_x), &root, &parent, &children, &count);
         int index = -1;
         for (unsigned i = 0; i < count; ++i)
             if (children[i] == window)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/MovieWriter.h"
+
 #include <QString>
 
 namespace corvessa {
@@ -10,5 +12,11 @@ struct FFmpegFailure {
     QString what;
     int code = 0;
 };
+
+// An encoder that cannot be opened, as the writer's start reports it.
+inline RecorderError encoderOpenError(int code, const QString& text)
+{
+    return RecorderError{MovieWriter::errorDomain, code, text};
+}
 
 } // namespace corvessa

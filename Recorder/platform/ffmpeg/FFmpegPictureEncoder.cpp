@@ -74,18 +74,15 @@ FFmpegPictureEncoder::FFmpegPictureEncoder()
 std::optional<RecorderError> FFmpegPictureEncoder::open(FFmpegMuxer& muxer, const MovieWriter::VideoSettings& v)
 {
     m_muxer = &muxer;
-    auto failure = [](int code, const QString& text) {
-        return RecorderError{MovieWriter::errorDomain, code, text};
-    };
     if (v.width <= 0 || v.height <= 0)
-        return failure(AVERROR(EINVAL), QStringLiteral("The movie size %1x%2 is not valid").arg(v.width).arg(v.height));
+        return encoderOpenError(AVERROR(EINVAL), QStringLiteral("The movie size %1x%2 is not valid").arg(v.width).arg(v.height));
     const AVCodec* codec = avcodec_find_encoder_by_name("libx265");
     if (!codec)
-        return failure(AVERROR_ENCODER_NOT_FOUND, QStringLiteral("No HEVC encoder (libx265) is available"));
+        return encoderOpenError(AVERROR_ENCODER_NOT_FOUND, QStringLiteral("No HEVC encoder (libx265) is available"));
     m_codec.reset(avcodec_alloc_context3(codec));
     m_packet.reset(av_packet_alloc());
     if (!m_codec || !m_packet)
-        return failure(AVERROR(ENOMEM), QStringLiteral("Out of memory"));
+        return encoderOpenError(AVERROR(ENOMEM), QStringLiteral("Out of memory"));
 
     const int fps = v.expectedFrameRate > 0 ? v.expectedFrameRate : 30;
     const double keySeconds = v.maxKeyFrameInterval > 0 ? v.maxKeyFrameInterval : 2.0;
@@ -144,11 +141,11 @@ std::optional<RecorderError> FFmpegPictureEncoder::open(FFmpegMuxer& muxer, cons
         });
     }
     if (r < 0)
-        return failure(r, QStringLiteral("The HEVC encoder could not be started: ") + ffmpegErrorText(r));
+        return encoderOpenError(r, QStringLiteral("The HEVC encoder could not be started: ") + ffmpegErrorText(r));
 
     m_stream = avformat_new_stream(muxer.context(), nullptr);
     if (!m_stream)
-        return failure(AVERROR(ENOMEM), QStringLiteral("Out of memory"));
+        return encoderOpenError(AVERROR(ENOMEM), QStringLiteral("Out of memory"));
     avcodec_parameters_from_context(m_stream->codecpar, c);
     m_stream->codecpar->codec_tag = MKTAG('h', 'v', 'c', '1');
     m_stream->time_base = c->time_base;
@@ -156,7 +153,7 @@ std::optional<RecorderError> FFmpegPictureEncoder::open(FFmpegMuxer& muxer, cons
     m_frame.reset(av_frame_alloc());
     m_held.reset(av_packet_alloc());
     if (!m_frame || !m_held)
-        return failure(AVERROR(ENOMEM), QStringLiteral("Out of memory"));
+        return encoderOpenError(AVERROR(ENOMEM), QStringLiteral("Out of memory"));
     m_frame->format = c->pix_fmt;
     m_frame->width = c->width;
     m_frame->height = c->height;
@@ -165,7 +162,7 @@ std::optional<RecorderError> FFmpegPictureEncoder::open(FFmpegMuxer& muxer, cons
     m_frame->color_trc = c->color_trc;
     m_frame->colorspace = c->colorspace;
     if (const int e = av_frame_get_buffer(m_frame.get(), 0); e < 0)
-        return failure(e, QStringLiteral("Out of memory"));
+        return encoderOpenError(e, QStringLiteral("Out of memory"));
     return std::nullopt;
 }
 

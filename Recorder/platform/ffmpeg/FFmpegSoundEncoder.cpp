@@ -23,18 +23,15 @@ FFmpegFailure encodeFailure(int code)
 std::optional<RecorderError> FFmpegSoundEncoder::open(FFmpegMuxer& muxer, const MovieWriter::AudioSettings& a)
 {
     m_muxer = &muxer;
-    auto failure = [](int code, const QString& text) {
-        return RecorderError{MovieWriter::errorDomain, code, text};
-    };
     if (a.sampleRate <= 0 || a.channels <= 0)
-        return failure(AVERROR(EINVAL), QStringLiteral("The audio format %1 Hz, %2 channels is not valid").arg(a.sampleRate).arg(a.channels));
+        return encoderOpenError(AVERROR(EINVAL), QStringLiteral("The audio format %1 Hz, %2 channels is not valid").arg(a.sampleRate).arg(a.channels));
     const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_AAC);
     if (!codec)
-        return failure(AVERROR_ENCODER_NOT_FOUND, QStringLiteral("No AAC encoder is available"));
+        return encoderOpenError(AVERROR_ENCODER_NOT_FOUND, QStringLiteral("No AAC encoder is available"));
     m_codec.reset(avcodec_alloc_context3(codec));
     m_packet.reset(av_packet_alloc());
     if (!m_codec || !m_packet)
-        return failure(AVERROR(ENOMEM), QStringLiteral("Out of memory"));
+        return encoderOpenError(AVERROR(ENOMEM), QStringLiteral("Out of memory"));
     m_channels = a.channels;
     AVCodecContext* c = m_codec.get();
     c->sample_fmt = AV_SAMPLE_FMT_FLTP;
@@ -46,26 +43,26 @@ std::optional<RecorderError> FFmpegSoundEncoder::open(FFmpegMuxer& muxer, const 
         c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     const int r = avcodec_open2(c, codec, nullptr);
     if (r < 0)
-        return failure(r, QStringLiteral("The AAC encoder could not be started: ") + ffmpegErrorText(r));
+        return encoderOpenError(r, QStringLiteral("The AAC encoder could not be started: ") + ffmpegErrorText(r));
     m_padding = c->initial_padding;
     m_frameSize = c->frame_size > 0 ? c->frame_size : 1024;
 
     m_stream = avformat_new_stream(muxer.context(), nullptr);
     if (!m_stream)
-        return failure(AVERROR(ENOMEM), QStringLiteral("Out of memory"));
+        return encoderOpenError(AVERROR(ENOMEM), QStringLiteral("Out of memory"));
     avcodec_parameters_from_context(m_stream->codecpar, c);
     m_stream->time_base = c->time_base;
 
     m_frame.reset(av_frame_alloc());
     m_fifo.reset(av_audio_fifo_alloc(c->sample_fmt, a.channels, int(m_frameSize)));
     if (!m_frame || !m_fifo)
-        return failure(AVERROR(ENOMEM), QStringLiteral("Out of memory"));
+        return encoderOpenError(AVERROR(ENOMEM), QStringLiteral("Out of memory"));
     m_frame->format = c->sample_fmt;
     m_frame->sample_rate = c->sample_rate;
     av_channel_layout_copy(&m_frame->ch_layout, &c->ch_layout);
     m_frame->nb_samples = int(m_frameSize);
     if (const int e = av_frame_get_buffer(m_frame.get(), 0); e < 0)
-        return failure(e, QStringLiteral("Out of memory"));
+        return encoderOpenError(e, QStringLiteral("Out of memory"));
     m_planes.resize(size_t(a.channels));
     return std::nullopt;
 }

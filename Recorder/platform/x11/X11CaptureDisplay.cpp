@@ -50,6 +50,7 @@ std::optional<RecorderError> X11CaptureDisplay::open(const QString& displayName)
     if (!XRRQueryExtension(dpy, &m_randrEvent, &randrError))
         m_randrEvent = -1;
     m_shape = XShapeQueryExtension(dpy, &event, &error);
+    m_shapeEvent = m_shape ? event : -1;
     return std::nullopt;
 }
 

@@ -38,6 +38,7 @@ public:
     int fixesEvent() const { return m_fixesEvent; }
     int randrEvent() const { return m_randrEvent; } // -1 without RandR
     bool hasShape() const { return m_shape; }
+    int shapeEvent() const { return m_shapeEvent; } // -1 without Shape
     bool hasShm() const { return m_shm; }
 
 private:
@@ -50,6 +51,7 @@ private:
     int m_fixesEvent = 0;
     int m_randrEvent = -1;
     bool m_shape = false;
+    int m_shapeEvent = -1;
     bool m_shm = false;
 };
 

@@ -9,7 +9,6 @@
 // Last: X11's macros clash with names in Qt.
 #include "platform/x11/X11ExclusionRepair.h"
 
-#include <X11/extensions/shape.h>
 
 namespace corvessa {
 
@@ -96,44 +95,11 @@ void X11ExclusionRepair::loadWallpaper(X11ErrorTrap& trap)
     m_wallpaperSize = geometry->size;
 }
 
-QRegion X11ExclusionRepair::boundingShape(X11ErrorTrap& trap, const X11WindowStack::TopLevel& t)
-{
-    if (!m_display.hasShape())
-        return QRegion(t.outer);
-    Bool boundingShaped = False;
-    Bool clipShaped = False;
-    int x = 0;
-    int y = 0;
-    int xc = 0;
-    int yc = 0;
-    unsigned w = 0;
-    unsigned h = 0;
-    unsigned wc = 0;
-    unsigned hc = 0;
-    const bool queried =
-        XShapeQueryExtents(m_dpy, t.id, &boundingShaped, &x, &y, &w, &h, &clipShaped, &xc, &yc, &wc, &hc);
-    if (trap.sync() != 0 || !queried || !boundingShaped)
-        return QRegion(t.outer);
-    int count = 0;
-    int ordering = 0;
-    XFreed<XRectangle> rects(XShapeGetRectangles(m_dpy, t.id, ShapeBounding, &count, &ordering));
-    if (trap.sync() != 0)
-        return QRegion(t.outer);
-    QRegion region;
-    // The shape is relative to the window's origin, inside its border.
-    const QPoint origin = t.outer.topLeft() + QPoint(t.border, t.border);
-    for (int i = 0; rects && i < count; ++i) {
-        const XRectangle& r = rects.get()[i];
-        region += QRect(origin.x() + r.x, origin.y() + r.y, r.width, r.height);
-    }
-    return region;
-}
-
 QRect X11ExclusionRepair::repair(X11ErrorTrap& trap, const X11PixelView& frame, const QRect& area,
                                  X11WindowStack& stack, const QRegion& changed)
 {
     stack.setReach(m_compositorRunning ? kShadowReach : QMargins());
-    const QRegion region = stack.excludedRegion(area);
+    const QRegion region = stack.excludedRegion(trap, area);
     stack.ageGhosts();
     const QPoint origin = area.topLeft();
     const QRegion local = region.translated(-origin);
@@ -172,7 +138,7 @@ QRect X11ExclusionRepair::repair(X11ErrorTrap& trap, const X11PixelView& frame, 
             continue; // no way to read it as 32-bit pixels
         if (!stack.watch(trap, t))
             continue; // gone; its DestroyNotify follows
-        part &= boundingShape(trap, t);
+        part &= stack.covered(trap, t);
         if (part.isEmpty() || !stack.ensurePixmap(trap, t))
             continue;
         const bool blend = t.depth == 32 && rootDepth != 32 && m_compositorRunning;

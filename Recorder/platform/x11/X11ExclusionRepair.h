@@ -45,7 +45,6 @@ public:
 
 private:
     void loadWallpaper(X11ErrorTrap& trap);
-    QRegion boundingShape(X11ErrorTrap& trap, const X11WindowStack::TopLevel& t);
 
     const X11CaptureDisplay& m_display;
     Display* const m_dpy;

@@ -1,3 +1,4 @@
+#include "platform/x11/X11BoundingShape.h"
 #include "platform/x11/X11WindowProperties.h"
 
 #include <algorithm>
@@ -5,6 +6,8 @@
 
 // Last: X11's macros clash with names in Qt.
 #include "platform/x11/X11WindowStack.h"
+
+#include <X11/extensions/shape.h>
 
 namespace corvessa {
 
@@ -38,6 +41,7 @@ void X11WindowStack::open(X11ErrorTrap& trap)
     for (Window w : X11WindowProperties::children(m_dpy, m_display.root())) {
         TopLevel t;
         t.id = w;
+        watchShape(w);
         if (!readAttributes(trap, t))
             continue;
         if (t.shows())
@@ -46,8 +50,16 @@ void X11WindowStack::open(X11ErrorTrap& trap)
     }
 }
 
+void X11WindowStack::watchShape(Window w)
+{
+    // Answered (or refused, for a window gone already) by the next sync.
+    if (m_display.hasShape())
+        X11BoundingShape::watch(m_dpy, w);
+}
+
 bool X11WindowStack::readAttributes(X11ErrorTrap& trap, TopLevel& t)
 {
+    t.shapeKnown = false;
     XWindowAttributes a;
     std::memset(&a, 0, sizeof a);
     // Sync either way, so that a failure is not left for the next check.
@@ -106,10 +118,17 @@ void X11WindowStack::moveAbove(Window id, Window sibling)
     m_stack.insert(sibling == None || below == m_stack.end() ? m_stack.begin() : below + 1, std::move(moved));
 }
 
+void X11WindowStack::leaveGhost(const TopLevel& t)
+{
+    if (!t.excluded || !t.shows())
+        return;
+    const QRegion covered = t.shapeKnown && t.shape ? t.shape->translated(t.outer.topLeft()) : QRegion(t.outer);
+    m_ghosts.push_back({t.outer, covered, kGhostFrames});
+}
+
 void X11WindowStack::forget(X11ErrorTrap& trap, TopLevel& t)
 {
-    if (t.excluded && t.shows())
-        m_ghosts.emplace_back(t.outer, kGhostFrames);
+    leaveGhost(t);
     t.pixmap.reset();
     if (t.damage) {
         // Fails when the window (and with it the damage) is already gone;
@@ -151,7 +170,7 @@ bool X11WindowStack::handleDamage(X11ErrorTrap& trap, const XDamageNotifyEvent& 
         if (t.damage && t.damage.get() == e.damage) {
             XDamageSubtract(m_dpy, e.damage, None, None);
             trap.sync();
-            const QRect hidden = excludedRegion(area).intersected(t.outer).boundingRect();
+            const QRect hidden = excludedRegion(trap, area).intersected(t.outer).boundingRect();
             if (changed)
                 *changed = hidden;
             return !hidden.isEmpty();
@@ -188,6 +207,7 @@ bool X11WindowStack::handleEvent(X11ErrorTrap& trap, const XEvent& e, const QRec
                 return false;
             TopLevel t;
             t.id = r.window;
+            watchShape(t.id);
             if (!readAttributes(trap, t))
                 return false;
             if (t.shows())
@@ -209,10 +229,12 @@ bool X11WindowStack::handleEvent(X11ErrorTrap& trap, const XEvent& e, const QRec
             return false;
         const QRect before = t->outer;
         const QRect after(c.x, c.y, c.width + 2 * c.border_width, c.height + 2 * c.border_width);
-        if (before.size() != after.size())
+        if (before != after)
+            leaveGhost(*t);
+        if (before.size() != after.size()) {
             t->pixmap.reset(); // a resized window has a new pixmap
-        if (t->excluded && t->shows() && before != after)
-            m_ghosts.emplace_back(before, kGhostFrames);
+            t->shapeKnown = false; // and, unshaped, a new rectangle to show in
+        }
         t->outer = after;
         t->border = c.border_width;
         const bool shown = t->shows() && (before.intersects(area) || after.intersects(area));
@@ -224,6 +246,7 @@ bool X11WindowStack::handleEvent(X11ErrorTrap& trap, const XEvent& e, const QRec
         if (!t)
             return false;
         t->pixmap.reset();
+        watchShape(t->id);
         if (!readAttributes(trap, *t))
             return false; // already gone again
         t->viewable = true;
@@ -257,20 +280,41 @@ bool X11WindowStack::handleEvent(X11ErrorTrap& trap, const XEvent& e, const QRec
         return shown;
     }
     default:
+        if (m_display.shapeEvent() >= 0 && e.type == m_display.shapeEvent() + ShapeNotify) {
+            const auto& s = reinterpret_cast<const XShapeEvent&>(e);
+            TopLevel* t = s.kind == ShapeBounding ? find(s.window) : nullptr;
+            if (!t)
+                return false;
+            leaveGhost(*t); // what it showed before may be left on the screen for a moment
+            t->shapeKnown = false;
+            return t->shows() && t->outer.intersects(area);
+        }
         return false;
     }
 }
 
-QRegion X11WindowStack::excludedRegion(const QRect& area) const
+QRegion X11WindowStack::excludedRegion(X11ErrorTrap& trap, const QRect& area)
 {
     QRegion region;
-    for (const TopLevel& t : m_stack) {
-        if (t.excluded && t.shows())
-            region += t.outer.marginsAdded(m_reach) & area;
+    for (TopLevel& t : m_stack) {
+        if (!t.excluded || !t.shows() || !t.outer.marginsAdded(m_reach).intersects(area))
+            continue;
+        region += (m_reach.isNull() ? covered(trap, t) : QRegion(t.outer.marginsAdded(m_reach))) & area;
     }
-    for (const auto& ghost : m_ghosts)
-        region += ghost.first.marginsAdded(m_reach) & area;
+    for (const Ghost& ghost : m_ghosts)
+        region += (m_reach.isNull() ? ghost.covered : QRegion(ghost.outer.marginsAdded(m_reach))) & area;
     return region;
+}
+
+QRegion X11WindowStack::covered(X11ErrorTrap& trap, TopLevel& t)
+{
+    if (!t.shapeKnown) {
+        t.shape = m_display.hasShape() ? X11BoundingShape::read(m_dpy, trap, t.id) : std::nullopt;
+        if (t.shape) // relative to the window's origin, inside its border
+            t.shape->translate(t.border, t.border);
+        t.shapeKnown = true;
+    }
+    return t.shape ? t.shape->translated(t.outer.topLeft()) : QRegion(t.outer);
 }
 
 QRegion X11WindowStack::windowRegion(const QRect& area) const
@@ -285,9 +329,9 @@ QRegion X11WindowStack::windowRegion(const QRect& area) const
 
 void X11WindowStack::ageGhosts()
 {
-    for (auto& ghost : m_ghosts)
-        --ghost.second;
-    std::erase_if(m_ghosts, [](const auto& g) { return g.second <= 0; });
+    for (Ghost& ghost : m_ghosts)
+        --ghost.frames;
+    std::erase_if(m_ghosts, [](const Ghost& g) { return g.frames <= 0; });
 }
 
 bool X11WindowStack::ensurePixmap(X11ErrorTrap& trap, TopLevel& t)

@@ -38,6 +38,10 @@ public:
         bool excluded = false;
         PixmapHandle pixmap;
         DamageHandle damage; // only on windows that were rebuilt under an excluded one
+        // The bounding shape relative to `outer`'s corner, nothing for the whole
+        // rectangle; read on need, and again after a map, a resize or a new shape.
+        std::optional<QRegion> shape;
+        bool shapeKnown = false;
 
         bool shows() const { return viewable && !inputOnly; }
     };
@@ -58,11 +62,13 @@ public:
     bool handleDamage(X11ErrorTrap& trap, const XDamageNotifyEvent& e, const QRect& area,
                       std::optional<QRect>* changed = nullptr);
 
-    // Root pixels of `area` that excluded windows cover, or lately covered,
-    // with what reaches beyond them (see setReach).
-    QRegion excludedRegion(const QRect& area) const;
+    // Root pixels of `area` that excluded windows cover, or lately covered:
+    // their shapes, or, with a reach (see setReach), their rectangles and
+    // what reaches beyond them.
+    QRegion excludedRegion(X11ErrorTrap& trap, const QRect& area);
     // How far past its edges each excluded window darkens the screen: a
-    // compositing manager's shadow is the window's too.
+    // compositing manager's shadow is the window's too. It draws the shadow
+    // of the whole rectangle, shaped or not, so with a reach the rectangle counts.
     void setReach(const QMargins& reach) { m_reach = reach; }
     // Where the windows that are not excluded show, within `area` (root pixels).
     QRegion windowRegion(const QRect& area) const;
@@ -71,6 +77,8 @@ public:
 
     // Bottom to top.
     std::vector<TopLevel>& windows() { return m_stack; }
+    // Root pixels where the window shows: its shape, else its rectangle.
+    QRegion covered(X11ErrorTrap& trap, TopLevel& t);
     // The window's own picture (border included), named afresh after a map or a resize.
     bool ensurePixmap(X11ErrorTrap& trap, TopLevel& t);
     // Watches the window's own changes from now on; false when it is gone.
@@ -78,6 +86,8 @@ public:
 
 private:
     bool readAttributes(X11ErrorTrap& trap, TopLevel& t);
+    // Asks for the window's shape changes; the next sync answers.
+    void watchShape(Window w);
     bool isExcluded(X11ErrorTrap& trap, Window topLevel);
     TopLevel* find(Window id);
     std::vector<TopLevel>::iterator position(Window id);
@@ -92,7 +102,15 @@ private:
     DamageHandle m_rootDamage;
     RegionHandle m_region; // what the root's damage covered, fetched per event
     std::vector<TopLevel> m_stack;
-    std::vector<std::pair<QRect, int>> m_ghosts; // places excluded windows left, and frames to go
+    // A place an excluded window left, and the frames it is still rebuilt for.
+    struct Ghost {
+        QRect outer;
+        QRegion covered; // root pixels
+        int frames = 0;
+    };
+    void leaveGhost(const TopLevel& t);
+
+    std::vector<Ghost> m_ghosts;
     QMargins m_reach;
 };
 

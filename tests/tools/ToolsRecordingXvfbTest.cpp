@@ -26,11 +26,16 @@
 #include "tools/LensOverlay.h"
 #include "tools/PenPalettePanel.h"
 #include "tools/PrompterPanel.h"
+#include "tools/RangeDimOverlay.h"
+#include "tools/DimTarget.h"
+#include "tools/DimView.h"
+#include "tools/TargetPicker.h"
 #include "tools/ProgramTools.h"
 #include "tools/ShortcutHintController.h"
 #include "tools/ZoomBadge.h"
 #include "tools/ZoomHUD.h"
 
+#include <QApplication>
 #include <QDir>
 #include <algorithm>
 #include <QGuiApplication>
@@ -41,6 +46,9 @@
 #include <QWindow>
 
 #include <gtest/gtest.h>
+
+// X11 last: its macros clash with names in Qt and GoogleTest.
+#include <X11/Xlib.h>
 
 
 namespace corvessa::test {
@@ -63,6 +71,12 @@ INSTANTIATE_TEST_SUITE_P(Compositor, ToolsRecordingXvfb, ::testing::Values(false
 // Under a compositing manager that draws a shadow around every window, ours
 // included, the shadows are in no frame either.
 class ToolsRecordingShadowsXvfb : public XvfbTest {};
+// A plain desktop has no compositor to frame an area; the shaped frame goes around it.
+TEST_F(ToolsRecordingShadowsXvfb, AnAreaOverThePlainRootKeepsItsColour)
+{
+    runOnServer(QStringLiteral("ToolsRecordingOnX.DISABLED_PlainArea"), {QStringLiteral("CORVESSA_TEST_COMPOSITOR=0")});
+}
+
 TEST_F(ToolsRecordingShadowsXvfb, ToolWindowsAndTheirShadowsAreInNoFrame)
 {
     runOnServer(QStringLiteral("ToolsRecordingOnX.DISABLED_Unrecorded"), {QStringLiteral("CORVESSA_TEST_COMPOSITOR=picom")});
@@ -317,6 +331,81 @@ ON_SERVER_TEST_F(ToolsRecordingOnX, Unrecorded)
     if (const QString kept = Artifacts::path(QStringLiteral("worst-frame.png")); !worstPicture.isNull() && !kept.isEmpty())
         worstPicture.save(kept);
     EXPECT_EQ(worst, 0) << "a frame shows a window of ours";
+}
+
+// An area dragged over a desktop that the root paints in one colour
+// (xsetroot -solid), with another program's window in it: the movie shows the
+// root's colour and that window as the screen does, with the frame around
+// the area on the screen only.
+ON_SERVER_TEST_F(ToolsRecordingOnX, PlainArea)
+{
+    const QColor desk(0xc04020), other(0x20c040);
+    const Window root = DefaultRootWindow(m_x);
+    XSetWindowBackground(m_x, root, desk.rgb() & 0xffffff);
+    XClearWindow(m_x, root);
+    const QRect area(200, 150, 800, 500);
+    const QRect inside(300, 250, 200, 150);
+    paint(inside, other.rgb());
+
+    m_model->chooseRange(RangeMode::area);
+    ASSERT_TRUE(waitFor([&] { return !keyboardFree(); })) << "the picker holds the keyboard";
+    move(area.topLeft());
+    spin(100);
+    button(true);
+    move(area.topLeft() + QPoint(area.width(), area.height()));
+    spin(300);
+    button(false);
+    ASSERT_TRUE(waitFor([&] { return m_model->areaPick().has_value(); })) << "no area picked";
+    ASSERT_EQ(m_model->areaPick()->rect.toRect(), area);
+    RangeDimOverlay dim({FloatingKit(PlatformLoader::loadFloatingSurfaces(),
+                                     [stealth = m_stealth](QWindow* w) { stealth->track(w); }),
+                         {}, {}});
+    dim.set(DimTarget::forModel(*m_model, true)); // as with the bar up before the start
+    ASSERT_TRUE(waitFor([&] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* d = dynamic_cast<DimView*>(w); d && shown(d) && d->hole())
+                return true;
+        return false;
+    })) << "no frame around the area";
+    move(QPoint(1200, 750)); // the pointer out of the area
+    spin(300);
+    screenshot(QStringLiteral("plain-area.png"));
+    record();
+    dim.set(DimTarget::forModel(*m_model, false));
+    spin(2000);
+    const QString movie = stopAndSave();
+    dim.set({});
+
+    const QSize size = area.size();
+    const QRect core = inside.adjusted(2, 2, -2, -2);
+    const QRect edges = inside.adjusted(-2, -2, 2, 2);
+    int worst = size.width() * size.height();
+    int worstOther = worst;
+    QImage worstPicture;
+    const int count = MoviePictures::each(movie, size, [&](const QImage& picture) {
+        int onDesk = 0, onOther = 0;
+        for (int y = 0; y < size.height(); ++y)
+            for (int x = 0; x < size.width(); ++x) {
+                const QPoint p = area.topLeft() + QPoint(x, y);
+                if (edges.contains(p) && !core.contains(p))
+                    continue; // the encoder blends colours across an edge
+                const bool theirs = core.contains(p);
+                const QColor c = picture.pixelColor(x, y);
+                (theirs ? onOther : onDesk) += MoviePictures::distance(c, theirs ? other : desk) < 40 ? 1 : 0;
+            }
+        if (onDesk < worst)
+            worstPicture = picture;
+        worst = std::min(worst, onDesk);
+        worstOther = std::min(worstOther, onOther);
+    });
+    XSetWindowBackground(m_x, root, 0);
+    XClearWindow(m_x, root);
+    ASSERT_GT(count, 3);
+    if (const QString kept = Artifacts::path(QStringLiteral("plain-area-worst.png")); !worstPicture.isNull() && !kept.isEmpty())
+        worstPicture.save(kept);
+    const int deskPixels = size.width() * size.height() - edges.width() * edges.height();
+    EXPECT_GE(worst, deskPixels * 995 / 1000) << "of " << deskPixels << " desktop pixels";
+    EXPECT_GE(worstOther, core.width() * core.height() * 995 / 1000);
 }
 
 } // namespace

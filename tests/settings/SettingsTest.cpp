@@ -103,7 +103,7 @@ TEST_F(SettingsTest, CaptureTakesKeysBeforeTheWindowsShortcuts)
     pane->capture().setRecording(HotKeyAction::start);
     EXPECT_EQ(service->registrationCount(), 0) << "our grabs would take the keys being typed";
     QTest::keyClick(field, Qt::Key_K, Qt::AltModifier | Qt::ShiftModifier);
-    EXPECT_EQ(prefs->hotkeyMessage(), u"Include Super or Ctrl, or the shortcut won't work."_s);
+    EXPECT_EQ(prefs->hotkeyMessage(), u"Include Ctrl or Super, or the shortcut won't work."_s);
     QTest::keyClick(field, Qt::Key_K, Qt::ControlModifier | Qt::ShiftModifier);
     EXPECT_EQ(fired, 0);
     EXPECT_TRUE(field->text().isEmpty());

@@ -133,15 +133,14 @@ def gear_d(cx=12, cy=12, outer=10, inner=7.4, teeth=8, hole=3.2):
     return d
 
 
-def command_d(cx, cy, k):
-    """The command key's looped square; k scales the 6-wide square and its 3-wide loops."""
-    s, r = 3 * k, 3 * k
-    a, b = cx - s, cx + s
-    t, u = cy - s, cy + s
-    R = num(r)
-    return (f"M{num(a)} {num(t)}V{num(t - r)}A{R} {R} 0 1 0 {num(a - r)} {num(t)}H{num(b + r)}"
-            f"A{R} {R} 0 1 0 {num(b)} {num(t - r)}V{num(u + r)}A{R} {R} 0 1 0 {num(b + r)} {num(u)}"
-            f"H{num(a - r)}A{R} {R} 0 1 0 {num(a)} {num(u + r)}Z")
+def keyboard(k=1.0, width=None):
+    """A keyboard of two key rows and a space bar, 20 x 12 at k = 1, centred on the view box."""
+    def at(v):
+        return 12 + (v - 12) * k
+    bar = 1.8 if width is None else width * 0.75
+    return ([rect(at(2), at(6), 20 * k, 12 * k, 2 * k, width=width)]
+            + [dot(at(x), at(y), 1.05 * k) for y in (9.6, 12.6) for x in (6, 9, 12, 15, 18)]
+            + [line(at(8.5), at(15.3), at(15.5), at(15.3), width=bar)])
 
 
 def person(bottom_y, half_width):
@@ -291,9 +290,7 @@ SYMBOLS = {
                         poly((10.5, 19), (15.75, 4.5), (21, 19)), line(12.6, 14.5, 18.9, 14.5)],
     "wand.and.sparkles": [line(4, 20, 14, 10), line(14, 10, 16, 8, width=3.2),
                           sparkle(17.5, 5, 3.2), sparkle(20, 12.5, 2.2), sparkle(9.5, 4.5, 2)],
-    "keyboard": [rect(2, 6, 20, 12, 2)]
-    + [dot(x, y, 1.05) for y in (9.6, 12.6) for x in (6, 9, 12, 15, 18)]
-    + [line(8.5, 15.3, 15.5, 15.3, width=1.8)],
+    "keyboard": keyboard(),
     "person.crop.circle": [circle(12, 12, 9.5)] + person(19.4, 6),
     "person.crop.square": [rect(3, 3, 18, 18, 3)] + person(21, 5.5),
     "paintbrush.pointed": [line(11.5, 12.5, 20, 4),
@@ -322,8 +319,10 @@ SYMBOLS = {
     "cursorarrow.rays": [poly((10, 10), (20.5, 15.5), (15.8, 16.8), (13.5, 21.5), closed=True),
                          line(6.5, 10, 3.5, 10), line(10, 6.5, 10, 3.5), line(7.5, 7.5, 5.2, 5.2),
                          line(7.5, 12.5, 5.2, 14.8), line(12.5, 7.5, 14.8, 5.2)],
-    "command": [path(command_d(12, 12, 1))],
-    "command.circle": [circle(12, 12, 10), path(command_d(12, 12, 0.55), width=1.6)],
+    # The shortcuts' symbols (hint strip, settings tab, guide). Linux has no
+    # command key, so they show the keyboard rather than its looped square.
+    "command": keyboard(),
+    "command.circle": [circle(12, 12, 10)] + keyboard(0.62, width=1.4),
     "gauge.with.dots.needle.33percent": [circle(12, 12, 10)]
     + [dot(*polar(12, 12.5, 6.5, 135 + 45 * i), 1) for i in range(7)]
     + [line(12, 12.5, *polar(12, 12.5, 5, 135 + 270 / 3)), dot(12, 12.5, 1.8)],

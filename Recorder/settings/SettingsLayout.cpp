@@ -5,11 +5,14 @@
 #include "toolbar/kit/Symbols.h"
 
 #include <QApplication>
+#include <QEvent>
 #include <QFont>
 #include <QFontMetricsF>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLayout>
 #include <QPainter>
+#include <QScrollArea>
 #include <QWidget>
 
 #include <vector>
@@ -59,6 +62,27 @@ QWidget* SettingsLayout::warningLine(const QString& symbol, int symbolSize, cons
     line->addWidget(icon, 0, Qt::AlignTop);
     line->addWidget(label, 1);
     return box;
+}
+
+void SettingsLayout::bringIntoView(QWidget* widget)
+{
+    QScrollArea* scroll = nullptr;
+    for (QWidget* w = widget->parentWidget(); w && !scroll; w = w->parentWidget())
+        scroll = qobject_cast<QScrollArea*>(w);
+    if (!scroll || !scroll->widget() || !widget->isVisible())
+        return;
+    // The layouts would settle on the next turn of the event loop; scrolling
+    // now would aim at where the widget was. Lay out from its parent up to the
+    // page, then let the scroll area size the page to that.
+    for (QWidget* w = widget->parentWidget(); w; w = w->parentWidget()) {
+        if (QLayout* layout = w->layout())
+            layout->activate();
+        if (w == scroll->widget())
+            break;
+    }
+    QEvent relayout(QEvent::LayoutRequest);
+    QCoreApplication::sendEvent(scroll, &relayout);
+    scroll->ensureWidgetVisible(widget, 0, 8);
 }
 
 void SettingsLayout::paintPreviewCard(QPainter& painter, const QWidget& widget, const QRectF& rect)

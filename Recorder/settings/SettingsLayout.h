@@ -38,6 +38,10 @@ public:
     // A new box of `parent`: the orange `symbol` at `symbolSize` points, then
     // `text` wrapping beside it in orange, without margins.
     static QWidget* warningLine(const QString& symbol, int symbolSize, const QString& text, QWidget* parent);
+    // Scrolls the page that holds `widget` until all of it shows, once what
+    // changed in its layout (it was just shown, its text rewrapped) is in
+    // place. Nothing for a hidden widget or one on no scrolling page.
+    static void bringIntoView(QWidget* widget);
 
     // Corner radius of the cards the previews draw on.
     static constexpr double previewRadius = 12;

@@ -75,6 +75,10 @@ ShortcutsPane::ShortcutsPane(Prefs& prefs, HotKeyCenter& center, QWidget* parent
         const auto& message = m_prefs.hotkeyMessage();
         m_message->setText(message.value_or(QString()));
         m_message->setVisible(message.has_value());
+        // The line sits under all fifteen rows: scrolled off while the user
+        // works on a row higher up, it would say nothing.
+        if (message)
+            SettingsLayout::bringIntoView(m_message);
     });
     m_filter = new ShortcutKeyFilter(*m_capture, this, this);
 }

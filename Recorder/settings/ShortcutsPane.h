@@ -14,7 +14,8 @@ class ShortcutCapture;
 class ShortcutKeyFilter;
 
 // The shortcut list: the hints switch, one row per action with its capture and
-// reset buttons, the capture's last message and how to type a shortcut. While
+// reset buttons, the capture's last message and how to type a shortcut. A new
+// message is scrolled into view. While
 // the pane is on screen it takes the keys of its window for the capture; when
 // it leaves the screen (another tab, the window hidden) a capture ends.
 // Main thread; preferences and hot-key center outlive it.
@@ -25,7 +26,7 @@ public:
     ~ShortcutsPane() override;
 
     ShortcutCapture& capture() { return *m_capture; }
-    // Gives the action its default combination with ⌃⌥, checked like a typed one.
+    // Gives the action its default combination with Ctrl+Alt, checked like a typed one.
     void reset(HotKeyAction action);
 
 protected:

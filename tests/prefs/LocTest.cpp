@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <optional>
 #include <thread>
@@ -253,6 +254,42 @@ TEST_F(LocTest, ShippedTablesAreCompiledIn)
     setLanguage("ja");
     Loc::load();
     EXPECT_EQ(Loc::text("Record"), "録画");
+}
+
+// Texts written with the other platform's modifier symbols are rewritten as
+// they load, word by word: "⌘ or ⌃" came out "Super or Ctrl", and a Korean
+// particle after it no longer fitted. What a table says is what the user reads.
+TEST_F(LocTest, ShippedTablesNameKeysAsOnLinux)
+{
+    const QString symbols = QStringLiteral("\u2318\u2303\u2325\u21E7");
+    for (const Loc::Lang& lang : Loc::available()) {
+        QFile file(QStringLiteral(":/lang/") + lang.code + QStringLiteral(".json"));
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << lang.code.toStdString();
+        const QJsonObject table = QJsonDocument::fromJson(file.readAll()).object();
+        ASSERT_FALSE(table.isEmpty()) << lang.code.toStdString();
+        for (auto it = table.begin(); it != table.end(); ++it) {
+            const QString text = it.value().toString();
+            EXPECT_FALSE(std::any_of(text.begin(), text.end(), [&](QChar c) { return symbols.contains(c); }))
+                << lang.code.toStdString() << ": " << text.toStdString();
+        }
+    }
+
+    // The capture takes a key with Ctrl or Super; the texts that say so name
+    // both as the key texts do, and the permissions note names no button.
+    Loc::setTableDirectory(QStringLiteral(":/lang"));
+    for (const Loc::Lang& lang : Loc::available()) {
+        setLanguage(lang.code);
+        Loc::load();
+        for (const char* english : {"Include ⌘ or ⌃, or the shortcut won't work.",
+                                    "Click the button, then press your new shortcut. It must include ⌘ or ⌃."}) {
+            const QString text = Loc::text(QString::fromUtf8(english));
+            EXPECT_TRUE(text.contains(QLatin1String("Ctrl")) && text.contains(QLatin1String("Super")) && !text.contains(QLatin1String("Alt")))
+                << lang.code.toStdString() << ": " << text.toStdString();
+        }
+        const QString note = Loc::text(QStringLiteral("Permissions are requested only when you click “Grant Access”."));
+        EXPECT_FALSE(note.contains(Loc::text(QStringLiteral("Grant Access")))) << lang.code.toStdString();
+        EXPECT_FALSE(note.contains(Loc::text(QStringLiteral("Open System Settings")))) << lang.code.toStdString();
+    }
 }
 
 // --- fill ------------------------------------------------------------------

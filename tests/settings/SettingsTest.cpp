@@ -3,15 +3,20 @@
 #include "prefs/HotKeyCenter.h"
 #include "prefs/Prefs.h"
 #include "prefs/ShortcutCapture.h"
+#include "prefs/widgets/KeyRecorderButton.h"
 #include "settings/GatedSegmented.h"
 #include "settings/RecordingEstimate.h"
 #include "settings/RecordingPane.h"
 #include "settings/SettingsLayout.h"
+#include "settings/SettingsView.h"
 #include "settings/SettingsWindow.h"
 #include "settings/ShortcutsPane.h"
 #include "settings/SettingsFixture.h"
 
+#include <QLabel>
 #include <QLineEdit>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QShortcut>
 #include <QVBoxLayout>
 #include <QtTest/QTest>
@@ -98,7 +103,7 @@ TEST_F(SettingsTest, CaptureTakesKeysBeforeTheWindowsShortcuts)
     pane->capture().setRecording(HotKeyAction::start);
     EXPECT_EQ(service->registrationCount(), 0) << "our grabs would take the keys being typed";
     QTest::keyClick(field, Qt::Key_K, Qt::AltModifier | Qt::ShiftModifier);
-    EXPECT_EQ(prefs->hotkeyMessage(), u"Include Super or Ctrl, or the shortcut won't work."_s);
+    EXPECT_EQ(prefs->hotkeyMessage(), u"Include Ctrl or Super, or the shortcut won't work."_s);
     QTest::keyClick(field, Qt::Key_K, Qt::ControlModifier | Qt::ShiftModifier);
     EXPECT_EQ(fired, 0);
     EXPECT_TRUE(field->text().isEmpty());
@@ -122,6 +127,55 @@ TEST_F(SettingsTest, CaptureTakesKeysBeforeTheWindowsShortcuts)
     pane->capture().setRecording(HotKeyAction::pen);
     window.hide();
     EXPECT_EQ(pane->capture().recording(), std::nullopt);
+}
+
+// The capture's message is the line under the fifteenth row, past the bottom
+// of the 480-point page while the user works on a row near the top: a refused
+// combination said why where nobody could see it.
+TEST_F(SettingsTest, RefusedShortcutSaysWhyInView)
+{
+    SettingsServices services;
+    services.hotKeys = center.get();
+    SettingsView view(SettingsPane::shortcuts, *prefs, services);
+    view.show();
+    view.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&view));
+    auto* scroll = view.findChild<QScrollArea*>();
+    ASSERT_TRUE(scroll);
+    ASSERT_GT(scroll->verticalScrollBar()->maximum(), 0) << "the pane must scroll for this to show anything";
+    KeyRecorderButton* pause = nullptr;
+    for (KeyRecorderButton* button : view.findChildren<KeyRecorderButton*>())
+        if (button->action() == HotKeyAction::pause)
+            pause = button;
+    ASSERT_TRUE(pause);
+
+    // Ctrl+Alt+K, free among our actions, is held by another program.
+    service->holdExternally(40, KeyBinding::control | KeyBinding::option);
+    struct Case {
+        Qt::Key key;
+        const char* message;
+    };
+    for (const Case& c : {Case{Qt::Key_S, "Ctrl+Alt+S is already used for “Stop Recording”. Please choose a different one."},
+                          Case{Qt::Key_K, "Ctrl+Alt+K is used by another app. Please choose a different one."}}) {
+        scroll->verticalScrollBar()->setValue(0);
+        QTest::mouseClick(pause, Qt::LeftButton);
+        ASSERT_TRUE(pause->isCapturing());
+        QTest::keyClick(pause, c.key, Qt::ControlModifier | Qt::AltModifier);
+
+        const QString expected = QString::fromUtf8(c.message);
+        EXPECT_EQ(prefs->hotkeyMessage(), expected);
+        EXPECT_FALSE(pause->isCapturing());
+        EXPECT_EQ(prefs->bindings().at(HotKeyAction::pause), KeyBinding::defaultFor(HotKeyAction::pause));
+        EXPECT_EQ(pause->text(), u"Ctrl+Alt+P"_s);
+        QLabel* shown = nullptr;
+        for (QLabel* label : view.content()->findChildren<QLabel*>())
+            if (label->isVisible() && label->text() == expected)
+                shown = label;
+        ASSERT_TRUE(shown) << c.message;
+        const QRect place(shown->mapTo(scroll->viewport(), QPoint(0, 0)), shown->size());
+        EXPECT_TRUE(scroll->viewport()->rect().contains(place))
+            << c.message << " at y " << place.y() << ", page " << scroll->viewport()->height() << " high";
+    }
 }
 
 TEST_F(SettingsTest, PlacementKeepsCentreAndTopInsideTheScreen)

@@ -163,7 +163,7 @@ ON_SERVER_TEST_F(SettingsWindowOnX, Works)
 
     capture.setRecording(HotKeyAction::start);
     chord({XK_Alt_L, XK_Shift_L, XK_k});
-    EXPECT_TRUE(waitFor([&] { return prefs->hotkeyMessage() == u"Include Super or Ctrl, or the shortcut won't work."_s; }));
+    EXPECT_TRUE(waitFor([&] { return prefs->hotkeyMessage() == u"Include Ctrl or Super, or the shortcut won't work."_s; }));
     EXPECT_EQ(capture.recording(), HotKeyAction::start);
 
     chord({XK_Control_L, XK_Alt_L, XK_s});

@@ -219,7 +219,7 @@ TEST_F(KeyRecorderButtonTest, KeysThatCannotWorkKeepCapturingAndSayWhy)
     click(HotKeyAction::pause);
     type(HotKeyAction::pause, Qt::Key_P, Qt::AltModifier | Qt::ShiftModifier);
     EXPECT_EQ(capture->recording(), HotKeyAction::pause);
-    EXPECT_EQ(prefs->hotkeyMessage(), u"Include Super or Ctrl, or the shortcut won't work."_s);
+    EXPECT_EQ(prefs->hotkeyMessage(), u"Include Ctrl or Super, or the shortcut won't work."_s);
 
     type(HotKeyAction::pause, Qt::Key_Adiaeresis, Qt::ControlModifier);
     EXPECT_EQ(capture->recording(), HotKeyAction::pause);

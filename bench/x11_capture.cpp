@@ -13,7 +13,12 @@
 // full-screen window of this process, excluded like the pen's canvas, covers
 // it all: every frame is then rebuilt from the background the stream remembers.
 //
-// Options: --seconds N, --no-toolbar (nothing excluded), --canvas, --fps N.
+// With --area the stream takes the 1280x720 area in the middle of the screen
+// (44 % of its pixels) as an area recording does, over the same scene with the
+// desktop on the root, and a full-screen window of this process shaped to the
+// 4-pixel frame that marks the area without a compositor lies around it.
+//
+// Options: --seconds N, --no-toolbar (nothing excluded), --canvas, --area, --fps N.
 
 #include "platform/core/PixelBuffer.h"
 #include "platform/core/SerialQueue.h"
@@ -46,6 +51,7 @@
 #include <X11/Xutil.h>
 #include <X11/extensions/XShm.h>
 #include <X11/extensions/Xcomposite.h>
+#include <X11/extensions/shape.h>
 
 using namespace corvessa;
 using Clock = std::chrono::steady_clock;
@@ -54,6 +60,11 @@ namespace {
 
 constexpr int kWidth = 1920;
 constexpr int kHeight = 1080;
+constexpr int kAreaX = 320;
+constexpr int kAreaY = 180;
+constexpr int kAreaWidth = 1280;
+constexpr int kAreaHeight = 720;
+constexpr int kFrameWidth = 4;
 
 double processCpu()
 {
@@ -133,6 +144,7 @@ struct Scene {
     Window mover = 0;
     Window toolbar = 0;
     Window canvas = 0;
+    Window frame = 0;
     std::atomic<bool> running{true};
     std::thread thread;
 
@@ -178,18 +190,42 @@ struct Scene {
         XSync(dpy, False);
         return true;
     }
-    // A full-screen window of ours, below the toolbar, that the stream excludes.
-    void mapCanvas()
+    // A full-screen window of ours, unmapped, that the stream excludes.
+    Window fullScreenWindow()
     {
         XSetWindowAttributes a{};
         a.override_redirect = True;
         a.background_pixel = 0x00ff00;
-        canvas = XCreateWindow(dpy, DefaultRootWindow(dpy), 0, 0, kWidth, kHeight, 0, CopyFromParent, InputOutput,
-                               CopyFromParent, CWOverrideRedirect | CWBackPixel, &a);
+        const Window w = XCreateWindow(dpy, DefaultRootWindow(dpy), 0, 0, kWidth, kHeight, 0, CopyFromParent,
+                                       InputOutput, CopyFromParent, CWOverrideRedirect | CWBackPixel, &a);
         const unsigned long pid = (unsigned long)getpid();
-        XChangeProperty(dpy, canvas, XInternAtom(dpy, "_NET_WM_PID", False), XA_CARDINAL, 32, PropModeReplace,
+        XChangeProperty(dpy, w, XInternAtom(dpy, "_NET_WM_PID", False), XA_CARDINAL, 32, PropModeReplace,
                         reinterpret_cast<const unsigned char*>(&pid), 1);
+        return w;
+    }
+    // Below the toolbar.
+    void mapCanvas()
+    {
+        canvas = fullScreenWindow();
         XMapWindow(dpy, canvas);
+        if (toolbar)
+            XRaiseWindow(dpy, toolbar);
+        XSync(dpy, False);
+    }
+    // The frame around the area: the window's shape is a ring just outside it.
+    void mapFrame()
+    {
+        frame = fullScreenWindow();
+        const int x = kAreaX - kFrameWidth;
+        const int y = kAreaY - kFrameWidth;
+        const unsigned w = kAreaWidth + 2 * kFrameWidth;
+        const unsigned h = kAreaHeight + 2 * kFrameWidth;
+        XRectangle ring[] = {{short(x), short(y), ushort(w), ushort(kFrameWidth)},
+                             {short(x), short(kAreaY), ushort(kFrameWidth), ushort(kAreaHeight)},
+                             {short(kAreaX + kAreaWidth), short(kAreaY), ushort(kFrameWidth), ushort(kAreaHeight)},
+                             {short(x), short(kAreaY + kAreaHeight), ushort(w), ushort(kFrameWidth)}};
+        XShapeCombineRectangles(dpy, frame, ShapeBounding, 0, 0, ring, 4, ShapeSet, Unsorted);
+        XMapWindow(dpy, frame);
         if (toolbar)
             XRaiseWindow(dpy, toolbar);
         XSync(dpy, False);
@@ -314,6 +350,7 @@ int main(int argc, char** argv)
     int fps = 30;
     bool toolbar = true;
     bool canvas = false;
+    bool area = false;
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--seconds") && i + 1 < argc)
             seconds = std::atof(argv[++i]);
@@ -323,6 +360,8 @@ int main(int argc, char** argv)
             toolbar = false;
         else if (!std::strcmp(argv[i], "--canvas"))
             canvas = true;
+        else if (!std::strcmp(argv[i], "--area"))
+            area = true;
     }
 
     Server server;
@@ -331,10 +370,12 @@ int main(int argc, char** argv)
         return 1;
     }
     Scene scene;
-    if (!scene.open(server.display, toolbar, canvas)) {
+    if (!scene.open(server.display, toolbar, canvas || area)) {
         std::fprintf(stderr, "cannot open %s\n", server.display.c_str());
         return 1;
     }
+    if (area)
+        scene.mapFrame();
     scene.animate();
 
     auto source = std::make_shared<X11ScreenSource>(QString::fromStdString(server.display));
@@ -347,8 +388,10 @@ int main(int argc, char** argv)
     filter.displayId = content->displays.front().id;
     filter.excludedPids = {int64_t(getpid())};
     ScreenStreamConfig config;
-    config.width = kWidth;
-    config.height = kHeight;
+    config.width = area ? kAreaWidth : kWidth;
+    config.height = area ? kAreaHeight : kHeight;
+    if (area)
+        config.sourceRect = QRectF(kAreaX, kAreaY, kAreaWidth, kAreaHeight);
     config.pixelFormat = PixelFormat::NV12VideoRange;
     config.minimumFrameInterval = MediaTime(1, fps);
 
@@ -358,6 +401,8 @@ int main(int argc, char** argv)
     ScreenStreamOutput output;
     output.onScreen = [&](const SampleBuffer& s) {
         ++frames;
+        if (area)
+            return; // the toolbar is outside the area
         // The toolbar's green must never be seen: Y 173 with Cb 42 and Cr 26 in BT.709.
         const PixelBuffer& b = *s.imageBuffer();
         const uint8_t* cbcr = b.baseAddress(1) + size_t(35) * b.bytesPerRow(1) + 480 * 2;
@@ -390,8 +435,10 @@ int main(int argc, char** argv)
     const double serverCpu = otherCpu(server.pid) - server0;
 
     const double n = double(std::max<uint64_t>(1, stats.frames));
-    std::printf("x11 capture: %dx%d NV12 at %d fps for %.1f s, %s\n", kWidth, kHeight, fps, wall,
-                canvas    ? "own toolbar and full-screen canvas excluded, the desktop on the root"
+    std::printf("x11 capture: %dx%d NV12 at %d fps for %.1f s, %s\n", int(config.width), int(config.height), fps,
+                wall,
+                area      ? "an area, own frame around it and toolbar excluded, the desktop on the root"
+                : canvas  ? "own toolbar and full-screen canvas excluded, the desktop on the root"
                 : toolbar ? "own toolbar excluded"
                           : "nothing excluded");
     std::printf("  frames delivered        %llu (%.1f per second, %d expected), repaired %llu, put off (queue busy) %llu\n",

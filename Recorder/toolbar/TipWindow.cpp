@@ -54,8 +54,7 @@ void TipWindow::schedule(const QString& name, std::optional<HotKeyAction> action
     // starts with the first move (seen by the check).
     if (!m_restingAt)
         startDelay();
-    // The timers die with this object, so their tasks never outlive it.
-    m_check = m_scheduler.every(pointerCheck, pointerCheck / 5, [this] { checkPointer(); });
+    startChecking();
     if (!m_monitoring && qApp) {
         // Installed once and kept: it only watches and never eats an event.
         qApp->installEventFilter(this);
@@ -67,7 +66,10 @@ void TipWindow::hide()
 {
     m_pending = false;
     m_work.reset();
-    m_check.reset();
+    // Still watched for the move a resting pointer waits for: a pointer that
+    // leaves and comes back to the same spot has moved all the same.
+    if (!m_restingAt)
+        m_check.reset();
     m_view.reset();
     m_tip = {};
 }
@@ -76,6 +78,14 @@ void TipWindow::hideUntilPointerMoves()
 {
     hide();
     m_restingAt = m_pointer();
+    startChecking();
+}
+
+void TipWindow::startChecking()
+{
+    // The timers die with this object, so their tasks never outlive it.
+    if (!m_check)
+        m_check = m_scheduler.every(pointerCheck, pointerCheck / 5, [this] { checkPointer(); });
 }
 
 void TipWindow::startDelay()
@@ -100,6 +110,11 @@ void TipWindow::checkPointer()
     const bool moved = m_restingAt && m_pointer() != *m_restingAt;
     if (moved)
         m_restingAt.reset();
+    if (!m_pending && !m_view) {
+        if (!m_restingAt)
+            m_check.reset();
+        return;
+    }
     if (!anchorUnderPointer()) {
         hide();
         return;

@@ -40,7 +40,7 @@ public:
     // Gap between the control and the tip, and between the tip and the screen's edge.
     static constexpr int gap = 4;
     // How often the pointer is checked against the control while a tip is
-    // pending or shown.
+    // pending or shown, and for a move while a resting pointer is waited on.
     static constexpr double pointerCheck = 0.1;
 
     // The control's rectangle in global Qt coordinates; nothing when it is gone.
@@ -100,6 +100,7 @@ private:
     };
 
     void startDelay();
+    void startChecking();
     void delayEnded();
     void checkPointer();
     // The control's rectangle when it is still there and under the pointer.

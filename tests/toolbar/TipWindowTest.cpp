@@ -222,6 +222,18 @@ TEST(TipWindow, AControlSwappedInUnderARestingPointerWaitsForARestOfItsOwn)
     ASSERT_NE(t.tips.view(), nullptr);
     EXPECT_EQ(t.tips.view()->name(), QStringLiteral("Pause Recording"));
 
+    // A pointer that leaves and comes back to the very spot has moved: its
+    // control's tip shows after the plain delay.
+    t.tips.hideUntilPointerMoves();
+    const QPoint rested = t.pointer;
+    t.pointer = QPoint(40, 40);
+    leave(*swapped);
+    t.clock.advance(TipWindow::pointerCheck + 0.01);
+    t.pointer = rested;
+    t.enterUnderPointer(*swapped);
+    t.clock.advance(TipWindow::delay + 0.01);
+    ASSERT_NE(t.tips.view(), nullptr) << "no tip for a pointer back from elsewhere";
+
     // A control the pointer really comes onto after the swap has its tip after the plain delay.
     t.tips.hideUntilPointerMoves();
     auto next = control({330, 400});

@@ -29,10 +29,11 @@ class TipView;
 // list of windows recordings leave out. A new schedule replaces any pending or
 // visible tip, so at most one tip is on screen. Leaving the control, any
 // click, key press or scroll in the program hides it. The pointer is also
-// checked against the control while a tip is pending or shown, since no leave
-// arrives when it moves into another window of ours, onto an overlay past the
-// window manager, or when the control is swapped under a resting pointer; a
-// tip whose control is gone or no longer under the pointer goes. Main thread.
+// checked against the control while a tip is pending or shown, as a leave is
+// not sure to come when it moves into another window of ours or onto an
+// overlay past the window manager, and a control swapped in under a resting
+// pointer is told of an enter that never was; a tip whose control is gone or
+// no longer under the pointer goes. Main thread.
 class TipWindow : public QObject {
 public:
     // How long the pointer rests on a control before its tip shows.

@@ -10,6 +10,7 @@
 #include "toolbar/RecordingGlow.h"
 #include "toolbar/RecordingRow.h"
 #include "toolbar/SavedRow.h"
+#include "toolbar/TipWindow.h"
 
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -127,6 +128,10 @@ BarRow* BarView::makeRow(Row row)
 void BarView::rebuild()
 {
     m_rebuildPending = false;
+    // Every control is built anew: one that comes in under a resting pointer
+    // has not been hovered, and the one a tip stood for is gone.
+    if (m_services.tips)
+        m_services.tips->hideUntilPointerMoves();
     const Row row = rowFor(m_model.phase(), m_prefs.compactRecordingBar());
     if (!m_rowView || row != m_row) {
         if (m_rowView) {

@@ -30,8 +30,8 @@ bool TipModifier::eventFilter(QObject* watched, QEvent* event)
         return false;
     switch (event->type()) {
     case QEvent::Enter: {
-        // Asked when the tip shows: a control gone by then leaves the tip at
-        // the pointer.
+        // Asked when the tip is due and while it shows: a control gone by
+        // then has no tip.
         QPointer<QWidget> control = m_control;
         m_tips->schedule(m_name, m_action, [control]() -> std::optional<QRect> {
             if (!control || !control->isVisible() || !control->window()->windowHandle())

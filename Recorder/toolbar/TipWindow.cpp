@@ -29,10 +29,11 @@ std::optional<QString> boundKeyText(HotKeyAction action)
 }
 } // namespace
 
-TipWindow::TipWindow(Scheduler& scheduler, FloatingKit kit, KeyText keyText)
+TipWindow::TipWindow(Scheduler& scheduler, FloatingKit kit, KeyText keyText, Pointer pointer)
     : m_scheduler(scheduler)
     , m_kit(std::move(kit))
     , m_keyText(keyText ? std::move(keyText) : KeyText(&boundKeyText))
+    , m_pointer(pointer ? std::move(pointer) : Pointer([] { return QCursor::pos(); }))
 {
 }
 
@@ -45,12 +46,15 @@ TipWindow::~TipWindow()
 void TipWindow::schedule(const QString& name, std::optional<HotKeyAction> action, Anchor anchor)
 {
     hide();
+    m_tip = {name, action, std::move(anchor)};
     m_pending = true;
-    // The timer dies with this object, so the task never outlives it.
-    m_work = m_scheduler.after(delay, [this, name, action, anchor = std::move(anchor)] {
-        m_pending = false;
-        show(name, action, anchor ? anchor() : std::nullopt);
-    });
+    if (m_restingAt && m_pointer() != *m_restingAt)
+        m_restingAt.reset();
+    // Under a pointer that has not moved since its control came in, the delay
+    // starts with the first move (seen by the check).
+    if (!m_restingAt)
+        startDelay();
+    startChecking();
     if (!m_monitoring && qApp) {
         // Installed once and kept: it only watches and never eats an event.
         qApp->installEventFilter(this);
@@ -62,7 +66,70 @@ void TipWindow::hide()
 {
     m_pending = false;
     m_work.reset();
+    // Still watched for the move a resting pointer waits for: a pointer that
+    // leaves and comes back to the same spot has moved all the same.
+    if (!m_restingAt)
+        m_check.reset();
     m_view.reset();
+    m_tip = {};
+}
+
+void TipWindow::hideUntilPointerMoves()
+{
+    hide();
+    m_restingAt = m_pointer();
+    startChecking();
+}
+
+void TipWindow::startChecking()
+{
+    // The timers die with this object, so their tasks never outlive it.
+    if (!m_check)
+        m_check = m_scheduler.every(pointerCheck, pointerCheck / 5, [this] { checkPointer(); });
+}
+
+void TipWindow::startDelay()
+{
+    m_work = m_scheduler.after(delay, [this] { delayEnded(); });
+}
+
+void TipWindow::delayEnded()
+{
+    // Shown only for a control that is still there and still under the pointer.
+    const std::optional<QRect> anchor = anchorUnderPointer();
+    if (!anchor) {
+        hide();
+        return;
+    }
+    m_pending = false;
+    show(m_tip.name, m_tip.action, *anchor);
+}
+
+void TipWindow::checkPointer()
+{
+    const bool moved = m_restingAt && m_pointer() != *m_restingAt;
+    if (moved)
+        m_restingAt.reset();
+    if (!m_pending && !m_view) {
+        if (!m_restingAt)
+            m_check.reset();
+        return;
+    }
+    if (!anchorUnderPointer()) {
+        hide();
+        return;
+    }
+    // The first move over a control that came in under the pointer: its rest starts now.
+    if (moved && m_pending)
+        startDelay();
+}
+
+std::optional<QRect> TipWindow::anchorUnderPointer() const
+{
+    const std::optional<QRect> anchor = m_tip.anchor ? m_tip.anchor() : std::nullopt;
+    if (!anchor || !anchor->contains(m_pointer()))
+        return std::nullopt;
+    return anchor;
 }
 
 bool TipWindow::eventFilter(QObject*, QEvent* event)
@@ -81,7 +148,7 @@ bool TipWindow::eventFilter(QObject*, QEvent* event)
     return false;
 }
 
-void TipWindow::show(const QString& name, std::optional<HotKeyAction> action, std::optional<QRect> anchor)
+void TipWindow::show(const QString& name, std::optional<HotKeyAction> action, const QRect& anchor)
 {
     m_view.reset();
     const std::optional<QString> key = action ? m_keyText(*action) : std::nullopt;
@@ -90,15 +157,14 @@ void TipWindow::show(const QString& name, std::optional<HotKeyAction> action, st
     view->setAttribute(Qt::WA_TransparentForMouseEvents);
     view->adjustSize();
 
-    const QPoint pointer = QCursor::pos();
-    const QRect a = anchor.value_or(QRect(pointer, QSize(0, 0)));
+    const QPoint pointer = m_pointer();
     QList<QRect> screens;
     const QList<QScreen*> all = QGuiApplication::screens();
     for (QScreen* s : all)
         screens.append(s->geometry());
-    const int index = screenIndex(a, pointer, screens, int(all.indexOf(QGuiApplication::primaryScreen())));
+    const int index = screenIndex(anchor, pointer, screens, int(all.indexOf(QGuiApplication::primaryScreen())));
     const QRect visible = index >= 0 ? all[index]->availableGeometry() : QRect();
-    view->move(placedOrigin(a, view->size(), visible));
+    view->move(placedOrigin(anchor, view->size(), visible));
 
     m_kit.track(view.get());
     // Only the card shows, also where no compositing manager runs.

@@ -2,7 +2,11 @@
 
 #include "engine/EngineLines.h"
 
+#include "support/VirtualScheduler.h"
+
 #include "toolbar/BarView.h"
+#include "toolbar/TipView.h"
+#include "toolbar/TipWindow.h"
 #include "toolbar/kit/IconTile.h"
 #include "toolbar/kit/SymbolView.h"
 #include "toolbar/kit/TileButton.h"
@@ -10,6 +14,7 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
+#include <QEnterEvent>
 #include <QFile>
 #include <QFontMetricsF>
 #include <QLabel>
@@ -31,6 +36,7 @@ protected:
                 revealDone = std::move(done);
             };
             services.confirmDiscard = [this](bool restart) { discards << restart; };
+            services.tips = tips;
             view = std::make_unique<BarView>(*model, prefs(), std::move(services));
         }
         return *view;
@@ -68,6 +74,7 @@ protected:
         ModelHarness::TearDown();
     }
 
+    TipWindow* tips = nullptr; // given to the bar when set before it is made
     std::unique_ptr<BarView> view;
     QStringList revealed;
     std::function<void(bool shown)> revealDone;
@@ -350,6 +357,60 @@ TEST_F(BarViewTest, ARowTakesItsSizeAtOnce)
         settle();
         EXPECT_EQ(bar().size(), built) << int(phase.kind);
     }
+}
+
+// Started from the hot key, the pause button came in under the resting
+// pointer and kept its tip while the pointer went elsewhere; so did the record
+// button after the saved row was closed with its ×.
+TEST_F(BarViewTest, ARowChangedUnderARestingPointerShowsNoTipUntilThePointerMoves)
+{
+    make();
+    VirtualScheduler clock;
+    QPoint pointer(-1000, -1000);
+    TipWindow tipWindow(clock, {}, [](HotKeyAction) { return std::nullopt; }, [&] { return pointer; });
+    tips = &tipWindow;
+    const struct {
+        RecorderPhase before, after;
+        const char* control;
+    } cases[] = {
+        {RecorderPhase::ready(), RecorderPhase::recording(), "pause"},
+        {RecorderPhase::saved(QStringLiteral("/tmp/a.mov")), RecorderPhase::ready(), "record"},
+    };
+    bar().show();
+    const auto showRow = [&](const RecorderPhase& phase) {
+        model->setPhase(phase);
+        settle();
+        bar().rebuild();
+        settle();
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.control);
+        showRow(c.after);
+        QWidget* w = bar().findChild<QWidget*>(QLatin1String(c.control));
+        ASSERT_TRUE(w);
+        const QPoint at = w->mapToGlobal(w->rect().center());
+        showRow(c.before);
+        pointer = at;
+        clock.advance(5);
+        showRow(c.after);
+        w = bar().findChild<QWidget*>(QLatin1String(c.control));
+        ASSERT_TRUE(w && w->rect().contains(w->mapFromGlobal(at)));
+        // Qt tells a control shown under the pointer that the pointer entered it.
+        QEnterEvent entered(w->mapFromGlobal(QPointF(at)), w->mapFromGlobal(QPointF(at)), QPointF(at));
+        QCoreApplication::sendEvent(w, &entered);
+        clock.advance(5);
+        EXPECT_EQ(tipWindow.view(), nullptr) << "a tip for a control the pointer never moved onto";
+
+        pointer += QPoint(1, 1);
+        clock.advance(TipWindow::pointerCheck + TipWindow::delay + 0.01);
+        ASSERT_NE(tipWindow.view(), nullptr) << "no tip after a move and a rest on the control";
+
+        // The pointer goes off the bar into another window, with no leave.
+        pointer = QPoint(-1000, -1000);
+        clock.advance(TipWindow::pointerCheck + 0.01);
+        EXPECT_EQ(tipWindow.view(), nullptr);
+    }
+    view.reset();
 }
 
 } // namespace

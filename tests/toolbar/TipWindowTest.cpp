@@ -12,22 +12,41 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
+#include <string>
 
 using namespace corvessa;
 
 namespace {
 
-// One tip window on a virtual clock, with the pen bound and nothing else, and
-// the windows it registers counted.
+// One tip window on a virtual clock and a pointer the test moves, with the
+// pen bound and nothing else, and the windows it registers counted.
 struct Tips {
     VirtualScheduler clock;
+    QPoint pointer{-1000, -1000};
     int registered = 0;
-    TipWindow tips{clock, FloatingKit(nullptr, [this](QWindow*) { ++registered; }), [](HotKeyAction a) -> std::optional<QString> {
+    TipWindow tips{clock, FloatingKit(nullptr, [this](QWindow*) { ++registered; }),
+                   [](HotKeyAction a) -> std::optional<QString> {
                        if (a == HotKeyAction::pen)
                            return KeyBinding::defaultFor(a).display();
                        return std::nullopt;
-                   }};
+                   },
+                   [this] { return pointer; }};
+
+    // The pointer comes onto the control.
+    void enter(QWidget& w)
+    {
+        pointer = w.mapToGlobal(QPoint(5, 5));
+        enterUnderPointer(w);
+    }
+    // The control is told the pointer is on it, the pointer staying where it is.
+    void enterUnderPointer(QWidget& w)
+    {
+        const QPointF local = w.mapFromGlobal(QPointF(pointer));
+        QEnterEvent e(local, local, QPointF(pointer));
+        QCoreApplication::sendEvent(&w, &e);
+    }
 };
 
 std::unique_ptr<QWidget> control(QPoint at)
@@ -36,12 +55,6 @@ std::unique_ptr<QWidget> control(QPoint at)
     w->setGeometry(QRect(at, QSize(24, 36)));
     w->show();
     return w;
-}
-
-void enter(QWidget& w)
-{
-    QEnterEvent e(QPointF(5, 5), QPointF(5, 5), w.mapToGlobal(QPointF(5, 5)));
-    QCoreApplication::sendEvent(&w, &e);
 }
 
 void leave(QWidget& w)
@@ -57,7 +70,7 @@ TEST(TipWindow, ShowsNameAndBoundKeyOnlyAfterTheDelayAboveTheControl)
     Tips t;
     auto pen = control({300, 400});
     TipModifier::attach(pen.get(), t.tips, QStringLiteral("Pen"), HotKeyAction::pen);
-    enter(*pen);
+    t.enter(*pen);
     t.clock.advance(TipWindow::delay - 0.01);
     EXPECT_EQ(t.tips.view(), nullptr);
     EXPECT_TRUE(t.tips.isPending());
@@ -83,7 +96,7 @@ TEST(TipWindow, TipsSitAtTheMenusLevel)
     t.tips.setSurfaces(surfaces);
     auto stop = control({300, 400});
     TipModifier::attach(stop.get(), t.tips, QStringLiteral("Stop"), HotKeyAction::stop);
-    enter(*stop);
+    t.enter(*stop);
     t.clock.advance(TipWindow::delay + 0.01);
     ASSERT_NE(t.tips.view(), nullptr);
     const auto* surface = surfaces->surface(t.tips.view());
@@ -98,16 +111,16 @@ TEST(TipWindow, OneTipAtATimeAndOnlyTheLastControlsTip)
     auto b = control({200, 400});
     TipModifier::attach(a.get(), t.tips, QStringLiteral("A"));
     TipModifier::attach(b.get(), t.tips, QStringLiteral("B"));
-    enter(*a);
+    t.enter(*a);
     t.clock.advance(0.5);
-    enter(*b); // straight from one control to the next: no leave in between
+    t.enter(*b); // straight from one control to the next: no leave in between
     t.clock.advance(0.3);
     EXPECT_EQ(t.tips.view(), nullptr) << "the first control's tip was replaced";
     t.clock.advance(TipWindow::delay);
     ASSERT_NE(t.tips.view(), nullptr);
     EXPECT_EQ(t.tips.view()->name(), QStringLiteral("B"));
     EXPECT_EQ(t.tips.view()->keyLabel(), nullptr) << "no action, no key";
-    enter(*a);
+    t.enter(*a);
     EXPECT_EQ(t.tips.view(), nullptr) << "a new hover takes the old tip down at once";
     t.clock.advance(TipWindow::delay);
     ASSERT_NE(t.tips.view(), nullptr);
@@ -129,7 +142,7 @@ TEST(TipWindow, LeavePressAndUnboundKeyHideOrLeaveOutTheKey)
             Tips t;
             auto w = control({300, 400});
             TipModifier::attach(w.get(), t.tips, QStringLiteral("Stop"), HotKeyAction::stop);
-            enter(*w);
+            t.enter(*w);
             t.clock.advance(rested);
             h.act(*w);
             EXPECT_EQ(t.tips.view(), nullptr) << h.what << " after " << rested;
@@ -139,10 +152,96 @@ TEST(TipWindow, LeavePressAndUnboundKeyHideOrLeaveOutTheKey)
         }
     }
     Tips t;
+    t.pointer = QPoint(310, 410);
     t.tips.schedule(QStringLiteral("Stop"), HotKeyAction::stop, [] { return QRect(300, 400, 24, 36); });
     t.clock.advance(1);
     ASSERT_NE(t.tips.view(), nullptr);
     EXPECT_EQ(t.tips.view()->keyLabel(), nullptr) << "an action without a binding shows only its name";
+}
+
+// No leave arrives when the pointer moves into another window of ours or onto
+// an overlay past the window manager, nor when its control goes: a tip stood
+// above the pause button for a minute with the pointer elsewhere.
+TEST(TipWindow, NoTipOutlivesThePointerOnItsControl)
+{
+    const struct {
+        const char* what;
+        std::function<void(Tips&, std::unique_ptr<QWidget>&)> act;
+    } ways[] = {
+        {"pointer into another window", [](Tips& t, auto&) { t.pointer = QPoint(40, 40); }},
+        {"pointer onto the next control", [](Tips& t, auto& w) { t.pointer = w->mapToGlobal(QPoint(30, 5)); }},
+        {"control hidden", [](Tips&, auto& w) { w->hide(); }},
+        {"control deleted", [](Tips&, auto& w) { w.reset(); }},
+    };
+    for (const auto& way : ways) {
+        for (double rested : {0.3, 1.0}) { // pending and shown
+            SCOPED_TRACE(std::string(way.what) + " after " + std::to_string(rested));
+            Tips t;
+            auto w = control({300, 400});
+            TipModifier::attach(w.get(), t.tips, QStringLiteral("Pause Recording"), HotKeyAction::pause);
+            t.enter(*w);
+            t.clock.advance(rested);
+            EXPECT_EQ(t.tips.view() != nullptr, rested > TipWindow::delay);
+            way.act(t, w);
+            t.clock.advance(TipWindow::pointerCheck + 0.01);
+            EXPECT_EQ(t.tips.view(), nullptr);
+            EXPECT_FALSE(t.tips.isPending()) << "a pending tip whose control went shows nowhere";
+            t.clock.advance(5);
+            EXPECT_EQ(t.tips.view(), nullptr) << "the tip came back";
+        }
+    }
+}
+
+// A row rebuilt under a resting pointer puts a new control under it, which
+// Qt tells the pointer has entered; the pointer has not rested on it yet.
+TEST(TipWindow, AControlSwappedInUnderARestingPointerWaitsForARestOfItsOwn)
+{
+    Tips t;
+    auto before = control({300, 400});
+    TipModifier::attach(before.get(), t.tips, QStringLiteral("Start Recording"), HotKeyAction::start);
+    t.enter(*before);
+    t.clock.advance(TipWindow::delay + 0.01);
+    ASSERT_NE(t.tips.view(), nullptr);
+
+    t.tips.hideUntilPointerMoves();
+    EXPECT_EQ(t.tips.view(), nullptr) << "the controls were swapped: the old tip goes at once";
+    before.reset();
+    auto swapped = control({300, 400});
+    TipModifier::attach(swapped.get(), t.tips, QStringLiteral("Pause Recording"), HotKeyAction::pause);
+    t.enterUnderPointer(*swapped);
+    t.clock.advance(5);
+    EXPECT_EQ(t.tips.view(), nullptr) << "no tip under a pointer that never moved";
+    EXPECT_TRUE(t.tips.isPending());
+
+    // The pointer moves on the control: its rest starts with the move.
+    t.pointer += QPoint(1, 0);
+    t.clock.advance(TipWindow::pointerCheck);
+    t.clock.advance(TipWindow::delay - 2 * TipWindow::pointerCheck);
+    EXPECT_EQ(t.tips.view(), nullptr) << "shown before the pointer rested for the delay";
+    t.clock.advance(2 * TipWindow::pointerCheck + 0.01);
+    ASSERT_NE(t.tips.view(), nullptr);
+    EXPECT_EQ(t.tips.view()->name(), QStringLiteral("Pause Recording"));
+
+    // A pointer that leaves and comes back to the very spot has moved: its
+    // control's tip shows after the plain delay.
+    t.tips.hideUntilPointerMoves();
+    const QPoint rested = t.pointer;
+    t.pointer = QPoint(40, 40);
+    leave(*swapped);
+    t.clock.advance(TipWindow::pointerCheck + 0.01);
+    t.pointer = rested;
+    t.enterUnderPointer(*swapped);
+    t.clock.advance(TipWindow::delay + 0.01);
+    ASSERT_NE(t.tips.view(), nullptr) << "no tip for a pointer back from elsewhere";
+
+    // A control the pointer really comes onto after the swap has its tip after the plain delay.
+    t.tips.hideUntilPointerMoves();
+    auto next = control({330, 400});
+    TipModifier::attach(next.get(), t.tips, QStringLiteral("Stop Recording"), HotKeyAction::stop);
+    t.enter(*next);
+    t.clock.advance(TipWindow::delay + 0.01);
+    ASSERT_NE(t.tips.view(), nullptr);
+    EXPECT_EQ(t.tips.view()->name(), QStringLiteral("Stop Recording"));
 }
 
 TEST(TipWindow, PlacementStaysInsideTheUsableAreaAndFlipsBelowAtTheTop)

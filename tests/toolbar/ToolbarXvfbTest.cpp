@@ -68,6 +68,7 @@ TEST_P(ToolbarXvfb, SourceMenusOpenBesideTheirItemAndCloseOnOutsideClicks) { run
 TEST_P(ToolbarXvfb, RecordsWithTheMouseAloneAndNeverShowsInTheMovie) { run("Recording"); }
 TEST_P(ToolbarXvfb, EveryFloatingSurfaceIsOneGlassLegibleOverABusyDesktop) { run("Glass"); }
 TEST_P(ToolbarXvfb, AQuestionIsADialogWithoutMinimiseOrMaximise) { run("Question"); }
+TEST_P(ToolbarXvfb, ATipShowsOnlyWhileThePointerRestsOnItsControl) { run("Tips"); }
 INSTANTIATE_TEST_SUITE_P(Compositor, ToolbarXvfb, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "WithCompositor" : "WithoutCompositor"; });
 
@@ -410,6 +411,8 @@ ON_SERVER_TEST_F(ToolbarOnX, Glass)
     QWidget* gear = control("settings");
     ASSERT_TRUE(gear);
     const QRect gearRect(gear->mapToGlobal(QPoint(0, 0)), gear->size());
+    // A tip shows only with the pointer on its control.
+    move(gearRect.center());
     m_host->tips().schedule(QStringLiteral("Settings"), std::nullopt, [gearRect] { return std::optional(gearRect); });
     ASSERT_TRUE(waitFor([&] {
         const QWidget* tip = m_host->tips().view();
@@ -461,6 +464,63 @@ ON_SERVER_TEST_F(ToolbarOnX, Glass)
         EXPECT_GT(*low, 4) << "with a compositing manager the desktop shows through the glass";
     menu.dismiss();
     m_host->tips().hide();
+}
+
+// A tip shows while the pointer rests on its control and goes when the pointer
+// moves into another window of ours past the window manager, as the pen's
+// overlay is; after the row is rebuilt under the resting pointer, the control
+// that came in under it shows no tip until the pointer moves.
+ON_SERVER_TEST_F(ToolbarOnX, Tips)
+{
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    QWidget other;
+    other.setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint
+                         | Qt::WindowDoesNotAcceptFocus);
+    other.setGeometry(QRect(screen.topLeft() + QPoint(40, 40), QSize(300, 200)));
+    other.show();
+    ASSERT_TRUE(waitFor([&] { return other.windowHandle() && other.windowHandle()->isExposed(); }));
+
+    TipWindow& tips = m_host->tips();
+    const auto tipShown = [&] {
+        const QWidget* tip = tips.view();
+        return tip && tip->windowHandle() && tip->windowHandle()->isExposed();
+    };
+    ASSERT_TRUE(waitFor([&] {
+        QWidget* gear = control("settings");
+        return gear && gear->isVisible() && settledOnServer(&m_host->panel());
+    }));
+    QWidget* gear = control("settings");
+    const QRect anchor(gear->mapToGlobal(QPoint(0, 0)), gear->size());
+    move(anchor.center());
+    ASSERT_TRUE(waitFor(tipShown));
+    EXPECT_LT(tips.view()->geometry().bottom(), anchor.top()) << "the tip stands above the gear";
+    screenshot(QStringLiteral("tip"));
+
+    move(other.geometry().center());
+    EXPECT_TRUE(waitFor([&] { return !tips.view() && !tips.isPending(); }))
+        << "the tip stayed with the pointer in another window";
+    spin(int(TipWindow::delay * 1000) + 500);
+    EXPECT_FALSE(tips.view()) << "the tip came back";
+    screenshot(QStringLiteral("tip-gone"));
+
+    move(anchor.center());
+    ASSERT_TRUE(waitFor(tipShown));
+    m_host->bar().rebuild();
+    EXPECT_FALSE(tips.view()) << "the controls were swapped: the old tip goes at once";
+    spin(int(TipWindow::delay * 1000) + 500);
+    EXPECT_FALSE(tips.view()) << "a tip for a control the pointer never moved onto";
+    // Then straight into another window: nothing shows there either.
+    move(other.geometry().center());
+    EXPECT_TRUE(waitFor([&] { return !tips.view() && !tips.isPending(); }))
+        << "the swapped-in control's tip stayed with the pointer elsewhere";
+    spin(int(TipWindow::delay * 1000) + 500);
+    EXPECT_FALSE(tips.view()) << "the swapped-in control's tip showed with the pointer elsewhere";
+    screenshot(QStringLiteral("tip-after-swap"));
+
+    // Back to the very spot the pointer rested on: a move all the same.
+    move(anchor.center());
+    EXPECT_TRUE(waitFor(tipShown)) << "no tip after the pointer moved and rested on the gear";
+    tips.hide();
 }
 
 // A question is a dialog of a fixed size whose frame offers no minimise or

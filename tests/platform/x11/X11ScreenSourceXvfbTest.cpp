@@ -34,133 +34,17 @@
 #include <X11/Xlib.h>
 #include <X11/extensions/Xrandr.h>
 // After gtest: Xlib defines macros (None, Bool) that clash with it.
-#include "support/Painter.h"
+#include "platform/x11/ScreenStreamXvfbTest.h"
 #include "platform/x11/X11CaptureSession.h"
 #include "platform/x11/X11ErrorTrap.h"
 
 using namespace corvessa;
-using corvessa::test::Painter;
+using namespace corvessa::test;
 
 namespace {
 
-constexpr uint32_t kRed = 0xff0000;
-constexpr uint32_t kGreen = 0x00ff00;
-constexpr uint32_t kBlue = 0x0000ff;
-constexpr uint32_t kYellow = 0xffff00;
-constexpr uint32_t kGrey = 0x808080;
-constexpr uint32_t kCyan = 0x00ffff;
-constexpr uint32_t kBlack = 0x000000;
 constexpr int kScreenWidth = 1280;
 constexpr int kScreenHeight = 800;
-
-// Collects what a stream delivers on its queue.
-struct Collector {
-    std::mutex mutex;
-    std::condition_variable changed;
-    int frames = 0;
-    int microphoneBuffers = 0;
-    PixelBufferRef latest;
-    MediaTime lastTime;
-    bool timesIncrease = true;
-    bool wrongThread = false;
-    std::optional<RecorderError> stopError;
-    int stops = 0;
-    // Runs on every frame, on the queue.
-    std::function<void(const PixelBuffer&)> inspect;
-    SerialQueue* queue = nullptr;
-
-    ScreenStreamOutput output()
-    {
-        ScreenStreamOutput out;
-        out.onScreen = [this](const SampleBuffer& s) {
-            std::lock_guard lock(mutex);
-            if (queue && !queue->isCurrent())
-                wrongThread = true;
-            if (lastTime.isValid() && !(s.presentationTime() > lastTime))
-                timesIncrease = false;
-            lastTime = s.presentationTime();
-            latest = s.imageBuffer();
-            ++frames;
-            if (inspect && latest)
-                inspect(*latest);
-            changed.notify_all();
-        };
-        out.onMicrophone = [this](const SampleBuffer&) {
-            std::lock_guard lock(mutex);
-            ++microphoneBuffers;
-            changed.notify_all();
-        };
-        out.onStop = [this](const RecorderError& e) {
-            std::lock_guard lock(mutex);
-            stopError = e;
-            ++stops;
-            changed.notify_all();
-        };
-        return out;
-    }
-
-    bool waitFor(const std::function<bool()>& condition, int ms = 5000)
-    {
-        std::unique_lock lock(mutex);
-        return changed.wait_for(lock, std::chrono::milliseconds(ms), condition);
-    }
-    // Waits for a frame that satisfies `check`.
-    bool waitForFrame(const std::function<bool(const PixelBuffer&)>& check, int ms = 5000)
-    {
-        return waitFor([&] { return latest && check(*latest); }, ms);
-    }
-    int frameCount()
-    {
-        std::lock_guard lock(mutex);
-        return frames;
-    }
-    // The count and the last frame's time, read together.
-    std::pair<int, MediaTime> framesAndTime()
-    {
-        std::lock_guard lock(mutex);
-        return {frames, lastTime};
-    }
-    int microphoneCount()
-    {
-        std::lock_guard lock(mutex);
-        return microphoneBuffers;
-    }
-    std::optional<RecorderError> stopped()
-    {
-        std::lock_guard lock(mutex);
-        return stopError;
-    }
-    int stopCount()
-    {
-        std::lock_guard lock(mutex);
-        return stops;
-    }
-    PixelBufferRef last()
-    {
-        std::lock_guard lock(mutex);
-        return latest;
-    }
-};
-
-uint32_t pixel(const PixelBuffer& b, int x, int y)
-{
-    const uint8_t* p = b.baseAddress(0) + size_t(y) * b.bytesPerRow(0) + size_t(x) * 4;
-    return uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0];
-}
-
-uint8_t alpha(const PixelBuffer& b, int x, int y)
-{
-    return b.baseAddress(0)[size_t(y) * b.bytesPerRow(0) + size_t(x) * 4 + 3];
-}
-
-bool near(uint32_t a, uint32_t b, int tolerance = 6)
-{
-    for (int shift : {0, 8, 16}) {
-        if (std::abs(int((a >> shift) & 0xff) - int((b >> shift) & 0xff)) > tolerance)
-            return false;
-    }
-    return true;
-}
 
 int count(const PixelBuffer& b, uint32_t colour)
 {
@@ -170,11 +54,6 @@ int count(const PixelBuffer& b, uint32_t colour)
             n += near(pixel(b, x, y), colour) ? 1 : 0;
     }
     return n;
-}
-
-QImage imageOf(const PixelBuffer& b)
-{
-    return QImage(b.baseAddress(0), b.width(), b.height(), int(b.bytesPerRow(0)), QImage::Format_RGB32).copy();
 }
 
 // The 16-pixel blocks, outside `skip`, where `frame` shows something
@@ -246,36 +125,15 @@ int ownShmSegments()
     return n;
 }
 
-ScreenStreamConfig bgraConfig(int width = kScreenWidth, int height = kScreenHeight)
+// Frames of the whole screen.
+ScreenStreamConfig screenConfig()
 {
-    ScreenStreamConfig c;
-    c.width = width;
-    c.height = height;
-    c.pixelFormat = PixelFormat::BGRA;
-    c.minimumFrameInterval = MediaTime(1, 60);
-    return c;
+    return bgraConfig(kScreenWidth, kScreenHeight);
 }
 
-class X11ScreenSourceXvfb : public test::XvfbTest {
+class X11ScreenSourceXvfb : public ScreenStreamXvfbTest {
 protected:
     static void SetUpTestSuite() { startServer(QStringLiteral("%1x%2x24").arg(kScreenWidth).arg(kScreenHeight)); }
-    void SetUp() override
-    {
-        XvfbTest::SetUp();
-        if (IsSkipped() || HasFatalFailure())
-            return;
-        painter = std::make_unique<Painter>(s_xvfb->display());
-        ASSERT_TRUE(painter->isOpen());
-        source = std::make_shared<X11ScreenSource>(s_xvfb->display());
-        collector.queue = &queue;
-    }
-    void TearDown() override
-    {
-        if (stream)
-            stream->stop();
-        stream.reset();
-        painter.reset(); // its windows go with its connection
-    }
 
     void framesShowTheWholeScreen(bool composited);
     void shadowsLeaveNoTrace(const QString& program);
@@ -292,26 +150,6 @@ protected:
         f.displayId = displayId();
         return f;
     }
-    static ScreenFilter windowFilter(Window w)
-    {
-        ScreenFilter f;
-        f.kind = ScreenFilter::Kind::Window;
-        f.windowId = uint32_t(w);
-        return f;
-    }
-    void startStream(const ScreenFilter& filter, const ScreenStreamConfig& config)
-    {
-        stream = source->makeStream(filter, config, &queue, collector.output());
-        ASSERT_TRUE(stream);
-        const auto error = stream->start();
-        ASSERT_FALSE(error.has_value()) << error->message.toStdString();
-    }
-
-    std::unique_ptr<Painter> painter;
-    std::shared_ptr<X11ScreenSource> source;
-    SerialQueue queue{"test.capture"};
-    Collector collector;
-    std::unique_ptr<ScreenStream> stream;
 };
 
 } // namespace
@@ -378,7 +216,7 @@ TEST_F(X11ScreenSourceXvfb, WithoutAServerContentAndStartReportErrors)
 
     ScreenFilter filter;
     filter.displayId = 1;
-    auto s = nowhere->makeStream(filter, bgraConfig(), &queue, collector.output());
+    auto s = nowhere->makeStream(filter, screenConfig(), &queue, collector.output());
     const auto startError = s->start();
     ASSERT_TRUE(startError);
     EXPECT_EQ(startError->code, int(ScreenCaptureErrorCode::ServerUnavailable));
@@ -389,14 +227,14 @@ TEST_F(X11ScreenSourceXvfb, StartRefusesMissingTargetsAndBadConfigurations)
 {
     ScreenFilter unknownDisplay;
     unknownDisplay.displayId = DisplayInfo::idForName(QStringLiteral("HDMI-9"));
-    auto s = source->makeStream(unknownDisplay, bgraConfig(), &queue, collector.output());
+    auto s = source->makeStream(unknownDisplay, screenConfig(), &queue, collector.output());
     auto error = s->start();
     ASSERT_TRUE(error);
     EXPECT_EQ(error->code, int(ScreenCaptureErrorCode::DisplayUnavailable));
 
     const Window red = painter->window(QRect(10, 10, 50, 50), kRed);
     painter->destroy(red);
-    s = source->makeStream(windowFilter(red), bgraConfig(), &queue, collector.output());
+    s = source->makeStream(windowFilter(red), screenConfig(), &queue, collector.output());
     error = s->start();
     ASSERT_TRUE(error);
     EXPECT_EQ(error->code, int(ScreenCaptureErrorCode::WindowUnavailable));
@@ -439,7 +277,7 @@ TEST_F(X11ScreenSourceXvfb, DisplayFramesShowForeignWindowsAndNeverTheExcludedOn
         if (count(b, kGreen) + count(b, kYellow) + count(b, kCyan) + count(b, kGrey) > 0)
             ++leaks;
     };
-    startStream(filter, bgraConfig());
+    startStream(filter, screenConfig());
     ASSERT_TRUE(collector.waitForFrame([](const PixelBuffer& b) { return near(pixel(b, 120, 120), kRed); }));
     const PixelBufferRef frame0 = collector.last();
     ASSERT_EQ(frame0->width(), kScreenWidth);
@@ -595,7 +433,7 @@ void X11ScreenSourceXvfb::framesShowTheWholeScreen(bool composited)
         windows.push_back(painter->window(QRect(100 + 200 * i, 60 + 180 * i, 120, 90), colours[i]));
         shown.push_back(colours[i]);
     }
-    ScreenStreamConfig config = bgraConfig();
+    ScreenStreamConfig config = screenConfig();
     config.pixelFormat = PixelFormat::NV12VideoRange;
     config.queueDepth = 3;
     startStream(displayFilter(), config);
@@ -650,7 +488,7 @@ TEST_F(X11ScreenSourceXvfb, FramesBuiltOnEarlierFramesShowTheWholeScreenUnderACo
 TEST_F(X11ScreenSourceXvfb, DamageTakenWhileReadingAsksForTheNextFrame)
 {
     const Window w = painter->window(QRect(100, 100, 100, 100), kRed);
-    X11CaptureSession session(displayFilter(), bgraConfig());
+    X11CaptureSession session(displayFilter(), screenConfig());
     ASSERT_FALSE(session.open(s_xvfb->display()));
     session.applyLayout(XRandRDisplayList(s_xvfb->display()).outputs());
     X11ErrorTrap trap(session.display());
@@ -841,7 +679,7 @@ TEST_F(X11ScreenSourceXvfb, ChangesHiddenUnderAnExcludedWindowStillMakeFrames)
     const Window toolbar = painter->window(QRect(150, 150, 300, 200), kGreen);
     ScreenFilter filter = displayFilter();
     filter.excludedWindows = {uint32_t(toolbar)};
-    startStream(filter, bgraConfig());
+    startStream(filter, screenConfig());
     ASSERT_TRUE(collector.waitForFrame([](const PixelBuffer& b) { return near(pixel(b, 250, 250), kRed); }));
     EXPECT_EQ(count(*collector.last(), kGreen), 0);
     painter->recolour(red, kBlue);
@@ -874,7 +712,7 @@ TEST_F(X11ScreenSourceXvfb, UnderExcludedWindowsTheBackgroundTheScreenShowed)
     XUnmapWindow(dpy, late);
     painter->sync();
     filter.excludedWindows = {uint32_t(early), uint32_t(late)};
-    startStream(filter, bgraConfig());
+    startStream(filter, screenConfig());
     ASSERT_TRUE(collector.waitForFrame([](const PixelBuffer& b) { return near(pixel(b, 150, 150), kRed); }));
     painter->map(late);
     painter->recolour(marker, kBlue); // a frame that shows this came after the map
@@ -916,7 +754,7 @@ TEST_F(X11ScreenSourceXvfb, WhereTheBackgroundWasNeverSeenTheNearestContinues)
             for (int x = cardRect.left(); x <= cardRect.right(); x += 3)
                 wrong += near(pixel(b, x, y), kDesktop, 8) ? 0 : 1;
     };
-    startStream(filter, bgraConfig());
+    startStream(filter, screenConfig());
     ASSERT_TRUE(collector.waitForFrame([](const PixelBuffer& b) { return near(pixel(b, 820, 120), kBlue); }));
     painter->recolour(marker, kCyan);
     ASSERT_TRUE(collector.waitForFrame([](const PixelBuffer& b) { return near(pixel(b, 820, 120), kCyan); }));
@@ -955,7 +793,7 @@ TEST_F(X11ScreenSourceXvfb, TranslucentWindowsAreRebuiltAsTheScreenShowsThem)
     const Window toolbar = painter->window(QRect(0, 150, 800, 50), kGreen);
     ScreenFilter filter = displayFilter();
     filter.excludedWindows = {uint32_t(toolbar)};
-    startStream(filter, bgraConfig());
+    startStream(filter, screenConfig());
     ASSERT_TRUE(collector.waitForFrame([](const PixelBuffer& b) { return near(pixel(b, 150, 120), kRed); }));
     PixelBufferRef f = collector.last();
     EXPECT_EQ(count(*f, kGreen), 0);
@@ -999,7 +837,7 @@ void X11ScreenSourceXvfb::shadowsLeaveNoTrace(const QString& program)
     const Window card = translucentWindow(dpy, QRect(760, 520, 320, 120), 0xc0202020);
     ScreenFilter filter = displayFilter();
     filter.excludedWindows = {uint32_t(bubble), uint32_t(card)};
-    startStream(filter, bgraConfig());
+    startStream(filter, screenConfig());
     // The manager paints a while after it took the screen: once the red
     // window's shadow shows below it, the marker's changes are frames taken
     // after what came before was painted.

@@ -8,6 +8,7 @@
 #include "platform/x11/X11ScreenSaverPowerControl.h"
 #include "platform/x11/X11ScreenSource.h"
 #include "platform/x11/XRandRDisplayList.h"
+#include "support/WindowManager.h"
 #include "support/XvfbTest.h"
 
 #include <QDBusConnection>
@@ -493,4 +494,51 @@ TEST_F(RecorderEngineXvfb, UnpluggedDisplayIsRetriedUntilItIsBack)
     EXPECT_EQ(frames.count(frames.pictures.size() / 2, kGreen), 0);
     EXPECT_GT(frames.count(frames.pictures.size() / 2, kBlue), 200 * 150 * 9 / 10);
     EXPECT_GT(frames.count(frames.pictures.size() - 1, kGreen), 100 * 100 * 9 / 10);
+}
+
+// A window target minimised for a while in the middle of a recording: the movie
+// holds the window's last picture meanwhile (the heartbeat repeats it) and
+// never shows what a window away from the screen reads, black; after the
+// restore the movie is live again.
+TEST_F(RecorderEngineXvfb, AMinimisedWindowTargetHoldsItsLastPicture)
+{
+    QString why;
+    const auto wm = WindowManager::startOpenbox(painter->display(), &why);
+    if (!wm)
+        GTEST_SKIP() << why.toStdString();
+    const Window client = painter->window(QRect(120, 100, 300, 200), kRed);
+    ASSERT_TRUE(waitUntil([&] { return painter->topLevel(client) != client && painter->viewable(client); }, 15));
+    animate(uint32_t(client)); // the movie at its full rate while the window is there
+    const QString id = QString::number(client);
+    ASSERT_FALSE(h.engine->startInner(config(RecorderEngine::Target::window(client), QStringLiteral("Window minimised.mov"))));
+    ASSERT_TRUE(waitUntil([&] { return h.engine->stats().writtenVideo >= 12; }, 30));
+
+    if (!WindowManager::xdotool({QStringLiteral("windowminimize"), id}))
+        GTEST_SKIP() << "xdotool is not installed";
+    ASSERT_TRUE(waitUntil([&] { return !painter->viewable(painter->topLevel(client)); }, 15));
+    // Minimised for three of the heartbeat's repeats (one about every 0.9 s).
+    const int64_t minimised = h.engine->stats().writtenVideo;
+    ASSERT_TRUE(waitUntil([&] { return h.engine->stats().writtenVideo >= minimised + 3; }, 30));
+
+    ASSERT_TRUE(WindowManager::xdotool({QStringLiteral("windowactivate"), id}));
+    ASSERT_TRUE(waitUntil([&] { return painter->viewable(client); }, 15));
+    painter->recolour(client, kBlue);
+    const int64_t restored = h.engine->stats().writtenVideo;
+    ASSERT_TRUE(waitUntil([&] { return h.engine->stats().writtenVideo >= restored + 12; }, 30));
+    const auto path = h.engine->stop();
+    ASSERT_TRUE(path);
+    EXPECT_EQ(h.events.count(line(RecorderEngine::Line::windowClosed)), 0);
+
+    const MovieProbe::Result probe = MovieProbe::probe(*path);
+    ASSERT_TRUE(probe.playable) << probe.error.toStdString();
+    const MovieProbe::Stream* v = probe.firstOf(MovieProbe::Stream::Kind::Video);
+    ASSERT_TRUE(v);
+    const Frames frames = decode(*path, v->width, v->height, 4);
+    ASSERT_GE(frames.pictures.size(), 8u);
+    const int area = v->width * v->height;
+    for (size_t i = 0; i < frames.pictures.size(); ++i) {
+        EXPECT_LT(frames.count(i, 0x000000, 24), area / 10) << "dark picture " << i << " of " << frames.pictures.size();
+        EXPECT_GT(frames.count(i, kRed) + frames.count(i, kBlue), area / 2) << "picture " << i;
+    }
+    EXPECT_GT(frames.count(frames.pictures.size() - 1, kBlue), area / 2);
 }

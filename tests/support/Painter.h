@@ -97,6 +97,27 @@ public:
                         2);
         sync();
     }
+    // The top-level holding `w`: its frame once a window manager took it in.
+    Window topLevel(Window w)
+    {
+        for (;;) {
+            Window root = 0, parent = 0, *children = nullptr;
+            unsigned int count = 0;
+            if (!XQueryTree(m_display, w, &root, &parent, &children, &count))
+                return 0;
+            if (children)
+                XFree(children);
+            if (parent == root)
+                return w;
+            w = parent;
+        }
+    }
+    // Mapped, and so are all its ancestors.
+    bool viewable(Window w)
+    {
+        XWindowAttributes a;
+        return XGetWindowAttributes(m_display, w, &a) && a.map_state == IsViewable;
+    }
     // A RandR event for every client listening, without changing the layout.
     void pokeRandr()
     {

@@ -7,7 +7,9 @@
 #include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QPixmap>
+#include <QProcess>
 #include <QScreen>
+#include <QStandardPaths>
 #include <QTest>
 
 #include <X11/Xatom.h>
@@ -118,6 +120,12 @@ std::unique_ptr<ChildProcess> WindowManager::startTray(Display* x, QString* why)
         return nullptr;
     }
     return tray;
+}
+
+bool WindowManager::xdotool(const QStringList& arguments)
+{
+    const QString program = QStandardPaths::findExecutable(QStringLiteral("xdotool"));
+    return !program.isEmpty() && QProcess::execute(program, arguments) == 0;
 }
 
 bool WindowManager::waitFor(const std::function<bool()>& done, int ms)

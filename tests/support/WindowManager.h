@@ -32,6 +32,9 @@ public:
     // owns the tray selection; null as above.
     static std::unique_ptr<ChildProcess> startTray(_XDisplay* x, QString* why);
 
+    // Runs xdotool with `arguments`; false when it is not installed or failed.
+    static bool xdotool(const QStringList& arguments);
+
     // Runs Qt's events until `done` holds or `ms` pass; whether it held.
     static bool waitFor(const std::function<bool()>& done, int ms = 15000);
     static void spin(int ms);

@@ -239,7 +239,7 @@ X11PixelView X11CaptureSession::frame(X11ErrorTrap& trap, int reader)
                                                    : std::pair(part.top(), part.bottom() + 1);
     if (!view) {
         // Nothing to show now; the next picture is told apart from nothing.
-        m_dirty = false;
+        m_dirty = std::exchange(m_readAgain, false);
         m_changedAll = true;
     }
     return view;
@@ -250,9 +250,16 @@ X11PixelView X11CaptureSession::grab(X11ErrorTrap& trap, int reader, const QRegi
     Parts& p = *m_parts;
     X11PixelReader& r = p.readers[reader];
     if (p.target) {
+        const uint64_t departures = p.target->departures();
         const X11PixelView view = p.target->grab(trap, r);
+        // The read answered the events that came before it: a window that left
+        // the screen meanwhile may have been read gone, black or half drawn.
+        handleEvents(trap, true);
         checkWindowLost();
-        return view;
+        if (p.target->departures() == departures)
+            return view;
+        m_readAgain = p.target->isShown(); // and it is back already
+        return {};
     }
     if (m_area.isEmpty())
         return {};

@@ -98,6 +98,7 @@ private:
     bool m_changedAll = true;  // or anything at all
     std::pair<int, int> m_changedRows{0, 0};
     bool m_layoutChanged = false;
+    bool m_readAgain = false; // the window left and came back while it was read
     std::optional<RecorderError> m_lost;
 };
 

@@ -31,15 +31,30 @@ std::optional<RecorderError> X11WindowTarget::open(X11ErrorTrap& trap)
     if (m_client == 0 || m_client == m_display.root() || !exists(m_dpy, trap, m_client, a))
         return windowMissingError();
     XSelectInput(m_dpy, m_client, StructureNotifyMask);
+    m_clientMapped = a.map_state != IsUnmapped;
     if (!resolveTop(trap))
         return windowMissingError();
     return std::nullopt;
+}
+
+bool X11WindowTarget::isShown() const
+{
+    // A window in a frame shows only what lies inside the frame's border.
+    return m_clientMapped && m_topViewable &&
+           (m_top == m_client || QRect(QPoint(0, 0), m_topSize).contains(m_clientRect));
+}
+
+void X11WindowTarget::noteChange(bool wasShown)
+{
+    if (wasShown && !isShown())
+        ++m_departures;
 }
 
 // Finds the top-level holding the client (its frame under a reparenting
 // window manager) and watches it.
 bool X11WindowTarget::resolveTop(X11ErrorTrap& trap)
 {
+    const bool wasShown = isShown();
     const Window top = X11WindowProperties::topLevel(m_dpy, m_client, m_display.root());
     if (trap.sync() != 0 || top == 0)
         return false;
@@ -55,9 +70,29 @@ bool X11WindowTarget::resolveTop(X11ErrorTrap& trap)
     if (!exists(m_dpy, trap, top, a))
         return false;
     m_topViewable = a.map_state == IsViewable;
+    m_topSize = QSize(a.width, a.height);
     m_topVisual = a.visual;
+    measureClient(trap);
+    noteChange(wasShown);
     m_damage = DamageHandle(m_dpy, XDamageCreate(m_dpy, top, XDamageReportNonEmpty));
     return trap.sync() == 0;
+}
+
+void X11WindowTarget::measureClient(X11ErrorTrap& trap)
+{
+    if (m_top == m_client)
+        return;
+    XWindowAttributes a;
+    if (!exists(m_dpy, trap, m_client, a))
+        return; // its end comes as an event
+    int x = 0, y = 0;
+    Window child = 0;
+    const bool translated = XTranslateCoordinates(m_dpy, m_client, m_top, 0, 0, &x, &y, &child);
+    if (trap.sync() != 0 || !translated)
+        return;
+    // The window's origin lies inside its border.
+    m_clientRect = QRect(x - a.border_width, y - a.border_width, a.width + 2 * a.border_width,
+                         a.height + 2 * a.border_width);
 }
 
 bool X11WindowTarget::handleDamage(X11ErrorTrap& trap, const XDamageNotifyEvent& e)
@@ -71,6 +106,7 @@ bool X11WindowTarget::handleDamage(X11ErrorTrap& trap, const XDamageNotifyEvent&
 
 bool X11WindowTarget::handleEvent(X11ErrorTrap& trap, const XEvent& e)
 {
+    const bool wasShown = isShown();
     switch (e.type) {
     case DestroyNotify: {
         const Window w = e.xdestroywindow.window;
@@ -83,6 +119,7 @@ bool X11WindowTarget::handleEvent(X11ErrorTrap& trap, const XEvent& e)
             trap.sync(); // the frame's damage went with it
             m_top = 0;
             m_topViewable = false;
+            noteChange(wasShown);
             if (!resolveTop(trap))
                 m_lost = true;
             return true;
@@ -96,24 +133,32 @@ bool X11WindowTarget::handleEvent(X11ErrorTrap& trap, const XEvent& e)
             m_lost = true;
         return true;
     case MapNotify:
-        if (e.xmap.window != m_top)
+    case UnmapNotify: {
+        // Back on the screen, the window is read afresh.
+        const bool mapped = e.type == MapNotify;
+        const Window w = mapped ? e.xmap.window : e.xunmap.window;
+        if (w != m_client && w != m_top)
             return false;
-        m_topViewable = true;
-        m_pixmap.reset();
-        return true;
-    case UnmapNotify:
-        if (e.xunmap.window == m_top) {
-            m_topViewable = false;
+        if (w == m_client)
+            m_clientMapped = mapped;
+        if (w == m_top) {
+            m_topViewable = mapped;
             m_pixmap.reset();
         }
-        return false;
+        noteChange(wasShown);
+        return mapped;
+    }
     case ConfigureNotify: {
-        if (e.xconfigure.window != m_top)
+        const Window w = e.xconfigure.window;
+        if (w != m_top && w != m_client)
             return false;
-        const QSize size(e.xconfigure.width + 2 * e.xconfigure.border_width,
-                         e.xconfigure.height + 2 * e.xconfigure.border_width);
-        if (size != m_pixmapSize)
-            m_pixmap.reset();
+        if (w == m_top) {
+            m_topSize = QSize(e.xconfigure.width, e.xconfigure.height);
+            if (m_topSize + QSize(2 * e.xconfigure.border_width, 2 * e.xconfigure.border_width) != m_pixmapSize)
+                m_pixmap.reset();
+        }
+        measureClient(trap);
+        noteChange(wasShown);
         return true;
     }
     default:
@@ -123,7 +168,7 @@ bool X11WindowTarget::handleEvent(X11ErrorTrap& trap, const XEvent& e)
 
 X11PixelView X11WindowTarget::grab(X11ErrorTrap& trap, X11PixelReader& reader)
 {
-    if (!m_top || !m_topViewable)
+    if (!m_top || !isShown())
         return {};
     if (!m_pixmap) {
         m_pixmap = PixmapHandle(m_dpy, XCompositeNameWindowPixmap(m_dpy, m_top));

@@ -1,4 +1,4 @@
-#include "X11ScreenSourceFixture.h"
+#include "platform/x11/X11ScreenSourceFixture.h"
 
 #include <X11/extensions/shape.h>
 
@@ -20,7 +20,7 @@ TEST_F(X11ExclusionXvfb, ChangesHiddenUnderAnExcludedWindowStillMakeFrames)
     const Window toolbar = painter->window(QRect(150, 150, 300, 200), kGreen);
     ScreenFilter filter = displayFilter();
     filter.excludedWindows = {uint32_t(toolbar)};
-    startStream(filter, bgraConfig());
+    startStream(filter, screenConfig());
     ASSERT_TRUE(collector.waitForFrame([](const PixelBuffer& b) { return near(pixel(b, 250, 250), kRed); }));
     EXPECT_EQ(count(*collector.last(), kGreen), 0);
     painter->recolour(red, kBlue);
@@ -53,7 +53,7 @@ TEST_F(X11ExclusionXvfb, UnderExcludedWindowsTheBackgroundTheScreenShowed)
     XUnmapWindow(dpy, late);
     painter->sync();
     filter.excludedWindows = {uint32_t(early), uint32_t(late)};
-    startStream(filter, bgraConfig());
+    startStream(filter, screenConfig());
     ASSERT_TRUE(collector.waitForFrame([](const PixelBuffer& b) { return near(pixel(b, 150, 150), kRed); }));
     painter->map(late);
     painter->recolour(marker, kBlue); // a frame that shows this came after the map
@@ -95,7 +95,7 @@ TEST_F(X11ExclusionXvfb, WhereTheBackgroundWasNeverSeenTheNearestContinues)
             for (int x = cardRect.left(); x <= cardRect.right(); x += 3)
                 wrong += near(pixel(b, x, y), kDesktop, 8) ? 0 : 1;
     };
-    startStream(filter, bgraConfig());
+    startStream(filter, screenConfig());
     ASSERT_TRUE(collector.waitForFrame([](const PixelBuffer& b) { return near(pixel(b, 820, 120), kBlue); }));
     painter->recolour(marker, kCyan);
     ASSERT_TRUE(collector.waitForFrame([](const PixelBuffer& b) { return near(pixel(b, 820, 120), kCyan); }));
@@ -134,7 +134,7 @@ TEST_F(X11ExclusionXvfb, TranslucentWindowsAreRebuiltAsTheScreenShowsThem)
     const Window toolbar = painter->window(QRect(0, 150, 800, 50), kGreen);
     ScreenFilter filter = displayFilter();
     filter.excludedWindows = {uint32_t(toolbar)};
-    startStream(filter, bgraConfig());
+    startStream(filter, screenConfig());
     ASSERT_TRUE(collector.waitForFrame([](const PixelBuffer& b) { return near(pixel(b, 150, 120), kRed); }));
     PixelBufferRef f = collector.last();
     EXPECT_EQ(count(*f, kGreen), 0);
@@ -178,7 +178,7 @@ void X11ExclusionXvfb::shadowsLeaveNoTrace(const QString& program)
     const Window card = translucentWindow(dpy, QRect(760, 520, 320, 120), 0xc0202020);
     ScreenFilter filter = displayFilter();
     filter.excludedWindows = {uint32_t(bubble), uint32_t(card)};
-    startStream(filter, bgraConfig());
+    startStream(filter, screenConfig());
     // The manager paints a while after it took the screen: once the red
     // window's shadow shows below it, the marker's changes are frames taken
     // after what came before was painted.

@@ -1,9 +1,8 @@
 #include "platform/x11/X11PointerService.h"
+#include "support/WindowManager.h"
 #include "support/XvfbTest.h"
 
 #include <QElapsedTimer>
-#include <QProcess>
-#include <QStandardPaths>
 #include <QThread>
 
 #include <gtest/gtest.h>
@@ -31,13 +30,7 @@ protected:
         return true;
     }
 
-    static bool xdotool(const QStringList& args)
-    {
-        const QString program = QStandardPaths::findExecutable(QStringLiteral("xdotool"));
-        if (program.isEmpty())
-            return false;
-        return QProcess::execute(program, args) == 0;
-    }
+    static bool xdotool(const QStringList& args) { return test::WindowManager::xdotool(args); }
 };
 
 } // namespace

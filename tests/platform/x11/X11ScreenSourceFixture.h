@@ -1,7 +1,7 @@
 #pragma once
 
-// What the X screen-source tests share: a server, a painter, a stream and
-// what it delivers.
+// What the X screen-source tests share: a server of one screen, frames of
+// all of it, and the checks on them.
 #include "platform/core/NV12Converter.h"
 #include "platform/core/PixelBuffer.h"
 #include "platform/core/SerialQueue.h"
@@ -39,134 +39,17 @@
 #include <X11/Xlib.h>
 #include <X11/extensions/Xrandr.h>
 // After gtest: Xlib defines macros (None, Bool) that clash with it.
-#include "support/Painter.h"
+#include "platform/x11/ScreenStreamXvfbTest.h"
 #include "platform/x11/X11CaptureSession.h"
 #include "platform/x11/X11ErrorTrap.h"
 
-
 using namespace corvessa;
-using corvessa::test::Painter;
+using namespace corvessa::test;
 
 namespace corvessa::test::screen {
 
-constexpr uint32_t kRed = 0xff0000;
-constexpr uint32_t kGreen = 0x00ff00;
-constexpr uint32_t kBlue = 0x0000ff;
-constexpr uint32_t kYellow = 0xffff00;
-constexpr uint32_t kGrey = 0x808080;
-constexpr uint32_t kCyan = 0x00ffff;
-constexpr uint32_t kBlack = 0x000000;
 constexpr int kScreenWidth = 1280;
 constexpr int kScreenHeight = 800;
-
-// Collects what a stream delivers on its queue.
-struct Collector {
-    std::mutex mutex;
-    std::condition_variable changed;
-    int frames = 0;
-    int microphoneBuffers = 0;
-    PixelBufferRef latest;
-    MediaTime lastTime;
-    bool timesIncrease = true;
-    bool wrongThread = false;
-    std::optional<RecorderError> stopError;
-    int stops = 0;
-    // Runs on every frame, on the queue.
-    std::function<void(const PixelBuffer&)> inspect;
-    SerialQueue* queue = nullptr;
-
-    ScreenStreamOutput output()
-    {
-        ScreenStreamOutput out;
-        out.onScreen = [this](const SampleBuffer& s) {
-            std::lock_guard lock(mutex);
-            if (queue && !queue->isCurrent())
-                wrongThread = true;
-            if (lastTime.isValid() && !(s.presentationTime() > lastTime))
-                timesIncrease = false;
-            lastTime = s.presentationTime();
-            latest = s.imageBuffer();
-            ++frames;
-            if (inspect && latest)
-                inspect(*latest);
-            changed.notify_all();
-        };
-        out.onMicrophone = [this](const SampleBuffer&) {
-            std::lock_guard lock(mutex);
-            ++microphoneBuffers;
-            changed.notify_all();
-        };
-        out.onStop = [this](const RecorderError& e) {
-            std::lock_guard lock(mutex);
-            stopError = e;
-            ++stops;
-            changed.notify_all();
-        };
-        return out;
-    }
-
-    bool waitFor(const std::function<bool()>& condition, int ms = 5000)
-    {
-        std::unique_lock lock(mutex);
-        return changed.wait_for(lock, std::chrono::milliseconds(ms), condition);
-    }
-    // Waits for a frame that satisfies `check`.
-    bool waitForFrame(const std::function<bool(const PixelBuffer&)>& check, int ms = 5000)
-    {
-        return waitFor([&] { return latest && check(*latest); }, ms);
-    }
-    int frameCount()
-    {
-        std::lock_guard lock(mutex);
-        return frames;
-    }
-    // The count and the last frame's time, read together.
-    std::pair<int, MediaTime> framesAndTime()
-    {
-        std::lock_guard lock(mutex);
-        return {frames, lastTime};
-    }
-    int microphoneCount()
-    {
-        std::lock_guard lock(mutex);
-        return microphoneBuffers;
-    }
-    std::optional<RecorderError> stopped()
-    {
-        std::lock_guard lock(mutex);
-        return stopError;
-    }
-    int stopCount()
-    {
-        std::lock_guard lock(mutex);
-        return stops;
-    }
-    PixelBufferRef last()
-    {
-        std::lock_guard lock(mutex);
-        return latest;
-    }
-};
-
-inline uint32_t pixel(const PixelBuffer& b, int x, int y)
-{
-    const uint8_t* p = b.baseAddress(0) + size_t(y) * b.bytesPerRow(0) + size_t(x) * 4;
-    return uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0];
-}
-
-inline uint8_t alpha(const PixelBuffer& b, int x, int y)
-{
-    return b.baseAddress(0)[size_t(y) * b.bytesPerRow(0) + size_t(x) * 4 + 3];
-}
-
-inline bool near(uint32_t a, uint32_t b, int tolerance = 6)
-{
-    for (int shift : {0, 8, 16}) {
-        if (std::abs(int((a >> shift) & 0xff) - int((b >> shift) & 0xff)) > tolerance)
-            return false;
-    }
-    return true;
-}
 
 inline int count(const PixelBuffer& b, uint32_t colour)
 {
@@ -176,11 +59,6 @@ inline int count(const PixelBuffer& b, uint32_t colour)
             n += near(pixel(b, x, y), colour) ? 1 : 0;
     }
     return n;
-}
-
-inline QImage imageOf(const PixelBuffer& b)
-{
-    return QImage(b.baseAddress(0), b.width(), b.height(), int(b.bytesPerRow(0)), QImage::Format_RGB32).copy();
 }
 
 // The 16-pixel blocks, outside `skip`, where `frame` shows something
@@ -252,36 +130,15 @@ inline int ownShmSegments()
     return n;
 }
 
-inline ScreenStreamConfig bgraConfig(int width = kScreenWidth, int height = kScreenHeight)
+// Frames of the whole screen.
+inline ScreenStreamConfig screenConfig()
 {
-    ScreenStreamConfig c;
-    c.width = width;
-    c.height = height;
-    c.pixelFormat = PixelFormat::BGRA;
-    c.minimumFrameInterval = MediaTime(1, 60);
-    return c;
+    return bgraConfig(kScreenWidth, kScreenHeight);
 }
 
-class X11ScreenSourceXvfb : public test::XvfbTest {
+class X11ScreenSourceXvfb : public ScreenStreamXvfbTest {
 protected:
     static void SetUpTestSuite() { startServer(QStringLiteral("%1x%2x24").arg(kScreenWidth).arg(kScreenHeight)); }
-    void SetUp() override
-    {
-        XvfbTest::SetUp();
-        if (IsSkipped() || HasFatalFailure())
-            return;
-        painter = std::make_unique<Painter>(s_xvfb->display());
-        ASSERT_TRUE(painter->isOpen());
-        source = std::make_shared<X11ScreenSource>(s_xvfb->display());
-        collector.queue = &queue;
-    }
-    void TearDown() override
-    {
-        if (stream)
-            stream->stop();
-        stream.reset();
-        painter.reset(); // its windows go with its connection
-    }
 
     void framesShowTheWholeScreen(bool composited);
 
@@ -297,26 +154,6 @@ protected:
         f.displayId = displayId();
         return f;
     }
-    static ScreenFilter windowFilter(Window w)
-    {
-        ScreenFilter f;
-        f.kind = ScreenFilter::Kind::Window;
-        f.windowId = uint32_t(w);
-        return f;
-    }
-    void startStream(const ScreenFilter& filter, const ScreenStreamConfig& config)
-    {
-        stream = source->makeStream(filter, config, &queue, collector.output());
-        ASSERT_TRUE(stream);
-        const auto error = stream->start();
-        ASSERT_FALSE(error.has_value()) << error->message.toStdString();
-    }
-
-    std::unique_ptr<Painter> painter;
-    std::shared_ptr<X11ScreenSource> source;
-    SerialQueue queue{"test.capture"};
-    Collector collector;
-    std::unique_ptr<ScreenStream> stream;
 };
 
 } // namespace corvessa::test::screen

@@ -1,5 +1,4 @@
-#include "X11ScreenSourceFixture.h"
-
+#include "platform/x11/X11ScreenSourceFixture.h"
 
 TEST_F(X11ScreenSourceXvfb, ContentListsTheDisplayAndTheWindowsFrontToBack)
 {
@@ -63,7 +62,7 @@ TEST_F(X11ScreenSourceXvfb, WithoutAServerContentAndStartReportErrors)
 
     ScreenFilter filter;
     filter.displayId = 1;
-    auto s = nowhere->makeStream(filter, bgraConfig(), &queue, collector.output());
+    auto s = nowhere->makeStream(filter, screenConfig(), &queue, collector.output());
     const auto startError = s->start();
     ASSERT_TRUE(startError);
     EXPECT_EQ(startError->code, int(ScreenCaptureErrorCode::ServerUnavailable));
@@ -74,14 +73,14 @@ TEST_F(X11ScreenSourceXvfb, StartRefusesMissingTargetsAndBadConfigurations)
 {
     ScreenFilter unknownDisplay;
     unknownDisplay.displayId = DisplayInfo::idForName(QStringLiteral("HDMI-9"));
-    auto s = source->makeStream(unknownDisplay, bgraConfig(), &queue, collector.output());
+    auto s = source->makeStream(unknownDisplay, screenConfig(), &queue, collector.output());
     auto error = s->start();
     ASSERT_TRUE(error);
     EXPECT_EQ(error->code, int(ScreenCaptureErrorCode::DisplayUnavailable));
 
     const Window red = painter->window(QRect(10, 10, 50, 50), kRed);
     painter->destroy(red);
-    s = source->makeStream(windowFilter(red), bgraConfig(), &queue, collector.output());
+    s = source->makeStream(windowFilter(red), screenConfig(), &queue, collector.output());
     error = s->start();
     ASSERT_TRUE(error);
     EXPECT_EQ(error->code, int(ScreenCaptureErrorCode::WindowUnavailable));
@@ -124,7 +123,7 @@ TEST_F(X11ScreenSourceXvfb, DisplayFramesShowForeignWindowsAndNeverTheExcludedOn
         if (count(b, kGreen) + count(b, kYellow) + count(b, kCyan) + count(b, kGrey) > 0)
             ++leaks;
     };
-    startStream(filter, bgraConfig());
+    startStream(filter, screenConfig());
     ASSERT_TRUE(collector.waitForFrame([](const PixelBuffer& b) { return near(pixel(b, 120, 120), kRed); }));
     const PixelBufferRef frame0 = collector.last();
     ASSERT_EQ(frame0->width(), kScreenWidth);
@@ -280,7 +279,7 @@ void X11ScreenSourceXvfb::framesShowTheWholeScreen(bool composited)
         windows.push_back(painter->window(QRect(100 + 200 * i, 60 + 180 * i, 120, 90), colours[i]));
         shown.push_back(colours[i]);
     }
-    ScreenStreamConfig config = bgraConfig();
+    ScreenStreamConfig config = screenConfig();
     config.pixelFormat = PixelFormat::NV12VideoRange;
     config.queueDepth = 3;
     startStream(displayFilter(), config);
@@ -335,7 +334,7 @@ TEST_F(X11ScreenSourceXvfb, FramesBuiltOnEarlierFramesShowTheWholeScreenUnderACo
 TEST_F(X11ScreenSourceXvfb, DamageTakenWhileReadingAsksForTheNextFrame)
 {
     const Window w = painter->window(QRect(100, 100, 100, 100), kRed);
-    X11CaptureSession session(displayFilter(), bgraConfig());
+    X11CaptureSession session(displayFilter(), screenConfig());
     ASSERT_FALSE(session.open(s_xvfb->display()));
     session.applyLayout(XRandRDisplayList(s_xvfb->display()).outputs());
     X11ErrorTrap trap(session.display());

@@ -51,6 +51,15 @@ int DialogPlacement::screenIndex(const QPoint& pointer, const QList<QRect>& scre
     return -1;
 }
 
+int DialogPlacement::windowScreenIndex(const QRect& frame, const QList<QRect>& screens, int assigned)
+{
+    for (int i = 0; i < screens.size(); ++i) {
+        if (screens[i].contains(frame.center()))
+            return i;
+    }
+    return assigned;
+}
+
 QScreen* DialogPlacement::currentScreen()
 {
     if (!qGuiApp)
@@ -60,8 +69,9 @@ QScreen* DialogPlacement::currentScreen()
     for (QScreen* s : screens)
         areas << s->geometry();
     QWindow* focus = QGuiApplication::focusWindow();
-    const int i = screenIndex(QCursor::pos(), areas, focus ? int(screens.indexOf(focus->screen())) : -1,
-                              int(screens.indexOf(QGuiApplication::primaryScreen())));
+    const int focused =
+        focus ? windowScreenIndex(focus->frameGeometry(), areas, int(screens.indexOf(focus->screen()))) : -1;
+    const int i = screenIndex(QCursor::pos(), areas, focused, int(screens.indexOf(QGuiApplication::primaryScreen())));
     return i >= 0 ? screens[i] : nullptr;
 }
 

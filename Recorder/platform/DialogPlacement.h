@@ -52,6 +52,12 @@ public:
     // the pointer, else `focused`, else `primary` (indexes; -1 = none).
     static int screenIndex(const QPoint& pointer, const QList<QRect>& screens, int focused, int primary);
 
+    // The screen a window shows on: the one holding its frame's centre, else
+    // `assigned`, the screen the toolkit gives it. That one can be out of date:
+    // a window moved off a screen that went away stays on the primary screen
+    // after the other comes back.
+    static int windowScreenIndex(const QRect& frame, const QList<QRect>& screens, int assigned);
+
     // The top-left corner (y down) that centres a window of `size` on the usable
     // area `available`, raised by `raise` of its height; halves round away from zero.
     static QPoint placedOrigin(const QRect& available, const QSize& size);

@@ -31,6 +31,15 @@ TEST(DialogPlacement, PicksTheScreenUnderThePointer)
     EXPECT_EQ(DialogPlacement::screenIndex(QPoint(5000, 5000), {}, -1, -1), -1);
 }
 
+TEST(DialogPlacement, AFocusedWindowIsOnTheScreenItStandsOn)
+{
+    // A display that went away and came back: the toolkit still says the bar is on the primary.
+    const QList<QRect> screens{QRect(0, 0, 1920, 1080), QRect(1920, 0, 1280, 1024)};
+    EXPECT_EQ(DialogPlacement::windowScreenIndex(QRect(2200, 900, 600, 60), screens, 0), 1);
+    EXPECT_EQ(DialogPlacement::windowScreenIndex(QRect(1900, 500, 10, 10), screens, 1), 0) << "by its centre";
+    EXPECT_EQ(DialogPlacement::windowScreenIndex(QRect(5000, 5000, 10, 10), screens, 1), 1) << "off every screen";
+}
+
 TEST(DialogPlacement, PresentRegistersKeepsOnTopAndPlaces)
 {
     QList<QWindow*> registered;

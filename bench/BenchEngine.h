@@ -9,8 +9,11 @@
 #include "platform/synthetic/SyntheticPowerControl.h"
 #include "platform/x11/X11ScreenSource.h"
 
+#include <QRectF>
+
 #include <cstdio>
 #include <memory>
+#include <optional>
 
 namespace benchrig {
 
@@ -21,8 +24,10 @@ struct EngineRecording {
     QStringList lines; // the engine's event lines
 };
 
-// Started at `fps` into `movie`, the cursor hidden; null (with the reason on stderr) when it could not start.
-inline std::unique_ptr<EngineRecording> startEngineRecording(const QString& display, int fps, const QString& movie)
+// Started at `fps` into `movie`, the cursor hidden; the whole display, or
+// `area` of it (display points); null (with the reason on stderr) when it could not start.
+inline std::unique_ptr<EngineRecording> startEngineRecording(const QString& display, int fps, const QString& movie,
+                                                             const std::optional<QRectF>& area = std::nullopt)
 {
     using namespace corvessa;
     auto r = std::make_unique<EngineRecording>();
@@ -41,7 +46,8 @@ inline std::unique_ptr<EngineRecording> startEngineRecording(const QString& disp
     r->engine->setPowerControl(std::make_shared<SyntheticPowerControl>());
     r->engine->onEvent = [lines = &r->lines](const QString& line) { *lines << line; };
     RecorderEngine::Config config;
-    config.target = RecorderEngine::Target::display(content->displays.front().id);
+    const uint32_t id = content->displays.front().id;
+    config.target = area ? RecorderEngine::Target::area(id, *area) : RecorderEngine::Target::display(id);
     config.fps = fps;
     config.systemAudio = true;
     config.microphoneID = QStringLiteral("stand_in_mic");

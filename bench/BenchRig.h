@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
+#include <QPoint>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -174,13 +175,15 @@ inline pid_t startSelf(Children& children, const std::vector<std::string>& args)
 // The peer recording's arguments: the whole `width`x`height` screen of
 // `display` by x11grab at `fps` for `secs`, libx265 ultrafast into fragmented
 // QuickTime at `movie`; `audioInputs` are the pulse sources mixed into AAC.
+// x11grab of `width` × `height` at `origin` of the display.
 inline QStringList ffmpegGrabArgs(const QString& display, int width, int height, int fps, double secs,
-                                  const QStringList& audioInputs, const QString& movie)
+                                  const QStringList& audioInputs, const QString& movie, const QPoint& origin = {})
 {
     QStringList a{QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y"), QStringLiteral("-thread_queue_size"),
                   QStringLiteral("512"), QStringLiteral("-f"), QStringLiteral("x11grab"), QStringLiteral("-framerate"),
                   QString::number(fps), QStringLiteral("-video_size"),
-                  QStringLiteral("%1x%2").arg(width).arg(height), QStringLiteral("-i"), display};
+                  QStringLiteral("%1x%2").arg(width).arg(height), QStringLiteral("-i"),
+                  origin.isNull() ? display : QStringLiteral("%1+%2,%3").arg(display).arg(origin.x()).arg(origin.y())};
     for (const QString& source : audioInputs)
         a << QStringLiteral("-thread_queue_size") << QStringLiteral("512") << QStringLiteral("-f") << QStringLiteral("pulse")
           << QStringLiteral("-i") << source;

@@ -49,8 +49,7 @@ std::optional<RecorderError> X11CaptureDisplay::open(const QString& displayName)
     int randrError = 0;
     if (!XRRQueryExtension(dpy, &m_randrEvent, &randrError))
         m_randrEvent = -1;
-    m_shape = XShapeQueryExtension(dpy, &event, &error);
-    m_shapeEvent = m_shape ? event : -1;
+    m_shapeEvent = XShapeQueryExtension(dpy, &event, &error) ? event : -1;
     return std::nullopt;
 }
 

@@ -37,7 +37,7 @@ public:
     int damageEvent() const { return m_damageEvent; }
     int fixesEvent() const { return m_fixesEvent; }
     int randrEvent() const { return m_randrEvent; } // -1 without RandR
-    bool hasShape() const { return m_shape; }
+    bool hasShape() const { return m_shapeEvent >= 0; }
     int shapeEvent() const { return m_shapeEvent; } // -1 without Shape
     bool hasShm() const { return m_shm; }
 
@@ -50,7 +50,6 @@ private:
     int m_damageEvent = 0;
     int m_fixesEvent = 0;
     int m_randrEvent = -1;
-    bool m_shape = false;
     int m_shapeEvent = -1;
     bool m_shm = false;
 };

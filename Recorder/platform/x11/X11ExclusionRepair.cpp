@@ -9,7 +9,6 @@
 // Last: X11's macros clash with names in Qt.
 #include "platform/x11/X11ExclusionRepair.h"
 
-
 namespace corvessa {
 
 namespace {

@@ -73,14 +73,16 @@ bool ShortcutCapture::handle(const QKeyEvent& event)
     }
     const qint64 bits = KeyBinding::carbon(modifiers);
     if (!(bits & (KeyBinding::command | KeyBinding::control))) {
-        m_prefs.setHotkeyMessage([] { return Loc::text(QStringLiteral("Include ⌘ or ⌃, or the shortcut won't work.")); });
+        m_prefs.setHotkeyMessage(
+            [] { return Loc::text(QStringLiteral("Include ⌘ or ⌃, or the shortcut won't work.")); });
         return true;
     }
     if (!code) {
         // A key outside our table (a dead key, a letter of another layout) could
         // be neither shown nor grabbed again after a restart.
-        m_prefs.setHotkeyMessage(
-            [] { return Loc::text(QStringLiteral("This key can't be used for a shortcut. Please choose a different one.")); });
+        m_prefs.setHotkeyMessage([] {
+            return Loc::text(QStringLiteral("This key can't be used for a shortcut. Please choose a different one."));
+        });
         return true;
     }
     set(*m_recording, *code, bits);

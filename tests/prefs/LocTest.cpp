@@ -323,7 +323,8 @@ TEST_F(LocTest, ShippedTablesNameKeysAsOnLinux)
         for (const QString& key : keys) {
             const QString text = Loc::text(key);
             for (const QString& word : words->second)
-                EXPECT_FALSE(text.contains(word, Qt::CaseInsensitive)) << lang.code.toStdString() << ": " << text.toStdString();
+                EXPECT_FALSE(text.contains(word, Qt::CaseInsensitive))
+                    << lang.code.toStdString() << ": " << text.toStdString();
             EXPECT_FALSE(otherPlatform.match(text).hasMatch()) << lang.code.toStdString() << ": " << text.toStdString();
         }
     }

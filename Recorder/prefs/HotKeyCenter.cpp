@@ -156,7 +156,7 @@ std::vector<HotKeyAction> HotKeyCenter::registerAtLaunch(Prefs& prefs)
     const std::vector<HotKeyAction> failed = apply(bindings);
     RecorderLog::write(launchLogLine(bindings.size(), failed));
     if (!failed.empty())
-        prefs.setHotkeyMessage(Prefs::shortcutsTakenMessage(titles(failed)));
+        prefs.setHotkeyMessage([failed] { return Prefs::shortcutsTakenMessage(titles(failed)); });
     return failed;
 }
 

@@ -152,10 +152,20 @@ void Prefs::removeBinding(HotKeyAction action)
     storeBindings();
 }
 
-void Prefs::setHotkeyMessage(const std::optional<QString>& value)
+std::optional<QString> Prefs::hotkeyMessage() const
 {
-    m_hotkeyMessage = value;
+    return m_hotkeyMessage ? std::optional(m_hotkeyMessage()) : std::nullopt;
+}
+
+void Prefs::setHotkeyMessage(std::function<QString()> wording)
+{
+    m_hotkeyMessage = std::move(wording);
     emit changed(Key::hotkeyMessage);
+}
+
+void Prefs::setHotkeyMessage(const std::optional<QString>& text)
+{
+    setHotkeyMessage(text ? std::function<QString()>([text = *text] { return text; }) : nullptr);
 }
 
 void Prefs::setIsRecording(bool value)

@@ -9,6 +9,7 @@
 #include <QStringList>
 
 #include <array>
+#include <functional>
 #include <optional>
 #include <variant>
 
@@ -176,9 +177,13 @@ public:
 
     // ---- Run-time values, never stored ----
 
-    // The latest message about shortcuts, shown under the shortcut list.
-    const std::optional<QString>& hotkeyMessage() const { return m_hotkeyMessage; }
-    void setHotkeyMessage(const std::optional<QString>& value);
+    // The latest message about shortcuts, shown under the shortcut list. It is
+    // kept as the way to word it, not as words: read after a language change,
+    // it comes in the new language.
+    std::optional<QString> hotkeyMessage() const;
+    void setHotkeyMessage(std::function<QString()> wording);
+    // A text that reads the same in every language, or none.
+    void setHotkeyMessage(const std::optional<QString>& text);
     // Whether a recording is under way (countdown, recording, paused, finishing).
     bool isRecording() const { return m_isRecording; }
     void setIsRecording(bool value);
@@ -240,7 +245,7 @@ private:
     QString m_unusableSaveFolder;
     KeyBindingMap m_bindings;
 
-    std::optional<QString> m_hotkeyMessage;
+    std::function<QString()> m_hotkeyMessage;
     bool m_isRecording = false;
 };
 

@@ -73,14 +73,16 @@ bool ShortcutCapture::handle(const QKeyEvent& event)
     }
     const qint64 bits = KeyBinding::carbon(modifiers);
     if (!(bits & (KeyBinding::command | KeyBinding::control))) {
-        m_prefs.setHotkeyMessage(Loc::text(QStringLiteral("Include ⌘ or ⌃, or the shortcut won't work.")));
+        m_prefs.setHotkeyMessage(
+            [] { return Loc::text(QStringLiteral("Include ⌘ or ⌃, or the shortcut won't work.")); });
         return true;
     }
     if (!code) {
         // A key outside our table (a dead key, a letter of another layout) could
         // be neither shown nor grabbed again after a restart.
-        m_prefs.setHotkeyMessage(
-            Loc::text(QStringLiteral("This key can't be used for a shortcut. Please choose a different one.")));
+        m_prefs.setHotkeyMessage([] {
+            return Loc::text(QStringLiteral("This key can't be used for a shortcut. Please choose a different one."));
+        });
         return true;
     }
     set(*m_recording, *code, bits);
@@ -97,9 +99,10 @@ void ShortcutCapture::set(HotKeyAction action, qint64 keyCode, qint64 modifiers)
             continue;
         auto it = bindings.find(other);
         if (it != bindings.end() && it->second == binding) {
-            m_prefs.setHotkeyMessage(
-                Loc::fill(Loc::text(QStringLiteral("%@ is already used for “%@”. Please choose a different one.")),
-                          binding.display(), HotKeyActions::title(other)));
+            m_prefs.setHotkeyMessage([binding, other] {
+                return Loc::fill(Loc::text(QStringLiteral("%@ is already used for “%@”. Please choose a different one.")),
+                                 binding.display(), HotKeyActions::title(other));
+            });
             return;
         }
     }
@@ -118,8 +121,10 @@ void ShortcutCapture::set(HotKeyAction action, qint64 keyCode, qint64 modifiers)
     else
         m_prefs.removeBinding(action);
     m_center.apply(m_prefs.bindings());
-    m_prefs.setHotkeyMessage(Loc::fill(Loc::text(QStringLiteral("%@ is used by another app. Please choose a different one.")),
-                                       binding.display()));
+    m_prefs.setHotkeyMessage([binding] {
+        return Loc::fill(Loc::text(QStringLiteral("%@ is used by another app. Please choose a different one.")),
+                         binding.display());
+    });
 }
 
 } // namespace corvessa

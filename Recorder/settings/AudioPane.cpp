@@ -39,10 +39,9 @@ QLabel* problem(QWidget* parent)
 }
 
 // An orange triangle and a text of at most two lines, under the control column.
-QWidget* warning(const QString& english, QWidget* parent)
+QWidget* warning(const QString& text, QWidget* parent)
 {
-    QWidget* box = SettingsLayout::warningLine(QStringLiteral("exclamationmark.triangle.fill"), 13,
-                                               Loc::text(english), parent);
+    QWidget* box = SettingsLayout::warningLine(QStringLiteral("exclamationmark.triangle.fill"), 13, text, parent);
     box->layout()->setContentsMargins(SettingsLayout::controlIndent, 4, 0, 4);
     return box;
 }
@@ -97,7 +96,7 @@ AudioPane::AudioPane(RecorderModel& model, QWidget* parent)
     });
     layout->addWidget(new SettingRow(Loc::text(QStringLiteral("Microphone")), {}, pair(m_micSwitch, m_picker, this),
                                      this));
-    m_micAccess = warning(QStringLiteral("Microphone access is required. Click “Allow”."), this);
+    m_micAccess = warning(Loc::text(QStringLiteral("Microphone access is required. Click “Allow”.")), this);
     layout->addWidget(m_micAccess);
 
     m_micProblem = problem(this);
@@ -141,7 +140,7 @@ AudioPane::AudioPane(RecorderModel& model, QWidget* parent)
     m_sysNote = note(QString(), this);
     layout->addWidget(new SettingRow(Loc::text(QStringLiteral("System Audio")), {}, pair(m_sysSwitch, m_sysNote, this),
                                      this));
-    m_sysAccess = warning(QStringLiteral("System Audio access is required. Click “Allow”."), this);
+    m_sysAccess = warning(Loc::text(QStringLiteral("System Audio access is required. Click “Allow”.")), this);
     layout->addWidget(m_sysAccess);
 
     m_sysProblem = problem(this);
@@ -162,8 +161,8 @@ AudioPane::AudioPane(RecorderModel& model, QWidget* parent)
     layout->addWidget(new SettingRow(
         Loc::text(QStringLiteral("Mute Speakers During Recording")), {},
         pair(m_speakers, note(QStringLiteral("Speakers Silent, Audio Captured to File"), this), this), this));
-    m_echo = warning(QStringLiteral("Sound from your speakers is picked up by the microphone and causes echo. Wear "
-                                    "headphones or turn on “Mute Speakers During Recording”."),
+    m_echo = warning(Loc::text(QStringLiteral("Sound from your speakers is picked up by the microphone and causes echo. "
+                                              "Wear headphones or turn on “Mute Speakers During Recording”.")),
                      this);
     layout->addWidget(m_echo);
 

@@ -6,12 +6,14 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
+#include <map>
 #include <optional>
 #include <thread>
 #include <vector>
@@ -262,11 +264,13 @@ TEST_F(LocTest, ShippedTablesAreCompiledIn)
 TEST_F(LocTest, ShippedTablesNameKeysAsOnLinux)
 {
     const QString symbols = QStringLiteral("\u2318\u2303\u2325\u21E7");
+    QStringList keys;
     for (const Loc::Lang& lang : Loc::available()) {
         QFile file(QStringLiteral(":/lang/") + lang.code + QStringLiteral(".json"));
         ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << lang.code.toStdString();
         const QJsonObject table = QJsonDocument::fromJson(file.readAll()).object();
         ASSERT_FALSE(table.isEmpty()) << lang.code.toStdString();
+        keys += table.keys();
         for (auto it = table.begin(); it != table.end(); ++it) {
             const QString text = it.value().toString();
             EXPECT_FALSE(std::any_of(text.begin(), text.end(), [&](QChar c) { return symbols.contains(c); }))
@@ -289,6 +293,40 @@ TEST_F(LocTest, ShippedTablesNameKeysAsOnLinux)
         const QString note = Loc::text(QStringLiteral("Permissions are requested only when you click “Grant Access”."));
         EXPECT_FALSE(note.contains(Loc::text(QStringLiteral("Grant Access")))) << lang.code.toStdString();
         EXPECT_FALSE(note.contains(Loc::text(QStringLiteral("Open System Settings")))) << lang.code.toStdString();
+    }
+
+    // Nothing here asks for permission, and no system dialog has an "Allow"
+    // button to click. These are the words each language used for them; no
+    // text reads them, nor names the other platform's places. English reads
+    // the key wherever its table has none, so every key is read.
+    const std::map<QString, QStringList> promptWords = {
+        {"en", {"“Allow”", "Don't Allow", "permission prompt", "system prompt"}},
+        {"ar", {"”السماح“", "”عدم السماح“", "مطالبات أذونات النظام", "نافذة النظام"}},
+        {"de", {"„Erlauben“", "„Nicht erlauben“", "Berechtigungsabfrage", "Systemabfrage"}},
+        {"es", {"«Permitir»", "«No permitir»", "avisos de permisos", "aviso del sistema"}},
+        {"fr", {"« Autoriser »", "« Ne pas autoriser »", "demandes d'autorisation du système", "demande du système"}},
+        {"it", {"“Consenti”", "“Non consentire”", "richieste di autorizzazione", "richiesta del sistema"}},
+        {"ja", {"「許可」", "「許可しない」", "システムの許可の確認", "システムの確認"}},
+        {"ko", {"‘허용’", "‘허용 안 함’", "시스템 권한 요청", "시스템 알림"}},
+        {"pt-BR", {"“Permitir”", "“Não permitir”", "pedidos de permissão", "aviso do sistema"}},
+        {"ru", {"«Разрешить»", "«Не разрешать»", "запросы разрешений", "запросе системы"}},
+        {"zh-Hans", {"“允许”", "“不允许”", "系统权限提示", "系统提示"}},
+        {"zh-Hant", {"「允許」", "「不允許」", "系統權限提示", "系統提示"}},
+    };
+    const QRegularExpression otherPlatform(QStringLiteral("\\b(Finder|Dock|macOS|Mac)\\b|废纸篓"));
+    keys.removeDuplicates();
+    for (const Loc::Lang& lang : Loc::available()) {
+        const auto words = promptWords.find(lang.code);
+        ASSERT_NE(words, promptWords.end()) << lang.code.toStdString();
+        setLanguage(lang.code);
+        Loc::load();
+        for (const QString& key : keys) {
+            const QString text = Loc::text(key);
+            for (const QString& word : words->second)
+                EXPECT_FALSE(text.contains(word, Qt::CaseInsensitive))
+                    << lang.code.toStdString() << ": " << text.toStdString();
+            EXPECT_FALSE(otherPlatform.match(text).hasMatch()) << lang.code.toStdString() << ": " << text.toStdString();
+        }
     }
 }
 

@@ -23,6 +23,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 using namespace corvessa;
 using namespace Qt::StringLiterals;
 
@@ -82,6 +84,27 @@ TEST_F(SettingsTest, StoredTierOutsideTheRangeShowsCustomOrLow)
     pane.tierPicker()->resize(380, 26);
     QTest::mouseClick(pane.tierPicker(), Qt::LeftButton, {}, pane.tierPicker()->cellRect(2).center());
     EXPECT_EQ(prefs->qualityTier(), 2);
+}
+
+// A language change builds the settings window anew; the shortcut message
+// shown before it comes back in the new language, the other action's title too.
+TEST_F(SettingsTest, ShortcutMessageFollowsTheLanguage)
+{
+    const auto shows = [](const ShortcutsPane& pane, const QString& text) {
+        const QList<QLabel*> labels = pane.findChildren<QLabel*>();
+        return std::any_of(labels.begin(), labels.end(), [&](const QLabel* label) { return label->text() == text; });
+    };
+    prefs->setBinding(HotKeyAction::stop, {15, 0x1800});
+    {
+        ShortcutsPane pane(*prefs, *center);
+        pane.reset(HotKeyAction::start);
+        EXPECT_TRUE(shows(pane, u"Ctrl+Alt+R is already used for “Stop Recording”. Please choose a different one."_s));
+    }
+    ASSERT_TRUE(Loc::choose(u"de"_s));
+    ShortcutsPane rebuilt(*prefs, *center);
+    EXPECT_TRUE(shows(rebuilt, u"Ctrl+Alt+R wird bereits für „Aufnahme beenden“ verwendet. Bitte ein anderes wählen."_s))
+        << prefs->hotkeyMessage().value_or(QString()).toStdString();
+    Loc::choose(u"en"_s);
 }
 
 TEST_F(SettingsTest, CaptureTakesKeysBeforeTheWindowsShortcuts)

@@ -62,6 +62,12 @@ void RecorderEngine::onStreamStopped(uint64_t token, const RecorderError& error)
         enterLoss();
 }
 
+void RecorderEngine::onAreaMoved(uint64_t token)
+{
+    if (m_stream.stream && token == m_stream.token && (m_state == State::recording || m_state == State::paused))
+        emitLine(Line::areaMoved());
+}
+
 bool RecorderEngine::isWindowGone(const RecorderError& error) const
 {
     return m_config && m_config->target.kind == Target::Kind::window && error.domain == ScreenCaptureErrorDomain

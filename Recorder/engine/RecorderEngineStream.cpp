@@ -152,9 +152,11 @@ void RecorderEngine::retryAttempt(uint64_t recording)
                 rebuild.sc.captureMicrophone = false;
         }
         std::optional<RecorderError> error = self->rebuildFilter(rebuild);
+        // The display (or window) is not there yet: no fault of the microphone's.
+        const bool targetAway = error.has_value();
         if (!error)
             error = self->startStream(recording, rebuild.source, rebuild.filter, rebuild.sc);
-        self->m_q->async([weak, recording, micGone, error] {
+        self->m_q->async([weak, recording, micGone, error, targetAway] {
             auto self = weak.lock();
             if (!self || recording != self->m_recording || !self->m_streamAllowed)
                 return;
@@ -170,6 +172,10 @@ void RecorderEngine::retryAttempt(uint64_t recording)
             }
             if (self->m_state == State::recording && self->isWindowGone(*error)) {
                 self->windowClosed();
+                return;
+            }
+            if (targetAway) {
+                self->retryStream();
                 return;
             }
             self->m_streamRetries += 1;

@@ -82,6 +82,7 @@ QString xorgDummyConfig(const QStringList& modes)
                           "    Identifier \"monitor\"\n"
                           "    HorizSync 5.0-1000.0\n"
                           "    VertRefresh 5.0-200.0\n"
+                          "    Option \"ReducedBlanking\" \"true\"\n"
                           "%1"
                           "EndSection\n"
                           "Section \"Screen\"\n"

@@ -3,11 +3,11 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
-#include <QTemporaryDir>
 
 #include <memory>
 
 class QProcess;
+class QTemporaryDir;
 struct _XDisplay;
 
 namespace corvessa::test {

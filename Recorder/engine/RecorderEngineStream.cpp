@@ -152,7 +152,8 @@ void RecorderEngine::retryAttempt(uint64_t recording)
                 rebuild.sc.captureMicrophone = false;
         }
         std::optional<RecorderError> error = self->rebuildFilter(rebuild);
-        // The display (or window) is not there yet: no fault of the microphone's.
+        // The target is not there yet, or the screen cannot be listed: no fault
+        // of the microphone's.
         const bool targetAway = error.has_value();
         if (!error)
             error = self->startStream(recording, rebuild.source, rebuild.filter, rebuild.sc);

@@ -14,6 +14,8 @@ packages=(
   # tests
   googletest libgtest-dev libgmock-dev
   xvfb xauth openbox xcompmgr picom trayer pulseaudio pulseaudio-utils ffmpeg xdotool dbus-daemon
+  # a real X server with two monitors (the dummy driver) and xrandr to rearrange them
+  xserver-xorg-core xserver-xorg-video-dummy x11-xserver-utils
   # fonts for rendering the interface under Xvfb and the offscreen platform
   fonts-dejavu-core
 )

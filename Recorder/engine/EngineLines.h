@@ -34,6 +34,9 @@ struct EngineLines {
         textKey("Screen is temporarily unavailable (sleep, lock, or monitor disconnected), screen is frozen, will "
                 "automatically resume when available.")};
     static constexpr EngineLine screenRestored{"Screen restored, resuming recording."};
+    // The display of a recorded area was moved in the layout: the area follows it.
+    static constexpr EngineLine areaMoved{
+        textKey("The screen of the recorded area moved; the area moved with it.")};
     // A closed window never comes back: the owner stops and saves the recording.
     static constexpr EngineLine windowClosed{
         textKey("The window being recorded was closed, so the recording was stopped and saved.")};

@@ -263,6 +263,7 @@ private:
     void onScreenSample(uint64_t token, const SampleBuffer& sample);
     void onMicrophoneSample(uint64_t token, const SampleBuffer& sample);
     void onStreamStopped(uint64_t token, const RecorderError& error);
+    void onAreaMoved(uint64_t token);
     void onSystemAudio(SampleBuffer buffer);
     // Tells the seconds a source was missing when its sound comes back.
     void noteGap(SourceGap& gap, const SampleBuffer& buffer, const EngineLine& line);

@@ -125,6 +125,10 @@ std::optional<RecorderError> RecorderEngine::startStream(uint64_t recording,
         if (auto self = weak.lock())
             self->onStreamStopped(token, error);
     };
+    output.onMoved = [weak, token] {
+        if (auto self = weak.lock())
+            self->onAreaMoved(token);
+    };
 
     std::shared_ptr<ScreenStream> stream(source->makeStream(filter, scConfig, m_q.get(), std::move(output)));
     if (!stream)

@@ -62,6 +62,12 @@ void RecorderEngine::onStreamStopped(uint64_t token, const RecorderError& error)
         enterLoss();
 }
 
+void RecorderEngine::onAreaMoved(uint64_t token)
+{
+    if (m_stream.stream && token == m_stream.token && (m_state == State::recording || m_state == State::paused))
+        emitLine(Line::areaMoved());
+}
+
 bool RecorderEngine::isWindowGone(const RecorderError& error) const
 {
     return m_config && m_config->target.kind == Target::Kind::window && error.domain == ScreenCaptureErrorDomain
@@ -146,9 +152,12 @@ void RecorderEngine::retryAttempt(uint64_t recording)
                 rebuild.sc.captureMicrophone = false;
         }
         std::optional<RecorderError> error = self->rebuildFilter(rebuild);
+        // The target is not there yet, or the screen cannot be listed: no fault
+        // of the microphone's.
+        const bool targetAway = error.has_value();
         if (!error)
             error = self->startStream(recording, rebuild.source, rebuild.filter, rebuild.sc);
-        self->m_q->async([weak, recording, micGone, error] {
+        self->m_q->async([weak, recording, micGone, error, targetAway] {
             auto self = weak.lock();
             if (!self || recording != self->m_recording || !self->m_streamAllowed)
                 return;
@@ -164,6 +173,10 @@ void RecorderEngine::retryAttempt(uint64_t recording)
             }
             if (self->m_state == State::recording && self->isWindowGone(*error)) {
                 self->windowClosed();
+                return;
+            }
+            if (targetAway) {
+                self->retryStream();
                 return;
             }
             self->m_streamRetries += 1;

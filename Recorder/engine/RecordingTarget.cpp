@@ -21,8 +21,7 @@ RecordingTarget::Lookup RecordingTarget::atRebuild(double streamScale)
 {
     Lookup lookup;
     lookup.windowOnScreen = false;
-    lookup.areaNeedsItsDisplay = false;
-    lookup.primaryFallback = false;
+    lookup.displayFallback = false;
     lookup.windowScale = streamScale;
     lookup.windowGone = Loc::mark("Can't find this window.");
     return lookup;
@@ -76,17 +75,18 @@ RecordingTarget::Found RecordingTarget::resolve(ScreenSource* source,
     }
 
     const DisplayInfo* display = displayWithID(displayID);
-    if (!display && kind == Kind::area && lookup.areaNeedsItsDisplay)
+    if (!display && kind == Kind::area)
         return failed(std::nullopt,
                       Loc::mark("The screen containing the selection is no longer available. Please select again."));
-    if (!display && lookup.primaryFallback)
+    if (!display && lookup.displayFallback) {
         for (const auto& d : content->displays)
             if (d.isPrimary) {
                 display = &d;
                 break;
             }
-    if (!display && !content->displays.empty())
-        display = &content->displays.front();
+        if (!display && !content->displays.empty())
+            display = &content->displays.front();
+    }
     if (!display)
         return failed(std::nullopt, Loc::mark("No screen available to record"));
     found.filter.kind = ScreenFilter::Kind::Display;

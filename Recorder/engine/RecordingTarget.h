@@ -38,11 +38,11 @@ struct RecordingTarget {
     struct Lookup {
         // Start: the window must be on screen. Rebuild: it must only exist.
         bool windowOnScreen = true;
-        // Start: an area whose display is gone fails. Rebuild: it falls back like a display.
-        bool areaNeedsItsDisplay = true;
-        // A display that is gone. Start: the primary display, else the first.
-        // Rebuild: the first.
-        bool primaryFallback = true;
+        // A display target whose display is gone. Start: the primary display,
+        // else the first. Rebuild: none; the stream is made again only once that
+        // display is back, as a recording never goes on with another screen's
+        // picture. An area always needs its own display.
+        bool displayFallback = true;
         // A window's pixels per point. Start: its display's. Rebuild: the stream's so far.
         std::optional<double> windowScale;
         // Why a window that is not found is missing.

@@ -25,11 +25,12 @@ constexpr std::string_view lead(std::string_view line)
     return words;
 }
 
-constexpr std::array<EngineNotices::Rule, 20> kRules{{
+constexpr std::array<EngineNotices::Rule, 21> kRules{{
     {Test::equals, EngineLines::completed.text(), Effect::none},
     // Before the containment rules: a lost screen may also be "skipping".
     {Test::startsWith, lead(EngineLines::screenLost.text()), Effect::screenUnavailable},
     {Test::startsWith, lead(EngineLines::screenRestored.text()), Effect::clearScreenNotice},
+    {Test::startsWith, lead(EngineLines::areaMoved.text()), Effect::screenNotice},
     // A track, the system audio or the microphone stopped or left out; the
     // recording goes on. Words from the middle of several lines. The
     // microphone's own lines come first: the movie is saved without it.

@@ -54,6 +54,15 @@ void ScreenDelivery::ended(const std::shared_ptr<ScreenDelivery>& self, Recorder
     });
 }
 
+void ScreenDelivery::moved(const std::shared_ptr<ScreenDelivery>& self)
+{
+    self->queue->async([self] {
+        std::lock_guard lock(self->callMutex);
+        if (!self->stopped && self->output.onMoved)
+            self->output.onMoved();
+    });
+}
+
 std::variant<std::unique_ptr<AudioCaptureStream>, RecorderError>
 ScreenDelivery::startMicrophone(const std::shared_ptr<ScreenDelivery>& self, AudioInput& input,
                                 const ScreenStreamConfig& config)

@@ -16,10 +16,11 @@ namespace corvessa {
 class AudioCaptureStream;
 class AudioInput;
 
-// Hands a screen stream's output to its queue: frames, microphone buffers and
-// the stream's end. Owned jointly by the stream and every delivery in flight,
-// so a stream destroyed mid-delivery is safe; nothing is delivered after stop()
-// or after the stream ended by itself. Any thread; output calls run on `queue`.
+// Hands a screen stream's output to its queue: frames, microphone buffers, an
+// area's move and the stream's end. Owned jointly by the stream and every
+// delivery in flight, so a stream destroyed mid-delivery is safe; nothing is
+// delivered after stop() or after the stream ended by itself. Any thread;
+// output calls run on `queue`.
 struct ScreenDelivery {
     SerialQueue* queue = nullptr;
     ScreenStreamOutput output;
@@ -36,6 +37,7 @@ struct ScreenDelivery {
                       MediaTime duration);
     static void microphone(const std::shared_ptr<ScreenDelivery>& self, SampleBuffer sample);
     static void ended(const std::shared_ptr<ScreenDelivery>& self, RecorderError error);
+    static void moved(const std::shared_ptr<ScreenDelivery>& self);
 
     // Opens the microphone `config` asks for on `input` and starts it, its
     // buffers delivered as microphone(); an error the stream can report as is.

@@ -35,6 +35,9 @@ struct ScreenStreamOutput {
     // microphone that fails while running does not stop the stream: its buffers
     // just stop coming (the engine's watchdog notices the silence).
     std::function<void(const RecorderError&)> onStop;
+    // An area's display moved on the screen; the area moved with it, so the
+    // stream goes on recording the same place of that display.
+    std::function<void()> onMoved;
 };
 
 // A running capture stream.

@@ -70,6 +70,21 @@ RangeDimOverlay::RangeDimOverlay(Setup setup) : m_setup(std::move(setup)), m_tim
     // A coarse timer may fire up to 5 % late; well inside the tolerance.
     m_timer->setTimerType(Qt::CoarseTimer);
     connect(m_timer, &QTimer::timeout, this, &RangeDimOverlay::refresh);
+    // A display that moves, changes its mode, comes or goes takes its part of
+    // the veil, and an area its hole, along.
+    if (qGuiApp) {
+        const auto watch = [this](QScreen* screen) {
+            connect(screen, &QScreen::geometryChanged, this, &RangeDimOverlay::refresh);
+        };
+        for (QScreen* screen : QGuiApplication::screens())
+            watch(screen);
+        connect(qGuiApp, &QGuiApplication::screenAdded, this, [this, watch](QScreen* screen) {
+            watch(screen);
+            refresh();
+        });
+        connect(qGuiApp, &QGuiApplication::screenRemoved, this, &RangeDimOverlay::refresh);
+        connect(qGuiApp, &QGuiApplication::primaryScreenChanged, this, &RangeDimOverlay::refresh);
+    }
 }
 
 RangeDimOverlay::~RangeDimOverlay()
@@ -181,6 +196,11 @@ void RangeDimOverlay::refresh()
     // Without a compositing manager a translucent veil shows black over the
     // desktop: only the frame around the hole is drawn then.
     const bool veiled = m_setup.kit.compositing();
+    for (auto& [id, view] : m_overlays) {
+        // A display that went away leaves no veil where it was.
+        if (!holes.holes.count(id) && view->isVisible())
+            view->hide();
+    }
     for (const Screen& screen : screens) {
         const auto it = holes.holes.find(screen.id);
         if (it == holes.holes.end())

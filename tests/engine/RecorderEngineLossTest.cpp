@@ -72,6 +72,30 @@ TEST_F(RecorderEngineLoss, ThirdFailedRebuildGivesUpTheMicrophone)
     EXPECT_FALSE(h.source->runningConfigurations()[0].captureMicrophone);
 }
 
+// An unplugged display is waited for, however long: no stream on another
+// display meanwhile, and the microphone is no cause of the failed rebuilds.
+TEST_F(RecorderEngineLoss, AnUnpluggedDisplayIsWaitedForAndNeverReplaced)
+{
+    const DisplayInfo other = testDisplay(QStringLiteral("OTHER-1"), GlobalRect(-1280, 0, 1280, 1024), 1, false);
+    h.source->setDisplays({h.display, other});
+    auto config = h.config();
+    config.target = RecorderEngine::Target::display(other.id);
+    ASSERT_FALSE(h.engine->startInner(config));
+    ASSERT_TRUE(waitUntil([&] { return h.videoFrames() >= 5; }, 5));
+    h.source->removeDisplay(other.id);
+    ASSERT_TRUE(h.events.waitFor(line(Line::screenLost), 2));
+    spin(4 * RecorderEngine::streamRetryDelay);
+    EXPECT_EQ(h.source->runningStreams(), 0);
+    EXPECT_EQ(h.events.count(line(Line::screenRestored)), 0);
+    EXPECT_EQ(h.events.count(line(Line::micCouldNotConnect)), 0);
+
+    h.source->setDisplays({h.display, other});
+    ASSERT_TRUE(h.events.waitFor(line(Line::screenRestored), 3));
+    EXPECT_EQ(h.source->runningStreams(), 1);
+    EXPECT_TRUE(h.source->runningConfigurations()[0].captureMicrophone);
+    ASSERT_TRUE(h.engine->stop());
+}
+
 TEST_F(RecorderEngineLoss, RetryOfAnEarlierRecordingNeverStartsAStreamInALaterOne)
 {
     ASSERT_FALSE(h.engine->startInner(h.config()));

@@ -39,7 +39,9 @@ struct Screens {
 
 } // namespace
 
-TEST(RecordingTarget, LostDisplayIsThePrimaryAtAStartAndTheFirstAtARebuild)
+// A lost display is the primary at a start; a rebuild never records another
+// display or an area of one in its place: it fails until the display is back.
+TEST(RecordingTarget, LostDisplayIsThePrimaryAtAStartAndNoneAtARebuild)
 {
     Screens s;
     const auto started = s.find(RecordingTarget::display(999), RecordingTarget::atStart());
@@ -48,25 +50,31 @@ TEST(RecordingTarget, LostDisplayIsThePrimaryAtAStartAndTheFirstAtARebuild)
     EXPECT_EQ(started.filter.pointPixelScale, 2);
     EXPECT_EQ(started.primaryHeight, 450);
 
-    const auto rebuilt = s.find(RecordingTarget::display(999), RecordingTarget::atRebuild(2));
-    ASSERT_FALSE(rebuilt.missing);
-    EXPECT_EQ(rebuilt.filter.displayId, s.first.id);
-    EXPECT_EQ(rebuilt.filter.pointPixelScale, 1);
-}
-
-TEST(RecordingTarget, LostAreaDisplayFailsAStartButNotARebuild)
-{
-    Screens s;
     const auto area = RecordingTarget::area(999, QRectF(10, 10, 200, 100));
-    const auto started = s.find(area, RecordingTarget::atStart());
-    ASSERT_TRUE(started.missing);
-    EXPECT_STREQ(started.missing, "The screen containing the selection is no longer available. Please select again.");
+    struct Case {
+        RecordingTarget target;
+        RecordingTarget::Lookup lookup;
+        const char* missing;
+    };
+    const Case cases[] = {
+        {RecordingTarget::display(999), RecordingTarget::atRebuild(2), "No screen available to record"},
+        {area, RecordingTarget::atStart(),
+         "The screen containing the selection is no longer available. Please select again."},
+        {area, RecordingTarget::atRebuild(1),
+         "The screen containing the selection is no longer available. Please select again."},
+    };
+    for (const Case& c : cases) {
+        const auto found = s.find(c.target, c.lookup);
+        ASSERT_TRUE(found.missing);
+        EXPECT_STREQ(found.missing, c.missing);
+    }
 
-    const auto rebuilt = s.find(area, RecordingTarget::atRebuild(1));
-    ASSERT_FALSE(rebuilt.missing);
-    EXPECT_EQ(rebuilt.filter.displayId, s.first.id);
-    EXPECT_EQ(rebuilt.points, QSizeF(200, 100));
-    EXPECT_EQ(rebuilt.displayFrame, s.first.frame);
+    // Back: found again, on its own display.
+    const auto back = s.find(RecordingTarget::area(s.first.id, QRectF(10, 10, 200, 100)), RecordingTarget::atRebuild(1));
+    ASSERT_FALSE(back.missing);
+    EXPECT_EQ(back.filter.displayId, s.first.id);
+    EXPECT_EQ(back.points, QSizeF(200, 100));
+    EXPECT_EQ(back.displayFrame, s.first.frame);
 }
 
 TEST(RecordingTarget, HiddenWindowFailsAStartButARebuildKeepsTheStreamsScale)

@@ -2,10 +2,12 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 
 class QProcess;
+class QTemporaryDir;
 struct _XDisplay;
 
 namespace corvessa::test {
@@ -21,10 +23,19 @@ class XvfbFixture {
 public:
     // screen: the -screen 0 geometry, WIDTHxHEIGHTxDEPTH.
     explicit XvfbFixture(QString screen = QStringLiteral("1280x800x24"));
+    // A real Xorg server with the dummy video driver instead, whose RandR
+    // outputs DUMMY0, DUMMY1, ... can be switched on, moved and switched off
+    // with xrandr as on a machine with several monitors; only DUMMY0 is on at
+    // the start, in the first of `modes` (each "WIDTHxHEIGHT", 60 Hz). It gets a
+    // generated configuration and log file of its own. Xorg needs root (or a
+    // console) to start: where it cannot, start() says why.
+    static std::unique_ptr<XvfbFixture> xorgDummy(const QStringList& modes);
     ~XvfbFixture();
     XvfbFixture(const XvfbFixture&) = delete;
     XvfbFixture& operator=(const XvfbFixture&) = delete;
 
+    // Whether this fixture's server program is there.
+    bool installed() const;
     static bool isInstalled();
 
     // Starts the server and waits until it accepts connections. False with a
@@ -43,6 +54,8 @@ public:
 
 private:
     QString m_screen;
+    QStringList m_xorgModes; // an Xorg dummy server when not empty
+    std::unique_ptr<QTemporaryDir> m_xorgDir;
     std::unique_ptr<QProcess> m_process;
     _XDisplay* m_keepAlive = nullptr;
     int m_number = -1;

@@ -2,6 +2,9 @@
 #include "tools/DimView.h"
 #include "tools/RangeDimOverlay.h"
 
+#include <QGuiApplication>
+#include <QScreen>
+
 #include <gtest/gtest.h>
 
 #include <optional>
@@ -139,6 +142,29 @@ TEST_F(RangeDimOverlayTest, FollowsTheWindowAndRedrawsOnlyOnChange)
     EXPECT_FALSE(overlay.view(1) || overlay.view(2));
     overlay.set({});
     EXPECT_TRUE(overlay.target().isNone());
+}
+
+// The layout changes under an area: its display moves, then the other one goes.
+// The veils and the hole go along as soon as the toolkit says the screens changed.
+TEST_F(RangeDimOverlayTest, AnAreaAndTheVeilsFollowTheLayout)
+{
+    overlay.set(DimTarget::area(2, QRectF(10, 20, 300, 200)));
+    ASSERT_TRUE(overlay.view(2));
+    const QRectF before = screens[1].frame;
+    EXPECT_EQ(overlay.view(2)->geometry(), before.toAlignedRect());
+    EXPECT_EQ(overlay.view(2)->hole(), QRectF(10, 20, 300, 200));
+
+    screens[1].frame.moveTopLeft(QPointF(0, 900));
+    QScreen* screen = QGuiApplication::primaryScreen();
+    ASSERT_TRUE(screen);
+    emit screen->geometryChanged(screen->geometry());
+    EXPECT_EQ(overlay.view(2)->geometry(), screens[1].frame.toAlignedRect());
+    EXPECT_EQ(overlay.view(2)->hole(), QRectF(10, 20, 300, 200)) << "the hole stays where it was on its display";
+
+    screens.erase(screens.begin());
+    emit screen->geometryChanged(screen->geometry());
+    EXPECT_FALSE(overlay.view(1)->isVisible()) << "the veil of a display that went away stays";
+    EXPECT_TRUE(overlay.view(2)->isVisible());
 }
 
 } // namespace

@@ -71,6 +71,17 @@ QRect FrameScaler::placement(int width, int height, const QSize& target, Fit fit
     return QRect(((target.width() - w) / 2) & ~1, ((target.height() - h) / 2) & ~1, w, h);
 }
 
+bool FrameScaler::sameShape(int width, int height, const QSize& target)
+{
+    if (width <= 0 || height <= 0 || target.isEmpty())
+        return false;
+    // Rounding moves an aspect by well under this; a display's new mode, or a
+    // window's new size, by more.
+    constexpr double kTolerance = 0.01;
+    const double ratio = double(width) * target.height() / (double(height) * target.width());
+    return std::abs(ratio - 1) < kTolerance;
+}
+
 bool FrameScaler::scale(const uint8_t* bgrx, int width, int height, size_t bytesPerRow, PixelBuffer& target, Fit fit)
 {
     if (!bgrx || width <= 0 || height <= 0 || width > kMaxSide || height > kMaxSide ||

@@ -36,6 +36,10 @@ public:
     // whole, its edges are even; a picture whose aspect differs from the target's
     // by no more than that rounding fills the target.
     static QRect placement(int width, int height, const QSize& target, Fit fit);
+    // Whether a picture of the given size has the target's shape but for the
+    // rounding of its sides to whole (and even) pixels; one that has may be
+    // stretched to fill it.
+    static bool sameShape(int width, int height, const QSize& target);
 
 private:
     SwsScaler m_scaler;

@@ -137,8 +137,23 @@ void X11CaptureSession::applyLayout(std::vector<XRandRDisplayList::Output> layou
         return;
     }
     QRect pixels = rootPixels(*it);
-    // The root may be smaller than the layout while a mode change is in progress.
-    pixels &= QRect(QPoint(0, 0), m_display.rootSize());
+    // The root grows after the outputs while a mode or position change is in
+    // progress; its own RandR event asks for the layout again once it has. A
+    // picture of part of the display, or of what lies where it is not yet, would
+    // be no picture of it.
+    const QRect root(QPoint(0, 0), m_display.rootSize());
+    const bool wasOutside = std::exchange(m_outsideRoot, m_running && !root.contains(pixels));
+    if (m_outsideRoot)
+        return;
+    if (wasOutside) {
+        m_dirty = true;
+        noteChange(std::nullopt);
+    }
+    pixels &= root;
+    // An area belongs to its display: it moves with it, and that is told.
+    if (m_running && m_config.sourceRect && m_displayOrigin && *m_displayOrigin != pixels.topLeft())
+        ++m_areaMoves;
+    m_displayOrigin = pixels.topLeft();
     QRect next = pixels;
     if (m_config.sourceRect) {
         const QRectF& s = *m_config.sourceRect;
@@ -261,7 +276,7 @@ X11PixelView X11CaptureSession::grab(X11ErrorTrap& trap, int reader, const QRegi
         m_readAgain = p.target->isShown(); // and it is back already
         return {};
     }
-    if (m_area.isEmpty())
+    if (m_area.isEmpty() || m_outsideRoot)
         return {};
     const X11PixelView frame =
         r.read(trap, m_display.root(), m_display.rootVisual(), m_display.rootDepth(), m_area);

@@ -46,6 +46,8 @@ public:
     void applyLayout(std::vector<XRandRDisplayList::Output> layout);
     // A RandR event or a new area asks for the layout again.
     bool layoutPending() const { return m_layoutChanged; }
+    // How often an area's display moved on the root while running, the area with it.
+    uint64_t areaMoves() const { return m_areaMoves; }
 
     // Handles the events already read, or every one the server has sent.
     void handleEvents(X11ErrorTrap& trap, bool queuedOnly);
@@ -93,6 +95,11 @@ private:
     std::unique_ptr<Parts> m_parts; // freed under a trap before the connection closes
 
     QRect m_area; // root pixels captured (display and area targets)
+    std::optional<QPoint> m_displayOrigin; // root pixels: where the target's display began at the last layout
+    uint64_t m_areaMoves = 0;
+    // The display is there but not wholly on the root yet (a mode or position
+    // change under way): no picture until it is, the last one stands meanwhile.
+    bool m_outsideRoot = false;
     bool m_dirty = true; // the first frame is always made
     QRect m_changed;           // root pixels changed since the last frame
     bool m_changedAll = true;  // or anything at all

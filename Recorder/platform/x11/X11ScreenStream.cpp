@@ -268,8 +268,12 @@ void X11ScreenStream::convert(Converter& c, const Read& read, const ScreenStream
         }
         made = true;
     } else if (buffer) {
-        const FrameScaler::Fit fit = read.windowTarget ? FrameScaler::Fit::AspectFit : FrameScaler::Fit::Stretch;
-        made = c.scaler.scale(view.data, view.width, view.height, view.bytesPerRow, *buffer, fit);
+        // Every picture keeps its shape: a window that was resized, a display
+        // that changed its mode, is letterboxed into the movie's size.
+        const bool fill =
+            !read.windowTarget && FrameScaler::sameShape(view.width, view.height, QSize(config.width, config.height));
+        made = c.scaler.scale(view.data, view.width, view.height, view.bytesPerRow, *buffer,
+                              fill ? FrameScaler::Fit::Stretch : FrameScaler::Fit::AspectFit);
     }
     c.holding[read.reader].store(false);
     if (buffer) {
@@ -322,7 +326,10 @@ void X11ScreenStream::run(X11CaptureSession& session, ScreenStreamConfig config)
 
         if (session.layoutPending()) {
             // Outside the trap: the layout opens a connection and a trap of its own.
+            const uint64_t moves = session.areaMoves();
             session.applyLayout(m_layout ? m_layout() : std::vector<XRandRDisplayList::Output>{});
+            if (session.areaMoves() != moves)
+                ScreenDelivery::moved(m_delivery);
         }
 
         const auto now = Clock::now();

@@ -32,9 +32,12 @@ struct ScreenDelivery;
 // start), no sooner than the minimum frame interval after the last one. Pixels
 // are read with XShm and stamped with the host clock on the capture thread;
 // a converter queue beside it scales and converts them with libswscale into
-// pooled buffers and hands them to the output queue. A display that
-// RandR no longer lists, a window that is destroyed or a server that goes away
-// ends the stream with onStop. The microphone, when asked for, is a PulseAudio capture stream whose
+// pooled buffers and hands them to the output queue, letterboxed when their
+// shape is not the movie's. A display is followed by its RandR output wherever
+// the layout puts it (an area with it, told by onMoved); while the output is
+// not wholly on the root yet, no frame is made. A display that RandR no longer
+// lists, a window that is destroyed or a server that goes away ends the stream
+// with onStop. The microphone, when asked for, is a PulseAudio capture stream whose
 // buffers go to the same queue; its failure while running does not stop the
 // screen (the engine notices the silence). Callable from any thread; the
 // capture thread owns everything on the server (X11CaptureSession), the

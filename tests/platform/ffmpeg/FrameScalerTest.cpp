@@ -128,6 +128,31 @@ TEST(FrameScaler, PlacementKeepsEvenEdgesAndIgnoresRoundingSteps)
     EXPECT_NEAR(tall.center().x(), 320, 2);
 }
 
+// A display or area fills its movie when only rounding (odd sides, the short
+// side brought down) set them apart; a display in another mode is letterboxed.
+TEST(FrameScaler, OnlyRoundingCountsAsTheSameShape)
+{
+    struct Case {
+        QSize picture;
+        QSize movie;
+        bool same;
+    };
+    const Case cases[] = {
+        {{1280, 1024}, {1280, 1024}, true},
+        {{1366, 768}, {1280, 720}, true},   // brought down to 720 lines, sides made even
+        {{3841, 2161}, {1920, 1080}, true},
+        {{321, 241}, {320, 240}, true},     // an area's odd sides
+        {{1920, 1080}, {1280, 1024}, false}, // the display's new mode
+        {{1280, 1024}, {1920, 1080}, false},
+        {{1024, 768}, {1280, 720}, false},
+        {{0, 768}, {1280, 720}, false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(FrameScaler::sameShape(c.picture.width(), c.picture.height(), c.movie), c.same)
+            << c.picture.width() << "x" << c.picture.height() << " into " << c.movie.width() << "x" << c.movie.height();
+    }
+}
+
 TEST(FrameScaler, RefusesBadInput)
 {
     auto dst = PixelBuffer::create(16, 16, PixelFormat::BGRA);

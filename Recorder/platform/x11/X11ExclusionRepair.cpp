@@ -54,7 +54,8 @@ Atom internAtom(Display* dpy, const QByteArray& name)
 X11ExclusionRepair::X11ExclusionRepair(const X11CaptureDisplay& display)
     : m_display(display), m_dpy(display.get()), m_reader(display.get(), display.hasShm()),
       m_rootPmapAtom(internAtom(m_dpy, "_XROOTPMAP_ID")), m_esetrootAtom(internAtom(m_dpy, "ESETROOT_PMAP_ID")),
-      m_compositorAtom(internAtom(m_dpy, "_NET_WM_CM_S" + QByteArray::number(display.screen())))
+      m_compositorAtom(internAtom(m_dpy, "_NET_WM_CM_S" + QByteArray::number(display.screen()))),
+      m_rootBackground(display)
 {
 }
 
@@ -70,6 +71,7 @@ void X11ExclusionRepair::open(X11ErrorTrap& trap)
 void X11ExclusionRepair::compositorChanged()
 {
     m_compositorRunning = XGetSelectionOwner(m_dpy, m_compositorAtom) != None;
+    m_rootBackground.forget();
 }
 
 bool X11ExclusionRepair::rootPropertyChanged(X11ErrorTrap& trap, const XPropertyEvent& e)
@@ -77,6 +79,7 @@ bool X11ExclusionRepair::rootPropertyChanged(X11ErrorTrap& trap, const XProperty
     if (e.window != m_display.root() || (e.atom != m_rootPmapAtom && e.atom != m_esetrootAtom))
         return false;
     loadWallpaper(trap);
+    m_rootBackground.forget(); // a wallpaper setter sets the root's background too
     return true;
 }
 
@@ -124,6 +127,18 @@ QRect X11ExclusionRepair::repair(X11ErrorTrap& trap, const X11PixelView& frame, 
             blit(frame, r.topLeft() - origin, bg, false);
         else
             unknown += r.translated(-origin);
+    }
+    // Where the screen never showed the background, without a compositing
+    // manager, it shows the root window's own.
+    const Pixmap own = unknown.isEmpty() || m_compositorRunning ? 0 : m_rootBackground.pixmap(trap, area);
+    if (own) {
+        const QRegion seen = m_memory.seen(frame);
+        for (const QRect& r : unknown - seen) {
+            if (const X11PixelView bg = m_reader.read(trap, own, m_display.rootVisual(), rootDepth, r)) {
+                blit(frame, r.topLeft(), bg, false);
+                unknown -= r;
+            }
+        }
     }
     if (!unknown.isEmpty())
         m_memory.fill(frame, unknown, local, windows);

@@ -12,13 +12,16 @@
 // Last: X11's macros clash with names in Qt.
 #include "platform/x11/X11CaptureDisplay.h"
 #include "platform/x11/X11PixelReader.h"
+#include "platform/x11/X11RootBackground.h"
 #include "platform/x11/X11WindowStack.h"
 
 namespace corvessa {
 
 // Paints over every excluded window in a display frame: the root background
-// first (the wallpaper desktops publish on the root, else what the screen last
-// showed there, see X11BackgroundMemory), then the
+// first (the wallpaper desktops publish on the root; else, without a
+// compositing manager, the root window's own background, see
+// X11RootBackground; else what the screen last showed there, see
+// X11BackgroundMemory), then the
 // other windows from their own pixmaps, bottom up, as the screen would show
 // without the excluded ones. Windows with alpha are blended as a compositing
 // manager would show them while one runs, and the shadow it may draw around an
@@ -61,6 +64,7 @@ private:
     QRect m_area;                // of the pictures the memory holds
     QRegion m_excluded;          // what the last picture's excluded windows covered, in its pixels
     X11BackgroundMemory m_memory;
+    X11RootBackground m_rootBackground;
 };
 
 } // namespace corvessa

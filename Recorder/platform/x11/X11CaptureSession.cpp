@@ -26,6 +26,9 @@ QRect rootPixels(const XRandRDisplayList::Output& o)
     return (o.pixels.isEmpty() ? o.frame : o.pixels).toAlignedRect();
 }
 
+// The root pixel the compositing manager is asked to paint.
+const QPoint kCatchUpPixel(0, 0);
+
 } // namespace
 
 // What lives on the server, by target. The redirection serves both: a window's
@@ -92,7 +95,34 @@ std::optional<RecorderError> X11CaptureSession::open(const QString& displayName)
         return screenCaptureError(ScreenCaptureErrorCode::StartFailed,
                                   QStringLiteral("The X server refused to report screen changes."));
     }
+    // Asked once the damage of the redirection itself has come and gone.
+    m_awaitingManager = m_parts->repair->compositorRunning();
     return std::nullopt;
+}
+
+void X11CaptureSession::askManagerToPaint()
+{
+    // An exposure of the root, as the server sends when a part of it must be
+    // drawn again: the manager repaints there once it has read every event
+    // sent to it before this one. It draws nothing on the server's side, so
+    // the damage that follows is the manager's.
+    XEvent e{};
+    e.xexpose.type = Expose;
+    e.xexpose.display = m_display.get();
+    e.xexpose.window = m_display.root();
+    e.xexpose.x = kCatchUpPixel.x();
+    e.xexpose.y = kCatchUpPixel.y();
+    e.xexpose.width = 1;
+    e.xexpose.height = 1;
+    m_askSerial = NextRequest(m_display.get());
+    XSendEvent(m_display.get(), m_display.root(), False, ExposureMask, &e);
+    XFlush(m_display.get());
+}
+
+bool X11CaptureSession::answersAsk(const XEvent& e, const std::optional<QRect>& bounds) const
+{
+    // Damage reported before the request was handled is no answer to it.
+    return m_askSerial != 0 && e.xany.serial >= m_askSerial && bounds && bounds->contains(kCatchUpPixel);
 }
 
 void X11CaptureSession::reconfigure(const ScreenStreamConfig& config)
@@ -169,6 +199,8 @@ void X11CaptureSession::handleEvents(X11ErrorTrap& trap, bool queuedOnly)
         XNextEvent(dpy, &e);
         handle(trap, e);
     }
+    if (m_awaitingManager && m_askSerial == 0 && !queuedOnly)
+        askManagerToPaint();
 }
 
 bool X11CaptureSession::hasQueuedEvents() const
@@ -187,9 +219,12 @@ void X11CaptureSession::handle(X11ErrorTrap& trap, XEvent& e)
             m_dirty = true;
             noteChange(bounds);
         }
+        if (answersAsk(e, bounds))
+            m_awaitingManager = false;
         return;
     }
     if (e.type == m_display.fixesEvent() + XFixesSelectionNotify) {
+        m_awaitingManager = false; // a manager that came or went paints all afresh
         if (p.repair)
             p.repair->compositorChanged();
         m_dirty = true;

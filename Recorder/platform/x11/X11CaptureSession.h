@@ -52,6 +52,12 @@ public:
     // Whether events wait in the client's queues, where poll() on the socket cannot see them.
     bool hasQueuedEvents() const;
     bool isDirty() const { return m_dirty; }
+    // A compositing manager draws the screen and may still show what came
+    // before the session opened (a window of ours that was just moved or
+    // closed, with its shadow): the first frame waits until the manager has
+    // painted after the session asked it to, which it does only once it has
+    // handled everything before.
+    bool awaitingManager() const { return m_awaitingManager; }
     // Pictures that can be held at once: each reader keeps its last one until it reads again.
     static constexpr int kReaders = 2;
     // Reads the next picture with reader `reader` (below kReaders) and marks the
@@ -85,6 +91,10 @@ private:
     X11PixelView grab(X11ErrorTrap& trap, int reader, const QRegion& changed, QRect* repaired);
     // Something changed on the root: within `rect` (root pixels), or anywhere.
     void noteChange(const std::optional<QRect>& rect);
+    // Asks the compositing manager to paint one pixel of the root.
+    void askManagerToPaint();
+    // Whether the damage `e` is the manager's answer to that request.
+    bool answersAsk(const XEvent& e, const std::optional<QRect>& bounds) const;
 
     const ScreenFilter m_filter;
     ScreenStreamConfig m_config;
@@ -99,6 +109,8 @@ private:
     std::pair<int, int> m_changedRows{0, 0};
     bool m_layoutChanged = false;
     bool m_readAgain = false; // the window left and came back while it was read
+    bool m_awaitingManager = false;
+    unsigned long m_askSerial = 0; // of the request to paint, once sent
     std::optional<RecorderError> m_lost;
 };
 

@@ -35,6 +35,7 @@ public:
     void open(X11ErrorTrap& trap);
     // The compositing manager came or went.
     void compositorChanged();
+    bool compositorRunning() const { return m_compositorRunning; }
     // A property of the root changed; true when it was the background.
     bool rootPropertyChanged(X11ErrorTrap& trap, const XPropertyEvent& e);
 

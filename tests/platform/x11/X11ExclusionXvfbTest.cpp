@@ -1,5 +1,9 @@
 #include "platform/x11/X11ScreenSourceFixture.h"
 
+#include <QScopeGuard>
+
+#include <thread>
+
 #include <X11/extensions/shape.h>
 
 namespace {
@@ -161,6 +165,59 @@ TEST_F(X11ExclusionXvfb, TranslucentWindowsAreRebuiltAsTheScreenShowsThem)
     f = collector.last();
     EXPECT_TRUE(near(pixel(*f, 500, 175), 0x808080, 3));
     EXPECT_TRUE(near(pixel(*f, 150, 175), kRed));
+}
+
+// A compositing manager may still show what came before the capture opened
+// (a window of ours just closed, with its shadow): the first frame waits until
+// the manager, asked to paint, has caught up. This manager paints only when
+// asked, and then takes the stale picture away; no frame shows it.
+TEST_F(X11ExclusionXvfb, TheFirstFrameWaitsForTheManagerToCatchUp)
+{
+    Display* dpy = painter->display();
+    const Window root = DefaultRootWindow(dpy);
+    const RootBackground restore{dpy};
+    Display* manager = XOpenDisplay(s_xvfb->display().toLocal8Bit().constData());
+    ASSERT_NE(manager, nullptr);
+    const auto closeManager = qScopeGuard([&] { XCloseDisplay(manager); });
+    const Window owner = XCreateSimpleWindow(manager, root, 0, 0, 1, 1, 0, 0, 0);
+    XSetSelectionOwner(manager, XInternAtom(manager, "_NET_WM_CM_S0", False), owner, CurrentTime);
+    XSelectInput(manager, root, ExposureMask);
+    const QRect stale(300, 300, 200, 100);
+    const GC gc = XCreateGC(manager, root, 0, nullptr);
+    XSetForeground(manager, gc, kRed);
+    XFillRectangle(manager, root, gc, stale.x(), stale.y(), unsigned(stale.width()), unsigned(stale.height()));
+    XFreeGC(manager, gc);
+    XSync(manager, False);
+    std::atomic<bool> asked{false};
+    std::thread paints([&] {
+        QElapsedTimer waited;
+        waited.start();
+        XEvent e;
+        while (waited.elapsed() < 3000 && !asked) {
+            while (XPending(manager) > 0) {
+                XNextEvent(manager, &e);
+                asked = asked || (e.type == Expose && e.xexpose.window == root);
+            }
+            QThread::msleep(10);
+        }
+        // Caught up: the stale picture goes first, then what was asked for.
+        XClearArea(manager, root, stale.x(), stale.y(), unsigned(stale.width()), unsigned(stale.height()), False);
+        if (asked)
+            XClearArea(manager, root, e.xexpose.x, e.xexpose.y, unsigned(e.xexpose.width), unsigned(e.xexpose.height), False);
+        XSync(manager, False);
+    });
+    std::atomic<int> staleFrames{0};
+    collector.inspect = [&](const PixelBuffer& b) {
+        staleFrames += near(pixel(b, stale.center().x(), stale.center().y()), kRed) ? 1 : 0;
+    };
+    startStream(displayFilter(), screenConfig());
+    const bool caughtUp = collector.waitForFrame(
+        [&](const PixelBuffer& b) { return near(pixel(b, stale.center().x(), stale.center().y()), kBlack); });
+    paints.join();
+    stream->stop();
+    EXPECT_TRUE(asked.load());
+    EXPECT_TRUE(caughtUp);
+    EXPECT_EQ(staleFrames.load(), 0);
 }
 
 // A compositing manager that draws shadows darkens the screen around the

@@ -33,8 +33,10 @@ public:
     // stand, excluded or not) leaves to the background. A frame of another
     // size starts the memory afresh, from the whole frame. `late`: a
     // compositing manager draws the screen, which may lag behind the server,
-    // so what it shows is trusted only after a few frames (see above).
-    void remember(const X11PixelView& frame, const QRegion& changed, const QRegion& covered, bool late = false);
+    // so what it shows is trusted only after a few frames (see above) in
+    // which it painted: `aged` tells whether this frame counts.
+    void remember(const X11PixelView& frame, const QRegion& changed, const QRegion& covered, bool late = false,
+                  bool aged = true);
     // Paints `part` of `frame`, which lies inside `excluded`: remembered pixels
     // where there are some, else a blend of the nearest pixels beside the
     // excluded region, on the same row and column, that `windows` (where

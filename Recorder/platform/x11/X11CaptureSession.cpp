@@ -215,6 +215,8 @@ void X11CaptureSession::handle(X11ErrorTrap& trap, XEvent& e)
     if (e.type == m_display.damageEvent() + XDamageNotify) {
         const auto& damage = reinterpret_cast<const XDamageNotifyEvent&>(e);
         std::optional<QRect> bounds;
+        if (p.stack && p.stack->isRootDamage(damage))
+            m_painted = true;
         if (p.target ? p.target->handleDamage(trap, damage) : p.stack->handleDamage(trap, damage, m_area, &bounds)) {
             m_dirty = true;
             noteChange(bounds);
@@ -264,7 +266,9 @@ X11PixelView X11CaptureSession::frame(X11ErrorTrap& trap, int reader)
     bool changedAll = std::exchange(m_changedAll, false);
     m_dirty = false;
     QRect repaired;
-    const X11PixelView view = grab(trap, reader, changedAll ? QRegion(m_area) : QRegion(changed), &repaired);
+    const bool painted = std::exchange(m_painted, false);
+    const X11PixelView view =
+        grab(trap, reader, changedAll ? QRegion(m_area) : QRegion(changed), painted, &repaired);
     changed |= m_changed | repaired;
     changedAll |= m_changedAll;
     const QRect whole(0, 0, view.width, view.height);
@@ -280,7 +284,8 @@ X11PixelView X11CaptureSession::frame(X11ErrorTrap& trap, int reader)
     return view;
 }
 
-X11PixelView X11CaptureSession::grab(X11ErrorTrap& trap, int reader, const QRegion& changed, QRect* repaired)
+X11PixelView X11CaptureSession::grab(X11ErrorTrap& trap, int reader, const QRegion& changed, bool painted,
+                                     QRect* repaired)
 {
     Parts& p = *m_parts;
     X11PixelReader& r = p.readers[reader];
@@ -308,7 +313,8 @@ X11PixelView X11CaptureSession::grab(X11ErrorTrap& trap, int reader, const QRegi
     if (m_lost)
         return {};
     const QRegion changedNow = m_changedAll ? QRegion(m_area) : changed + m_changed;
-    *repaired = p.repair->repair(trap, frame, m_area, *p.stack, changedNow);
+    // Damage handled just now was drawn before the picture was read.
+    *repaired = p.repair->repair(trap, frame, m_area, *p.stack, changedNow, painted || std::exchange(m_painted, false));
     return frame;
 }
 

@@ -88,7 +88,7 @@ private:
     void checkWindowLost();
     // The picture, with the rectangle (root pixels) where excluded windows were
     // painted over; `changed` (root pixels) is what may differ from the picture before.
-    X11PixelView grab(X11ErrorTrap& trap, int reader, const QRegion& changed, QRect* repaired);
+    X11PixelView grab(X11ErrorTrap& trap, int reader, const QRegion& changed, bool painted, QRect* repaired);
     // Something changed on the root: within `rect` (root pixels), or anywhere.
     void noteChange(const std::optional<QRect>& rect);
     // Asks the compositing manager to paint one pixel of the root.
@@ -110,6 +110,7 @@ private:
     bool m_layoutChanged = false;
     bool m_readAgain = false; // the window left and came back while it was read
     bool m_awaitingManager = false;
+    bool m_painted = true; // something was drawn on the screen since the last frame
     unsigned long m_askSerial = 0; // of the request to paint, once sent
     std::optional<RecorderError> m_lost;
 };

@@ -98,11 +98,16 @@ void X11ExclusionRepair::loadWallpaper(X11ErrorTrap& trap)
 }
 
 QRect X11ExclusionRepair::repair(X11ErrorTrap& trap, const X11PixelView& frame, const QRect& area,
-                                 X11WindowStack& stack, const QRegion& changed)
+                                 X11WindowStack& stack, const QRegion& changed, bool painted)
 {
     stack.setReach(m_compositorRunning ? kShadowReach : QMargins());
     const QRegion region = stack.excludedRegion(trap, area);
-    stack.ageGhosts();
+    // A compositing manager catches up with a window's change only when it
+    // paints, which a busy machine may put off for many of our frames: what
+    // it may still show ages only with its paints.
+    const bool caughtUp = !m_compositorRunning || painted;
+    if (caughtUp)
+        stack.ageGhosts();
     const QPoint origin = area.topLeft();
     const QRegion local = region.translated(-origin);
     if (area != m_area) {
@@ -112,7 +117,8 @@ QRect X11ExclusionRepair::repair(X11ErrorTrap& trap, const X11PixelView& frame, 
     const QRegion windows = stack.windowRegion(area).translated(-origin);
     // The background the screen shows, for the places excluded windows may
     // cover later; a place they left shows again even without new damage.
-    m_memory.remember(frame, changed.translated(-origin) + (m_excluded - local), local + windows, m_compositorRunning);
+    m_memory.remember(frame, changed.translated(-origin) + (m_excluded - local), local + windows, m_compositorRunning,
+                      caughtUp);
     m_excluded = local;
     if (region.isEmpty())
         return {};

@@ -41,9 +41,10 @@ public:
 
     // Rebuilds what excluded windows cover in `frame`, the picture of `area`,
     // in which `changed` (on the root) may differ from the picture before.
+    // `painted`: something was drawn on the screen since the picture before.
     // Returns the bounds of what it painted over, on the root (empty for nothing).
     QRect repair(X11ErrorTrap& trap, const X11PixelView& frame, const QRect& area, X11WindowStack& stack,
-                 const QRegion& changed);
+                 const QRegion& changed, bool painted);
     // Frames in which something was painted over.
     uint64_t repairs() const { return m_repairs; }
 

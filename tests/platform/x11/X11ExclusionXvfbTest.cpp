@@ -4,6 +4,7 @@
 
 #include <thread>
 
+#include <X11/extensions/Xcomposite.h>
 #include <X11/extensions/shape.h>
 
 namespace {
@@ -218,6 +219,54 @@ TEST_F(X11ExclusionXvfb, TheFirstFrameWaitsForTheManagerToCatchUp)
     EXPECT_TRUE(asked.load());
     EXPECT_TRUE(caughtUp);
     EXPECT_EQ(staleFrames.load(), 0);
+}
+
+// A compositing manager on a busy machine may show a window of ours where it
+// stood for a long while after it moved, while frames keep coming for other
+// reasons: its old place is rebuilt until the manager has painted since. This
+// manager composites the windows itself and paints nothing after the move.
+TEST_F(X11ExclusionXvfb, AManagerThatLagsNeverShowsWhereOurWindowStood)
+{
+    Display* dpy = painter->display();
+    const Window root = DefaultRootWindow(dpy);
+    Display* manager = XOpenDisplay(s_xvfb->display().toLocal8Bit().constData());
+    ASSERT_NE(manager, nullptr);
+    const auto closeManager = qScopeGuard([&] { XCloseDisplay(manager); });
+    XCompositeRedirectSubwindows(manager, root, CompositeRedirectManual);
+    const Window owner = XCreateSimpleWindow(manager, root, 0, 0, 1, 1, 0, 0, 0);
+    XSetSelectionOwner(manager, XInternAtom(manager, "_NET_WM_CM_S0", False), owner, CurrentTime);
+    XSync(manager, False);
+    const QRect before(200, 200, 160, 120);
+    const Window ours = painter->window(before, kGreen);
+    // The manager's one paint: our window where it stands now.
+    const Pixmap picture = XCompositeNameWindowPixmap(manager, ours);
+    const GC gc = XCreateGC(manager, root, 0, nullptr);
+    XCopyArea(manager, picture, root, gc, 0, 0, unsigned(before.width()), unsigned(before.height()), before.x(),
+              before.y());
+    XFreeGC(manager, gc);
+    XFreePixmap(manager, picture);
+    XSync(manager, False);
+    std::atomic<int> shown{0};
+    collector.inspect = [&](const PixelBuffer& b) {
+        shown += near(pixel(b, before.center().x(), before.center().y()), kGreen) ? 1 : 0;
+    };
+    ScreenFilter filter = displayFilter();
+    filter.excludedWindows = {uint32_t(ours)};
+    const ScreenStreamConfig config = screenConfig();
+    startStream(filter, config);
+    ASSERT_TRUE(collector.waitFor([&] { return collector.frames > 0; }));
+    XMoveWindow(dpy, ours, 700, 400);
+    painter->sync();
+    // Frames that come without a paint: a new configuration each.
+    for (int i = 0; i < 8; ++i) {
+        const int frames = collector.frameCount();
+        stream->updateConfiguration(config);
+        ASSERT_TRUE(collector.waitFor([&] { return collector.frames > frames; })) << i;
+    }
+    stream->stop();
+    XCompositeUnredirectSubwindows(manager, root, CompositeRedirectManual);
+    XSync(manager, False);
+    EXPECT_EQ(shown.load(), 0);
 }
 
 // A compositing manager that draws shadows darkens the screen around the

@@ -204,7 +204,8 @@ TEST_F(X11ExclusionXvfb, TheFirstFrameWaitsForTheManagerToCatchUp)
         // Caught up: the stale picture goes first, then what was asked for.
         XClearArea(manager, root, stale.x(), stale.y(), unsigned(stale.width()), unsigned(stale.height()), False);
         if (asked)
-            XClearArea(manager, root, e.xexpose.x, e.xexpose.y, unsigned(e.xexpose.width), unsigned(e.xexpose.height), False);
+            XClearArea(manager, root, e.xexpose.x, e.xexpose.y, unsigned(e.xexpose.width),
+                       unsigned(e.xexpose.height), False);
         XSync(manager, False);
     });
     std::atomic<int> staleFrames{0};

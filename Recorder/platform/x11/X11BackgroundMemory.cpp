@@ -28,7 +28,7 @@ uint8_t* at(const X11PixelView& frame, int x, int y)
 } // namespace
 
 void X11BackgroundMemory::remember(const X11PixelView& frame, const QRegion& changed, const QRegion& covered,
-                                   bool late)
+                                   bool late, bool aged)
 {
     const QSize size(frame.width, frame.height);
     const QRect whole(QPoint(0, 0), size);
@@ -50,6 +50,10 @@ void X11BackgroundMemory::remember(const X11PixelView& frame, const QRegion& cha
                         at(frame, r.x(), y), size_t(r.width()) * 4);
     }
     m_seen -= fresh; // overwritten: trusted again in its turn
+    if (!aged && late && !m_pending.empty()) {
+        m_pending.back() += fresh; // waits with the frame before it
+        return;
+    }
     m_pending.push_back(fresh);
     while (m_pending.size() > (late ? kTrustFrames : 0)) {
         m_seen += m_pending.front();

@@ -14,7 +14,8 @@ namespace corvessa {
 
 // What the desktop showed where excluded windows now stand, when no wallpaper
 // pixmap on the root says so: a compositing manager such as GNOME's draws its
-// background itself, and a colour set with xsetroot cannot be read back. Keeps
+// background itself (without one, the root window's own background is read
+// where the memory holds none, see X11RootBackground). Keeps
 // the last background pixels the screen showed (where no window stood); where
 // it never saw the place, the background around the excluded windows is
 // blended across, and only where there is none of that either is it black.
@@ -32,14 +33,21 @@ public:
     // stand, excluded or not) leaves to the background. A frame of another
     // size starts the memory afresh, from the whole frame. `late`: a
     // compositing manager draws the screen, which may lag behind the server,
-    // so what it shows is trusted only after a few frames (see above).
-    void remember(const X11PixelView& frame, const QRegion& changed, const QRegion& covered, bool late = false);
+    // so what it shows is trusted only after a few frames (see above) in
+    // which it painted: `aged` tells whether this frame counts.
+    void remember(const X11PixelView& frame, const QRegion& changed, const QRegion& covered, bool late = false,
+                  bool aged = true);
     // Paints `part` of `frame`, which lies inside `excluded`: remembered pixels
     // where there are some, else a blend of the nearest pixels beside the
     // excluded region, on the same row and column, that `windows` (where
     // windows show) does not cover, else the mean of the nearest background
     // shown or remembered anywhere.
     void fill(const X11PixelView& frame, const QRegion& part, const QRegion& excluded, const QRegion& windows) const;
+    // Where the memory holds trusted background for pictures like `frame`.
+    QRegion seen(const X11PixelView& frame) const
+    {
+        return QSize(frame.width, frame.height) == m_size ? m_seen : QRegion();
+    }
 
 private:
     // Paints each of `rest` with the mean of the background nearest to it:

@@ -26,6 +26,9 @@ QRect rootPixels(const XRandRDisplayList::Output& o)
     return (o.pixels.isEmpty() ? o.frame : o.pixels).toAlignedRect();
 }
 
+// The root pixel the compositing manager is asked to paint.
+const QPoint kCatchUpPixel(0, 0);
+
 } // namespace
 
 // What lives on the server, by target. The redirection serves both: a window's
@@ -92,7 +95,34 @@ std::optional<RecorderError> X11CaptureSession::open(const QString& displayName)
         return screenCaptureError(ScreenCaptureErrorCode::StartFailed,
                                   QStringLiteral("The X server refused to report screen changes."));
     }
+    // Asked once the damage of the redirection itself has come and gone.
+    m_awaitingManager = m_parts->repair->compositorRunning();
     return std::nullopt;
+}
+
+void X11CaptureSession::askManagerToPaint()
+{
+    // An exposure of the root, as the server sends when a part of it must be
+    // drawn again: the manager repaints there once it has read every event
+    // sent to it before this one. It draws nothing on the server's side, so
+    // the damage that follows is the manager's.
+    XEvent e{};
+    e.xexpose.type = Expose;
+    e.xexpose.display = m_display.get();
+    e.xexpose.window = m_display.root();
+    e.xexpose.x = kCatchUpPixel.x();
+    e.xexpose.y = kCatchUpPixel.y();
+    e.xexpose.width = 1;
+    e.xexpose.height = 1;
+    m_askSerial = NextRequest(m_display.get());
+    XSendEvent(m_display.get(), m_display.root(), False, ExposureMask, &e);
+    XFlush(m_display.get());
+}
+
+bool X11CaptureSession::answersAsk(const XEvent& e, const std::optional<QRect>& bounds) const
+{
+    // Damage reported before the request was handled is no answer to it.
+    return m_askSerial != 0 && e.xany.serial >= m_askSerial && bounds && bounds->contains(kCatchUpPixel);
 }
 
 void X11CaptureSession::reconfigure(const ScreenStreamConfig& config)
@@ -184,6 +214,8 @@ void X11CaptureSession::handleEvents(X11ErrorTrap& trap, bool queuedOnly)
         XNextEvent(dpy, &e);
         handle(trap, e);
     }
+    if (m_awaitingManager && m_askSerial == 0 && !queuedOnly)
+        askManagerToPaint();
 }
 
 bool X11CaptureSession::hasQueuedEvents() const
@@ -198,13 +230,18 @@ void X11CaptureSession::handle(X11ErrorTrap& trap, XEvent& e)
     if (e.type == m_display.damageEvent() + XDamageNotify) {
         const auto& damage = reinterpret_cast<const XDamageNotifyEvent&>(e);
         std::optional<QRect> bounds;
+        if (p.stack && p.stack->isRootDamage(damage))
+            m_painted = true;
         if (p.target ? p.target->handleDamage(trap, damage) : p.stack->handleDamage(trap, damage, m_area, &bounds)) {
             m_dirty = true;
             noteChange(bounds);
         }
+        if (answersAsk(e, bounds))
+            m_awaitingManager = false;
         return;
     }
     if (e.type == m_display.fixesEvent() + XFixesSelectionNotify) {
+        m_awaitingManager = false; // a manager that came or went paints all afresh
         if (p.repair)
             p.repair->compositorChanged();
         m_dirty = true;
@@ -244,7 +281,9 @@ X11PixelView X11CaptureSession::frame(X11ErrorTrap& trap, int reader)
     bool changedAll = std::exchange(m_changedAll, false);
     m_dirty = false;
     QRect repaired;
-    const X11PixelView view = grab(trap, reader, changedAll ? QRegion(m_area) : QRegion(changed), &repaired);
+    const bool painted = std::exchange(m_painted, false);
+    const X11PixelView view =
+        grab(trap, reader, changedAll ? QRegion(m_area) : QRegion(changed), painted, &repaired);
     changed |= m_changed | repaired;
     changedAll |= m_changedAll;
     const QRect whole(0, 0, view.width, view.height);
@@ -260,7 +299,8 @@ X11PixelView X11CaptureSession::frame(X11ErrorTrap& trap, int reader)
     return view;
 }
 
-X11PixelView X11CaptureSession::grab(X11ErrorTrap& trap, int reader, const QRegion& changed, QRect* repaired)
+X11PixelView X11CaptureSession::grab(X11ErrorTrap& trap, int reader, const QRegion& changed, bool painted,
+                                     QRect* repaired)
 {
     Parts& p = *m_parts;
     X11PixelReader& r = p.readers[reader];
@@ -288,7 +328,8 @@ X11PixelView X11CaptureSession::grab(X11ErrorTrap& trap, int reader, const QRegi
     if (m_lost)
         return {};
     const QRegion changedNow = m_changedAll ? QRegion(m_area) : changed + m_changed;
-    *repaired = p.repair->repair(trap, frame, m_area, *p.stack, changedNow);
+    // Damage handled just now was drawn before the picture was read.
+    *repaired = p.repair->repair(trap, frame, m_area, *p.stack, changedNow, painted || std::exchange(m_painted, false));
     return frame;
 }
 

@@ -54,6 +54,12 @@ public:
     // Whether events wait in the client's queues, where poll() on the socket cannot see them.
     bool hasQueuedEvents() const;
     bool isDirty() const { return m_dirty; }
+    // A compositing manager draws the screen and may still show what came
+    // before the session opened (a window of ours that was just moved or
+    // closed, with its shadow): the first frame waits until the manager has
+    // painted after the session asked it to, which it does only once it has
+    // handled everything before.
+    bool awaitingManager() const { return m_awaitingManager; }
     // Pictures that can be held at once: each reader keeps its last one until it reads again.
     static constexpr int kReaders = 2;
     // Reads the next picture with reader `reader` (below kReaders) and marks the
@@ -84,9 +90,13 @@ private:
     void checkWindowLost();
     // The picture, with the rectangle (root pixels) where excluded windows were
     // painted over; `changed` (root pixels) is what may differ from the picture before.
-    X11PixelView grab(X11ErrorTrap& trap, int reader, const QRegion& changed, QRect* repaired);
+    X11PixelView grab(X11ErrorTrap& trap, int reader, const QRegion& changed, bool painted, QRect* repaired);
     // Something changed on the root: within `rect` (root pixels), or anywhere.
     void noteChange(const std::optional<QRect>& rect);
+    // Asks the compositing manager to paint one pixel of the root.
+    void askManagerToPaint();
+    // Whether the damage `e` is the manager's answer to that request.
+    bool answersAsk(const XEvent& e, const std::optional<QRect>& bounds) const;
 
     const ScreenFilter m_filter;
     ScreenStreamConfig m_config;
@@ -106,6 +116,9 @@ private:
     std::pair<int, int> m_changedRows{0, 0};
     bool m_layoutChanged = false;
     bool m_readAgain = false; // the window left and came back while it was read
+    bool m_awaitingManager = false;
+    bool m_painted = true; // something was drawn on the screen since the last frame
+    unsigned long m_askSerial = 0; // of the request to paint, once sent
     std::optional<RecorderError> m_lost;
 };
 

@@ -54,7 +54,8 @@ Atom internAtom(Display* dpy, const QByteArray& name)
 X11ExclusionRepair::X11ExclusionRepair(const X11CaptureDisplay& display)
     : m_display(display), m_dpy(display.get()), m_reader(display.get(), display.hasShm()),
       m_rootPmapAtom(internAtom(m_dpy, "_XROOTPMAP_ID")), m_esetrootAtom(internAtom(m_dpy, "ESETROOT_PMAP_ID")),
-      m_compositorAtom(internAtom(m_dpy, "_NET_WM_CM_S" + QByteArray::number(display.screen())))
+      m_compositorAtom(internAtom(m_dpy, "_NET_WM_CM_S" + QByteArray::number(display.screen()))),
+      m_rootBackground(display)
 {
 }
 
@@ -70,6 +71,7 @@ void X11ExclusionRepair::open(X11ErrorTrap& trap)
 void X11ExclusionRepair::compositorChanged()
 {
     m_compositorRunning = XGetSelectionOwner(m_dpy, m_compositorAtom) != None;
+    m_rootBackground.forget();
 }
 
 bool X11ExclusionRepair::rootPropertyChanged(X11ErrorTrap& trap, const XPropertyEvent& e)
@@ -77,6 +79,7 @@ bool X11ExclusionRepair::rootPropertyChanged(X11ErrorTrap& trap, const XProperty
     if (e.window != m_display.root() || (e.atom != m_rootPmapAtom && e.atom != m_esetrootAtom))
         return false;
     loadWallpaper(trap);
+    m_rootBackground.forget(); // a wallpaper setter sets the root's background too
     return true;
 }
 
@@ -95,11 +98,16 @@ void X11ExclusionRepair::loadWallpaper(X11ErrorTrap& trap)
 }
 
 QRect X11ExclusionRepair::repair(X11ErrorTrap& trap, const X11PixelView& frame, const QRect& area,
-                                 X11WindowStack& stack, const QRegion& changed)
+                                 X11WindowStack& stack, const QRegion& changed, bool painted)
 {
     stack.setReach(m_compositorRunning ? kShadowReach : QMargins());
     const QRegion region = stack.excludedRegion(trap, area);
-    stack.ageGhosts();
+    // A compositing manager catches up with a window's change only when it
+    // paints, which a busy machine may put off for many of our frames: what
+    // it may still show ages only with its paints.
+    const bool caughtUp = !m_compositorRunning || painted;
+    if (caughtUp)
+        stack.ageGhosts();
     const QPoint origin = area.topLeft();
     const QRegion local = region.translated(-origin);
     if (area != m_area) {
@@ -109,7 +117,8 @@ QRect X11ExclusionRepair::repair(X11ErrorTrap& trap, const X11PixelView& frame, 
     const QRegion windows = stack.windowRegion(area).translated(-origin);
     // The background the screen shows, for the places excluded windows may
     // cover later; a place they left shows again even without new damage.
-    m_memory.remember(frame, changed.translated(-origin) + (m_excluded - local), local + windows, m_compositorRunning);
+    m_memory.remember(frame, changed.translated(-origin) + (m_excluded - local), local + windows, m_compositorRunning,
+                      caughtUp);
     m_excluded = local;
     if (region.isEmpty())
         return {};
@@ -124,6 +133,18 @@ QRect X11ExclusionRepair::repair(X11ErrorTrap& trap, const X11PixelView& frame, 
             blit(frame, r.topLeft() - origin, bg, false);
         else
             unknown += r.translated(-origin);
+    }
+    // Where the screen never showed the background, without a compositing
+    // manager, it shows the root window's own.
+    const Pixmap own = unknown.isEmpty() || m_compositorRunning ? 0 : m_rootBackground.pixmap(trap, area);
+    if (own) {
+        const QRegion seen = m_memory.seen(frame);
+        for (const QRect& r : unknown - seen) {
+            if (const X11PixelView bg = m_reader.read(trap, own, m_display.rootVisual(), rootDepth, r)) {
+                blit(frame, r.topLeft(), bg, false);
+                unknown -= r;
+            }
+        }
     }
     if (!unknown.isEmpty())
         m_memory.fill(frame, unknown, local, windows);

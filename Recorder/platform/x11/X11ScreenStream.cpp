@@ -34,6 +34,9 @@ using Clock = std::chrono::steady_clock;
 // While `queueDepth` frames wait on the output queue, or every reader still
 // holds a picture being converted, look again this soon.
 constexpr auto kBusyRetry = std::chrono::milliseconds(4);
+// How long the first frame waits for a compositing manager that does not
+// answer the session's request to paint.
+constexpr auto kManagerCatchUp = std::chrono::milliseconds(500);
 
 double threadCpuSeconds()
 {
@@ -305,6 +308,7 @@ void X11ScreenStream::run(X11CaptureSession& session, ScreenStreamConfig config)
     // Goes before the session: conversions in flight read the session's readers.
     auto converter = std::make_unique<Converter>();
     Clock::time_point nextAllowed = Clock::now();
+    const Clock::time_point managerDeadline = nextAllowed + kManagerCatchUp;
     double cpuCounted = threadCpuSeconds();
     uint64_t serial = 0;
 
@@ -336,6 +340,7 @@ void X11ScreenStream::run(X11CaptureSession& session, ScreenStreamConfig config)
         const auto interval = std::chrono::nanoseconds(int64_t(config.minimumFrameInterval.seconds() * 1e9));
         const int reader = converter->freeReader();
         const bool busy = m_delivery->pending.load() >= config.queueDepth || reader < 0;
+        bool held = false; // for the manager, not longer than managerDeadline
         Read read;
         read.reader = reader;
         read.windowTarget = session.isWindowTarget();
@@ -344,7 +349,8 @@ void X11ScreenStream::run(X11CaptureSession& session, ScreenStreamConfig config)
         {
             X11ErrorTrap trap(session.display());
             session.handleEvents(trap, false);
-            if (!session.lost() && !session.layoutPending() && session.isDirty() && now >= nextAllowed) {
+            held = session.awaitingManager() && now < managerDeadline;
+            if (!session.lost() && !session.layoutPending() && session.isDirty() && !held && now >= nextAllowed) {
                 if (busy) {
                     skipped = 1;
                 } else {
@@ -392,8 +398,9 @@ void X11ScreenStream::run(X11CaptureSession& session, ScreenStreamConfig config)
         timespec timeout{};
         const timespec* timeoutPtr = nullptr;
         if (session.isDirty()) {
+            const Clock::time_point due = held ? std::max(nextAllowed, managerDeadline) : nextAllowed;
             const auto wait = busy ? std::chrono::duration_cast<std::chrono::nanoseconds>(kBusyRetry)
-                                   : std::max(std::chrono::nanoseconds(0), nextAllowed - Clock::now());
+                                   : std::max(std::chrono::nanoseconds(0), due - Clock::now());
             timeout.tv_sec = time_t(wait.count() / 1000000000);
             timeout.tv_nsec = long(wait.count() % 1000000000);
             timeoutPtr = &timeout;

@@ -74,6 +74,8 @@ public:
     QRegion windowRegion(const QRect& area) const;
     // One frame has passed: places left long enough ago are forgotten.
     void ageGhosts();
+    // Whether the damage is the root's: something was drawn on the screen.
+    bool isRootDamage(const XDamageNotifyEvent& e) const { return m_rootDamage && e.damage == m_rootDamage.get(); }
 
     // Bottom to top.
     std::vector<TopLevel>& windows() { return m_stack; }

@@ -24,44 +24,17 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <string>
-
-#include <sys/resource.h>
 
 using namespace corvessa;
 using benchrig::Clock;
+using benchrig::otherCpu;
+using benchrig::processCpu;
 
 namespace {
 
 constexpr int kWidth = 1920;
 constexpr int kHeight = 1080;
 constexpr int kStep = 4; // pixels per move, a brisk hand at 120 events a second
-
-double processCpu()
-{
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return benchrig::seconds(u.ru_utime) + benchrig::seconds(u.ru_stime);
-}
-
-double otherCpu(pid_t pid)
-{
-    std::ifstream f("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
-    std::getline(f, line);
-    const auto close = line.rfind(')');
-    if (close == std::string::npos)
-        return 0;
-    // Fields after the name: state is the 3rd of the line, utime the 14th.
-    std::string rest = line.substr(close + 2);
-    char* p = rest.data();
-    for (int field = 3; field < 14; ++field)
-        p = std::strchr(p, ' ') + 1;
-    const long long utime = std::strtoll(p, &p, 10);
-    const long long stime = std::strtoll(p + 1, nullptr, 10);
-    return double(utime + stime) / double(sysconf(_SC_CLK_TCK));
-}
 
 // The i-th point of a zigzag across the screen: rows 40 pixels apart, so the
 // stroke's ink spreads over the whole canvas as the moves go on.

@@ -19,6 +19,7 @@
 #include "support/MoviePictures.h"
 #include "support/OnServerTest.h"
 #include "support/TempHome.h"
+#include "support/WindowManager.h"
 #include "support/XvfbTest.h"
 #include "toolbar/kit/FloatingKit.h"
 #include "tools/PenOverlay.h"
@@ -55,6 +56,9 @@ TEST_F(PenOverlayXvfbTest, InkDrawnDuringARecordingIsInItsFrames) { run("Records
 // screen for as long as the pen was on.
 TEST_F(PenOverlayXvfbTest, TheDesktopBeneathStaysLive) { run("Live", false); }
 TEST_F(PenOverlayXvfbTest, TheDesktopBeneathStaysLiveWithACompositingManager) { run("Live", true); }
+// A compositing manager that stops or starts while the pen is on: the canvas
+// is shaped to its ink (or whole again) at once and still takes every stroke.
+TEST_F(PenOverlayXvfbTest, ACompositingManagerThatComesOrGoesLeavesTheCanvasWorking) { run("CompositorChange", false); }
 
 class PenOverlayOnX : public OnServerTest {
 protected:
@@ -203,6 +207,49 @@ ON_SERVER_TEST_F(PenOverlayOnX, Live)
         }
         return pressed;
     }, 10000)) << "a click reaches the window beneath once the pen is off";
+}
+
+ON_SERVER_TEST_F(PenOverlayOnX, CompositorChange)
+{
+    TempHome home;
+    const auto display = DisplayList::current()->primary();
+    ASSERT_TRUE(display);
+    Prefs::shared().setPenTool(0);
+    Prefs::shared().setPenWidth(6);
+    const QColor ink = PenPalette::color(Prefs::shared().penColor());
+    PenBoard& board = PenBoard::shared();
+    const unsigned long desk = 0x3060c0;
+    foreignWindow(QGuiApplication::primaryScreen()->geometry(), desk, true);
+    QString why;
+    auto compositor = WindowManager::startCompositor(m_x, &why);
+    if (!compositor)
+        GTEST_SKIP() << why.toStdString();
+    ProgramTools tools;
+    PenView* view = openCanvas(tools, *display);
+    ASSERT_TRUE(view);
+
+    // Each stroke shows, and the desktop shows around it.
+    const auto screenShows = [&](QPoint inked) {
+        return waitFor([&] {
+            const QImage now = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
+            return MoviePictures::distance(now.pixelColor(inked), ink) <= 12 && (now.pixel(640, 600) & 0xffffff) == desk
+                && (now.pixel(inked + QPoint(0, 60)) & 0xffffff) == desk;
+        }, 20000);
+    };
+    const QPoint starts[] = {{200, 200}, {500, 200}, {800, 200}};
+    for (int i = 0; i < 3; ++i) {
+        SCOPED_TRACE(i);
+        if (i == 1)
+            compositor->terminate();
+        if (i == 2)
+            ASSERT_TRUE(compositor = WindowManager::startCompositor(m_x, &why)) << why.toStdString();
+        drag(starts[i], starts[i] + QPoint(200, 0));
+        ASSERT_TRUE(waitFor([&] { return board.strokes() == i + 1 && !view->isStroking(); })) << "the stroke is taken";
+        for (int j = 0; j <= i; ++j)
+            EXPECT_TRUE(screenShows(starts[j] + QPoint(100, 0))) << "stroke " << j;
+    }
+    screenshot(QStringLiteral("compositor-back.png"));
+    tools.hidePenOverlay();
 }
 
 ON_SERVER_TEST_F(PenOverlayOnX, Records)

@@ -35,6 +35,7 @@
 #include <gtest/gtest.h>
 
 #include <X11/Xlib.h>
+#include <X11/extensions/Xfixes.h>
 
 
 namespace corvessa::test {
@@ -162,6 +163,15 @@ ON_SERVER_TEST_F(PenOverlayOnX, Live)
 
     PenView* view = openCanvas(tools, *display);
     ASSERT_TRUE(view);
+    // The pencil shows over the whole canvas, ink or not.
+    move({640, 300});
+    EXPECT_TRUE(waitFor([&] {
+        XFixesCursorImage* cursor = XFixesGetCursorImage(m_x);
+        const bool pencil = cursor && cursor->width == 32 && cursor->xhot == 4 && cursor->yhot == 28;
+        if (cursor)
+            XFree(cursor);
+        return pencil;
+    }, 10000)) << "the pen's cursor";
     strip.setGeometry(460, 700, 360, 40);
     XSetWindowBackground(m_x, desk, after);
     XClearWindow(m_x, desk);

@@ -67,10 +67,10 @@ public:
     // window's shape. An empty region clears both.
     virtual void setVisibleRegion(QWidget* window, const QRegion& visible) = 0;
     // For a canvas: within `area` (widget coordinates) it now paints `painted`
-    // and leaves the rest clear. Shapes the window only without a compositing
-    // manager. Updates are gathered and sent once Qt has sent the pixels. A
-    // canvas is shaped to nothing again whenever it is shown or a manager comes
-    // or goes, and repainted whole, so its paint reports every area anew.
+    // and leaves the rest clear; called from its paint. Shapes the window only
+    // without a compositing manager. A canvas is shaped to nothing again
+    // whenever it is shown or a manager comes or goes, and repainted whole, so
+    // its paint reports every area anew.
     virtual void setPaintedRegion(QWidget* window, const QRect& area, const QRegion& painted) = 0;
     // Whether a compositing manager runs on the window's screen now.
     virtual bool compositing() const = 0;

@@ -57,6 +57,12 @@ TEST_F(PenOverlayXvfbTest, InkDrawnDuringARecordingIsInItsFrames) { run("Records
 // screen for as long as the pen was on.
 TEST_F(PenOverlayXvfbTest, TheDesktopBeneathStaysLive) { run("Live", false); }
 TEST_F(PenOverlayXvfbTest, TheDesktopBeneathStaysLiveWithACompositingManager) { run("Live", true); }
+// Qt reads the pointer from core events where XInput 2 is turned off.
+TEST_F(PenOverlayXvfbTest, TheDesktopBeneathStaysLiveWithCorePointerEvents)
+{
+    runOnServer(QStringLiteral("PenOverlayOnX.DISABLED_Live"),
+                {QStringLiteral("CORVESSA_TEST_COMPOSITOR=0"), QStringLiteral("QT_XCB_NO_XI2=1")});
+}
 // A compositing manager that stops or starts while the pen is on: the canvas
 // is shaped to its ink (or whole again) at once and still takes every stroke.
 TEST_F(PenOverlayXvfbTest, ACompositingManagerThatComesOrGoesLeavesTheCanvasWorking) { run("CompositorChange", false); }

@@ -5,8 +5,6 @@
 
 #include <QObject>
 #include <QPointer>
-#include <QRect>
-#include <QRegion>
 
 #include <memory>
 #include <set>
@@ -41,8 +39,7 @@ class X11PointerCatcher;
 // manager that stops leaves the server to show the transparent parts black.
 //
 // Canvases: without a compositing manager a canvas's bounding shape is what it
-// reports painted, gathered and sent once Qt has sent its pixels, and its
-// input shape is empty: an X11PointerCatcher laid over it takes the pointer
+// reports painted, sent as it paints, and its input shape is empty: an X11PointerCatcher laid over it takes the pointer
 // for it over its whole window (a window takes no input outside its bounding
 // shape). Showing it, or a manager coming or going, shapes it to nothing and
 // has it repainted whole. With a manager it keeps its full shape and takes
@@ -87,8 +84,6 @@ private:
     void writeCanvasShapes(_XDisplay* dpy, unsigned long window, const SurfaceStack::Entry& entry);
     X11PointerCatcher* catcherOf(const QWidget* canvas);
     void dropCatcher(const QWidget* canvas);
-    // Sends the painted regions gathered since the last time.
-    void sendPainted();
     // Places the override-redirect surfaces around the others; with
     // `askManager`, also asks the window manager to raise the managed ones.
     // Without it, only when our surfaces are out of order.
@@ -116,12 +111,6 @@ private:
     };
     // Live on our connection: dropped before it closes.
     std::vector<Caught> m_catchers;
-    struct Painted {
-        QPointer<QWidget> canvas;
-        QRect area;
-        QRegion painted;
-    };
-    std::vector<Painted> m_painted; // not sent yet
 };
 
 } // namespace corvessa

@@ -111,38 +111,31 @@ private:
     int m_xiOpcode = -1;
 };
 
-// Selects on Qt's connection the pointer events Qt selects on its own windows;
-// the XInput opcode, or -1 where the server has no XInput 2 and core events
-// were selected instead.
-int selectPointerEvents(Display* qt, Display* own, ::Window window)
+// Selects on Qt's connection, for the catcher, the pointer events Qt selected
+// on the canvas: XInput 2 ones and core ones, as Qt chose (core ones only where
+// XInput 2 is off). The server hands a client XInput 2 events in place of core
+// ones for the same window, as for the canvas itself.
+void selectPointerEvents(Display* qt, ::Window canvas, ::Window catcher)
+{
+    constexpr long pointerEvents = ButtonPressMask | ButtonReleaseMask | PointerMotionMask | ButtonMotionMask
+        | Button1MotionMask | Button2MotionMask | Button3MotionMask | Button4MotionMask | Button5MotionMask
+        | EnterWindowMask | LeaveWindowMask;
+    X11ErrorTrap trap(qt);
+    XWindowAttributes a{};
+    if (XGetWindowAttributes(qt, canvas, &a))
+        XSelectInput(qt, catcher, a.your_event_mask & pointerEvents);
+    int count = 0;
+    XIEventMask* masks = XIGetSelectedEvents(qt, canvas, &count);
+    if (masks && count > 0)
+        XISelectEvents(qt, catcher, masks, count);
+    if (masks)
+        XFree(masks);
+}
+
+int xiOpcode(Display* qt)
 {
     int opcode = 0, event = 0, error = 0;
-    int major = 2, minor = 2;
-    // The version asked on our own connection says what the server offers;
-    // Qt has asked for 2.2 or more on its own where the server has it.
-    if (XQueryExtension(qt, "XInputExtension", &opcode, &event, &error)
-        && XIQueryVersion(own, &major, &minor) == Success && major >= 2) {
-        unsigned char bits[XIMaskLen(XI_LASTEVENT)] = {};
-        XISetMask(bits, XI_ButtonPress);
-        XISetMask(bits, XI_ButtonRelease);
-        XISetMask(bits, XI_Motion);
-        XISetMask(bits, XI_Enter);
-        XISetMask(bits, XI_Leave);
-        if (minor >= 2) {
-            XISetMask(bits, XI_TouchBegin);
-            XISetMask(bits, XI_TouchUpdate);
-            XISetMask(bits, XI_TouchEnd);
-        }
-        XIEventMask mask{XIAllMasterDevices, int(sizeof bits), bits};
-        X11ErrorTrap trap(qt);
-        XISelectEvents(qt, window, &mask, 1);
-        if (trap.sync() == 0)
-            return opcode;
-    }
-    X11ErrorTrap trap(qt);
-    XSelectInput(qt, window,
-                 ButtonPressMask | ButtonReleaseMask | PointerMotionMask | EnterWindowMask | LeaveWindowMask);
-    return -1;
+    return XQueryExtension(qt, "XInputExtension", &opcode, &event, &error) ? opcode : -1;
 }
 
 } // namespace
@@ -166,7 +159,8 @@ X11PointerCatcher::X11PointerCatcher(_XDisplay* own, QWidget* canvas)
             return;
     }
     m_window = window;
-    Redirect::shared().add(uint32_t(window), uint32_t(m_canvasWindow), selectPointerEvents(qt, own, window));
+    selectPointerEvents(qt, m_canvasWindow, window);
+    Redirect::shared().add(uint32_t(window), uint32_t(m_canvasWindow), xiOpcode(qt));
     // Qt sets the canvas's own cursor on it, as on a window of its own.
     m_cursorHolder.reset(QWindow::fromWinId(WId(window)));
     if (m_cursorHolder)

@@ -13,10 +13,10 @@ namespace corvessa {
 // outside that shape (a window's input never reaches beyond its bounding
 // shape). An input-only window laid right over the canvas takes the pointer
 // over its whole rectangle instead, shows the canvas's cursor, draws nothing,
-// and its pointer events (XInput 2, or core ones where the server has no XInput
-// 2) are selected on Qt's connection, where every one of them has its window
-// rewritten to the canvas's before Qt reads it: Qt handles them as the canvas's
-// own, tablet pressure included. The window is made on the caller's connection,
+// and the pointer events Qt selected on the canvas (XInput 2 or core ones, as
+// Qt chose) are selected for it on Qt's connection, where every one of them
+// has its window rewritten to the canvas's before Qt reads it: Qt handles them
+// as the canvas's own, tablet pressure included. The window is made on the caller's connection,
 // so it goes when that connection does. Main thread.
 class X11PointerCatcher {
 public:

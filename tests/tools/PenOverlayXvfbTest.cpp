@@ -78,6 +78,14 @@ protected:
         return shown ? view : nullptr;
     }
 
+    // The pencil at `width`, in a home of the test's own; its colour.
+    static QColor pencil(double width)
+    {
+        Prefs::shared().setPenTool(0);
+        Prefs::shared().setPenWidth(width);
+        return PenPalette::color(Prefs::shared().penColor());
+    }
+
     void drag(const QPoint& from, const QPoint& to)
     {
         move(from);
@@ -86,16 +94,15 @@ protected:
             move(from + (to - from) * i / 15);
         button(false);
     }
+
+    TempHome m_home;
 };
 
 ON_SERVER_TEST_F(PenOverlayOnX, Draws)
 {
-    TempHome home;
     const auto display = DisplayList::current()->primary();
     ASSERT_TRUE(display);
-    Prefs::shared().setPenTool(0);
-    Prefs::shared().setPenWidth(6);
-    const QColor ink = PenPalette::color(Prefs::shared().penColor());
+    const QColor ink = pencil(6);
     PenBoard& board = PenBoard::shared();
     ProgramTools tools;
 
@@ -142,12 +149,9 @@ public:
 
 ON_SERVER_TEST_F(PenOverlayOnX, Live)
 {
-    TempHome home;
     const auto display = DisplayList::current()->primary();
     ASSERT_TRUE(display);
-    Prefs::shared().setPenTool(0);
-    Prefs::shared().setPenWidth(6);
-    const QColor ink = PenPalette::color(Prefs::shared().penColor());
+    const QColor ink = pencil(6);
     PenBoard& board = PenBoard::shared();
     ProgramTools tools;
     const auto screenNow = [] { return QGuiApplication::primaryScreen()->grabWindow(0).toImage(); };
@@ -227,12 +231,9 @@ ON_SERVER_TEST_F(PenOverlayOnX, Live)
 
 ON_SERVER_TEST_F(PenOverlayOnX, CompositorChange)
 {
-    TempHome home;
     const auto display = DisplayList::current()->primary();
     ASSERT_TRUE(display);
-    Prefs::shared().setPenTool(0);
-    Prefs::shared().setPenWidth(6);
-    const QColor ink = PenPalette::color(Prefs::shared().penColor());
+    const QColor ink = pencil(6);
     PenBoard& board = PenBoard::shared();
     const unsigned long desk = 0x3060c0;
     foreignWindow(QGuiApplication::primaryScreen()->geometry(), desk, true);
@@ -272,7 +273,6 @@ ON_SERVER_TEST_F(PenOverlayOnX, Records)
 {
     if (QStandardPaths::findExecutable(QStringLiteral("ffmpeg")).isEmpty())
         GTEST_SKIP() << "ffmpeg is needed";
-    TempHome home;
     Prefs::shared().setPenTool(0);
     Prefs::shared().setPenWidth(8);
     Prefs::shared().setPenColor(3);

@@ -16,12 +16,14 @@
 
 #include <chrono>
 #include <cstdio>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -33,6 +35,39 @@ namespace benchrig {
 using Clock = std::chrono::steady_clock;
 
 inline double seconds(const timeval& t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; }
+
+// CPU seconds (user and system) of this process so far.
+inline double processCpu()
+{
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return seconds(u.ru_utime) + seconds(u.ru_stime);
+}
+
+// utime + stime of another process, from /proc; 0 when it cannot be read.
+inline double otherCpu(pid_t pid)
+{
+    std::ifstream f("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    std::getline(f, line);
+    const auto close = line.rfind(')');
+    if (close == std::string::npos)
+        return 0;
+    std::vector<std::string> fields;
+    size_t pos = close + 2;
+    while (pos < line.size()) {
+        const size_t next = line.find(' ', pos);
+        fields.push_back(line.substr(pos, next - pos));
+        if (next == std::string::npos)
+            break;
+        pos = next + 1;
+    }
+    // After the command: state is field 3; utime and stime are fields 14 and 15.
+    if (fields.size() < 13)
+        return 0;
+    const double ticks = double(sysconf(_SC_CLK_TCK));
+    return (std::stod(fields[11]) + std::stod(fields[12])) / ticks;
+}
 
 // Child processes, sent SIGTERM and reaped last to first.
 struct Children {

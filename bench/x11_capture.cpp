@@ -25,6 +25,8 @@
 #include "platform/x11/X11ScreenSource.h"
 #include "platform/x11/X11ScreenStream.h"
 
+#include "BenchRig.h"
+
 #include <QCoreApplication>
 
 #include <atomic>
@@ -55,6 +57,8 @@
 
 using namespace corvessa;
 using Clock = std::chrono::steady_clock;
+using benchrig::otherCpu;
+using benchrig::processCpu;
 
 namespace {
 
@@ -65,38 +69,6 @@ constexpr int kAreaY = 180;
 constexpr int kAreaWidth = 1280;
 constexpr int kAreaHeight = 720;
 constexpr int kFrameWidth = 4;
-
-double processCpu()
-{
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
-// utime + stime of another process, from /proc.
-double otherCpu(pid_t pid)
-{
-    std::ifstream f("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
-    std::getline(f, line);
-    const auto close = line.rfind(')');
-    if (close == std::string::npos)
-        return 0;
-    std::vector<std::string> fields;
-    size_t pos = close + 2;
-    while (pos < line.size()) {
-        const size_t next = line.find(' ', pos);
-        fields.push_back(line.substr(pos, next - pos));
-        if (next == std::string::npos)
-            break;
-        pos = next + 1;
-    }
-    // After the command: state is field 3; utime and stime are fields 14 and 15.
-    if (fields.size() < 13)
-        return 0;
-    const double ticks = double(sysconf(_SC_CLK_TCK));
-    return (std::stod(fields[11]) + std::stod(fields[12])) / ticks;
-}
 
 // A private Xvfb; the server picks a free display and writes its number to a pipe.
 struct Server {

@@ -37,6 +37,11 @@ public:
         bool overrideRedirect = false;
         // Clicks go through to whatever lies below.
         bool clickThrough = false;
+        // A drawing canvas: takes the pointer everywhere over its window but
+        // shows only what it paints. Without a compositing manager its shape
+        // is what it reports painted (setPaintedRegion), nothing at first,
+        // and an input-only window laid over it takes the pointer for it.
+        bool canvas = false;
     };
 
     virtual ~FloatingSurfaces() = default;
@@ -61,6 +66,12 @@ public:
     // only part that takes clicks, and, without a compositing manager, the
     // window's shape. An empty region clears both.
     virtual void setVisibleRegion(QWidget* window, const QRegion& visible) = 0;
+    // For a canvas: within `area` (widget coordinates) it now paints `painted`
+    // and leaves the rest clear; called from its paint. Shapes the window only
+    // without a compositing manager. A canvas is shaped to nothing again
+    // whenever it is shown or a manager comes or goes, and repainted whole, so
+    // its paint reports every area anew.
+    virtual void setPaintedRegion(QWidget* window, const QRect& area, const QRegion& painted) = 0;
     // Whether a compositing manager runs on the window's screen now.
     virtual bool compositing() const = 0;
     // Runs `changed` each time a compositing manager starts or stops, after

@@ -6,22 +6,15 @@
 #include "platform/core/ScreenCoordinates.h"
 #include "tools/PenView.h"
 
-#include <QGuiApplication>
-#include <QScreen>
-
 #include <utility>
 
 namespace corvessa {
 
-PenOverlay::PenOverlay(std::shared_ptr<FloatingSurfaces> surfaces, PenBoard* board, std::function<bool()> compositing)
+PenOverlay::PenOverlay(std::shared_ptr<FloatingSurfaces> surfaces, PenBoard* board)
     : m_kit(surfaces ? std::move(surfaces) : FloatingSurfaces::current())
     , m_board(board ? *board : PenBoard::shared())
-    , m_compositing(std::move(compositing))
     , m_input(m_board)
 {
-    if (!m_compositing) {
-        m_compositing = [kit = m_kit] { return kit.compositing(); };
-    }
 }
 
 PenOverlay::~PenOverlay()
@@ -35,31 +28,38 @@ void PenOverlay::show(const DisplayInfo& display)
     const ScreenCoordinates coordinates = QtScreenLayout::current();
     const QRect placed = coordinates.fromGlobal(display.frame).toAlignedRect();
 
-    // Without a compositing manager a clear window shows black: the canvas
-    // then shows the screen as it is now, grabbed before it covers it.
-    QPixmap backdrop;
-    if (!m_compositing()) {
-        for (QScreen* screen : QGuiApplication::screens()) {
-            if (screen->geometry().contains(placed.center())) {
-                backdrop = screen->grabWindow(0);
-                break;
-            }
-        }
-    }
-
     m_board.attach(display);
-    auto* view = new PenView(m_board, m_input, display.frame, coordinates, std::move(backdrop));
+    auto* view = new PenView(m_board, m_input, display.frame, coordinates);
     FloatingSurfaces::Options options;
     options.level = SurfaceLevel::dim;
     // Full screen: the window manager must not fit it between its panels.
     options.overrideRedirect = true;
+    options.canvas = true;
     m_kit.prepare(view, options);
     view->setGeometry(placed);
+    followCompositing(view);
     // Left unregistered, the canvas is never captured, recording or not.
     view->winId();
     m_kit.showOnTop(view);
     m_view = view;
     m_board.setActive(true);
+}
+
+void PenOverlay::followCompositing(PenView* view)
+{
+    const auto shape = [view, kit = m_kit] {
+        if (kit.compositing()) {
+            view->setPaintedSink({});
+        } else {
+            view->setPaintedSink([view, kit](const QRect& area, const QRegion& painted) {
+                kit.surfaces().setPaintedRegion(view, area, painted);
+            });
+        }
+    };
+    shape();
+    // The surfaces have shaped the canvas for the change and asked it to
+    // repaint whole by then; it paints for the change too.
+    m_kit.surfaces().watchCompositing(view, shape);
 }
 
 void PenOverlay::hide()

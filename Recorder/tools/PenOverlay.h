@@ -7,7 +7,6 @@
 
 #include <QPointer>
 
-#include <functional>
 #include <memory>
 
 class QWindow;
@@ -21,14 +20,15 @@ class PenBoard;
 // toolbar and every other floating panel of ours, that turns the pointer into
 // ink on the board the recording's compositor reads. The canvas itself is
 // never recorded; the ink reaches the recording through the board. Opening it
-// again, or closing it, discards the drawing. Main thread.
+// again, or closing it, discards the drawing. Where no compositing manager
+// lets the desktop show through clear pixels, the canvas shows only its ink
+// (the window is shaped to it) and still takes the pointer everywhere, so the
+// screen beneath stays live. Main thread.
 class PenOverlay {
 public:
     // `surfaces` (the platform's by default) makes the canvas a floating
-    // surface; `compositing` says whether the desktop shows through a clear
-    // window (the surfaces' answer by default).
-    explicit PenOverlay(std::shared_ptr<FloatingSurfaces> surfaces = {}, PenBoard* board = nullptr,
-                        std::function<bool()> compositing = {});
+    // surface.
+    explicit PenOverlay(std::shared_ptr<FloatingSurfaces> surfaces = {}, PenBoard* board = nullptr);
     ~PenOverlay();
     PenOverlay(const PenOverlay&) = delete;
     PenOverlay& operator=(const PenOverlay&) = delete;
@@ -42,10 +42,12 @@ public:
     PenView* view() const { return m_view; }
 
 private:
+    // Shapes the canvas to its ink where clear pixels would show black.
+    void followCompositing(PenView* view);
+
     // Without registration: the canvas is never captured, recording or not.
     FloatingKit m_kit;
     PenBoard& m_board;
-    std::function<bool()> m_compositing;
     PenInput m_input;
     QPointer<PenView> m_view;
 };

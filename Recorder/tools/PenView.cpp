@@ -5,7 +5,9 @@
 #include "prefs/PerfCounters.h"
 #include "tools/PenCursor.h"
 #include "tools/PenInput.h"
+#include "tools/SolidPaint.h"
 
+#include <QImage>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
@@ -17,16 +19,31 @@
 
 namespace corvessa {
 
-PenView::PenView(PenBoard& board, PenInput& input, const GlobalRect& frame, const ScreenCoordinates& coordinates,
-                 QPixmap backdrop)
+namespace {
+
+// A region in device pixels as the points that hold any of them.
+QRegion pointsOf(const QRegion& pixels, double ratio)
+{
+    QRegion points;
+    for (const QRect& r : pixels) {
+        const int x0 = int(std::floor(r.x() / ratio));
+        const int y0 = int(std::floor(r.y() / ratio));
+        const int x1 = int(std::ceil((r.x() + r.width()) / ratio));
+        const int y1 = int(std::ceil((r.y() + r.height()) / ratio));
+        points += QRect(x0, y0, x1 - x0, y1 - y0);
+    }
+    return points;
+}
+
+} // namespace
+
+PenView::PenView(PenBoard& board, PenInput& input, const GlobalRect& frame, const ScreenCoordinates& coordinates)
     : m_board(board)
     , m_input(input)
     , m_frame(frame)
     , m_coordinates(coordinates)
-    , m_backdrop(std::move(backdrop))
 {
-    setAttribute(Qt::WA_TranslucentBackground, m_backdrop.isNull());
-    setAttribute(Qt::WA_OpaquePaintEvent, !m_backdrop.isNull());
+    setAttribute(Qt::WA_TranslucentBackground);
     setAttribute(Qt::WA_TabletTracking);
     setMouseTracking(true);
     setCursor(PenCursor::drawing());
@@ -62,20 +79,42 @@ void PenView::repaint(const GlobalRect& global)
         update(toLocal(global).toAlignedRect().adjusted(-1, -1, 1, 1));
 }
 
+void PenView::setPaintedSink(PaintedSink sink)
+{
+    m_paintedSink = std::move(sink);
+    update();
+}
+
 void PenView::paintEvent(QPaintEvent* event)
 {
-    QPainter p(this);
     const QRect area = event->rect();
-    if (!m_backdrop.isNull()) {
-        const double sx = m_backdrop.width() / double(std::max(width(), 1));
-        const double sy = m_backdrop.height() / double(std::max(height(), 1));
-        p.drawPixmap(QRectF(area), m_backdrop, QRectF(area.x() * sx, area.y() * sy, area.width() * sx, area.height() * sy));
-    } else {
-        p.setCompositionMode(QPainter::CompositionMode_Source);
+    QPainter p(this);
+    p.setCompositionMode(QPainter::CompositionMode_Source);
+    if (!m_paintedSink) {
         p.fillRect(area, Qt::transparent);
         p.setCompositionMode(QPainter::CompositionMode_SourceOver);
+        paintContent(p, area);
+        return;
     }
+    // Painted aside first, to be made solid or clear and measured.
+    const double ratio = devicePixelRatioF();
+    QImage aside((QSizeF(area.size()) * ratio).toSize(), QImage::Format_ARGB32_Premultiplied);
+    aside.fill(Qt::transparent);
+    {
+        QPainter q(&aside);
+        q.scale(ratio, ratio);
+        q.translate(-area.topLeft());
+        paintContent(q, area);
+    }
+    const QRegion solid = SolidPaint::solidify(aside);
+    aside.setDevicePixelRatio(ratio);
+    p.drawImage(area.topLeft(), aside);
+    p.end();
+    m_paintedSink(area, ratio == 1 ? solid.translated(area.topLeft()) : pointsOf(solid, ratio).translated(area.topLeft()));
+}
 
+void PenView::paintContent(QPainter& p, const QRect& area)
+{
     // The same copy of the ink the recording gets, let go of before the next.
     if (auto snap = m_board.snapshotForCompositor()) {
         if (snap->ink) {

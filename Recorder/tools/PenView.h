@@ -3,11 +3,12 @@
 #include "platform/core/ScreenCoordinates.h"
 #include "tools/PenInput.h"
 
-#include <QPixmap>
 #include <QRectF>
+#include <QRegion>
 #include <QWidget>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 
 namespace corvessa {
@@ -17,14 +18,21 @@ class PenBoard;
 // The pen overlay's full-screen canvas: takes every press, drag and release of
 // the mouse or a tablet on its screen and hands them to the pen input, shows
 // the board's ink, the shape being dragged and the eraser's ring, and gives
-// the pointer the pencil. Where the desktop cannot show through (no compositing
-// manager), it paints `backdrop`, the screen as it was when the pen opened,
-// under the ink. Main thread.
+// the pointer the pencil. Everything else is clear, so the desktop beneath
+// stays live. Main thread.
 class PenView : public QWidget {
 public:
+    // What the view paints within a repainted area (widget coordinates).
+    using PaintedSink = std::function<void(const QRect& area, const QRegion& painted)>;
+
     // `frame`: the screen; `coordinates` turns Qt's points into global ones.
-    PenView(PenBoard& board, PenInput& input, const GlobalRect& frame, const ScreenCoordinates& coordinates,
-            QPixmap backdrop = {});
+    PenView(PenBoard& board, PenInput& input, const GlobalRect& frame, const ScreenCoordinates& coordinates);
+
+    // Where clear pixels show black (no compositing manager) the window is
+    // shaped to what it paints: the view then paints every pixel solid or
+    // clear and tells `sink` what it painted in each area it repaints. An
+    // empty sink: translucent paint, shown as it is. Repaints the whole view.
+    void setPaintedSink(PaintedSink sink);
 
     // A point in global points, from Qt's global points.
     GlobalPoint toGlobal(const QPointF& qtGlobal) const { return m_coordinates.toGlobalPoint(qtGlobal); }
@@ -46,6 +54,8 @@ private:
     static constexpr uint32_t kLatencyCeilingMs = 10000;
 
     void repaint(const GlobalRect& global);
+    // The ink, the shape in progress and the eraser's ring within `area`.
+    void paintContent(QPainter& p, const QRect& area);
     // From the event's time to the end of its handling, into the pen timings.
     void notePenLatency(quint64 eventTime);
 
@@ -53,7 +63,7 @@ private:
     PenInput& m_input;
     GlobalRect m_frame;
     ScreenCoordinates m_coordinates;
-    QPixmap m_backdrop;
+    PaintedSink m_paintedSink;
 };
 
 } // namespace corvessa

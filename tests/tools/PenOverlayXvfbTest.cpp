@@ -1,7 +1,8 @@
 // The pen overlay on a real X server with openbox, with and without a
 // compositing manager: an XTest drag over the canvas leaves ink on the board
-// the recording reads and on the screen, and closing the canvas drops it. The
-// checks run in a second run of the program on the private server.
+// the recording reads and on the screen, and closing the canvas drops it; the
+// desktop beneath stays live while the pen is on. The checks run in a second
+// run of the program on the private server.
 #include "engine/RecorderEngine.h"
 #include "engine/compositor/PenBoard.h"
 #include "engine/compositor/PenPalette.h"
@@ -18,16 +19,23 @@
 #include "support/MoviePictures.h"
 #include "support/OnServerTest.h"
 #include "support/TempHome.h"
+#include "support/WindowManager.h"
 #include "support/XvfbTest.h"
+#include "toolbar/kit/FloatingKit.h"
 #include "tools/PenOverlay.h"
 #include "tools/ProgramTools.h"
 
 #include <QGuiApplication>
 #include <QStandardPaths>
 #include <QScreen>
+#include <QPainter>
+#include <QWidget>
 #include <QWindow>
 
 #include <gtest/gtest.h>
+
+#include <X11/Xlib.h>
+#include <X11/extensions/Xfixes.h>
 
 
 namespace corvessa::test {
@@ -45,6 +53,19 @@ protected:
 TEST_F(PenOverlayXvfbTest, ADragLeavesInkOnTheBoardAndTheScreen) { run("Draws", false); }
 TEST_F(PenOverlayXvfbTest, ADragLeavesInkWithACompositingManager) { run("Draws", true); }
 TEST_F(PenOverlayXvfbTest, InkDrawnDuringARecordingIsInItsFrames) { run("Records", false); }
+// Without a compositing manager the canvas once showed a still picture of the
+// screen for as long as the pen was on.
+TEST_F(PenOverlayXvfbTest, TheDesktopBeneathStaysLive) { run("Live", false); }
+TEST_F(PenOverlayXvfbTest, TheDesktopBeneathStaysLiveWithACompositingManager) { run("Live", true); }
+// Qt reads the pointer from core events where XInput 2 is turned off.
+TEST_F(PenOverlayXvfbTest, TheDesktopBeneathStaysLiveWithCorePointerEvents)
+{
+    runOnServer(QStringLiteral("PenOverlayOnX.DISABLED_Live"),
+                {QStringLiteral("CORVESSA_TEST_COMPOSITOR=0"), QStringLiteral("QT_XCB_NO_XI2=1")});
+}
+// A compositing manager that stops or starts while the pen is on: the canvas
+// is shaped to its ink (or whole again) at once and still takes every stroke.
+TEST_F(PenOverlayXvfbTest, ACompositingManagerThatComesOrGoesLeavesTheCanvasWorking) { run("CompositorChange", false); }
 
 class PenOverlayOnX : public OnServerTest {
 protected:
@@ -57,6 +78,14 @@ protected:
         return shown ? view : nullptr;
     }
 
+    // The pencil at `width`, in a home of the test's own; its colour.
+    static QColor pencil(double width)
+    {
+        Prefs::shared().setPenTool(0);
+        Prefs::shared().setPenWidth(width);
+        return PenPalette::color(Prefs::shared().penColor());
+    }
+
     void drag(const QPoint& from, const QPoint& to)
     {
         move(from);
@@ -65,16 +94,15 @@ protected:
             move(from + (to - from) * i / 15);
         button(false);
     }
+
+    TempHome m_home;
 };
 
 ON_SERVER_TEST_F(PenOverlayOnX, Draws)
 {
-    TempHome home;
     const auto display = DisplayList::current()->primary();
     ASSERT_TRUE(display);
-    Prefs::shared().setPenTool(0);
-    Prefs::shared().setPenWidth(6);
-    const QColor ink = PenPalette::color(Prefs::shared().penColor());
+    const QColor ink = pencil(6);
     PenBoard& board = PenBoard::shared();
     ProgramTools tools;
 
@@ -113,11 +141,138 @@ ON_SERVER_TEST_F(PenOverlayOnX, Draws)
     EXPECT_FALSE(tools.penOverlay()->isOpen());
 }
 
+// A plain strip of ours in one colour, as the shortcut hints above the toolbar.
+class Strip : public QWidget {
+public:
+    void paintEvent(QPaintEvent*) override { QPainter(this).fillRect(rect(), QColor(0x20c040)); }
+};
+
+ON_SERVER_TEST_F(PenOverlayOnX, Live)
+{
+    const auto display = DisplayList::current()->primary();
+    ASSERT_TRUE(display);
+    const QColor ink = pencil(6);
+    PenBoard& board = PenBoard::shared();
+    ProgramTools tools;
+    const auto screenNow = [] { return QGuiApplication::primaryScreen()->grabWindow(0).toImage(); };
+    const auto rgb = [](const QImage& image, QPoint p) { return image.pixel(p) & 0xffffff; };
+
+    // Another program's window under everything, over the whole screen, that
+    // changes colour while the pen is on, as a clock's digits change.
+    const unsigned long before = 0x3060c0, after = 0xc08030;
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    const unsigned long desk = foreignWindow(screen, before, true);
+    // A strip of ours, as the shortcut hints: 60 points narrower at each end
+    // once the pen is on.
+    Strip strip;
+    const FloatingKit kit = FloatingKit::platform();
+    kit.prepare(&strip, {});
+    strip.setGeometry(400, 700, 480, 40);
+    kit.showOnTop(&strip);
+    ASSERT_TRUE(waitFor([&] { return rgb(screenNow(), {420, 720}) == 0x20c040; }));
+
+    PenView* view = openCanvas(tools, *display);
+    ASSERT_TRUE(view);
+    // The pencil shows over the whole canvas, ink or not.
+    move({640, 300});
+    EXPECT_TRUE(waitFor([&] {
+        XFixesCursorImage* cursor = XFixesGetCursorImage(m_x);
+        const bool pencil = cursor && cursor->width == 32 && cursor->xhot == 4 && cursor->yhot == 28;
+        if (cursor)
+            XFree(cursor);
+        return pencil;
+    }, 10000)) << "the pen's cursor";
+    strip.setGeometry(460, 700, 360, 40);
+    XSetWindowBackground(m_x, desk, after);
+    XClearWindow(m_x, desk);
+    XSync(m_x, False);
+    const bool live = waitFor([&] { return rgb(screenNow(), {100, 100}) == after; }, 5000);
+    QImage shot = screenshot(QStringLiteral("desktop-changed.png"));
+    EXPECT_TRUE(live) << "the desktop's change shows through the canvas";
+    for (const QPoint p : {QPoint(100, 100), QPoint(1200, 150), QPoint(640, 400), QPoint(200, 750)})
+        EXPECT_EQ(rgb(shot, p), after) << p.x() << "," << p.y();
+    int stuck = 0; // the strip's old ends, left on the screen
+    for (int x = 400; x < 880; ++x) {
+        if (x < 460 || x >= 820)
+            stuck += rgb(shot, {x, 720}) != after ? 1 : 0;
+    }
+    EXPECT_EQ(stuck, 0) << "the strip's old ends show the desktop again";
+    EXPECT_EQ(rgb(shot, {640, 720}), 0x20c040u) << "and the strip itself still shows";
+
+    // The canvas takes the pointer everywhere on its screen, though it shows only its ink.
+    drag({300, 300}, {600, 400});
+    ASSERT_TRUE(waitFor([&] { return board.strokes() == 1 && !view->isStroking(); }));
+    drag({1100, 100}, {1200, 700});
+    ASSERT_TRUE(waitFor([&] { return board.strokes() == 2 && !view->isStroking(); }));
+    const auto inked = [&](const QImage& image, QPoint p) { return MoviePictures::distance(image.pixelColor(p), ink) <= 12; };
+    ASSERT_TRUE(waitFor([&] {
+        const QImage now = screenNow();
+        return inked(now, {450, 350}) && inked(now, {1150, 400});
+    }, 10000)) << "the strokes show on the screen";
+    shot = screenshot(QStringLiteral("drawn.png"));
+    EXPECT_EQ(rgb(shot, {450, 600}), after) << "and nothing else of the canvas";
+    EXPECT_EQ(rgb(shot, {300, 650}), after);
+
+    // Closing the canvas leaves the pointer to the desktop again.
+    tools.hidePenOverlay();
+    XSelectInput(m_x, desk, ButtonPressMask);
+    XSync(m_x, False);
+    click({100, 600});
+    bool pressed = false;
+    EXPECT_TRUE(waitFor([&] {
+        while (XPending(m_x) > 0) {
+            XEvent e;
+            XNextEvent(m_x, &e);
+            pressed |= e.type == ButtonPress && e.xbutton.window == desk;
+        }
+        return pressed;
+    }, 10000)) << "a click reaches the window beneath once the pen is off";
+}
+
+ON_SERVER_TEST_F(PenOverlayOnX, CompositorChange)
+{
+    const auto display = DisplayList::current()->primary();
+    ASSERT_TRUE(display);
+    const QColor ink = pencil(6);
+    PenBoard& board = PenBoard::shared();
+    const unsigned long desk = 0x3060c0;
+    foreignWindow(QGuiApplication::primaryScreen()->geometry(), desk, true);
+    QString why;
+    auto compositor = WindowManager::startCompositor(m_x, &why);
+    if (!compositor)
+        GTEST_SKIP() << why.toStdString();
+    ProgramTools tools;
+    PenView* view = openCanvas(tools, *display);
+    ASSERT_TRUE(view);
+
+    // Each stroke shows, and the desktop shows around it.
+    const auto screenShows = [&](QPoint inked) {
+        return waitFor([&] {
+            const QImage now = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
+            return MoviePictures::distance(now.pixelColor(inked), ink) <= 12 && (now.pixel(640, 600) & 0xffffff) == desk
+                && (now.pixel(inked + QPoint(0, 60)) & 0xffffff) == desk;
+        }, 20000);
+    };
+    const QPoint starts[] = {{200, 200}, {500, 200}, {800, 200}};
+    for (int i = 0; i < 3; ++i) {
+        SCOPED_TRACE(i);
+        if (i == 1)
+            compositor->terminate();
+        if (i == 2)
+            ASSERT_TRUE(compositor = WindowManager::startCompositor(m_x, &why)) << why.toStdString();
+        drag(starts[i], starts[i] + QPoint(200, 0));
+        ASSERT_TRUE(waitFor([&] { return board.strokes() == i + 1 && !view->isStroking(); })) << "the stroke is taken";
+        for (int j = 0; j <= i; ++j)
+            EXPECT_TRUE(screenShows(starts[j] + QPoint(100, 0))) << "stroke " << j;
+    }
+    screenshot(QStringLiteral("compositor-back.png"));
+    tools.hidePenOverlay();
+}
+
 ON_SERVER_TEST_F(PenOverlayOnX, Records)
 {
     if (QStandardPaths::findExecutable(QStringLiteral("ffmpeg")).isEmpty())
         GTEST_SKIP() << "ffmpeg is needed";
-    TempHome home;
     Prefs::shared().setPenTool(0);
     Prefs::shared().setPenWidth(8);
     Prefs::shared().setPenColor(3);

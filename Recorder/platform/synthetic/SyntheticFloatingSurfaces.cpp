@@ -29,6 +29,12 @@ void SyntheticFloatingSurfaces::setVisibleRegion(QWidget* window, const QRegion&
         e->visible = visible;
 }
 
+void SyntheticFloatingSurfaces::setPaintedRegion(QWidget* window, const QRect& area, const QRegion& painted)
+{
+    if (SurfaceStack::Entry* e = m_stack.find(window))
+        e->painted = (e->painted - QRegion(area)) + (painted & area);
+}
+
 void SyntheticFloatingSurfaces::watchCompositing(QObject* context, std::function<void()> changed)
 {
     m_stack.watchCompositing(context, std::move(changed));

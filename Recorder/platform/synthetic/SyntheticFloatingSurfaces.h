@@ -16,6 +16,7 @@ public:
     void raise(QWidget* window) override;
     void setClickThrough(QWidget* window, bool clickThrough) override;
     void setVisibleRegion(QWidget* window, const QRegion& visible) override;
+    void setPaintedRegion(QWidget* window, const QRect& area, const QRegion& painted) override;
     bool compositing() const override { return m_compositing; }
     void watchCompositing(QObject* context, std::function<void()> changed) override;
 

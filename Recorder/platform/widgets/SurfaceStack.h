@@ -23,6 +23,7 @@ public:
         QPointer<QWidget> window;
         FloatingSurfaces::Options options;
         QRegion visible; // empty: no shape
+        QRegion painted; // a canvas's painted part, as reported
         uint64_t raised = 0; // later raises are higher within a level
     };
 

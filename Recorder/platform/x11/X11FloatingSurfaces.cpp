@@ -1,6 +1,7 @@
 #include "platform/x11/X11FloatingSurfaces.h"
 
 #include "platform/x11/X11Compositing.h"
+#include "platform/x11/X11PointerCatcher.h"
 #include "platform/x11/X11QtConnection.h"
 #include "platform/x11/X11WindowHints.h"
 
@@ -9,6 +10,7 @@
 #include <QSocketNotifier>
 #include <QWidget>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -104,6 +106,7 @@ _XDisplay* X11FloatingSurfaces::display()
         // The socket stays readable at its end; the notifier may be the
         // sender of this very call, so it is only stopped.
         m_notifier->setEnabled(false);
+        m_catchers.clear(); // their windows went with the server
         m_connection.reset();
         m_frames.clear();
     }
@@ -122,15 +125,25 @@ void X11FloatingSurfaces::prepare(QWidget* window, const Options& options)
     SurfaceStack::Entry& entry = m_stack.prepare(window, options);
     window->removeEventFilter(this);
     window->installEventFilter(this);
+    if (options.canvas) {
+        // Its catcher must never outlive it: it would take the pointer from the whole screen.
+        connect(window, &QObject::destroyed, this, [this, window] { dropCatcher(window); }, Qt::UniqueConnection);
+    }
     if (window->internalWinId())
         applyShapes(entry);
 }
 
 bool X11FloatingSurfaces::eventFilter(QObject* watched, QEvent* event)
 {
-    if (event->type() == QEvent::Show || event->type() == QEvent::WinIdChange) {
+    if (event->type() == QEvent::Hide) {
+        // A hidden canvas leaves the pointer to the desktop again.
+        dropCatcher(qobject_cast<QWidget*>(watched));
+    } else if (event->type() == QEvent::Show || event->type() == QEvent::WinIdChange) {
         auto* window = qobject_cast<QWidget*>(watched);
         SurfaceStack::Entry* entry = m_stack.find(window);
+        // A new native window needs a catcher of its own.
+        if (event->type() == QEvent::WinIdChange)
+            dropCatcher(window);
         if (entry && window->internalWinId()) {
             // Before Qt maps it: the manager reads the desktop at the map.
             if (event->type() == QEvent::Show && !entry->options.overrideRedirect)
@@ -165,6 +178,29 @@ void X11FloatingSurfaces::setVisibleRegion(QWidget* window, const QRegion& visib
     }
 }
 
+void X11FloatingSurfaces::setPaintedRegion(QWidget* window, const QRect& area, const QRegion& painted)
+{
+    SurfaceStack::Entry* entry = m_stack.find(window);
+    // Only a shaped canvas has a catcher; with a manager it keeps its full shape.
+    if (!entry || !entry->options.canvas || !catcherOf(window) || !m_connection || !m_connection->shape)
+        return;
+    Display* dpy = m_connection->display.get();
+    const ::Window id = ::Window(window->internalWinId());
+    if (X11ConnectionLoss::isLost(dpy) || !id)
+        return;
+    // Sent at once, without a round trip: the canvas asks from its paint, so
+    // its window is there, and the shape reaches the server about when Qt's
+    // pixels do. Ink that lands outside the old shape is exposed and sent again
+    // by Qt; ink erased leaves the shape before its clear pixels could show.
+    const double ratio = window->devicePixelRatioF();
+    std::vector<XRectangle> cut = pixelRectangles(QRegion(area), ratio);
+    std::vector<XRectangle> kept = pixelRectangles(painted & area, ratio);
+    XShapeCombineRectangles(dpy, id, ShapeBounding, 0, 0, cut.data(), int(cut.size()), ShapeSubtract, YXBanded);
+    if (!kept.empty())
+        XShapeCombineRectangles(dpy, id, ShapeBounding, 0, 0, kept.data(), int(kept.size()), ShapeUnion, YXBanded);
+    XFlush(dpy);
+}
+
 bool X11FloatingSurfaces::compositing() const
 {
     return X11Compositing::isActive();
@@ -189,7 +225,9 @@ void X11FloatingSurfaces::applyShapes(SurfaceStack::Entry& entry)
         if (m_connection->clients.insert(window).second)
             XSelectInput(dpy, window, StructureNotifyMask);
     }
-    if (m_connection->shape)
+    if (m_connection->shape && entry.options.canvas)
+        writeCanvasShapes(dpy, window, entry);
+    else if (m_connection->shape)
         writeShapes(dpy, window, entry);
     readQueuedLater();
 }
@@ -231,6 +269,49 @@ void X11FloatingSurfaces::writeShapes(_XDisplay* dpy, unsigned long window, cons
         XShapeCombineRectangles(dpy, window, ShapeInput, 0, 0, rects.data(), int(rects.size()), ShapeSet, Unsorted);
     else
         XShapeCombineMask(dpy, window, ShapeInput, 0, 0, None, ShapeSet); // the whole window again
+}
+
+void X11FloatingSurfaces::writeCanvasShapes(_XDisplay* dpy, unsigned long window, const SurfaceStack::Entry& entry)
+{
+    QWidget* canvas = entry.window;
+    const bool shaped = !compositing();
+    ::Window top = 0;
+    {
+        X11ErrorTrap trap(dpy); // Qt may have destroyed the window meanwhile
+        if (shaped) {
+            // Nothing shows until the canvas paints, and it takes no pointer itself.
+            XShapeCombineRectangles(dpy, window, ShapeBounding, 0, 0, nullptr, 0, ShapeSet, Unsorted);
+            XShapeCombineRectangles(dpy, window, ShapeInput, 0, 0, nullptr, 0, ShapeSet, Unsorted);
+            top = canvas->isVisible() ? topLevel(dpy, window) : 0;
+        } else {
+            XShapeCombineMask(dpy, window, ShapeBounding, 0, 0, None, ShapeSet);
+            XShapeCombineMask(dpy, window, ShapeInput, 0, 0, None, ShapeSet);
+        }
+    }
+    if (top) {
+        X11PointerCatcher* catcher = catcherOf(canvas);
+        if (!catcher) {
+            m_catchers.push_back({canvas, std::make_unique<X11PointerCatcher>(dpy, canvas)});
+            catcher = m_catchers.back().catcher.get();
+        }
+        catcher->cover(top);
+    } else {
+        dropCatcher(canvas);
+    }
+    // Its paint reports what it shows on the new shape.
+    canvas->update();
+}
+
+X11PointerCatcher* X11FloatingSurfaces::catcherOf(const QWidget* canvas)
+{
+    const auto it = std::find_if(m_catchers.begin(), m_catchers.end(),
+                                 [&](const Caught& c) { return c.canvas && c.canvas == canvas; });
+    return it == m_catchers.end() ? nullptr : it->catcher.get();
+}
+
+void X11FloatingSurfaces::dropCatcher(const QWidget* canvas)
+{
+    std::erase_if(m_catchers, [&](const Caught& c) { return !c.canvas || (canvas && c.canvas == canvas); });
 }
 
 void X11FloatingSurfaces::restack(bool askManager)
@@ -290,6 +371,16 @@ void X11FloatingSurfaces::placeSurfaces(bool askManager)
             }
         }
         above = it->top;
+        // A canvas's catcher lies right above it.
+        const auto caught = std::find_if(m_catchers.begin(), m_catchers.end(), [&](const Caught& c) {
+            return c.canvas && ::Window(c.canvas->internalWinId()) == it->window && c.catcher->window();
+        });
+        if (caught != m_catchers.end()) {
+            XWindowChanges changes{};
+            changes.sibling = it->top;
+            changes.stack_mode = Above;
+            XConfigureWindow(dpy, caught->catcher->window(), CWSibling | CWStackMode, &changes);
+        }
     }
 }
 

@@ -4,6 +4,7 @@
 #include "platform/widgets/SurfaceStack.h"
 
 #include <QObject>
+#include <QPointer>
 
 #include <memory>
 #include <set>
@@ -13,6 +14,8 @@ class QSocketNotifier;
 struct _XDisplay;
 
 namespace corvessa {
+
+class X11PointerCatcher;
 
 // Floating surfaces on the X server. Qt makes the windows (flags from
 // SurfaceStack); shapes and stacking are set on a connection of our own, so a
@@ -35,6 +38,13 @@ namespace corvessa {
 // as the owner of the manager's selection (_NET_WM_CM_S<screen>) changes: a
 // manager that stops leaves the server to show the transparent parts black.
 //
+// Canvases: without a compositing manager a canvas's bounding shape is what it
+// reports painted, sent as it paints, and its input shape is empty: an X11PointerCatcher laid over it takes the pointer
+// for it over its whole window (a window takes no input outside its bounding
+// shape). Showing it, or a manager coming or going, shapes it to nothing and
+// has it repainted whole. With a manager it keeps its full shape and takes
+// the pointer itself.
+//
 // Shadows: the surfaces draw their own; a manager's rectangular one around a
 // round or glass card is asked away with _COMPTON_SHADOW = 0 on the window and
 // on the frame a window manager puts it in (picom reads the top-level's).
@@ -49,6 +59,7 @@ public:
     void raise(QWidget* window) override;
     void setClickThrough(QWidget* window, bool clickThrough) override;
     void setVisibleRegion(QWidget* window, const QRegion& visible) override;
+    void setPaintedRegion(QWidget* window, const QRect& area, const QRegion& painted) override;
     bool compositing() const override;
     void watchCompositing(QObject* context, std::function<void()> changed) override;
 
@@ -69,6 +80,10 @@ private:
     // repainted for it, then the watchers hear of it.
     void compositorChanged();
     void writeShapes(_XDisplay* dpy, unsigned long window, const SurfaceStack::Entry& entry);
+    // A canvas's shapes, and its catcher made, placed or dropped.
+    void writeCanvasShapes(_XDisplay* dpy, unsigned long window, const SurfaceStack::Entry& entry);
+    X11PointerCatcher* catcherOf(const QWidget* canvas);
+    void dropCatcher(const QWidget* canvas);
     // Places the override-redirect surfaces around the others; with
     // `askManager`, also asks the window manager to raise the managed ones.
     // Without it, only when our surfaces are out of order.
@@ -90,6 +105,12 @@ private:
     std::unique_ptr<QSocketNotifier> m_notifier;
     // The managed surfaces' frames we watch for restacking.
     std::set<unsigned long> m_frames;
+    struct Caught {
+        QPointer<QWidget> canvas; // null once the canvas is gone, and then dropped
+        std::unique_ptr<X11PointerCatcher> catcher;
+    };
+    // Live on our connection: dropped before it closes.
+    std::vector<Caught> m_catchers;
 };
 
 } // namespace corvessa

@@ -14,8 +14,9 @@ class DisplayList {
 public:
     virtual ~DisplayList() = default;
 
-    // Every active display, the primary one first. Read afresh on each call, so a
-    // monitor plugged in or a mode changed shows at the next call.
+    // Every active display, the primary one first. A monitor plugged in or a
+    // mode changed shows at the first call after the server has told of it.
+    // Cheap enough for the main thread to ask at every change of state.
     virtual std::vector<DisplayInfo> displays() const = 0;
 
     std::optional<DisplayInfo> display(uint32_t id) const;

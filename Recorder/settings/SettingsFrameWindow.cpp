@@ -41,8 +41,21 @@ SettingsFrameWindow::SettingsFrameWindow(Prefs& prefs, const SettingsServices& s
         connect(tab, &QAction::triggered, this, [this, pane] { selectPane(pane); });
     }
     selectPane(SettingsPane::general);
-    // Every pane has the same size, so the window never changes its own.
-    layout()->setSizeConstraint(QLayout::SetFixedSize);
+    fitInto(QSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX));
+}
+
+void SettingsFrameWindow::fitInto(const QSize& room)
+{
+    // The tabs and the menus above the page keep their height.
+    for (SettingsView* view : m_views)
+        view->limitPage(QSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX));
+    layout()->activate();
+    const int above = sizeHint().height() - m_views.front()->pageSize().height();
+    for (SettingsView* view : m_views)
+        view->limitPage(QSize(room.width(), room.height() - above));
+    layout()->activate();
+    // The tab bar folds what does not fit behind its extension button.
+    setFixedSize(sizeHint().boundedTo(room));
 }
 
 void SettingsFrameWindow::selectPane(SettingsPane pane)

@@ -45,14 +45,13 @@ SettingsView::SettingsView(SettingsPane pane, Prefs& prefs, const SettingsServic
     , m_pane(pane)
     , m_prefs(prefs)
 {
-    const int width = int(std::ceil(SettingsLayout::windowWidth()));
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
     auto* scroll = new QScrollArea(this);
+    m_scroll = scroll;
     scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll->setWidgetResizable(true);
-    scroll->setFixedSize(width, SettingsLayout::pageHeight);
+    limitPage(QSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX));
     outer->addWidget(scroll);
 
     auto* column = new QWidget(scroll);
@@ -71,6 +70,22 @@ SettingsView::SettingsView(SettingsPane pane, Prefs& prefs, const SettingsServic
 
     if (m_banner)
         PrefsWatch::on(this, prefs, {Prefs::Key::isRecording}, [this] { refreshLock(); });
+}
+
+void SettingsView::limitPage(const QSize& most)
+{
+    // Never so small that nothing of a row shows.
+    constexpr int kSmallest = 160;
+    const QSize wanted(int(std::ceil(SettingsLayout::windowWidth())), SettingsLayout::pageHeight);
+    const QSize page = wanted.boundedTo(most).expandedTo(QSize(kSmallest, kSmallest)).boundedTo(wanted);
+    m_scroll->setFixedSize(page);
+    m_scroll->setHorizontalScrollBarPolicy(page.width() < wanted.width() ? Qt::ScrollBarAsNeeded
+                                                                         : Qt::ScrollBarAlwaysOff);
+}
+
+QSize SettingsView::pageSize() const
+{
+    return m_scroll->maximumSize();
 }
 
 bool SettingsView::isLocked() const

@@ -25,6 +25,10 @@ public:
     // The pane's rows (the widget inside the scrolling column).
     QWidget* content() const { return m_content; }
     bool isLocked() const;
+    // Keeps the page within `most` (what the screen leaves it); what is taller
+    // or wider than the page then scrolls.
+    void limitPage(const QSize& most);
+    QSize pageSize() const;
 
 private:
     QWidget* makeContent(const SettingsServices& services);
@@ -32,6 +36,7 @@ private:
 
     SettingsPane m_pane;
     Prefs& m_prefs;
+    QScrollArea* m_scroll = nullptr;
     QWidget* m_banner = nullptr;
     QWidget* m_content = nullptr;
 };

@@ -143,23 +143,7 @@ GlobalRect SettingsWindow::globalFrame(const SettingsFrameWindow* window)
 
 void SettingsWindow::place(SettingsFrameWindow* window, std::optional<GlobalPoint> topCenter)
 {
-    // The size it is laid out to, with the frame around it: while the window
-    // manager maps a new window, its current size may still be a placeholder.
-    window->adjustSize();
-    const QSize content = window->sizeHint().isValid() ? window->sizeHint() : window->size();
-    if (window->size() != content)
-        window->resize(content);
-    const QSize size = content.grownBy(window->windowHandle() ? window->windowHandle()->frameMargins() : QMargins());
     const ScreenCoordinates coords = QtScreenLayout::current();
-    if (!topCenter) {
-        QScreen* screen = QGuiApplication::primaryScreen();
-        if (screen) {
-            QRect frame(QPoint(), size);
-            frame.moveCenter(screen->availableGeometry().center());
-            window->move(frame.topLeft());
-        }
-        return;
-    }
     std::vector<Screen> screens;
     for (QScreen* s : QGuiApplication::screens())
         screens.push_back(
@@ -168,9 +152,42 @@ void SettingsWindow::place(SettingsFrameWindow* window, std::optional<GlobalPoin
     if (QScreen* primary = QGuiApplication::primaryScreen())
         fallback = Screen{coords.toGlobalRect(QRectF(primary->geometry())),
                           coords.toGlobalRect(QRectF(primary->availableGeometry()))};
+    // A new window is centred on the main screen; one that keeps a place goes
+    // to the screen under its top edge.
+    const std::optional<Screen> screen = topCenter ? chosenScreen(*topCenter, screens, fallback) : fallback;
+
+    // Until the window manager has framed the window its frame is unknown: room
+    // is kept for a usual one, and the re-placement once it is framed uses the real one.
+    const QMargins known = window->windowHandle() ? window->windowHandle()->frameMargins() : QMargins();
+    const QMargins frame = known.isNull() ? frameAllowance : known;
+    window->fitInto(screen ? QSizeF(screen->visible.width(), screen->visible.height()).toSize().shrunkBy(frame)
+                           : QSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX));
+    const QSize size = window->size().grownBy(frame);
+    if (!topCenter) {
+        if (screen) {
+            const GlobalRect v = screen->visible;
+            const GlobalPoint topCentre{v.center().x, v.top() - std::max(0.0, (v.height() - size.height()) / 2)};
+            const GlobalPoint origin = placedOrigin(QSizeF(size), topCentre, {*screen}, screen);
+            window->move(coords.fromGlobal(GlobalRect(origin, QSizeF(size))).topLeft().toPoint());
+        }
+        return;
+    }
     const GlobalPoint origin = placedOrigin(QSizeF(size), *topCenter, screens, fallback);
     const QRectF qt = coords.fromGlobal(GlobalRect(origin, QSizeF(size)));
     window->move(qt.topLeft().toPoint());
+}
+
+std::optional<SettingsWindow::Screen> SettingsWindow::chosenScreen(const GlobalPoint& topCenter,
+                                                                   const std::vector<Screen>& screens,
+                                                                   std::optional<Screen> fallback)
+{
+    const GlobalPoint probe{topCenter.x, topCenter.y - 10};
+    for (const Screen& s : screens) {
+        const GlobalRect& f = s.frame;
+        if (probe.x >= f.left() && probe.x < f.right() && probe.y >= f.bottom() && probe.y < f.top())
+            return s;
+    }
+    return fallback;
 }
 
 GlobalPoint SettingsWindow::placedOrigin(const QSizeF& size, const GlobalPoint& topCenter,
@@ -180,15 +197,7 @@ GlobalPoint SettingsWindow::placedOrigin(const QSizeF& size, const GlobalPoint& 
     const double h = size.height();
     const double x = topCenter.x - w * 0.5;
     const double y = topCenter.y - h;
-    const GlobalPoint probe{topCenter.x, topCenter.y - 10};
-    std::optional<Screen> chosen = fallback;
-    for (const Screen& s : screens) {
-        const GlobalRect& f = s.frame;
-        if (probe.x >= f.left() && probe.x < f.right() && probe.y >= f.bottom() && probe.y < f.top()) {
-            chosen = s;
-            break;
-        }
-    }
+    const std::optional<Screen> chosen = chosenScreen(topCenter, screens, fallback);
     if (!chosen)
         return {x, y};
     const GlobalRect& v = chosen->visible;

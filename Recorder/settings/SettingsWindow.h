@@ -5,6 +5,7 @@
 #include "settings/SettingsPane.h"
 #include "settings/SettingsServices.h"
 
+#include <QMargins>
 #include <QPointer>
 #include <QSizeF>
 #include <QString>
@@ -58,6 +59,14 @@ public:
     };
     static GlobalPoint placedOrigin(const QSizeF& size, const GlobalPoint& topCenter,
                                     const std::vector<Screen>& screens, std::optional<Screen> fallback);
+    // That screen: the first whose frame holds the point 10 points below
+    // `topCenter`, else `fallback`.
+    static std::optional<Screen> chosenScreen(const GlobalPoint& topCenter, const std::vector<Screen>& screens,
+                                              std::optional<Screen> fallback);
+
+    // Room kept for the window manager's frame (title bar and borders) before
+    // the window has been framed and the real one is known.
+    static constexpr QMargins frameAllowance{8, 40, 8, 8};
 
     // "(412.0, 300.5, 760.0, 540.0)": the shortest form that reads back the same.
     static QString frameText(const GlobalRect& frame);

@@ -30,6 +30,9 @@
 #include <QAction>
 #include <QApplication>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QToolBar>
 #include <QWindow>
 
@@ -49,6 +52,13 @@ class SettingsWindowXvfbTest : public XvfbTest {};
 TEST_F(SettingsWindowXvfbTest, OpensCapturesSwitchesLanguageAndHides)
 {
     runOnServer("SettingsWindowOnX.DISABLED_Works");
+}
+
+// At twice the scale the 1280×800 screen is 640×400 points: less than the
+// window's natural size.
+TEST_F(SettingsWindowXvfbTest, FitsASmallScreenAtTwiceTheScale)
+{
+    runOnServer("SettingsWindowOnX.DISABLED_FitsTheScreen", {u"QT_SCALE_FACTOR=2"_s});
 }
 
 class SettingsWindowOnX : public OnServerTest {
@@ -233,6 +243,32 @@ ON_SERVER_TEST_F(SettingsWindowOnX, Works)
     EXPECT_EQ(window(), kept);
     EXPECT_TRUE(waitFor([&] { return kept->isVisible(); }));
     Loc::choose(u"en"_s);
+}
+
+ON_SERVER_TEST_F(SettingsWindowOnX, FitsTheScreen)
+{
+    SettingsWindow::show();
+    ASSERT_TRUE(window());
+    ASSERT_TRUE(waitFor([this] { return window()->windowHandle()->isExposed() && window()->windowOpacity() == 1.0; }));
+    spin(300);
+    QScreen* screen = window()->screen();
+    ASSERT_TRUE(screen);
+    ASSERT_EQ(screen->devicePixelRatio(), 2);
+    const QRect room = screen->availableGeometry();
+    const QRect frame = window()->frameGeometry();
+    EXPECT_FALSE(window()->windowHandle()->frameMargins().isNull()) << "framed by the window manager";
+    EXPECT_TRUE(room.contains(frame)) << "frame " << frame.x() << "," << frame.y() << " " << frame.width() << "×"
+                                      << frame.height() << " on " << room.width() << "×" << room.height();
+    WindowManager::keepScreenshot(u"settings-scale-2.png"_s);
+    // What no longer fits scrolls, on every pane.
+    for (SettingsPane pane : {SettingsPane::general, SettingsPane::shortcuts}) {
+        SettingsWindow::show(pane);
+        spin(100);
+        auto* scroll = window()->view(pane)->findChild<QScrollArea*>();
+        ASSERT_TRUE(scroll);
+        EXPECT_GT(scroll->verticalScrollBar()->maximum(), 0) << SettingsPanes::rawValue(pane).toStdString();
+        EXPECT_TRUE(room.contains(window()->frameGeometry())) << "the window keeps its size across tabs";
+    }
 }
 
 } // namespace

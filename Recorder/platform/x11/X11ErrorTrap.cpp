@@ -1,64 +1,103 @@
 #include "platform/x11/X11ErrorTrap.h"
 
 #include <mutex>
+#include <unordered_map>
 
 #include <X11/Xlib.h>
 
 namespace corvessa {
 
-namespace {
-
-// Shared by every trap: the handler is global to the process.
-std::mutex s_mutex;
-Display* s_display = nullptr;
-XErrorHandler s_previous = nullptr;
-int s_firstError = 0;
-int s_errors = 0;
-
-int handleError(Display* display, XErrorEvent* event)
-{
-    if (display == s_display) {
-        if (s_firstError == 0)
-            s_firstError = event->error_code;
-        ++s_errors;
-        return 0;
+// The traps now set, by connection. The lock guards the table and the counts
+// only; it is never held across a call that waits for the server.
+struct X11ErrorTraps {
+    static std::mutex& mutex()
+    {
+        static std::mutex m;
+        return m;
     }
-    return s_previous ? s_previous(display, event) : 0;
-}
+    static std::unordered_map<Display*, X11ErrorTrap*>& innermost()
+    {
+        static std::unordered_map<Display*, X11ErrorTrap*> table;
+        return table;
+    }
+    static XErrorHandler& previous()
+    {
+        static XErrorHandler handler = nullptr;
+        return handler;
+    }
 
-} // namespace
+    static int handle(Display* display, XErrorEvent* event)
+    {
+        XErrorHandler forward = nullptr;
+        {
+            std::lock_guard lock(mutex());
+            const auto it = innermost().find(display);
+            if (it != innermost().end()) {
+                X11ErrorTrap& trap = *it->second;
+                if (trap.m_firstError == 0)
+                    trap.m_firstError = event->error_code;
+                ++trap.m_errors;
+                return 0;
+            }
+            forward = previous();
+        }
+        return forward ? forward(display, event) : 0;
+    }
 
-X11ErrorTrap::X11ErrorTrap(_XDisplay* display)
+    static void set(X11ErrorTrap* trap)
+    {
+        std::lock_guard lock(mutex());
+        // Ours stays installed; another one set meanwhile is what we forward to.
+        const XErrorHandler current = XSetErrorHandler(&handle);
+        if (current != &handle)
+            previous() = current;
+        X11ErrorTrap*& slot = innermost()[trap->m_display];
+        trap->m_outer = slot;
+        slot = trap;
+    }
+
+    static void unset(X11ErrorTrap* trap)
+    {
+        std::lock_guard lock(mutex());
+        if (trap->m_outer)
+            innermost()[trap->m_display] = trap->m_outer;
+        else
+            innermost().erase(trap->m_display);
+    }
+
+    // The counts are written by the handler, which runs on the trap's own thread.
+    static int takeFirstError(X11ErrorTrap* trap)
+    {
+        std::lock_guard lock(mutex());
+        const int code = trap->m_firstError;
+        trap->m_firstError = 0;
+        return code;
+    }
+};
+
+X11ErrorTrap::X11ErrorTrap(_XDisplay* display) : m_display(display)
 {
-    s_mutex.lock();
     // Errors of requests sent before the trap are not ours to swallow.
     XSync(display, False);
-    s_display = display;
-    s_firstError = 0;
-    s_errors = 0;
-    s_previous = XSetErrorHandler(&handleError);
+    X11ErrorTraps::set(this);
 }
 
 X11ErrorTrap::~X11ErrorTrap()
 {
-    XSync(s_display, False);
-    XSetErrorHandler(s_previous);
-    s_display = nullptr;
-    s_previous = nullptr;
-    s_mutex.unlock();
+    XSync(m_display, False);
+    X11ErrorTraps::unset(this);
 }
 
 int X11ErrorTrap::sync()
 {
-    XSync(s_display, False);
-    const int code = s_firstError;
-    s_firstError = 0;
-    return code;
+    XSync(m_display, False);
+    return X11ErrorTraps::takeFirstError(this);
 }
 
 int X11ErrorTrap::errorCount() const
 {
-    return s_errors;
+    std::lock_guard lock(X11ErrorTraps::mutex());
+    return m_errors;
 }
 
 } // namespace corvessa

@@ -2,6 +2,7 @@
 
 #include "platform/x11/X11ErrorTrap.h"
 #include "platform/x11/X11WindowProperties.h"
+#include "platform/x11/XRandRChangeWatch.h"
 
 #include <QGuiApplication>
 #include <QHash>
@@ -13,6 +14,7 @@
 #include <cmath>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 // X11 last: its macros (None, Bool, Status, Success) clash with names in Qt.
 #include "platform/x11/X11Handles.h"
@@ -60,11 +62,13 @@ struct QtScreen {
     QSize pixels;
     QRectF points;
     double scale = 1;
+    bool operator==(const QtScreen&) const = default;
 };
 
 struct QtScreens {
     std::mutex mutex;
     QHash<QString, QtScreen> byName;
+    int generation = 0; // counts the changes
 };
 
 QtScreens& qtScreens()
@@ -90,7 +94,17 @@ void refreshQtScreens()
     }
     QtScreens& s = qtScreens();
     std::lock_guard lock(s.mutex);
+    if (s.byName == byName)
+        return;
     s.byName = std::move(byName);
+    ++s.generation;
+}
+
+int qtScreensGeneration()
+{
+    QtScreens& s = qtScreens();
+    std::lock_guard lock(s.mutex);
+    return s.generation;
 }
 
 // Without a matching Qt screen a point is a pixel.
@@ -112,7 +126,21 @@ void applyQtGeometry(XRandRDisplayList::Output& out, const QRect& pixels)
 
 } // namespace
 
-XRandRDisplayList::XRandRDisplayList(QString displayName) : m_displayName(std::move(displayName)) {}
+struct XRandRDisplayList::Cache {
+    std::mutex mutex;
+    std::unique_ptr<XRandRChangeWatch> watch; // opened by the first displays()
+    std::optional<std::vector<DisplayInfo>> displays;
+    int qtGeneration = -1; // of Qt's screens the list was read with
+    int reads = 0;
+};
+
+XRandRDisplayList::XRandRDisplayList(QString displayName)
+    : m_displayName(std::move(displayName))
+    , m_cache(std::make_unique<Cache>())
+{
+}
+
+XRandRDisplayList::~XRandRDisplayList() = default;
 
 bool XRandRDisplayList::isAvailable(const QString& displayName)
 {
@@ -250,7 +278,31 @@ std::vector<DisplayInfo> XRandRDisplayList::fromOutputs(std::vector<Output> outp
 
 std::vector<DisplayInfo> XRandRDisplayList::displays() const
 {
-    return fromOutputs(outputs());
+    Cache& c = *m_cache;
+    std::lock_guard lock(c.mutex);
+    if (!c.watch)
+        c.watch = std::make_unique<XRandRChangeWatch>(m_displayName);
+    // The watch is asked every time, so it takes in what it has heard.
+    refreshQtScreens();
+    const bool serverChanged = c.watch->changed();
+    const int qtGeneration = qtScreensGeneration();
+    if (c.displays && !serverChanged && qtGeneration == c.qtGeneration)
+        return *c.displays;
+    ++c.reads;
+    c.qtGeneration = qtGeneration;
+    std::vector<DisplayInfo> list = fromOutputs(outputs());
+    // An empty list (the server out of reach) is asked again next time.
+    if (c.watch->isListening() && !list.empty())
+        c.displays = list;
+    else
+        c.displays.reset();
+    return list;
+}
+
+int XRandRDisplayList::serverReads() const
+{
+    std::lock_guard lock(m_cache->mutex);
+    return m_cache->reads;
 }
 
 std::vector<XRandRDisplayList::Output> XRandRDisplayList::outputs() const

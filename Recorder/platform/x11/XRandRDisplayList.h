@@ -7,18 +7,28 @@
 #include <QRectF>
 #include <QString>
 
+#include <memory>
+
 namespace corvessa {
 
 // The X server's displays through RandR: every connected output driven by a
-// CRTC. Each call opens its own short connection, so it may be used from any
-// thread and sees layout changes at once. When the display cannot be opened the
-// list is empty.
+// CRTC. displays() keeps the list it read and reads it again only when the
+// server has told of a change (XRandRChangeWatch) or Qt's screens changed, so
+// the many callers on the main thread never wait on a busy server; it may be
+// used from any thread (one lock). Without change notices every call reads
+// afresh. outputs() always reads afresh on a short connection of its own. When
+// the display cannot be opened the list is empty.
 class XRandRDisplayList : public DisplayList {
 public:
     // displayName: the X display to ask, e.g. ":1"; empty means $DISPLAY.
     explicit XRandRDisplayList(QString displayName = {});
+    ~XRandRDisplayList() override;
+    XRandRDisplayList(const XRandRDisplayList&) = delete;
+    XRandRDisplayList& operator=(const XRandRDisplayList&) = delete;
 
     std::vector<DisplayInfo> displays() const override;
+    // How often displays() has asked the server so far.
+    int serverReads() const;
 
     // Whether the X display can be opened.
     static bool isAvailable(const QString& displayName = {});
@@ -62,7 +72,10 @@ public:
                               bool doubleScan = false);
 
 private:
+    struct Cache;
+
     QString m_displayName;
+    std::unique_ptr<Cache> m_cache;
 };
 
 } // namespace corvessa

@@ -1,6 +1,7 @@
 #include "engine/EngineTestSupport.h"
 
 #include "platform/x11/X11ErrorTrap.h"
+#include "platform/x11/X11PointerService.h"
 #include "platform/x11/X11ScreenSource.h"
 #include "support/XvfbTest.h"
 
@@ -67,14 +68,18 @@ class RecorderEngineBusyScreenXvfb : public XvfbTest {
 protected:
     static void SetUpTestSuite() { startServer(QStringLiteral("640x480x24")); }
 
-    // Starts a 30 fps recording of the display from the real X11 source into a recording writer.
+    // Starts a 30 fps recording of the display from the real X11 source into a
+    // recording writer, with the cursor drawn in every frame from the track the
+    // main thread samples through the real pointer service.
     void start(EngineHarness& h)
     {
+        h.engine->setPointerService(std::make_shared<X11PointerService>(s_xvfb->display()));
         auto source = std::make_shared<X11ScreenSource>(s_xvfb->display());
         h.engine->setScreenSource(source);
         const auto content = source->content();
         ASSERT_TRUE(content && !content->displays.empty());
         auto config = h.config(kFps, false);
+        config.cursorTheme = CursorTheme::system;
         config.target = RecorderEngine::Target::display(content->displays.front().id);
         ASSERT_FALSE(h.engine->startInner(config));
         ASSERT_TRUE(waitUntil([&] { return h.videoFrames() > 5; }, 10));
@@ -113,7 +118,8 @@ void slowRoundTrip(Display* dpy, double seconds)
 // The main thread is held up for two seconds, once in a slot and once in the
 // middle of an X call (as when its round trip waits behind a client flooding
 // the server): the capture goes on, so the movie has a fresh picture every
-// frame interval across both, and the heartbeat repeats nothing.
+// frame interval across both, and the heartbeat repeats nothing. The cursor
+// meanwhile is drawn where the track last saw it.
 TEST_F(RecorderEngineBusyScreenXvfb, AStalledMainThreadCostsNoPicture)
 {
     Repainter repainter(s_xvfb->display());

@@ -25,6 +25,44 @@ uint8_t* at(const X11PixelView& frame, int x, int y)
     return frame.data + size_t(y) * frame.bytesPerRow + size_t(x) * 4;
 }
 
+// The pixels of the excluded region and the windows around it, looked up in
+// constant time. QRegion::contains walks every rectangle, and a round-cornered
+// window of ours is hundreds of them, asked about for each pixel around it in
+// every frame: on a screen that changes all the time that alone held the
+// capture thread below the frame rate.
+class BlockedPixels {
+public:
+    BlockedPixels(const QRect& bounds, const QRegion& excluded, const QRegion& windows)
+        : m_bounds(bounds), m_excluded(excluded), m_windows(windows),
+          m_mask(size_t(std::max(0, bounds.width())) * size_t(std::max(0, bounds.height())), 0)
+    {
+        for (const QRegion* region : {&excluded, &windows}) {
+            for (const QRect& r : *region & bounds) {
+                for (int y = r.top(); y <= r.bottom(); ++y)
+                    std::memset(&m_mask[index(r.left(), y)], 1, size_t(r.width()));
+            }
+        }
+    }
+
+    bool operator()(int x, int y) const
+    {
+        if (m_bounds.contains(x, y))
+            return m_mask[index(x, y)] != 0;
+        return m_excluded.contains(QPoint(x, y)) || m_windows.contains(QPoint(x, y));
+    }
+
+private:
+    size_t index(int x, int y) const
+    {
+        return size_t(y - m_bounds.top()) * size_t(m_bounds.width()) + size_t(x - m_bounds.left());
+    }
+
+    const QRect m_bounds;
+    const QRegion& m_excluded;
+    const QRegion& m_windows;
+    std::vector<uint8_t> m_mask;
+};
+
 } // namespace
 
 void X11BackgroundMemory::remember(const X11PixelView& frame, const QRegion& changed, const QRegion& covered,
@@ -74,9 +112,9 @@ void X11BackgroundMemory::fill(const X11PixelView& frame, const QRegion& part, c
                         size_t(r.width()) * 4);
     }
     // A pixel beside the excluded region that shows the background, not a window.
+    const BlockedPixels blocked(excluded.boundingRect().adjusted(-1, -1, 1, 1) & whole, excluded, windows);
     const auto background = [&](int x, int y) -> const uint8_t* {
-        if (x < 0 || y < 0 || x >= frame.width || y >= frame.height || excluded.contains(QPoint(x, y))
-            || windows.contains(QPoint(x, y)))
+        if (x < 0 || y < 0 || x >= frame.width || y >= frame.height || blocked(x, y))
             return nullptr;
         return at(frame, x, y);
     };

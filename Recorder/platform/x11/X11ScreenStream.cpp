@@ -2,9 +2,11 @@
 
 #include "platform/AudioCaptureStream.h"
 #include "platform/ScreenDelivery.h"
+#include "platform/core/CaptureStallMeter.h"
 #include "platform/core/HostClock.h"
 #include "platform/core/NV12Converter.h"
 #include "platform/core/PixelBufferPool.h"
+#include "platform/core/RecorderLog.h"
 #include "platform/core/SerialQueue.h"
 #include "platform/ffmpeg/FrameScaler.h"
 
@@ -43,6 +45,11 @@ double threadCpuSeconds()
     timespec ts{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
     return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
+}
+
+double seconds(Clock::time_point t)
+{
+    return std::chrono::duration<double>(t.time_since_epoch()).count();
 }
 
 double secondsSince(Clock::time_point start)
@@ -311,6 +318,7 @@ void X11ScreenStream::run(X11CaptureSession& session, ScreenStreamConfig config)
     const Clock::time_point managerDeadline = nextAllowed + kManagerCatchUp;
     double cpuCounted = threadCpuSeconds();
     uint64_t serial = 0;
+    CaptureStallMeter stall;
 
     for (;;) {
         {
@@ -350,11 +358,15 @@ void X11ScreenStream::run(X11CaptureSession& session, ScreenStreamConfig config)
             X11ErrorTrap trap(session.display());
             session.handleEvents(trap, false);
             held = session.awaitingManager() && now < managerDeadline;
+            if (!session.lost() && !session.layoutPending() && session.isDirty() && !held)
+                stall.owed(seconds(std::max(now, nextAllowed)));
             if (!session.lost() && !session.layoutPending() && session.isDirty() && !held && now >= nextAllowed) {
                 if (busy) {
                     skipped = 1;
                 } else {
                     const auto readStart = Clock::now();
+                    if (const std::optional<double> stalled = stall.read(seconds(readStart)))
+                        RecorderLog::write(CaptureStallMeter::line(*stalled, config.minimumFrameInterval.seconds()));
                     read.pts = HostClock::now();
                     read.view = session.frame(trap, reader);
                     read.changedRows = session.changedRows();

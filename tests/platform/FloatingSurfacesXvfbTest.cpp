@@ -299,6 +299,34 @@ ON_SERVER_TEST_F(FloatingSurfacesOnX, ClickThrough)
     EXPECT_EQ(presses, 1);
 }
 
+// Without a compositing manager a canvas takes the pointer through a window of
+// its own: a canvas deleted while shown must take that window with it, or the
+// whole screen stops answering clicks.
+TEST_F(FloatingSurfacesXvfb, ACanvasDeletedWhileShownLeavesThePointerToTheDesktop) { runOnServer("CanvasGone"); }
+ON_SERVER_TEST_F(FloatingSurfacesOnX, CanvasGone)
+{
+    const auto kit = PlatformLoader::loadFloatingSurfaces();
+    const QRect area(300, 200, 200, 120);
+    QPushButton beneath;
+    beneath.setWindowFlags(Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint);
+    beneath.setGeometry(area);
+    int presses = 0;
+    QObject::connect(&beneath, &QPushButton::pressed, [&] { ++presses; });
+    showAndWait(beneath);
+    auto* canvas = new Surface(area.adjusted(-50, -50, 50, 50));
+    canvas->setWindowFlags(Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint);
+    kit->prepare(canvas, {SurfaceLevel::overlay, true, false, true});
+    showAndWait(*canvas);
+    ASSERT_FALSE(HasFatalFailure());
+    click(area.center());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return canvas->presses == 1; }, 30000)) << "the canvas never took the pointer";
+    EXPECT_EQ(presses, 0);
+
+    delete canvas;
+    click(area.center());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return presses == 1; }, 30000));
+}
+
 // A press in another program's window is told with its place and button, and
 // still reaches that window; wheel steps are not presses.
 TEST_F(FloatingSurfacesXvfb, OutsideClicks) { runOnServer("OutsideClicks"); }

@@ -127,7 +127,9 @@ void X11FloatingSurfaces::prepare(QWidget* window, const Options& options)
     window->installEventFilter(this);
     if (options.canvas) {
         // Its catcher must never outlive it: it would take the pointer from the whole screen.
-        connect(window, &QObject::destroyed, this, [this, window] { dropCatcher(window); }, Qt::UniqueConnection);
+        // Once per canvas, however often it is prepared (a functor cannot be a unique connection).
+        disconnect(window, &QObject::destroyed, this, nullptr);
+        connect(window, &QObject::destroyed, this, [this, window] { dropCatcher(window); });
     }
     if (window->internalWinId())
         applyShapes(entry);

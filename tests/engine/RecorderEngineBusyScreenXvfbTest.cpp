@@ -85,6 +85,25 @@ protected:
         ASSERT_TRUE(waitUntil([&] { return h.videoFrames() > 5; }, 10));
     }
 
+    // As start(), with another program repainting all the time and a
+    // connection of the test's own (m_mine) for the main thread's X calls.
+    void startBesideRepaints(EngineHarness& h)
+    {
+        m_repainter = std::make_unique<Repainter>(s_xvfb->display());
+        ASSERT_TRUE(waitUntil([&] { return m_repainter->paints() > 0; }, 5));
+        start(h);
+        m_mine = XOpenDisplay(s_xvfb->display().toUtf8().constData());
+        ASSERT_NE(m_mine, nullptr);
+    }
+    void TearDown() override
+    {
+        if (m_mine)
+            XCloseDisplay(m_mine);
+        m_repainter.reset();
+    }
+    std::unique_ptr<Repainter> m_repainter;
+    Display* m_mine = nullptr;
+
     // The longest stretch of the movie between two pictures, in seconds.
     static double longestGap(const EngineHarness& h)
     {
@@ -122,20 +141,16 @@ void slowRoundTrip(Display* dpy, double seconds)
 // meanwhile is drawn where the track last saw it.
 TEST_F(RecorderEngineBusyScreenXvfb, AStalledMainThreadCostsNoPicture)
 {
-    Repainter repainter(s_xvfb->display());
-    ASSERT_TRUE(waitUntil([&] { return repainter.paints() > 0; }, 5));
     EngineHarness h;
-    start(h);
-    Display* mine = XOpenDisplay(s_xvfb->display().toUtf8().constData());
-    ASSERT_NE(mine, nullptr);
+    startBesideRepaints(h);
+    ASSERT_FALSE(HasFatalFailure());
     spin(0.5);
     const int64_t repeatedBefore = h.engine->stats().repeatedVideo;
     std::this_thread::sleep_for(std::chrono::seconds(2));
     spin(0.3);
-    slowRoundTrip(mine, 2);
+    slowRoundTrip(m_mine, 2);
     spin(0.5);
     const int64_t repeated = h.engine->stats().repeatedVideo - repeatedBefore;
-    XCloseDisplay(mine);
     ASSERT_TRUE(h.engine->stop());
 
     EXPECT_EQ(repeated, 0) << "no picture was repeated for want of a fresh one";
@@ -148,18 +163,14 @@ TEST_F(RecorderEngineBusyScreenXvfb, AStalledMainThreadCostsNoPicture)
 // pictures keep coming at the recording's rate.
 TEST_F(RecorderEngineBusyScreenXvfb, AFloodedScreenRecordsAtTheChosenRateBesideABusyMainThread)
 {
-    Repainter repainter(s_xvfb->display());
-    ASSERT_TRUE(waitUntil([&] { return repainter.paints() > 0; }, 5));
     EngineHarness h;
-    start(h);
-    Display* mine = XOpenDisplay(s_xvfb->display().toUtf8().constData());
-    ASSERT_NE(mine, nullptr);
+    startBesideRepaints(h);
+    ASSERT_FALSE(HasFatalFailure());
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(3);
     while (std::chrono::steady_clock::now() < until) {
-        slowRoundTrip(mine, 0.15);
+        slowRoundTrip(m_mine, 0.15);
         QCoreApplication::processEvents();
     }
-    XCloseDisplay(mine);
     ASSERT_TRUE(h.engine->stop());
 
     const RecorderEngine::Stats stats = h.engine->stats();

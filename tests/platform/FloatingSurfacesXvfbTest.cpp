@@ -50,6 +50,18 @@ protected:
     void mousePressEvent(QMouseEvent*) override { ++presses; }
 };
 
+// Another program's window beneath our surfaces, counting the presses it gets.
+class Beneath : public QPushButton {
+public:
+    explicit Beneath(const QRect& geometry)
+    {
+        setWindowFlags(Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint);
+        setGeometry(geometry);
+        connect(this, &QPushButton::pressed, [this] { ++presses; });
+    }
+    int presses = 0;
+};
+
 // A round surface: an opaque disc filling its rectangle's ellipse, nothing
 // drawn around it (transparent where a compositing manager runs, black where
 // none does and the window is not shaped).
@@ -276,11 +288,7 @@ ON_SERVER_TEST_F(FloatingSurfacesOnX, ClickThrough)
 {
     const auto kit = PlatformLoader::loadFloatingSurfaces();
     const QRect area(300, 200, 200, 120);
-    QPushButton beneath;
-    beneath.setWindowFlags(Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint);
-    beneath.setGeometry(area);
-    int presses = 0;
-    QObject::connect(&beneath, &QPushButton::pressed, [&] { ++presses; });
+    Beneath beneath(area);
     showAndWait(beneath);
     Surface tip(area);
     kit->prepare(&tip, {SurfaceLevel::status, true, true});
@@ -290,13 +298,13 @@ ON_SERVER_TEST_F(FloatingSurfacesOnX, ClickThrough)
     ASSERT_TRUE(QTest::qWaitFor([&] { return stackIndex(tip) > stackIndex(beneath); }, 10000));
 
     click(area.center());
-    EXPECT_TRUE(QTest::qWaitFor([&] { return presses == 1; }, 30000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return beneath.presses == 1; }, 30000));
     EXPECT_EQ(tip.presses, 0);
 
     kit->setClickThrough(&tip, false);
     click(area.center());
     EXPECT_TRUE(QTest::qWaitFor([&] { return tip.presses == 1; }, 30000));
-    EXPECT_EQ(presses, 1);
+    EXPECT_EQ(beneath.presses, 1);
 }
 
 // Without a compositing manager a canvas takes the pointer through a window of
@@ -307,11 +315,7 @@ ON_SERVER_TEST_F(FloatingSurfacesOnX, CanvasGone)
 {
     const auto kit = PlatformLoader::loadFloatingSurfaces();
     const QRect area(300, 200, 200, 120);
-    QPushButton beneath;
-    beneath.setWindowFlags(Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint);
-    beneath.setGeometry(area);
-    int presses = 0;
-    QObject::connect(&beneath, &QPushButton::pressed, [&] { ++presses; });
+    Beneath beneath(area);
     showAndWait(beneath);
     auto* canvas = new Surface(area.adjusted(-50, -50, 50, 50));
     canvas->setWindowFlags(Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint);
@@ -320,11 +324,11 @@ ON_SERVER_TEST_F(FloatingSurfacesOnX, CanvasGone)
     ASSERT_FALSE(HasFatalFailure());
     click(area.center());
     EXPECT_TRUE(QTest::qWaitFor([&] { return canvas->presses == 1; }, 30000)) << "the canvas never took the pointer";
-    EXPECT_EQ(presses, 0);
+    EXPECT_EQ(beneath.presses, 0);
 
     delete canvas;
     click(area.center());
-    EXPECT_TRUE(QTest::qWaitFor([&] { return presses == 1; }, 30000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return beneath.presses == 1; }, 30000));
 }
 
 // A press in another program's window is told with its place and button, and

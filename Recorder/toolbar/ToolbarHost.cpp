@@ -4,6 +4,7 @@
 #include "platform/DisplayList.h"
 #include "platform/FloatingSurfaces.h"
 #include "platform/PointerService.h"
+#include "platform/QtScreenChanges.h"
 #include "platform/core/UserDefaults.h"
 #include "prefs/Loc.h"
 #include "prefs/Prefs.h"
@@ -12,8 +13,6 @@
 #include "toolbar/TipWindow.h"
 #include "toolbar/ToolbarPanel.h"
 
-#include <QGuiApplication>
-#include <QScreen>
 #include <QTimer>
 #include <QWindow>
 
@@ -52,19 +51,7 @@ ToolbarHost::ToolbarHost(RecorderModel& model, Prefs& prefs, Setup setup)
     m_docking->restore();
 
     // Displays added, removed or rearranged: the bar keeps its cell or its place.
-    const auto replace = [this] { m_docking->placeBar(false); };
-    const auto follow = [this, replace](QScreen* screen) {
-        connect(screen, &QScreen::availableGeometryChanged, this, replace);
-        connect(screen, &QScreen::geometryChanged, this, replace);
-    };
-    connect(qApp, &QGuiApplication::screenAdded, this, [replace, follow](QScreen* screen) {
-        follow(screen);
-        replace();
-    });
-    connect(qApp, &QGuiApplication::screenRemoved, this, replace);
-    connect(qApp, &QGuiApplication::primaryScreenChanged, this, replace);
-    for (QScreen* screen : QGuiApplication::screens())
-        follow(screen);
+    QtScreenChanges::follow(this, [this] { m_docking->placeBar(false); });
 
     connect(&model, &RecorderModel::changed, this, [this](RecorderModel::Field field) {
         if (field == RecorderModel::Field::phase)

@@ -6,6 +6,7 @@
 #include "platform/DisplayList.h"
 #include "platform/FloatingSurfaces.h"
 #include "platform/PointerService.h"
+#include "platform/QtScreenChanges.h"
 #include "platform/QtScreenLayout.h"
 #include "platform/core/ScreenCoordinates.h"
 #include "platform/core/UserDefaults.h"
@@ -17,11 +18,9 @@
 #include "tools/PreviewView.h"
 
 #include <QAction>
-#include <QGuiApplication>
 #include <QMenu>
 #include <QMoveEvent>
 #include <QPainterPath>
-#include <QScreen>
 #include <QTimer>
 #include <QWidget>
 #include <QWindow>
@@ -211,22 +210,10 @@ void CameraPreviewWindow::follow()
             mirrorChanged();
     });
     // Displays added, removed or rearranged: the bubble stays on a screen.
-    const auto replace = [this] {
+    QtScreenChanges::follow(this, [this] {
         updatePreview();
         settlePreview(true);
-    };
-    const auto followScreen = [this, replace](QScreen* screen) {
-        connect(screen, &QScreen::availableGeometryChanged, this, replace);
-        connect(screen, &QScreen::geometryChanged, this, replace);
-    };
-    connect(qApp, &QGuiApplication::screenAdded, this, [replace, followScreen](QScreen* screen) {
-        followScreen(screen);
-        replace();
     });
-    connect(qApp, &QGuiApplication::screenRemoved, this, replace);
-    connect(qApp, &QGuiApplication::primaryScreenChanged, this, replace);
-    for (QScreen* screen : QGuiApplication::screens())
-        followScreen(screen);
 }
 
 void CameraPreviewWindow::mirrorChanged()

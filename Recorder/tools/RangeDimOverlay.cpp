@@ -2,6 +2,7 @@
 
 #include "platform/DisplayList.h"
 #include "platform/FloatingSurfaces.h"
+#include "platform/QtScreenChanges.h"
 #include "platform/ScreenSource.h"
 #include "platform/core/ScreenCoordinates.h"
 #include "toolbar/kit/FloatingWindow.h"
@@ -72,19 +73,7 @@ RangeDimOverlay::RangeDimOverlay(Setup setup) : m_setup(std::move(setup)), m_tim
     connect(m_timer, &QTimer::timeout, this, &RangeDimOverlay::refresh);
     // A display that moves, changes its mode, comes or goes takes its part of
     // the veil, and an area its hole, along.
-    if (qGuiApp) {
-        const auto watch = [this](QScreen* screen) {
-            connect(screen, &QScreen::geometryChanged, this, &RangeDimOverlay::refresh);
-        };
-        for (QScreen* screen : QGuiApplication::screens())
-            watch(screen);
-        connect(qGuiApp, &QGuiApplication::screenAdded, this, [this, watch](QScreen* screen) {
-            watch(screen);
-            refresh();
-        });
-        connect(qGuiApp, &QGuiApplication::screenRemoved, this, &RangeDimOverlay::refresh);
-        connect(qGuiApp, &QGuiApplication::primaryScreenChanged, this, &RangeDimOverlay::refresh);
-    }
+    QtScreenChanges::follow(this, [this] { refresh(); });
 }
 
 RangeDimOverlay::~RangeDimOverlay()

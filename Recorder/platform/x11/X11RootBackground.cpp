@@ -22,7 +22,7 @@ void X11RootBackground::forget()
     m_area = QRect();
 }
 
-bool X11RootBackground::read(X11ErrorTrap& trap, const QRect& area)
+void X11RootBackground::read(X11ErrorTrap& trap, const QRect& area)
 {
     Display* dpy = m_display.get();
     XSetWindowAttributes a{};
@@ -38,7 +38,7 @@ bool X11RootBackground::read(X11ErrorTrap& trap, const QRect& area)
     if (trap.sync() != 0) {
         XDestroyWindow(dpy, probe);
         trap.sync();
-        return false;
+        return;
     }
     if (m_display.hasShape())
         XShapeCombineRectangles(dpy, probe, ShapeInput, 0, 0, nullptr, 0, ShapeSet, Unsorted);
@@ -51,7 +51,6 @@ bool X11RootBackground::read(X11ErrorTrap& trap, const QRect& area)
     trap.sync();
     if (ok)
         m_pixmap = PixmapHandle(dpy, named);
-    return ok;
 }
 
 } // namespace corvessa

@@ -27,7 +27,7 @@ public:
     void forget();
 
 private:
-    bool read(X11ErrorTrap& trap, const QRect& area);
+    void read(X11ErrorTrap& trap, const QRect& area);
 
     const X11CaptureDisplay& m_display;
     PixmapHandle m_pixmap;

@@ -358,9 +358,10 @@ void X11ScreenStream::run(X11CaptureSession& session, ScreenStreamConfig config)
             X11ErrorTrap trap(session.display());
             session.handleEvents(trap, false);
             held = session.awaitingManager() && now < managerDeadline;
-            if (!session.lost() && !session.layoutPending() && session.isDirty() && !held)
+            const bool wanted = !session.lost() && !session.layoutPending() && session.isDirty() && !held;
+            if (wanted)
                 stall.owed(seconds(std::max(now, nextAllowed)));
-            if (!session.lost() && !session.layoutPending() && session.isDirty() && !held && now >= nextAllowed) {
+            if (wanted && now >= nextAllowed) {
                 if (busy) {
                     skipped = 1;
                 } else {
